@@ -1,0 +1,66 @@
+#include <cstdio>
+#include <cstdlib>
+
+#include "decimal.h"
+#include "quon_script_helper.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <cstring>
+
+#include "profile_file.h"
+#endif
+
+namespace {
+
+#if defined(_WIN32)
+const char* const path_format = "%s\\%s\\config\\system\\%s";
+#else
+const char* const path_format = "%s/%s/config/system/%s";
+#endif
+
+// Room of the device file's path, its terminator included.
+const size_t path_space = 260;
+const size_t name_space = 256;
+const size_t value_space = 256;
+
+// Reads one key as the Windows profile reader does: the value, or
+// `fallback` when the file, the section or the key is missing; the result
+// is cut to fit `space` with its terminator. Returns the characters placed.
+unsigned readProfileValue(const char* section, const char* key, const char* fallback, char* out, size_t space,
+                          const char* path) {
+#if defined(_WIN32)
+    return GetPrivateProfileStringA(section, key, fallback, out, static_cast<DWORD>(space), path);
+#else
+    profile_file file;
+    const std::string* value = profile_file::load(path, file) ? file.value(section, key) : nullptr;
+    const char* text = value ? value->c_str() : fallback;
+    size_t length = std::strlen(text);
+    if (length > space - 1) length = space - 1;
+    std::memcpy(out, text, length);
+    out[length] = '\0';
+    return static_cast<unsigned>(length);
+#endif
+}
+
+}  // namespace
+
+int quon_script_helper::databaseSize(int device, int database) {
+    const char* root = std::getenv("VX_ROOT");
+    const char* system = std::getenv("VX_SYSTEM");
+    if (!root || !system) return 0;
+
+    char key[name_space];
+    char fileName[name_space];
+    char path[path_space];
+    std::snprintf(key, sizeof key, "DatabaseSize_%d", database);
+    std::snprintf(fileName, sizeof fileName, "dev_%03d.ini", device);
+    const int pathLength = std::snprintf(path, sizeof path, path_format, root, system, fileName);
+    // A path that does not fit is not read at all rather than read cut short.
+    if (pathLength < 0 || static_cast<size_t>(pathLength) >= sizeof path) return 0;
+
+    char value[value_space];
+    if (readProfileValue("Database", key, "0", value, sizeof value, path) == 0) return 0;
+    return decimalValue(value);
+}

@@ -1,0 +1,43 @@
+// Reading INI ("profile") files the way the Windows profile functions do:
+// section and key names match whatever their letter case; blanks around
+// names, around '=' and around values are removed; one pair of matching
+// quotes (' or ") around a value is removed; lines starting with ';' are
+// comments; CR LF and LF line ends both work. Where a section or a key
+// stands twice, the first one counts.
+#ifndef QUON_PROFILE_FILE_H
+#define QUON_PROFILE_FILE_H
+
+#include <string>
+#include <vector>
+
+struct profile_entry {
+    std::string key;
+    std::string value;
+};
+
+struct profile_section {
+    std::string name;
+    std::vector<profile_entry> entries;
+};
+
+class profile_file {
+public:
+    // Parses `text`; lines that are neither a section, a key nor a comment
+    // are skipped, as the Windows reader skips them.
+    static profile_file parse(const std::string& text);
+    // False when the file cannot be read; `out` is then empty.
+    static bool load(const std::string& path, profile_file& out);
+
+    const profile_section* section(const std::string& name) const;
+    const std::string* value(const std::string& section, const std::string& key) const;
+
+    const std::vector<profile_section>& sections() const { return sections_; }
+
+private:
+    std::vector<profile_section> sections_;
+};
+
+// True when `a` and `b` are equal regardless of ASCII letter case.
+bool equalsIgnoringCase(const std::string& a, const std::string& b);
+
+#endif

@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "profile_file.h"
+#include "quon_script_helper.h"
+#include "temp_system.h"
+
+namespace {
+
+class size_reader : public quon_script_helper {
+public:
+    size_reader() : quon_script_helper(nullptr, "") {}
+    void buttonCallback(buttonNotify*) override {}
+    int revertiveCallback(revertiveNotify*) override { return 0; }
+    quon_string parentCallback(parentNotify*) override { return quon_string(); }
+    void timerCallback(int) override {}
+};
+
+struct file_case {
+    const char* contents;
+    int database1;
+};
+
+TEST(DatabaseSize, ReadsTheKeyAsTheWindowsReaderDoes) {
+    const file_case cases[] = {
+        {"[Database]\nDatabaseSize_1=64\n", 64},
+        {"[Database]\r\nDatabaseSize_1=64\r\n", 64},
+        {"[database]\ndatabasesize_1=64\n", 64},
+        {"  [ Database ]  \n  DatabaseSize_1  =  64  \n", 64},
+        {"[Database]\nDatabaseSize_1=\"64\"\n", 64},
+        {"[Database]\nDatabaseSize_1='64'\n", 64},
+        {"[Database]\nDatabaseSize_1=\n", 0},
+        {"[Database]\nDatabaseSize_1=64 rows\n", 64},
+        {"[Database]\nDatabaseSize_1=abc\n", 0},
+        {"[Database]\nDatabaseSize_1=-5\n", -5},
+        {"[Database]\nDatabaseSize_1=99999999999\n", 2147483647},
+        {"[Database]\n;DatabaseSize_1=64\n", 0},
+        {"[Other]\nDatabaseSize_1=64\n", 0},
+        {"DatabaseSize_1=64\n", 0},
+        {"[Database]\nDatabaseSize_10=64\n", 0},
+        {"[Database]\nDatabaseSize_1=8\nDatabaseSize_1=9\n", 8},
+        {"[Database]\nDatabaseSize_0=32\n[Router]\nDatabaseSize_1=5\n[Database]\nDatabaseSize_1=7\n", 0},
+        {"", 0},
+    };
+    temp_system system;
+    size_reader reader;
+    for (const file_case& c : cases) {
+        SCOPED_TRACE(c.contents);
+        system.writeDevice(7, c.contents);
+        EXPECT_EQ(reader.databaseSize(7, 1), c.database1);
+    }
+}
+
+TEST(DatabaseSize, FindsTheFileByDeviceNumber) {
+    temp_system system;
+    size_reader reader;
+    system.writeDevice(7, "[Database]\nDatabaseSize_1=64\n");
+    system.writeDevice(1234, "[Database]\nDatabaseSize_1=12\nDatabaseSize_0=3\n");
+    EXPECT_EQ(reader.databaseSize(7, 1), 64);
+    EXPECT_EQ(reader.databaseSize(7, 2), 0);
+    EXPECT_EQ(reader.databaseSize(1234, 1), 12);
+    EXPECT_EQ(reader.databaseSize(1234, 0), 3);
+    EXPECT_EQ(reader.databaseSize(8, 1), 0);
+    // Every call reads the file again.
+    system.writeDevice(7, "[Database]\nDatabaseSize_1=16\n");
+    EXPECT_EQ(reader.databaseSize(7, 1), 16);
+}
+
+TEST(DatabaseSize, NeedsBothEnvironmentVariables) {
+    temp_system system;
+    size_reader reader;
+    system.writeDevice(7, "[Database]\nDatabaseSize_1=64\n");
+    const std::string root = std::getenv("VX_ROOT");
+    unsetenv("VX_ROOT");
+    EXPECT_EQ(reader.databaseSize(7, 1), 0);
+    setenv("VX_ROOT", root.c_str(), 1);
+    unsetenv("VX_SYSTEM");
+    EXPECT_EQ(reader.databaseSize(7, 1), 0);
+    setenv("VX_SYSTEM", "main", 1);
+    EXPECT_EQ(reader.databaseSize(7, 1), 64);
+}
+
+TEST(DatabaseSize, TreatsAPathTooLongAsUnreadable) {
+    temp_system system;
+    size_reader reader;
+    setenv("VX_SYSTEM", std::string(300, 's').c_str(), 1);
+    EXPECT_EQ(reader.databaseSize(7, 1), 0);
+    setenv("VX_SYSTEM", std::string(240, 's').c_str(), 1);
+    EXPECT_EQ(reader.databaseSize(7, 1), 0);
+}
+
+TEST(ProfileFile, CutsLongValuesToTheReservedSpace) {
+    temp_system system;
+    size_reader reader;
+    system.writeDevice(7, "[Database]\nDatabaseSize_1=" + std::string(300, '1') + "\n");
+    EXPECT_EQ(reader.databaseSize(7, 1), 2147483647);
+}
+
+TEST(ProfileFile, KeepsSectionsAndEntriesInOrder) {
+    const profile_file file = profile_file::parse("; comment\n[A]\nx = 1\ny=\"two words\"\n[B]\nnot an entry\nz=3=4\n");
+    ASSERT_EQ(file.sections().size(), 2u);
+    EXPECT_EQ(*file.value("a", "X"), "1");
+    EXPECT_EQ(*file.value("A", "y"), "two words");
+    EXPECT_EQ(*file.value("B", "z"), "3=4");
+    EXPECT_EQ(file.value("B", "not an entry"), nullptr);
+    EXPECT_EQ(file.value("C", "x"), nullptr);
+}
+
+}  // namespace
