@@ -1,0 +1,23 @@
+// Reads the command texts a component sends to its host: a two-letter
+// command word, then fields separated by single blanks; text fields in
+// single quotes, numbers in decimal. Inserted texts are not escaped, so the
+// one free-form field of a command (the property and value of "TP", the
+// text of "HN", the instance of "SD") is found by splitting the fixed
+// fields off from the right.
+#ifndef QUON_HOST_COMMAND_PARSER_H
+#define QUON_HOST_COMMAND_PARSER_H
+
+#include <string>
+#include <vector>
+
+struct host_command {
+    std::string word;                // "PS", "TP", ... "AS"
+    std::vector<std::string> texts;  // the quoted fields, in order
+    std::vector<int> numbers;        // the numeric fields, in order
+    bool add = false;                // "RR ... 'ADD'"
+};
+
+// False with a one-line reason when `text` is not a well-formed command.
+bool parseHostCommand(const std::string& text, host_command& out, std::string& error);
+
+#endif
