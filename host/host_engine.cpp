@@ -65,7 +65,12 @@ host_engine::host_engine(const system_description& system) : instances_(system.i
     }
 }
 
-host_engine::~host_engine() { destroyAll(); }
+host_engine::~host_engine() {
+    // The trace sink may already be gone: whoever wants the teardown traced
+    // calls destroyAll() first.
+    trace_ = nullptr;
+    destroyAll();
+}
 
 void host_engine::destroyAll() {
     while (!slots_.empty()) {
@@ -357,6 +362,9 @@ void host_engine::handBackFromComponent(slot& s, void* data) {
         }
     } else if (std::find(s.released.begin(), s.released.end(), text) != s.released.end()) {
         remark(s.name, "violation", "reply handed back twice: " + quoted(text));
+    } else if (std::any_of(s.panelReplies.begin(), s.panelReplies.end(),
+                           [text](const auto& r) { return r.second.c_str() == text; })) {
+        remark(s.name, "violation", "handed back the reply to \"PS\", which stays the host's");
     } else {
         remark(s.name, "violation", "handed back a text the host never gave");
     }

@@ -32,7 +32,8 @@
 class host_engine {
 public:
     explicit host_engine(const system_description& system);
-    // Destroys the remaining components, in the order they were created.
+    // Destroys the remaining components, in the order they were created,
+    // without tracing.
     ~host_engine();
 
     host_engine(const host_engine&) = delete;
