@@ -82,7 +82,8 @@ int runShell(host_engine& engine, const scenario_settings& settings, bool traceJ
         scenario parsed;
         std::string error;
         if (!parseScenario("shell", text, parsed, error)) {
-            std::printf("%s\n", error.c_str());
+            // The script is this one line: name the line of the session.
+            std::printf("shell:%d:%s\n", number, error.substr(error.find(':', 6) + 1).c_str());
             continue;
         }
         for (scenario_line line : parsed.lines) {

@@ -16,4 +16,7 @@ public:
     parentCommand& operator=(const parentCommand&) = delete;
 };
 
+// The host reads a parentCommand through the record's layout.
+static_assert(sizeof(parentCommand) == sizeof(parentCommandRecord), "parentCommand adds no data to its record");
+
 #endif
