@@ -1,6 +1,7 @@
 // quon-host: a substitute panel host that loads component modules, drives
 // them against a simulated system, runs scenario scripts and shows the
 // displays.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,15 +16,19 @@
 #include "scenario.h"
 #include "shell.h"
 #include "system_files.h"
+#include "validator.h"
 
 namespace {
 
 const char* const usage =
-    "usage: quon-host [run FILE... | shell | --help] [options]\n"
+    "usage: quon-host [run FILE... | shell | validate MODULE | --help] [options]\n"
     "\n"
     "  quon-host             run the bundled demo on the bundled sample system\n"
     "  quon-host run FILE... run scenario scripts; each must meet all its expectations\n"
     "  quon-host shell       type scenario lines live; timers follow the wall clock\n"
+    "  quon-host validate MODULE\n"
+    "                        check that a component module keeps the host\n"
+    "                        contract (each check in a child process)\n"
     "\n"
     "options:\n"
     "  --trace[=text|json]   print every message between host and components\n"
@@ -32,6 +37,10 @@ const char* const usage =
     "                        beside quon-host, in ../lib)\n"
     "  --panels DIR          the folder of panel layouts given to components\n"
     "                        (default: the bundled examples/panels)\n"
+    "  --seed N              validate: the seed of every random choice (default:\n"
+    "                        from the clock; printed either way)\n"
+    "  --messages N          validate: random messages to send (default 20000)\n"
+    "  --json                validate: the results as one JSON object\n"
     "  --help                this text\n"
     "\n"
     "The system is read from $VX_ROOT/$VX_SYSTEM/config/system; when either\n"
@@ -45,6 +54,8 @@ const char* const usage =
 struct options {
     std::string command;  // "", "run", "shell"
     std::vector<std::string> files;
+    validator_options validation;
+    bool seedGiven = false;
     bool trace = false;
     bool json = false;
     scenario_settings settings;
@@ -152,13 +163,29 @@ int main(int argc, char** argv) {
             o.trace = true;
         } else if (arg == "--trace=json") {
             o.trace = o.json = true;
+        } else if (arg == "--json") {
+            o.validation.json = true;
+        } else if (arg == "--seed" || arg == "--messages") {
+            if (i + 1 >= argc) return usageError(arg + " needs a value");
+            const std::string number = argv[++i];
+            if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos || number.size() > 19)
+                return usageError(arg + " takes a whole number");
+            const unsigned long long value = std::stoull(number);
+            if (arg == "--seed") {
+                o.validation.seed = value;
+                o.seedGiven = true;
+            } else {
+                o.validation.messages = static_cast<long>(value);
+            }
         } else if (arg == "--module" || arg == "--panels") {
             if (i + 1 >= argc) return usageError(arg + " needs a value");
             (arg == "--module" ? o.settings.module : o.settings.layoutFolder) = argv[++i];
         } else if (arg.compare(0, 2, "--") == 0) {
             return usageError("unknown option " + arg);
-        } else if (o.command.empty() && (arg == "run" || arg == "shell")) {
+        } else if (o.command.empty() && (arg == "run" || arg == "shell" || arg == "validate")) {
             o.command = arg;
+        } else if (o.command == "validate" && o.validation.module.empty()) {
+            o.validation.module = arg;
         } else if (o.command == "run") {
             o.files.push_back(arg);
         } else {
@@ -166,6 +193,12 @@ int main(int argc, char** argv) {
         }
     }
     if (o.command == "run" && o.files.empty()) return usageError("run needs at least one scenario file");
+    if (o.command == "validate") {
+        if (o.validation.module.empty()) return usageError("validate needs a module");
+        if (!o.seedGiven)
+            o.validation.seed = static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) % 1000000000;
+        return runValidator(o.validation);
+    }
 
     useSampleSystemUnlessSet();
     if (o.command == "shell") {
