@@ -1,0 +1,53 @@
+// A device file of any contents: the size read through the base is what
+// the file's value gives, cut to the reserved space and read as a decimal.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "decimal.h"
+#include "fuzz_check.h"
+#include "profile_file.h"
+#include "quon_script_helper.h"
+
+namespace {
+
+class size_reader : public quon_script_helper {
+public:
+    size_reader() : quon_script_helper(nullptr, "") {}
+    void buttonCallback(buttonNotify*) override {}
+    int revertiveCallback(revertiveNotify*) override { return 0; }
+    quon_string parentCallback(parentNotify*) override { return quon_string(); }
+    void timerCallback(int) override {}
+};
+
+const std::string& folder() {
+    static const std::string root = "/tmp/quon-fuzz-" + std::to_string(getpid());
+    static const std::string path = [] {
+        std::filesystem::create_directories(root + "/main/config/system");
+        setenv("VX_ROOT", root.c_str(), 1);
+        setenv("VX_SYSTEM", "main", 1);
+        return root + "/main/config/system";
+    }();
+    return path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string contents(reinterpret_cast<const char*>(data), size);
+    std::ofstream(folder() + "/dev_007.ini", std::ios::binary | std::ios::trunc) << contents;
+
+    const profile_file file = profile_file::parse(contents);
+    const std::string* value = file.value("Database", "DatabaseSize_1");
+    std::string text = value ? *value : "0";
+    text = text.substr(0, text.find('\0')).substr(0, 255);
+    const int expected = text.empty() ? 0 : decimalValue(text.c_str());
+
+    size_reader reader;
+    FUZZ_CHECK(reader.databaseSize(7, 1) == expected);
+    return 0;
+}
