@@ -14,6 +14,8 @@ namespace {
 const int max_router_size = 65536;
 // Deliveries in one go before the host decides the components are looping.
 const size_t max_deliveries_per_action = 10000000;
+// Parent notifications kept per component.
+const size_t kept_notifications = 256;
 // Released replies remembered to recognise a second hand-back.
 const size_t released_memory = 256;
 
@@ -42,7 +44,7 @@ struct host_engine::slot : quon_client_callback {
     std::map<std::string, panel_layout> panels;
     // The reply to "PS" stays the host's: components do not hand it back.
     std::map<std::string, std::string> panelReplies;
-    std::vector<std::string> notifications;
+    std::vector<std::string> notifications;  // the latest ones
     std::set<char*> outstanding;
     std::deque<char*> released;
     std::map<int, std::set<int>> registrations;  // device -> indices
@@ -99,6 +101,7 @@ std::vector<std::string> host_engine::components() const {
 
 void host_engine::traceEvent(const std::string& component, trace_direction direction, int type, const std::string& name,
                              const std::string& text) {
+    // Callers that build a costly text test trace_ first.
     if (!trace_) return;
     trace_event e;
     e.time_ms = now_;
@@ -303,23 +306,27 @@ void host_engine::drain() {
         slot& s = *found->second;
         switch (m.type) {
         case QUON_MSG_REVERTIVE:
-            traceEvent(s.name, trace_direction::to_component, m.type, "revertive",
+            if (trace_)
+                traceEvent(s.name, trace_direction::to_component, m.type, "revertive",
                        "device=" + std::to_string(m.revertive.device) + " index=" + std::to_string(m.revertive.index) +
                            " info=" + std::to_string(m.revertive.info));
             deliver(s, m.type, &m.revertive);
             break;
         case QUON_MSG_DATABASE:
-            traceEvent(s.name, trace_direction::to_component, m.type, "database",
+            if (trace_)
+                traceEvent(s.name, trace_direction::to_component, m.type, "database",
                        "device=" + std::to_string(m.database.device) + " database=" + std::to_string(m.database.database) +
                            " index=" + std::to_string(m.database.index));
             deliver(s, m.type, &m.database);
             break;
         case QUON_MSG_TIMER:
-            traceEvent(s.name, trace_direction::to_component, m.type, "timer", "id=" + std::to_string(m.carried));
+            if (trace_)
+                traceEvent(s.name, trace_direction::to_component, m.type, "timer", "id=" + std::to_string(m.carried));
             deliver(s, m.type, reinterpret_cast<void*>(m.carried));
             break;
         case QUON_MSG_VALUE:
-            traceEvent(s.name, trace_direction::to_component, m.type, "value", std::to_string(m.carried));
+            if (trace_)
+                traceEvent(s.name, trace_direction::to_component, m.type, "value", std::to_string(m.carried));
             deliver(s, m.type, reinterpret_cast<void*>(m.carried));
             break;
         }
@@ -353,7 +360,7 @@ void host_engine::handBackFromComponent(slot& s, void* data) {
         return;
     }
     if (s.outstanding.erase(text)) {
-        traceEvent(s.name, trace_direction::to_host, QUON_MSG_RELEASE, "release", text);
+        if (trace_) traceEvent(s.name, trace_direction::to_host, QUON_MSG_RELEASE, "release", text);
         // Kept a while so that a second hand-back is recognised.
         s.released.push_back(text);
         if (s.released.size() > released_memory) {
@@ -377,7 +384,8 @@ char* host_engine::reply(slot& s, const std::string& text) {
     return copy;
 }
 
-char* host_engine::execute(slot& s, const std::string& text) {
+void host_engine::traceCommand(const slot& s, const std::string& text, const char* reply) {
+    if (!trace_) return;
     trace_event e;
     e.time_ms = now_;
     e.component = s.name;
@@ -386,11 +394,17 @@ char* host_engine::execute(slot& s, const std::string& text) {
     e.name = "command";
     e.text = text;
     e.hasReply = true;
+    e.replyNull = !reply;
+    e.reply = reply ? reply : "";
+    trace_(e);
+}
+
+char* host_engine::execute(slot& s, const std::string& text) {
     char* result = nullptr;
     std::string warning;
 
     if (s.finished) {
-        if (trace_) trace_(e);
+        traceCommand(s, text, nullptr);
         remark(s.name, "violation", "command after \"AS\": " + quoted(text));
         return nullptr;
     }
@@ -441,6 +455,7 @@ char* host_engine::execute(slot& s, const std::string& text) {
         }
     } else if (c.word == "HN") {
         s.notifications.push_back(c.texts[0]);
+        if (s.notifications.size() > kept_notifications) s.notifications.erase(s.notifications.begin());
     } else if (c.word == "SD") {
         const auto instance = instances_.find(lowerCase(c.texts[0]));
         if (instance != instances_.end()) result = reply(s, instance->second);
@@ -481,11 +496,10 @@ char* host_engine::execute(slot& s, const std::string& text) {
         }
     }
 
-    e.replyNull = !result;
-    e.reply = result ? result : "";
-    if (trace_) trace_(e);
+    traceCommand(s, text, result);
     if (!warning.empty()) traceEvent(s.name, trace_direction::host, -1, "warning", warning);
-    if (c.word == "HN" && warning.empty()) traceEvent(s.name, trace_direction::host, -1, "notify", "parent panel receives \"" + escaped(c.texts[0]) + "\"");
+    if (trace_ && c.word == "HN" && warning.empty())
+        traceEvent(s.name, trace_direction::host, -1, "notify", "parent panel receives \"" + escaped(c.texts[0]) + "\"");
     return result;
 }
 
@@ -510,20 +524,28 @@ void host_engine::unregister(slot& s, int device) {
 }
 
 bool host_engine::route(int device, int destination, int source, std::string& error) {
+    return salvo(device, {{destination, source}}, error);
+}
+
+bool host_engine::salvo(int device, const std::vector<std::pair<int, int>>& routes, std::string& error) {
     router_state* r = router(device);
     if (!r) {
         error = "no router " + std::to_string(device);
         return false;
     }
-    if (destination < 1 || destination > r->destinations) {
-        error = "router " + std::to_string(device) + " has no destination " + std::to_string(destination);
-        return false;
+    for (const auto& route : routes) {
+        if (route.first < 1 || route.first > r->destinations) {
+            error = "router " + std::to_string(device) + " has no destination " + std::to_string(route.first);
+            return false;
+        }
     }
-    r->description.crosspoints[destination] = source;
-    traceEvent("", trace_direction::host, -1, "route",
-               "router " + std::to_string(device) + " destination " + std::to_string(destination) + " <- source " +
-                   std::to_string(source) + (r->description.answers ? "" : " (router not answering)"));
-    if (r->description.answers) {
+    for (const auto& [destination, source] : routes) {
+        r->description.crosspoints[destination] = source;
+        if (trace_)
+            traceEvent("", trace_direction::host, -1, "route",
+                       "router " + std::to_string(device) + " destination " + std::to_string(destination) + " <- source " +
+                           std::to_string(source) + (r->description.answers ? "" : " (router not answering)"));
+        if (!r->description.answers) continue;
         const auto listeners = r->listeners.find(destination);
         if (listeners != r->listeners.end())
             for (const auto& l : listeners->second)

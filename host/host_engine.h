@@ -59,6 +59,9 @@ public:
 
     // The simulated routers.
     bool route(int device, int destination, int source, std::string& error);
+    // Takes every route of `routes` (destination, source) at once; the
+    // revertives are delivered after all of them are taken.
+    bool salvo(int device, const std::vector<std::pair<int, int>>& routes, std::string& error);
     bool rename(int device, int database, int index, const std::string& text, std::string& error);
     bool setAnswers(int device, bool answers, std::string& error);
     std::optional<int> crosspoint(int device, int destination) const;
@@ -73,6 +76,7 @@ public:
     std::vector<std::string> commandsThisStep(const std::string& name) const;
     std::optional<std::string> property(const std::string& name, const std::string& panel, const std::string& control,
                                         const std::string& property) const;
+    // The latest parent notifications of a component (the last 256).
     std::vector<std::string> notifications(const std::string& name) const;
     // One line: the text and state sheet of `myMimic` on panel "1".
     std::string display(const std::string& name) const;
@@ -95,6 +99,7 @@ private:
     router_state* router(int device);
     char* fromComponent(slot& s, void* data, int type);
     char* execute(slot& s, const std::string& text);
+    void traceCommand(const slot& s, const std::string& text, const char* reply);
     char* reply(slot& s, const std::string& text);
     void handBackFromComponent(slot& s, void* data);
     void registerIndices(slot& s, int device, int first, int last, bool add);
