@@ -41,6 +41,8 @@ const char* const usage =
     "                        from the clock; printed either way)\n"
     "  --messages N          validate: random messages to send (default 20000)\n"
     "  --json                validate: the results as one JSON object\n"
+    "  --timeout SECONDS     validate: the time limit of each check (default 60;\n"
+    "                        the random sequences get 1 s more per 500 messages)\n"
     "  --help                this text\n"
     "\n"
     "The system is read from $VX_ROOT/$VX_SYSTEM/config/system; when either\n"
@@ -165,7 +167,7 @@ int main(int argc, char** argv) {
             o.trace = o.json = true;
         } else if (arg == "--json") {
             o.validation.json = true;
-        } else if (arg == "--seed" || arg == "--messages") {
+        } else if (arg == "--seed" || arg == "--messages" || arg == "--timeout") {
             if (i + 1 >= argc) return usageError(arg + " needs a value");
             const std::string number = argv[++i];
             if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos || number.size() > 19)
@@ -174,6 +176,8 @@ int main(int argc, char** argv) {
             if (arg == "--seed") {
                 o.validation.seed = value;
                 o.seedGiven = true;
+            } else if (arg == "--timeout") {
+                o.validation.timeoutSeconds = static_cast<double>(value);
             } else {
                 o.validation.messages = static_cast<long>(value);
             }
