@@ -28,15 +28,15 @@ namespace {
 // Reports allocations per iteration; call after the loop.
 class allocations_per_op {
 public:
-    explicit allocations_per_op(benchmark::State& state) : state_(state), start_(allocation_counter::allocations) {}
+    explicit allocations_per_op(benchmark::State& state) : state_(state), start_(allocationCount()) {}
     ~allocations_per_op() {
-        state_.counters["allocs/op"] = benchmark::Counter(static_cast<double>(allocation_counter::allocations - start_),
+        state_.counters["allocs/op"] = benchmark::Counter(static_cast<double>(allocationCount() - start_),
                                                           benchmark::Counter::kAvgIterations);
     }
 
 private:
     benchmark::State& state_;
-    uint64_t start_;
+    long start_;
 };
 
 // A host that answers "RN" and "SD" with texts of its own (no allocation)

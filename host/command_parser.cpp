@@ -1,22 +1,8 @@
 #include "command_parser.h"
 
-#include <climits>
+#include "decimal_text.h"
 
 namespace {
-
-bool parseNumber(const std::string& text, int& out) {
-    size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
-    if (i == text.size() || text.size() - i > 10) return false;
-    long long value = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        value = value * 10 + (text[i] - '0');
-    }
-    if (text[0] == '-') value = -value;
-    if (value < INT_MIN || value > INT_MAX) return false;
-    out = static_cast<int>(value);
-    return true;
-}
 
 // Splits " 'a' 'b' 'c'" into `count` fields, the first taking whatever is
 // left once the others are split off from the right.
@@ -41,7 +27,7 @@ bool splitNumbers(const std::string& rest, std::vector<int>& out) {
         if (rest[start] != ' ') return false;
         const size_t end = rest.find(' ', start + 1);
         int value = 0;
-        if (!parseNumber(rest.substr(start + 1, (end == std::string::npos ? rest.size() : end) - start - 1), value))
+        if (!parseInt32(rest.substr(start + 1, (end == std::string::npos ? rest.size() : end) - start - 1), value))
             return false;
         out.push_back(value);
         start = end == std::string::npos ? rest.size() : end;

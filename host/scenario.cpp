@@ -1,5 +1,7 @@
 #include "scenario.h"
 
+#include "decimal_text.h"
+
 #include <climits>
 #include <map>
 #include <optional>
@@ -31,26 +33,13 @@ const std::map<std::string, verb_shape>& verbs() {
     return table;
 }
 
-bool isInteger(const std::string& word, long long low, long long high, long long* out = nullptr) {
-    size_t i = !word.empty() && word[0] == '-' ? 1 : 0;
-    if (i == word.size() || word.size() - i > 18) return false;
-    long long value = 0;
-    for (; i < word.size(); ++i) {
-        if (word[i] < '0' || word[i] > '9') return false;
-        value = value * 10 + (word[i] - '0');
-    }
-    if (word[0] == '-') value = -value;
-    if (value < low || value > high) return false;
-    if (out) *out = value;
-    return true;
-}
 
 bool parseDuration(const std::string& word, long long& milliseconds) {
     struct unit { const char* suffix; long long factor; };
     for (const unit u : {unit{"ms", 1}, unit{"s", 1000}, unit{"m", 60000}, unit{"", 1}}) {
         const std::string suffix = u.suffix;
         if (word.size() > suffix.size() && word.compare(word.size() - suffix.size(), suffix.size(), suffix) == 0 &&
-            isInteger(word.substr(0, word.size() - suffix.size()), 0, 1000000000LL, &milliseconds)) {
+            parseDecimal(word.substr(0, word.size() - suffix.size()), 0, 1000000000LL, milliseconds)) {
             milliseconds *= u.factor;
             return true;
         }
@@ -170,7 +159,10 @@ bool parseScenario(const std::string& file, const std::string& text, scenario& o
         if (line.words.size() < s.fixedWords) return fail(std::string("usage: ") + s.usage);
         if ((line.verb == "rename") && line.rest.empty()) return fail(std::string("usage: ") + s.usage);
 
-        const auto integerAt = [&](size_t i) { return isInteger(line.words[i], INT_MIN, INT_MAX); };
+        const auto integerAt = [&](size_t i) {
+            int ignored = 0;
+            return parseInt32(line.words[i], ignored);
+        };
         if (line.verb == "route" || line.verb == "rename") {
             for (size_t i = 0; i < 3; ++i)
                 if (!integerAt(i)) return fail("\"" + line.words[i] + "\" is not a 32-bit integer");

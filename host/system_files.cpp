@@ -3,24 +3,10 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "decimal_text.h"
 #include "profile_file.h"
 
 namespace {
-
-bool parseWhole(const std::string& text, int& out) {
-    if (text.empty() || text.size() > 10) return false;
-    size_t i = text[0] == '-' ? 1 : 0;
-    if (i == text.size()) return false;
-    long long v = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        v = v * 10 + (text[i] - '0');
-    }
-    if (text[0] == '-') v = -v;
-    if (v < -2147483648LL || v > 2147483647LL) return false;
-    out = static_cast<int>(v);
-    return true;
-}
 
 std::string lowerCase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -46,14 +32,14 @@ void readRouter(const std::string& path, int device, system_description& out) {
             for (const profile_entry& e : section.entries) {
                 int size = 0;
                 if (e.key.size() > 13 && equalsIgnoringCase(e.key.substr(0, 13), "DatabaseSize_") &&
-                    parseWhole(e.key.substr(13), database) && parseWhole(e.value, size))
+                    parseInt32(e.key.substr(13), database) && parseInt32(e.value, size))
                     router.databaseSizes.emplace(database, size);
             }
         } else if (section.name.size() > prefix.size() && equalsIgnoringCase(section.name.substr(0, prefix.size()), prefix) &&
-                   parseWhole(section.name.substr(prefix.size()), database)) {
+                   parseInt32(section.name.substr(prefix.size()), database)) {
             for (const profile_entry& e : section.entries) {
                 int index = 0;
-                if (parseWhole(e.key, index))
+                if (parseInt32(e.key, index))
                     router.entryNames[database].emplace(index, e.value);
                 else
                     out.warnings.push_back(path + ": [" + section.name + "] " + e.key + ": not an index");
@@ -61,7 +47,7 @@ void readRouter(const std::string& path, int device, system_description& out) {
         } else if (equalsIgnoringCase(section.name, "Crosspoints")) {
             for (const profile_entry& e : section.entries) {
                 int destination = 0, source = 0;
-                if (parseWhole(e.key, destination) && parseWhole(e.value, source))
+                if (parseInt32(e.key, destination) && parseInt32(e.value, source))
                     router.crosspoints.emplace(destination, source);
                 else
                     out.warnings.push_back(path + ": [Crosspoints] " + e.key + "=" + e.value + ": not destination=source");
@@ -92,7 +78,7 @@ system_description readSystem(const std::string& folder) {
         const std::string name = file.filename().string();
         int device = 0;
         if (name.size() > 8 && name.compare(0, 4, "dev_") == 0 && name.compare(name.size() - 4, 4, ".ini") == 0 &&
-            parseWhole(name.substr(4, name.size() - 8), device))
+            parseInt32(name.substr(4, name.size() - 8), device))
             readRouter(file.string(), device, out);
     }
     profile_file instances;

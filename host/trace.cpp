@@ -2,37 +2,24 @@
 
 #include <cstdio>
 
-std::string escaped(const std::string& text) {
+namespace {
+
+// Control characters as \n, \t, \r or \xNN; with `quotes`, also '"' and
+// '\\' escaped, for texts shown in quotes.
+std::string escapedText(const std::string& text, bool quotes) {
     std::string out;
     out.reserve(text.size());
     for (unsigned char c : text) {
-        switch (c) {
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        default:
-            if (c < 0x20 || c == 0x7f) {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\x%02x", c);
-                out += hex;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out;
-}
-
-namespace {
-
-// Only control characters escaped: for the host's own remarks, which quote
-// and escape the texts they cite themselves.
-std::string printable(const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7f) {
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (quotes && (c == '"' || c == '\\')) {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7f) {
             char hex[8];
             std::snprintf(hex, sizeof hex, "\\x%02x", c);
             out += hex;
@@ -42,6 +29,10 @@ std::string printable(const std::string& text) {
     }
     return out;
 }
+
+}  // namespace
+
+std::string escaped(const std::string& text) { return escapedText(text, true); }
 
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
@@ -59,6 +50,8 @@ std::string jsonString(const std::string& text) {
     }
     return out + "\"";
 }
+
+namespace {
 
 const char* arrow(trace_direction d) {
     switch (d) {
@@ -87,7 +80,7 @@ std::string formatTraceText(const trace_event& event) {
                   event.name.c_str());
     std::string line = head;
     const bool quoted = event.name == "command" || event.name == "parent" || event.name == "release";
-    line += quoted ? "\"" + escaped(event.text) + "\"" : printable(event.text);
+    line += quoted ? "\"" + escaped(event.text) + "\"" : escapedText(event.text, false);
     if (event.hasReply) line += event.replyNull ? " => null" : " => \"" + escaped(event.reply) + "\"";
     return line;
 }

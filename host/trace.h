@@ -27,5 +27,7 @@ std::string formatTraceJson(const trace_event& event);
 // The text with line feeds, tabs, quotes and backslashes escaped as \n,
 // \t, \" and \\, other control characters as \xNN.
 std::string escaped(const std::string& text);
+// The text as a JSON string, quotes included.
+std::string jsonString(const std::string& text);
 
 #endif

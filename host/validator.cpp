@@ -22,6 +22,7 @@
 #include "contract_host.h"
 #include "quon_message_types.h"
 #include "quon_records.h"
+#include "trace.h"
 
 extern char** environ;
 
@@ -478,23 +479,6 @@ const char* label(const std::string& outcome) {
     if (outcome == "crashed") return "CRASH";
     if (outcome == "timed out") return "TIMEOUT";
     return "FAIL";
-}
-
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char ch : text) {
-        if (ch == '"' || ch == '\\') {
-            out += '\\';
-            out += static_cast<char>(ch);
-        } else if (ch < 0x20) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\u%04x", ch);
-            out += hex;
-        } else {
-            out += static_cast<char>(ch);
-        }
-    }
-    return out + "\"";
 }
 
 }  // namespace
