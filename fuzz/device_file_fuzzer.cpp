@@ -8,21 +8,13 @@
 #include <fstream>
 #include <string>
 
+#include "../tests/support/bare_component.h"
 #include "decimal.h"
 #include "fuzz_check.h"
 #include "profile_file.h"
 #include "quon_script_helper.h"
 
 namespace {
-
-class size_reader : public quon_script_helper {
-public:
-    size_reader() : quon_script_helper(nullptr, "") {}
-    void buttonCallback(buttonNotify*) override {}
-    int revertiveCallback(revertiveNotify*) override { return 0; }
-    quon_string parentCallback(parentNotify*) override { return quon_string(); }
-    void timerCallback(int) override {}
-};
 
 const std::string& folder() {
     static const std::string root = "/tmp/quon-fuzz-" + std::to_string(getpid());
@@ -47,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     text = text.substr(0, text.find('\0')).substr(0, 255);
     const int expected = text.empty() ? 0 : decimalValue(text.c_str());
 
-    size_reader reader;
+    bare_component reader;
     FUZZ_CHECK(reader.databaseSize(7, 1) == expected);
     return 0;
 }

@@ -3,20 +3,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "bare_component.h"
 #include "profile_file.h"
 #include "quon_script_helper.h"
 #include "temp_system.h"
 
 namespace {
-
-class size_reader : public quon_script_helper {
-public:
-    size_reader() : quon_script_helper(nullptr, "") {}
-    void buttonCallback(buttonNotify*) override {}
-    int revertiveCallback(revertiveNotify*) override { return 0; }
-    quon_string parentCallback(parentNotify*) override { return quon_string(); }
-    void timerCallback(int) override {}
-};
 
 struct file_case {
     const char* contents;
@@ -45,7 +37,7 @@ TEST(DatabaseSize, ReadsTheKeyAsTheWindowsReaderDoes) {
         {"", 0},
     };
     temp_system system;
-    size_reader reader;
+    bare_component reader;
     for (const file_case& c : cases) {
         SCOPED_TRACE(c.contents);
         system.writeDevice(7, c.contents);
@@ -55,7 +47,7 @@ TEST(DatabaseSize, ReadsTheKeyAsTheWindowsReaderDoes) {
 
 TEST(DatabaseSize, FindsTheFileByDeviceNumber) {
     temp_system system;
-    size_reader reader;
+    bare_component reader;
     system.writeDevice(7, "[Database]\nDatabaseSize_1=64\n");
     system.writeDevice(1234, "[Database]\nDatabaseSize_1=12\nDatabaseSize_0=3\n");
     EXPECT_EQ(reader.databaseSize(7, 1), 64);
@@ -70,7 +62,7 @@ TEST(DatabaseSize, FindsTheFileByDeviceNumber) {
 
 TEST(DatabaseSize, NeedsBothEnvironmentVariables) {
     temp_system system;
-    size_reader reader;
+    bare_component reader;
     system.writeDevice(7, "[Database]\nDatabaseSize_1=64\n");
     const std::string root = std::getenv("VX_ROOT");
     unsetenv("VX_ROOT");
@@ -84,7 +76,7 @@ TEST(DatabaseSize, NeedsBothEnvironmentVariables) {
 
 TEST(DatabaseSize, TreatsAPathTooLongAsUnreadable) {
     temp_system system;
-    size_reader reader;
+    bare_component reader;
     setenv("VX_SYSTEM", std::string(300, 's').c_str(), 1);
     EXPECT_EQ(reader.databaseSize(7, 1), 0);
     setenv("VX_SYSTEM", std::string(240, 's').c_str(), 1);
@@ -93,7 +85,7 @@ TEST(DatabaseSize, TreatsAPathTooLongAsUnreadable) {
 
 TEST(ProfileFile, CutsLongValuesToTheReservedSpace) {
     temp_system system;
-    size_reader reader;
+    bare_component reader;
     system.writeDevice(7, "[Database]\nDatabaseSize_1=" + std::string(300, '1') + "\n");
     EXPECT_EQ(reader.databaseSize(7, 1), 2147483647);
 }
