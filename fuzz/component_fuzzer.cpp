@@ -60,6 +60,11 @@ void prepareSystem() {
         std::ofstream(folder + "/dev_002.ini") << "[Database]\nDatabaseSize_1=64\n";
         setenv("VX_ROOT", root.c_str(), 1);
         setenv("VX_SYSTEM", "main", 1);
+        static const std::string removed = root;
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(removed, ignored);
+        });
         return true;
     }();
     (void)ready;

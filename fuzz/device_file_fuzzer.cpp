@@ -22,6 +22,10 @@ const std::string& folder() {
         std::filesystem::create_directories(root + "/main/config/system");
         setenv("VX_ROOT", root.c_str(), 1);
         setenv("VX_SYSTEM", "main", 1);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(root, ignored);
+        });
         return root + "/main/config/system";
     }();
     return path;
