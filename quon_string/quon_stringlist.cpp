@@ -54,6 +54,9 @@ quon_stringlist& quon_stringlist::operator<<(const quon_string& item) {
 
 quon_string quon_stringlist::toString(char sep) const {
     quon_string result;
+    unsigned length = count_ ? count_ - 1 : 0;
+    for (unsigned i = 0; i < count_; ++i) length += items_[i].length_;
+    result.reserve(length);
     const char separator[2] = {sep, '\0'};
     for (unsigned i = 0; i < count_; ++i) {
         if (i) result += separator;
