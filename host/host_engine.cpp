@@ -27,6 +27,15 @@ std::string lowerCase(std::string text) {
 
 std::string quoted(const std::string& text) { return "\"" + escaped(text) + "\""; }
 
+const char* messageName(int type) {
+    switch (type) {
+    case QUON_MSG_REVERTIVE: return "revertive";
+    case QUON_MSG_DATABASE: return "database";
+    case QUON_MSG_TIMER: return "timer";
+    default: return "value";
+    }
+}
+
 }  // namespace
 
 // The host link of one component: the quon_client_callback the component
@@ -291,6 +300,23 @@ bool host_engine::value(const std::string& name, int32_t number, std::string& er
 
 void host_engine::enqueue(const pending& message) { queue_.push_back(message); }
 
+// The fields of a queued message, as the trace shows them.
+std::string host_engine::describe(const pending& m) {
+    const auto field = [](const char* name, int32_t value) { return std::string(name) + "=" + std::to_string(value); };
+    switch (m.type) {
+    case QUON_MSG_REVERTIVE:
+        return field("device", m.revertive.device) + " " + field("index", m.revertive.index) + " " +
+               field("info", m.revertive.info);
+    case QUON_MSG_DATABASE:
+        return field("device", m.database.device) + " " + field("database", m.database.database) + " " +
+               field("index", m.database.index);
+    case QUON_MSG_TIMER:
+        return field("id", static_cast<int32_t>(m.carried));
+    default:
+        return std::to_string(m.carried);
+    }
+}
+
 void host_engine::drain() {
     if (callDepth_ > 0) return;
     size_t delivered = 0;
@@ -304,32 +330,11 @@ void host_engine::drain() {
         const auto found = slots_.find(m.slot);
         if (found == slots_.end()) continue;  // destroyed meanwhile
         slot& s = *found->second;
-        switch (m.type) {
-        case QUON_MSG_REVERTIVE:
-            if (trace_)
-                traceEvent(s.name, trace_direction::to_component, m.type, "revertive",
-                       "device=" + std::to_string(m.revertive.device) + " index=" + std::to_string(m.revertive.index) +
-                           " info=" + std::to_string(m.revertive.info));
-            deliver(s, m.type, &m.revertive);
-            break;
-        case QUON_MSG_DATABASE:
-            if (trace_)
-                traceEvent(s.name, trace_direction::to_component, m.type, "database",
-                       "device=" + std::to_string(m.database.device) + " database=" + std::to_string(m.database.database) +
-                           " index=" + std::to_string(m.database.index));
-            deliver(s, m.type, &m.database);
-            break;
-        case QUON_MSG_TIMER:
-            if (trace_)
-                traceEvent(s.name, trace_direction::to_component, m.type, "timer", "id=" + std::to_string(m.carried));
-            deliver(s, m.type, reinterpret_cast<void*>(m.carried));
-            break;
-        case QUON_MSG_VALUE:
-            if (trace_)
-                traceEvent(s.name, trace_direction::to_component, m.type, "value", std::to_string(m.carried));
-            deliver(s, m.type, reinterpret_cast<void*>(m.carried));
-            break;
-        }
+        void* data = reinterpret_cast<void*>(m.carried);
+        if (m.type == QUON_MSG_REVERTIVE) data = &m.revertive;
+        if (m.type == QUON_MSG_DATABASE) data = &m.database;
+        if (trace_) traceEvent(s.name, trace_direction::to_component, m.type, messageName(m.type), describe(m));
+        deliver(s, m.type, data);
     }
     queue_.clear();
     queueHead_ = 0;

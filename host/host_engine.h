@@ -108,6 +108,7 @@ private:
     void stopTimer(slot& s, int id);
     void enqueue(const pending& message);
     void drain();
+    static std::string describe(const pending& message);
     void deliver(slot& s, int type, void* data);
     void traceEvent(const std::string& component, trace_direction direction, int type, const std::string& name,
                     const std::string& text);
