@@ -30,8 +30,8 @@ class allocations_per_op {
 public:
     explicit allocations_per_op(benchmark::State& state) : state_(state), start_(allocationCount()) {}
     ~allocations_per_op() {
-        state_.counters["allocs/op"] = benchmark::Counter(static_cast<double>(allocationCount() - start_),
-                                                          benchmark::Counter::kAvgIterations);
+        state_.counters["allocs/op"] =
+            benchmark::Counter(static_cast<double>(allocationCount() - start_), benchmark::Counter::kAvgIterations);
     }
 
 private:
@@ -220,7 +220,8 @@ void returnAllFloor(benchmark::State& state) {
     allocations_per_op count(state);
     for (auto _ : state) {
         char text[160];
-        const int length = std::snprintf(text, sizeof text, "myMatrix=%d\nmyDestination=%d\nmySourceDB=%d\nmyStatesheet=%s", 1, 5, 0, "");
+        const int length = std::snprintf(text, sizeof text,
+                                         "myMatrix=%d\nmyDestination=%d\nmySourceDB=%d\nmyStatesheet=%s", 1, 5, 0, "");
         char* reply = new char[static_cast<size_t>(length) + 1];
         std::memcpy(reply, text, static_cast<size_t>(length) + 1);
         benchmark::DoNotOptimize(reply);
@@ -250,7 +251,8 @@ BENCHMARK(instanceSelection);
 void instanceSelectionFloor(benchmark::State& state) {
     answering_host host;
     prepareSystem();
-    const std::string path = std::string(std::getenv("VX_ROOT")) + "/" + std::getenv("VX_SYSTEM") + "/config/system/dev_001.ini";
+    const std::string path =
+        std::string(std::getenv("VX_ROOT")) + "/" + std::getenv("VX_SYSTEM") + "/config/system/dev_001.ini";
     allocations_per_op count(state);
     for (auto _ : state) {
         char text[96];
@@ -264,8 +266,10 @@ void instanceSelectionFloor(benchmark::State& state) {
             char line[256];
             bool inSection = false;
             while (std::fgets(line, sizeof line, file)) {
-                if (line[0] == '[') inSection = std::strncmp(line, "[Database]", 10) == 0;
-                else if (inSection && std::strncmp(line, "DatabaseSize_1=", 15) == 0) size = std::atoi(line + 15);
+                if (line[0] == '[')
+                    inSection = std::strncmp(line, "[Database]", 10) == 0;
+                else if (inSection && std::strncmp(line, "DatabaseSize_1=", 15) == 0)
+                    size = std::atoi(line + 15);
             }
             std::fclose(file);
         }

@@ -66,8 +66,8 @@ void monitorWallSalvo(benchmark::State& state) {
         }
         if (engine.display("u1").find("SRC") == std::string::npos) state.SkipWithError("the displays did not follow");
         state.counters["revertives"] = size;
-        state.counters["ns/revertive"] = benchmark::Counter(static_cast<double>(size), benchmark::Counter::kIsIterationInvariantRate |
-                                                                                          benchmark::Counter::kInvert);
+        state.counters["ns/revertive"] = benchmark::Counter(
+            static_cast<double>(size), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
         state.counters["host bytes/component"] = bytesPerComponent;
     }
     std::error_code ignored;

@@ -120,7 +120,10 @@ quon_string Korvane::parentCallback(parentNotify* notify) {
     if (command == "_events") return "sourceid=*";
     if (command == "_commands") {
         quon_stringlist commands;
-        commands << "myMatrix=[value]" << "myDestination=[value]" << "mySourceDB=[value]" << "myStatesheet=[value]";
+        commands << "myMatrix=[value]"
+                 << "myDestination=[value]"
+                 << "mySourceDB=[value]"
+                 << "myStatesheet=[value]";
         return commands.toString('\n');
     }
     return quon_string();

@@ -13,7 +13,7 @@
 // virtual destructor. Null when it cannot be created; nothing thrown
 // inside reaches the host.
 extern "C" QUON_MODULE_EXPORT quon_client_callback* load_quon_client_script(quon_client_callback* host,
-                                                                             const char* path) {
+                                                                            const char* path) {
     try {
         return new (std::nothrow) Korvane(host, path);
     } catch (...) {

@@ -89,59 +89,65 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     host.setReplies(contract_host::replies::random, &random);
     std::unique_ptr<Korvane> component(new Korvane(&host, "panels"));
 
-    static const char* const names[] = {"myMatrix=", "myDestination=", "mySourceDB=", "instance=", "myStatesheet=",
-                                        "return=", "_events", "_commands"};
+    static const char* const names[] = {
+        "myMatrix=", "myDestination=", "mySourceDB=", "instance=", "myStatesheet=", "return=", "_events", "_commands"};
     for (int steps = 0; !in.empty() && steps < 4096; ++steps) {
         char* result = nullptr;
         switch (in.byte() % 10) {
-        case 0: {
-            const std::string text = in.text();
-            parent(*component, in.byte() % 16 ? text.c_str() : nullptr);
-            break;
-        }
-        case 1: {
-            revertiveRecord r{in.integer(), in.integer(), in.integer(), in.integer()};
-            result = component->callback(&r, QUON_MSG_REVERTIVE);
-            break;
-        }
-        case 2: result = component->callback(reinterpret_cast<void*>(static_cast<intptr_t>(in.integer())), QUON_MSG_TIMER); break;
-        case 3: {
-            databaseRecord d{in.integer(), in.integer(), in.integer()};
-            result = component->callback(&d, QUON_MSG_DATABASE);
-            break;
-        }
-        case 4: {
-            const std::string id = in.text();
-            const std::string command = in.text();
-            const std::string value = in.text();
-            parentCommandRecord event{};
-            event.command = command.c_str();
-            event.value = value.c_str();
-            for (const char*& s : event.sub) s = "";
-            buttonRecord b{};
-            b.id = id.c_str();
-            b.event = in.byte() % 8 ? &event : nullptr;
-            result = component->callback(&b, QUON_MSG_BUTTON);
-            break;
-        }
-        case 5: result = component->callback(reinterpret_cast<void*>(static_cast<intptr_t>(in.integer())), QUON_MSG_VALUE); break;
-        case 6: result = component->callback(nullptr, in.byte() % 2 ? QUON_MSG_RELEASE : in.integer()); break;
-        case 7: {
-            const int type = in.integer();
-            if (type >= QUON_MSG_REVERTIVE && type <= QUON_MSG_VALUE) break;  // those need their records
-            result = component->callback(const_cast<char*>("junk"), type);
-            break;
-        }
-        case 8:
-            component.reset();
-            host.componentDestroyed();
-            component.reset(new Korvane(&host, "panels"));
-            break;
-        default: {
-            const std::string text = std::string(names[in.byte() % 8]) + std::to_string(in.integer());
-            parent(*component, text.c_str());
-            break;
-        }
+            case 0: {
+                const std::string text = in.text();
+                parent(*component, in.byte() % 16 ? text.c_str() : nullptr);
+                break;
+            }
+            case 1: {
+                revertiveRecord r{in.integer(), in.integer(), in.integer(), in.integer()};
+                result = component->callback(&r, QUON_MSG_REVERTIVE);
+                break;
+            }
+            case 2:
+                result =
+                    component->callback(reinterpret_cast<void*>(static_cast<intptr_t>(in.integer())), QUON_MSG_TIMER);
+                break;
+            case 3: {
+                databaseRecord d{in.integer(), in.integer(), in.integer()};
+                result = component->callback(&d, QUON_MSG_DATABASE);
+                break;
+            }
+            case 4: {
+                const std::string id = in.text();
+                const std::string command = in.text();
+                const std::string value = in.text();
+                parentCommandRecord event{};
+                event.command = command.c_str();
+                event.value = value.c_str();
+                for (const char*& s : event.sub) s = "";
+                buttonRecord b{};
+                b.id = id.c_str();
+                b.event = in.byte() % 8 ? &event : nullptr;
+                result = component->callback(&b, QUON_MSG_BUTTON);
+                break;
+            }
+            case 5:
+                result =
+                    component->callback(reinterpret_cast<void*>(static_cast<intptr_t>(in.integer())), QUON_MSG_VALUE);
+                break;
+            case 6: result = component->callback(nullptr, in.byte() % 2 ? QUON_MSG_RELEASE : in.integer()); break;
+            case 7: {
+                const int type = in.integer();
+                if (type >= QUON_MSG_REVERTIVE && type <= QUON_MSG_VALUE) break;  // those need their records
+                result = component->callback(const_cast<char*>("junk"), type);
+                break;
+            }
+            case 8:
+                component.reset();
+                host.componentDestroyed();
+                component.reset(new Korvane(&host, "panels"));
+                break;
+            default: {
+                const std::string text = std::string(names[in.byte() % 8]) + std::to_string(in.integer());
+                parent(*component, text.c_str());
+                break;
+            }
         }
         FUZZ_CHECK(result == nullptr);
         if (!host.violations().empty()) {

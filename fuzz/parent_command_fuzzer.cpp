@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(insideOrEmpty(parsed.value, parsed, length));
         for (int i = 0; i < QUON_COMMAND_MAX_SUBS; ++i) {
             FUZZ_CHECK(parsed.sub[i] != nullptr);
-            FUZZ_CHECK(i < parsed.subCount ? insideOrEmpty(parsed.sub[i], parsed, length) : parsed.sub[i] == quon_empty_text);
+            FUZZ_CHECK(i < parsed.subCount ? insideOrEmpty(parsed.sub[i], parsed, length)
+                                           : parsed.sub[i] == quon_empty_text);
         }
         FUZZ_CHECK(!parsed.hasValue || parsed.subCount < QUON_COMMAND_MAX_SUBS);
         FUZZ_CHECK(parsed.hasValue || parsed.value == quon_empty_text);

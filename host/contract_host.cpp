@@ -26,18 +26,18 @@ std::string contract_host::replyFor(const std::string& command) {
     }
     std::mt19937_64& r = *random_;
     switch (r() % 8) {
-    case 0: return "";
-    case 1: return std::to_string(static_cast<int32_t>(r())) + " " + std::to_string(static_cast<int32_t>(r()));
-    case 2: return std::to_string(1 + r() % 3) + " " + std::to_string(1 + r() % 20);
-    case 3: return std::string(1 + r() % 70000, static_cast<char>('a' + r() % 26));
-    case 4: {
-        std::string garbage(r() % 40, ' ');
-        for (char& c : garbage) c = static_cast<char>(1 + r() % 255);
-        return garbage;
-    }
-    case 5: return "value=" + std::to_string(static_cast<int>(r() % 9) - 2);
-    case 6: return "'' 'a b' = , %1 %2";
-    default: return "name " + std::to_string(r() % 100);
+        case 0: return "";
+        case 1: return std::to_string(static_cast<int32_t>(r())) + " " + std::to_string(static_cast<int32_t>(r()));
+        case 2: return std::to_string(1 + r() % 3) + " " + std::to_string(1 + r() % 20);
+        case 3: return std::string(1 + r() % 70000, static_cast<char>('a' + r() % 26));
+        case 4: {
+            std::string garbage(r() % 40, ' ');
+            for (char& c : garbage) c = static_cast<char>(1 + r() % 255);
+            return garbage;
+        }
+        case 5: return "value=" + std::to_string(static_cast<int>(r() % 9) - 2);
+        case 6: return "'' 'a b' = , %1 %2";
+        default: return "name " + std::to_string(r() % 100);
     }
 }
 
@@ -75,7 +75,8 @@ char* contract_host::callback(void* data, int type) {
         if (!text) return nullptr;
         const auto o = outstanding_.find(text);
         if (o != outstanding_.end()) {
-            if (!o->second.read) violations_.push_back("handed back the reply to \"" + o->second.command + "\", which it does not read");
+            if (!o->second.read)
+                violations_.push_back("handed back the reply to \"" + o->second.command + "\", which it does not read");
             released_.insert(text);
             outstanding_.erase(o);
         } else if (released_.count(text)) {

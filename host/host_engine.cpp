@@ -29,10 +29,10 @@ std::string quoted(const std::string& text) { return "\"" + escaped(text) + "\""
 
 const char* messageName(int type) {
     switch (type) {
-    case QUON_MSG_REVERTIVE: return "revertive";
-    case QUON_MSG_DATABASE: return "database";
-    case QUON_MSG_TIMER: return "timer";
-    default: return "value";
+        case QUON_MSG_REVERTIVE: return "revertive";
+        case QUON_MSG_DATABASE: return "database";
+        case QUON_MSG_TIMER: return "timer";
+        default: return "value";
     }
 }
 
@@ -56,7 +56,7 @@ struct host_engine::slot : quon_client_callback {
     std::vector<std::string> notifications;  // the latest ones
     std::set<char*> outstanding;
     std::deque<char*> released;
-    std::map<int, std::set<int>> registrations;  // device -> indices
+    std::map<int, std::set<int>> registrations;      // device -> indices
     std::map<int, std::pair<int, uint64_t>> timers;  // id -> interval, due
 };
 
@@ -129,8 +129,8 @@ void host_engine::remark(const std::string& component, const std::string& kind, 
 
 // ---- components ----------------------------------------------------------
 
-host_engine::create_status host_engine::create(const std::string& name, const std::string& modulePath, const std::string& layoutFolder,
-                         std::string& error) {
+host_engine::create_status host_engine::create(const std::string& name, const std::string& modulePath,
+                                               const std::string& layoutFolder, std::string& error) {
     if (name.empty() || name.find_first_of(" \t") != std::string::npos) {
         error = "component name \"" + name + "\" is empty or holds a blank";
         return create_status::bad_name;
@@ -281,7 +281,8 @@ bool host_engine::button(const std::string& name, const std::string& id, const s
     buttonRecord button{};
     button.id = id.c_str();
     button.event = &record;
-    traceEvent(name, trace_direction::to_component, QUON_MSG_BUTTON, "button", "id=" + quoted(id) + " event=" + quoted(event));
+    traceEvent(name, trace_direction::to_component, QUON_MSG_BUTTON, "button",
+               "id=" + quoted(id) + " event=" + quoted(event));
     deliver(*s, QUON_MSG_BUTTON, &button);
     drain();
     return true;
@@ -304,16 +305,14 @@ void host_engine::enqueue(const pending& message) { queue_.push_back(message); }
 std::string host_engine::describe(const pending& m) {
     const auto field = [](const char* name, int32_t value) { return std::string(name) + "=" + std::to_string(value); };
     switch (m.type) {
-    case QUON_MSG_REVERTIVE:
-        return field("device", m.revertive.device) + " " + field("index", m.revertive.index) + " " +
-               field("info", m.revertive.info);
-    case QUON_MSG_DATABASE:
-        return field("device", m.database.device) + " " + field("database", m.database.database) + " " +
-               field("index", m.database.index);
-    case QUON_MSG_TIMER:
-        return field("id", static_cast<int32_t>(m.carried));
-    default:
-        return std::to_string(m.carried);
+        case QUON_MSG_REVERTIVE:
+            return field("device", m.revertive.device) + " " + field("index", m.revertive.index) + " " +
+                   field("info", m.revertive.info);
+        case QUON_MSG_DATABASE:
+            return field("device", m.database.device) + " " + field("database", m.database.database) + " " +
+                   field("index", m.database.index);
+        case QUON_MSG_TIMER: return field("id", static_cast<int32_t>(m.carried));
+        default: return std::to_string(m.carried);
     }
 }
 
@@ -322,8 +321,9 @@ void host_engine::drain() {
     size_t delivered = 0;
     while (queueHead_ < queue_.size()) {
         if (++delivered > max_deliveries_per_action) {
-            remark("", "warning", "components keep the host busy; " + std::to_string(queue_.size() - queueHead_) +
-                                      " queued messages dropped");
+            remark("", "warning",
+                   "components keep the host busy; " + std::to_string(queue_.size() - queueHead_) +
+                       " queued messages dropped");
             break;
         }
         pending m = queue_[queueHead_++];
@@ -455,7 +455,8 @@ char* host_engine::execute(slot& s, const std::string& text) {
         } else {
             std::string ids;
             for (const control_state& control : panel->second.controls)
-                if (control.id.compare(0, c.texts[1].size(), c.texts[1]) == 0) ids += (ids.empty() ? "" : ",") + control.id;
+                if (control.id.compare(0, c.texts[1].size(), c.texts[1]) == 0)
+                    ids += (ids.empty() ? "" : ",") + control.id;
             result = reply(s, ids);
         }
     } else if (c.word == "HN") {
@@ -486,9 +487,12 @@ char* host_engine::execute(slot& s, const std::string& text) {
             const int last = std::min(c.numbers[2], r->destinations);
             for (int index = first; index <= last; ++index) {
                 const auto source = r->description.crosspoints.find(index);
-                enqueue(pending{s.seq, QUON_MSG_REVERTIVE,
-                                revertiveRecord{c.numbers[0], 0, index, source == r->description.crosspoints.end() ? 0 : source->second},
-                                {}, 0});
+                enqueue(pending{s.seq,
+                                QUON_MSG_REVERTIVE,
+                                revertiveRecord{c.numbers[0], 0, index,
+                                                source == r->description.crosspoints.end() ? 0 : source->second},
+                                {},
+                                0});
             }
         }
     } else if (c.word == "ET") {
@@ -504,7 +508,8 @@ char* host_engine::execute(slot& s, const std::string& text) {
     traceCommand(s, text, result);
     if (!warning.empty()) traceEvent(s.name, trace_direction::host, -1, "warning", warning);
     if (trace_ && c.word == "HN" && warning.empty())
-        traceEvent(s.name, trace_direction::host, -1, "notify", "parent panel receives \"" + escaped(c.texts[0]) + "\"");
+        traceEvent(s.name, trace_direction::host, -1, "notify",
+                   "parent panel receives \"" + escaped(c.texts[0]) + "\"");
     return result;
 }
 
@@ -548,8 +553,9 @@ bool host_engine::salvo(int device, const std::vector<std::pair<int, int>>& rout
         r->description.crosspoints[destination] = source;
         if (trace_)
             traceEvent("", trace_direction::host, -1, "route",
-                       "router " + std::to_string(device) + " destination " + std::to_string(destination) + " <- source " +
-                           std::to_string(source) + (r->description.answers ? "" : " (router not answering)"));
+                       "router " + std::to_string(device) + " destination " + std::to_string(destination) +
+                           " <- source " + std::to_string(source) +
+                           (r->description.answers ? "" : " (router not answering)"));
         if (!r->description.answers) continue;
         const auto listeners = r->listeners.find(destination);
         if (listeners != r->listeners.end())

@@ -44,7 +44,7 @@ public:
     // Components. `layoutFolder` is the path text the component receives.
     enum class create_status { created, bad_name, load_failed };
     create_status create(const std::string& name, const std::string& modulePath, const std::string& layoutFolder,
-                std::string& error);
+                         std::string& error);
     bool destroy(const std::string& name, std::string& error);
     // Destroys every component, in the order they were created.
     void destroyAll();

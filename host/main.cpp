@@ -89,7 +89,8 @@ void useSampleSystemUnlessSet() {
 
 system_description readConfiguredSystem() {
     system_description system = readSystem(systemFolder(std::getenv("VX_ROOT"), std::getenv("VX_SYSTEM")));
-    for (const std::string& warning : system.warnings) std::fprintf(stderr, "quon-host: warning: %s\n", warning.c_str());
+    for (const std::string& warning : system.warnings)
+        std::fprintf(stderr, "quon-host: warning: %s\n", warning.c_str());
     return system;
 }
 
@@ -200,7 +201,8 @@ int main(int argc, char** argv) {
     if (o.command == "validate") {
         if (o.validation.module.empty()) return usageError("validate needs a module");
         if (!o.seedGiven)
-            o.validation.seed = static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) % 1000000000;
+            o.validation.seed =
+                static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) % 1000000000;
         return runValidator(o.validation);
     }
 

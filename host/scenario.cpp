@@ -33,9 +33,11 @@ const std::map<std::string, verb_shape>& verbs() {
     return table;
 }
 
-
 bool parseDuration(const std::string& word, long long& milliseconds) {
-    struct unit { const char* suffix; long long factor; };
+    struct unit {
+        const char* suffix;
+        long long factor;
+    };
     for (const unit u : {unit{"ms", 1}, unit{"s", 1000}, unit{"m", 60000}, unit{"", 1}}) {
         const std::string suffix = u.suffix;
         if (word.size() > suffix.size() && word.compare(word.size() - suffix.size(), suffix.size(), suffix) == 0 &&
@@ -217,8 +219,8 @@ bool scenario_session::run(const std::string& file, const scenario_line& line, s
                     return failed("expect sent " + name + " nothing\n  but it also sent: " + sent[checked] +
                                   "\n  commands of this step:" + all);
             } else if (checked >= sent.size() || sent[checked] != expected) {
-                return failed("expect sent " + name + " " + line.rest + "\n  got: " +
-                              (checked < sent.size() ? sent[checked] : std::string("nothing more")) +
+                return failed("expect sent " + name + " " + line.rest +
+                              "\n  got: " + (checked < sent.size() ? sent[checked] : std::string("nothing more")) +
                               "\n  commands of this step:" + all);
             } else {
                 ++checked;

@@ -57,8 +57,9 @@ int runShell(host_engine& engine, const scenario_settings& settings, bool traceJ
             std::printf("%s\n", (traceJson ? formatTraceJson(e) : formatTraceText(e)).c_str());
     });
     scenario_session session(engine, settings, [](const std::string& line) { std::printf("%s\n", line.c_str()); });
-    std::printf("quon-host shell: scenario lines, one at a time (\"help\" lists them, \"quit\" ends).\n"
-                "Timers run on the wall clock.\n");
+    std::printf(
+        "quon-host shell: scenario lines, one at a time (\"help\" lists them, \"quit\" ends).\n"
+        "Timers run on the wall clock.\n");
     lastTick = wall_clock::now();
     rl_event_hook = tickWhileWaiting;
     int number = 0;
@@ -72,10 +73,11 @@ int runShell(host_engine& engine, const scenario_settings& settings, bool traceJ
         add_history(text.c_str());
         if (text == "quit" || text == "exit") break;
         if (text == "help") {
-            std::printf("create NAME [MODULE] | destroy NAME | send NAME TEXT | route DEVICE DESTINATION SOURCE\n"
-                        "rename DEVICE DATABASE INDEX NAME | answer DEVICE yes|no | advance DURATION\n"
-                        "button NAME ID [EVENT] | value NAME INTEGER | show | say TEXT\n"
-                        "expect reply|sent|property|notify ... | quit\n");
+            std::printf(
+                "create NAME [MODULE] | destroy NAME | send NAME TEXT | route DEVICE DESTINATION SOURCE\n"
+                "rename DEVICE DATABASE INDEX NAME | answer DEVICE yes|no | advance DURATION\n"
+                "button NAME ID [EVENT] | value NAME INTEGER | show | say TEXT\n"
+                "expect reply|sent|property|notify ... | quit\n");
             continue;
         }
         tickWhileWaiting();

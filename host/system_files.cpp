@@ -24,7 +24,8 @@ void readRouter(const std::string& path, int device, system_description& out) {
     router.device = device;
     if (const std::string* name = file.value("Router", "Name")) router.name = *name;
     if (const std::string* answers = file.value("Router", "Answers"))
-        router.answers = !(equalsIgnoringCase(*answers, "no") || *answers == "0" || equalsIgnoringCase(*answers, "false"));
+        router.answers =
+            !(equalsIgnoringCase(*answers, "no") || *answers == "0" || equalsIgnoringCase(*answers, "false"));
     for (const profile_section& section : file.sections()) {
         const std::string prefix = "Database_";
         int database = 0;
@@ -35,7 +36,8 @@ void readRouter(const std::string& path, int device, system_description& out) {
                     parseInt32(e.key.substr(13), database) && parseInt32(e.value, size))
                     router.databaseSizes.emplace(database, size);
             }
-        } else if (section.name.size() > prefix.size() && equalsIgnoringCase(section.name.substr(0, prefix.size()), prefix) &&
+        } else if (section.name.size() > prefix.size() &&
+                   equalsIgnoringCase(section.name.substr(0, prefix.size()), prefix) &&
                    parseInt32(section.name.substr(prefix.size()), database)) {
             for (const profile_entry& e : section.entries) {
                 int index = 0;
@@ -50,7 +52,8 @@ void readRouter(const std::string& path, int device, system_description& out) {
                 if (parseInt32(e.key, destination) && parseInt32(e.value, source))
                     router.crosspoints.emplace(destination, source);
                 else
-                    out.warnings.push_back(path + ": [Crosspoints] " + e.key + "=" + e.value + ": not destination=source");
+                    out.warnings.push_back(path + ": [Crosspoints] " + e.key + "=" + e.value +
+                                           ": not destination=source");
             }
         }
     }

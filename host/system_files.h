@@ -20,16 +20,16 @@ struct router_description {
     int device = 0;
     std::string name;
     bool answers = true;
-    std::map<int, int> databaseSizes;                       // database -> size
-    std::map<int, std::map<int, std::string>> entryNames;   // database -> index -> name
-    std::map<int, int> crosspoints;                         // destination -> source
+    std::map<int, int> databaseSizes;                      // database -> size
+    std::map<int, std::map<int, std::string>> entryNames;  // database -> index -> name
+    std::map<int, int> crosspoints;                        // destination -> source
 };
 
 struct system_description {
     std::string folder;
     std::vector<router_description> routers;
     std::map<std::string, std::string> instances;  // lower-case name -> "device index"
-    std::vector<std::string> warnings;            // what was skipped, and why
+    std::vector<std::string> warnings;             // what was skipped, and why
 };
 
 // The folder of a system: root/system/config/system.

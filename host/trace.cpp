@@ -55,17 +55,17 @@ namespace {
 
 const char* arrow(trace_direction d) {
     switch (d) {
-    case trace_direction::to_host: return "->";
-    case trace_direction::to_component: return "<-";
-    default: return "!!";
+        case trace_direction::to_host: return "->";
+        case trace_direction::to_component: return "<-";
+        default: return "!!";
     }
 }
 
 const char* directionName(trace_direction d) {
     switch (d) {
-    case trace_direction::to_host: return "to_host";
-    case trace_direction::to_component: return "to_component";
-    default: return "host";
+        case trace_direction::to_host: return "to_host";
+        case trace_direction::to_component: return "to_component";
+        default: return "host";
     }
 }
 
@@ -86,8 +86,9 @@ std::string formatTraceText(const trace_event& event) {
 }
 
 std::string formatTraceJson(const trace_event& event) {
-    std::string line = "{\"time_ms\":" + std::to_string(event.time_ms) + ",\"component\":" + jsonString(event.component) +
-                       ",\"direction\":\"" + directionName(event.direction) + "\",\"type\":" + std::to_string(event.type) +
+    std::string line = "{\"time_ms\":" + std::to_string(event.time_ms) +
+                       ",\"component\":" + jsonString(event.component) + ",\"direction\":\"" +
+                       directionName(event.direction) + "\",\"type\":" + std::to_string(event.type) +
                        ",\"name\":" + jsonString(event.name) + ",\"text\":" + jsonString(event.text);
     if (event.hasReply) line += ",\"reply\":" + (event.replyNull ? std::string("null") : jsonString(event.reply));
     return line + "}";

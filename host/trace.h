@@ -12,9 +12,9 @@ struct trace_event {
     uint64_t time_ms = 0;
     std::string component;
     trace_direction direction = trace_direction::host;
-    int type = -1;      // message type; -1 for the host's own remarks
-    std::string name;   // "command", "revertive", ..., "warning", "violation", "note"
-    std::string text;   // the text sent, or the record's fields
+    int type = -1;     // message type; -1 for the host's own remarks
+    std::string name;  // "command", "revertive", ..., "warning", "violation", "note"
+    std::string text;  // the text sent, or the record's fields
     bool hasReply = false;
     bool replyNull = true;
     std::string reply;

@@ -97,7 +97,8 @@ public:
     void parent(const char* text, std::string* reply = nullptr) {
         char* result = component_->callback(const_cast<char*>(text), QUON_MSG_PARENT);
         if (!result) return;
-        require(result[0] != '\0', std::string("parent command \"") + (text ? std::string(text).substr(0, 60) : "(null)") +
+        require(result[0] != '\0', std::string("parent command \"") +
+                                       (text ? std::string(text).substr(0, 60) : "(null)") +
                                        "\" returned an empty text instead of null");
         if (reply) *reply = result;
         component_->callback(result, QUON_MSG_RELEASE);
@@ -150,7 +151,8 @@ void checkUnknownTypes(context& c) {
     host.clearCommands();
     for (int type : {0, -1, 8, 9, 1000, INT_MAX, INT_MIN}) {
         for (void* data : {static_cast<void*>(nullptr), static_cast<void*>(const_cast<char*>("x"))}) {
-            require(component.deliver(data, type) == nullptr, "message type " + std::to_string(type) + " returned a text");
+            require(component.deliver(data, type) == nullptr,
+                    "message type " + std::to_string(type) + " returned a text");
         }
     }
     require(component.deliver(nullptr, QUON_MSG_RELEASE) == nullptr, "type 5 with null returned a text");
@@ -198,7 +200,8 @@ void checkRepliesHandedBack(context& c) {
     const load_function load = loadModule(c.options.module);
     const std::vector<std::string> names = advertised(load);
     std::mt19937_64 random(c.options.seed ^ 0x5eed);
-    for (contract_host::replies kind : {contract_host::replies::text, contract_host::replies::null, contract_host::replies::random}) {
+    for (contract_host::replies kind :
+         {contract_host::replies::text, contract_host::replies::null, contract_host::replies::random}) {
         contract_host host;
         host.setReplies(kind, &random);
         life component(load, host);
@@ -214,8 +217,9 @@ void checkRepliesHandedBack(context& c) {
         component.deliver(&database, QUON_MSG_DATABASE);
         component.deliver(reinterpret_cast<void*>(1), QUON_MSG_TIMER);
         component.end();
-        requireClean(host, kind == contract_host::replies::text ? "with text replies"
-                           : kind == contract_host::replies::null ? "with null replies" : "with random replies");
+        requireClean(host, kind == contract_host::replies::text   ? "with text replies"
+                           : kind == contract_host::replies::null ? "with null replies"
+                                                                  : "with random replies");
     }
 }
 
@@ -225,7 +229,8 @@ void checkTeardown(context& c) {
     contract_host host;
     for (int round = 0; round < 4; ++round) {
         life component(load, host);
-        for (size_t i = 0; i < names.size() && round > 0; ++i) component.parent((names[i] + "=" + std::to_string(round)).c_str());
+        for (size_t i = 0; i < names.size() && round > 0; ++i)
+            component.parent((names[i] + "=" + std::to_string(round)).c_str());
         if (round > 1) {
             revertiveRecord revertive{round - 1, 0, round - 1, 3};
             component.deliver(&revertive, QUON_MSG_REVERTIVE);
@@ -262,21 +267,21 @@ public:
     }
     std::string parentText() {
         switch (random_() % 6) {
-        case 0: return "";
-        case 1: return std::string(1 << 20, 'x');
-        case 2: {
-            std::string junk(random_() % 64, ' ');
-            for (char& ch : junk) ch = static_cast<char>(1 + random_() % 255);
-            return junk;
-        }
-        default:
-            if (names_.empty()) return "x=1";
-            const std::string& name = names_[random_() % names_.size()];
-            switch (random_() % 4) {
-            case 0: return "return=" + name;
-            case 1: return name;
-            default: return name + "=" + std::to_string(boundary());
+            case 0: return "";
+            case 1: return std::string(1 << 20, 'x');
+            case 2: {
+                std::string junk(random_() % 64, ' ');
+                for (char& ch : junk) ch = static_cast<char>(1 + random_() % 255);
+                return junk;
             }
+            default:
+                if (names_.empty()) return "x=1";
+                const std::string& name = names_[random_() % names_.size()];
+                switch (random_() % 4) {
+                    case 0: return "return=" + name;
+                    case 1: return name;
+                    default: return name + "=" + std::to_string(boundary());
+                }
         }
     }
     uint64_t next() { return random_(); }
@@ -299,56 +304,67 @@ void checkRandomSequences(context& c) {
         ++lives;
         const long length = 1 + static_cast<long>(generate.next() % 2000);
         for (long i = 0; i < length && sent < c.options.messages; ++i, ++sent) {
-            const std::string where = "message " + std::to_string(sent) + " (seed " + std::to_string(c.options.seed) + ")";
+            const std::string where =
+                "message " + std::to_string(sent) + " (seed " + std::to_string(c.options.seed) + ")";
             char* result = nullptr;
             switch (generate.next() % 10) {
-            case 0:
-            case 1: {
-                const std::string text = generate.parentText();
-                component.parent(generate.next() % 50 ? text.c_str() : nullptr);
-                break;
-            }
-            case 2:
-            case 3: {
-                revertiveRecord r{generate.boundary(), generate.boundary(), generate.boundary(), generate.boundary()};
-                if (generate.next() % 2) r = revertiveRecord{1 + static_cast<int32_t>(generate.next() % 3), 0,
-                                                             1 + static_cast<int32_t>(generate.next() % 17),
-                                                             static_cast<int32_t>(generate.next() % 20)};
-                result = component.deliver(&r, QUON_MSG_REVERTIVE);
-                break;
-            }
-            case 4: result = component.deliver(reinterpret_cast<void*>(static_cast<intptr_t>(generate.next() % 3 ? 1 : generate.boundary())), QUON_MSG_TIMER); break;
-            case 5: {
-                databaseRecord d{generate.boundary(), generate.boundary(), generate.boundary()};
-                result = component.deliver(&d, QUON_MSG_DATABASE);
-                break;
-            }
-            case 6: {
-                static const char* const ids[] = {"AckAll", "ActionAll", "myMimic", ""};
-                const char* empty = "";
-                parentCommandRecord event{};
-                event.command = generate.next() % 2 ? "alarm" : empty;
-                event.value = generate.next() % 2 ? "ack" : "2";
-                for (const char*& s : event.sub) s = empty;
-                buttonRecord b{};
-                b.id = ids[generate.next() % 4];
-                b.event = &event;
-                result = component.deliver(&b, QUON_MSG_BUTTON);
-                break;
-            }
-            case 7: result = component.deliver(reinterpret_cast<void*>(static_cast<intptr_t>(generate.boundary())), QUON_MSG_VALUE); break;
-            case 8: result = component.deliver(nullptr, QUON_MSG_RELEASE); break;
-            default: {
-                const int types[] = {0, -1, 8, 1000, INT_MIN};
-                result = component.deliver(const_cast<char*>("x"), types[generate.next() % 5]);
-                break;
-            }
+                case 0:
+                case 1: {
+                    const std::string text = generate.parentText();
+                    component.parent(generate.next() % 50 ? text.c_str() : nullptr);
+                    break;
+                }
+                case 2:
+                case 3: {
+                    revertiveRecord r{generate.boundary(), generate.boundary(), generate.boundary(),
+                                      generate.boundary()};
+                    if (generate.next() % 2)
+                        r = revertiveRecord{1 + static_cast<int32_t>(generate.next() % 3), 0,
+                                            1 + static_cast<int32_t>(generate.next() % 17),
+                                            static_cast<int32_t>(generate.next() % 20)};
+                    result = component.deliver(&r, QUON_MSG_REVERTIVE);
+                    break;
+                }
+                case 4:
+                    result = component.deliver(
+                        reinterpret_cast<void*>(static_cast<intptr_t>(generate.next() % 3 ? 1 : generate.boundary())),
+                        QUON_MSG_TIMER);
+                    break;
+                case 5: {
+                    databaseRecord d{generate.boundary(), generate.boundary(), generate.boundary()};
+                    result = component.deliver(&d, QUON_MSG_DATABASE);
+                    break;
+                }
+                case 6: {
+                    static const char* const ids[] = {"AckAll", "ActionAll", "myMimic", ""};
+                    const char* empty = "";
+                    parentCommandRecord event{};
+                    event.command = generate.next() % 2 ? "alarm" : empty;
+                    event.value = generate.next() % 2 ? "ack" : "2";
+                    for (const char*& s : event.sub) s = empty;
+                    buttonRecord b{};
+                    b.id = ids[generate.next() % 4];
+                    b.event = &event;
+                    result = component.deliver(&b, QUON_MSG_BUTTON);
+                    break;
+                }
+                case 7:
+                    result = component.deliver(reinterpret_cast<void*>(static_cast<intptr_t>(generate.boundary())),
+                                               QUON_MSG_VALUE);
+                    break;
+                case 8: result = component.deliver(nullptr, QUON_MSG_RELEASE); break;
+                default: {
+                    const int types[] = {0, -1, 8, 1000, INT_MIN};
+                    result = component.deliver(const_cast<char*>("x"), types[generate.next() % 5]);
+                    break;
+                }
             }
             require(result == nullptr, where + ": a message other than a parent command returned a text");
             requireClean(host, where);
         }
         component.end();
-        requireClean(host, "teardown of life " + std::to_string(lives) + " (seed " + std::to_string(c.options.seed) + ")");
+        requireClean(host,
+                     "teardown of life " + std::to_string(lives) + " (seed " + std::to_string(c.options.seed) + ")");
     }
     c.detail = std::to_string(sent) + " messages over " + std::to_string(lives) + " lives";
 }
@@ -385,14 +401,21 @@ struct check {
 
 const check checks[] = {
     {"load.rtld-now", "the module loads with RTLD_NOW and exports load_quon_client_script", checkLoads, false},
-    {"lifecycle.create-destroy", "a component is created and destroyed quickly, cleanly, 100 times", checkCreateDestroy, false},
-    {"dispatch.unknown-types", "unknown message types return null and send nothing; type 5 with null is ignored", checkUnknownTypes, false},
-    {"parent.results", "parent command results are null or non-empty texts, released when handed back", checkParentResults, false},
-    {"ownership.replies", "every reply the component reads is handed back exactly once, and no other", checkRepliesHandedBack, false},
+    {"lifecycle.create-destroy", "a component is created and destroyed quickly, cleanly, 100 times", checkCreateDestroy,
+     false},
+    {"dispatch.unknown-types", "unknown message types return null and send nothing; type 5 with null is ignored",
+     checkUnknownTypes, false},
+    {"parent.results", "parent command results are null or non-empty texts, released when handed back",
+     checkParentResults, false},
+    {"ownership.replies", "every reply the component reads is handed back exactly once, and no other",
+     checkRepliesHandedBack, false},
     {"teardown.as-last", "\"AS\" ends every teardown and nothing follows it", checkTeardown, false},
-    {"commands.well-formed", "every command text is a known command word with the fields its grammar allows", checkWellFormed, false},
-    {"random.sequences", "seeded random message sequences over many lives keep every rule above", checkRandomSequences, true},
-    {"process.unchanged", "the component leaves the process locale and environment unchanged", checkProcessState, false},
+    {"commands.well-formed", "every command text is a known command word with the fields its grammar allows",
+     checkWellFormed, false},
+    {"random.sequences", "seeded random message sequences over many lives keep every rule above", checkRandomSequences,
+     true},
+    {"process.unchanged", "the component leaves the process locale and environment unchanged", checkProcessState,
+     false},
 };
 
 // Runs one check in a child process and turns what happens into a result.
@@ -462,7 +485,8 @@ check_result runInChild(const check& k, const validator_options& options) {
         result.detail = "no result within " + std::to_string(static_cast<long>(limit)) + " s";
     } else if (WIFSIGNALED(status)) {
         result.outcome = "crashed";
-        result.detail = std::string("signal ") + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")";
+        result.detail =
+            std::string("signal ") + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")";
     } else if (report.empty() || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         result.outcome = "crashed";
         result.detail = "the check ended without a result (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
@@ -498,13 +522,13 @@ int runValidator(const validator_options& options) {
             if (std::string(k.id) == "load.rtld-now" && r.outcome != "passed") loads = false;
         }
         if (!options.json)
-            std::printf("%-9s %-26s %s%s%s (%.0f ms)\n", label(r.outcome),
-                        r.id.c_str(), r.description.c_str(), r.detail.empty() ? "" : "\n          ",
-                        r.detail.c_str(), r.milliseconds);
+            std::printf("%-9s %-26s %s%s%s (%.0f ms)\n", label(r.outcome), r.id.c_str(), r.description.c_str(),
+                        r.detail.empty() ? "" : "\n          ", r.detail.c_str(), r.milliseconds);
         results.push_back(r);
     }
     int passed = 0, failed = 0, skipped = 0;
-    for (const check_result& r : results) (r.outcome == "passed" ? passed : r.outcome == "skipped" ? skipped : failed)++;
+    for (const check_result& r : results)
+        (r.outcome == "passed" ? passed : r.outcome == "skipped" ? skipped : failed)++;
     if (options.json) {
         std::printf("{\"module\":%s,\"seed\":%llu,\"messages\":%ld,\"checks\":[", jsonString(options.module).c_str(),
                     static_cast<unsigned long long>(options.seed), options.messages);

@@ -12,7 +12,7 @@
 struct validator_options {
     std::string module;
     uint64_t seed = 0;
-    long messages = 20000;      // random messages of the sequence check
+    long messages = 20000;       // random messages of the sequence check
     double timeoutSeconds = 60;  // per check; the sequence check gets more per message
     bool json = false;
 };

@@ -40,8 +40,8 @@ struct databaseRecord {
 
 // Message type 2: an event raised by a control.
 struct buttonRecord {
-    unsigned char reserved[12];  // not read by components
-    const char* id;              // the control id, NUL-terminated
+    unsigned char reserved[12];        // not read by components
+    const char* id;                    // the control id, NUL-terminated
     const parentCommandRecord* event;  // the event text, split
 };
 

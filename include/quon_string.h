@@ -56,9 +56,9 @@ private:
     void append(const char* text, unsigned length);
     void reserve(unsigned capacity);
 
-    char* text_;          // inline_ or a heap array of capacity_ + 1
+    char* text_;  // inline_ or a heap array of capacity_ + 1
     unsigned length_;
-    unsigned capacity_;   // characters that fit before the terminator
+    unsigned capacity_;  // characters that fit before the terminator
     char inline_[inline_capacity + 1];
 };
 

@@ -4,15 +4,15 @@
 #define QUON_STRING_EXPORT_H
 
 #if defined(_WIN32)
-#  if defined(QUON_STRING_BUILD)
-#    define QUON_STRING_API __declspec(dllexport)
-#  else
-#    define QUON_STRING_API __declspec(dllimport)
-#  endif
-#elif defined(__GNUC__)
-#  define QUON_STRING_API __attribute__((visibility("default")))
+#if defined(QUON_STRING_BUILD)
+#define QUON_STRING_API __declspec(dllexport)
 #else
-#  define QUON_STRING_API
+#define QUON_STRING_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define QUON_STRING_API __attribute__((visibility("default")))
+#else
+#define QUON_STRING_API
 #endif
 
 #endif

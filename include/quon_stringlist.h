@@ -9,7 +9,10 @@ public:
     explicit quon_stringlistIterator(const quon_string* item) : item_(item) {}
 
     const quon_string& operator*() const { return *item_; }
-    quon_stringlistIterator& operator++() { ++item_; return *this; }
+    quon_stringlistIterator& operator++() {
+        ++item_;
+        return *this;
+    }
     bool operator!=(const quon_stringlistIterator& other) const { return item_ != other.item_; }
     bool operator==(const quon_stringlistIterator& other) const { return item_ == other.item_; }
 

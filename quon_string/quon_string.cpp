@@ -28,7 +28,8 @@ int readDigits(const char* p, bool negative) {
 char* formatInt(int value, int base, char* end) {
     if (base < 2 || base > 36) base = 10;
     const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
-    unsigned long long magnitude = value < 0 ? 0ULL - static_cast<long long>(value) : static_cast<unsigned long long>(value);
+    unsigned long long magnitude =
+        value < 0 ? 0ULL - static_cast<long long>(value) : static_cast<unsigned long long>(value);
     char* p = end;
     do {
         *--p = digits[magnitude % static_cast<unsigned>(base)];

@@ -9,7 +9,8 @@ quon_stringlist::quon_stringlist(const quon_string& text, char sep) : quon_strin
     if (*start == '\0') return;
     const char* const stop = start + text.length();
     for (;;) {
-        const char* end = sep ? static_cast<const char*>(std::memchr(start, sep, static_cast<size_t>(stop - start))) : nullptr;
+        const char* end =
+            sep ? static_cast<const char*>(std::memchr(start, sep, static_cast<size_t>(stop - start))) : nullptr;
         quon_string item;
         item.assign(start, static_cast<unsigned>((end ? end : stop) - start));
         *this << item;

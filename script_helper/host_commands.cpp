@@ -61,9 +61,10 @@ void quon_script_helper::textGet(const quon_string& property, const quon_string&
         value = rest;
         return;
     }
-    debug("textGet: value returned \"%1\" was not the value requested \"%2\" (value returned was \"%3\" from control "
-          "\"%4\", on panel \"%5\")",
-          key, property, replyText, control, panel);
+    debug(
+        "textGet: value returned \"%1\" was not the value requested \"%2\" (value returned was \"%3\" from control "
+        "\"%4\", on panel \"%5\")",
+        key, property, replyText, control, panel);
     value = "";
 }
 

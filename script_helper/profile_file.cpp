@@ -46,7 +46,8 @@ profile_file profile_file::parse(const std::string& text) {
         }
         const size_t equals = line.find('=');
         if (!current || equals == std::string::npos) continue;
-        current->entries.push_back(profile_entry{trimmed(line.substr(0, equals)), unquoted(trimmed(line.substr(equals + 1)))});
+        current->entries.push_back(
+            profile_entry{trimmed(line.substr(0, equals)), unquoted(trimmed(line.substr(equals + 1)))});
     }
     return file;
 }

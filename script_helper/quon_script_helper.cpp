@@ -47,47 +47,42 @@ char* quon_script_helper::callback(void* data, int type) {
 
 char* quon_script_helper::dispatch(void* data, int type) {
     switch (type) {
-    case QUON_MSG_REVERTIVE: {
-        // A record is required to read anything; a null one is ignored.
-        if (!data) return nullptr;
-        revertiveNotify notify(static_cast<const revertiveRecord*>(data));
-        revertiveCallback(&notify);
-        return nullptr;
-    }
-    case QUON_MSG_BUTTON: {
-        if (!data) return nullptr;
-        buttonNotify notify(static_cast<const buttonRecord*>(data));
-        if (!alarmHandling || !filterAlarmEvent(notify)) buttonCallback(&notify);
-        return nullptr;
-    }
-    case QUON_MSG_PARENT: {
-        const parentCommand command(static_cast<const char*>(data));
-        parentNotify notify(&command);
-        const quon_string reply = parentCallback(&notify);
-        if (reply.length() == 0) return nullptr;
-        const size_t length = std::strlen(reply);
-        char* result = new char[length + 1];
-        std::memcpy(result, static_cast<const char*>(reply), length + 1);
-        return result;
-    }
-    case QUON_MSG_TIMER:
-        timerCallback(carriedInteger(data));
-        return nullptr;
-    case QUON_MSG_RELEASE:
-        delete[] static_cast<char*>(data);
-        return nullptr;
-    case QUON_MSG_DATABASE: {
-        if (!data) return nullptr;
-        databaseNotify notify(static_cast<const databaseRecord*>(data));
-        databaseCallback(&notify);
-        return nullptr;
-    }
-    case QUON_MSG_VALUE: {
-        int value = carriedInteger(data);
-        valueCallback(&value);
-        return nullptr;
-    }
-    default:
-        return nullptr;
+        case QUON_MSG_REVERTIVE: {
+            // A record is required to read anything; a null one is ignored.
+            if (!data) return nullptr;
+            revertiveNotify notify(static_cast<const revertiveRecord*>(data));
+            revertiveCallback(&notify);
+            return nullptr;
+        }
+        case QUON_MSG_BUTTON: {
+            if (!data) return nullptr;
+            buttonNotify notify(static_cast<const buttonRecord*>(data));
+            if (!alarmHandling || !filterAlarmEvent(notify)) buttonCallback(&notify);
+            return nullptr;
+        }
+        case QUON_MSG_PARENT: {
+            const parentCommand command(static_cast<const char*>(data));
+            parentNotify notify(&command);
+            const quon_string reply = parentCallback(&notify);
+            if (reply.length() == 0) return nullptr;
+            const size_t length = std::strlen(reply);
+            char* result = new char[length + 1];
+            std::memcpy(result, static_cast<const char*>(reply), length + 1);
+            return result;
+        }
+        case QUON_MSG_TIMER: timerCallback(carriedInteger(data)); return nullptr;
+        case QUON_MSG_RELEASE: delete[] static_cast<char*>(data); return nullptr;
+        case QUON_MSG_DATABASE: {
+            if (!data) return nullptr;
+            databaseNotify notify(static_cast<const databaseRecord*>(data));
+            databaseCallback(&notify);
+            return nullptr;
+        }
+        case QUON_MSG_VALUE: {
+            int value = carriedInteger(data);
+            valueCallback(&value);
+            return nullptr;
+        }
+        default: return nullptr;
     }
 }

@@ -41,16 +41,15 @@ public:
     bool panelShow(const quon_string& panel, const quon_string& layout, const quon_string& extra);
     void textPut(const quon_string& property, const quon_string& value, const quon_string& panel,
                  const quon_string& control);
-    void textGet(const quon_string& property, const quon_string& panel, const quon_string& control,
-                 quon_string& value);
+    void textGet(const quon_string& property, const quon_string& panel, const quon_string& control, quon_string& value);
     void hostNotify(const quon_string& text);
     bool getDev(quon_string instance, int* device, int* index);
     quon_stringlist getIdList(const quon_string& panel, const quon_string& prefix);
-    void debug(const quon_string& format, const quon_string& a1 = quon_string(),
-               const quon_string& a2 = quon_string(), const quon_string& a3 = quon_string(),
-               const quon_string& a4 = quon_string(), const quon_string& a5 = quon_string(),
-               const quon_string& a6 = quon_string(), const quon_string& a7 = quon_string(),
-               const quon_string& a8 = quon_string(), const quon_string& a9 = quon_string());
+    void debug(const quon_string& format, const quon_string& a1 = quon_string(), const quon_string& a2 = quon_string(),
+               const quon_string& a3 = quon_string(), const quon_string& a4 = quon_string(),
+               const quon_string& a5 = quon_string(), const quon_string& a6 = quon_string(),
+               const quon_string& a7 = quon_string(), const quon_string& a8 = quon_string(),
+               const quon_string& a9 = quon_string());
 
     // Routers and timers.
     void routerName(int device, int database, int index, quon_string& name);

@@ -86,12 +86,16 @@ TEST(PanelLayout, ParsesControlsAndRefusesMalformedFiles) {
     ASSERT_EQ(layout.controls.size(), 2u);
     EXPECT_EQ(*layout.control("a")->property("text"), "x = y");
     EXPECT_EQ(*layout.control("a")->property("empty"), "");
-    struct bad { const char* text; const char* message; };
-    for (const bad b : {bad{"", "the layout declares no control"}, bad{"text = 1\n", "line 1: property before the first control"},
-                        bad{"control a\ncontrol a\n", "line 2: control \"a\" is declared twice"},
-                        bad{"control a\nnonsense\n", "line 2: expected \"control ID\" or \"property = value\""},
-                        bad{"control a b\n", "line 1: control id \"a b\" holds a blank or a quote"},
-                        bad{"control a\nall = 1\n", "line 2: \"all\" cannot name a property"}}) {
+    struct bad {
+        const char* text;
+        const char* message;
+    };
+    for (const bad b :
+         {bad{"", "the layout declares no control"}, bad{"text = 1\n", "line 1: property before the first control"},
+          bad{"control a\ncontrol a\n", "line 2: control \"a\" is declared twice"},
+          bad{"control a\nnonsense\n", "line 2: expected \"control ID\" or \"property = value\""},
+          bad{"control a b\n", "line 1: control id \"a b\" holds a blank or a quote"},
+          bad{"control a\nall = 1\n", "line 2: \"all\" cannot name a property"}}) {
         EXPECT_FALSE(parseLayout(b.text, layout, error)) << b.text;
         EXPECT_EQ(error, b.message);
     }
@@ -100,11 +104,13 @@ TEST(PanelLayout, ParsesControlsAndRefusesMalformedFiles) {
 class HostEngine : public ::testing::Test {
 protected:
     void SetUp() override {
-        system.writeDevice(1, "[Router]\nName=R\n[Database]\nDatabaseSize_0=8\nDatabaseSize_1=4\n"
-                              "[Database_0]\n1=CAM 1\n2=CAM 2\n[Crosspoints]\n1=2\n2=1\n");
+        system.writeDevice(1,
+                           "[Router]\nName=R\n[Database]\nDatabaseSize_0=8\nDatabaseSize_1=4\n"
+                           "[Database_0]\n1=CAM 1\n2=CAM 2\n[Crosspoints]\n1=2\n2=1\n");
         system.writeDevice(2, "[Router]\nAnswers=no\n[Database]\nDatabaseSize_1=2\n");
         system.writeFile("instances.ini", "[Instances]\nStudio=1 3\n");
-        system.writeFile("panel.quon_ui", "control myMimic\ntext=\nstatesheet=s\ncontrol alm_1\nvalue=1\ncontrol alm_2\n");
+        system.writeFile("panel.quon_ui",
+                         "control myMimic\ntext=\nstatesheet=s\ncontrol alm_1\nvalue=1\ncontrol alm_2\n");
         engine = std::make_unique<host_engine>(readSystem(system.folder()));
         engine->onTrace([this](const trace_event& e) { trace.push_back(formatTraceText(e)); });
         ASSERT_EQ(engine->create("p", PROBE_MODULE_PATH, "", error), host_engine::create_status::created) << error;
@@ -277,8 +283,9 @@ TEST_F(HostEngine, ReportsRepliesHandedBackTwiceNeverOrForeign) {
     parent("p", "foreign");
     parent("q", "keep:RN 1 0 1");
     ASSERT_TRUE(engine->destroy("q", error));
-    EXPECT_THAT(engine->problems(), ElementsAre("p: reply handed back twice: \"1 3\"", "p: handed back a text the host never gave",
-                                                "q: reply never handed back: \"CAM 1\""));
+    EXPECT_THAT(engine->problems(),
+                ElementsAre("p: reply handed back twice: \"1 3\"", "p: handed back a text the host never gave",
+                            "q: reply never handed back: \"CAM 1\""));
 }
 
 TEST_F(HostEngine, ReportsCommandsAfterAS) {
@@ -296,12 +303,18 @@ TEST_F(HostEngine, NeverCallsIntoAComponentThatIsCallingTheHost) {
 }
 
 TEST_F(HostEngine, ExplainsModulesThatCannotBeUsed) {
-    struct load_case { std::string module; std::string path; std::string message; };
+    struct load_case {
+        std::string module;
+        std::string path;
+        std::string message;
+    };
     const load_case cases[] = {
         {"/nonexistent/Module.so", "", "/nonexistent/Module.so: no such module file"},
         {system.folder() + "/instances.ini", "", system.folder() + "/instances.ini: cannot be loaded: "},
-        {QUON_STRING_LIBRARY_PATH, "", std::string(QUON_STRING_LIBRARY_PATH) + ": does not export load_quon_client_script"},
-        {PROBE_MODULE_PATH, "refuse", std::string(PROBE_MODULE_PATH) + ": load_quon_client_script returned no component"},
+        {QUON_STRING_LIBRARY_PATH, "",
+         std::string(QUON_STRING_LIBRARY_PATH) + ": does not export load_quon_client_script"},
+        {PROBE_MODULE_PATH, "refuse",
+         std::string(PROBE_MODULE_PATH) + ": load_quon_client_script returned no component"},
     };
     for (const load_case& c : cases) {
         EXPECT_EQ(engine->create("x", c.module, c.path, error), host_engine::create_status::load_failed);
@@ -313,8 +326,9 @@ TEST_F(HostEngine, ExplainsModulesThatCannotBeUsed) {
 
 TEST(SystemFiles, ReadsRoutersAndInstances) {
     temp_system system;
-    system.writeDevice(3, "[Router]\nName=Main\nAnswers=No\n[Database]\nDatabaseSize_1=16\n[Database_0]\n1=CAM 1\nx=bad\n"
-                          "[Crosspoints]\n1=4\n2=x\n");
+    system.writeDevice(3,
+                       "[Router]\nName=Main\nAnswers=No\n[Database]\nDatabaseSize_1=16\n[Database_0]\n1=CAM 1\nx=bad\n"
+                       "[Crosspoints]\n1=4\n2=x\n");
     system.writeFile("instances.ini", "[Instances]\nUMD_A=3 1\n");
     system.writeFile("dev_x.ini", "[Database]\nDatabaseSize_1=3\n");
     const system_description d = readSystem(system.folder());

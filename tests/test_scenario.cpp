@@ -82,8 +82,9 @@ protected:
 };
 
 TEST_F(ScenarioRun, PassesWhenEveryExpectationHolds) {
-    const scenario_result r = run("create a\nsend a myMatrix=1\nsend a return=myMatrix\nexpect reply myMatrix=1\n"
-                                  "expect sent a nothing\nsay done\nshow\n");
+    const scenario_result r =
+        run("create a\nsend a myMatrix=1\nsend a return=myMatrix\nexpect reply myMatrix=1\n"
+            "expect sent a nothing\nsay done\nshow\n");
     EXPECT_TRUE(r.passed) << r.failure;
     EXPECT_EQ(r.expectations, 2);
     EXPECT_THAT(output, ::testing::ElementsAre("  a replied null", "  a replied \"myMatrix=1\"", "# done",
@@ -91,17 +92,23 @@ TEST_F(ScenarioRun, PassesWhenEveryExpectationHolds) {
 }
 
 TEST_F(ScenarioRun, NamesTheFailingLineAndWhatHappened) {
-    struct failure_case { const char* script; const char* failure; };
+    struct failure_case {
+        const char* script;
+        const char* failure;
+    };
     const failure_case cases[] = {
         {"create a\nsend a return=myMatrix\nexpect reply null\n", "s.quon:3: expect reply null\n  got: \"myMatrix=0\""},
         {"expect reply x\n", "s.quon:1: expect reply: no parent command was sent yet"},
         {"create a\nsend a myMatrix=1\nsend a myDestination=2\nexpect sent a RR 1 3 3\n",
-         "s.quon:4: expect sent a RR 1 3 3\n  got: RU 1\n  commands of this step:\n    RU 1\n    RR 1 2 2\n    RP 1 2 2\n"
+         "s.quon:4: expect sent a RR 1 3 3\n  got: RU 1\n  commands of this step:\n    RU 1\n    RR 1 2 2\n    RP 1 2 "
+         "2\n"
          "    ET 1 10000\n    ET 1\n    RN 1 0 2\n    TP 'text=CAM 2' '1' 'myMimic'\n    HN 'sourceid=2'"},
         {"create a\nsend a myStatesheet=x\nexpect sent a nothing\n",
-         "s.quon:3: expect sent a nothing\n  but it also sent: TP 'statesheet=x' '1' 'myMimic'\n  commands of this step:\n"
+         "s.quon:3: expect sent a nothing\n  but it also sent: TP 'statesheet=x' '1' 'myMimic'\n  commands of this "
+         "step:\n"
          "    TP 'statesheet=x' '1' 'myMimic'"},
-        {"create a\nexpect property a 1 myMimic text x\n", "s.quon:2: expect property a 1 myMimic text \"x\"\n  got: no such property"},
+        {"create a\nexpect property a 1 myMimic text x\n",
+         "s.quon:2: expect property a 1 myMimic text \"x\"\n  got: no such property"},
         {"create a\nexpect notify a sourceid=1\n", "s.quon:2: expect notify a sourceid=1\n  got: nothing"},
         {"send ghost x\n", "s.quon:1: send: no component ghost"},
         {"create a\ncreate a\n", "s.quon:2: create: component a exists already"},

@@ -23,9 +23,13 @@ class probe_component : public quon_script_helper {
 public:
     probe_component(quon_client_callback* host, const char* path) : quon_script_helper(host, path) {}
 
-    void buttonCallback(buttonNotify* n) override { calls.push_back("button " + std::string(n->id()) + " " + std::string(n->command()) + "=" + std::string(n->value())); }
+    void buttonCallback(buttonNotify* n) override {
+        calls.push_back("button " + std::string(n->id()) + " " + std::string(n->command()) + "=" +
+                        std::string(n->value()));
+    }
     int revertiveCallback(revertiveNotify* n) override {
-        calls.push_back("revertive " + std::to_string(n->device()) + " " + std::to_string(n->index()) + " " + std::to_string(n->info()));
+        calls.push_back("revertive " + std::to_string(n->device()) + " " + std::to_string(n->index()) + " " +
+                        std::to_string(n->info()));
         return 7;
     }
     quon_string parentCallback(parentNotify* n) override {
@@ -39,7 +43,8 @@ public:
     }
     void timerCallback(int id) override { calls.push_back("timer " + std::to_string(id)); }
     void databaseCallback(databaseNotify* n) override {
-        calls.push_back("database " + std::to_string(n->device()) + " " + std::to_string(n->database()) + " " + std::to_string(n->index()));
+        calls.push_back("database " + std::to_string(n->device()) + " " + std::to_string(n->database()) + " " +
+                        std::to_string(n->index()));
     }
 
     void setAlarmHandling(bool on) { alarmHandling = on; }
@@ -72,7 +77,8 @@ TEST_F(ScriptHelper, DeliversRecordsToTheirHandlers) {
     EXPECT_EQ(component.callback(carried(1), QUON_MSG_TIMER), nullptr);
     EXPECT_EQ(component.callback(carried(42), QUON_MSG_VALUE), nullptr);
     EXPECT_EQ(component.callback(carried(-3), QUON_MSG_VALUE), nullptr);
-    EXPECT_THAT(component.calls, ElementsAre("revertive 12 40 5", "database 12 0 5", "timer 1", "value 42", "value -3"));
+    EXPECT_THAT(component.calls,
+                ElementsAre("revertive 12 40 5", "database 12 0 5", "timer 1", "value 42", "value -3"));
 }
 
 TEST_F(ScriptHelper, IgnoresRecordMessagesWithoutARecord) {
@@ -115,9 +121,15 @@ TEST_F(ScriptHelper, AlarmButtonsReachTheComponentWhenHandlingIsOff) {
 
 TEST(ScriptHelperLifecycle, TeardownSendsASLastAndNothingWithoutHost) {
     recording_host host;
-    { probe_component component(&host, ""); component.routerUnregister(3); }
+    {
+        probe_component component(&host, "");
+        component.routerUnregister(3);
+    }
     EXPECT_THAT(host.commands(), ElementsAre("RU 3", "AS"));
-    { probe_component orphan(nullptr, "x"); orphan.routerUnregister(3); }
+    {
+        probe_component orphan(nullptr, "x");
+        orphan.routerUnregister(3);
+    }
 }
 
 TEST(ScriptHelperLifecycle, KeepsItsOwnCopyOfThePath) {
@@ -148,11 +160,11 @@ TEST_F(ScriptHelper, SendsExactCommandTexts) {
     component.timerStart(5, 0);
     component.timerStop(5);
     component.routerRegister(INT32_MIN, INT32_MIN, INT32_MIN, true);
-    EXPECT_THAT(host.commands(),
-                ElementsAre("PS '1' 'panels/umdMimic.quon_ui'", "PS '1' 'umdMimic.quon_ui'", "PS '1' 'umdMimic.quon_ui' 'x'",
-                            "TP 'text=abc' '1' 'myMimic'", "TP 'text=it's' '1' 'myMimic'", "HN 'sourceid=12'",
-                            "RR 12 40 40", "RR 12 40 40 'ADD'", "RU 12", "RP 12 40 40", "RP -1 0 7", "ET 1 10000", "ET 5",
-                            "ET 5", "RR -2147483648 -2147483648 -2147483648 'ADD'"));
+    EXPECT_THAT(host.commands(), ElementsAre("PS '1' 'panels/umdMimic.quon_ui'", "PS '1' 'umdMimic.quon_ui'",
+                                             "PS '1' 'umdMimic.quon_ui' 'x'", "TP 'text=abc' '1' 'myMimic'",
+                                             "TP 'text=it's' '1' 'myMimic'", "HN 'sourceid=12'", "RR 12 40 40",
+                                             "RR 12 40 40 'ADD'", "RU 12", "RP 12 40 40", "RP -1 0 7", "ET 1 10000",
+                                             "ET 5", "ET 5", "RR -2147483648 -2147483648 -2147483648 'ADD'"));
     EXPECT_EQ(host.commands().back().size(), 44u);
 }
 
@@ -163,7 +175,8 @@ TEST_F(ScriptHelper, LongTextsAreSentWhole) {
 }
 
 TEST_F(ScriptHelper, CommandsWithoutReplyAreNotHandedBack) {
-    for (const char* text : {"PS '1' 'panels/l'", "TP 'a=b' '1' 'c'", "HN 'n'", "RR 1 2 2", "RU 1", "RP 1 2 2", "ET 1 5"})
+    for (const char* text :
+         {"PS '1' 'panels/l'", "TP 'a=b' '1' 'c'", "HN 'n'", "RR 1 2 2", "RU 1", "RP 1 2 2", "ET 1 5"})
         host.answer(text, "ok");
     EXPECT_TRUE(component.panelShow("1", "l", ""));
     component.textPut("a", "b", "1", "c");
@@ -193,8 +206,11 @@ TEST_F(ScriptHelper, TextGetReadsTheMatchingPropertyAndHandsBackOnce) {
 }
 
 TEST_F(ScriptHelper, TextGetRefusesAnotherPropertyWithADiagnostic) {
-    struct mismatch { const char* reply; const char* key; };
-    for (const mismatch m : {mismatch{"state=2", "state"}, mismatch{"Value=2", "Value"}, mismatch{"value", "value"} }) {
+    struct mismatch {
+        const char* reply;
+        const char* key;
+    };
+    for (const mismatch m : {mismatch{"state=2", "state"}, mismatch{"Value=2", "Value"}, mismatch{"value", "value"}}) {
         // "value" without "=" splits into key "value", so it matches.
         host.answer("TG '1' 'alm_3' 'value'", m.reply);
         quon_string value("old");
@@ -214,14 +230,23 @@ TEST_F(ScriptHelper, TextGetRefusesAnotherPropertyWithADiagnostic) {
 }
 
 TEST_F(ScriptHelper, GetDevDecodesDeviceAndIndex) {
-    struct lookup { const char* reply; bool result; int device; int index; };
+    struct lookup {
+        const char* reply;
+        bool result;
+        int device;
+        int index;
+    };
     const lookup cases[] = {
-        {"12 40", true, 12, 40}, {"12", true, 12, 0}, {"'12' 40", true, 0, 12}, {"x y", true, 0, 0},
-        {"  7   9 ", true, 0, 7}, {"99999999999 -99999999999", true, INT32_MAX, INT32_MIN}, {nullptr, false, 0, 0},
+        {"12 40", true, 12, 40}, {"12", true, 12, 0},      {"'12' 40", true, 0, 12},
+        {"x y", true, 0, 0},     {"  7   9 ", true, 0, 7}, {"99999999999 -99999999999", true, INT32_MAX, INT32_MIN},
+        {nullptr, false, 0, 0},
     };
     for (const lookup& c : cases) {
         SCOPED_TRACE(c.reply ? c.reply : "(null)");
-        if (c.reply) host.answer("SD 'router_a'", c.reply); else host.silence("SD 'router_a'");
+        if (c.reply)
+            host.answer("SD 'router_a'", c.reply);
+        else
+            host.silence("SD 'router_a'");
         host.clear();
         int device = -5, index = -5;
         EXPECT_EQ(component.getDev("router_a", &device, &index), c.result);
@@ -318,9 +343,14 @@ protected:
     std::vector<std::string> expectedAcknowledge(const char* action) {
         const std::string a = action;
         return {"XI '1' 'alm_'",
-                "TP 'alarm=" + a + "' '1' 'alm_1'", "TG '1' 'alm_1' 'value'", "TP 'value=4' '1' 'alm_1'",
-                "TP 'alarm=" + a + "' '1' 'alm_2'", "TG '1' 'alm_2' 'value'",
-                "TP 'alarm=" + a + "' '1' 'alm_3'", "TG '1' 'alm_3' 'value'", "TP 'value=4' '1' 'alm_3'"};
+                "TP 'alarm=" + a + "' '1' 'alm_1'",
+                "TG '1' 'alm_1' 'value'",
+                "TP 'value=4' '1' 'alm_1'",
+                "TP 'alarm=" + a + "' '1' 'alm_2'",
+                "TG '1' 'alm_2' 'value'",
+                "TP 'alarm=" + a + "' '1' 'alm_3'",
+                "TG '1' 'alm_3' 'value'",
+                "TP 'value=4' '1' 'alm_3'"};
     }
 };
 
@@ -351,9 +381,9 @@ TEST_F(AlarmActions, OtherActionsOnlySetTheAlarmProperty) {
         host.clear();
         press("ActionAll", eventText);
         const std::string action = std::string(eventText).substr(6);
-        EXPECT_THAT(host.commands(), ElementsAre("XI '1' 'alm_'", "TP 'alarm=" + action + "' '1' 'alm_1'",
-                                                 "TP 'alarm=" + action + "' '1' 'alm_2'",
-                                                 "TP 'alarm=" + action + "' '1' 'alm_3'"));
+        EXPECT_THAT(host.commands(),
+                    ElementsAre("XI '1' 'alm_'", "TP 'alarm=" + action + "' '1' 'alm_1'",
+                                "TP 'alarm=" + action + "' '1' 'alm_2'", "TP 'alarm=" + action + "' '1' 'alm_3'"));
     }
 }
 

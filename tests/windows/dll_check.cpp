@@ -58,14 +58,15 @@ int main(int argc, char** argv) {
     if (!module) return check.finish();
     const std::vector<std::string> names = exportedNames(module);
     check.expectLines(names, {"load_quon_client_script"}, "the export table holds exactly load_quon_client_script");
-    check.expect(GetProcAddress(module, "load_quon_client_script") != nullptr, "GetProcAddress finds the undecorated name");
+    check.expect(GetProcAddress(module, "load_quon_client_script") != nullptr,
+                 "GetProcAddress finds the undecorated name");
 
     std::vector<char> info(GetFileVersionInfoSizeA(path, nullptr));
     check.expect(!info.empty() && GetFileVersionInfoA(path, 0, static_cast<DWORD>(info.size()), info.data()),
                  "the DLL carries a version resource");
     if (!info.empty()) {
-        check.expectEqual(versionString(info, "FileDescription"), "UMD style display for a single layer matrix destination",
-                          "FileDescription");
+        check.expectEqual(versionString(info, "FileDescription"),
+                          "UMD style display for a single layer matrix destination", "FileDescription");
         check.expectEqual(versionString(info, "FileVersion"), "1, 0, 0, 1", "FileVersion");
         check.expectEqual(versionString(info, "ProductVersion"), "1, 0, 0, 1", "ProductVersion");
         check.expectEqual(versionString(info, "InternalName"), "Korvane", "InternalName");

@@ -55,7 +55,9 @@ int main() {
     check_results check;
     HMODULE module = LoadLibraryA("Korvane.dll");
     check.expect(module != nullptr, "LoadLibraryA(\"Korvane.dll\")");
-    const auto load = module ? reinterpret_cast<load_function>(reinterpret_cast<void*>(GetProcAddress(module, "load_quon_client_script"))) : nullptr;
+    const auto load = module ? reinterpret_cast<load_function>(
+                                   reinterpret_cast<void*>(GetProcAddress(module, "load_quon_client_script")))
+                             : nullptr;
     check.expect(load != nullptr, "GetProcAddress(\"load_quon_client_script\")");
     if (!load) return check.finish();
     makeSystem();
@@ -75,22 +77,25 @@ int main() {
         host.answer("RN 7 0 12", "CAM 12");
         sent(host);
         check.expectEqual(parent(component, "instance=big"), "(null)", "instance reply");
-        check.expectLines(sent(host), {"SD 'big'"}, "an index above the size read from the device file selects nothing");
+        check.expectLines(sent(host), {"SD 'big'"},
+                          "an index above the size read from the device file selects nothing");
         parent(component, "instance=studio");
         check.expectLines(sent(host), {"SD 'studio'", "RR 7 40 40", "RP 7 40 40", "ET 1 10000"},
                           "an instance within the router's 64 destinations is registered");
 
         revertiveRecord revertive{7, 0, 40, 12};
         check.expect(component->callback(&revertive, QUON_MSG_REVERTIVE) == nullptr, "a revertive returns null");
-        check.expectLines(host.transcript(), {"0 ET 1", "0 RN 7 0 12", "5 CAM 12", "0 TP 'text=CAM 12' '1' 'myMimic'",
-                                              "0 HN 'sourceid=12'"},
-                          "a revertive stops the timer, shows the name and notifies the parent");
+        check.expectLines(
+            host.transcript(),
+            {"0 ET 1", "0 RN 7 0 12", "5 CAM 12", "0 TP 'text=CAM 12' '1' 'myMimic'", "0 HN 'sourceid=12'"},
+            "a revertive stops the timer, shows the name and notifies the parent");
         host.clear();
 
-        check.expectEqual(parent(component, "return=all"), "myMatrix=7\nmyDestination=40\nmySourceDB=0\nmyStatesheet=",
-                          "return=all");
+        check.expectEqual(parent(component, "return=all"),
+                          "myMatrix=7\nmyDestination=40\nmySourceDB=0\nmyStatesheet=", "return=all");
         check.expectEqual(parent(component, "_commands"),
-                          "myMatrix=[value]\nmyDestination=[value]\nmySourceDB=[value]\nmyStatesheet=[value]", "_commands");
+                          "myMatrix=[value]\nmyDestination=[value]\nmySourceDB=[value]\nmyStatesheet=[value]",
+                          "_commands");
         check.expectEqual(parent(component, "_events"), "sourceid=*", "_events");
         check.expectEqual(parent(component, "return=mySourceDB"), "(null)", "return=mySourceDB");
         check.expect(component->callback(nullptr, 8) == nullptr && component->callback(nullptr, -1) == nullptr,
