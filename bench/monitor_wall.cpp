@@ -14,8 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "host_engine.h"
-#include "system_files.h"
+#include "quon/engine/host_engine.h"
+#include "quon/engine/system_files.h"
+#include "quon/output/display_lines.h"
+#include "quon/routers/built_in_routers.h"
+
+using namespace quon;
 
 namespace {
 
@@ -45,7 +49,7 @@ void monitorWallSalvo(benchmark::State& state) {
     const size_t heapBefore = mallinfo2().uordblks;
     double bytesPerComponent = 0;
     {
-        host_engine engine(readSystem(systemFolder(root, "wall")));
+        host_engine engine(readSystem(systemFolder(root, "wall")), builtInRouters());
         std::string error;
         for (int i = 1; i <= size; ++i) {
             const std::string name = "u" + std::to_string(i);
@@ -53,7 +57,6 @@ void monitorWallSalvo(benchmark::State& state) {
             std::optional<std::string> reply;
             engine.parent(name, ("instance=wall_" + std::to_string(i)).c_str(), reply, error);
         }
-        engine.beginStep();
         bytesPerComponent = static_cast<double>(mallinfo2().uordblks - heapBefore) / size;
 
         int offset = 1;
@@ -62,9 +65,8 @@ void monitorWallSalvo(benchmark::State& state) {
             for (int d = 1; d <= size; ++d) routes[static_cast<size_t>(d - 1)] = {d, (d + offset - 1) % size + 1};
             ++offset;
             engine.salvo(1, routes, error);
-            engine.beginStep();
-        }
-        if (engine.display("u1").find("SRC") == std::string::npos) state.SkipWithError("the displays did not follow");
+            }
+        if (displayLine(engine, "u1").find("SRC") == std::string::npos) state.SkipWithError("the displays did not follow");
         state.counters["revertives"] = size;
         state.counters["ns/revertive"] = benchmark::Counter(
             static_cast<double>(size), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);

@@ -13,11 +13,13 @@
 #include <random>
 #include <string>
 
-#include "contract_host.h"
+#include "quon/validate/contract_host.h"
 #include "fuzz_check.h"
 #include "korvane.h"
 #include "quon_message_types.h"
 #include "quon_records.h"
+
+using quon::contract_host;
 
 namespace {
 
@@ -151,14 +153,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         FUZZ_CHECK(result == nullptr);
         if (!host.violations().empty()) {
-            std::fprintf(stderr, "host contract broken: %s\n", host.violations().front().c_str());
+            std::fprintf(stderr, "host contract broken: %s\n", host.violations().front().text.c_str());
             std::abort();
         }
     }
     component.reset();
     host.componentDestroyed();
     if (!host.violations().empty()) {
-        std::fprintf(stderr, "host contract broken: %s\n", host.violations().front().c_str());
+        std::fprintf(stderr, "host contract broken: %s\n", host.violations().front().text.c_str());
         std::abort();
     }
     return 0;

@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "decimal.h"
+#include "device_file.h"
 #include "quon_script_helper.h"
 
 #if defined(_WIN32)
@@ -25,9 +26,10 @@ const size_t path_space = 260;
 const size_t name_space = 256;
 const size_t value_space = 256;
 
-// Reads one key as the Windows profile reader does: the value, or
-// `fallback` when the file, the section or the key is missing; the result
-// is cut to fit `space` with its terminator. Returns the characters placed.
+}  // namespace
+
+void deviceFileName(int device, char* out, size_t space) { std::snprintf(out, space, "dev_%03d.ini", device); }
+
 unsigned readProfileValue(const char* section, const char* key, const char* fallback, char* out, size_t space,
                           const char* path) {
 #if defined(_WIN32)
@@ -44,8 +46,6 @@ unsigned readProfileValue(const char* section, const char* key, const char* fall
 #endif
 }
 
-}  // namespace
-
 int quon_script_helper::databaseSize(int device, int database) {
     const char* root = std::getenv("VX_ROOT");
     const char* system = std::getenv("VX_SYSTEM");
@@ -55,7 +55,7 @@ int quon_script_helper::databaseSize(int device, int database) {
     char fileName[name_space];
     char path[path_space];
     std::snprintf(key, sizeof key, "DatabaseSize_%d", database);
-    std::snprintf(fileName, sizeof fileName, "dev_%03d.ini", device);
+    deviceFileName(device, fileName, sizeof fileName);
     const int pathLength = std::snprintf(path, sizeof path, path_format, root, system, fileName);
     // A path that does not fit is not read at all rather than read cut short.
     if (pathLength < 0 || static_cast<size_t>(pathLength) >= sizeof path) return 0;

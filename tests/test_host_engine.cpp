@@ -3,20 +3,27 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "command_parser.h"
-#include "host_engine.h"
-#include "panel_layout.h"
-#include "system_files.h"
+#include "quon/engine/command_parser.h"
+#include "quon/engine/host_engine.h"
+#include "quon/engine/panel_layout.h"
+#include "quon/engine/system_files.h"
+#include "quon/output/display_lines.h"
+#include "quon/output/trace_format.h"
+#include "quon/routers/built_in_routers.h"
 #include "temp_system.h"
 
+using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+
+using namespace quon;
 
 namespace {
 
@@ -111,8 +118,8 @@ protected:
         system.writeFile("instances.ini", "[Instances]\nStudio=1 3\n");
         system.writeFile("panel.quon_ui",
                          "control myMimic\ntext=\nstatesheet=s\ncontrol alm_1\nvalue=1\ncontrol alm_2\n");
-        engine = std::make_unique<host_engine>(readSystem(system.folder()));
-        engine->onTrace([this](const trace_event& e) { trace.push_back(formatTraceText(e)); });
+        engine = std::make_unique<host_engine>(readSystem(system.folder()), builtInRouters());
+        engine->addListener(&recorder);
         ASSERT_EQ(engine->create("p", PROBE_MODULE_PATH, "", error), host_engine::create_status::created) << error;
         ASSERT_EQ(engine->create("q", PROBE_MODULE_PATH, "", error), host_engine::create_status::created) << error;
         ASSERT_EQ(send("p", "send:PS '1' '" + system.folder() + "/panel.quon_ui'"), "1");
@@ -138,8 +145,23 @@ protected:
         return lines;
     }
 
+    // Keeps what the engine tells: the trace as text, commands and parent
+    // notifications.
+    struct recording_listener : host_listener {
+        bool wantsTrace() const override { return true; }
+        void traced(const trace_event& e) override { trace.push_back(formatTraceText(e)); }
+        void commandSent(const std::string& component, const std::string& text) override {
+            commands.push_back(component + ": " + text);
+        }
+        void parentNotified(const std::string& component, const std::string& text) override {
+            notifications.push_back(component + ": " + text);
+        }
+        std::vector<std::string> trace, commands, notifications;
+    };
+
     temp_system system;
-    std::vector<std::string> trace;  // outlives the engine, whose teardown is traced
+    recording_listener recorder;  // outlives the engine, whose teardown is traced
+    std::vector<std::string>& trace = recorder.trace;
     std::string error;
     std::unique_ptr<host_engine> engine;
 };
@@ -156,7 +178,7 @@ TEST_F(HostEngine, KeepsControlPropertiesPerComponentAndPanel) {
     EXPECT_EQ(send("p", "XI '1' 'alm_'"), "alm_1,alm_2");
     EXPECT_EQ(send("p", "XI '1' ''"), "myMimic,alm_1,alm_2");
     EXPECT_EQ(send("p", "XI '1' 'zzz'"), "(empty)");
-    EXPECT_EQ(engine->display("p"), "p: [ CAM 1 ] (s)");
+    EXPECT_EQ(displayLine(*engine, "p"), "p: [ CAM 1 ] (s)");
     EXPECT_THAT(engine->problems(), IsEmpty());
 }
 
@@ -232,15 +254,15 @@ TEST_F(HostEngine, RenamingAnEntryTellsComponentsRegisteredOnTheDevice) {
 TEST_F(HostEngine, TimersTickOnTheVirtualClockUntilStopped) {
     send("p", "ET 1 100");
     send("q", "ET 7 250");
-    engine->advance(99);
+    ASSERT_TRUE(engine->advance(99, error)) << error;
     EXPECT_THAT(log("p"), IsEmpty());
-    engine->advance(401);
+    ASSERT_TRUE(engine->advance(401, error)) << error;
     EXPECT_EQ(engine->now(), 500u);
     EXPECT_THAT(log("p"), ElementsAre("timer 1", "timer 1", "timer 1", "timer 1", "timer 1"));
     EXPECT_THAT(log("q"), ElementsAre("timer 7", "timer 7"));
     send("p", "ET 1");
     send("q", "ET 7 50");  // restarts with the new interval
-    engine->advance(100);
+    ASSERT_TRUE(engine->advance(100, error)) << error;
     EXPECT_THAT(log("p"), IsEmpty());
     EXPECT_THAT(log("q"), ElementsAre("timer 7", "timer 7"));
     trace.clear();
@@ -256,14 +278,12 @@ TEST_F(HostEngine, MessagesAndButtonsReachTheComponent) {
     EXPECT_FALSE(engine->value("nobody", 1, error));
 }
 
-TEST_F(HostEngine, RecordsNotificationsAndStepCommands) {
-    engine->beginStep();
+TEST_F(HostEngine, TellsListenersOfCommandsAndNotifications) {
+    recorder.commands.clear();
     send("p", "HN 'sourceid=3'");
-    send("p", "HN 'sourceid=4'");
-    EXPECT_THAT(engine->notifications("p"), ElementsAre("sourceid=3", "sourceid=4"));
-    EXPECT_THAT(engine->commandsThisStep("p"), ElementsAre("HN 'sourceid=3'", "HN 'sourceid=4'"));
-    engine->beginStep();
-    EXPECT_THAT(engine->commandsThisStep("p"), IsEmpty());
+    send("q", "HN 'sourceid=4'");
+    EXPECT_THAT(recorder.notifications, ElementsAre("p: sourceid=3", "q: sourceid=4"));
+    EXPECT_THAT(recorder.commands, ElementsAre("p: HN 'sourceid=3'", "q: HN 'sourceid=4'"));
 }
 
 TEST_F(HostEngine, MalformedCommandsGetNullAndAWarning) {
@@ -298,7 +318,7 @@ TEST_F(HostEngine, NeverCallsIntoAComponentThatIsCallingTheHost) {
     send("p", "RR 1 1 2");
     send("p", "RP 1 1 2");
     send("p", "ET 3 1");
-    engine->advance(2);
+    ASSERT_TRUE(engine->advance(2, error)) << error;
     for (const std::string& line : log("p")) EXPECT_NE(line, "reentered");
 }
 
@@ -340,8 +360,70 @@ TEST(SystemFiles, ReadsRoutersAndInstances) {
     EXPECT_EQ(d.routers[0].entryNames.at(0).at(1), "CAM 1");
     EXPECT_EQ(d.routers[0].crosspoints.at(1), 4);
     EXPECT_EQ(d.instances.at("umd_a"), "3 1");
-    EXPECT_EQ(d.warnings.size(), 2u);
+    EXPECT_THAT(d.warnings, ElementsAre(HasSubstr("dev_003.ini:8: [Database_0] x: not an index"),
+                                        HasSubstr("dev_003.ini:11: [Crosspoints] 2=x: not destination=source"),
+                                        HasSubstr("dev_x.ini: not a device file name the component reads")));
     EXPECT_FALSE(readSystem("/nonexistent").warnings.empty());
+}
+
+// The host reads every size the way the component does (the profile
+// reader keeps an inline comment in the value; the number stops at the
+// first character that is not a digit), and warns about what it cannot use.
+TEST(SystemFiles, ReadsSizesAsTheComponentDoes) {
+    struct size_case {
+        const char* value;
+        int size;             // -1: not registered
+        const char* warning;  // empty: none
+    };
+    const size_case cases[] = {
+        {"64      ; database 1: destinations", 64, ""},
+        {"+64", 64, ""},
+        {" 12abc", 12, ""},
+        {"\"16\"", 16, ""},
+        {"lots", -1, "DatabaseSize_1=lots: not a number (the component reads 0)"},
+        {"", -1, "DatabaseSize_1=: not a number"},
+        {"-3", -1, "DatabaseSize_1=-3: negative"},
+        {"99999999999", 65536, "above the 65536 entries the host holds"},
+    };
+    for (const size_case& c : cases) {
+        SCOPED_TRACE(c.value);
+        temp_system system;
+        system.writeDevice(1, std::string("[Database]\nDatabaseSize_0=4\nDatabaseSize_1=") + c.value + "\n");
+        system.writeFile("instances.ini", "[Instances]\n");
+        const system_description d = readSystem(system.folder());
+        ASSERT_EQ(d.routers.size(), 1u);
+        if (c.size < 0)
+            EXPECT_EQ(d.routers[0].databaseSizes.count(1), 0u);
+        else
+            EXPECT_EQ(d.routers[0].databaseSizes.at(1), c.size);
+        if (*c.warning)
+            EXPECT_THAT(d.warnings, ElementsAre(AllOf(HasSubstr("dev_001.ini:3: "), HasSubstr(c.warning))));
+        else
+            EXPECT_THAT(d.warnings, IsEmpty());
+    }
+}
+
+TEST(SystemFiles, NamesDeviceFilesAsTheComponentDoes) {
+    temp_system system;
+    system.writeDevice(2, "[Database]\nDatabaseSize_1=2\n");
+    system.writeFile("dev_1.ini", "[Database]\nDatabaseSize_1=3\n");
+    system.writeFile("dev_1000.ini", "[Database]\nDatabaseSize_1=3\n");
+    system.writeFile("instances.ini", "[Instances]\n");
+    std::filesystem::create_directories(system.folder() + "/dev_004.ini");
+    const system_description d = readSystem(system.folder());
+    std::vector<int> devices;
+    for (const router_description& r : d.routers) devices.push_back(r.device);
+    EXPECT_THAT(devices, ElementsAre(2, 1000));
+    EXPECT_THAT(d.warnings, ElementsAre(HasSubstr("dev_004.ini: a folder, not a device file"),
+                                        HasSubstr("dev_1.ini: the component reads device 1 from dev_001.ini")));
+}
+
+TEST(SystemFiles, WarnsAboutAMissingOrUnusableInstancesFile) {
+    temp_system missing;
+    EXPECT_THAT(readSystem(missing.folder()).warnings, ElementsAre(HasSubstr("instances.ini: missing")));
+    temp_system folder;
+    std::filesystem::create_directories(folder.folder() + "/instances.ini");
+    EXPECT_THAT(readSystem(folder.folder()).warnings, ElementsAre(HasSubstr("instances.ini: a folder")));
 }
 
 }  // namespace

@@ -5,11 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "host_engine.h"
-#include "scenario.h"
-#include "system_files.h"
+#include "quon/engine/host_engine.h"
+#include "quon/scenario/scenario.h"
+#include "quon/engine/system_files.h"
+#include "quon/routers/built_in_routers.h"
 
 using ::testing::HasSubstr;
+
+using namespace quon;
 
 namespace {
 
@@ -74,9 +77,11 @@ protected:
         scenario script;
         std::string error;
         EXPECT_TRUE(parseScenario("s.quon", text, script, error)) << error;
-        host_engine engine(readSystem(systemFolder(SAMPLE_ROOT, "studio")));
+        host_engine engine(readSystem(systemFolder(SAMPLE_ROOT, "studio")), builtInRouters());
         return runScenario(script, engine, scenario_settings{KORVANE_MODULE_PATH, "panels"},
-                           [this](const std::string& line) { output.push_back(line); });
+                           [this](transcript_kind kind, const std::string& line) {
+                               output.push_back(kind == transcript_kind::say ? "# " + line : "  " + line);
+                           });
     }
     std::vector<std::string> output;
 };

@@ -1,0 +1,169 @@
+// quon-host: a substitute panel host that loads component modules, drives
+// them against a simulated system, runs scenario scripts and shows the
+// displays.
+#include <CLI/CLI.hpp>
+#include <boost/asio/io_context.hpp>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "options.h"
+#include "quon/common/decimal.h"
+#include "quon/common/paths.h"
+#include "quon/common/text.h"
+#include "quon/routers/built_in_routers.h"
+#include "quon/validate/reports.h"
+#include "run_files.h"
+#include "shell.h"
+
+namespace {
+
+using namespace quon;
+
+const char* const footer =
+    "Without a command, quon-host runs the bundled demo on the bundled sample system.\n"
+    "\n"
+    "The system is read from $VX_ROOT/$VX_SYSTEM/config/system; when neither\n"
+    "variable is set, both are set to the bundled sample system.\n"
+    "The scenario language is described in docs/scenarios.md.\n"
+    "\n"
+    "exit codes: 0 everything passed; 1 an expectation failed or a component\n"
+    "broke the host contract; 2 bad usage, a script with a syntax error, or a\n"
+    "module that cannot be loaded.\n";
+
+int usageError(const CLI::App& app, const std::string& message) {
+    std::fprintf(stderr, "quon-host: %s\n%s", escapedControls(message).c_str(), app.help().c_str());
+    return 2;
+}
+
+// CLI11 would read "-1" or a number past the range as the largest value;
+// numeric options are taken as text and read here, digits only.
+bool readNumber(const std::string& name, const std::string& text, long long low, long long high, long long& out,
+                std::string& error) {
+    if (parseDecimal(text, low, high, out) && text[0] != '-') return true;
+    error = name + " takes a whole number from " + std::to_string(low) + " to " + std::to_string(high) + ", not \"" +
+            text + "\"";
+    return false;
+}
+
+bool readSeed(const std::string& text, uint64_t& out, std::string& error) {
+    const bool digits = !text.empty() && text.size() <= 20 && text.find_first_not_of("0123456789") == std::string::npos;
+    if (digits) {
+        errno = 0;
+        char* end = nullptr;
+        const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+        if (errno == 0 && *end == '\0') {
+            out = value;
+            return true;
+        }
+    }
+    error = "--seed takes a whole number from 0 to 18446744073709551615, not \"" + text + "\"";
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app("quon-host: a panel host for script components", "quon-host");
+    app.footer(footer);
+    app.allow_extras();
+    app.require_subcommand(0, 1);
+
+    host_options o;
+    std::string trace, seed, messages, timeout, module, panels;
+    const auto addTrace = [&](CLI::App* a) {
+        a->add_option("--trace", trace, "print every message between host and components (json: one JSON object a line)")
+            ->expected(0, 1)
+            ->default_str("text")
+            ->check(CLI::IsMember({"text", "json"}));
+    };
+    const auto addComponents = [&](CLI::App* a) {
+        a->add_option("--module", module, "the module \"create NAME\" loads (default: Korvane.so in ../lib)");
+        a->add_option("--panels", panels, "the folder of panel layouts given to components");
+    };
+    addTrace(&app);
+    addComponents(&app);
+
+    CLI::App* run = app.add_subcommand("run", "run scenario scripts; each must meet all its expectations");
+    run->add_option("FILE", o.files, "scenario scripts")->required();
+    addTrace(run);
+    addComponents(run);
+    run->allow_extras();
+
+    CLI::App* shell = app.add_subcommand("shell", "type scenario lines live; timers follow the wall clock");
+    addTrace(shell);
+    addComponents(shell);
+    shell->allow_extras();
+
+    CLI::App* validate =
+        app.add_subcommand("validate", "check that a component module keeps the host contract (each check in a "
+                                       "child process)");
+    validate->add_option("MODULE", o.validation.module, "the module file")->required();
+    validate->add_option("--seed", seed, "the seed of every random choice (default: from the clock; printed)");
+    validate->add_option("--messages", messages, "random messages to send (default 20000)");
+    validate->add_option("--timeout", timeout,
+                         "the time limit of each check in seconds (default 60; the random sequences get 1 s more "
+                         "per 500 messages)");
+    validate->add_flag("--json", o.validation.json, "the results as one JSON object");
+    validate->allow_extras();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::printf("%s", app.help().c_str());
+        return 0;
+    } catch (const CLI::CallForAllHelp&) {
+        std::printf("%s", app.help("", CLI::AppFormatMode::All).c_str());
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        return usageError(app, e.what());
+    }
+    for (CLI::App* a : {&app, run, shell, validate})
+        for (const std::string& extra : a->remaining())
+            return usageError(app, (extra.rfind("-", 0) == 0 ? "unknown option " : "unexpected argument ") + extra);
+
+    if (run->parsed()) o.command = "run";
+    if (shell->parsed()) o.command = "shell";
+    if (validate->parsed()) o.command = "validate";
+    o.trace = !trace.empty();
+    o.format = trace == "json" ? output_format::json : output_format::text;
+    o.settings.module = module.empty() ? defaultModulePath() : resolveModulePath(module);
+    o.settings.layoutFolder = panels.empty() ? examplesFolder() + "/panels" : panels;
+
+    if (o.command == "validate") {
+        std::string error;
+        long long number = 0;
+        if (!seed.empty() && !readSeed(seed, o.validation.seed, error)) return usageError(app, error);
+        if (seed.empty())
+            o.validation.seed =
+                static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) % 1000000000;
+        if (!messages.empty()) {
+            if (!readNumber("--messages", messages, 1, 1000000000, number, error)) return usageError(app, error);
+            o.validation.messages = static_cast<long>(number);
+        }
+        if (!timeout.empty()) {
+            if (!readNumber("--timeout", timeout, 1, 86400, number, error)) return usageError(app, error);
+            o.validation.timeoutSeconds = static_cast<double>(number);
+        }
+        o.validation.module = resolveModulePath(o.validation.module);
+        text_report text(stdout);
+        json_report json(stdout);
+        return runValidator(o.validation, o.validation.json ? static_cast<validation_listener&>(json) : text);
+    }
+
+    if (!useSampleSystemUnlessSet()) return 2;
+    if (o.command == "shell") {
+        boost::asio::io_context loop;
+        host_engine engine(readConfiguredSystem(o.format), builtInRouters());
+        for (const std::string& warning : engine.warnings()) printWarning(o.format, warning);
+        return runShell(loop, engine, o);
+    }
+    if (o.command == "run") return runFiles(o, false);
+
+    o.files.push_back(examplesFolder() + "/scenarios/demo.quon");
+    std::printf("quon-host demo: %s\n\n", o.files.back().c_str());
+    const int code = runFiles(o, true);
+    std::printf(code == 0 ? "\ndemo finished: every component torn down cleanly\n" : "\ndemo failed\n");
+    return code;
+}

@@ -1,0 +1,25 @@
+// What the command line asked for, once parsed and checked.
+#ifndef QUON_CLI_OPTIONS_H
+#define QUON_CLI_OPTIONS_H
+
+#include <string>
+#include <vector>
+
+#include "quon/output/trace_printer.h"
+#include "quon/scenario/scenario.h"
+#include "quon/validate/validator.h"
+
+namespace quon {
+
+struct host_options {
+    std::string command;  // "" (the demo), "run", "shell", "validate"
+    std::vector<std::string> files;
+    validator_options validation;
+    bool trace = false;
+    output_format format = output_format::text;
+    scenario_settings settings;
+};
+
+}  // namespace quon
+
+#endif

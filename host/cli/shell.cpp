@@ -1,0 +1,291 @@
+#include "shell.h"
+
+#include <readline/history.h>
+#include <readline/readline.h>
+#include <unistd.h>
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/streambuf.hpp>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <set>
+#include <string>
+
+#include "quon/common/text.h"
+#include "quon/output/display_lines.h"
+#include "quon/output/trace_printer.h"
+#include "quon/scenario/scenario.h"
+#include "run_files.h"
+
+namespace quon {
+
+namespace {
+
+namespace asio = boost::asio;
+using wall_clock = std::chrono::steady_clock;
+
+// Longest input line taken; a longer one is refused whole.
+const size_t max_line = 1 << 20;
+
+std::string helpText() {
+    std::string text;
+    for (const verb_info& v : verbs()) text += std::string(v.usage) + "\n";
+    return text + "help | quit\n";
+}
+
+class shell_session {
+public:
+    shell_session(asio::io_context& loop, host_engine& engine, const host_options& options)
+        : loop_(loop),
+          engine_(engine),
+          options_(options),
+          printer_(stdout, options.format),
+          watch_([this](const std::string& name) { changed_.insert(name); }),
+          session_(engine, options.settings,
+                   [this](transcript_kind, const std::string& line) { print(escapedControls(line)); }),
+          timer_(loop),
+          input_(loop),
+          start_(wall_clock::now()) {
+        engine_.addListener(&printer_);
+        engine_.addListener(&watch_);
+        engine_.addListener(&notes_);
+    }
+    ~shell_session() {
+        engine_.removeListener(&notes_);
+        engine_.removeListener(&watch_);
+        engine_.removeListener(&printer_);
+    }
+
+    void start() {
+        interactive_ = isatty(STDIN_FILENO);
+        std::printf("quon-host shell: scenario lines, one at a time (\"help\" lists them, \"quit\" ends).\n"
+                    "Timers run on the wall clock.\n");
+        std::fflush(stdout);
+        if (interactive_) {
+            active_ = this;
+            rl_callback_handler_install("quon> ", [](char* line) { active_->typed(line); });
+        }
+        boost::system::error_code error;
+        input_.assign(STDIN_FILENO, error);
+        if (error) {
+            // A regular file cannot be waited on; it is always ready, so
+            // read it line by line between the loop's other work.
+            fileInput_ = true;
+            asio::post(loop_, [this] { readFileLine(); });
+        } else {
+            waitForInput();
+        }
+        armTimer();
+    }
+
+private:
+    struct notice_printer : host_listener {
+        void warning(const std::string& component, const std::string& text) override {
+            if (!trace) printWarning(format, component.empty() ? text : component + ": " + text);
+        }
+        void parentNotified(const std::string& component, const std::string& text) override {
+            if (!trace && format == output_format::text)
+                std::printf("%s: parent panel receives \"%s\"\n", escapedControls(component).c_str(),
+                            escaped(text).c_str());
+        }
+        bool trace = false;
+        output_format format = output_format::text;
+    };
+
+    void print(const std::string& line) {
+        if (interactive_) {
+            // Keep the prompt and what is being typed below the output.
+            const std::string saved = rl_line_buffer ? rl_line_buffer : "";
+            rl_save_prompt();
+            rl_replace_line("", 0);
+            rl_redisplay();
+            std::printf("%s\n", line.c_str());
+            rl_restore_prompt();
+            rl_replace_line(saved.c_str(), 0);
+            rl_redisplay();
+        } else {
+            std::printf("%s\n", line.c_str());
+        }
+        std::fflush(stdout);
+    }
+
+    void catchUp() {
+        const auto elapsed =
+            static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(wall_clock::now() - start_).count());
+        std::string error;
+        if (elapsed > engine_.now() && !engine_.advance(elapsed - engine_.now(), error)) print("clock: " + error);
+        showChanges();
+    }
+
+    void showChanges() {
+        for (const std::string& name : changed_) {
+            if (!engine_.exists(name)) continue;
+            const std::string line = displayLine(engine_, name);
+            std::string& shown = shown_[name];
+            if (line != shown) {
+                shown = line;
+                print("  " + line);
+            }
+        }
+        changed_.clear();
+    }
+
+    void armTimer() {
+        const std::optional<uint64_t> due = engine_.nextDue();
+        if (!due) {
+            timer_.cancel();
+            return;
+        }
+        timer_.expires_at(start_ + std::chrono::milliseconds(*due));
+        timer_.async_wait([this](boost::system::error_code error) {
+            if (error || finished_) return;
+            catchUp();
+            armTimer();
+        });
+    }
+
+    void waitForInput() {
+        if (interactive_) {
+            input_.async_wait(asio::posix::stream_descriptor::wait_read, [this](boost::system::error_code error) {
+                if (error || finished_) return;
+                rl_callback_read_char();
+                if (!finished_) waitForInput();
+            });
+            return;
+        }
+        asio::async_read_until(input_, buffer_, '\n', [this](boost::system::error_code error, size_t) {
+            if (finished_) return;
+            std::istream in(&buffer_);
+            std::string line;
+            if (!error) {
+                std::getline(in, line);
+                typedLine(line);
+                if (!finished_) waitForInput();
+                return;
+            }
+            // The end of input: whatever is left is the last line.
+            if (std::getline(in, line) && !line.empty()) typedLine(line);
+            finish();
+        });
+    }
+
+    void readFileLine() {
+        if (finished_) return;
+        std::string line;
+        if (!std::getline(std::cin, line)) {
+            finish();
+            return;
+        }
+        typedLine(line);
+        asio::post(loop_, [this] { readFileLine(); });
+    }
+
+    void typed(char* raw) {
+        if (!raw) {
+            std::printf("\n");
+            finish();
+            return;
+        }
+        const std::string line = raw;
+        std::free(raw);
+        if (line.find_first_not_of(" \t") != std::string::npos) add_history(line.c_str());
+        typedLine(line);
+    }
+
+    void typedLine(std::string text) {
+        ++number_;
+        if (!text.empty() && text.back() == '\r') text.pop_back();
+        if (text.size() > max_line) {
+            print("shell:" + std::to_string(number_) + ": a line of " + std::to_string(text.size()) +
+                  " bytes; at most " + std::to_string(max_line));
+            return;
+        }
+        if (text.find_first_not_of(" \t") == std::string::npos) return;
+        if (text == "quit" || text == "exit") {
+            finish();
+            return;
+        }
+        if (text == "help") {
+            print(helpText());
+            return;
+        }
+        catchUp();
+        scenario parsed;
+        std::string error;
+        if (!parseScenario("shell", text, parsed, error)) {
+            // The script is this one line: name the line of the session.
+            print("shell:" + std::to_string(number_) + ":" + escapedControls(error.substr(error.find(':', 6) + 1)));
+            return;
+        }
+        for (scenario_line line : parsed.lines) {
+            line.number = number_;
+            scenario_result result;
+            if (!session_.run("shell", "", line, result)) print(result.failure);
+        }
+        showChanges();
+        armTimer();
+    }
+
+    void finish() {
+        if (finished_) return;
+        finished_ = true;
+        if (interactive_) rl_callback_handler_remove();
+        timer_.cancel();
+        if (input_.is_open()) input_.release();
+        loop_.stop();
+    }
+
+    static shell_session* active_;
+
+    asio::io_context& loop_;
+    host_engine& engine_;
+    const host_options& options_;
+    trace_printer printer_;
+    display_watch watch_;
+    notice_printer notes_;
+    scenario_session session_;
+    asio::steady_timer timer_;
+    asio::posix::stream_descriptor input_;
+    asio::streambuf buffer_{max_line + 1};
+    wall_clock::time_point start_;
+    std::set<std::string> changed_;
+    std::map<std::string, std::string> shown_;
+    bool interactive_ = false;
+    bool fileInput_ = false;
+    bool finished_ = false;
+    int number_ = 0;
+
+public:
+    void configure() {
+        notes_.trace = options_.trace;
+        notes_.format = options_.format;
+        if (!options_.trace) engine_.removeListener(&printer_);
+    }
+};
+
+shell_session* shell_session::active_ = nullptr;
+
+}  // namespace
+
+int runShell(asio::io_context& loop, host_engine& engine, const host_options& options) {
+    {
+        shell_session session(loop, engine, options);
+        session.configure();
+        session.start();
+        loop.run();
+        // The components leave with the session, so that their teardown is
+        // checked, and traced when tracing.
+        engine.destroyAll();
+    }
+    for (const std::string& problem : engine.problems())
+        std::printf("problem: %s\n", escapedControls(problem).c_str());
+    return engine.problems().empty() ? 0 : 1;
+}
+
+}  // namespace quon

@@ -1,0 +1,32 @@
+#include "quon/common/paths.h"
+
+#include <filesystem>
+
+namespace quon {
+
+namespace fs = std::filesystem;
+
+std::string executableFolder() {
+    std::error_code error;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    return error ? std::string(".") : self.parent_path().string();
+}
+
+std::string defaultModulePath() { return (fs::path(executableFolder()) / ".." / "lib" / "Korvane.so").lexically_normal().string(); }
+
+std::string examplesFolder() {
+    return (fs::path(executableFolder()) / ".." / "share" / "quon-host" / "examples").lexically_normal().string();
+}
+
+std::string resolveModulePath(const std::string& path, const std::string& folder) {
+    if (path.empty()) return path;
+    fs::path p(path);
+    if (p.is_relative()) {
+        std::error_code error;
+        const fs::path base = folder.empty() ? fs::current_path(error) : fs::path(folder);
+        p = base / p;
+    }
+    return p.lexically_normal().string();
+}
+
+}  // namespace quon

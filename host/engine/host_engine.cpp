@@ -1,0 +1,774 @@
+#include "quon/engine/host_engine.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "quon/common/text.h"
+#include "quon/engine/command_parser.h"
+#include "quon/engine/contract_monitor.h"
+#include "quon/engine/panel_layout.h"
+#include "quon_client_callback.h"
+#include "quon_message_types.h"
+
+namespace quon {
+
+namespace {
+
+// Deliveries in one go before the host decides the components are looping.
+const size_t max_deliveries_per_action = 10000000;
+
+std::string quoted(const std::string& text) { return "\"" + escaped(text) + "\""; }
+
+trace_kind messageKind(int type) {
+    switch (type) {
+        case QUON_MSG_REVERTIVE: return trace_kind::revertive;
+        case QUON_MSG_DATABASE: return trace_kind::database;
+        case QUON_MSG_TIMER: return trace_kind::timer;
+        default: return trace_kind::value;
+    }
+}
+
+std::string field(const char* name, int32_t value) { return std::string(name) + "=" + std::to_string(value); }
+
+}  // namespace
+
+// The host link of one component: the quon_client_callback the component
+// calls, and everything the host keeps for it.
+struct host_engine::slot : quon_client_callback {
+    slot(host_engine& owner, uint64_t sequence, std::string id)
+        : engine(owner),
+          seq(sequence),
+          name(std::move(id)),
+          contract([this](const contract_violation& v) { engine.violated(name, v); }) {}
+
+    char* callback(void* data, int type) override { return engine.fromComponent(*this, data, type); }
+
+    host_engine& engine;
+    const uint64_t seq;
+    const std::string name;
+    quon_client_callback* component = nullptr;  // owned; deleted by destroySlot
+    contract_monitor contract;
+    std::map<std::string, panel_layout> panels;
+    // The reply to "PS" stays the host's: components do not hand it back.
+    std::map<std::string, std::string> panelReplies;
+    std::map<int, std::set<int>> registrations;      // device -> indices
+    std::map<int, std::pair<int, uint64_t>> timers;  // id -> interval, due
+};
+
+struct host_engine::router_slot {
+    router_description description;
+    std::unique_ptr<router_backend> backend;
+    std::map<int, std::map<uint64_t, slot*>> listeners;  // destination -> slots by sequence
+};
+
+host_engine::host_engine(const system_description& system, const router_registry& routers)
+    : instances_(system.instances) {
+    for (const router_description& d : system.routers) {
+        auto r = std::make_unique<router_slot>();
+        r->description = d;
+        std::string error;
+        r->backend = routers.create(d, *this, error);
+        if (!r->backend) {
+            warnings_.push_back(d.path + ": " + error + "; router " + std::to_string(d.device) + " left out");
+            continue;
+        }
+        routers_[d.device] = std::move(r);
+    }
+}
+
+host_engine::~host_engine() {
+    // The listeners may already be gone: whoever wants the teardown told
+    // calls destroyAll() first.
+    listeners_.clear();
+    tracing_ = false;
+    destroyAll();
+    stopRouters();
+}
+
+void host_engine::addListener(host_listener* listener) {
+    listeners_.push_back(listener);
+    tracing_ = tracing_ || listener->wantsTrace();
+}
+
+void host_engine::removeListener(host_listener* listener) {
+    listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
+    tracing_ = std::any_of(listeners_.begin(), listeners_.end(), [](host_listener* l) { return l->wantsTrace(); });
+}
+
+void host_engine::startRouters() {
+    for (auto& r : routers_) r.second->backend->start();
+}
+
+void host_engine::stopRouters() {
+    for (auto& r : routers_) r.second->backend->stop();
+}
+
+void host_engine::destroyAll() {
+    while (!slots_.empty()) {
+        destroySlot(*slots_.begin()->second);
+        drain();
+    }
+}
+
+host_engine::slot* host_engine::find(const std::string& name) const {
+    const auto id = byName_.find(name);
+    return id == byName_.end() ? nullptr : slots_.at(id->second).get();
+}
+
+host_engine::router_slot* host_engine::router(int device) const {
+    const auto r = routers_.find(device);
+    return r == routers_.end() ? nullptr : r->second.get();
+}
+
+bool host_engine::exists(const std::string& name) const { return find(name) != nullptr; }
+
+std::vector<std::string> host_engine::components() const {
+    std::vector<std::string> names;
+    for (const auto& s : slots_) names.push_back(s.second->name);
+    return names;
+}
+
+// ---- telling the listeners ----------------------------------------------
+
+void host_engine::trace(const std::string& component, trace_direction direction, int type, trace_kind kind,
+                        const std::string& text) {
+    // Callers that build a costly text test tracing_ first.
+    if (!tracing_) return;
+    trace_event e;
+    e.time_ms = now_;
+    e.component = component;
+    e.direction = direction;
+    e.type = type;
+    e.kind = kind;
+    e.text = text;
+    for (host_listener* l : listeners_) l->traced(e);
+}
+
+void host_engine::traceReply(const std::string& component, int type, trace_kind kind, const std::string& text,
+                             const char* reply) {
+    if (!tracing_) return;
+    trace_event e;
+    e.time_ms = now_;
+    e.component = component;
+    e.direction = trace_direction::to_host;
+    e.type = type;
+    e.kind = kind;
+    e.text = text;
+    e.hasReply = true;
+    e.replyNull = !reply;
+    e.reply = reply ? reply : "";
+    for (host_listener* l : listeners_) l->traced(e);
+}
+
+void host_engine::warn(const std::string& component, const std::string& text) {
+    trace(component, trace_direction::host, -1, trace_kind::warning, text);
+    for (host_listener* l : listeners_) l->warning(component, text);
+}
+
+void host_engine::note(const std::string& component, trace_kind kind, const std::string& text) {
+    trace(component, trace_direction::host, -1, kind, text);
+}
+
+void host_engine::violated(const std::string& component, const contract_violation& v) {
+    problems_.push_back((component.empty() ? "" : component + ": ") + v.text);
+    trace(component, trace_direction::host, -1, trace_kind::violation, v.text);
+    for (host_listener* l : listeners_) l->violation(component, v);
+}
+
+// ---- components ----------------------------------------------------------
+
+host_engine::create_status host_engine::create(const std::string& name, const std::string& modulePath,
+                                               const std::string& layoutFolder, std::string& error) {
+    if (name.empty() || name.find_first_of(" \t") != std::string::npos) {
+        error = "component name \"" + escaped(name) + "\" is empty or holds a blank";
+        return create_status::bad_name;
+    }
+    if (find(name)) {
+        error = "component " + name + " exists already";
+        return create_status::bad_name;
+    }
+    const load_function load = modules_.load(modulePath, error);
+    if (!load) return create_status::load_failed;
+
+    const uint64_t seq = nextSequence_++;
+    slot& s = *(slots_[seq] = std::make_unique<slot>(*this, seq, name));
+    byName_[name] = seq;
+    if (tracing_) note(name, trace_kind::create, modulePath + " path=" + quoted(layoutFolder));
+    ++callDepth_;
+    try {
+        s.component = load(&s, layoutFolder.c_str());
+    } catch (...) {
+        s.component = nullptr;
+    }
+    --callDepth_;
+    if (!s.component) {
+        error = modulePath + ": load_quon_client_script returned no component";
+        byName_.erase(name);
+        slots_.erase(seq);
+        queue_.erase(std::remove_if(queue_.begin() + static_cast<std::ptrdiff_t>(queueHead_), queue_.end(),
+                                    [seq](const pending& p) { return p.slot == seq; }),
+                     queue_.end());
+        return create_status::load_failed;
+    }
+    for (host_listener* l : listeners_) l->componentCreated(name);
+    drain();
+    return create_status::created;
+}
+
+bool host_engine::destroy(const std::string& name, std::string& error) {
+    slot* s = find(name);
+    if (!s) {
+        error = "no component " + name;
+        return false;
+    }
+    destroySlot(*s);
+    drain();
+    return true;
+}
+
+void host_engine::destroySlot(slot& s) {
+    note(s.name, trace_kind::destroy, "");
+    if (s.component) {
+        ++callDepth_;
+        try {
+            delete s.component;
+        } catch (...) {
+            violated(s.name, {violation_kind::exception_left_callback, "an exception left the destructor"});
+        }
+        --callDepth_;
+        s.component = nullptr;
+    }
+    s.contract.destroyed();
+    while (!s.registrations.empty()) unregister(s, s.registrations.begin()->first);
+    while (!s.timers.empty()) stopTimer(s, s.timers.begin()->first);
+    const std::string name = s.name;
+    byName_.erase(s.name);
+    slots_.erase(s.seq);
+    for (host_listener* l : listeners_) l->componentDestroyed(name);
+}
+
+// ---- messages to components ----------------------------------------------
+
+void host_engine::deliver(slot& s, int type, void* data) {
+    ++callDepth_;
+    try {
+        char* result = s.component->callback(data, type);
+        if (result) {
+            // Only parent commands return texts; any other result is the
+            // component's to release.
+            s.contract.report(violation_kind::text_from_message,
+                              "message type " + std::to_string(type) + " returned a text");
+            s.component->callback(result, QUON_MSG_RELEASE);
+        }
+    } catch (...) {
+        s.contract.report(violation_kind::exception_left_callback, "an exception left callback");
+    }
+    --callDepth_;
+}
+
+bool host_engine::parent(const std::string& name, const char* text, std::optional<std::string>& replyText,
+                         std::string& error) {
+    slot* s = find(name);
+    if (!s) {
+        error = "no component " + name;
+        return false;
+    }
+    replyText.reset();
+    trace(name, trace_direction::to_component, QUON_MSG_PARENT, trace_kind::parent, text ? text : "");
+    ++callDepth_;
+    char* result = nullptr;
+    try {
+        result = s->component->callback(const_cast<char*>(text), QUON_MSG_PARENT);
+    } catch (...) {
+        s->contract.report(violation_kind::exception_left_callback, "an exception left callback");
+    }
+    if (result) {
+        replyText = std::string(result);
+        if (replyText->empty())
+            s->contract.report(violation_kind::empty_parent_reply, "parent command returned an empty text instead of null");
+    }
+    if (tracing_) {
+        trace_event e;
+        e.time_ms = now_;
+        e.component = name;
+        e.direction = trace_direction::to_host;
+        e.type = QUON_MSG_PARENT;
+        e.kind = trace_kind::reply;
+        e.text = "to the parent command";
+        e.hasReply = true;
+        e.replyNull = !result;
+        e.reply = replyText.value_or("");
+        for (host_listener* l : listeners_) l->traced(e);
+    }
+    if (result) {
+        trace(name, trace_direction::to_component, QUON_MSG_RELEASE, trace_kind::release, *replyText);
+        try {
+            s->component->callback(result, QUON_MSG_RELEASE);
+        } catch (...) {
+            s->contract.report(violation_kind::exception_left_callback, "an exception left callback");
+        }
+    }
+    --callDepth_;
+    drain();
+    return true;
+}
+
+bool host_engine::button(const std::string& name, const std::string& id, const std::string& event,
+                         std::string& error) {
+    slot* s = find(name);
+    if (!s) {
+        error = "no component " + name;
+        return false;
+    }
+    // The event text split as a parent command: command, then '=' and value.
+    std::string text = event;
+    const size_t equals = text.find('=');
+    parentCommandRecord record;
+    std::memset(&record, 0, sizeof record);
+    static const char empty[1] = "";
+    for (const char*& sub : record.sub) sub = empty;
+    if (equals == std::string::npos) {
+        record.command = text.c_str();
+        record.value = empty;
+    } else {
+        text[equals] = '\0';
+        record.command = text.c_str();
+        record.value = text.c_str() + equals + 1;
+        record.hasValue = true;
+    }
+    buttonRecord button{};
+    button.id = id.c_str();
+    button.event = &record;
+    if (tracing_)
+        trace(name, trace_direction::to_component, QUON_MSG_BUTTON, trace_kind::button,
+              "id=" + quoted(id) + " event=" + quoted(event));
+    deliver(*s, QUON_MSG_BUTTON, &button);
+    drain();
+    return true;
+}
+
+bool host_engine::value(const std::string& name, int32_t number, std::string& error) {
+    slot* s = find(name);
+    if (!s) {
+        error = "no component " + name;
+        return false;
+    }
+    enqueue(pending{s->seq, QUON_MSG_VALUE, {}, {}, number});
+    drain();
+    return true;
+}
+
+void host_engine::enqueue(const pending& message) { queue_.push_back(message); }
+
+void host_engine::drain() {
+    if (callDepth_ > 0) return;
+    size_t delivered = 0;
+    while (queueHead_ < queue_.size()) {
+        if (++delivered > max_deliveries_per_action) {
+            const std::string text = "components keep the host busy; " + std::to_string(queue_.size() - queueHead_) +
+                                     " queued messages dropped";
+            problems_.push_back(text);
+            warn("", text);
+            break;
+        }
+        pending m = queue_[queueHead_++];
+        const auto found = slots_.find(m.slot);
+        if (found == slots_.end()) continue;  // destroyed meanwhile
+        slot& s = *found->second;
+        void* data = reinterpret_cast<void*>(m.carried);
+        if (m.type == QUON_MSG_REVERTIVE) data = &m.revertive;
+        if (m.type == QUON_MSG_DATABASE) data = &m.database;
+        if (tracing_) {
+            std::string fields;
+            switch (m.type) {
+                case QUON_MSG_REVERTIVE:
+                    fields = field("device", m.revertive.device) + " " + field("index", m.revertive.index) + " " +
+                             field("info", m.revertive.info);
+                    break;
+                case QUON_MSG_DATABASE:
+                    fields = field("device", m.database.device) + " " + field("database", m.database.database) + " " +
+                             field("index", m.database.index);
+                    break;
+                case QUON_MSG_TIMER: fields = field("id", static_cast<int32_t>(m.carried)); break;
+                default: fields = std::to_string(m.carried);
+            }
+            trace(s.name, trace_direction::to_component, m.type, messageKind(m.type), fields);
+        }
+        if (m.type == QUON_MSG_TIMER)
+            for (host_listener* l : listeners_) l->timerFired(s.name, static_cast<int>(m.carried));
+        deliver(s, m.type, data);
+    }
+    queue_.clear();
+    queueHead_ = 0;
+}
+
+// ---- messages from components --------------------------------------------
+
+char* host_engine::fromComponent(slot& s, void* data, int type) {
+    if (type == QUON_MSG_COMMAND) {
+        if (data && s.contract.isFinished())
+            traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, static_cast<const char*>(data), nullptr);
+        if (!s.contract.command(static_cast<const char*>(data))) return nullptr;
+        return execute(s, static_cast<const char*>(data));
+    }
+    if (type == QUON_MSG_RELEASE) {
+        char* text = static_cast<char*>(data);
+        trace(s.name, trace_direction::to_host, QUON_MSG_RELEASE, trace_kind::release, text ? text : "null");
+        s.contract.handedBack(text);
+        return nullptr;
+    }
+    s.contract.report(violation_kind::wrong_message_type, "message type " + std::to_string(type) + " sent to the host");
+    return nullptr;
+}
+
+char* host_engine::execute(slot& s, const char* commandText) {
+    const std::string text = commandText;
+    for (host_listener* l : listeners_) l->commandSent(s.name, text);
+    char* result = nullptr;
+    std::string warning;
+
+    host_command c;
+    std::string parseError;
+    if (!parseHostCommand(text, c, parseError)) {
+        traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, text, nullptr);
+        warn(s.name, "malformed command " + quoted(text) + ": " + parseError);
+        return nullptr;
+    }
+    const host_command_info& word = *c.info;
+    switch (word.word) {
+        case host_word::AS: s.contract.finished(); break;
+        case host_word::PS: {
+            panel_layout layout;
+            std::string layoutError;
+            if (loadLayout(c.texts[1], layout, layoutError)) {
+                s.panels[c.texts[0]] = std::move(layout);
+                std::string& kept = s.panelReplies.emplace(c.texts[0], c.texts[0]).first->second;
+                s.contract.keep(kept.c_str(), word);
+                result = const_cast<char*>(kept.c_str());
+            } else {
+                warning = "layout " + quoted(c.texts[1]) + ": " + layoutError;
+            }
+            break;
+        }
+        case host_word::TP:
+        case host_word::TG: {
+            const bool put = word.word == host_word::TP;
+            const std::string& panelId = put ? c.texts[1] : c.texts[0];
+            const std::string& controlId = put ? c.texts[2] : c.texts[1];
+            const auto panel = s.panels.find(panelId);
+            control_state* control = panel == s.panels.end() ? nullptr : panel->second.control(controlId);
+            if (!control) {
+                warning = "no control " + quoted(controlId) + " on panel " + quoted(panelId);
+            } else if (put) {
+                const size_t equals = c.texts[0].find('=');
+                const std::string property = c.texts[0].substr(0, equals);
+                const std::string value = c.texts[0].substr(equals + 1);
+                control->set(property, value);
+                for (host_listener* l : listeners_)
+                    l->propertyChanged(property_change{s.name, panelId, controlId, property, value});
+            } else if (c.texts[2] == "all") {
+                std::string all;
+                for (const auto& p : control->properties) all += (all.empty() ? "" : "\n") + p.first + "=" + p.second;
+                result = s.contract.give(word, all);
+            } else {
+                const std::string* v = control->property(c.texts[2]);
+                result = s.contract.give(word, c.texts[2] + "=" + (v ? *v : ""));
+            }
+            break;
+        }
+        case host_word::XI: {
+            const auto panel = s.panels.find(c.texts[0]);
+            if (panel == s.panels.end()) {
+                warning = "no panel " + quoted(c.texts[0]);
+            } else {
+                std::string ids;
+                for (const control_state& control : panel->second.controls)
+                    if (control.id.compare(0, c.texts[1].size(), c.texts[1]) == 0)
+                        ids += (ids.empty() ? "" : ",") + control.id;
+                result = s.contract.give(word, ids);
+            }
+            break;
+        }
+        case host_word::HN:
+            for (host_listener* l : listeners_) l->parentNotified(s.name, c.texts[0]);
+            break;
+        case host_word::SD: {
+            const auto instance = instances_.find(lowerCase(c.texts[0]));
+            if (instance != instances_.end()) result = s.contract.give(word, instance->second);
+            break;
+        }
+        case host_word::RN:
+            if (router_slot* r = router(c.numbers[0]))
+                if (const std::string* name = r->backend->name(c.numbers[1], c.numbers[2]))
+                    result = s.contract.give(word, *name);
+            break;
+        case host_word::RR:
+        case host_word::RU:
+        case host_word::RP: {
+            router_slot* r = router(c.numbers[0]);
+            if (!r) {
+                warning = "no router " + std::to_string(c.numbers[0]);
+            } else if (word.word == host_word::RR) {
+                registerIndices(s, *r, c.numbers[1], c.numbers[2], c.add);
+            } else if (word.word == host_word::RU) {
+                unregister(s, c.numbers[0]);
+            } else {
+                r->backend->poll(c.numbers[1], c.numbers[2], s.seq);
+            }
+            break;
+        }
+        case host_word::ET:
+            if (c.numbers.size() == 1) {
+                stopTimer(s, c.numbers[0]);
+            } else if (c.numbers[1] < 1) {
+                warning =
+                    "timer interval " + std::to_string(c.numbers[1]) + " is not a positive number of milliseconds";
+            } else {
+                startTimer(s, c.numbers[0], c.numbers[1]);
+            }
+            break;
+    }
+
+    traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, text, result);
+    if (!warning.empty()) warn(s.name, warning);
+    if (tracing_ && word.word == host_word::HN)
+        note(s.name, trace_kind::notify, "parent panel receives \"" + escaped(c.texts[0]) + "\"");
+    return result;
+}
+
+// ---- routers --------------------------------------------------------------
+
+void host_engine::registerIndices(slot& s, router_slot& r, int first, int last, bool add) {
+    const int device = r.description.device;
+    if (!add) unregister(s, device);
+    std::set<int>& indices = s.registrations[device];
+    for (int index = std::max(first, 1); index <= std::min(last, r.backend->destinations()); ++index) {
+        indices.insert(index);
+        r.listeners[index][s.seq] = &s;
+    }
+}
+
+void host_engine::unregister(slot& s, int device) {
+    const auto registration = s.registrations.find(device);
+    if (registration == s.registrations.end()) return;
+    if (router_slot* r = router(device))
+        for (int index : registration->second) {
+            const auto listeners = r->listeners.find(index);
+            if (listeners == r->listeners.end()) continue;
+            listeners->second.erase(s.seq);
+            if (listeners->second.empty()) r->listeners.erase(listeners);
+        }
+    s.registrations.erase(registration);
+}
+
+void host_engine::revertive(int device, int destination, int source, uint64_t requester) {
+    const revertiveRecord record{device, 0, destination, source};
+    if (requester) {
+        if (slots_.count(requester)) enqueue(pending{requester, QUON_MSG_REVERTIVE, record, {}, 0});
+    } else if (router_slot* r = router(device)) {
+        const auto listeners = r->listeners.find(destination);
+        if (listeners != r->listeners.end())
+            for (const auto& l : listeners->second) enqueue(pending{l.first, QUON_MSG_REVERTIVE, record, {}, 0});
+    }
+    drain();
+}
+
+void host_engine::nameChanged(int device, int database, int index) {
+    for (const auto& s : slots_)
+        if (s.second->registrations.count(device))
+            enqueue(pending{s.first, QUON_MSG_DATABASE, {}, databaseRecord{device, database, index}, 0});
+    drain();
+}
+
+void host_engine::statusChanged(int device) {
+    router_slot* r = router(device);
+    if (!r) return;
+    const router_status status = r->backend->status();
+    if (tracing_) {
+        std::string text = "router " + std::to_string(device) + " " + routerStateName(status.state);
+        if (!status.detail.empty()) text += " (" + status.detail + ")";
+        note("", trace_kind::router, text);
+    }
+    for (host_listener* l : listeners_)
+        l->routerChanged(router_change{device, r->description.name, r->description.protocol, status});
+}
+
+void host_engine::routerWarning(int device, const std::string& text) {
+    warn("", "router " + std::to_string(device) + ": " + text);
+}
+
+bool host_engine::route(int device, int destination, int source, std::string& error) {
+    return salvo(device, {{destination, source}}, error);
+}
+
+bool host_engine::salvo(int device, const std::vector<std::pair<int, int>>& routes, std::string& error) {
+    router_slot* r = router(device);
+    if (!r) {
+        error = "no router " + std::to_string(device);
+        return false;
+    }
+    const int destinations = r->backend->destinations();
+    for (const auto& route : routes) {
+        if (route.first < 1 || route.first > destinations) {
+            error = "router " + std::to_string(device) + " has no destination " + std::to_string(route.first);
+            return false;
+        }
+    }
+    const bool answers = r->backend->status().state != router_state::not_answering;
+    ++callDepth_;
+    bool ok = true;
+    for (const auto& [destination, source] : routes) {
+        if (tracing_)
+            note("", trace_kind::route,
+                 "router " + std::to_string(device) + " destination " + std::to_string(destination) + " <- source " +
+                     std::to_string(source) + (answers ? "" : " (router not answering)"));
+        if (!r->backend->route(destination, source, error)) {
+            ok = false;
+            break;
+        }
+    }
+    --callDepth_;
+    drain();
+    return ok;
+}
+
+bool host_engine::rename(int device, int database, int index, const std::string& text, std::string& error) {
+    router_slot* r = router(device);
+    if (!r) {
+        error = "no router " + std::to_string(device);
+        return false;
+    }
+    if (tracing_)
+        note("", trace_kind::rename,
+             "router " + std::to_string(device) + " database " + std::to_string(database) + " entry " +
+                 std::to_string(index) + " = " + quoted(text));
+    ++callDepth_;
+    const bool ok = r->backend->rename(database, index, text, error);
+    --callDepth_;
+    drain();
+    return ok;
+}
+
+bool host_engine::setAnswers(int device, bool answers, std::string& error) {
+    router_slot* r = router(device);
+    if (!r) {
+        error = "no router " + std::to_string(device);
+        return false;
+    }
+    return r->backend->setAnswers(answers, error);
+}
+
+std::optional<int> host_engine::crosspoint(int device, int destination) const {
+    const router_slot* r = router(device);
+    if (!r) return std::nullopt;
+    return r->backend->crosspoint(destination);
+}
+
+const std::string* host_engine::entryName(int device, int database, int index) const {
+    const router_slot* r = router(device);
+    return r ? r->backend->name(database, index) : nullptr;
+}
+
+std::vector<int> host_engine::devices() const {
+    std::vector<int> out;
+    for (const auto& r : routers_) out.push_back(r.first);
+    return out;
+}
+
+std::optional<router_status> host_engine::routerStatus(int device) const {
+    const router_slot* r = router(device);
+    if (!r) return std::nullopt;
+    return r->backend->status();
+}
+
+// ---- timers ---------------------------------------------------------------
+
+void host_engine::startTimer(slot& s, int id, int interval) {
+    stopTimer(s, id);
+    const uint64_t due = now_ + static_cast<uint64_t>(interval);
+    s.timers[id] = {interval, due};
+    timerQueue_.emplace(due, s.seq, id);
+}
+
+void host_engine::stopTimer(slot& s, int id) {
+    const auto timer = s.timers.find(id);
+    if (timer == s.timers.end()) return;
+    timerQueue_.erase(std::make_tuple(timer->second.second, s.seq, id));
+    s.timers.erase(timer);
+}
+
+uint64_t host_engine::ticksUntil(uint64_t target) const {
+    uint64_t ticks = 0;
+    for (const auto& s : slots_)
+        for (const auto& timer : s.second->timers) {
+            const auto [interval, due] = timer.second;
+            if (due <= target) ticks += 1 + (target - due) / static_cast<uint64_t>(interval);
+            if (ticks > max_ticks_per_step) return ticks;
+        }
+    return ticks;
+}
+
+bool host_engine::advance(uint64_t milliseconds, std::string& error) {
+    const uint64_t target = now_ + milliseconds;
+    const uint64_t ticks = ticksUntil(target);
+    if (ticks > max_ticks_per_step) {
+        error = "the step would deliver " + (ticks > max_ticks_per_step ? "more than " + std::to_string(max_ticks_per_step)
+                                                                         : std::to_string(ticks)) +
+                " timer ticks (at most " + std::to_string(max_ticks_per_step) + " a step); take shorter steps";
+        return false;
+    }
+    while (!timerQueue_.empty() && std::get<0>(*timerQueue_.begin()) <= target) {
+        const auto [due, seq, id] = *timerQueue_.begin();
+        timerQueue_.erase(timerQueue_.begin());
+        now_ = due;
+        slot& s = *slots_.at(seq);
+        auto& timer = s.timers.at(id);
+        timer.second = due + static_cast<uint64_t>(timer.first);
+        timerQueue_.emplace(timer.second, seq, id);
+        enqueue(pending{seq, QUON_MSG_TIMER, {}, {}, id});
+        drain();
+    }
+    now_ = target;
+    return true;
+}
+
+std::optional<uint64_t> host_engine::nextDue() const {
+    if (timerQueue_.empty()) return std::nullopt;
+    return std::get<0>(*timerQueue_.begin());
+}
+
+// ---- inspection -----------------------------------------------------------
+
+std::optional<std::string> host_engine::property(const std::string& name, const std::string& panel,
+                                                 const std::string& control, const std::string& property) const {
+    const slot* s = find(name);
+    if (!s) return std::nullopt;
+    const auto p = s->panels.find(panel);
+    if (p == s->panels.end()) return std::nullopt;
+    const control_state* c = p->second.control(control);
+    if (!c) return std::nullopt;
+    const std::string* v = c->property(property);
+    return v ? std::optional<std::string>(*v) : std::nullopt;
+}
+
+// ---- names ------------------------------------------------------------------
+
+const char* traceKindName(trace_kind kind) {
+    static const char* const names[] = {"parent",  "reply", "release", "command", "revertive", "database",
+                                        "timer",   "value", "button",  "create",  "destroy",   "warning",
+                                        "violation", "note", "notify", "route",   "rename",    "router"};
+    return names[static_cast<size_t>(kind)];
+}
+
+const char* routerStateName(router_state state) {
+    switch (state) {
+        case router_state::answering: return "answers";
+        case router_state::not_answering: return "does not answer";
+        case router_state::connecting: return "connecting";
+        case router_state::connected: return "connected";
+        case router_state::lost: return "lost";
+    }
+    return "";
+}
+
+}  // namespace quon

@@ -1,0 +1,94 @@
+// The host contract, checked in one place for every host that runs
+// components (the engine behind run, shell and serve, and the contract
+// host behind validate), with one wording for each breach:
+//   - a command has a text, and none follows "AS";
+//   - a component hands back (type 5) exactly the replies it reads, once;
+//   - a component's teardown ends with "AS", and every reply it reads is
+//     back by then;
+//   - only parent commands return texts; no exception leaves callback.
+//
+// One monitor watches one component's life. It owns the reply texts it
+// gives out until the component hands them back and a while after, so that
+// a second hand-back is recognised rather than read from freed memory.
+// Not thread-safe: it runs on the host's one thread.
+#ifndef QUON_ENGINE_CONTRACT_MONITOR_H
+#define QUON_ENGINE_CONTRACT_MONITOR_H
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "quon/engine/host_commands.h"
+
+namespace quon {
+
+enum class violation_kind {
+    command_without_text,
+    malformed_command,
+    command_after_as,
+    wrong_message_type,     // a type only the host sends, sent to the host
+    reply_handed_back_twice,
+    foreign_text_handed_back,
+    unread_reply_handed_back,  // a reply that stays the host's
+    reply_never_handed_back,
+    no_as_at_teardown,
+    as_not_last,
+    text_from_message,  // a message other than a parent command returned a text
+    empty_parent_reply,
+    exception_left_callback,
+};
+
+struct contract_violation {
+    violation_kind kind;
+    std::string text;  // the whole sentence, as every host words it
+};
+
+class contract_monitor {
+public:
+    // `report` is called for each breach as it is seen.
+    explicit contract_monitor(std::function<void(const contract_violation&)> report);
+    ~contract_monitor();
+    contract_monitor(const contract_monitor&) = delete;
+    contract_monitor& operator=(const contract_monitor&) = delete;
+
+    // A command arrived. False when it must not be acted on (no text, or
+    // after "AS"); the breach is reported.
+    bool command(const char* text);
+    // "AS" arrived.
+    void finished() { finished_ = true; }
+    bool isFinished() const { return finished_; }
+
+    // A reply for a command of `word`: a copy the component may read, owned
+    // by the monitor until handed back.
+    char* give(const host_command_info& word, const std::string& text);
+    // Type 5 from the component.
+    void handedBack(char* text);
+    // A text the host keeps (the reply to "PS"): handing it back is a breach.
+    void keep(const char* text, const host_command_info& word);
+
+    // The component is gone: "AS" must have come, every read reply be back.
+    // `lastCommandWasAs` is checked when the caller knows it.
+    void destroyed(bool lastCommandWasAs = true);
+
+    void report(violation_kind kind, const std::string& text);
+
+private:
+    struct given {
+        const host_command_info* word;
+        std::string text;
+    };
+    std::function<void(const contract_violation&)> report_;
+    bool finished_ = false;
+    std::map<char*, given> outstanding_;
+    std::map<const char*, const host_command_info*> kept_;
+    std::deque<char*> released_;  // remembered to recognise a second hand-back
+};
+
+// How a breach reads, for a violation that carries a text.
+std::string quotedForReport(const std::string& text);
+
+}  // namespace quon
+
+#endif

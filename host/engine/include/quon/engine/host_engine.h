@@ -1,0 +1,167 @@
+// host_engine: the host side of the two-way interface. It loads
+// components, serves their commands (panels and controls, parent
+// notifications, instances, routers, timers), delivers messages to them,
+// watches the host contract, and tells its listeners what happens.
+//
+// Threading: every call into a component and every call into the engine
+// happens on the host's one thread, one at a time.
+//
+// Delivery discipline: the engine never calls into a component while any
+// component is inside a call into the host. Messages caused by a command
+// (the revertives after "RP", for example) are queued and delivered, in
+// order, once the call that caused them has returned.
+//
+// Ownership: replies to commands are owned by each component's contract
+// monitor until handed back; every non-null type-3 result of a component
+// is copied and handed back with type 5 at once.
+#ifndef QUON_ENGINE_HOST_ENGINE_H
+#define QUON_ENGINE_HOST_ENGINE_H
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "quon/engine/host_listener.h"
+#include "quon_records.h"
+#include "quon/engine/module_cache.h"
+#include "quon/engine/router_backend.h"
+#include "quon/engine/system_files.h"
+
+namespace quon {
+
+class host_engine : private router_events {
+public:
+    // Most timer ticks one advance() may deliver; a longer step is refused.
+    static constexpr uint64_t max_ticks_per_step = 1000000;
+
+    // Creates a router backend for each device of `system` through
+    // `routers` (used only here); a device whose backend cannot be made is
+    // left out with a warning (see warnings()).
+    host_engine(const system_description& system, const router_registry& routers);
+    // Destroys the remaining components, in the order they were created,
+    // without telling the listeners.
+    ~host_engine();
+
+    host_engine(const host_engine&) = delete;
+    host_engine& operator=(const host_engine&) = delete;
+
+    // `listener` stays registered until removed; it must outlive that.
+    void addListener(host_listener* listener);
+    void removeListener(host_listener* listener);
+
+    // Starts the routers' connections (live backends); call once the
+    // listeners are in place.
+    void startRouters();
+    void stopRouters();
+
+    // Components. `layoutFolder` is the path text the component receives;
+    // `modulePath` is used as given (callers resolve it).
+    enum class create_status { created, bad_name, load_failed };
+    create_status create(const std::string& name, const std::string& modulePath, const std::string& layoutFolder,
+                         std::string& error);
+    bool destroy(const std::string& name, std::string& error);
+    // Destroys every component, in the order they were created.
+    void destroyAll();
+    bool exists(const std::string& name) const;
+    std::vector<std::string> components() const;
+
+    // Messages to a component. `reply` is the parent command's reply text,
+    // or nullopt for null.
+    bool parent(const std::string& name, const char* text, std::optional<std::string>& reply, std::string& error);
+    bool button(const std::string& name, const std::string& id, const std::string& event, std::string& error);
+    bool value(const std::string& name, int32_t value, std::string& error);
+
+    // The operator's actions on routers.
+    bool route(int device, int destination, int source, std::string& error);
+    // Takes every route of `routes` (destination, source) at once; the
+    // revertives are delivered after all of them are taken.
+    bool salvo(int device, const std::vector<std::pair<int, int>>& routes, std::string& error);
+    bool rename(int device, int database, int index, const std::string& text, std::string& error);
+    bool setAnswers(int device, bool answers, std::string& error);
+    std::optional<int> crosspoint(int device, int destination) const;
+    const std::string* entryName(int device, int database, int index) const;
+    std::vector<int> devices() const;
+    std::optional<router_status> routerStatus(int device) const;
+
+    // The host clock, in milliseconds; timers fire as it moves. False, and
+    // nothing done, when the step would deliver more than
+    // max_ticks_per_step ticks; `error` says how many.
+    bool advance(uint64_t milliseconds, std::string& error);
+    uint64_t now() const { return now_; }
+    // When the next timer is due, if any is running.
+    std::optional<uint64_t> nextDue() const;
+
+    // Inspection.
+    std::optional<std::string> property(const std::string& name, const std::string& panel, const std::string& control,
+                                        const std::string& property) const;
+    // Contract violations, "name: what", in the order seen.
+    const std::vector<std::string>& problems() const { return problems_; }
+    // Device files whose router could not be set up.
+    const std::vector<std::string>& warnings() const { return warnings_; }
+
+private:
+    struct slot;
+    struct router_slot;
+    struct pending {
+        uint64_t slot;
+        int type;
+        revertiveRecord revertive;
+        databaseRecord database;
+        intptr_t carried;
+    };
+
+    // router_events
+    void revertive(int device, int destination, int source, uint64_t requester) override;
+    void nameChanged(int device, int database, int index) override;
+    void statusChanged(int device) override;
+    void routerWarning(int device, const std::string& text) override;
+
+    slot* find(const std::string& name) const;
+    router_slot* router(int device) const;
+    char* fromComponent(slot& s, void* data, int type);
+    char* execute(slot& s, const char* text);
+    void registerIndices(slot& s, router_slot& r, int first, int last, bool add);
+    void unregister(slot& s, int device);
+    void startTimer(slot& s, int id, int interval);
+    void stopTimer(slot& s, int id);
+    void enqueue(const pending& message);
+    void drain();
+    void deliver(slot& s, int type, void* data);
+    void destroySlot(slot& s);
+    uint64_t ticksUntil(uint64_t target) const;
+
+    // Telling the listeners.
+    void trace(const std::string& component, trace_direction direction, int type, trace_kind kind,
+               const std::string& text);
+    void traceReply(const std::string& component, int type, trace_kind kind, const std::string& text,
+                    const char* reply);
+    void warn(const std::string& component, const std::string& text);
+    void note(const std::string& component, trace_kind kind, const std::string& text);
+    void violated(const std::string& component, const contract_violation& v);
+
+    module_cache modules_;
+    std::map<int, std::unique_ptr<router_slot>> routers_;
+    std::map<std::string, std::string> instances_;
+    std::map<uint64_t, std::unique_ptr<slot>> slots_;  // by creation sequence
+    std::map<std::string, uint64_t> byName_;
+    std::vector<pending> queue_;
+    size_t queueHead_ = 0;
+    std::set<std::tuple<uint64_t, uint64_t, int>> timerQueue_;  // due, slot, id
+    uint64_t nextSequence_ = 1;
+    uint64_t now_ = 0;
+    int callDepth_ = 0;
+    std::vector<host_listener*> listeners_;
+    bool tracing_ = false;
+    std::vector<std::string> problems_;
+    std::vector<std::string> warnings_;
+};
+
+}  // namespace quon
+
+#endif

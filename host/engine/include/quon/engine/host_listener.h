@@ -1,0 +1,46 @@
+// A listener of the engine: the trace printers, the shell's and serve's
+// display lines, the scenario runner's expectations, the network outputs.
+// Every handler has a default that does nothing, so a listener overrides
+// only the families it cares about.
+//
+// Threading: handlers are called on the host's one thread, from inside
+// engine calls. A handler must not call back into the engine except for
+// its const inspection functions.
+#ifndef QUON_ENGINE_HOST_LISTENER_H
+#define QUON_ENGINE_HOST_LISTENER_H
+
+#include <string>
+
+#include "quon/engine/host_events.h"
+
+namespace quon {
+
+class host_listener {
+public:
+    virtual ~host_listener() = default;
+
+    // Building trace records costs time: the engine builds them only while
+    // some listener answers true here (asked when the listener is added).
+    virtual bool wantsTrace() const { return false; }
+    virtual void traced(const trace_event&) {}
+
+    // Components.
+    virtual void componentCreated(const std::string& /*name*/) {}
+    virtual void componentDestroyed(const std::string& /*name*/) {}
+    // A command a component sent, before the host acts on it.
+    virtual void commandSent(const std::string& /*component*/, const std::string& /*text*/) {}
+    virtual void propertyChanged(const property_change&) {}
+    virtual void parentNotified(const std::string& /*component*/, const std::string& /*text*/) {}
+    virtual void timerFired(const std::string& /*component*/, int /*id*/) {}
+
+    // Routers.
+    virtual void routerChanged(const router_change&) {}
+
+    // Breaches of the host contract, and the host's warnings.
+    virtual void violation(const std::string& /*component*/, const contract_violation&) {}
+    virtual void warning(const std::string& /*component*/, const std::string& /*text*/) {}
+};
+
+}  // namespace quon
+
+#endif

@@ -1,0 +1,87 @@
+// A router as the engine sees it. The engine serves the host commands
+// that concern routers ("RR", "RU", "RP", "RN") and the operator's
+// actions (route, rename, answer) through this interface alone; each
+// protocol is one implementation, chosen by the device file's Protocol key
+// through a router_registry. docs/architecture.md says how to add one; routers/ holds them.
+//
+// Threading: every call, both ways, happens on the host's one thread.
+#ifndef QUON_ENGINE_ROUTER_BACKEND_H
+#define QUON_ENGINE_ROUTER_BACKEND_H
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "quon/engine/host_events.h"
+#include "quon/engine/system_files.h"
+
+namespace quon {
+
+// What a router pushes to the engine. Owned by the engine, which outlives
+// every backend it creates.
+class router_events {
+public:
+    virtual ~router_events() = default;
+    // The source routed to a destination: to every component registered on
+    // that destination when `requester` is 0, else to that one component
+    // (the answer to its poll).
+    virtual void revertive(int device, int destination, int source, uint64_t requester) = 0;
+    // An entry name changed: to every component registered on the device.
+    virtual void nameChanged(int device, int database, int index) = 0;
+    // The router's link or answering changed.
+    virtual void statusChanged(int device) = 0;
+    // Something worth telling the user (a size that differs from the
+    // device file, what a router sent wrong).
+    virtual void routerWarning(int device, const std::string& text) = 0;
+};
+
+class router_backend {
+public:
+    virtual ~router_backend() = default;
+
+    virtual router_status status() const = 0;
+    // The destinations components may register on (from the device file).
+    virtual int destinations() const = 0;
+    // "RP": revertives for first..last to `requester`, now or when the
+    // router answers; nothing while it does not answer.
+    virtual void poll(int first, int last, uint64_t requester) = 0;
+    // "RN": the entry's name, or null when the router holds none.
+    virtual const std::string* name(int database, int index) const = 0;
+    // The routed source the host knows of; 0 for none known.
+    virtual int crosspoint(int destination) const = 0;
+
+    // The operator's actions. False with a reason when this router cannot.
+    virtual bool route(int destination, int source, std::string& error) = 0;
+    virtual bool rename(int database, int index, const std::string& text, std::string& error) = 0;
+    virtual bool setAnswers(bool answers, std::string& error) = 0;
+
+    // Connections start here, not in the constructor, so that the engine
+    // is ready for what they report.
+    virtual void start() {}
+    virtual void stop() {}
+};
+
+using router_factory =
+    std::function<std::unique_ptr<router_backend>(const router_description&, router_events&, std::string& error)>;
+
+// The protocols a host knows, by the lower-case name of the device file's
+// Protocol key.
+class router_registry {
+public:
+    void add(const std::string& protocol, router_factory factory) { factories_[protocol] = std::move(factory); }
+    // A backend for the device, or null with a reason (an unknown protocol,
+    // a bad address).
+    std::unique_ptr<router_backend> create(const router_description& description, router_events& events,
+                                           std::string& error) const;
+    std::string protocols() const;  // "simulated, videohub, ..." for messages
+
+private:
+    std::map<std::string, router_factory> factories_;
+};
+
+}  // namespace quon
+
+#endif
