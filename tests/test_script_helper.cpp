@@ -361,6 +361,37 @@ TEST_F(AlarmActions, AckAllAcknowledgesStatesOneNegativeAndAboveFive) {
     EXPECT_THAT(host.problems(), IsEmpty());
 }
 
+struct alarm_state_case {
+    const char* reply;  // the "TG" reply for alm_2; nullptr: no reply
+    bool acknowledged;
+};
+
+// What the acknowledgement does with the state alm_2 reports: a state that
+// cannot be read is left alone, as state 0 is; a readable one is judged.
+TEST_F(AlarmActions, AckAllLeavesAControlWhoseStateCannotBeReadAlone) {
+    const alarm_state_case cases[] = {
+        {nullptr, false},    {"state=1", false}, {"value", false},   {"value=", false},  {"value=abc", false},
+        {"value=x1", false}, {"value=-", false}, {"value=+", false}, {"value= ", false}, {"value=0", false},
+        {"value=1", true},   {"value=-1", true}, {"value= 1", true}, {"value=+1", true}, {"value=1 x", true},
+        {"value=6", true},   {"value=2", false}, {"value=5", false},
+    };
+    for (const alarm_state_case& c : cases) {
+        SCOPED_TRACE(c.reply ? c.reply : "(null)");
+        if (c.reply)
+            host.answer("TG '1' 'alm_2' 'value'", c.reply);
+        else
+            host.silence("TG '1' 'alm_2' 'value'");
+        host.clear();
+        ::testing::internal::CaptureStderr();  // the diagnostic of a foreign reply
+        press("AckAll", "");
+        ::testing::internal::GetCapturedStderr();
+        std::vector<std::string> expected = expectedAcknowledge("4");
+        if (c.acknowledged) expected.insert(expected.begin() + 6, "TP 'value=4' '1' 'alm_2'");
+        EXPECT_EQ(host.commands(), expected);
+    }
+    EXPECT_THAT(host.problems(), IsEmpty());
+}
+
 TEST_F(AlarmActions, ActionAllWithAckOrFourAcknowledges) {
     press("ActionAll", "alarm=ack");
     EXPECT_EQ(host.commands(), expectedAcknowledge("ack"));
