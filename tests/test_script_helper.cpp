@@ -132,6 +132,41 @@ TEST(ScriptHelperLifecycle, TeardownSendsASLastAndNothingWithoutHost) {
     }
 }
 
+// A component whose construction fails after it has spoken to the host.
+class failing_component : public probe_component {
+public:
+    failing_component(quon_client_callback* host, const char* path) : probe_component(host, path) {
+        routerUnregister(3);
+        throw std::runtime_error("cannot be built");
+    }
+};
+
+// A component for which no memory can be had.
+class unallocatable_component : public probe_component {
+public:
+    using probe_component::probe_component;
+    static void* operator new(std::size_t) { throw std::bad_alloc(); }
+};
+
+TEST(ScriptHelperLifecycle, OnlyAComponentHandedToTheHostSendsAS) {
+    recording_host host;
+    EXPECT_EQ(quon_script_helper::createForHost<failing_component>(&host, ""), nullptr);
+    EXPECT_THAT(host.commands(), ElementsAre("RU 3"));
+
+    host.clear();
+    quon_client_callback* component = quon_script_helper::createForHost<probe_component>(&host, "");
+    ASSERT_NE(component, nullptr);
+    delete component;
+    EXPECT_THAT(host.commands(), ElementsAre("AS"));
+
+    // A creation that fails before any base is built is not held against
+    // the next component, which is not for the host.
+    host.clear();
+    EXPECT_EQ(quon_script_helper::createForHost<unallocatable_component>(&host, ""), nullptr);
+    { probe_component direct(&host, ""); }
+    EXPECT_THAT(host.commands(), ElementsAre("AS"));
+}
+
 TEST(ScriptHelperLifecycle, KeepsItsOwnCopyOfThePath) {
     recording_host host;
     char* path = new char[8];
