@@ -21,7 +21,10 @@ QUON_KEEP const char quon_script_helper_signature[] =
 namespace {
 
 // Set by createForHost until the base of its component has been built.
-thread_local bool nextIsForHandOver = false;
+// Components are created on one thread at a time, the host's, so one flag
+// serves them all. (A thread_local one would put a block on the heap of a
+// module loaded with dlopen that is never given back.)
+bool nextIsForHandOver = false;
 
 }  // namespace
 

@@ -29,8 +29,8 @@ public:
     // `Component` (derived from this class) built from `host` and `path`;
     // the host owns it from then on. Null when it cannot be created, and
     // nothing thrown gets out. A construction that fails sends nothing
-    // more, not even "AS": the host never had the component. Runs on the
-    // thread that creates the component.
+    // more, not even "AS": the host never had the component. Components
+    // are created on one thread at a time, as the host calls the export.
     template <class Component>
     static quon_client_callback* createForHost(quon_client_callback* host, const char* path) noexcept;
 
@@ -83,9 +83,9 @@ protected:
     bool alarmHandling;
 
 private:
-    // The steps of createForHost: the next base constructed on this thread
-    // belongs to the component to hand over; once it is built it is handed
-    // over; or its construction failed.
+    // The steps of createForHost: the next base constructed belongs to the
+    // component to hand over; once it is built it is handed over; or its
+    // construction failed.
     static void expectHandOver();
     static void completeHandOver(quon_script_helper* component);
     static void cancelHandOver();

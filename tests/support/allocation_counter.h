@@ -8,6 +8,7 @@
 #include <new>
 
 namespace allocation_counter {
+
 inline long count = 0;
 // Blocks allocated and not yet freed.
 inline long live = 0;
@@ -16,27 +17,32 @@ inline long live = 0;
 inline long failing_at = 0;
 // Allocations made to fail so far.
 inline long failures = 0;
-}  // namespace allocation_counter
 
-void* operator new(std::size_t size) {
-    if (++allocation_counter::count == allocation_counter::failing_at) {
-        ++allocation_counter::failures;
+inline void* allocate(std::size_t size) {
+    if (++count == failing_at) {
+        ++failures;
         throw std::bad_alloc();
     }
     if (void* p = std::malloc(size ? size : 1)) {
-        ++allocation_counter::live;
+        ++live;
         return p;
     }
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept {
-    if (p) --allocation_counter::live;
+
+inline void release(void* p) noexcept {
+    if (p) --live;
     std::free(p);
 }
-void operator delete[](void* p) noexcept { operator delete(p); }
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
-void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
+
+}  // namespace allocation_counter
+
+void* operator new(std::size_t size) { return allocation_counter::allocate(size); }
+void* operator new[](std::size_t size) { return allocation_counter::allocate(size); }
+void operator delete(void* p) noexcept { allocation_counter::release(p); }
+void operator delete[](void* p) noexcept { allocation_counter::release(p); }
+void operator delete(void* p, std::size_t) noexcept { allocation_counter::release(p); }
+void operator delete[](void* p, std::size_t) noexcept { allocation_counter::release(p); }
 
 // Allocations made while running `f`.
 template <class F>
