@@ -141,11 +141,14 @@ public:
     }
 };
 
-// A component for which no memory can be had.
-class unallocatable_component : public probe_component {
+// A component that fails before its quon_script_helper is built, as one
+// for which no memory can be had does.
+struct refusing_part {
+    refusing_part() { throw std::bad_alloc(); }
+};
+class early_failing_component : private refusing_part, public probe_component {
 public:
     using probe_component::probe_component;
-    static void* operator new(std::size_t) { throw std::bad_alloc(); }
 };
 
 TEST(ScriptHelperLifecycle, OnlyAComponentHandedToTheHostSendsAS) {
@@ -162,7 +165,7 @@ TEST(ScriptHelperLifecycle, OnlyAComponentHandedToTheHostSendsAS) {
     // A creation that fails before any base is built is not held against
     // the next component, which is not for the host.
     host.clear();
-    EXPECT_EQ(quon_script_helper::createForHost<unallocatable_component>(&host, ""), nullptr);
+    EXPECT_EQ(quon_script_helper::createForHost<early_failing_component>(&host, ""), nullptr);
     { probe_component direct(&host, ""); }
     EXPECT_THAT(host.commands(), ElementsAre("AS"));
 }
