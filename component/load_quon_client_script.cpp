@@ -1,6 +1,4 @@
 // The module's only export.
-#include <new>
-
 #include "korvane.h"
 
 #if defined(_WIN32)
@@ -11,12 +9,8 @@
 
 // Creates one component; the host owns it and destroys it through its
 // virtual destructor. Null when it cannot be created; nothing thrown
-// inside reaches the host.
+// inside reaches the host, and a failed construction sends nothing more.
 extern "C" QUON_MODULE_EXPORT quon_client_callback* load_quon_client_script(quon_client_callback* host,
                                                                             const char* path) {
-    try {
-        return new (std::nothrow) Korvane(host, path);
-    } catch (...) {
-        return nullptr;
-    }
+    return quon_script_helper::createForHost<Korvane>(host, path);
 }

@@ -32,7 +32,11 @@ bool equalsIgnoringCase(const std::string& a, const std::string& b) {
 profile_file profile_file::parse(const std::string& text) {
     profile_file file;
     profile_section* current = nullptr;
+    // Windows editors commonly begin a UTF-8 file with a byte-order mark;
+    // the Windows reader does not take it as part of the first line.
+    const std::string byteOrderMark = "\xEF\xBB\xBF";
     std::istringstream lines(text);
+    if (text.compare(0, byteOrderMark.size(), byteOrderMark) == 0) lines.ignore(byteOrderMark.size());
     std::string raw;
     while (std::getline(lines, raw)) {
         const std::string line = trimmed(raw);

@@ -2,8 +2,9 @@
 // section and key names match whatever their letter case; blanks around
 // names, around '=' and around values are removed; one pair of matching
 // quotes (' or ") around a value is removed; lines starting with ';' are
-// comments; CR LF and LF line ends both work. Where a section or a key
-// stands twice, the first one counts.
+// comments; CR LF and LF line ends both work; a UTF-8 byte-order mark at
+// the start of the file is skipped. Where a section or a key stands twice,
+// the first one counts.
 #ifndef QUON_PROFILE_FILE_H
 #define QUON_PROFILE_FILE_H
 

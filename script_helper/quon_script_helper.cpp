@@ -18,12 +18,32 @@ extern const char quon_script_helper_signature[];
 QUON_KEEP const char quon_script_helper_signature[] =
     "QUON_SIG,name=quon_script_helper,type=LIB,version=4.8.6.0,date=16/06/2017,author=Korvane developers";
 
+namespace {
+
+// Set by createForHost until the base of its component has been built.
+// Components are created on one thread at a time, the host's, so one flag
+// serves them all. (A thread_local one would put a block on the heap of a
+// module loaded with dlopen that is never given back.)
+bool nextIsForHandOver = false;
+
+}  // namespace
+
 quon_script_helper::quon_script_helper(quon_client_callback* hostLink, const char* pathText)
-    : host(hostLink), path(pathText), alarmHandling(false) {}
+    : host(hostLink), path(pathText), alarmHandling(false), awaitingHandOver(nextIsForHandOver) {
+    nextIsForHandOver = false;
+}
 
 quon_script_helper::~quon_script_helper() {
-    if (host) host->callback(const_cast<char*>("AS"), QUON_MSG_COMMAND);
+    // The base of a component whose construction failed is destroyed too;
+    // the host never had that component, so no teardown is announced.
+    if (host && !awaitingHandOver) host->callback(const_cast<char*>("AS"), QUON_MSG_COMMAND);
 }
+
+void quon_script_helper::expectHandOver() { nextIsForHandOver = true; }
+
+void quon_script_helper::completeHandOver(quon_script_helper* component) { component->awaitingHandOver = false; }
+
+void quon_script_helper::cancelHandOver() { nextIsForHandOver = false; }
 
 void quon_script_helper::valueCallback(int*) {}
 

@@ -18,11 +18,21 @@ public:
     // `host` is not owned and must outlive the component; `path` (the
     // folder of panel layout files) is copied.
     quon_script_helper(quon_client_callback* host, const char* path);
-    // Sends "AS", the component's last command, when a host is linked.
+    // Sends "AS", the component's last command, when a host is linked;
+    // not for a component of createForHost whose construction failed.
     ~quon_script_helper() override;
 
     quon_script_helper(const quon_script_helper&) = delete;
     quon_script_helper& operator=(const quon_script_helper&) = delete;
+
+    // Creates the component a module's export hands to the host: a
+    // `Component` (derived from this class) built from `host` and `path`;
+    // the host owns it from then on. Null when it cannot be created, and
+    // nothing thrown gets out. A construction that fails sends nothing
+    // more, not even "AS": the host never had the component. Components
+    // are created on one thread at a time, as the host calls the export.
+    template <class Component>
+    static quon_client_callback* createForHost(quon_client_callback* host, const char* path) noexcept;
 
     // The dispatcher: message types 1 to 7 from the host. Returns null for
     // every type but 3, whose result is a text owned by the module until
@@ -73,11 +83,35 @@ protected:
     bool alarmHandling;
 
 private:
+    // The steps of createForHost: the next base constructed belongs to the
+    // component to hand over; once it is built it is handed over; or its
+    // construction failed.
+    static void expectHandOver();
+    static void completeHandOver(quon_script_helper* component);
+    static void cancelHandOver();
+
+    // True while a component of createForHost is being built: the host
+    // does not have it yet and is owed no "AS".
+    bool awaitingHandOver;
+
     char* send(const char* text);  // the reply is the host's, or null
     void handBack(char* reply);
     // True when the alarm filter took the event.
     bool filterAlarmEvent(const buttonNotify& event);
     char* dispatch(void* data, int type);
 };
+
+template <class Component>
+quon_client_callback* quon_script_helper::createForHost(quon_client_callback* host, const char* path) noexcept {
+    expectHandOver();
+    try {
+        Component* component = new Component(host, path);
+        completeHandOver(component);
+        return component;
+    } catch (...) {
+        cancelHandOver();
+        return nullptr;
+    }
+}
 
 #endif

@@ -35,6 +35,16 @@ TEST(DatabaseSize, ReadsTheKeyAsTheWindowsReaderDoes) {
         {"[Database]\nDatabaseSize_1=8\nDatabaseSize_1=9\n", 8},
         {"[Database]\nDatabaseSize_0=32\n[Router]\nDatabaseSize_1=5\n[Database]\nDatabaseSize_1=7\n", 0},
         {"", 0},
+        // A UTF-8 byte-order mark, as common Windows editors save it, is
+        // not part of the first line; only the file's first bytes are one.
+        {"\xEF\xBB\xBF[Database]\nDatabaseSize_1=64\n", 64},
+        {"\xEF\xBB\xBF[Database]\r\nDatabaseSize_1=64\r\n", 64},
+        {"\xEF\xBB\xBF  [Database]\nDatabaseSize_1=64\n", 64},
+        {"\xEF\xBB\xBF\n[Database]\nDatabaseSize_1=64\n", 64},
+        {"\xEF\xBB\xBF", 0},
+        {"[Database]\n\xEF\xBB\xBF"
+         "DatabaseSize_1=64\n",
+         0},
     };
     temp_system system;
     bare_component reader;
@@ -98,6 +108,14 @@ TEST(ProfileFile, KeepsSectionsAndEntriesInOrder) {
     EXPECT_EQ(*file.value("B", "z"), "3=4");
     EXPECT_EQ(file.value("B", "not an entry"), nullptr);
     EXPECT_EQ(file.value("C", "x"), nullptr);
+}
+
+TEST(ProfileFile, ReadsTheFirstSectionAfterAByteOrderMark) {
+    const profile_file file = profile_file::parse("\xEF\xBB\xBF[A]\nx=1\n[B]\ny=2\n");
+    ASSERT_EQ(file.sections().size(), 2u);
+    EXPECT_EQ(file.sections()[0].name, "A");
+    EXPECT_EQ(*file.value("A", "x"), "1");
+    EXPECT_EQ(*file.value("B", "y"), "2");
 }
 
 }  // namespace

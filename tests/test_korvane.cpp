@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "allocation_counter.h"
 #include "quon_client_callback.h"
 #include "quon_message_types.h"
 #include "quon_records.h"
@@ -53,6 +54,72 @@ TEST(KorvaneModule, LoadsFromAnyWorkingDirectory) {
     export_function create = loadExport();
     ASSERT_EQ(chdir(previous), 0);
     ASSERT_NE(create, nullptr) << dlerror();
+}
+
+// Passes every message on to a recording host, out of reach of the
+// allocation failures made for the module: the host's own allocations
+// neither fail nor count. Notes the commands sent after a failure.
+class sheltering_host : public quon_client_callback {
+public:
+    explicit sheltering_host(recording_host& host) : host_(host), failuresAtStart_(allocation_counter::failures) {}
+
+    char* callback(void* data, int type) override {
+        const long count = allocation_counter::count;
+        const long live = allocation_counter::live;
+        const long failingAt = allocation_counter::failing_at;
+        allocation_counter::failing_at = 0;
+        if (type == QUON_MSG_COMMAND && allocation_counter::failures > failuresAtStart_)
+            sentAfterFailure_.push_back(data ? static_cast<const char*>(data) : "");
+        char* reply = host_.callback(data, type);
+        allocation_counter::count = count;
+        allocation_counter::live = live;
+        allocation_counter::failing_at = failingAt;
+        return reply;
+    }
+
+    const lines& sentAfterFailure() const { return sentAfterFailure_; }
+
+private:
+    recording_host& host_;
+    const long failuresAtStart_;
+    lines sentAfterFailure_;
+};
+
+// Makes each allocation of a construction fail in turn, until one
+// succeeds. The path is long enough that the layout command needs the heap
+// after the base has been built.
+TEST(KorvaneConstruction, FailedConstructionSendsNothingMoreAndLeavesNoTrace) {
+    const std::string path(200, 'p');
+    export_function create = loadExport();
+    ASSERT_NE(create, nullptr);
+    long failedConstructions = 0;
+    for (long failing = 1;; ++failing) {
+        ASSERT_LT(failing, 100) << "the construction never succeeds";
+        SCOPED_TRACE("allocation " + std::to_string(failing) + " fails");
+        recording_host host;
+        sheltering_host sheltered(host);
+        const long liveBefore = allocation_counter::live;
+        allocation_counter::failing_at = allocation_counter::count + failing;
+        quon_client_callback* component = create(&sheltered, path.c_str());
+        const bool failed = allocation_counter::failing_at <= allocation_counter::count;
+        allocation_counter::failing_at = 0;
+        const long liveAfter = allocation_counter::live;
+        if (component) {
+            ASSERT_FALSE(failed) << "a component came back although an allocation failed";
+            delete component;
+            const lines commands = host.commands();
+            ASSERT_FALSE(commands.empty());
+            EXPECT_EQ(commands.back(), "AS");  // the one handed over ends with it
+            EXPECT_THAT(sheltered.sentAfterFailure(), IsEmpty());
+            break;
+        }
+        ++failedConstructions;
+        EXPECT_THAT(sheltered.sentAfterFailure(), IsEmpty());
+        EXPECT_EQ(liveAfter, liveBefore);
+        EXPECT_THAT(host.problems(), IsEmpty());
+    }
+    // The object, the base's copy of the path and the layout command.
+    EXPECT_GE(failedConstructions, 3);
 }
 
 // A component created through the export, with its recording host and a

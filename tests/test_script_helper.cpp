@@ -132,6 +132,44 @@ TEST(ScriptHelperLifecycle, TeardownSendsASLastAndNothingWithoutHost) {
     }
 }
 
+// A component whose construction fails after it has spoken to the host.
+class failing_component : public probe_component {
+public:
+    failing_component(quon_client_callback* host, const char* path) : probe_component(host, path) {
+        routerUnregister(3);
+        throw std::runtime_error("cannot be built");
+    }
+};
+
+// A component that fails before its quon_script_helper is built, as one
+// for which no memory can be had does.
+struct refusing_part {
+    refusing_part() { throw std::bad_alloc(); }
+};
+class early_failing_component : private refusing_part, public probe_component {
+public:
+    using probe_component::probe_component;
+};
+
+TEST(ScriptHelperLifecycle, OnlyAComponentHandedToTheHostSendsAS) {
+    recording_host host;
+    EXPECT_EQ(quon_script_helper::createForHost<failing_component>(&host, ""), nullptr);
+    EXPECT_THAT(host.commands(), ElementsAre("RU 3"));
+
+    host.clear();
+    quon_client_callback* component = quon_script_helper::createForHost<probe_component>(&host, "");
+    ASSERT_NE(component, nullptr);
+    delete component;
+    EXPECT_THAT(host.commands(), ElementsAre("AS"));
+
+    // A creation that fails before any base is built is not held against
+    // the next component, which is not for the host.
+    host.clear();
+    EXPECT_EQ(quon_script_helper::createForHost<early_failing_component>(&host, ""), nullptr);
+    { probe_component direct(&host, ""); }
+    EXPECT_THAT(host.commands(), ElementsAre("AS"));
+}
+
 TEST(ScriptHelperLifecycle, KeepsItsOwnCopyOfThePath) {
     recording_host host;
     char* path = new char[8];
@@ -358,6 +396,37 @@ TEST_F(AlarmActions, AckAllAcknowledgesStatesOneNegativeAndAboveFive) {
     press("AckAll", "anything");
     EXPECT_EQ(host.commands(), expectedAcknowledge("4"));
     EXPECT_THAT(component.calls, IsEmpty());
+    EXPECT_THAT(host.problems(), IsEmpty());
+}
+
+struct alarm_state_case {
+    const char* reply;  // the "TG" reply for alm_2; nullptr: no reply
+    bool acknowledged;
+};
+
+// What the acknowledgement does with the state alm_2 reports: a state that
+// cannot be read is left alone, as state 0 is; a readable one is judged.
+TEST_F(AlarmActions, AckAllLeavesAControlWhoseStateCannotBeReadAlone) {
+    const alarm_state_case cases[] = {
+        {nullptr, false},    {"state=1", false}, {"value", false},   {"value=", false},  {"value=abc", false},
+        {"value=x1", false}, {"value=-", false}, {"value=+", false}, {"value= ", false}, {"value=0", false},
+        {"value=1", true},   {"value=-1", true}, {"value= 1", true}, {"value=+1", true}, {"value=1 x", true},
+        {"value=6", true},   {"value=2", false}, {"value=5", false},
+    };
+    for (const alarm_state_case& c : cases) {
+        SCOPED_TRACE(c.reply ? c.reply : "(null)");
+        if (c.reply)
+            host.answer("TG '1' 'alm_2' 'value'", c.reply);
+        else
+            host.silence("TG '1' 'alm_2' 'value'");
+        host.clear();
+        ::testing::internal::CaptureStderr();  // the diagnostic of a foreign reply
+        press("AckAll", "");
+        ::testing::internal::GetCapturedStderr();
+        std::vector<std::string> expected = expectedAcknowledge("4");
+        if (c.acknowledged) expected.insert(expected.begin() + 6, "TP 'value=4' '1' 'alm_2'");
+        EXPECT_EQ(host.commands(), expected);
+    }
     EXPECT_THAT(host.problems(), IsEmpty());
 }
 

@@ -1,5 +1,6 @@
-// Counts the program's heap allocations. Include in exactly one source
-// file of a test program: it replaces the global operator new.
+// Counts the program's heap allocations, and can make one of them fail.
+// Include in exactly one source file of a test program: it replaces the
+// global operator new.
 #ifndef QUON_TEST_ALLOCATION_COUNTER_H
 #define QUON_TEST_ALLOCATION_COUNTER_H
 
@@ -7,19 +8,41 @@
 #include <new>
 
 namespace allocation_counter {
-inline long count = 0;
-}
 
-void* operator new(std::size_t size) {
-    ++allocation_counter::count;
-    if (void* p = std::malloc(size ? size : 1)) return p;
+inline long count = 0;
+// Blocks allocated and not yet freed.
+inline long live = 0;
+// When not 0, the allocation that brings `count` to this number throws
+// std::bad_alloc instead of allocating.
+inline long failing_at = 0;
+// Allocations made to fail so far.
+inline long failures = 0;
+
+inline void* allocate(std::size_t size) {
+    if (++count == failing_at) {
+        ++failures;
+        throw std::bad_alloc();
+    }
+    if (void* p = std::malloc(size ? size : 1)) {
+        ++live;
+        return p;
+    }
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+inline void release(void* p) noexcept {
+    if (p) --live;
+    std::free(p);
+}
+
+}  // namespace allocation_counter
+
+void* operator new(std::size_t size) { return allocation_counter::allocate(size); }
+void* operator new[](std::size_t size) { return allocation_counter::allocate(size); }
+void operator delete(void* p) noexcept { allocation_counter::release(p); }
+void operator delete[](void* p) noexcept { allocation_counter::release(p); }
+void operator delete(void* p, std::size_t) noexcept { allocation_counter::release(p); }
+void operator delete[](void* p, std::size_t) noexcept { allocation_counter::release(p); }
 
 // Allocations made while running `f`.
 template <class F>
