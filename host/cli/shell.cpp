@@ -48,7 +48,9 @@ public:
           printer_(stdout, options.format),
           watch_([this](const std::string& name) { changed_.insert(name); }),
           session_(engine, options.settings,
-                   [this](transcript_kind, const std::string& line) { print(escapedControls(line)); }),
+                   [this](transcript_kind kind, const std::string& line) {
+                       print((kind == transcript_kind::say ? "# " : "  ") + escapedControls(line));
+                   }),
           timer_(loop),
           input_(loop),
           start_(wall_clock::now()) {

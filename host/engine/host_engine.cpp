@@ -267,7 +267,7 @@ void host_engine::deliver(slot& s, int type, void* data) {
 }
 
 bool host_engine::parent(const std::string& name, const char* text, std::optional<std::string>& replyText,
-                         std::string& error) {
+                         std::string& error, const std::function<void(const std::optional<std::string>&)>& replied) {
     slot* s = find(name);
     if (!s) {
         error = "no component " + name;
@@ -309,6 +309,7 @@ bool host_engine::parent(const std::string& name, const char* text, std::optiona
         }
     }
     --callDepth_;
+    if (replied) replied(replyText);
     drain();
     return true;
 }

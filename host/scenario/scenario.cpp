@@ -378,9 +378,11 @@ bool scenario_session::run(const std::string& file, const std::string& folder, c
     } else if (line.verb == "destroy") {
         ok = engine_.destroy(word(0), error);
     } else if (line.verb == "send") {
-        ok = engine_.parent(word(0), line.rest.c_str(), lastReply_, error);
+        ok = engine_.parent(word(0), line.rest.c_str(), lastReply_, error,
+                            [&](const std::optional<std::string>& reply) {
+                                out_(transcript_kind::reply, word(0) + " replied " + (reply ? quoted(*reply) : "null"));
+                            });
         anyReply_ = true;
-        if (ok) out_(transcript_kind::reply, word(0) + " replied " + (lastReply_ ? quoted(*lastReply_) : "null"));
     } else if (line.verb == "route") {
         ok = engine_.route(integer(line, 0), integer(line, 1), integer(line, 2), error);
     } else if (line.verb == "rename") {

@@ -18,6 +18,7 @@
 #define QUON_ENGINE_HOST_ENGINE_H
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -72,8 +73,11 @@ public:
     std::vector<std::string> components() const;
 
     // Messages to a component. `reply` is the parent command's reply text,
-    // or nullopt for null.
-    bool parent(const std::string& name, const char* text, std::optional<std::string>& reply, std::string& error);
+    // or nullopt for null; `replied`, when given, hears of it as soon as the
+    // component returns, before the messages its command caused are
+    // delivered.
+    bool parent(const std::string& name, const char* text, std::optional<std::string>& reply, std::string& error,
+                const std::function<void(const std::optional<std::string>&)>& replied = {});
     bool button(const std::string& name, const std::string& id, const std::string& event, std::string& error);
     bool value(const std::string& name, int32_t value, std::string& error);
 

@@ -1,0 +1,233 @@
+// quon-host driven through its command line and files, as a user runs it.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "program_run.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A scratch folder of the test's own, removed at the end.
+class scratch {
+public:
+    scratch() {
+        char pattern[] = "/tmp/quon-host-test-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        path_ = made ? made : "/tmp";
+    }
+    ~scratch() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    std::string file(const std::string& name, const std::string& contents) const {
+        const std::string p = path_ + "/" + name;
+        fs::create_directories(fs::path(p).parent_path());
+        std::ofstream(p, std::ios::binary) << contents;
+        return p;
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+program_run host(std::vector<std::string> arguments) {
+    program_run run;
+    run.program = QUON_HOST_PATH;
+    run.arguments = std::move(arguments);
+    run.environment = {{"VX_ROOT", SAMPLE_ROOT}, {"VX_SYSTEM", "studio"}};
+    return run;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+TEST(QuonHostModules, ABareModuleNameIsAFileOfTheWorkingFolder) {
+    scratch folder;
+    fs::copy_file(FAULTY_CRASH_PATH, folder.path() + "/Korvane.so");
+    program_run validate = host({"validate", "Korvane.so", "--seed", "1", "--messages", "300", "--timeout", "10"});
+    validate.folder = folder.path();
+    const program_result r = validate.run();
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_THAT(lines(r.out).at(0), "validating " + folder.path() + "/Korvane.so");
+    EXPECT_THAT(r.out, HasSubstr("CRASH"));
+
+    program_run missing = host({"--module", "Mine.so", "run", folder.file("a.quon", "create u\n")});
+    missing.folder = folder.path();
+    const program_result m = missing.run();
+    EXPECT_EQ(m.exitCode, 2);
+    EXPECT_THAT(m.out + m.err, HasSubstr(folder.path() + "/Mine.so: no such module file"));
+}
+
+TEST(QuonHostModules, AModuleInAScriptIsAFileOfTheScriptsFolder) {
+    scratch folder;
+    fs::copy_file(KORVANE_MODULE_PATH, folder.path() + "/Mine.so");
+    fs::copy(fs::path(KORVANE_MODULE_PATH).parent_path() / "libquon_string.so", folder.path() + "/libquon_string.so");
+    const std::string script = folder.file("a.quon", "create u Mine.so\nexpect sent u PS '1' 'panels/umdMimic.quon_ui'\n");
+    const program_result r = host({"--panels", "panels", "--trace", "run", script}).run();
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("create    " + folder.path() + "/Mine.so"));
+}
+
+TEST(QuonHostModules, AModuleForAnotherMachineSaysWhichMachine) {
+    scratch folder;
+    std::string header(64, '\0');
+    header.replace(0, 4, "\x7f" "ELF");
+    header[4] = 2;     // 64-bit
+    header[5] = 1;     // little-endian
+    header[6] = 1;     // version
+    header[16] = 3;    // a shared object
+    header[18] = '\xb7';  // aarch64
+    const std::string module = folder.file("Arm.so", header);
+    const program_result r = host({"--module", module, "run", folder.file("a.quon", "create u\n")}).run();
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_THAT(r.out + r.err, HasSubstr("an aarch64 module; this host is x86-64"));
+}
+
+TEST(QuonHostShell, EndsAtTheEndOfPipedInputAndTearsDown) {
+    program_run shell = host({"--trace", "shell"});
+    shell.input = "create u\nshow\n";
+    shell.timeoutSeconds = 20;
+    const program_result r = shell.run();
+    ASSERT_FALSE(r.timedOut) << "the shell did not end at the end of its input";
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("u: [  ] (umd_default)"));
+    EXPECT_THAT(r.out, HasSubstr("-> command   \"AS\""));
+}
+
+TEST(QuonHostShell, TakesALongLineInOnePass) {
+    program_run shell = host({"shell"});
+    shell.input = "say " + std::string(128 * 1024, 'x') + "\nquit\n";
+    shell.timeoutSeconds = 30;
+    const program_result r = shell.run();
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0);
+    // Not printed on failure: the output is 128 KiB.
+    EXPECT_NE(r.out.find("# " + std::string(128 * 1024, 'x') + "\n"), std::string::npos);
+}
+
+TEST(QuonHostRun, RefusesAStepWithTooManyTimerTicksBeforeItStarts) {
+    scratch folder;
+    const std::string script = folder.file(
+        "long.quon", "create u\nanswer 1 no\nsend u instance=studio_a_mon_1\nadvance 1000000000m\n");
+    const program_result r = host({"run", script}).run();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_THAT(r.out, HasSubstr("long.quon:4: advance: the step would deliver more than 1000000 timer ticks"));
+}
+
+TEST(QuonHostRun, ReportsFoldersWhereFilesBelong) {
+    const program_result scriptFolder = host({"run", EXAMPLES_DIR}).run();
+    EXPECT_EQ(scriptFolder.exitCode, 2);
+    EXPECT_THAT(scriptFolder.err, HasSubstr("a folder, not a scenario file"));
+
+    scratch folder;
+    fs::create_directories(folder.path() + "/layouts/umdMimic.quon_ui");
+    const program_result layout =
+        host({"--panels", folder.path() + "/layouts", "run", folder.file("a.quon", "create u\n")}).run();
+    EXPECT_THAT(layout.err, HasSubstr("a folder, not a layout file"));
+}
+
+TEST(QuonHostRun, PrintsWarningsAndWhatShowAndSaySay) {
+    scratch folder;
+    const std::string script = folder.file("a.quon", "create u\nsay hello\nshow\n");
+    const program_result r = host({"--panels", "/nonexistent", "run", script}).run();
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_THAT(r.err, HasSubstr("warning: u: layout \"/nonexistent/umdMimic.quon_ui\": cannot be read"));
+    EXPECT_THAT(r.out, HasSubstr("# hello"));
+    EXPECT_THAT(r.out, HasSubstr("u: (no myMimic on panel 1)"));
+}
+
+TEST(QuonHostRun, RunsAScriptNamedFromAnyFolder) {
+    program_run run = host({"run", "tests/scenarios/lifecycle.quon"});
+    run.folder = SOURCE_DIR;
+    const program_result r = run.run();
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+}
+
+TEST(QuonHostTrace, JsonTraceIsOneJsonObjectALine) {
+    scratch folder;
+    const std::string name(100, 'n');
+    const std::string script =
+        folder.file("a.quon", "create " + name + "\nanswer 1 no\nsend " + name + " instance=studio_a_mon_1\n" +
+                                  "rename 1 0 1 CAF\xe9 \x01\nanswer 1 yes\nadvance 10s\nsay done\nshow\n");
+    const program_result json = host({"--trace=json", "run", script}).run();
+    EXPECT_EQ(json.exitCode, 0) << json.out << json.err;
+    int objects = 0;
+    for (const std::string& line : lines(json.out)) {
+        SCOPED_TRACE(line);
+        EXPECT_TRUE(nlohmann::json::accept(line));
+        ++objects;
+    }
+    EXPECT_GT(objects, 10);
+    EXPECT_THAT(json.out, HasSubstr("\"kind\":\"summary\""));
+
+    const program_result text = host({"--trace", "run", script}).run();
+    EXPECT_THAT(text.out, HasSubstr(name + " -> command   \"SD 'studio_a_mon_1'\""));
+}
+
+TEST(QuonHostMessages, EscapesControlCharactersAndNamesWhatIsMissing) {
+    scratch folder;
+    const program_result r = host({"run", folder.file("e.quon", "foo\033[31mRED\n")}).run();
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_THAT(r.err, Not(HasSubstr("\033")));
+    EXPECT_THAT(r.err, HasSubstr("foo\\x1b[31mRED"));
+
+    program_run rootOnly = host({"run", folder.file("a.quon", "say x\n")});
+    rootOnly.unset = {"VX_SYSTEM"};
+    rootOnly.environment.erase("VX_SYSTEM");
+    const program_result half = rootOnly.run();
+    EXPECT_EQ(half.exitCode, 2);
+    EXPECT_THAT(half.err, HasSubstr("VX_ROOT is set but VX_SYSTEM is not"));
+
+    const program_result nul =
+        host({"run", folder.file("n.quon", "create u\nsend u myMatrix=2\nexpect reply a" + std::string(1, '\0') + "b\n")})
+            .run();
+    EXPECT_EQ(nul.exitCode, 1);
+    EXPECT_THAT(nul.out, HasSubstr("expect reply a\\x00b"));
+}
+
+TEST(QuonHostOptions, RefusesNumbersOutOfRange) {
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"--messages", "9999999999999999999"}, {"--timeout", "3000000"}, {"--timeout", "0"},
+          {"--seed", "-1"}, {"--messages", "12x"}}) {
+        std::vector<std::string> arguments = {"validate", KORVANE_MODULE_PATH};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const program_result r = host(arguments).run();
+        EXPECT_EQ(r.exitCode, 2) << options[0] << " " << options[1];
+        EXPECT_THAT(r.err, HasSubstr(options[0] + " takes a whole number")) << r.err;
+    }
+}
+
+TEST(QuonHostInstall, AnInstalledHostFindsItsModuleAndExamples) {
+    scratch prefix;
+    program_run install;
+    install.program = CMAKE_COMMAND;
+    install.arguments = {"--install", BINARY_DIR, "--prefix", prefix.path()};
+    const program_result installed = install.run();
+    ASSERT_EQ(installed.exitCode, 0) << installed.out << installed.err;
+    program_run demo;
+    demo.program = prefix.path() + "/bin/quon-host";
+    demo.unset = {"VX_ROOT", "VX_SYSTEM"};
+    const program_result r = demo.run();
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("demo finished: every component torn down cleanly"));
+    EXPECT_THAT(r.err, HasSubstr(prefix.path() + "/share/quon-host/examples/vx/studio"));
+}
+
+}  // namespace
