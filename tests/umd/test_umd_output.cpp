@@ -291,6 +291,41 @@ TEST(UmdOutput, ATcpReceiverThatComesBackGetsTheStateAgain) {
     EXPECT_EQ(output.receivers()[0].connections, 2u);
 }
 
+TEST(UmdOutput, ATcpReceiverThatIsNotListeningYetIsConnectedOnceItIs) {
+    asio::io_context io;
+    tcp_peer peer(io);
+    peer.hangUp();
+    umd_output output(io, configWith({{"mon1", loopback(umd_protocol::tsl5, umd_transport::tcp, peer.port()), 0, 1}}));
+
+    output.show("mon1", "CAM 1", "");
+    output.show("mon1", "CAM 2", "");
+    // Connecting is refused until it listens; the output retries after its
+    // back-off.
+    for (int i = 0; i < 20; ++i) io.poll();
+    EXPECT_EQ(output.receiversConnected(), 0u);
+    peer.listenAgain();
+    ASSERT_TRUE(runUntil(io, [&] { return peer.connections() == 1 && !peer.packets(0).empty(); }));
+    EXPECT_EQ(peer.packets(0).size(), 1u);
+    EXPECT_EQ(textOf(peer.packets(0)[0]), "CAM 2");
+}
+
+TEST(UmdOutput, HandlersStillQueuedAfterDestructionDoNothing) {
+    asio::io_context io;
+    udp_peer udp(io);
+    tcp_peer tcp(io);
+    {
+        umd_config config = configWith({{"mon1", loopback(umd_protocol::tsl5, umd_transport::udp, udp.port()), 0, 1},
+                                        {"mon2", loopback(umd_protocol::tsl5, umd_transport::tcp, tcp.port()), 0, 2}});
+        config.refresh = std::chrono::milliseconds(1);
+        umd_output output(io, config);
+        output.show("mon1", "CAM 1", "");
+        output.show("mon2", "CAM 2", "");
+    }
+    for (int i = 0; i < 20; ++i) io.poll();
+    EXPECT_TRUE(udp.datagrams.empty());
+    EXPECT_EQ(tcp.connections() == 0 ? 0u : tcp.packets(0).size(), 0u);
+}
+
 TEST(UmdOutput, ATcpReceiverThatStopsReadingDoesNotStallAnother) {
     asio::io_context io;
     tcp_peer stalled(io, false);

@@ -60,9 +60,10 @@ public:
     void show(const std::string& display, const std::string& text, const std::string& statesheet);
 
     // At shutdown: stops refreshing and connecting. With blank_on_exit,
-    // every display is sent blank (no text, every lamp off) first, and the
-    // sockets close once that is sent (at most a second later); otherwise
-    // they close now. Later calls to show() are ignored.
+    // every display of each receiver connected now is sent blank (no text,
+    // every lamp off), and the sockets close once that is sent (at most a
+    // second later); otherwise every socket closes now. Later calls to
+    // show() are ignored.
     void stop();
 
     uint64_t packetsSent() const;
