@@ -270,6 +270,18 @@ TEST(UmdOutput, ShowReachesATcpReceiverInItsWrapper) {
     EXPECT_EQ(output.receiversConnected(), 1u);
 }
 
+TEST(UmdOutput, AReceiverNamedByHostNameIsResolved) {
+    asio::io_context io;
+    tcp_peer peer(io);
+    umd_output output(
+        io, configWith(
+                {{"mon1", umd_destination{umd_protocol::tsl5, umd_transport::tcp, "localhost", peer.port()}, 0, 1}}));
+
+    output.show("mon1", "CAM 1", "");
+    ASSERT_TRUE(runUntil(io, [&] { return peer.connections() == 1 && !peer.packets(0).empty(); }));
+    EXPECT_EQ(textOf(peer.packets(0)[0]), "CAM 1");
+}
+
 TEST(UmdOutput, ATcpReceiverThatComesBackGetsTheStateAgain) {
     asio::io_context io;
     tcp_peer peer(io);
