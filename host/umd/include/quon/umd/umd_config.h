@@ -1,0 +1,103 @@
+// umd_config: what the TSL UMD output sends where, read from the wall file:
+// the `[umd]` defaults, every `[tally.NAME]` state sheet and the `umd` entry
+// of each `[[display]]`. docs/umd.md describes the settings.
+//
+// Plain values, no pointers; read on whatever thread parses the wall file.
+#ifndef QUON_UMD_UMD_CONFIG_H
+#define QUON_UMD_UMD_CONFIG_H
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <toml++/toml.h>
+
+enum class umd_protocol { tsl5, tsl31 };
+enum class umd_transport { udp, tcp };
+
+// One receiver: a protocol, a transport and where it listens. Displays with
+// equal destinations share one socket.
+struct umd_destination {
+    umd_protocol protocol = umd_protocol::tsl5;
+    umd_transport transport = umd_transport::udp;
+    std::string host;
+    uint16_t port = 0;
+
+    bool operator<(const umd_destination& other) const {
+        return std::tie(protocol, transport, host, port) <
+               std::tie(other.protocol, other.transport, other.host, other.port);
+    }
+    bool operator==(const umd_destination& other) const {
+        return std::tie(protocol, transport, host, port) ==
+               std::tie(other.protocol, other.transport, other.host, other.port);
+    }
+};
+
+// "tsl5+udp://host:port", "tsl5+tcp://host:port" or "tsl31+udp://host:port";
+// host is a name, an IPv4 address or a bracketed IPv6 address. False when
+// the text does not parse.
+bool parseUmdDestination(const std::string& text, umd_destination& out);
+// The destination as parseUmdDestination reads it.
+std::string umdDestinationText(const umd_destination& destination);
+
+// "500ms", "5s", "2m", "0s". False when the text does not parse.
+bool parseUmdDuration(const std::string& text, std::chrono::milliseconds& out);
+
+// The colour of a lamp, numbered as both protocols number them.
+enum class lamp_colour : uint8_t { off = 0, red = 1, green = 2, amber = 3 };
+
+// What a state sheet shows: three lamps and a brightness from 0 to 3.
+struct tally_lamps {
+    lamp_colour left = lamp_colour::off;
+    lamp_colour text = lamp_colour::off;
+    lamp_colour right = lamp_colour::off;
+    uint8_t brightness = 3;
+
+    bool operator==(const tally_lamps& other) const {
+        return left == other.left && text == other.text && right == other.right && brightness == other.brightness;
+    }
+    bool operator!=(const tally_lamps& other) const { return !(*this == other); }
+};
+
+// Which lamp drives each of the four TSL 3.1 tallies; `none` leaves it off.
+enum class tally_lamp { none, left, text, right };
+using tsl31_tally_map = std::array<tally_lamp, 4>;
+
+// A display that is sent: its `[[display]]` name, where, and which display
+// of that receiver. `index` is the TSL 5 index (0 to 65534) or the TSL 3.1
+// address (0 to 126).
+struct umd_display {
+    std::string name;
+    umd_destination to;
+    uint16_t screen = 0;
+    uint16_t index = 0;
+};
+
+struct umd_config {
+    // How often every display is sent again; zero sends on change only.
+    std::chrono::milliseconds refresh{5000};
+    // TSL 5: pack displays of one screen into one packet.
+    bool batch = false;
+    // Send blank displays with every lamp off at shutdown.
+    bool blank_on_exit = false;
+    tsl31_tally_map tally31{tally_lamp::left, tally_lamp::text, tally_lamp::right, tally_lamp::none};
+    // State sheet name to lamps.
+    std::map<std::string, tally_lamps> tallies;
+    // Only the displays that have a `umd` entry, in the wall file's order.
+    std::vector<umd_display> displays;
+
+    // The lamps of a state sheet; a sheet without a `[tally.NAME]` shows
+    // every lamp off at full brightness.
+    tally_lamps lampsFor(const std::string& statesheet) const;
+};
+
+// Reads the UMD settings of a parsed wall file. `file` names it in the
+// errors, each "file:line:column: what". Returns false, with at least one
+// error, when anything is wrong; `out` must not be used then.
+bool readUmdConfig(const toml::table& wall, const std::string& file, umd_config& out, std::vector<std::string>& errors);
+
+#endif

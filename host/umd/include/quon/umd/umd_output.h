@@ -1,0 +1,78 @@
+// umd_output: sends the displays of a umd_config to their TSL receivers.
+//
+// show() records a display's latest text and state sheet; its packet goes
+// out once, from a handler posted to the io_context, so a burst of changes
+// between two sends sends only the latest state. Every display that has been
+// shown is sent again every `refresh`. Each receiver keeps at most one
+// waiting state per display and one send in flight: a salvo goes out as fast
+// as the socket takes it, and a slow or dead receiver never delays another.
+// TCP receivers are connected on demand and reconnected with back-off; when
+// one comes back, every display shown so far is sent to it again.
+//
+// Thread: every call, and every handler it starts, runs on the one thread
+// that runs `io`. Host names that are not numeric addresses are resolved by
+// Asio's resolver, which calls getaddrinfo off the event loop.
+//
+// Lifetime: `io` must outlive this object. Destroying it closes every socket
+// at once and blanks nothing; its handlers still queued in `io` keep what
+// they use alive and do nothing when they run.
+#ifndef QUON_UMD_UMD_OUTPUT_H
+#define QUON_UMD_UMD_OUTPUT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "quon/umd/umd_config.h"
+
+namespace boost {
+namespace asio {
+class io_context;
+}
+}  // namespace boost
+
+// What one receiver has done, for tests and diagnostics.
+struct umd_receiver_status {
+    umd_destination to;
+    // TCP: connected now. UDP: its address is resolved and its socket open.
+    bool connected = false;
+    // How often it became connected.
+    uint64_t connections = 0;
+    uint64_t packetsSent = 0;
+    // Displays whose latest state is not yet handed to the socket.
+    size_t displaysWaiting = 0;
+};
+
+class umd_output {
+public:
+    // Copies `config`; opens nothing until a display is shown.
+    umd_output(boost::asio::io_context& io, const umd_config& config);
+    ~umd_output();
+
+    umd_output(const umd_output&) = delete;
+    umd_output& operator=(const umd_output&) = delete;
+
+    // The display named `display` now shows `text` (a source name, UTF-8 or
+    // Windows-1252) with the lamps of `statesheet`. Displays without `umd`
+    // are ignored, and so is a call that changes nothing.
+    void show(const std::string& display, const std::string& text, const std::string& statesheet);
+
+    // At shutdown: stops refreshing and connecting. With blank_on_exit,
+    // every display of each receiver connected now is sent blank (no text,
+    // every lamp off), and the sockets close once that is sent (at most a
+    // second later); otherwise every socket closes now. Later calls to
+    // show() are ignored.
+    void stop();
+
+    uint64_t packetsSent() const;
+    size_t receiversConnected() const;
+    std::vector<umd_receiver_status> receivers() const;
+
+private:
+    struct impl;
+    std::shared_ptr<impl> impl_;
+};
+
+#endif

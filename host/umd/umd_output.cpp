@@ -1,0 +1,582 @@
+#include "quon/umd/umd_output.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
+#include <algorithm>
+#include <boost/asio.hpp>
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <map>
+#include <unordered_map>
+
+#include "quon/umd/tsl_packet.h"
+#include "quon/umd/umd_text.h"
+
+namespace asio = boost::asio;
+using boost::system::error_code;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Packets sent in one turn of the event loop before yielding to other work.
+constexpr size_t kPacketsPerTurn = 64;
+// Bytes gathered into one TCP write.
+constexpr size_t kStreamChunk = 16 * 1024;
+constexpr std::chrono::milliseconds kFirstRetry = 250ms;
+constexpr std::chrono::milliseconds kLastRetry = 10s;
+constexpr std::chrono::milliseconds kConnectTimeout = 5s;
+// A TCP receiver that acknowledges nothing for this long is dropped (and
+// connected again), so a dead one does not hold its socket for minutes.
+constexpr unsigned kUnacknowledgedLimitMs = 10000;
+constexpr std::chrono::milliseconds kDrainLimit = 1s;
+
+// The latest state of one display of a receiver.
+struct display_state {
+    uint16_t screen = 0;
+    uint16_t index = 0;
+    bool shown = false;
+    bool queued = false;
+    std::string source;
+    tally_lamps lamps;
+    tsl5_text text5;     // TSL 5 receivers
+    std::string text31;  // TSL 3.1 receivers
+};
+
+// One destination: its displays, the queue of those waiting to be sent, and
+// (in the transports below) its socket. Shared with its handlers, which do
+// nothing once it is closed.
+class receiver : public std::enable_shared_from_this<receiver> {
+public:
+    receiver(asio::io_context& io, const umd_destination& to, const umd_config& config)
+        : io_(io), to_(to), batch_(config.batch), tally31_(config.tally31), timer_(io) {}
+    virtual ~receiver() = default;
+
+    size_t addDisplay(uint16_t screen, uint16_t index) {
+        displays_.push_back(display_state{});
+        displays_.back().screen = screen;
+        displays_.back().index = index;
+        return displays_.size() - 1;
+    }
+
+    void show(size_t slot, const std::string& text, const tally_lamps& lamps) {
+        display_state& display = displays_[slot];
+        if (display.shown && display.source == text && display.lamps == lamps) return;
+        display.shown = true;
+        display.source = text;
+        display.lamps = lamps;
+        if (to_.protocol == umd_protocol::tsl5) {
+            display.text5 = tsl5Text(text);
+        } else {
+            display.text31 = tsl31Text(text);
+        }
+        anyShown_ = true;
+        enqueue(slot);
+    }
+
+    void refresh() {
+        for (size_t slot = 0; slot < displays_.size(); ++slot) {
+            if (displays_[slot].shown) enqueue(slot);
+        }
+    }
+
+    // Stops connecting; closes now, or with `blank` once every display is
+    // sent blank. Calls `closed` when closed.
+    void finish(bool blank, std::function<void()> closed) {
+        stopping_ = true;
+        onClosed_ = std::move(closed);
+        if (blank && ready()) {
+            for (size_t slot = 0; slot < displays_.size(); ++slot) {
+                displays_[slot].shown = false;
+                show(slot, "", tally_lamps{lamp_colour::off, lamp_colour::off, lamp_colour::off, 3});
+            }
+        }
+        if (!blank || !ready() || idle()) {
+            close();
+        } else {
+            scheduleFlush();
+        }
+    }
+
+    virtual void close() = 0;
+
+    umd_receiver_status status() const {
+        umd_receiver_status status;
+        status.to = to_;
+        status.connected = ready() && !closed_;
+        status.connections = connections_;
+        status.packetsSent = packetsSent_;
+        status.displaysWaiting = queue_.size();
+        return status;
+    }
+
+protected:
+    void enqueue(size_t slot) {
+        if (closed_) return;
+        display_state& display = displays_[slot];
+        if (!display.queued) {
+            display.queued = true;
+            queue_.push_back(slot);
+        }
+        demand();
+    }
+
+    // The next packet from the queue: one display, or with batch several
+    // displays of one screen and one text encoding, within the size limit.
+    bool nextPacket(std::string& packet) {
+        if (queue_.empty()) return false;
+        const display_state& first = takeFront();
+        if (to_.protocol == umd_protocol::tsl31) {
+            packet = tsl31Packet(static_cast<uint8_t>(first.index), tsl31Control(first.lamps, tally31_), first.text31);
+            return true;
+        }
+        beginTsl5Packet(packet, first.screen, first.text5.utf16);
+        appendTsl5Message(packet, first.index, first.lamps, first.text5);
+        while (batch_ && !queue_.empty()) {
+            const display_state& next = displays_[queue_.front()];
+            if (next.screen != first.screen || next.text5.utf16 != first.text5.utf16 ||
+                packet.size() + tsl5MessageSize(next.text5) > kTsl5MaxPacketSize) {
+                break;
+            }
+            appendTsl5Message(packet, next.index, next.lamps, takeFront().text5);
+        }
+        finishTsl5Packet(packet);
+        return true;
+    }
+
+    void scheduleFlush() {
+        if (flushPosted_ || closed_) return;
+        flushPosted_ = true;
+        asio::post(io_, [self = shared_from_this()] {
+            self->flushPosted_ = false;
+            if (!self->closed_) self->flush();
+        });
+    }
+
+    void reportClosed() {
+        closed_ = true;
+        timer_.cancel();
+        if (onClosed_) {
+            auto closed = std::move(onClosed_);
+            onClosed_ = nullptr;
+            closed();
+        }
+    }
+
+    std::chrono::milliseconds nextRetryDelay() {
+        const auto delay = retryDelay_;
+        retryDelay_ = std::min(retryDelay_ * 2, kLastRetry);
+        return delay;
+    }
+
+    // Something waits in the queue.
+    virtual void demand() = 0;
+    virtual void flush() = 0;
+    // The socket can take packets.
+    virtual bool ready() const = 0;
+    // Nothing waits and nothing is in flight.
+    virtual bool idle() const = 0;
+
+    asio::io_context& io_;
+    const umd_destination to_;
+    const bool batch_;
+    const tsl31_tally_map tally31_;
+    std::vector<display_state> displays_;
+    std::deque<size_t> queue_;
+    asio::steady_timer timer_;  // connect time limit, retry back-off
+    std::chrono::milliseconds retryDelay_ = kFirstRetry;
+    bool anyShown_ = false;
+    bool flushPosted_ = false;
+    bool stopping_ = false;
+    bool closed_ = false;
+    uint64_t connections_ = 0;
+    uint64_t packetsSent_ = 0;
+
+private:
+    const display_state& takeFront() {
+        display_state& display = displays_[queue_.front()];
+        queue_.pop_front();
+        display.queued = false;
+        return display;
+    }
+
+    std::function<void()> onClosed_;
+};
+
+// Numeric addresses need no resolver (and no resolver thread).
+template <typename protocol>
+bool numericEndpoint(const umd_destination& to, typename protocol::endpoint& out) {
+    error_code error;
+    const auto address = asio::ip::make_address(to.host, error);
+    if (error) return false;
+    out = typename protocol::endpoint(address, to.port);
+    return true;
+}
+
+class udp_receiver final : public receiver {
+public:
+    udp_receiver(asio::io_context& io, const umd_destination& to, const umd_config& config)
+        : receiver(io, to, config), socket_(io), resolver_(io) {}
+
+    void close() override {
+        if (closed_) return;
+        error_code ignored;
+        resolver_.cancel();
+        socket_.close(ignored);
+        state_ = state::idle;
+        reportClosed();
+    }
+
+private:
+    enum class state { idle, resolving, waiting, ready };
+
+    bool ready() const override { return state_ == state::ready; }
+    bool idle() const override { return queue_.empty() && pending_.empty() && !waitingWritable_; }
+
+    void demand() override {
+        if (state_ == state::ready) {
+            scheduleFlush();
+        } else if (state_ == state::idle && !stopping_) {
+            open();
+        }
+    }
+
+    void open() {
+        asio::ip::udp::endpoint endpoint;
+        if (numericEndpoint<asio::ip::udp>(to_, endpoint)) {
+            opened(endpoint);
+            return;
+        }
+        state_ = state::resolving;
+        resolver_.async_resolve(to_.host, std::to_string(to_.port), asio::ip::udp::resolver::numeric_service,
+                                [self = shared_from_this(), this](const error_code& error, auto results) {
+                                    if (closed_) return;
+                                    if (error || results.empty()) {
+                                        retryLater();
+                                    } else {
+                                        opened(results.begin()->endpoint());
+                                    }
+                                });
+    }
+
+    void opened(const asio::ip::udp::endpoint& endpoint) {
+        error_code error;
+        socket_.open(endpoint.protocol(), error);
+        if (!error) socket_.non_blocking(true, error);
+        if (error) {
+            socket_.close(error);
+            retryLater();
+            return;
+        }
+        endpoint_ = endpoint;
+        state_ = state::ready;
+        retryDelay_ = kFirstRetry;
+        ++connections_;
+        scheduleFlush();
+    }
+
+    void retryLater() {
+        state_ = state::waiting;
+        timer_.expires_after(nextRetryDelay());
+        timer_.async_wait([self = shared_from_this(), this](const error_code& error) {
+            if (error || closed_) return;
+            state_ = state::idle;
+            if (!queue_.empty()) open();
+        });
+    }
+
+    void flush() override {
+        if (state_ != state::ready || waitingWritable_) return;
+        for (size_t sent = 0; sent < kPacketsPerTurn; ++sent) {
+            if (pending_.empty() && !nextPacket(pending_)) {
+                if (stopping_) close();
+                return;
+            }
+            error_code error;
+            socket_.send_to(asio::buffer(pending_), endpoint_, 0, error);
+            if (error == asio::error::would_block || error == asio::error::try_again) {
+                waitingWritable_ = true;
+                socket_.async_wait(asio::socket_base::wait_write,
+                                   [self = shared_from_this(), this](const error_code& waitError) {
+                                       waitingWritable_ = false;
+                                       if (!waitError && !closed_) flush();
+                                   });
+                return;
+            }
+            // Any other error loses this datagram, as the network may; the
+            // next change or refresh sends the display again.
+            if (!error) ++packetsSent_;
+            pending_.clear();
+        }
+        scheduleFlush();
+    }
+
+    asio::ip::udp::socket socket_;
+    asio::ip::udp::resolver resolver_;
+    asio::ip::udp::endpoint endpoint_;
+    state state_ = state::idle;
+    std::string pending_;  // the datagram the socket has not taken yet
+    bool waitingWritable_ = false;
+};
+
+class tcp_receiver final : public receiver {
+public:
+    tcp_receiver(asio::io_context& io, const umd_destination& to, const umd_config& config)
+        : receiver(io, to, config), socket_(io), resolver_(io) {}
+
+    void close() override {
+        if (closed_) return;
+        drop();
+        state_ = state::idle;
+        reportClosed();
+    }
+
+private:
+    enum class state { idle, resolving, connecting, connected, waiting };
+
+    bool ready() const override { return state_ == state::connected; }
+    bool idle() const override { return queue_.empty() && !writing_; }
+
+    void demand() override {
+        if (state_ == state::connected) {
+            scheduleFlush();
+        } else if (state_ == state::idle && !stopping_) {
+            connect();
+        }
+    }
+
+    void connect() {
+        asio::ip::tcp::endpoint endpoint;
+        if (numericEndpoint<asio::ip::tcp>(to_, endpoint)) {
+            startConnect({endpoint});
+            return;
+        }
+        state_ = state::resolving;
+        resolver_.async_resolve(to_.host, std::to_string(to_.port), asio::ip::tcp::resolver::numeric_service,
+                                [self = shared_from_this(), this](const error_code& error, auto results) {
+                                    if (closed_) return;
+                                    if (error || results.empty()) {
+                                        retryLater();
+                                        return;
+                                    }
+                                    std::vector<asio::ip::tcp::endpoint> endpoints;
+                                    for (const auto& entry : results) endpoints.push_back(entry.endpoint());
+                                    startConnect(endpoints);
+                                });
+    }
+
+    void startConnect(const std::vector<asio::ip::tcp::endpoint>& endpoints) {
+        state_ = state::connecting;
+        const uint64_t generation = ++generation_;
+        timer_.expires_after(kConnectTimeout);
+        timer_.async_wait([self = shared_from_this(), this, generation](const error_code& error) {
+            if (!error && generation == generation_ && state_ == state::connecting) {
+                error_code ignored;
+                socket_.close(ignored);
+            }
+        });
+        asio::async_connect(socket_, endpoints,
+                            [self = shared_from_this(), this, generation](const error_code& error, const auto&) {
+                                if (closed_ || generation != generation_) return;
+                                timer_.cancel();
+                                if (error) {
+                                    retryLater();
+                                } else {
+                                    connected();
+                                }
+                            });
+    }
+
+    void connected() {
+        state_ = state::connected;
+        retryDelay_ = kFirstRetry;
+        ++connections_;
+        error_code ignored;
+        socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+        socket_.set_option(asio::socket_base::keep_alive(true), ignored);
+#ifdef TCP_USER_TIMEOUT
+        socket_.set_option(asio::detail::socket_option::integer<IPPROTO_TCP, TCP_USER_TIMEOUT>(kUnacknowledgedLimitMs),
+                           ignored);
+#endif
+        // The receiver may have restarted: it gets everything shown so far.
+        refresh();
+        readUntilClosed();
+        scheduleFlush();
+    }
+
+    // Receivers send nothing we need; reading tells when they hang up.
+    void readUntilClosed() {
+        socket_.async_read_some(asio::buffer(readBuffer_), [self = shared_from_this(), this, generation = generation_](
+                                                               const error_code& error, size_t) {
+            if (closed_ || generation != generation_) return;
+            if (error) {
+                retryLater();
+            } else {
+                readUntilClosed();
+            }
+        });
+    }
+
+    void flush() override {
+        if (state_ != state::connected || writing_) return;
+        writeBuffer_.clear();
+        size_t packets = 0;
+        while (writeBuffer_.size() < kStreamChunk && nextPacket(packet_)) {
+            appendTsl5StreamFrame(writeBuffer_, packet_);
+            ++packets;
+        }
+        if (packets == 0) {
+            if (stopping_) close();
+            return;
+        }
+        writing_ = true;
+        asio::async_write(
+            socket_, asio::buffer(writeBuffer_),
+            [self = shared_from_this(), this, generation = generation_, packets](const error_code& error, size_t) {
+                if (closed_ || generation != generation_) return;
+                writing_ = false;
+                if (error) {
+                    retryLater();
+                    return;
+                }
+                packetsSent_ += packets;
+                flush();
+            });
+    }
+
+    // Closes the connection; every handler of it is then stale.
+    void drop() {
+        ++generation_;
+        error_code ignored;
+        resolver_.cancel();
+        socket_.close(ignored);
+        writing_ = false;
+    }
+
+    void retryLater() {
+        drop();
+        if (stopping_) {
+            close();
+            return;
+        }
+        state_ = state::waiting;
+        timer_.expires_after(nextRetryDelay());
+        timer_.async_wait([self = shared_from_this(), this, generation = generation_](const error_code& error) {
+            if (error || closed_ || generation != generation_) return;
+            state_ = state::idle;
+            if (anyShown_ || !queue_.empty()) connect();
+        });
+    }
+
+    asio::ip::tcp::socket socket_;
+    asio::ip::tcp::resolver resolver_;
+    state state_ = state::idle;
+    // Tells the handlers of a closed connection from those of the current.
+    uint64_t generation_ = 0;
+    bool writing_ = false;
+    std::string packet_;
+    std::string writeBuffer_;  // in flight while writing_
+    std::array<char, 256> readBuffer_{};
+};
+
+}  // namespace
+
+struct umd_output::impl : std::enable_shared_from_this<impl> {
+    impl(asio::io_context& context, const umd_config& settings)
+        : io(context), config(settings), refreshTimer(context), drainTimer(context) {}
+
+    void start() {
+        std::map<umd_destination, std::shared_ptr<receiver>> byDestination;
+        for (const umd_display& display : config.displays) {
+            auto& owner = byDestination[display.to];
+            if (!owner) {
+                if (display.to.transport == umd_transport::tcp) {
+                    owner = std::make_shared<tcp_receiver>(io, display.to, config);
+                } else {
+                    owner = std::make_shared<udp_receiver>(io, display.to, config);
+                }
+                receivers.push_back(owner);
+            }
+            displays[display.name] = {owner.get(), owner->addDisplay(display.screen, display.index)};
+        }
+        scheduleRefresh();
+    }
+
+    void scheduleRefresh() {
+        if (config.refresh.count() == 0 || stopped) return;
+        refreshTimer.expires_after(config.refresh);
+        refreshTimer.async_wait([self = shared_from_this()](const error_code& error) {
+            if (error || self->stopped) return;
+            for (const auto& receiver : self->receivers) receiver->refresh();
+            self->scheduleRefresh();
+        });
+    }
+
+    void stop(bool blank) {
+        if (stopped) return;
+        stopped = true;
+        refreshTimer.cancel();
+        open = receivers.size();
+        if (blank && open != 0) {
+            drainTimer.expires_after(kDrainLimit);
+            drainTimer.async_wait([self = shared_from_this()](const error_code& error) {
+                if (error) return;
+                for (const auto& receiver : self->receivers) receiver->close();
+            });
+        }
+        for (const auto& receiver : receivers) {
+            receiver->finish(blank, [weak = weak_from_this()] {
+                if (auto self = weak.lock(); self && --self->open == 0) self->drainTimer.cancel();
+            });
+        }
+    }
+
+    asio::io_context& io;
+    const umd_config config;
+    std::vector<std::shared_ptr<receiver>> receivers;
+    // Display name to its receiver (owned by `receivers`) and its slot there.
+    std::unordered_map<std::string, std::pair<receiver*, size_t>> displays;
+    asio::steady_timer refreshTimer;
+    asio::steady_timer drainTimer;
+    bool stopped = false;
+    size_t open = 0;  // receivers not yet closed after stop()
+};
+
+umd_output::umd_output(asio::io_context& io, const umd_config& config) : impl_(std::make_shared<impl>(io, config)) {
+    impl_->start();
+}
+
+umd_output::~umd_output() {
+    impl_->stopped = true;
+    impl_->refreshTimer.cancel();
+    impl_->drainTimer.cancel();
+    for (const auto& receiver : impl_->receivers) receiver->close();
+}
+
+void umd_output::show(const std::string& display, const std::string& text, const std::string& statesheet) {
+    if (impl_->stopped) return;
+    const auto found = impl_->displays.find(display);
+    if (found == impl_->displays.end()) return;
+    found->second.first->show(found->second.second, text, impl_->config.lampsFor(statesheet));
+}
+
+void umd_output::stop() { impl_->stop(impl_->config.blank_on_exit); }
+
+uint64_t umd_output::packetsSent() const {
+    uint64_t total = 0;
+    for (const auto& receiver : impl_->receivers) total += receiver->status().packetsSent;
+    return total;
+}
+
+size_t umd_output::receiversConnected() const {
+    size_t total = 0;
+    for (const auto& receiver : impl_->receivers) total += receiver->status().connected ? 1 : 0;
+    return total;
+}
+
+std::vector<umd_receiver_status> umd_output::receivers() const {
+    std::vector<umd_receiver_status> all;
+    for (const auto& receiver : impl_->receivers) all.push_back(receiver->status());
+    return all;
+}
