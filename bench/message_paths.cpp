@@ -28,10 +28,10 @@ namespace {
 // Reports allocations per iteration; call after the loop.
 class allocations_per_op {
 public:
-    explicit allocations_per_op(benchmark::State& state) : state_(state), start_(allocationCount()) {}
+    explicit allocations_per_op(benchmark::State& state) : state_(state), start_(allocation_counter::count) {}
     ~allocations_per_op() {
         state_.counters["allocs/op"] =
-            benchmark::Counter(static_cast<double>(allocationCount() - start_), benchmark::Counter::kAvgIterations);
+            benchmark::Counter(static_cast<double>(allocation_counter::count - start_), benchmark::Counter::kAvgIterations);
     }
 
 private:
