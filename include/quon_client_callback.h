@@ -4,6 +4,15 @@
 // component through the component's `callback`, and the component sends
 // command texts (and hands back replies) through the host's `callback`.
 // The meaning of `data` for each `type` is given in quon_message_types.h.
+//
+// Threading: every call into a component and every call into the host
+// happens on the host's one thread, one at a time. A component may call
+// its host from inside a call it is handling; the host never calls into a
+// component while any component is inside a call to the host.
+//
+// Lifetime: the host owns each component from the moment the module's
+// load_quon_client_script returns it until the host deletes it; the host's
+// callback object outlives every component created with it.
 #ifndef QUON_CLIENT_CALLBACK_H
 #define QUON_CLIENT_CALLBACK_H
 
