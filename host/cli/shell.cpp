@@ -22,13 +22,13 @@
 #include "quon/output/trace_printer.h"
 #include "quon/scenario/scenario.h"
 #include "run_files.h"
+#include "wall_clock.h"
 
 namespace quon {
 
 namespace {
 
 namespace asio = boost::asio;
-using wall_clock = std::chrono::steady_clock;
 
 // Longest input line taken; a longer one is refused whole.
 const size_t max_line = 1 << 20;
@@ -51,9 +51,8 @@ public:
                    [this](transcript_kind kind, const std::string& line) {
                        print((kind == transcript_kind::say ? "# " : "  ") + escapedControls(line));
                    }),
-          timer_(loop),
-          input_(loop),
-          start_(wall_clock::now()) {
+          clock_(loop, engine, [this] { showChanges(); }, [this](const std::string& e) { print("clock: " + e); }),
+          input_(loop) {
         engine_.addListener(&printer_);
         engine_.addListener(&watch_);
         engine_.addListener(&notes_);
@@ -83,7 +82,7 @@ public:
         } else {
             waitForInput();
         }
-        armTimer();
+        clock_.catchUp();
     }
 
 private:
@@ -117,14 +116,6 @@ private:
         std::fflush(stdout);
     }
 
-    void catchUp() {
-        const auto elapsed =
-            static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(wall_clock::now() - start_).count());
-        std::string error;
-        if (elapsed > engine_.now() && !engine_.advance(elapsed - engine_.now(), error)) print("clock: " + error);
-        showChanges();
-    }
-
     void showChanges() {
         for (const std::string& name : changed_) {
             if (!engine_.exists(name)) continue;
@@ -136,20 +127,6 @@ private:
             }
         }
         changed_.clear();
-    }
-
-    void armTimer() {
-        const std::optional<uint64_t> due = engine_.nextDue();
-        if (!due) {
-            timer_.cancel();
-            return;
-        }
-        timer_.expires_at(start_ + std::chrono::milliseconds(*due));
-        timer_.async_wait([this](boost::system::error_code error) {
-            if (error || finished_) return;
-            catchUp();
-            armTimer();
-        });
     }
 
     void waitForInput() {
@@ -217,7 +194,7 @@ private:
             print(helpText());
             return;
         }
-        catchUp();
+        clock_.catchUp();
         scenario parsed;
         std::string error;
         if (!parseScenario("shell", text, parsed, error)) {
@@ -230,15 +207,14 @@ private:
             scenario_result result;
             if (!session_.run("shell", "", line, result)) print(result.failure);
         }
-        showChanges();
-        armTimer();
+        clock_.catchUp();
     }
 
     void finish() {
         if (finished_) return;
         finished_ = true;
         if (interactive_) rl_callback_handler_remove();
-        timer_.cancel();
+        clock_.stop();
         if (input_.is_open()) input_.release();
         loop_.stop();
     }
@@ -252,10 +228,9 @@ private:
     display_watch watch_;
     notice_printer notes_;
     scenario_session session_;
-    asio::steady_timer timer_;
+    wall_clock_driver clock_;
     asio::posix::stream_descriptor input_;
     asio::streambuf buffer_{max_line + 1};
-    wall_clock::time_point start_;
     std::set<std::string> changed_;
     std::map<std::string, std::string> shown_;
     bool interactive_ = false;

@@ -1,0 +1,50 @@
+// The wall file of `quon-host serve` (TOML): the displays to run, each a
+// component with the parent commands it gets at start, and the TSL UMD
+// output (see umd_config.h). docs/serve.md describes it.
+//
+//   [[display]]
+//   name = "mon1"                 # the component's name
+//   instance = "studio_a_mon_1"   # or matrix = 2 and destination = 2
+//   statesheet = "umd_alarm"      # optional
+//   sourcedb = 0                  # optional
+//   module = "Other.so"           # optional; a path relative to the file
+#ifndef QUON_LIVE_WALL_FILE_H
+#define QUON_LIVE_WALL_FILE_H
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "quon/umd/umd_config.h"
+
+namespace quon {
+
+struct wall_display {
+    std::string name;
+    std::string module;  // resolved; empty for the host's default module
+    std::optional<std::string> instance;
+    std::optional<int> matrix;
+    std::optional<int> destination;
+    std::optional<int> sourceDatabase;
+    std::optional<std::string> statesheet;
+
+    // The parent commands it gets at start, in the documented order:
+    // myStatesheet, then instance (or myMatrix and myDestination), then
+    // mySourceDB.
+    std::vector<std::string> startCommands() const;
+    bool operator==(const wall_display& other) const;
+};
+
+struct wall {
+    std::vector<wall_display> displays;  // in file order
+    umd_config umd;
+};
+
+// Reads the wall file. False with every error, each "file:line:column:
+// what", when anything is wrong; `out` is then untouched.
+bool readWallFile(const std::string& path, wall& out, std::vector<std::string>& errors);
+bool parseWall(const std::string& text, const std::string& path, wall& out, std::vector<std::string>& errors);
+
+}  // namespace quon
+
+#endif
