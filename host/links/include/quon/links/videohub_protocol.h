@@ -23,6 +23,7 @@ struct block {
     std::string header;  // without the line end, e.g. "VIDEO OUTPUT ROUTING:" or "ACK"
     std::vector<std::string> lines;
 };
+inline bool operator==(const block& a, const block& b) { return a.header == b.header && a.lines == b.lines; }
 
 // What the reader had to skip or cut, for reporting.
 enum class reader_problem { line_too_long, block_too_large };
