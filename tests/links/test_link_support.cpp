@@ -28,20 +28,23 @@ TEST_P(LabelText, KeepsUtf8AndReplacesWhatCannotBeShown) {
     EXPECT_EQ(cleaned.repaired, GetParam().repaired);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Labels, LabelText,
-    testing::Values(label_case{"Camera 1", "Camera 1", false}, label_case{"CAM 1   ", "CAM 1", false},
-                    label_case{std::string("VT\0\0", 4), "VT", false}, label_case{"", "", false},
-                    label_case{"Caf\xC3\xA9", "Caf\xC3\xA9", false},            // é
-                    label_case{"\xE2\x82\xAC 5", "\xE2\x82\xAC 5", false},      // €
-                    label_case{"\xF0\x9F\x8E\xA5", "\xF0\x9F\x8E\xA5", false},  // four bytes
-                    label_case{"a\x01" "b", "a?b", true}, label_case{"tab\there", "tab?here", true},
-                    label_case{"del\x7F", "del?", true}, label_case{"Caf\xE9", "Caf?", true},  // Latin-1
-                    label_case{"\xC3", "?", true},                                               // cut short
-                    label_case{"\xC0\xAF", "??", true},                                          // overlong
-                    label_case{"\xED\xA0\x80", "???", true},                                     // surrogate
-                    label_case{"\xF4\x90\x80\x80", "????", true},                                // past U+10FFFF
-                    label_case{"\xFF\xFE", "??", true}));
+INSTANTIATE_TEST_SUITE_P(Labels, LabelText,
+                         testing::Values(label_case{"Camera 1", "Camera 1", false},
+                                         label_case{"CAM 1   ", "CAM 1", false},
+                                         label_case{std::string("VT\0\0", 4), "VT", false}, label_case{"", "", false},
+                                         label_case{"Caf\xC3\xA9", "Caf\xC3\xA9", false},            // é
+                                         label_case{"\xE2\x82\xAC 5", "\xE2\x82\xAC 5", false},      // €
+                                         label_case{"\xF0\x9F\x8E\xA5", "\xF0\x9F\x8E\xA5", false},  // four bytes
+                                         label_case{"a\x01"
+                                                    "b",
+                                                    "a?b", true},
+                                         label_case{"tab\there", "tab?here", true}, label_case{"del\x7F", "del?", true},
+                                         label_case{"Caf\xE9", "Caf?", true},           // Latin-1
+                                         label_case{"\xC3", "?", true},                 // cut short
+                                         label_case{"\xC0\xAF", "??", true},            // overlong
+                                         label_case{"\xED\xA0\x80", "???", true},       // surrogate
+                                         label_case{"\xF4\x90\x80\x80", "????", true},  // past U+10FFFF
+                                         label_case{"\xFF\xFE", "??", true}));
 
 TEST(RetryBackoff, TheFirstWaitIsWithinTheFirstInterval) {
     for (std::uint32_t seed = 1; seed <= 50; ++seed) {
@@ -77,7 +80,8 @@ TEST(RetryBackoff, TheSameSeedDrawsTheSameWaits) {
 
 TEST(RetryBackoff, WaitsAreSpreadNotInStep) {
     std::set<long long> firstWaits;
-    for (std::uint32_t seed = 1; seed <= 20; ++seed) firstWaits.insert(retry_backoff(milliseconds(1000), milliseconds(30000), seed).next().count());
+    for (std::uint32_t seed = 1; seed <= 20; ++seed)
+        firstWaits.insert(retry_backoff(milliseconds(1000), milliseconds(30000), seed).next().count());
     EXPECT_GT(firstWaits.size(), 10u);
 }
 

@@ -146,8 +146,8 @@ TEST_F(Swp08Link, GarbageIsReportedOnceAndTheLinkCarriesOn) {
     listener.clearEvents();
     std::string garbage = "hello";
     garbage += std::string("\x10\x02\x03\x00\x00\x01\x02\x05\x00\x10\x03", 11);  // bad checksum
-    garbage += framed({0x03, 0x00, 0x00, 0x01});                                // malformed tally
-    garbage += framed({0x7E, 0x01});                                            // unknown command
+    garbage += framed({0x03, 0x00, 0x00, 0x01});                                 // malformed tally
+    garbage += framed({0x7E, 0x01});                                             // unknown command
     garbage += framed({0x6A, 0x00, 0x01, 0x00, 0x00, 0x01, 'B', 'A', 'D', 0x01, 0xFF, ' ', ' ', ' '});  // name
     for (int i = 0; i < 3; ++i) router->sendGarbage(garbage);
     router->route(1, 9);

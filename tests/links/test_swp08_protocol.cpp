@@ -62,8 +62,10 @@ TEST(Swp08Frame, AChecksumOfDleIsDoubledToo) {
 }
 
 TEST(Swp08Frame, AStreamSplitAtEveryByteReadsTheSame) {
-    const bytes stream = join({sw::frame(sw::tallyMessage({0, 0}, 16, 16, false)), {0x10, 0x06},
-                               sw::frame(sw::namesMessage(true, {0, 0}, 8, 0, {"CAM 1", "VT\x10"})), {0x10, 0x15},
+    const bytes stream = join({sw::frame(sw::tallyMessage({0, 0}, 16, 16, false)),
+                               {0x10, 0x06},
+                               sw::frame(sw::namesMessage(true, {0, 0}, 8, 0, {"CAM 1", "VT\x10"})),
+                               {0x10, 0x15},
                                sw::frame(sw::tallyMessage({0, 0}, 2000, 16, true))});
     const collected whole = read({stream});
     ASSERT_EQ(whole.frames.size(), 3u);
@@ -98,9 +100,11 @@ TEST_P(Swp08BadFrame, IsReportedAndTheNextFrameIsRead) {
 
 INSTANTIATE_TEST_SUITE_P(
     Streams, Swp08BadFrame,
-    testing::Values(bad_case{"checksum", {0x10, 0x02, 0x01, 0x00, 0x00, 0x00, 0x04, 0xFA, 0x10, 0x03},
+    testing::Values(bad_case{"checksum",
+                             {0x10, 0x02, 0x01, 0x00, 0x00, 0x00, 0x04, 0xFA, 0x10, 0x03},
                              sw::frame_problem::bad_checksum},
-                    bad_case{"count", {0x10, 0x02, 0x01, 0x00, 0x00, 0x00, 0x05, 0xFA, 0x10, 0x03},
+                    bad_case{"count",
+                             {0x10, 0x02, 0x01, 0x00, 0x00, 0x00, 0x05, 0xFA, 0x10, 0x03},
                              sw::frame_problem::bad_byte_count},
                     bad_case{"empty", {0x10, 0x02, 0x10, 0x03}, sw::frame_problem::bad_byte_count},
                     bad_case{"garbage", {'h', 'e', 'l', 'l', 'o'}, sw::frame_problem::outside_frame},
@@ -172,11 +176,11 @@ INSTANTIATE_TEST_SUITE_P(Numbers, Swp08CrosspointRoundTrip,
                                          crosspoint_case{0, 0, 16, 16}));
 
 TEST(Swp08Messages, MalformedCrosspointsAreRefused) {
-    EXPECT_FALSE(sw::decodeCrosspoint({0x03, 0x00, 0x00, 5}).has_value());           // short
-    EXPECT_FALSE(sw::decodeCrosspoint({0x03, 0x00, 0x00, 5, 6, 7}).has_value());     // long
-    EXPECT_FALSE(sw::decodeCrosspoint({0x03, 0x00, 0x00, 0x85, 6}).has_value());     // destination byte over 127
-    EXPECT_FALSE(sw::decodeCrosspoint({0x83, 0, 0, 1, 2, 3}).has_value());           // extended, short
-    EXPECT_FALSE(sw::decodeCrosspoint({0x05, 0x00, 0x00, 5, 6}).has_value());        // not a crosspoint command
+    EXPECT_FALSE(sw::decodeCrosspoint({0x03, 0x00, 0x00, 5}).has_value());        // short
+    EXPECT_FALSE(sw::decodeCrosspoint({0x03, 0x00, 0x00, 5, 6, 7}).has_value());  // long
+    EXPECT_FALSE(sw::decodeCrosspoint({0x03, 0x00, 0x00, 0x85, 6}).has_value());  // destination byte over 127
+    EXPECT_FALSE(sw::decodeCrosspoint({0x83, 0, 0, 1, 2, 3}).has_value());        // extended, short
+    EXPECT_FALSE(sw::decodeCrosspoint({0x05, 0x00, 0x00, 5, 6}).has_value());     // not a crosspoint command
     EXPECT_FALSE(sw::decodeCrosspoint({}).has_value());
 }
 
@@ -216,9 +220,9 @@ TEST(Swp08Names, AResponseHoldsAtMostWhatFits) {
 
 TEST(Swp08Names, MalformedResponsesAreRefused) {
     EXPECT_FALSE(sw::decodeNames({0x6A, 0x00, 0x01, 0, 0, 2, 'A', 'B'}).has_value());  // fewer bytes than said
-    EXPECT_FALSE(sw::decodeNames({0x6A, 0x00, 0x07, 0, 0, 0}).has_value());           // bad length code
-    EXPECT_FALSE(sw::decodeNames({0x6A, 0x00, 0x01, 0, 0}).has_value());              // short
-    EXPECT_TRUE(sw::decodeNames({0x6A, 0x00, 0x01, 0, 0, 0}).has_value());            // none: the end
+    EXPECT_FALSE(sw::decodeNames({0x6A, 0x00, 0x07, 0, 0, 0}).has_value());            // bad length code
+    EXPECT_FALSE(sw::decodeNames({0x6A, 0x00, 0x01, 0, 0}).has_value());               // short
+    EXPECT_TRUE(sw::decodeNames({0x6A, 0x00, 0x01, 0, 0, 0}).has_value());             // none: the end
 }
 
 }  // namespace

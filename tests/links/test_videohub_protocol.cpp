@@ -85,9 +85,7 @@ TEST(VideohubReader, AcceptsEveryLineEnd) {
     }
 }
 
-TEST(VideohubReader, ExtraEmptyLinesBetweenBlocksAreIgnored) {
-    EXPECT_EQ(read({"\n\nACK\n\n\n\nNAK\n\n"}).size(), 2u);
-}
+TEST(VideohubReader, ExtraEmptyLinesBetweenBlocksAreIgnored) { EXPECT_EQ(read({"\n\nACK\n\n\n\nNAK\n\n"}).size(), 2u); }
 
 TEST(VideohubReader, AnUnknownBlockDoesNotDisturbTheNext) {
     const std::vector<vh::block> blocks =
@@ -123,7 +121,8 @@ TEST(VideohubReader, ABlockPastTheLineLimitIsCutAndReportedOnce) {
     vh::reader_limits limits;
     limits.maxBlockLines = 3;
     std::vector<vh::reader_problem> problems;
-    const std::vector<vh::block> blocks = read({"INPUT LABELS:\n0 a\n1 b\n2 c\n3 d\n4 e\n\nACK\n\n"}, limits, &problems);
+    const std::vector<vh::block> blocks =
+        read({"INPUT LABELS:\n0 a\n1 b\n2 c\n3 d\n4 e\n\nACK\n\n"}, limits, &problems);
     ASSERT_EQ(blocks.size(), 2u);
     EXPECT_EQ(blocks[0].lines, (std::vector<std::string>{"0 a", "1 b", "2 c"}));
     EXPECT_EQ(problems, std::vector<vh::reader_problem>{vh::reader_problem::block_too_large});
@@ -159,7 +158,8 @@ TEST_P(VideohubItem, ParsesIndexAndRest) {
 
 INSTANTIATE_TEST_SUITE_P(Lines, VideohubItem,
                          testing::Values(item_case{"0 5", true, 0, "5"}, item_case{"12 Camera 1", true, 12, "Camera 1"},
-                                         item_case{"3 ", true, 3, ""}, item_case{"3  two blanks", true, 3, " two blanks"},
+                                         item_case{"3 ", true, 3, ""},
+                                         item_case{"3  two blanks", true, 3, " two blanks"},
                                          item_case{"5", false, 0, ""}, item_case{"", false, 0, ""},
                                          item_case{" 5", false, 0, ""}, item_case{"-1 5", false, 0, ""},
                                          item_case{"x 5", false, 0, ""}, item_case{"1x 5", false, 0, ""},

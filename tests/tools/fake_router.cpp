@@ -56,9 +56,7 @@ public:
     }
 
 private:
-    static void reply(const std::string& text) {
-        std::cout << text << std::endl;
-    }
+    static void reply(const std::string& text) { std::cout << text << std::endl; }
 
     // False on quit.
     bool run(const std::string& line) {

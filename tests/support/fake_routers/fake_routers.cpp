@@ -30,16 +30,16 @@ public:
 
     void read() {
         auto self = shared_from_this();
-        socket_.async_read_some(asio::buffer(buffer_), [this, self](const boost::system::error_code& error,
-                                                                    std::size_t size) {
-            if (alive_.expired()) return;
-            if (error) {
-                owner_.forget(this);
-                return;
-            }
-            if (!owner_.silent()) owner_.onBytes(*this, buffer_, size);
-            if (socket_.is_open()) read();
-        });
+        socket_.async_read_some(asio::buffer(buffer_),
+                                [this, self](const boost::system::error_code& error, std::size_t size) {
+                                    if (alive_.expired()) return;
+                                    if (error) {
+                                        owner_.forget(this);
+                                        return;
+                                    }
+                                    if (!owner_.silent()) owner_.onBytes(*this, buffer_, size);
+                                    if (socket_.is_open()) read();
+                                });
     }
 
     void write(std::string bytes) {
@@ -159,9 +159,7 @@ public:
     }
 
 private:
-    std::vector<std::string>& labels(int database) {
-        return database == 0 ? state_.inputLabels : state_.outputLabels;
-    }
+    std::vector<std::string>& labels(int database) { return database == 0 ? state_.inputLabels : state_.outputLabels; }
 
     std::string labelsBlock(std::string_view header, const std::vector<std::string>& labels) const {
         std::string text = std::string(header) + "\n";
@@ -179,8 +177,9 @@ private:
     std::string prelude() const {
         std::string text = "PROTOCOL PREAMBLE:\nVersion: 2.8\n\n";
         text += "VIDEOHUB DEVICE:\nDevice present: true\nModel name: Fake Videohub\nVideo inputs: " +
-                std::to_string(state_.inputLabels.size()) + "\nVideo processing units: 0\nVideo outputs: " +
-                std::to_string(state_.outputLabels.size()) + "\nVideo monitoring outputs: 0\nSerial ports: 0\n\n";
+                std::to_string(state_.inputLabels.size()) +
+                "\nVideo processing units: 0\nVideo outputs: " + std::to_string(state_.outputLabels.size()) +
+                "\nVideo monitoring outputs: 0\nSerial ports: 0\n\n";
         text += labelsBlock(vh::input_labels_header, state_.inputLabels);
         text += labelsBlock(vh::output_labels_header, state_.outputLabels);
         text += std::string(vh::locks_header) + "\n";
@@ -225,8 +224,8 @@ private:
             std::vector<std::pair<int, int>> changes;
             for (const std::string& line : request.lines) {
                 const auto item = vh::parseItem(line);
-                const auto input = item ? vh::parseNumber(item->rest, static_cast<int>(state_.inputLabels.size()) - 1)
-                                        : std::nullopt;
+                const auto input =
+                    item ? vh::parseNumber(item->rest, static_cast<int>(state_.inputLabels.size()) - 1) : std::nullopt;
                 if (!input || item->index >= static_cast<int>(state_.routes.size())) {
                     sendTo(client, "NAK\n\n");
                     return;
@@ -272,7 +271,8 @@ private:
 
 class fake_swp08 final : public fake_router, private sw::frame_sink {
 public:
-    fake_swp08(asio::io_context& io, router_state state, std::uint16_t port) : fake_router(io, std::move(state), port) {}
+    fake_swp08(asio::io_context& io, router_state state, std::uint16_t port)
+        : fake_router(io, std::move(state), port) {}
 
     void route(int destination, int source) override {
         state_.routes.at(static_cast<std::size_t>(destination - 1)) = source;
@@ -313,8 +313,8 @@ private:
                 destination >= state_.routes.size())
                 return;
             if (crosspoint->command == sw::interrogate) {
-                sendTo(client, framed(sw::tallyMessage(at_, crosspoint->destination,
-                                                       state_.routes[destination] - 1, false)));
+                sendTo(client,
+                       framed(sw::tallyMessage(at_, crosspoint->destination, state_.routes[destination] - 1, false)));
             } else if (crosspoint->command == sw::connect &&
                        crosspoint->source < static_cast<int>(state_.inputLabels.size())) {
                 route(crosspoint->destination + 1, crosspoint->source + 1);

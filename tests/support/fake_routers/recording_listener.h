@@ -32,9 +32,7 @@ struct recording_listener : links::router_link_listener {
         downs.emplace_back(why, retryIn);
     }
     void crosspoint(int destination, int source) override { crosspoints.emplace_back(destination, source); }
-    void label(int database, int index, const std::string& text) override {
-        labels.push_back({database, index, text});
-    }
+    void label(int database, int index, const std::string& text) override { labels.push_back({database, index, text}); }
     void problem(const std::string& text) override { problems.push_back(text); }
 
     bool sawCrosspoint(int destination, int source) const {
