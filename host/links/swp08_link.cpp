@@ -5,7 +5,8 @@
 // fewer names than fit, or when nothing more came for answerWait. Then it
 // interrogates every destination, goes up when each is answered (or nothing
 // more came for answerWait), and from then on takes the tallies the router
-// pushes. Keep-alive: an interrogate of destination 1.
+// pushes. Keep-alive: an interrogate of destination 1, whose answer is
+// reported only when it differs from the route held.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -69,6 +70,7 @@ private:
         sources_ = destinations_ = 0;
         namesComplete_[0] = namesComplete_[1] = false;
         bytesWithoutMessage_ = 0;
+        keepAliveAnswersDue_ = 0;
         if (!addressValid()) {
             fail("matrix and level must be within 1..256");
             return;
@@ -100,7 +102,10 @@ private:
         armPhaseTimer(settings_.answerWait);
     }
 
-    void onKeepAlive() override { sendMessage(swp08::interrogateMessage(at_, 0)); }
+    void onKeepAlive() override {
+        ++keepAliveAnswersDue_;
+        sendMessage(swp08::interrogateMessage(at_, 0));
+    }
 
     void onBytes(const std::uint8_t* bytes, std::size_t size) override {
         reader_.feed(bytes, size, *this);
@@ -153,6 +158,11 @@ private:
 
     void takeCrosspoint(const swp08::crosspoint_message& crosspoint) {
         if (crosspoint.at.matrix != at_.matrix || crosspoint.at.level != at_.level) return;
+        // The answer to a keep-alive is not news unless the route changed.
+        if (crosspoint.destination == 0 && keepAliveAnswersDue_ > 0) {
+            --keepAliveAnswersDue_;
+            if (source(1) == crosspoint.source + 1) return;
+        }
         reportCrosspoint(crosspoint.destination + 1, crosspoint.source + 1);
         if (phase_ != phase::routes || !active()) return;
         const std::size_t index = static_cast<std::size_t>(crosspoint.destination);
@@ -199,6 +209,7 @@ private:
     std::vector<bool> unanswered_;
     int remaining_ = 0;
     std::size_t bytesWithoutMessage_ = 0;
+    int keepAliveAnswersDue_ = 0;
 };
 
 }  // namespace

@@ -188,6 +188,17 @@ TEST_F(Swp08Link, ARestartedRouterIsReadAfresh) {
     EXPECT_EQ(listener.labels, (std::vector<recording_listener::label_call>{{links::source_labels, 1, "CAM 1"}}));
 }
 
+TEST_F(Swp08Link, KeepAliveAnswersAreNotReportedAsRoutes) {
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    quon::fake::runFor(io, 1000ms);  // past the silence limit, each keep-alive answered
+    EXPECT_TRUE(link->up());
+    EXPECT_TRUE(listener.crosspoints.empty());
+    EXPECT_TRUE(listener.downs.empty());
+    router->route(1, 4);  // a real change of destination 1 still is
+    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(1, 4); }));
+}
+
 TEST_F(Swp08Link, OtherLevelsAreNotReported) {
     ASSERT_TRUE(waitUp());
     listener.clearEvents();

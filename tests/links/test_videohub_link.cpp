@@ -138,6 +138,16 @@ TEST_F(VideohubLink, ASilentRouterIsFoundByTheKeepAlive) {
     EXPECT_TRUE(link->up());
 }
 
+TEST_F(VideohubLink, StaysUpQuietlyWhileTheRouterAnswersPings) {
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    quon::fake::runFor(io, 1000ms);  // past the silence limit, with pings answered
+    EXPECT_TRUE(link->up());
+    EXPECT_TRUE(listener.downs.empty());
+    EXPECT_TRUE(listener.crosspoints.empty());
+    EXPECT_TRUE(listener.problems.empty());
+}
+
 TEST_F(VideohubLink, GarbageIsReportedOnceAndTheLinkCarriesOn) {
     ASSERT_TRUE(waitUp());
     listener.clearEvents();
