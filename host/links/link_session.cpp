@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <boost/asio/connect.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
 namespace quon::links {
@@ -59,7 +60,12 @@ void link_session::connect() {
     // Names are not resolved: resolving would block this thread or start one.
     const boost::asio::ip::address address = boost::asio::ip::make_address(settings_.host, error);
     if (error) {
-        fail("\"" + settings_.host + "\" is not an IP address");
+        // Reported from a handler, like every other failure, never from
+        // within start().
+        auto self = shared_from_this();
+        boost::asio::post(io_, [this, self, generation] {
+            if (!stopped_ && generation == generation_) fail("\"" + settings_.host + "\" is not an IP address");
+        });
         return;
     }
     socket_ = boost::asio::ip::tcp::socket(io_);

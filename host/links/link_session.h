@@ -115,8 +115,16 @@ public:
     void start() override { session_->start(); }
     void stop() override { session_->stop(); }
     bool up() const override { return session_->up(); }
-    bool requestRoute(int destination, int source) override { return session_->requestRoute(destination, source); }
-    void poll(int firstDestination, int lastDestination) override { session_->poll(firstDestination, lastDestination); }
+    // The listener may destroy this handle from within linkDown(), which a
+    // request can call; the session stays alive until the call returns.
+    bool requestRoute(int destination, int source) override {
+        const std::shared_ptr<link_session> session = session_;
+        return session->requestRoute(destination, source);
+    }
+    void poll(int firstDestination, int lastDestination) override {
+        const std::shared_ptr<link_session> session = session_;
+        session->poll(firstDestination, lastDestination);
+    }
     const std::string* label(int database, int index) const override { return session_->label(database, index); }
     std::optional<int> source(int destination) const override { return session_->source(destination); }
 

@@ -1,6 +1,7 @@
 #include "quon/links/swp08_protocol.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace quon::links::swp08 {
 
@@ -48,17 +49,27 @@ void frame_reader::feed(const std::uint8_t* bytes, std::size_t size, frame_sink&
                     sink.onFrameProblem(frame_problem::outside_frame);
                 }
                 break;
-            case state::in_frame:
+            case state::in_frame: {
                 if (byte == dle) {
                     state_ = state::in_frame_dle;
-                } else if (data_.size() >= max_frame_data + 2) {
+                    break;
+                }
+                // Take the run up to the next DLE at once; a frame that
+                // outgrows the limit is skipped to its end.
+                const void* nextDle = std::memchr(bytes + i, dle, size - i);
+                const std::size_t runEnd =
+                    nextDle ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nextDle) - bytes) : size;
+                const std::size_t room = max_frame_data + 2 - data_.size();
+                if (runEnd - i > room) {
                     sink.onFrameProblem(frame_problem::too_long);
                     data_.clear();
                     state_ = state::skipping;
                 } else {
-                    data_.push_back(byte);
+                    data_.insert(data_.end(), bytes + i, bytes + runEnd);
                 }
+                i = runEnd - 1;
                 break;
+            }
             case state::in_frame_dle:
                 if (byte == dle) {
                     state_ = state::in_frame;

@@ -200,6 +200,20 @@ TEST_F(VideohubLink, NothingIsReportedAfterStop) {
     EXPECT_FALSE(link->up());
 }
 
+TEST_F(VideohubLink, AHostNameIsRefusedFromAHandlerAndRetried) {
+    link.reset();
+    links::link_settings settings;
+    settings.host = "router.example";
+    settings.backOffFirst = 10ms;
+    settings.backOffCap = 20ms;
+    link = links::makeVideohubLink(io, settings, listener);
+    link->start();
+    EXPECT_TRUE(listener.downs.empty());  // not from within start()
+    ASSERT_TRUE(waitUntil([&] { return listener.downs.size() >= 2; }));
+    EXPECT_EQ(listener.downs[0].first, "\"router.example\" is not an IP address");
+    EXPECT_TRUE(listener.ups.empty());
+}
+
 TEST_F(VideohubLink, AnAbsentRouterIsRetriedWithBackOff) {
     const std::uint16_t port = router->port();
     link.reset();

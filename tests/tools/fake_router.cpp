@@ -69,12 +69,19 @@ private:
             if (command == "route") {
                 int destination = 0, source = 0;
                 if (!(words >> destination >> source)) throw std::invalid_argument("route D S");
+                if (destination < 1 || destination > static_cast<int>(router_.state().routes.size()))
+                    throw std::invalid_argument("no destination " + std::to_string(destination));
+                if (source < 1 || source > static_cast<int>(router_.state().inputLabels.size()))
+                    throw std::invalid_argument("no source " + std::to_string(source));
                 router_.route(destination, source);
             } else if (command == "label") {
                 std::string database;
                 int index = 0;
                 if (!(words >> database >> index) || (database != "in" && database != "out"))
                     throw std::invalid_argument("label in|out I TEXT");
+                const auto& labels = database == "in" ? router_.state().inputLabels : router_.state().outputLabels;
+                if (index < 1 || index > static_cast<int>(labels.size()))
+                    throw std::invalid_argument("no " + database + "put " + std::to_string(index));
                 std::string text;
                 std::getline(words >> std::ws, text);
                 router_.setLabel(database == "in" ? 0 : 1, index, text);

@@ -7,7 +7,8 @@
 //
 // Threading: everything runs on the thread that runs the io_context given to
 // the factory; call the link only from there, and every listener call is
-// made from there. Nothing blocks and no thread is started.
+// made from there, from the io_context's handlers (never from within
+// start()). Nothing blocks and no thread is started.
 //
 // Ownership: the caller owns the link (unique_ptr). The io_context and the
 // listener are borrowed and must outlive the link. Destroying the link
@@ -80,10 +81,13 @@ public:
     // Asks the router to route `source` to `destination`. What the link holds
     // changes only when the router reports the route. Returns false, sending
     // nothing, while down or when a number is outside what the router
-    // reported (or outside what the protocol can carry).
+    // reported (or outside what the protocol can carry). When the router
+    // has long stopped taking what is sent (1 MiB waiting), the connection
+    // is dropped and linkDown() is called before this returns.
     virtual bool requestRoute(int destination, int source) = 0;
     // Asks for the routes of the destinations first..last; the answers come
-    // as crosspoint() calls. Nothing is sent while down.
+    // as crosspoint() calls. Nothing is sent while down. May call linkDown()
+    // as requestRoute() does.
     virtual void poll(int firstDestination, int lastDestination) = 0;
     // The label the link holds, or null; valid until the next call into the
     // link or the next return to the io_context.
