@@ -16,6 +16,9 @@
 #include "quon/validate/reports.h"
 #include "run_files.h"
 #include "shell.h"
+#if defined(QUON_HAVE_SERVE)
+#include "serve.h"
+#endif
 
 namespace {
 
@@ -108,6 +111,18 @@ int main(int argc, char** argv) {
     validate->add_flag("--json", o.validation.json, "the results as one JSON object");
     validate->allow_extras();
 
+#if defined(QUON_HAVE_SERVE)
+    serve_options serving;
+    CLI::App* serve = app.add_subcommand(
+        "serve", "run the displays of a wall file live, on the wall clock, until SIGINT or SIGTERM (SIGHUP "
+                 "reloads the wall file)");
+    serve->add_option("WALL_FILE", serving.wallFile, "the wall file (TOML; see docs/serve.md)")->required();
+    serve->add_flag("--quiet", serving.quiet, "print no line per display or router change");
+    addTrace(serve);
+    addComponents(serve);
+    serve->allow_extras();
+#endif
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -119,7 +134,11 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return usageError(app, e.what());
     }
-    for (CLI::App* a : {&app, run, shell, validate})
+    std::vector<CLI::App*> apps = {&app, run, shell, validate};
+#if defined(QUON_HAVE_SERVE)
+    apps.push_back(serve);
+#endif
+    for (CLI::App* a : apps)
         for (const std::string& extra : a->remaining())
             return usageError(app, (extra.rfind("-", 0) == 0 ? "unknown option " : "unexpected argument ") + extra);
 
@@ -160,6 +179,9 @@ int main(int argc, char** argv) {
         return runShell(loop, engine, o);
     }
     if (o.command == "run") return runFiles(o, false);
+#if defined(QUON_HAVE_SERVE)
+    if (serve->parsed()) return runServe(o, serving);
+#endif
 
     o.files.push_back(examplesFolder() + "/scenarios/demo.quon");
     std::printf("quon-host demo: %s\n\n", o.files.back().c_str());

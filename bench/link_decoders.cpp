@@ -1,0 +1,136 @@
+// The router protocol readers beside their floors: a 1,000-destination
+// routing dump (Videohub text; SW-P-08 connected messages) read by the
+// reader, and the same bytes only scanned for line ends or frame marks.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "quon/links/swp08_protocol.h"
+#include "quon/links/videohub_protocol.h"
+
+namespace vh = quon::links::videohub;
+namespace sw = quon::links::swp08;
+
+namespace {
+
+constexpr int destinations = 1000;
+constexpr std::size_t read_size = 8192;  // what one socket read hands the link
+
+std::string videohubDump() {
+    std::string text = "VIDEO OUTPUT ROUTING:\n";
+    for (int d = 0; d < destinations; ++d) text += std::to_string(d) + " " + std::to_string((d * 7) % 1000) + "\n";
+    return text + "\n";
+}
+
+std::vector<std::uint8_t> swp08Dump() {
+    std::vector<std::uint8_t> bytes;
+    for (int d = 0; d < destinations; ++d) {
+        const std::vector<std::uint8_t> framed = sw::frame(sw::tallyMessage({0, 0}, d, (d * 7) % 1000, true));
+        bytes.insert(bytes.end(), framed.begin(), framed.end());
+    }
+    return bytes;
+}
+
+struct counting_block_sink : vh::block_sink {
+    std::size_t lines = 0;
+    void onBlock(const vh::block& complete) override { lines += complete.lines.size(); }
+    void onReaderProblem(vh::reader_problem) override {}
+};
+
+void VideohubReaderRoutingDump(benchmark::State& state) {
+    const std::string dump = videohubDump();
+    vh::reader reader;
+    for (auto _ : state) {
+        counting_block_sink sink;
+        for (std::size_t at = 0; at < dump.size(); at += read_size)
+            reader.feed(std::string_view(dump).substr(at, read_size), sink);
+        benchmark::DoNotOptimize(sink.lines);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * dump.size()));
+}
+BENCHMARK(VideohubReaderRoutingDump);
+
+// Floor: what any reader must do at least, find every line end.
+void VideohubFloorLineEnds(benchmark::State& state) {
+    const std::string dump = videohubDump();
+    for (auto _ : state) {
+        std::size_t lines = 0;
+        const char* at = dump.data();
+        const char* const end = dump.data() + dump.size();
+        while ((at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at))))) {
+            ++lines;
+            ++at;
+        }
+        benchmark::DoNotOptimize(lines);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * dump.size()));
+}
+BENCHMARK(VideohubFloorLineEnds);
+
+// Reading plus decoding: the routing items parsed as the link does.
+void VideohubReadAndParseRoutingDump(benchmark::State& state) {
+    const std::string dump = videohubDump();
+    struct parsing_sink : vh::block_sink {
+        long long sum = 0;
+        void onBlock(const vh::block& complete) override {
+            for (const std::string& line : complete.lines)
+                if (const auto item = vh::parseItem(line))
+                    sum += item->index + vh::parseNumber(item->rest, 65535).value_or(0);
+        }
+        void onReaderProblem(vh::reader_problem) override {}
+    };
+    vh::reader reader;
+    for (auto _ : state) {
+        parsing_sink sink;
+        for (std::size_t at = 0; at < dump.size(); at += read_size)
+            reader.feed(std::string_view(dump).substr(at, read_size), sink);
+        benchmark::DoNotOptimize(sink.sum);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * dump.size()));
+}
+BENCHMARK(VideohubReadAndParseRoutingDump);
+
+struct counting_frame_sink : sw::frame_sink {
+    long long sum = 0;
+    void onFrame(const std::vector<std::uint8_t>& data) override {
+        if (const auto crosspoint = sw::decodeCrosspoint(data)) sum += crosspoint->destination + crosspoint->source;
+    }
+    void onAck() override {}
+    void onNak() override {}
+    void onFrameProblem(sw::frame_problem) override {}
+};
+
+void Swp08ReaderRoutingDump(benchmark::State& state) {
+    const std::vector<std::uint8_t> dump = swp08Dump();
+    sw::frame_reader reader;
+    for (auto _ : state) {
+        counting_frame_sink sink;
+        for (std::size_t at = 0; at < dump.size(); at += read_size)
+            reader.feed(dump.data() + at, std::min(read_size, dump.size() - at), sink);
+        benchmark::DoNotOptimize(sink.sum);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * dump.size()));
+}
+BENCHMARK(Swp08ReaderRoutingDump);
+
+// Floor: find every DLE ETX, the end of each frame.
+void Swp08FloorFrameMarks(benchmark::State& state) {
+    const std::vector<std::uint8_t> dump = swp08Dump();
+    for (auto _ : state) {
+        std::size_t frames = 0;
+        for (std::size_t i = 0; i + 1 < dump.size(); ++i) {
+            if (dump[i] != sw::dle) continue;
+            if (dump[i + 1] == sw::etx) ++frames;
+            ++i;  // a DLE pairs with the byte after it
+        }
+        benchmark::DoNotOptimize(frames);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * dump.size()));
+}
+BENCHMARK(Swp08FloorFrameMarks);
+
+}  // namespace

@@ -1,0 +1,234 @@
+#include "serve.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "quon/common/text.h"
+#include "quon/live/live_routers.h"
+#include "quon/live/umd_listener.h"
+#include "quon/live/wall_file.h"
+#include "quon/output/display_lines.h"
+#include "quon/output/json_lines.h"
+#include "quon/output/trace_printer.h"
+#include "quon/routers/built_in_routers.h"
+#include "run_files.h"
+#include "service_notify.h"
+#include "wall_clock.h"
+
+namespace quon {
+
+namespace {
+
+namespace asio = boost::asio;
+
+// The lines serve prints unless quiet: a display that changed, a router
+// link that changed, a warning, a breach of the contract.
+class serve_printer : public host_listener {
+public:
+    serve_printer(const host_engine& engine, output_format format, bool quiet)
+        : engine_(engine), format_(format), quiet_(quiet) {}
+
+    void propertyChanged(const property_change& change) override {
+        if (change.panel == display_panel && change.control == display_control) changed_.insert(change.component);
+    }
+    void componentDestroyed(const std::string& name) override { shown_.erase(name); }
+    void routerChanged(const router_change& c) override {
+        if (quiet_) return;
+        std::string line = "router " + std::to_string(c.device);
+        if (!c.name.empty()) line += " (" + c.name + ")";
+        line += ": " + std::string(routerStateName(c.status.state));
+        if (c.status.size > 0) line += ", " + std::to_string(c.status.size) + " destinations";
+        if (!c.status.detail.empty()) line += "; " + c.status.detail;
+        print("router", line);
+    }
+    void warning(const std::string& component, const std::string& text) override {
+        printWarning(format_, component.empty() ? text : component + ": " + text);
+    }
+    void violation(const std::string& component, const contract_violation& v) override {
+        print("violation", component + ": " + v.text);
+    }
+
+    // Prints the displays that changed since the last call.
+    void flush() {
+        for (const std::string& name : changed_) {
+            if (!engine_.exists(name)) continue;
+            const std::string line = displayLine(engine_, name);
+            std::string& shown = shown_[name];
+            if (line == shown) continue;
+            shown = line;
+            if (!quiet_) print("display", line);
+        }
+        changed_.clear();
+    }
+
+    void print(const char* kind, const std::string& text) {
+        if (format_ == output_format::json)
+            std::printf("%s\n", jsonLine({{"kind", kind}, {"text", text}}).c_str());
+        else
+            std::printf("%s\n", escapedControls(text).c_str());
+        std::fflush(stdout);
+    }
+
+private:
+    const host_engine& engine_;
+    output_format format_;
+    bool quiet_;
+    std::set<std::string> changed_;
+    std::map<std::string, std::string> shown_;
+};
+
+class server {
+public:
+    server(const host_options& options, const serve_options& serve)
+        : options_(options),
+          serve_(serve),
+          routers_(builtInRouters()),
+          signals_(loop_, SIGINT, SIGTERM, SIGHUP) {
+        addLiveRouters(routers_, loop_);
+    }
+
+    int run() {
+        std::vector<std::string> errors;
+        if (!readWallFile(serve_.wallFile, wall_, errors)) {
+            for (const std::string& e : errors) std::fprintf(stderr, "%s\n", escapedControls(e).c_str());
+            return 2;
+        }
+        engine_ = std::make_unique<host_engine>(readConfiguredSystem(options_.format), routers_);
+        for (const std::string& warning : engine_->warnings()) printWarning(options_.format, warning);
+        printer_ = std::make_unique<serve_printer>(*engine_, options_.format, serve_.quiet);
+        trace_ = std::make_unique<trace_printer>(stdout, options_.format);
+        engine_->addListener(printer_.get());
+        if (options_.trace) engine_->addListener(trace_.get());
+        startOutput();
+        clock_ = std::make_unique<wall_clock_driver>(
+            loop_, *engine_, [this] { printer_->flush(); },
+            [this](const std::string& e) { printWarning(options_.format, "clock: " + e); });
+        engine_->startRouters();
+        for (const wall_display& d : wall_.displays) create(d);
+        clock_->catchUp();
+        waitForSignal();
+        notifyService("READY=1\nSTATUS=" + status());
+        loop_.run();
+        return 0;
+    }
+
+private:
+    void startOutput() {
+        if (umdListener_) engine_->removeListener(umdListener_.get());
+        if (umd_) umd_->stop();
+        umd_ = std::make_unique<umd_output>(loop_, wall_.umd);
+        umdListener_ = std::make_unique<umd_listener>(*engine_, *umd_);
+        engine_->addListener(umdListener_.get());
+    }
+
+    void create(const wall_display& d) {
+        std::string error;
+        const std::string module = d.module.empty() ? options_.settings.module : d.module;
+        if (engine_->create(d.name, module, options_.settings.layoutFolder, error) !=
+            host_engine::create_status::created) {
+            printWarning(options_.format, "display " + d.name + ": " + error);
+            return;
+        }
+        for (const std::string& command : d.startCommands()) send(d.name, command);
+    }
+
+    void send(const std::string& name, const std::string& command) {
+        std::optional<std::string> reply;
+        std::string error;
+        if (!engine_->parent(name, command.c_str(), reply, error)) printWarning(options_.format, error);
+    }
+
+    // Applies the difference between the running wall and the file.
+    void reload() {
+        wall next;
+        std::vector<std::string> errors;
+        if (!readWallFile(serve_.wallFile, next, errors)) {
+            printWarning(options_.format, "the wall file was not reloaded; the running wall stays as it was:");
+            for (const std::string& e : errors) printWarning(options_.format, e);
+            return;
+        }
+        std::map<std::string, const wall_display*> before, after;
+        for (const wall_display& d : wall_.displays) before[d.name] = &d;
+        for (const wall_display& d : next.displays) after[d.name] = &d;
+        std::string error;
+        for (const auto& [name, d] : before)
+            if (!after.count(name) || after[name]->module != d->module) engine_->destroy(name, error);
+        wall_ = std::move(next);
+        startOutput();
+        for (const wall_display& d : wall_.displays) {
+            const auto old = before.find(d.name);
+            const bool fresh = old == before.end() || old->second->module != d.module;
+            if (fresh) {
+                create(d);
+                continue;
+            }
+            // The same display: only what changed is sent.
+            const std::vector<std::string> was = old->second->startCommands();
+            for (const std::string& command : d.startCommands())
+                if (std::find(was.begin(), was.end(), command) == was.end()) send(d.name, command);
+            umdListener_->resend(d.name);
+        }
+        clock_->catchUp();
+        printer_->print("reload", "wall file reloaded: " + std::to_string(wall_.displays.size()) + " displays");
+        notifyService("STATUS=" + status());
+    }
+
+    void shutdown() {
+        notifyService("STOPPING=1");
+        clock_->stop();
+        engine_->destroyAll();
+        engine_->stopRouters();
+        umd_->stop();
+        printer_->flush();
+        signals_.cancel();
+        // Whatever the routers and screens still have queued ends with
+        // the loop.
+        loop_.stop();
+    }
+
+    void waitForSignal() {
+        signals_.async_wait([this](boost::system::error_code error, int signal) {
+            if (error) return;
+            if (signal == SIGHUP) {
+                reload();
+                waitForSignal();
+                return;
+            }
+            shutdown();
+        });
+    }
+
+    std::string status() const {
+        return std::to_string(engine_->components().size()) + " displays, " +
+               std::to_string(engine_->devices().size()) + " routers";
+    }
+
+    const host_options& options_;
+    const serve_options& serve_;
+    asio::io_context loop_;
+    router_registry routers_;
+    asio::signal_set signals_;
+    wall wall_;
+    std::unique_ptr<host_engine> engine_;
+    std::unique_ptr<serve_printer> printer_;
+    std::unique_ptr<trace_printer> trace_;
+    std::unique_ptr<umd_output> umd_;
+    std::unique_ptr<umd_listener> umdListener_;
+    std::unique_ptr<wall_clock_driver> clock_;
+};
+
+}  // namespace
+
+int runServe(const host_options& options, const serve_options& serve) {
+    server s(options, serve);
+    const int code = s.run();
+    if (code == 0 && !options.trace && options.format == output_format::text) std::fflush(stdout);
+    return code;
+}
+
+}  // namespace quon

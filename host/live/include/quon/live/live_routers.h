@@ -1,0 +1,28 @@
+// Routers on the network as router backends: a device file with
+// Protocol=videohub or Protocol=swp08 gets a link to a real router.
+//
+//   [Router]
+//   Protocol=videohub        ; or swp08
+//   Address=host:port        ; videohub: port 9990 when omitted; swp08: 8910
+//   Matrix=0                 ; swp08 only, as numbered on the wire (0 when omitted)
+//   Level=0                  ; swp08 only (0 when omitted)
+//
+// Timing keys for a link, in milliseconds, each optional: ConnectTimeout,
+// KeepAlive, Silence (nothing heard this long: the router is lost),
+// RetryFirst, RetryCap.
+#ifndef QUON_LIVE_LIVE_ROUTERS_H
+#define QUON_LIVE_LIVE_ROUTERS_H
+
+#include <boost/asio/io_context.hpp>
+
+#include "quon/engine/router_backend.h"
+
+namespace quon {
+
+// Adds "videohub" and "swp08" to `registry`; their links run on `loop`,
+// which outlives every backend made.
+void addLiveRouters(router_registry& registry, boost::asio::io_context& loop);
+
+}  // namespace quon
+
+#endif

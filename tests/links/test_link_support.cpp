@@ -1,0 +1,88 @@
+// What the links share: labels made safe to show, and the waits between
+// attempts to reach a router.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "quon/links/label_text.h"
+#include "quon/links/retry_backoff.h"
+
+using quon::links::cleanLabel;
+using quon::links::retry_backoff;
+using std::chrono::milliseconds;
+
+namespace {
+
+struct label_case {
+    std::string raw;
+    std::string text;
+    bool repaired;
+};
+
+class LabelText : public testing::TestWithParam<label_case> {};
+
+TEST_P(LabelText, KeepsUtf8AndReplacesWhatCannotBeShown) {
+    const quon::links::cleaned_label cleaned = cleanLabel(GetParam().raw);
+    EXPECT_EQ(cleaned.text, GetParam().text);
+    EXPECT_EQ(cleaned.repaired, GetParam().repaired);
+}
+
+INSTANTIATE_TEST_SUITE_P(Labels, LabelText,
+                         testing::Values(label_case{"Camera 1", "Camera 1", false},
+                                         label_case{"CAM 1   ", "CAM 1", false},
+                                         label_case{std::string("VT\0\0", 4), "VT", false}, label_case{"", "", false},
+                                         label_case{"Caf\xC3\xA9", "Caf\xC3\xA9", false},            // é
+                                         label_case{"\xE2\x82\xAC 5", "\xE2\x82\xAC 5", false},      // €
+                                         label_case{"\xF0\x9F\x8E\xA5", "\xF0\x9F\x8E\xA5", false},  // four bytes
+                                         label_case{"a\x01"
+                                                    "b",
+                                                    "a?b", true},
+                                         label_case{"tab\there", "tab?here", true}, label_case{"del\x7F", "del?", true},
+                                         label_case{"Caf\xE9", "Caf?", true},           // Latin-1
+                                         label_case{"\xC3", "?", true},                 // cut short
+                                         label_case{"\xC0\xAF", "??", true},            // overlong
+                                         label_case{"\xED\xA0\x80", "???", true},       // surrogate
+                                         label_case{"\xF4\x90\x80\x80", "????", true},  // past U+10FFFF
+                                         label_case{"\xFF\xFE", "??", true}));
+
+TEST(RetryBackoff, TheFirstWaitIsWithinTheFirstInterval) {
+    for (std::uint32_t seed = 1; seed <= 50; ++seed) {
+        retry_backoff backoff(milliseconds(1000), milliseconds(30000), seed);
+        const milliseconds wait = backoff.next();
+        EXPECT_GT(wait, milliseconds(500));
+        EXPECT_LE(wait, milliseconds(1000));
+    }
+}
+
+TEST(RetryBackoff, DoublesUpToTheCap) {
+    retry_backoff backoff(milliseconds(1000), milliseconds(30000), 7);
+    const long long ceilings[] = {1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000};
+    for (const long long ceiling : ceilings) {
+        const milliseconds wait = backoff.next();
+        EXPECT_GT(wait.count(), ceiling / 2);
+        EXPECT_LE(wait.count(), ceiling);
+    }
+}
+
+TEST(RetryBackoff, ResetStartsOver) {
+    retry_backoff backoff(milliseconds(100), milliseconds(1000), 3);
+    for (int i = 0; i < 10; ++i) backoff.next();
+    backoff.reset();
+    EXPECT_LE(backoff.next(), milliseconds(100));
+}
+
+TEST(RetryBackoff, TheSameSeedDrawsTheSameWaits) {
+    retry_backoff a(milliseconds(1000), milliseconds(30000), 42);
+    retry_backoff b(milliseconds(1000), milliseconds(30000), 42);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(a.next(), b.next());
+}
+
+TEST(RetryBackoff, WaitsAreSpreadNotInStep) {
+    std::set<long long> firstWaits;
+    for (std::uint32_t seed = 1; seed <= 20; ++seed)
+        firstWaits.insert(retry_backoff(milliseconds(1000), milliseconds(30000), seed).next().count());
+    EXPECT_GT(firstWaits.size(), 10u);
+}
+
+}  // namespace

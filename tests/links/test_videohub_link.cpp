@@ -1,0 +1,237 @@
+// The Videohub link against a fake Videohub on a loopback socket: the
+// initial read, what the router pushes, route requests, and routers that
+// close, go silent, send garbage or restart.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "fake_routers.h"
+#include "quon/links/router_link.h"
+#include "recording_listener.h"
+
+using namespace std::chrono_literals;
+using quon::fake::recording_listener;
+namespace links = quon::links;
+
+namespace {
+
+class VideohubLink : public testing::Test {
+protected:
+    void SetUp() override { startWith(quon::fake::numberedState(8, 4)); }
+
+    void startWith(quon::fake::router_state state, bool byteByByte = false) {
+        router = quon::fake::makeFakeVideohub(io, std::move(state), byteByByte);
+        links::link_settings settings;
+        settings.port = router->port();
+        settings.connectTimeout = 2000ms;
+        settings.keepAliveInterval = 50ms;
+        settings.silenceLimit = 400ms;
+        settings.backOffFirst = 50ms;
+        settings.backOffCap = 200ms;
+        settings.jitterSeed = 1;
+        link = links::makeVideohubLink(io, settings, listener);
+        link->start();
+    }
+
+    bool waitUntil(const std::function<bool()>& done) { return quon::fake::runUntil(io, done); }
+    bool waitUp(std::size_t ups = 1) {
+        return waitUntil([&] { return listener.ups.size() >= ups; });
+    }
+
+    boost::asio::io_context io;
+    recording_listener listener;
+    std::unique_ptr<quon::fake::fake_router> router;
+    std::unique_ptr<links::router_link> link;
+};
+
+TEST_F(VideohubLink, ReadsTheInitialStateThenGoesUp) {
+    ASSERT_TRUE(waitUp());
+    EXPECT_TRUE(link->up());
+    EXPECT_EQ(listener.ups[0], std::make_pair(8, 4));
+    EXPECT_EQ(listener.crosspoints, (std::vector<std::pair<int, int>>{{1, 1}, {2, 2}, {3, 3}, {4, 4}}));
+    EXPECT_EQ(listener.labels.size(), 12u);
+    ASSERT_NE(link->label(links::source_labels, 8), nullptr);
+    EXPECT_EQ(*link->label(links::source_labels, 8), "Input 8");
+    EXPECT_EQ(*link->label(links::destination_labels, 4), "Output 4");
+    EXPECT_EQ(link->label(links::destination_labels, 5), nullptr);
+    EXPECT_EQ(link->source(3), 3);
+    EXPECT_EQ(link->source(5), std::nullopt);
+    EXPECT_TRUE(listener.problems.empty());
+}
+
+TEST_F(VideohubLink, ReadsAPreludeSentOneByteAtATime) {
+    link.reset();
+    startWith(quon::fake::numberedState(8, 4), true);
+    ASSERT_TRUE(waitUp());
+    EXPECT_EQ(listener.ups[0], std::make_pair(8, 4));
+    EXPECT_EQ(listener.crosspoints.size(), 4u);
+    EXPECT_EQ(*link->label(links::source_labels, 5), "Input 5");
+}
+
+TEST_F(VideohubLink, ReportsAnOperatorRoute) {
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    router->route(2, 7);
+    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(2, 7); }));
+    EXPECT_EQ(link->source(2), 7);
+}
+
+TEST_F(VideohubLink, ReportsALabelChangeOnly) {
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    router->setLabel(0, 3, "Camera 3");
+    ASSERT_TRUE(waitUntil([&] { return !listener.labels.empty(); }));
+    EXPECT_EQ(listener.labels, (std::vector<recording_listener::label_call>{{links::source_labels, 3, "Camera 3"}}));
+    EXPECT_EQ(*link->label(links::source_labels, 3), "Camera 3");
+}
+
+TEST_F(VideohubLink, ARouteRequestChangesTheStateWhenTheRouterReportsIt) {
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    ASSERT_TRUE(link->requestRoute(1, 6));
+    EXPECT_EQ(link->source(1), 1);  // not yet: only the router's report changes it
+    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(1, 6); }));
+    EXPECT_EQ(link->source(1), 6);
+    EXPECT_EQ(router->state().routes[0], 6);
+}
+
+TEST_F(VideohubLink, RefusesRouteRequestsOutsideTheRouterOrWhileDown) {
+    EXPECT_FALSE(link->requestRoute(1, 2));  // not up yet
+    ASSERT_TRUE(waitUp());
+    EXPECT_FALSE(link->requestRoute(5, 1));
+    EXPECT_FALSE(link->requestRoute(1, 9));
+    EXPECT_FALSE(link->requestRoute(0, 1));
+    EXPECT_TRUE(link->requestRoute(4, 8));
+}
+
+TEST_F(VideohubLink, PollReportsEveryRouteAgain) {
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    link->poll(1, 4);
+    ASSERT_TRUE(waitUntil([&] { return listener.crosspoints.size() >= 4; }));
+    EXPECT_EQ(listener.crosspoints, (std::vector<std::pair<int, int>>{{1, 1}, {2, 2}, {3, 3}, {4, 4}}));
+}
+
+TEST_F(VideohubLink, ARouterThatClosesIsReconnectedAndReread) {
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    router->dropConnections();
+    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
+    EXPECT_EQ(listener.downs[0].first, "the router closed the connection");
+    EXPECT_GT(listener.downs[0].second, 0ms);
+    EXPECT_LE(listener.downs[0].second, 50ms);
+    EXPECT_FALSE(link->up());
+    ASSERT_TRUE(waitUp(2));
+    EXPECT_EQ(listener.crosspoints.size(), 4u);  // every route reported again
+    EXPECT_TRUE(listener.labels.empty());        // no label changed
+    EXPECT_EQ(router->connectionsAccepted(), 2);
+}
+
+TEST_F(VideohubLink, ASilentRouterIsFoundByTheKeepAlive) {
+    ASSERT_TRUE(waitUp());
+    router->setSilent(true);
+    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
+    EXPECT_EQ(listener.downs[0].first, "nothing received for 400 ms");
+    router->setSilent(false);
+    ASSERT_TRUE(waitUp(2));
+    EXPECT_TRUE(link->up());
+}
+
+TEST_F(VideohubLink, StaysUpQuietlyWhileTheRouterAnswersPings) {
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    quon::fake::runFor(io, 1000ms);  // past the silence limit, with pings answered
+    EXPECT_TRUE(link->up());
+    EXPECT_TRUE(listener.downs.empty());
+    EXPECT_TRUE(listener.crosspoints.empty());
+    EXPECT_TRUE(listener.problems.empty());
+}
+
+TEST_F(VideohubLink, GarbageIsReportedOnceAndTheLinkCarriesOn) {
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    std::string garbage = "\x01\x02\xFF\xFE nonsense\n\n";
+    garbage += "VIDEO OUTPUT ROUTING:\nx y\n99 1\n1 99\n-3 2\n\n";
+    garbage += "INPUT LABELS:\n2 bad\x01label\xFF\n\n";
+    garbage += std::string(1 << 20, 'z') + "\n\n";
+    garbage += "NAK\n\n";
+    for (int i = 0; i < 3; ++i) router->sendGarbage(garbage);
+    router->route(4, 5);
+    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(4, 5); }));
+    EXPECT_TRUE(link->up());
+    EXPECT_TRUE(listener.downs.empty());
+    std::vector<std::string> problems = listener.problems;
+    std::sort(problems.begin(), problems.end());
+    EXPECT_EQ(problems, (std::vector<std::string>{
+                            "a label with control characters or bytes that are not UTF-8",
+                            "a line longer than the limit was skipped",
+                            "a malformed line in VIDEO OUTPUT ROUTING:",
+                            "an index outside the router's size",
+                            "the router refused a request (NAK)",
+                        }));
+    EXPECT_EQ(*link->label(links::source_labels, 3), "bad?label?");
+    EXPECT_EQ(link->source(4), 5);
+}
+
+TEST_F(VideohubLink, ARestartedRouterIsReadAfresh) {
+    ASSERT_TRUE(waitUp());
+    quon::fake::router_state changed = quon::fake::numberedState(8, 4);
+    changed.routes = {8, 7, 6, 5};
+    changed.outputLabels[1] = "Monitor 2";
+    listener.clearEvents();
+    router->restart(changed);
+    ASSERT_TRUE(waitUp(2));
+    EXPECT_EQ(listener.crosspoints, (std::vector<std::pair<int, int>>{{1, 8}, {2, 7}, {3, 6}, {4, 5}}));
+    EXPECT_EQ(listener.labels,
+              (std::vector<recording_listener::label_call>{{links::destination_labels, 2, "Monitor 2"}}));
+}
+
+TEST_F(VideohubLink, NothingIsReportedAfterStop) {
+    ASSERT_TRUE(waitUp());
+    link->stop();
+    listener.clearEvents();
+    const std::size_t downs = listener.downs.size();
+    router->route(1, 2);
+    router->dropConnections();
+    quon::fake::runFor(io, 200ms);
+    EXPECT_TRUE(listener.crosspoints.empty());
+    EXPECT_EQ(listener.downs.size(), downs);
+    EXPECT_FALSE(link->up());
+}
+
+TEST_F(VideohubLink, AHostNameIsRefusedFromAHandlerAndRetried) {
+    link.reset();
+    links::link_settings settings;
+    settings.host = "router.example";
+    settings.backOffFirst = 10ms;
+    settings.backOffCap = 20ms;
+    link = links::makeVideohubLink(io, settings, listener);
+    link->start();
+    EXPECT_TRUE(listener.downs.empty());  // not from within start()
+    ASSERT_TRUE(waitUntil([&] { return listener.downs.size() >= 2; }));
+    EXPECT_EQ(listener.downs[0].first, "\"router.example\" is not an IP address");
+    EXPECT_TRUE(listener.ups.empty());
+}
+
+TEST_F(VideohubLink, AnAbsentRouterIsRetriedWithBackOff) {
+    const std::uint16_t port = router->port();
+    link.reset();
+    router.reset();  // nothing listens on the port now
+    links::link_settings settings;
+    settings.port = port;
+    settings.backOffFirst = 20ms;
+    settings.backOffCap = 80ms;
+    settings.jitterSeed = 5;
+    link = links::makeVideohubLink(io, settings, listener);
+    link->start();
+    ASSERT_TRUE(waitUntil([&] { return listener.downs.size() >= 4; }));
+    for (const auto& [why, retryIn] : listener.downs) {
+        EXPECT_NE(why.find("connect failed"), std::string::npos) << why;
+        EXPECT_LE(retryIn, 80ms);
+    }
+    EXPECT_GT(listener.downs[3].second, 40ms);  // the fourth wait is past half the cap
+    EXPECT_TRUE(listener.ups.empty());
+}
+
+}  // namespace

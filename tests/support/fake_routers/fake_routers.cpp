@@ -1,0 +1,367 @@
+#include "fake_routers.h"
+
+#include <deque>
+#include <map>
+
+#include <boost/asio/write.hpp>
+
+#include "quon/links/swp08_protocol.h"
+#include "quon/links/videohub_protocol.h"
+
+namespace quon::fake {
+
+namespace asio = boost::asio;
+using asio::ip::tcp;
+
+router_state numberedState(int sources, int destinations) {
+    router_state state;
+    for (int s = 1; s <= sources; ++s) state.inputLabels.push_back("Input " + std::to_string(s));
+    for (int d = 1; d <= destinations; ++d) {
+        state.outputLabels.push_back("Output " + std::to_string(d));
+        state.routes.push_back(sources > 0 ? (d - 1) % sources + 1 : 1);
+    }
+    return state;
+}
+
+class fake_router::connection : public std::enable_shared_from_this<connection> {
+public:
+    connection(tcp::socket socket, fake_router& owner, std::weak_ptr<bool> alive)
+        : socket_(std::move(socket)), owner_(owner), alive_(std::move(alive)) {}
+
+    void read() {
+        auto self = shared_from_this();
+        socket_.async_read_some(asio::buffer(buffer_),
+                                [this, self](const boost::system::error_code& error, std::size_t size) {
+                                    if (alive_.expired()) return;
+                                    if (error) {
+                                        owner_.forget(this);
+                                        return;
+                                    }
+                                    if (!owner_.silent()) owner_.onBytes(*this, buffer_, size);
+                                    if (socket_.is_open()) read();
+                                });
+    }
+
+    void write(std::string bytes) {
+        queue_.push_back(std::move(bytes));
+        if (queue_.size() == 1) writeNext();
+    }
+
+    void close() {
+        boost::system::error_code ignored;
+        socket_.shutdown(tcp::socket::shutdown_both, ignored);
+        socket_.close(ignored);
+    }
+
+private:
+    void writeNext() {
+        auto self = shared_from_this();
+        asio::async_write(socket_, asio::buffer(queue_.front()),
+                          [this, self](const boost::system::error_code& error, std::size_t) {
+                              if (error) {
+                                  queue_.clear();
+                                  return;
+                              }
+                              queue_.pop_front();
+                              if (!queue_.empty()) writeNext();
+                          });
+    }
+
+    tcp::socket socket_;
+    fake_router& owner_;
+    std::weak_ptr<bool> alive_;
+    std::uint8_t buffer_[4096];
+    std::deque<std::string> queue_;
+};
+
+fake_router::fake_router(asio::io_context& io, router_state state, std::uint16_t port)
+    : state_(std::move(state)), io_(io), acceptor_(io), alive_(std::make_shared<bool>(true)) {
+    const tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), port);
+    acceptor_.open(endpoint.protocol());
+    acceptor_.set_option(tcp::acceptor::reuse_address(true));
+    acceptor_.bind(endpoint);
+    acceptor_.listen();
+    port_ = acceptor_.local_endpoint().port();
+    accept();
+}
+
+fake_router::~fake_router() {
+    alive_.reset();
+    boost::system::error_code ignored;
+    acceptor_.close(ignored);
+    for (const auto& client : connections_) client->close();
+}
+
+void fake_router::accept() {
+    std::weak_ptr<bool> alive = alive_;
+    acceptor_.async_accept([this, alive](const boost::system::error_code& error, tcp::socket socket) {
+        if (alive.expired() || error) return;
+        ++accepted_;
+        socket.set_option(tcp::no_delay(true));
+        auto client = std::make_shared<connection>(std::move(socket), *this, alive_);
+        connections_.insert(client);
+        client->read();
+        if (!silent_) onAccepted(*client);
+        accept();
+    });
+}
+
+void fake_router::forget(connection* client) {
+    for (auto it = connections_.begin(); it != connections_.end(); ++it) {
+        if (it->get() == client) {
+            (*it)->close();
+            connections_.erase(it);
+            return;
+        }
+    }
+}
+
+void fake_router::dropConnections() {
+    for (const auto& client : connections_) client->close();
+    connections_.clear();
+}
+
+void fake_router::restart(router_state state) {
+    dropConnections();
+    state_ = std::move(state);
+}
+
+void fake_router::sendGarbage(const std::string& bytes) { sendToAll(bytes); }
+
+void fake_router::sendTo(connection& client, const std::string& bytes) { client.write(bytes); }
+
+void fake_router::sendToAll(const std::string& bytes) {
+    for (const auto& client : connections_) client->write(bytes);
+}
+
+namespace {
+
+namespace vh = quon::links::videohub;
+namespace sw = quon::links::swp08;
+
+class fake_videohub final : public fake_router {
+public:
+    fake_videohub(asio::io_context& io, router_state state, bool byteByByte, std::uint16_t port)
+        : fake_router(io, std::move(state), port), byteByByte_(byteByByte) {}
+
+    void route(int destination, int source) override {
+        state_.routes.at(static_cast<std::size_t>(destination - 1)) = source;
+        if (!silent())
+            sendToAll(std::string(vh::routing_header) + "\n" + std::to_string(destination - 1) + " " +
+                      std::to_string(source - 1) + "\n\n");
+    }
+
+    void setLabel(int database, int index, const std::string& text) override {
+        labels(database).at(static_cast<std::size_t>(index - 1)) = text;
+        if (!silent())
+            sendToAll(std::string(database == 0 ? vh::input_labels_header : vh::output_labels_header) + "\n" +
+                      std::to_string(index - 1) + " " + text + "\n\n");
+    }
+
+private:
+    std::vector<std::string>& labels(int database) { return database == 0 ? state_.inputLabels : state_.outputLabels; }
+
+    std::string labelsBlock(std::string_view header, const std::vector<std::string>& labels) const {
+        std::string text = std::string(header) + "\n";
+        for (std::size_t i = 0; i < labels.size(); ++i) text += std::to_string(i) + " " + labels[i] + "\n";
+        return text + "\n";
+    }
+
+    std::string routingBlock() const {
+        std::string text = std::string(vh::routing_header) + "\n";
+        for (std::size_t i = 0; i < state_.routes.size(); ++i)
+            text += std::to_string(i) + " " + std::to_string(state_.routes[i] - 1) + "\n";
+        return text + "\n";
+    }
+
+    std::string prelude() const {
+        std::string text = "PROTOCOL PREAMBLE:\nVersion: 2.8\n\n";
+        text += "VIDEOHUB DEVICE:\nDevice present: true\nModel name: Fake Videohub\nVideo inputs: " +
+                std::to_string(state_.inputLabels.size()) +
+                "\nVideo processing units: 0\nVideo outputs: " + std::to_string(state_.outputLabels.size()) +
+                "\nVideo monitoring outputs: 0\nSerial ports: 0\n\n";
+        text += labelsBlock(vh::input_labels_header, state_.inputLabels);
+        text += labelsBlock(vh::output_labels_header, state_.outputLabels);
+        text += std::string(vh::locks_header) + "\n";
+        for (std::size_t i = 0; i < state_.routes.size(); ++i) text += std::to_string(i) + " U\n";
+        text += "\n" + routingBlock();
+        text += "CONFIGURATION:\nTake Mode: false\n\n";
+        text += std::string(vh::end_prelude_header) + "\n\n";
+        return text;
+    }
+
+    void onAccepted(connection& client) override {
+        readers_[&client] = vh::reader();
+        const std::string text = prelude();
+        if (!byteByByte_) {
+            sendTo(client, text);
+            return;
+        }
+        for (const char c : text) sendTo(client, std::string(1, c));
+    }
+
+    struct block_collector : vh::block_sink {
+        std::vector<vh::block> blocks;
+        void onBlock(const vh::block& complete) override { blocks.push_back(complete); }
+        void onReaderProblem(vh::reader_problem) override {}
+    };
+
+    void onBytes(connection& client, const std::uint8_t* bytes, std::size_t size) override {
+        block_collector collected;
+        readers_[&client].feed(std::string_view(reinterpret_cast<const char*>(bytes), size), collected);
+        for (const vh::block& request : collected.blocks) answer(client, request);
+    }
+
+    void answer(connection& client, const vh::block& request) {
+        const std::string_view header = request.header;
+        if (header == "PING:") {
+            sendTo(client, "ACK\n\n");
+        } else if (header == vh::routing_header) {
+            if (request.lines.empty()) {
+                sendTo(client, "ACK\n\n" + routingBlock());
+                return;
+            }
+            std::vector<std::pair<int, int>> changes;
+            for (const std::string& line : request.lines) {
+                const auto item = vh::parseItem(line);
+                const auto input =
+                    item ? vh::parseNumber(item->rest, static_cast<int>(state_.inputLabels.size()) - 1) : std::nullopt;
+                if (!input || item->index >= static_cast<int>(state_.routes.size())) {
+                    sendTo(client, "NAK\n\n");
+                    return;
+                }
+                changes.emplace_back(item->index, *input);
+            }
+            sendTo(client, "ACK\n\n");
+            std::string pushed = std::string(vh::routing_header) + "\n";
+            for (const auto& [output, input] : changes) {
+                state_.routes[static_cast<std::size_t>(output)] = input + 1;
+                pushed += std::to_string(output) + " " + std::to_string(input) + "\n";
+            }
+            sendToAll(pushed + "\n");
+        } else if (header == vh::input_labels_header || header == vh::output_labels_header) {
+            std::vector<std::string>& held = labels(header == vh::input_labels_header ? 0 : 1);
+            if (request.lines.empty()) {
+                sendTo(client, "ACK\n\n" + labelsBlock(header, held));
+                return;
+            }
+            for (const std::string& line : request.lines) {
+                const auto item = vh::parseItem(line);
+                if (!item || item->index >= static_cast<int>(held.size())) {
+                    sendTo(client, "NAK\n\n");
+                    return;
+                }
+            }
+            sendTo(client, "ACK\n\n");
+            std::string pushed = std::string(header) + "\n";
+            for (const std::string& line : request.lines) {
+                const auto item = vh::parseItem(line);
+                held[static_cast<std::size_t>(item->index)] = std::string(item->rest);
+                pushed += line + "\n";
+            }
+            sendToAll(pushed + "\n");
+        } else {
+            sendTo(client, "NAK\n\n");
+        }
+    }
+
+    bool byteByByte_;
+    std::map<connection*, vh::reader> readers_;
+};
+
+class fake_swp08 final : public fake_router, private sw::frame_sink {
+public:
+    fake_swp08(asio::io_context& io, router_state state, std::uint16_t port)
+        : fake_router(io, std::move(state), port) {}
+
+    void route(int destination, int source) override {
+        state_.routes.at(static_cast<std::size_t>(destination - 1)) = source;
+        if (!silent()) sendToAll(framed(sw::tallyMessage(at_, destination - 1, source - 1, true)));
+    }
+
+    void setLabel(int database, int index, const std::string& text) override {
+        (database == 0 ? state_.inputLabels : state_.outputLabels).at(static_cast<std::size_t>(index - 1)) = text;
+    }
+
+private:
+    static std::string framed(const std::vector<std::uint8_t>& data) {
+        const std::vector<std::uint8_t> bytes = sw::frame(data);
+        return std::string(bytes.begin(), bytes.end());
+    }
+
+    void onAccepted(connection& client) override { readers_[&client] = sw::frame_reader(); }
+
+    void onBytes(connection& client, const std::uint8_t* bytes, std::size_t size) override {
+        current_ = &client;
+        readers_[&client].feed(bytes, size, *this);
+        current_ = nullptr;
+    }
+
+    void onAck() override {}
+    void onNak() override {}
+    void onFrameProblem(sw::frame_problem problem) override {
+        if (problem == sw::frame_problem::bad_checksum || problem == sw::frame_problem::bad_byte_count)
+            sendTo(*current_, std::string{char(sw::dle), char(sw::nak)});
+    }
+
+    void onFrame(const std::vector<std::uint8_t>& data) override {
+        connection& client = *current_;
+        sendTo(client, std::string{char(sw::dle), char(sw::ack)});
+        if (const auto crosspoint = sw::decodeCrosspoint(data)) {
+            const std::size_t destination = static_cast<std::size_t>(crosspoint->destination);
+            if (crosspoint->at.matrix != at_.matrix || crosspoint->at.level != at_.level ||
+                destination >= state_.routes.size())
+                return;
+            if (crosspoint->command == sw::interrogate) {
+                sendTo(client,
+                       framed(sw::tallyMessage(at_, crosspoint->destination, state_.routes[destination] - 1, false)));
+            } else if (crosspoint->command == sw::connect &&
+                       crosspoint->source < static_cast<int>(state_.inputLabels.size())) {
+                route(crosspoint->destination + 1, crosspoint->source + 1);
+            }
+        } else if (const auto request = sw::decodeNamesRequest(data)) {
+            const std::vector<std::string>& names = request->sources ? state_.inputLabels : state_.outputLabels;
+            const int per = sw::namesPerMessage(request->nameLength);
+            // A short (or empty) last message tells the client it has all.
+            for (int first = 0; first <= static_cast<int>(names.size()); first += per) {
+                const auto begin = names.begin() + first;
+                const auto end = names.begin() + std::min<int>(first + per, static_cast<int>(names.size()));
+                sendTo(client, framed(sw::namesMessage(request->sources, at_, request->nameLength, first,
+                                                       std::vector<std::string>(begin, end))));
+            }
+        }
+    }
+
+    const sw::address at_{0, 0};
+    std::map<connection*, sw::frame_reader> readers_;
+    connection* current_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<fake_router> makeFakeVideohub(asio::io_context& io, router_state state, bool preludeByteByByte,
+                                              std::uint16_t port) {
+    return std::make_unique<fake_videohub>(io, std::move(state), preludeByteByByte, port);
+}
+
+std::unique_ptr<fake_router> makeFakeSwp08(asio::io_context& io, router_state state, std::uint16_t port) {
+    return std::make_unique<fake_swp08>(io, std::move(state), port);
+}
+
+bool runUntil(asio::io_context& io, const std::function<bool()>& done, std::chrono::milliseconds guard) {
+    const auto deadline = std::chrono::steady_clock::now() + guard;
+    io.restart();
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        io.run_one_for(std::chrono::milliseconds(10));
+        if (io.stopped()) io.restart();
+    }
+    return true;
+}
+
+void runFor(asio::io_context& io, std::chrono::milliseconds duration) {
+    io.restart();
+    io.run_for(duration);
+}
+
+}  // namespace quon::fake

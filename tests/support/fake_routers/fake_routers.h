@@ -1,0 +1,105 @@
+// Fake routers for tests: Asio TCP servers on 127.0.0.1 that hold routes
+// and labels and answer a client as a Videohub or an SW-P-08 router would,
+// and that a test can make misbehave.
+//
+// Everything runs on the io_context given at construction (borrowed; it
+// outlives the router). Numbers are 1-based, as the host counts. The
+// router accepts any number of clients until destroyed.
+#ifndef QUON_TEST_FAKE_ROUTERS_H
+#define QUON_TEST_FAKE_ROUTERS_H
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+
+namespace quon::fake {
+
+// What a router holds.
+struct router_state {
+    std::vector<int> routes;  // routes[d - 1]: the source routed to destination d
+    std::vector<std::string> inputLabels;
+    std::vector<std::string> outputLabels;
+};
+// `sources` inputs named "Input N", `destinations` outputs named "Output N",
+// destination d routed from source ((d - 1) % sources) + 1.
+router_state numberedState(int sources, int destinations);
+
+class fake_router {
+public:
+    fake_router(boost::asio::io_context& io, router_state state, std::uint16_t port = 0);
+    virtual ~fake_router();
+    fake_router(const fake_router&) = delete;
+    fake_router& operator=(const fake_router&) = delete;
+
+    std::uint16_t port() const { return port_; }
+    const router_state& state() const { return state_; }
+    int connectionsAccepted() const { return accepted_; }
+    int clients() const { return static_cast<int>(connections_.size()); }
+
+    // An operator routes at the router's panel: every client is told.
+    virtual void route(int destination, int source) = 0;
+    // An operator renames an input (database 0) or output (database 1).
+    virtual void setLabel(int database, int index, const std::string& text) = 0;
+    // Closes every client connection; the router keeps listening.
+    void dropConnections();
+    // Silent: connections stay open but nothing is answered or pushed.
+    void setSilent(bool silent) { silent_ = silent; }
+    // The router restarts with other routes and labels: clients are dropped
+    // and find the new state when they reconnect.
+    void restart(router_state state);
+    // Sends raw bytes to every client.
+    void sendGarbage(const std::string& bytes);
+
+protected:
+    class connection;
+    // A client connected (and the router is not silent).
+    virtual void onAccepted(connection& client) = 0;
+    // Bytes from a client (only while not silent).
+    virtual void onBytes(connection& client, const std::uint8_t* bytes, std::size_t size) = 0;
+    void sendTo(connection& client, const std::string& bytes);
+    void sendToAll(const std::string& bytes);
+    bool silent() const { return silent_; }
+
+    router_state state_;
+
+private:
+    void accept();
+    void forget(connection* client);
+
+    boost::asio::io_context& io_;
+    boost::asio::ip::tcp::acceptor acceptor_;
+    std::uint16_t port_ = 0;
+    bool silent_ = false;
+    int accepted_ = 0;
+    std::set<std::shared_ptr<connection>> connections_;
+    std::shared_ptr<bool> alive_;
+};
+
+// Videohub: sends the prelude on connect (optionally one byte per write),
+// answers PING, route and label requests and bare-header queries, pushes
+// changes to every client.
+std::unique_ptr<fake_router> makeFakeVideohub(boost::asio::io_context& io, router_state state,
+                                              bool preludeByteByByte = false, std::uint16_t port = 0);
+// SW-P-08 on one matrix and level (1, 1): acknowledges every message,
+// answers interrogates, connects and names requests, pushes connected
+// messages to every client. Names do not push: a renamed label is seen on
+// the next read of the names.
+std::unique_ptr<fake_router> makeFakeSwp08(boost::asio::io_context& io, router_state state, std::uint16_t port = 0);
+
+// Runs `io` until `done` holds or `guard` passes (a guard against hangs,
+// not a timing check); returns whether `done` holds.
+bool runUntil(boost::asio::io_context& io, const std::function<bool()>& done,
+              std::chrono::milliseconds guard = std::chrono::seconds(20));
+// Runs `io` for `duration`.
+void runFor(boost::asio::io_context& io, std::chrono::milliseconds duration);
+
+}  // namespace quon::fake
+
+#endif

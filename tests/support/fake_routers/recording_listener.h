@@ -1,0 +1,52 @@
+// recording_listener: a router_link_listener that keeps every call, for
+// tests to inspect. Runs on the io_context's thread like the link.
+#ifndef QUON_TEST_RECORDING_LISTENER_H
+#define QUON_TEST_RECORDING_LISTENER_H
+
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "quon/links/router_link.h"
+
+namespace quon::fake {
+
+struct recording_listener : links::router_link_listener {
+    struct label_call {
+        int database;
+        int index;
+        std::string text;
+        bool operator==(const label_call& other) const {
+            return database == other.database && index == other.index && text == other.text;
+        }
+    };
+    std::vector<std::pair<int, int>> ups;  // (sources, destinations)
+    std::vector<std::pair<std::string, std::chrono::milliseconds>> downs;
+    std::vector<std::pair<int, int>> crosspoints;  // (destination, source)
+    std::vector<label_call> labels;
+    std::vector<std::string> problems;
+
+    void linkUp(int sources, int destinations) override { ups.emplace_back(sources, destinations); }
+    void linkDown(const std::string& why, std::chrono::milliseconds retryIn) override {
+        downs.emplace_back(why, retryIn);
+    }
+    void crosspoint(int destination, int source) override { crosspoints.emplace_back(destination, source); }
+    void label(int database, int index, const std::string& text) override { labels.push_back({database, index, text}); }
+    void problem(const std::string& text) override { problems.push_back(text); }
+
+    bool sawCrosspoint(int destination, int source) const {
+        for (const auto& seen : crosspoints)
+            if (seen == std::make_pair(destination, source)) return true;
+        return false;
+    }
+    void clearEvents() {
+        crosspoints.clear();
+        labels.clear();
+        problems.clear();
+    }
+};
+
+}  // namespace quon::fake
+
+#endif

@@ -1,0 +1,143 @@
+// fake_router: a fake Videohub or SW-P-08 router on the loopback interface,
+// for tests that drive a whole program (quon-host serve, browser tests).
+//
+//   fake_router videohub|swp08 [--port N] [--sources N] [--destinations N]
+//
+// Prints the port it listens on as the first line of standard output, then
+// reads commands, one a line, from standard input:
+//   route D S            an operator routes source S to destination D
+//   label in|out I TEXT  an operator renames input or output I
+//   silent on|off        stop answering (connections stay open) / resume
+//   drop                 close every client connection
+//   quit                 exit (so does the end of standard input)
+// Each command is answered "ok" or "error: ..." on standard output.
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/streambuf.hpp>
+
+#include "fake_routers.h"
+
+namespace {
+
+int usage() {
+    std::cerr << "usage: fake_router videohub|swp08 [--port N] [--sources N] [--destinations N]\n";
+    return 2;
+}
+
+class command_reader {
+public:
+    command_reader(boost::asio::io_context& io, quon::fake::fake_router& router)
+        : io_(io), input_(io, ::dup(STDIN_FILENO)), router_(router) {}
+
+    void read() {
+        boost::asio::async_read_until(input_, buffer_, '\n',
+                                      [this](const boost::system::error_code& error, std::size_t) {
+                                          if (error) {
+                                              io_.stop();
+                                              return;
+                                          }
+                                          std::istream stream(&buffer_);
+                                          std::string line;
+                                          std::getline(stream, line);
+                                          if (!run(line)) {
+                                              io_.stop();
+                                              return;
+                                          }
+                                          read();
+                                      });
+    }
+
+private:
+    static void reply(const std::string& text) { std::cout << text << std::endl; }
+
+    // False on quit.
+    bool run(const std::string& line) {
+        std::istringstream words(line);
+        std::string command;
+        words >> command;
+        try {
+            if (command == "quit") return false;
+            if (command.empty()) return true;
+            if (command == "route") {
+                int destination = 0, source = 0;
+                if (!(words >> destination >> source)) throw std::invalid_argument("route D S");
+                if (destination < 1 || destination > static_cast<int>(router_.state().routes.size()))
+                    throw std::invalid_argument("no destination " + std::to_string(destination));
+                if (source < 1 || source > static_cast<int>(router_.state().inputLabels.size()))
+                    throw std::invalid_argument("no source " + std::to_string(source));
+                router_.route(destination, source);
+            } else if (command == "label") {
+                std::string database;
+                int index = 0;
+                if (!(words >> database >> index) || (database != "in" && database != "out"))
+                    throw std::invalid_argument("label in|out I TEXT");
+                const auto& labels = database == "in" ? router_.state().inputLabels : router_.state().outputLabels;
+                if (index < 1 || index > static_cast<int>(labels.size()))
+                    throw std::invalid_argument("no " + database + "put " + std::to_string(index));
+                std::string text;
+                std::getline(words >> std::ws, text);
+                router_.setLabel(database == "in" ? 0 : 1, index, text);
+            } else if (command == "silent") {
+                std::string state;
+                words >> state;
+                if (state != "on" && state != "off") throw std::invalid_argument("silent on|off");
+                router_.setSilent(state == "on");
+            } else if (command == "drop") {
+                router_.dropConnections();
+            } else {
+                throw std::invalid_argument("unknown command " + command);
+            }
+            reply("ok");
+        } catch (const std::exception& error) {
+            reply(std::string("error: ") + error.what());
+        }
+        return true;
+    }
+
+    boost::asio::io_context& io_;
+    boost::asio::posix::stream_descriptor input_;
+    boost::asio::streambuf buffer_;
+    quon::fake::fake_router& router_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return usage();
+    const std::string protocol = argv[1];
+    if (protocol != "videohub" && protocol != "swp08") return usage();
+    int port = 0, sources = 16, destinations = 16;
+    for (int i = 2; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (i + 1 >= argc) return usage();
+        const int value = std::atoi(argv[++i]);
+        if (option == "--port" && value >= 0 && value <= 65535) {
+            port = value;
+        } else if (option == "--sources" && value > 0 && value <= 65536) {
+            sources = value;
+        } else if (option == "--destinations" && value > 0 && value <= 65536) {
+            destinations = value;
+        } else {
+            return usage();
+        }
+    }
+    boost::asio::io_context io;
+    const quon::fake::router_state state = quon::fake::numberedState(sources, destinations);
+    const auto listenPort = static_cast<std::uint16_t>(port);
+    std::unique_ptr<quon::fake::fake_router> router = protocol == "videohub"
+                                                          ? quon::fake::makeFakeVideohub(io, state, false, listenPort)
+                                                          : quon::fake::makeFakeSwp08(io, state, listenPort);
+    std::cout << router->port() << std::endl;
+    command_reader commands(io, *router);
+    commands.read();
+    io.run();
+    return 0;
+}
