@@ -167,11 +167,12 @@ TEST(DocsExamples, EveryExampleFileAppearsInItsDocumentAsItStands) {
         {"korvane.md", "korvane_watch.trace"},
     };
     for (const shown_file& s : shown) {
-        // Anchored at a line start, so that the block's first line is a whole line.
-        const std::string document = "\n" + withoutTrailingBlanksOnLines(readText(docs_folder + "/" + s.document));
+        const std::string text = readText(docs_folder + "/" + s.document);
         const std::string content = readText(docs_folder + "/examples/" + s.file);
-        ASSERT_FALSE(document.empty()) << s.document << " cannot be read";
+        ASSERT_FALSE(text.empty()) << s.document << " cannot be read";
         ASSERT_FALSE(content.empty()) << s.file << " cannot be read";
+        // Anchored at a line start, so that the block's first line is a whole line.
+        const std::string document = "\n" + withoutTrailingBlanksOnLines(text);
         const std::string block = asIndentedBlock(content);
         EXPECT_NE(document.find("\n" + block), std::string::npos)
             << s.document << " does not show examples/" << s.file << " as it stands; it should hold:\n"
