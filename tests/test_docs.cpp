@@ -1,0 +1,199 @@
+// The docs kept true: the tables of docs/scenarios.md list exactly the host
+// command words, the scenario verbs and the trace kinds of the code, in its
+// order and wording; every example file under docs/examples appears in the
+// docs as it stands.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "quon/engine/host_commands.h"
+#include "quon/engine/host_events.h"
+#include "quon/scenario/scenario.h"
+
+using namespace quon;
+
+namespace {
+
+const std::string docs_folder = QUON_DOCS_FOLDER;
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+std::string withoutTrailingBlanks(const std::string& line) {
+    const size_t end = line.find_last_not_of(" \t\r");
+    return end == std::string::npos ? std::string() : line.substr(0, end + 1);
+}
+
+// The text as the docs hold it in a Markdown code block: every line
+// indented by four blanks; blank lines and ends of lines without blanks.
+std::string asIndentedBlock(const std::string& text) {
+    std::string block;
+    for (const std::string& line : linesOf(text)) {
+        const std::string kept = withoutTrailingBlanks(line);
+        block += (kept.empty() ? "" : "    " + kept) + "\n";
+    }
+    return block;
+}
+
+std::string withoutTrailingBlanksOnLines(const std::string& text) {
+    std::string out;
+    for (const std::string& line : linesOf(text)) out += withoutTrailingBlanks(line) + "\n";
+    return out;
+}
+
+std::string trimmedCell(const std::string& cell) {
+    const size_t first = cell.find_first_not_of(' ');
+    if (first == std::string::npos) return std::string();
+    return cell.substr(first, cell.find_last_not_of(' ') - first + 1);
+}
+
+// The cells of a Markdown table row; "\|" is a bar inside a cell.
+std::vector<std::string> cellsOf(const std::string& row) {
+    std::vector<std::string> cells;
+    std::string cell;
+    for (size_t i = 1; i < row.size(); ++i) {
+        if (row[i] == '\\' && i + 1 < row.size() && row[i + 1] == '|') {
+            cell += '|';
+            ++i;
+        } else if (row[i] == '|') {
+            cells.push_back(trimmedCell(cell));
+            cell.clear();
+        } else {
+            cell += row[i];
+        }
+    }
+    return cells;
+}
+
+std::string withoutBackquotes(const std::string& cell) {
+    if (cell.size() >= 2 && cell.front() == '`' && cell.back() == '`') return cell.substr(1, cell.size() - 2);
+    return cell;
+}
+
+// The first cells of the rows of every table whose first heading is
+// `heading`, tables taken in the order of the document.
+std::vector<std::string> firstCells(const std::string& document, const std::string& heading) {
+    std::vector<std::string> cells;
+    bool inTable = false;
+    bool wanted = false;
+    for (const std::string& raw : linesOf(document)) {
+        const std::string line = withoutTrailingBlanks(raw);
+        if (line.empty() || line[0] != '|') {
+            inTable = false;
+            continue;
+        }
+        const std::vector<std::string> row = cellsOf(line);
+        if (row.empty()) continue;
+        if (!inTable) {
+            inTable = true;
+            wanted = row[0] == heading;
+            continue;
+        }
+        if (row[0].find_first_not_of("-:") == std::string::npos) continue;  // the rule under the heading
+        if (wanted) cells.push_back(withoutBackquotes(row[0]));
+    }
+    return cells;
+}
+
+std::string listed(const std::vector<std::string>& items) {
+    std::string all;
+    for (const std::string& item : items) all += "\n  " + item;
+    return all;
+}
+
+class ScenariosDoc : public ::testing::Test {
+protected:
+    void SetUp() override {
+        document = readText(docs_folder + "/scenarios.md");
+        ASSERT_FALSE(document.empty()) << docs_folder << "/scenarios.md cannot be read";
+    }
+    std::string document;
+};
+
+TEST_F(ScenariosDoc, CommandTableListsEveryHostCommandAsTheCodeShapesIt) {
+    std::vector<std::string> shapes;
+    for (const host_command_info& info : hostCommands()) shapes.push_back(info.shape);
+    const std::vector<std::string> rows = firstCells(document, "Command");
+    EXPECT_EQ(rows, shapes) << "the table \"Command\" lists:" << listed(rows) << "\nthe code has:" << listed(shapes);
+}
+
+TEST_F(ScenariosDoc, LineTablesListEveryVerbAndExpectationAsTheCodeWritesItsUsage) {
+    std::vector<std::string> usages;
+    for (const verb_info& verb : verbs()) usages.push_back(verb.usage);
+    const std::vector<std::string> rows = firstCells(document, "Line");
+    EXPECT_EQ(rows, usages) << "the tables \"Line\" list:" << listed(rows) << "\nthe code has:" << listed(usages);
+}
+
+TEST_F(ScenariosDoc, TraceLegendListsEveryKindOfTraceLine) {
+    std::vector<std::string> kinds;
+    for (int kind = static_cast<int>(trace_kind::parent); kind <= static_cast<int>(trace_kind::router); ++kind)
+        kinds.push_back(traceKindName(static_cast<trace_kind>(kind)));
+    const std::vector<std::string> rows = firstCells(document, "Kind");
+    EXPECT_EQ(rows, kinds) << "the table \"Kind\" lists:" << listed(rows) << "\nthe code has:" << listed(kinds);
+}
+
+struct shown_file {
+    const char* document;  // under docs/
+    const char* file;      // under docs/examples/
+};
+
+TEST(DocsExamples, EveryExampleFileAppearsInItsDocumentAsItStands) {
+    const shown_file shown[] = {
+        {"scenarios.md", "vx/demo/config/system/dev_001.ini"},
+        {"scenarios.md", "vx/demo/config/system/instances.ini"},
+        {"scenarios.md", "panels/umdMimic.quon_ui"},
+        {"scenarios.md", "example.quon"},
+        {"scenarios.md", "example.trace"},
+        {"scenarios.md", "json.quon"},
+        {"scenarios.md", "json.jsonl"},
+        {"korvane.md", "korvane_settings.quon"},
+        {"korvane.md", "korvane_settings.trace"},
+        {"korvane.md", "korvane_watch.quon"},
+        {"korvane.md", "korvane_watch.trace"},
+    };
+    for (const shown_file& s : shown) {
+        const std::string text = readText(docs_folder + "/" + s.document);
+        const std::string content = readText(docs_folder + "/examples/" + s.file);
+        ASSERT_FALSE(text.empty()) << s.document << " cannot be read";
+        ASSERT_FALSE(content.empty()) << s.file << " cannot be read";
+        // Anchored at a line start, so that the block's first line is a whole line.
+        const std::string document = "\n" + withoutTrailingBlanksOnLines(text);
+        const std::string block = asIndentedBlock(content);
+        EXPECT_NE(document.find("\n" + block), std::string::npos)
+            << s.document << " does not show examples/" << s.file << " as it stands; it should hold:\n"
+            << block;
+    }
+}
+
+// The helpers above decide what the checks see; they are pinned down here
+// so that a check cannot pass by reading nothing.
+TEST(DocsTableReader, TakesFirstCellsOfTheTablesUnderAHeading) {
+    const std::string document =
+        "| Line | What |\n|---|---|\n| `a b` | x |\n| `c yes\\|no` | y |\n\ntext\n\n"
+        "| Other | What |\n|---|---|\n| `z` | w |\n\n| Line | Holds |\n|---|---|\n| `d` | e |\n";
+    EXPECT_EQ(firstCells(document, "Line"), (std::vector<std::string>{"a b", "c yes|no", "d"}));
+    EXPECT_EQ(firstCells(document, "Other"), (std::vector<std::string>{"z"}));
+    EXPECT_TRUE(firstCells(document, "Missing").empty());
+}
+
+TEST(DocsTableReader, IndentsABlockAsMarkdownDoes) {
+    EXPECT_EQ(asIndentedBlock("a\n\nb  \n"), "    a\n\n    b\n");
+    EXPECT_EQ(asIndentedBlock("last line without end"), "    last line without end\n");
+}
+
+}  // namespace
