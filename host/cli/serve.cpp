@@ -34,7 +34,12 @@ public:
         : engine_(engine), format_(format), quiet_(quiet) {}
 
     void propertyChanged(const property_change& change) override {
-        if (change.panel == display_panel && change.control == display_control) changed_.insert(change.component);
+        if (change.panel != display_panel || change.control != display_control) return;
+        const std::string line = displayLine(engine_, change.component);
+        std::string& shown = shown_[change.component];
+        if (line == shown) return;
+        shown = line;
+        if (!quiet_) print("display", line);
     }
     void componentDestroyed(const std::string& name) override { shown_.erase(name); }
     void routerChanged(const router_change& c) override {
@@ -53,19 +58,6 @@ public:
         print("violation", component + ": " + v.text);
     }
 
-    // Prints the displays that changed since the last call.
-    void flush() {
-        for (const std::string& name : changed_) {
-            if (!engine_.exists(name)) continue;
-            const std::string line = displayLine(engine_, name);
-            std::string& shown = shown_[name];
-            if (line == shown) continue;
-            shown = line;
-            if (!quiet_) print("display", line);
-        }
-        changed_.clear();
-    }
-
     void print(const char* kind, const std::string& text) {
         if (format_ == output_format::json)
             std::printf("%s\n", jsonLine({{"kind", kind}, {"text", text}}).c_str());
@@ -78,7 +70,6 @@ private:
     const host_engine& engine_;
     output_format format_;
     bool quiet_;
-    std::set<std::string> changed_;
     std::map<std::string, std::string> shown_;
 };
 
@@ -106,7 +97,7 @@ public:
         if (options_.trace) engine_->addListener(trace_.get());
         startOutput();
         clock_ = std::make_unique<wall_clock_driver>(
-            loop_, *engine_, [this] { printer_->flush(); },
+            loop_, *engine_, nullptr,
             [this](const std::string& e) { printWarning(options_.format, "clock: " + e); });
         engine_->startRouters();
         for (const wall_display& d : wall_.displays) create(d);
@@ -184,7 +175,6 @@ private:
         engine_->destroyAll();
         engine_->stopRouters();
         umd_->stop();
-        printer_->flush();
         signals_.cancel();
         // Whatever the routers and screens still have queued ends with
         // the loop.

@@ -8,7 +8,14 @@ wall_clock_driver::wall_clock_driver(boost::asio::io_context& loop, host_engine&
       timer_(loop),
       start_(std::chrono::steady_clock::now() - std::chrono::milliseconds(engine.now())),
       after_(std::move(after)),
-      problem_(std::move(problem)) {}
+      problem_(std::move(problem)) {
+    engine_.followClock([start = start_] {
+        return static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+    });
+}
+
+wall_clock_driver::~wall_clock_driver() { engine_.followClock(nullptr); }
 
 void wall_clock_driver::catchUp() {
     if (stopped_) return;

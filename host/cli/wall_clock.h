@@ -1,5 +1,6 @@
-// Moves the engine's clock with the wall clock: a timer on the event loop
-// waits for the next host timer that is due, and nothing polls.
+// Moves the engine's clock with the wall clock: the engine follows it
+// before every call, and a timer on the event loop waits for the next host
+// timer that is due, so nothing polls.
 #ifndef QUON_CLI_WALL_CLOCK_H
 #define QUON_CLI_WALL_CLOCK_H
 
@@ -20,6 +21,9 @@ public:
     // engine refused.
     wall_clock_driver(boost::asio::io_context& loop, host_engine& engine, std::function<void()> after,
                       std::function<void(const std::string&)> problem);
+    ~wall_clock_driver();
+    wall_clock_driver(const wall_clock_driver&) = delete;
+    wall_clock_driver& operator=(const wall_clock_driver&) = delete;
 
     // Moves the engine's clock to now, then waits for the next due timer.
     // Call after anything that may have started or stopped a host timer.

@@ -179,6 +179,7 @@ void host_engine::violated(const std::string& component, const contract_violatio
 
 host_engine::create_status host_engine::create(const std::string& name, const std::string& modulePath,
                                                const std::string& layoutFolder, std::string& error) {
+    catchUpClock();
     if (name.empty() || name.find_first_of(" \t") != std::string::npos) {
         error = "component name \"" + escaped(name) + "\" is empty or holds a blank";
         return create_status::bad_name;
@@ -216,6 +217,7 @@ host_engine::create_status host_engine::create(const std::string& name, const st
 }
 
 bool host_engine::destroy(const std::string& name, std::string& error) {
+    catchUpClock();
     slot* s = find(name);
     if (!s) {
         error = "no component " + name;
@@ -268,6 +270,7 @@ void host_engine::deliver(slot& s, int type, void* data) {
 
 bool host_engine::parent(const std::string& name, const char* text, std::optional<std::string>& replyText,
                          std::string& error, const std::function<void(const std::optional<std::string>&)>& replied) {
+    catchUpClock();
     slot* s = find(name);
     if (!s) {
         error = "no component " + name;
@@ -316,6 +319,7 @@ bool host_engine::parent(const std::string& name, const char* text, std::optiona
 
 bool host_engine::button(const std::string& name, const std::string& id, const std::string& event,
                          std::string& error) {
+    catchUpClock();
     slot* s = find(name);
     if (!s) {
         error = "no component " + name;
@@ -349,6 +353,7 @@ bool host_engine::button(const std::string& name, const std::string& id, const s
 }
 
 bool host_engine::value(const std::string& name, int32_t number, std::string& error) {
+    catchUpClock();
     slot* s = find(name);
     if (!s) {
         error = "no component " + name;
@@ -563,6 +568,7 @@ void host_engine::unregister(slot& s, int device) {
 }
 
 void host_engine::revertive(int device, int destination, int source, uint64_t requester) {
+    catchUpClock();
     const revertiveRecord record{device, 0, destination, source};
     if (requester) {
         if (slots_.count(requester)) enqueue(pending{requester, QUON_MSG_REVERTIVE, record, {}, 0});
@@ -575,6 +581,7 @@ void host_engine::revertive(int device, int destination, int source, uint64_t re
 }
 
 void host_engine::nameChanged(int device, int database, int index) {
+    catchUpClock();
     for (const auto& s : slots_)
         if (s.second->registrations.count(device))
             enqueue(pending{s.first, QUON_MSG_DATABASE, {}, databaseRecord{device, database, index}, 0});
@@ -582,6 +589,7 @@ void host_engine::nameChanged(int device, int database, int index) {
 }
 
 void host_engine::statusChanged(int device) {
+    catchUpClock();
     router_slot* r = router(device);
     if (!r) return;
     const router_status status = r->backend->status();
@@ -603,6 +611,7 @@ bool host_engine::route(int device, int destination, int source, std::string& er
 }
 
 bool host_engine::salvo(int device, const std::vector<std::pair<int, int>>& routes, std::string& error) {
+    catchUpClock();
     router_slot* r = router(device);
     if (!r) {
         error = "no router " + std::to_string(device);
@@ -634,6 +643,7 @@ bool host_engine::salvo(int device, const std::vector<std::pair<int, int>>& rout
 }
 
 bool host_engine::rename(int device, int database, int index, const std::string& text, std::string& error) {
+    catchUpClock();
     router_slot* r = router(device);
     if (!r) {
         error = "no router " + std::to_string(device);
@@ -651,6 +661,7 @@ bool host_engine::rename(int device, int database, int index, const std::string&
 }
 
 bool host_engine::setAnswers(int device, bool answers, std::string& error) {
+    catchUpClock();
     router_slot* r = router(device);
     if (!r) {
         error = "no router " + std::to_string(device);
@@ -731,6 +742,26 @@ bool host_engine::advance(uint64_t milliseconds, std::string& error) {
     }
     now_ = target;
     return true;
+}
+
+void host_engine::catchUpClock() {
+    // Only between calls: timers are never delivered into a component
+    // that is calling the host.
+    if (!clock_ || callDepth_ > 0) return;
+    const uint64_t target = clock_();
+    if (target <= now_) return;
+    std::string error;
+    if (!advance(target - now_, error)) {
+        // A live host that fell that far behind skips the ticks it missed.
+        warn("", error + "; the clock jumps ahead");
+        for (auto& s : slots_)
+            for (auto& timer : s.second->timers) {
+                timerQueue_.erase(std::make_tuple(timer.second.second, s.first, timer.first));
+                timer.second.second = target + static_cast<uint64_t>(timer.second.first);
+                timerQueue_.emplace(timer.second.second, s.first, timer.first);
+            }
+        now_ = target;
+    }
 }
 
 std::optional<uint64_t> host_engine::nextDue() const {

@@ -130,6 +130,7 @@ public:
 
 private:
     void linkUp(int, int destinations) override {
+        everUp_ = true;
         status_.state = router_state::connected;
         status_.size = destinations;
         status_.detail = where_;
@@ -159,7 +160,10 @@ private:
         if (changed) events_.revertive(device_, destination, source, 0);
     }
     void label(int database, int index, const std::string&) override {
-        events_.nameChanged(device_, database, index);
+        // Before the first connection no component has a name from this
+        // router, and every crosspoint of the first read is news that makes
+        // them ask; afterwards a label the router changes is news itself.
+        if (everUp_) events_.nameChanged(device_, database, index);
     }
     void problem(const std::string& text) override { events_.routerWarning(device_, text); }
 
@@ -168,6 +172,7 @@ private:
     std::string where_;
     router_events& events_;
     router_status status_;
+    bool everUp_ = false;
     std::map<int, int> routed_;                   // what components were last told
     std::map<int, std::set<uint64_t>> pollers_;   // destination -> components waiting for it
     std::unique_ptr<links::router_link> link_;    // last: it calls back into the members above

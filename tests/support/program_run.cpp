@@ -1,6 +1,7 @@
 #include "program_run.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,7 +51,7 @@ program_result program_run::run() const {
     }
     close(stdinPipe[0]);
     // A writer that the child stops reading must not hang the test.
-    signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGPIPE, SIG_IGN);
     size_t written = 0;
     while (written < input.size()) {
         const ssize_t n = write(stdinPipe[1], input.data() + written, input.size() - written);
@@ -80,3 +81,135 @@ program_result program_run::run() const {
     std::remove(errPath);
     return result;
 }
+
+running_program::running_program(const program_run& how) {
+    char errPath[] = "/tmp/quon-run-err-XXXXXX";
+    const int errFile = mkstemp(errPath);
+    errPath_ = errPath;
+    int in[2], out[2];
+    if (errFile < 0 || pipe(in) != 0 || pipe(out) != 0) return;
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(errFile, STDERR_FILENO);
+        close(in[0]);
+        close(in[1]);
+        close(out[0]);
+        close(out[1]);
+        if (!how.folder.empty() && chdir(how.folder.c_str()) != 0) _exit(126);
+        for (const std::string& name : how.unset) unsetenv(name.c_str());
+        for (const auto& [name, value] : how.environment) setenv(name.c_str(), value.c_str(), 1);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(how.program.c_str()));
+        for (const std::string& a : how.arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(how.program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(errFile);
+    close(in[0]);
+    close(out[1]);
+    input_ = in[1];
+    out_ = out[0];
+    pid_ = child;
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+running_program::~running_program() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    if (input_ >= 0) close(input_);
+    if (out_ >= 0) close(out_);
+    std::remove(errPath_.c_str());
+}
+
+void running_program::write(const std::string& text) {
+    if (input_ >= 0 && ::write(input_, text.data(), text.size()) < 0) closeInput();
+}
+
+void running_program::closeInput() {
+    if (input_ >= 0) close(input_);
+    input_ = -1;
+}
+
+std::optional<std::string> running_program::readLine(double timeoutSeconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    for (;;) {
+        const size_t end = pending_.find('\n');
+        if (end != std::string::npos) {
+            std::string line = pending_.substr(0, end);
+            pending_.erase(0, end + 1);
+            seen_ += line + "\n";
+            return line;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || out_ < 0) return std::nullopt;
+        pollfd p{out_, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+        char buffer[4096];
+        const ssize_t n = read(out_, buffer, sizeof buffer);
+        if (n <= 0) {
+            close(out_);
+            out_ = -1;
+            continue;
+        }
+        pending_.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+bool running_program::waitFor(const std::string& text, double timeoutSeconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    for (;;) {
+        const double left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) return false;
+        const std::optional<std::string> line = readLine(left);
+        if (!line) return false;
+        if (line->find(text) != std::string::npos) return true;
+    }
+}
+
+void running_program::signal(int number) {
+    if (pid_ > 0) kill(pid_, number);
+}
+
+int running_program::wait(double timeoutSeconds) {
+    if (pid_ <= 0) return -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    int status = 0;
+    for (;;) {
+        // Keep its output flowing so that it never blocks on a full pipe.
+        while (out_ >= 0) {
+            pollfd p{out_, POLLIN, 0};
+            if (poll(&p, 1, 0) <= 0) break;
+            char buffer[4096];
+            const ssize_t n = read(out_, buffer, sizeof buffer);
+            if (n <= 0) {
+                close(out_);
+                out_ = -1;
+                break;
+            }
+            pending_.append(buffer, static_cast<size_t>(n));
+        }
+        if (waitpid(pid_, &status, WNOHANG) == pid_) break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            pid_ = -1;
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string running_program::output() {
+    while (readLine(out_ >= 0 ? 0.2 : 0)) {
+    }
+    return seen_ + pending_;
+}
+
+std::string running_program::errors() { return slurp(errPath_); }

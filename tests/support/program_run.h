@@ -6,6 +6,7 @@
 #define QUON_TEST_PROGRAM_RUN_H
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,3 +30,39 @@ struct program_run {
 };
 
 #endif
+
+// A program left running while the test talks to it: lines to its
+// standard input, lines read from its standard output, a signal to end it.
+// Its standard error is collected apart. Killed at destruction if still
+// running.
+class running_program {
+public:
+    explicit running_program(const program_run& how);
+    ~running_program();
+    running_program(const running_program&) = delete;
+    running_program& operator=(const running_program&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    void write(const std::string& text);
+    void closeInput();
+    // The next line of its output, or nullopt when none came in time.
+    std::optional<std::string> readLine(double timeoutSeconds = 20);
+    // Reads lines until one contains `text`; every line read is kept in
+    // output(). False when none did in time.
+    bool waitFor(const std::string& text, double timeoutSeconds = 20);
+    void signal(int number);
+    // Waits for it to exit; the exit code, or -1 when it was killed or did
+    // not end in time (it is then killed).
+    int wait(double timeoutSeconds = 20);
+    // Everything read from standard output so far, and what remained.
+    std::string output();
+    std::string errors();
+
+private:
+    int pid_ = -1;
+    int input_ = -1;
+    int out_ = -1;
+    std::string errPath_;
+    std::string pending_;
+    std::string seen_;
+};

@@ -98,6 +98,10 @@ public:
     // max_ticks_per_step ticks; `error` says how many.
     bool advance(uint64_t milliseconds, std::string& error);
     uint64_t now() const { return now_; }
+    // A live host's clock: before the engine acts on any call or router
+    // event, its clock (and the timers due on the way) catches up with
+    // `clock`, in milliseconds. Without one, time moves only by advance().
+    void followClock(std::function<uint64_t()> clock) { clock_ = std::move(clock); }
     // When the next timer is due, if any is running.
     std::optional<uint64_t> nextDue() const;
 
@@ -139,6 +143,7 @@ private:
     void deliver(slot& s, int type, void* data);
     void destroySlot(slot& s);
     uint64_t ticksUntil(uint64_t target) const;
+    void catchUpClock();
 
     // Telling the listeners.
     void trace(const std::string& component, trace_direction direction, int type, trace_kind kind,
@@ -160,6 +165,7 @@ private:
     uint64_t nextSequence_ = 1;
     uint64_t now_ = 0;
     int callDepth_ = 0;
+    std::function<uint64_t()> clock_;
     std::vector<host_listener*> listeners_;
     bool tracing_ = false;
     std::vector<std::string> problems_;

@@ -1,0 +1,135 @@
+// quon-host serve end to end: the real program with the real module, on a
+// system whose router is a fake router of each protocol on loopback, driven
+// as an operator would (routes, signals, an edited wall file).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "program_run.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct protocol_case {
+    const char* protocol;
+    bool pushesLabels;  // SW-P-08 routers are asked for names at connect only
+};
+
+void PrintTo(const protocol_case& c, std::ostream* out) { *out << c.protocol; }
+
+class Serve : public ::testing::TestWithParam<protocol_case> {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/quon-serve-test-XXXXXX";
+        root = mkdtemp(pattern);
+        program_run fake;
+        fake.program = FAKE_ROUTER_PATH;
+        fake.arguments = {GetParam().protocol, "--sources", "16", "--destinations", "16"};
+        router = std::make_unique<running_program>(fake);
+        const std::optional<std::string> port = router->readLine();
+        ASSERT_TRUE(port) << router->errors();
+        const std::string folder = root + "/vx/main/config/system";
+        fs::create_directories(folder);
+        std::ofstream(folder + "/dev_001.ini")
+            << "[Router]\nName=Fake\nProtocol=" << GetParam().protocol << "\nAddress=127.0.0.1:" << *port
+            << "\nRetryFirst=100\nRetryCap=500\nKeepAlive=100\nSilence=400\n[Database]\nDatabaseSize_0=16\nDatabaseSize_1=16\n";
+        std::ofstream(folder + "/instances.ini") << "[Instances]\na=1 1\nb=1 2\nc=1 3\n";
+        writeWall("[[display]]\nname = \"a\"\ninstance = \"a\"\n\n[[display]]\nname = \"b\"\ninstance = \"b\"\n");
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+
+    void writeWall(const std::string& text) { std::ofstream(root + "/wall.toml") << text; }
+
+    std::unique_ptr<running_program> serve(std::vector<std::string> extra = {}) {
+        program_run run;
+        run.program = QUON_HOST_PATH;
+        run.arguments = {"serve", root + "/wall.toml", "--trace"};
+        run.arguments.insert(run.arguments.end(), extra.begin(), extra.end());
+        run.environment = {{"VX_ROOT", root + "/vx"}, {"VX_SYSTEM", "main"}};
+        return std::make_unique<running_program>(run);
+    }
+
+    std::string root;
+    std::unique_ptr<running_program> router;
+};
+
+TEST_P(Serve, FollowsTheRouterAndEndsEveryDisplayOnSigterm) {
+    auto host = serve();
+    ASSERT_TRUE(host->waitFor("a: [ Input 1 ]")) << host->output() << host->errors();
+    router->write("route 1 5\n");
+    ASSERT_TRUE(host->waitFor("a: [ Input 5 ]")) << host->output() << host->errors();
+    if (GetParam().pushesLabels) {
+        router->write("label in 5 CAM 5 WIDE\n");
+        ASSERT_TRUE(host->waitFor("a: [ CAM 5 WIDE ]")) << host->output() << host->errors();
+    }
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+    const std::string out = host->output();
+    EXPECT_THAT(out, HasSubstr("a        -> command   \"AS\""));
+    EXPECT_THAT(out, HasSubstr("b        -> command   \"AS\""));
+    EXPECT_THAT(out, HasSubstr("router 1 (Fake): connected, 16 destinations"));
+    EXPECT_THAT(out, Not(HasSubstr("violation")));
+}
+
+TEST_P(Serve, ARouterThatGoesSilentIsLostAndFollowedAgainWhenItAnswers) {
+    auto host = serve();
+    ASSERT_TRUE(host->waitFor("b: [ Input 2 ]")) << host->output() << host->errors();
+    router->write("silent on\n");
+    ASSERT_TRUE(host->waitFor("router 1 (Fake): lost")) << host->output() << host->errors();
+    router->write("route 2 7\n");
+    router->write("silent off\n");
+    ASSERT_TRUE(host->waitFor("b: [ Input 7 ]", 40)) << host->output() << host->errors();
+    host->signal(SIGINT);
+    EXPECT_EQ(host->wait(), 0);
+}
+
+TEST_P(Serve, SighupAppliesTheDifferenceOfTheWallFile) {
+    auto host = serve();
+    ASSERT_TRUE(host->waitFor("b: [ Input 2 ]")) << host->output() << host->errors();
+    writeWall(
+        "[[display]]\nname = \"a\"\ninstance = \"a\"\nstatesheet = \"red\"\n\n[[display]]\nname = \"c\"\ninstance = "
+        "\"c\"\n");
+    host->signal(SIGHUP);
+    ASSERT_TRUE(host->waitFor("wall file reloaded: 2 displays")) << host->output() << host->errors();
+    writeWall("[[display]\nname = 1\n");
+    host->signal(SIGHUP);
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+    const std::string out = host->output();
+    EXPECT_THAT(out, HasSubstr("b        -> command   \"AS\""));
+    EXPECT_THAT(out, HasSubstr("a        <- parent    \"myStatesheet=red\""));
+    EXPECT_THAT(out, Not(HasSubstr("a        <- parent    \"instance=a\"\n[^\n]*\n[^\n]*myStatesheet")));
+    EXPECT_THAT(out, HasSubstr("c        <- parent    \"instance=c\""));
+    EXPECT_THAT(out + host->errors(), HasSubstr("wall.toml:1:"));
+    EXPECT_THAT(out, HasSubstr("c        -> command   \"AS\""));
+}
+
+INSTANTIATE_TEST_SUITE_P(Protocols, Serve, ::testing::Values(protocol_case{"videohub", true}, protocol_case{"swp08", false}),
+                         [](const ::testing::TestParamInfo<protocol_case>& info) { return info.param.protocol; });
+
+TEST(ServeWallFile, ARefusedWallFileNamesFileLineAndColumn) {
+    char pattern[] = "/tmp/quon-serve-test-XXXXXX";
+    const std::string root = mkdtemp(pattern);
+    std::ofstream(root + "/wall.toml") << "[[display]]\nname = \"a\"\nmatrix = \"two\"\n";
+    program_run run;
+    run.program = QUON_HOST_PATH;
+    run.arguments = {"serve", root + "/wall.toml"};
+    const program_result r = run.run();
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_THAT(r.err, HasSubstr(root + "/wall.toml:3:10: `matrix` takes a whole number"));
+    fs::remove_all(root);
+}
+
+}  // namespace
