@@ -2,6 +2,7 @@
 // HTTP sessions, the pages' WebSockets, and the flush that sends changes.
 #include "quon/web/web_view.h"
 
+#include <array>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
@@ -71,7 +72,11 @@ struct server_state : std::enable_shared_from_this<server_state> {
     void onAccept(const error_code& failure, tcp::socket socket);
     void scheduleFlush();
     void flush();
+    // Notes what the pages have to be sent; nothing when none is open, as a
+    // page that connects later gets the full state.
     void markDirty(const std::string& name);
+    void markOrder() { orderChanged = orderChanged || !clients.empty(); }
+    void markLinks() { linksChanged = linksChanged || !clients.empty(); }
     std::size_t connections() const { return sessions.size() + clients.size(); }
     void removeClient(const page_client* client);
     // {"type":"update", ...} of these changes; empty when there is nothing to say.
@@ -290,12 +295,28 @@ private:
     }
 
     void onWrite(const error_code& failure, std::size_t) {
-        if (failure || !response_.keep_alive()) {
-            error_code ignored;
-            stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
-            return close();
-        }
+        if (failure) return close();
+        if (!response_.keep_alive()) return finish();
         read();
+    }
+
+    // Ends the connection without losing the answer: closing with unread
+    // bytes (the rest of a refused request) would reset it, and the client
+    // might never see why. So: no more sending, then read and discard what
+    // still comes, for a while at most.
+    void finish() {
+        error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        stream_.expires_after(server_->settings.requestTimeout);
+        drain();
+    }
+
+    void drain() {
+        stream_.async_read_some(asio::buffer(discard_),
+                                [self = shared_from_this()](const error_code& failure, std::size_t) {
+                                    if (failure) return self->close();
+                                    self->drain();
+                                });
     }
 
     std::shared_ptr<server_state> server_;
@@ -303,6 +324,7 @@ private:
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     http::response<http::string_body> response_;
+    std::array<char, 4096> discard_;
 };
 
 void server_state::accept() {
@@ -331,7 +353,7 @@ void server_state::onAccept(const error_code& failure, tcp::socket socket) {
 }
 
 void server_state::markDirty(const std::string& name) {
-    if (clients.empty()) return;  // a page that connects later gets the full state
+    if (clients.empty()) return;
     if (dirtySet.insert(name).second) dirtyNames.push_back(name);
 }
 
@@ -505,7 +527,7 @@ void web_view::stop() {
 
 void web_view::tile(const tile_state& state) {
     server_state& server = *impl_->server;
-    if (server.model.setTile(state)) server.orderChanged = true;
+    if (server.model.setTile(state)) server.markOrder();
     server.markDirty(state.name);
     server.scheduleFlush();
 }
@@ -513,28 +535,28 @@ void web_view::tile(const tile_state& state) {
 void web_view::removeTile(const std::string& name) {
     server_state& server = *impl_->server;
     if (!server.model.removeTile(name)) return;
-    server.orderChanged = true;
+    server.markOrder();
     server.scheduleFlush();
 }
 
 void web_view::wallOrder(const std::vector<std::string>& names) {
     server_state& server = *impl_->server;
     if (!server.model.setOrder(names)) return;
-    server.orderChanged = true;
+    server.markOrder();
     server.scheduleFlush();
 }
 
 void web_view::link(const link_state& state) {
     server_state& server = *impl_->server;
     server.model.setLink(state);
-    server.linksChanged = true;
+    server.markLinks();
     server.scheduleFlush();
 }
 
 void web_view::removeLink(int device) {
     server_state& server = *impl_->server;
     if (!server.model.removeLink(device)) return;
-    server.linksChanged = true;
+    server.markLinks();
     server.scheduleFlush();
 }
 
