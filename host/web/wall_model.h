@@ -22,8 +22,15 @@ public:
 
     explicit wall_model(std::size_t maxEvents) : maxEvents_(maxEvents) {}
 
-    // Each returns whether the wall order changed (a display came or went).
-    bool setTile(const tile_state& state);
+    struct tile_change {
+        bool added;         // a new display, at the end of the wall
+        bool firstInRound;  // not changed before in this round
+    };
+    // Stores the display's state. A round is the caller's count of flushes:
+    // firstInRound lets it list each changed display once per flush without
+    // a set of its own.
+    tile_change setTile(const tile_state& state, std::uint64_t round);
+    // These return whether the wall order changed.
     bool removeTile(const std::string& name);
     bool setOrder(const std::vector<std::string>& names);
 
@@ -38,7 +45,10 @@ public:
     std::uint64_t lastEventSequence() const { return nextEventSequence_ - 1; }
 
     // JSON texts (objects and arrays as the API and the page read them).
-    static std::string tileJson(const tile_state& state);
+    // The tile as a JSON object, appended to `out`. Written by hand: it is
+    // the one text made for every change, and a general JSON value costs
+    // several times more. Invalid UTF-8 becomes U+FFFD.
+    static void appendTileJson(std::string& out, const tile_state& state);
     std::string displaysJson() const;  // [tile, ...] in wall order
     std::string routersJson() const;   // [link, ...] by device number
     std::string orderJson() const;     // [name, ...]
@@ -50,7 +60,11 @@ public:
 private:
     std::size_t maxEvents_;
     std::vector<std::string> order_;
-    std::unordered_map<std::string, tile_state> tiles_;
+    struct tile_entry {
+        tile_state state;
+        std::uint64_t round = 0;  // the last round it changed in
+    };
+    std::unordered_map<std::string, tile_entry> tiles_;
     std::map<int, link_state> links_;
     std::deque<event_line> events_;
     std::uint64_t nextEventSequence_ = 1;

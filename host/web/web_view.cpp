@@ -72,9 +72,8 @@ struct server_state : std::enable_shared_from_this<server_state> {
     void onAccept(const error_code& failure, tcp::socket socket);
     void scheduleFlush();
     void flush();
-    // Notes what the pages have to be sent; nothing when none is open, as a
+    // Note what the pages have to be sent; nothing when none is open, as a
     // page that connects later gets the full state.
-    void markDirty(const std::string& name);
     void markOrder() { orderChanged = orderChanged || !clients.empty(); }
     void markLinks() { linksChanged = linksChanged || !clients.empty(); }
     std::size_t connections() const { return sessions.size() + clients.size(); }
@@ -93,9 +92,10 @@ struct server_state : std::enable_shared_from_this<server_state> {
     bool running = false;
     bool flushScheduled = false;
 
-    // What changed since the last flush.
+    // What changed since the last flush: the displays, each once (the round
+    // counts flushes; see wall_model::setTile).
+    std::uint64_t round = 1;
     std::vector<std::string> dirtyNames;
-    std::unordered_set<std::string> dirtySet;
     bool orderChanged = false;
     bool linksChanged = false;
     std::uint64_t flushedEventSequence = 0;
@@ -352,11 +352,6 @@ void server_state::onAccept(const error_code& failure, tcp::socket socket) {
     accept();
 }
 
-void server_state::markDirty(const std::string& name) {
-    if (clients.empty()) return;
-    if (dirtySet.insert(name).second) dirtyNames.push_back(name);
-}
-
 void server_state::scheduleFlush() {
     if (flushScheduled || clients.empty()) return;
     flushScheduled = true;
@@ -388,7 +383,7 @@ void server_state::flush() {
         }
     }
     dirtyNames.clear();
-    dirtySet.clear();
+    ++round;
     orderChanged = linksChanged = false;
     flushedEventSequence = lastEvent;
 }
@@ -405,14 +400,16 @@ std::string server_state::updateMessage(const std::vector<std::string>& names, b
                                         std::uint64_t eventsAfter) const {
     const bool events = model.lastEventSequence() > eventsAfter;
     if (names.empty() && !order && !links && !events) return {};
-    std::string message = R"({"type":"update","displays":[)";
+    std::string message;
+    message.reserve(64 + names.size() * 200);
+    message += R"({"type":"update","displays":[)";
     bool first = true;
     for (const std::string& name : names) {
         const tile_state* tile = model.findTile(name);
         if (!tile) continue;  // removed since; the order says so
         if (!first) message += ',';
         first = false;
-        message += wall_model::tileJson(*tile);
+        wall_model::appendTileJson(message, *tile);
     }
     message += ']';
     if (order) message += R"(,"order":)" + model.orderJson();
@@ -496,7 +493,7 @@ bool web_view::start(std::string& error) {
     if (server.acceptor.listen(asio::socket_base::max_listen_connections, failure)) return fail("listen on");
     server.running = true;
     server.dirtyNames.clear();
-    server.dirtySet.clear();
+    ++server.round;
     server.orderChanged = server.linksChanged = false;
     server.flushedEventSequence = server.model.lastEventSequence();
     server.accept();
@@ -527,8 +524,11 @@ void web_view::stop() {
 
 void web_view::tile(const tile_state& state) {
     server_state& server = *impl_->server;
-    if (server.model.setTile(state)) server.markOrder();
-    server.markDirty(state.name);
+    // Round 0 while no page is open: nothing is listed then, and the first
+    // change after a page opens counts as first in its round.
+    const wall_model::tile_change change = server.model.setTile(state, server.clients.empty() ? 0 : server.round);
+    if (change.added) server.markOrder();
+    if (change.firstInRound && !server.clients.empty()) server.dirtyNames.push_back(state.name);
     server.scheduleFlush();
 }
 

@@ -308,6 +308,68 @@ TEST_F(WebView, JsonKeepsMarkupQuotesAndControlCharactersAsText) {
     EXPECT_NE(reply.head.find("X-Content-Type-Options: nosniff"), std::string::npos);
 }
 
+struct text_case {
+    const char* what;
+    std::string sent;
+    std::string shown;  // as the JSON decodes
+};
+
+class WebViewJsonText : public WebView, public ::testing::WithParamInterface<text_case> {};
+
+TEST_P(WebViewJsonText, DecodesToTheTextOrItsReplacement) {
+    startView();
+    view->tile(tile("MON 1", GetParam().sent));
+    auto page = openPage();
+    const json full = page->next(io);
+    view->tile(tile("MON 1", GetParam().sent + "!"));
+    const json update = page->next(io);
+    const json api = json::parse(get("/api/displays").body);
+    EXPECT_EQ(api[0]["text"], GetParam().shown + "!");
+    EXPECT_EQ(full["displays"][0]["text"], GetParam().shown);
+    EXPECT_EQ(update["displays"][0]["text"], GetParam().shown + "!");
+}
+
+const std::string kReplacement = "\xef\xbf\xbd";
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, WebViewJsonText,
+    ::testing::Values(
+        text_case{"plain", "CAM 1", "CAM 1"}, text_case{"quotes", "say \"hi\"", "say \"hi\""},
+        text_case{"backslash", "a\\b", "a\\b"},
+        text_case{"controls", std::string("\n\r\t\b\f\x01\x1f\x7f", 8), std::string("\n\r\t\b\f\x01\x1f\x7f", 8)},
+        text_case{"nul", std::string("a\0b", 3), std::string("a\0b", 3)},
+        text_case{"two byte", "caf\xc3\xa9", "caf\xc3\xa9"},
+        text_case{"three byte", "\xe2\x86\x92 \xe2\x82\xac", "\xe2\x86\x92 \xe2\x82\xac"},
+        text_case{"four byte", "\xf0\x9f\x8e\xa5", "\xf0\x9f\x8e\xa5"},
+        text_case{"stray continuation",
+                  "a\x80"
+                  "b",
+                  "a" + kReplacement + "b"},
+        text_case{"overlong",
+                  "\xc0\xaf"
+                  "x",
+                  kReplacement + kReplacement + "x"},
+        text_case{"surrogate", "\xed\xa0\x80", kReplacement + kReplacement + kReplacement},
+        text_case{"beyond unicode", "\xf4\x90\x80\x80", kReplacement + kReplacement + kReplacement + kReplacement},
+        text_case{"cut short", "ab\xe2\x86", "ab" + kReplacement + kReplacement}),
+    [](const ::testing::TestParamInfo<text_case>& info) {
+        std::string name;
+        for (const char* c = info.param.what; *c; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+        return name;
+    });
+
+TEST_F(WebView, APageOpenedLaterGetsChangesToDisplaysChangedBefore) {
+    startView();
+    view->tile(tile("MON 1", "CAM 1"));
+    view->tile(tile("MON 1", "CAM 2"));
+    auto page = openPage();
+    EXPECT_EQ(page->next(io)["displays"][0]["text"], "CAM 2");
+    view->tile(tile("MON 1", "CAM 3"));
+    const json update = page->next(io);
+    ASSERT_EQ(update["displays"].size(), 1u);
+    EXPECT_EQ(update["displays"][0]["text"], "CAM 3");
+}
+
 TEST_F(WebView, InvalidUtf8IsReplacedNotPassedOn) {
     startView();
     view->tile(tile("MON \xff", "CAM \xc3"));
