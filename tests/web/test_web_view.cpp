@@ -108,6 +108,7 @@ public:
     // The status of the upgrade answer; 0 while it has not come.
     int status() const { return handshakeDone_ ? status_ : parseReply(raw_.received()).status; }
     bool closed() const { return raw_.closed(); }
+    int pings() const { return pings_; }
 
     // Every complete text message so far.
     const std::vector<json>& messages() {
@@ -136,6 +137,7 @@ public:
             if (bytes.size() < header + length) break;
             const unsigned opcode = byte(0) & 0x0f;
             const bool final = (byte(0) & 0x80) != 0;
+            if (opcode == 9) ++pings_;
             if (opcode == 1 || opcode == 0) {
                 partial_ += bytes.substr(header, length);
                 if (final) {
@@ -162,6 +164,7 @@ private:
     raw_client raw_;
     bool handshakeDone_ = false;
     int status_ = 0;
+    int pings_ = 0;
     std::string partial_;
     std::vector<json> messages_;
     std::size_t seen_ = 0;
@@ -591,6 +594,17 @@ TEST_F(WebView, APageThatNeverReadsIsDroppedAndOthersKeepUp) {
         const json& displays = reader->messages().back()["displays"];
         return !displays.empty() && displays[0]["text"] == "after";
     }));
+}
+
+TEST_F(WebView, APageThatAnswersNoPingIsDropped) {
+    settings.idleTimeout = std::chrono::milliseconds(300);
+    startView();
+    auto page = openPage();  // reads, but never answers a ping
+    EXPECT_EQ(page->next(io)["type"], "full");
+    ASSERT_TRUE(runUntil(io, [&] { return page->closed(); }));
+    page->messages();
+    EXPECT_GE(page->pings(), 1);
+    EXPECT_EQ(view->clientCount(), 0u);
 }
 
 TEST_F(WebView, StopClosesEveryPageAndStartServesAgain) {
