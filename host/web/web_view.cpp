@@ -61,12 +61,7 @@ class page_client;
 // io_context's thread.
 struct server_state : std::enable_shared_from_this<server_state> {
     server_state(asio::io_context& context, const web_settings& options)
-        : io(context),
-          settings(options),
-          model(options.maxEvents),
-          acceptor(context),
-          acceptRetry(context),
-          flushTimer(context) {}
+        : settings(options), model(options.maxEvents), acceptor(context), acceptRetry(context), flushTimer(context) {}
 
     void accept();
     void onAccept(const error_code& failure, tcp::socket socket);
@@ -83,7 +78,6 @@ struct server_state : std::enable_shared_from_this<server_state> {
                               std::uint64_t eventsAfter) const;
     http::response<http::string_body> answer(const http::request<http::string_body>& request) const;
 
-    asio::io_context& io;
     const web_settings settings;
     wall_model model;
     tcp::acceptor acceptor;
