@@ -1,0 +1,175 @@
+// The wall page: follows the host over a WebSocket. The first message holds
+// the whole state; later ones the displays that changed, the wall order when
+// displays came or went, the router links when one changed, and new events.
+// Every text from the host goes in through textContent or an attribute value:
+// never parsed as markup.
+'use strict';
+
+const tiles = new Map();  // display name -> its elements
+let maxEvents = 50;
+let retryDelay = 250;
+
+const wall = document.getElementById('wall');
+const linksList = document.getElementById('links');
+const eventsList = document.getElementById('events');
+const statusLabel = document.getElementById('status');
+const counts = document.getElementById('counts');
+
+function element(tag, className) {
+  const made = document.createElement(tag);
+  if (className) made.className = className;
+  return made;
+}
+
+// A steady colour per state sheet name, since the host knows names only.
+function sheetHue(name) {
+  let hash = 0;
+  for (let i = 0; i < name.length; i++) hash = (hash * 31 + name.charCodeAt(i)) >>> 0;
+  return hash % 360;
+}
+
+function makeTile(name) {
+  const root = element('article', 'tile');
+  root.dataset.name = name;
+  const lamps = element('div', 'lamps');
+  const left = element('span', 'lamp');
+  const centre = element('span', 'lamp');
+  const right = element('span', 'lamp');
+  lamps.append(left, centre, right);
+  const title = element('h2', 'name');
+  const text = element('div', 'text');
+  const meta = element('div', 'meta');
+  const sheet = element('span', 'sheet');
+  const notified = element('span', 'notified');
+  const mark = element('span', 'mark');
+  meta.append(sheet, notified, mark);
+  root.append(lamps, title, text, meta);
+  const tile = { root, left, centre, right, title, text, sheet, notified, mark };
+  tiles.set(name, tile);
+  return tile;
+}
+
+function setText(target, value) {
+  if (target.textContent !== value) target.textContent = value;
+}
+
+function showTile(state) {
+  const tile = tiles.get(state.name) || makeTile(state.name);
+  tile.left.dataset.colour = state.left;
+  tile.centre.dataset.colour = state.centre;
+  tile.right.dataset.colour = state.right;
+  setText(tile.title, state.name);
+  tile.title.title = state.name;
+  setText(tile.text, state.text);
+  tile.text.title = state.text;
+  tile.text.style.opacity = String(Math.max(0.25, Math.min(100, state.brightness) / 100));
+  setText(tile.sheet, state.statesheet);
+  tile.root.classList.toggle('sheeted', state.statesheet !== '');
+  tile.root.style.setProperty('--sheet-hue', String(sheetHue(state.statesheet)));
+  setText(tile.notified, state.notified === '' ? '' : '\u2192 ' + state.notified);
+  tile.notified.title = 'last told to the parent panel';
+  const silent = state.routerSilent;
+  tile.root.classList.toggle('silent', silent);
+  setText(tile.mark, silent ? 'router ' + state.router + ' not answering' : '');
+  return tile;
+}
+
+// Puts the tiles in this order and removes those not named.
+function applyOrder(names) {
+  const keep = new Set(names);
+  for (const [name, tile] of tiles) {
+    if (!keep.has(name)) {
+      tile.root.remove();
+      tiles.delete(name);
+    }
+  }
+  let previous = null;
+  for (const name of names) {
+    const tile = tiles.get(name);
+    if (!tile) continue;
+    const expected = previous ? previous.nextSibling : wall.firstChild;
+    if (expected !== tile.root) wall.insertBefore(tile.root, expected);
+    previous = tile.root;
+  }
+}
+
+function showLinks(links) {
+  const items = links.map((link) => {
+    const item = element('li', 'link');
+    item.dataset.state = link.state;
+    item.dataset.device = String(link.device);
+    const name = element('span', 'name-of-link');
+    name.textContent = (link.name || 'router') + ' #' + link.device + (link.protocol ? ' ' + link.protocol : '') + ': ';
+    const state = element('span', 'state');
+    state.textContent = link.state;
+    const size = element('span', 'size');
+    size.textContent = link.size > 0 ? ' \u00b7 ' + link.size + ' destinations' : '';
+    const detail = element('span', 'detail');
+    detail.textContent = link.detail ? ' \u00b7 ' + link.detail : '';
+    item.append(name, state, size, detail);
+    item.title = item.textContent;
+    return item;
+  });
+  linksList.replaceChildren(...items);
+}
+
+function addEvents(lines) {
+  for (const line of lines) {
+    const item = element('li');
+    item.textContent = line;
+    eventsList.append(item);
+  }
+  while (eventsList.childElementCount > maxEvents) eventsList.firstElementChild.remove();
+  eventsList.scrollTop = eventsList.scrollHeight;
+}
+
+function showCounts() {
+  counts.textContent = tiles.size + (tiles.size === 1 ? ' display' : ' displays');
+}
+
+function applyFull(message) {
+  maxEvents = message.maxEvents;
+  tiles.clear();
+  wall.replaceChildren();
+  for (const state of message.displays) showTile(state);
+  applyOrder(message.displays.map((state) => state.name));
+  showLinks(message.routers);
+  eventsList.replaceChildren();
+  addEvents(message.events);
+  showCounts();
+}
+
+function applyUpdate(message) {
+  for (const state of message.displays) showTile(state);
+  if (message.order) applyOrder(message.order);
+  if (message.routers) showLinks(message.routers);
+  if (message.events) addEvents(message.events);
+  showCounts();
+}
+
+function setConnected(connected) {
+  document.body.dataset.connection = connected ? 'connected' : 'disconnected';
+  statusLabel.textContent = connected ? 'connected' : 'disconnected';
+}
+
+function connect() {
+  const scheme = location.protocol === 'https:' ? 'wss://' : 'ws://';
+  const socket = new WebSocket(scheme + location.host + '/ws');
+  socket.onmessage = (received) => {
+    const message = JSON.parse(received.data);
+    if (message.type === 'full') {
+      applyFull(message);
+      setConnected(true);
+      retryDelay = 250;
+    } else if (message.type === 'update') {
+      applyUpdate(message);
+    }
+  };
+  socket.onclose = () => {
+    setConnected(false);
+    setTimeout(connect, retryDelay);
+    retryDelay = Math.min(retryDelay * 2, 4000);
+  };
+}
+
+connect();

@@ -1,0 +1,18 @@
+// The address the web view listens on, as given to `--http ADDR:PORT`.
+#pragma once
+
+#include <string>
+
+namespace quon::web {
+
+// Parses "ADDR:PORT", ":PORT", "[V6]:PORT" or "PORT". Without an address the
+// view listens on 127.0.0.1 only; any other address has to be named. Port 0
+// lets the system choose. Returns false with `error` set on bad input.
+bool parseHttpAddress(const std::string& text, std::string& address, unsigned short& port, std::string& error);
+
+// Whether a numeric address (as parseHttpAddress returns it) reaches this
+// machine only: 127.0.0.0/8, ::1 or ::ffff:127.x.y.z. A caller listening on
+// any other address warns that the page is visible on the network.
+bool isLoopbackAddress(const std::string& address);
+
+}  // namespace quon::web

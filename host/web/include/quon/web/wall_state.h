@@ -1,0 +1,34 @@
+// What the web view shows of one display and of one router link: plain
+// values, copied in by the caller on every change.
+#pragma once
+
+#include <string>
+
+namespace quon::web {
+
+// One under-monitor display of the wall.
+struct tile_state {
+    std::string name;        // the component's name; identifies the tile
+    std::string text;        // `text` of panel control myMimic
+    std::string statesheet;  // `statesheet` of myMimic; empty when none
+    // Tally lamps: "off", "red", "green" or "amber".
+    std::string left = "off";
+    std::string centre = "off";
+    std::string right = "off";
+    int brightness = 100;       // percent
+    std::string notified;       // the last notification to the parent panel, e.g. "sourceid=5"
+    int router = 0;             // device number of the router the display watches; 0 when none
+    bool routerSilent = false;  // the router is not answering
+};
+
+// One router link.
+struct link_state {
+    int device = 0;  // device number; identifies the link
+    std::string name;
+    std::string protocol;
+    std::string state;   // "connected", "lost", "retrying", "simulated" or "not answering"
+    int size = 0;        // number of destinations
+    std::string detail;  // why it is lost, when the next try is due
+};
+
+}  // namespace quon::web

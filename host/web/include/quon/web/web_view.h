@@ -1,0 +1,83 @@
+// The web view of the wall: an HTTP and WebSocket server on the host's
+// io_context that shows every display and router link to browsers.
+//
+// Threading: every member function, and every handler the view starts, runs
+// on the thread running the io_context passed in; nothing here blocks or
+// starts a thread. The view never waits for a browser: a change only marks
+// what each client still has to receive (the latest state per display), and a
+// client that falls too far behind is dropped.
+//
+// Read-only: no request changes the model.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "quon/web/wall_state.h"
+
+namespace boost::asio {
+class io_context;
+}
+
+namespace quon::web {
+
+struct web_settings {
+    std::string address = "127.0.0.1";  // numeric; see parseHttpAddress
+    unsigned short port = 8080;         // 0: the system chooses; port() tells
+    std::size_t maxConnections = 64;    // TCP connections of every kind; more are closed at once
+    std::size_t maxClients = 32;        // live pages (WebSocket clients); more get 503
+    std::size_t maxHeaderBytes = 8 * 1024;
+    std::size_t maxRequestBytes = 16 * 1024;          // header and body
+    std::chrono::milliseconds requestTimeout{10000};  // to receive a whole request, and between requests
+    std::chrono::milliseconds idleTimeout{30000};     // a page that answers no ping in this time is dropped
+    std::chrono::milliseconds flushDelay{20};         // changes are gathered this long before they go out
+    // A client is dropped when this many display changes arrive while its
+    // previous message is still being written.
+    std::size_t maxBacklogChanges = 200000;
+    std::size_t maxEvents = 50;  // the latest events kept and shown
+};
+
+class web_view {
+public:
+    // `io` must outlive the view.
+    web_view(boost::asio::io_context& io, const web_settings& settings);
+    ~web_view();  // closes every connection; stop() need not be called first
+    web_view(const web_view&) = delete;
+    web_view& operator=(const web_view&) = delete;
+
+    // Binds and listens; on failure returns false with `error` set.
+    bool start(std::string& error);
+    // The bound port, once started.
+    unsigned short port() const;
+    // Closes the listener and every connection. The model is kept; start()
+    // may be called again.
+    void stop();
+
+    // Adds a display, or updates the one of the same name. New displays join
+    // the end of the wall.
+    void tile(const tile_state& state);
+    void removeTile(const std::string& name);
+    // Puts the named displays first, in this order; the others follow in
+    // their present order. Unknown names are ignored.
+    void wallOrder(const std::vector<std::string>& names);
+    // Adds or updates the link of this device number.
+    void link(const link_state& state);
+    void removeLink(int device);
+    // Adds a line to the latest events; the oldest beyond maxEvents go.
+    void event(const std::string& line);
+
+    // The live pages connected now.
+    std::size_t clientCount() const;
+    // The same JSON as /api/displays and /api/routers.
+    std::string displaysJson() const;
+    std::string routersJson() const;
+
+private:
+    class impl;
+    std::unique_ptr<impl> impl_;
+};
+
+}  // namespace quon::web

@@ -1,0 +1,189 @@
+#include "wall_model.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <unordered_set>
+
+namespace quon::web {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// Texts come from components and router files and may hold any bytes; the
+// page and the API get valid UTF-8 whatever they hold.
+constexpr auto kReplaceInvalid = json::error_handler_t::replace;
+
+// How many bytes from `at` make one well-formed UTF-8 character (at least
+// two: `at` is not ASCII); 0 when they do not.
+std::size_t utf8Length(const unsigned char* at, const unsigned char* end) {
+    const auto within = [&](std::size_t offset, unsigned char low, unsigned char high) {
+        return at + offset < end && at[offset] >= low && at[offset] <= high;
+    };
+    const unsigned char lead = at[0];
+    if (lead >= 0xc2 && lead <= 0xdf) return within(1, 0x80, 0xbf) ? 2 : 0;
+    if (lead >= 0xe0 && lead <= 0xef) {
+        const unsigned char low = lead == 0xe0 ? 0xa0 : 0x80;
+        const unsigned char high = lead == 0xed ? 0x9f : 0xbf;
+        return within(1, low, high) && within(2, 0x80, 0xbf) ? 3 : 0;
+    }
+    if (lead >= 0xf0 && lead <= 0xf4) {
+        const unsigned char low = lead == 0xf0 ? 0x90 : 0x80;
+        const unsigned char high = lead == 0xf4 ? 0x8f : 0xbf;
+        return within(1, low, high) && within(2, 0x80, 0xbf) && within(3, 0x80, 0xbf) ? 4 : 0;
+    }
+    return 0;
+}
+
+void appendJsonString(std::string& out, const std::string& text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    const auto plain = [](unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\'; };
+    out += '"';
+    const auto* at = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = at + text.size();
+    while (at < end) {
+        const unsigned char c = *at;
+        if (plain(c)) {
+            const auto* const start = at;
+            while (at < end && plain(*at)) ++at;
+            out.append(reinterpret_cast<const char*>(start), static_cast<std::size_t>(at - start));
+            continue;
+        }
+        if (c >= 0x80) {
+            const std::size_t length = utf8Length(at, end);
+            if (length == 0) {
+                out += "\xEF\xBF\xBD";
+                ++at;
+            } else {
+                out.append(reinterpret_cast<const char*>(at), length);
+                at += length;
+            }
+            continue;
+        }
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            default:
+                out += "\\u00";
+                out += kHex[c >> 4];
+                out += kHex[c & 0xf];
+        }
+        ++at;
+    }
+    out += '"';
+}
+
+json linkObject(const link_state& state) {
+    return json{{"device", state.device}, {"name", state.name}, {"protocol", state.protocol},
+                {"state", state.state},   {"size", state.size}, {"detail", state.detail}};
+}
+
+}  // namespace
+
+wall_model::tile_change wall_model::setTile(const tile_state& state, std::uint64_t round) {
+    auto found = tiles_.find(state.name);
+    if (found == tiles_.end()) {
+        tiles_.emplace(state.name, tile_entry{state, round});
+        order_.push_back(state.name);
+        return {true, true};
+    }
+    found->second.state = state;
+    const bool first = found->second.round != round;
+    found->second.round = round;
+    return {false, first};
+}
+
+bool wall_model::removeTile(const std::string& name) {
+    if (tiles_.erase(name) == 0) return false;
+    order_.erase(std::find(order_.begin(), order_.end(), name));
+    return true;
+}
+
+bool wall_model::setOrder(const std::vector<std::string>& names) {
+    std::vector<std::string> ordered;
+    ordered.reserve(order_.size());
+    std::unordered_set<std::string> placed;
+    for (const std::string& name : names)
+        if (tiles_.count(name) && placed.insert(name).second) ordered.push_back(name);
+    for (const std::string& name : order_)
+        if (!placed.count(name)) ordered.push_back(name);
+    if (ordered == order_) return false;
+    order_ = std::move(ordered);
+    return true;
+}
+
+void wall_model::setLink(const link_state& state) { links_[state.device] = state; }
+
+bool wall_model::removeLink(int device) { return links_.erase(device) > 0; }
+
+void wall_model::addEvent(const std::string& line) {
+    if (maxEvents_ == 0) return;
+    events_.push_back({nextEventSequence_++, line});
+    while (events_.size() > maxEvents_) events_.pop_front();
+}
+
+const tile_state* wall_model::findTile(const std::string& name) const {
+    auto found = tiles_.find(name);
+    return found == tiles_.end() ? nullptr : &found->second.state;
+}
+
+void wall_model::appendTileJson(std::string& out, const tile_state& state) {
+    out += R"({"name":)";
+    appendJsonString(out, state.name);
+    out += R"(,"text":)";
+    appendJsonString(out, state.text);
+    out += R"(,"statesheet":)";
+    appendJsonString(out, state.statesheet);
+    out += R"(,"left":)";
+    appendJsonString(out, state.left);
+    out += R"(,"centre":)";
+    appendJsonString(out, state.centre);
+    out += R"(,"right":)";
+    appendJsonString(out, state.right);
+    out += R"(,"brightness":)";
+    out += std::to_string(state.brightness);
+    out += R"(,"notified":)";
+    appendJsonString(out, state.notified);
+    out += R"(,"router":)";
+    out += std::to_string(state.router);
+    out += R"(,"routerSilent":)";
+    out += state.routerSilent ? "true}" : "false}";
+}
+
+std::string wall_model::displaysJson() const {
+    std::string displays = "[";
+    displays.reserve(order_.size() * 200);
+    for (const std::string& name : order_) {
+        if (displays.size() > 1) displays += ',';
+        appendTileJson(displays, tiles_.at(name).state);
+    }
+    displays += ']';
+    return displays;
+}
+
+std::string wall_model::routersJson() const {
+    json routers = json::array();
+    for (const auto& entry : links_) routers.push_back(linkObject(entry.second));
+    return routers.dump(-1, ' ', false, kReplaceInvalid);
+}
+
+std::string wall_model::orderJson() const { return json(order_).dump(-1, ' ', false, kReplaceInvalid); }
+
+std::string wall_model::eventsJson(std::uint64_t after) const {
+    json lines = json::array();
+    for (const event_line& line : events_)
+        if (line.sequence > after) lines.push_back(line.text);
+    return lines.dump(-1, ' ', false, kReplaceInvalid);
+}
+
+std::string wall_model::fullMessage() const {
+    return R"({"type":"full","displays":)" + displaysJson() + R"(,"routers":)" + routersJson() + R"(,"events":)" +
+           eventsJson(0) + R"(,"maxEvents":)" + std::to_string(maxEvents_) + "}";
+}
+
+}  // namespace quon::web

@@ -1,0 +1,73 @@
+// The state of the wall the web view shows, and its JSON. Owned by the web
+// view; used on the io_context's thread only.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "quon/web/wall_state.h"
+
+namespace quon::web {
+
+class wall_model {
+public:
+    struct event_line {
+        std::uint64_t sequence;  // counts from 1, never reused
+        std::string text;
+    };
+
+    explicit wall_model(std::size_t maxEvents) : maxEvents_(maxEvents) {}
+
+    struct tile_change {
+        bool added;         // a new display, at the end of the wall
+        bool firstInRound;  // not changed before in this round
+    };
+    // Stores the display's state. A round is the caller's count of flushes:
+    // firstInRound lets it list each changed display once per flush without
+    // a set of its own.
+    tile_change setTile(const tile_state& state, std::uint64_t round);
+    // These return whether the wall order changed.
+    bool removeTile(const std::string& name);
+    bool setOrder(const std::vector<std::string>& names);
+
+    void setLink(const link_state& state);
+    bool removeLink(int device);
+    void addEvent(const std::string& line);
+
+    // Null when there is no display of that name. Valid until the next change.
+    const tile_state* findTile(const std::string& name) const;
+    const std::vector<std::string>& order() const { return order_; }
+    std::size_t linkCount() const { return links_.size(); }
+    std::uint64_t lastEventSequence() const { return nextEventSequence_ - 1; }
+
+    // JSON texts (objects and arrays as the API and the page read them).
+    // The tile as a JSON object, appended to `out`. Written by hand: it is
+    // the one text made for every change, and a general JSON value costs
+    // several times more. Invalid UTF-8 becomes U+FFFD.
+    static void appendTileJson(std::string& out, const tile_state& state);
+    std::string displaysJson() const;  // [tile, ...] in wall order
+    std::string routersJson() const;   // [link, ...] by device number
+    std::string orderJson() const;     // [name, ...]
+    // The events after `sequence`, oldest first.
+    std::string eventsJson(std::uint64_t after) const;
+    // {"type":"full", "displays", "routers", "events", "maxEvents"}
+    std::string fullMessage() const;
+
+private:
+    std::size_t maxEvents_;
+    std::vector<std::string> order_;
+    struct tile_entry {
+        tile_state state;
+        std::uint64_t round = 0;  // the last round it changed in
+    };
+    std::unordered_map<std::string, tile_entry> tiles_;
+    std::map<int, link_state> links_;
+    std::deque<event_line> events_;
+    std::uint64_t nextEventSequence_ = 1;
+};
+
+}  // namespace quon::web

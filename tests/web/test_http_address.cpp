@@ -1,0 +1,67 @@
+#include "quon/web/http_address.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct accepted_case {
+    const char* text;
+    const char* address;
+    unsigned short port;
+};
+
+class ParseHttpAddressAccepts : public ::testing::TestWithParam<accepted_case> {};
+
+TEST_P(ParseHttpAddressAccepts, GivesAddressAndPort) {
+    std::string address;
+    unsigned short port = 1;
+    std::string error;
+    ASSERT_TRUE(quon::web::parseHttpAddress(GetParam().text, address, port, error)) << error;
+    EXPECT_EQ(address, GetParam().address);
+    EXPECT_EQ(port, GetParam().port);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, ParseHttpAddressAccepts,
+    ::testing::Values(accepted_case{":8080", "127.0.0.1", 8080}, accepted_case{"8080", "127.0.0.1", 8080},
+                      accepted_case{":0", "127.0.0.1", 0}, accepted_case{"127.0.0.1:80", "127.0.0.1", 80},
+                      accepted_case{"0.0.0.0:8080", "0.0.0.0", 8080},
+                      accepted_case{"192.168.10.4:65535", "192.168.10.4", 65535},
+                      accepted_case{"[::1]:9000", "::1", 9000}, accepted_case{"[::]:9000", "::", 9000}));
+
+class ParseHttpAddressRefuses : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ParseHttpAddressRefuses, WithAReason) {
+    std::string address = "unchanged";
+    unsigned short port = 0;
+    std::string error;
+    EXPECT_FALSE(quon::web::parseHttpAddress(GetParam(), address, port, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(address, "unchanged");
+}
+
+INSTANTIATE_TEST_SUITE_P(BadInput, ParseHttpAddressRefuses,
+                         ::testing::Values("", ":", "localhost:8080", "example.org:80", ":65536", ":-1", ":80x",
+                                           "::1:8080", "[::1]8080", "[::1]:", "[]:80", "[::1:80", "1.2.3:80",
+                                           "127.0.0.1:", ":123456"));
+
+struct loopback_case {
+    const char* address;
+    bool loopback;
+};
+
+class IsLoopbackAddress : public ::testing::TestWithParam<loopback_case> {};
+
+TEST_P(IsLoopbackAddress, TellsWhetherOnlyThisMachineCanReachIt) {
+    EXPECT_EQ(quon::web::isLoopbackAddress(GetParam().address), GetParam().loopback) << GetParam().address;
+}
+
+INSTANTIATE_TEST_SUITE_P(Addresses, IsLoopbackAddress,
+                         ::testing::Values(loopback_case{"127.0.0.1", true}, loopback_case{"127.3.2.1", true},
+                                           loopback_case{"::1", true}, loopback_case{"::ffff:127.0.0.1", true},
+                                           loopback_case{"0.0.0.0", false}, loopback_case{"::", false},
+                                           loopback_case{"192.168.1.20", false},
+                                           loopback_case{"::ffff:10.0.0.1", false},
+                                           loopback_case{"not an address", false}));
+
+}  // namespace

@@ -1,0 +1,637 @@
+// The web view against fake browsers on loopback sockets, all on the test's
+// own io_context: the server and the clients take turns on one thread, as in
+// quon-host.
+#include "quon/web/web_view.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <boost/asio/connect.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/write.hpp>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+using json = nlohmann::json;
+using quon::web::link_state;
+using quon::web::tile_state;
+using quon::web::web_settings;
+using quon::web::web_view;
+
+// Guards against a hang only; no test depends on how long anything takes.
+constexpr std::chrono::seconds kGuard{20};
+
+// Runs the loop until `done` holds; false when the guard ran out first.
+bool runUntil(asio::io_context& io, const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + kGuard;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        if (io.stopped()) io.restart();
+        io.run_one_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// A TCP client that writes what it is told and gathers what comes back.
+class raw_client {
+public:
+    raw_client(asio::io_context& io, unsigned short port, int receiveBuffer = 0) : socket_(io) {
+        socket_.open(tcp::v4());
+        if (receiveBuffer > 0) socket_.set_option(asio::socket_base::receive_buffer_size(receiveBuffer));
+        socket_.connect({asio::ip::make_address("127.0.0.1"), port});
+    }
+
+    void send(const std::string& bytes) { asio::write(socket_, asio::buffer(bytes)); }
+
+    void startReading() {
+        socket_.async_read_some(asio::buffer(chunk_),
+                                [this](const boost::system::error_code& failure, std::size_t size) {
+                                    if (failure) {
+                                        closed_ = true;
+                                        return;
+                                    }
+                                    received_.append(chunk_.data(), size);
+                                    startReading();
+                                });
+    }
+
+    bool closed() const { return closed_; }
+    std::string& received() { return received_; }
+    const std::string& received() const { return received_; }
+
+private:
+    tcp::socket socket_;
+    std::array<char, 65536> chunk_{};
+    std::string received_;
+    bool closed_ = false;
+};
+
+struct http_reply {
+    int status = 0;
+    std::string head;
+    std::string body;
+};
+
+http_reply parseReply(const std::string& bytes) {
+    http_reply reply;
+    const auto end = bytes.find("\r\n\r\n");
+    if (bytes.size() < 12 || end == std::string::npos) return reply;
+    reply.status = std::stoi(bytes.substr(9, 3));
+    reply.head = bytes.substr(0, end);
+    reply.body = bytes.substr(end + 4);
+    return reply;
+}
+
+// A page's WebSocket, written out by hand: the upgrade, then the server's
+// unmasked frames, gathered into text messages.
+class ws_client {
+public:
+    ws_client(asio::io_context& io, unsigned short port, int receiveBuffer = 0) : raw_(io, port, receiveBuffer) {}
+
+    void upgrade(const std::string& extraHeaders = "") {
+        raw_.send(
+            "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+            "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" +
+            extraHeaders + "\r\n");
+    }
+    void startReading() { raw_.startReading(); }
+
+    // The status of the upgrade answer; 0 while it has not come.
+    int status() const { return handshakeDone_ ? status_ : parseReply(raw_.received()).status; }
+    bool closed() const { return raw_.closed(); }
+    int pings() const { return pings_; }
+
+    // Every complete text message so far.
+    const std::vector<json>& messages() {
+        std::string& bytes = raw_.received();
+        if (!handshakeDone_) {
+            const auto end = bytes.find("\r\n\r\n");
+            if (end == std::string::npos) return messages_;
+            status_ = parseReply(bytes).status;
+            bytes.erase(0, end + 4);
+            handshakeDone_ = true;
+        }
+        while (bytes.size() >= 2) {
+            const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+            std::size_t length = byte(1) & 0x7f;
+            std::size_t header = 2;
+            if (length == 126) {
+                if (bytes.size() < 4) break;
+                length = (std::size_t{byte(2)} << 8) | byte(3);
+                header = 4;
+            } else if (length == 127) {
+                if (bytes.size() < 10) break;
+                length = 0;
+                for (std::size_t i = 2; i < 10; ++i) length = (length << 8) | byte(i);
+                header = 10;
+            }
+            if (bytes.size() < header + length) break;
+            const unsigned opcode = byte(0) & 0x0f;
+            const bool final = (byte(0) & 0x80) != 0;
+            if (opcode == 9) ++pings_;
+            if (opcode == 1 || opcode == 0) {
+                partial_ += bytes.substr(header, length);
+                if (final) {
+                    messages_.push_back(json::parse(partial_));
+                    partial_.clear();
+                }
+            }
+            bytes.erase(0, header + length);
+        }
+        return messages_;
+    }
+
+    // Waits for the message after the ones seen so far.
+    json next(asio::io_context& io) {
+        const std::size_t seen = seen_;
+        EXPECT_TRUE(runUntil(io, [&] { return messages().size() > seen || closed(); }));
+        const auto& all = messages();
+        if (all.size() <= seen) return json();
+        seen_ = seen + 1;
+        return all[seen];
+    }
+
+private:
+    raw_client raw_;
+    bool handshakeDone_ = false;
+    int status_ = 0;
+    int pings_ = 0;
+    std::string partial_;
+    std::vector<json> messages_;
+    std::size_t seen_ = 0;
+};
+
+class WebView : public ::testing::Test {
+protected:
+    void startView() {
+        settings.address = "127.0.0.1";
+        settings.port = 0;
+        view = std::make_unique<web_view>(io, settings);
+        std::string error;
+        ASSERT_TRUE(view->start(error)) << error;
+        ASSERT_NE(view->port(), 0);
+    }
+
+    // Sends a request and gathers the answer until the server closes.
+    http_reply request(const std::string& bytes) {
+        raw_client client(io, view->port());
+        client.send(bytes);
+        client.startReading();
+        EXPECT_TRUE(runUntil(io, [&] { return client.closed(); }));
+        return parseReply(client.received());
+    }
+
+    http_reply get(const std::string& target) {
+        return request("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    }
+
+    std::unique_ptr<ws_client> openPage() {
+        auto page = std::make_unique<ws_client>(io, view->port());
+        page->upgrade();
+        page->startReading();
+        return page;
+    }
+
+    static tile_state tile(const std::string& name, const std::string& text) {
+        tile_state state;
+        state.name = name;
+        state.text = text;
+        return state;
+    }
+
+    asio::io_context io;
+    web_settings settings;
+    std::unique_ptr<web_view> view;
+};
+
+TEST_F(WebView, ApiDisplaysListsEveryFieldInWallOrder) {
+    startView();
+    tile_state first = tile("MON 2", "CAM 1");
+    first.statesheet = "alarm";
+    first.left = "red";
+    first.centre = "green";
+    first.right = "amber";
+    first.brightness = 40;
+    first.notified = "sourceid=5";
+    first.router = 3;
+    first.routerSilent = true;
+    view->tile(first);
+    view->tile(tile("MON 1", "VT 4"));
+    view->tile(tile("MON 2", "CAM 2"));  // an update keeps its place
+
+    const http_reply reply = get("/api/displays");
+    ASSERT_EQ(reply.status, 200);
+    EXPECT_NE(reply.head.find("Content-Type: application/json"), std::string::npos);
+    const json displays = json::parse(reply.body);
+    ASSERT_EQ(displays.size(), 2u);
+    EXPECT_EQ(displays[0]["name"], "MON 2");
+    EXPECT_EQ(displays[0]["text"], "CAM 2");
+    EXPECT_EQ(displays[1]["name"], "MON 1");
+    EXPECT_EQ(displays[1]["text"], "VT 4");
+    EXPECT_EQ(displays[1]["left"], "off");
+    EXPECT_EQ(displays[1]["routerSilent"], false);
+    EXPECT_EQ(json::parse(view->displaysJson()), displays);
+}
+
+TEST_F(WebView, ApiDisplaysCarriesEveryTileField) {
+    startView();
+    tile_state state = tile("MON 1", "CAM 1");
+    state.statesheet = "alarm";
+    state.left = "red";
+    state.centre = "green";
+    state.right = "amber";
+    state.brightness = 40;
+    state.notified = "sourceid=5";
+    state.router = 3;
+    state.routerSilent = true;
+    view->tile(state);
+    const json expected = json::parse(R"([{"name":"MON 1","text":"CAM 1","statesheet":"alarm","left":"red",
+        "centre":"green","right":"amber","brightness":40,"notified":"sourceid=5","router":3,"routerSilent":true}])");
+    EXPECT_EQ(json::parse(get("/api/displays").body), expected);
+}
+
+TEST_F(WebView, RemovedAndReorderedDisplaysShowInTheApi) {
+    startView();
+    for (const char* name : {"A", "B", "C", "D"}) view->tile(tile(name, "x"));
+    view->removeTile("B");
+    view->removeTile("nobody");
+    view->wallOrder({"D", "nobody", "C"});
+    std::vector<std::string> names;
+    for (const json& display : json::parse(get("/api/displays").body)) names.push_back(display["name"]);
+    EXPECT_EQ(names, (std::vector<std::string>{"D", "C", "A"}));
+}
+
+TEST_F(WebView, ApiRoutersListsLinksByDeviceNumber) {
+    startView();
+    link_state second{7, "Studio router", "SW-P-08", "retrying", 128, "retry in 5 s"};
+    link_state first{2, "MCR router", "Videohub", "connected", 64, ""};
+    view->link(second);
+    view->link(first);
+    first.state = "lost";
+    first.detail = "connection refused";
+    view->link(first);
+    view->link({9, "gone", "", "connected", 1, ""});
+    view->removeLink(9);
+
+    const json routers = json::parse(get("/api/routers").body);
+    const json expected = json::parse(R"([
+        {"device":2,"name":"MCR router","protocol":"Videohub","state":"lost","size":64,"detail":"connection refused"},
+        {"device":7,"name":"Studio router","protocol":"SW-P-08","state":"retrying","size":128,"detail":"retry in 5 s"}])");
+    EXPECT_EQ(routers, expected);
+}
+
+TEST_F(WebView, HealthzCountsWhatItServes) {
+    startView();
+    view->tile(tile("MON 1", "x"));
+    view->link({1, "r", "", "connected", 4, ""});
+    const http_reply reply = get("/healthz");
+    ASSERT_EQ(reply.status, 200);
+    EXPECT_EQ(json::parse(reply.body), json::parse(R"({"status":"ok","displays":1,"routers":1,"clients":0})"));
+}
+
+TEST_F(WebView, JsonKeepsMarkupQuotesAndControlCharactersAsText) {
+    startView();
+    const std::string name = "<img src=x onerror=alert(1)>";
+    const std::string text = "&amp; \"quoted\" \\ </script>\n\t\x01";
+    view->tile(tile(name, text));
+    const http_reply reply = get("/api/displays");
+    const json displays = json::parse(reply.body);
+    EXPECT_EQ(displays[0]["name"], name);
+    EXPECT_EQ(displays[0]["text"], text);
+    EXPECT_EQ(reply.body.find('\n'), std::string::npos) << "control characters must be escaped";
+    EXPECT_NE(reply.head.find("X-Content-Type-Options: nosniff"), std::string::npos);
+}
+
+struct text_case {
+    const char* what;
+    std::string sent;
+    std::string shown;  // as the JSON decodes
+};
+
+class WebViewJsonText : public WebView, public ::testing::WithParamInterface<text_case> {};
+
+TEST_P(WebViewJsonText, DecodesToTheTextOrItsReplacement) {
+    startView();
+    view->tile(tile("MON 1", GetParam().sent));
+    auto page = openPage();
+    const json full = page->next(io);
+    view->tile(tile("MON 1", GetParam().sent + "!"));
+    const json update = page->next(io);
+    const json api = json::parse(get("/api/displays").body);
+    EXPECT_EQ(api[0]["text"], GetParam().shown + "!");
+    EXPECT_EQ(full["displays"][0]["text"], GetParam().shown);
+    EXPECT_EQ(update["displays"][0]["text"], GetParam().shown + "!");
+}
+
+const std::string kReplacement = "\xef\xbf\xbd";
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, WebViewJsonText,
+    ::testing::Values(
+        text_case{"plain", "CAM 1", "CAM 1"}, text_case{"quotes", "say \"hi\"", "say \"hi\""},
+        text_case{"backslash", "a\\b", "a\\b"},
+        text_case{"controls", std::string("\n\r\t\b\f\x01\x1f\x7f", 8), std::string("\n\r\t\b\f\x01\x1f\x7f", 8)},
+        text_case{"nul", std::string("a\0b", 3), std::string("a\0b", 3)},
+        text_case{"two byte", "caf\xc3\xa9", "caf\xc3\xa9"},
+        text_case{"three byte", "\xe2\x86\x92 \xe2\x82\xac", "\xe2\x86\x92 \xe2\x82\xac"},
+        text_case{"four byte", "\xf0\x9f\x8e\xa5", "\xf0\x9f\x8e\xa5"},
+        text_case{"stray continuation",
+                  "a\x80"
+                  "b",
+                  "a" + kReplacement + "b"},
+        text_case{"overlong",
+                  "\xc0\xaf"
+                  "x",
+                  kReplacement + kReplacement + "x"},
+        text_case{"surrogate", "\xed\xa0\x80", kReplacement + kReplacement + kReplacement},
+        text_case{"beyond unicode", "\xf4\x90\x80\x80", kReplacement + kReplacement + kReplacement + kReplacement},
+        text_case{"cut short", "ab\xe2\x86", "ab" + kReplacement + kReplacement}),
+    [](const ::testing::TestParamInfo<text_case>& info) {
+        std::string name;
+        for (const char* c = info.param.what; *c; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+        return name;
+    });
+
+TEST_F(WebView, APageOpenedLaterGetsChangesToDisplaysChangedBefore) {
+    startView();
+    view->tile(tile("MON 1", "CAM 1"));
+    view->tile(tile("MON 1", "CAM 2"));
+    auto page = openPage();
+    EXPECT_EQ(page->next(io)["displays"][0]["text"], "CAM 2");
+    view->tile(tile("MON 1", "CAM 3"));
+    const json update = page->next(io);
+    ASSERT_EQ(update["displays"].size(), 1u);
+    EXPECT_EQ(update["displays"][0]["text"], "CAM 3");
+}
+
+TEST_F(WebView, InvalidUtf8IsReplacedNotPassedOn) {
+    startView();
+    view->tile(tile("MON \xff", "CAM \xc3"));
+    const json displays = json::parse(get("/api/displays").body);
+    EXPECT_EQ(displays[0]["name"], "MON \xef\xbf\xbd");
+    EXPECT_EQ(displays[0]["text"], "CAM \xef\xbf\xbd");
+}
+
+TEST_F(WebView, PageAndItsFilesComeWithAStrictContentSecurityPolicy) {
+    startView();
+    const http_reply page = get("/");
+    ASSERT_EQ(page.status, 200);
+    EXPECT_NE(page.head.find("Content-Type: text/html"), std::string::npos);
+    EXPECT_NE(page.head.find("script-src 'self'"), std::string::npos);
+    EXPECT_NE(page.head.find("style-src 'self'"), std::string::npos);
+    EXPECT_EQ(page.head.find("unsafe-inline"), std::string::npos);
+    EXPECT_NE(page.body.find("<script src=\"/wall.js\""), std::string::npos);
+    EXPECT_NE(get("/wall.js").head.find("Content-Type: text/javascript"), std::string::npos);
+    EXPECT_NE(get("/wall.css").head.find("Content-Type: text/css"), std::string::npos);
+    EXPECT_EQ(get("/nothing-here").status, 404);
+}
+
+TEST_F(WebView, ServesSeveralRequestsOnOneConnection) {
+    startView();
+    raw_client client(io, view->port());
+    client.send(
+        "GET /healthz HTTP/1.1\r\nHost: a\r\n\r\nGET /api/routers HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n");
+    client.startReading();
+    ASSERT_TRUE(runUntil(io, [&] { return client.closed(); }));
+    EXPECT_EQ(client.received().find("HTTP/1.1 200"), 0u);
+    EXPECT_NE(client.received().find("HTTP/1.1 200", 10), std::string::npos);
+}
+
+struct refused_case {
+    const char* what;
+    std::string request;
+    int status;
+};
+
+class WebViewRefuses : public WebView, public ::testing::WithParamInterface<refused_case> {};
+
+TEST_P(WebViewRefuses, ThatConnectionOnlyAndChangesNothing) {
+    settings.maxHeaderBytes = 1024;
+    settings.maxRequestBytes = 2048;
+    startView();
+    view->tile(tile("MON 1", "CAM 1"));
+    const std::string before = view->displaysJson();
+
+    raw_client bystander(io, view->port());  // an open connection that must survive
+    const http_reply reply = request(GetParam().request);
+    EXPECT_EQ(reply.status, GetParam().status) << GetParam().what;
+
+    bystander.send("GET /healthz HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n");
+    bystander.startReading();
+    ASSERT_TRUE(runUntil(io, [&] { return bystander.closed(); }));
+    EXPECT_EQ(parseReply(bystander.received()).status, 200);
+    EXPECT_EQ(view->displaysJson(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, WebViewRefuses,
+    ::testing::Values(
+        refused_case{"post",
+                     "POST /api/displays HTTP/1.1\r\nHost: a\r\nContent-Length: 2\r\nConnection: close\r\n\r\n[]", 405},
+        refused_case{"put", "PUT / HTTP/1.1\r\nHost: a\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", 405},
+        refused_case{"oversized header",
+                     "GET / HTTP/1.1\r\nHost: a\r\nX-Filler: " + std::string(4000, 'x') + "\r\n\r\n", 431},
+        refused_case{"oversized body",
+                     "POST / HTTP/1.1\r\nHost: a\r\nContent-Length: 100000\r\n\r\n" + std::string(3000, 'x'), 413},
+        refused_case{"malformed request line", "GARBAGE\r\n\r\n", 400},
+        refused_case{"bad header", "GET / HTTP/1.1\r\nHost a\r\n\r\n", 400},
+        refused_case{"bad version", "GET / HTTP/9.x\r\nHost: a\r\n\r\n", 400},
+        refused_case{"unknown socket",
+                     "GET /other HTTP/1.1\r\nHost: a\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n",
+                     404}),
+    [](const ::testing::TestParamInfo<refused_case>& info) {
+        std::string name;
+        for (const char* c = info.param.what; *c; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+        return name;
+    });
+
+TEST_F(WebView, ASlowRequestIsClosedWhileOthersAreServed) {
+    settings.requestTimeout = std::chrono::milliseconds(200);
+    startView();
+    raw_client slow(io, view->port());
+    slow.send("GET /api/displays HTTP/1.1\r\nHo");
+    slow.startReading();
+    EXPECT_EQ(get("/healthz").status, 200);
+    ASSERT_TRUE(runUntil(io, [&] { return slow.closed(); }));
+    EXPECT_EQ(slow.received(), "");
+}
+
+TEST_F(WebView, ConnectionsBeyondTheLimitAreClosedAtOnce) {
+    settings.maxConnections = 2;
+    startView();
+    raw_client first(io, view->port());
+    raw_client second(io, view->port());
+    // Accepted in order: when the third is, the first two hold their places.
+    raw_client third(io, view->port());
+    third.startReading();
+    ASSERT_TRUE(runUntil(io, [&] { return third.closed(); }));
+    EXPECT_EQ(third.received(), "");
+}
+
+TEST_F(WebView, PagesBeyondTheLimitGetServiceUnavailable) {
+    settings.maxClients = 2;
+    startView();
+    auto first = openPage();
+    auto second = openPage();
+    ASSERT_TRUE(runUntil(io, [&] { return view->clientCount() == 2; }));
+    auto third = openPage();
+    ASSERT_TRUE(runUntil(io, [&] { return third->closed(); }));
+    EXPECT_EQ(third->status(), 503);
+    EXPECT_EQ(first->next(io)["type"], "full");
+    EXPECT_EQ(view->clientCount(), 2u);
+}
+
+TEST_F(WebView, APageOfAnotherSiteMayNotConnect) {
+    startView();
+    ws_client page(io, view->port());
+    page.upgrade("Origin: http://evil.example\r\n");
+    page.startReading();
+    ASSERT_TRUE(runUntil(io, [&] { return page.closed(); }));
+    EXPECT_EQ(page.status(), 403);
+
+    ws_client own(io, view->port());
+    own.upgrade("Origin: http://127.0.0.1\r\n");
+    own.startReading();
+    EXPECT_EQ(own.next(io)["type"], "full");
+    EXPECT_EQ(own.status(), 101);
+}
+
+TEST_F(WebView, APageGetsTheFullStateThenEachChange) {
+    settings.maxEvents = 2;
+    startView();
+    view->tile(tile("MON 1", "CAM 1"));
+    view->tile(tile("MON 2", "CAM 2"));
+    view->link({1, "Router", "SW-P-08", "connected", 16, ""});
+    view->event("one");
+    view->event("two");
+    view->event("three");
+    auto page = openPage();
+
+    const json full = page->next(io);
+    EXPECT_EQ(full["type"], "full");
+    EXPECT_EQ(full["displays"], json::parse(view->displaysJson()));
+    EXPECT_EQ(full["routers"], json::parse(view->routersJson()));
+    EXPECT_EQ(full["events"], json::parse(R"(["two","three"])"));
+    EXPECT_EQ(full["maxEvents"], 2);
+
+    view->tile(tile("MON 2", "VT 9"));
+    const json update = page->next(io);
+    EXPECT_EQ(update["type"], "update");
+    ASSERT_EQ(update["displays"].size(), 1u);
+    EXPECT_EQ(update["displays"][0]["text"], "VT 9");
+    EXPECT_FALSE(update.contains("order"));
+    EXPECT_FALSE(update.contains("routers"));
+    EXPECT_FALSE(update.contains("events"));
+
+    view->removeTile("MON 1");
+    view->tile(tile("MON 3", "CAM 3"));
+    view->event("four");
+    view->link({1, "Router", "SW-P-08", "lost", 16, "connection reset"});
+    const json changes = page->next(io);
+    EXPECT_EQ(changes["order"], json::parse(R"(["MON 2","MON 3"])"));
+    ASSERT_EQ(changes["displays"].size(), 1u);
+    EXPECT_EQ(changes["displays"][0]["name"], "MON 3");
+    EXPECT_EQ(changes["events"], json::parse(R"(["four"])"));
+    EXPECT_EQ(changes["routers"][0]["state"], "lost");
+}
+
+TEST_F(WebView, ChangesToOneDisplayBetweenFlushesArriveAsItsLatestState) {
+    settings.flushDelay = std::chrono::milliseconds(50);
+    startView();
+    view->tile(tile("MON 1", "CAM 0"));
+    auto page = openPage();
+    EXPECT_EQ(page->next(io)["type"], "full");
+    for (int i = 1; i <= 100; ++i) view->tile(tile("MON 1", "CAM " + std::to_string(i)));
+    const json update = page->next(io);
+    ASSERT_EQ(update["displays"].size(), 1u);
+    EXPECT_EQ(update["displays"][0]["text"], "CAM 100");
+}
+
+TEST_F(WebView, APageThatNeverReadsIsDroppedAndOthersKeepUp) {
+    settings.flushDelay = std::chrono::milliseconds(1);
+    settings.maxBacklogChanges = 500;
+    startView();
+    constexpr int kTiles = 100;
+    const std::string bulk(8000, 'x');
+    for (int i = 0; i < kTiles; ++i) view->tile(tile("MON " + std::to_string(i), bulk));
+
+    auto reader = openPage();
+    ws_client stalled(io, view->port(), 4096);
+    stalled.upgrade();  // and never reads again
+    ASSERT_EQ(reader->next(io)["type"], "full");
+    ASSERT_TRUE(runUntil(io, [&] { return view->clientCount() == 2; }));
+
+    int round = 0;
+    for (; round < 1000 && view->clientCount() == 2; ++round) {
+        const std::string text = "round " + std::to_string(round) + " " + bulk;
+        for (int i = 0; i < kTiles; ++i) view->tile(tile("MON " + std::to_string(i), text));
+        // The reader keeps up: it sees the round's last change before the next.
+        ASSERT_TRUE(runUntil(io,
+                             [&] {
+                                 for (const json& display : reader->messages().back()["displays"])
+                                     if (display["name"] == "MON " + std::to_string(kTiles - 1) &&
+                                         display["text"] == text)
+                                         return true;
+                                 return false;
+                             }))
+            << "round " << round;
+    }
+    EXPECT_EQ(view->clientCount(), 1u) << "the stalled page was never dropped";
+    EXPECT_FALSE(reader->closed());
+
+    view->tile(tile("MON 0", "after"));
+    EXPECT_TRUE(runUntil(io, [&] {
+        const json& displays = reader->messages().back()["displays"];
+        return !displays.empty() && displays[0]["text"] == "after";
+    }));
+}
+
+TEST_F(WebView, APageThatAnswersNoPingIsDropped) {
+    settings.idleTimeout = std::chrono::milliseconds(300);
+    startView();
+    auto page = openPage();  // reads, but never answers a ping
+    EXPECT_EQ(page->next(io)["type"], "full");
+    ASSERT_TRUE(runUntil(io, [&] { return page->closed(); }));
+    page->messages();
+    EXPECT_GE(page->pings(), 1);
+    EXPECT_EQ(view->clientCount(), 0u);
+}
+
+TEST_F(WebView, StopClosesEveryPageAndStartServesAgain) {
+    startView();
+    view->tile(tile("MON 1", "CAM 1"));
+    auto page = openPage();
+    EXPECT_EQ(page->next(io)["type"], "full");
+    view->stop();
+    ASSERT_TRUE(runUntil(io, [&] { return page->closed(); }));
+    EXPECT_EQ(view->clientCount(), 0u);
+
+    view->tile(tile("MON 1", "CAM 2"));
+    std::string error;
+    ASSERT_TRUE(view->start(error)) << error;
+    auto again = openPage();
+    const json full = again->next(io);
+    EXPECT_EQ(full["displays"][0]["text"], "CAM 2");
+}
+
+TEST_F(WebView, StartReportsAnAddressInUse) {
+    startView();
+    web_settings taken = settings;
+    taken.port = view->port();
+    web_view second(io, taken);
+    std::string error;
+    EXPECT_FALSE(second.start(error));
+    EXPECT_NE(error.find("bind"), std::string::npos) << error;
+}
+
+}  // namespace

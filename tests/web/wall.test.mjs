@@ -1,0 +1,285 @@
+// The wall page in Chromium, against web_fixture_server on loopback.
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
+import { mkdtempSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { createInterface } from 'node:readline';
+import { chromium } from 'playwright-core';
+
+const fixturePath = process.env.QUON_WEB_FIXTURE;
+const chromiumPath = process.env.QUON_CHROMIUM || '/usr/bin/chromium';
+const guard = { timeout: 60000 };  // against hangs only
+
+// One web_fixture_server: its port, and a command channel that waits for
+// each "ok".
+class Fixture {
+  static async start(port) {
+    const fixture = new Fixture();
+    fixture.process = spawn(fixturePath, port ? ['--port', String(port)] : [], { stdio: ['pipe', 'pipe', 'inherit'] });
+    fixture.exited = new Promise((resolve) => fixture.process.on('exit', resolve));
+    fixture.lines = [];
+    fixture.waiting = [];
+    createInterface({ input: fixture.process.stdout }).on('line', (line) => {
+      const waiter = fixture.waiting.shift();
+      if (waiter) waiter(line);
+      else fixture.lines.push(line);
+    });
+    fixture.port = Number(await fixture.nextLine());
+    assert.ok(fixture.port > 0, 'the fixture prints its port');
+    return fixture;
+  }
+
+  nextLine() {
+    if (this.lines.length) return Promise.resolve(this.lines.shift());
+    return new Promise((resolve) => this.waiting.push(resolve));
+  }
+
+  async send(...commands) {
+    for (const command of commands) {
+      this.process.stdin.write(JSON.stringify(command) + '\n');
+      assert.equal(await this.nextLine(), 'ok', JSON.stringify(command));
+    }
+  }
+
+  get url() { return `http://127.0.0.1:${this.port}/`; }
+
+  async stop() {
+    this.process.stdin.end();
+    await this.exited;
+  }
+}
+
+let browser;
+let profile;
+const fixtures = [];
+
+before(async () => {
+  profile = mkdtempSync(join(tmpdir(), 'quon-web-chromium-'));
+  browser = await chromium.launchPersistentContext(profile, {
+    executablePath: chromiumPath,
+    headless: true,
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    viewport: { width: 1280, height: 800 },
+  });
+});
+
+after(async () => {
+  await browser?.close();
+  for (const fixture of fixtures) if (fixture.process.exitCode === null) fixture.process.kill();
+  if (profile) rmSync(profile, { recursive: true, force: true });
+});
+
+async function startFixture(port) {
+  const fixture = await Fixture.start(port);
+  fixtures.push(fixture);
+  return fixture;
+}
+
+// A page that records its script errors and console complaints (a blocked
+// script or style shows there).
+async function openWall(fixture) {
+  const page = await browser.newPage();
+  page.problems = [];
+  page.dialogs = [];
+  page.on('pageerror', (error) => page.problems.push(String(error)));
+  page.on('console', (message) => { if (message.type() === 'error') page.problems.push(message.text()); });
+  page.on('dialog', async (dialog) => { page.dialogs.push(dialog.message()); await dialog.dismiss(); });
+  page.response = await page.goto(fixture.url);
+  await waitForStatus(page, 'connected');
+  return page;
+}
+
+function waitForStatus(page, status) {
+  return page.waitForFunction((expected) => document.getElementById('status').textContent === expected, status,
+    { timeout: 20000 });
+}
+
+// The text of the named display's tile once it shows `text`.
+function waitForTile(page, name, text) {
+  return page.waitForFunction(([wanted, expected]) => {
+    const tile = [...document.querySelectorAll('.tile')].find((candidate) => candidate.dataset.name === wanted);
+    return tile !== undefined && tile.querySelector('.text').textContent === expected;
+  }, [name, text], { timeout: 20000 });
+}
+
+function tileNames(page) {
+  return page.evaluate(() => [...document.querySelectorAll('.tile')].map((tile) => tile.dataset.name));
+}
+
+test('an update appears in the right tile', guard, async () => {
+  const fixture = await startFixture();
+  await fixture.send({ op: 'many', count: 3, prefix: 'MON ', text: 'CAM ' });
+  const page = await openWall(fixture);
+  await fixture.send({ op: 'tile', name: 'MON 2', text: 'VT 42', left: 'red', notified: 'sourceid=42' });
+  await waitForTile(page, 'MON 2', 'VT 42');
+  const tiles = await page.evaluate(() => [...document.querySelectorAll('.tile')].map((tile) => ({
+    name: tile.querySelector('.name').textContent,
+    text: tile.querySelector('.text').textContent,
+    left: tile.querySelector('.lamp').dataset.colour,
+    notified: tile.querySelector('.notified').textContent,
+  })));
+  assert.deepEqual(tiles, [
+    { name: 'MON 1', text: 'CAM 1', left: 'off', notified: '' },
+    { name: 'MON 2', text: 'VT 42', left: 'red', notified: '\u2192 sourceid=42' },
+    { name: 'MON 3', text: 'CAM 3', left: 'off', notified: '' },
+  ]);
+  assert.deepEqual(page.problems, []);
+  await page.close();
+  await fixture.stop();
+});
+
+test('a renamed display keeps its place under its new name', guard, async () => {
+  const fixture = await startFixture();
+  await fixture.send({ op: 'many', count: 3, prefix: 'MON ', text: 'CAM ' });
+  const page = await openWall(fixture);
+  await fixture.send({ op: 'remove', name: 'MON 2' }, { op: 'tile', name: 'Studio B', text: 'CAM 2' },
+    { op: 'order', names: ['MON 1', 'Studio B', 'MON 3'] });
+  await page.waitForFunction(() => document.querySelectorAll('.tile')[1]?.dataset.name === 'Studio B');
+  assert.deepEqual(await tileNames(page), ['MON 1', 'Studio B', 'MON 3']);
+  assert.equal(await page.locator('.tile .name').nth(1).textContent(), 'Studio B');
+  assert.equal(await page.textContent('#counts'), '3 displays');
+  await page.close();
+  await fixture.stop();
+});
+
+test('a name or text with markup shows literally and runs nothing', guard, async () => {
+  const fixture = await startFixture();
+  const name = '<img src=x onerror=alert(1)>';
+  const text = '<script>alert(2)</script> &amp; <b>bold</b>';
+  await fixture.send({ op: 'tile', name, text, statesheet: '<i>sheet</i>', notified: '"><svg onload=alert(3)>' },
+    { op: 'link', device: 1, name: '<u>router</u>', state: 'lost', detail: '<img src=y onerror=alert(4)>' },
+    { op: 'event', text: '<img src=z onerror=alert(5)>' });
+  const page = await openWall(fixture);
+  await waitForTile(page, name, text);
+  const shown = await page.evaluate(() => ({
+    name: document.querySelector('.tile .name').textContent,
+    sheet: document.querySelector('.tile .sheet').textContent,
+    elements: document.querySelectorAll('main img, main script, main b, main i, main svg, #links u, #links img, #events img').length,
+    link: document.querySelector('#links li').textContent,
+    event: document.querySelector('#events li').textContent,
+  }));
+  assert.equal(shown.name, name);
+  assert.equal(shown.sheet, '<i>sheet</i>');
+  assert.equal(shown.elements, 0);
+  assert.match(shown.link, /<u>router<\/u>.*<img src=y onerror=alert\(4\)>/);
+  assert.equal(shown.event, '<img src=z onerror=alert(5)>');
+  assert.deepEqual(page.dialogs, []);
+  const policy = page.response.headers()['content-security-policy'];
+  assert.match(policy, /script-src 'self'/);
+  assert.doesNotMatch(policy, /unsafe-inline/);
+  assert.deepEqual(page.problems, []);
+  await page.close();
+  await fixture.stop();
+});
+
+test('a display whose router is not answering is marked', guard, async () => {
+  const fixture = await startFixture();
+  await fixture.send({ op: 'tile', name: 'MON 1', text: 'CAM 1', router: 3 },
+    { op: 'link', device: 3, name: 'Studio router', protocol: 'SW-P-08', state: 'connected', size: 64 });
+  const page = await openWall(fixture);
+  await fixture.send({ op: 'tile', name: 'MON 1', text: 'CAM 1', router: 3, routerSilent: true },
+    { op: 'link', device: 3, name: 'Studio router', protocol: 'SW-P-08', state: 'not answering', size: 64,
+      detail: 'retry in 5 s' });
+  await page.waitForFunction(() => document.querySelector('.tile').classList.contains('silent'));
+  assert.equal(await page.textContent('.tile .mark'), 'router 3 not answering');
+  await page.waitForFunction(() => document.querySelector('#links li').dataset.state === 'not answering');
+  assert.match(await page.textContent('#links li'), /Studio router #3 SW-P-08: not answering · 64 destinations · retry in 5 s/);
+
+  await fixture.send({ op: 'tile', name: 'MON 1', text: 'CAM 1', router: 3, routerSilent: false });
+  await page.waitForFunction(() => !document.querySelector('.tile').classList.contains('silent'));
+  assert.equal(await page.textContent('.tile .mark'), '');
+  await page.close();
+  await fixture.stop();
+});
+
+test('the page shows disconnected, reconnects after a restart and shows the new state', guard, async () => {
+  const first = await startFixture();
+  await first.send({ op: 'tile', name: 'MON 1', text: 'before restart' });
+  const page = await openWall(first);
+  await waitForTile(page, 'MON 1', 'before restart');
+  await first.stop();
+  await waitForStatus(page, 'disconnected');
+
+  const second = await startFixture(first.port);
+  await second.send({ op: 'tile', name: 'MON 9', text: 'after restart' }, { op: 'event', text: 'host restarted' });
+  await waitForStatus(page, 'connected');
+  await waitForTile(page, 'MON 9', 'after restart');
+  assert.deepEqual(await tileNames(page), ['MON 9']);
+  assert.equal(await page.textContent('#events li'), 'host restarted');
+  await page.close();
+  await second.stop();
+});
+
+test('a thousand tiles render, update, and cut long text', guard, async () => {
+  const fixture = await startFixture();
+  await fixture.send({ op: 'many', count: 1000, prefix: 'MON ', text: 'SRC ' });
+  const page = await openWall(fixture);
+  assert.equal(await page.locator('.tile').count(), 1000);
+  await fixture.send({ op: 'many', count: 1000, prefix: 'MON ', text: 'NEXT ' });
+  await waitForTile(page, 'MON 1000', 'NEXT 1000');
+  await waitForTile(page, 'MON 1', 'NEXT 1');
+  const long = 'A VERY LONG SOURCE NAME THAT CANNOT FIT IN ONE TILE';
+  await fixture.send({ op: 'tile', name: 'MON 500', text: long });
+  await waitForTile(page, 'MON 500', long);
+  const cut = await page.evaluate(() => {
+    const text = document.querySelectorAll('.tile')[499].querySelector('.text');
+    return { overflows: text.scrollWidth > text.clientWidth, style: getComputedStyle(text).textOverflow, title: text.title };
+  });
+  assert.deepEqual(cut, { overflows: true, style: 'ellipsis', title: long });
+  assert.equal(await page.textContent('#counts'), '1000 displays');
+  await page.close();
+  await fixture.stop();
+});
+
+test('the wall fits a narrow window', guard, async () => {
+  const fixture = await startFixture();
+  await fixture.send({ op: 'many', count: 20, prefix: 'Monitor ', text: 'Camera ' },
+    { op: 'link', device: 1, name: 'Router with a rather long name', protocol: 'SW-P-08', state: 'retrying',
+      size: 1024, detail: 'connection refused, retry in 30 s' });
+  const page = await openWall(fixture);
+  await page.setViewportSize({ width: 360, height: 740 });
+  const widths = await page.evaluate(() => ({ page: document.documentElement.scrollWidth, window: window.innerWidth }));
+  assert.ok(widths.page <= widths.window, `page ${widths.page} px in a ${widths.window} px window`);
+  await page.close();
+  await fixture.stop();
+});
+
+test('a sample wall', guard, async () => {
+  const fixture = await startFixture();
+  const sources = ['CAM 1', 'CAM 2', 'CAM 3', 'CAM 4 JIB', 'VT 1', 'VT 2', 'GFX 1', 'REMOTE BBC', 'SAT 2',
+    'STUDIO B PGM', 'BLACK', 'BARS', 'CAM 5 RF', 'SERVER A1', 'MULTIVIEW', 'NEWS 24 CLEAN FEED'];
+  const commands = sources.map((text, i) => ({
+    op: 'tile',
+    name: `MON ${i + 1}`,
+    text,
+    statesheet: ['', 'onair', 'preview', 'alarm'][i % 4],
+    left: i === 1 ? 'red' : 'off',
+    centre: i === 5 ? 'green' : 'off',
+    right: i === 9 ? 'amber' : 'off',
+    notified: `sourceid=${i + 1}`,
+    router: i < 12 ? 1 : 2,
+    routerSilent: i >= 12,
+  }));
+  commands.push(
+    { op: 'link', device: 1, name: 'Studio router', protocol: 'SW-P-08', state: 'connected', size: 256 },
+    { op: 'link', device: 2, name: 'MCR router', protocol: 'Videohub', state: 'not answering', size: 72,
+      detail: 'retry in 5 s' },
+    { op: 'event', text: '00:41:02 MON 2 source CAM 2 (sourceid=2)' },
+    { op: 'event', text: '00:41:03 router 2 not answering, retry in 5 s' },
+    { op: 'event', text: '00:41:07 MON 10 tally right amber' });
+  await fixture.send(...commands);
+  const page = await openWall(fixture);
+  await waitForTile(page, 'MON 16', 'NEWS 24 CLEAN FEED');
+  assert.equal(await page.locator('.tile.silent').count(), 4);
+  assert.equal(await page.locator('.lamp[data-colour="red"]').count(), 1);
+  assert.deepEqual(page.problems, []);
+  if (process.env.QUON_WEB_SCREENSHOT) {
+    await page.setViewportSize({ width: 1100, height: 640 });
+    await page.screenshot({ path: process.env.QUON_WEB_SCREENSHOT, fullPage: true });
+  }
+  await page.close();
+  await fixture.stop();
+});

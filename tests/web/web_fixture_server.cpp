@@ -1,0 +1,135 @@
+// Runs a web view on 127.0.0.1 for the browser tests: prints the port on the
+// first line of stdout, then applies one JSON command per line of stdin and
+// answers each with "ok" (or "error: ..."). Ends when stdin ends.
+//
+//   {"op":"tile","name":"MON 1","text":"CAM 1", ...every tile_state field optional}
+//   {"op":"remove","name":"MON 1"}
+//   {"op":"order","names":["MON 2","MON 1"]}
+//   {"op":"link","device":1,"name":"Router","protocol":"SW-P-08","state":"connected","size":64,"detail":""}
+//   {"op":"event","text":"..."}
+//   {"op":"many","count":1000,"prefix":"MON ","text":"SRC "}  tiles prefix+i showing text+i
+//
+// Usage: web_fixture_server [--port N]
+#include <unistd.h>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/streambuf.hpp>
+#include <cstring>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "quon/web/web_view.h"
+
+namespace {
+
+using json = nlohmann::json;
+
+quon::web::tile_state tileFrom(const json& command) {
+    quon::web::tile_state tile;
+    tile.name = command.at("name").get<std::string>();
+    tile.text = command.value("text", "");
+    tile.statesheet = command.value("statesheet", "");
+    tile.left = command.value("left", "off");
+    tile.centre = command.value("centre", "off");
+    tile.right = command.value("right", "off");
+    tile.brightness = command.value("brightness", 100);
+    tile.notified = command.value("notified", "");
+    tile.router = command.value("router", 0);
+    tile.routerSilent = command.value("routerSilent", false);
+    return tile;
+}
+
+void applyCommand(quon::web::web_view& view, const json& command) {
+    const std::string op = command.at("op").get<std::string>();
+    if (op == "tile") {
+        view.tile(tileFrom(command));
+    } else if (op == "remove") {
+        view.removeTile(command.at("name").get<std::string>());
+    } else if (op == "order") {
+        view.wallOrder(command.at("names").get<std::vector<std::string>>());
+    } else if (op == "link") {
+        quon::web::link_state link;
+        link.device = command.at("device").get<int>();
+        link.name = command.value("name", "");
+        link.protocol = command.value("protocol", "");
+        link.state = command.value("state", "connected");
+        link.size = command.value("size", 0);
+        link.detail = command.value("detail", "");
+        view.link(link);
+    } else if (op == "event") {
+        view.event(command.at("text").get<std::string>());
+    } else if (op == "many") {
+        const int count = command.at("count").get<int>();
+        const std::string prefix = command.value("prefix", "MON ");
+        const std::string text = command.value("text", "SRC ");
+        for (int i = 1; i <= count; ++i) {
+            quon::web::tile_state tile;
+            tile.name = prefix + std::to_string(i);
+            tile.text = text + std::to_string(i);
+            tile.centre = i % 7 == 0 ? "red" : "off";
+            tile.router = 1;
+            view.tile(tile);
+        }
+    } else {
+        throw std::runtime_error("unknown op \"" + op + "\"");
+    }
+}
+
+struct stdin_reader {
+    stdin_reader(boost::asio::io_context& io, quon::web::web_view& view) : input(io, ::dup(STDIN_FILENO)), view(view) {}
+
+    void read() {
+        boost::asio::async_read_until(
+            input, buffer, '\n', [this](const boost::system::error_code& failure, std::size_t size) {
+                if (failure) {
+                    view.stop();
+                    return;
+                }
+                std::string line(boost::asio::buffers_begin(buffer.data()),
+                                 boost::asio::buffers_begin(buffer.data()) + static_cast<std::ptrdiff_t>(size));
+                buffer.consume(size);
+                try {
+                    applyCommand(view, json::parse(line));
+                    std::cout << "ok" << std::endl;
+                } catch (const std::exception& problem) {
+                    std::cout << "error: " << problem.what() << std::endl;
+                }
+                read();
+            });
+    }
+
+    boost::asio::posix::stream_descriptor input;
+    boost::asio::streambuf buffer;
+    quon::web::web_view& view;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    quon::web::web_settings settings;
+    settings.address = "127.0.0.1";
+    settings.port = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
+            settings.port = static_cast<unsigned short>(std::stoi(argv[++i]));
+        } else {
+            std::cerr << "usage: web_fixture_server [--port N]\n";
+            return 2;
+        }
+    }
+    boost::asio::io_context io;
+    quon::web::web_view view(io, settings);
+    std::string error;
+    if (!view.start(error)) {
+        std::cerr << "web_fixture_server: " << error << "\n";
+        return 1;
+    }
+    std::cout << view.port() << std::endl;
+    stdin_reader reader(io, view);
+    reader.read();
+    io.run();
+    return 0;
+}
