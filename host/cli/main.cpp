@@ -16,7 +16,7 @@
 #include "quon/validate/reports.h"
 #include "run_files.h"
 #include "shell.h"
-#if defined(QUON_HAVE_SERVE)
+#if defined(QUON_HAVE_LIVE)
 #include "serve.h"
 #endif
 
@@ -85,6 +85,11 @@ int main(int argc, char** argv) {
         a->add_option("--module", module, "the module \"create NAME\" loads (default: Korvane.so in ../lib)");
         a->add_option("--panels", panels, "the folder of panel layouts given to components");
     };
+    const auto addHttp = [&](CLI::App* a) {
+        a->add_option("--http", o.http,
+                      "show the wall in the browser at ADDR:PORT (\":8080\" is 127.0.0.1:8080; another address "
+                      "must be named and is visible on the network)");
+    };
     addTrace(&app);
     addComponents(&app);
 
@@ -99,6 +104,11 @@ int main(int argc, char** argv) {
     addComponents(shell);
     shell->allow_extras();
 
+#if defined(QUON_HAVE_LIVE)
+    addHttp(&app);
+    addHttp(shell);
+#endif
+
     CLI::App* validate =
         app.add_subcommand("validate", "check that a component module keeps the host contract (each check in a "
                                        "child process)");
@@ -111,13 +121,14 @@ int main(int argc, char** argv) {
     validate->add_flag("--json", o.validation.json, "the results as one JSON object");
     validate->allow_extras();
 
-#if defined(QUON_HAVE_SERVE)
+#if defined(QUON_HAVE_LIVE)
     serve_options serving;
     CLI::App* serve = app.add_subcommand(
         "serve", "run the displays of a wall file live, on the wall clock, until SIGINT or SIGTERM (SIGHUP "
                  "reloads the wall file)");
     serve->add_option("WALL_FILE", serving.wallFile, "the wall file (TOML; see docs/serve.md)")->required();
     serve->add_flag("--quiet", serving.quiet, "print no line per display or router change");
+    addHttp(serve);
     addTrace(serve);
     addComponents(serve);
     serve->allow_extras();
@@ -135,7 +146,7 @@ int main(int argc, char** argv) {
         return usageError(app, e.what());
     }
     std::vector<CLI::App*> apps = {&app, run, shell, validate};
-#if defined(QUON_HAVE_SERVE)
+#if defined(QUON_HAVE_LIVE)
     apps.push_back(serve);
 #endif
     for (CLI::App* a : apps)
@@ -179,7 +190,7 @@ int main(int argc, char** argv) {
         return runShell(loop, engine, o);
     }
     if (o.command == "run") return runFiles(o, false);
-#if defined(QUON_HAVE_SERVE)
+#if defined(QUON_HAVE_LIVE)
     if (serve->parsed()) return runServe(o, serving);
 #endif
 

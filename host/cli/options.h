@@ -18,6 +18,7 @@ struct host_options {
     bool trace = false;
     output_format format = output_format::text;
     scenario_settings settings;
+    std::string http;  // --http ADDR:PORT; empty: no wall page
 };
 
 }  // namespace quon

@@ -11,6 +11,12 @@
 #include "quon/engine/host_engine.h"
 #include "quon/output/json_lines.h"
 #include "quon/routers/built_in_routers.h"
+#if defined(QUON_HAVE_LIVE)
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+
+#include "wall_page.h"
+#endif
 
 namespace quon {
 
@@ -90,6 +96,14 @@ int runFiles(const host_options& o, bool narrate) {
         scripts.push_back(std::move(script));
     }
     const router_registry routers = builtInRouters();
+#if defined(QUON_HAVE_LIVE)
+    // The demo with --http: the wall in the browser while the script runs,
+    // and after it until Ctrl-C; then the components are torn down.
+    boost::asio::io_context loop;
+    wall_page page;
+    const umd_config noTallies;
+    if (!o.http.empty() && !page.open(loop, o.http)) return 2;
+#endif
     int passed = 0, failed = 0;
     bool loadError = false;
     for (const scenario& script : scripts) {
@@ -108,15 +122,36 @@ int runFiles(const host_options& o, bool narrate) {
         } warnings(o.format);
         engine.addListener(live ? static_cast<host_listener*>(&printer) : &recent);
         if (!(live && o.format == output_format::json)) engine.addListener(&warnings);
-        const scenario_result result =
-            runScenario(script, engine, o.settings, [&](transcript_kind kind, const std::string& line) {
+        scenario_hooks hooks;
+#if defined(QUON_HAVE_LIVE)
+        if (!o.http.empty()) {
+            page.show(engine, noTallies);
+            hooks.afterLine = [&] { loop.poll(); };
+            hooks.beforeTeardown = [&] {
+                std::printf("\nthe script has ended; the wall stays at %s until Ctrl-C\n", page.url().c_str());
+                std::fflush(stdout);
+                boost::asio::signal_set stop(loop, SIGINT, SIGTERM);
+                stop.async_wait([&](boost::system::error_code, int) { loop.stop(); });
+                loop.restart();
+                loop.run();
+                loop.restart();
+            };
+        }
+#endif
+        const scenario_result result = runScenario(
+            script, engine, o.settings,
+            [&](transcript_kind kind, const std::string& line) {
                 if (kind == transcript_kind::say)
                     printLine(o.format, "say", o.format == output_format::json ? line : "# " + line);
                 else if (kind == transcript_kind::display)
                     printLine(o.format, "display", o.format == output_format::json ? line : "  " + line);
                 else if (live)
                     printLine(o.format, "reply", o.format == output_format::json ? line : "  " + line);
-            });
+            },
+            hooks);
+#if defined(QUON_HAVE_LIVE)
+        page.hide();
+#endif
         engine.removeListener(live ? static_cast<host_listener*>(&printer) : &recent);
         engine.removeListener(&warnings);
         if (result.passed) {

@@ -19,6 +19,7 @@
 #include "run_files.h"
 #include "service_notify.h"
 #include "wall_clock.h"
+#include "wall_page.h"
 
 namespace quon {
 
@@ -89,7 +90,9 @@ public:
             for (const std::string& e : errors) std::fprintf(stderr, "%s\n", escapedControls(e).c_str());
             return 2;
         }
+        if (!options_.http.empty() && !page_.open(loop_, options_.http)) return 2;
         engine_ = std::make_unique<host_engine>(readConfiguredSystem(options_.format), routers_);
+        if (!options_.http.empty()) page_.show(*engine_, wall_.umd);
         for (const std::string& warning : engine_->warnings()) printWarning(options_.format, warning);
         printer_ = std::make_unique<serve_printer>(*engine_, options_.format, serve_.quiet);
         trace_ = std::make_unique<trace_printer>(stdout, options_.format);
@@ -173,6 +176,7 @@ private:
         notifyService("STOPPING=1");
         clock_->stop();
         engine_->destroyAll();
+        page_.hide();
         engine_->stopRouters();
         umd_->stop();
         signals_.cancel();
@@ -204,6 +208,7 @@ private:
     router_registry routers_;
     asio::signal_set signals_;
     wall wall_;
+    wall_page page_;
     std::unique_ptr<host_engine> engine_;
     std::unique_ptr<serve_printer> printer_;
     std::unique_ptr<trace_printer> trace_;

@@ -23,6 +23,9 @@
 #include "quon/scenario/scenario.h"
 #include "run_files.h"
 #include "wall_clock.h"
+#if defined(QUON_HAVE_LIVE)
+#include "wall_page.h"
+#endif
 
 namespace quon {
 
@@ -251,6 +254,14 @@ shell_session* shell_session::active_ = nullptr;
 }  // namespace
 
 int runShell(asio::io_context& loop, host_engine& engine, const host_options& options) {
+#if defined(QUON_HAVE_LIVE)
+    wall_page page;
+    const umd_config noTallies;
+    if (!options.http.empty()) {
+        if (!page.open(loop, options.http)) return 2;
+        page.show(engine, noTallies);
+    }
+#endif
     {
         shell_session session(loop, engine, options);
         session.configure();
@@ -260,6 +271,9 @@ int runShell(asio::io_context& loop, host_engine& engine, const host_options& op
         // checked, and traced when tracing.
         engine.destroyAll();
     }
+#if defined(QUON_HAVE_LIVE)
+    page.hide();
+#endif
     for (const std::string& problem : engine.problems())
         std::printf("problem: %s\n", escapedControls(problem).c_str());
     return engine.problems().empty() ? 0 : 1;

@@ -693,6 +693,11 @@ std::optional<router_status> host_engine::routerStatus(int device) const {
     return r->backend->status();
 }
 
+const router_description* host_engine::routerDescription(int device) const {
+    const router_slot* r = router(device);
+    return r ? &r->description : nullptr;
+}
+
 // ---- timers ---------------------------------------------------------------
 
 void host_engine::startTimer(slot& s, int id, int interval) {

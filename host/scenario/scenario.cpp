@@ -403,13 +403,16 @@ bool scenario_session::run(const std::string& file, const std::string& folder, c
 }
 
 scenario_result runScenario(const scenario& script, host_engine& engine, const scenario_settings& settings,
-                            const transcript& out) {
+                            const transcript& out, const scenario_hooks& hooks) {
     scenario_result result;
     {
         scenario_session session(engine, settings, out);
-        for (const scenario_line& line : script.lines)
+        for (const scenario_line& line : script.lines) {
             if (!session.run(script.file, script.folder, line, result)) return result;
+            if (hooks.afterLine) hooks.afterLine();
+        }
     }
+    if (hooks.beforeTeardown) hooks.beforeTeardown();
     // The components leave with the script, so that their teardown is
     // checked too.
     engine.destroyAll();

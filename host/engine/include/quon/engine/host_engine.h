@@ -92,6 +92,8 @@ public:
     const std::string* entryName(int device, int database, int index) const;
     std::vector<int> devices() const;
     std::optional<router_status> routerStatus(int device) const;
+    // The device file's description of a router, or null.
+    const router_description* routerDescription(int device) const;
 
     // The host clock, in milliseconds; timers fire as it moves. False, and
     // nothing done, when the step would deliver more than

@@ -86,10 +86,18 @@ private:
     bool anyReply_ = false;
 };
 
+// What a caller may do between the lines of a script: `afterLine` after
+// each line that ran, `beforeTeardown` once the last line passed, before
+// the remaining components are destroyed.
+struct scenario_hooks {
+    std::function<void()> afterLine;
+    std::function<void()> beforeTeardown;
+};
+
 // Runs `script` on `engine`, then destroys the remaining components so that
 // their teardown is checked too.
 scenario_result runScenario(const scenario& script, host_engine& engine, const scenario_settings& settings,
-                            const transcript& out);
+                            const transcript& out, const scenario_hooks& hooks = {});
 
 // "\n", "\t" and "\\" in an expected text stand for a line feed, a tab and
 // a backslash.

@@ -1,0 +1,37 @@
+// --http ADDR:PORT: the monitor wall in the browser, served on the host's
+// event loop beside whatever else the host does.
+#ifndef QUON_CLI_WALL_PAGE_H
+#define QUON_CLI_WALL_PAGE_H
+
+#include <boost/asio/io_context.hpp>
+#include <memory>
+#include <string>
+
+#include "quon/engine/host_engine.h"
+#include "quon/live/web_listener.h"
+#include "quon/web/web_view.h"
+
+namespace quon {
+
+class wall_page {
+public:
+    // Binds the page; false with a message printed when the address is
+    // bad or cannot be bound. Warns when it is not a loopback address.
+    bool open(boost::asio::io_context& loop, const std::string& address);
+    // Shows `engine` from now on; `engine` and `tallies` outlive that.
+    void show(host_engine& engine, const umd_config& tallies);
+    // Stops showing the engine (before it goes away).
+    void hide();
+    std::string url() const { return url_; }
+    web_listener* listener() { return listener_.get(); }
+
+private:
+    std::unique_ptr<web::web_view> view_;
+    std::unique_ptr<web_listener> listener_;
+    host_engine* engine_ = nullptr;
+    std::string url_;
+};
+
+}  // namespace quon
+
+#endif

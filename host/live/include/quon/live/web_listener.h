@@ -1,0 +1,48 @@
+// The web view as a listener: each display's tile (its text, state sheet
+// and lamps, the last notification to its parent panel, whether its router
+// answers), each router's link, and the latest events.
+#ifndef QUON_LIVE_WEB_LISTENER_H
+#define QUON_LIVE_WEB_LISTENER_H
+
+#include <map>
+#include <string>
+
+#include "quon/engine/host_engine.h"
+#include "quon/umd/umd_config.h"
+#include "quon/web/web_view.h"
+
+namespace quon {
+
+class web_listener : public host_listener {
+public:
+    // `engine`, `view` and `tallies` outlive the listener; `tallies` gives
+    // the lamps of each state sheet (the wall file's [tally.*]).
+    web_listener(const host_engine& engine, web::web_view& view, const umd_config& tallies);
+
+    void componentCreated(const std::string& name) override;
+    void componentDestroyed(const std::string& name) override;
+    void commandSent(const std::string& component, const std::string& text) override;
+    void propertyChanged(const property_change& change) override;
+    void parentNotified(const std::string& component, const std::string& text) override;
+    void routerChanged(const router_change& change) override;
+    void warning(const std::string& component, const std::string& text) override;
+    void violation(const std::string& component, const contract_violation& v) override;
+
+    // Shows every router the engine has, as it stands.
+    void showRouters();
+    // The lamps now come from `tallies` (after the wall file was reloaded).
+    void useTallies(const umd_config& tallies) { tallies_ = &tallies; }
+
+private:
+    void update(const std::string& component);
+    bool routerAnswers(int device) const;
+
+    const host_engine& engine_;
+    web::web_view& view_;
+    const umd_config* tallies_;
+    std::map<std::string, web::tile_state> tiles_;
+};
+
+}  // namespace quon
+
+#endif

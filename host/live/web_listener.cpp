@@ -1,0 +1,135 @@
+#include "quon/live/web_listener.h"
+
+#include "quon/common/decimal.h"
+#include "quon/output/display_lines.h"
+
+namespace quon {
+
+namespace {
+
+const char* colourName(lamp_colour colour) {
+    switch (colour) {
+        case lamp_colour::red: return "red";
+        case lamp_colour::green: return "green";
+        case lamp_colour::amber: return "amber";
+        default: return "off";
+    }
+}
+
+std::string stateName(router_state state) {
+    switch (state) {
+        case router_state::answering: return "simulated";
+        case router_state::not_answering: return "not answering";
+        case router_state::connecting: return "retrying";
+        case router_state::connected: return "connected";
+        case router_state::lost: return "lost";
+    }
+    return "";
+}
+
+}  // namespace
+
+web_listener::web_listener(const host_engine& engine, web::web_view& view, const umd_config& tallies)
+    : engine_(engine), view_(view), tallies_(&tallies) {}
+
+void web_listener::componentCreated(const std::string& name) {
+    tiles_[name].name = name;
+    update(name);
+}
+
+void web_listener::componentDestroyed(const std::string& name) {
+    tiles_.erase(name);
+    view_.removeTile(name);
+}
+
+void web_listener::commandSent(const std::string& component, const std::string& text) {
+    // "RR device first last": the router this display watches.
+    if (text.compare(0, 3, "RR ") != 0) return;
+    const size_t end = text.find(' ', 3);
+    int device = 0;
+    if (!parseInt32(std::string_view(text).substr(3, end == std::string::npos ? std::string::npos : end - 3), device))
+        return;
+    auto tile = tiles_.find(component);
+    if (tile == tiles_.end() || tile->second.router == device) return;
+    tile->second.router = device;
+    tile->second.routerSilent = !routerAnswers(device);
+    view_.tile(tile->second);
+}
+
+void web_listener::propertyChanged(const property_change& change) {
+    if (change.panel == display_panel && change.control == display_control) update(change.component);
+}
+
+void web_listener::parentNotified(const std::string& component, const std::string& text) {
+    auto tile = tiles_.find(component);
+    if (tile == tiles_.end()) return;
+    tile->second.notified = text;
+    view_.tile(tile->second);
+}
+
+void web_listener::routerChanged(const router_change& change) {
+    web::link_state link;
+    link.device = change.device;
+    link.name = change.name;
+    link.protocol = change.protocol;
+    link.state = stateName(change.status.state);
+    link.size = change.status.size;
+    link.detail = change.status.detail;
+    view_.link(link);
+    view_.event("router " + std::to_string(change.device) + ": " + link.state +
+                (link.detail.empty() ? "" : " (" + link.detail + ")"));
+    const bool answers = routerAnswers(change.device);
+    for (auto& [name, tile] : tiles_)
+        if (tile.router == change.device && tile.routerSilent == answers) {
+            tile.routerSilent = !answers;
+            view_.tile(tile);
+        }
+}
+
+void web_listener::warning(const std::string& component, const std::string& text) {
+    view_.event("warning: " + (component.empty() ? text : component + ": " + text));
+}
+
+void web_listener::violation(const std::string& component, const contract_violation& v) {
+    view_.event("violation: " + component + ": " + v.text);
+}
+
+void web_listener::showRouters() {
+    for (int device : engine_.devices()) {
+        const std::optional<router_status> status = engine_.routerStatus(device);
+        if (!status) continue;
+        web::link_state link;
+        link.device = device;
+        if (const router_description* d = engine_.routerDescription(device)) {
+            link.name = d->name;
+            link.protocol = d->protocol;
+        }
+        link.state = stateName(status->state);
+        link.size = status->size;
+        link.detail = status->detail;
+        view_.link(link);
+    }
+}
+
+void web_listener::update(const std::string& component) {
+    auto found = tiles_.find(component);
+    if (found == tiles_.end()) return;
+    web::tile_state& tile = found->second;
+    const auto text = engine_.property(component, display_panel, display_control, "text");
+    const auto sheet = engine_.property(component, display_panel, display_control, "statesheet");
+    tile.text = text.value_or("");
+    tile.statesheet = sheet.value_or("");
+    const tally_lamps lamps = tallies_->lampsFor(tile.statesheet);
+    tile.left = colourName(lamps.left);
+    tile.centre = colourName(lamps.text);
+    tile.right = colourName(lamps.right);
+    tile.brightness = lamps.brightness * 100 / 3;
+    view_.tile(tile);
+}
+
+bool web_listener::routerAnswers(int device) const {
+    const std::optional<router_status> status = engine_.routerStatus(device);
+    return status && (status->state == router_state::answering || status->state == router_state::connected);
+}
+
+}  // namespace quon
