@@ -97,7 +97,7 @@ TEST(QuonHostModules, AModuleForAnotherMachineSaysWhichMachine) {
     const std::string module = folder.file("Arm.so", header);
     const program_result r = host({"--module", module, "run", folder.file("a.quon", "create u\n")}).run();
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_THAT(r.out + r.err, HasSubstr("an aarch64 module; this host is x86-64"));
+    EXPECT_THAT(r.out + r.err, HasSubstr("an aarch64 module; this host is "));
 }
 
 TEST(QuonHostShell, EndsAtTheEndOfPipedInputAndTearsDown) {

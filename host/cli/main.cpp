@@ -85,11 +85,6 @@ int main(int argc, char** argv) {
         a->add_option("--module", module, "the module \"create NAME\" loads (default: Korvane.so in ../lib)");
         a->add_option("--panels", panels, "the folder of panel layouts given to components");
     };
-    const auto addHttp = [&](CLI::App* a) {
-        a->add_option("--http", o.http,
-                      "show the wall in the browser at ADDR:PORT (\":8080\" is 127.0.0.1:8080; another address "
-                      "must be named and is visible on the network)");
-    };
     addTrace(&app);
     addComponents(&app);
 
@@ -104,11 +99,6 @@ int main(int argc, char** argv) {
     addComponents(shell);
     shell->allow_extras();
 
-#if defined(QUON_HAVE_LIVE)
-    addHttp(&app);
-    addHttp(shell);
-#endif
-
     CLI::App* validate =
         app.add_subcommand("validate", "check that a component module keeps the host contract (each check in a "
                                        "child process)");
@@ -122,6 +112,11 @@ int main(int argc, char** argv) {
     validate->allow_extras();
 
 #if defined(QUON_HAVE_LIVE)
+    const auto addHttp = [&](CLI::App* a) {
+        a->add_option("--http", o.http,
+                      "show the wall in the browser at ADDR:PORT (\":8080\" is 127.0.0.1:8080; another address "
+                      "must be named and is visible on the network)");
+    };
     serve_options serving;
     CLI::App* serve = app.add_subcommand(
         "serve", "run the displays of a wall file live, on the wall clock, until SIGINT or SIGTERM (SIGHUP "
@@ -129,6 +124,8 @@ int main(int argc, char** argv) {
     serve->add_option("WALL_FILE", serving.wallFile, "the wall file (TOML; see docs/serve.md)")->required();
     serve->add_flag("--quiet", serving.quiet, "print no line per display or router change");
     addHttp(serve);
+    addHttp(&app);
+    addHttp(shell);
     addTrace(serve);
     addComponents(serve);
     serve->allow_extras();
