@@ -3,8 +3,14 @@
 // as an operator would (routes, signals, an edited wall file).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -114,6 +120,58 @@ TEST_P(Serve, SighupAppliesTheDifferenceOfTheWallFile) {
     EXPECT_THAT(out, HasSubstr("c        <- parent    \"instance=c\""));
     EXPECT_THAT(out + host->errors(), HasSubstr("wall.toml:1:"));
     EXPECT_THAT(out, HasSubstr("c        -> command   \"AS\""));
+}
+
+// A UDP socket on loopback that plays a screen: it keeps what TSL 5
+// packets say each index shows.
+class tsl5_screen {
+public:
+    tsl5_screen() {
+        socket_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~tsl5_screen() { ::close(socket_); }
+    int port() const { return port_; }
+
+    // Waits until index `index` shows `text`.
+    bool waitFor(int index, const std::string& text, int timeoutMs = 20000) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd p{socket_, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            unsigned char packet[2048];
+            const ssize_t n = ::recv(socket_, packet, sizeof packet, 0);
+            // PBC, VER, FLAGS, SCREEN, then INDEX, CONTROL, LENGTH, TEXT.
+            if (n < 12 || (packet[3] & 1)) continue;
+            const int shownIndex = packet[6] | packet[7] << 8;
+            const size_t length = static_cast<size_t>(packet[10] | packet[11] << 8);
+            if (12 + length > static_cast<size_t>(n)) continue;
+            if (shownIndex == index && std::string(reinterpret_cast<char*>(packet) + 12, length) == text) return true;
+        }
+        return false;
+    }
+
+private:
+    int socket_ = -1;
+    int port_ = 0;
+};
+
+TEST_P(Serve, ARouteChangeReachesTheScreenOverTsl5) {
+    tsl5_screen screen;
+    writeWall("[umd]\nto = \"tsl5+udp://127.0.0.1:" + std::to_string(screen.port()) +
+              "\"\nrefresh = \"0s\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\numd = { index = 7 }\n");
+    auto host = serve({"--quiet"});
+    ASSERT_TRUE(screen.waitFor(7, "Input 1")) << host->output() << host->errors();
+    router->write("route 1 9\n");
+    EXPECT_TRUE(screen.waitFor(7, "Input 9")) << host->output() << host->errors();
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, Serve, ::testing::Values(protocol_case{"videohub", true}, protocol_case{"swp08", false}),
