@@ -17,6 +17,7 @@
 #include "run_files.h"
 #include "shell.h"
 #if defined(QUON_HAVE_LIVE)
+#include "quon/live/live_routers.h"
 #include "serve.h"
 #endif
 
@@ -126,6 +127,8 @@ int main(int argc, char** argv) {
     addHttp(serve);
     addHttp(&app);
     addHttp(shell);
+    shell->add_option("WALL_FILE", o.shellWall,
+                      "a wall file whose displays the shell starts with and whose [umd] sends them to screens");
     addTrace(serve);
     addComponents(serve);
     serve->allow_extras();
@@ -182,7 +185,11 @@ int main(int argc, char** argv) {
     if (!useSampleSystemUnlessSet()) return 2;
     if (o.command == "shell") {
         boost::asio::io_context loop;
-        host_engine engine(readConfiguredSystem(o.format), builtInRouters());
+        router_registry routers = builtInRouters();
+#if defined(QUON_HAVE_LIVE)
+        addLiveRouters(routers, loop);
+#endif
+        host_engine engine(readConfiguredSystem(o.format), routers);
         for (const std::string& warning : engine.warnings()) printWarning(o.format, warning);
         return runShell(loop, engine, o);
     }

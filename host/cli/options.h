@@ -18,7 +18,8 @@ struct host_options {
     bool trace = false;
     output_format format = output_format::text;
     scenario_settings settings;
-    std::string http;  // --http ADDR:PORT; empty: no wall page
+    std::string http;       // --http ADDR:PORT; empty: no wall page
+    std::string shellWall;  // shell WALL_FILE: a wall to run in the shell
 };
 
 }  // namespace quon

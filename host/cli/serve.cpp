@@ -2,7 +2,6 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
-#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -10,8 +9,7 @@
 
 #include "quon/common/text.h"
 #include "quon/live/live_routers.h"
-#include "quon/live/umd_listener.h"
-#include "quon/live/wall_file.h"
+#include "quon/live/live_wall.h"
 #include "quon/output/display_lines.h"
 #include "quon/output/json_lines.h"
 #include "quon/output/trace_printer.h"
@@ -77,33 +75,30 @@ private:
 class server {
 public:
     server(const host_options& options, const serve_options& serve)
-        : options_(options),
-          serve_(serve),
-          routers_(builtInRouters()),
-          signals_(loop_, SIGINT, SIGTERM, SIGHUP) {
+        : options_(options), serve_(serve), routers_(builtInRouters()), signals_(loop_, SIGINT, SIGTERM, SIGHUP) {
         addLiveRouters(routers_, loop_);
     }
 
     int run() {
-        std::vector<std::string> errors;
-        if (!readWallFile(serve_.wallFile, wall_, errors)) {
-            for (const std::string& e : errors) std::fprintf(stderr, "%s\n", escapedControls(e).c_str());
-            return 2;
-        }
         if (!options_.http.empty() && !page_.open(loop_, options_.http)) return 2;
         engine_ = std::make_unique<host_engine>(readConfiguredSystem(options_.format), routers_);
-        if (!options_.http.empty()) page_.show(*engine_, wall_.umd);
         for (const std::string& warning : engine_->warnings()) printWarning(options_.format, warning);
         printer_ = std::make_unique<serve_printer>(*engine_, options_.format, serve_.quiet);
         trace_ = std::make_unique<trace_printer>(stdout, options_.format);
         engine_->addListener(printer_.get());
         if (options_.trace) engine_->addListener(trace_.get());
-        startOutput();
         clock_ = std::make_unique<wall_clock_driver>(
-            loop_, *engine_, nullptr,
-            [this](const std::string& e) { printWarning(options_.format, "clock: " + e); });
+            loop_, *engine_, nullptr, [this](const std::string& e) { printWarning(options_.format, "clock: " + e); });
+        wall_ = std::make_unique<live_wall>(loop_, *engine_, options_.settings.module, options_.settings.layoutFolder,
+                                            [this](const std::string& w) { printWarning(options_.format, w); });
         engine_->startRouters();
-        for (const wall_display& d : wall_.displays) create(d);
+        std::vector<std::string> errors;
+        if (!wall_->start(serve_.wallFile, errors)) {
+            for (const std::string& e : errors) std::fprintf(stderr, "%s\n", escapedControls(e).c_str());
+            engine_->stopRouters();
+            return 2;
+        }
+        if (!options_.http.empty()) page_.show(*engine_, wall_->current().umd);
         clock_->catchUp();
         waitForSignal();
         notifyService("READY=1\nSTATUS=" + status());
@@ -112,63 +107,16 @@ public:
     }
 
 private:
-    void startOutput() {
-        if (umdListener_) engine_->removeListener(umdListener_.get());
-        if (umd_) umd_->stop();
-        umd_ = std::make_unique<umd_output>(loop_, wall_.umd);
-        umdListener_ = std::make_unique<umd_listener>(*engine_, *umd_);
-        engine_->addListener(umdListener_.get());
-    }
-
-    void create(const wall_display& d) {
-        std::string error;
-        const std::string module = d.module.empty() ? options_.settings.module : d.module;
-        if (engine_->create(d.name, module, options_.settings.layoutFolder, error) !=
-            host_engine::create_status::created) {
-            printWarning(options_.format, "display " + d.name + ": " + error);
-            return;
-        }
-        for (const std::string& command : d.startCommands()) send(d.name, command);
-    }
-
-    void send(const std::string& name, const std::string& command) {
-        std::optional<std::string> reply;
-        std::string error;
-        if (!engine_->parent(name, command.c_str(), reply, error)) printWarning(options_.format, error);
-    }
-
-    // Applies the difference between the running wall and the file.
     void reload() {
-        wall next;
         std::vector<std::string> errors;
-        if (!readWallFile(serve_.wallFile, next, errors)) {
+        if (!wall_->reload(errors)) {
             printWarning(options_.format, "the wall file was not reloaded; the running wall stays as it was:");
             for (const std::string& e : errors) printWarning(options_.format, e);
             return;
         }
-        std::map<std::string, const wall_display*> before, after;
-        for (const wall_display& d : wall_.displays) before[d.name] = &d;
-        for (const wall_display& d : next.displays) after[d.name] = &d;
-        std::string error;
-        for (const auto& [name, d] : before)
-            if (!after.count(name) || after[name]->module != d->module) engine_->destroy(name, error);
-        wall_ = std::move(next);
-        startOutput();
-        for (const wall_display& d : wall_.displays) {
-            const auto old = before.find(d.name);
-            const bool fresh = old == before.end() || old->second->module != d.module;
-            if (fresh) {
-                create(d);
-                continue;
-            }
-            // The same display: only what changed is sent.
-            const std::vector<std::string> was = old->second->startCommands();
-            for (const std::string& command : d.startCommands())
-                if (std::find(was.begin(), was.end(), command) == was.end()) send(d.name, command);
-            umdListener_->resend(d.name);
-        }
         clock_->catchUp();
-        printer_->print("reload", "wall file reloaded: " + std::to_string(wall_.displays.size()) + " displays");
+        printer_->print("reload", "wall file reloaded: " + std::to_string(wall_->current().displays.size()) +
+                                      " displays");
         notifyService("STATUS=" + status());
     }
 
@@ -178,10 +126,10 @@ private:
         engine_->destroyAll();
         page_.hide();
         engine_->stopRouters();
-        umd_->stop();
+        wall_->stop();
         signals_.cancel();
-        // Whatever the routers and screens still have queued ends with
-        // the loop.
+        // Whatever the routers and screens still have queued ends with the
+        // loop.
         loop_.stop();
     }
 
@@ -207,14 +155,12 @@ private:
     asio::io_context loop_;
     router_registry routers_;
     asio::signal_set signals_;
-    wall wall_;
     wall_page page_;
     std::unique_ptr<host_engine> engine_;
     std::unique_ptr<serve_printer> printer_;
     std::unique_ptr<trace_printer> trace_;
-    std::unique_ptr<umd_output> umd_;
-    std::unique_ptr<umd_listener> umdListener_;
     std::unique_ptr<wall_clock_driver> clock_;
+    std::unique_ptr<live_wall> wall_;
 };
 
 }  // namespace

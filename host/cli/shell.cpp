@@ -24,6 +24,7 @@
 #include "run_files.h"
 #include "wall_clock.h"
 #if defined(QUON_HAVE_LIVE)
+#include "quon/live/live_wall.h"
 #include "wall_page.h"
 #endif
 
@@ -256,22 +257,32 @@ shell_session* shell_session::active_ = nullptr;
 int runShell(asio::io_context& loop, host_engine& engine, const host_options& options) {
 #if defined(QUON_HAVE_LIVE)
     wall_page page;
-    const umd_config noTallies;
-    if (!options.http.empty()) {
-        if (!page.open(loop, options.http)) return 2;
-        page.show(engine, noTallies);
-    }
+    if (!options.http.empty() && !page.open(loop, options.http)) return 2;
+    live_wall wall(loop, engine, options.settings.module, options.settings.layoutFolder,
+                   [&](const std::string& w) { printWarning(options.format, w); });
+    if (!options.http.empty()) page.show(engine, wall.current().umd);
 #endif
+    engine.startRouters();
     {
         shell_session session(loop, engine, options);
         session.configure();
+#if defined(QUON_HAVE_LIVE)
+        std::vector<std::string> errors;
+        if (!options.shellWall.empty() && !wall.start(options.shellWall, errors)) {
+            for (const std::string& e : errors) std::fprintf(stderr, "%s\n", escapedControls(e).c_str());
+            engine.stopRouters();
+            return 2;
+        }
+#endif
         session.start();
         loop.run();
         // The components leave with the session, so that their teardown is
         // checked, and traced when tracing.
         engine.destroyAll();
     }
+    engine.stopRouters();
 #if defined(QUON_HAVE_LIVE)
+    wall.stop();
     page.hide();
 #endif
     for (const std::string& problem : engine.problems())

@@ -1,0 +1,85 @@
+#include "quon/live/live_wall.h"
+
+#include <algorithm>
+#include <map>
+
+namespace quon {
+
+live_wall::live_wall(boost::asio::io_context& loop, host_engine& engine, std::string defaultModule,
+                     std::string layoutFolder, std::function<void(const std::string&)> warn)
+    : loop_(loop),
+      engine_(engine),
+      defaultModule_(std::move(defaultModule)),
+      layoutFolder_(std::move(layoutFolder)),
+      warn_(std::move(warn)) {}
+
+live_wall::~live_wall() {
+    if (listener_) engine_.removeListener(listener_.get());
+}
+
+bool live_wall::start(const std::string& path, std::vector<std::string>& errors) {
+    if (!readWallFile(path, wall_, errors)) return false;
+    path_ = path;
+    startOutput();
+    for (const wall_display& d : wall_.displays) create(d);
+    return true;
+}
+
+bool live_wall::reload(std::vector<std::string>& errors) {
+    wall next;
+    if (!readWallFile(path_, next, errors)) return false;
+    std::map<std::string, wall_display> before;
+    for (const wall_display& d : wall_.displays) before[d.name] = d;
+    std::map<std::string, const wall_display*> after;
+    for (const wall_display& d : next.displays) after[d.name] = &d;
+    std::string error;
+    for (const auto& [name, d] : before) {
+        const auto kept = after.find(name);
+        if (kept == after.end() || kept->second->module != d.module) engine_.destroy(name, error);
+    }
+    wall_ = std::move(next);
+    startOutput();
+    for (const wall_display& d : wall_.displays) {
+        const auto old = before.find(d.name);
+        if (old == before.end() || old->second.module != d.module) {
+            create(d);
+            continue;
+        }
+        // The same display: only what changed is sent.
+        const std::vector<std::string> was = old->second.startCommands();
+        for (const std::string& command : d.startCommands())
+            if (std::find(was.begin(), was.end(), command) == was.end()) send(d.name, command);
+        listener_->resend(d.name);
+    }
+    return true;
+}
+
+void live_wall::stop() {
+    if (output_) output_->stop();
+}
+
+void live_wall::startOutput() {
+    if (listener_) engine_.removeListener(listener_.get());
+    if (output_) output_->stop();
+    output_ = std::make_unique<umd_output>(loop_, wall_.umd);
+    listener_ = std::make_unique<umd_listener>(engine_, *output_);
+    engine_.addListener(listener_.get());
+}
+
+void live_wall::create(const wall_display& d) {
+    std::string error;
+    const std::string module = d.module.empty() ? defaultModule_ : d.module;
+    if (engine_.create(d.name, module, layoutFolder_, error) != host_engine::create_status::created) {
+        warn_("display " + d.name + ": " + error);
+        return;
+    }
+    for (const std::string& command : d.startCommands()) send(d.name, command);
+}
+
+void live_wall::send(const std::string& name, const std::string& command) {
+    std::optional<std::string> reply;
+    std::string error;
+    if (!engine_.parent(name, command.c_str(), reply, error)) warn_(error);
+}
+
+}  // namespace quon
