@@ -111,6 +111,17 @@ TEST(QuonHostShell, EndsAtTheEndOfPipedInputAndTearsDown) {
     EXPECT_THAT(r.out, HasSubstr("-> command   \"AS\""));
 }
 
+TEST(QuonHostShell, StartsTheDisplaysOfAWallFile) {
+    scratch folder;
+    const std::string wall = folder.file("wall.toml", "[[display]]\nname = \"w\"\ninstance = \"studio_a_mon_2\"\n");
+    program_run shell = host({"shell", wall});
+    shell.input = "route 1 2 7\n";
+    const program_result r = shell.run();
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("w: [ CAM 2 ]"));
+    EXPECT_THAT(r.out, HasSubstr("w: [ CAM 7 ]"));
+}
+
 TEST(QuonHostShell, TakesALongLineInOnePass) {
     program_run shell = host({"shell"});
     shell.input = "say " + std::string(128 * 1024, 'x') + "\nquit\n";
