@@ -17,9 +17,9 @@
 
 #include "allocation_counter.h"
 #include "command_text.h"
-#include "decode_quon_string.h"
+#include "quon/script/decode_quon_string.h"
 #include "korvane.h"
-#include "parent_command.h"
+#include "quon/script/parent_command.h"
 #include "quon_message_types.h"
 #include "quon_records.h"
 

@@ -12,13 +12,13 @@ const char* const control = "myMimic";
 
 bool usableMatrix(int matrix) { return matrix >= first_matrix && matrix <= last_matrix; }
 
-quon_string decimal(int value) { return quon_string(value, 0, 0, 10); }
+quon_string numberText(int value) { return quon_string(value, 0, 0, 10); }
 
 }  // namespace
 
 Korvane::Korvane(quon_client_callback* host, const char* path)
     : quon_script_helper(host, path), myMatrix(0), myDestination(0), mySourceDB(0), mySource(0), revertiveSeen(false) {
-    panelShow(decimal(1), "umdMimic.quon_ui", "");
+    panelShow(numberText(1), "umdMimic.quon_ui", "");
 }
 
 Korvane::~Korvane() {

@@ -4,7 +4,7 @@
 #ifndef KORVANE_H
 #define KORVANE_H
 
-#include "quon_script_helper.h"
+#include "quon/script/quon_script_helper.h"
 
 class Korvane : public quon_script_helper {
 public:

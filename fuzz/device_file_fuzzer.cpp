@@ -9,10 +9,10 @@
 #include <string>
 
 #include "../tests/support/bare_component.h"
-#include "decimal.h"
+#include "quon/script/atoi_value.h"
 #include "fuzz_check.h"
-#include "profile_file.h"
-#include "quon_script_helper.h"
+#include "quon/script/profile_file.h"
+#include "quon/script/quon_script_helper.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string* value = file.value("Database", "DatabaseSize_1");
     std::string text = value ? *value : "0";
     text = text.substr(0, text.find('\0')).substr(0, 255);
-    const int expected = text.empty() ? 0 : decimalValue(text.c_str());
+    const int expected = text.empty() ? 0 : atoiValue(text.c_str());
 
     bare_component reader;
     FUZZ_CHECK(reader.databaseSize(7, 1) == expected);

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "empty_text.h"
+#include "quon/script/empty_text.h"
 #include "fuzz_check.h"
-#include "parent_command.h"
+#include "quon/script/parent_command.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "decode_quon_string.h"
-#include "empty_text.h"
+#include "quon/script/decode_quon_string.h"
+#include "quon/script/empty_text.h"
 #include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,16 +1,16 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "decimal.h"
-#include "device_file.h"
-#include "quon_script_helper.h"
+#include "quon/script/atoi_value.h"
+#include "quon/script/device_file.h"
+#include "quon/script/quon_script_helper.h"
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
 #include <cstring>
 
-#include "profile_file.h"
+#include "quon/script/profile_file.h"
 #endif
 
 namespace {
@@ -62,5 +62,5 @@ int quon_script_helper::databaseSize(int device, int database) {
 
     char value[value_space];
     if (readProfileValue("Database", key, "0", value, sizeof value, path) == 0) return 0;
-    return decimalValue(value);
+    return atoiValue(value);
 }

@@ -1,4 +1,4 @@
-#include "quon_script_helper.h"
+#include "quon/script/quon_script_helper.h"
 
 #if defined(_WIN32)
 #include <windows.h>

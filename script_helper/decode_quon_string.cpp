@@ -1,8 +1,8 @@
-#include "decode_quon_string.h"
+#include "quon/script/decode_quon_string.h"
 
 #include <cstring>
 
-#include "empty_text.h"
+#include "quon/script/empty_text.h"
 
 decodeQUONString::decodeQUONString(const char* text, char quoteCharacter)
     : count(0), buffer(nullptr), quote(quoteCharacter) {

@@ -2,10 +2,10 @@
 // written. Fields are separated by single blanks, text fields are in single
 // quotes, numbers are decimal; inserted texts go out as they are.
 #include "command_text.h"
-#include "decimal.h"
-#include "decode_quon_string.h"
+#include "quon/script/atoi_value.h"
+#include "quon/script/decode_quon_string.h"
 #include "quon_message_types.h"
-#include "quon_script_helper.h"
+#include "quon/script/quon_script_helper.h"
 
 char* quon_script_helper::send(const char* text) {
     return host ? host->callback(const_cast<char*>(text), QUON_MSG_COMMAND) : nullptr;
@@ -85,8 +85,8 @@ bool quon_script_helper::getDev(quon_string instance, int* device, int* index) {
     if (!reply) return false;
     {
         const decodeQUONString tokens(reply, '\'');
-        if (device) *device = decimalValue(tokens.tokens[0]);
-        if (index) *index = decimalValue(tokens.tokens[1]);
+        if (device) *device = atoiValue(tokens.tokens[0]);
+        if (index) *index = atoiValue(tokens.tokens[1]);
     }
     handBack(reply);
     return true;

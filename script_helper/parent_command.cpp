@@ -1,8 +1,8 @@
-#include "parent_command.h"
+#include "quon/script/parent_command.h"
 
 #include <cstring>
 
-#include "empty_text.h"
+#include "quon/script/empty_text.h"
 
 const char quon_empty_text[1] = "";
 

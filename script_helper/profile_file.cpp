@@ -1,4 +1,4 @@
-#include "profile_file.h"
+#include "quon/script/profile_file.h"
 
 #include <fstream>
 #include <sstream>

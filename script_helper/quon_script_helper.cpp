@@ -1,10 +1,10 @@
-#include "quon_script_helper.h"
+#include "quon/script/quon_script_helper.h"
 
 #include <cstdint>
 #include <cstring>
 #include <new>
 
-#include "parent_command.h"
+#include "quon/script/parent_command.h"
 #include "quon_message_types.h"
 
 // The library's signature record: found in the module's initialised data by

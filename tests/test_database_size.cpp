@@ -4,8 +4,8 @@
 #include <string>
 
 #include "bare_component.h"
-#include "profile_file.h"
-#include "quon_script_helper.h"
+#include "quon/script/profile_file.h"
+#include "quon/script/quon_script_helper.h"
 #include "temp_system.h"
 
 namespace {

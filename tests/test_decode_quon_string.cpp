@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "allocation_counter.h"
-#include "decode_quon_string.h"
+#include "quon/script/decode_quon_string.h"
 
 namespace {
 

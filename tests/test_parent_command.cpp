@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "allocation_counter.h"
-#include "parent_command.h"
+#include "quon/script/parent_command.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "quon_message_types.h"
-#include "quon_script_helper.h"
+#include "quon/script/quon_script_helper.h"
 #include "recording_host.h"
 
 using ::testing::ElementsAre;

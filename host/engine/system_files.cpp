@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "device_file.h"
-#include "decimal.h"
-#include "profile_file.h"
+#include "quon/script/device_file.h"
+#include "quon/script/atoi_value.h"
+#include "quon/script/profile_file.h"
 #include "quon/common/decimal.h"
 #include "quon/common/text.h"
 
@@ -53,7 +53,7 @@ bool readSize(const std::string& path, const std::string& key, int& size, std::v
         warnings.push_back(at + key + "=" + escaped(text) + ": not a number (the component reads 0)");
         return false;
     }
-    size = decimalValue(value);
+    size = atoiValue(value);
     if (size < 0) {
         warnings.push_back(at + key + "=" + escaped(text) + ": negative");
         return false;

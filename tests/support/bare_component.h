@@ -3,7 +3,7 @@
 #ifndef QUON_TEST_BARE_COMPONENT_H
 #define QUON_TEST_BARE_COMPONENT_H
 
-#include "quon_script_helper.h"
+#include "quon/script/quon_script_helper.h"
 
 class bare_component : public quon_script_helper {
 public:

@@ -1,8 +1,8 @@
-#include "decimal.h"
+#include "quon/script/atoi_value.h"
 
 #include <climits>
 
-int decimalValue(const char* text) {
+int atoiValue(const char* text) {
     if (!text) return 0;
     const char* p = text;
     // White space as the "C" locale's isspace has it, whatever the locale.

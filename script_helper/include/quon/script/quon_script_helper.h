@@ -8,7 +8,7 @@
 #ifndef QUON_SCRIPT_HELPER_H
 #define QUON_SCRIPT_HELPER_H
 
-#include "notify.h"
+#include "quon/script/notify.h"
 #include "quon_client_callback.h"
 #include "quon_string.h"
 #include "quon_stringlist.h"

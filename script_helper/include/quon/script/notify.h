@@ -4,7 +4,7 @@
 #ifndef QUON_NOTIFY_H
 #define QUON_NOTIFY_H
 
-#include "parent_command.h"
+#include "quon/script/parent_command.h"
 #include "quon_records.h"
 #include "quon_string.h"
 
