@@ -122,6 +122,24 @@ TEST_P(Serve, SighupAppliesTheDifferenceOfTheWallFile) {
     EXPECT_THAT(out, HasSubstr("c        -> command   \"AS\""));
 }
 
+TEST_P(Serve, WarnsWhenTheRouterReportsAnotherSizeThanTheDeviceFile) {
+    program_run fake;
+    fake.program = FAKE_ROUTER_PATH;
+    fake.arguments = {GetParam().protocol, "--sources", "20", "--destinations", "20"};
+    running_program bigger(fake);
+    const std::optional<std::string> port = bigger.readLine();
+    ASSERT_TRUE(port);
+    std::ofstream(root + "/vx/main/config/system/dev_001.ini")
+        << "[Router]\nName=Fake\nProtocol=" << GetParam().protocol << "\nAddress=127.0.0.1:" << *port
+        << "\n[Database]\nDatabaseSize_0=16\nDatabaseSize_1=16\n";
+    auto host = serve();
+    ASSERT_TRUE(host->waitFor("a: [ Input 1 ]")) << host->output() << host->errors();
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+    EXPECT_THAT(host->errors(),
+                HasSubstr("router 1: reports 20 destinations; the device file says 16 (DatabaseSize_1)"));
+}
+
 // A UDP socket on loopback that plays a screen: it keeps what TSL 5
 // packets say each index shows.
 class tsl5_screen {
