@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <thread>
 
@@ -22,6 +23,26 @@ std::string slurp(const std::string& path) {
     return text.str();
 }
 
+// Starts `how` with the given descriptors as its standard input, output and
+// error; `unused` are the parent's ends, closed in the child.
+pid_t spawn(const program_run& how, int in, int out, int err, std::initializer_list<int> unused) {
+    const pid_t child = fork();
+    if (child != 0) return child;
+    dup2(in, STDIN_FILENO);
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    for (int fd : unused) close(fd);
+    if (!how.folder.empty() && chdir(how.folder.c_str()) != 0) _exit(126);
+    for (const std::string& name : how.unset) unsetenv(name.c_str());
+    for (const auto& [name, value] : how.environment) setenv(name.c_str(), value.c_str(), 1);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(how.program.c_str()));
+    for (const std::string& a : how.arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(how.program.c_str(), argv.data());
+    _exit(127);
+}
+
 }  // namespace
 
 program_result program_run::run() const {
@@ -32,23 +53,7 @@ program_result program_run::run() const {
     const int errFile = mkstemp(errPath);
     int stdinPipe[2];
     if (outFile < 0 || errFile < 0 || pipe(stdinPipe) != 0) return result;
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(stdinPipe[0], STDIN_FILENO);
-        dup2(outFile, STDOUT_FILENO);
-        dup2(errFile, STDERR_FILENO);
-        close(stdinPipe[0]);
-        close(stdinPipe[1]);
-        if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
-        for (const std::string& name : unset) unsetenv(name.c_str());
-        for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
+    const pid_t child = spawn(*this, stdinPipe[0], outFile, errFile, {stdinPipe[0], stdinPipe[1]});
     close(stdinPipe[0]);
     // A writer that the child stops reading must not hang the test.
     ::signal(SIGPIPE, SIG_IGN);
@@ -88,25 +93,7 @@ running_program::running_program(const program_run& how) {
     errPath_ = errPath;
     int in[2], out[2];
     if (errFile < 0 || pipe(in) != 0 || pipe(out) != 0) return;
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(in[0], STDIN_FILENO);
-        dup2(out[1], STDOUT_FILENO);
-        dup2(errFile, STDERR_FILENO);
-        close(in[0]);
-        close(in[1]);
-        close(out[0]);
-        close(out[1]);
-        if (!how.folder.empty() && chdir(how.folder.c_str()) != 0) _exit(126);
-        for (const std::string& name : how.unset) unsetenv(name.c_str());
-        for (const auto& [name, value] : how.environment) setenv(name.c_str(), value.c_str(), 1);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(how.program.c_str()));
-        for (const std::string& a : how.arguments) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(how.program.c_str(), argv.data());
-        _exit(127);
-    }
+    const pid_t child = spawn(how, in[0], out[1], errFile, {in[0], in[1], out[0], out[1]});
     close(errFile);
     close(in[0]);
     close(out[1]);

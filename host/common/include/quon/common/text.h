@@ -1,6 +1,6 @@
 // Small text helpers the host uses everywhere: case folding for names the
 // host matches without regard to case, trimming, and escaping for what
-// reaches a terminal or a JSON line.
+// reaches a terminal.
 #ifndef QUON_COMMON_TEXT_H
 #define QUON_COMMON_TEXT_H
 
@@ -19,8 +19,6 @@ std::string trimmed(std::string_view text);
 std::string escaped(std::string_view text);
 // The same without quoting '"' and '\\': for free text in a message.
 std::string escapedControls(std::string_view text);
-// True when `text` is well-formed UTF-8.
-bool isUtf8(std::string_view text);
 
 }  // namespace quon
 
