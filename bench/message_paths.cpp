@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "allocation_counter.h"
-#include "command_text.h"
+#include "quon/script/command_text.h"
 #include "quon/script/decode_quon_string.h"
 #include "korvane.h"
 #include "quon/script/parent_command.h"

@@ -1,4 +1,4 @@
-#include "command_text.h"
+#include "quon/script/command_text.h"
 
 #include <cstring>
 

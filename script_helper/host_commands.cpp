@@ -1,7 +1,7 @@
 // The command operations: the one place where the host's command texts are
 // written. Fields are separated by single blanks, text fields are in single
 // quotes, numbers are decimal; inserted texts go out as they are.
-#include "command_text.h"
+#include "quon/script/command_text.h"
 #include "quon/script/atoi_value.h"
 #include "quon/script/decode_quon_string.h"
 #include "quon_message_types.h"
