@@ -91,6 +91,9 @@ public:
             loop_, *engine_, nullptr, [this](const std::string& e) { printWarning(options_.format, "clock: " + e); });
         wall_ = std::make_unique<live_wall>(loop_, *engine_, options_.settings.module, options_.settings.layoutFolder,
                                             [this](const std::string& w) { printWarning(options_.format, w); });
+        // The page watches from the start, so that it sees every display's
+        // first notification too.
+        if (!options_.http.empty()) page_.show(*engine_, wall_->current().umd);
         engine_->startRouters();
         std::vector<std::string> errors;
         if (!wall_->start(serve_.wallFile, errors)) {
@@ -98,7 +101,6 @@ public:
             engine_->stopRouters();
             return 2;
         }
-        if (!options_.http.empty()) page_.show(*engine_, wall_->current().umd);
         clock_->catchUp();
         waitForSignal();
         notifyService("READY=1\nSTATUS=" + status());

@@ -18,7 +18,7 @@ const char* colourName(lamp_colour colour) {
 
 std::string stateName(router_state state) {
     switch (state) {
-        case router_state::answering: return "simulated";
+        case router_state::answering: return "answering";
         case router_state::not_answering: return "not answering";
         case router_state::connecting: return "retrying";
         case router_state::connected: return "connected";

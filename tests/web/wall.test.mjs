@@ -276,10 +276,6 @@ test('a sample wall', guard, async () => {
   assert.equal(await page.locator('.tile.silent').count(), 4);
   assert.equal(await page.locator('.lamp[data-colour="red"]').count(), 1);
   assert.deepEqual(page.problems, []);
-  if (process.env.QUON_WEB_SCREENSHOT) {
-    await page.setViewportSize({ width: 1100, height: 640 });
-    await page.screenshot({ path: process.env.QUON_WEB_SCREENSHOT, fullPage: true });
-  }
   await page.close();
   await fixture.stop();
 });

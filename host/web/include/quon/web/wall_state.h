@@ -26,7 +26,7 @@ struct link_state {
     int device = 0;  // device number; identifies the link
     std::string name;
     std::string protocol;
-    std::string state;   // "connected", "lost", "retrying", "simulated" or "not answering"
+    std::string state;   // "connected", "lost", "retrying", "answering" (a simulated router) or "not answering"
     int size = 0;        // number of destinations
     std::string detail;  // why it is lost, when the next try is due
 };

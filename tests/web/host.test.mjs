@@ -1,0 +1,296 @@
+// The wall page in Chromium, against quon-host itself on loopback: the
+// shell fed scenario lines on its standard input, and serve with a wall
+// file. Every host runs on the bundled sample system (VX_ROOT and VX_SYSTEM
+// unset) with --http 127.0.0.1:0 and prints where the page is.
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
+import { createSocket } from 'node:dgram';
+import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { createInterface } from 'node:readline';
+import { chromium } from 'playwright-core';
+
+const hostPath = process.env.QUON_HOST;
+const sourceDir = process.env.QUON_SOURCE_DIR;
+const chromiumPath = process.env.QUON_CHROMIUM || '/usr/bin/chromium';
+const guard = { timeout: 60000 };  // against hangs only
+const wait = { timeout: 20000 };   // likewise
+
+// One quon-host process: the page's address (from its "the wall is at"
+// line on standard error), its output kept for failure messages, and its
+// standard input for the shell's scenario lines.
+class Host {
+  static async start(args) {
+    const host = new Host();
+    const environment = { ...process.env };
+    delete environment.VX_ROOT;
+    delete environment.VX_SYSTEM;
+    host.process = spawn(hostPath, args, { stdio: ['pipe', 'pipe', 'pipe'], env: environment });
+    host.exited = new Promise((resolve) => host.process.on('exit', (code, signal) => resolve({ code, signal })));
+    host.output = [];
+    createInterface({ input: host.process.stdout }).on('line', (line) => host.output.push(line));
+    host.url = await new Promise((resolve, reject) => {
+      createInterface({ input: host.process.stderr }).on('line', (line) => {
+        host.output.push(line);
+        const found = /^quon-host: the wall is at (http:\/\/\S+)$/.exec(line);
+        if (found) resolve(found[1]);
+      });
+      host.exited.then(({ code, signal }) =>
+        reject(new Error(`quon-host ended (${code ?? signal}) before serving:\n${host.output.join('\n')}`)));
+    });
+    host.port = Number(new URL(host.url).port);
+    return host;
+  }
+
+  send(...lines) {
+    for (const line of lines) this.process.stdin.write(line + '\n');
+  }
+
+  // The shell ends at the end of its input.
+  async endInput() {
+    this.process.stdin.end();
+    return this.exited;
+  }
+
+  async terminate() {
+    this.process.kill('SIGTERM');
+    return this.exited;
+  }
+
+  get transcript() { return this.output.join('\n'); }
+}
+
+let browser;
+let scratch;
+let umdReceiver;
+let umdPort;
+const hosts = [];
+
+before(async () => {
+  scratch = mkdtempSync(join(tmpdir(), 'quon-web-host-'));
+  // The wall file's UMD output goes to this socket, which drops it.
+  umdReceiver = createSocket('udp4');
+  umdReceiver.on('message', () => {});
+  await new Promise((resolve) => umdReceiver.bind(0, '127.0.0.1', resolve));
+  umdPort = umdReceiver.address().port;
+  browser = await chromium.launchPersistentContext(join(scratch, 'chromium'), {
+    executablePath: chromiumPath,
+    headless: true,
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    viewport: { width: 1280, height: 800 },
+  });
+});
+
+after(async () => {
+  await browser?.close();
+  for (const host of hosts) if (host.process.exitCode === null && host.process.signalCode === null) host.process.kill();
+  umdReceiver?.close();
+  if (scratch) rmSync(scratch, { recursive: true, force: true });
+});
+
+async function startHost(args) {
+  const host = await Host.start(args);
+  hosts.push(host);
+  return host;
+}
+
+function startShell() {
+  return startHost(['shell', '--http', '127.0.0.1:0']);
+}
+
+// A copy of examples/walls/studio.toml whose UMD output goes to the test's
+// socket, with `edit` applied to its text.
+function wallFile(name, edit = (text) => text) {
+  const sample = readFileSync(join(sourceDir, 'examples', 'walls', 'studio.toml'), 'utf8');
+  const ours = sample.replace(/^to = .*$/m, `to = "tsl5+udp://127.0.0.1:${umdPort}"`);
+  assert.notEqual(ours, sample, 'the sample wall names a UMD destination');
+  const path = join(scratch, name);
+  writeFileSync(path, edit(ours));
+  return path;
+}
+
+// A page that records its script errors, console complaints and dialogs.
+async function openWall(host) {
+  const page = await browser.newPage();
+  page.problems = [];
+  page.dialogs = [];
+  page.on('pageerror', (error) => page.problems.push(String(error)));
+  page.on('console', (message) => { if (message.type() === 'error') page.problems.push(message.text()); });
+  page.on('dialog', async (dialog) => { page.dialogs.push(dialog.message()); await dialog.dismiss(); });
+  await page.goto(host.url);
+  await waitForStatus(page, 'connected');
+  return page;
+}
+
+function waitForStatus(page, status) {
+  return page.waitForFunction((expected) => document.getElementById('status').textContent === expected, status,
+    wait);
+}
+
+// Until the named display's tile shows `text`.
+function waitForTile(page, name, text) {
+  return page.waitForFunction(([wanted, expected]) => {
+    const tile = [...document.querySelectorAll('.tile')].find((candidate) => candidate.dataset.name === wanted);
+    return tile !== undefined && tile.querySelector('.text').textContent === expected;
+  }, [name, text], wait);
+}
+
+// Every tile as the page shows it, in wall order.
+function tiles(page) {
+  return page.evaluate(() => [...document.querySelectorAll('.tile')].map((tile) => ({
+    name: tile.querySelector('.name').textContent,
+    text: tile.querySelector('.text').textContent,
+    notified: tile.querySelector('.notified').textContent,
+    mark: tile.querySelector('.mark').textContent,
+    silent: tile.classList.contains('silent'),
+  })));
+}
+
+// The router strip: device number -> state.
+function linkStates(page) {
+  return page.evaluate(() => Object.fromEntries(
+    [...document.querySelectorAll('#links li')].map((link) => [link.dataset.device, link.dataset.state])));
+}
+
+test('the shell: a route change shows in the tile of its display only', guard, async () => {
+  const host = await startShell();
+  host.send('create mon1', 'send mon1 instance=studio_a_mon_1', 'create mon2', 'send mon2 instance=studio_a_mon_2');
+  const page = await openWall(host);
+  await waitForTile(page, 'mon1', 'CAM 1');
+  await waitForTile(page, 'mon2', 'CAM 2');
+
+  host.send('route 1 1 5');
+  await waitForTile(page, 'mon1', 'CAM 5');
+  await page.waitForFunction(() => document.querySelector('.tile .notified').textContent === '\u2192 sourceid=5',
+    null, wait);
+  assert.deepEqual(await tiles(page), [
+    { name: 'mon1', text: 'CAM 5', notified: '\u2192 sourceid=5', mark: '', silent: false },
+    { name: 'mon2', text: 'CAM 2', notified: '\u2192 sourceid=2', mark: '', silent: false },
+  ]);
+  assert.deepEqual(page.problems, []);
+  await page.close();
+  assert.deepEqual(await host.endInput(), { code: 0, signal: null }, host.transcript);
+});
+
+test('the shell: a renamed source shows on the displays showing it', guard, async () => {
+  const host = await startShell();
+  host.send('create mon1', 'send mon1 instance=studio_a_mon_1', 'create mon2', 'send mon2 instance=studio_a_mon_2');
+  const page = await openWall(host);
+  await waitForTile(page, 'mon2', 'CAM 2');
+
+  host.send('route 1 2 1', 'rename 1 0 1 MAIN CAM');
+  await waitForTile(page, 'mon1', 'MAIN CAM');
+  await waitForTile(page, 'mon2', 'MAIN CAM');
+  host.send('rename 1 0 1 CAM 1 WIDE');
+  await waitForTile(page, 'mon1', 'CAM 1 WIDE');
+  await waitForTile(page, 'mon2', 'CAM 1 WIDE');
+  assert.deepEqual(page.problems, []);
+  await page.close();
+  assert.deepEqual(await host.endInput(), { code: 0, signal: null }, host.transcript);
+});
+
+test('the shell: names with markup show literally and run nothing', guard, async () => {
+  const host = await startShell();
+  const display = '<svg/onload=alert(1)>';
+  const source = '<img src=x onerror=alert(2)>';
+  const page = await openWall(host);
+  host.send(`create ${display}`, `send ${display} instance=studio_a_mon_1`);
+  await waitForTile(page, display, 'CAM 1');
+
+  host.send(`rename 1 0 1 ${source}`);
+  await waitForTile(page, display, source);
+  const shown = await page.evaluate(() => ({
+    name: document.querySelector('.tile .name').textContent,
+    text: document.querySelector('.tile .text').textContent,
+    elements: document.querySelectorAll('main img, main svg, main script').length,
+  }));
+  assert.deepEqual(shown, { name: display, text: source, elements: 0 });
+  // A dialog would open within a turn or two of the page's loop; give it
+  // a round trip to the host and back.
+  host.send('route 1 1 2');
+  await waitForTile(page, display, 'CAM 2');
+  assert.deepEqual(page.dialogs, []);
+  assert.deepEqual(page.problems, []);
+  await page.close();
+  assert.deepEqual(await host.endInput(), { code: 0, signal: null }, host.transcript);
+});
+
+test('the shell: a router that does not answer is marked on its tiles and in the router strip', guard, async () => {
+  const host = await startShell();
+  host.send('create mon1', 'send mon1 instance=studio_a_mon_1', 'create mon2', 'send mon2 instance=studio_a_mon_2',
+    'create mcr1', 'send mcr1 instance=mcr_out_1');
+  const page = await openWall(host);
+  await waitForTile(page, 'mcr1', 'STUDIO A PGM');
+  assert.deepEqual(await linkStates(page), { 1: 'answering', 2: 'answering' });
+
+  host.send('answer 1 no');
+  await page.waitForFunction(() => document.querySelectorAll('.tile.silent').length === 2, null, wait);
+  assert.deepEqual((await tiles(page)).map(({ name, mark, silent }) => ({ name, mark, silent })), [
+    { name: 'mon1', mark: 'router 1 not answering', silent: true },
+    { name: 'mon2', mark: 'router 1 not answering', silent: true },
+    { name: 'mcr1', mark: '', silent: false },
+  ]);
+  assert.deepEqual(await linkStates(page), { 1: 'not answering', 2: 'answering' });
+
+  host.send('answer 1 yes');
+  await page.waitForFunction(() => document.querySelectorAll('.tile.silent').length === 0, null, wait);
+  assert.deepEqual((await tiles(page)).map(({ mark }) => mark), ['', '', '']);
+  assert.deepEqual(await linkStates(page), { 1: 'answering', 2: 'answering' });
+  assert.deepEqual(page.problems, []);
+  await page.close();
+  assert.deepEqual(await host.endInput(), { code: 0, signal: null }, host.transcript);
+});
+
+test('serve: the page shows disconnected while the host is down and the whole wall once it is back', guard,
+  async () => {
+    const first = await startHost(['serve', '--quiet', wallFile('before.toml'), '--http', '127.0.0.1:0']);
+    const page = await openWall(first);
+    await waitForTile(page, 'mon1', 'CAM 1');
+    await waitForTile(page, 'mcr2', 'STUDIO B PGM');
+    assert.deepEqual((await tiles(page)).map(({ name }) => name), ['mon1', 'mon2', 'mcr2']);
+
+    assert.deepEqual(await first.terminate(), { code: 0, signal: null }, first.transcript);
+    await waitForStatus(page, 'disconnected');
+
+    // The host comes back on the same port with another wall: the page
+    // shows that one whole, and nothing of the one before.
+    const after = wallFile('after.toml', (text) => text.replace(/\[\[display\]\]\nname = "mcr2"[^[]*/, '') +
+      '\n[[display]]\nname = "mv1"\ninstance = "studio_a_mv_in_1"\numd = { index = 4 }\n');
+    const second = await startHost(['serve', '--quiet', after, '--http', `127.0.0.1:${first.port}`]);
+    await waitForStatus(page, 'connected');
+    await waitForTile(page, 'mv1', 'CLEAN FEED');
+    assert.deepEqual(await tiles(page), [
+      { name: 'mon1', text: 'CAM 1', notified: '\u2192 sourceid=1', mark: '', silent: false },
+      { name: 'mon2', text: 'CAM 2', notified: '\u2192 sourceid=2', mark: '', silent: false },
+      { name: 'mv1', text: 'CLEAN FEED', notified: '\u2192 sourceid=25', mark: '', silent: false },
+    ]);
+    assert.deepEqual(await linkStates(page), { 1: 'answering', 2: 'answering' });
+    assert.equal(await page.textContent('#counts'), '3 displays');
+    assert.deepEqual(page.problems, []);
+    await page.close();
+    assert.deepEqual(await second.terminate(), { code: 0, signal: null }, second.transcript);
+  });
+
+test('serve: the sample wall', guard, async () => {
+  const host = await startHost(['serve', '--quiet', wallFile('studio.toml'), '--http', '127.0.0.1:0']);
+  const page = await openWall(host);
+  await waitForTile(page, 'mon1', 'CAM 1');
+  await waitForTile(page, 'mon2', 'CAM 2');
+  await waitForTile(page, 'mcr2', 'STUDIO B PGM');
+  const mcr2 = await page.evaluate(() => {
+    const tile = document.querySelectorAll('.tile')[2];
+    return { sheet: tile.querySelector('.sheet').textContent, lamps: [...tile.querySelectorAll('.lamp')].map((lamp) => lamp.dataset.colour) };
+  });
+  assert.deepEqual(mcr2, { sheet: 'umd_alarm', lamps: ['red', 'red', 'off'] });
+  assert.deepEqual(await linkStates(page), { 1: 'answering', 2: 'answering' });
+  assert.deepEqual(page.problems, []);
+  if (process.env.QUON_WEB_SCREENSHOT) {
+    await page.setViewportSize({ width: 1000, height: 300 });
+    await page.screenshot({ path: process.env.QUON_WEB_SCREENSHOT, fullPage: true });
+  }
+  await page.close();
+  assert.deepEqual(await host.terminate(), { code: 0, signal: null }, host.transcript);
+});
