@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "../tests/support/bare_component.h"
+#include "bare_component.h"
 #include "quon/script/atoi_value.h"
 #include "fuzz_check.h"
 #include "quon/script/profile_file.h"

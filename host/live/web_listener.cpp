@@ -35,11 +35,13 @@ web_listener::web_listener(const host_engine& engine, web::web_view& view, const
 void web_listener::componentCreated(const std::string& name) {
     tiles_[name].name = name;
     update(name);
+    view_.event(name + " created");
 }
 
 void web_listener::componentDestroyed(const std::string& name) {
     tiles_.erase(name);
     view_.removeTile(name);
+    view_.event(name + " destroyed");
 }
 
 void web_listener::commandSent(const std::string& component, const std::string& text) {
