@@ -26,7 +26,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(accepted_case{":8080", "127.0.0.1", 8080}, accepted_case{"8080", "127.0.0.1", 8080},
                       accepted_case{":0", "127.0.0.1", 0}, accepted_case{"127.0.0.1:80", "127.0.0.1", 80},
                       accepted_case{"0.0.0.0:8080", "0.0.0.0", 8080},
-                      accepted_case{"192.168.10.4:65535", "192.168.10.4", 65535},
+                      accepted_case{"0.0.0.0:65535", "0.0.0.0", 65535},
                       accepted_case{"[::1]:9000", "::1", 9000}, accepted_case{"[::]:9000", "::", 9000}));
 
 class ParseHttpAddressRefuses : public ::testing::TestWithParam<const char*> {};
@@ -60,7 +60,6 @@ INSTANTIATE_TEST_SUITE_P(Addresses, IsLoopbackAddress,
                          ::testing::Values(loopback_case{"127.0.0.1", true}, loopback_case{"127.3.2.1", true},
                                            loopback_case{"::1", true}, loopback_case{"::ffff:127.0.0.1", true},
                                            loopback_case{"0.0.0.0", false}, loopback_case{"::", false},
-                                           loopback_case{"192.168.1.20", false},
                                            loopback_case{"::ffff:10.0.0.1", false},
                                            loopback_case{"not an address", false}));
 
