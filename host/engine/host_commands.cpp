@@ -4,7 +4,7 @@ namespace quon {
 
 const std::vector<host_command_info>& hostCommands() {
     static const std::vector<host_command_info> table = {
-        {host_word::PS, "PS", field_kind::texts, 2, 3, false, "PS 'panel' 'file'",
+        {host_word::PS, "PS", field_kind::texts, 2, 3, false, "PS 'panel' 'file' ['extra']",
          "loads the layout as that panel of the component; replies the panel id (the host's text, not handed "
          "back), or null"},
         {host_word::TP, "TP", field_kind::texts, 3, 3, false, "TP 'property=value' 'panel' 'control'",

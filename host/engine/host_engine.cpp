@@ -729,8 +729,8 @@ bool host_engine::advance(uint64_t milliseconds, std::string& error) {
     const uint64_t target = now_ + milliseconds;
     const uint64_t ticks = ticksUntil(target);
     if (ticks > max_ticks_per_step) {
-        error = "the step would deliver " + (ticks > max_ticks_per_step ? "more than " + std::to_string(max_ticks_per_step)
-                                                                         : std::to_string(ticks)) +
+        // ticksUntil stops counting past the limit, so the count is a floor.
+        error = "the step would deliver more than " + std::to_string(max_ticks_per_step) +
                 " timer ticks (at most " + std::to_string(max_ticks_per_step) + " a step); take shorter steps";
         return false;
     }
