@@ -9,8 +9,9 @@ namespace quon {
 
 namespace {
 
-// Released replies remembered to recognise a second hand-back.
-const size_t released_memory = 256;
+// Released replies remembered, per component, to recognise a second
+// hand-back (which comes, when it comes, right after the first).
+const size_t released_memory = 8;
 
 }  // namespace
 
@@ -20,7 +21,7 @@ contract_monitor::contract_monitor(std::function<void(const contract_violation&)
     : report_(std::move(report)) {}
 
 contract_monitor::~contract_monitor() {
-    for (auto& o : outstanding_) delete[] o.first;
+    for (const given& o : outstanding_) delete[] o.text;
     for (char* r : released_) delete[] r;
 }
 
@@ -43,24 +44,30 @@ bool contract_monitor::command(const char* text) {
 char* contract_monitor::give(const host_command_info& word, const std::string& text) {
     char* copy = new char[text.size() + 1];
     std::memcpy(copy, text.c_str(), text.size() + 1);
-    outstanding_[copy] = given{&word, text};
+    outstanding_.push_back(given{copy, &word});
     return copy;
 }
 
-void contract_monitor::keep(const char* text, const host_command_info& word) { kept_[text] = &word; }
+void contract_monitor::keep(const char* text, const host_command_info& word) {
+    for (auto& k : kept_)
+        if (k.first == text) return;
+    kept_.emplace_back(text, &word);
+}
 
 void contract_monitor::handedBack(char* text) {
     if (!text) return;
-    const auto o = outstanding_.find(text);
-    if (o != outstanding_.end()) {
-        if (!o->second.word->replyRead)
+    for (auto o = outstanding_.rbegin(); o != outstanding_.rend(); ++o) {
+        if (o->text != text) continue;
+        if (!o->word->replyRead)
             report(violation_kind::unread_reply_handed_back,
-                   std::string("handed back the reply to \"") + o->second.word->text + "\", which stays the host's");
-        outstanding_.erase(o);
-        released_.push_back(text);
-        if (released_.size() > released_memory) {
-            delete[] released_.front();
-            released_.pop_front();
+                   std::string("handed back the reply to \"") + o->word->text + "\", which stays the host's");
+        outstanding_.erase(std::next(o).base());
+        if (released_.size() < released_memory) {
+            released_.push_back(text);
+        } else {
+            delete[] released_[releasedNext_];
+            released_[releasedNext_] = text;
+            releasedNext_ = (releasedNext_ + 1) % released_memory;
         }
         return;
     }
@@ -68,10 +75,10 @@ void contract_monitor::handedBack(char* text) {
         report(violation_kind::reply_handed_back_twice, "reply handed back twice: " + quotedForReport(text));
         return;
     }
-    const auto k = kept_.find(text);
-    if (k != kept_.end()) {
+    for (const auto& k : kept_) {
+        if (k.first != text) continue;
         report(violation_kind::unread_reply_handed_back,
-               std::string("handed back the reply to \"") + k->second->text + "\", which stays the host's");
+               std::string("handed back the reply to \"") + k.second->text + "\", which stays the host's");
         return;
     }
     report(violation_kind::foreign_text_handed_back, "handed back a text the host never gave");
@@ -82,14 +89,15 @@ void contract_monitor::destroyed(bool lastCommandWasAs) {
         report(violation_kind::no_as_at_teardown, "destroyed without sending \"AS\"");
     else if (!lastCommandWasAs)
         report(violation_kind::as_not_last, "\"AS\" was not the last command");
-    for (auto& o : outstanding_) {
-        if (o.second.word->replyRead)
-            report(violation_kind::reply_never_handed_back, "reply never handed back: " + quotedForReport(o.second.text));
-        delete[] o.first;
+    for (const given& o : outstanding_) {
+        if (o.word->replyRead)
+            report(violation_kind::reply_never_handed_back, "reply never handed back: " + quotedForReport(o.text));
+        delete[] o.text;
     }
     outstanding_.clear();
     for (char* r : released_) delete[] r;
     released_.clear();
+    releasedNext_ = 0;
     kept_.clear();
     finished_ = false;
 }

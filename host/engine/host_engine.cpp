@@ -56,22 +56,27 @@ struct host_engine::slot : quon_client_callback {
 };
 
 struct host_engine::router_slot {
-    router_description description;
+    router_description description;  // without the names and routes, which the backend holds
     std::unique_ptr<router_backend> backend;
-    std::map<int, std::map<uint64_t, slot*>> listeners;  // destination -> slots by sequence
+    // listeners[destination]: the sequences of the components registered
+    // on it, in creation order.
+    std::vector<std::vector<uint64_t>> listeners;
 };
 
 host_engine::host_engine(const system_description& system, const router_registry& routers)
     : instances_(system.instances) {
     for (const router_description& d : system.routers) {
         auto r = std::make_unique<router_slot>();
-        r->description = d;
         std::string error;
         r->backend = routers.create(d, *this, error);
         if (!r->backend) {
             warnings_.push_back(d.path + ": " + error + "; router " + std::to_string(d.device) + " left out");
             continue;
         }
+        r->description = d;
+        r->description.entryNames.clear();
+        r->description.crosspoints.clear();
+        r->listeners.resize(static_cast<size_t>(r->backend->destinations()) + 1);
         routers_[d.device] = std::move(r);
     }
 }
@@ -112,7 +117,7 @@ void host_engine::destroyAll() {
 
 host_engine::slot* host_engine::find(const std::string& name) const {
     const auto id = byName_.find(name);
-    return id == byName_.end() ? nullptr : slots_.at(id->second).get();
+    return id == byName_.end() ? nullptr : bySequence(id->second);
 }
 
 host_engine::router_slot* host_engine::router(int device) const {
@@ -193,6 +198,8 @@ host_engine::create_status host_engine::create(const std::string& name, const st
 
     const uint64_t seq = nextSequence_++;
     slot& s = *(slots_[seq] = std::make_unique<slot>(*this, seq, name));
+    if (bySequence_.size() <= seq) bySequence_.resize(seq + 1, nullptr);
+    bySequence_[seq] = &s;
     byName_[name] = seq;
     if (tracing_) note(name, trace_kind::create, modulePath + " path=" + quoted(layoutFolder));
     ++callDepth_;
@@ -205,6 +212,7 @@ host_engine::create_status host_engine::create(const std::string& name, const st
     if (!s.component) {
         error = modulePath + ": load_quon_client_script returned no component";
         byName_.erase(name);
+        bySequence_[seq] = nullptr;
         slots_.erase(seq);
         queue_.erase(std::remove_if(queue_.begin() + static_cast<std::ptrdiff_t>(queueHead_), queue_.end(),
                                     [seq](const pending& p) { return p.slot == seq; }),
@@ -245,6 +253,7 @@ void host_engine::destroySlot(slot& s) {
     while (!s.timers.empty()) stopTimer(s, s.timers.begin()->first);
     const std::string name = s.name;
     byName_.erase(s.name);
+    bySequence_[s.seq] = nullptr;
     slots_.erase(s.seq);
     for (host_listener* l : listeners_) l->componentDestroyed(name);
 }
@@ -378,9 +387,9 @@ void host_engine::drain() {
             break;
         }
         pending m = queue_[queueHead_++];
-        const auto found = slots_.find(m.slot);
-        if (found == slots_.end()) continue;  // destroyed meanwhile
-        slot& s = *found->second;
+        slot* target = bySequence(m.slot);
+        if (!target) continue;  // destroyed meanwhile
+        slot& s = *target;
         void* data = reinterpret_cast<void*>(m.carried);
         if (m.type == QUON_MSG_REVERTIVE) data = &m.revertive;
         if (m.type == QUON_MSG_DATABASE) data = &m.database;
@@ -549,8 +558,9 @@ void host_engine::registerIndices(slot& s, router_slot& r, int first, int last, 
     if (!add) unregister(s, device);
     std::set<int>& indices = s.registrations[device];
     for (int index = std::max(first, 1); index <= std::min(last, r.backend->destinations()); ++index) {
-        indices.insert(index);
-        r.listeners[index][s.seq] = &s;
+        if (!indices.insert(index).second) continue;
+        std::vector<uint64_t>& listeners = r.listeners[static_cast<size_t>(index)];
+        listeners.insert(std::upper_bound(listeners.begin(), listeners.end(), s.seq), s.seq);
     }
 }
 
@@ -559,10 +569,9 @@ void host_engine::unregister(slot& s, int device) {
     if (registration == s.registrations.end()) return;
     if (router_slot* r = router(device))
         for (int index : registration->second) {
-            const auto listeners = r->listeners.find(index);
-            if (listeners == r->listeners.end()) continue;
-            listeners->second.erase(s.seq);
-            if (listeners->second.empty()) r->listeners.erase(listeners);
+            std::vector<uint64_t>& listeners = r->listeners[static_cast<size_t>(index)];
+            const auto at = std::lower_bound(listeners.begin(), listeners.end(), s.seq);
+            if (at != listeners.end() && *at == s.seq) listeners.erase(at);
         }
     s.registrations.erase(registration);
 }
@@ -571,11 +580,11 @@ void host_engine::revertive(int device, int destination, int source, uint64_t re
     catchUpClock();
     const revertiveRecord record{device, 0, destination, source};
     if (requester) {
-        if (slots_.count(requester)) enqueue(pending{requester, QUON_MSG_REVERTIVE, record, {}, 0});
+        if (bySequence(requester)) enqueue(pending{requester, QUON_MSG_REVERTIVE, record, {}, 0});
     } else if (router_slot* r = router(device)) {
-        const auto listeners = r->listeners.find(destination);
-        if (listeners != r->listeners.end())
-            for (const auto& l : listeners->second) enqueue(pending{l.first, QUON_MSG_REVERTIVE, record, {}, 0});
+        if (destination >= 1 && static_cast<size_t>(destination) < r->listeners.size())
+            for (uint64_t listener : r->listeners[static_cast<size_t>(destination)])
+                enqueue(pending{listener, QUON_MSG_REVERTIVE, record, {}, 0});
     }
     drain();
 }
@@ -738,7 +747,7 @@ bool host_engine::advance(uint64_t milliseconds, std::string& error) {
         const auto [due, seq, id] = *timerQueue_.begin();
         timerQueue_.erase(timerQueue_.begin());
         now_ = due;
-        slot& s = *slots_.at(seq);
+        slot& s = *bySequence(seq);
         auto& timer = s.timers.at(id);
         timer.second = due + static_cast<uint64_t>(timer.first);
         timerQueue_.emplace(timer.second, seq, id);

@@ -14,9 +14,7 @@
 #ifndef QUON_ENGINE_CONTRACT_MONITOR_H
 #define QUON_ENGINE_CONTRACT_MONITOR_H
 
-#include <deque>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -75,15 +73,20 @@ public:
     void report(violation_kind kind, const std::string& text);
 
 private:
+    // A component has a reply or two out at a time: small vectors, searched
+    // from the back, cost less than maps and take no memory while empty.
     struct given {
+        char* text;  // owned until handed back
         const host_command_info* word;
-        std::string text;
     };
     std::function<void(const contract_violation&)> report_;
     bool finished_ = false;
-    std::map<char*, given> outstanding_;
-    std::map<const char*, const host_command_info*> kept_;
-    std::deque<char*> released_;  // remembered to recognise a second hand-back
+    std::vector<given> outstanding_;
+    std::vector<std::pair<const char*, const host_command_info*>> kept_;
+    // The latest replies handed back, still owned, so that a second
+    // hand-back is recognised; a ring of at most released_memory.
+    std::vector<char*> released_;
+    size_t releasedNext_ = 0;
 };
 
 // How a breach reads, for a violation that carries a text.

@@ -25,6 +25,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -133,6 +134,9 @@ private:
     void routerWarning(int device, const std::string& text) override;
 
     slot* find(const std::string& name) const;
+    slot* bySequence(uint64_t sequence) const {
+        return sequence < bySequence_.size() ? bySequence_[sequence] : nullptr;
+    }
     router_slot* router(int device) const;
     char* fromComponent(slot& s, void* data, int type);
     char* execute(slot& s, const char* text);
@@ -159,8 +163,9 @@ private:
     module_cache modules_;
     std::map<int, std::unique_ptr<router_slot>> routers_;
     std::map<std::string, std::string> instances_;
-    std::map<uint64_t, std::unique_ptr<slot>> slots_;  // by creation sequence
-    std::map<std::string, uint64_t> byName_;
+    std::map<uint64_t, std::unique_ptr<slot>> slots_;  // by creation sequence, for ordered teardown
+    std::vector<slot*> bySequence_;                     // the same, indexed by sequence (null when gone)
+    std::unordered_map<std::string, uint64_t> byName_;
     std::vector<pending> queue_;
     size_t queueHead_ = 0;
     std::set<std::tuple<uint64_t, uint64_t, int>> timerQueue_;  // due, slot, id

@@ -5,6 +5,8 @@
 #ifndef QUON_ROUTERS_SIMULATED_ROUTER_H
 #define QUON_ROUTERS_SIMULATED_ROUTER_H
 
+#include <unordered_map>
+
 #include "quon/engine/router_backend.h"
 
 namespace quon {
@@ -24,9 +26,17 @@ public:
     bool setAnswers(bool answers, std::string& error) override;
 
 private:
-    router_description description_;
+    static uint64_t key(int database, int index) {
+        return static_cast<uint64_t>(static_cast<uint32_t>(database)) << 32 | static_cast<uint32_t>(index);
+    }
+
+    int device_;
+    bool answers_;
     router_events& events_;
     int destinations_;
+    // Hashed, so that a lookup costs the same on a router of any size.
+    std::unordered_map<uint64_t, std::string> names_;  // by key(database, index)
+    std::unordered_map<int, int> routes_;              // destination -> source
 };
 
 }  // namespace quon
