@@ -35,9 +35,9 @@ unsigned readProfileValue(const char* section, const char* key, const char* fall
 #if defined(_WIN32)
     return GetPrivateProfileStringA(section, key, fallback, out, static_cast<DWORD>(space), path);
 #else
-    profile_file file;
-    const std::string* value = profile_file::load(path, file) ? file.value(section, key) : nullptr;
-    const char* text = value ? value->c_str() : fallback;
+    std::string value;
+    const char* text =
+        profile_file::lookup(path, section, key, value) == profile_file::lookup_result::found ? value.c_str() : fallback;
     size_t length = std::strlen(text);
     if (length > space - 1) length = space - 1;
     std::memcpy(out, text, length);

@@ -29,29 +29,55 @@ bool equalsIgnoringCase(const std::string& a, const std::string& b) {
     return true;
 }
 
+namespace {
+
+// What one line of a profile file is.
+enum class line_kind { other, section, entry };
+
+line_kind readLine(const std::string& raw, std::string& name, std::string& value) {
+    const std::string line = trimmed(raw);
+    if (line.empty() || line[0] == ';') return line_kind::other;
+    if (line[0] == '[') {
+        const size_t close = line.find(']');
+        if (close == std::string::npos) return line_kind::other;
+        name = trimmed(line.substr(1, close - 1));
+        return line_kind::section;
+    }
+    const size_t equals = line.find('=');
+    if (equals == std::string::npos) return line_kind::other;
+    name = trimmed(line.substr(0, equals));
+    value = unquoted(trimmed(line.substr(equals + 1)));
+    return line_kind::entry;
+}
+
+// Windows editors commonly begin a UTF-8 file with a byte-order mark; the
+// Windows reader does not take it as part of the first line.
+void skipByteOrderMark(std::istream& in) {
+    char mark[3] = {};
+    if (in.read(mark, 3) && mark[0] == '\xEF' && mark[1] == '\xBB' && mark[2] == '\xBF') return;
+    in.clear();
+    in.seekg(0);
+}
+
+}  // namespace
+
 profile_file profile_file::parse(const std::string& text) {
     profile_file file;
     profile_section* current = nullptr;
-    // Windows editors commonly begin a UTF-8 file with a byte-order mark;
-    // the Windows reader does not take it as part of the first line.
-    const std::string byteOrderMark = "\xEF\xBB\xBF";
     std::istringstream lines(text);
-    if (text.compare(0, byteOrderMark.size(), byteOrderMark) == 0) lines.ignore(byteOrderMark.size());
-    std::string raw;
+    skipByteOrderMark(lines);
+    std::string raw, name, value;
     while (std::getline(lines, raw)) {
-        const std::string line = trimmed(raw);
-        if (line.empty() || line[0] == ';') continue;
-        if (line[0] == '[') {
-            const size_t close = line.find(']');
-            if (close == std::string::npos) continue;
-            file.sections_.push_back(profile_section{trimmed(line.substr(1, close - 1)), {}});
-            current = &file.sections_.back();
-            continue;
+        switch (readLine(raw, name, value)) {
+            case line_kind::section:
+                file.sections_.push_back(profile_section{name, {}});
+                current = &file.sections_.back();
+                break;
+            case line_kind::entry:
+                if (current) current->entries.push_back(profile_entry{name, value});
+                break;
+            case line_kind::other: break;
         }
-        const size_t equals = line.find('=');
-        if (!current || equals == std::string::npos) continue;
-        current->entries.push_back(
-            profile_entry{trimmed(line.substr(0, equals)), unquoted(trimmed(line.substr(equals + 1)))});
     }
     return file;
 }
@@ -66,6 +92,33 @@ bool profile_file::load(const std::string& path, profile_file& out) {
     text << in.rdbuf();
     out = parse(text.str());
     return true;
+}
+
+profile_file::lookup_result profile_file::lookup(const std::string& path, const std::string& sectionName,
+                                                 const std::string& key, std::string& value) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return lookup_result::unreadable;
+    skipByteOrderMark(in);
+    // Only the first section of that name counts, and in it the first key
+    // of that name: the rest of the file need not be read.
+    bool inSection = false;
+    std::string raw, name, text;
+    while (std::getline(in, raw)) {
+        switch (readLine(raw, name, text)) {
+            case line_kind::section:
+                if (inSection) return lookup_result::missing;
+                inSection = equalsIgnoringCase(name, sectionName);
+                break;
+            case line_kind::entry:
+                if (inSection && equalsIgnoringCase(name, key)) {
+                    value = text;
+                    return lookup_result::found;
+                }
+                break;
+            case line_kind::other: break;
+        }
+    }
+    return lookup_result::missing;
 }
 
 const profile_section* profile_file::section(const std::string& name) const {

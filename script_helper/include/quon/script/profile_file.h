@@ -28,6 +28,11 @@ public:
     static profile_file parse(const std::string& text);
     // False when the file cannot be read; `out` is then empty.
     static bool load(const std::string& path, profile_file& out);
+    // One value, as load() and value() would find it, reading the file only
+    // as far as the end of the first section of that name.
+    enum class lookup_result { found, missing, unreadable };
+    static lookup_result lookup(const std::string& path, const std::string& section, const std::string& key,
+                                std::string& value);
 
     const profile_section* section(const std::string& name) const;
     const std::string* value(const std::string& section, const std::string& key) const;
