@@ -1,0 +1,404 @@
+// From a router's route change to the screen, on the wire: a fake router of
+// each protocol pushes route changes over loopback TCP to the whole live
+// path (link, engine, 1,000 Korvane displays, TSL UMD output), and a TSL 5
+// receiver on its own thread stamps every datagram as it arrives.
+//
+// Each figure stands beside its floor: the same route-change bytes written
+// and read on a loopback TCP connection, then the same TSL datagrams sent to
+// the same receiver, with no host in between.
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <boost/asio/connect.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fake_routers.h"
+#include "quon/engine/host_engine.h"
+#include "quon/links/swp08_protocol.h"
+#include "quon/links/videohub_protocol.h"
+#include "quon/live/live_routers.h"
+#include "quon/live/live_wall.h"
+#include "quon/routers/built_in_routers.h"
+#include "quon/umd/tsl_packet.h"
+
+using namespace quon;
+namespace asio = boost::asio;
+using steady = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kSize = 1000;
+constexpr int kSingleChanges = 10000;
+constexpr int kSalvos = 20;
+
+enum class protocol { videohub, swp08 };
+const char* protocolName(protocol p) { return p == protocol::videohub ? "videohub" : "swp08"; }
+
+// A TSL receiver on a thread of its own, so that an arrival is stamped when
+// the datagram arrives rather than when the host's loop next looks. The
+// stamps sit in a ring that the benchmark reads behind the writer.
+class timed_receiver {
+public:
+    struct arrival {
+        steady::time_point at;
+        uint16_t index = 0;  // the first display of the packet
+    };
+
+    timed_receiver() {
+        socket_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        // A salvo of 1,000 datagrams must not overflow the default buffer
+        // while this thread is off the processor; the forced size needs
+        // privileges, the plain one is capped by the system.
+        const int buffer = 8 << 20;
+        if (::setsockopt(socket_, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
+            ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+        const timeval wake{0, 50 * 1000};
+        ::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof wake);
+        thread_ = std::thread([this] { receive(); });
+    }
+    ~timed_receiver() {
+        stopping_ = true;
+        thread_.join();
+        ::close(socket_);
+    }
+    timed_receiver(const timed_receiver&) = delete;
+    timed_receiver& operator=(const timed_receiver&) = delete;
+
+    uint16_t port() const { return port_; }
+    uint64_t count() const { return count_.load(std::memory_order_acquire); }
+    // The n-th datagram ever received; valid while fewer than the ring's
+    // size arrived since.
+    const arrival& at(uint64_t n) const { return ring_[n % ring_.size()]; }
+
+private:
+    void receive() {
+        std::array<unsigned char, 2048> buffer{};
+        while (!stopping_) {
+            const ssize_t size = ::recv(socket_, buffer.data(), buffer.size(), 0);
+            if (size < 0) continue;
+            const auto now = steady::now();
+            const uint64_t n = count_.load(std::memory_order_relaxed);
+            arrival& slot = ring_[n % ring_.size()];
+            slot.at = now;
+            slot.index = size >= 8 ? static_cast<uint16_t>(buffer[6] | buffer[7] << 8) : 0xFFFF;
+            count_.store(n + 1, std::memory_order_release);
+        }
+    }
+
+    int socket_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<uint64_t> count_{0};
+    std::array<arrival, 1 << 14> ring_{};
+    std::thread thread_;
+};
+
+// What the router sends when destination `d` (1-based) takes source `s`.
+std::string routeChangeBytes(protocol p, int d, int s) {
+    if (p == protocol::videohub)
+        return std::string(links::videohub::routing_header) + "\n" + std::to_string(d - 1) + " " +
+               std::to_string(s - 1) + "\n\n";
+    const auto bytes = links::swp08::frame(links::swp08::tallyMessage({0, 0}, d - 1, s - 1, true));
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A salvo as one write: a single routing block, or every connected message
+// back to back.
+std::string salvoBytes(protocol p, const std::vector<int>& sources) {
+    std::string bytes;
+    if (p == protocol::videohub) {
+        bytes = std::string(links::videohub::routing_header) + "\n";
+        for (int d = 1; d <= kSize; ++d)
+            bytes += std::to_string(d - 1) + " " + std::to_string(sources[static_cast<size_t>(d)] - 1) + "\n";
+        return bytes + "\n";
+    }
+    for (int d = 1; d <= kSize; ++d) bytes += routeChangeBytes(p, d, sources[static_cast<size_t>(d)]);
+    return bytes;
+}
+
+// Short enough for SW-P-08's 8-character names, so that every source shows
+// as itself.
+std::string sourceName(int source) { return "IN " + std::to_string(source); }
+
+fake::router_state routerState() {
+    fake::router_state state = fake::numberedState(kSize, kSize);
+    for (int s = 1; s <= kSize; ++s) state.inputLabels[static_cast<size_t>(s - 1)] = sourceName(s);
+    return state;
+}
+
+// Sorted samples in microseconds, reported as counters.
+void report(benchmark::State& state, const std::string& prefix, std::vector<double> samples) {
+    if (samples.empty()) return;
+    std::sort(samples.begin(), samples.end());
+    const auto rank = [&](double q) { return samples[static_cast<size_t>(q * static_cast<double>(samples.size() - 1))]; };
+    state.counters[prefix + "p50_us"] = rank(0.5);
+    state.counters[prefix + "p99_us"] = rank(0.99);
+    state.counters[prefix + "max_us"] = samples.back();
+}
+
+double microseconds(steady::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+
+// The whole live path on one loop, as serve runs it: a system folder whose
+// router is the fake router, a wall file of 1,000 displays sent to the
+// receiver, routers started before the wall.
+class live_host {
+public:
+    live_host(protocol p, uint16_t receiverPort)
+        : protocol_(p),
+          router_(p == protocol::videohub ? fake::makeFakeVideohub(loop_, routerState())
+                                          : fake::makeFakeSwp08(loop_, routerState())),
+          root_("/tmp/quon-wire-" + std::to_string(getpid())) {
+        const std::string folder = systemFolder(root_, "wire");
+        std::filesystem::create_directories(folder);
+        std::ofstream(folder + "/dev_001.ini") << "[Router]\nProtocol=" << protocolName(p)
+                                               << "\nAddress=127.0.0.1:" << router_->port()
+                                               << "\n[Database]\nDatabaseSize_0=" << kSize
+                                               << "\nDatabaseSize_1=" << kSize << "\n";
+        std::ofstream instances(folder + "/instances.ini");
+        std::ofstream wallFile(root_ + "/wall.toml");
+        instances << "[Instances]\n";
+        wallFile << "[umd]\nto = \"tsl5+udp://127.0.0.1:" << receiverPort << "\"\nrefresh = \"0s\"\n";
+        for (int d = 1; d <= kSize; ++d) {
+            instances << "d" << d << "=1 " << d << "\n";
+            wallFile << "\n[[display]]\nname = \"d" << d << "\"\ninstance = \"d" << d << "\"\numd = { index = " << d - 1
+                     << " }\n";
+        }
+        instances.close();
+        wallFile.close();
+        setenv("VX_ROOT", root_.c_str(), 1);
+        setenv("VX_SYSTEM", "wire", 1);
+
+        routers_ = builtInRouters();
+        addLiveRouters(routers_, loop_);
+        engine_ = std::make_unique<host_engine>(readSystem(folder), routers_);
+        wall_ = std::make_unique<live_wall>(loop_, *engine_, KORVANE_MODULE_PATH, QUON_EXAMPLES_DIR "/panels",
+                                            [this](const std::string& w) { warning_ = w; });
+        engine_->startRouters();
+        std::vector<std::string> errors;
+        if (!wall_->start(root_ + "/wall.toml", errors)) warning_ = errors.empty() ? "wall" : errors.front();
+        sources_.assign(kSize + 1, 0);
+        for (int d = 1; d <= kSize; ++d) sources_[static_cast<size_t>(d)] = router_->state().routes[d - 1];
+    }
+    ~live_host() {
+        engine_->destroyAll();
+        engine_->stopRouters();
+        wall_->stop();
+        wall_.reset();
+        engine_.reset();
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+
+    const std::string& warning() const { return warning_; }
+    bool shows(int d, int source) const {
+        return engine_->property("d" + std::to_string(d), "1", "myMimic", "text") == sourceName(source);
+    }
+    // Runs the loop until `done`, for at most a few seconds. `done` may
+    // turn true on the receiver's thread while the loop has nothing to do,
+    // so the loop is never left waiting long.
+    template <typename predicate>
+    bool runUntil(predicate done) {
+        const auto guard = steady::now() + std::chrono::seconds(5);
+        loop_.restart();
+        while (!done()) {
+            if (steady::now() > guard) return false;
+            loop_.run_one_for(std::chrono::microseconds(100));
+            if (loop_.stopped()) loop_.restart();
+        }
+        return true;
+    }
+    int& source(int d) { return sources_[static_cast<size_t>(d)]; }
+    std::vector<int>& sources() { return sources_; }
+    fake::fake_router& router() { return *router_; }
+
+private:
+    protocol protocol_;
+    asio::io_context loop_;
+    std::unique_ptr<fake::fake_router> router_;
+    std::string root_;
+    router_registry routers_;
+    std::unique_ptr<host_engine> engine_;
+    std::unique_ptr<live_wall> wall_;
+    std::vector<int> sources_;
+    std::string warning_;
+};
+
+int nextSource(int current) { return current % kSize + 1; }
+
+// Waits for the receiver's n-th datagram, spinning: the receiver thread
+// stamps it, so how soon this sees it does not change the figure.
+bool awaitArrival(const timed_receiver& receiver, uint64_t n) {
+    const auto guard = steady::now() + std::chrono::seconds(5);
+    while (receiver.count() <= n)
+        if (steady::now() > guard) return false;
+    return true;
+}
+
+void wireLatencySingle(benchmark::State& state) {
+    const auto p = static_cast<protocol>(state.range(0));
+    timed_receiver receiver;
+    live_host host(p, receiver.port());
+    if (!host.warning().empty()) return state.SkipWithError(host.warning().c_str());
+    if (!host.runUntil([&] { return receiver.count() >= kSize; }))
+        return state.SkipWithError("the displays did not come up");
+
+    std::vector<double> samples;
+    samples.reserve(kSingleChanges);
+    for (auto _ : state) {
+        for (int i = 0; i < kSingleChanges; ++i) {
+            const int d = i % kSize + 1;
+            const int s = nextSource(host.source(d));
+            host.source(d) = s;
+            const uint64_t n = receiver.count();
+            const auto sent = steady::now();
+            host.router().route(d, s);
+            if (!host.runUntil([&] { return receiver.count() > n; }))
+                return state.SkipWithError("a route change never reached the receiver");
+            const auto& arrived = receiver.at(n);
+            if (arrived.index != d - 1) return state.SkipWithError("a datagram for another display arrived");
+            samples.push_back(microseconds(arrived.at - sent));
+        }
+    }
+    report(state, "", samples);
+    state.SetLabel(protocolName(p));
+}
+
+void wireLatencySalvo(benchmark::State& state) {
+    const auto p = static_cast<protocol>(state.range(0));
+    timed_receiver receiver;
+    live_host host(p, receiver.port());
+    if (!host.warning().empty()) return state.SkipWithError(host.warning().c_str());
+    if (!host.runUntil([&] { return receiver.count() >= kSize; }))
+        return state.SkipWithError("the displays did not come up");
+
+    std::vector<double> samples;
+    for (auto _ : state) {
+        for (int d = 1; d <= kSize; ++d) host.source(d) = nextSource(host.source(d));
+        const std::string bytes = salvoBytes(p, host.sources());
+        const uint64_t first = receiver.count();
+        const auto sent = steady::now();
+        host.router().sendGarbage(bytes);
+        if (!host.runUntil([&] { return receiver.count() >= first + kSize; }))
+            return state.SkipWithError("datagrams of the salvo were lost");
+        samples.push_back(microseconds(receiver.at(first + kSize - 1).at - sent));
+        if (!host.shows(kSize, host.source(kSize))) return state.SkipWithError("the last display shows another source");
+    }
+    report(state, "", samples);
+    state.SetLabel(protocolName(p));
+}
+
+// The floor: a loopback TCP connection standing for the router's, and the
+// same UDP receiver.
+struct floor_path {
+    asio::io_context io;
+    asio::ip::tcp::socket routerSide{io};
+    asio::ip::tcp::socket hostSide{io};
+    asio::ip::udp::socket sender{io, asio::ip::udp::v4()};
+    asio::ip::udp::endpoint receiver;
+
+    explicit floor_path(uint16_t receiverPort) : receiver(asio::ip::make_address("127.0.0.1"), receiverPort) {
+        asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+        hostSide.connect(acceptor.local_endpoint());
+        acceptor.accept(routerSide);
+        routerSide.set_option(asio::ip::tcp::no_delay(true));
+        hostSide.set_option(asio::ip::tcp::no_delay(true));
+    }
+    void pass(const std::string& bytes, std::string& buffer) {
+        asio::write(routerSide, asio::buffer(bytes));
+        buffer.resize(bytes.size());
+        asio::read(hostSide, asio::buffer(buffer));
+    }
+};
+
+std::string datagramFor(int d, int s) {
+    return tsl5Packet(0, static_cast<uint16_t>(d - 1), tally_lamps{}, tsl5Text(sourceName(s)));
+}
+
+void wireLatencySingleFloor(benchmark::State& state) {
+    const auto p = static_cast<protocol>(state.range(0));
+    timed_receiver receiver;
+    floor_path path(receiver.port());
+    std::vector<double> samples;
+    samples.reserve(kSingleChanges);
+    std::string buffer;
+    for (auto _ : state) {
+        for (int i = 0; i < kSingleChanges; ++i) {
+            const int d = i % kSize + 1;
+            const std::string bytes = routeChangeBytes(p, d, i % kSize + 1);
+            const std::string datagram = datagramFor(d, i % kSize + 1);
+            const uint64_t n = receiver.count();
+            const auto sent = steady::now();
+            path.pass(bytes, buffer);
+            path.sender.send_to(asio::buffer(datagram), path.receiver);
+            if (!awaitArrival(receiver, n)) return state.SkipWithError("a datagram was lost on loopback");
+            samples.push_back(microseconds(receiver.at(n).at - sent));
+        }
+    }
+    report(state, "", samples);
+    state.SetLabel(std::string(protocolName(p)) + " floor");
+}
+
+void wireLatencySalvoFloor(benchmark::State& state) {
+    const auto p = static_cast<protocol>(state.range(0));
+    timed_receiver receiver;
+    floor_path path(receiver.port());
+    std::vector<int> sources(kSize + 1);
+    std::vector<double> samples;
+    std::string buffer;
+    int round = 0;
+    for (auto _ : state) {
+        ++round;
+        std::vector<std::string> datagrams;
+        for (int d = 1; d <= kSize; ++d) {
+            sources[static_cast<size_t>(d)] = (d + round) % kSize + 1;
+            datagrams.push_back(datagramFor(d, sources[static_cast<size_t>(d)]));
+        }
+        const std::string bytes = salvoBytes(p, sources);
+        const uint64_t first = receiver.count();
+        const auto sent = steady::now();
+        path.pass(bytes, buffer);
+        for (const std::string& datagram : datagrams) path.sender.send_to(asio::buffer(datagram), path.receiver);
+        if (!awaitArrival(receiver, first + kSize - 1)) return state.SkipWithError("datagrams were lost on loopback");
+        samples.push_back(microseconds(receiver.at(first + kSize - 1).at - sent));
+    }
+    report(state, "", samples);
+    state.SetLabel(std::string(protocolName(p)) + " floor");
+}
+
+// One iteration holds every sample: the figures are the counters.
+#define QUON_WIRE_BENCHMARK(name, iterations)                                                                   \
+    BENCHMARK(name)                                                                                            \
+        ->Arg(static_cast<int>(protocol::videohub))                                                            \
+        ->Arg(static_cast<int>(protocol::swp08))                                                               \
+        ->Iterations(iterations)                                                                               \
+        ->Unit(benchmark::kMillisecond)                                                                        \
+        ->UseRealTime()
+
+QUON_WIRE_BENCHMARK(wireLatencySingle, 1);
+QUON_WIRE_BENCHMARK(wireLatencySingleFloor, 1);
+QUON_WIRE_BENCHMARK(wireLatencySalvo, kSalvos);
+QUON_WIRE_BENCHMARK(wireLatencySalvoFloor, kSalvos);
+
+}  // namespace
