@@ -45,9 +45,8 @@ protected:
         ASSERT_TRUE(port) << router->errors();
         const std::string folder = root + "/vx/main/config/system";
         fs::create_directories(folder);
-        std::ofstream(folder + "/dev_001.ini")
-            << "[Router]\nName=Fake\nProtocol=" << GetParam().protocol << "\nAddress=127.0.0.1:" << *port
-            << "\nRetryFirst=100\nRetryCap=500\nKeepAlive=100\nSilence=400\n[Database]\nDatabaseSize_0=16\nDatabaseSize_1=16\n";
+        port_ = *port;
+        writeDevice("");
         std::ofstream(folder + "/instances.ini") << "[Instances]\na=1 1\nb=1 2\nc=1 3\n";
         writeWall("[[display]]\nname = \"a\"\ninstance = \"a\"\n\n[[display]]\nname = \"b\"\ninstance = \"b\"\n");
     }
@@ -57,6 +56,13 @@ protected:
     }
 
     void writeWall(const std::string& text) { std::ofstream(root + "/wall.toml") << text; }
+    // The fake router's device file, with `extra` lines in its [Router].
+    void writeDevice(const std::string& extra) {
+        std::ofstream(root + "/vx/main/config/system/dev_001.ini")
+            << "[Router]\nName=Fake\nProtocol=" << GetParam().protocol << "\nAddress=127.0.0.1:" << port_
+            << "\nRetryFirst=100\nRetryCap=500\nKeepAlive=100\nSilence=400\n"
+            << extra << "[Database]\nDatabaseSize_0=16\nDatabaseSize_1=16\n";
+    }
 
     std::unique_ptr<running_program> serve(std::vector<std::string> extra = {}) {
         program_run run;
@@ -68,6 +74,7 @@ protected:
     }
 
     std::string root;
+    std::string port_;
     std::unique_ptr<running_program> router;
 };
 
@@ -138,6 +145,23 @@ TEST_P(Serve, WarnsWhenTheRouterReportsAnotherSizeThanTheDeviceFile) {
     EXPECT_EQ(host->wait(), 0);
     EXPECT_THAT(host->errors(),
                 HasSubstr("router 1: reports 20 destinations; the device file says 16 (DatabaseSize_1)"));
+}
+
+TEST_P(Serve, AsksAnSwp08RouterForNamesOfTheDeviceFilesLength) {
+    if (GetParam().pushesLabels) GTEST_SKIP() << "names of one length are an SW-P-08 setting";
+    writeDevice("NameLength=4\n");
+    auto host = serve();
+    ASSERT_TRUE(host->waitFor("a: [ Inpu ]")) << host->output() << host->errors();
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+
+    writeDevice("NameLength=9\n");
+    auto refused = serve();
+    // The device file is read before the first line of the trace.
+    ASSERT_TRUE(refused->readLine()) << refused->errors();
+    refused->signal(SIGTERM);
+    refused->wait();
+    EXPECT_THAT(refused->errors(), HasSubstr("dev_001.ini: [Router] namelength=9: 4, 8 or 12; router 1 left out"));
 }
 
 // A UDP socket on loopback that plays a screen: it keeps what TSL 5

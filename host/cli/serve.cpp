@@ -168,10 +168,11 @@ private:
 }  // namespace
 
 int runServe(const host_options& options, const serve_options& serve) {
+    // A live host's output is read as it happens (a pipe to a log, to grep):
+    // every line leaves when it is written, not when a block fills.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     server s(options, serve);
-    const int code = s.run();
-    if (code == 0 && !options.trace && options.format == output_format::text) std::fflush(stdout);
-    return code;
+    return s.run();
 }
 
 }  // namespace quon

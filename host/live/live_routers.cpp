@@ -75,6 +75,13 @@ bool readSettings(const router_description& d, links::link_settings& s, std::str
         if (!readNumber(d, t.key, 1, 3600000, ms, error)) return false;
         *t.field = std::chrono::milliseconds(ms);
     }
+    long long nameLength = s.nameLength;
+    if (!readNumber(d, "namelength", 4, 12, nameLength, error)) return false;
+    if (nameLength % 4 != 0) {
+        error = "[Router] namelength=" + d.settings.at("namelength") + ": 4, 8 or 12";
+        return false;
+    }
+    s.nameLength = static_cast<int>(nameLength);
     return true;
 }
 

@@ -6,6 +6,7 @@
 //   Address=host:port        ; videohub: port 9990 when omitted; swp08: 8910
 //   Matrix=0                 ; swp08 only, as numbered on the wire (0 when omitted)
 //   Level=0                  ; swp08 only (0 when omitted)
+//   NameLength=8             ; swp08 only: names of 4, 8 or 12 characters
 //
 // Timing keys for a link, in milliseconds, each optional: ConnectTimeout,
 // KeepAlive, Silence (nothing heard this long: the router is lost),
