@@ -7,7 +7,6 @@
 // and read on a loopback TCP connection, then the same TSL datagrams sent to
 // the same receiver, with no host in between.
 #include <benchmark/benchmark.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -28,6 +27,7 @@
 #include <vector>
 
 #include "fake_routers.h"
+#include "loopback_udp.h"
 #include "quon/engine/host_engine.h"
 #include "quon/links/swp08_protocol.h"
 #include "quon/links/videohub_protocol.h"
@@ -60,33 +60,24 @@ public:
     };
 
     timed_receiver() {
-        socket_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
         // A salvo of 1,000 datagrams must not overflow the default buffer
         // while this thread is off the processor; the forced size needs
         // privileges, the plain one is capped by the system.
         const int buffer = 8 << 20;
-        if (::setsockopt(socket_, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
-            ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+        if (::setsockopt(socket_.descriptor(), SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
+            ::setsockopt(socket_.descriptor(), SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
         const timeval wake{0, 50 * 1000};
-        ::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof wake);
+        ::setsockopt(socket_.descriptor(), SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof wake);
         thread_ = std::thread([this] { receive(); });
     }
     ~timed_receiver() {
         stopping_ = true;
         thread_.join();
-        ::close(socket_);
     }
     timed_receiver(const timed_receiver&) = delete;
     timed_receiver& operator=(const timed_receiver&) = delete;
 
-    uint16_t port() const { return port_; }
+    uint16_t port() const { return socket_.port(); }
     uint64_t count() const { return count_.load(std::memory_order_acquire); }
     // The n-th datagram ever received; valid while fewer than the ring's
     // size arrived since.
@@ -96,7 +87,7 @@ private:
     void receive() {
         std::array<unsigned char, 2048> buffer{};
         while (!stopping_) {
-            const ssize_t size = ::recv(socket_, buffer.data(), buffer.size(), 0);
+            const ssize_t size = ::recv(socket_.descriptor(), buffer.data(), buffer.size(), 0);
             if (size < 0) continue;
             const auto now = steady::now();
             const uint64_t n = count_.load(std::memory_order_relaxed);
@@ -107,8 +98,7 @@ private:
         }
     }
 
-    int socket_ = -1;
-    uint16_t port_ = 0;
+    loopback_udp_socket socket_;
     std::atomic<bool> stopping_{false};
     std::atomic<uint64_t> count_{0};
     std::array<arrival, 1 << 14> ring_{};
@@ -247,6 +237,19 @@ private:
 
 int nextSource(int current) { return current % kSize + 1; }
 
+// Whether every display showed its first source on the screen.
+bool cameUp(benchmark::State& state, live_host& host, const timed_receiver& receiver) {
+    if (!host.warning().empty()) {
+        state.SkipWithError(host.warning().c_str());
+        return false;
+    }
+    if (!host.runUntil([&] { return receiver.count() >= kSize; })) {
+        state.SkipWithError("the displays did not come up");
+        return false;
+    }
+    return true;
+}
+
 // Waits for the receiver's n-th datagram, spinning: the receiver thread
 // stamps it, so how soon this sees it does not change the figure.
 bool awaitArrival(const timed_receiver& receiver, uint64_t n) {
@@ -260,9 +263,7 @@ void wireLatencySingle(benchmark::State& state) {
     const auto p = static_cast<protocol>(state.range(0));
     timed_receiver receiver;
     live_host host(p, receiver.port());
-    if (!host.warning().empty()) return state.SkipWithError(host.warning().c_str());
-    if (!host.runUntil([&] { return receiver.count() >= kSize; }))
-        return state.SkipWithError("the displays did not come up");
+    if (!cameUp(state, host, receiver)) return;
 
     std::vector<double> samples;
     samples.reserve(kSingleChanges);
@@ -289,9 +290,7 @@ void wireLatencySalvo(benchmark::State& state) {
     const auto p = static_cast<protocol>(state.range(0));
     timed_receiver receiver;
     live_host host(p, receiver.port());
-    if (!host.warning().empty()) return state.SkipWithError(host.warning().c_str());
-    if (!host.runUntil([&] { return receiver.count() >= kSize; }))
-        return state.SkipWithError("the displays did not come up");
+    if (!cameUp(state, host, receiver)) return;
 
     std::vector<double> samples;
     for (auto _ : state) {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "loopback_udp.h"
 #include "program_run.h"
 
 using ::testing::HasSubstr;
@@ -168,27 +169,16 @@ TEST_P(Serve, AsksAnSwp08RouterForNamesOfTheDeviceFilesLength) {
 // packets say each index shows.
 class tsl5_screen {
 public:
-    tsl5_screen() {
-        socket_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~tsl5_screen() { ::close(socket_); }
-    int port() const { return port_; }
+    int port() const { return socket_.port(); }
 
     // Waits until index `index` shows `text`.
     bool waitFor(int index, const std::string& text, int timeoutMs = 20000) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (std::chrono::steady_clock::now() < deadline) {
-            pollfd p{socket_, POLLIN, 0};
+            pollfd p{socket_.descriptor(), POLLIN, 0};
             if (::poll(&p, 1, 100) <= 0) continue;
             unsigned char packet[2048];
-            const ssize_t n = ::recv(socket_, packet, sizeof packet, 0);
+            const ssize_t n = ::recv(socket_.descriptor(), packet, sizeof packet, 0);
             // PBC, VER, FLAGS, SCREEN, then INDEX, CONTROL, LENGTH, TEXT.
             if (n < 12 || (packet[3] & 1)) continue;
             const int shownIndex = packet[6] | packet[7] << 8;
@@ -200,8 +190,7 @@ public:
     }
 
 private:
-    int socket_ = -1;
-    int port_ = 0;
+    loopback_udp_socket socket_;
 };
 
 TEST_P(Serve, ARouteChangeReachesTheScreenOverTsl5) {
