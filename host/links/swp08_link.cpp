@@ -71,6 +71,7 @@ private:
         namesComplete_[0] = namesComplete_[1] = false;
         bytesWithoutMessage_ = 0;
         keepAliveAnswersDue_ = 0;
+        heard_ = false;
         if (!addressValid()) {
             fail("matrix and level must be within 1..256");
             return;
@@ -82,6 +83,13 @@ private:
 
     void onPhaseTimer() override {
         if (phase_ == phase::names) {
+            // A router without names still acknowledges the requests; one
+            // that sent nothing at all is not answering, and taken as up it
+            // would stay without size or names after it answers again.
+            if (!heard_) {
+                fail("no answer to the names requests");
+                return;
+            }
             readRoutes();
         } else if (phase_ == phase::routes) {
             phase_ = phase::up;
@@ -113,9 +121,13 @@ private:
             fail("no valid message among " + std::to_string(max_bytes_without_message) + " bad bytes or messages");
     }
 
-    void onAck() override { bytesWithoutMessage_ = 0; }
+    void onAck() override {
+        heard_ = true;
+        bytesWithoutMessage_ = 0;
+    }
 
     void onNak() override {
+        heard_ = true;
         bytesWithoutMessage_ = 0;
         reportProblem("the router refused a message (NAK)");
     }
@@ -131,6 +143,7 @@ private:
 
     void onFrame(const std::vector<std::uint8_t>& data) override {
         if (!active()) return;
+        heard_ = true;
         bytesWithoutMessage_ = 0;
         const std::uint8_t reply[] = {swp08::dle, swp08::ack};
         send(reply, sizeof reply);
@@ -210,6 +223,7 @@ private:
     int remaining_ = 0;
     std::size_t bytesWithoutMessage_ = 0;
     int keepAliveAnswersDue_ = 0;
+    bool heard_ = false;  // an acknowledgement or a message on this connection
 };
 
 }  // namespace

@@ -141,6 +141,20 @@ TEST_F(Swp08Link, ASilentRouterIsFoundByTheKeepAlive) {
     ASSERT_TRUE(waitUp(2));
 }
 
+// A router that answers nothing at all at connect (not even the frames'
+// acknowledgements) is not up, with no size and no names: it is retried, and
+// read whole once it answers.
+TEST_F(Swp08Link, ARouterSilentAtConnectIsRetriedNotTakenAsEmpty) {
+    router->setSilent(true);
+    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
+    EXPECT_TRUE(listener.ups.empty());
+    EXPECT_EQ(listener.downs[0].first, "no answer to the names requests");
+    router->setSilent(false);
+    ASSERT_TRUE(waitUp());
+    EXPECT_EQ(listener.ups.back(), std::make_pair(20, 6));
+    EXPECT_EQ(*link->label(links::source_labels, 3), "Input 3");
+}
+
 TEST_F(Swp08Link, GarbageIsReportedOnceAndTheLinkCarriesOn) {
     ASSERT_TRUE(waitUp());
     listener.clearEvents();

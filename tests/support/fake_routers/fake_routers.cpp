@@ -101,12 +101,24 @@ void fake_router::accept() {
         auto client = std::make_shared<connection>(std::move(socket), *this, alive_);
         connections_.insert(client);
         client->read();
-        if (!silent_) onAccepted(*client);
+        if (silent_)
+            ungreeted_.insert(client.get());
+        else
+            onAccepted(*client);
         accept();
     });
 }
 
+void fake_router::setSilent(bool silent) {
+    silent_ = silent;
+    if (silent_) return;
+    for (const auto& client : connections_)
+        if (ungreeted_.count(client.get())) onAccepted(*client);
+    ungreeted_.clear();
+}
+
 void fake_router::forget(connection* client) {
+    ungreeted_.erase(client);
     for (auto it = connections_.begin(); it != connections_.end(); ++it) {
         if (it->get() == client) {
             (*it)->close();
@@ -119,6 +131,7 @@ void fake_router::forget(connection* client) {
 void fake_router::dropConnections() {
     for (const auto& client : connections_) client->close();
     connections_.clear();
+    ungreeted_.clear();
 }
 
 void fake_router::restart(router_state state) {

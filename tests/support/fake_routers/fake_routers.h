@@ -49,8 +49,10 @@ public:
     virtual void setLabel(int database, int index, const std::string& text) = 0;
     // Closes every client connection; the router keeps listening.
     void dropConnections();
-    // Silent: connections stay open but nothing is answered or pushed.
-    void setSilent(bool silent) { silent_ = silent; }
+    // Silent: connections stay open but nothing is answered or pushed. A
+    // client that connected meanwhile is greeted when the router speaks
+    // again, as one whose connection was accepted before it hung.
+    void setSilent(bool silent);
     // The router restarts with other routes and labels: clients are dropped
     // and find the new state when they reconnect.
     void restart(router_state state);
@@ -79,6 +81,7 @@ private:
     bool silent_ = false;
     int accepted_ = 0;
     std::set<std::shared_ptr<connection>> connections_;
+    std::set<connection*> ungreeted_;
     std::shared_ptr<bool> alive_;
 };
 

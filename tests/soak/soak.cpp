@@ -1,0 +1,980 @@
+// soak: quon-host serve under a facility's faults, then a check that it
+// converged.
+//
+//   soak --seconds N [--seed N]
+//
+// Two fake routers of 1,000 destinations (a Videohub and an SW-P-08 router)
+// and three TSL receivers (TSL 5 over UDP and TCP, TSL 3.1 over UDP) run in
+// this process on loopback; the real quon-host serve runs as a child with a
+// wall of 2,000 displays, each sent to one receiver. For N seconds the
+// routers take about 1,000 route and label changes a second, and faults come
+// at random moments: a router's connections dropped, a router silent for a
+// while, a router restarted with other routes and labels, the TSL TCP
+// receiver closing its connection or not reading, the wall file rewritten
+// and the host sent SIGHUP. Then the changes stop, the host is given time to
+// settle, and the run checks that every display shows the name of the source
+// its router routes to its destination, that the host reported no contract
+// violation, that its resident memory did not grow after warm-up, and that
+// SIGTERM ends every component with "AS" and the host with exit code 0.
+//
+// SW-P-08 routers do not push name changes and the host reads their names
+// at connect only, so an SW-P-08 label change is held back and applied to
+// the router just before one of its faults that makes the host connect again
+// (a drop or a restart). The names expected of an SW-P-08 display are then
+// always the names the router had at the host's last connection.
+//
+// Every random choice (what changes, which fault, when) comes from the
+// seed; the moments the host acts between them follow the machine.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include "fake_routers.h"
+
+namespace {
+
+namespace asio = boost::asio;
+namespace fs = std::filesystem;
+using asio::ip::tcp;
+using asio::ip::udp;
+using clock_type = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+const int destinations_per_router = 1000;
+const int sources_per_router = 1000;
+const int initial_displays = 2000;
+const int tsl31_displays = 100;   // TSL 3.1 addresses run 0 to 126
+const int changes_per_tick = 10;  // every 10 ms: about 1,000 a second
+const milliseconds tick(10);
+// Korvane polls a router that has not answered every 10 s; a display made
+// while its router was away waits for that, and a TCP receiver's reconnect
+// waits at most 10 s.
+const milliseconds least_settling(12000);
+const milliseconds longest_settling(60000);
+// Memory is compared from the end of the warm-up, by when every kind of
+// fault has come at least once (they come in shuffled rounds of six, at most
+// 2.5 s apart), and only in runs at least twice as long.
+const std::chrono::seconds warm_up(30);
+// Resident memory moves by a megabyte from one second to the next with what
+// is queued at that moment: each figure is the median of this many seconds.
+const std::chrono::seconds memory_window(10);
+const double memory_growth_allowed = 0.05;
+
+using quon::fake::router_state;
+
+enum class router_kind { videohub, swp08 };
+enum class receiver_kind { tsl5_udp, tsl5_tcp, tsl31_udp };
+
+enum fault_kind { drop, silence, restart, receiver_close, receiver_stall, reload, fault_kinds };
+const char* const fault_names[fault_kinds] = {"router connections dropped",
+                                              "router silent",
+                                              "router restarted with other routes and labels",
+                                              "TSL TCP receiver closed its connection",
+                                              "TSL TCP receiver stopped reading",
+                                              "wall file rewritten, SIGHUP"};
+
+struct display {
+    std::string name;
+    int router = 1;  // device number: 1 the Videohub, 2 the SW-P-08 router
+    int destination = 1;
+    receiver_kind receiver = receiver_kind::tsl5_udp;
+    int index = 0;
+};
+
+// What a receiver last showed for each index.
+using shown_texts = std::map<int, std::string>;
+
+// The receivers here see ASCII names only; anything else shows as '?'.
+std::string tsl5Text(const std::uint8_t* bytes, std::size_t size, bool utf16) {
+    std::string text;
+    if (!utf16) return std::string(reinterpret_cast<const char*>(bytes), size);
+    for (std::size_t i = 0; i + 1 < size; i += 2) {
+        const unsigned unit = bytes[i] | bytes[i + 1] << 8;
+        text += unit < 0x80 ? static_cast<char>(unit) : '?';
+    }
+    return text;
+}
+
+// One TSL 5 packet (PBC onwards): every display message in it.
+void readTsl5(const std::uint8_t* packet, std::size_t size, shown_texts& shown, std::uint64_t& packets) {
+    if (size < 6) return;
+    const bool utf16 = packet[3] & 1;
+    std::size_t at = 6;
+    while (at + 6 <= size) {
+        const int index = packet[at] | packet[at + 1] << 8;
+        const std::size_t length = static_cast<std::size_t>(packet[at + 4] | packet[at + 5] << 8);
+        if (at + 6 + length > size) return;
+        shown[index] = tsl5Text(packet + at + 6, length, utf16);
+        ++packets;
+        at += 6 + length;
+    }
+}
+
+std::string rtrimmed(std::string text) {
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+long median(std::vector<long> values) {
+    if (values.empty()) return -1;
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
+    return values[values.size() / 2];
+}
+
+// User and system time of a process so far.
+double cpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // The fields after the command name, which is in parentheses: state is
+    // the 3rd field, utime the 14th and stime the 15th.
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string skipped;
+    for (int i = 3; i < 14; ++i) fields >> skipped;
+    long user = 0, system = 0;
+    fields >> user >> system;
+    return double(user + system) / double(sysconf(_SC_CLK_TCK));
+}
+
+long residentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    return -1;
+}
+
+class soak {
+public:
+    soak(int seconds, std::uint64_t seed)
+        : seconds_(seconds),
+          seed_(seed),
+          random_(seed),
+          changeTimer_(io_),
+          faultTimer_(io_),
+          phaseTimer_(io_),
+          memoryTimer_(io_),
+          udp5_(io_, udp::endpoint(asio::ip::make_address("127.0.0.1"), 0)),
+          udp31_(io_, udp::endpoint(asio::ip::make_address("127.0.0.1"), 0)),
+          tcpAcceptor_(io_),
+          hostOutput_(io_) {
+        videohub_ = quon::fake::makeFakeVideohub(io_, routerState(router_kind::videohub, 0));
+        swp08_ = quon::fake::makeFakeSwp08(io_, routerState(router_kind::swp08, 0));
+        for (udp::socket* s : {&udp5_, &udp31_}) s->set_option(asio::socket_base::receive_buffer_size(8 << 20));
+        const tcp::endpoint loopback(asio::ip::make_address("127.0.0.1"), 0);
+        tcpAcceptor_.open(loopback.protocol());
+        // A small window, so that a receiver that stops reading soon
+        // pushes back on the host.
+        tcpAcceptor_.set_option(asio::socket_base::receive_buffer_size(8192));
+        tcpAcceptor_.bind(loopback);
+        tcpAcceptor_.listen();
+    }
+
+    int run() {
+        std::printf("soak: seed %llu, %d s of changes and faults\n", static_cast<unsigned long long>(seed_), seconds_);
+        std::fflush(stdout);
+        char pattern[] = "/tmp/quon-soak-XXXXXX";
+        if (!mkdtemp(pattern)) return fail("cannot make a temporary folder");
+        root_ = pattern;
+        writeSystem();
+        for (int i = 0; i < initial_displays; ++i) addDisplay(i < tsl31_displays);
+        writeWall();
+        if (!startHost()) return fail("cannot start quon-host");
+        receiveUdp5();
+        receiveUdp31();
+        acceptTcp();
+        readHost();
+        sampleMemory();
+        waitForFirstConvergence();
+        io_.run();
+        const int code = finish();
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+        return code;
+    }
+
+private:
+    // Routes and labels of a router at one of its lives: generation 0 at
+    // the start, one more at every restart.
+    router_state routerState(router_kind kind, int generation) {
+        router_state state = quon::fake::numberedState(sources_per_router, destinations_per_router);
+        for (int s = 1; s <= sources_per_router; ++s) state.inputLabels[s - 1] = label(kind, s, generation);
+        if (generation > 0)
+            for (int& source : state.routes) source = sourceDraw();
+        return state;
+    }
+
+    // SW-P-08 names are 8 characters here ("S1000.99"); TSL 3.1 shows 16
+    // ("CAM 1000.999").
+    static std::string label(router_kind kind, int source, int version) {
+        if (kind == router_kind::swp08) return "S" + std::to_string(source) + "." + std::to_string(version % 100);
+        return "CAM " + std::to_string(source) + "." + std::to_string(version % 1000);
+    }
+
+    int sourceDraw() { return std::uniform_int_distribution<int>(1, sources_per_router)(random_); }
+    int destinationDraw() { return std::uniform_int_distribution<int>(1, destinations_per_router)(random_); }
+    double uniform(double low, double high) { return std::uniform_real_distribution<double>(low, high)(random_); }
+    milliseconds between(int lowMs, int highMs) {
+        return milliseconds(std::uniform_int_distribution<int>(lowMs, highMs)(random_));
+    }
+
+    quon::fake::fake_router& router(int device) { return device == 1 ? *videohub_ : *swp08_; }
+
+    void writeSystem() {
+        const std::string folder = root_ + "/vx/main/config/system";
+        fs::create_directories(folder);
+        const auto device = [&](int number, const char* protocol, std::uint16_t port) {
+            std::ofstream(folder + "/dev_00" + std::to_string(number) + ".ini")
+                << "[Router]\nName=" << protocol << "\nProtocol=" << protocol << "\nAddress=127.0.0.1:" << port
+                << "\nConnectTimeout=2000\nRetryFirst=200\nRetryCap=2000\nKeepAlive=300\nSilence=1000\n"
+                << "[Database]\nDatabaseSize_0=" << sources_per_router << "\nDatabaseSize_1=" << destinations_per_router
+                << "\n";
+        };
+        device(1, "videohub", videohub_->port());
+        device(2, "swp08", swp08_->port());
+        std::ofstream(folder + "/instances.ini") << "[Instances]\n";
+    }
+
+    void addDisplay(bool onTsl31) {
+        display d;
+        d.name = "d" + std::to_string(nextDisplay_++);
+        d.router = std::uniform_int_distribution<int>(1, 2)(random_);
+        d.destination = destinationDraw();
+        if (onTsl31) {
+            d.receiver = receiver_kind::tsl31_udp;
+            d.index = nextTsl31Index_++;
+        } else {
+            // Indexes are never used twice, so that a removed display's
+            // last packet cannot pass for a new display's.
+            d.receiver = std::bernoulli_distribution(0.5)(random_) ? receiver_kind::tsl5_udp : receiver_kind::tsl5_tcp;
+            d.index = nextTsl5Index_++;
+        }
+        wall_.push_back(d);
+    }
+
+    std::string receiverUrl(receiver_kind kind) const {
+        switch (kind) {
+            case receiver_kind::tsl5_udp:
+                return "tsl5+udp://127.0.0.1:" + std::to_string(udp5_.local_endpoint().port());
+            case receiver_kind::tsl5_tcp:
+                return "tsl5+tcp://127.0.0.1:" + std::to_string(tcpAcceptor_.local_endpoint().port());
+            case receiver_kind::tsl31_udp:
+                return "tsl31+udp://127.0.0.1:" + std::to_string(udp31_.local_endpoint().port());
+        }
+        return {};
+    }
+
+    // Written whole beside the wall file and renamed over it, so that the
+    // host never reads half a file.
+    void writeWall() {
+        std::ostringstream text;
+        text << "[umd]\nto = \"" << receiverUrl(receiver_kind::tsl5_udp) << "\"\nrefresh = \"2s\"\n";
+        for (const display& d : wall_) {
+            text << "\n[[display]]\nname = \"" << d.name << "\"\nmatrix = " << d.router
+                 << "\ndestination = " << d.destination << "\numd = { index = " << d.index;
+            if (d.receiver != receiver_kind::tsl5_udp) text << ", to = \"" << receiverUrl(d.receiver) << "\"";
+            text << " }\n";
+        }
+        const std::string path = root_ + "/wall.toml";
+        std::ofstream(path + ".new") << text.str();
+        fs::rename(path + ".new", path);
+    }
+
+    bool startHost() {
+        int output[2];
+        if (pipe(output) != 0) return false;
+        const std::string errors = root_ + "/host-errors.txt";
+        host_ = fork();
+        if (host_ < 0) return false;
+        if (host_ == 0) {
+            // A soak stopped by hand must not leave its host running.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            dup2(output[1], STDOUT_FILENO);
+            const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(err, STDERR_FILENO);
+            close(output[0]);
+            close(output[1]);
+            setenv("VX_ROOT", (root_ + "/vx").c_str(), 1);
+            setenv("VX_SYSTEM", "main", 1);
+            const std::string wall = root_ + "/wall.toml";
+            execl(QUON_HOST_PATH, QUON_HOST_PATH, "serve", wall.c_str(), "--trace=json", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(output[1]);
+        // Room for a burst of trace, so that the host does not wait on this
+        // process while it is busy elsewhere.
+        fcntl(output[0], F_SETPIPE_SZ, 1 << 20);
+        hostOutput_.assign(output[0]);
+        hostErrorsPath_ = errors;
+        return true;
+    }
+
+    // --- the host's output: display and violation lines, the trace ---
+
+    void readHost() {
+        hostOutput_.async_read_some(
+            asio::buffer(hostBuffer_), [this](const boost::system::error_code& error, std::size_t size) {
+                if (error) {
+                    hostOutputEnded_ = true;
+                    if (stopping_) io_.stop();
+                    return;
+                }
+                hostPending_.append(hostBuffer_.data(), size);
+                std::size_t start = 0;
+                for (std::size_t end; (end = hostPending_.find('\n', start)) != std::string::npos; start = end + 1)
+                    hostLine(std::string_view(hostPending_).substr(start, end - start));
+                hostPending_.erase(0, start);
+                readHost();
+            });
+    }
+
+    static std::optional<std::string_view> field(std::string_view line, std::string_view name) {
+        const std::string key = "\"" + std::string(name) + "\":\"";
+        const std::size_t at = line.find(key);
+        if (at == std::string_view::npos) return std::nullopt;
+        const std::size_t from = at + key.size();
+        const std::size_t to = line.find('"', from);
+        if (to == std::string_view::npos) return std::nullopt;
+        return line.substr(from, to - from);
+    }
+
+    void hostLine(std::string_view line) {
+        ++hostLines_;
+        if (line.rfind("{\"kind\":\"violation\"", 0) == 0) {
+            if (violations_.size() < 20) violations_.emplace_back(line);
+            ++violationCount_;
+            return;
+        }
+        if (line.rfind("{\"kind\":\"reload\"", 0) == 0) {
+            ++reloadsSeen_;
+            return;
+        }
+        const auto component = field(line, "component");
+        if (!component || component->empty()) return;
+        // Every component the host made shows in the trace from its first
+        // command on.
+        if (!created_.count(*component)) created_.emplace(*component);
+        if (line.find("\"text\":\"AS\"") == std::string_view::npos) return;
+        const auto direction = field(line, "direction");
+        if (direction && *direction == "to_host") endedWithAs_.emplace(*component);
+    }
+
+    // --- receivers ---
+
+    void receiveUdp5() {
+        udp5_.async_receive(asio::buffer(udpBuffer5_),
+                            [this](const boost::system::error_code& error, std::size_t size) {
+                                if (error) return;
+                                // PBC, VER, FLAGS, SCREEN, then the display messages.
+                                if (size >= 2) readTsl5(udpBuffer5_.data(), size, shown5udp_, packets5udp_);
+                                receiveUdp5();
+                            });
+    }
+
+    void receiveUdp31() {
+        udp31_.async_receive(
+            asio::buffer(udpBuffer31_), [this](const boost::system::error_code& error, std::size_t size) {
+                if (error) return;
+                // 0x80 + address, control, 16 characters.
+                if (size == 18 && udpBuffer31_[0] >= 0x80) {
+                    shown31_[udpBuffer31_[0] - 0x80] = std::string(reinterpret_cast<const char*>(&udpBuffer31_[2]), 16);
+                    ++packets31_;
+                }
+                receiveUdp31();
+            });
+    }
+
+    void acceptTcp() {
+        tcpAcceptor_.async_accept([this](const boost::system::error_code& error, tcp::socket socket) {
+            if (error) return;
+            ++tcpAccepted_;
+            closeTcp();
+            tcp_ = std::make_unique<tcp::socket>(std::move(socket));
+            tcpFrame_.clear();
+            tcpEscape_ = false;
+            tcpInPacket_ = false;
+            tcpReading_ = false;
+            if (!tcpStalled_) readTcp();
+            acceptTcp();
+        });
+    }
+
+    void closeTcp() {
+        if (!tcp_) return;
+        boost::system::error_code ignored;
+        tcp_->shutdown(tcp::socket::shutdown_both, ignored);
+        tcp_->close(ignored);
+        // The read still pending holds the socket; it ends with an error.
+        closedTcp_.push_back(std::move(tcp_));
+        if (closedTcp_.size() > 4) closedTcp_.erase(closedTcp_.begin());
+    }
+
+    void readTcp() {
+        if (!tcp_ || tcpReading_) return;
+        tcpReading_ = true;
+        tcp::socket* socket = tcp_.get();
+        socket->async_read_some(asio::buffer(tcpBuffer_),
+                                [this, socket](const boost::system::error_code& error, std::size_t size) {
+                                    if (socket != tcp_.get()) return;
+                                    tcpReading_ = false;
+                                    if (error) {
+                                        tcp_.reset();
+                                        return;
+                                    }
+                                    tcpBytes(tcpBuffer_.data(), size);
+                                    if (!tcpStalled_) readTcp();
+                                });
+    }
+
+    // DLE/STX (fe 02) starts a packet; fe fe inside is one fe.
+    void tcpBytes(const std::uint8_t* bytes, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i) {
+            const std::uint8_t b = bytes[i];
+            if (tcpEscape_) {
+                tcpEscape_ = false;
+                if (b == 0x02) {
+                    tcpFrame_.clear();
+                    tcpInPacket_ = true;
+                    continue;
+                }
+                if (b != 0xfe) {
+                    tcpInPacket_ = false;
+                    continue;
+                }
+            } else if (b == 0xfe) {
+                tcpEscape_ = true;
+                continue;
+            }
+            if (!tcpInPacket_) continue;
+            tcpFrame_.push_back(b);
+            if (tcpFrame_.size() >= 2 && tcpFrame_.size() == std::size_t(tcpFrame_[0] | tcpFrame_[1] << 8) + 2u) {
+                readTsl5(tcpFrame_.data(), tcpFrame_.size(), shown5tcp_, packets5tcp_);
+                tcpInPacket_ = false;
+            }
+        }
+    }
+
+    // --- what each display should show, and what it shows ---
+
+    std::string expectedText(const display& d) {
+        const router_state& state = router(d.router).state();
+        const int source = state.routes.at(static_cast<std::size_t>(d.destination - 1));
+        std::string text = state.inputLabels.at(static_cast<std::size_t>(source - 1));
+        if (d.receiver == receiver_kind::tsl31_udp) text = text.substr(0, 16);
+        return text;
+    }
+
+    std::optional<std::string> shownText(const display& d) const {
+        const shown_texts& shown = d.receiver == receiver_kind::tsl5_udp   ? shown5udp_
+                                   : d.receiver == receiver_kind::tsl5_tcp ? shown5tcp_
+                                                                           : shown31_;
+        const auto it = shown.find(d.index);
+        if (it == shown.end()) return std::nullopt;
+        return d.receiver == receiver_kind::tsl31_udp ? rtrimmed(it->second) : it->second;
+    }
+
+    int mismatches() {
+        int wrong = 0;
+        for (const display& d : wall_)
+            if (shownText(d) != expectedText(d)) ++wrong;
+        return wrong;
+    }
+
+    // --- phases ---
+
+    void waitForFirstConvergence() {
+        firstDeadline_ = clock_type::now() + longest_settling;
+        checkFirst();
+    }
+
+    void checkFirst() {
+        phaseTimer_.expires_after(milliseconds(250));
+        phaseTimer_.async_wait([this](const boost::system::error_code& error) {
+            if (error) return;
+            if (hostExited()) return abort("quon-host exited before the wall showed");
+            if (mismatches() == 0) {
+                startedAt_ = clock_type::now();
+                std::printf("soak: all %zu displays show their sources after %.1f s; changes and faults begin\n",
+                            wall_.size(), std::chrono::duration<double>(startedAt_ - launchedAt_).count());
+                std::fflush(stdout);
+                changesRunning_ = true;
+                change();
+                scheduleFault();
+                endChangesAfter(std::chrono::seconds(seconds_));
+                return;
+            }
+            if (clock_type::now() > firstDeadline_) return abort("the wall never showed its sources at the start");
+            checkFirst();
+        });
+    }
+
+    void endChangesAfter(std::chrono::seconds duration) {
+        phaseTimer_.expires_after(duration);
+        phaseTimer_.async_wait([this](const boost::system::error_code& error) {
+            if (error) return;
+            changesRunning_ = false;
+            changeTimer_.cancel();
+            faultTimer_.cancel();
+            // A fault still under way ends now, as a facility's would.
+            videohub_->setSilent(false);
+            swp08_->setSilent(false);
+            tcpStalled_ = false;
+            readTcp();
+            settleFrom_ = clock_type::now();
+            std::printf("soak: changes and faults stopped; settling\n");
+            std::fflush(stdout);
+            settle();
+        });
+    }
+
+    void settle() {
+        phaseTimer_.expires_after(milliseconds(500));
+        phaseTimer_.async_wait([this](const boost::system::error_code& error) {
+            if (error) return;
+            const auto waited = clock_type::now() - settleFrom_;
+            if (hostExited()) return abort("quon-host exited while the wall settled");
+            const bool right = mismatches() == 0;
+            if (right && rightAfter_ < 0) rightAfter_ = std::chrono::duration<double>(waited).count();
+            if (waited >= least_settling && !right && !reportedSlow_) {
+                // Not a failure yet: a display may wait for its retry timer
+                // or a screen for its reconnection. Said, so that a slow
+                // convergence is seen.
+                reportedSlow_ = true;
+                std::printf("soak: %d displays not yet right %lld s after the changes stopped, e.g.:\n", mismatches(),
+                            static_cast<long long>(least_settling.count() / 1000));
+                int shownCount = 0;
+                for (const display& d : wall_) {
+                    const std::optional<std::string> shown = shownText(d);
+                    if (shown == expectedText(d) || ++shownCount > 5) continue;
+                    std::printf("  %s\n", describe(d, shown).c_str());
+                }
+                std::fflush(stdout);
+            }
+            if ((waited >= least_settling && right) || waited >= longest_settling) {
+                settledAfter_ = std::chrono::duration<double>(waited).count();
+                settledRss_ = residentKiB(host_);
+                hostCpuSeconds_ = cpuSeconds(host_);
+                hostRunSeconds_ = std::chrono::duration<double>(clock_type::now() - launchedAt_).count();
+                stop();
+                return;
+            }
+            settle();
+        });
+    }
+
+    void stop() {
+        stopping_ = true;
+        memoryTimer_.cancel();
+        wallAtEnd_ = wall_;
+        for (const display& d : wall_) {
+            finalShown_[d.name] = shownText(d);
+            finalExpected_[d.name] = expectedText(d);
+        }
+        if (!hostExited()) ::kill(host_, SIGTERM);
+        if (hostOutputEnded_) {
+            io_.stop();
+            return;
+        }
+        // The host's output ends when it exits; the guard ends the wait if
+        // it never does.
+        phaseTimer_.expires_after(std::chrono::seconds(30));
+        phaseTimer_.async_wait([this](const boost::system::error_code& error) {
+            if (!error) io_.stop();
+        });
+    }
+
+    void abort(const std::string& why) {
+        abortReason_ = why;
+        stop();
+    }
+
+    bool hostExited() {
+        int status = 0;
+        if (hostStatus_) return true;
+        if (waitpid(host_, &status, WNOHANG) == host_) {
+            hostStatus_ = status;
+            return true;
+        }
+        return false;
+    }
+
+    // --- changes ---
+
+    void change() {
+        changeTimer_.expires_after(tick);
+        changeTimer_.async_wait([this](const boost::system::error_code& error) {
+            if (error || !changesRunning_) return;
+            for (int i = 0; i < changes_per_tick; ++i) oneChange();
+            change();
+        });
+    }
+
+    void oneChange() {
+        const int device = std::uniform_int_distribution<int>(1, 2)(random_);
+        const double what = uniform(0, 1);
+        if (what < 0.9) {
+            router(device).route(destinationDraw(), sourceDraw());
+            ++routeChanges_;
+            return;
+        }
+        const int database = what < 0.98 ? 0 : 1;
+        const int index = sourceDraw();
+        const std::string text =
+            database == 0 ? label(device == 1 ? router_kind::videohub : router_kind::swp08, index, ++labelVersion_)
+                          : "OUT " + std::to_string(index) + "." + std::to_string(labelVersion_);
+        if (device == 1) {
+            videohub_->setLabel(database, index, text);
+        } else {
+            heldSwp08Labels_.emplace_back(database, index, text);
+        }
+        ++labelChanges_;
+    }
+
+    void applyHeldSwp08Labels() {
+        for (const auto& [database, index, text] : heldSwp08Labels_) swp08_->setLabel(database, index, text);
+        swp08LabelsApplied_ += heldSwp08Labels_.size();
+        heldSwp08Labels_.clear();
+    }
+
+    // --- faults ---
+
+    void scheduleFault() {
+        faultTimer_.expires_after(between(300, 2500));
+        faultTimer_.async_wait([this](const boost::system::error_code& error) {
+            if (error || !changesRunning_) return;
+            if (faultBag_.empty()) {
+                for (int k = 0; k < fault_kinds; ++k) faultBag_.push_back(static_cast<fault_kind>(k));
+                std::shuffle(faultBag_.begin(), faultBag_.end(), random_);
+            }
+            const fault_kind kind = faultBag_.back();
+            faultBag_.pop_back();
+            fault(kind);
+            scheduleFault();
+        });
+    }
+
+    void fault(fault_kind kind) {
+        const int device = std::uniform_int_distribution<int>(1, 2)(random_);
+        ++faults_[kind];
+        switch (kind) {
+            case drop:
+                if (device == 2) applyHeldSwp08Labels();
+                router(device).dropConnections();
+                break;
+            case silence: {
+                // Longer than the host's silence limit (1 s), so that the
+                // host counts the router lost; shorter, the host could not
+                // tell a silent router from an idle one.
+                quon::fake::fake_router& silent = router(device);
+                silent.setSilent(true);
+                after(between(1500, 4000), [&silent] { silent.setSilent(false); });
+                break;
+            }
+            case restart:
+                if (device == 2) heldSwp08Labels_.clear();
+                router(device).restart(
+                    routerState(device == 1 ? router_kind::videohub : router_kind::swp08, ++generation_[device - 1]));
+                break;
+            case receiver_close: closeTcp(); break;
+            case receiver_stall:
+                tcpStalled_ = true;
+                after(between(1000, 4000), [this] {
+                    tcpStalled_ = false;
+                    readTcp();
+                });
+                break;
+            case reload: rewriteWall(); break;
+            case fault_kinds: break;
+        }
+    }
+
+    template <typename action>
+    void after(milliseconds wait, action act) {
+        auto timer = std::make_shared<asio::steady_timer>(io_, wait);
+        timer->async_wait([this, timer, act](const boost::system::error_code& error) {
+            if (!error && changesRunning_) act();
+        });
+    }
+
+    // Some displays removed, as many new ones added (on TSL 5 only: the
+    // TSL 3.1 addresses are few), and the host told.
+    void rewriteWall() {
+        const int changed = std::uniform_int_distribution<int>(5, 40)(random_);
+        for (int i = 0; i < changed; ++i) {
+            const std::size_t at =
+                std::uniform_int_distribution<std::size_t>(tsl31_displays, wall_.size() - 1)(random_);
+            wall_.erase(wall_.begin() + static_cast<std::ptrdiff_t>(at));
+            ++displaysRemoved_;
+        }
+        for (int i = 0; i < changed; ++i) addDisplay(false);
+        displaysAdded_ += changed;
+        writeWall();
+        if (!hostExited()) ::kill(host_, SIGHUP);
+    }
+
+    void sampleMemory() {
+        memoryTimer_.expires_after(std::chrono::seconds(1));
+        memoryTimer_.async_wait([this](const boost::system::error_code& error) {
+            if (error) return;
+            const long rss = residentKiB(host_);
+            peakRss_ = std::max(peakRss_, rss);
+            const auto running = clock_type::now() - startedAt_;
+            if (changesRunning_ && running >= warm_up) {
+                if (running < warm_up + memory_window) warmSamples_.push_back(rss);
+                lastSamples_.push_back(rss);
+                if (lastSamples_.size() > static_cast<std::size_t>(memory_window.count())) lastSamples_.pop_front();
+            }
+            if (changesRunning_ && ++samples_ % 10 == 0) {
+                int faults = 0;
+                for (int f : faults_) faults += f;
+                std::printf("soak: %3d s: %llu changes, %d faults, %zu displays, quon-host VmRSS %ld KiB\n", samples_,
+                            static_cast<unsigned long long>(routeChanges_ + labelChanges_), faults, wall_.size(), rss);
+                std::fflush(stdout);
+            }
+            sampleMemory();
+        });
+    }
+
+    // --- the report ---
+
+    int finish() {
+        int status = 0;
+        if (!hostStatus_) {
+            const auto deadline = clock_type::now() + std::chrono::seconds(10);
+            while (waitpid(host_, &status, WNOHANG) != host_) {
+                if (clock_type::now() > deadline) {
+                    ::kill(host_, SIGKILL);
+                    waitpid(host_, &status, 0);
+                    break;
+                }
+                usleep(10000);
+            }
+            hostStatus_ = status;
+        }
+        std::vector<std::string> failures;
+        if (!abortReason_.empty()) failures.push_back(abortReason_);
+
+        int wrong = 0;
+        for (const display& d : wallAtEnd_) {
+            const std::optional<std::string>& shown = finalShown_[d.name];
+            if (shown == finalExpected_[d.name]) continue;
+            if (++wrong <= 20) failures.push_back(describe(d, shown, finalExpected_[d.name]));
+        }
+        if (wrong > 20) failures.push_back(std::to_string(wrong - 20) + " more displays wrong");
+
+        for (const std::string& v : violations_) failures.push_back("contract violation: " + v);
+        if (violationCount_ > violations_.size())
+            failures.push_back(std::to_string(violationCount_ - violations_.size()) + " more contract violations");
+
+        // A display added by one rewrite of the wall file and removed by the
+        // next may never exist, when the host reads the file once after
+        // both: the host's own trace says which components it made.
+        int withoutAs = 0;
+        for (const std::string& name : created_) {
+            if (endedWithAs_.count(name)) continue;
+            if (++withoutAs <= 10) failures.push_back("display " + name + " did not end with \"AS\"");
+        }
+        if (withoutAs > 10)
+            failures.push_back(std::to_string(withoutAs - 10) + " more displays did not end with \"AS\"");
+
+        const bool exitedZero = WIFEXITED(*hostStatus_) && WEXITSTATUS(*hostStatus_) == 0;
+        if (!exitedZero)
+            failures.push_back(WIFEXITED(*hostStatus_)
+                                   ? "quon-host exited " + std::to_string(WEXITSTATUS(*hostStatus_))
+                                   : "quon-host ended by signal " + std::to_string(WTERMSIG(*hostStatus_)));
+
+        const long warmRss = median(warmSamples_);
+        const long endRss = median({lastSamples_.begin(), lastSamples_.end()});
+        const bool memoryMeasured = warmRss > 0 && endRss > 0 && seconds_ >= 2 * warm_up.count();
+        const double growth = memoryMeasured ? double(endRss - warmRss) / double(warmRss) : 0;
+        if (memoryMeasured && growth > memory_growth_allowed)
+            failures.push_back("quon-host's resident memory grew " + std::to_string(warmRss) + " KiB -> " +
+                               std::to_string(endRss) + " KiB after warm-up");
+
+        std::printf(
+            "\nsoak: seed %llu, %d s of changes and faults; every display right %.1f s after they stopped, "
+            "checked at %.1f s\n",
+            static_cast<unsigned long long>(seed_), seconds_, rightAfter_, settledAfter_);
+        std::printf(
+            "  changes: %llu routes, %llu labels (%zu SW-P-08 labels applied at drops; %zu held back at the end)\n",
+            static_cast<unsigned long long>(routeChanges_), static_cast<unsigned long long>(labelChanges_),
+            swp08LabelsApplied_, heldSwp08Labels_.size());
+        std::printf("  faults:\n");
+        for (int k = 0; k < fault_kinds; ++k) std::printf("    %-46s %d\n", fault_names[k], faults_[k]);
+        std::printf("  wall reloads seen by the host: %d; displays added %d, removed %d\n", reloadsSeen_,
+                    displaysAdded_, displaysRemoved_);
+        std::printf("  TSL packets received: %llu TSL 5 UDP, %llu TSL 5 TCP (%d connections), %llu TSL 3.1 UDP\n",
+                    static_cast<unsigned long long>(packets5udp_), static_cast<unsigned long long>(packets5tcp_),
+                    tcpAccepted_, static_cast<unsigned long long>(packets31_));
+        std::printf("  router connections accepted: Videohub %d, SW-P-08 %d\n", videohub_->connectionsAccepted(),
+                    swp08_->connectionsAccepted());
+        std::printf("  displays checked: %zu, wrong: %d\n", wallAtEnd_.size(), wrong);
+        std::printf("  contract violations: %zu; lines of trace read: %llu\n", violationCount_,
+                    static_cast<unsigned long long>(hostLines_));
+        std::printf("  components that ended with \"AS\": %zu of the %zu the host made\n", created_.size() - withoutAs,
+                    created_.size());
+        if (memoryMeasured)
+            std::printf(
+                "  quon-host memory (VmRSS, median of %lld s): %ld KiB after warm-up, %ld KiB at the end of the "
+                "changes (%+.1f %%); %ld KiB settled, peak %ld KiB\n",
+                static_cast<long long>(memory_window.count()), warmRss, endRss, growth * 100, settledRss_, peakRss_);
+        else
+            std::printf(
+                "  quon-host memory (VmRSS): %ld KiB at the end, peak %ld KiB; growth not checked (runs of %lld s "
+                "or more)\n",
+                settledRss_, peakRss_, static_cast<long long>(2 * warm_up.count()));
+        std::printf("  quon-host CPU time: %.1f s in %.1f s (%.0f %% of one core)\n", hostCpuSeconds_, hostRunSeconds_,
+                    hostRunSeconds_ > 0 ? 100 * hostCpuSeconds_ / hostRunSeconds_ : 0.0);
+        std::printf("  quon-host exit: %s\n", exitedZero ? "0" : "not 0");
+        std::ifstream errors(hostErrorsPath_);
+        std::string line;
+        int warnings = 0;
+        while (std::getline(errors, line))
+            if (++warnings <= 5) std::printf("  quon-host warned: %s\n", line.c_str());
+        if (warnings > 5) std::printf("  quon-host warned %d times in all\n", warnings);
+
+        if (failures.empty()) {
+            std::printf("soak: passed\n");
+            return 0;
+        }
+        for (const std::string& f : failures) std::printf("FAIL: %s\n", f.c_str());
+        std::printf("soak: failed; reproduce with --seconds %d --seed %llu\n", seconds_,
+                    static_cast<unsigned long long>(seed_));
+        return 1;
+    }
+
+    std::string describe(const display& d, const std::optional<std::string>& shown) {
+        return describe(d, shown, expectedText(d));
+    }
+
+    static std::string describe(const display& d, const std::optional<std::string>& shown,
+                                const std::string& expected) {
+        return "display " + d.name + " (router " + std::to_string(d.router) + ", destination " +
+               std::to_string(d.destination) + ", " + receiverName(d.receiver) + " index " + std::to_string(d.index) +
+               "): expected \"" + expected + "\", shown " + (shown ? "\"" + *shown + "\"" : std::string("nothing"));
+    }
+
+    static const char* receiverName(receiver_kind kind) {
+        switch (kind) {
+            case receiver_kind::tsl5_udp: return "TSL 5 UDP";
+            case receiver_kind::tsl5_tcp: return "TSL 5 TCP";
+            case receiver_kind::tsl31_udp: return "TSL 3.1 UDP";
+        }
+        return "";
+    }
+
+    int fail(const std::string& why) {
+        std::printf("FAIL: %s\n", why.c_str());
+        return 1;
+    }
+
+    const int seconds_;
+    const std::uint64_t seed_;
+    std::mt19937_64 random_;
+    asio::io_context io_;
+    asio::steady_timer changeTimer_, faultTimer_, phaseTimer_, memoryTimer_;
+    std::unique_ptr<quon::fake::fake_router> videohub_, swp08_;
+    udp::socket udp5_, udp31_;
+    tcp::acceptor tcpAcceptor_;
+    std::unique_ptr<tcp::socket> tcp_;
+    std::vector<std::unique_ptr<tcp::socket>> closedTcp_;
+    asio::posix::stream_descriptor hostOutput_;
+
+    std::string root_, hostErrorsPath_;
+    pid_t host_ = -1;
+    std::optional<int> hostStatus_;
+    clock_type::time_point launchedAt_ = clock_type::now(), startedAt_, settleFrom_, firstDeadline_;
+
+    std::vector<display> wall_, wallAtEnd_;
+    std::set<std::string, std::less<>> created_, endedWithAs_;
+    int nextDisplay_ = 1, nextTsl5Index_ = 0, nextTsl31Index_ = 0;
+    int generation_[2] = {0, 0};
+    int labelVersion_ = 0;
+    std::vector<std::tuple<int, int, std::string>> heldSwp08Labels_;
+    std::size_t swp08LabelsApplied_ = 0;
+    std::vector<fault_kind> faultBag_;
+
+    std::array<std::uint8_t, 2048> udpBuffer5_{}, udpBuffer31_{};
+    std::array<std::uint8_t, 8192> tcpBuffer_{};
+    std::vector<std::uint8_t> tcpFrame_;
+    bool tcpEscape_ = false, tcpInPacket_ = false, tcpReading_ = false, tcpStalled_ = false;
+    std::array<char, 65536> hostBuffer_{};
+    std::string hostPending_;
+    shown_texts shown5udp_, shown5tcp_, shown31_;
+    std::map<std::string, std::optional<std::string>> finalShown_;
+    std::map<std::string, std::string> finalExpected_;
+
+    bool changesRunning_ = false, stopping_ = false, hostOutputEnded_ = false;
+    std::string abortReason_;
+    std::uint64_t routeChanges_ = 0, labelChanges_ = 0, hostLines_ = 0;
+    std::uint64_t packets5udp_ = 0, packets5tcp_ = 0, packets31_ = 0;
+    int tcpAccepted_ = 0;
+    int faults_[fault_kinds] = {};
+    int reloadsSeen_ = 0, displaysAdded_ = 0, displaysRemoved_ = 0;
+    std::vector<std::string> violations_;
+    std::size_t violationCount_ = 0;
+    std::vector<long> warmSamples_;
+    std::deque<long> lastSamples_;
+    long settledRss_ = -1, peakRss_ = -1;
+    int samples_ = 0;
+    double hostCpuSeconds_ = 0, hostRunSeconds_ = 0;
+    double settledAfter_ = 0, rightAfter_ = -1;
+    bool reportedSlow_ = false;
+};
+
+int usage() {
+    std::fprintf(stderr, "usage: soak --seconds N [--seed N]\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int seconds = 0;
+    std::uint64_t seed = std::random_device()();
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (i + 1 >= argc) return usage();
+        char* end = nullptr;
+        const unsigned long long value = std::strtoull(argv[++i], &end, 10);
+        if (*end != '\0') return usage();
+        if (option == "--seconds")
+            seconds = static_cast<int>(value);
+        else if (option == "--seed")
+            seed = value;
+        else
+            return usage();
+    }
+    if (seconds <= 0) return usage();
+    ::signal(SIGPIPE, SIG_IGN);
+    soak run(seconds, seed);
+    return run.run();
+}
