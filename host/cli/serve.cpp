@@ -2,6 +2,8 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -24,6 +26,8 @@ namespace quon {
 namespace {
 
 namespace asio = boost::asio;
+
+constexpr std::chrono::milliseconds output_delay{50};
 
 // The lines serve prints unless quiet: a display that changed, a router
 // link that changed, a warning, a breach of the contract.
@@ -62,7 +66,6 @@ public:
             std::printf("%s\n", jsonLine({{"kind", kind}, {"text", text}}).c_str());
         else
             std::printf("%s\n", escapedControls(text).c_str());
-        std::fflush(stdout);
     }
 
 private:
@@ -75,7 +78,11 @@ private:
 class server {
 public:
     server(const host_options& options, const serve_options& serve)
-        : options_(options), serve_(serve), routers_(builtInRouters()), signals_(loop_, SIGINT, SIGTERM, SIGHUP) {
+        : options_(options),
+          serve_(serve),
+          routers_(builtInRouters()),
+          signals_(loop_, SIGINT, SIGTERM, SIGHUP),
+          flushTimer_(loop_) {
         addLiveRouters(routers_, loop_);
     }
 
@@ -103,6 +110,7 @@ public:
         }
         clock_->catchUp();
         waitForSignal();
+        flushOutputSoon();
         notifyService("READY=1\nSTATUS=" + status());
         loop_.run();
         return 0;
@@ -130,6 +138,7 @@ private:
         engine_->stopRouters();
         wall_->stop();
         signals_.cancel();
+        flushTimer_.cancel();
         // Whatever the routers and screens still have queued ends with the
         // loop.
         loop_.stop();
@@ -147,6 +156,19 @@ private:
         });
     }
 
+    // A live host's output is read as it happens (a pipe to a log, to
+    // grep), but a trace can be tens of thousands of lines a second: lines
+    // gather in the buffer and leave together, at most output_delay after
+    // they are written.
+    void flushOutputSoon() {
+        flushTimer_.expires_after(output_delay);
+        flushTimer_.async_wait([this](boost::system::error_code error) {
+            if (error) return;
+            std::fflush(stdout);
+            flushOutputSoon();
+        });
+    }
+
     std::string status() const {
         return std::to_string(engine_->components().size()) + " displays, " +
                std::to_string(engine_->devices().size()) + " routers";
@@ -157,6 +179,7 @@ private:
     asio::io_context loop_;
     router_registry routers_;
     asio::signal_set signals_;
+    asio::steady_timer flushTimer_;
     wall_page page_;
     std::unique_ptr<host_engine> engine_;
     std::unique_ptr<serve_printer> printer_;
@@ -168,9 +191,8 @@ private:
 }  // namespace
 
 int runServe(const host_options& options, const serve_options& serve) {
-    // A live host's output is read as it happens (a pipe to a log, to grep):
-    // every line leaves when it is written, not when a block fills.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // Written out by the server every output_delay, or when full.
+    std::setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
     server s(options, serve);
     return s.run();
 }
