@@ -243,12 +243,23 @@ TEST_F(HostEngine, SilentRouterTakesRoutesWithoutRevertives) {
     EXPECT_THAT(log("p"), ElementsAre("revertive 2 1 2"));
 }
 
-TEST_F(HostEngine, RenamingAnEntryTellsComponentsRegisteredOnTheDevice) {
+TEST_F(HostEngine, RenamingAnEntryTellsOnlyTheComponentsRegisteredOnTheDevice) {
     send("p", "RR 1 1 1");
+    send("q", "RR 2 1 1");
     ASSERT_TRUE(engine->rename(1, 0, 2, "CAM 2 WIDE", error));
     EXPECT_THAT(log("p"), ElementsAre("database 1 0 2"));
     EXPECT_THAT(log("q"), IsEmpty());
     EXPECT_EQ(send("q", "RN 1 0 2"), "CAM 2 WIDE");
+
+    send("q", "RR 1 2 2");
+    ASSERT_TRUE(engine->rename(1, 1, 1, "MON 1", error));
+    EXPECT_THAT(log("p"), ElementsAre("database 1 1 1"));
+    EXPECT_THAT(log("q"), ElementsAre("database 1 1 1"));
+
+    send("p", "RU 1");
+    ASSERT_TRUE(engine->rename(1, 0, 3, "CAM 3", error));
+    EXPECT_THAT(log("p"), IsEmpty());
+    EXPECT_THAT(log("q"), ElementsAre("database 1 0 3"));
 }
 
 TEST_F(HostEngine, TimersTickOnTheVirtualClockUntilStopped) {

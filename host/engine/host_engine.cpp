@@ -61,6 +61,9 @@ struct host_engine::router_slot {
     // listeners[destination]: the sequences of the components registered
     // on it, in creation order.
     std::vector<std::vector<uint64_t>> listeners;
+    // The components registered on any of its destinations, in creation
+    // order: they hear of its name changes.
+    std::vector<uint64_t> registered;
 };
 
 host_engine::host_engine(const system_description& system, const router_registry& routers)
@@ -556,7 +559,9 @@ char* host_engine::execute(slot& s, const char* commandText) {
 void host_engine::registerIndices(slot& s, router_slot& r, int first, int last, bool add) {
     const int device = r.description.device;
     if (!add) unregister(s, device);
-    std::set<int>& indices = s.registrations[device];
+    const auto [registration, added] = s.registrations.try_emplace(device);
+    if (added) r.registered.insert(std::upper_bound(r.registered.begin(), r.registered.end(), s.seq), s.seq);
+    std::set<int>& indices = registration->second;
     for (int index = std::max(first, 1); index <= std::min(last, r.backend->destinations()); ++index) {
         if (!indices.insert(index).second) continue;
         std::vector<uint64_t>& listeners = r.listeners[static_cast<size_t>(index)];
@@ -567,12 +572,14 @@ void host_engine::registerIndices(slot& s, router_slot& r, int first, int last, 
 void host_engine::unregister(slot& s, int device) {
     const auto registration = s.registrations.find(device);
     if (registration == s.registrations.end()) return;
-    if (router_slot* r = router(device))
-        for (int index : registration->second) {
-            std::vector<uint64_t>& listeners = r->listeners[static_cast<size_t>(index)];
-            const auto at = std::lower_bound(listeners.begin(), listeners.end(), s.seq);
-            if (at != listeners.end() && *at == s.seq) listeners.erase(at);
-        }
+    const auto forget = [&s](std::vector<uint64_t>& sequences) {
+        const auto at = std::lower_bound(sequences.begin(), sequences.end(), s.seq);
+        if (at != sequences.end() && *at == s.seq) sequences.erase(at);
+    };
+    if (router_slot* r = router(device)) {
+        for (int index : registration->second) forget(r->listeners[static_cast<size_t>(index)]);
+        forget(r->registered);
+    }
     s.registrations.erase(registration);
 }
 
@@ -591,9 +598,9 @@ void host_engine::revertive(int device, int destination, int source, uint64_t re
 
 void host_engine::nameChanged(int device, int database, int index) {
     catchUpClock();
-    for (const auto& s : slots_)
-        if (s.second->registrations.count(device))
-            enqueue(pending{s.first, QUON_MSG_DATABASE, {}, databaseRecord{device, database, index}, 0});
+    if (router_slot* r = router(device))
+        for (uint64_t listener : r->registered)
+            enqueue(pending{listener, QUON_MSG_DATABASE, {}, databaseRecord{device, database, index}, 0});
     drain();
 }
 
