@@ -269,7 +269,9 @@ test('serve: the page shows disconnected while the host is down and the whole wa
     ]);
     assert.deepEqual(await linkStates(page), { 1: 'answering', 2: 'answering' });
     assert.equal(await page.textContent('#counts'), '3 displays');
-    assert.deepEqual(page.problems, []);
+    // While the host was down the page kept trying, and Chromium logs each
+    // refused attempt: those are expected, nothing else is.
+    assert.deepEqual(page.problems.filter((problem) => !problem.includes('net::ERR_CONNECTION_REFUSED')), []);
     await page.close();
     assert.deepEqual(await second.terminate(), { code: 0, signal: null }, second.transcript);
   });
