@@ -28,7 +28,7 @@ namespace {
 
 struct protocol_case {
     const char* protocol;
-    bool pushesLabels;  // SW-P-08 routers are asked for names at connect only
+    bool pushesLabels;  // SW-P-08 routers are asked for names, at connect and at each resync
 };
 
 void PrintTo(const protocol_case& c, std::ostream* out) { *out << c.protocol; }

@@ -165,6 +165,10 @@ void link_session::tick() {
             lastKeepAlive_ = now;
             onKeepAlive();
         }
+        if (active() && up_ && now - lastResync_ >= settings_.resyncInterval) {
+            lastResync_ = now;
+            onResync();
+        }
         if (active() && generation == generation_) tick();
     });
 }
@@ -172,6 +176,7 @@ void link_session::tick() {
 void link_session::declareUp(int sources, int destinations) {
     if (!active() || up_) return;
     up_ = true;
+    lastResync_ = std::chrono::steady_clock::now();
     backoff_.reset();
     phaseTimer_.cancel();
     connectTimer_.cancel();

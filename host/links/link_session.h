@@ -54,6 +54,8 @@ protected:
     virtual void onKeepAlive() = 0;
     // The protocol's own timer (armPhaseTimer) ran out.
     virtual void onPhaseTimer() {}
+    // Time to ask for the router's whole state again (only while up).
+    virtual void onResync() = 0;
 
     // True while the current connection may go on: neither stopped nor
     // failed since the bytes being handled arrived.
@@ -102,6 +104,7 @@ private:
     std::array<std::uint8_t, 8192> readBuffer_{};
     std::chrono::steady_clock::time_point lastReceived_;
     std::chrono::steady_clock::time_point lastKeepAlive_;
+    std::chrono::steady_clock::time_point lastResync_;
     std::set<std::string> reported_;
     std::unordered_map<int, int> routes_;
     std::array<std::unordered_map<int, std::string>, 2> labels_;

@@ -110,6 +110,12 @@ private:
         armPhaseTimer(settings_.answerWait);
     }
 
+    void onResync() override {
+        sendMessage(swp08::namesRequest(true, at_, nameLength_));
+        sendMessage(swp08::namesRequest(false, at_, nameLength_));
+        interrogate(1, destinations_);
+    }
+
     void onKeepAlive() override {
         ++keepAliveAnswersDue_;
         sendMessage(swp08::interrogateMessage(at_, 0));

@@ -51,6 +51,12 @@ private:
 
     void onKeepAlive() override { send(videohub::ping()); }
 
+    void onResync() override {
+        send(videohub::query(videohub::input_labels_header));
+        send(videohub::query(videohub::output_labels_header));
+        send(videohub::query(videohub::routing_header));
+    }
+
     void onReaderProblem(videohub::reader_problem problem) override { reportProblem(videohub::describe(problem)); }
 
     void onBlock(const videohub::block& block) override {

@@ -69,7 +69,7 @@ bool readSettings(const router_description& d, links::link_settings& s, std::str
         std::chrono::milliseconds* field;
     } timings[] = {{"connecttimeout", &s.connectTimeout}, {"keepalive", &s.keepAliveInterval},
                    {"silence", &s.silenceLimit},          {"retryfirst", &s.backOffFirst},
-                   {"retrycap", &s.backOffCap}};
+                   {"retrycap", &s.backOffCap},           {"resync", &s.resyncInterval}};
     for (const auto& t : timings) {
         long long ms = t.field->count();
         if (!readNumber(d, t.key, 1, 3600000, ms, error)) return false;

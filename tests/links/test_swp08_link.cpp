@@ -155,6 +155,23 @@ TEST_F(Swp08Link, ARouterSilentAtConnectIsRetriedNotTakenAsEmpty) {
     EXPECT_EQ(*link->label(links::source_labels, 3), "Input 3");
 }
 
+TEST_F(Swp08Link, ChangesTheRouterNeverPushedAreFoundByTheResync) {
+    link.reset();
+    settings.resyncInterval = 100ms;
+    startWith(quon::fake::numberedState(20, 6));
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    // Names are never pushed; a route taken during a short hang is lost.
+    router->setLabel(0, 3, "CAM 3");
+    router->setSilent(true);
+    router->route(4, 6);
+    router->setSilent(false);
+    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(4, 6) && !listener.labels.empty(); }));
+    EXPECT_EQ(listener.labels, (std::vector<recording_listener::label_call>{{links::source_labels, 3, "CAM 3"}}));
+    EXPECT_EQ(link->source(4), 6);
+    EXPECT_TRUE(listener.downs.empty());
+}
+
 TEST_F(Swp08Link, GarbageIsReportedOnceAndTheLinkCarriesOn) {
     ASSERT_TRUE(waitUp());
     listener.clearEvents();

@@ -30,6 +30,7 @@ protected:
         settings.backOffFirst = 50ms;
         settings.backOffCap = 200ms;
         settings.jitterSeed = 1;
+        settings.resyncInterval = resync;
         link = links::makeVideohubLink(io, settings, listener);
         link->start();
     }
@@ -39,6 +40,7 @@ protected:
         return waitUntil([&] { return listener.ups.size() >= ups; });
     }
 
+    std::chrono::milliseconds resync = 60000ms;
     boost::asio::io_context io;
     recording_listener listener;
     std::unique_ptr<quon::fake::fake_router> router;
@@ -136,6 +138,24 @@ TEST_F(VideohubLink, ASilentRouterIsFoundByTheKeepAlive) {
     router->setSilent(false);
     ASSERT_TRUE(waitUp(2));
     EXPECT_TRUE(link->up());
+}
+
+TEST_F(VideohubLink, ChangesTheRouterNeverPushedAreFoundByTheResync) {
+    link.reset();
+    resync = 100ms;
+    startWith(quon::fake::numberedState(8, 4));
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    // A hang shorter than the silence limit: what changed meanwhile is
+    // never pushed, and the keep-alive finds nothing wrong.
+    router->setSilent(true);
+    router->setLabel(0, 3, "CAM 3 WIDE");
+    router->route(4, 6);
+    router->setSilent(false);
+    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(4, 6) && !listener.labels.empty(); }));
+    EXPECT_EQ(listener.labels, (std::vector<recording_listener::label_call>{{links::source_labels, 3, "CAM 3 WIDE"}}));
+    EXPECT_EQ(link->source(4), 6);
+    EXPECT_TRUE(listener.downs.empty());
 }
 
 TEST_F(VideohubLink, StaysUpQuietlyWhileTheRouterAnswersPings) {

@@ -254,7 +254,7 @@ private:
         const auto device = [&](int number, const char* protocol, std::uint16_t port) {
             std::ofstream(folder + "/dev_00" + std::to_string(number) + ".ini")
                 << "[Router]\nName=" << protocol << "\nProtocol=" << protocol << "\nAddress=127.0.0.1:" << port
-                << "\nConnectTimeout=2000\nRetryFirst=200\nRetryCap=2000\nKeepAlive=300\nSilence=1000\n"
+                << "\nConnectTimeout=2000\nRetryFirst=200\nRetryCap=2000\nKeepAlive=300\nSilence=1000\nResync=5000\n"
                 << "[Database]\nDatabaseSize_0=" << sources_per_router << "\nDatabaseSize_1=" << destinations_per_router
                 << "\n";
         };

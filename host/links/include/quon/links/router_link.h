@@ -58,6 +58,11 @@ struct link_settings {
     std::chrono::milliseconds connectTimeout{5000};  // to connect, and then to read the initial state
     std::chrono::milliseconds keepAliveInterval{5000};  // a request that needs an answer is sent this often
     std::chrono::milliseconds silenceLimit{15000};      // nothing received for this long: lost
+    // While up, the router's whole state is read again this often; only what
+    // differs is reported. A router can lose changes it should have pushed
+    // (it hung for less than the silence limit, or while this host was too
+    // busy to notice): this bounds how long a display can stay wrong.
+    std::chrono::milliseconds resyncInterval{60000};
     std::chrono::milliseconds answerWait{1000};    // SW-P-08: the wait for further answers while the size is unknown
     std::chrono::milliseconds backOffFirst{1000};  // the first retry comes within this
     std::chrono::milliseconds backOffCap{30000};   // no retry waits longer than this

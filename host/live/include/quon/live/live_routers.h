@@ -10,7 +10,7 @@
 //
 // Timing keys for a link, in milliseconds, each optional: ConnectTimeout,
 // KeepAlive, Silence (nothing heard this long: the router is lost),
-// RetryFirst, RetryCap.
+// RetryFirst, RetryCap, Resync (the whole state read again).
 #ifndef QUON_LIVE_LIVE_ROUTERS_H
 #define QUON_LIVE_LIVE_ROUTERS_H
 
