@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -68,7 +69,10 @@ protected:
     std::unique_ptr<running_program> serve(std::vector<std::string> extra = {}) {
         program_run run;
         run.program = QUON_HOST_PATH;
-        run.arguments = {"serve", root + "/wall.toml", "--trace"};
+        run.arguments = {"serve", root + "/wall.toml"};
+        const bool traced = std::any_of(extra.begin(), extra.end(),
+                                        [](const std::string& a) { return a.rfind("--trace", 0) == 0; });
+        if (!traced) run.arguments.push_back("--trace");
         run.arguments.insert(run.arguments.end(), extra.begin(), extra.end());
         run.environment = {{"VX_ROOT", root + "/vx"}, {"VX_SYSTEM", "main"}};
         return std::make_unique<running_program>(run);
@@ -203,6 +207,23 @@ TEST_P(Serve, ARouteChangeReachesTheScreenOverTsl5) {
     ASSERT_TRUE(screen.waitFor(7, "Input 1")) << host->output() << host->errors();
     router->write("route 1 9\n");
     EXPECT_TRUE(screen.waitFor(7, "Input 9")) << host->output() << host->errors();
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+}
+
+TEST_P(Serve, Sigusr1ReportsTheHeapInUseAndServingGoesOn) {
+    auto host = serve({"--trace=json"});
+    ASSERT_TRUE(host->waitFor("a: [ Input 1 ]")) << host->output() << host->errors();
+    host->signal(SIGUSR1);
+    ASSERT_TRUE(host->waitFor("\"kind\":\"memory\"")) << host->output() << host->errors();
+    const std::string out = host->output();
+    const std::size_t line = out.rfind("{\"kind\":\"memory\"");
+    const std::size_t bytes = out.find("\"heap_bytes\":", line);
+    ASSERT_NE(bytes, std::string::npos) << out.substr(line);
+    EXPECT_GT(std::stoull(out.substr(bytes + 13)), 0u) << out.substr(line);
+    EXPECT_THAT(out.substr(line), HasSubstr("bytes of heap in use"));
+    router->write("route 1 5\n");
+    ASSERT_TRUE(host->waitFor("a: [ Input 5 ]")) << host->output() << host->errors();
     host->signal(SIGTERM);
     EXPECT_EQ(host->wait(), 0);
 }

@@ -1,5 +1,7 @@
 #include "serve.h"
 
+#include <malloc.h>
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -68,6 +70,19 @@ public:
             std::printf("%s\n", escapedControls(text).c_str());
     }
 
+    // Said on request (SIGUSR1), quiet or not: what the host holds, which
+    // is what a leak grows; the pages the kernel maps also follow queues
+    // and the allocator's caching.
+    void printMemory() {
+        const struct mallinfo2 heap = mallinfo2();
+        const std::size_t inUse = heap.uordblks + heap.hblkhd;
+        const std::string text = "memory: " + std::to_string(inUse) + " bytes of heap in use";
+        if (format_ == output_format::json)
+            std::printf("%s\n", jsonLine({{"kind", "memory"}, {"text", text}, {"heap_bytes", inUse}}).c_str());
+        else
+            std::printf("%s\n", text.c_str());
+    }
+
 private:
     const host_engine& engine_;
     output_format format_;
@@ -83,6 +98,7 @@ public:
           routers_(builtInRouters()),
           signals_(loop_, SIGINT, SIGTERM, SIGHUP),
           flushTimer_(loop_) {
+        signals_.add(SIGUSR1);
         addLiveRouters(routers_, loop_);
     }
 
@@ -147,8 +163,11 @@ private:
     void waitForSignal() {
         signals_.async_wait([this](boost::system::error_code error, int signal) {
             if (error) return;
-            if (signal == SIGHUP) {
-                reload();
+            if (signal == SIGHUP || signal == SIGUSR1) {
+                if (signal == SIGHUP)
+                    reload();
+                else
+                    printer_->printMemory();
                 waitForSignal();
                 return;
             }
