@@ -171,6 +171,24 @@ TEST_P(Serve, AsksAnSwp08RouterForNamesOfTheDeviceFilesLength) {
     EXPECT_THAT(refused->errors(), HasSubstr("dev_001.ini: [Router] namelength=9: 4, 8 or 12; router 1 left out"));
 }
 
+TEST_P(Serve, ReadsEveryDestinationOfARouterThatSendsItsNamesOneToAMessage) {
+    if (GetParam().pushesLabels) GTEST_SKIP() << "names in messages of any size are an SW-P-08 freedom";
+    program_run fake;
+    fake.program = FAKE_ROUTER_PATH;
+    fake.arguments = {"swp08", "--sources", "16", "--destinations", "16", "--names-per-message", "1"};
+    running_program oneByOne(fake);
+    const std::optional<std::string> port = oneByOne.readLine();
+    ASSERT_TRUE(port);
+    port_ = *port;
+    writeDevice("");
+    auto host = serve();
+    ASSERT_TRUE(host->waitFor("b: [ Input 2 ]")) << host->output() << host->errors();
+    ASSERT_TRUE(host->waitFor("router 1 (Fake): connected, 16 destinations")) << host->output() << host->errors();
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+    EXPECT_THAT(host->errors(), Not(HasSubstr("reports")));
+}
+
 // A UDP socket on loopback that plays a screen: it keeps what TSL 5
 // packets say each index shows.
 class tsl5_screen {

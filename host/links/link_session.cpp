@@ -52,6 +52,7 @@ void link_session::stop() {
     retryTimer_.cancel();
     tickTimer_.cancel();
     phaseTimer_.cancel();
+    ++phaseArm_;
 }
 
 void link_session::connect() {
@@ -157,6 +158,10 @@ void link_session::tick() {
     tickTimer_.async_wait([this, self, generation](const boost::system::error_code& error) {
         if (error || stopped_ || generation != generation_) return;
         const auto now = std::chrono::steady_clock::now();
+        // Bytes that came while this host was too busy to read them are not
+        // a silence of the router's.
+        boost::system::error_code ignored;
+        if (socket_.available(ignored) > 0) lastReceived_ = now;
         if (now - lastReceived_ > settings_.silenceLimit) {
             fail("nothing received for " + millisecondsText(settings_.silenceLimit));
             return;
@@ -179,6 +184,7 @@ void link_session::declareUp(int sources, int destinations) {
     lastResync_ = std::chrono::steady_clock::now();
     backoff_.reset();
     phaseTimer_.cancel();
+    ++phaseArm_;
     connectTimer_.cancel();
     listener_.linkUp(sources, destinations);
 }
@@ -193,6 +199,7 @@ void link_session::fail(const std::string& why) {
     connectTimer_.cancel();
     tickTimer_.cancel();
     phaseTimer_.cancel();
+    ++phaseArm_;
     const std::chrono::milliseconds wait = backoff_.next();
     scheduleRetry(wait);
     listener_.linkDown(why, wait);
@@ -212,8 +219,9 @@ void link_session::armPhaseTimer(std::chrono::milliseconds wait) {
     phaseTimer_.expires_after(wait);
     auto self = shared_from_this();
     const std::uint64_t generation = generation_;
-    phaseTimer_.async_wait([this, self, generation](const boost::system::error_code& error) {
-        if (error || !active() || generation != generation_) return;
+    const std::uint64_t arm = ++phaseArm_;
+    phaseTimer_.async_wait([this, self, generation, arm](const boost::system::error_code& error) {
+        if (error || !active() || generation != generation_ || arm != phaseArm_) return;
         onPhaseTimer();
     });
 }

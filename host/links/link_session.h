@@ -94,6 +94,9 @@ private:
     retry_backoff backoff_;
     std::uint16_t port_;
     std::uint64_t generation_ = 0;  // one per connection attempt; handlers of older ones do nothing
+    // One per arming of the phase timer: an expiry already queued when the
+    // timer is armed again cannot be cancelled, and must do nothing.
+    std::uint64_t phaseArm_ = 0;
     bool started_ = false;
     bool stopped_ = false;
     bool connected_ = false;

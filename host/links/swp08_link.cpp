@@ -1,12 +1,16 @@
-// The SW-P-08 link. SW-P-08 has no message that tells a router's size, so
-// the link learns it from the names: on connect it asks for every source
-// and destination name of its matrix and level; the highest name number
-// answered is the size. A database is complete when a names message holds
-// fewer names than fit, or when nothing more came for answerWait. Then it
-// interrogates every destination, goes up when each is answered (or nothing
-// more came for answerWait), and from then on takes the tallies the router
-// pushes. Keep-alive: an interrogate of destination 1, whose answer is
-// reported only when it differs from the route held.
+// The SW-P-08 link. SW-P-08 has no message that tells a router's size: the
+// sizes are the device file's where it gives them, and otherwise the highest
+// name number the router answers. On connect the link asks for every source
+// and destination name of its matrix and level. A router may send its names
+// one to a message or in batches of any size, so a database is complete
+// when every number up to its known size has been named (with no known
+// size: when a names message holds fewer names than fit), or when nothing
+// more came for answerWait. Then it interrogates every destination, goes up
+// when each is answered (or nothing more came for answerWait), and from then
+// on takes the tallies the router pushes. A router that names or answers
+// fewer than the device file says is reported once per connection.
+// Keep-alive: an interrogate of destination 1, whose answer is reported
+// only when it differs from the route held.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -29,11 +33,15 @@ public:
     swp08_session(boost::asio::io_context& io, const link_settings& settings, router_link_listener& listener)
         : link_session(io, settings, listener, swp08::default_port),
           at_{settings.matrix - 1, settings.level - 1},
-          nameLength_(swp08::nameLengthCode(settings.nameLength) ? settings.nameLength : 8) {}
+          nameLength_(swp08::nameLengthCode(settings.nameLength) ? settings.nameLength : 8),
+          known_{std::clamp(settings.sources, 0, swp08::extended_form_max + 1),
+                 std::clamp(settings.destinations, 0, swp08::extended_form_max + 1)} {}
 
     bool requestRoute(int destination, int source) override {
         if (!up() || !valid(destination) || !valid(source)) return false;
-        if ((destinations_ > 0 && destination > destinations_) || (sources_ > 0 && source > sources_)) return false;
+        if ((size(destination_labels) > 0 && destination > size(destination_labels)) ||
+            (size(source_labels) > 0 && source > size(source_labels)))
+            return false;
         sendMessage(swp08::connectMessage(at_, destination - 1, source - 1));
         return true;
     }
@@ -64,11 +72,22 @@ private:
         send(batch);
     }
 
+    // The numbers of a database: the device file's, or the highest named.
+    int size(int database) const {
+        const std::size_t d = static_cast<std::size_t>(database);
+        return known_[d] > 0 ? known_[d] : highest_[d];
+    }
+
     void onConnected() override {
         reader_.reset();
         phase_ = phase::names;
-        sources_ = destinations_ = 0;
-        namesComplete_[0] = namesComplete_[1] = false;
+        for (int database : {source_labels, destination_labels}) {
+            const std::size_t d = static_cast<std::size_t>(database);
+            highest_[d] = 0;
+            named_[d].assign(static_cast<std::size_t>(known_[d]), false);
+            namedCount_[d] = 0;
+            namesComplete_[d] = false;
+        }
         bytesWithoutMessage_ = 0;
         keepAliveAnswersDue_ = 0;
         heard_ = false;
@@ -92,28 +111,48 @@ private:
             }
             readRoutes();
         } else if (phase_ == phase::routes) {
-            phase_ = phase::up;
-            declareUp(sources_, destinations_);
+            goUp();
         }
     }
 
     void readRoutes() {
         phase_ = phase::routes;
-        unanswered_.assign(static_cast<std::size_t>(destinations_), true);
-        remaining_ = destinations_;
+        const char* const keys[] = {"DatabaseSize_0", "DatabaseSize_1"};
+        const char* const what[] = {"source", "destination"};
+        for (int database : {source_labels, destination_labels}) {
+            const std::size_t d = static_cast<std::size_t>(database);
+            if (known_[d] > 0 && namedCount_[d] < known_[d])
+                reportProblem(std::string("few names ") + what[d],
+                              "the router named " + std::to_string(namedCount_[d]) + " of the " +
+                                  std::to_string(known_[d]) + " " + what[d] + "s the device file gives (" + keys[d] +
+                                  ")");
+        }
+        const int destinations = size(destination_labels);
+        unanswered_.assign(static_cast<std::size_t>(destinations), true);
+        remaining_ = destinations;
         if (remaining_ == 0) {
-            phase_ = phase::up;
-            declareUp(sources_, destinations_);
+            goUp();
             return;
         }
-        interrogate(1, destinations_);
+        interrogate(1, destinations);
         armPhaseTimer(settings_.answerWait);
+    }
+
+    void goUp() {
+        phase_ = phase::up;
+        const int interrogated = static_cast<int>(unanswered_.size());
+        if (remaining_ > 0)
+            reportProblem("few routes", "the router answered " + std::to_string(interrogated - remaining_) + " of the " +
+                                            std::to_string(interrogated) + " destinations interrogated");
+        // What the router showed of its size; a router that showed less than
+        // the device file gives was reported above.
+        declareUp(std::max(highest_[0], known_[0]), std::max(highest_[1], known_[1]));
     }
 
     void onResync() override {
         sendMessage(swp08::namesRequest(true, at_, nameLength_));
         sendMessage(swp08::namesRequest(false, at_, nameLength_));
-        interrogate(1, destinations_);
+        interrogate(1, size(destination_labels));
     }
 
     void onKeepAlive() override {
@@ -190,8 +229,7 @@ private:
             --remaining_;
         }
         if (remaining_ == 0) {
-            phase_ = phase::up;
-            declareUp(sources_, destinations_);
+            goUp();
         } else {
             armPhaseTimer(settings_.answerWait);
         }
@@ -200,17 +238,25 @@ private:
     void takeNames(const swp08::names_message& names) {
         if (names.matrix != at_.matrix || (names.sources && names.level != at_.level)) return;
         const int database = names.sources ? source_labels : destination_labels;
-        int& size = names.sources ? sources_ : destinations_;
+        const std::size_t d = static_cast<std::size_t>(database);
         for (std::size_t i = 0; i < names.names.size() && active(); ++i) {
             const int index = names.first + static_cast<int>(i) + 1;
             const cleaned_label cleaned = cleanLabel(names.names[i]);
             if (cleaned.repaired) reportProblem("a name with control characters or bytes that are not UTF-8");
             reportLabel(database, index, cleaned.text);
-            if (phase_ == phase::names) size = std::max(size, index);
+            // Names past the known size may still come while the routes
+            // are read: they tell a router larger than the device file.
+            if (phase_ == phase::up) continue;
+            highest_[d] = std::max(highest_[d], index);
+            if (phase_ == phase::names && index <= known_[d] && !named_[d][static_cast<std::size_t>(index - 1)]) {
+                named_[d][static_cast<std::size_t>(index - 1)] = true;
+                ++namedCount_[d];
+            }
         }
         if (phase_ != phase::names || !active()) return;
-        if (static_cast<int>(names.names.size()) < swp08::namesPerMessage(names.nameLength))
-            namesComplete_[names.sources ? 0 : 1] = true;
+        if (known_[d] > 0 ? namedCount_[d] == known_[d]
+                          : static_cast<int>(names.names.size()) < swp08::namesPerMessage(names.nameLength))
+            namesComplete_[d] = true;
         if (namesComplete_[0] && namesComplete_[1]) {
             readRoutes();
         } else {
@@ -220,10 +266,14 @@ private:
 
     const swp08::address at_;
     const int nameLength_;
+    const int known_[2];  // by database: the device file's size, 0 when it gives none
     swp08::frame_reader reader_;
     phase phase_ = phase::names;
-    int sources_ = 0;
-    int destinations_ = 0;
+    // By database, on this connection: the highest number named, which
+    // numbers up to the known size were named, and how many.
+    int highest_[2] = {0, 0};
+    std::vector<bool> named_[2];
+    int namedCount_[2] = {0, 0};
     bool namesComplete_[2] = {false, false};
     std::vector<bool> unanswered_;
     int remaining_ = 0;

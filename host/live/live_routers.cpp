@@ -1,5 +1,6 @@
 #include "quon/live/live_routers.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -69,7 +70,8 @@ bool readSettings(const router_description& d, links::link_settings& s, std::str
         std::chrono::milliseconds* field;
     } timings[] = {{"connecttimeout", &s.connectTimeout}, {"keepalive", &s.keepAliveInterval},
                    {"silence", &s.silenceLimit},          {"retryfirst", &s.backOffFirst},
-                   {"retrycap", &s.backOffCap},           {"resync", &s.resyncInterval}};
+                   {"retrycap", &s.backOffCap},           {"resync", &s.resyncInterval},
+                   {"answerwait", &s.answerWait}};
     for (const auto& t : timings) {
         long long ms = t.field->count();
         if (!readNumber(d, t.key, 1, 3600000, ms, error)) return false;
@@ -82,6 +84,10 @@ bool readSettings(const router_description& d, links::link_settings& s, std::str
         return false;
     }
     s.nameLength = static_cast<int>(nameLength);
+    // What the components use wins over what the router's names suggest.
+    const auto sources = d.databaseSizes.find(0);
+    s.sources = sources == d.databaseSizes.end() ? 0 : std::max(sources->second, 0);
+    s.destinations = d.destinations();
     return true;
 }
 

@@ -1,11 +1,14 @@
 // The SW-P-08 link against a fake SW-P-08 router on a loopback socket: the
-// size learned from the names, the initial interrogation, tallies pushed,
+// size learned from the names or given by the device file, names one to a
+// message or in batches, the initial interrogation, tallies pushed,
 // connects, extended numbers, and routers that close, go silent, send
 // garbage or restart.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
+#include <set>
 
 #include "fake_routers.h"
 #include "quon/links/router_link.h"
@@ -26,15 +29,20 @@ std::string framed(const std::vector<std::uint8_t>& data) {
 
 class Swp08Link : public testing::Test {
 protected:
-    void SetUp() override { startWith(quon::fake::numberedState(20, 6)); }
+    void SetUp() override {
+        // Long, so that a test paused by a busy machine is not taken for a
+        // silent router, nor a pause between two messages for the end of
+        // the names; the tests of silence set their own.
+        settings.silenceLimit = 10000ms;
+        settings.answerWait = 10000ms;
+        startWith(quon::fake::numberedState(20, 6));
+    }
 
-    void startWith(quon::fake::router_state state) {
-        router = quon::fake::makeFakeSwp08(io, std::move(state));
+    void startWith(quon::fake::router_state state, int namesPerMessage = quon::fake::names_as_many_as_fit) {
+        router = quon::fake::makeFakeSwp08(io, std::move(state), 0, namesPerMessage);
         settings.port = router->port();
         settings.connectTimeout = 2000ms;
         settings.keepAliveInterval = 50ms;
-        settings.silenceLimit = 400ms;
-        settings.answerWait = 300ms;
         settings.backOffFirst = 50ms;
         settings.backOffCap = 200ms;
         settings.jitterSeed = 1;
@@ -66,6 +74,62 @@ TEST_F(Swp08Link, LearnsTheSizeFromTheNamesAndReadsEveryRoute) {
     EXPECT_EQ(link->source(6), 6);
     EXPECT_TRUE(listener.problems.empty());
 }
+
+// Routers of other makes send their names one to a message, in batches of
+// any size, or not at all. With the device file's sizes the link reads every
+// destination whatever the names said, at connect and after a reconnect.
+struct names_case {
+    const char* name;
+    int perMessage;
+    int nameLength;
+};
+
+void PrintTo(const names_case& c, std::ostream* out) { *out << c.name; }
+
+class Swp08LinkNames : public Swp08Link, public testing::WithParamInterface<names_case> {};
+
+TEST_P(Swp08LinkNames, EveryDestinationOfTheDeviceFileIsReadAtConnectAndAfterAReconnect) {
+    link.reset();
+    settings.sources = 40;
+    settings.destinations = 40;
+    settings.nameLength = GetParam().nameLength;
+    settings.answerWait = 500ms;
+    startWith(quon::fake::numberedState(40, 40), GetParam().perMessage);
+    ASSERT_TRUE(waitUp());
+    EXPECT_EQ(listener.ups[0], std::make_pair(40, 40));
+    std::set<int> read;
+    for (const auto& [destination, source] : listener.crosspoints) read.insert(destination);
+    EXPECT_EQ(read.size(), 40u);
+    const std::size_t length = static_cast<std::size_t>(GetParam().nameLength);
+    if (GetParam().perMessage == quon::fake::names_never_answered) {
+        EXPECT_EQ(link->label(links::source_labels, 1), nullptr);
+        EXPECT_THAT(listener.problems,
+                    testing::Contains("the router named 0 of the 40 sources the device file gives (DatabaseSize_0)"));
+        EXPECT_THAT(listener.problems, testing::Contains("the router named 0 of the 40 destinations the device file "
+                                                         "gives (DatabaseSize_1)"));
+    } else {
+        ASSERT_NE(link->label(links::source_labels, 40), nullptr);
+        EXPECT_EQ(*link->label(links::source_labels, 40), std::string("Input 40").substr(0, length));
+        ASSERT_NE(link->label(links::destination_labels, 40), nullptr);
+        EXPECT_EQ(*link->label(links::destination_labels, 40), std::string("Output 40").substr(0, length));
+    }
+
+    // A route taken while the link is down shows once it is back.
+    router->setSilent(true);
+    router->dropConnections();
+    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
+    router->route(37, 5);
+    router->setSilent(false);
+    ASSERT_TRUE(waitUntil([&] { return listener.ups.size() >= 2 && link->source(37) == 5; }));
+    EXPECT_TRUE(listener.sawCrosspoint(37, 5));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Routers, Swp08LinkNames,
+    testing::Values(names_case{"OneToAMessage", 1, 8}, names_case{"ThreeToAMessage", 3, 8},
+                    names_case{"SixteenToAMessage", 16, 8}, names_case{"ThirtyTwoToAMessage", 32, 4},
+                    names_case{"NoNames", quon::fake::names_never_answered, 8}),
+    [](const testing::TestParamInfo<names_case>& info) { return std::string(info.param.name); });
 
 TEST_F(Swp08Link, NamesOfAFullLastMessageEndWithTheEmptyOne) {
     link.reset();
@@ -133,6 +197,9 @@ TEST_F(Swp08Link, ARouterThatClosesIsReconnectedAndReread) {
 }
 
 TEST_F(Swp08Link, ASilentRouterIsFoundByTheKeepAlive) {
+    link.reset();
+    settings.silenceLimit = 400ms;
+    startWith(quon::fake::numberedState(20, 6));
     ASSERT_TRUE(waitUp());
     router->setSilent(true);
     ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
@@ -145,6 +212,10 @@ TEST_F(Swp08Link, ASilentRouterIsFoundByTheKeepAlive) {
 // acknowledgements) is not up, with no size and no names: it is retried, and
 // read whole once it answers.
 TEST_F(Swp08Link, ARouterSilentAtConnectIsRetriedNotTakenAsEmpty) {
+    link.reset();
+    settings.answerWait = 300ms;
+    settings.silenceLimit = 30000ms;
+    startWith(quon::fake::numberedState(20, 6));
     router->setSilent(true);
     ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
     EXPECT_TRUE(listener.ups.empty());
@@ -220,9 +291,14 @@ TEST_F(Swp08Link, ARestartedRouterIsReadAfresh) {
 }
 
 TEST_F(Swp08Link, KeepAliveAnswersAreNotReportedAsRoutes) {
+    link.reset();
+    settings.silenceLimit = 2000ms;
+    startWith(quon::fake::numberedState(20, 6));
     ASSERT_TRUE(waitUp());
     listener.clearEvents();
-    quon::fake::runFor(io, 1000ms);  // past the silence limit, each keep-alive answered
+    // Keep-alives every 50 ms: 60 answered take past the silence limit.
+    const int answered = router->keepAlivesAnswered();
+    ASSERT_TRUE(waitUntil([&] { return router->keepAlivesAnswered() >= answered + 60; }));
     EXPECT_TRUE(link->up());
     EXPECT_TRUE(listener.crosspoints.empty());
     EXPECT_TRUE(listener.downs.empty());

@@ -26,7 +26,7 @@ protected:
         settings.port = router->port();
         settings.connectTimeout = 2000ms;
         settings.keepAliveInterval = 50ms;
-        settings.silenceLimit = 400ms;
+        settings.silenceLimit = silence;
         settings.backOffFirst = 50ms;
         settings.backOffCap = 200ms;
         settings.jitterSeed = 1;
@@ -41,6 +41,9 @@ protected:
     }
 
     std::chrono::milliseconds resync = 60000ms;
+    // Long, so that a test paused by a busy machine is not taken for a
+    // silent router; the tests of silence set their own.
+    std::chrono::milliseconds silence = 10000ms;
     boost::asio::io_context io;
     recording_listener listener;
     std::unique_ptr<quon::fake::fake_router> router;
@@ -131,6 +134,9 @@ TEST_F(VideohubLink, ARouterThatClosesIsReconnectedAndReread) {
 }
 
 TEST_F(VideohubLink, ASilentRouterIsFoundByTheKeepAlive) {
+    link.reset();
+    silence = 400ms;
+    startWith(quon::fake::numberedState(8, 4));
     ASSERT_TRUE(waitUp());
     router->setSilent(true);
     ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
@@ -159,9 +165,14 @@ TEST_F(VideohubLink, ChangesTheRouterNeverPushedAreFoundByTheResync) {
 }
 
 TEST_F(VideohubLink, StaysUpQuietlyWhileTheRouterAnswersPings) {
+    link.reset();
+    silence = 2000ms;
+    startWith(quon::fake::numberedState(8, 4));
     ASSERT_TRUE(waitUp());
     listener.clearEvents();
-    quon::fake::runFor(io, 1000ms);  // past the silence limit, with pings answered
+    // Pings every 50 ms: 60 answered take past the silence limit.
+    const int answered = router->keepAlivesAnswered();
+    ASSERT_TRUE(waitUntil([&] { return router->keepAlivesAnswered() >= answered + 60; }));
     EXPECT_TRUE(link->up());
     EXPECT_TRUE(listener.downs.empty());
     EXPECT_TRUE(listener.crosspoints.empty());
@@ -214,7 +225,12 @@ TEST_F(VideohubLink, NothingIsReportedAfterStop) {
     const std::size_t downs = listener.downs.size();
     router->route(1, 2);
     router->dropConnections();
-    quon::fake::runFor(io, 200ms);
+    // Past the back-off cap and the keep-alive interval: every timer of the
+    // stopped link that could still fire has fired before this one.
+    boost::asio::steady_timer marker(io, 300ms);
+    bool passed = false;
+    marker.async_wait([&](const boost::system::error_code&) { passed = true; });
+    ASSERT_TRUE(waitUntil([&] { return passed; }));
     EXPECT_TRUE(listener.crosspoints.empty());
     EXPECT_EQ(listener.downs.size(), downs);
     EXPECT_FALSE(link->up());

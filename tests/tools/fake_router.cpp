@@ -1,7 +1,7 @@
 // fake_router: a fake Videohub or SW-P-08 router on the loopback interface,
 // for tests that drive a whole program (quon-host serve, browser tests).
 //
-//   fake_router videohub|swp08 [--port N] [--sources N] [--destinations N]
+//   fake_router videohub|swp08 [--port N] [--sources N] [--destinations N] [--names-per-message N]
 //
 // Prints the port it listens on as the first line of standard output, then
 // reads commands, one a line, from standard input:
@@ -28,7 +28,8 @@
 namespace {
 
 int usage() {
-    std::cerr << "usage: fake_router videohub|swp08 [--port N] [--sources N] [--destinations N]\n";
+    std::cerr << "usage: fake_router videohub|swp08 [--port N] [--sources N] [--destinations N] "
+                 "[--names-per-message N]\n";
     return 2;
 }
 
@@ -114,7 +115,7 @@ int main(int argc, char** argv) {
     if (argc < 2) return usage();
     const std::string protocol = argv[1];
     if (protocol != "videohub" && protocol != "swp08") return usage();
-    int port = 0, sources = 16, destinations = 16;
+    int port = 0, sources = 16, destinations = 16, namesPerMessage = quon::fake::names_as_many_as_fit;
     for (int i = 2; i < argc; ++i) {
         const std::string option = argv[i];
         if (i + 1 >= argc) return usage();
@@ -125,6 +126,8 @@ int main(int argc, char** argv) {
             sources = value;
         } else if (option == "--destinations" && value > 0 && value <= 65536) {
             destinations = value;
+        } else if (option == "--names-per-message" && protocol == "swp08" && value >= 1 && value <= 32) {
+            namesPerMessage = value;
         } else {
             return usage();
         }
@@ -134,7 +137,7 @@ int main(int argc, char** argv) {
     const auto listenPort = static_cast<std::uint16_t>(port);
     std::unique_ptr<quon::fake::fake_router> router = protocol == "videohub"
                                                           ? quon::fake::makeFakeVideohub(io, state, false, listenPort)
-                                                          : quon::fake::makeFakeSwp08(io, state, listenPort);
+                                                          : quon::fake::makeFakeSwp08(io, state, listenPort, namesPerMessage);
     std::cout << router->port() << std::endl;
     command_reader commands(io, *router);
     commands.read();

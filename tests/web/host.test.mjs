@@ -15,7 +15,7 @@ import { chromium } from 'playwright-core';
 const hostPath = process.env.QUON_HOST;
 const sourceDir = process.env.QUON_SOURCE_DIR;
 const chromiumPath = process.env.QUON_CHROMIUM || '/usr/bin/chromium';
-const guard = { timeout: 60000 };  // against hangs only
+const guard = { timeout: 120000 };  // against hangs only
 const wait = { timeout: 20000 };   // likewise
 
 // One quon-host process: the page's address (from its "the wall is at"

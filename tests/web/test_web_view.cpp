@@ -417,6 +417,9 @@ class WebViewRefuses : public WebView, public ::testing::WithParamInterface<refu
 TEST_P(WebViewRefuses, ThatConnectionOnlyAndChangesNothing) {
     settings.maxHeaderBytes = 1024;
     settings.maxRequestBytes = 2048;
+    // The bystander waits idle while the refused request runs: on a busy
+    // machine that may take longer than the default limit.
+    settings.requestTimeout = std::chrono::seconds(120);
     startView();
     view->tile(tile("MON 1", "CAM 1"));
     const std::string before = view->displaysJson();
@@ -456,7 +459,8 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(WebView, ASlowRequestIsClosedWhileOthersAreServed) {
-    settings.requestTimeout = std::chrono::milliseconds(200);
+    // Long enough for the other request even on a busy machine.
+    settings.requestTimeout = std::chrono::milliseconds(2000);
     startView();
     raw_client slow(io, view->port());
     slow.send("GET /api/displays HTTP/1.1\r\nHo");
@@ -468,6 +472,9 @@ TEST_F(WebView, ASlowRequestIsClosedWhileOthersAreServed) {
 
 TEST_F(WebView, ConnectionsBeyondTheLimitAreClosedAtOnce) {
     settings.maxConnections = 2;
+    // Far past the test's own guard, so that only the limit can close the
+    // third connection.
+    settings.requestTimeout = std::chrono::seconds(120);
     startView();
     raw_client first(io, view->port());
     raw_client second(io, view->port());

@@ -229,6 +229,7 @@ private:
         const std::string_view header = request.header;
         if (header == "PING:") {
             sendTo(client, "ACK\n\n");
+            ++keepAlivesAnswered_;
         } else if (header == vh::routing_header) {
             if (request.lines.empty()) {
                 sendTo(client, "ACK\n\n" + routingBlock());
@@ -284,8 +285,8 @@ private:
 
 class fake_swp08 final : public fake_router, private sw::frame_sink {
 public:
-    fake_swp08(asio::io_context& io, router_state state, std::uint16_t port)
-        : fake_router(io, std::move(state), port) {}
+    fake_swp08(asio::io_context& io, router_state state, std::uint16_t port, int namesPerMessage)
+        : fake_router(io, std::move(state), port), namesPerMessage_(namesPerMessage) {}
 
     void route(int destination, int source) override {
         state_.routes.at(static_cast<std::size_t>(destination - 1)) = source;
@@ -326,6 +327,7 @@ private:
                 destination >= state_.routes.size())
                 return;
             if (crosspoint->command == sw::interrogate) {
+                ++keepAlivesAnswered_;
                 sendTo(client,
                        framed(sw::tallyMessage(at_, crosspoint->destination, state_.routes[destination] - 1, false)));
             } else if (crosspoint->command == sw::connect &&
@@ -333,10 +335,15 @@ private:
                 route(crosspoint->destination + 1, crosspoint->source + 1);
             }
         } else if (const auto request = sw::decodeNamesRequest(data)) {
+            if (namesPerMessage_ == names_never_answered) return;
             const std::vector<std::string>& names = request->sources ? state_.inputLabels : state_.outputLabels;
-            const int per = sw::namesPerMessage(request->nameLength);
-            // A short (or empty) last message tells the client it has all.
-            for (int first = 0; first <= static_cast<int>(names.size()); first += per) {
+            const int fit = sw::namesPerMessage(request->nameLength);
+            const int per = namesPerMessage_ == names_as_many_as_fit ? fit : std::min(namesPerMessage_, fit);
+            // As many as fit: a short (or empty) last message tells the
+            // client it has all. Fewer to a message: nothing tells it.
+            const int last = namesPerMessage_ == names_as_many_as_fit ? static_cast<int>(names.size())
+                                                                      : static_cast<int>(names.size()) - 1;
+            for (int first = 0; first <= last; first += per) {
                 const auto begin = names.begin() + first;
                 const auto end = names.begin() + std::min<int>(first + per, static_cast<int>(names.size()));
                 sendTo(client, framed(sw::namesMessage(request->sources, at_, request->nameLength, first,
@@ -346,6 +353,7 @@ private:
     }
 
     const sw::address at_{0, 0};
+    const int namesPerMessage_;
     std::map<connection*, sw::frame_reader> readers_;
     connection* current_ = nullptr;
 };
@@ -357,8 +365,9 @@ std::unique_ptr<fake_router> makeFakeVideohub(asio::io_context& io, router_state
     return std::make_unique<fake_videohub>(io, std::move(state), preludeByteByByte, port);
 }
 
-std::unique_ptr<fake_router> makeFakeSwp08(asio::io_context& io, router_state state, std::uint16_t port) {
-    return std::make_unique<fake_swp08>(io, std::move(state), port);
+std::unique_ptr<fake_router> makeFakeSwp08(asio::io_context& io, router_state state, std::uint16_t port,
+                                           int namesPerMessage) {
+    return std::make_unique<fake_swp08>(io, std::move(state), port, namesPerMessage);
 }
 
 bool runUntil(asio::io_context& io, const std::function<bool()>& done, std::chrono::milliseconds guard) {
@@ -370,11 +379,6 @@ bool runUntil(asio::io_context& io, const std::function<bool()>& done, std::chro
         if (io.stopped()) io.restart();
     }
     return true;
-}
-
-void runFor(asio::io_context& io, std::chrono::milliseconds duration) {
-    io.restart();
-    io.run_for(duration);
 }
 
 }  // namespace quon::fake

@@ -41,6 +41,9 @@ public:
     std::uint16_t port() const { return port_; }
     const router_state& state() const { return state_; }
     int connectionsAccepted() const { return accepted_; }
+    // Keep-alive requests answered so far (Videohub PING, SW-P-08
+    // interrogate): a test waits for these, not for a time.
+    int keepAlivesAnswered() const { return keepAlivesAnswered_; }
     int clients() const { return static_cast<int>(connections_.size()); }
 
     // An operator routes at the router's panel: every client is told.
@@ -70,6 +73,7 @@ protected:
     bool silent() const { return silent_; }
 
     router_state state_;
+    int keepAlivesAnswered_ = 0;
 
 private:
     void accept();
@@ -93,15 +97,19 @@ std::unique_ptr<fake_router> makeFakeVideohub(boost::asio::io_context& io, route
 // SW-P-08 on one matrix and level (1, 1): acknowledges every message,
 // answers interrogates, connects and names requests, pushes connected
 // messages to every client. Names do not push: a renamed label is seen on
-// the next read of the names.
-std::unique_ptr<fake_router> makeFakeSwp08(boost::asio::io_context& io, router_state state, std::uint16_t port = 0);
+// the next read of the names. Names go as many to a message as fit, a
+// short (or empty) one last; or `namesPerMessage` to a message (at most
+// what fits, with no empty one last), as routers of other makes send them;
+// or, with names_never_answered, not at all.
+constexpr int names_as_many_as_fit = 0;
+constexpr int names_never_answered = -1;
+std::unique_ptr<fake_router> makeFakeSwp08(boost::asio::io_context& io, router_state state, std::uint16_t port = 0,
+                                           int namesPerMessage = names_as_many_as_fit);
 
 // Runs `io` until `done` holds or `guard` passes (a guard against hangs,
 // not a timing check); returns whether `done` holds.
 bool runUntil(boost::asio::io_context& io, const std::function<bool()>& done,
               std::chrono::milliseconds guard = std::chrono::seconds(20));
-// Runs `io` for `duration`.
-void runFor(boost::asio::io_context& io, std::chrono::milliseconds duration);
 
 }  // namespace quon::fake
 

@@ -63,7 +63,12 @@ struct link_settings {
     // (it hung for less than the silence limit, or while this host was too
     // busy to notice): this bounds how long a display can stay wrong.
     std::chrono::milliseconds resyncInterval{60000};
-    std::chrono::milliseconds answerWait{1000};    // SW-P-08: the wait for further answers while the size is unknown
+    // SW-P-08: the sizes the system knows (the device file's DatabaseSize_0
+    // and DatabaseSize_1), which win over what the names suggest; 0: the
+    // highest name number the router answers.
+    int sources = 0;
+    int destinations = 0;
+    std::chrono::milliseconds answerWait{1000};    // SW-P-08: the wait for further names or answers at connect
     std::chrono::milliseconds backOffFirst{1000};  // the first retry comes within this
     std::chrono::milliseconds backOffCap{30000};   // no retry waits longer than this
     std::uint32_t jitterSeed = 0;                  // 0: seeded from the clock

@@ -10,7 +10,9 @@
 //
 // Timing keys for a link, in milliseconds, each optional: ConnectTimeout,
 // KeepAlive, Silence (nothing heard this long: the router is lost),
-// RetryFirst, RetryCap, Resync (the whole state read again).
+// RetryFirst, RetryCap, Resync (the whole state read again), AnswerWait
+// (swp08: the wait for further names or answers at connect). An swp08 link
+// reads the sizes [Database] gives (DatabaseSize_0, DatabaseSize_1).
 #ifndef QUON_LIVE_LIVE_ROUTERS_H
 #define QUON_LIVE_LIVE_ROUTERS_H
 
