@@ -1,6 +1,7 @@
 // Reads the built Korvane.dll: its export table, its version resource and
-// the signature record in its initialised data. Built in both C++ ABIs, so
-// it uses the C runtime and the Windows API only.
+// the signature record in its initialised data. It uses the C runtime and
+// the Windows API only, as there is no C++ standard library in the
+// Microsoft ABI build.
 #include <windows.h>
 
 #include <stdlib.h>

@@ -1,6 +1,6 @@
-// Owned texts and lists of texts for the Windows test programs. They are
-// built in both C++ ABIs, and the Microsoft ABI build has no C++ standard
-// library (only the C runtime DLL), so nothing here uses one.
+// Owned texts and lists of texts for the Windows test programs. The
+// Microsoft ABI build has no C++ standard library (only the C runtime DLL),
+// so nothing here uses one.
 #ifndef QUON_WINDOWS_TEXT_H
 #define QUON_WINDOWS_TEXT_H
 

@@ -1,8 +1,8 @@
 // A Windows console host that loads Korvane.dll with LoadLibraryA and
 // GetProcAddress and drives it through a few transcripts, the device file
-// read through the real GetPrivateProfileStringA. The same source is built
-// with MinGW (GCC's C++ ABI) and with clang for the Microsoft ABI: each
-// drives the DLL of its own build, through its own ABI's vtable.
+// read through the real GetPrivateProfileStringA. Built in the DLL's ABI,
+// it calls `callback` and the virtual destructor through the vtable as a
+// host built with the Microsoft compiler does.
 #include <windows.h>
 
 #include <stdint.h>
