@@ -10,6 +10,10 @@ add_test(NAME windows.msvc_imports
           -DCALLS=${CMAKE_CURRENT_SOURCE_DIR}/string_library_calls.txt -DSTRING_LIBRARY=${string_library}
           -DRUNTIME=msvcrt.dll -P ${CMAKE_CURRENT_SOURCE_DIR}/check_imports.cmake)
 
+add_test(NAME windows.msvc_module_file
+  COMMAND ${CMAKE_COMMAND} -DREADOBJ=${QUON_READOBJ} -DMODULE=$<TARGET_FILE:Korvane>
+          -P ${CMAKE_CURRENT_SOURCE_DIR}/check_module_file.cmake)
+
 # QUON_PLATFORM_SDK in use: a folder laid out as the platform's SDK, made
 # from the project's own headers and import library, and a second build of
 # the module against it.
