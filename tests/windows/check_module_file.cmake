@@ -1,6 +1,7 @@
 # Reads a built Korvane.dll as a file, without loading it: the version
-# resource (its fixed version and its texts) and the signature record in
-# initialised, non-executable data. dll_check checks the same under Wine
+# resource (its fixed version and its texts), the signature record in
+# initialised, non-executable data, and the registration of its exception
+# handlers. dll_check checks the same under Wine
 # through the Windows API; this check needs no Wine.
 #
 #   cmake -DREADOBJ=llvm-readobj -DMODULE=Korvane.dll -P check_module_file.cmake
@@ -87,6 +88,18 @@ if(at GREATER -1 AND odd EQUAL 0)
   string(FIND "${flags}" "IMAGE_SCN_MEM_EXECUTE" executable)
   expect("the signature lies in initialised data" initialised GREATER -1 AND executable EQUAL -1)
 endif()
+
+# The module catches exceptions (nothing may unwind into the host), and
+# 32-bit Windows runs only exception handlers registered in the image's
+# load configuration, and none of an image marked as having none.
+execute_process(COMMAND ${READOBJ} --file-headers --coff-load-config ${MODULE} OUTPUT_VARIABLE headers)
+string(FIND "${headers}" "IMAGE_DLL_CHARACTERISTICS_NO_SEH" no_seh)
+expect("the DLL is not marked as having no exception handlers" no_seh EQUAL -1)
+set(handlers 0)
+if(headers MATCHES "SEHandlerCount: ([0-9]+)")
+  set(handlers ${CMAKE_MATCH_1})
+endif()
+expect("its load configuration registers its exception handlers (${handlers})" handlers GREATER 0)
 
 if(failures GREATER 0)
   message(FATAL_ERROR "${failures} check(s) failed")
