@@ -2,8 +2,8 @@
 # decoration and exception handling of a host built with the Microsoft
 # compiler. clang compiles for i686-pc-windows-msvc, lld-link links, llvm-rc
 # builds the version resource (Debian: clang-14, lld-14, llvm-14). The C
-# declarations come from MinGW-w64's headers (g++-mingw-w64-i686); the
-# import libraries of the C runtime DLL come from cmake/msvc/*.def (see
+# declarations come from MinGW-w64's headers (mingw-w64-i686-dev); the
+# import libraries of the DLLs used are made from msvc_abi/*.def (see
 # cmake/msvc_abi.cmake). Programs built here run under Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
