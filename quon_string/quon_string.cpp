@@ -1,11 +1,11 @@
 #include "quon_string.h"
 
-#include <climits>
-#include <cstring>
+#include <limits.h>
+#include <string.h>
 
 namespace {
 
-unsigned textLength(const char* text) { return text ? static_cast<unsigned>(std::strlen(text)) : 0; }
+unsigned textLength(const char* text) { return text ? static_cast<unsigned>(strlen(text)) : 0; }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -28,8 +28,9 @@ int readDigits(const char* p, bool negative) {
 char* formatInt(int value, int base, char* end) {
     if (base < 2 || base > 36) base = 10;
     const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
-    unsigned long long magnitude =
-        value < 0 ? 0ULL - static_cast<long long>(value) : static_cast<unsigned long long>(value);
+    // 32 bits hold every magnitude of an int, INT_MIN's too; 64-bit division
+    // would need a helper that the Windows C runtime DLL does not export.
+    unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
     char* p = end;
     do {
         *--p = digits[magnitude % static_cast<unsigned>(base)];
@@ -64,7 +65,7 @@ quon_string::quon_string(int value, char fill, unsigned width, int base) : quon_
     const unsigned count = static_cast<unsigned>(end - first);
     if (width > count) {
         reserve(width);
-        std::memset(text_, fill ? fill : ' ', width - count);
+        memset(text_, fill ? fill : ' ', width - count);
         length_ = width - count;
         text_[length_] = '\0';
     }
@@ -115,7 +116,7 @@ void quon_string::reserve(unsigned capacity) {
     unsigned grown = capacity_ * 2;
     if (grown < capacity) grown = capacity;
     char* bigger = new char[grown + 1];
-    std::memcpy(bigger, text_, length_ + 1);
+    memcpy(bigger, text_, length_ + 1);
     if (text_ != inline_) delete[] text_;
     text_ = bigger;
     capacity_ = grown;
@@ -128,7 +129,7 @@ void quon_string::assign(const char* text, unsigned length) {
         text_ = bigger;
         capacity_ = length;
     }
-    if (length) std::memcpy(text_, text, length);
+    if (length) memcpy(text_, text, length);
     length_ = length;
     text_[length_] = '\0';
 }
@@ -136,7 +137,7 @@ void quon_string::assign(const char* text, unsigned length) {
 void quon_string::append(const char* text, unsigned length) {
     if (length == 0) return;
     reserve(length_ + length);
-    std::memcpy(text_ + length_, text, length);
+    memcpy(text_ + length_, text, length);
     length_ += length;
     text_[length_] = '\0';
 }
@@ -185,7 +186,7 @@ int quon_string::firstInt() const {
 }
 
 int quon_string::split(char sep, quon_string& left, quon_string& right) const {
-    const char* found = static_cast<const char*>(std::memchr(text_, sep, length_));
+    const char* found = static_cast<const char*>(memchr(text_, sep, length_));
     if (!found || sep == '\0') {
         left = *this;
         right = "";
@@ -198,7 +199,7 @@ int quon_string::split(char sep, quon_string& left, quon_string& right) const {
     return static_cast<int>(position);
 }
 
-bool operator==(const quon_string& a, const char* b) { return std::strcmp(a, b ? b : "") == 0; }
+bool operator==(const quon_string& a, const char* b) { return strcmp(a, b ? b : "") == 0; }
 bool operator!=(const quon_string& a, const quon_string& b) { return !(a == static_cast<const char*>(b)); }
 
 quon_string operator+(const quon_string& a, const quon_string& b) {

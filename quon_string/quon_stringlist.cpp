@@ -1,6 +1,6 @@
 #include "quon_stringlist.h"
 
-#include <cstring>
+#include <string.h>
 
 quon_stringlist::quon_stringlist() : items_(nullptr), count_(0), capacity_(0) {}
 
@@ -10,7 +10,7 @@ quon_stringlist::quon_stringlist(const quon_string& text, char sep) : quon_strin
     const char* const stop = start + text.length();
     for (;;) {
         const char* end =
-            sep ? static_cast<const char*>(std::memchr(start, sep, static_cast<size_t>(stop - start))) : nullptr;
+            sep ? static_cast<const char*>(memchr(start, sep, static_cast<size_t>(stop - start))) : nullptr;
         quon_string item;
         item.assign(start, static_cast<unsigned>((end ? end : stop) - start));
         *this << item;

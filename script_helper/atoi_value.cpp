@@ -1,6 +1,6 @@
 #include "quon/script/atoi_value.h"
 
-#include <climits>
+#include <limits.h>
 
 int atoiValue(const char* text) {
     if (!text) return 0;

@@ -1,6 +1,6 @@
 #include "quon/script/command_text.h"
 
-#include <cstring>
+#include <string.h>
 
 command_text::command_text() : text_(inline_), length_(0), capacity_(inline_capacity) { inline_[0] = '\0'; }
 
@@ -13,18 +13,18 @@ void command_text::append(const char* text, size_t length) {
         size_t capacity = capacity_ * 2;
         if (capacity < length_ + length) capacity = length_ + length;
         char* bigger = new char[capacity + 1];
-        std::memcpy(bigger, text_, length_);
+        memcpy(bigger, text_, length_);
         if (text_ != inline_) delete[] text_;
         text_ = bigger;
         capacity_ = capacity;
     }
-    std::memcpy(text_ + length_, text, length);
+    memcpy(text_ + length_, text, length);
     length_ += length;
     text_[length_] = '\0';
 }
 
 command_text& command_text::operator<<(const char* text) {
-    append(text, std::strlen(text));
+    append(text, strlen(text));
     return *this;
 }
 

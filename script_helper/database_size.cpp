@@ -1,5 +1,6 @@
-#include <cstdio>
-#include <cstdlib>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
 
 #include "quon/script/atoi_value.h"
 #include "quon/script/device_file.h"
@@ -8,7 +9,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include <cstring>
+#include <string.h>
 
 #include "quon/script/profile_file.h"
 #endif
@@ -26,9 +27,28 @@ const size_t path_space = 260;
 const size_t name_space = 256;
 const size_t value_space = 256;
 
+// Formats into `out`, `space` bytes with the terminator; false when the text
+// did not fit (`out` then holds as much as fitted).
+bool formatInto(char* out, size_t space, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+#if defined(_WIN32)
+    // The C runtime DLL's own formatter, which every Windows build has (the
+    // C99 snprintf of MinGW's headers is MinGW's own library's). It returns
+    // a negative count when the text does not fit and does not terminate a
+    // full buffer.
+    const int length = _vsnprintf(out, space - 1, format, arguments);
+    out[space - 1] = '\0';
+#else
+    const int length = vsnprintf(out, space, format, arguments);
+#endif
+    va_end(arguments);
+    return length >= 0 && static_cast<size_t>(length) < space;
+}
+
 }  // namespace
 
-void deviceFileName(int device, char* out, size_t space) { std::snprintf(out, space, "dev_%03d.ini", device); }
+void deviceFileName(int device, char* out, size_t space) { formatInto(out, space, "dev_%03d.ini", device); }
 
 unsigned readProfileValue(const char* section, const char* key, const char* fallback, char* out, size_t space,
                           const char* path) {
@@ -38,27 +58,26 @@ unsigned readProfileValue(const char* section, const char* key, const char* fall
     std::string value;
     const char* text =
         profile_file::lookup(path, section, key, value) == profile_file::lookup_result::found ? value.c_str() : fallback;
-    size_t length = std::strlen(text);
+    size_t length = strlen(text);
     if (length > space - 1) length = space - 1;
-    std::memcpy(out, text, length);
+    memcpy(out, text, length);
     out[length] = '\0';
     return static_cast<unsigned>(length);
 #endif
 }
 
 int quon_script_helper::databaseSize(int device, int database) {
-    const char* root = std::getenv("VX_ROOT");
-    const char* system = std::getenv("VX_SYSTEM");
+    const char* root = getenv("VX_ROOT");
+    const char* system = getenv("VX_SYSTEM");
     if (!root || !system) return 0;
 
     char key[name_space];
     char fileName[name_space];
     char path[path_space];
-    std::snprintf(key, sizeof key, "DatabaseSize_%d", database);
+    formatInto(key, sizeof key, "DatabaseSize_%d", database);
     deviceFileName(device, fileName, sizeof fileName);
-    const int pathLength = std::snprintf(path, sizeof path, path_format, root, system, fileName);
     // A path that does not fit is not read at all rather than read cut short.
-    if (pathLength < 0 || static_cast<size_t>(pathLength) >= sizeof path) return 0;
+    if (!formatInto(path, sizeof path, path_format, root, system, fileName)) return 0;
 
     char value[value_space];
     if (readProfileValue("Database", key, "0", value, sizeof value, path) == 0) return 0;

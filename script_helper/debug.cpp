@@ -3,7 +3,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include <cstdio>
+#include <stdio.h>
 #endif
 
 void quon_script_helper::debug(const quon_string& format, const quon_string& a1, const quon_string& a2,
@@ -16,6 +16,6 @@ void quon_script_helper::debug(const quon_string& format, const quon_string& a1,
 #else
     // Standard error, one text a line, written in one call so that texts of
     // several components never interleave within a line.
-    std::fprintf(stderr, "%s\n", static_cast<const char*>(text));
+    fprintf(stderr, "%s\n", static_cast<const char*>(text));
 #endif
 }

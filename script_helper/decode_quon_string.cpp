@@ -1,6 +1,6 @@
 #include "quon/script/decode_quon_string.h"
 
-#include <cstring>
+#include <string.h>
 
 #include "quon/script/empty_text.h"
 
@@ -8,10 +8,10 @@ decodeQUONString::decodeQUONString(const char* text, char quoteCharacter)
     : count(0), buffer(nullptr), quote(quoteCharacter) {
     for (const char*& token : tokens) token = quon_empty_text;
 
-    const size_t length = text ? std::strlen(text) : 0;
+    const size_t length = text ? strlen(text) : 0;
     if (length == 0) return;
     buffer = new char[length + 1];
-    std::memcpy(buffer, text, length + 1);
+    memcpy(buffer, text, length + 1);
 
     // `last` is the slot of the token begun last; it becomes the count.
     int last = 0;

@@ -1,6 +1,6 @@
 #include "quon/script/parent_command.h"
 
-#include <cstring>
+#include <string.h>
 
 #include "quon/script/empty_text.h"
 
@@ -14,10 +14,10 @@ parentCommand::parentCommand(const char* text) {
     hasValue = false;
     buffer = nullptr;
 
-    const size_t length = text ? std::strlen(text) : 0;
+    const size_t length = text ? strlen(text) : 0;
     if (length == 0) return;
     buffer = new char[length + 1];
-    std::memcpy(buffer, text, length + 1);
+    memcpy(buffer, text, length + 1);
 
     bool commandSet = false;
     for (size_t i = 0; i < length; ++i) {

@@ -1,8 +1,7 @@
 #include "quon/script/quon_script_helper.h"
 
-#include <cstdint>
-#include <cstring>
-#include <new>
+#include <stdint.h>
+#include <string.h>
 
 #include "quon/script/parent_command.h"
 #include "quon_message_types.h"
@@ -85,9 +84,9 @@ char* quon_script_helper::dispatch(void* data, int type) {
             parentNotify notify(&command);
             const quon_string reply = parentCallback(&notify);
             if (reply.length() == 0) return nullptr;
-            const size_t length = std::strlen(reply);
+            const size_t length = strlen(reply);
             char* result = new char[length + 1];
-            std::memcpy(result, static_cast<const char*>(reply), length + 1);
+            memcpy(result, static_cast<const char*>(reply), length + 1);
             return result;
         }
         case QUON_MSG_TIMER: timerCallback(carriedInteger(data)); return nullptr;

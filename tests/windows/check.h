@@ -3,34 +3,34 @@
 #ifndef QUON_WINDOWS_CHECK_H
 #define QUON_WINDOWS_CHECK_H
 
-#include <cstdio>
-#include <string>
-#include <vector>
+#include <stdio.h>
+
+#include "text.h"
 
 struct check_results {
     int passed = 0;
     int failed = 0;
 
-    void expect(bool ok, const std::string& what) {
+    void expect(bool ok, const text& what) {
         if (ok) {
             ++passed;
         } else {
             ++failed;
-            std::printf("FAILED: %s\n", what.c_str());
+            puts(("FAILED: " + what).c_str());
         }
     }
-    void expectEqual(const std::string& got, const std::string& expected, const std::string& what) {
+    void expectEqual(const text& got, const text& expected, const text& what) {
         expect(got == expected, what + "\n  expected: " + expected + "\n  got:      " + got);
     }
-    void expectLines(const std::vector<std::string>& got, const std::vector<std::string>& expected,
-                     const std::string& what) {
-        std::string a, b;
-        for (const std::string& l : got) a += "\n    " + l;
-        for (const std::string& l : expected) b += "\n    " + l;
+    void expectLines(const text_list& got, const text_list& expected, const text& what) {
+        text a, b;
+        for (size_t i = 0; i < got.size(); ++i) a += "\n    " + got[i];
+        for (size_t i = 0; i < expected.size(); ++i) b += "\n    " + expected[i];
         expect(got == expected, what + "\n  expected:" + b + "\n  got:" + a);
     }
     int finish() {
-        std::printf("%d passed, %d failed\n", passed, failed);
+        // puts, not printf: MinGW's headers make printf their own library's.
+        puts((decimal(passed) + " passed, " + decimal(failed) + " failed").c_str());
         return failed ? 1 : 0;
     }
 };

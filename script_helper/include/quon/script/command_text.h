@@ -4,7 +4,7 @@
 #ifndef QUON_COMMAND_TEXT_H
 #define QUON_COMMAND_TEXT_H
 
-#include <cstddef>
+#include <stddef.h>
 
 class command_text {
 public:

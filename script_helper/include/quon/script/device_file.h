@@ -5,7 +5,7 @@
 #ifndef QUON_DEVICE_FILE_H
 #define QUON_DEVICE_FILE_H
 
-#include <cstddef>
+#include <stddef.h>
 
 // Writes "dev_NNN.ini" (at least three digits) for `device` into `out`.
 void deviceFileName(int device, char* out, size_t space);
