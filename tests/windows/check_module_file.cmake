@@ -6,16 +6,7 @@
 #
 #   cmake -DREADOBJ=llvm-readobj -DMODULE=Korvane.dll -P check_module_file.cmake
 cmake_minimum_required(VERSION 3.25)
-set(failures 0)
-# expect(WHAT CONDITION...)
-macro(expect what)
-  if(${ARGN})
-    message(STATUS "ok: ${what}")
-  else()
-    message(STATUS "FAILED: ${what}")
-    math(EXPR failures "${failures} + 1")
-  endif()
-endmacro()
+include(${CMAKE_CURRENT_LIST_DIR}/expect.cmake)
 
 file(READ ${MODULE} bytes HEX)
 

@@ -26,16 +26,7 @@ run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${build} -G Ninja -DCMAKE_TOOLCHAIN_FIL
     -DCMAKE_BUILD_TYPE=Release -DQUON_WARNINGS_AS_ERRORS=ON -DQUON_BUILD_TESTS=OFF -DQUON_PLATFORM_SDK=${sdk})
 run(${CMAKE_COMMAND} --build ${build} --target Korvane -j 2)
 
-set(failures 0)
-# expect(WHAT CONDITION...)
-macro(expect what)
-  if(${ARGN})
-    message(STATUS "ok: ${what}")
-  else()
-    message(STATUS "FAILED: ${what}")
-    math(EXPR failures "${failures} + 1")
-  endif()
-endmacro()
+include(${CMAKE_CURRENT_LIST_DIR}/expect.cmake)
 
 # The headers each object was compiled from, as the compiler reported them.
 run(ninja -C ${build} -t deps)
