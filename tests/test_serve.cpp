@@ -62,7 +62,7 @@ protected:
     void writeDevice(const std::string& extra) {
         std::ofstream(root + "/vx/main/config/system/dev_001.ini")
             << "[Router]\nName=Fake\nProtocol=" << GetParam().protocol << "\nAddress=127.0.0.1:" << port_
-            << "\nRetryFirst=100\nRetryCap=500\nKeepAlive=100\nSilence=400\n"
+            << "\nRetryFirst=100\nRetryCap=500\nKeepAlive=200\nSilence=3000\n"
             << extra << "[Database]\nDatabaseSize_0=16\nDatabaseSize_1=16\n";
     }
 
