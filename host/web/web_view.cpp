@@ -424,9 +424,11 @@ http::response<http::string_body> server_state::answer(const http::request<http:
 
     beast::string_view target = request.target();
     target = target.substr(0, target.find('?'));
-    if (request.method() != http::verb::get) {
+    // HEAD is answered as GET is, without the body (every server must).
+    const bool head = request.method() == http::verb::head;
+    if (request.method() != http::verb::get && !head) {
         response.result(http::status::method_not_allowed);
-        response.set(http::field::allow, "GET");
+        response.set(http::field::allow, "GET, HEAD");
         response.set(http::field::content_type, "text/plain; charset=utf-8");
         response.body() = "read-only: GET only\n";
     } else if (target == "/api/displays") {
@@ -451,6 +453,7 @@ http::response<http::string_body> server_state::answer(const http::request<http:
         response.body() = "not found\n";
     }
     response.prepare_payload();
+    if (head) response.body().clear();  // Content-Length stays: the size GET would send
     return response;
 }
 

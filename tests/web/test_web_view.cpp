@@ -298,6 +298,17 @@ TEST_F(WebView, HealthzCountsWhatItServes) {
     EXPECT_EQ(json::parse(reply.body), json::parse(R"({"status":"ok","displays":1,"routers":1,"clients":0})"));
 }
 
+TEST_F(WebView, HeadIsAnsweredAsGetWithoutTheBody) {
+    startView();
+    view->tile(tile("MON 1", "x"));
+    const http_reply got = get("/api/displays");
+    const http_reply head = request("HEAD /api/displays HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    ASSERT_EQ(head.status, 200);
+    EXPECT_EQ(head.body, "");
+    EXPECT_NE(head.head.find("Content-Length: " + std::to_string(got.body.size())), std::string::npos) << head.head;
+    EXPECT_NE(head.head.find("Content-Type: application/json"), std::string::npos) << head.head;
+}
+
 TEST_F(WebView, JsonKeepsMarkupQuotesAndControlCharactersAsText) {
     startView();
     const std::string name = "<img src=x onerror=alert(1)>";
