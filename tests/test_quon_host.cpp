@@ -214,6 +214,22 @@ TEST(QuonHostMessages, EscapesControlCharactersAndNamesWhatIsMissing) {
     EXPECT_THAT(nul.out, HasSubstr("expect reply a\\x00b"));
 }
 
+TEST(QuonHostOptions, AnEmptyHttpAddressIsAUsageError) {
+    if (!QUON_HOST_HAS_LIVE_PARTS) GTEST_SKIP() << "built without the live parts: there is no --http";
+    const program_result r = host({"serve", "wall.toml", "--http", ""}).run();
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_THAT(r.err, HasSubstr("--http needs ADDR:PORT")) << r.err;
+}
+
+TEST(QuonHostOptions, ServeHelpIsServesOwnWithItsExitCodes) {
+    if (!QUON_HOST_HAS_LIVE_PARTS) GTEST_SKIP() << "built without the live parts: there is no serve";
+    const program_result r = host({"serve", "--help"}).run();
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_THAT(r.out, HasSubstr("WALL_FILE"));
+    EXPECT_THAT(r.out, HasSubstr("0 stopped by SIGINT or SIGTERM"));
+    EXPECT_THAT(r.out, Not(HasSubstr("runs the bundled demo"))) << r.out;
+}
+
 TEST(QuonHostOptions, RefusesNumbersOutOfRange) {
     for (const std::vector<std::string>& options :
          {std::vector<std::string>{"--messages", "9999999999999999999"}, {"--timeout", "3000000"}, {"--timeout", "0"},

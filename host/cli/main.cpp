@@ -113,10 +113,12 @@ int main(int argc, char** argv) {
     validate->allow_extras();
 
 #if defined(QUON_HAVE_LIVE)
+    std::vector<CLI::Option*> httpOptions;
     const auto addHttp = [&](CLI::App* a) {
-        a->add_option("--http", o.http,
-                      "show the wall in the browser at ADDR:PORT (\":8080\" is 127.0.0.1:8080; another address "
-                      "must be named and is visible on the network)");
+        httpOptions.push_back(
+            a->add_option("--http", o.http,
+                          "show the wall in the browser at ADDR:PORT (\":8080\" is 127.0.0.1:8080; another address "
+                          "must be named and is visible on the network)"));
     };
     serve_options serving;
     CLI::App* serve = app.add_subcommand(
@@ -124,6 +126,9 @@ int main(int argc, char** argv) {
                  "reloads the wall file)");
     serve->add_option("WALL_FILE", serving.wallFile, "the wall file (TOML; see docs/serve.md)")->required();
     serve->add_flag("--quiet", serving.quiet, "print no line per display or router change");
+    serve->footer(
+        "exit codes: 0 stopped by SIGINT or SIGTERM, every display torn down; 2 bad usage, a wall file that\n"
+        "is refused (its errors are printed), or an --http address that cannot be served.\n");
     addHttp(serve);
     addHttp(&app);
     addHttp(shell);
@@ -137,7 +142,9 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
-        std::printf("%s", app.help().c_str());
+        // The help of the command it was asked of: `serve --help` is serve's.
+        const std::vector<CLI::App*> asked = app.get_subcommands();
+        std::printf("%s", asked.empty() ? app.help().c_str() : asked.back()->help().c_str());
         return 0;
     } catch (const CLI::CallForAllHelp&) {
         std::printf("%s", app.help("", CLI::AppFormatMode::All).c_str());
@@ -152,6 +159,10 @@ int main(int argc, char** argv) {
     for (CLI::App* a : apps)
         for (const std::string& extra : a->remaining())
             return usageError(app, (extra.rfind("-", 0) == 0 ? "unknown option " : "unexpected argument ") + extra);
+#if defined(QUON_HAVE_LIVE)
+    for (const CLI::Option* http : httpOptions)
+        if (http->count() > 0 && o.http.empty()) return usageError(app, "--http needs ADDR:PORT, e.g. :8080");
+#endif
 
     if (run->parsed()) o.command = "run";
     if (shell->parsed()) o.command = "shell";
