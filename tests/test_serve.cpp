@@ -246,6 +246,18 @@ TEST_P(Serve, Sigusr1ReportsTheHeapInUseAndServingGoesOn) {
     EXPECT_EQ(host->wait(), 0);
 }
 
+TEST_P(Serve, BlankOnExitBlanksEveryDisplayBeforeTheHostExits) {
+    tsl5_screen screen;
+    writeWall("[umd]\nto = \"tsl5+udp://127.0.0.1:" + std::to_string(screen.port()) +
+              "\"\nrefresh = \"0s\"\nblank_on_exit = true\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\n"
+              "umd = { index = 7 }\n");
+    auto host = serve({"--quiet"});
+    ASSERT_TRUE(screen.waitFor(7, "Input 1")) << host->output() << host->errors();
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+    EXPECT_TRUE(screen.waitFor(7, "")) << host->output() << host->errors();
+}
+
 INSTANTIATE_TEST_SUITE_P(Protocols, Serve, ::testing::Values(protocol_case{"videohub", true}, protocol_case{"swp08", false}),
                          [](const ::testing::TestParamInfo<protocol_case>& info) { return info.param.protocol; });
 

@@ -42,6 +42,8 @@ namespace {
 namespace asio = boost::asio;
 
 constexpr std::chrono::milliseconds output_delay{50};
+// How long a shutdown waits for the screens to take what is queued for them.
+constexpr std::chrono::milliseconds shutdown_limit{2000};
 
 // The bytes of every block in use, mapped ones included. Under
 // AddressSanitizer its own allocator holds them, and glibc's counts none.
@@ -156,6 +158,10 @@ public:
         flushOutputSoon();
         notifyService("READY=1\nSTATUS=" + status());
         loop_.run();
+        if (stopping_) {
+            loop_.restart();
+            loop_.run_for(shutdown_limit);  // returns as soon as nothing is left to do
+        }
         return 0;
     }
 
@@ -182,8 +188,9 @@ private:
         wall_->stop();
         signals_.cancel();
         flushTimer_.cancel();
-        // Whatever the routers and screens still have queued ends with the
-        // loop.
+        // run() gives the screens what is queued for them (the blanks of
+        // blank_on_exit among it), for at most shutdown_limit.
+        stopping_ = true;
         loop_.stop();
     }
 
@@ -226,6 +233,7 @@ private:
     router_registry routers_;
     asio::signal_set signals_;
     asio::steady_timer flushTimer_;
+    bool stopping_ = false;
     wall_page page_;
     std::unique_ptr<host_engine> engine_;
     std::unique_ptr<serve_printer> printer_;
