@@ -2,6 +2,8 @@
 
 #include <malloc.h>
 
+#include <cstddef>
+
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
 #define QUON_ADDRESS_SANITIZER 1
@@ -11,7 +13,9 @@
 #define QUON_ADDRESS_SANITIZER 1
 #endif
 #if defined(QUON_ADDRESS_SANITIZER)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's count of what its allocator holds (GCC ships no
+// header that declares it).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes(void);
 #endif
 
 #include <boost/asio/io_context.hpp>
