@@ -92,7 +92,7 @@ protected:
             auto r = std::make_unique<scripted_router>(d, events);
             router = r.get();
             return r;
-        });
+        }, {});
         engine = std::make_unique<host_engine>(readSystem(system.folder()), routers);
         engine->addListener(&log);
         ASSERT_EQ(engine->create("p", PROBE_MODULE_PATH, "", error), host_engine::create_status::created) << error;

@@ -129,6 +129,14 @@ int main(int argc, char** argv) {
     serve->footer(
         "exit codes: 0 stopped by SIGINT or SIGTERM, every display torn down; 2 bad usage, a wall file that\n"
         "is refused (its errors are printed), or an --http address that cannot be served.\n");
+    std::string checkedWall;
+    CLI::App* check = app.add_subcommand(
+        "check", "check a wall file against the system's device files and instances.ini as serve would, and start "
+                 "nothing");
+    check->add_option("WALL_FILE", checkedWall, "the wall file (TOML; see docs/serve.md)")->required();
+    check->footer("exit codes: 0 no errors (warnings may be printed); 1 errors, each printed with its file, line and\n"
+                  "column; 2 bad usage.\n");
+    addComponents(check);
     addHttp(serve);
     addHttp(&app);
     addHttp(shell);
@@ -155,6 +163,7 @@ int main(int argc, char** argv) {
     std::vector<CLI::App*> apps = {&app, run, shell, validate};
 #if defined(QUON_HAVE_LIVE)
     apps.push_back(serve);
+    apps.push_back(check);
 #endif
     for (CLI::App* a : apps)
         for (const std::string& extra : a->remaining())
@@ -200,13 +209,15 @@ int main(int argc, char** argv) {
 #if defined(QUON_HAVE_LIVE)
         addLiveRouters(routers, loop);
 #endif
-        host_engine engine(readConfiguredSystem(o.format), routers);
+        const system_description system = readConfiguredSystem(o.format);
+        host_engine engine(system, routers);
         for (const std::string& warning : engine.warnings()) printWarning(o.format, warning);
-        return runShell(loop, engine, o);
+        return runShell(loop, engine, system, o);
     }
     if (o.command == "run") return runFiles(o, false);
 #if defined(QUON_HAVE_LIVE)
     if (serve->parsed()) return runServe(o, serving);
+    if (check->parsed()) return runCheck(o, checkedWall);
 #endif
 
     o.files.push_back(examplesFolder() + "/scenarios/demo.quon");

@@ -30,6 +30,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes(void);
 #include "quon/common/text.h"
 #include "quon/live/live_routers.h"
 #include "quon/live/live_wall.h"
+#include "quon/live/wall_check.h"
 #include "quon/output/display_lines.h"
 #include "quon/output/json_lines.h"
 #include "quon/output/trace_printer.h"
@@ -137,7 +138,10 @@ public:
 
     int run() {
         if (!options_.http.empty() && !page_.open(loop_, options_.http)) return 2;
-        engine_ = std::make_unique<host_engine>(readConfiguredSystem(options_.format), routers_);
+        system_ = readConfiguredSystem(options_.format);
+        engine_ = std::make_unique<host_engine>(system_, routers_);
+        checkSystem_ = &system_;
+        checkEngine_ = engine_.get();
         for (const std::string& warning : engine_->warnings()) printWarning(options_.format, warning);
         printer_ = std::make_unique<serve_printer>(*engine_, options_.format, serve_.quiet);
         trace_ = std::make_unique<trace_printer>(stdout, options_.format);
@@ -145,8 +149,12 @@ public:
         if (options_.trace) engine_->addListener(trace_.get());
         clock_ = std::make_unique<wall_clock_driver>(
             loop_, *engine_, nullptr, [this](const std::string& e) { printWarning(options_.format, "clock: " + e); });
-        wall_ = std::make_unique<live_wall>(loop_, *engine_, options_.settings.module, options_.settings.layoutFolder,
-                                            [this](const std::string& w) { printWarning(options_.format, w); });
+        wall_ = std::make_unique<live_wall>(
+            loop_, *engine_, options_.settings.module, options_.settings.layoutFolder,
+            [this](const wall& w, std::vector<std::string>& errors) {
+                checkWall(w, *checkSystem_, *checkEngine_, options_.settings.module, errors);
+            },
+            [this](const std::string& w) { printWarning(options_.format, w); });
         // The page watches from the start, so that it sees every display's
         // first notification too.
         if (!options_.http.empty()) page_.show(*engine_, wall_->current().umd);
@@ -170,16 +178,56 @@ public:
     }
 
 private:
+    // The device files, instances.ini and the wall file, read again and
+    // checked together; applied only when all of them can be used.
     void reload() {
+        system_description system = readConfiguredSystem(options_.format);
+        // Says which routers can be set up; it connects nothing.
+        const host_engine trial(system, routers_);
+        for (const std::string& warning : trial.warnings()) printWarning(options_.format, warning);
         std::vector<std::string> errors;
-        if (!wall_->reload(errors)) {
+        wall next;
+        checkSystem_ = &system;
+        checkEngine_ = &trial;
+        const bool usable = wall_->read("", next, errors);
+        checkSystem_ = &system_;
+        checkEngine_ = engine_.get();
+        if (!usable) {
+            ++refusedReloads_;
+            lastReloadRefused_ = true;
             printWarning(options_.format, "the wall file was not reloaded; the running wall stays as it was:");
             for (const std::string& e : errors) printWarning(options_.format, e);
+            std::string shown = "reload refused: " + std::to_string(errors.size()) + " errors";
+            for (size_t i = 0; i < errors.size() && i < 3; ++i) shown += "\n" + errors[i];
+            page_.event(shown);
+            notifyService("STATUS=" + status());
             return;
         }
+        lastReloadRefused_ = false;
+        const host_engine::system_changes routers = engine_->applySystem(system, routers_);
+        system_ = std::move(system);
+        const live_wall::changes displays = wall_->apply(std::move(next));
         clock_->catchUp();
-        printer_->print("reload", "wall file reloaded: " + std::to_string(wall_->current().displays.size()) +
-                                      " displays");
+        std::string summary = "wall file reloaded: " + std::to_string(wall_->current().displays.size()) +
+                              " displays (" + std::to_string(displays.added) + " added, " +
+                              std::to_string(displays.removed) + " removed, " + std::to_string(displays.changed) +
+                              " changed)";
+        const auto list = [](const std::vector<int>& devices) {
+            std::string text;
+            for (int device : devices) text += (text.empty() ? "" : ", ") + std::to_string(device);
+            return text;
+        };
+        const std::pair<const char*, const std::vector<int>*> kinds[] = {{"added", &routers.added},
+                                                                          {"changed", &routers.changed},
+                                                                          {"renamed", &routers.renamed},
+                                                                          {"removed", &routers.removed}};
+        std::string routerText;
+        for (const auto& [word, devices] : kinds)
+            if (!devices->empty())
+                routerText += (routerText.empty() ? "" : "; ") + std::string(word) + " " + list(*devices);
+        summary += "; routers " + (routerText.empty() ? std::string("unchanged") : routerText);
+        printer_->print("reload", summary);
+        page_.event(summary);
         notifyService("STATUS=" + status());
     }
 
@@ -227,8 +275,10 @@ private:
     }
 
     std::string status() const {
-        return std::to_string(engine_->components().size()) + " displays, " +
-               std::to_string(engine_->devices().size()) + " routers";
+        std::string text = std::to_string(engine_->components().size()) + " displays, " +
+                           std::to_string(engine_->devices().size()) + " routers";
+        if (lastReloadRefused_) text += "; the last reload was refused";
+        return text;
     }
 
     const host_options& options_;
@@ -238,7 +288,14 @@ private:
     asio::signal_set signals_;
     asio::steady_timer flushTimer_;
     bool stopping_ = false;
+    int refusedReloads_ = 0;
+    bool lastReloadRefused_ = false;
     wall_page page_;
+    system_description system_;
+    // What a wall is checked against: the running system, or during a
+    // reload the one read anew. Owned elsewhere.
+    const system_description* checkSystem_ = nullptr;
+    const host_engine* checkEngine_ = nullptr;
     std::unique_ptr<host_engine> engine_;
     std::unique_ptr<serve_printer> printer_;
     std::unique_ptr<trace_printer> trace_;
@@ -247,6 +304,24 @@ private:
 };
 
 }  // namespace
+
+int runCheck(const host_options& options, const std::string& wallFile) {
+    asio::io_context loop;  // never run: the routers are made, not started
+    router_registry routers = builtInRouters();
+    addLiveRouters(routers, loop);
+    const system_description system = readConfiguredSystem(options.format);
+    const host_engine engine(system, routers);
+    for (const std::string& warning : engine.warnings()) printWarning(options.format, warning);
+    wall checked;
+    std::vector<std::string> errors;
+    if (readWallFile(wallFile, checked, errors)) checkWall(checked, system, engine, options.settings.module, errors);
+    for (const std::string& e : errors) std::printf("%s\n", escapedControls(e).c_str());
+    if (errors.empty())
+        std::printf("%s: %zu displays, no errors\n", escapedControls(wallFile).c_str(), checked.displays.size());
+    else
+        std::printf("%s: %zu errors\n", escapedControls(wallFile).c_str(), errors.size());
+    return errors.empty() ? 0 : 1;
+}
 
 int runServe(const host_options& options, const serve_options& serve) {
     // Written out by the server every output_delay, or when full.

@@ -19,6 +19,10 @@ struct serve_options {
 // Returns the exit code: 0 after a clean end, 2 when the wall file or the
 // system cannot be used at start.
 int runServe(const host_options& options, const serve_options& serve);
+// quon-host check: every check serve makes of the wall file and the system
+// before it starts, and nothing started. Prints the errors and warnings;
+// returns 0 when there is no error, else 1.
+int runCheck(const host_options& options, const std::string& wallFile);
 
 }  // namespace quon
 

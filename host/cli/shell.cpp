@@ -25,6 +25,7 @@
 #include "wall_clock.h"
 #if defined(QUON_HAVE_LIVE)
 #include "quon/live/live_wall.h"
+#include "quon/live/wall_check.h"
 #include "wall_page.h"
 #endif
 
@@ -254,12 +255,17 @@ shell_session* shell_session::active_ = nullptr;
 
 }  // namespace
 
-int runShell(asio::io_context& loop, host_engine& engine, const host_options& options) {
+int runShell(asio::io_context& loop, host_engine& engine, [[maybe_unused]] const system_description& system,
+             const host_options& options) {
 #if defined(QUON_HAVE_LIVE)
     wall_page page;
     if (!options.http.empty() && !page.open(loop, options.http)) return 2;
-    live_wall wall(loop, engine, options.settings.module, options.settings.layoutFolder,
-                   [&](const std::string& w) { printWarning(options.format, w); });
+    live_wall wall(
+        loop, engine, options.settings.module, options.settings.layoutFolder,
+        [&](const quon::wall& w, std::vector<std::string>& errors) {
+            checkWall(w, system, engine, options.settings.module, errors);
+        },
+        [&](const std::string& w) { printWarning(options.format, w); });
     if (!options.http.empty()) page.show(engine, wall.current().umd);
 #endif
     engine.startRouters();

@@ -13,7 +13,8 @@ namespace quon {
 
 // Runs until "quit" or the end of input, then destroys every component.
 // Returns the exit code (1 when a component broke the host contract).
-int runShell(boost::asio::io_context& loop, host_engine& engine, const host_options& options);
+int runShell(boost::asio::io_context& loop, host_engine& engine, const system_description& system,
+             const host_options& options);
 
 }  // namespace quon
 

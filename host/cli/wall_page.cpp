@@ -42,4 +42,8 @@ void wall_page::hide() {
     engine_ = nullptr;
 }
 
+void wall_page::event(const std::string& text) {
+    if (view_) view_->event(text);
+}
+
 }  // namespace quon

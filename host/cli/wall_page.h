@@ -22,6 +22,8 @@ public:
     void show(host_engine& engine, const umd_config& tallies);
     // Stops showing the engine (before it goes away).
     void hide();
+    // A line among the page's latest events; nothing without a page.
+    void event(const std::string& text);
     std::string url() const { return url_; }
     web_listener* listener() { return listener_.get(); }
 

@@ -57,6 +57,8 @@ struct host_engine::slot : quon_client_callback {
 
 struct host_engine::router_slot {
     router_description description;  // without the names and routes, which the backend holds
+    // The entry names of the device file, to tell a rename at a reload.
+    std::map<int, std::map<int, std::string>> fileNames;
     std::unique_ptr<router_backend> backend;
     // listeners[destination]: the sequences of the components registered
     // on it, in creation order.
@@ -68,20 +70,98 @@ struct host_engine::router_slot {
 
 host_engine::host_engine(const system_description& system, const router_registry& routers)
     : instances_(system.instances) {
+    for (const router_description& d : system.routers)
+        if (auto r = makeRouter(d, routers)) routers_[d.device] = std::move(r);
+}
+
+std::unique_ptr<host_engine::router_slot> host_engine::makeRouter(const router_description& d,
+                                                                  const router_registry& routers) {
+    auto r = std::make_unique<router_slot>();
+    std::string error;
+    routers.checkKeys(d, warnings_);
+    r->backend = routers.create(d, *this, error);
+    if (!r->backend) {
+        warnings_.push_back(d.path + ": " + error + "; router " + std::to_string(d.device) + " left out");
+        return nullptr;
+    }
+    r->description = d;
+    r->description.entryNames.clear();
+    r->description.crosspoints.clear();
+    if (d.protocol == "simulated") r->fileNames = d.entryNames;
+    r->listeners.resize(static_cast<size_t>(r->backend->destinations()) + 1);
+    return r;
+}
+
+host_engine::system_changes host_engine::applySystem(const system_description& system,
+                                                     const router_registry& routers) {
+    catchUpClock();
+    system_changes changes;
+    instances_ = system.instances;
+    std::set<int> described;
     for (const router_description& d : system.routers) {
-        auto r = std::make_unique<router_slot>();
-        std::string error;
-        r->backend = routers.create(d, *this, error);
-        if (!r->backend) {
-            warnings_.push_back(d.path + ": " + error + "; router " + std::to_string(d.device) + " left out");
+        described.insert(d.device);
+        router_slot* old = router(d.device);
+        const bool same = old && old->description.protocol == d.protocol && old->description.name == d.name &&
+                          old->description.settings == d.settings && old->description.answers == d.answers &&
+                          old->description.databaseSizes == d.databaseSizes;
+        if (same) {
+            if (d.protocol != "simulated" || old->fileNames == d.entryNames) continue;
+            // Only the names: the entries the file changed are renamed.
+            ++callDepth_;
+            std::string error;
+            for (const auto& [database, names] : d.entryNames)
+                for (const auto& [index, text] : names) {
+                    const auto was = old->fileNames.find(database);
+                    const bool known = was != old->fileNames.end() && was->second.count(index);
+                    if (!known || was->second.at(index) != text) old->backend->rename(database, index, text, error);
+                }
+            --callDepth_;
+            old->fileNames = d.entryNames;
+            changes.renamed.push_back(d.device);
+            drain();
             continue;
         }
-        r->description = d;
-        r->description.entryNames.clear();
-        r->description.crosspoints.clear();
-        r->listeners.resize(static_cast<size_t>(r->backend->destinations()) + 1);
-        routers_[d.device] = std::move(r);
+        std::unique_ptr<router_slot> next = makeRouter(d, routers);
+        if (!next) continue;  // the warning says why; the old one, if any, runs on
+        if (old) {
+            old->backend->stop();
+            next->listeners.resize(std::max(next->listeners.size(), old->listeners.size()));
+            for (size_t index = 0; index < old->listeners.size(); ++index) next->listeners[index] = old->listeners[index];
+            next->registered = old->registered;
+            changes.changed.push_back(d.device);
+        } else {
+            changes.added.push_back(d.device);
+        }
+        router_slot& r = *next;
+        routers_[d.device] = std::move(next);
+        if (routersStarted_) r.backend->start();
+        statusChanged(d.device);
+        // What the new backend knows now (a simulated router: the routes
+        // of its file) is news to the components registered on it.
+        for (size_t destination = 1; destination < r.listeners.size(); ++destination) {
+            if (r.listeners[destination].empty()) continue;
+            const int source = r.backend->crosspoint(static_cast<int>(destination));
+            if (source > 0) revertive(d.device, static_cast<int>(destination), source, 0);
+        }
     }
+    for (auto it = routers_.begin(); it != routers_.end();) {
+        if (described.count(it->first)) {
+            ++it;
+            continue;
+        }
+        if (!it->second->registered.empty()) {
+            warn("", "router " + std::to_string(it->first) +
+                         ": its device file is gone, but displays watch it; it stays until serve restarts");
+            ++it;
+            continue;
+        }
+        it->second->backend->stop();
+        const int device = it->first;
+        it = routers_.erase(it);
+        changes.removed.push_back(device);
+        for (host_listener* l : listeners_) l->routerRemoved(device);
+    }
+    return changes;
 }
 
 host_engine::~host_engine() {
@@ -104,10 +184,12 @@ void host_engine::removeListener(host_listener* listener) {
 }
 
 void host_engine::startRouters() {
+    routersStarted_ = true;
     for (auto& r : routers_) r.second->backend->start();
 }
 
 void host_engine::stopRouters() {
+    routersStarted_ = false;
     for (auto& r : routers_) r.second->backend->stop();
 }
 

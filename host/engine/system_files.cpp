@@ -80,7 +80,12 @@ void readRouter(const std::string& path, int device, system_description& out) {
     router.device = device;
     router.path = path;
     if (const profile_section* section = file.section("Router")) {
-        for (const profile_entry& e : section->entries) router.settings.emplace(lowerCase(e.key), e.value);
+        for (const profile_entry& e : section->entries) {
+            const std::string key = lowerCase(e.key);
+            if (!router.settings.emplace(key, e.value).second) continue;
+            router.settingLines[key] = lineOf(path, "Router", e.key);
+            router.settingSpelling[key] = e.key;
+        }
     }
     if (const std::string* name = file.value("Router", "Name")) router.name = *name;
     if (const std::string* protocol = file.value("Router", "Protocol")) router.protocol = lowerCase(*protocol);
@@ -159,6 +164,7 @@ system_description readSystem(const std::string& folder) {
         out.warnings.push_back(folder + ": " + error.message());
         return out;
     }
+    out.listed = true;
     std::sort(files.begin(), files.end());
     for (const fs::path& file : files) {
         const int device = deviceOf(file.filename().string(), file.string(), out.warnings);

@@ -204,8 +204,14 @@ router_factory factoryOf(asio::io_context& loop, network_router::link_maker make
 }  // namespace
 
 void addLiveRouters(router_registry& registry, asio::io_context& loop) {
-    registry.add("videohub", factoryOf(loop, &links::makeVideohubLink, 9990));
-    registry.add("swp08", factoryOf(loop, &links::makeSwp08Link, 8910));
+    const std::vector<std::string> timings = {"ConnectTimeout", "KeepAlive", "Silence", "RetryFirst",
+                                              "RetryCap",       "Resync",    "AnswerWait"};
+    std::vector<std::string> videohub = {"Address"};
+    videohub.insert(videohub.end(), timings.begin(), timings.end());
+    std::vector<std::string> swp08 = {"Address", "Matrix", "Level", "NameLength"};
+    swp08.insert(swp08.end(), timings.begin(), timings.end());
+    registry.add("videohub", factoryOf(loop, &links::makeVideohubLink, 9990), videohub);
+    registry.add("swp08", factoryOf(loop, &links::makeSwp08Link, 8910), swp08);
 }
 
 }  // namespace quon

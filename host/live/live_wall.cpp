@@ -6,28 +6,38 @@
 namespace quon {
 
 live_wall::live_wall(boost::asio::io_context& loop, host_engine& engine, std::string defaultModule,
-                     std::string layoutFolder, std::function<void(const std::string&)> warn)
+                     std::string layoutFolder, checker check, std::function<void(const std::string&)> warn)
     : loop_(loop),
       engine_(engine),
       defaultModule_(std::move(defaultModule)),
       layoutFolder_(std::move(layoutFolder)),
+      check_(std::move(check)),
       warn_(std::move(warn)) {}
 
 live_wall::~live_wall() {
     if (listener_) engine_.removeListener(listener_.get());
 }
 
+bool live_wall::read(const std::string& path, wall& out, std::vector<std::string>& errors) const {
+    wall next;
+    if (!readWallFile(path.empty() ? path_ : path, next, errors)) return false;
+    const size_t before = errors.size();
+    if (check_) check_(next, errors);
+    if (errors.size() != before) return false;
+    out = std::move(next);
+    return true;
+}
+
 bool live_wall::start(const std::string& path, std::vector<std::string>& errors) {
-    if (!readWallFile(path, wall_, errors)) return false;
+    if (!read(path, wall_, errors)) return false;
     path_ = path;
     startOutput();
     for (const wall_display& d : wall_.displays) create(d);
     return true;
 }
 
-bool live_wall::reload(std::vector<std::string>& errors) {
-    wall next;
-    if (!readWallFile(path_, next, errors)) return false;
+live_wall::changes live_wall::apply(wall next) {
+    changes result;
     std::map<std::string, wall_display> before;
     for (const wall_display& d : wall_.displays) before[d.name] = d;
     std::map<std::string, const wall_display*> after;
@@ -36,22 +46,26 @@ bool live_wall::reload(std::vector<std::string>& errors) {
     for (const auto& [name, d] : before) {
         const auto kept = after.find(name);
         if (kept == after.end() || kept->second->module != d.module) engine_.destroy(name, error);
+        if (kept == after.end()) ++result.removed;
     }
     wall_ = std::move(next);
     startOutput();
     for (const wall_display& d : wall_.displays) {
         const auto old = before.find(d.name);
+        if (old == before.end()) ++result.added;
         if (old == before.end() || old->second.module != d.module) {
+            if (old != before.end()) ++result.changed;
             create(d);
             continue;
         }
+        if (!(old->second == d)) ++result.changed;
         // The same display: only what changed is sent.
         const std::vector<std::string> was = old->second.startCommands();
         for (const std::string& command : d.startCommands())
             if (std::find(was.begin(), was.end(), command) == was.end()) send(d.name, command);
         listener_->resend(d.name);
     }
-    return true;
+    return result;
 }
 
 void live_wall::stop() {

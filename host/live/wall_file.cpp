@@ -49,6 +49,11 @@ std::vector<std::string> wall_display::startCommands() const {
     return commands;
 }
 
+const std::string& wall_display::at(const std::string& key) const {
+    const auto found = where.find(key);
+    return found != where.end() ? found->second : where.at("");
+}
+
 bool wall_display::operator==(const wall_display& o) const {
     return name == o.name && module == o.module && instance == o.instance && matrix == o.matrix &&
            destination == o.destination && sourceDatabase == o.sourceDatabase && statesheet == o.statesheet;
@@ -79,9 +84,11 @@ bool parseWall(const std::string& text, const std::string& path, wall& out, std:
             for (const toml::node& entry : *list) {
                 const toml::table& t = *entry.as_table();
                 wall_display d;
+                d.where[""] = where(path, t.source());
                 bool named = false;
                 for (const auto& [key, node] : t) {
                     const std::string k(key.str());
+                    d.where[k] = where(path, node.source());
                     if (k == "name") {
                         if (const auto v = textAt(node, k, path, errors)) {
                             named = true;
@@ -113,6 +120,11 @@ bool parseWall(const std::string& text, const std::string& path, wall& out, std:
                 if (d.instance && (d.matrix || d.destination))
                     errors.push_back(where(path, t.source()) + "display \"" + d.name +
                                      "\": either `instance`, or `matrix` and `destination`, not both");
+                else if (!d.instance && !(d.matrix && d.destination))
+                    errors.push_back(where(path, t.source()) + "display \"" + d.name + "\": " +
+                                     (d.matrix ? "`matrix` without `destination`"
+                                               : d.destination ? "`destination` without `matrix`"
+                                                               : "neither `instance` nor `matrix` and `destination`"));
                 result.displays.push_back(std::move(d));
             }
         }

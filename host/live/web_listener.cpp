@@ -69,6 +69,11 @@ void web_listener::parentNotified(const std::string& component, const std::strin
     view_.tile(tile->second);
 }
 
+void web_listener::routerRemoved(int device) {
+    view_.removeLink(device);
+    view_.event("router " + std::to_string(device) + ": removed");
+}
+
 void web_listener::routerChanged(const router_change& change) {
     web::link_state link;
     link.device = change.device;

@@ -7,7 +7,7 @@ router_registry builtInRouters() {
     router_registry registry;
     registry.add("simulated", [](const router_description& d, router_events& events, std::string&) {
         return std::make_unique<simulated_router>(d, events);
-    });
+    }, {"Answers"});
     return registry;
 }
 

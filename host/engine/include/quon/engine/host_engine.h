@@ -62,6 +62,19 @@ public:
     void startRouters();
     void stopRouters();
 
+    // The system as read again (at a reload). A router whose device file
+    // changed in its [Router] settings or sizes is made anew and, when the
+    // routers run, connects again alone; a simulated router whose entry
+    // names alone changed is renamed (its components hear of it); new
+    // routers are added; a router whose file is gone is removed, unless a
+    // component is registered on it (then it stays, with a warning).
+    // Components keep their registrations; unchanged routers are not
+    // touched. The instances are replaced.
+    struct system_changes {
+        std::vector<int> added, changed, renamed, removed;  // device numbers
+    };
+    system_changes applySystem(const system_description& system, const router_registry& routers);
+
     // Components. `layoutFolder` is the path text the component receives;
     // `modulePath` is used as given (callers resolve it).
     enum class create_status { created, bad_name, load_failed };
@@ -138,6 +151,8 @@ private:
         return sequence < bySequence_.size() ? bySequence_[sequence] : nullptr;
     }
     router_slot* router(int device) const;
+    // A router slot for `d`, or null with a warning when no backend can be made.
+    std::unique_ptr<router_slot> makeRouter(const router_description& d, const router_registry& routers);
     char* fromComponent(slot& s, void* data, int type);
     char* execute(slot& s, const char* text);
     void registerIndices(slot& s, router_slot& r, int first, int last, bool add);
@@ -175,6 +190,7 @@ private:
     std::function<uint64_t()> clock_;
     std::vector<host_listener*> listeners_;
     bool tracing_ = false;
+    bool routersStarted_ = false;
     std::vector<std::string> problems_;
     std::vector<std::string> warnings_;
 };

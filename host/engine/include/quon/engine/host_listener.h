@@ -35,6 +35,8 @@ public:
 
     // Routers.
     virtual void routerChanged(const router_change&) {}
+    // The router's device file is gone (at a reload); so is the router.
+    virtual void routerRemoved(int /*device*/) {}
 
     // Breaches of the host contract, and the host's warnings.
     virtual void violation(const std::string& /*component*/, const contract_violation&) {}

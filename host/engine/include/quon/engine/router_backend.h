@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "quon/engine/host_events.h"
 #include "quon/engine/system_files.h"
@@ -71,15 +72,26 @@ using router_factory =
 // Protocol key.
 class router_registry {
 public:
-    void add(const std::string& protocol, router_factory factory) { factories_[protocol] = std::move(factory); }
+    // `keys`: the [Router] keys the protocol reads besides Name and
+    // Protocol, as the documents spell them.
+    void add(const std::string& protocol, router_factory factory, std::vector<std::string> keys) {
+        factories_[protocol] = {std::move(factory), std::move(keys)};
+    }
     // A backend for the device, or null with a reason (an unknown protocol,
     // a bad address).
     std::unique_ptr<router_backend> create(const router_description& description, router_events& events,
                                            std::string& error) const;
     std::string protocols() const;  // "simulated, videohub, ..." for messages
+    // A warning, "file:line: ...", for each [Router] key of the device file
+    // that its protocol does not read (a misspelt key is otherwise ignored).
+    void checkKeys(const router_description& description, std::vector<std::string>& warnings) const;
 
 private:
-    std::map<std::string, router_factory> factories_;
+    struct protocol {
+        router_factory factory;
+        std::vector<std::string> keys;
+    };
+    std::map<std::string, protocol> factories_;
 };
 
 }  // namespace quon

@@ -35,6 +35,8 @@ struct router_description {
     // Every key of [Router], as read, by lower-case key: what a backend
     // needs beyond the common fields (Address, Matrix, ...).
     std::map<std::string, std::string> settings;
+    std::map<std::string, int> settingLines;            // lower-case key -> its line in the file
+    std::map<std::string, std::string> settingSpelling;  // lower-case key -> as written
     bool answers = true;
     std::map<int, int> databaseSizes;                      // database -> size
     std::map<int, std::map<int, std::string>> entryNames;  // database -> index -> name
@@ -47,6 +49,7 @@ struct router_description {
 
 struct system_description {
     std::string folder;
+    bool listed = false;  // the folder could be listed; else nothing was read
     std::vector<router_description> routers;
     std::map<std::string, std::string> instances;  // lower-case name -> "device index"
     std::vector<std::string> warnings;             // what was skipped, and why: "path:line: ..." or "path: ..."

@@ -22,21 +22,33 @@ namespace quon {
 
 class live_wall {
 public:
-    // `warn` hears of what could not be done (a display whose module does
-    // not load, a refused reload with its errors).
+    // `check` adds the errors of a wall that cannot work on the running
+    // system (see wall_check.h); `warn` hears of what could not be done (a
+    // display whose module does not load).
+    using checker = std::function<void(const wall&, std::vector<std::string>& errors)>;
     live_wall(boost::asio::io_context& loop, host_engine& engine, std::string defaultModule, std::string layoutFolder,
-              std::function<void(const std::string&)> warn);
+              checker check, std::function<void(const std::string&)> warn);
     ~live_wall();
     live_wall(const live_wall&) = delete;
     live_wall& operator=(const live_wall&) = delete;
 
-    // Reads `path` and creates its displays. False, with every error in
-    // `errors`, when the file cannot be used; nothing is created then.
+    // Reads `path`, checks it, and creates its displays. False, with every
+    // error in `errors`, when the file cannot be used; nothing is created
+    // then.
     bool start(const std::string& path, std::vector<std::string>& errors);
-    // Reads the file again and applies the difference: new displays are
-    // created, removed ones destroyed, changed ones get the parent commands
-    // whose value changed. A file that cannot be used changes nothing.
-    bool reload(std::vector<std::string>& errors);
+    // Reads and checks `path` as start() would, creating nothing; the
+    // wall's own file when `path` is empty.
+    bool read(const std::string& path, wall& out, std::vector<std::string>& errors) const;
+    // What a reload did to the displays.
+    struct changes {
+        int added = 0;
+        int removed = 0;
+        int changed = 0;
+    };
+    // Applies the difference to a wall read by read(): new displays are
+    // created, removed ones destroyed (their screens sent blank), changed
+    // ones get the parent commands whose value changed.
+    changes apply(wall next);
     // At shutdown: the output stops (blanking only when asked to).
     void stop();
 
@@ -51,6 +63,7 @@ private:
     host_engine& engine_;
     std::string defaultModule_;
     std::string layoutFolder_;
+    checker check_;
     std::function<void(const std::string&)> warn_;
     std::string path_;
     wall wall_;

@@ -11,6 +11,7 @@
 #ifndef QUON_LIVE_WALL_FILE_H
 #define QUON_LIVE_WALL_FILE_H
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,12 @@ struct wall_display {
     std::optional<int> destination;
     std::optional<int> sourceDatabase;
     std::optional<std::string> statesheet;
+    // "path:line:column: " of each key as written, by key, and of the
+    // [[display]] itself under "": what a later check points at.
+    std::map<std::string, std::string> where;
+
+    // Where `key` was written, else where the display begins.
+    const std::string& at(const std::string& key) const;
 
     // The parent commands it gets at start, in the documented order:
     // myStatesheet, then instance (or myMatrix and myDestination), then

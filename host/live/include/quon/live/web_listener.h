@@ -25,6 +25,7 @@ public:
     void propertyChanged(const property_change& change) override;
     void parentNotified(const std::string& component, const std::string& text) override;
     void routerChanged(const router_change& change) override;
+    void routerRemoved(int device) override;
     void warning(const std::string& component, const std::string& text) override;
     void violation(const std::string& component, const contract_violation& v) override;
 

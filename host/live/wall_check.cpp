@@ -1,0 +1,94 @@
+#include "quon/live/wall_check.h"
+
+#include <filesystem>
+
+#include "quon/common/text.h"
+#include "quon/script/atoi_value.h"
+#include "quon/script/decode_quon_string.h"
+#include "quon/script/device_file.h"
+
+namespace quon {
+
+namespace {
+
+const router_description* describedRouter(const system_description& system, int device) {
+    for (const router_description& r : system.routers)
+        if (r.device == device) return &r;
+    return nullptr;
+}
+
+// Why the device's router cannot serve displays, or "" when it can.
+std::string routerProblem(const system_description& system, const host_engine& engine, int device) {
+    const router_description* described = describedRouter(system, device);
+    if (!described) {
+        char file[64];
+        deviceFileName(device, file, sizeof file);
+        return "router " + std::to_string(device) + " has no device file (" + system.folder + "/" + file + ")";
+    }
+    if (engine.routerDescription(device)) return "";
+    for (const std::string& warning : engine.warnings())
+        if (warning.compare(0, described->path.size(), described->path) == 0) return "router " + std::to_string(device) + ": " + warning;
+    return "router " + std::to_string(device) + " (" + described->path + ") could not be set up";
+}
+
+}  // namespace
+
+void checkWall(const wall& wall, const system_description& system, const host_engine& engine,
+               const std::string& defaultModule, std::vector<std::string>& errors) {
+    if (wall.displays.empty()) return;
+    if (!system.listed) {
+        errors.push_back(system.folder +
+                         ": the system folder cannot be read (set VX_ROOT and VX_SYSTEM); no display finds its router");
+        return;
+    }
+    bool defaultChecked = false;
+    for (const wall_display& d : wall.displays) {
+        std::error_code ignored;
+        if (!d.module.empty()) {
+            if (!std::filesystem::is_regular_file(d.module, ignored))
+                errors.push_back(d.at("module") + "display \"" + d.name + "\": module " + d.module + ": no such file");
+        } else if (!defaultChecked) {
+            defaultChecked = true;
+            if (!std::filesystem::is_regular_file(defaultModule, ignored))
+                errors.push_back(d.at("") + "display \"" + d.name + "\": the default module " + defaultModule +
+                                 ": no such file (--module)");
+        }
+        int device = 0, destination = 0;
+        std::string at;
+        std::string what;
+        if (d.instance) {
+            at = d.at("instance");
+            what = "instance \"" + *d.instance + "\"";
+            const auto found = system.instances.find(lowerCase(*d.instance));
+            if (found == system.instances.end()) {
+                errors.push_back(at + "display \"" + d.name + "\": " + what + " is not in " + system.folder +
+                                 "/instances.ini");
+                continue;
+            }
+            // Read as the component reads the host's answer.
+            const decodeQUONString tokens(found->second.c_str(), '\'');
+            device = atoiValue(tokens.tokens[0]);
+            destination = atoiValue(tokens.tokens[1]);
+            what += " (" + found->second + ")";
+        } else if (d.matrix && d.destination) {
+            at = d.at("matrix");
+            device = *d.matrix;
+            destination = *d.destination;
+            what = "matrix " + std::to_string(device);
+        } else {
+            continue;  // the wall file's own check has said so
+        }
+        const std::string problem = routerProblem(system, engine, device);
+        if (!problem.empty()) {
+            errors.push_back(at + "display \"" + d.name + "\": " + what + ": " + problem);
+            continue;
+        }
+        const int size = describedRouter(system, device)->destinations();
+        if (destination < 1 || destination > size)
+            errors.push_back((d.instance ? at : d.at("destination")) + "display \"" + d.name + "\": destination " +
+                             std::to_string(destination) + " is not one of router " + std::to_string(device) + "'s " +
+                             std::to_string(size) + " destinations (DatabaseSize_1)");
+    }
+}
+
+}  // namespace quon

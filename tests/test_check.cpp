@@ -1,0 +1,133 @@
+// quon-host check: a wall file against a system on disk, through the
+// command line, as before a deploy. Every wall that cannot work is an error
+// naming the wall file's line and column; all of them are listed at once.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "program_run.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Check : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/quon-check-test-XXXXXX";
+        root = mkdtemp(pattern);
+        folder = root + "/vx/main/config/system";
+        fs::create_directories(folder);
+        // Router 1 on a port where nothing listens: down, which is no error.
+        std::ofstream(folder + "/dev_001.ini") << "[Router]\nName=Main\nProtocol=videohub\nAddress=127.0.0.1:1\n"
+                                                  "[Database]\nDatabaseSize_0=16\nDatabaseSize_1=16\n";
+        std::ofstream(folder + "/dev_002.ini") << "[Router]\nName=Odd\nProtocol=carrier-pigeon\n"
+                                                  "[Database]\nDatabaseSize_0=4\nDatabaseSize_1=4\n";
+        std::ofstream(folder + "/instances.ini") << "[Instances]\nmon1=1 3\nfar=1 40\n";
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+
+    program_result check(const std::string& wall, const std::string& system = "main") const {
+        std::ofstream(root + "/wall.toml") << wall;
+        program_run run;
+        run.program = QUON_HOST_PATH;
+        run.arguments = {"check", root + "/wall.toml"};
+        run.environment = {{"VX_ROOT", root + "/vx"}, {"VX_SYSTEM", system}};
+        return run.run();
+    }
+
+    std::string root;
+    std::string folder;
+};
+
+TEST_F(Check, AWallThatCanWorkPassesEvenWithItsRouterDown) {
+    const program_result r = check(
+        "[[display]]\nname = \"a\"\ninstance = \"MON1\"\n\n[[display]]\nname = \"b\"\nmatrix = 1\ndestination = 16\n");
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("wall.toml: 2 displays, no errors"));
+}
+
+struct refusal {
+    const char* name;
+    const char* display;   // the lines of one [[display]] after its name
+    const char* expected;  // "line:column: what", after the file's path
+};
+
+void PrintTo(const refusal& r, std::ostream* out) { *out << r.name; }
+
+class CheckRefuses : public Check, public ::testing::WithParamInterface<refusal> {};
+
+TEST_P(CheckRefuses, ADisplayThatCannotWorkNamingItsLineAndColumn) {
+    const program_result r = check(std::string("[[display]]\nname = \"a\"\n") + GetParam().display);
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:" + std::string(GetParam().expected))) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("wall.toml: 1 errors"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Walls, CheckRefuses,
+    ::testing::Values(
+        refusal{"unknown_instance", "instance = \"mon9\"\n",
+                "3:12: display \"a\": instance \"mon9\" is not in "},
+        refusal{"instance_beyond_the_router", "instance = \"far\"\n",
+                "3:12: display \"a\": destination 40 is not one of router 1's 16 destinations (DatabaseSize_1)"},
+        refusal{"matrix_without_device_file", "matrix = 3\ndestination = 1\n",
+                "3:10: display \"a\": matrix 3: router 3 has no device file ("},
+        refusal{"matrix_without_router", "matrix = 2\ndestination = 1\n",
+                "3:10: display \"a\": matrix 2: router 2: "},
+        refusal{"destination_beyond_the_router", "matrix = 1\ndestination = 17\n",
+                "4:15: display \"a\": destination 17 is not one of router 1's 16 destinations"},
+        refusal{"matrix_without_destination", "matrix = 1\n", "1:1: display \"a\": `matrix` without `destination`"},
+        refusal{"destination_without_matrix", "destination = 1\n",
+                "1:1: display \"a\": `destination` without `matrix`"},
+        refusal{"neither", "", "1:1: display \"a\": neither `instance` nor `matrix` and `destination`"},
+        refusal{"missing_module", "instance = \"mon1\"\nmodule = \"NoSuch.so\"\n",
+                "4:10: display \"a\": module "}),
+    [](const ::testing::TestParamInfo<refusal>& info) { return info.param.name; });
+
+TEST_F(Check, ListsEveryErrorAtOnce) {
+    const program_result r = check(
+        "[[display]]\nname = \"a\"\ninstance = \"mon9\"\n\n"
+        "[[display]]\nname = \"b\"\nmatrix = 3\ndestination = 1\n\n"
+        "[[display]]\nname = \"c\"\nmatrix = 1\ndestination = 99\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:3:12: display \"a\""));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:7:10: display \"b\""));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:13:15: display \"c\""));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml: 3 errors"));
+}
+
+TEST_F(Check, AMissingSystemFolderIsOneErrorNotABlankWall) {
+    const program_result r = check("[[display]]\nname = \"a\"\ninstance = \"mon1\"\n", "nosuch");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_THAT(r.out, HasSubstr("vx/nosuch/config/system: the system folder cannot be read"));
+    EXPECT_THAT(r.out, HasSubstr("1 errors"));
+}
+
+TEST_F(Check, AWallFileThatIsNotTomlIsAnError) {
+    const program_result r = check("[[display]\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:1:"));
+}
+
+TEST_F(Check, AnUnknownRouterKeyIsWarnedWithFileLineAndTheKeysThatExist) {
+    std::ofstream(folder + "/dev_001.ini") << "[Router]\nName=Main\nProtocol=videohub\nAddress=127.0.0.1:1\nMatrx=2\n"
+                                              "[Database]\nDatabaseSize_0=16\nDatabaseSize_1=16\n";
+    const program_result r = check("[[display]]\nname = \"a\"\ninstance = \"mon1\"\n");
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_THAT(r.err, HasSubstr("dev_001.ini:5: [Router] Matrx: not a key of Protocol=videohub (Name, Protocol, "
+                                 "Address, ConnectTimeout, KeepAlive, Silence, RetryFirst, RetryCap, Resync, "
+                                 "AnswerWait); ignored"));
+}
+
+}  // namespace
