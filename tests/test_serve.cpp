@@ -134,6 +134,66 @@ TEST_P(Serve, SighupAppliesTheDifferenceOfTheWallFile) {
     EXPECT_THAT(out, HasSubstr("c        -> command   \"AS\""));
 }
 
+TEST_P(Serve, AReloadThatCannotWorkChangesNothing) {
+    auto host = serve();
+    ASSERT_TRUE(host->waitFor("b: [ Input 2 ]")) << host->output() << host->errors();
+    writeWall("[[display]]\nname = \"a\"\ninstance = \"a\"\n\n[[display]]\nname = \"z\"\ninstance = \"nosuch\"\n");
+    host->signal(SIGHUP);
+    ASSERT_TRUE(host->waitForError("wall.toml:7:12: display \"z\": instance \"nosuch\" is not in"))
+        << host->output() << host->errors();
+    router->write("route 2 6\n");
+    // b was not destroyed: it still follows its router.
+    ASSERT_TRUE(host->waitFor("b: [ Input 6 ]")) << host->output() << host->errors();
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+    EXPECT_THAT(host->errors(), HasSubstr("the wall file was not reloaded"));
+    EXPECT_THAT(host->output(), Not(HasSubstr("z        <- parent")));
+}
+
+TEST_P(Serve, SighupReconnectsARouterWhoseAddressChangedAndLeavesTheOthers) {
+    program_run fake;
+    fake.program = FAKE_ROUTER_PATH;
+    fake.arguments = {GetParam().protocol, "--sources", "16", "--destinations", "16"};
+    running_program other(fake);
+    const std::optional<std::string> otherPort = other.readLine();
+    ASSERT_TRUE(otherPort);
+    other.write("route 1 9\n");
+    // Router 2, simulated, stays as it is through the reload.
+    const std::string folder = root + "/vx/main/config/system";
+    std::ofstream(folder + "/dev_002.ini") << "[Router]\nName=Sim\n[Database]\nDatabaseSize_0=4\nDatabaseSize_1=4\n"
+                                              "[Database_0]\n1=OLD NAME\n[Crosspoints]\n1=1\n";
+    writeWall("[[display]]\nname = \"a\"\ninstance = \"a\"\n\n[[display]]\nname = \"s\"\nmatrix = 2\n"
+              "destination = 1\n");
+    auto host = serve();
+    // The two displays show in either order.
+    const auto shown = [&](const std::string& line) {
+        return host->output().find(line) != std::string::npos || host->waitFor(line);
+    };
+    ASSERT_TRUE(shown("a: [ Input 1 ]")) << host->output() << host->errors();
+    ASSERT_TRUE(shown("s: [ OLD NAME ]")) << host->output() << host->errors();
+    std::ofstream(folder + "/dev_001.ini")
+        << "[Router]\nName=Fake\nProtocol=" << GetParam().protocol << "\nAddress=127.0.0.1:" << *otherPort
+        << "\nRetryFirst=100\nRetryCap=500\nKeepAlive=200\nSilence=3000\n[Database]\nDatabaseSize_0=16\n"
+           "DatabaseSize_1=16\n";
+    std::ofstream(folder + "/dev_002.ini") << "[Router]\nName=Sim\n[Database]\nDatabaseSize_0=4\nDatabaseSize_1=4\n"
+                                              "[Database_0]\n1=NEW NAME\n[Crosspoints]\n1=1\n";
+    host->signal(SIGHUP);
+    ASSERT_TRUE(shown("a: [ Input 9 ]")) << host->output() << host->errors();
+    ASSERT_TRUE(shown("s: [ NEW NAME ]")) << host->output() << host->errors();
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+    EXPECT_THAT(host->output(),
+                HasSubstr("wall file reloaded: 2 displays (0 added, 0 removed, 0 changed); routers changed 1; "
+                          "renamed 2"));
+    // Neither display was made anew: each got its start command once.
+    const std::string out = host->output();
+    for (const std::string start : {"a        <- parent    \"instance=a\"", "s        <- parent    \"myMatrix=2\""}) {
+        const size_t first = out.find(start);
+        EXPECT_NE(first, std::string::npos) << start;
+        EXPECT_EQ(out.find(start, first + 1), std::string::npos) << start;
+    }
+}
+
 TEST_P(Serve, WarnsWhenTheRouterReportsAnotherSizeThanTheDeviceFile) {
     program_run fake;
     fake.program = FAKE_ROUTER_PATH;
@@ -194,10 +254,13 @@ class tsl5_screen {
 public:
     int port() const { return socket_.port(); }
 
-    // Waits until index `index` shows `text`.
-    bool waitFor(int index, const std::string& text, int timeoutMs = 20000) {
+    // Waits until index `index` has been sent `text` `times` times in all.
+    bool waitFor(int index, const std::string& text, int timeoutMs = 20000, int times = 1) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (std::chrono::steady_clock::now() < deadline) {
+        const auto count = [&] {
+            return std::count(received_.begin(), received_.end(), std::make_pair(index, text));
+        };
+        while (count() < times && std::chrono::steady_clock::now() < deadline) {
             pollfd p{socket_.descriptor(), POLLIN, 0};
             if (::poll(&p, 1, 100) <= 0) continue;
             unsigned char packet[2048];
@@ -207,12 +270,17 @@ public:
             const int shownIndex = packet[6] | packet[7] << 8;
             const size_t length = static_cast<size_t>(packet[10] | packet[11] << 8);
             if (12 + length > static_cast<size_t>(n)) continue;
-            if (shownIndex == index && std::string(reinterpret_cast<char*>(packet) + 12, length) == text) return true;
+            received_.emplace_back(shownIndex, std::string(reinterpret_cast<char*>(packet) + 12, length));
         }
-        return false;
+        return count() >= times;
+    }
+    // Whether anything was sent to `index` among what was read so far.
+    bool sawIndex(int index) const {
+        return std::any_of(received_.begin(), received_.end(), [&](const auto& r) { return r.first == index; });
     }
 
 private:
+    std::vector<std::pair<int, std::string>> received_;  // index, text; in order
     loopback_udp_socket socket_;
 };
 
@@ -255,6 +323,37 @@ TEST_P(Serve, BlankOnExitBlanksEveryDisplayBeforeTheHostExits) {
     host->signal(SIGTERM);
     EXPECT_EQ(host->wait(), 0);
     EXPECT_TRUE(screen.waitFor(7, "")) << host->output() << host->errors();
+}
+
+TEST_P(Serve, AScreenGetsNothingBeforeItsDisplaysRouterAnswers) {
+    tsl5_screen screen;
+    std::ofstream(root + "/vx/main/config/system/dev_002.ini")
+        << "[Router]\nName=Mute\nAnswers=no\n[Database]\nDatabaseSize_0=4\nDatabaseSize_1=4\n";
+    writeWall("[umd]\nto = \"tsl5+udp://127.0.0.1:" + std::to_string(screen.port()) +
+              "\"\nrefresh = \"100ms\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\numd = { index = 7 }\n\n"
+              "[[display]]\nname = \"m\"\nmatrix = 2\ndestination = 1\nstatesheet = \"umd_alarm\"\n"
+              "umd = { index = 8 }\n");
+    auto host = serve({"--quiet"});
+    // Three sends of a: the wall has been refreshed twice since it started.
+    ASSERT_TRUE(screen.waitFor(7, "Input 1", 20000, 3)) << host->output() << host->errors();
+    EXPECT_FALSE(screen.sawIndex(8));
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+}
+
+TEST_P(Serve, ADisplayRemovedAtAReloadIsSentBlank) {
+    tsl5_screen screen;
+    const std::string umd = "[umd]\nto = \"tsl5+udp://127.0.0.1:" + std::to_string(screen.port()) +
+                            "\"\nrefresh = \"0s\"\n\n";
+    writeWall(umd + "[[display]]\nname = \"a\"\ninstance = \"a\"\numd = { index = 7 }\n\n[[display]]\nname = "
+                    "\"b\"\ninstance = \"b\"\numd = { index = 9 }\n");
+    auto host = serve({"--quiet"});
+    ASSERT_TRUE(screen.waitFor(9, "Input 2")) << host->output() << host->errors();
+    writeWall(umd + "[[display]]\nname = \"a\"\ninstance = \"a\"\numd = { index = 7 }\n");
+    host->signal(SIGHUP);
+    EXPECT_TRUE(screen.waitFor(9, "")) << host->output() << host->errors();
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, Serve, ::testing::Values(protocol_case{"videohub", true}, protocol_case{"swp08", false}),

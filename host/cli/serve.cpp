@@ -33,6 +33,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes(void);
 #include "quon/live/wall_check.h"
 #include "quon/output/display_lines.h"
 #include "quon/output/json_lines.h"
+#include "quon/output/repeat_limit.h"
 #include "quon/output/trace_printer.h"
 #include "quon/routers/built_in_routers.h"
 #include "run_files.h"
@@ -87,7 +88,8 @@ public:
         print("router", line);
     }
     void warning(const std::string& component, const std::string& text) override {
-        printWarning(format_, component.empty() ? text : component + ": " + text);
+        const std::optional<std::string> line = repeats_.admit(component, text, std::chrono::steady_clock::now());
+        if (line) printWarning(format_, component.empty() ? *line : component + ": " + *line);
     }
     void violation(const std::string& component, const contract_violation& v) override {
         print("violation", component + ": " + v.text);
@@ -121,6 +123,7 @@ private:
     output_format format_;
     bool quiet_;
     std::map<std::string, std::string> shown_;
+    repeat_limit repeats_;
     const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
 

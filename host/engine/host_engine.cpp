@@ -53,6 +53,7 @@ struct host_engine::slot : quon_client_callback {
     std::map<std::string, std::string> panelReplies;
     std::map<int, std::set<int>> registrations;      // device -> indices
     std::map<int, std::pair<int, uint64_t>> timers;  // id -> interval, due
+    bool answered = false;  // a router has told it a route
 };
 
 struct host_engine::router_slot {
@@ -210,6 +211,11 @@ host_engine::router_slot* host_engine::router(int device) const {
     return r == routers_.end() ? nullptr : r->second.get();
 }
 
+bool host_engine::answered(const std::string& name) const {
+    const slot* s = find(name);
+    return s && s->answered;
+}
+
 bool host_engine::exists(const std::string& name) const { return find(name) != nullptr; }
 
 std::vector<std::string> host_engine::components() const {
@@ -346,6 +352,7 @@ void host_engine::destroySlot(slot& s) {
 // ---- messages to components ----------------------------------------------
 
 void host_engine::deliver(slot& s, int type, void* data) {
+    if (type == QUON_MSG_REVERTIVE) s.answered = true;
     ++callDepth_;
     try {
         char* result = s.component->callback(data, type);

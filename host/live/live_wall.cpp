@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 namespace quon {
 
@@ -43,12 +44,16 @@ live_wall::changes live_wall::apply(wall next) {
     std::map<std::string, const wall_display*> after;
     for (const wall_display& d : next.displays) after[d.name] = &d;
     std::string error;
+    std::set<std::string> removed;
     for (const auto& [name, d] : before) {
         const auto kept = after.find(name);
         if (kept == after.end() || kept->second->module != d.module) engine_.destroy(name, error);
-        if (kept == after.end()) ++result.removed;
+        if (kept == after.end()) removed.insert(name);
     }
+    result.removed = static_cast<int>(removed.size());
     wall_ = std::move(next);
+    // A removed display's screen would keep its last text for ever.
+    if (output_) output_->retire(removed);
     startOutput();
     for (const wall_display& d : wall_.displays) {
         const auto old = before.find(d.name);
@@ -74,7 +79,15 @@ void live_wall::stop() {
 
 void live_wall::startOutput() {
     if (listener_) engine_.removeListener(listener_.get());
-    if (output_) output_->stop();
+    // A stopped output may still be sending its blanks; it is kept until
+    // it has closed (at most a second).
+    retired_.erase(std::remove_if(retired_.begin(), retired_.end(),
+                                  [](const std::unique_ptr<umd_output>& o) { return o->finished(); }),
+                   retired_.end());
+    if (output_) {
+        output_->stop();
+        retired_.push_back(std::move(output_));
+    }
     output_ = std::make_unique<umd_output>(loop_, wall_.umd);
     listener_ = std::make_unique<umd_listener>(engine_, *output_);
     engine_.addListener(listener_.get());

@@ -11,6 +11,9 @@ void umd_listener::propertyChanged(const property_change& change) {
 }
 
 void umd_listener::resend(const std::string& component) {
+    // Before its router answers, a display shows no source: the screen
+    // keeps its last good name rather than a blank.
+    if (!engine_.answered(component)) return;
     const auto text = engine_.property(component, display_panel, display_control, "text");
     if (!text) return;
     const auto sheet = engine_.property(component, display_panel, display_control, "statesheet");

@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <unordered_map>
 
 #include "quon/umd/tsl_packet.h"
@@ -81,23 +82,28 @@ public:
         }
     }
 
-    // Stops connecting; closes now, or with `blank` once every display is
-    // sent blank. Calls `closed` when closed.
-    void finish(bool blank, std::function<void()> closed) {
+    // Stops connecting; closes now, or once the displays `blank` picks (by
+    // slot) are sent blank. Calls `closed` when closed.
+    void finish(const std::function<bool(size_t slot)>& blank, std::function<void()> closed) {
         stopping_ = true;
         onClosed_ = std::move(closed);
-        if (blank && ready()) {
+        bool blanking = false;
+        if (ready()) {
             for (size_t slot = 0; slot < displays_.size(); ++slot) {
+                if (!blank(slot)) continue;
                 displays_[slot].shown = false;
                 show(slot, "", tally_lamps{lamp_colour::off, lamp_colour::off, lamp_colour::off, 3});
+                blanking = true;
             }
         }
-        if (!blank || !ready() || idle()) {
+        if (!blanking || idle()) {
             close();
         } else {
             scheduleFlush();
         }
     }
+
+    bool shown(size_t slot) const { return displays_[slot].shown; }
 
     virtual void close() = 0;
 
@@ -513,12 +519,13 @@ struct umd_output::impl : std::enable_shared_from_this<impl> {
         });
     }
 
-    void stop(bool blank) {
+    // `blank`: whether to send the display of this receiver's slot blank.
+    void stop(const std::function<bool(const receiver&, size_t slot)>& blank) {
         if (stopped) return;
         stopped = true;
         refreshTimer.cancel();
         open = receivers.size();
-        if (blank && open != 0) {
+        if (open != 0) {
             drainTimer.expires_after(kDrainLimit);
             drainTimer.async_wait([self = shared_from_this()](const error_code& error) {
                 if (error) return;
@@ -526,7 +533,8 @@ struct umd_output::impl : std::enable_shared_from_this<impl> {
             });
         }
         for (const auto& receiver : receivers) {
-            receiver->finish(blank, [weak = weak_from_this()] {
+            const auto picks = [&blank, &r = *receiver](size_t slot) { return blank(r, slot); };
+            receiver->finish(picks, [weak = weak_from_this()] {
                 if (auto self = weak.lock(); self && --self->open == 0) self->drainTimer.cancel();
             });
         }
@@ -561,7 +569,21 @@ void umd_output::show(const std::string& display, const std::string& text, const
     found->second.first->show(found->second.second, text, impl_->config.lampsFor(statesheet));
 }
 
-void umd_output::stop() { impl_->stop(impl_->config.blank_on_exit); }
+void umd_output::stop() {
+    const bool blank = impl_->config.blank_on_exit;
+    impl_->stop([blank](const receiver&, size_t) { return blank; });
+}
+
+void umd_output::retire(const std::set<std::string>& removed) {
+    std::set<std::pair<const receiver*, size_t>> slots;
+    for (const std::string& name : removed) {
+        const auto found = impl_->displays.find(name);
+        if (found != impl_->displays.end()) slots.emplace(found->second.first, found->second.second);
+    }
+    impl_->stop([&slots](const receiver& r, size_t slot) { return slots.count({&r, slot}) && r.shown(slot); });
+}
+
+bool umd_output::finished() const { return impl_->stopped && impl_->open == 0; }
 
 uint64_t umd_output::packetsSent() const {
     uint64_t total = 0;

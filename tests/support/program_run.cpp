@@ -158,6 +158,15 @@ bool running_program::waitFor(const std::string& text, double timeoutSeconds) {
     }
 }
 
+bool running_program::waitForError(const std::string& text, double timeoutSeconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (errors().find(text) != std::string::npos) return true;
+        readLine(0.05);
+    }
+    return errors().find(text) != std::string::npos;
+}
+
 void running_program::signal(int number) {
     if (pid_ > 0) kill(pid_, number);
 }

@@ -50,6 +50,9 @@ public:
     // Reads lines until one contains `text`; every line read is kept in
     // output(). False when none did in time.
     bool waitFor(const std::string& text, double timeoutSeconds = 20);
+    // Waits until its standard error holds `text`, reading its output
+    // meanwhile. False when it did not in time.
+    bool waitForError(const std::string& text, double timeoutSeconds = 20);
     void signal(int number);
     // Waits for it to exit; the exit code, or -1 when it was killed or did
     // not end in time (it is then killed).

@@ -84,6 +84,9 @@ public:
     // Destroys every component, in the order they were created.
     void destroyAll();
     bool exists(const std::string& name) const;
+    // Whether a router has told the component a route yet (a revertive
+    // reached it): until then what it shows is no router's answer.
+    bool answered(const std::string& name) const;
     std::vector<std::string> components() const;
 
     // Messages to a component. `reply` is the parent command's reply text,

@@ -68,6 +68,7 @@ private:
     std::string path_;
     wall wall_;
     std::unique_ptr<umd_output> output_;
+    std::vector<std::unique_ptr<umd_output>> retired_;  // stopped, still closing
     std::unique_ptr<umd_listener> listener_;
 };
 

@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,12 @@ public:
     // second later); otherwise every socket closes now. Later calls to
     // show() are ignored.
     void stop();
+    // When a new output takes over (at a reload): as stop(), but the
+    // displays named in `removed` that were shown are sent blank, whatever
+    // blank_on_exit says, and no other display is.
+    void retire(const std::set<std::string>& removed);
+    // Stopped, and every socket closed: destroying it now loses nothing.
+    bool finished() const;
 
     uint64_t packetsSent() const;
     size_t receiversConnected() const;

@@ -1,0 +1,41 @@
+// repeat_limit: the same warning about the same thing is said at most once
+// a minute; the repeats in between are counted and the next line that is
+// said tells how many there were. A display whose router is gone warns at
+// each poll, thousands of lines a day, and one line a minute says as much.
+//
+// Threading: one thread; the caller gives the time, so tests need no clock.
+#ifndef QUON_OUTPUT_REPEAT_LIMIT_H
+#define QUON_OUTPUT_REPEAT_LIMIT_H
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace quon {
+
+class repeat_limit {
+public:
+    explicit repeat_limit(std::chrono::steady_clock::duration interval = std::chrono::minutes(1))
+        : interval_(interval) {}
+
+    // The line to say for this warning of `subject` at `now`, or nothing
+    // when the same was said less than the interval ago. A line after
+    // repeats ends "(repeated N times since)".
+    std::optional<std::string> admit(const std::string& subject, const std::string& text,
+                                     std::chrono::steady_clock::time_point now);
+
+private:
+    struct seen {
+        std::chrono::steady_clock::time_point said;
+        std::uint64_t repeats = 0;
+    };
+    std::chrono::steady_clock::duration interval_;
+    std::map<std::pair<std::string, std::string>, seen> seen_;
+};
+
+}  // namespace quon
+
+#endif
