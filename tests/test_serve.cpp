@@ -16,6 +16,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "loopback_udp.h"
 #include "program_run.h"
@@ -323,6 +324,22 @@ TEST_P(Serve, BlankOnExitBlanksEveryDisplayBeforeTheHostExits) {
     host->signal(SIGTERM);
     EXPECT_EQ(host->wait(), 0);
     EXPECT_TRUE(screen.waitFor(7, "")) << host->output() << host->errors();
+}
+
+TEST_P(Serve, TraceLinesAreDatedByTheWallClockBetweenEvents) {
+    auto host = serve({"--trace=json"});
+    ASSERT_TRUE(host->waitFor("a: [ Input 1 ]")) << host->output() << host->errors();
+    // Nothing happens for a while; the teardown is dated after it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+    const std::string out = host->output();
+    const size_t teardown = out.rfind("\"AS\"");
+    ASSERT_NE(teardown, std::string::npos) << out;
+    const size_t line = out.rfind('\n', teardown) + 1;
+    const size_t time = out.find("\"time_ms\":", line);
+    ASSERT_LT(time, teardown) << out.substr(line);
+    EXPECT_GE(std::stoull(out.substr(time + 10)), 1500u) << out.substr(line);
 }
 
 TEST_P(Serve, AScreenGetsNothingBeforeItsDisplaysRouterAnswers) {

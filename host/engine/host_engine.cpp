@@ -231,7 +231,7 @@ void host_engine::trace(const std::string& component, trace_direction direction,
     // Callers that build a costly text test tracing_ first.
     if (!tracing_) return;
     trace_event e;
-    e.time_ms = now_;
+    e.time_ms = stamp();
     e.component = component;
     e.direction = direction;
     e.type = type;
@@ -244,7 +244,7 @@ void host_engine::traceReply(const std::string& component, int type, trace_kind 
                              const char* reply) {
     if (!tracing_) return;
     trace_event e;
-    e.time_ms = now_;
+    e.time_ms = stamp();
     e.component = component;
     e.direction = trace_direction::to_host;
     e.type = type;
@@ -393,7 +393,7 @@ bool host_engine::parent(const std::string& name, const char* text, std::optiona
     }
     if (tracing_) {
         trace_event e;
-        e.time_ms = now_;
+        e.time_ms = stamp();
         e.component = name;
         e.direction = trace_direction::to_host;
         e.type = QUON_MSG_PARENT;
@@ -852,6 +852,12 @@ bool host_engine::advance(uint64_t milliseconds, std::string& error) {
     }
     now_ = target;
     return true;
+}
+
+uint64_t host_engine::stamp() const {
+    // Between events the host's clock stands still; a live host's records
+    // are dated by the wall clock it follows.
+    return clock_ ? std::max(now_, clock_()) : now_;
 }
 
 void host_engine::catchUpClock() {

@@ -168,6 +168,7 @@ private:
     void destroySlot(slot& s);
     uint64_t ticksUntil(uint64_t target) const;
     void catchUpClock();
+    uint64_t stamp() const;  // the time a trace record is dated
 
     // Telling the listeners.
     void trace(const std::string& component, trace_direction direction, int type, trace_kind kind,
