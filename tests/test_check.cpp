@@ -120,6 +120,26 @@ TEST_F(Check, AWallFileThatIsNotTomlIsAnError) {
     EXPECT_THAT(r.out, HasSubstr("wall.toml:1:"));
 }
 
+TEST_F(Check, AWallFileThatCannotBeReadSaysWhy) {
+    program_run run;
+    run.program = QUON_HOST_PATH;
+    std::ofstream(root + "/plain") << "";
+    run.arguments = {"check", root + "/plain/wall.toml"};
+    run.environment = {{"VX_ROOT", root + "/vx"}, {"VX_SYSTEM", "main"}};
+    const program_result r = run.run();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_THAT(r.out, HasSubstr("plain/wall.toml: cannot be read: Not a directory"));
+}
+
+TEST_F(Check, ADisplayNamedTwiceIsOneError) {
+    const program_result r = check(
+        "[[display]]\nname = \"a\"\ninstance = \"mon1\"\n\n[[display]]\nname = \"a\"\ninstance = \"mon1\"\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:6:8: display \"a\" named twice\n"));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml: 1 errors"));
+    EXPECT_EQ(r.err.find("\"a\""), std::string::npos) << r.err;
+}
+
 TEST_F(Check, AnUnknownRouterKeyIsWarnedWithFileLineAndTheKeysThatExist) {
     std::ofstream(folder + "/dev_001.ini") << "[Router]\nName=Main\nProtocol=videohub\nAddress=127.0.0.1:1\nMatrx=2\n"
                                               "[Database]\nDatabaseSize_0=16\nDatabaseSize_1=16\n";

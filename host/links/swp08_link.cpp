@@ -242,7 +242,11 @@ private:
         for (std::size_t i = 0; i < names.names.size() && active(); ++i) {
             const int index = names.first + static_cast<int>(i) + 1;
             const cleaned_label cleaned = cleanLabel(names.names[i]);
-            if (cleaned.repaired) reportProblem("a name with control characters or bytes that are not UTF-8");
+            if (cleaned.repaired)
+                reportProblem("a name with control characters or bytes that are not UTF-8",
+                              repairedLabelText((names.sources ? "source " : "destination ") + std::to_string(index) +
+                                                    "'s name",
+                                                names.names[i], cleaned));
             reportLabel(database, index, cleaned.text);
             // Names past the known size may still come while the routes
             // are read: they tell a router larger than the device file.

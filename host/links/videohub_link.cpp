@@ -107,7 +107,11 @@ private:
             }
             if (!inRange(item->index, size)) continue;
             cleaned_label cleaned = cleanLabel(item->rest);
-            if (cleaned.repaired) reportProblem("a label with control characters or bytes that are not UTF-8");
+            if (cleaned.repaired)
+                reportProblem("a label with control characters or bytes that are not UTF-8",
+                              repairedLabelText((database == 0 ? "input " : "output ") +
+                                                    std::to_string(item->index + 1) + "'s label",
+                                                item->rest, cleaned));
             reportLabel(database, item->index + 1, cleaned.text);
         }
     }

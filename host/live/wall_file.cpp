@@ -1,5 +1,7 @@
 #include "quon/live/wall_file.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -141,9 +143,11 @@ bool readWallFile(const std::string& path, wall& out, std::vector<std::string>& 
         errors.push_back(path + ": a folder, not a wall file");
         return false;
     }
+    errno = 0;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        errors.push_back(path + ": " + (std::filesystem::exists(path, ignored) ? "cannot be read" : "no such file"));
+        const int why = errno;
+        errors.push_back(path + ": cannot be read: " + (why ? std::strerror(why) : "no such file"));
         return false;
     }
     std::ostringstream text;

@@ -261,9 +261,10 @@ TEST_F(Swp08Link, GarbageIsReportedOnceAndTheLinkCarriesOn) {
     EXPECT_EQ(problems, (std::vector<std::string>{
                             "a malformed crosspoint message",
                             "a message with a wrong checksum",
-                            "a name with control characters or bytes that are not UTF-8",
                             "an unknown command 0x7E (further unknown commands are not reported)",
                             "bytes outside any message",
+                            "source 1's name \"BAD\\x01\\xFF\" has control characters or bytes that are not UTF-8; "
+                            "shown as \"BAD??\"",
                         }));
     EXPECT_EQ(*link->label(links::source_labels, 1), "BAD??");
 }

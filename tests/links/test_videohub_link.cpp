@@ -195,10 +195,11 @@ TEST_F(VideohubLink, GarbageIsReportedOnceAndTheLinkCarriesOn) {
     std::vector<std::string> problems = listener.problems;
     std::sort(problems.begin(), problems.end());
     EXPECT_EQ(problems, (std::vector<std::string>{
-                            "a label with control characters or bytes that are not UTF-8",
                             "a line longer than the limit was skipped",
                             "a malformed line in VIDEO OUTPUT ROUTING:",
                             "an index outside the router's size",
+                            "input 3's label \"bad\\x01label\\xFF\" has control characters or bytes that are not "
+                            "UTF-8; shown as \"bad?label?\"",
                             "the router refused a request (NAK)",
                         }));
     EXPECT_EQ(*link->label(links::source_labels, 3), "bad?label?");

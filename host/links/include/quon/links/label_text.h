@@ -17,6 +17,10 @@ struct cleaned_label {
 
 cleaned_label cleanLabel(std::string_view raw);
 
+// The problem report of a repaired label: `what` names the entry ("input
+// 3's label"); the raw bytes are shown escaped, and what is shown instead.
+std::string repairedLabelText(const std::string& what, std::string_view raw, const cleaned_label& cleaned);
+
 }  // namespace quon::links
 
 #endif
