@@ -177,6 +177,9 @@ private:
             for (const std::string& e : errors) printWarning(options_.format, e);
             return;
         }
+        // The page's tiles of displays kept as they were still hold the old
+        // file's lamps and TSL indices.
+        if (web_listener* listener = page_.listener()) listener->refresh();
         clock_->catchUp();
         printer_->print("reload", "wall file reloaded: " + std::to_string(wall_->current().displays.size()) +
                                       " displays");
