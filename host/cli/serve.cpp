@@ -210,6 +210,9 @@ private:
         const host_engine::system_changes routers = engine_->applySystem(system, routers_);
         system_ = std::move(system);
         const live_wall::changes displays = wall_->apply(std::move(next));
+        // The page's tiles of displays kept as they were still hold the old
+        // file's lamps and TSL indices.
+        if (web_listener* listener = page_.listener()) listener->refresh();
         clock_->catchUp();
         std::string summary = "wall file reloaded: " + std::to_string(wall_->current().displays.size()) +
                               " displays (" + std::to_string(displays.added) + " added, " +

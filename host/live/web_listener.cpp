@@ -1,6 +1,8 @@
 #include "quon/live/web_listener.h"
 
-#include "quon/common/decimal.h"
+#include <unordered_map>
+
+#include "quon/engine/command_parser.h"
 #include "quon/output/display_lines.h"
 
 namespace quon {
@@ -33,7 +35,9 @@ web_listener::web_listener(const host_engine& engine, web::web_view& view, const
     : engine_(engine), view_(view), tallies_(&tallies) {}
 
 void web_listener::componentCreated(const std::string& name) {
-    tiles_[name].name = name;
+    web::tile_state& tile = tiles_[name];
+    tile.name = name;
+    tile.tslIndex = tslIndex(*tallies_, name);
     update(name);
     view_.event(name + " created");
 }
@@ -45,17 +49,24 @@ void web_listener::componentDestroyed(const std::string& name) {
 }
 
 void web_listener::commandSent(const std::string& component, const std::string& text) {
-    // "RR device first last": the router this display watches.
+    // "RR device first last ['ADD']": the router and destination this
+    // display watches. A range added with 'ADD' leaves a tile that already
+    // shows a router as it is: the display still watches what it did.
     if (text.compare(0, 3, "RR ") != 0) return;
-    const size_t end = text.find(' ', 3);
-    int device = 0;
-    if (!parseInt32(std::string_view(text).substr(3, end == std::string::npos ? std::string::npos : end - 3), device))
-        return;
+    host_command command;
+    std::string error;
+    if (!parseHostCommand(text, command, error) || command.numbers.size() != 3) return;
     auto tile = tiles_.find(component);
-    if (tile == tiles_.end() || tile->second.router == device) return;
-    tile->second.router = device;
-    tile->second.routerSilent = !routerAnswers(device);
-    view_.tile(tile->second);
+    if (tile == tiles_.end()) return;
+    web::tile_state& state = tile->second;
+    const int device = command.numbers[0];
+    const int destination = command.numbers[1];
+    if (command.add && state.router != 0) return;
+    if (state.router == device && state.destination == destination) return;
+    state.router = device;
+    state.destination = destination;
+    state.routerSilent = !routerAnswers(device);
+    view_.tile(state);
 }
 
 void web_listener::propertyChanged(const property_change& change) {
@@ -116,6 +127,27 @@ void web_listener::showRouters() {
         link.detail = status->detail;
         view_.link(link);
     }
+}
+
+void web_listener::useTallies(const umd_config& tallies) {
+    tallies_ = &tallies;
+    refresh();
+}
+
+void web_listener::refresh() {
+    std::unordered_map<std::string, int> indices;
+    for (const umd_display& display : tallies_->displays) indices.emplace(display.name, display.index);
+    for (auto& [name, tile] : tiles_) {
+        const auto found = indices.find(name);
+        tile.tslIndex = found == indices.end() ? -1 : found->second;
+        update(name);
+    }
+}
+
+int web_listener::tslIndex(const umd_config& config, const std::string& component) {
+    for (const umd_display& display : config.displays)
+        if (display.name == component) return display.index;
+    return -1;
 }
 
 void web_listener::update(const std::string& component) {

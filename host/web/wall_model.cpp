@@ -152,7 +152,12 @@ void wall_model::appendTileJson(std::string& out, const tile_state& state) {
     out += R"(,"router":)";
     out += std::to_string(state.router);
     out += R"(,"routerSilent":)";
-    out += state.routerSilent ? "true}" : "false}";
+    out += state.routerSilent ? "true" : "false";
+    out += R"(,"destination":)";
+    out += std::to_string(state.destination);
+    out += R"(,"tslIndex":)";
+    out += std::to_string(state.tslIndex);
+    out += '}';
 }
 
 std::string wall_model::displaysJson() const {

@@ -296,3 +296,33 @@ test('serve: the sample wall', guard, async () => {
   await page.close();
   assert.deepEqual(await host.terminate(), { code: 0, signal: null }, host.transcript);
 });
+
+// Until the tiles' details lines, in wall order, are `expected`
+// ([name, line]...).
+async function waitForDetails(page, expected) {
+  await page.waitForFunction((wanted) => JSON.stringify([...document.querySelectorAll('.tile')]
+    .map((tile) => [tile.dataset.name, tile.querySelector('.where').textContent])) === wanted,
+  JSON.stringify(expected), wait);
+}
+
+test('serve: details show each display\'s router, destination and TSL index, also after a reload', guard,
+  async () => {
+    const path = wallFile('details.toml');
+    const host = await startHost(['serve', '--quiet', path, '--http', '127.0.0.1:0']);
+    const page = await openWall(host);
+    await page.check('#details');
+    await waitForDetails(page, [['mon1', 'router 1 \u00b7 dst 1 \u00b7 TSL 1'], ['mon2', 'router 1 \u00b7 dst 2 \u00b7 TSL 2'],
+      ['mcr2', 'router 2 \u00b7 dst 2 \u00b7 TSL 3']]);
+    assert.equal(await page.locator('.tile .where').first().isVisible(), true);
+
+    // mon1 moves to index 9, mon2 is no longer sent, mcr2 watches another
+    // destination: SIGHUP applies the difference, and the page follows.
+    wallFile('details.toml', (text) => text.replace('umd = { index = 1 }', 'umd = { index = 9 }')
+      .replace('umd = { index = 2 }\n', '').replace('destination = 2', 'destination = 5'));
+    host.process.kill('SIGHUP');
+    await waitForDetails(page, [['mon1', 'router 1 \u00b7 dst 1 \u00b7 TSL 9'], ['mon2', 'router 1 \u00b7 dst 2'],
+      ['mcr2', 'router 2 \u00b7 dst 5 \u00b7 TSL 3']]);
+    assert.deepEqual(page.problems, []);
+    await page.close();
+    assert.deepEqual(await host.terminate(), { code: 0, signal: null }, host.transcript);
+  });

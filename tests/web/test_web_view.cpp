@@ -253,10 +253,32 @@ TEST_F(WebView, ApiDisplaysCarriesEveryTileField) {
     state.notified = "sourceid=5";
     state.router = 3;
     state.routerSilent = true;
+    state.destination = 14;
+    state.tslIndex = 13;
     view->tile(state);
     const json expected = json::parse(R"([{"name":"MON 1","text":"CAM 1","statesheet":"alarm","left":"red",
-        "centre":"green","right":"amber","brightness":40,"notified":"sourceid=5","router":3,"routerSilent":true}])");
+        "centre":"green","right":"amber","brightness":40,"notified":"sourceid=5","router":3,"routerSilent":true,
+        "destination":14,"tslIndex":13}])");
     EXPECT_EQ(json::parse(get("/api/displays").body), expected);
+}
+
+// A display on no router and sent to no TSL receiver says so with values no
+// real destination or index takes; TSL index 0 is a real one.
+TEST_F(WebView, DestinationAndTslIndexOfADisplayWithoutThem) {
+    startView();
+    view->tile(tile("MON 1", "CAM 1"));
+    tile_state indexZero = tile("MON 2", "CAM 2");
+    indexZero.tslIndex = 0;
+    indexZero.router = 1;
+    indexZero.destination = 1;
+    view->tile(indexZero);
+    const json displays = json::parse(get("/api/displays").body);
+    ASSERT_EQ(displays.size(), 2u);
+    EXPECT_EQ(displays[0]["router"], 0);
+    EXPECT_EQ(displays[0]["destination"], 0);
+    EXPECT_EQ(displays[0]["tslIndex"], -1);
+    EXPECT_EQ(displays[1]["destination"], 1);
+    EXPECT_EQ(displays[1]["tslIndex"], 0);
 }
 
 TEST_F(WebView, RemovedAndReorderedDisplaysShowInTheApi) {

@@ -215,7 +215,7 @@ test('the page shows disconnected, reconnects after a restart and shows the new 
   await second.stop();
 });
 
-test('a thousand tiles render, update, and cut long text', guard, async () => {
+test('a thousand tiles render, update, and cut a text too long for two lines', guard, async () => {
   const fixture = await startFixture();
   await fixture.send({ op: 'many', count: 1000, prefix: 'MON ', text: 'SRC ' });
   const page = await openWall(fixture);
@@ -226,11 +226,14 @@ test('a thousand tiles render, update, and cut long text', guard, async () => {
   const long = 'A VERY LONG SOURCE NAME THAT CANNOT FIT IN ONE TILE';
   await fixture.send({ op: 'tile', name: 'MON 500', text: long });
   await waitForTile(page, 'MON 500', long);
+  // Too long for two lines at the smallest size: cut after the second line,
+  // whole in the tooltip.
   const cut = await page.evaluate(() => {
     const text = document.querySelectorAll('.tile')[499].querySelector('.text');
-    return { overflows: text.scrollWidth > text.clientWidth, style: getComputedStyle(text).textOverflow, title: text.title };
+    return { overflows: text.scrollHeight > text.clientHeight, lines: getComputedStyle(text).webkitLineClamp,
+      title: text.title };
   });
-  assert.deepEqual(cut, { overflows: true, style: 'ellipsis', title: long });
+  assert.deepEqual(cut, { overflows: true, lines: '2', title: long });
   assert.equal(await page.textContent('#counts'), '1000 displays');
   await page.close();
   await fixture.stop();
@@ -277,6 +280,161 @@ test('a sample wall', guard, async () => {
   await waitForTile(page, 'MON 16', 'NEWS 24 CLEAN FEED');
   assert.equal(await page.locator('.tile.silent').count(), 4);
   assert.equal(await page.locator('.lamp[data-colour="red"]').count(), 1);
+  assert.deepEqual(page.problems, []);
+  await page.close();
+  await fixture.stop();
+});
+
+// The names of the tiles the page shows, in wall order.
+function shownNames(page) {
+  return page.evaluate(() => [...document.querySelectorAll('.tile')].filter((tile) => tile.checkVisibility())
+    .map((tile) => tile.dataset.name));
+}
+
+function waitForShown(page, names) {
+  return page.waitForFunction((expected) => JSON.stringify([...document.querySelectorAll('.tile')]
+    .filter((tile) => tile.checkVisibility()).map((tile) => tile.dataset.name)) === expected,
+  JSON.stringify(names), { timeout: 20000 });
+}
+
+test('the filter narrows by name, text and router, follows live changes and survives a reload', guard, async () => {
+  const fixture = await startFixture();
+  await fixture.send(
+    { op: 'tile', name: 'MON 1', text: 'CAM 1', router: 1 },
+    { op: 'tile', name: 'MON 2', text: 'VT 42', router: 2 },
+    { op: 'tile', name: 'PGM A', text: 'BARS' },
+    { op: 'tile', name: 'MON 12', text: 'BLACK', router: 3 },
+    { op: 'link', device: 1, name: 'Studio router', state: 'connected' },
+    { op: 'link', device: 2, name: 'Gallery router', state: 'connected' },
+    { op: 'link', device: 3, name: 'MCR', state: 'connected' });
+  const page = await openWall(fixture);
+  await waitForTile(page, 'MON 12', 'BLACK');
+  assert.equal(await page.textContent('#counts'), '4 displays');
+
+  const cases = [
+    ['pgm', ['PGM A']],              // a name, in another case
+    ['vt 4', ['MON 2']],             // a text
+    ['GALLERY', ['MON 2']],          // a router's name
+    ['3', ['MON 12']],               // a router's device number (no name or text holds a 3)
+    ['', ['MON 1', 'MON 2', 'PGM A', 'MON 12']],
+  ];
+  for (const [typed, names] of cases) {
+    await page.fill('#filter', typed);
+    await waitForShown(page, names);
+    assert.equal(await page.textContent('#counts'), typed === '' ? '4 displays' : `${names.length} of 4 displays`,
+      typed);
+  }
+
+  await page.fill('#filter', 'cam');
+  await waitForShown(page, ['MON 1']);
+  assert.match(page.url(), /#filter=cam$/);
+  // Live: a tile that stops matching goes, one that starts matching comes,
+  // a new display is filtered as it appears, and so is a renamed router.
+  await fixture.send({ op: 'tile', name: 'MON 1', text: 'VT 1', router: 1 },
+    { op: 'tile', name: 'MON 2', text: 'CAM 9', router: 2 },
+    { op: 'tile', name: 'MON 5', text: 'CAM 5' }, { op: 'tile', name: 'MON 6', text: 'BLACK' });
+  await waitForShown(page, ['MON 2', 'MON 5']);
+  assert.equal(await page.textContent('#counts'), '2 of 6 displays');
+  await fixture.send({ op: 'link', device: 3, name: 'Camera router', state: 'connected' });
+  await waitForShown(page, ['MON 2', 'MON 12', 'MON 5']);
+  assert.equal(await page.textContent('#counts'), '3 of 6 displays');
+
+  await page.reload();
+  await waitForStatus(page, 'connected');
+  await waitForShown(page, ['MON 2', 'MON 12', 'MON 5']);
+  assert.equal(await page.inputValue('#filter'), 'cam');
+  assert.equal(await page.textContent('#counts'), '3 of 6 displays');
+
+  await page.fill('#filter', 'nothing like it');
+  await waitForShown(page, []);
+  assert.equal(await page.isVisible('#nomatch'), true);
+  assert.deepEqual(page.problems, []);
+  await page.close();
+  await fixture.stop();
+});
+
+test('the filter in the address is applied when the page opens', guard, async () => {
+  const fixture = await startFixture();
+  await fixture.send({ op: 'many', count: 12, prefix: 'MON ', text: 'SRC ' });
+  const page = await browser.newPage();
+  await page.goto(fixture.url + '#filter=mon+1');
+  await waitForStatus(page, 'connected');
+  await waitForShown(page, ['MON 1', 'MON 10', 'MON 11', 'MON 12']);
+  assert.equal(await page.inputValue('#filter'), 'mon 1');
+  assert.equal(await page.textContent('#counts'), '4 of 12 displays');
+  await page.close();
+  await fixture.stop();
+});
+
+test('details show the router, destination and TSL index of every tile', guard, async () => {
+  const fixture = await startFixture();
+  await fixture.send({ op: 'tile', name: 'MON 1', text: 'CAM 1', router: 2, destination: 14, tslIndex: 13 },
+    { op: 'tile', name: 'MON 2', text: 'CAM 2', router: 1, destination: 3 },
+    { op: 'tile', name: 'MON 3', text: 'CAM 3', tslIndex: 0 });
+  const page = await openWall(fixture);
+  await waitForTile(page, 'MON 3', 'CAM 3');
+  const details = () => page.evaluate(() => [...document.querySelectorAll('.tile .where')]
+    .map((line) => (line.checkVisibility() ? line.textContent : null)));
+  assert.deepEqual(await details(), [null, null, null]);
+
+  await page.check('#details');
+  assert.deepEqual(await details(), ['router 2 \u00b7 dst 14 \u00b7 TSL 13', 'router 1 \u00b7 dst 3', 'TSL 0']);
+  await fixture.send({ op: 'tile', name: 'MON 2', text: 'CAM 2', router: 1, destination: 4, tslIndex: 7 });
+  await page.waitForFunction(() => document.querySelectorAll('.tile .where')[1].textContent ===
+    'router 1 \u00b7 dst 4 \u00b7 TSL 7', null, { timeout: 20000 });
+
+  await page.reload();
+  await waitForStatus(page, 'connected');
+  await waitForTile(page, 'MON 3', 'CAM 3');
+  assert.equal(await page.isChecked('#details'), true);
+  assert.deepEqual(await details(), ['router 2 \u00b7 dst 14 \u00b7 TSL 13', 'router 1 \u00b7 dst 4 \u00b7 TSL 7', 'TSL 0']);
+  await page.uncheck('#details');
+  assert.deepEqual(await details(), [null, null, null]);
+  assert.doesNotMatch(page.url(), /details/);
+  await page.close();
+  await fixture.stop();
+});
+
+test('names and texts of 16 characters show whole at 1280 x 800 with 64 tiles', guard, async () => {
+  const fixture = await startFixture();
+  await fixture.send({ op: 'many', count: 64, prefix: 'MON ', text: 'SRC ' });
+  const whole = ['STUDIO B PGM OUT', 'VT 3 SLOMO REPLY', 'NEWS 24 CLEAN FD', 'QRSTUVWXYZ012345', 'WWWWWWWWWWWWWWWW'];
+  const texts = ['CAM 1', 'STUDIO B PGM', ...whole];
+  await fixture.send(...texts.map((text, i) => ({ op: 'tile', name: `STUDIO A MON ${10 + i}B`, text })));
+  const page = await openWall(fixture);
+  assert.deepEqual(page.viewportSize(), { width: 1280, height: 800 });
+  await waitForTile(page, `STUDIO A MON ${9 + texts.length}B`, 'WWWWWWWWWWWWWWWW');
+  assert.equal(await page.locator('.tile').count(), 64 + texts.length);
+  const shown = await page.evaluate(() => [...document.querySelectorAll('.tile')].slice(64).map((tile) => {
+    const look = (element) => {
+      const range = document.createRange();
+      range.selectNodeContents(element);
+      const style = getComputedStyle(element);
+      return {
+        content: element.textContent,
+        whole: element.scrollWidth <= element.clientWidth && element.scrollHeight <= element.clientHeight,
+        ellipsis: style.textOverflow === 'ellipsis',
+        lines: range.getClientRects().length,
+        size: parseFloat(style.fontSize),
+      };
+    };
+    return { name: look(tile.querySelector('.name')), text: look(tile.querySelector('.text')) };
+  }));
+  texts.forEach((text, i) => {
+    const name = `STUDIO A MON ${10 + i}B`;
+    assert.deepEqual({ ...shown[i].name, lines: undefined, size: undefined },
+      { content: name, whole: true, ellipsis: false, lines: undefined, size: undefined }, name);
+    const { content, whole: fits, ellipsis, lines, size } = shown[i].text;
+    assert.deepEqual({ content, fits, ellipsis }, { content: text, fits: true, ellipsis: false }, text);
+    assert.ok(size >= 14, `${text}: ${size} px is below the readable minimum`);
+    assert.ok(lines <= 2, `${text}: ${lines} lines`);
+  });
+  const [short, twelve] = shown.map((tile) => tile.text);
+  // A short text keeps the large type; a longer one gets smaller before it
+  // takes a second line.
+  assert.equal(short.lines, 1);
+  assert.equal(twelve.lines, 1);
+  assert.ok(twelve.size < short.size, `${twelve.size} px, not smaller than ${short.size} px`);
   assert.deepEqual(page.problems, []);
   await page.close();
   await fixture.stop();

@@ -39,6 +39,8 @@ quon::web::tile_state tileFrom(const json& command) {
     tile.notified = command.value("notified", "");
     tile.router = command.value("router", 0);
     tile.routerSilent = command.value("routerSilent", false);
+    tile.destination = command.value("destination", 0);
+    tile.tslIndex = command.value("tslIndex", -1);
     return tile;
 }
 

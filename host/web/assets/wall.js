@@ -3,9 +3,16 @@
 // displays came or went, the router links when one changed, and new events.
 // Every text from the host goes in through textContent or an attribute value:
 // never parsed as markup.
+//
+// A wall may have thousands of tiles changing many times a second, so a
+// message touches only the tiles it names: a tile's filter match is decided
+// when its own state changes, and its text is fitted by CSS from its length
+// (no layout is read back).
 'use strict';
 
 const tiles = new Map();  // display name -> its elements
+const routerNames = new Map();  // device number -> its link's name, lower case
+let filterText = '';  // lower case; empty shows every tile
 let maxEvents = 50;
 let retryDelay = 250;
 
@@ -14,6 +21,9 @@ const linksList = document.getElementById('links');
 const eventsList = document.getElementById('events');
 const statusLabel = document.getElementById('status');
 const counts = document.getElementById('counts');
+const filterBox = document.getElementById('filter');
+const detailsBox = document.getElementById('details');
+const noMatch = document.getElementById('nomatch');
 
 function element(tag, className) {
   const made = document.createElement(tag);
@@ -43,14 +53,39 @@ function makeTile(name) {
   const notified = element('span', 'notified');
   const mark = element('span', 'mark');
   meta.append(sheet, notified, mark);
-  root.append(lamps, title, text, meta);
-  const tile = { root, left, centre, right, title, text, sheet, notified, mark };
+  const where = element('div', 'where');
+  root.append(lamps, title, text, meta, where);
+  const tile = { root, left, centre, right, title, text, sheet, notified, mark, where, search: null, router: 0 };
   tiles.set(name, tile);
   return tile;
 }
 
+// True when the text changed.
 function setText(target, value) {
-  if (target.textContent !== value) target.textContent = value;
+  if (target.textContent === value) return false;
+  target.textContent = value;
+  return true;
+}
+
+function matches(tile) {
+  if (filterText === '') return true;
+  if (tile.search.some((field) => field.includes(filterText))) return true;
+  const routerName = routerNames.get(tile.router);
+  return routerName !== undefined && routerName.includes(filterText);
+}
+
+function applyFilterTo(tile) {
+  const hidden = !matches(tile);
+  if (tile.root.hidden !== hidden) tile.root.hidden = hidden;
+}
+
+// "router 2 · dst 14 · TSL 13", leaving out what the display has not.
+function whereText(state) {
+  const parts = [];
+  if (state.router > 0) parts.push('router ' + state.router);
+  if (state.destination > 0) parts.push('dst ' + state.destination);
+  if (state.tslIndex >= 0) parts.push('TSL ' + state.tslIndex);
+  return parts.join(' \u00b7 ');
 }
 
 function showTile(state) {
@@ -60,7 +95,8 @@ function showTile(state) {
   tile.right.dataset.colour = state.right;
   setText(tile.title, state.name);
   tile.title.title = state.name;
-  setText(tile.text, state.text);
+  // The CSS sizes the text from its length: nothing is measured.
+  if (setText(tile.text, state.text)) tile.text.style.setProperty('--chars', String(Math.max(state.text.length, 1)));
   tile.text.title = state.text;
   tile.text.style.opacity = String(Math.max(0.25, Math.min(100, state.brightness) / 100));
   setText(tile.sheet, state.statesheet);
@@ -71,6 +107,10 @@ function showTile(state) {
   const silent = state.routerSilent;
   tile.root.classList.toggle('silent', silent);
   setText(tile.mark, silent ? 'router ' + state.router + ' not answering' : '');
+  setText(tile.where, whereText(state));
+  tile.router = state.router;
+  tile.search = [state.name.toLowerCase(), state.text.toLowerCase(), state.router > 0 ? String(state.router) : ''];
+  applyFilterTo(tile);
   return tile;
 }
 
@@ -94,6 +134,16 @@ function applyOrder(names) {
 }
 
 function showLinks(links) {
+  let renamed = links.length !== routerNames.size;
+  for (const link of links) {
+    const name = link.name.toLowerCase();
+    if (routerNames.get(link.device) !== name) renamed = true;
+  }
+  if (renamed) {
+    routerNames.clear();
+    for (const link of links) routerNames.set(link.device, link.name.toLowerCase());
+    if (filterText !== '') for (const tile of tiles.values()) applyFilterTo(tile);
+  }
   const items = links.map((link) => {
     const item = element('li', 'link');
     item.dataset.state = link.state;
@@ -124,8 +174,58 @@ function addEvents(lines) {
 }
 
 function showCounts() {
-  counts.textContent = tiles.size + (tiles.size === 1 ? ' display' : ' displays');
+  const all = tiles.size + (tiles.size === 1 ? ' display' : ' displays');
+  if (filterText === '') {
+    counts.textContent = all;
+    noMatch.hidden = true;
+    return;
+  }
+  let shown = 0;
+  for (const tile of tiles.values()) if (!tile.root.hidden) shown++;
+  counts.textContent = shown + ' of ' + all;
+  noMatch.hidden = shown > 0 || tiles.size === 0;
 }
+
+// The filter and the details toggle live in the address's fragment
+// (#filter=cam&details=1), so that a reload or a bookmark keeps them.
+function setFilter(value) {
+  const wanted = value.toLowerCase();
+  if (filterBox.value !== value) filterBox.value = value;
+  if (wanted === filterText) return;
+  filterText = wanted;
+  for (const tile of tiles.values()) applyFilterTo(tile);
+  showCounts();
+}
+
+function setDetails(shown) {
+  detailsBox.checked = shown;
+  document.body.classList.toggle('details', shown);
+}
+
+function readLocation() {
+  const params = new URLSearchParams(location.hash.slice(1));
+  setFilter(params.get('filter') || '');
+  setDetails(params.get('details') === '1');
+}
+
+function writeLocation() {
+  const params = new URLSearchParams();
+  if (filterBox.value !== '') params.set('filter', filterBox.value);
+  if (detailsBox.checked) params.set('details', '1');
+  const fragment = params.toString();
+  history.replaceState(null, '', location.pathname + location.search + (fragment ? '#' + fragment : ''));
+}
+
+filterBox.addEventListener('input', () => {
+  setFilter(filterBox.value);
+  writeLocation();
+});
+detailsBox.addEventListener('change', () => {
+  setDetails(detailsBox.checked);
+  writeLocation();
+});
+window.addEventListener('hashchange', readLocation);
+readLocation();
 
 function applyFull(message) {
   maxEvents = message.maxEvents;

@@ -1,6 +1,7 @@
 // The web view as a listener: each display's tile (its text, state sheet
-// and lamps, the last notification to its parent panel, whether its router
-// answers), each router's link, and the latest events.
+// and lamps, the last notification to its parent panel, the router and
+// destination it watches and whether that router answers, its TSL index),
+// each router's link, and the latest events.
 #ifndef QUON_LIVE_WEB_LISTENER_H
 #define QUON_LIVE_WEB_LISTENER_H
 
@@ -31,12 +32,18 @@ public:
 
     // Shows every router the engine has, as it stands.
     void showRouters();
-    // The lamps now come from `tallies` (after the wall file was reloaded).
-    void useTallies(const umd_config& tallies) { tallies_ = &tallies; }
+    // The lamps and TSL indices now come from `tallies` (after the wall
+    // file was reloaded); every tile is shown again with them.
+    void useTallies(const umd_config& tallies);
+    // Shows every tile again with what the tallies now say, for when the
+    // wall file they belong to was reloaded in place.
+    void refresh();
 
 private:
     void update(const std::string& component);
     bool routerAnswers(int device) const;
+    // The display's TSL index, or -1 when the wall sends it nowhere.
+    static int tslIndex(const umd_config& config, const std::string& component);
 
     const host_engine& engine_;
     web::web_view& view_;

@@ -19,6 +19,8 @@ struct tile_state {
     std::string notified;       // the last notification to the parent panel, e.g. "sourceid=5"
     int router = 0;             // device number of the router the display watches; 0 when none
     bool routerSilent = false;  // the router is not answering
+    int destination = 0;        // the destination it watches on that router (the first, of a range); 0 when none
+    int tslIndex = -1;          // its TSL display index (TSL 3.1: address); -1 when it is not sent
 };
 
 // One router link.
