@@ -326,6 +326,92 @@ TEST_P(Serve, BlankOnExitBlanksEveryDisplayBeforeTheHostExits) {
     EXPECT_TRUE(screen.waitFor(7, "")) << host->output() << host->errors();
 }
 
+// GET `path` from the page's server; the whole response, or "" on failure.
+std::string httpGet(const std::string& url, const std::string& path) {
+    const size_t colon = url.rfind(':');
+    const int port = std::stoi(url.substr(colon + 1));
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string response;
+    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        const std::string request = "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+        if (::send(s, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size())) {
+            char buffer[4096];
+            for (;;) {
+                pollfd p{s, POLLIN, 0};
+                if (::poll(&p, 1, 10000) <= 0) break;
+                const ssize_t n = ::recv(s, buffer, sizeof buffer, 0);
+                if (n <= 0) break;
+                response.append(buffer, static_cast<size_t>(n));
+            }
+        }
+    }
+    ::close(s);
+    return response;
+}
+
+// A loopback TCP port where nothing listens.
+int closedPort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(s);
+    return ntohs(address.sin_port);
+}
+
+TEST_P(Serve, WhatIsDownShowsInTheLogTheApiAndHealthz) {
+    const std::string to = "tsl5+tcp://127.0.0.1:" + std::to_string(closedPort());
+    writeWall("[umd]\nto = \"" + to + "\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\numd = { index = 1 }\n");
+    auto host = serve({"--http", "127.0.0.1:0"});
+    ASSERT_TRUE(host->waitFor("receiver " + to + ": refused; connection refused; retrying in ")) << host->output()
+                                                                                                  << host->errors();
+    EXPECT_THAT(host->output(), HasSubstr("; nothing sent yet"));
+    const std::string errors = host->errors();
+    const size_t at = errors.find("the wall is at http://");
+    ASSERT_NE(at, std::string::npos) << errors;
+    const std::string url = errors.substr(at + 15, errors.find('/', at + 22) - at - 15);
+    const std::string receivers = httpGet(url, "/api/receivers");
+    EXPECT_THAT(receivers, HasSubstr("\"to\":\"" + to + "\""));
+    // Down while it tries again, until it connects.
+    EXPECT_THAT(receivers, HasSubstr("\"down\":true"));
+    std::string health = httpGet(url, "/healthz");
+    EXPECT_THAT(health, HasSubstr("\"status\":\"degraded\""));
+    EXPECT_THAT(health, HasSubstr("\"receiver " + to + " "));
+
+    router->write("silent on\n");
+    ASSERT_TRUE(host->waitFor("router 1 (Fake): lost")) << host->output() << host->errors();
+    health = httpGet(url, "/healthz");
+    EXPECT_THAT(health, HasSubstr("router 1 lost"));
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+}
+
+TEST_P(Serve, HealthzIsOkWhenNothingIsDown) {
+    tsl5_screen screen;
+    writeWall("[umd]\nto = \"tsl5+udp://127.0.0.1:" + std::to_string(screen.port()) +
+              "\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\numd = { index = 7 }\n");
+    auto host = serve({"--http", "127.0.0.1:0"});
+    ASSERT_TRUE(screen.waitFor(7, "Input 1")) << host->output() << host->errors();
+    ASSERT_TRUE(host->waitFor("router 1 (Fake): connected")) << host->output() << host->errors();
+    const std::string errors = host->errors();
+    const size_t at = errors.find("the wall is at http://");
+    ASSERT_NE(at, std::string::npos) << errors;
+    const std::string url = errors.substr(at + 15, errors.find('/', at + 22) - at - 15);
+    const std::string health = httpGet(url, "/healthz");
+    EXPECT_THAT(health, HasSubstr("\"status\":\"ok\""));
+    EXPECT_THAT(health, HasSubstr("\"down\":[]"));
+    EXPECT_THAT(httpGet(url, "/api/receivers"), HasSubstr("\"state\":\"sending\""));
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+}
+
 TEST_P(Serve, TraceLinesAreDatedByTheWallClockBetweenEvents) {
     auto host = serve({"--trace=json"});
     ASSERT_TRUE(host->waitFor("a: [ Input 1 ]")) << host->output() << host->errors();

@@ -21,8 +21,10 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes(void);
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -91,6 +93,16 @@ public:
         const std::optional<std::string> line = repeats_.admit(component, text, std::chrono::steady_clock::now());
         if (line) printWarning(format_, component.empty() ? *line : component + ": " + *line);
     }
+    // A TSL receiver's link, as router links are shown; a link that is
+    // down says when it last sent.
+    void receiverChanged(const umd_receiver_status& r) {
+        if (quiet_) return;
+        std::string line = "receiver " + umdDestinationText(r.to) + ": " + r.state;
+        if (!r.detail.empty()) line += "; " + r.detail;
+        if (r.down) line += r.lastSent == std::chrono::system_clock::time_point{} ? "; nothing sent yet"
+                                                                                    : "; last sent " + utcText(r.lastSent);
+        print("receiver", line);
+    }
     void violation(const std::string& component, const contract_violation& v) override {
         print("violation", component + ": " + v.text);
     }
@@ -127,6 +139,14 @@ private:
     const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
 
+// Calls `changed` when a router link changes: systemd's STATUS counts
+// what is down.
+struct router_watch : host_listener {
+    explicit router_watch(std::function<void()> c) : changed(std::move(c)) {}
+    void routerChanged(const router_change&) override { changed(); }
+    std::function<void()> changed;
+};
+
 class server {
 public:
     server(const host_options& options, const serve_options& serve)
@@ -149,6 +169,7 @@ public:
         printer_ = std::make_unique<serve_printer>(*engine_, options_.format, serve_.quiet);
         trace_ = std::make_unique<trace_printer>(stdout, options_.format);
         engine_->addListener(printer_.get());
+        engine_->addListener(&routerWatch_);
         if (options_.trace) engine_->addListener(trace_.get());
         clock_ = std::make_unique<wall_clock_driver>(
             loop_, *engine_, nullptr, [this](const std::string& e) { printWarning(options_.format, "clock: " + e); });
@@ -161,6 +182,11 @@ public:
         // The page watches from the start, so that it sees every display's
         // first notification too.
         if (!options_.http.empty()) page_.show(*engine_, wall_->current().umd);
+        wall_->watchReceivers([this](const umd_receiver_status& r) {
+            printer_->receiverChanged(r);
+            page_.receivers(wall_->receivers());
+            if (ready_) notifyService("STATUS=" + status());
+        });
         engine_->startRouters();
         std::vector<std::string> errors;
         if (!wall_->start(serve_.wallFile, errors)) {
@@ -168,10 +194,12 @@ public:
             engine_->stopRouters();
             return 2;
         }
+        page_.receivers(wall_->receivers());
         clock_->catchUp();
         waitForSignal();
         flushOutputSoon();
         notifyService("READY=1\nSTATUS=" + status());
+        ready_ = true;
         loop_.run();
         if (stopping_) {
             loop_.restart();
@@ -213,6 +241,7 @@ private:
         // The page's tiles of displays kept as they were still hold the old
         // file's lamps and TSL indices.
         if (web_listener* listener = page_.listener()) listener->refresh();
+        page_.receivers(wall_->receivers());
         clock_->catchUp();
         std::string summary = "wall file reloaded: " + std::to_string(wall_->current().displays.size()) +
                               " displays (" + std::to_string(displays.added) + " added, " +
@@ -281,8 +310,18 @@ private:
     }
 
     std::string status() const {
+        int routersDown = 0;
+        for (int device : engine_->devices()) {
+            const std::optional<router_status> s = engine_->routerStatus(device);
+            if (s && s->state != router_state::connected && s->state != router_state::answering) ++routersDown;
+        }
+        const std::vector<umd_receiver_status> receivers = wall_ ? wall_->receivers() : std::vector<umd_receiver_status>{};
+        const auto receiversDown = std::count_if(receivers.begin(), receivers.end(),
+                                                 [](const umd_receiver_status& r) { return r.down; });
         std::string text = std::to_string(engine_->components().size()) + " displays, " +
-                           std::to_string(engine_->devices().size()) + " routers";
+                           std::to_string(engine_->devices().size()) + " routers (" + std::to_string(routersDown) +
+                           " down), " + std::to_string(receivers.size()) + " receivers (" +
+                           std::to_string(receiversDown) + " down)";
         if (lastReloadRefused_) text += "; the last reload was refused";
         return text;
     }
@@ -294,6 +333,10 @@ private:
     asio::signal_set signals_;
     asio::steady_timer flushTimer_;
     bool stopping_ = false;
+    bool ready_ = false;  // systemd was told READY
+    router_watch routerWatch_{[this] {
+        if (ready_) notifyService("STATUS=" + status());
+    }};
     int refusedReloads_ = 0;
     bool lastReloadRefused_ = false;
     wall_page page_;

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "quon/common/text.h"
+#include "quon/umd/umd_config.h"
 #include "quon/web/http_address.h"
 
 namespace quon {
@@ -40,6 +42,23 @@ void wall_page::hide() {
     if (engine_ && listener_) engine_->removeListener(listener_.get());
     listener_.reset();
     engine_ = nullptr;
+}
+
+void wall_page::receivers(const std::vector<umd_receiver_status>& receivers) {
+    if (!view_) return;
+    std::vector<web::receiver_state> states;
+    for (const umd_receiver_status& r : receivers) {
+        web::receiver_state s;
+        s.to = umdDestinationText(r.to);
+        s.state = r.state;
+        s.detail = r.detail;
+        s.lastSent = utcText(r.lastSent);
+        s.packets = r.packetsSent;
+        s.errors = r.errors;
+        s.down = r.down;
+        states.push_back(std::move(s));
+    }
+    view_->receivers(std::move(states));
 }
 
 void wall_page::event(const std::string& text) {

@@ -9,6 +9,7 @@
 
 #include "quon/engine/host_engine.h"
 #include "quon/live/web_listener.h"
+#include "quon/umd/umd_output.h"
 #include "quon/web/web_view.h"
 
 namespace quon {
@@ -24,6 +25,8 @@ public:
     void hide();
     // A line among the page's latest events; nothing without a page.
     void event(const std::string& text);
+    // The TSL receivers as they stand; nothing without a page.
+    void receivers(const std::vector<umd_receiver_status>& receivers);
     std::string url() const { return url_; }
     web_listener* listener() { return listener_.get(); }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 namespace quon {
 
@@ -48,5 +49,15 @@ std::string trimmed(std::string_view text) {
 std::string escaped(std::string_view text) { return escapedText(text, true); }
 
 std::string escapedControls(std::string_view text) { return escapedText(text, false); }
+
+std::string utcText(std::chrono::system_clock::time_point time) {
+    if (time == std::chrono::system_clock::time_point{}) return "";
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
 
 }  // namespace quon

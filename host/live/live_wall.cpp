@@ -89,8 +89,18 @@ void live_wall::startOutput() {
         retired_.push_back(std::move(output_));
     }
     output_ = std::make_unique<umd_output>(loop_, wall_.umd);
+    if (watch_) output_->onReceiverChange(watch_);
     listener_ = std::make_unique<umd_listener>(engine_, *output_);
     engine_.addListener(listener_.get());
+}
+
+void live_wall::watchReceivers(std::function<void(const umd_receiver_status&)> watch) {
+    watch_ = std::move(watch);
+    if (output_) output_->onReceiverChange(watch_);
+}
+
+std::vector<umd_receiver_status> live_wall::receivers() const {
+    return output_ ? output_->receivers() : std::vector<umd_receiver_status>{};
 }
 
 void live_wall::create(const wall_display& d) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <string_view>
 #include <unordered_map>
 
 #include "quon/umd/tsl_packet.h"
@@ -110,12 +111,21 @@ public:
     umd_receiver_status status() const {
         umd_receiver_status status;
         status.to = to_;
+        status.state = linkState_;
+        status.detail = linkDetail_;
+        status.lastSent = lastSent_;
+        status.down = failing_;
+        status.errors = errors_;
         status.connected = ready() && !closed_;
         status.connections = connections_;
         status.packetsSent = packetsSent_;
         status.displaysWaiting = queue_.size();
         return status;
     }
+
+    // `changed` hears of every change of state; it outlives the receiver's
+    // open life (the output drops it before it goes).
+    void onChange(std::function<void(const umd_receiver_status&)> changed) { changed_ = std::move(changed); }
 
 protected:
     void enqueue(size_t slot) {
@@ -176,6 +186,27 @@ protected:
         return delay;
     }
 
+    // The link's state; a change is told (the detail alone is not).
+    void setState(const char* state, std::string detail = {}) {
+        linkDetail_ = std::move(detail);
+        if (std::string_view(state) == "sending" || std::string_view(state) == "connected") failing_ = false;
+        if (linkState_ == state) return;
+        linkState_ = state;
+        if (changed_ && !closed_) changed_(status());
+    }
+    // A failure: counted, and the state it leaves the link in, with the
+    // retry that is due.
+    void failed(const char* state, const std::string& why, std::chrono::milliseconds retryIn) {
+        ++errors_;
+        failing_ = true;
+        const long long seconds = (retryIn.count() + 999) / 1000;
+        setState(state, why + "; retrying in " + std::to_string(seconds) + " s");
+    }
+    void countSent(uint64_t packets) {
+        packetsSent_ += packets;
+        lastSent_ = std::chrono::system_clock::now();
+    }
+
     // Something waits in the queue.
     virtual void demand() = 0;
     virtual void flush() = 0;
@@ -198,8 +229,15 @@ protected:
     bool closed_ = false;
     uint64_t connections_ = 0;
     uint64_t packetsSent_ = 0;
+    uint64_t errors_ = 0;
 
 private:
+    std::string linkState_ = "idle";
+    std::string linkDetail_;
+    bool failing_ = false;
+    std::chrono::system_clock::time_point lastSent_{};
+    std::function<void(const umd_receiver_status&)> changed_;
+
     const display_state& takeFront() {
         display_state& display = displays_[queue_.front()];
         queue_.pop_front();
@@ -255,11 +293,13 @@ private:
             return;
         }
         state_ = state::resolving;
+        setState("resolving", to_.host);
         resolver_.async_resolve(to_.host, std::to_string(to_.port), asio::ip::udp::resolver::numeric_service,
                                 [self = shared_from_this(), this](const error_code& error, auto results) {
                                     if (closed_) return;
                                     if (error || results.empty()) {
-                                        retryLater();
+                                        retryLater("unresolved", "\"" + to_.host + "\": " +
+                                                                     (error ? error.message() : "no address"));
                                     } else {
                                         opened(results.begin()->endpoint());
                                     }
@@ -271,20 +311,24 @@ private:
         socket_.open(endpoint.protocol(), error);
         if (!error) socket_.non_blocking(true, error);
         if (error) {
+            const std::string why = "socket: " + error.message();
             socket_.close(error);
-            retryLater();
+            retryLater("lost", why);
             return;
         }
         endpoint_ = endpoint;
         state_ = state::ready;
         retryDelay_ = kFirstRetry;
         ++connections_;
+        setState("sending", endpoint.address().to_string() + ":" + std::to_string(endpoint.port()));
         scheduleFlush();
     }
 
-    void retryLater() {
+    void retryLater(const char* why, const std::string& detail) {
         state_ = state::waiting;
-        timer_.expires_after(nextRetryDelay());
+        const auto delay = nextRetryDelay();
+        failed(why, detail, delay);
+        timer_.expires_after(delay);
         timer_.async_wait([self = shared_from_this(), this](const error_code& error) {
             if (error || closed_) return;
             state_ = state::idle;
@@ -312,7 +356,11 @@ private:
             }
             // Any other error loses this datagram, as the network may; the
             // next change or refresh sends the display again.
-            if (!error) ++packetsSent_;
+            if (error) {
+                ++errors_;
+            } else {
+                countSent(1);
+            }
             pending_.clear();
         }
         scheduleFlush();
@@ -359,11 +407,13 @@ private:
             return;
         }
         state_ = state::resolving;
+        setState("resolving", to_.host);
         resolver_.async_resolve(to_.host, std::to_string(to_.port), asio::ip::tcp::resolver::numeric_service,
                                 [self = shared_from_this(), this](const error_code& error, auto results) {
                                     if (closed_) return;
                                     if (error || results.empty()) {
-                                        retryLater();
+                                        retryLater("unresolved", "\"" + to_.host + "\": " +
+                                                                     (error ? error.message() : "no address"));
                                         return;
                                     }
                                     std::vector<asio::ip::tcp::endpoint> endpoints;
@@ -374,6 +424,7 @@ private:
 
     void startConnect(const std::vector<asio::ip::tcp::endpoint>& endpoints) {
         state_ = state::connecting;
+        setState("connecting", endpoints.front().address().to_string() + ":" + std::to_string(endpoints.front().port()));
         const uint64_t generation = ++generation_;
         timer_.expires_after(kConnectTimeout);
         timer_.async_wait([self = shared_from_this(), this, generation](const error_code& error) {
@@ -386,8 +437,13 @@ private:
                             [self = shared_from_this(), this, generation](const error_code& error, const auto&) {
                                 if (closed_ || generation != generation_) return;
                                 timer_.cancel();
-                                if (error) {
-                                    retryLater();
+                                if (error == asio::error::connection_refused) {
+                                    retryLater("refused", "connection refused");
+                                } else if (error == asio::error::operation_aborted) {
+                                    retryLater("lost", "no connection within " +
+                                                           std::to_string(kConnectTimeout.count() / 1000) + " s");
+                                } else if (error) {
+                                    retryLater("lost", "connect: " + error.message());
                                 } else {
                                     connected();
                                 }
@@ -399,6 +455,8 @@ private:
         retryDelay_ = kFirstRetry;
         ++connections_;
         error_code ignored;
+        const auto peer = socket_.remote_endpoint(ignored);
+        setState("connected", peer.address().to_string() + ":" + std::to_string(peer.port()));
         socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
         socket_.set_option(asio::socket_base::keep_alive(true), ignored);
 #ifdef TCP_USER_TIMEOUT
@@ -417,7 +475,8 @@ private:
                                                                const error_code& error, size_t) {
             if (closed_ || generation != generation_) return;
             if (error) {
-                retryLater();
+                retryLater("lost", error == asio::error::eof ? std::string("the receiver closed the connection")
+                                                             : error.message());
             } else {
                 readUntilClosed();
             }
@@ -443,10 +502,10 @@ private:
                 if (closed_ || generation != generation_) return;
                 writing_ = false;
                 if (error) {
-                    retryLater();
+                    retryLater("lost", "write: " + error.message());
                     return;
                 }
-                packetsSent_ += packets;
+                countSent(packets);
                 flush();
             });
     }
@@ -460,14 +519,16 @@ private:
         writing_ = false;
     }
 
-    void retryLater() {
+    void retryLater(const char* why, const std::string& detail) {
         drop();
         if (stopping_) {
             close();
             return;
         }
         state_ = state::waiting;
-        timer_.expires_after(nextRetryDelay());
+        const auto delay = nextRetryDelay();
+        failed(why, detail, delay);
+        timer_.expires_after(delay);
         timer_.async_wait([self = shared_from_this(), this, generation = generation_](const error_code& error) {
             if (error || closed_ || generation != generation_) return;
             state_ = state::idle;
@@ -567,6 +628,10 @@ void umd_output::show(const std::string& display, const std::string& text, const
     const auto found = impl_->displays.find(display);
     if (found == impl_->displays.end()) return;
     found->second.first->show(found->second.second, text, impl_->config.lampsFor(statesheet));
+}
+
+void umd_output::onReceiverChange(std::function<void(const umd_receiver_status&)> changed) {
+    for (const auto& receiver : impl_->receivers) receiver->onChange(changed);
 }
 
 void umd_output::stop() {

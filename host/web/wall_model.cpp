@@ -177,6 +177,36 @@ std::string wall_model::routersJson() const {
     return routers.dump(-1, ' ', false, kReplaceInvalid);
 }
 
+std::string wall_model::receiversJson() const {
+    json receivers = json::array();
+    for (const receiver_state& r : receivers_)
+        receivers.push_back(json{{"to", r.to},
+                                 {"state", r.state},
+                                 {"detail", r.detail},
+                                 {"lastSent", r.lastSent},
+                                 {"packets", r.packets},
+                                 {"errors", r.errors},
+                                 {"down", r.down}});
+    return receivers.dump(-1, ' ', false, kReplaceInvalid);
+}
+
+std::string wall_model::healthJson(std::size_t clients) const {
+    json down = json::array();
+    for (const auto& [device, link] : links_)
+        if (link.state != "connected" && link.state != "answering")
+            down.push_back("router " + std::to_string(device) + " " + link.state +
+                           (link.detail.empty() ? "" : " (" + link.detail + ")"));
+    for (const receiver_state& r : receivers_)
+        if (r.down) down.push_back("receiver " + r.to + " " + r.state + (r.detail.empty() ? "" : " (" + r.detail + ")"));
+    json health = {{"status", down.empty() ? "ok" : "degraded"},
+                   {"down", down},
+                   {"displays", order_.size()},
+                   {"routers", links_.size()},
+                   {"receivers", receivers_.size()},
+                   {"clients", clients}};
+    return health.dump(-1, ' ', false, kReplaceInvalid);
+}
+
 std::string wall_model::orderJson() const { return json(order_).dump(-1, ' ', false, kReplaceInvalid); }
 
 std::string wall_model::eventsJson(std::uint64_t after) const {
@@ -187,7 +217,8 @@ std::string wall_model::eventsJson(std::uint64_t after) const {
 }
 
 std::string wall_model::fullMessage() const {
-    return R"({"type":"full","displays":)" + displaysJson() + R"(,"routers":)" + routersJson() + R"(,"events":)" +
+    return R"({"type":"full","displays":)" + displaysJson() + R"(,"routers":)" + routersJson() +
+           R"(,"receivers":)" + receiversJson() + R"(,"events":)" +
            eventsJson(0) + R"(,"maxEvents":)" + std::to_string(maxEvents_) + "}";
 }
 

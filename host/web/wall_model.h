@@ -35,6 +35,7 @@ public:
     bool setOrder(const std::vector<std::string>& names);
 
     void setLink(const link_state& state);
+    void setReceivers(std::vector<receiver_state> receivers) { receivers_ = std::move(receivers); }
     bool removeLink(int device);
     void addEvent(const std::string& line);
 
@@ -51,6 +52,9 @@ public:
     static void appendTileJson(std::string& out, const tile_state& state);
     std::string displaysJson() const;  // [tile, ...] in wall order
     std::string routersJson() const;   // [link, ...] by device number
+    std::string receiversJson() const;  // [receiver, ...] in wall file order
+    // {"status": "ok" or "degraded", "down": [what is down, ...], counts}
+    std::string healthJson(std::size_t clients) const;
     std::string orderJson() const;     // [name, ...]
     // The events after `sequence`, oldest first.
     std::string eventsJson(std::uint64_t after) const;
@@ -66,6 +70,7 @@ private:
     };
     std::unordered_map<std::string, tile_entry> tiles_;
     std::map<int, link_state> links_;
+    std::vector<receiver_state> receivers_;
     std::deque<event_line> events_;
     std::uint64_t nextEventSequence_ = 1;
 };

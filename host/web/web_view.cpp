@@ -407,7 +407,7 @@ std::string server_state::updateMessage(const std::vector<std::string>& names, b
     }
     message += ']';
     if (order) message += R"(,"order":)" + model.orderJson();
-    if (links) message += R"(,"routers":)" + model.routersJson();
+    if (links) message += R"(,"routers":)" + model.routersJson() + R"(,"receivers":)" + model.receiversJson();
     if (events) message += R"(,"events":)" + model.eventsJson(eventsAfter);
     message += '}';
     return message;
@@ -437,13 +437,15 @@ http::response<http::string_body> server_state::answer(const http::request<http:
     } else if (target == "/api/routers") {
         response.set(http::field::content_type, "application/json");
         response.body() = model.routersJson();
+    } else if (target == "/api/receivers") {
+        response.set(http::field::content_type, "application/json");
+        response.body() = model.receiversJson();
     } else if (target == "/api/events") {
         response.set(http::field::content_type, "application/json");
         response.body() = model.eventsJson(0);
     } else if (target == "/healthz") {
         response.set(http::field::content_type, "application/json");
-        response.body() = R"({"status":"ok","displays":)" + std::to_string(model.order().size()) + R"(,"routers":)" +
-                          std::to_string(model.linkCount()) + R"(,"clients":)" + std::to_string(clients.size()) + "}";
+        response.body() = model.healthJson(clients.size());
     } else if (const web_asset* asset = findWebAsset(target == "/" ? "/index.html" : std::string(target))) {
         response.set(http::field::content_type, asset->contentType);
         response.body().assign(reinterpret_cast<const char*>(asset->data), asset->size);
@@ -546,6 +548,13 @@ void web_view::wallOrder(const std::vector<std::string>& names) {
 void web_view::link(const link_state& state) {
     server_state& server = *impl_->server;
     server.model.setLink(state);
+    server.markLinks();
+    server.scheduleFlush();
+}
+
+void web_view::receivers(std::vector<receiver_state> states) {
+    server_state& server = *impl_->server;
+    server.model.setReceivers(std::move(states));
     server.markLinks();
     server.scheduleFlush();
 }

@@ -1,4 +1,5 @@
 // umd_output against fake receivers on loopback sockets (127.0.0.1, port 0).
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <boost/asio.hpp>
@@ -321,6 +322,53 @@ TEST(UmdOutput, ATcpReceiverThatIsNotListeningYetIsConnectedOnceItIs) {
     EXPECT_EQ(textOf(peer.packets(0)[0]), "CAM 2");
 }
 
+// Each state a receiver's link passed through, as told to the watcher.
+struct state_log {
+    std::vector<std::string> states;
+    std::vector<umd_receiver_status> statuses;
+    void operator()(const umd_receiver_status& s) {
+        states.push_back(s.state);
+        statuses.push_back(s);
+    }
+    bool saw(const std::string& state) const {
+        return std::find(states.begin(), states.end(), state) != states.end();
+    }
+};
+
+TEST(UmdOutput, ATcpReceiverIsConnectedRefusedAndLostInTurnWithTheReason) {
+    asio::io_context io;
+    tcp_peer peer(io);
+    state_log log;
+    umd_output output(io, configWith({{"mon1", loopback(umd_protocol::tsl5, umd_transport::tcp, peer.port()), 0, 1}}));
+    output.onReceiverChange(std::ref(log));
+    EXPECT_EQ(output.receivers()[0].state, "idle");
+
+    output.show("mon1", "CAM 1", "");
+    ASSERT_TRUE(runUntil(io, [&] { return log.saw("connected") && !peer.packets(0).empty(); }));
+    EXPECT_NE(output.receivers()[0].lastSent, std::chrono::system_clock::time_point{});
+    peer.hangUp();
+    ASSERT_TRUE(runUntil(io, [&] { return log.saw("refused"); }));
+    EXPECT_EQ(log.states, (std::vector<std::string>{"connecting", "connected", "lost", "connecting", "refused"}));
+    EXPECT_EQ(log.statuses[2].detail.rfind("the receiver closed the connection; retrying in ", 0), 0u)
+        << log.statuses[2].detail;
+    EXPECT_TRUE(log.statuses[4].down);
+    EXPECT_EQ(log.statuses[4].detail.rfind("connection refused; retrying in ", 0), 0u) << log.statuses[4].detail;
+    EXPECT_GE(output.receivers()[0].errors, 2u);
+}
+
+TEST(UmdOutput, AUdpReceiverIsSendingOnceItsSocketIsOpen) {
+    asio::io_context io;
+    udp_peer peer(io);
+    state_log log;
+    umd_output output(io, configWith({{"mon1", loopback(umd_protocol::tsl5, umd_transport::udp, peer.port()), 0, 1}}));
+    output.onReceiverChange(std::ref(log));
+    output.show("mon1", "CAM 1", "");
+    ASSERT_TRUE(runUntil(io, [&] { return !peer.datagrams.empty(); }));
+    EXPECT_EQ(log.states, (std::vector<std::string>{"sending"}));
+    EXPECT_FALSE(output.receivers()[0].down);
+    EXPECT_EQ(output.receivers()[0].packetsSent, 1u);
+}
+
 TEST(UmdOutput, HandlersStillQueuedAfterDestructionDoNothing) {
     asio::io_context io;
     udp_peer udp(io);
@@ -380,6 +428,27 @@ TEST(UmdOutput, StopWithoutBlankOnExitSendsNothingAndCloses) {
     EXPECT_EQ(output.receiversConnected(), 0u);
     io.poll();
     EXPECT_EQ(output.packetsSent(), 1u);
+}
+
+TEST(UmdOutput, RetireBlanksOnlyTheRemovedDisplaysThatWereShown) {
+    asio::io_context io;
+    udp_peer peer(io);
+    const auto to = loopback(umd_protocol::tsl5, umd_transport::udp, peer.port());
+    umd_config config = configWith({{"mon1", to, 0, 1}, {"mon2", to, 0, 2}, {"mon3", to, 0, 3}});
+    config.blank_on_exit = true;  // retiring is not exiting
+    umd_output output(io, config);
+    output.show("mon1", "CAM 1", "");
+    output.show("mon2", "CAM 2", "");
+    ASSERT_TRUE(runUntil(io, [&] { return peer.datagrams.size() == 2; }));
+    output.retire({"mon2", "mon3"});
+    ASSERT_TRUE(runUntil(io, [&] { return output.finished() && peer.datagrams.size() >= 3; }));
+    for (int i = 0; i < 20; ++i) io.poll();  // anything more would have come by now
+    ASSERT_EQ(peer.datagrams.size(), 3u);
+    const auto blank = decodeTsl5(peer.datagrams[2]);
+    ASSERT_TRUE(blank);
+    ASSERT_EQ(blank->messages.size(), 1u);
+    EXPECT_EQ(blank->messages[0].index, 2);
+    EXPECT_EQ(blank->messages[0].textBytes, "");
 }
 
 TEST(UmdOutput, StopWithBlankOnExitBlanksEveryDisplayThenCloses) {

@@ -23,6 +23,7 @@ namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
 using json = nlohmann::json;
 using quon::web::link_state;
+using quon::web::receiver_state;
 using quon::web::tile_state;
 using quon::web::web_settings;
 using quon::web::web_view;
@@ -317,7 +318,31 @@ TEST_F(WebView, HealthzCountsWhatItServes) {
     view->link({1, "r", "", "connected", 4, ""});
     const http_reply reply = get("/healthz");
     ASSERT_EQ(reply.status, 200);
-    EXPECT_EQ(json::parse(reply.body), json::parse(R"({"status":"ok","displays":1,"routers":1,"clients":0})"));
+    EXPECT_EQ(json::parse(reply.body),
+              json::parse(R"({"status":"ok","down":[],"displays":1,"routers":1,"receivers":0,"clients":0})"));
+}
+
+TEST_F(WebView, HealthzIsDegradedNamingEachRouterAndReceiverThatIsDown) {
+    startView();
+    view->link({1, "r", "", "connected", 4, ""});
+    view->link({2, "s", "", "lost", 4, "connection refused; retrying in 2 s"});
+    receiver_state up;
+    up.to = "tsl5+udp://127.0.0.1:9000";
+    up.state = "sending";
+    receiver_state down;
+    down.to = "tsl5+tcp://127.0.0.1:9001";
+    down.state = "connecting";
+    down.down = true;
+    view->receivers({up, down});
+    const json health = json::parse(get("/healthz").body);
+    EXPECT_EQ(health["status"], "degraded");
+    const json expected = {"router 2 lost (connection refused; retrying in 2 s)",
+                           "receiver tsl5+tcp://127.0.0.1:9001 connecting"};
+    EXPECT_EQ(health["down"], expected);
+    const json receivers = json::parse(get("/api/receivers").body);
+    ASSERT_EQ(receivers.size(), 2u);
+    EXPECT_EQ(receivers[1]["down"], true);
+    EXPECT_EQ(receivers[0]["state"], "sending");
 }
 
 TEST_F(WebView, HeadIsAnsweredAsGetWithoutTheBody) {

@@ -195,6 +195,26 @@ test('a display whose router is not answering is marked', guard, async () => {
   await fixture.stop();
 });
 
+test('every TSL receiver shows with its state, and one that is down is marked', guard, async () => {
+  const fixture = await startFixture();
+  await fixture.send({ op: 'receivers', list: [
+    { to: 'tsl5+udp://127.0.0.1:9000', state: 'sending', lastSent: '2026-12-08T15:04:05Z' }] });
+  const page = await openWall(fixture);
+  await page.waitForSelector('#receivers li');
+  assert.equal(await page.textContent('#receivers li'),
+    'tsl5+udp://127.0.0.1:9000: sending · last sent 2026-12-08T15:04:05Z');
+  await fixture.send({ op: 'receivers', list: [
+    { to: 'tsl5+udp://127.0.0.1:9000', state: 'sending', lastSent: '2026-12-08T15:04:05Z' },
+    { to: 'tsl5+tcp://127.0.0.1:9001', state: 'refused', detail: 'connection refused; retrying in 2 s', errors: 3,
+      down: true }] });
+  await page.waitForFunction(() => document.querySelectorAll('#receivers li').length === 2);
+  assert.equal(await page.getAttribute('#receivers li:nth-child(2)', 'data-state'), 'lost');
+  assert.equal(await page.textContent('#receivers li:nth-child(2)'),
+    'tsl5+tcp://127.0.0.1:9001: refused · connection refused; retrying in 2 s · nothing sent · 3 errors');
+  await page.close();
+  await fixture.stop();
+});
+
 test('the page shows disconnected, reconnects after a restart and shows the new state', guard, async () => {
   const first = await startFixture();
   await first.send({ op: 'tile', name: 'MON 1', text: 'before restart' });

@@ -6,6 +6,7 @@
 //   {"op":"remove","name":"MON 1"}
 //   {"op":"order","names":["MON 2","MON 1"]}
 //   {"op":"link","device":1,"name":"Router","protocol":"SW-P-08","state":"connected","size":64,"detail":""}
+//   {"op":"receivers","list":[{"to":"tsl5+udp://...","state":"sending","detail":"","lastSent":"","errors":0,"down":false}]}
 //   {"op":"event","text":"..."}
 //   {"op":"many","count":1000,"prefix":"MON ","text":"SRC "}  tiles prefix+i showing text+i
 //
@@ -61,6 +62,19 @@ void applyCommand(quon::web::web_view& view, const json& command) {
         link.size = command.value("size", 0);
         link.detail = command.value("detail", "");
         view.link(link);
+    } else if (op == "receivers") {
+        std::vector<quon::web::receiver_state> list;
+        for (const json& entry : command.at("list")) {
+            quon::web::receiver_state r;
+            r.to = entry.at("to").get<std::string>();
+            r.state = entry.value("state", "idle");
+            r.detail = entry.value("detail", "");
+            r.lastSent = entry.value("lastSent", "");
+            r.errors = entry.value("errors", 0ull);
+            r.down = entry.value("down", false);
+            list.push_back(r);
+        }
+        view.receivers(list);
     } else if (op == "event") {
         view.event(command.at("text").get<std::string>());
     } else if (op == "many") {

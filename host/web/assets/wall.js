@@ -18,6 +18,7 @@ let retryDelay = 250;
 
 const wall = document.getElementById('wall');
 const linksList = document.getElementById('links');
+const receiversList = document.getElementById('receivers');
 const eventsList = document.getElementById('events');
 const statusLabel = document.getElementById('status');
 const counts = document.getElementById('counts');
@@ -163,6 +164,27 @@ function showLinks(links) {
   linksList.replaceChildren(...items);
 }
 
+function showReceivers(receivers) {
+  receiversList.replaceChildren(...receivers.map((receiver) => {
+    const item = element('li', 'link receiver');
+    item.dataset.state = receiver.down ? 'lost' : receiver.state;
+    item.dataset.to = receiver.to;
+    const name = element('span', 'name-of-link');
+    name.textContent = receiver.to + ': ';
+    const state = element('span', 'state');
+    state.textContent = receiver.state;
+    const detail = element('span', 'detail');
+    const parts = [];
+    if (receiver.detail) parts.push(receiver.detail);
+    parts.push(receiver.lastSent ? 'last sent ' + receiver.lastSent : 'nothing sent');
+    if (receiver.errors > 0) parts.push(receiver.errors + ' errors');
+    detail.textContent = ' \u00b7 ' + parts.join(' \u00b7 ');
+    item.append(name, state, detail);
+    item.title = item.textContent;
+    return item;
+  }));
+}
+
 function addEvents(lines) {
   for (const line of lines) {
     const item = element('li');
@@ -234,6 +256,7 @@ function applyFull(message) {
   for (const state of message.displays) showTile(state);
   applyOrder(message.displays.map((state) => state.name));
   showLinks(message.routers);
+  showReceivers(message.receivers);
   eventsList.replaceChildren();
   addEvents(message.events);
   showCounts();
@@ -243,6 +266,7 @@ function applyUpdate(message) {
   for (const state of message.displays) showTile(state);
   if (message.order) applyOrder(message.order);
   if (message.routers) showLinks(message.routers);
+  if (message.receivers) showReceivers(message.receivers);
   if (message.events) addEvents(message.events);
   showCounts();
 }

@@ -4,6 +4,7 @@
 #ifndef QUON_COMMON_TEXT_H
 #define QUON_COMMON_TEXT_H
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,8 @@ std::string trimmed(std::string_view text);
 std::string escaped(std::string_view text);
 // The same without quoting '"' and '\\': for free text in a message.
 std::string escapedControls(std::string_view text);
+// The time in UTC, "2026-12-08T15:04:05Z"; empty for the epoch (never).
+std::string utcText(std::chrono::system_clock::time_point time);
 
 }  // namespace quon
 

@@ -54,6 +54,12 @@ public:
 
     const wall& current() const { return wall_; }
 
+    // `watch` hears of every change of a TSL receiver's state, from now on
+    // and across reloads (a reload makes the receivers anew: receivers()
+    // then lists the new ones). It must outlive the wall.
+    void watchReceivers(std::function<void(const umd_receiver_status&)> watch);
+    std::vector<umd_receiver_status> receivers() const;
+
 private:
     void startOutput();
     void create(const wall_display& display);
@@ -64,6 +70,7 @@ private:
     std::string defaultModule_;
     std::string layoutFolder_;
     checker check_;
+    std::function<void(const umd_receiver_status&)> watch_;
     std::function<void(const std::string&)> warn_;
     std::string path_;
     wall wall_;

@@ -20,7 +20,9 @@
 #define QUON_UMD_UMD_OUTPUT_H
 
 #include <cstddef>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -34,9 +36,19 @@ class io_context;
 }
 }  // namespace boost
 
-// What one receiver has done, for tests and diagnostics.
+// What one receiver has done: its link's state as the log, the page and
+// /metrics show it, and its counts.
 struct umd_receiver_status {
     umd_destination to;
+    // "idle" (nothing shown yet), "resolving", "unresolved", "sending"
+    // (UDP), "connecting", "connected" (TCP), "refused", "lost".
+    std::string state = "idle";
+    std::string detail;  // why, and when the next try is due
+    // The link failed (refused, unresolved, lost) and has not been up
+    // since: also while it tries again.
+    bool down = false;
+    std::chrono::system_clock::time_point lastSent{};  // epoch when never
+    uint64_t errors = 0;                               // failed resolves, connects and sends
     // TCP: connected now. UDP: its address is resolved and its socket open.
     bool connected = false;
     // How often it became connected.
@@ -72,6 +84,10 @@ public:
     void retire(const std::set<std::string>& removed);
     // Stopped, and every socket closed: destroying it now loses nothing.
     bool finished() const;
+
+    // Called on the loop's thread whenever a receiver's state changes,
+    // with its new status. The function must outlive this object.
+    void onReceiverChange(std::function<void(const umd_receiver_status&)> changed);
 
     uint64_t packetsSent() const;
     size_t receiversConnected() const;

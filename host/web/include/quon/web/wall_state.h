@@ -33,4 +33,15 @@ struct link_state {
     std::string detail;  // why it is lost, when the next try is due
 };
 
+// One TSL receiver (a screen or a multiviewer) the displays are sent to.
+struct receiver_state {
+    std::string to;      // as in the wall file: "tsl5+udp://10.0.0.9:8900"
+    std::string state;   // "idle", "resolving", "unresolved", "sending", "connecting", "connected", "refused", "lost"
+    std::string detail;  // why, when the next try is due
+    std::string lastSent;  // UTC, "2026-12-08T15:04:05Z"; empty when nothing was sent
+    unsigned long long packets = 0;
+    unsigned long long errors = 0;
+    bool down = false;  // refused, unresolved or lost
+};
+
 }  // namespace quon::web

@@ -66,6 +66,8 @@ public:
     // Adds or updates the link of this device number.
     void link(const link_state& state);
     void removeLink(int device);
+    // The TSL receivers, all of them, in wall file order.
+    void receivers(std::vector<receiver_state> states);
     // Adds a line to the latest events; the oldest beyond maxEvents go.
     void event(const std::string& line);
 
