@@ -27,6 +27,7 @@ link_session::link_session(boost::asio::io_context& io, const link_settings& set
     : settings_(settings),
       listener_(listener),
       io_(io),
+      resolver_(io),
       socket_(io),
       connectTimer_(io),
       retryTimer_(io),
@@ -47,6 +48,7 @@ void link_session::stop() {
     up_ = false;
     ++generation_;
     boost::system::error_code ignored;
+    resolver_.cancel();
     socket_.close(ignored);
     connectTimer_.cancel();
     retryTimer_.cancel();
@@ -58,31 +60,56 @@ void link_session::stop() {
 void link_session::connect() {
     const std::uint64_t generation = ++generation_;
     boost::system::error_code error;
-    // Names are not resolved: resolving would block this thread or start one.
     const boost::asio::ip::address address = boost::asio::ip::make_address(settings_.host, error);
-    if (error) {
-        // Reported from a handler, like every other failure, never from
-        // within start().
-        auto self = shared_from_this();
-        boost::asio::post(io_, [this, self, generation] {
-            if (!stopped_ && generation == generation_) fail("\"" + settings_.host + "\" is not an IP address");
-        });
+    if (!error) {
+        connectTo({boost::asio::ip::tcp::endpoint(address, port_)}, generation);
         return;
     }
+    // A name is resolved anew at each connect (its address may move), by
+    // Asio's resolver, which calls getaddrinfo off this thread.
+    auto self = shared_from_this();
+    resolver_.async_resolve(settings_.host, std::to_string(port_), boost::asio::ip::tcp::resolver::numeric_service,
+                            [this, self, generation](const boost::system::error_code& resolveError,
+                                                     const boost::asio::ip::tcp::resolver::results_type& results) {
+                                if (stopped_ || generation != generation_) return;
+                                if (resolveError || results.empty()) {
+                                    fail("\"" + settings_.host + "\" did not resolve: " +
+                                         (resolveError ? resolveError.message() : std::string("no address")));
+                                    return;
+                                }
+                                std::vector<boost::asio::ip::tcp::endpoint> endpoints;
+                                for (const auto& entry : results) endpoints.push_back(entry.endpoint());
+                                connectTo(endpoints, generation);
+                            });
+}
+
+void link_session::connectTo(const std::vector<boost::asio::ip::tcp::endpoint>& endpoints,
+                             std::uint64_t generation) {
     socket_ = boost::asio::ip::tcp::socket(io_);
     pending_.clear();
     writing_ = false;
+    // What every failure of this attempt names: each address tried, in
+    // order, and the name they came from.
+    std::string tried;
+    for (const auto& endpoint : endpoints) {
+        const std::string address = endpoint.address().to_string();
+        tried += (tried.empty() ? "" : ", ") + (endpoint.address().is_v6() ? "[" + address + "]" : address) + ":" +
+                 std::to_string(endpoint.port());
+    }
+    if (endpoints.size() != 1 || endpoints.front().address().to_string() != settings_.host)
+        tried = settings_.host + " (" + tried + ")";
     connectTimer_.expires_after(settings_.connectTimeout);
     auto self = shared_from_this();
-    connectTimer_.async_wait([this, self, generation](const boost::system::error_code& waitError) {
+    connectTimer_.async_wait([this, self, generation, tried](const boost::system::error_code& waitError) {
         if (waitError || stopped_ || generation != generation_ || connected_) return;
-        fail("no connection within " + millisecondsText(settings_.connectTimeout));
+        fail("no connection to " + tried + " within " + millisecondsText(settings_.connectTimeout));
     });
-    socket_.async_connect(boost::asio::ip::tcp::endpoint(address, port_),
-                          [this, self, generation](const boost::system::error_code& connectError) {
+    boost::asio::async_connect(socket_, endpoints,
+                          [this, self, generation, tried](const boost::system::error_code& connectError,
+                                                          const boost::asio::ip::tcp::endpoint&) {
                               if (stopped_ || generation != generation_) return;
                               if (connectError) {
-                                  fail("connect failed: " + connectError.message());
+                                  fail("connect to " + tried + " failed: " + connectError.message());
                                   return;
                               }
                               connectTimer_.cancel();

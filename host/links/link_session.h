@@ -1,7 +1,8 @@
 // link_session: what both router links share: the TCP connection with its
 // connect timeout, the reconnection with back-off, the silence watch and
 // keep-alive tick, the output buffer, the routes and labels held, and the
-// once-per-cause problem reports. A protocol derives from it and supplies
+// once-per-cause problem reports. A host name is resolved at each connect,
+// off the loop's thread (Asio's resolver). A protocol derives from it and supplies
 // the hooks.
 //
 // Runs on the io_context's thread only. Every pending operation holds the
@@ -19,6 +20,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -80,12 +82,14 @@ protected:
 
 private:
     void connect();
+    void connectTo(const std::vector<boost::asio::ip::tcp::endpoint>& endpoints, std::uint64_t generation);
     void read();
     void flush();
     void tick();
     void scheduleRetry(std::chrono::milliseconds wait);
 
     boost::asio::io_context& io_;
+    boost::asio::ip::tcp::resolver resolver_;
     boost::asio::ip::tcp::socket socket_;
     boost::asio::steady_timer connectTimer_;
     boost::asio::steady_timer retryTimer_;
