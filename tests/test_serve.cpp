@@ -14,7 +14,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -408,6 +410,59 @@ TEST_P(Serve, HealthzIsOkWhenNothingIsDown) {
     EXPECT_THAT(health, HasSubstr("\"status\":\"ok\""));
     EXPECT_THAT(health, HasSubstr("\"down\":[]"));
     EXPECT_THAT(httpGet(url, "/api/receivers"), HasSubstr("\"state\":\"sending\""));
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+}
+
+// The value of the series `series` (name and labels as written) in a scrape.
+std::optional<double> metric(const std::string& scrape, const std::string& series) {
+    const size_t at = scrape.find("\n" + series + " ");
+    if (at == std::string::npos) return std::nullopt;
+    return std::stod(scrape.substr(at + series.size() + 2));
+}
+
+TEST_P(Serve, MetricsCountWhatServeDoesAndDocsListEveryOne) {
+    tsl5_screen screen;
+    const std::string to = "tsl5+udp://127.0.0.1:" + std::to_string(screen.port());
+    writeWall("[umd]\nto = \"" + to + "\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\numd = { index = 7 }\n");
+    auto host = serve({"--http", "127.0.0.1:0"});
+    ASSERT_TRUE(screen.waitFor(7, "Input 1")) << host->output() << host->errors();
+    host->signal(SIGHUP);
+    ASSERT_TRUE(host->waitFor("wall file reloaded")) << host->output() << host->errors();
+    writeWall("[[display]\n");
+    host->signal(SIGHUP);
+    ASSERT_TRUE(host->waitForError("the wall file was not reloaded")) << host->output() << host->errors();
+    router->write("route 1 4\n");
+    ASSERT_TRUE(screen.waitFor(7, "Input 4")) << host->output() << host->errors();
+    const std::string errors = host->errors();
+    const size_t at = errors.find("the wall is at http://");
+    ASSERT_NE(at, std::string::npos) << errors;
+    const std::string url = errors.substr(at + 15, errors.find('/', at + 22) - at - 15);
+    const std::string scrape = httpGet(url, "/metrics");
+    EXPECT_THAT(scrape, HasSubstr("Content-Type: text/plain; version=0.0.4"));
+    const std::string protocol = GetParam().protocol;
+    EXPECT_EQ(metric(scrape, "quon_router_up{device=\"1\",name=\"Fake\",protocol=\"" + protocol + "\"}"), 1.0)
+        << scrape;
+    EXPECT_EQ(metric(scrape, "quon_displays"), 1.0) << scrape;
+    EXPECT_GE(metric(scrape, "quon_revertives_total").value_or(0), 2.0) << scrape;
+    EXPECT_GE(metric(scrape, "quon_commands_total").value_or(0), 1.0) << scrape;
+    EXPECT_GE(metric(scrape, "quon_parent_commands_total").value_or(0), 1.0) << scrape;
+    EXPECT_EQ(metric(scrape, "quon_reloads_total{outcome=\"applied\"}"), 1.0) << scrape;
+    EXPECT_EQ(metric(scrape, "quon_reloads_total{outcome=\"refused\"}"), 1.0) << scrape;
+    EXPECT_EQ(metric(scrape, "quon_receiver_state{state=\"sending\",to=\"" + to + "\"}"), 1.0) << scrape;
+    EXPECT_EQ(metric(scrape, "quon_receiver_state{state=\"lost\",to=\"" + to + "\"}"), 0.0) << scrape;
+    EXPECT_EQ(metric(scrape, "quon_receiver_up{to=\"" + to + "\"}"), 1.0) << scrape;
+    EXPECT_GE(metric(scrape, "quon_receiver_packets_total{to=\"" + to + "\"}").value_or(0), 2.0) << scrape;
+    EXPECT_EQ(metric(scrape, "quon_receiver_errors_total{to=\"" + to + "\"}"), 0.0) << scrape;
+    EXPECT_EQ(metric(scrape, "quon_router_reconnects_total{device=\"1\"}"), 0.0) << scrape;
+
+    // Every metric is in the list of docs/web.md.
+    std::ifstream docs(std::string(QUON_DOCS_FOLDER) + "/web.md");
+    const std::string listed((std::istreambuf_iterator<char>(docs)), std::istreambuf_iterator<char>());
+    for (size_t type = scrape.find("# TYPE "); type != std::string::npos; type = scrape.find("# TYPE ", type + 1)) {
+        const std::string name = scrape.substr(type + 7, scrape.find(' ', type + 7) - type - 7);
+        EXPECT_THAT(listed, HasSubstr("| `" + name + "`")) << name;
+    }
     host->signal(SIGTERM);
     EXPECT_EQ(host->wait(), 0);
 }

@@ -33,6 +33,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes(void);
 #include "quon/live/live_routers.h"
 #include "quon/live/live_wall.h"
 #include "quon/live/wall_check.h"
+#include "quon/metrics/serve_metrics.h"
 #include "quon/output/display_lines.h"
 #include "quon/output/json_lines.h"
 #include "quon/output/repeat_limit.h"
@@ -142,9 +143,9 @@ private:
 // Calls `changed` when a router link changes: systemd's STATUS counts
 // what is down.
 struct router_watch : host_listener {
-    explicit router_watch(std::function<void()> c) : changed(std::move(c)) {}
-    void routerChanged(const router_change&) override { changed(); }
-    std::function<void()> changed;
+    explicit router_watch(std::function<void(const router_change&)> c) : changed(std::move(c)) {}
+    void routerChanged(const router_change& change) override { changed(change); }
+    std::function<void(const router_change&)> changed;
 };
 
 class server {
@@ -181,7 +182,10 @@ public:
             [this](const std::string& w) { printWarning(options_.format, w); });
         // The page watches from the start, so that it sees every display's
         // first notification too.
-        if (!options_.http.empty()) page_.show(*engine_, wall_->current().umd);
+        if (!options_.http.empty()) {
+            page_.show(*engine_, wall_->current().umd);
+            page_.serveMetrics([this] { return metrics_.scrape(*engine_, wall_->receivers()); });
+        }
         wall_->watchReceivers([this](const umd_receiver_status& r) {
             printer_->receiverChanged(r);
             page_.receivers(wall_->receivers());
@@ -223,8 +227,8 @@ private:
         const bool usable = wall_->read("", next, errors);
         checkSystem_ = &system_;
         checkEngine_ = engine_.get();
+        metrics_.reloaded(!usable);
         if (!usable) {
-            ++refusedReloads_;
             lastReloadRefused_ = true;
             printWarning(options_.format, "the wall file was not reloaded; the running wall stays as it was:");
             for (const std::string& e : errors) printWarning(options_.format, e);
@@ -334,10 +338,11 @@ private:
     asio::steady_timer flushTimer_;
     bool stopping_ = false;
     bool ready_ = false;  // systemd was told READY
-    router_watch routerWatch_{[this] {
+    serve_metrics metrics_;
+    router_watch routerWatch_{[this](const router_change& change) {
+        metrics_.routerChanged(change);
         if (ready_) notifyService("STATUS=" + status());
     }};
-    int refusedReloads_ = 0;
     bool lastReloadRefused_ = false;
     wall_page page_;
     system_description system_;

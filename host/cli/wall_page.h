@@ -25,6 +25,8 @@ public:
     void hide();
     // A line among the page's latest events; nothing without a page.
     void event(const std::string& text);
+    // Serves /metrics from `text`; nothing without a page.
+    void serveMetrics(std::function<std::string()> text);
     // The TSL receivers as they stand; nothing without a page.
     void receivers(const std::vector<umd_receiver_status>& receivers);
     std::string url() const { return url_; }

@@ -352,7 +352,10 @@ void host_engine::destroySlot(slot& s) {
 // ---- messages to components ----------------------------------------------
 
 void host_engine::deliver(slot& s, int type, void* data) {
-    if (type == QUON_MSG_REVERTIVE) s.answered = true;
+    if (type == QUON_MSG_REVERTIVE) {
+        s.answered = true;
+        ++totals_.revertives;
+    }
     ++callDepth_;
     try {
         char* result = s.component->callback(data, type);
@@ -378,6 +381,7 @@ bool host_engine::parent(const std::string& name, const char* text, std::optiona
         return false;
     }
     replyText.reset();
+    ++totals_.parentCommands;
     trace(name, trace_direction::to_component, QUON_MSG_PARENT, trace_kind::parent, text ? text : "");
     ++callDepth_;
     char* result = nullptr;
@@ -530,6 +534,7 @@ char* host_engine::fromComponent(slot& s, void* data, int type) {
 
 char* host_engine::execute(slot& s, const char* commandText) {
     const std::string text = commandText;
+    ++totals_.commands;
     for (host_listener* l : listeners_) l->commandSent(s.name, text);
     char* result = nullptr;
     std::string warning;

@@ -77,6 +77,7 @@ struct server_state : std::enable_shared_from_this<server_state> {
     std::string updateMessage(const std::vector<std::string>& names, bool order, bool links,
                               std::uint64_t eventsAfter) const;
     http::response<http::string_body> answer(const http::request<http::string_body>& request) const;
+    std::function<std::string()> metrics;  // the text of /metrics; none: 404
 
     const web_settings settings;
     wall_model model;
@@ -443,6 +444,9 @@ http::response<http::string_body> server_state::answer(const http::request<http:
     } else if (target == "/api/events") {
         response.set(http::field::content_type, "application/json");
         response.body() = model.eventsJson(0);
+    } else if (target == "/metrics" && metrics) {
+        response.set(http::field::content_type, "text/plain; version=0.0.4; charset=utf-8");
+        response.body() = metrics();
     } else if (target == "/healthz") {
         response.set(http::field::content_type, "application/json");
         response.body() = model.healthJson(clients.size());
@@ -558,6 +562,8 @@ void web_view::receivers(std::vector<receiver_state> states) {
     server.markLinks();
     server.scheduleFlush();
 }
+
+void web_view::serveMetrics(std::function<std::string()> text) { impl_->server->metrics = std::move(text); }
 
 void web_view::removeLink(int device) {
     server_state& server = *impl_->server;

@@ -127,6 +127,13 @@ public:
     // Inspection.
     std::optional<std::string> property(const std::string& name, const std::string& panel, const std::string& control,
                                         const std::string& property) const;
+    // What has passed through the engine since it was made.
+    struct totals {
+        uint64_t revertives = 0;      // revertives delivered to components
+        uint64_t commands = 0;        // commands components sent to the host
+        uint64_t parentCommands = 0;  // parent commands sent to components
+    };
+    const totals& counts() const { return totals_; }
     // Contract violations, "name: what", in the order seen.
     const std::vector<std::string>& problems() const { return problems_; }
     // Device files whose router could not be set up.
@@ -195,6 +202,7 @@ private:
     std::vector<host_listener*> listeners_;
     bool tracing_ = false;
     bool routersStarted_ = false;
+    totals totals_;
     std::vector<std::string> problems_;
     std::vector<std::string> warnings_;
 };

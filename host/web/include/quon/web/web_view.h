@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,6 +71,9 @@ public:
     void receivers(std::vector<receiver_state> states);
     // Adds a line to the latest events; the oldest beyond maxEvents go.
     void event(const std::string& line);
+    // Serves /metrics with the text `text` gives, made at each request
+    // (Prometheus text format); without it, /metrics is not found.
+    void serveMetrics(std::function<std::string()> text);
 
     // The live pages connected now.
     std::size_t clientCount() const;

@@ -1,0 +1,48 @@
+// serve_metrics: what a running serve exposes at /metrics, in the
+// Prometheus text format, through prometheus-cpp's registry and text
+// serializer. Events (router changes, reloads) are counted as they happen;
+// levels and the counts others keep (the engine's, the receivers') are
+// read at each scrape. docs/web.md lists every metric.
+//
+// Threading: the host's thread only. Ownership: holds its registry; reads
+// the engine and the receivers it is given for the call only.
+#ifndef QUON_METRICS_SERVE_METRICS_H
+#define QUON_METRICS_SERVE_METRICS_H
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "quon/engine/host_engine.h"
+#include "quon/umd/umd_output.h"
+
+namespace prometheus {
+class Registry;
+}
+
+namespace quon {
+
+class serve_metrics {
+public:
+    serve_metrics();
+    ~serve_metrics();
+    serve_metrics(const serve_metrics&) = delete;
+    serve_metrics& operator=(const serve_metrics&) = delete;
+
+    void routerChanged(const router_change& change);
+    void reloaded(bool refused);
+
+    // The text of a scrape, with the levels as they stand now.
+    std::string scrape(const host_engine& engine, const std::vector<umd_receiver_status>& receivers);
+
+private:
+    struct families;
+    std::shared_ptr<prometheus::Registry> registry_;
+    std::unique_ptr<families> families_;
+    std::map<int, bool> everConnected_;  // device -> connected once
+};
+
+}  // namespace quon
+
+#endif

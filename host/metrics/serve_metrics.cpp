@@ -1,0 +1,137 @@
+#include "quon/metrics/serve_metrics.h"
+
+#include <prometheus/counter.h>
+#include <prometheus/family.h>
+#include <prometheus/gauge.h>
+#include <prometheus/registry.h>
+#include <prometheus/text_serializer.h>
+
+#include "quon/umd/umd_config.h"
+
+namespace quon {
+
+namespace {
+
+// The receiver states a link can be in, one series each (1 for the one it
+// is in): see umd_output.h.
+const char* const receiver_states[] = {"idle",       "resolving", "unresolved", "sending",
+                                       "connecting", "connected", "refused",    "lost"};
+
+// A counter that follows a count kept elsewhere, which may start over (a
+// reload makes the receivers anew): it only ever grows.
+void follow(prometheus::Counter& counter, double& last, double now) {
+    counter.Increment(now >= last ? now - last : now);
+    last = now;
+}
+
+}  // namespace
+
+struct serve_metrics::families {
+    explicit families(prometheus::Registry& r)
+        : routerUp(prometheus::BuildGauge()
+                       .Name("quon_router_up")
+                       .Help("1 while the router's link is up (connected, or a simulated router answering)")
+                       .Register(r)),
+          routerReconnects(prometheus::BuildCounter()
+                               .Name("quon_router_reconnects_total")
+                               .Help("Times the router's link came up again after its first connection")
+                               .Register(r)),
+          receiverState(prometheus::BuildGauge()
+                            .Name("quon_receiver_state")
+                            .Help("1 for the state the TSL receiver's link is in, 0 for the others")
+                            .Register(r)),
+          receiverUp(prometheus::BuildGauge()
+                         .Name("quon_receiver_up")
+                         .Help("0 from a failure of the TSL receiver's link until it is up again")
+                         .Register(r)),
+          receiverPackets(prometheus::BuildCounter()
+                              .Name("quon_receiver_packets_total")
+                              .Help("TSL packets handed to the receiver's socket")
+                              .Register(r)),
+          receiverErrors(prometheus::BuildCounter()
+                             .Name("quon_receiver_errors_total")
+                             .Help("Failed resolves, connects and sends of the receiver")
+                             .Register(r)),
+          displays(prometheus::BuildGauge().Name("quon_displays").Help("Displays running").Register(r)),
+          revertives(prometheus::BuildCounter()
+                         .Name("quon_revertives_total")
+                         .Help("Revertives (routes) delivered to displays")
+                         .Register(r)
+                         .Add({})),
+          commands(prometheus::BuildCounter()
+                       .Name("quon_commands_total")
+                       .Help("Commands the displays sent to the host")
+                       .Register(r)
+                       .Add({})),
+          parentCommands(prometheus::BuildCounter()
+                             .Name("quon_parent_commands_total")
+                             .Help("Parent commands sent to the displays")
+                             .Register(r)
+                             .Add({})),
+          reloads(prometheus::BuildCounter()
+                      .Name("quon_reloads_total")
+                      .Help("Reloads (SIGHUP) by outcome")
+                      .Register(r)),
+          reloadsApplied(reloads.Add({{"outcome", "applied"}})),
+          reloadsRefused(reloads.Add({{"outcome", "refused"}})),
+          displayCount(displays.Add({})) {}
+
+    prometheus::Family<prometheus::Gauge>& routerUp;
+    prometheus::Family<prometheus::Counter>& routerReconnects;
+    prometheus::Family<prometheus::Gauge>& receiverState;
+    prometheus::Family<prometheus::Gauge>& receiverUp;
+    prometheus::Family<prometheus::Counter>& receiverPackets;
+    prometheus::Family<prometheus::Counter>& receiverErrors;
+    prometheus::Family<prometheus::Gauge>& displays;
+    prometheus::Counter& revertives;
+    prometheus::Counter& commands;
+    prometheus::Counter& parentCommands;
+    prometheus::Family<prometheus::Counter>& reloads;
+    prometheus::Counter& reloadsApplied;
+    prometheus::Counter& reloadsRefused;
+    prometheus::Gauge& displayCount;
+
+    // What the followed counters were last told, by receiver and kind.
+    std::map<std::string, double> lastPackets, lastErrors;
+    double lastRevertives = 0, lastCommands = 0, lastParentCommands = 0;
+};
+
+serve_metrics::serve_metrics()
+    : registry_(std::make_shared<prometheus::Registry>()), families_(std::make_unique<families>(*registry_)) {}
+
+serve_metrics::~serve_metrics() = default;
+
+void serve_metrics::routerChanged(const router_change& change) {
+    const bool up = change.status.state == router_state::connected || change.status.state == router_state::answering;
+    const prometheus::Labels labels = {{"device", std::to_string(change.device)}, {"name", change.name},
+                                       {"protocol", change.protocol}};
+    families_->routerUp.Add(labels).Set(up ? 1 : 0);
+    prometheus::Counter& reconnects = families_->routerReconnects.Add({{"device", std::to_string(change.device)}});
+    if (change.status.state == router_state::connected) {
+        bool& ever = everConnected_[change.device];
+        if (ever) reconnects.Increment();
+        ever = true;
+    }
+}
+
+void serve_metrics::reloaded(bool refused) { (refused ? families_->reloadsRefused : families_->reloadsApplied).Increment(); }
+
+std::string serve_metrics::scrape(const host_engine& engine, const std::vector<umd_receiver_status>& receivers) {
+    families& f = *families_;
+    f.displayCount.Set(static_cast<double>(engine.components().size()));
+    const host_engine::totals& totals = engine.counts();
+    follow(f.revertives, f.lastRevertives, static_cast<double>(totals.revertives));
+    follow(f.commands, f.lastCommands, static_cast<double>(totals.commands));
+    follow(f.parentCommands, f.lastParentCommands, static_cast<double>(totals.parentCommands));
+    for (const umd_receiver_status& r : receivers) {
+        const std::string to = umdDestinationText(r.to);
+        for (const char* state : receiver_states)
+            f.receiverState.Add({{"to", to}, {"state", state}}).Set(r.state == state ? 1 : 0);
+        f.receiverUp.Add({{"to", to}}).Set(r.down ? 0 : 1);
+        follow(f.receiverPackets.Add({{"to", to}}), f.lastPackets[to], static_cast<double>(r.packetsSent));
+        follow(f.receiverErrors.Add({{"to", to}}), f.lastErrors[to], static_cast<double>(r.errors));
+    }
+    return prometheus::TextSerializer().Serialize(registry_->Collect());
+}
+
+}  // namespace quon
