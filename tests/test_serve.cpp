@@ -355,6 +355,13 @@ std::string httpGet(const std::string& url, const std::string& path) {
     return response;
 }
 
+// The value of the series `series` (name and labels as written) in a scrape.
+std::optional<double> metric(const std::string& scrape, const std::string& series) {
+    const size_t at = scrape.find("\n" + series + " ");
+    if (at == std::string::npos) return std::nullopt;
+    return std::stod(scrape.substr(at + series.size() + 2));
+}
+
 // A loopback TCP port where nothing listens.
 int closedPort() {
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -391,6 +398,10 @@ TEST_P(Serve, WhatIsDownShowsInTheLogTheApiAndHealthz) {
     ASSERT_TRUE(host->waitFor("router 1 (Fake): lost")) << host->output() << host->errors();
     health = httpGet(url, "/healthz");
     EXPECT_THAT(health, HasSubstr("router 1 lost"));
+    EXPECT_EQ(metric(httpGet(url, "/metrics"), "quon_receiver_up{to=\"" + to + "\"}"), 0.0);
+    router->write("silent off\n");
+    ASSERT_TRUE(host->waitFor("router 1 (Fake): connected", 40)) << host->output() << host->errors();
+    EXPECT_EQ(metric(httpGet(url, "/metrics"), "quon_router_reconnects_total{device=\"1\"}"), 1.0);
     host->signal(SIGTERM);
     EXPECT_EQ(host->wait(), 0);
 }
@@ -412,13 +423,6 @@ TEST_P(Serve, HealthzIsOkWhenNothingIsDown) {
     EXPECT_THAT(httpGet(url, "/api/receivers"), HasSubstr("\"state\":\"sending\""));
     host->signal(SIGTERM);
     EXPECT_EQ(host->wait(), 0);
-}
-
-// The value of the series `series` (name and labels as written) in a scrape.
-std::optional<double> metric(const std::string& scrape, const std::string& series) {
-    const size_t at = scrape.find("\n" + series + " ");
-    if (at == std::string::npos) return std::nullopt;
-    return std::stod(scrape.substr(at + series.size() + 2));
 }
 
 TEST_P(Serve, MetricsCountWhatServeDoesAndDocsListEveryOne) {
