@@ -269,7 +269,7 @@ public:
             unsigned char packet[2048];
             const ssize_t n = ::recv(socket_.descriptor(), packet, sizeof packet, 0);
             // PBC, VER, FLAGS, SCREEN, then INDEX, CONTROL, LENGTH, TEXT.
-            if (n < 12 || (packet[3] & 1)) continue;
+            if (n < 12) continue;  // the text as sent: ASCII, or UTF-16LE when FLAGS bit 0 is set
             const int shownIndex = packet[6] | packet[7] << 8;
             const size_t length = static_cast<size_t>(packet[10] | packet[11] << 8);
             if (12 + length > static_cast<size_t>(n)) continue;
@@ -467,6 +467,27 @@ TEST_P(Serve, MetricsCountWhatServeDoesAndDocsListEveryOne) {
         const std::string name = scrape.substr(type + 7, scrape.find(' ', type + 7) - type - 7);
         EXPECT_THAT(listed, HasSubstr("| `" + name + "`")) << name;
     }
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+}
+
+TEST_P(Serve, ANameThatIsNotUtf8ReachesEveryOutputAsTheSameText) {
+    tsl5_screen screen;
+    // Written on Windows: "Café" in Windows-1252.
+    std::ofstream(root + "/vx/main/config/system/dev_002.ini")
+        << "[Router]\nName=Sim\n[Database]\nDatabaseSize_0=4\nDatabaseSize_1=4\n[Database_0]\n1=Caf\xE9\n"
+           "[Crosspoints]\n1=1\n";
+    writeWall("[umd]\nto = \"tsl5+udp://127.0.0.1:" + std::to_string(screen.port()) +
+              "\"\n\n[[display]]\nname = \"s\"\nmatrix = 2\ndestination = 1\numd = { index = 3 }\n");
+    auto host = serve({"--http", "127.0.0.1:0"});
+    ASSERT_TRUE(host->waitFor("s: [ Caf\xC3\xA9 ]")) << host->output() << host->errors();
+    // TSL 5 sends it as UTF-16LE.
+    EXPECT_TRUE(screen.waitFor(3, std::string("C\0a\0f\0\xE9\0", 8))) << host->output() << host->errors();
+    const std::string errors = host->errors();
+    const size_t at = errors.find("the wall is at http://");
+    ASSERT_NE(at, std::string::npos) << errors;
+    const std::string url = errors.substr(at + 15, errors.find('/', at + 22) - at - 15);
+    EXPECT_THAT(httpGet(url, "/api/displays"), HasSubstr("\"text\":\"Caf\xC3\xA9\""));
     host->signal(SIGTERM);
     EXPECT_EQ(host->wait(), 0);
 }

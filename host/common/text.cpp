@@ -60,4 +60,98 @@ std::string utcText(std::chrono::system_clock::time_point time) {
     return text;
 }
 
+namespace {
+
+// What Windows-1252 puts at 0x80-0x9F.
+constexpr char32_t windows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                          0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                          0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                          0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// Appends the characters of `text` when it is strict UTF-8; false (with
+// `out` partly filled) when it is not.
+bool decodeUtf8(std::string_view text, std::u32string* out) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            if (out) out->push_back(lead);
+            ++i;
+            continue;
+        }
+        size_t length = 0;
+        char32_t value = 0;
+        unsigned char secondLow = 0x80, secondHigh = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            value = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            value = lead & 0x0F;
+            if (lead == 0xE0) secondLow = 0xA0;   // no overlong forms
+            if (lead == 0xED) secondHigh = 0x9F;  // no surrogates
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            value = lead & 0x07;
+            if (lead == 0xF0) secondLow = 0x90;
+            if (lead == 0xF4) secondHigh = 0x8F;  // nothing past U+10FFFF
+        } else {
+            return false;
+        }
+        if (i + length > text.size()) return false;
+        const auto second = static_cast<unsigned char>(text[i + 1]);
+        if (second < secondLow || second > secondHigh) return false;
+        for (size_t k = 1; k < length; ++k) {
+            const auto byte = static_cast<unsigned char>(text[i + k]);
+            if ((byte & 0xC0) != 0x80) return false;
+            value = (value << 6) | (byte & 0x3F);
+        }
+        if (out) out->push_back(value);
+        i += length;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool isUtf8(std::string_view text) { return decodeUtf8(text, nullptr); }
+
+std::u32string systemCharacters(std::string_view text) {
+    std::u32string characters;
+    characters.reserve(text.size());
+    if (decodeUtf8(text, &characters)) return characters;
+    characters.clear();
+    for (const char byte : text) {
+        const auto value = static_cast<unsigned char>(byte);
+        characters.push_back(value >= 0x80 && value < 0xA0 ? windows1252High[value - 0x80] : char32_t{value});
+    }
+    return characters;
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+std::string systemText(std::string_view text) {
+    if (isUtf8(text)) return std::string(text);
+    std::string out;
+    out.reserve(text.size() * 2);
+    for (const char32_t c : systemCharacters(text)) appendUtf8(out, c);
+    return out;
+}
+
 }  // namespace quon

@@ -87,7 +87,7 @@ void readRouter(const std::string& path, int device, system_description& out) {
             router.settingSpelling[key] = e.key;
         }
     }
-    if (const std::string* name = file.value("Router", "Name")) router.name = *name;
+    if (const std::string* name = file.value("Router", "Name")) router.name = systemText(*name);
     if (const std::string* protocol = file.value("Router", "Protocol")) router.protocol = lowerCase(*protocol);
     if (const std::string* answers = file.value("Router", "Answers")) router.answers = !isNo(*answers);
     for (const profile_section& section : file.sections()) {
@@ -108,7 +108,7 @@ void readRouter(const std::string& path, int device, system_description& out) {
             for (const profile_entry& e : section.entries) {
                 int index = 0;
                 if (parseInt32(e.key, index))
-                    router.entryNames[database].emplace(index, e.value);
+                    router.entryNames[database].emplace(index, systemText(e.value));
                 else
                     out.warnings.push_back(where(path, section.name, e.key) + "[" + section.name + "] " +
                                            escaped(e.key) + ": not an index");

@@ -1,73 +1,14 @@
 #include "quon/umd/umd_text.h"
 
+#include "quon/common/text.h"
+
 namespace {
-
-// The characters Windows-1252 puts at 0x80-0x9F; its five unassigned bytes
-// stay C1 control characters, as browsers decode them.
-constexpr char32_t kWindows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                           0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-bool isContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool decodeUtf8(std::string_view text, std::u32string& out) {
-    out.clear();
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        size_t length = 0;
-        char32_t value = 0;
-        unsigned char secondMin = 0x80, secondMax = 0xBF;
-        if (lead < 0x80) {
-            out.push_back(lead);
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            value = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            value = lead & 0x0F;
-            if (lead == 0xE0) secondMin = 0xA0;
-            if (lead == 0xED) secondMax = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            value = lead & 0x07;
-            if (lead == 0xF0) secondMin = 0x90;
-            if (lead == 0xF4) secondMax = 0x8F;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) return false;
-        const auto second = static_cast<unsigned char>(text[i + 1]);
-        if (second < secondMin || second > secondMax) return false;
-        for (size_t k = 1; k < length; ++k) {
-            const auto byte = static_cast<unsigned char>(text[i + k]);
-            if (!isContinuation(byte)) return false;
-            value = (value << 6) | (byte & 0x3F);
-        }
-        out.push_back(value);
-        i += length;
-    }
-    return true;
-}
 
 bool isControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
 }  // namespace
 
-std::u32string decodeSourceName(std::string_view name) {
-    std::u32string characters;
-    if (decodeUtf8(name, characters)) return characters;
-    characters.clear();
-    for (const char byte : name) {
-        const auto value = static_cast<unsigned char>(byte);
-        characters.push_back(value >= 0x80 && value < 0xA0 ? kWindows1252High[value - 0x80] : char32_t{value});
-    }
-    return characters;
-}
+std::u32string decodeSourceName(std::string_view name) { return quon::systemCharacters(name); }
 
 tsl5_text tsl5Text(std::string_view name) {
     std::u32string characters = decodeSourceName(name);

@@ -4,6 +4,8 @@
 #include <nlohmann/json.hpp>
 #include <unordered_set>
 
+#include "quon/common/text.h"
+
 namespace quon::web {
 
 namespace {
@@ -35,7 +37,10 @@ std::size_t utf8Length(const unsigned char* at, const unsigned char* end) {
     return 0;
 }
 
-void appendJsonString(std::string& out, const std::string& text) {
+void appendJsonString(std::string& out, const std::string& given) {
+    // The host's text policy: a text that is not UTF-8 is Windows-1252.
+    const std::string converted = isUtf8(given) ? std::string() : systemText(given);
+    const std::string& text = converted.empty() ? given : converted;
     static constexpr char kHex[] = "0123456789abcdef";
     const auto plain = [](unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\'; };
     out += '"';
@@ -117,13 +122,17 @@ bool wall_model::setOrder(const std::vector<std::string>& names) {
     return true;
 }
 
-void wall_model::setLink(const link_state& state) { links_[state.device] = state; }
+void wall_model::setLink(const link_state& state) {
+    link_state& link = links_[state.device] = state;
+    link.name = systemText(link.name);
+    link.detail = systemText(link.detail);
+}
 
 bool wall_model::removeLink(int device) { return links_.erase(device) > 0; }
 
 void wall_model::addEvent(const std::string& line) {
     if (maxEvents_ == 0) return;
-    events_.push_back({nextEventSequence_++, line});
+    events_.push_back({nextEventSequence_++, systemText(line)});
     while (events_.size() > maxEvents_) events_.pop_front();
 }
 

@@ -22,7 +22,7 @@ struct label_case {
 
 class LabelText : public testing::TestWithParam<label_case> {};
 
-TEST_P(LabelText, KeepsUtf8AndReplacesWhatCannotBeShown) {
+TEST_P(LabelText, ReadsUtf8OrWindows1252AndReplacesControls) {
     const quon::links::cleaned_label cleaned = cleanLabel(GetParam().raw);
     EXPECT_EQ(cleaned.text, GetParam().text);
     EXPECT_EQ(cleaned.repaired, GetParam().repaired);
@@ -39,12 +39,13 @@ INSTANTIATE_TEST_SUITE_P(Labels, LabelText,
                                                     "b",
                                                     "a?b", true},
                                          label_case{"tab\there", "tab?here", true}, label_case{"del\x7F", "del?", true},
-                                         label_case{"Caf\xE9", "Caf?", true},           // Latin-1
-                                         label_case{"\xC3", "?", true},                 // cut short
-                                         label_case{"\xC0\xAF", "??", true},            // overlong
-                                         label_case{"\xED\xA0\x80", "???", true},       // surrogate
-                                         label_case{"\xF4\x90\x80\x80", "????", true},  // past U+10FFFF
-                                         label_case{"\xFF\xFE", "??", true}));
+                                         // Not UTF-8: the whole label is Windows-1252.
+                                         label_case{"Caf\xE9", "Caf\xC3\xA9", true},
+                                         label_case{"\xC3", "\xC3\x83", true},             // cut short
+                                         label_case{"\xC0\xAF", "\xC3\x80\xC2\xAF", true},  // overlong
+                                         label_case{"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xE2\x82\xAC", true},  // surrogate
+                                         label_case{"\xF4\x90\x80\x80", "\xC3\xB4?\xE2\x82\xAC\xE2\x82\xAC", true},
+                                         label_case{"\xFF\xFE", "\xC3\xBF\xC3\xBE", true}));
 
 TEST(RetryBackoff, TheFirstWaitIsWithinTheFirstInterval) {
     for (std::uint32_t seed = 1; seed <= 50; ++seed) {

@@ -377,7 +377,7 @@ struct text_case {
 
 class WebViewJsonText : public WebView, public ::testing::WithParamInterface<text_case> {};
 
-TEST_P(WebViewJsonText, DecodesToTheTextOrItsReplacement) {
+TEST_P(WebViewJsonText, DecodesToTheTextUtf8OrWindows1252) {
     startView();
     view->tile(tile("MON 1", GetParam().sent));
     auto page = openPage();
@@ -390,8 +390,6 @@ TEST_P(WebViewJsonText, DecodesToTheTextOrItsReplacement) {
     EXPECT_EQ(update["displays"][0]["text"], GetParam().shown + "!");
 }
 
-const std::string kReplacement = "\xef\xbf\xbd";
-
 INSTANTIATE_TEST_SUITE_P(
     Texts, WebViewJsonText,
     ::testing::Values(
@@ -402,17 +400,20 @@ INSTANTIATE_TEST_SUITE_P(
         text_case{"two byte", "caf\xc3\xa9", "caf\xc3\xa9"},
         text_case{"three byte", "\xe2\x86\x92 \xe2\x82\xac", "\xe2\x86\x92 \xe2\x82\xac"},
         text_case{"four byte", "\xf0\x9f\x8e\xa5", "\xf0\x9f\x8e\xa5"},
+        // Not UTF-8: the whole text is Windows-1252.
         text_case{"stray continuation",
                   "a\x80"
                   "b",
-                  "a" + kReplacement + "b"},
+                  "a\xe2\x82\xac"
+                  "b"},
         text_case{"overlong",
                   "\xc0\xaf"
                   "x",
-                  kReplacement + kReplacement + "x"},
-        text_case{"surrogate", "\xed\xa0\x80", kReplacement + kReplacement + kReplacement},
-        text_case{"beyond unicode", "\xf4\x90\x80\x80", kReplacement + kReplacement + kReplacement + kReplacement},
-        text_case{"cut short", "ab\xe2\x86", "ab" + kReplacement + kReplacement}),
+                  "\xc3\x80\xc2\xafx"},
+        text_case{"surrogate", "\xed\xa0\x80", "\xc3\xad\xc2\xa0\xe2\x82\xac"},
+        text_case{"beyond unicode", "\xf4\x90\x80\x80", "\xc3\xb4\xc2\x90\xe2\x82\xac\xe2\x82\xac"},
+        text_case{"cut short", "ab\xe2\x86", "ab\xc3\xa2\xe2\x80\xa0"},
+        text_case{"latin1", "Caf\xe9", "Caf\xc3\xa9"}),
     [](const ::testing::TestParamInfo<text_case>& info) {
         std::string name;
         for (const char* c = info.param.what; *c; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
@@ -431,12 +432,18 @@ TEST_F(WebView, APageOpenedLaterGetsChangesToDisplaysChangedBefore) {
     EXPECT_EQ(update["displays"][0]["text"], "CAM 3");
 }
 
-TEST_F(WebView, InvalidUtf8IsReplacedNotPassedOn) {
+TEST_F(WebView, ATextThatIsNotUtf8IsReadAsWindows1252) {
     startView();
     view->tile(tile("MON \xff", "CAM \xc3"));
+    view->link({1, "Caf\xe9", "", "lost", 4, "caf\xe9"});
+    view->event("Caf\xe9");
     const json displays = json::parse(get("/api/displays").body);
-    EXPECT_EQ(displays[0]["name"], "MON \xef\xbf\xbd");
-    EXPECT_EQ(displays[0]["text"], "CAM \xef\xbf\xbd");
+    EXPECT_EQ(displays[0]["name"], "MON \xc3\xbf");
+    EXPECT_EQ(displays[0]["text"], "CAM \xc3\x83");
+    const json routers = json::parse(get("/api/routers").body);
+    EXPECT_EQ(routers[0]["name"], "Caf\xc3\xa9");
+    EXPECT_EQ(routers[0]["detail"], "caf\xc3\xa9");
+    EXPECT_EQ(json::parse(get("/api/events").body).back(), "Caf\xc3\xa9");
 }
 
 TEST_F(WebView, PageAndItsFilesComeWithAStrictContentSecurityPolicy) {

@@ -20,6 +20,19 @@ std::string trimmed(std::string_view text);
 std::string escaped(std::string_view text);
 // The same without quoting '"' and '\\': for free text in a message.
 std::string escapedControls(std::string_view text);
+// The host's one text policy, applied where a text comes in (a device
+// file's names, a router's labels) and again, as a safety net, by each
+// output: a text that is valid UTF-8 is UTF-8 (strict: no overlong forms,
+// no surrogates, nothing past U+10FFFF); any other text is Windows-1252,
+// the code page of the production platform's files, its five unassigned
+// bytes kept as the C1 controls browsers decode them to. The component,
+// the screens, the page and the trace then show one text for one name.
+bool isUtf8(std::string_view text);
+std::u32string systemCharacters(std::string_view text);
+// The same text as UTF-8; a valid UTF-8 text comes back as it is.
+std::string systemText(std::string_view text);
+void appendUtf8(std::string& out, char32_t character);
+
 // The time in UTC, "2026-12-08T15:04:05Z"; empty for the epoch (never).
 std::string utcText(std::chrono::system_clock::time_point time);
 

@@ -1,6 +1,7 @@
 // label_text: what a label from a router may hold. Routers send bytes; the
-// host shows text. Control characters and bytes that are not UTF-8 are each
-// replaced by '?', and trailing blanks and NULs (fixed-width padding) go.
+// host shows text, read by its one text policy (quon/common/text.h: UTF-8
+// when valid, else Windows-1252). Control characters are each replaced by
+// '?', and trailing blanks and NULs (fixed-width padding) go.
 // Pure; no state.
 #ifndef QUON_LINKS_LABEL_TEXT_H
 #define QUON_LINKS_LABEL_TEXT_H
@@ -12,7 +13,7 @@ namespace quon::links {
 
 struct cleaned_label {
     std::string text;
-    bool repaired;  // a control character or a byte that is not UTF-8 was replaced
+    bool repaired;  // a control character was replaced, or the label was not UTF-8
 };
 
 cleaned_label cleanLabel(std::string_view raw);

@@ -1,8 +1,8 @@
 // umd_text: how a source name becomes the text of a display.
 //
-// Source names are UTF-8 when they are valid UTF-8, and Windows-1252
-// otherwise (device files written on Windows). Control characters
-// (U+0000-U+001F, U+007F-U+009F) become '?'.
+// Source names are read by the host's one text policy (quon/common/text.h:
+// UTF-8 when valid, else Windows-1252). Control characters (U+0000-U+001F,
+// U+007F-U+009F) become '?'.
 //
 // TSL 5 keeps the first kTsl5MaxCharacters characters and sends plain ASCII
 // when every kept character is ASCII, UTF-16LE otherwise (characters beyond
