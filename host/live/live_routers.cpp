@@ -5,6 +5,7 @@
 #include <set>
 
 #include "quon/common/decimal.h"
+#include "quon/common/endpoint.h"
 #include "quon/links/router_link.h"
 
 namespace quon {
@@ -13,33 +14,23 @@ namespace {
 
 namespace asio = boost::asio;
 
-// Reads "host:port", "[v6]:port" or a bare host.
+// Reads "host:port", "[v6]:port" or a bare host (the protocol's port).
 bool parseAddress(const std::string& text, std::string& host, uint16_t& port, std::string& error) {
-    std::string rest;
-    if (!text.empty() && text[0] == '[') {
-        const size_t close = text.find(']');
-        if (close == std::string::npos) {
-            error = "Address=" + text + ": an IPv6 address ends with ']'";
-            return false;
-        }
-        host = text.substr(1, close - 1);
-        rest = text.substr(close + 1);
-    } else {
-        const size_t colon = text.rfind(':');
-        host = text.substr(0, colon);
-        rest = colon == std::string::npos ? "" : text.substr(colon);
+    endpoint_text where;
+    if (!parseEndpoint(text, where, error)) {
+        error = "Address=" + text + ": " + error;
+        return false;
     }
-    if (host.empty()) {
+    if (where.host.empty()) {
         error = "Address=" + text + ": no host";
         return false;
     }
-    if (rest.empty()) return true;
-    long long number = 0;
-    if (rest[0] != ':' || !parseDecimal(rest.substr(1), 1, 65535, number)) {
+    if (where.port && *where.port == 0) {
         error = "Address=" + text + ": the port is a number from 1 to 65535";
         return false;
     }
-    port = static_cast<uint16_t>(number);
+    host = where.host;
+    if (where.port) port = *where.port;
     return true;
 }
 

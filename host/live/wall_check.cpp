@@ -76,7 +76,11 @@ void checkWall(const wall& wall, const system_description& system, const host_en
             destination = *d.destination;
             what = "matrix " + std::to_string(device);
         } else {
-            continue;  // the wall file's own check has said so
+            errors.push_back(d.at("") + "display \"" + d.name + "\": " +
+                             (d.matrix        ? "`matrix` without `destination`"
+                              : d.destination ? "`destination` without `matrix`"
+                                              : "neither `instance` nor `matrix` and `destination`"));
+            continue;
         }
         const std::string problem = routerProblem(system, engine, device);
         if (!problem.empty()) {

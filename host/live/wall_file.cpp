@@ -1,12 +1,19 @@
 #include "quon/live/wall_file.h"
 
+#include <toml++/toml.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
+#include <tuple>
 
+#include "quon/common/duration.h"
 #include "quon/common/paths.h"
 
 namespace quon {
@@ -34,6 +41,209 @@ std::optional<std::string> textAt(const toml::node& node, const std::string& key
     const std::optional<std::string> value = node.value_exact<std::string>();
     if (!value) errors.push_back(where(path, node.source()) + "`" + key + "` takes a text");
     return value;
+}
+
+std::optional<bool> booleanAt(const toml::node& node, const std::string& key, const std::string& path,
+                              std::vector<std::string>& errors) {
+    const std::optional<bool> value = node.value_exact<bool>();
+    if (!value) errors.push_back(where(path, node.source()) + "`" + key + "` takes true or false");
+    return value;
+}
+
+// The TSL output's settings: [umd], [tally.NAME] and a display's `umd`.
+constexpr long long tsl5_max_index = 65534;   // 0xFFFF addresses every display
+constexpr long long tsl5_max_screen = 65534;  // 0xFFFF addresses every screen
+constexpr long long tsl31_max_address = 126;
+
+std::optional<umd_destination> destinationAt(const toml::node& node, const std::string& path,
+                                             std::vector<std::string>& errors) {
+    const auto text = textAt(node, "to", path, errors);
+    if (!text) return std::nullopt;
+    umd_destination destination;
+    if (parseUmdDestination(*text, destination)) return destination;
+    errors.push_back(where(path, node.source()) + "`to` = \"" + *text +
+                     "\" is not tsl5+udp://host:port, tsl5+tcp://host:port or tsl31+udp://host:port");
+    return std::nullopt;
+}
+
+std::optional<lamp_colour> colourAt(const toml::node& node, const std::string& key, const std::string& path,
+                                    std::vector<std::string>& errors) {
+    const auto text = textAt(node, key, path, errors);
+    if (!text) return std::nullopt;
+    if (*text == "off") return lamp_colour::off;
+    if (*text == "red") return lamp_colour::red;
+    if (*text == "green") return lamp_colour::green;
+    if (*text == "amber") return lamp_colour::amber;
+    errors.push_back(where(path, node.source()) + "`" + key + "` = \"" + *text +
+                     "\" is not a colour (off, red, green or amber)");
+    return std::nullopt;
+}
+
+void readTally31(const toml::node& node, tsl31_tally_map& out, const std::string& path,
+                 std::vector<std::string>& errors) {
+    const auto* array = node.as_array();
+    if (!array || array->size() != out.size()) {
+        errors.push_back(where(path, node.source()) +
+                         "`tally31` lists 4 lamps, e.g. [\"left\", \"text\", \"right\", \"\"]");
+        return;
+    }
+    for (size_t i = 0; i < out.size(); ++i) {
+        const auto text = textAt(*array->get(i), "tally31", path, errors);
+        if (!text) continue;
+        if (*text == "left") {
+            out[i] = tally_lamp::left;
+        } else if (*text == "text") {
+            out[i] = tally_lamp::text;
+        } else if (*text == "right") {
+            out[i] = tally_lamp::right;
+        } else if (text->empty()) {
+            out[i] = tally_lamp::none;
+        } else {
+            errors.push_back(where(path, array->get(i)->source()) + "`tally31` lamp \"" + *text +
+                             "\" is not \"left\", \"text\", \"right\" or \"\"");
+        }
+    }
+}
+
+// What [umd] gives every display that does not say otherwise.
+struct umd_defaults {
+    std::optional<umd_destination> to;
+    uint16_t screen = 0;
+};
+
+void readUmdTable(const toml::table& table, umd_config& config, umd_defaults& defaults, const std::string& path,
+                  std::vector<std::string>& errors) {
+    for (const auto& [key, node] : table) {
+        const std::string name(key.str());
+        if (name == "to") {
+            defaults.to = destinationAt(node, path, errors);
+        } else if (name == "screen") {
+            if (const auto screen = integerAt(node, name, 0, tsl5_max_screen, path, errors))
+                defaults.screen = static_cast<uint16_t>(*screen);
+        } else if (name == "refresh") {
+            if (const auto text = textAt(node, name, path, errors))
+                if (!parseDuration(*text, config.refresh))
+                    errors.push_back(where(path, node.source()) + "`refresh` = \"" + *text +
+                                     "\" is not a duration (\"500ms\", \"5s\", \"2m\")");
+        } else if (name == "batch") {
+            if (const auto value = booleanAt(node, name, path, errors)) config.batch = *value;
+        } else if (name == "blank_on_exit") {
+            if (const auto value = booleanAt(node, name, path, errors)) config.blank_on_exit = *value;
+        } else if (name == "tally31") {
+            readTally31(node, config.tally31, path, errors);
+        } else {
+            errors.push_back(where(path, key.source()) + "unknown key `" + name +
+                             "` in [umd] (to, screen, refresh, batch, blank_on_exit, tally31)");
+        }
+    }
+}
+
+void readTallies(const toml::table& tallies, umd_config& config, const std::string& path,
+                 std::vector<std::string>& errors) {
+    for (const auto& [sheet, node] : tallies) {
+        const std::string sheetName(sheet.str());
+        const auto* table = node.as_table();
+        if (!table) {
+            errors.push_back(where(path, node.source()) + "[tally." + sheetName + "] is a table");
+            continue;
+        }
+        tally_lamps lamps;
+        for (const auto& [key, value] : *table) {
+            const std::string name(key.str());
+            if (name == "left" || name == "text" || name == "right") {
+                if (const auto colour = colourAt(value, name, path, errors))
+                    (name == "left" ? lamps.left : name == "text" ? lamps.text : lamps.right) = *colour;
+            } else if (name == "brightness") {
+                if (const auto brightness = integerAt(value, name, 0, 3, path, errors))
+                    lamps.brightness = static_cast<uint8_t>(*brightness);
+            } else {
+                errors.push_back(where(path, key.source()) + "unknown key `" + name + "` in [tally." + sheetName +
+                                 "] (left, text, right, brightness)");
+            }
+        }
+        config.tallies[sheetName] = lamps;
+    }
+}
+
+// Where a display sits on its receiver, to find an index used twice.
+using display_place = std::tuple<umd_destination, uint16_t, uint16_t>;
+
+void readDisplayUmd(const toml::node& node, const std::string& name, const umd_defaults& defaults,
+                    umd_config& config, std::map<display_place, toml::source_region>& places,
+                    const std::string& path, std::vector<std::string>& errors) {
+    const auto* umd = node.as_table();
+    if (!umd) {
+        errors.push_back(where(path, node.source()) + "`umd` is a table, e.g. { index = 1 }");
+        return;
+    }
+    const size_t errorsBefore = errors.size();
+    umd_display out;
+    out.name = name;
+    std::optional<umd_destination> to = defaults.to;
+    const toml::node* indexNode = nullptr;
+    const toml::node* screenNode = nullptr;
+    for (const auto& [key, value] : *umd) {
+        const std::string k(key.str());
+        if (k == "to") {
+            to = destinationAt(value, path, errors);
+            if (!to) return;
+        } else if (k == "index") {
+            indexNode = &value;
+        } else if (k == "screen") {
+            screenNode = &value;
+        } else {
+            errors.push_back(where(path, key.source()) + "unknown key `" + k + "` in `umd` of display \"" + name +
+                             "\" (to, index, screen)");
+        }
+    }
+    if (!to) {
+        errors.push_back(where(path, umd->source()) + "no `to` for display \"" + name + "\", here or in [umd]");
+        return;
+    }
+    out.to = *to;
+    const bool tsl5 = out.to.protocol == umd_protocol::tsl5;
+    out.screen = tsl5 ? defaults.screen : 0;
+    if (screenNode) {
+        if (!tsl5)
+            errors.push_back(where(path, screenNode->source()) + "`screen` is for TSL 5 only");
+        else if (const auto screen = integerAt(*screenNode, "screen", 0, tsl5_max_screen, path, errors))
+            out.screen = static_cast<uint16_t>(*screen);
+    }
+    if (!indexNode) {
+        errors.push_back(where(path, umd->source()) + "no `index` for display \"" + name + "\"");
+        return;
+    }
+    const auto index = integerAt(*indexNode, "index", 0, tsl5 ? tsl5_max_index : tsl31_max_address, path, errors);
+    if (!index) return;
+    out.index = static_cast<uint16_t>(*index);
+    if (errors.size() != errorsBefore) return;
+    const auto [first, added] = places.emplace(display_place{out.to, out.screen, out.index}, indexNode->source());
+    if (!added) {
+        std::string on = umdDestinationText(out.to);
+        if (tsl5) on = "screen " + std::to_string(out.screen) + " of " + on;
+        errors.push_back(where(path, indexNode->source()) + (tsl5 ? "index " : "address ") +
+                         std::to_string(out.index) + " is used twice on " + on + " (first at " +
+                         std::to_string(first->second.begin.line) + ":" +
+                         std::to_string(first->second.begin.column) + ")");
+        return;
+    }
+    config.displays.push_back(std::move(out));
+}
+
+// "path:line:column: what" in file order; an error without a place first.
+void sortByPlace(std::vector<std::string>::iterator first, std::vector<std::string>::iterator last,
+                 const std::string& path) {
+    const auto place = [&path](const std::string& error) {
+        long long line = 0, column = 0;
+        if (error.compare(0, path.size() + 1, path + ":") == 0) {
+            const char* at = error.c_str() + path.size() + 1;
+            char* end = nullptr;
+            line = std::strtoll(at, &end, 10);
+            if (end && *end == ':') column = std::strtoll(end + 1, nullptr, 10);
+        }
+        return std::make_pair(line, column);
+    };
+    std::stable_sort(first, last, [&](const std::string& a, const std::string& b) { return place(a) < place(b); });
 }
 
 }  // namespace
@@ -77,6 +287,20 @@ bool parseWall(const std::string& text, const std::string& path, wall& out, std:
         if (name != "display" && name != "umd" && name != "tally")
             errors.push_back(where(path, key.source()) + "unknown key `" + name + "` (display, umd, tally)");
     }
+    umd_defaults defaults;
+    if (const toml::node* node = table.get("umd")) {
+        if (const toml::table* umd = node->as_table())
+            readUmdTable(*umd, result.umd, defaults, path, errors);
+        else
+            errors.push_back(where(path, node->source()) + "`umd` is a table: [umd]");
+    }
+    if (const toml::node* node = table.get("tally")) {
+        if (const toml::table* tallies = node->as_table())
+            readTallies(*tallies, result.umd, path, errors);
+        else
+            errors.push_back(where(path, node->source()) + "`tally` is a table of state sheets: [tally.NAME]");
+    }
+    std::map<display_place, toml::source_region> places;
     if (const toml::node* displays = table.get("display")) {
         const toml::array* list = displays->as_array();
         if (!list || !list->is_array_of_tables()) {
@@ -112,27 +336,28 @@ bool parseWall(const std::string& text, const std::string& path, wall& out, std:
                         d.destination = integerAt(node, k, 1, 65536, path, errors);
                     } else if (k == "sourcedb") {
                         d.sourceDatabase = integerAt(node, k, 0, 999, path, errors);
-                    } else if (k != "umd") {
+                    } else if (k == "umd") {
+                        // Read once the name is known, below.
+                    } else {
                         errors.push_back(where(path, key.source()) + "unknown key `" + k +
                                          "` in [[display]] (name, instance, matrix, destination, sourcedb, "
                                          "statesheet, module, umd)");
                     }
                 }
                 if (!named) errors.push_back(where(path, t.source()) + "a [[display]] needs a `name`");
+                if (const toml::node* umd = t.get("umd"); umd && named)
+                    readDisplayUmd(*umd, d.name, defaults, result.umd, places, path, errors);
                 if (d.instance && (d.matrix || d.destination))
                     errors.push_back(where(path, t.source()) + "display \"" + d.name +
                                      "\": either `instance`, or `matrix` and `destination`, not both");
-                else if (!d.instance && !(d.matrix && d.destination))
-                    errors.push_back(where(path, t.source()) + "display \"" + d.name + "\": " +
-                                     (d.matrix ? "`matrix` without `destination`"
-                                               : d.destination ? "`destination` without `matrix`"
-                                                               : "neither `instance` nor `matrix` and `destination`"));
                 result.displays.push_back(std::move(d));
             }
         }
     }
-    readUmdConfig(table, path, result.umd, errors);
-    if (errors.size() != errorsBefore) return false;
+    if (errors.size() != errorsBefore) {
+        sortByPlace(errors.begin() + static_cast<std::ptrdiff_t>(errorsBefore), errors.end(), path);
+        return false;
+    }
     out = std::move(result);
     return true;
 }

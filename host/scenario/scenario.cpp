@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "quon/common/decimal.h"
+#include "quon/common/duration.h"
 #include "quon/common/paths.h"
 #include "quon/common/text.h"
 #include "quon/output/display_lines.h"
@@ -19,20 +20,13 @@ const size_t listed_commands = 20;
 
 std::string quoted(const std::string& text) { return "\"" + escaped(text) + "\""; }
 
-bool parseDuration(const std::string& word, long long& milliseconds) {
-    struct unit {
-        const char* suffix;
-        long long factor;
-    };
-    for (const unit u : {unit{"ms", 1}, unit{"s", 1000}, unit{"m", 60000}, unit{"", 1}}) {
-        const std::string suffix = u.suffix;
-        if (word.size() > suffix.size() && word.compare(word.size() - suffix.size(), suffix.size(), suffix) == 0 &&
-            parseDecimal(word.substr(0, word.size() - suffix.size()), 0, 1000000000LL, milliseconds)) {
-            milliseconds *= u.factor;
-            return true;
-        }
-    }
-    return false;
+// A wait: a duration ("500ms", "2s"), or a bare number of milliseconds.
+bool parseWait(const std::string& word, long long& milliseconds) {
+    if (parseDecimal(word, 0, 1000000000LL, milliseconds)) return true;
+    std::chrono::milliseconds duration{};
+    if (!parseDuration(word, duration)) return false;
+    milliseconds = duration.count();
+    return true;
 }
 
 // Splits off `count` blank-separated words; the rest (after one blank) is
@@ -99,7 +93,7 @@ bool checkAnswer(const scenario_line& line, std::string& why) {
 
 bool checkAdvance(const scenario_line& line, std::string& why) {
     long long ms = 0;
-    if (parseDuration(line.words[0], ms)) return true;
+    if (parseWait(line.words[0], ms)) return true;
     why = quoted(line.words[0]) + " is not a duration";
     return false;
 }
@@ -391,7 +385,7 @@ bool scenario_session::run(const std::string& file, const std::string& folder, c
         ok = engine_.setAnswers(integer(line, 0), word(1) == "yes", error);
     } else if (line.verb == "advance") {
         long long ms = 0;
-        parseDuration(word(0), ms);
+        parseWait(word(0), ms);
         ok = engine_.advance(static_cast<uint64_t>(ms), error);
     } else if (line.verb == "button") {
         ok = engine_.button(word(0), word(1), line.rest, error);

@@ -1,69 +1,37 @@
 #include "quon/web/http_address.h"
 
 #include <boost/asio/ip/address.hpp>
-#include <cctype>
+
+#include "quon/common/endpoint.h"
 
 namespace quon::web {
 
-namespace {
-
-bool parsePort(const std::string& text, unsigned short& port) {
-    if (text.empty() || text.size() > 5) return false;
-    unsigned value = 0;
-    for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (value > 65535) return false;
-    port = static_cast<unsigned short>(value);
-    return true;
-}
-
-}  // namespace
-
 bool parseHttpAddress(const std::string& text, std::string& address, unsigned short& port, std::string& error) {
-    std::string host;
-    std::string portText;
-    if (!text.empty() && text.front() == '[') {
-        const auto close = text.find(']');
-        if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':') {
-            error = "\"" + text + "\": expected [ADDRESS]:PORT";
-            return false;
-        }
-        host = text.substr(1, close - 1);
-        portText = text.substr(close + 2);
-        if (host.empty()) {
-            error = "\"" + text + "\": empty address";
-            return false;
-        }
-    } else {
-        const auto colon = text.rfind(':');
-        if (colon == std::string::npos) {
-            portText = text;
-        } else {
-            host = text.substr(0, colon);
-            portText = text.substr(colon + 1);
-            if (host.find(':') != std::string::npos) {
-                error = "\"" + text + "\": write an IPv6 address in brackets, e.g. [::1]:8080";
-                return false;
-            }
-        }
-    }
-    if (!parsePort(portText, port)) {
-        error = "\"" + text + "\": \"" + portText + "\" is not a port number (0 to 65535)";
+    // A bare number is a port on the default address.
+    const bool bare = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    endpoint_text where;
+    std::string why;
+    if (!parseEndpoint(bare ? ":" + text : text, where, why)) {
+        error = "\"" + text + "\": " + why;
         return false;
     }
-    if (host.empty()) {
+    if (!where.port) {
+        error = "\"" + text + "\": no port (ADDR:PORT, :PORT or PORT)";
+        return false;
+    }
+    if (where.host.empty()) {
         address = "127.0.0.1";
+        port = *where.port;
         return true;
     }
     boost::system::error_code failure;
-    const auto parsed = boost::asio::ip::make_address(host, failure);
+    const auto parsed = boost::asio::ip::make_address(where.host, failure);
     if (failure) {
-        error = "\"" + text + "\": \"" + host + "\" is not a numeric IP address";
+        error = "\"" + text + "\": \"" + where.host + "\" is not a numeric IP address";
         return false;
     }
     address = parsed.to_string();
+    port = *where.port;
     return true;
 }
 

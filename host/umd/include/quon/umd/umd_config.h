@@ -1,6 +1,7 @@
-// umd_config: what the TSL UMD output sends where, read from the wall file:
-// the `[umd]` defaults, every `[tally.NAME]` state sheet and the `umd` entry
-// of each `[[display]]`. docs/umd.md describes the settings.
+// umd_config: what the TSL UMD output sends where, as the wall file says it
+// (live/wall_file.h reads the `[umd]` defaults, every `[tally.NAME]` state
+// sheet and the `umd` entry of each `[[display]]`). docs/umd.md describes
+// the settings.
 //
 // Plain values, no pointers; read on whatever thread parses the wall file.
 #ifndef QUON_UMD_UMD_CONFIG_H
@@ -13,8 +14,6 @@
 #include <string>
 #include <tuple>
 #include <vector>
-
-#include <toml++/toml.h>
 
 enum class umd_protocol { tsl5, tsl31 };
 enum class umd_transport { udp, tcp };
@@ -44,8 +43,6 @@ bool parseUmdDestination(const std::string& text, umd_destination& out);
 // The destination as parseUmdDestination reads it.
 std::string umdDestinationText(const umd_destination& destination);
 
-// "500ms", "5s", "2m", "0s". False when the text does not parse.
-bool parseUmdDuration(const std::string& text, std::chrono::milliseconds& out);
 
 // The colour of a lamp, numbered as both protocols number them.
 enum class lamp_colour : uint8_t { off = 0, red = 1, green = 2, amber = 3 };
@@ -94,10 +91,5 @@ struct umd_config {
     // every lamp off at full brightness.
     tally_lamps lampsFor(const std::string& statesheet) const;
 };
-
-// Reads the UMD settings of a parsed wall file. `file` names it in the
-// errors, each "file:line:column: what". Returns false, with at least one
-// error, when anything is wrong; `out` must not be used then.
-bool readUmdConfig(const toml::table& wall, const std::string& file, umd_config& out, std::vector<std::string>& errors);
 
 #endif

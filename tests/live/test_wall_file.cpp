@@ -1,21 +1,25 @@
-// The UMD settings of the wall file: what is read, and every error placed at
-// its file, line and column.
+// The wall file: what is read (the displays and the TSL output's settings),
+// and every error placed at its file, line and column, once.
 #include <gtest/gtest.h>
 
-#include <toml++/toml.h>
 #include <string>
 #include <vector>
 
-#include "quon/umd/umd_config.h"
+#include "quon/live/wall_file.h"
 
 namespace {
 
+using quon::parseWall;
+using quon::wall;
+
 bool read(const std::string& text, umd_config& config, std::vector<std::string>& errors) {
-    const toml::table wall = toml::parse(std::string_view{text}, std::string_view{"wall.toml"});
-    return readUmdConfig(wall, "walls/wall.toml", config, errors);
+    wall parsed;
+    if (!parseWall(text, "walls/wall.toml", parsed, errors)) return false;
+    config = parsed.umd;
+    return true;
 }
 
-TEST(UmdConfig, ReadsDefaultsTalliesAndDisplays) {
+TEST(WallFile, ReadsDefaultsTalliesAndDisplays) {
     const std::string text = R"([umd]
 to = "tsl5+udp://127.0.0.1:8900"
 screen = 2
@@ -75,7 +79,7 @@ brightness = 1
     EXPECT_EQ(config.lampsFor("umd_alarm"), (tally_lamps{lamp_colour::red, lamp_colour::green, lamp_colour::amber, 1}));
 }
 
-TEST(UmdConfig, AStateSheetWithoutTallyShowsEveryLampOffAtFullBrightness) {
+TEST(WallFile, AStateSheetWithoutTallyShowsEveryLampOffAtFullBrightness) {
     umd_config config;
     std::vector<std::string> errors;
     ASSERT_TRUE(read("[tally.alarm]\nleft = \"red\"\n", config, errors));
@@ -84,7 +88,7 @@ TEST(UmdConfig, AStateSheetWithoutTallyShowsEveryLampOffAtFullBrightness) {
     EXPECT_EQ(config.lampsFor("alarm"), (tally_lamps{lamp_colour::red, lamp_colour::off, lamp_colour::off, 3}));
 }
 
-TEST(UmdConfig, DefaultsRefreshEveryFiveSecondsOneMessagePerPacketNoBlanking) {
+TEST(WallFile, DefaultsRefreshEveryFiveSecondsOneMessagePerPacketNoBlanking) {
     umd_config config;
     std::vector<std::string> errors;
     ASSERT_TRUE(read("", config, errors));
@@ -96,7 +100,7 @@ TEST(UmdConfig, DefaultsRefreshEveryFiveSecondsOneMessagePerPacketNoBlanking) {
     EXPECT_TRUE(config.displays.empty());
 }
 
-TEST(UmdConfig, AnIndexMayRepeatOnAnotherScreenOrReceiver) {
+TEST(WallFile, AnIndexMayRepeatOnAnotherScreenOrReceiver) {
     const std::string text = R"([umd]
 to = "tsl5+udp://127.0.0.1:9000"
 [[display]]
@@ -118,39 +122,15 @@ umd = { index = 4, to = "tsl5+tcp://127.0.0.1:9000" }
     EXPECT_EQ(config.displays.size(), 4u);
 }
 
-struct duration_case {
-    const char* text;
-    bool parses;
-    long long milliseconds;
-};
-
-class UmdDuration : public testing::TestWithParam<duration_case> {};
-
-TEST_P(UmdDuration, ParsesMillisecondsSecondsAndMinutes) {
-    std::chrono::milliseconds value{-1};
-    EXPECT_EQ(parseUmdDuration(GetParam().text, value), GetParam().parses);
-    if (GetParam().parses) {
-        EXPECT_EQ(value.count(), GetParam().milliseconds);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Texts, UmdDuration,
-                         testing::Values(duration_case{"500ms", true, 500}, duration_case{"5s", true, 5000},
-                                         duration_case{"2m", true, 120000}, duration_case{"0s", true, 0},
-                                         duration_case{"5", false, 0}, duration_case{"5 s", false, 0},
-                                         duration_case{"s", false, 0}, duration_case{"-5s", false, 0},
-                                         duration_case{"5h", false, 0}, duration_case{"1.5s", false, 0},
-                                         duration_case{"9999999999s", false, 0}, duration_case{"", false, 0}));
-
 struct error_case {
     const char* name;
     std::string toml;
     std::string error;  // the first error, in full
 };
 
-class UmdConfigError : public testing::TestWithParam<error_case> {};
+class WallFileError : public testing::TestWithParam<error_case> {};
 
-TEST_P(UmdConfigError, IsReportedAtFileLineAndColumnAndLeavesTheResultAlone) {
+TEST_P(WallFileError, IsReportedAtFileLineAndColumnAndLeavesTheResultAlone) {
     umd_config config;
     config.batch = true;
     std::vector<std::string> errors;
@@ -163,9 +143,9 @@ TEST_P(UmdConfigError, IsReportedAtFileLineAndColumnAndLeavesTheResultAlone) {
 const std::string kTo = "[umd]\nto = \"tsl5+udp://127.0.0.1:9000\"\n";
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, UmdConfigError,
+    Cases, WallFileError,
     testing::Values(
-        error_case{"unknown_key_in_umd", "[umd]\nspeed = 1\n", "walls/wall.toml:2:1: unknown key `speed` in [umd]"},
+        error_case{"unknown_key_in_umd", "[umd]\nspeed = 1\n", "walls/wall.toml:2:1: unknown key `speed` in [umd] (to, screen, refresh, batch, blank_on_exit, tally31)"},
         error_case{"unknown_scheme", "[umd]\nto = \"tsl6+udp://127.0.0.1:1\"\n",
                    "walls/wall.toml:2:6: `to` = \"tsl6+udp://127.0.0.1:1\" is not tsl5+udp://host:port, "
                    "tsl5+tcp://host:port or tsl31+udp://host:port"},
@@ -181,31 +161,31 @@ INSTANTIATE_TEST_SUITE_P(
         error_case{"url_with_path", "[umd]\nto = \"tsl5+udp://host/x:1\"\n",
                    "walls/wall.toml:2:6: `to` = \"tsl5+udp://host/x:1\" is not tsl5+udp://host:port, "
                    "tsl5+tcp://host:port or tsl31+udp://host:port"},
-        error_case{"to_not_a_string", "[umd]\nto = 5\n", "walls/wall.toml:2:6: `to` must be a string"},
+        error_case{"to_not_a_string", "[umd]\nto = 5\n", "walls/wall.toml:2:6: `to` takes a text"},
         error_case{"refresh_without_unit", "[umd]\nrefresh = \"5\"\n",
                    "walls/wall.toml:2:11: `refresh` = \"5\" is not a duration (\"500ms\", \"5s\", \"2m\")"},
         error_case{"screen_out_of_range", "[umd]\nscreen = 65535\n",
-                   "walls/wall.toml:2:10: `screen` is 65535, not 0 to 65534"},
+                   "walls/wall.toml:2:10: `screen` takes a whole number from 0 to 65534"},
         error_case{"batch_not_boolean", "[umd]\nbatch = \"yes\"\n",
-                   "walls/wall.toml:2:9: `batch` must be true or false"},
+                   "walls/wall.toml:2:9: `batch` takes true or false"},
         error_case{"tally31_unknown_lamp", "[umd]\ntally31 = [\"left\", \"top\", \"right\", \"\"]\n",
                    "walls/wall.toml:2:20: `tally31` lamp \"top\" is not \"left\", \"text\", \"right\" or \"\""},
         error_case{"tally31_three_lamps", "[umd]\ntally31 = [\"left\", \"text\", \"right\"]\n",
-                   "walls/wall.toml:2:11: `tally31` must list 4 lamps, e.g. [\"left\", \"text\", \"right\", \"\"]"},
+                   "walls/wall.toml:2:11: `tally31` lists 4 lamps, e.g. [\"left\", \"text\", \"right\", \"\"]"},
         error_case{"unknown_colour", "[tally.umd_alarm]\nleft = \"purple\"\n",
                    "walls/wall.toml:2:8: `left` = \"purple\" is not a colour (off, red, green or amber)"},
         error_case{"brightness_out_of_range", "[tally.umd_alarm]\nbrightness = 4\n",
-                   "walls/wall.toml:2:14: `brightness` is 4, not 0 to 3"},
+                   "walls/wall.toml:2:14: `brightness` takes a whole number from 0 to 3"},
         error_case{"unknown_key_in_tally", "[tally.umd_alarm]\nblink = true\n",
-                   "walls/wall.toml:2:1: unknown key `blink` in [tally.umd_alarm]"},
+                   "walls/wall.toml:2:1: unknown key `blink` in [tally.umd_alarm] (left, text, right, brightness)"},
         error_case{"unknown_key_in_display_umd",
                    kTo + "[[display]]\nname = \"mon1\"\numd = { index = 1, colour = 2 }\n",
-                   "walls/wall.toml:5:20: unknown key `colour` in `umd` of display \"mon1\""},
+                   "walls/wall.toml:5:20: unknown key `colour` in `umd` of display \"mon1\" (to, index, screen)"},
         error_case{"tsl31_address_out_of_range",
                    "[[display]]\nname = \"m\"\numd = { to = \"tsl31+udp://127.0.0.1:9000\", index = 127 }\n",
-                   "walls/wall.toml:3:52: `index` is 127, not 0 to 126"},
+                   "walls/wall.toml:3:52: `index` takes a whole number from 0 to 126"},
         error_case{"tsl5_index_broadcast", kTo + "[[display]]\nname = \"m\"\numd = { index = 65535 }\n",
-                   "walls/wall.toml:5:17: `index` is 65535, not 0 to 65534"},
+                   "walls/wall.toml:5:17: `index` takes a whole number from 0 to 65534"},
         error_case{
             "index_used_twice_on_one_screen",
             kTo + "[[display]]\nname = \"a\"\numd = { index = 4 }\n[[display]]\nname = \"b\"\numd = { index = 4 }\n",
@@ -223,16 +203,36 @@ INSTANTIATE_TEST_SUITE_P(
                    "[[display]]\nname = \"a\"\numd = { to = \"tsl31+udp://127.0.0.1:1\", index = 1, screen = 2 }\n",
                    "walls/wall.toml:3:61: `screen` is for TSL 5 only"},
         error_case{"display_without_name", kTo + "[[display]]\numd = { index = 1 }\n",
-                   "walls/wall.toml:3:1: a display with `umd` needs a `name`"},
+                   "walls/wall.toml:3:1: a [[display]] needs a `name`"},
         error_case{
             "display_named_twice",
             kTo + "[[display]]\nname = \"a\"\numd = { index = 1 }\n[[display]]\nname = \"a\"\numd = { index = 2 }\n",
-            "walls/wall.toml:7:8: display \"a\" is named twice (first at 4:8)"},
+            "walls/wall.toml:7:8: display \"a\" named twice"},
         error_case{"umd_not_a_table", kTo + "[[display]]\nname = \"a\"\numd = 1\n",
-                   "walls/wall.toml:5:7: `umd` must be a table, e.g. { index = 1 }"}),
+                   "walls/wall.toml:5:7: `umd` is a table, e.g. { index = 1 }"}),
     [](const testing::TestParamInfo<error_case>& info) { return std::string(info.param.name); });
 
-TEST(UmdConfig, ReportsEveryErrorNotJustTheFirst) {
+TEST(WallFile, ADisplayNamedTwiceIsOneErrorThoughBothAreSent) {
+    umd_config config;
+    std::vector<std::string> errors;
+    EXPECT_FALSE(read("[umd]\nto = \"tsl5+udp://127.0.0.1:9000\"\n[[display]]\nname = \"a\"\numd = { index = 1 }\n"
+                      "[[display]]\nname = \"a\"\numd = { index = 2 }\n",
+                      config, errors));
+    EXPECT_EQ(errors, std::vector<std::string>{"walls/wall.toml:7:8: display \"a\" named twice"});
+}
+
+TEST(WallFile, ListsErrorsInFileOrder) {
+    wall parsed;
+    std::vector<std::string> errors;
+    EXPECT_FALSE(parseWall("[[display]]\nname = \"a\"\nmatrix = \"x\"\n[umd]\nbatch = 1\n[tally.s]\nleft = \"pink\"\n",
+                           "w.toml", parsed, errors));
+    ASSERT_EQ(errors.size(), 3u) << testing::PrintToString(errors);
+    EXPECT_EQ(errors[0].rfind("w.toml:3:", 0), 0u) << errors[0];
+    EXPECT_EQ(errors[1].rfind("w.toml:5:", 0), 0u) << errors[1];
+    EXPECT_EQ(errors[2].rfind("w.toml:7:", 0), 0u) << errors[2];
+}
+
+TEST(WallFile, ReportsEveryErrorNotJustTheFirst) {
     umd_config config;
     std::vector<std::string> errors;
     EXPECT_FALSE(read("[umd]\nrefresh = \"soon\"\nbatch = 1\n[tally.x]\nleft = \"pink\"\n", config, errors));
