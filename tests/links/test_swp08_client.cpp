@@ -122,8 +122,6 @@ lines join(std::initializer_list<lines> parts) {
 
 class Swp08Client : public testing::Test {
 protected:
-    Swp08Client() { settings.answerWait = 1000ms; }
-
     // A router of 20 sources and 6 destinations whose size the device file
     // does not give, read to up.
     void bringUp() {
@@ -139,7 +137,13 @@ protected:
         });
     }
 
-    links::link_settings settings;
+    static links::link_settings settingsOfTheTests() {
+        links::link_settings settings;
+        settings.answerWait = 1000ms;
+        return settings;
+    }
+
+    links::link_settings settings = settingsOfTheTests();
     links::swp08_client client{settings};
     client_table table{client, describeSent};
 };
