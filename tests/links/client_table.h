@@ -134,7 +134,7 @@ private:
         return out;
     }
 
-    links::link_client& client_;
+    links::link_client& client_;  // borrowed; outlives the table
     describer describeSent_;
     links::held_state held_;
     links::link_actions last_;
