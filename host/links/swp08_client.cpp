@@ -271,10 +271,10 @@ void swp08_client::takeNames(const swp08::names_message& names) {
         const int index = names.first + static_cast<int>(i) + 1;
         const cleaned_label cleaned = cleanLabel(names.names[i]);
         if (cleaned.repaired)
-            reportProblem("a name with control characters or bytes that are not UTF-8",
-                          repairedLabelText((names.sources ? "source " : "destination ") + std::to_string(index) +
-                                                "'s name",
-                                            names.names[i], cleaned));
+            reportProblem(
+                "a name with control characters or bytes that are not UTF-8",
+                repairedLabelText((names.sources ? "source " : "destination ") + std::to_string(index) + "'s name",
+                                  names.names[i], cleaned));
         out_->push_back(act::label{database, index, cleaned.text});
         // Names past the known size may still come while the routes are
         // read: they tell a router larger than the device file.

@@ -103,8 +103,7 @@ void tcp_connection::connect() {
                             });
 }
 
-void tcp_connection::connectTo(const std::vector<boost::asio::ip::tcp::endpoint>& endpoints,
-                               std::uint64_t generation) {
+void tcp_connection::connectTo(const std::vector<boost::asio::ip::tcp::endpoint>& endpoints, std::uint64_t generation) {
     socket_ = boost::asio::ip::tcp::socket(io_);
     pending_.clear();
     writing_ = false;

@@ -67,8 +67,8 @@ private:
     void fail(const std::string& why);
 
     const link_settings settings_;
-    router_link_listener& listener_;  // borrowed; outlives the handle
-    boost::asio::io_context& io_;      // borrowed; outlives the handle
+    router_link_listener& listener_;             // borrowed; outlives the handle
+    boost::asio::io_context& io_;                // borrowed; outlives the handle
     const std::unique_ptr<link_client> client_;  // owned
     held_state held_;
     boost::asio::ip::tcp::resolver resolver_;

@@ -131,10 +131,10 @@ void videohub_client::readLabels(const videohub::block& block, int database, int
         if (!inRange(item->index, size)) continue;
         cleaned_label cleaned = cleanLabel(item->rest);
         if (cleaned.repaired)
-            reportProblem("a label with control characters or bytes that are not UTF-8",
-                          repairedLabelText((database == 0 ? "input " : "output ") + std::to_string(item->index + 1) +
-                                                "'s label",
-                                            item->rest, cleaned));
+            reportProblem(
+                "a label with control characters or bytes that are not UTF-8",
+                repairedLabelText((database == 0 ? "input " : "output ") + std::to_string(item->index + 1) + "'s label",
+                                  item->rest, cleaned));
         out_->push_back(act::label{database, item->index + 1, cleaned.text});
     }
 }

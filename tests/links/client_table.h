@@ -107,11 +107,11 @@ private:
                         append(out, describeSent_(a.bytes));
                     } else if constexpr (std::is_same_v<kind, act::arm_timer>) {
                         deadline_ = a.deadline;
-                        out.push_back("timer +" +
-                                      std::to_string(
-                                          std::chrono::duration_cast<std::chrono::milliseconds>(a.deadline - now_)
-                                              .count()) +
-                                      " ms");
+                        out.push_back(
+                            "timer +" +
+                            std::to_string(
+                                std::chrono::duration_cast<std::chrono::milliseconds>(a.deadline - now_).count()) +
+                            " ms");
                     } else if constexpr (std::is_same_v<kind, act::crosspoint>) {
                         if (held_.take(a))
                             out.push_back("crosspoint " + std::to_string(a.destination) + " " +

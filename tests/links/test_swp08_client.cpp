@@ -39,7 +39,9 @@ const std::string ack("\x10\x06", 2);
 const std::string nak("\x10\x15", 2);
 
 // What the router sends: 1-based numbers, matrix 1 level 1.
-std::string tally(int destination, int source) { return framed(sw::tallyMessage({0, 0}, destination - 1, source - 1, false)); }
+std::string tally(int destination, int source) {
+    return framed(sw::tallyMessage({0, 0}, destination - 1, source - 1, false));
+}
 
 std::string namesFrom(bool sources, int first, const std::vector<std::string>& names, int nameLength = 8) {
     return framed(sw::namesMessage(sources, {0, 0}, nameLength, first - 1, names));
@@ -76,7 +78,9 @@ lines describeSent(const std::string& sent) {
         int runLast = 0;
         void onAck() override { out.push_back("ACK"); }
         void onNak() override { out.push_back("NAK"); }
-        void onFrameProblem(sw::frame_problem problem) override { out.push_back("bad frame: " + sw::describe(problem)); }
+        void onFrameProblem(sw::frame_problem problem) override {
+            out.push_back("bad frame: " + sw::describe(problem));
+        }
         void onFrame(const std::vector<std::uint8_t>& data) override {
             if (const auto request = sw::decodeNamesRequest(data)) {
                 out.push_back(std::string("names? ") + (request->sources ? "sources" : "destinations") + " length " +
@@ -116,7 +120,7 @@ lines labelLines(bool sources, int first, int last, int nameLength = 8) {
 
 lines join(std::initializer_list<lines> parts) {
     lines all;
-    for (const lines& part : parts) all.insert(all.end(), part.begin(), part.end());
+    for (const lines& some : parts) all.insert(all.end(), some.begin(), some.end());
     return all;
 }
 
@@ -125,16 +129,23 @@ protected:
     // A router of 20 sources and 6 destinations whose size the device file
     // does not give, read to up.
     void bringUp() {
-        play(table, {
-            {"connect", connects(), {"names? sources length 8", "names? destinations length 8", "timer +1000 ms"}},
-            {"names", bytesIn(ack + ack + allNames(true, 20, 16) + allNames(false, 6, 16)),
-             join({{"ACK"}, labelLines(true, 1, 16), {"timer +1000 ms", "ACK"}, labelLines(true, 17, 20),
-                   {"timer +1000 ms", "ACK"}, labelLines(false, 1, 6), {"interrogate 1..6", "timer +1000 ms"}})},
-            {"answers", bytesIn(tallies(6)),
-             {"ACK", "crosspoint 1 1", "timer +1000 ms", "ACK", "crosspoint 2 2", "timer +1000 ms", "ACK",
-              "crosspoint 3 3", "timer +1000 ms", "ACK", "crosspoint 4 4", "timer +1000 ms", "ACK", "crosspoint 5 5",
-              "timer +1000 ms", "ACK", "crosspoint 6 6", "up 20 6"}},
-        });
+        play(table,
+             {
+                 {"connect", connects(), {"names? sources length 8", "names? destinations length 8", "timer +1000 ms"}},
+                 {"names", bytesIn(ack + ack + allNames(true, 20, 16) + allNames(false, 6, 16)),
+                  join({{"ACK"},
+                        labelLines(true, 1, 16),
+                        {"timer +1000 ms", "ACK"},
+                        labelLines(true, 17, 20),
+                        {"timer +1000 ms", "ACK"},
+                        labelLines(false, 1, 6),
+                        {"interrogate 1..6", "timer +1000 ms"}})},
+                 {"answers",
+                  bytesIn(tallies(6)),
+                  {"ACK", "crosspoint 1 1", "timer +1000 ms", "ACK", "crosspoint 2 2", "timer +1000 ms", "ACK",
+                   "crosspoint 3 3", "timer +1000 ms", "ACK", "crosspoint 4 4", "timer +1000 ms", "ACK",
+                   "crosspoint 5 5", "timer +1000 ms", "ACK", "crosspoint 6 6", "up 20 6"}},
+             });
     }
 
     static links::link_settings settingsOfTheTests() {
@@ -157,13 +168,16 @@ TEST_F(Swp08Client, LearnsTheSizeFromTheNamesAndReadsEveryRoute) {
 TEST_F(Swp08Client, NamesOfAFullLastMessageEndWithTheEmptyOne) {
     std::vector<std::string> sixteen;
     for (int n = 1; n <= 16; ++n) sixteen.push_back(numbered(false, n));
-    play(table, {
-        {"connect", connects(), {"names? sources length 8", "names? destinations length 8", "timer +1000 ms"}},
-        {"sources, fewer than fit", bytesIn(namesFrom(true, 1, {"A"})), {"ACK", "label source 1 A", "timer +1000 ms"}},
-        {"a full message of destinations: not the end yet", bytesIn(namesFrom(false, 1, sixteen)),
-         join({{"ACK"}, labelLines(false, 1, 16), {"timer +1000 ms"}})},
-        {"the empty message", bytesIn(namesFrom(false, 17, {})), {"ACK", "interrogate 1..16", "timer +1000 ms"}},
-    });
+    play(table,
+         {
+             {"connect", connects(), {"names? sources length 8", "names? destinations length 8", "timer +1000 ms"}},
+             {"sources, fewer than fit",
+              bytesIn(namesFrom(true, 1, {"A"})),
+              {"ACK", "label source 1 A", "timer +1000 ms"}},
+             {"a full message of destinations: not the end yet", bytesIn(namesFrom(false, 1, sixteen)),
+              join({{"ACK"}, labelLines(false, 1, 16), {"timer +1000 ms"}})},
+             {"the empty message", bytesIn(namesFrom(false, 17, {})), {"ACK", "interrogate 1..16", "timer +1000 ms"}},
+         });
 }
 
 // A router of other make may name one to a message, in batches, in full
@@ -245,41 +259,47 @@ TEST_F(Swp08Client, FewerNamesAndAnswersThanTheDeviceFileAreReportedOncePerConne
     client_table t(known, describeSent);
     for (int connection = 1; connection <= 2; ++connection) {
         SCOPED_TRACE("connection " + std::to_string(connection));
-        play(t, {
-            {"connect", connects(), {"names? sources length 8", "names? destinations length 8", "timer +1000 ms"}},
-            {"three of four sources, every destination",
-             bytesIn(ack + ack + namesFrom(true, 1, {"A", "B", "C"}) + namesFrom(false, 1, {"X", "Y", "Z"})),
-             connection == 1
-                 ? lines{"ACK", "label source 1 A", "label source 2 B", "label source 3 C", "timer +1000 ms", "ACK",
-                         "label destination 1 X", "label destination 2 Y", "label destination 3 Z", "timer +1000 ms"}
-                 : lines{"ACK", "timer +1000 ms", "ACK", "timer +1000 ms"}},
-            {"a wait short of answerWait", timePasses(999ms), {}},
-            {"answerWait", timePasses(1ms),
-             {"problem the router named 3 of the 4 sources the device file gives (DatabaseSize_0)",
-              "interrogate 1..3", "timer +1000 ms"}},
-            {"two answers", bytesIn(tally(1, 4) + tally(3, 2)),
-             {"ACK", "crosspoint 1 4", "timer +1000 ms", "ACK", "crosspoint 3 2", "timer +1000 ms"}},
-            {"answerWait", timePasses(1000ms),
-             {"problem the router answered 2 of the 3 destinations interrogated", "up 4 3"}},
-        });
+        play(t,
+             {
+                 {"connect", connects(), {"names? sources length 8", "names? destinations length 8", "timer +1000 ms"}},
+                 {"three of four sources, every destination",
+                  bytesIn(ack + ack + namesFrom(true, 1, {"A", "B", "C"}) + namesFrom(false, 1, {"X", "Y", "Z"})),
+                  connection == 1 ? lines{"ACK", "label source 1 A", "label source 2 B", "label source 3 C",
+                                          "timer +1000 ms", "ACK", "label destination 1 X", "label destination 2 Y",
+                                          "label destination 3 Z", "timer +1000 ms"}
+                                  : lines{"ACK", "timer +1000 ms", "ACK", "timer +1000 ms"}},
+                 {"a wait short of answerWait", timePasses(999ms), {}},
+                 {"answerWait",
+                  timePasses(1ms),
+                  {"problem the router named 3 of the 4 sources the device file gives (DatabaseSize_0)",
+                   "interrogate 1..3", "timer +1000 ms"}},
+                 {"two answers",
+                  bytesIn(tally(1, 4) + tally(3, 2)),
+                  {"ACK", "crosspoint 1 4", "timer +1000 ms", "ACK", "crosspoint 3 2", "timer +1000 ms"}},
+                 {"answerWait",
+                  timePasses(1000ms),
+                  {"problem the router answered 2 of the 3 destinations interrogated", "up 4 3"}},
+             });
         t.closed();
     }
 }
 
 TEST_F(Swp08Client, ARouterSilentAtConnectIsDroppedNotTakenAsEmpty) {
-    play(table, {
-        {"connect", connects(), {"names? sources length 8", "names? destinations length 8", "timer +1000 ms"}},
-        {"nothing for answerWait", timePasses(5000ms), {"fail no answer to the names requests"}},
-        {"bytes after the failure", bytesIn(ack + tally(1, 1)), {}},
-    });
+    play(table,
+         {
+             {"connect", connects(), {"names? sources length 8", "names? destinations length 8", "timer +1000 ms"}},
+             {"nothing for answerWait", timePasses(5000ms), {"fail no answer to the names requests"}},
+             {"bytes after the failure", bytesIn(ack + tally(1, 1)), {}},
+         });
 }
 
 TEST_F(Swp08Client, AnAcknowledgingRouterWithoutNamesOrRoutesIsUpEmpty) {
-    play(table, {
-        {"connect", connects(), {"names? sources length 8", "names? destinations length 8", "timer +1000 ms"}},
-        {"the acknowledgements", bytesIn(ack + ack), {}},
-        {"answerWait", timePasses(1000ms), {"up 0 0"}},
-    });
+    play(table,
+         {
+             {"connect", connects(), {"names? sources length 8", "names? destinations length 8", "timer +1000 ms"}},
+             {"the acknowledgements", bytesIn(ack + ack), {}},
+             {"answerWait", timePasses(1000ms), {"up 0 0"}},
+         });
 }
 
 TEST_F(Swp08Client, EveryByteAReadOfItsOwnGivesTheSameAsOneRead) {
@@ -300,32 +320,35 @@ TEST_F(Swp08Client, EveryByteAReadOfItsOwnGivesTheSameAsOneRead) {
 }
 
 TEST_F(Swp08Client, TalliesPushedBetweenTheAnswersAreReportedAndCount) {
-    play(table, {
-        {"connect", connects(), {"names? sources length 8", "names? destinations length 8", "timer +1000 ms"}},
-        {"names", bytesIn(namesFrom(true, 1, {"A", "B"}) + namesFrom(false, 1, {"X", "Y", "Z"})),
-         {"ACK", "label source 1 A", "label source 2 B", "timer +1000 ms", "ACK", "label destination 1 X",
-          "label destination 2 Y", "label destination 3 Z", "interrogate 1..3", "timer +1000 ms"}},
-        {"an operator's route, then the answers", bytesIn(tally(2, 1) + tally(1, 1) + tally(2, 2)),
-         {"ACK", "crosspoint 2 1", "timer +1000 ms", "ACK", "crosspoint 1 1", "timer +1000 ms", "ACK",
-          "crosspoint 2 2", "timer +1000 ms"}},
-        {"the last answer", bytesIn(tally(3, 2)), {"ACK", "crosspoint 3 2", "up 2 3"}},
-        {"a push while up", bytesIn(framed(sw::tallyMessage({0, 0}, 2, 0, true))), {"ACK", "crosspoint 3 1"}},
-        {"other levels and matrices", bytesIn(framed(sw::tallyMessage({0, 1}, 0, 1, true)) +
-                                              framed(sw::tallyMessage({1, 0}, 0, 1, false))),
-         {"ACK", "ACK"}},
-        {"names of another matrix", bytesIn(framed(sw::namesMessage(true, {1, 0}, 8, 0, {"Other"}))), {"ACK"}},
-    });
+    play(table,
+         {
+             {"connect", connects(), {"names? sources length 8", "names? destinations length 8", "timer +1000 ms"}},
+             {"names",
+              bytesIn(namesFrom(true, 1, {"A", "B"}) + namesFrom(false, 1, {"X", "Y", "Z"})),
+              {"ACK", "label source 1 A", "label source 2 B", "timer +1000 ms", "ACK", "label destination 1 X",
+               "label destination 2 Y", "label destination 3 Z", "interrogate 1..3", "timer +1000 ms"}},
+             {"an operator's route, then the answers",
+              bytesIn(tally(2, 1) + tally(1, 1) + tally(2, 2)),
+              {"ACK", "crosspoint 2 1", "timer +1000 ms", "ACK", "crosspoint 1 1", "timer +1000 ms", "ACK",
+               "crosspoint 2 2", "timer +1000 ms"}},
+             {"the last answer", bytesIn(tally(3, 2)), {"ACK", "crosspoint 3 2", "up 2 3"}},
+             {"a push while up", bytesIn(framed(sw::tallyMessage({0, 0}, 2, 0, true))), {"ACK", "crosspoint 3 1"}},
+             {"other levels and matrices",
+              bytesIn(framed(sw::tallyMessage({0, 1}, 0, 1, true)) + framed(sw::tallyMessage({1, 0}, 0, 1, false))),
+              {"ACK", "ACK"}},
+             {"names of another matrix", bytesIn(framed(sw::namesMessage(true, {1, 0}, 8, 0, {"Other"}))), {"ACK"}},
+         });
 }
 
 TEST_F(Swp08Client, KeepAliveAnswersAreNewsOnlyWhenTheRouteChanged) {
     bringUp();
     play(table, {
-        {"keep-alive", keepAliveDue(), {"interrogate 1"}},
-        {"its answer, the route held", bytesIn(tally(1, 1)), {"ACK"}},
-        {"keep-alive", keepAliveDue(), {"interrogate 1"}},
-        {"its answer, a new route", bytesIn(tally(1, 4)), {"ACK", "crosspoint 1 4"}},
-        {"a push of the same route, unasked", bytesIn(tally(1, 4)), {"ACK", "crosspoint 1 4"}},
-    });
+                    {"keep-alive", keepAliveDue(), {"interrogate 1"}},
+                    {"its answer, the route held", bytesIn(tally(1, 1)), {"ACK"}},
+                    {"keep-alive", keepAliveDue(), {"interrogate 1"}},
+                    {"its answer, a new route", bytesIn(tally(1, 4)), {"ACK", "crosspoint 1 4"}},
+                    {"a push of the same route, unasked", bytesIn(tally(1, 4)), {"ACK", "crosspoint 1 4"}},
+                });
     EXPECT_EQ(table.lastActions()[1], (links::link_action{links::act::crosspoint{1, 4, false}}));
     table.keepAlive();
     table.in(tally(1, 4));
@@ -336,15 +359,15 @@ TEST_F(Swp08Client, TheResyncAsksForEverythingAndReportsTheNamesThatDiffer) {
     bringUp();
     std::vector<std::string> renamed;
     for (int n = 1; n <= 16; ++n) renamed.push_back(n == 3 ? "CAM 3" : numbered(true, n));
-    play(table, {
-        {"resync", resyncDue(),
-         {"names? sources length 8", "names? destinations length 8", "interrogate 1..6"}},
-        {"a source renamed", bytesIn(namesFrom(true, 1, renamed)), {"ACK", "label source 3 CAM 3"}},
-        {"the same destination names", bytesIn(allNames(false, 6, 16)), {"ACK"}},
-        {"the answers, one route lost in a hang",
-         bytesIn(tally(1, 1) + tally(2, 2) + tally(3, 3) + tally(4, 6)),
-         {"ACK", "crosspoint 1 1", "ACK", "crosspoint 2 2", "ACK", "crosspoint 3 3", "ACK", "crosspoint 4 6"}},
-    });
+    play(table,
+         {
+             {"resync", resyncDue(), {"names? sources length 8", "names? destinations length 8", "interrogate 1..6"}},
+             {"a source renamed", bytesIn(namesFrom(true, 1, renamed)), {"ACK", "label source 3 CAM 3"}},
+             {"the same destination names", bytesIn(allNames(false, 6, 16)), {"ACK"}},
+             {"the answers, one route lost in a hang",
+              bytesIn(tally(1, 1) + tally(2, 2) + tally(3, 3) + tally(4, 6)),
+              {"ACK", "crosspoint 1 1", "ACK", "crosspoint 2 2", "ACK", "crosspoint 3 3", "ACK", "crosspoint 4 6"}},
+         });
     EXPECT_EQ(table.held().source(4), 6);
 }
 
@@ -355,29 +378,31 @@ TEST_F(Swp08Client, GarbageIsReportedOncePerCauseAndTheClientCarriesOn) {
     garbage += framed({0x03, 0x00, 0x00, 0x01});                                 // malformed tally
     garbage += framed({0x7E, 0x01});                                             // unknown command
     garbage += framed({0x6A, 0x00, 0x01, 0x00, 0x00, 0x01, 'B', 'A', 'D', 0x01, 0xFF, ' ', ' ', ' '});  // name
-    garbage += framed({0x6A, 0x00, 0x01});                                                             // names
-    garbage += framed(sw::interrogateMessage({0, 0}, 2));  // a request
+    garbage += framed({0x6A, 0x00, 0x01});                                                              // names
+    garbage += framed(sw::interrogateMessage({0, 0}, 2));                                               // a request
     garbage += nak;
-    play(table, {
-        {"garbage", bytesIn(garbage),
-         {"problem bytes outside any message", "NAK", "problem a message with a wrong checksum", "ACK",
-          "problem a malformed crosspoint message", "ACK",
-          "problem an unknown command 0x7E (further unknown commands are not reported)", "ACK",
-          "problem source 1's name \"BAD\\x01\\xFF\" has control characters or bytes that are not UTF-8; shown as "
-          "\"BAD??\"",
-          "label source 1 BAD??", "ACK", "problem a malformed names message", "ACK",
-          "problem a request from the router, which the link does not serve",
-          "problem the router refused a message (NAK)"}},
-        {"the same garbage again", bytesIn(garbage), {"NAK", "ACK", "ACK", "ACK", "ACK", "ACK"}},
-        {"a route", bytesIn(tally(1, 9)), {"ACK", "crosspoint 1 9"}},
-    });
+    play(table,
+         {
+             {"garbage",
+              bytesIn(garbage),
+              {"problem bytes outside any message", "NAK", "problem a message with a wrong checksum", "ACK",
+               "problem a malformed crosspoint message", "ACK",
+               "problem an unknown command 0x7E (further unknown commands are not reported)", "ACK",
+               "problem source 1's name \"BAD\\x01\\xFF\" has control characters or bytes that are not UTF-8; shown as "
+               "\"BAD??\"",
+               "label source 1 BAD??", "ACK", "problem a malformed names message", "ACK",
+               "problem a request from the router, which the link does not serve",
+               "problem the router refused a message (NAK)"}},
+             {"the same garbage again", bytesIn(garbage), {"NAK", "ACK", "ACK", "ACK", "ACK", "ACK"}},
+             {"a route", bytesIn(tally(1, 9)), {"ACK", "crosspoint 1 9"}},
+         });
 }
 
 TEST_F(Swp08Client, AFloodOfGarbageFailsTheConnection) {
     bringUp();
     const lines seen = table.in(std::string(40000, 'x'));
-    EXPECT_EQ(seen, (lines{"problem bytes outside any message",
-                           "fail no valid message among 16384 bad bytes or messages"}));
+    EXPECT_EQ(seen,
+              (lines{"problem bytes outside any message", "fail no valid message among 16384 bad bytes or messages"}));
     EXPECT_EQ(table.in(tally(1, 2)), lines{});
 }
 
@@ -390,7 +415,7 @@ TEST_F(Swp08Client, RequestsAreSentOnlyWhileUpAndWithinTheSize) {
     bringUp();
     EXPECT_EQ(table.requestRoute(5, 12, &accepted), lines{"connect 5 12"});
     EXPECT_TRUE(accepted);
-    EXPECT_EQ(table.held().source(5), 5);  // only the router's report changes it
+    EXPECT_EQ(table.held().source(5), 5);                     // only the router's report changes it
     EXPECT_EQ(table.requestRoute(7, 1, &accepted), lines{});  // past the destinations named
     EXPECT_FALSE(accepted);
     EXPECT_EQ(table.requestRoute(1, 21, &accepted), lines{});  // past the sources named
@@ -451,14 +476,15 @@ TEST_F(Swp08Client, AWakeUpBeforeTheLastTimeAskedForDoesNothing) {
 TEST_F(Swp08Client, AReconnectReportsEveryRouteAgainButOnlyTheLabelsThatChanged) {
     bringUp();
     table.closed();
-    play(table, {
-        {"connect", connects(), {"names? sources length 8", "names? destinations length 8", "timer +1000 ms"}},
-        {"names, one renamed",
-         bytesIn(ack + ack + allNames(true, 20, 16) +
-                 namesFrom(false, 1, {"Output 1", "Monitor", "Output 3", "Output 4", "Output 5", "Output 6"})),
-         {"ACK", "timer +1000 ms", "ACK", "timer +1000 ms", "ACK", "label destination 2 Monitor", "interrogate 1..6",
-          "timer +1000 ms"}},
-    });
+    play(table,
+         {
+             {"connect", connects(), {"names? sources length 8", "names? destinations length 8", "timer +1000 ms"}},
+             {"names, one renamed",
+              bytesIn(ack + ack + allNames(true, 20, 16) +
+                      namesFrom(false, 1, {"Output 1", "Monitor", "Output 3", "Output 4", "Output 5", "Output 6"})),
+              {"ACK", "timer +1000 ms", "ACK", "timer +1000 ms", "ACK", "label destination 2 Monitor",
+               "interrogate 1..6", "timer +1000 ms"}},
+         });
     const lines answers = table.in(tallies(6));
     EXPECT_EQ(std::count_if(answers.begin(), answers.end(),
                             [](const std::string& line) { return line.rfind("crosspoint ", 0) == 0; }),

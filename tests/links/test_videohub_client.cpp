@@ -46,8 +46,9 @@ std::string routingBlock(const std::vector<int>& inputs) {
 }
 
 const std::string preamble = "PROTOCOL PREAMBLE:\nVersion: 2.8\n\n";
-const std::string device = "VIDEOHUB DEVICE:\nDevice present: true\nModel name: Test\nVideo inputs: 8\n"
-                           "Video outputs: 4\n\n";
+const std::string device =
+    "VIDEOHUB DEVICE:\nDevice present: true\nModel name: Test\nVideo inputs: 8\n"
+    "Video outputs: 4\n\n";
 const std::string inputLabels = labelsBlock("INPUT LABELS:", "Input ", 8);
 const std::string outputLabels = labelsBlock("OUTPUT LABELS:", "Output ", 4);
 const std::string locks = "VIDEO OUTPUT LOCKS:\n0 U\n1 U\n2 U\n3 U\n\n";
@@ -56,7 +57,8 @@ const std::string endPrelude = "END PRELUDE:\n\n";
 
 lines preludeReport() {
     lines expected;
-    for (int i = 1; i <= 8; ++i) expected.push_back("label source " + std::to_string(i) + " Input " + std::to_string(i));
+    for (int i = 1; i <= 8; ++i)
+        expected.push_back("label source " + std::to_string(i) + " Input " + std::to_string(i));
     for (int i = 1; i <= 4; ++i)
         expected.push_back("label destination " + std::to_string(i) + " Output " + std::to_string(i));
     for (int i = 1; i <= 4; ++i) expected.push_back("crosspoint " + std::to_string(i) + " " + std::to_string(i));
@@ -108,7 +110,8 @@ TEST_F(VideohubClient, EndPreludeBeforeAnyRoutingIsUp) {
 
 TEST_F(VideohubClient, NoRoutingWithinTheConnectTimeoutFails) {
     play(table, {{"connect", connects(), {"timer +2000 ms"}},
-                 {"part of a prelude", bytesIn(preamble + device + inputLabels), [] {
+                 {"some of a prelude", bytesIn(preamble + device + inputLabels),
+                  [] {
                       lines expected;
                       for (int i = 1; i <= 8; ++i)
                           expected.push_back("label source " + std::to_string(i) + " Input " + std::to_string(i));
@@ -144,12 +147,14 @@ TEST_F(VideohubClient, PushesBetweenTheRepliesToARequestAreTakenInOrder) {
     EXPECT_TRUE(accepted);
     EXPECT_EQ(table.held().source(1), 1);  // only the router's report changes it
     play(table, {
-        {"another client's rename, then the ACK", bytesIn("INPUT LABELS:\n2 Camera 3\n\nACK\n\n"),
-         {"label source 3 Camera 3"}},
-        {"an operator's route, split", bytesIn("VIDEO OUTPUT ROUTING:\n3 "), {}},
-        {"its end, then the answer", bytesIn("7\n\nVIDEO OUTPUT ROUTING:\n0 5\n\n"),
-         {"crosspoint 4 8", "crosspoint 1 6"}},
-    });
+                    {"another client's rename, then the ACK",
+                     bytesIn("INPUT LABELS:\n2 Camera 3\n\nACK\n\n"),
+                     {"label source 3 Camera 3"}},
+                    {"an operator's route, split", bytesIn("VIDEO OUTPUT ROUTING:\n3 "), {}},
+                    {"its end, then the answer",
+                     bytesIn("7\n\nVIDEO OUTPUT ROUTING:\n0 5\n\n"),
+                     {"crosspoint 4 8", "crosspoint 1 6"}},
+                });
     EXPECT_EQ(table.held().source(1), 6);
 }
 
@@ -189,12 +194,13 @@ TEST_F(VideohubClient, TheResyncAsksForEverythingAndReportsTheLabelsThatDiffer) 
     bringUp();
     std::string labels = inputLabels;
     labels.replace(labels.find("2 Input 3"), 9, "2 CAM 3 WIDE");
-    play(table, {{"resync", resyncDue(),
-                  {"send INPUT LABELS:\\n\\n", "send OUTPUT LABELS:\\n\\n", "send VIDEO OUTPUT ROUTING:\\n\\n"}},
-                 {"the answers, a rename and a route lost in a hang",
-                  bytesIn(labels + outputLabels + routingBlock({0, 1, 2, 5})),
-                  {"label source 3 CAM 3 WIDE", "crosspoint 1 1", "crosspoint 2 2", "crosspoint 3 3",
-                   "crosspoint 4 6"}}});
+    play(table,
+         {{"resync",
+           resyncDue(),
+           {"send INPUT LABELS:\\n\\n", "send OUTPUT LABELS:\\n\\n", "send VIDEO OUTPUT ROUTING:\\n\\n"}},
+          {"the answers, a rename and a route lost in a hang",
+           bytesIn(labels + outputLabels + routingBlock({0, 1, 2, 5})),
+           {"label source 3 CAM 3 WIDE", "crosspoint 1 1", "crosspoint 2 2", "crosspoint 3 3", "crosspoint 4 6"}}});
 }
 
 TEST_F(VideohubClient, GarbageIsReportedOncePerCauseAndTheClientCarriesOn) {
@@ -204,7 +210,8 @@ TEST_F(VideohubClient, GarbageIsReportedOncePerCauseAndTheClientCarriesOn) {
     garbage += "INPUT LABELS:\n2 bad\x01label\xFF\n\n";
     garbage += std::string(1 << 20, 'z') + "\n\n";
     garbage += "NAK\n\n";
-    play(table, {{"garbage", bytesIn(garbage),
+    play(table, {{"garbage",
+                  bytesIn(garbage),
                   {"problem a malformed line in VIDEO OUTPUT ROUTING:", "problem an index outside the router's size",
                    "problem input 3's label \"bad\\x01label\\xFF\" has control characters or bytes that are not "
                    "UTF-8; shown as \"bad?label?\"",
@@ -212,7 +219,8 @@ TEST_F(VideohubClient, GarbageIsReportedOncePerCauseAndTheClientCarriesOn) {
                    "problem the router refused a request (NAK)"}},
                  {"the same garbage again", bytesIn(garbage), {}},
                  {"and again, a byte at a time", [&](client_table& t) { return t.inPieces(garbage, 1); }, {}},
-                 {"a route", bytesIn(routingBlock({0, 1, 2, 4})),
+                 {"a route",
+                  bytesIn(routingBlock({0, 1, 2, 4})),
                   {"crosspoint 1 1", "crosspoint 2 2", "crosspoint 3 3", "crosspoint 4 5"}}});
 }
 
@@ -230,7 +238,8 @@ TEST_F(VideohubClient, AReconnectReportsEveryRouteAgainButOnlyTheLabelsThatChang
     std::string labels = outputLabels;
     labels.replace(labels.find("1 Output 2"), 10, "1 Monitor 2");
     play(table, {{"connect", connects(), {"timer +2000 ms"}},
-                 {"a restarted router's prelude", bytesIn(preamble + device + inputLabels + labels + routingBlock({7, 6, 5, 4})),
+                 {"a restarted router's prelude",
+                  bytesIn(preamble + device + inputLabels + labels + routingBlock({7, 6, 5, 4})),
                   {"label destination 2 Monitor 2", "crosspoint 1 8", "crosspoint 2 7", "crosspoint 3 6",
                    "crosspoint 4 5", "up 8 4"}}});
 }

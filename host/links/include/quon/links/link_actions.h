@@ -80,7 +80,8 @@ struct problem {
 
 }  // namespace act
 
-using link_action = std::variant<act::send, act::arm_timer, act::crosspoint, act::label, act::up, act::fail, act::problem>;
+using link_action =
+    std::variant<act::send, act::arm_timer, act::crosspoint, act::label, act::up, act::fail, act::problem>;
 using link_actions = std::vector<link_action>;
 
 }  // namespace quon::links
