@@ -1,14 +1,19 @@
-// What the links share: labels made safe to show, and the waits between
-// attempts to reach a router.
+// What the links share: labels made safe to show, the waits between
+// attempts to reach a router, and what a link holds and lets through to its
+// listener.
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 
+#include "quon/links/held_state.h"
 #include "quon/links/label_text.h"
 #include "quon/links/retry_backoff.h"
+#include "quon/links/router_link.h"
 
+namespace act = quon::links::act;
 using quon::links::cleanLabel;
+using quon::links::held_state;
 using quon::links::retry_backoff;
 using std::chrono::milliseconds;
 
@@ -84,6 +89,40 @@ TEST(RetryBackoff, WaitsAreSpreadNotInStep) {
     for (std::uint32_t seed = 1; seed <= 20; ++seed)
         firstWaits.insert(retry_backoff(milliseconds(1000), milliseconds(30000), seed).next().count());
     EXPECT_GT(firstWaits.size(), 10u);
+}
+
+TEST(HeldState, EveryCrosspointIsNewsAndAKeepAliveAnswerOnlyWhenItChanges) {
+    held_state held;
+    EXPECT_EQ(held.source(1), std::nullopt);
+    EXPECT_TRUE(held.take(act::crosspoint{1, 4, false}));
+    EXPECT_TRUE(held.take(act::crosspoint{1, 4, false}));
+    EXPECT_FALSE(held.take(act::crosspoint{1, 4, true}));
+    EXPECT_TRUE(held.take(act::crosspoint{1, 5, true}));
+    EXPECT_EQ(held.source(1), 5);
+    EXPECT_TRUE(held.take(act::crosspoint{2, 5, true})) << "nothing held yet for destination 2";
+}
+
+TEST(HeldState, ALabelIsNewsOnlyWhenItDiffersAcrossConnections) {
+    held_state held;
+    EXPECT_TRUE(held.take(act::label{quon::links::source_labels, 3, "CAM 3"}));
+    EXPECT_FALSE(held.take(act::label{quon::links::source_labels, 3, "CAM 3"}));
+    held.newConnection();
+    EXPECT_FALSE(held.take(act::label{quon::links::source_labels, 3, "CAM 3"}));
+    EXPECT_TRUE(held.take(act::label{quon::links::destination_labels, 3, "CAM 3"}));
+    EXPECT_TRUE(held.take(act::label{quon::links::source_labels, 3, "CAM 3 WIDE"}));
+    EXPECT_FALSE(held.take(act::label{2, 1, "no such database"}));
+    EXPECT_EQ(*held.label(quon::links::source_labels, 3), "CAM 3 WIDE");
+    EXPECT_EQ(held.label(quon::links::source_labels, 4), nullptr);
+    EXPECT_EQ(held.label(2, 1), nullptr);
+}
+
+TEST(HeldState, AProblemIsNewsOncePerCauseAndConnection) {
+    held_state held;
+    EXPECT_TRUE(held.take(act::problem{"malformed", "a malformed line in INPUT LABELS:"}));
+    EXPECT_FALSE(held.take(act::problem{"malformed", "a malformed line in OUTPUT LABELS:"}));
+    EXPECT_TRUE(held.take(act::problem{"NAK", "the router refused a request (NAK)"}));
+    held.newConnection();
+    EXPECT_TRUE(held.take(act::problem{"malformed", "a malformed line in INPUT LABELS:"}));
 }
 
 }  // namespace

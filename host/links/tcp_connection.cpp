@@ -1,10 +1,14 @@
-#include "link_session.h"
+#include "tcp_connection.h"
 
 #include <algorithm>
+#include <type_traits>
+#include <variant>
 
 #include <boost/asio/connect.hpp>
-#include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
+
+#include "quon/links/swp08_client.h"
+#include "quon/links/videohub_client.h"
 
 namespace quon::links {
 
@@ -22,42 +26,58 @@ std::string millisecondsText(std::chrono::milliseconds duration) { return std::t
 
 }  // namespace
 
-link_session::link_session(boost::asio::io_context& io, const link_settings& settings, router_link_listener& listener,
-                           std::uint16_t defaultPort)
+tcp_connection::tcp_connection(boost::asio::io_context& io, const link_settings& settings,
+                               router_link_listener& listener, std::unique_ptr<link_client> client)
     : settings_(settings),
       listener_(listener),
       io_(io),
+      client_(std::move(client)),
       resolver_(io),
       socket_(io),
       connectTimer_(io),
       retryTimer_(io),
       tickTimer_(io),
-      phaseTimer_(io),
+      clientTimer_(io),
       backoff_(settings.backOffFirst, settings.backOffCap, seedOf(settings)),
-      port_(settings.port != 0 ? settings.port : defaultPort) {}
+      port_(settings.port != 0 ? settings.port : client_->defaultPort()) {}
 
-void link_session::start() {
+void tcp_connection::start() {
     if (started_ || stopped_) return;
     started_ = true;
     connect();
 }
 
-void link_session::stop() {
+void tcp_connection::stop() {
     stopped_ = true;
     connected_ = false;
     up_ = false;
     ++generation_;
+    client_->closed();
     boost::system::error_code ignored;
     resolver_.cancel();
     socket_.close(ignored);
     connectTimer_.cancel();
     retryTimer_.cancel();
     tickTimer_.cancel();
-    phaseTimer_.cancel();
-    ++phaseArm_;
+    clientTimer_.cancel();
 }
 
-void link_session::connect() {
+bool tcp_connection::requestRoute(int destination, int source) {
+    if (!active() || !up_) return false;
+    link_actions actions;
+    if (!client_->requestRoute(destination, source, actions)) return false;
+    apply(actions);
+    return true;
+}
+
+void tcp_connection::poll(int firstDestination, int lastDestination) {
+    if (!active() || !up_) return;
+    link_actions actions;
+    client_->poll(firstDestination, lastDestination, actions);
+    apply(actions);
+}
+
+void tcp_connection::connect() {
     const std::uint64_t generation = ++generation_;
     boost::system::error_code error;
     const boost::asio::ip::address address = boost::asio::ip::make_address(settings_.host, error);
@@ -83,8 +103,7 @@ void link_session::connect() {
                             });
 }
 
-void link_session::connectTo(const std::vector<boost::asio::ip::tcp::endpoint>& endpoints,
-                             std::uint64_t generation) {
+void tcp_connection::connectTo(const std::vector<boost::asio::ip::tcp::endpoint>& endpoints, std::uint64_t generation) {
     socket_ = boost::asio::ip::tcp::socket(io_);
     pending_.clear();
     writing_ = false;
@@ -105,26 +124,28 @@ void link_session::connectTo(const std::vector<boost::asio::ip::tcp::endpoint>& 
         fail("no connection to " + tried + " within " + millisecondsText(settings_.connectTimeout));
     });
     boost::asio::async_connect(socket_, endpoints,
-                          [this, self, generation, tried](const boost::system::error_code& connectError,
-                                                          const boost::asio::ip::tcp::endpoint&) {
-                              if (stopped_ || generation != generation_) return;
-                              if (connectError) {
-                                  fail("connect to " + tried + " failed: " + connectError.message());
-                                  return;
-                              }
-                              connectTimer_.cancel();
-                              connected_ = true;
-                              reported_.clear();
-                              boost::system::error_code ignored;
-                              socket_.set_option(boost::asio::ip::tcp::no_delay(true), ignored);
-                              lastReceived_ = lastKeepAlive_ = std::chrono::steady_clock::now();
-                              tick();
-                              read();
-                              onConnected();
-                          });
+                               [this, self, generation, tried](const boost::system::error_code& connectError,
+                                                               const boost::asio::ip::tcp::endpoint&) {
+                                   if (stopped_ || generation != generation_) return;
+                                   if (connectError) {
+                                       fail("connect to " + tried + " failed: " + connectError.message());
+                                       return;
+                                   }
+                                   connectTimer_.cancel();
+                                   connected_ = true;
+                                   held_.newConnection();
+                                   boost::system::error_code ignored;
+                                   socket_.set_option(boost::asio::ip::tcp::no_delay(true), ignored);
+                                   lastReceived_ = lastKeepAlive_ = std::chrono::steady_clock::now();
+                                   tick();
+                                   read();
+                                   link_actions actions;
+                                   client_->connected(lastReceived_, actions);
+                                   apply(actions);
+                               });
 }
 
-void link_session::read() {
+void tcp_connection::read() {
     auto self = shared_from_this();
     const std::uint64_t generation = generation_;
     socket_.async_read_some(boost::asio::buffer(readBuffer_),
@@ -137,26 +158,51 @@ void link_session::read() {
                                     return;
                                 }
                                 lastReceived_ = std::chrono::steady_clock::now();
-                                onBytes(readBuffer_.data(), size);
+                                link_actions actions;
+                                client_->bytes(readBuffer_.data(), size, lastReceived_, actions);
+                                apply(actions);
                                 if (active() && generation == generation_) read();
                             });
 }
 
-void link_session::send(const std::string& bytes) {
-    send(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+void tcp_connection::apply(const link_actions& actions) {
+    const std::uint64_t generation = generation_;
+    for (const link_action& action : actions) {
+        if (!active() || generation != generation_) return;
+        std::visit(
+            [this](const auto& a) {
+                using kind = std::decay_t<decltype(a)>;
+                if constexpr (std::is_same_v<kind, act::send>) {
+                    send(a.bytes);
+                } else if constexpr (std::is_same_v<kind, act::arm_timer>) {
+                    armClientTimer(a.deadline);
+                } else if constexpr (std::is_same_v<kind, act::crosspoint>) {
+                    if (held_.take(a)) listener_.crosspoint(a.destination, a.source);
+                } else if constexpr (std::is_same_v<kind, act::label>) {
+                    if (held_.take(a)) listener_.label(a.database, a.index, a.text);
+                } else if constexpr (std::is_same_v<kind, act::up>) {
+                    declareUp(a.sources, a.destinations);
+                } else if constexpr (std::is_same_v<kind, act::fail>) {
+                    fail(a.why);
+                } else if constexpr (std::is_same_v<kind, act::problem>) {
+                    if (held_.take(a)) listener_.problem(a.text);
+                }
+            },
+            action);
+    }
 }
 
-void link_session::send(const std::uint8_t* bytes, std::size_t size) {
+void tcp_connection::send(const std::string& bytes) {
     if (!active()) return;
-    if (pending_.size() + size > max_pending_output) {
+    if (pending_.size() + bytes.size() > max_pending_output) {
         fail("the router does not take what is sent to it");
         return;
     }
-    pending_.append(reinterpret_cast<const char*>(bytes), size);
+    pending_ += bytes;
     flush();
 }
 
-void link_session::flush() {
+void tcp_connection::flush() {
     if (writing_ || pending_.empty()) return;
     writing_ = true;
     writingNow_.swap(pending_);
@@ -176,7 +222,7 @@ void link_session::flush() {
                              });
 }
 
-void link_session::tick() {
+void tcp_connection::tick() {
     const auto interval =
         std::min(settings_.keepAliveInterval, std::max(settings_.silenceLimit / 4, std::chrono::milliseconds(1)));
     tickTimer_.expires_after(std::max(interval, std::chrono::milliseconds(1)));
@@ -195,44 +241,60 @@ void link_session::tick() {
         }
         if (up_ && now - lastKeepAlive_ >= settings_.keepAliveInterval) {
             lastKeepAlive_ = now;
-            onKeepAlive();
+            link_actions actions;
+            client_->keepAlive(now, actions);
+            apply(actions);
         }
         if (active() && up_ && now - lastResync_ >= settings_.resyncInterval) {
             lastResync_ = now;
-            onResync();
+            link_actions actions;
+            client_->resync(now, actions);
+            apply(actions);
         }
         if (active() && generation == generation_) tick();
     });
 }
 
-void link_session::declareUp(int sources, int destinations) {
+void tcp_connection::armClientTimer(link_clock::time_point deadline) {
+    clientTimer_.expires_at(deadline);
+    auto self = shared_from_this();
+    const std::uint64_t generation = generation_;
+    // An expiry already queued when the timer is armed again still runs; the
+    // client ignores a wake-up before the time it last asked for.
+    clientTimer_.async_wait([this, self, generation](const boost::system::error_code& error) {
+        if (error || !active() || generation != generation_) return;
+        link_actions actions;
+        client_->timer(link_clock::now(), actions);
+        apply(actions);
+    });
+}
+
+void tcp_connection::declareUp(int sources, int destinations) {
     if (!active() || up_) return;
     up_ = true;
     lastResync_ = std::chrono::steady_clock::now();
     backoff_.reset();
-    phaseTimer_.cancel();
-    ++phaseArm_;
     connectTimer_.cancel();
     listener_.linkUp(sources, destinations);
 }
 
-void link_session::fail(const std::string& why) {
+void tcp_connection::fail(const std::string& why) {
     if (stopped_) return;
     ++generation_;
     connected_ = false;
     up_ = false;
+    client_->closed();
     boost::system::error_code ignored;
     socket_.close(ignored);
     connectTimer_.cancel();
     tickTimer_.cancel();
-    phaseTimer_.cancel();
-    ++phaseArm_;
+    clientTimer_.cancel();
     const std::chrono::milliseconds wait = backoff_.next();
     scheduleRetry(wait);
     listener_.linkDown(why, wait);
 }
 
-void link_session::scheduleRetry(std::chrono::milliseconds wait) {
+void tcp_connection::scheduleRetry(std::chrono::milliseconds wait) {
     retryTimer_.expires_after(wait);
     auto self = shared_from_this();
     const std::uint64_t generation = generation_;
@@ -242,48 +304,16 @@ void link_session::scheduleRetry(std::chrono::milliseconds wait) {
     });
 }
 
-void link_session::armPhaseTimer(std::chrono::milliseconds wait) {
-    phaseTimer_.expires_after(wait);
-    auto self = shared_from_this();
-    const std::uint64_t generation = generation_;
-    const std::uint64_t arm = ++phaseArm_;
-    phaseTimer_.async_wait([this, self, generation, arm](const boost::system::error_code& error) {
-        if (error || !active() || generation != generation_ || arm != phaseArm_) return;
-        onPhaseTimer();
-    });
+std::unique_ptr<router_link> makeVideohubLink(boost::asio::io_context& io, const link_settings& settings,
+                                              router_link_listener& listener) {
+    return std::make_unique<link_handle>(
+        std::make_shared<tcp_connection>(io, settings, listener, std::make_unique<videohub_client>(settings)));
 }
 
-void link_session::reportProblem(const std::string& cause, const std::string& text) {
-    if (!active() || !reported_.insert(cause).second) return;
-    listener_.problem(text);
-}
-
-void link_session::reportCrosspoint(int destination, int source) {
-    if (!active()) return;
-    routes_[destination] = source;
-    listener_.crosspoint(destination, source);
-}
-
-void link_session::reportLabel(int database, int index, const std::string& text) {
-    if (!active() || (database != source_labels && database != destination_labels)) return;
-    auto& held = labels_[static_cast<std::size_t>(database)];
-    const auto found = held.find(index);
-    if (found != held.end() && found->second == text) return;
-    held[index] = text;
-    listener_.label(database, index, text);
-}
-
-const std::string* link_session::label(int database, int index) const {
-    if (database != source_labels && database != destination_labels) return nullptr;
-    const auto& held = labels_[static_cast<std::size_t>(database)];
-    const auto found = held.find(index);
-    return found == held.end() ? nullptr : &found->second;
-}
-
-std::optional<int> link_session::source(int destination) const {
-    const auto found = routes_.find(destination);
-    if (found == routes_.end()) return std::nullopt;
-    return found->second;
+std::unique_ptr<router_link> makeSwp08Link(boost::asio::io_context& io, const link_settings& settings,
+                                           router_link_listener& listener) {
+    return std::make_unique<link_handle>(
+        std::make_shared<tcp_connection>(io, settings, listener, std::make_unique<swp08_client>(settings)));
 }
 
 }  // namespace quon::links

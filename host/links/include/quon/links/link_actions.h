@@ -1,0 +1,89 @@
+// link_actions: what a protocol client asks of whatever carries it, in the
+// order it must happen. A client has no socket and no clock; it is told what
+// happened and when, and answers with these. Carrying them out (writing,
+// waiting, reporting to the listener) is tcp_connection's job, or a test's.
+//
+// Numbers are the host's, from 1, as router_link counts them.
+#ifndef QUON_LINKS_LINK_ACTIONS_H
+#define QUON_LINKS_LINK_ACTIONS_H
+
+#include <chrono>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace quon::links {
+
+using link_clock = std::chrono::steady_clock;
+
+namespace act {
+
+// Bytes to write to the router, after everything asked before.
+struct send {
+    std::string bytes;
+    bool operator==(const send& other) const { return bytes == other.bytes; }
+};
+
+// Wake the client (timer()) at or after this time. A client has one such
+// time; a later arming replaces it, and a wake-up it no longer wants is one
+// it ignores, so nothing is ever cancelled.
+struct arm_timer {
+    link_clock::time_point deadline;
+    bool operator==(const arm_timer& other) const { return deadline == other.deadline; }
+};
+
+// The router reported `source` routed to `destination`. An answer the
+// client asked for only to hear the router (a keep-alive) is news only when
+// it differs from the route held.
+struct crosspoint {
+    int destination = 0;
+    int source = 0;
+    bool newsOnlyIfChanged = false;
+    bool operator==(const crosspoint& other) const {
+        return destination == other.destination && source == other.source &&
+               newsOnlyIfChanged == other.newsOnlyIfChanged;
+    }
+};
+
+// The router's text for a label; reported only where it differs from what
+// is held.
+struct label {
+    int database = 0;
+    int index = 0;
+    std::string text;
+    bool operator==(const label& other) const {
+        return database == other.database && index == other.index && text == other.text;
+    }
+};
+
+// The initial state is read: the link is up, with the sizes the router showed.
+struct up {
+    int sources = 0;
+    int destinations = 0;
+    bool operator==(const up& other) const { return sources == other.sources && destinations == other.destinations; }
+};
+
+// The connection cannot go on: drop it and try again later. Nothing after
+// it in the same list is carried out.
+struct fail {
+    std::string why;
+    bool operator==(const fail& other) const { return why == other.why; }
+};
+
+// Something the router sent was wrong; `text` is reported once per `cause`
+// and connection.
+struct problem {
+    std::string cause;
+    std::string text;
+    bool operator==(const problem& other) const { return cause == other.cause && text == other.text; }
+};
+
+}  // namespace act
+
+using link_action =
+    std::variant<act::send, act::arm_timer, act::crosspoint, act::label, act::up, act::fail, act::problem>;
+using link_actions = std::vector<link_action>;
+
+}  // namespace quon::links
+
+#endif
