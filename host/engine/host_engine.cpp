@@ -622,6 +622,7 @@ char* host_engine::execute(slot& s, const char* commandText) {
                 warning = "no router " + std::to_string(c.numbers[0]);
             } else if (word.word == host_word::RR) {
                 registerIndices(s, *r, c.numbers[1], c.numbers[2], c.add);
+                for (host_listener* l : listeners_) l->registered(s.name, c.numbers[0], c.numbers[1], c.numbers[2], c.add);
             } else if (word.word == host_word::RU) {
                 unregister(s, c.numbers[0]);
             } else {

@@ -2,7 +2,6 @@
 
 #include <unordered_map>
 
-#include "quon/engine/command_parser.h"
 #include "quon/output/display_lines.h"
 
 namespace quon {
@@ -16,17 +15,6 @@ const char* colourName(lamp_colour colour) {
         case lamp_colour::amber: return "amber";
         default: return "off";
     }
-}
-
-std::string stateName(router_state state) {
-    switch (state) {
-        case router_state::answering: return "answering";
-        case router_state::not_answering: return "not answering";
-        case router_state::connecting: return "retrying";
-        case router_state::connected: return "connected";
-        case router_state::lost: return "lost";
-    }
-    return "";
 }
 
 }  // namespace
@@ -48,23 +36,17 @@ void web_listener::componentDestroyed(const std::string& name) {
     view_.event(name + " destroyed");
 }
 
-void web_listener::commandSent(const std::string& component, const std::string& text) {
-    // "RR device first last ['ADD']": the router and destination this
-    // display watches. A range added with 'ADD' leaves a tile that already
-    // shows a router as it is: the display still watches what it did.
-    if (text.compare(0, 3, "RR ") != 0) return;
-    host_command command;
-    std::string error;
-    if (!parseHostCommand(text, command, error) || command.numbers.size() != 3) return;
+void web_listener::registered(const std::string& component, int device, int first, int, bool added) {
+    // The router and destination this display watches. A range added to a
+    // tile that already shows a router leaves it as it is: the display
+    // still watches what it did.
     auto tile = tiles_.find(component);
     if (tile == tiles_.end()) return;
     web::tile_state& state = tile->second;
-    const int device = command.numbers[0];
-    const int destination = command.numbers[1];
-    if (command.add && state.router != 0) return;
-    if (state.router == device && state.destination == destination) return;
+    if (added && state.router != 0) return;
+    if (state.router == device && state.destination == first) return;
     state.router = device;
-    state.destination = destination;
+    state.destination = first;
     state.routerSilent = !routerAnswers(device);
     view_.tile(state);
 }
@@ -90,7 +72,7 @@ void web_listener::routerChanged(const router_change& change) {
     link.device = change.device;
     link.name = change.name;
     link.protocol = change.protocol;
-    link.state = stateName(change.status.state);
+    link.state = routerStateName(change.status.state);
     link.size = change.status.size;
     link.detail = change.status.detail;
     view_.link(link);
@@ -122,7 +104,7 @@ void web_listener::showRouters() {
             link.name = d->name;
             link.protocol = d->protocol;
         }
-        link.state = stateName(status->state);
+        link.state = routerStateName(status->state);
         link.size = status->size;
         link.detail = status->detail;
         view_.link(link);

@@ -202,7 +202,7 @@ std::string wall_model::receiversJson() const {
 std::string wall_model::healthJson(std::size_t clients) const {
     json down = json::array();
     for (const auto& [device, link] : links_)
-        if (link.state != "connected" && link.state != "answering")
+        if (link.state != "connected" && link.state != "answers")
             down.push_back("router " + std::to_string(device) + " " + link.state +
                            (link.detail.empty() ? "" : " (" + link.detail + ")"));
     for (const receiver_state& r : receivers_)

@@ -224,21 +224,21 @@ test('the shell: a router that does not answer is marked on its tiles and in the
     'create mcr1', 'send mcr1 instance=mcr_out_1');
   const page = await openWall(host);
   await waitForTile(page, 'mcr1', 'STUDIO A PGM');
-  assert.deepEqual(await linkStates(page), { 1: 'answering', 2: 'answering' });
+  assert.deepEqual(await linkStates(page), { 1: 'answers', 2: 'answers' });
 
   host.send('answer 1 no');
   await page.waitForFunction(() => document.querySelectorAll('.tile.silent').length === 2, null, wait);
   assert.deepEqual((await tiles(page)).map(({ name, mark, silent }) => ({ name, mark, silent })), [
-    { name: 'mon1', mark: 'router 1 not answering', silent: true },
-    { name: 'mon2', mark: 'router 1 not answering', silent: true },
+    { name: 'mon1', mark: 'router 1 does not answer', silent: true },
+    { name: 'mon2', mark: 'router 1 does not answer', silent: true },
     { name: 'mcr1', mark: '', silent: false },
   ]);
-  assert.deepEqual(await linkStates(page), { 1: 'not answering', 2: 'answering' });
+  assert.deepEqual(await linkStates(page), { 1: 'does not answer', 2: 'answers' });
 
   host.send('answer 1 yes');
   await page.waitForFunction(() => document.querySelectorAll('.tile.silent').length === 0, null, wait);
   assert.deepEqual((await tiles(page)).map(({ mark }) => mark), ['', '', '']);
-  assert.deepEqual(await linkStates(page), { 1: 'answering', 2: 'answering' });
+  assert.deepEqual(await linkStates(page), { 1: 'answers', 2: 'answers' });
   assert.deepEqual(page.problems, []);
   await page.close();
   assert.deepEqual(await host.endInput(), { code: 0, signal: null }, host.transcript);
@@ -267,7 +267,7 @@ test('serve: the page shows disconnected while the host is down and the whole wa
       { name: 'mon2', text: 'CAM 2', notified: '\u2192 sourceid=2', mark: '', silent: false },
       { name: 'mv1', text: 'CLEAN FEED', notified: '\u2192 sourceid=25', mark: '', silent: false },
     ]);
-    assert.deepEqual(await linkStates(page), { 1: 'answering', 2: 'answering' });
+    assert.deepEqual(await linkStates(page), { 1: 'answers', 2: 'answers' });
     assert.equal(await page.textContent('#counts'), '3 displays');
     // While the host was down the page kept trying, and Chromium logs each
     // refused attempt: those are expected, nothing else is.
@@ -287,7 +287,7 @@ test('serve: the sample wall', guard, async () => {
     return { sheet: tile.querySelector('.sheet').textContent, lamps: [...tile.querySelectorAll('.lamp')].map((lamp) => lamp.dataset.colour) };
   });
   assert.deepEqual(mcr2, { sheet: 'umd_alarm', lamps: ['red', 'red', 'off'] });
-  assert.deepEqual(await linkStates(page), { 1: 'answering', 2: 'answering' });
+  assert.deepEqual(await linkStates(page), { 1: 'answers', 2: 'answers' });
   assert.deepEqual(page.problems, []);
   if (process.env.QUON_WEB_SCREENSHOT) {
     await page.setViewportSize({ width: 1000, height: 300 });

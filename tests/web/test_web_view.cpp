@@ -295,7 +295,7 @@ TEST_F(WebView, RemovedAndReorderedDisplaysShowInTheApi) {
 
 TEST_F(WebView, ApiRoutersListsLinksByDeviceNumber) {
     startView();
-    link_state second{7, "Studio router", "SW-P-08", "retrying", 128, "retry in 5 s"};
+    link_state second{7, "Studio router", "SW-P-08", "connecting", 128, "retry in 5 s"};
     link_state first{2, "MCR router", "Videohub", "connected", 64, ""};
     view->link(second);
     view->link(first);
@@ -308,7 +308,7 @@ TEST_F(WebView, ApiRoutersListsLinksByDeviceNumber) {
     const json routers = json::parse(get("/api/routers").body);
     const json expected = json::parse(R"([
         {"device":2,"name":"MCR router","protocol":"Videohub","state":"lost","size":64,"detail":"connection refused"},
-        {"device":7,"name":"Studio router","protocol":"SW-P-08","state":"retrying","size":128,"detail":"retry in 5 s"}])");
+        {"device":7,"name":"Studio router","protocol":"SW-P-08","state":"connecting","size":128,"detail":"retry in 5 s"}])");
     EXPECT_EQ(routers, expected);
 }
 

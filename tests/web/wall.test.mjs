@@ -175,18 +175,18 @@ test('a name or text with markup shows literally and runs nothing', guard, async
   await fixture.stop();
 });
 
-test('a display whose router is not answering is marked', guard, async () => {
+test('a display whose router does not answer is marked', guard, async () => {
   const fixture = await startFixture();
   await fixture.send({ op: 'tile', name: 'MON 1', text: 'CAM 1', router: 3 },
     { op: 'link', device: 3, name: 'Studio router', protocol: 'SW-P-08', state: 'connected', size: 64 });
   const page = await openWall(fixture);
   await fixture.send({ op: 'tile', name: 'MON 1', text: 'CAM 1', router: 3, routerSilent: true },
-    { op: 'link', device: 3, name: 'Studio router', protocol: 'SW-P-08', state: 'not answering', size: 64,
+    { op: 'link', device: 3, name: 'Studio router', protocol: 'SW-P-08', state: 'does not answer', size: 64,
       detail: 'retry in 5 s' });
   await page.waitForFunction(() => document.querySelector('.tile').classList.contains('silent'));
-  assert.equal(await page.textContent('.tile .mark'), 'router 3 not answering');
-  await page.waitForFunction(() => document.querySelector('#links li').dataset.state === 'not answering');
-  assert.match(await page.textContent('#links li'), /Studio router #3 SW-P-08: not answering · 64 destinations · retry in 5 s/);
+  assert.equal(await page.textContent('.tile .mark'), 'router 3 does not answer');
+  await page.waitForFunction(() => document.querySelector('#links li').dataset.state === 'does not answer');
+  assert.match(await page.textContent('#links li'), /Studio router #3 SW-P-08: does not answer · 64 destinations · retry in 5 s/);
 
   await fixture.send({ op: 'tile', name: 'MON 1', text: 'CAM 1', router: 3, routerSilent: false });
   await page.waitForFunction(() => !document.querySelector('.tile').classList.contains('silent'));
@@ -262,7 +262,7 @@ test('a thousand tiles render, update, and cut a text too long for two lines', g
 test('the wall fits a narrow window', guard, async () => {
   const fixture = await startFixture();
   await fixture.send({ op: 'many', count: 20, prefix: 'Monitor ', text: 'Camera ' },
-    { op: 'link', device: 1, name: 'Router with a rather long name', protocol: 'SW-P-08', state: 'retrying',
+    { op: 'link', device: 1, name: 'Router with a rather long name', protocol: 'SW-P-08', state: 'connecting',
       size: 1024, detail: 'connection refused, retry in 30 s' });
   const page = await openWall(fixture);
   await page.setViewportSize({ width: 360, height: 740 });
@@ -290,10 +290,10 @@ test('a sample wall', guard, async () => {
   }));
   commands.push(
     { op: 'link', device: 1, name: 'Studio router', protocol: 'SW-P-08', state: 'connected', size: 256 },
-    { op: 'link', device: 2, name: 'MCR router', protocol: 'Videohub', state: 'not answering', size: 72,
+    { op: 'link', device: 2, name: 'MCR router', protocol: 'Videohub', state: 'does not answer', size: 72,
       detail: 'retry in 5 s' },
     { op: 'event', text: '00:41:02 MON 2 source CAM 2 (sourceid=2)' },
-    { op: 'event', text: '00:41:03 router 2 not answering, retry in 5 s' },
+    { op: 'event', text: '00:41:03 router 2 does not answer, retry in 5 s' },
     { op: 'event', text: '00:41:07 MON 10 tally right amber' });
   await fixture.send(...commands);
   const page = await openWall(fixture);

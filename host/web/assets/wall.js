@@ -107,7 +107,7 @@ function showTile(state) {
   tile.notified.title = 'last told to the parent panel';
   const silent = state.routerSilent;
   tile.root.classList.toggle('silent', silent);
-  setText(tile.mark, silent ? 'router ' + state.router + ' not answering' : '');
+  setText(tile.mark, silent ? 'router ' + state.router + ' does not answer' : '');
   setText(tile.where, whereText(state));
   tile.router = state.router;
   tile.search = [state.name.toLowerCase(), state.text.toLowerCase(), state.router > 0 ? String(state.router) : ''];

@@ -18,7 +18,7 @@ struct tile_state {
     int brightness = 100;       // percent
     std::string notified;       // the last notification to the parent panel, e.g. "sourceid=5"
     int router = 0;             // device number of the router the display watches; 0 when none
-    bool routerSilent = false;  // the router is not answering
+    bool routerSilent = false;  // the router does not answer
     int destination = 0;        // the destination it watches on that router (the first, of a range); 0 when none
     int tslIndex = -1;          // its TSL display index (TSL 3.1: address); -1 when it is not sent
 };
@@ -28,7 +28,7 @@ struct link_state {
     int device = 0;  // device number; identifies the link
     std::string name;
     std::string protocol;
-    std::string state;   // "connected", "lost", "retrying", "answering" (a simulated router) or "not answering"
+    std::string state;   // routerStateName's words: "connecting", "connected", "lost", "answers", "does not answer"
     int size = 0;        // number of destinations
     std::string detail;  // why it is lost, when the next try is due
 };
