@@ -30,6 +30,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes(void);
 #include <set>
 
 #include "quon/common/text.h"
+#include "quon/live/display_feed.h"
 #include "quon/live/live_routers.h"
 #include "quon/live/live_wall.h"
 #include "quon/live/wall_check.h"
@@ -70,12 +71,12 @@ std::size_t heapInUse() {
 class serve_printer : public host_listener {
 public:
     serve_printer(const host_engine& engine, output_format format, bool quiet)
-        : engine_(engine), format_(format), quiet_(quiet) {}
+        : format_(format), quiet_(quiet), feed_(engine, nullptr, [this](const display_change& d) { show(d); }) {}
 
-    void propertyChanged(const property_change& change) override {
-        if (change.panel != display_panel || change.control != display_control) return;
-        const std::string line = displayLine(engine_, change.component);
-        std::string& shown = shown_[change.component];
+    void propertyChanged(const property_change& change) override { feed_.propertyChanged(change); }
+    void show(const display_change& display) {
+        const std::string line = displayLine(display.name, display.text, display.statesheet);
+        std::string& shown = shown_[display.name];
         if (line == shown) return;
         shown = line;
         if (!quiet_) print("display", line);
@@ -132,11 +133,11 @@ public:
     }
 
 private:
-    const host_engine& engine_;
     output_format format_;
     bool quiet_;
     std::map<std::string, std::string> shown_;
     repeat_limit repeats_;
+    display_feed feed_;  // fed by propertyChanged; calls show()
     const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
 

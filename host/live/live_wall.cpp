@@ -16,7 +16,7 @@ live_wall::live_wall(boost::asio::io_context& loop, host_engine& engine, std::st
       warn_(std::move(warn)) {}
 
 live_wall::~live_wall() {
-    if (listener_) engine_.removeListener(listener_.get());
+    if (feed_) engine_.removeListener(feed_.get());
 }
 
 bool live_wall::read(const std::string& path, wall& out, std::vector<std::string>& errors) const {
@@ -68,7 +68,7 @@ live_wall::changes live_wall::apply(wall next) {
         const std::vector<std::string> was = old->second.startCommands();
         for (const std::string& command : d.startCommands())
             if (std::find(was.begin(), was.end(), command) == was.end()) send(d.name, command);
-        listener_->resend(d.name);
+        resend(d.name);
     }
     return result;
 }
@@ -78,7 +78,7 @@ void live_wall::stop() {
 }
 
 void live_wall::startOutput() {
-    if (listener_) engine_.removeListener(listener_.get());
+    if (feed_) engine_.removeListener(feed_.get());
     // A stopped output may still be sending its blanks; it is kept until
     // it has closed (at most a second).
     retired_.erase(std::remove_if(retired_.begin(), retired_.end(),
@@ -90,8 +90,16 @@ void live_wall::startOutput() {
     }
     output_ = std::make_unique<umd_output>(loop_, wall_.umd);
     if (watch_) output_->onReceiverChange(watch_);
-    listener_ = std::make_unique<umd_listener>(engine_, *output_);
-    engine_.addListener(listener_.get());
+    feed_ = std::make_unique<display_feed>(engine_, &wall_.umd, [this](const display_change& d) { show(d); });
+    engine_.addListener(feed_.get());
+}
+
+void live_wall::show(const display_change& display) {
+    if (display.answered) output_->show(display.name, display.text, display.lamps);
+}
+
+void live_wall::resend(const std::string& name) {
+    if (const std::optional<display_change> display = feed_->read(name)) show(*display);
 }
 
 void live_wall::watchReceivers(std::function<void(const umd_receiver_status&)> watch) {

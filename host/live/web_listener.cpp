@@ -20,7 +20,10 @@ const char* colourName(lamp_colour colour) {
 }  // namespace
 
 web_listener::web_listener(const host_engine& engine, web::web_view& view, const umd_config& tallies)
-    : engine_(engine), view_(view), tallies_(&tallies) {}
+    : engine_(engine),
+      view_(view),
+      tallies_(&tallies),
+      feed_(engine, &tallies, [this](const display_change& display) { show(display); }) {}
 
 void web_listener::componentCreated(const std::string& name) {
     web::tile_state& tile = tiles_[name];
@@ -51,9 +54,7 @@ void web_listener::registered(const std::string& component, int device, int firs
     view_.tile(state);
 }
 
-void web_listener::propertyChanged(const property_change& change) {
-    if (change.panel == display_panel && change.control == display_control) update(change.component);
-}
+void web_listener::propertyChanged(const property_change& change) { feed_.propertyChanged(change); }
 
 void web_listener::parentNotified(const std::string& component, const std::string& text) {
     auto tile = tiles_.find(component);
@@ -113,6 +114,7 @@ void web_listener::showRouters() {
 
 void web_listener::useTallies(const umd_config& tallies) {
     tallies_ = &tallies;
+    feed_.useTallies(&tallies);
     refresh();
 }
 
@@ -133,18 +135,25 @@ int web_listener::tslIndex(const umd_config& config, const std::string& componen
 }
 
 void web_listener::update(const std::string& component) {
-    auto found = tiles_.find(component);
+    const auto found = tiles_.find(component);
+    if (found == tiles_.end()) return;
+    if (const std::optional<display_change> display = feed_.read(component)) {
+        show(*display);
+    } else {
+        view_.tile(found->second);
+    }
+}
+
+void web_listener::show(const display_change& display) {
+    const auto found = tiles_.find(display.name);
     if (found == tiles_.end()) return;
     web::tile_state& tile = found->second;
-    const auto text = engine_.property(component, display_panel, display_control, "text");
-    const auto sheet = engine_.property(component, display_panel, display_control, "statesheet");
-    tile.text = text.value_or("");
-    tile.statesheet = sheet.value_or("");
-    const tally_lamps lamps = tallies_->lampsFor(tile.statesheet);
-    tile.left = colourName(lamps.left);
-    tile.centre = colourName(lamps.text);
-    tile.right = colourName(lamps.right);
-    tile.brightness = lamps.brightness * 100 / 3;
+    tile.text = display.text;
+    tile.statesheet = display.statesheet;
+    tile.left = colourName(display.lamps.left);
+    tile.centre = colourName(display.lamps.text);
+    tile.right = colourName(display.lamps.right);
+    tile.brightness = display.lamps.brightness * 100 / 3;
     view_.tile(tile);
 }
 

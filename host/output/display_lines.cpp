@@ -5,11 +5,15 @@
 namespace quon {
 
 std::string displayLine(const host_engine& engine, const std::string& component) {
-    const std::optional<std::string> text = engine.property(component, display_panel, display_control, "text");
+    return displayLine(component, engine.property(component, display_panel, display_control, "text"),
+                       engine.property(component, display_panel, display_control, "statesheet").value_or(""));
+}
+
+std::string displayLine(const std::string& component, const std::optional<std::string>& text,
+                        const std::string& statesheet) {
     if (!text) return escapedControls(component) + ": (no myMimic on panel 1)";
-    const std::optional<std::string> sheet = engine.property(component, display_panel, display_control, "statesheet");
     std::string line = escapedControls(component) + ": [ " + escapedControls(systemText(*text)) + " ]";
-    if (sheet && !sheet->empty()) line += " (" + escapedControls(*sheet) + ")";
+    if (!statesheet.empty()) line += " (" + escapedControls(statesheet) + ")";
     return line;
 }
 

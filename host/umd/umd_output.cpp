@@ -624,10 +624,14 @@ umd_output::~umd_output() {
 }
 
 void umd_output::show(const std::string& display, const std::string& text, const std::string& statesheet) {
+    show(display, text, impl_->config.lampsFor(statesheet));
+}
+
+void umd_output::show(const std::string& display, const std::string& text, const tally_lamps& lamps) {
     if (impl_->stopped) return;
     const auto found = impl_->displays.find(display);
     if (found == impl_->displays.end()) return;
-    found->second.first->show(found->second.second, text, impl_->config.lampsFor(statesheet));
+    found->second.first->show(found->second.second, text, lamps);
 }
 
 void umd_output::onReceiverChange(std::function<void(const umd_receiver_status&)> changed) {

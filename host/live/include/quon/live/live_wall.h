@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "quon/engine/host_engine.h"
-#include "quon/live/umd_listener.h"
+#include "quon/live/display_feed.h"
 #include "quon/live/wall_file.h"
 #include "quon/umd/umd_output.h"
 
@@ -64,6 +64,10 @@ private:
     void startOutput();
     void create(const wall_display& display);
     void send(const std::string& name, const std::string& command);
+    // To the screens: not before the display's router has answered, so a
+    // screen keeps its last good name rather than a blank.
+    void show(const display_change& display);
+    void resend(const std::string& name);
 
     boost::asio::io_context& loop_;
     host_engine& engine_;
@@ -76,7 +80,7 @@ private:
     wall wall_;
     std::unique_ptr<umd_output> output_;
     std::vector<std::unique_ptr<umd_output>> retired_;  // stopped, still closing
-    std::unique_ptr<umd_listener> listener_;
+    std::unique_ptr<display_feed> feed_;  // to output_; registered with the engine
 };
 
 }  // namespace quon

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "quon/engine/host_engine.h"
+#include "quon/live/display_feed.h"
 #include "quon/umd/umd_config.h"
 #include "quon/web/web_view.h"
 
@@ -41,6 +42,7 @@ public:
 
 private:
     void update(const std::string& component);
+    void show(const display_change& display);
     bool routerAnswers(int device) const;
     // The display's TSL index, or -1 when the wall sends it nowhere.
     static int tslIndex(const umd_config& config, const std::string& component);
@@ -49,6 +51,7 @@ private:
     web::web_view& view_;
     const umd_config* tallies_;
     std::map<std::string, web::tile_state> tiles_;
+    display_feed feed_;  // fed by propertyChanged; calls show()
 };
 
 }  // namespace quon

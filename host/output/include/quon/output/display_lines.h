@@ -6,6 +6,7 @@
 #define QUON_OUTPUT_DISPLAY_LINES_H
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "quon/engine/host_engine.h"
@@ -19,6 +20,9 @@ inline constexpr const char* display_control = "myMimic";
 
 // "name: [ CAM 1 ] (statesheet)", or "name: (no myMimic on panel 1)".
 std::string displayLine(const host_engine& engine, const std::string& component);
+// The same from a display's text (none: no myMimic) and state sheet.
+std::string displayLine(const std::string& component, const std::optional<std::string>& text,
+                        const std::string& statesheet);
 
 // Calls `changed` with the component's name whenever the text or state
 // sheet of its display is set (to the same value or another).

@@ -71,6 +71,9 @@ public:
     // Windows-1252) with the lamps of `statesheet`. Displays without `umd`
     // are ignored, and so is a call that changes nothing.
     void show(const std::string& display, const std::string& text, const std::string& statesheet);
+    // The same with the lamps already known (the host's display feed maps
+    // each state sheet once, for every output).
+    void show(const std::string& display, const std::string& text, const tally_lamps& lamps);
 
     // At shutdown: stops refreshing and connecting. With blank_on_exit,
     // every display of each receiver connected now is sent blank (no text,
