@@ -442,6 +442,10 @@ TEST_P(Serve, MetricsCountWhatServeDoesAndDocsListEveryOne) {
     const size_t at = errors.find("the wall is at http://");
     ASSERT_NE(at, std::string::npos) << errors;
     const std::string url = errors.substr(at + 15, errors.find('/', at + 22) - at - 15);
+    // The page's events say what each reload did.
+    const std::string events = httpGet(url, "/api/events");
+    EXPECT_THAT(events, HasSubstr("wall file reloaded: 1 displays (0 added, 0 removed, 0 changed); routers unchanged"));
+    EXPECT_THAT(events, HasSubstr("reload refused: 1 errors\\n"));
     const std::string scrape = httpGet(url, "/metrics");
     EXPECT_THAT(scrape, HasSubstr("Content-Type: text/plain; version=0.0.4"));
     const std::string protocol = GetParam().protocol;
