@@ -33,6 +33,7 @@
 #include "quon/links/videohub_protocol.h"
 #include "quon/live/live_routers.h"
 #include "quon/live/live_wall.h"
+#include "quon/live/wall_check.h"
 #include "quon/routers/built_in_routers.h"
 #include "quon/umd/tsl_packet.h"
 
@@ -182,9 +183,14 @@ public:
 
         routers_ = builtInRouters();
         addLiveRouters(routers_, loop_);
-        engine_ = std::make_unique<host_engine>(readSystem(folder), routers_);
-        wall_ = std::make_unique<live_wall>(loop_, *engine_, KORVANE_MODULE_PATH, QUON_EXAMPLES_DIR "/panels",
-                                            [this](const std::string& w) { warning_ = w; });
+        system_ = readSystem(folder);
+        engine_ = std::make_unique<host_engine>(system_, routers_);
+        wall_ = std::make_unique<live_wall>(
+            loop_, *engine_, KORVANE_MODULE_PATH, QUON_EXAMPLES_DIR "/panels",
+            [this](const wall& w, std::vector<std::string>& errors) {
+                checkWall(w, system_, *engine_, KORVANE_MODULE_PATH, errors);
+            },
+            [this](const std::string& w) { warning_ = w; });
         engine_->startRouters();
         std::vector<std::string> errors;
         if (!wall_->start(root_ + "/wall.toml", errors)) warning_ = errors.empty() ? "wall" : errors.front();
@@ -229,6 +235,7 @@ private:
     std::unique_ptr<fake::fake_router> router_;
     std::string root_;
     router_registry routers_;
+    system_description system_;
     std::unique_ptr<host_engine> engine_;
     std::unique_ptr<live_wall> wall_;
     std::vector<int> sources_;

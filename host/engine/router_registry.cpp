@@ -21,8 +21,10 @@ void router_registry::checkKeys(const router_description& d, std::vector<std::st
     if (known == factories_.end()) return;  // create() says so
     std::vector<std::string> keys = {"Name", "Protocol"};
     keys.insert(keys.end(), known->second.keys.begin(), known->second.keys.end());
-    for (const auto& [key, line] : d.settingLines) {
-        if (std::any_of(keys.begin(), keys.end(), [&](const std::string& k) { return lowerCase(k) == key; })) continue;
+    for (const auto& [setting, line] : d.settingLines) {
+        const std::string& key = setting;  // a lambda may not capture a structured binding
+        if (std::any_of(keys.begin(), keys.end(), [&key](const std::string& k) { return lowerCase(k) == key; }))
+            continue;
         std::string list;
         for (const std::string& k : keys) list += (list.empty() ? "" : ", ") + k;
         const auto spelt = d.settingSpelling.find(key);

@@ -28,7 +28,7 @@ void swp08_client::begin(link_clock::time_point now, link_actions& out) {
 }
 
 void swp08_client::send(std::string bytes) {
-    if (active()) out_->push_back(act::send{std::move(bytes)});
+    if (active()) out_->emplace_back(std::in_place_type<act::send>, act::send{std::move(bytes)});
 }
 
 void swp08_client::sendMessage(const std::vector<std::uint8_t>& data) {
@@ -38,18 +38,18 @@ void swp08_client::sendMessage(const std::vector<std::uint8_t>& data) {
 
 void swp08_client::fail(const std::string& why) {
     if (!active()) return;
-    out_->push_back(act::fail{why});
+    out_->emplace_back(std::in_place_type<act::fail>, act::fail{why});
     closed();
 }
 
 void swp08_client::reportProblem(const std::string& cause, const std::string& text) {
-    if (active()) out_->push_back(act::problem{cause, text});
+    if (active()) out_->emplace_back(std::in_place_type<act::problem>, act::problem{cause, text});
 }
 
 void swp08_client::armTimer(std::chrono::milliseconds wait) {
     if (!active()) return;
     deadline_ = now_ + wait;
-    out_->push_back(act::arm_timer{*deadline_});
+    out_->emplace_back(std::in_place_type<act::arm_timer>, act::arm_timer{*deadline_});
 }
 
 void swp08_client::closed() {
@@ -170,7 +170,7 @@ void swp08_client::goUp() {
                                         std::to_string(interrogated) + " destinations interrogated");
     // What the router showed of its size; a router that showed less than
     // the device file gives was reported above.
-    if (active()) out_->push_back(act::up{std::max(highest_[0], known_[0]), std::max(highest_[1], known_[1])});
+    if (active()) out_->emplace_back(std::in_place_type<act::up>, act::up{std::max(highest_[0], known_[0]), std::max(highest_[1], known_[1])});
 }
 
 void swp08_client::resync(link_clock::time_point now, link_actions& out) {
@@ -249,7 +249,7 @@ void swp08_client::takeCrosspoint(const swp08::crosspoint_message& crosspoint) {
         --keepAliveAnswersDue_;
         newsOnlyIfChanged = true;
     }
-    out_->push_back(act::crosspoint{crosspoint.destination + 1, crosspoint.source + 1, newsOnlyIfChanged});
+    out_->emplace_back(std::in_place_type<act::crosspoint>, act::crosspoint{crosspoint.destination + 1, crosspoint.source + 1, newsOnlyIfChanged});
     if (phase_ != phase::routes) return;
     const std::size_t index = static_cast<std::size_t>(crosspoint.destination);
     if (index < unanswered_.size() && unanswered_[index]) {
@@ -275,7 +275,7 @@ void swp08_client::takeNames(const swp08::names_message& names) {
                 "a name with control characters or bytes that are not UTF-8",
                 repairedLabelText((names.sources ? "source " : "destination ") + std::to_string(index) + "'s name",
                                   names.names[i], cleaned));
-        out_->push_back(act::label{database, index, cleaned.text});
+        out_->emplace_back(std::in_place_type<act::label>, act::label{database, index, cleaned.text});
         // Names past the known size may still come while the routes are
         // read: they tell a router larger than the device file.
         if (phase_ == phase::up) continue;

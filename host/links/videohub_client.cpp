@@ -11,11 +11,11 @@ constexpr int max_videohub_size = 65536;
 }  // namespace
 
 void videohub_client::send(std::string bytes) {
-    if (active()) out_->push_back(act::send{std::move(bytes)});
+    if (active()) out_->emplace_back(std::in_place_type<act::send>, act::send{std::move(bytes)});
 }
 
 void videohub_client::reportProblem(const std::string& cause, const std::string& text) {
-    if (active()) out_->push_back(act::problem{cause, text});
+    if (active()) out_->emplace_back(std::in_place_type<act::problem>, act::problem{cause, text});
 }
 
 void videohub_client::closed() {
@@ -47,12 +47,12 @@ void videohub_client::connected(link_clock::time_point now, link_actions& out) {
     reader_.reset();
     inputs_ = outputs_ = 0;
     deadline_ = now + preludeLimit_;
-    out.push_back(act::arm_timer{*deadline_});
+    out.emplace_back(std::in_place_type<act::arm_timer>, act::arm_timer{*deadline_});
 }
 
 void videohub_client::timer(link_clock::time_point now, link_actions& out) {
     if (!active() || up_ || !deadline_ || now < *deadline_) return;
-    out.push_back(act::fail{"no routing received within " + std::to_string(preludeLimit_.count()) + " ms"});
+    out.emplace_back(std::in_place_type<act::fail>, act::fail{"no routing received within " + std::to_string(preludeLimit_.count()) + " ms"});
     closed();
 }
 
@@ -80,7 +80,7 @@ void videohub_client::goUp() {
     if (up_) return;
     up_ = true;
     deadline_.reset();
-    out_->push_back(act::up{inputs_, outputs_});
+    out_->emplace_back(std::in_place_type<act::up>, act::up{inputs_, outputs_});
 }
 
 void videohub_client::onBlock(const videohub::block& block) {
@@ -135,7 +135,7 @@ void videohub_client::readLabels(const videohub::block& block, int database, int
                 "a label with control characters or bytes that are not UTF-8",
                 repairedLabelText((database == 0 ? "input " : "output ") + std::to_string(item->index + 1) + "'s label",
                                   item->rest, cleaned));
-        out_->push_back(act::label{database, item->index + 1, cleaned.text});
+        out_->emplace_back(std::in_place_type<act::label>, act::label{database, item->index + 1, cleaned.text});
     }
 }
 
@@ -148,7 +148,7 @@ void videohub_client::readRouting(const videohub::block& block) {
             continue;
         }
         if (!inRange(item->index, outputs_) || !inRange(*input, inputs_)) continue;
-        out_->push_back(act::crosspoint{item->index + 1, *input + 1, false});
+        out_->emplace_back(std::in_place_type<act::crosspoint>, act::crosspoint{item->index + 1, *input + 1, false});
     }
 }
 
