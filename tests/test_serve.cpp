@@ -81,6 +81,25 @@ protected:
         return std::make_unique<running_program>(run);
     }
 
+    // Another fake router of the protocol, `size` by `size`; its port in `port`.
+    std::unique_ptr<running_program> otherRouter(int size, std::string& port) {
+        program_run fake;
+        fake.program = FAKE_ROUTER_PATH;
+        fake.arguments = {GetParam().protocol, "--sources", std::to_string(size), "--destinations",
+                          std::to_string(size)};
+        auto other = std::make_unique<running_program>(fake);
+        port = other->readLine().value_or("");
+        return other;
+    }
+    // "127.0.0.1:PORT" of serve's page, from what it says on standard
+    // error; "" when it has not said.
+    static std::string pageAddress(running_program& host) {
+        const std::string errors = host.errors();
+        const size_t at = errors.find("the wall is at http://");
+        if (at == std::string::npos) return "";
+        return errors.substr(at + 22, errors.find('/', at + 22) - at - 22);
+    }
+
     std::string root;
     std::string port_;
     std::unique_ptr<running_program> router;
@@ -154,13 +173,10 @@ TEST_P(Serve, AReloadThatCannotWorkChangesNothing) {
 }
 
 TEST_P(Serve, SighupReconnectsARouterWhoseAddressChangedAndLeavesTheOthers) {
-    program_run fake;
-    fake.program = FAKE_ROUTER_PATH;
-    fake.arguments = {GetParam().protocol, "--sources", "16", "--destinations", "16"};
-    running_program other(fake);
-    const std::optional<std::string> otherPort = other.readLine();
-    ASSERT_TRUE(otherPort);
-    other.write("route 1 9\n");
+    std::string otherPort;
+    const auto other = otherRouter(16, otherPort);
+    ASSERT_FALSE(otherPort.empty());
+    other->write("route 1 9\n");
     // Router 2, simulated, stays as it is through the reload.
     const std::string folder = root + "/vx/main/config/system";
     std::ofstream(folder + "/dev_002.ini") << "[Router]\nName=Sim\n[Database]\nDatabaseSize_0=4\nDatabaseSize_1=4\n"
@@ -175,7 +191,7 @@ TEST_P(Serve, SighupReconnectsARouterWhoseAddressChangedAndLeavesTheOthers) {
     ASSERT_TRUE(shown("a: [ Input 1 ]")) << host->output() << host->errors();
     ASSERT_TRUE(shown("s: [ OLD NAME ]")) << host->output() << host->errors();
     std::ofstream(folder + "/dev_001.ini")
-        << "[Router]\nName=Fake\nProtocol=" << GetParam().protocol << "\nAddress=127.0.0.1:" << *otherPort
+        << "[Router]\nName=Fake\nProtocol=" << GetParam().protocol << "\nAddress=127.0.0.1:" << otherPort
         << "\nRetryFirst=100\nRetryCap=500\nKeepAlive=200\nSilence=3000\n[Database]\nDatabaseSize_0=16\n"
            "DatabaseSize_1=16\n";
     std::ofstream(folder + "/dev_002.ini") << "[Router]\nName=Sim\n[Database]\nDatabaseSize_0=4\nDatabaseSize_1=4\n"
@@ -198,14 +214,11 @@ TEST_P(Serve, SighupReconnectsARouterWhoseAddressChangedAndLeavesTheOthers) {
 }
 
 TEST_P(Serve, WarnsWhenTheRouterReportsAnotherSizeThanTheDeviceFile) {
-    program_run fake;
-    fake.program = FAKE_ROUTER_PATH;
-    fake.arguments = {GetParam().protocol, "--sources", "20", "--destinations", "20"};
-    running_program bigger(fake);
-    const std::optional<std::string> port = bigger.readLine();
-    ASSERT_TRUE(port);
+    std::string port;
+    const auto bigger = otherRouter(20, port);
+    ASSERT_FALSE(port.empty());
     std::ofstream(root + "/vx/main/config/system/dev_001.ini")
-        << "[Router]\nName=Fake\nProtocol=" << GetParam().protocol << "\nAddress=127.0.0.1:" << *port
+        << "[Router]\nName=Fake\nProtocol=" << GetParam().protocol << "\nAddress=127.0.0.1:" << port
         << "\n[Database]\nDatabaseSize_0=16\nDatabaseSize_1=16\n";
     auto host = serve();
     // The size is known when the link is up. An SW-P-08 link reports the
@@ -382,10 +395,8 @@ TEST_P(Serve, WhatIsDownShowsInTheLogTheApiAndHealthz) {
     ASSERT_TRUE(host->waitFor("receiver " + to + ": refused; connection refused; retrying in ")) << host->output()
                                                                                                   << host->errors();
     EXPECT_THAT(host->output(), HasSubstr("; nothing sent yet"));
-    const std::string errors = host->errors();
-    const size_t at = errors.find("the wall is at http://");
-    ASSERT_NE(at, std::string::npos) << errors;
-    const std::string url = errors.substr(at + 15, errors.find('/', at + 22) - at - 15);
+    const std::string url = pageAddress(*host);
+    ASSERT_FALSE(url.empty()) << host->errors();
     const std::string receivers = httpGet(url, "/api/receivers");
     EXPECT_THAT(receivers, HasSubstr("\"to\":\"" + to + "\""));
     // Down while it tries again, until it connects.
@@ -413,10 +424,8 @@ TEST_P(Serve, HealthzIsOkWhenNothingIsDown) {
     auto host = serve({"--http", "127.0.0.1:0"});
     ASSERT_TRUE(screen.waitFor(7, "Input 1")) << host->output() << host->errors();
     ASSERT_TRUE(host->waitFor("router 1 (Fake): connected")) << host->output() << host->errors();
-    const std::string errors = host->errors();
-    const size_t at = errors.find("the wall is at http://");
-    ASSERT_NE(at, std::string::npos) << errors;
-    const std::string url = errors.substr(at + 15, errors.find('/', at + 22) - at - 15);
+    const std::string url = pageAddress(*host);
+    ASSERT_FALSE(url.empty()) << host->errors();
     const std::string health = httpGet(url, "/healthz");
     EXPECT_THAT(health, HasSubstr("\"status\":\"ok\""));
     EXPECT_THAT(health, HasSubstr("\"down\":[]"));
@@ -438,10 +447,8 @@ TEST_P(Serve, MetricsCountWhatServeDoesAndDocsListEveryOne) {
     ASSERT_TRUE(host->waitForError("the wall file was not reloaded")) << host->output() << host->errors();
     router->write("route 1 4\n");
     ASSERT_TRUE(screen.waitFor(7, "Input 4")) << host->output() << host->errors();
-    const std::string errors = host->errors();
-    const size_t at = errors.find("the wall is at http://");
-    ASSERT_NE(at, std::string::npos) << errors;
-    const std::string url = errors.substr(at + 15, errors.find('/', at + 22) - at - 15);
+    const std::string url = pageAddress(*host);
+    ASSERT_FALSE(url.empty()) << host->errors();
     // The page's events say what each reload did.
     const std::string events = httpGet(url, "/api/events");
     EXPECT_THAT(events, HasSubstr("wall file reloaded: 1 displays (0 added, 0 removed, 0 changed); routers unchanged"));
@@ -487,10 +494,8 @@ TEST_P(Serve, ANameThatIsNotUtf8ReachesEveryOutputAsTheSameText) {
     ASSERT_TRUE(host->waitFor("s: [ Caf\xC3\xA9 ]")) << host->output() << host->errors();
     // TSL 5 sends it as UTF-16LE.
     EXPECT_TRUE(screen.waitFor(3, std::string("C\0a\0f\0\xE9\0", 8))) << host->output() << host->errors();
-    const std::string errors = host->errors();
-    const size_t at = errors.find("the wall is at http://");
-    ASSERT_NE(at, std::string::npos) << errors;
-    const std::string url = errors.substr(at + 15, errors.find('/', at + 22) - at - 15);
+    const std::string url = pageAddress(*host);
+    ASSERT_FALSE(url.empty()) << host->errors();
     EXPECT_THAT(httpGet(url, "/api/displays"), HasSubstr("\"text\":\"Caf\xC3\xA9\""));
     host->signal(SIGTERM);
     EXPECT_EQ(host->wait(), 0);
