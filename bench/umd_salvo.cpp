@@ -17,6 +17,8 @@ using boost::system::error_code;
 
 namespace {
 
+using namespace quon;
+
 constexpr int kDisplays = 1000;
 
 // A receiver that takes every datagram waiting each time it wakes up.

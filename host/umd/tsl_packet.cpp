@@ -1,5 +1,7 @@
 #include "quon/umd/tsl_packet.h"
 
+namespace quon {
+
 namespace {
 
 void appendLittleEndian16(std::string& out, uint16_t value) {
@@ -80,3 +82,5 @@ std::string tsl31Packet(uint8_t address, uint8_t control, std::string_view text1
     packet.resize(kTsl31PacketSize, ' ');
     return packet;
 }
+
+}  // namespace quon

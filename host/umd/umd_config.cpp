@@ -2,6 +2,8 @@
 
 #include "quon/common/endpoint.h"
 
+namespace quon {
+
 namespace {
 
 struct scheme_name {
@@ -27,9 +29,9 @@ bool parseUmdDestination(const std::string& text, umd_destination& out) {
     }
     if (!known) return false;
 
-    quon::endpoint_text where;
+    endpoint_text where;
     std::string error;
-    if (!quon::parseEndpoint(text.substr(separator + 3), where, error) || where.host.empty() || !where.port ||
+    if (!parseEndpoint(text.substr(separator + 3), where, error) || where.host.empty() || !where.port ||
         *where.port == 0)
         return false;
     const std::string host = where.host;
@@ -57,3 +59,5 @@ tally_lamps umd_config::lampsFor(const std::string& statesheet) const {
     const auto found = tallies.find(statesheet);
     return found == tallies.end() ? tally_lamps{} : found->second;
 }
+
+}  // namespace quon

@@ -16,6 +16,8 @@
 #include "quon/umd/tsl_packet.h"
 #include "quon/umd/umd_text.h"
 
+namespace quon {
+
 namespace asio = boost::asio;
 using boost::system::error_code;
 using namespace std::chrono_literals;
@@ -671,3 +673,5 @@ std::vector<umd_receiver_status> umd_output::receivers() const {
     for (const auto& receiver : impl_->receivers) all.push_back(receiver->status());
     return all;
 }
+
+}  // namespace quon

@@ -2,13 +2,15 @@
 
 #include "quon/common/text.h"
 
+namespace quon {
+
 namespace {
 
 bool isControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
 }  // namespace
 
-std::u32string decodeSourceName(std::string_view name) { return quon::systemCharacters(name); }
+std::u32string decodeSourceName(std::string_view name) { return systemCharacters(name); }
 
 tsl5_text tsl5Text(std::string_view name) {
     std::u32string characters = decodeSourceName(name);
@@ -48,3 +50,5 @@ std::string tsl31Text(std::string_view name) {
     }
     return text;
 }
+
+}  // namespace quon

@@ -9,8 +9,8 @@
 
 namespace {
 
-using quon::parseWall;
-using quon::wall;
+using namespace quon;
+
 
 bool read(const std::string& text, umd_config& config, std::vector<std::string>& errors) {
     wall parsed;

@@ -19,6 +19,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
+using namespace quon;
+
 // Runs `io` until `done` holds; fails the test after a generous guard
 // against hangs.
 bool runUntil(asio::io_context& io, const std::function<bool()>& done) {

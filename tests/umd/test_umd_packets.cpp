@@ -9,6 +9,8 @@
 
 namespace {
 
+using namespace quon;
+
 tally_lamps lamps(lamp_colour left, lamp_colour text, lamp_colour right, uint8_t brightness) {
     return tally_lamps{left, text, right, brightness};
 }

@@ -12,6 +12,8 @@
 #include "quon/umd/umd_config.h"
 #include "quon/umd/umd_text.h"
 
+namespace quon {
+
 // TSL 5: a whole packet, its byte count included, never exceeds this.
 constexpr size_t kTsl5MaxPacketSize = 2048;
 constexpr size_t kTsl5HeaderSize = 6;         // PBC, VER, FLAGS, SCREEN
@@ -43,5 +45,7 @@ void appendTsl5StreamFrame(std::string& stream, std::string_view packet);
 constexpr size_t kTsl31PacketSize = 18;
 uint8_t tsl31Control(const tally_lamps& lamps, const tsl31_tally_map& tallies);
 std::string tsl31Packet(uint8_t address, uint8_t control, std::string_view text16);
+
+}  // namespace quon
 
 #endif

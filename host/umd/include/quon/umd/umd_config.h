@@ -15,6 +15,8 @@
 #include <tuple>
 #include <vector>
 
+namespace quon {
+
 enum class umd_protocol { tsl5, tsl31 };
 enum class umd_transport { udp, tcp };
 
@@ -91,5 +93,7 @@ struct umd_config {
     // every lamp off at full brightness.
     tally_lamps lampsFor(const std::string& statesheet) const;
 };
+
+}  // namespace quon
 
 #endif

@@ -36,6 +36,8 @@ class io_context;
 }
 }  // namespace boost
 
+namespace quon {
+
 // What one receiver has done: its link's state as the log, the page and
 // /metrics show it, and its counts.
 struct umd_receiver_status {
@@ -100,5 +102,7 @@ private:
     struct impl;
     std::shared_ptr<impl> impl_;
 };
+
+}  // namespace quon
 
 #endif

@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+namespace quon {
+
 // The characters of a source name, by the rules above (control characters
 // not yet replaced).
 std::u32string decodeSourceName(std::string_view name);
@@ -37,5 +39,7 @@ tsl5_text tsl5Text(std::string_view name);
 constexpr size_t kTsl31TextSize = 16;
 // Exactly 16 printable ASCII characters.
 std::string tsl31Text(std::string_view name);
+
+}  // namespace quon
 
 #endif
