@@ -15,6 +15,7 @@
 #include "quon/engine/host_engine.h"
 #include "quon/live/live_routers.h"
 #include "quon/routers/built_in_routers.h"
+#include "run_until.h"
 
 using namespace quon;
 
@@ -54,7 +55,7 @@ void routingDump(benchmark::State& state) {
         const auto shows = [&](int source) {
             return engine.property(last, "1", "myMimic", "text") == "Input " + std::to_string(source);
         };
-        if (!fake::runUntil(loop, [&] { return shows(size); })) state.SkipWithError("the link did not come up");
+        if (!runUntil(loop, [&] { return shows(size); })) state.SkipWithError("the link did not come up");
 
         int offset = 1;
         for (auto _ : state) {
@@ -66,7 +67,7 @@ void routingDump(benchmark::State& state) {
             ++offset;
             state.ResumeTiming();
             router->sendGarbage(dump);
-            if (!fake::runUntil(loop, [&] { return shows(expected); })) state.SkipWithError("the displays did not follow");
+            if (!runUntil(loop, [&] { return shows(expected); })) state.SkipWithError("the displays did not follow");
         }
         state.counters["displays"] = size;
         state.counters["per display"] = benchmark::Counter(

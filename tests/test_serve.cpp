@@ -20,8 +20,9 @@
 #include <string>
 #include <thread>
 
-#include "loopback_udp.h"
+#include "fake_tsl_screen.h"
 #include "program_run.h"
+#include "run_until.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -264,40 +265,28 @@ TEST_P(Serve, ReadsEveryDestinationOfARouterThatSendsItsNamesOneToAMessage) {
     EXPECT_THAT(host->errors(), Not(HasSubstr("reports")));
 }
 
-// A UDP socket on loopback that plays a screen: it keeps what TSL 5
-// packets say each index shows.
+// A screen on loopback with a loop of its own, run only while a test waits
+// on it: it keeps what TSL 5 packets say each index shows.
 class tsl5_screen {
 public:
-    int port() const { return socket_.port(); }
+    int port() const { return screen_.port(); }
 
-    // Waits until index `index` has been sent `text` `times` times in all.
+    // Waits until index `index` has been sent `text` (the bytes as sent:
+    // ASCII, or UTF-16LE) `times` times in all.
     bool waitFor(int index, const std::string& text, int timeoutMs = 20000, int times = 1) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        const auto count = [&] {
-            return std::count(received_.begin(), received_.end(), std::make_pair(index, text));
-        };
-        while (count() < times && std::chrono::steady_clock::now() < deadline) {
-            pollfd p{socket_.descriptor(), POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) continue;
-            unsigned char packet[2048];
-            const ssize_t n = ::recv(socket_.descriptor(), packet, sizeof packet, 0);
-            // PBC, VER, FLAGS, SCREEN, then INDEX, CONTROL, LENGTH, TEXT.
-            if (n < 12) continue;  // the text as sent: ASCII, or UTF-16LE when FLAGS bit 0 is set
-            const int shownIndex = packet[6] | packet[7] << 8;
-            const size_t length = static_cast<size_t>(packet[10] | packet[11] << 8);
-            if (12 + length > static_cast<size_t>(n)) continue;
-            received_.emplace_back(shownIndex, std::string(reinterpret_cast<char*>(packet) + 12, length));
-        }
-        return count() >= times;
+        const tsl5_shown wanted{index, text};
+        const auto count = [&] { return std::count(screen_.shown().begin(), screen_.shown().end(), wanted); };
+        return runUntil(io_, [&] { return count() >= times; }, std::chrono::milliseconds(timeoutMs));
     }
     // Whether anything was sent to `index` among what was read so far.
     bool sawIndex(int index) const {
-        return std::any_of(received_.begin(), received_.end(), [&](const auto& r) { return r.first == index; });
+        return std::any_of(screen_.shown().begin(), screen_.shown().end(),
+                           [&](const tsl5_shown& s) { return s.index == index; });
     }
 
 private:
-    std::vector<std::pair<int, std::string>> received_;  // index, text; in order
-    loopback_udp_socket socket_;
+    boost::asio::io_context io_;
+    fake_tsl_udp_screen screen_{io_};
 };
 
 TEST_P(Serve, ARouteChangeReachesTheScreenOverTsl5) {

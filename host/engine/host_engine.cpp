@@ -52,7 +52,6 @@ struct host_engine::slot : quon_client_callback {
     // The reply to "PS" stays the host's: components do not hand it back.
     std::map<std::string, std::string> panelReplies;
     std::map<int, std::set<int>> registrations;      // device -> indices
-    std::map<int, std::pair<int, uint64_t>> timers;  // id -> interval, due
     bool answered = false;  // a router has told it a route
 };
 
@@ -341,7 +340,7 @@ void host_engine::destroySlot(slot& s) {
     }
     s.contract.destroyed();
     while (!s.registrations.empty()) unregister(s, s.registrations.begin()->first);
-    while (!s.timers.empty()) stopTimer(s, s.timers.begin()->first);
+    timers_.stopAll(s.seq);
     const std::string name = s.name;
     byName_.erase(s.name);
     bySequence_[s.seq] = nullptr;
@@ -811,49 +810,22 @@ const router_description* host_engine::routerDescription(int device) const {
 
 // ---- timers ---------------------------------------------------------------
 
-void host_engine::startTimer(slot& s, int id, int interval) {
-    stopTimer(s, id);
-    const uint64_t due = now_ + static_cast<uint64_t>(interval);
-    s.timers[id] = {interval, due};
-    timerQueue_.emplace(due, s.seq, id);
-}
+void host_engine::startTimer(slot& s, int id, int interval) { timers_.start(s.seq, id, interval, now_); }
 
-void host_engine::stopTimer(slot& s, int id) {
-    const auto timer = s.timers.find(id);
-    if (timer == s.timers.end()) return;
-    timerQueue_.erase(std::make_tuple(timer->second.second, s.seq, id));
-    s.timers.erase(timer);
-}
-
-uint64_t host_engine::ticksUntil(uint64_t target) const {
-    uint64_t ticks = 0;
-    for (const auto& s : slots_)
-        for (const auto& timer : s.second->timers) {
-            const auto [interval, due] = timer.second;
-            if (due <= target) ticks += 1 + (target - due) / static_cast<uint64_t>(interval);
-            if (ticks > max_ticks_per_step) return ticks;
-        }
-    return ticks;
-}
+void host_engine::stopTimer(slot& s, int id) { timers_.stop(s.seq, id); }
 
 bool host_engine::advance(uint64_t milliseconds, std::string& error) {
     const uint64_t target = now_ + milliseconds;
-    const uint64_t ticks = ticksUntil(target);
+    const uint64_t ticks = timers_.ticksUntil(target, max_ticks_per_step);
     if (ticks > max_ticks_per_step) {
         // ticksUntil stops counting past the limit, so the count is a floor.
         error = "the step would deliver more than " + std::to_string(max_ticks_per_step) +
                 " timer ticks (at most " + std::to_string(max_ticks_per_step) + " a step); take shorter steps";
         return false;
     }
-    while (!timerQueue_.empty() && std::get<0>(*timerQueue_.begin()) <= target) {
-        const auto [due, seq, id] = *timerQueue_.begin();
-        timerQueue_.erase(timerQueue_.begin());
-        now_ = due;
-        slot& s = *bySequence(seq);
-        auto& timer = s.timers.at(id);
-        timer.second = due + static_cast<uint64_t>(timer.first);
-        timerQueue_.emplace(timer.second, seq, id);
-        enqueue(pending{seq, QUON_MSG_TIMER, {}, {}, id});
+    while (const auto tick = timers_.popDue(target)) {
+        now_ = tick->due;
+        enqueue(pending{tick->owner, QUON_MSG_TIMER, {}, {}, tick->id});
         drain();
     }
     now_ = target;
@@ -876,20 +848,12 @@ void host_engine::catchUpClock() {
     if (!advance(target - now_, error)) {
         // A live host that fell that far behind skips the ticks it missed.
         warn("", error + "; the clock jumps ahead");
-        for (auto& s : slots_)
-            for (auto& timer : s.second->timers) {
-                timerQueue_.erase(std::make_tuple(timer.second.second, s.first, timer.first));
-                timer.second.second = target + static_cast<uint64_t>(timer.second.first);
-                timerQueue_.emplace(timer.second.second, s.first, timer.first);
-            }
+        timers_.restartAll(target);
         now_ = target;
     }
 }
 
-std::optional<uint64_t> host_engine::nextDue() const {
-    if (timerQueue_.empty()) return std::nullopt;
-    return std::get<0>(*timerQueue_.begin());
-}
+std::optional<uint64_t> host_engine::nextDue() const { return timers_.nextDue(); }
 
 // ---- inspection -----------------------------------------------------------
 

@@ -13,6 +13,7 @@
 #include "fake_routers.h"
 #include "quon/links/router_link.h"
 #include "recording_listener.h"
+#include "run_until.h"
 
 using namespace std::chrono_literals;
 using quon::fake::recording_listener;
@@ -43,7 +44,7 @@ protected:
         link->start();
     }
 
-    bool waitUntil(const std::function<bool()>& done) { return quon::fake::runUntil(io, done); }
+    bool waitUntil(const std::function<bool()>& done) { return runUntil(io, done); }
     bool waitUp(std::size_t ups = 1) {
         return waitUntil([&] { return listener.ups.size() >= ups; });
     }

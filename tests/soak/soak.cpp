@@ -65,6 +65,7 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include "fake_routers.h"
+#include "tsl_decoder.h"
 
 namespace {
 
@@ -132,17 +133,14 @@ std::string tsl5Text(const std::uint8_t* bytes, std::size_t size, bool utf16) {
 }
 
 // One TSL 5 packet (PBC onwards): every display message in it.
-void readTsl5(const std::uint8_t* packet, std::size_t size, shown_texts& shown, std::uint64_t& packets) {
-    if (size < 6) return;
-    const bool utf16 = packet[3] & 1;
-    std::size_t at = 6;
-    while (at + 6 <= size) {
-        const int index = packet[at] | packet[at + 1] << 8;
-        const std::size_t length = static_cast<std::size_t>(packet[at + 4] | packet[at + 5] << 8);
-        if (at + 6 + length > size) return;
-        shown[index] = tsl5Text(packet + at + 6, length, utf16);
+void readTsl5(const std::uint8_t* bytes, std::size_t size, shown_texts& shown, std::uint64_t& packets) {
+    const auto packet = decodeTsl5(std::string(reinterpret_cast<const char*>(bytes), size));
+    if (!packet) return;
+    const bool utf16 = packet->flags & 1;
+    for (const decoded_message& message : packet->messages) {
+        shown[message.index] = tsl5Text(reinterpret_cast<const std::uint8_t*>(message.textBytes.data()),
+                                        message.textBytes.size(), utf16);
         ++packets;
-        at += 6 + length;
     }
 }
 

@@ -5,117 +5,21 @@
 #include <boost/asio.hpp>
 #include <chrono>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "quon/umd/tsl_packet.h"
 #include "quon/umd/umd_output.h"
+#include "fake_tsl_screen.h"
+#include "run_until.h"
 #include "tsl_decoder.h"
 
 namespace asio = boost::asio;
-using boost::system::error_code;
 using namespace std::chrono_literals;
 
 namespace {
 
 using namespace quon;
-
-// Runs `io` until `done` holds; fails the test after a generous guard
-// against hangs.
-bool runUntil(asio::io_context& io, const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        io.run_one_for(20ms);
-    }
-    return true;
-}
-
-// Keeps every datagram it receives.
-class udp_peer {
-public:
-    explicit udp_peer(asio::io_context& io)
-        : socket_(io, asio::ip::udp::endpoint(asio::ip::make_address("127.0.0.1"), 0)) {
-        receive();
-    }
-    uint16_t port() const { return socket_.local_endpoint().port(); }
-    std::vector<std::string> datagrams;
-
-private:
-    void receive() {
-        socket_.async_receive(asio::buffer(buffer_), [this](const error_code& error, size_t size) {
-            if (error) return;
-            datagrams.emplace_back(buffer_.data(), size);
-            receive();
-        });
-    }
-    asio::ip::udp::socket socket_;
-    std::array<char, 4096> buffer_{};
-};
-
-// Accepts connections and keeps what each sends, unless told not to read.
-class tcp_peer {
-public:
-    explicit tcp_peer(asio::io_context& io, bool reads = true, uint16_t port = 0) : io_(io), reads_(reads) {
-        listen(port);
-    }
-    uint16_t port() const { return port_; }
-
-    // Closes every connection and stops listening.
-    void hangUp() {
-        error_code ignored;
-        acceptor_->close(ignored);
-        for (auto& connection : connections_) connection->socket.close(ignored);
-    }
-    void listenAgain() { listen(port_); }
-
-    size_t connections() const { return connections_.size(); }
-    std::vector<std::string> packets(size_t connection) const {
-        return unwrapTsl5Stream(connections_[connection]->stream);
-    }
-
-private:
-    struct connection {
-        explicit connection(asio::io_context& io) : socket(io) {}
-        asio::ip::tcp::socket socket;
-        std::string stream;
-        std::array<char, 4096> buffer{};
-    };
-
-    void listen(uint16_t port) {
-        acceptor_ = std::make_unique<asio::ip::tcp::acceptor>(io_);
-        const asio::ip::tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), port);
-        acceptor_->open(endpoint.protocol());
-        acceptor_->set_option(asio::socket_base::reuse_address(true));
-        acceptor_->bind(endpoint);
-        acceptor_->listen();
-        port_ = acceptor_->local_endpoint().port();
-        accept();
-    }
-    void accept() {
-        auto next = std::make_shared<connection>(io_);
-        acceptor_->async_accept(next->socket, [this, next](const error_code& error) {
-            if (error) return;
-            connections_.push_back(next);
-            if (reads_) read(*next);
-            accept();
-        });
-    }
-    void read(connection& c) {
-        c.socket.async_read_some(asio::buffer(c.buffer), [this, &c](const error_code& error, size_t size) {
-            if (error) return;
-            c.stream.append(c.buffer.data(), size);
-            read(c);
-        });
-    }
-
-    asio::io_context& io_;
-    const bool reads_;
-    uint16_t port_ = 0;
-    std::unique_ptr<asio::ip::tcp::acceptor> acceptor_;
-    std::vector<std::shared_ptr<connection>> connections_;
-};
 
 umd_destination loopback(umd_protocol protocol, umd_transport transport, uint16_t port) {
     return umd_destination{protocol, transport, "127.0.0.1", port};
@@ -137,12 +41,12 @@ std::string textOf(const std::string& packet) {
 
 TEST(UmdOutput, ShowSendsTheDisplaysPacketToItsUdpReceiver) {
     asio::io_context io;
-    udp_peer peer(io);
+    fake_tsl_udp_screen peer(io);
     umd_output output(io, configWith({{"mon1", loopback(umd_protocol::tsl5, umd_transport::udp, peer.port()), 0, 7}}));
 
     output.show("mon1", "CAM 1", "umd_alarm");
-    ASSERT_TRUE(runUntil(io, [&] { return !peer.datagrams.empty(); }));
-    EXPECT_EQ(peer.datagrams[0], bytesOf({0x0f, 0x00, 0x00, 0x00, 0x00, 0x00, 0x07, 0x00, 0xb9, 0x00, 0x05, 0x00, 0x43,
+    ASSERT_TRUE(runUntil(io, [&] { return !peer.datagrams().empty(); }));
+    EXPECT_EQ(peer.datagrams()[0], bytesOf({0x0f, 0x00, 0x00, 0x00, 0x00, 0x00, 0x07, 0x00, 0xb9, 0x00, 0x05, 0x00, 0x43,
                                           0x41, 0x4d, 0x20, 0x31}));
     EXPECT_EQ(output.packetsSent(), 1u);
     EXPECT_EQ(output.receiversConnected(), 1u);
@@ -150,71 +54,71 @@ TEST(UmdOutput, ShowSendsTheDisplaysPacketToItsUdpReceiver) {
 
 TEST(UmdOutput, DisplaysWithoutUmdAreNotSent) {
     asio::io_context io;
-    udp_peer peer(io);
+    fake_tsl_udp_screen peer(io);
     umd_output output(io, configWith({{"mon1", loopback(umd_protocol::tsl5, umd_transport::udp, peer.port()), 0, 1}}));
 
     output.show("mon2", "CAM 2", "");
     output.show("mon1", "CAM 1", "");
-    ASSERT_TRUE(runUntil(io, [&] { return !peer.datagrams.empty(); }));
-    EXPECT_EQ(textOf(peer.datagrams[0]), "CAM 1");
+    ASSERT_TRUE(runUntil(io, [&] { return !peer.datagrams().empty(); }));
+    EXPECT_EQ(textOf(peer.datagrams()[0]), "CAM 1");
     EXPECT_EQ(output.packetsSent(), 1u);
 }
 
 TEST(UmdOutput, SendsTsl31DatagramsToTsl31Receivers) {
     asio::io_context io;
-    udp_peer peer(io);
+    fake_tsl_udp_screen peer(io);
     umd_output output(io, configWith({{"mon1", loopback(umd_protocol::tsl31, umd_transport::udp, peer.port()), 0, 5}}));
 
     output.show("mon1", "Caf\xc3\xa9 1", "umd_alarm");
-    ASSERT_TRUE(runUntil(io, [&] { return !peer.datagrams.empty(); }));
+    ASSERT_TRUE(runUntil(io, [&] { return !peer.datagrams().empty(); }));
     // left amber (tally 1), text green (tally 2), right red (tally 3), brightness 2.
-    EXPECT_EQ(peer.datagrams[0], bytesOf({0x85, 0x27}) + "Caf? 1          ");
+    EXPECT_EQ(peer.datagrams()[0], bytesOf({0x85, 0x27}) + "Caf? 1          ");
 }
 
 TEST(UmdOutput, RefreshResendsAnUnchangedDisplay) {
     asio::io_context io;
-    udp_peer peer(io);
+    fake_tsl_udp_screen peer(io);
     umd_config config = configWith({{"mon1", loopback(umd_protocol::tsl5, umd_transport::udp, peer.port()), 0, 1}});
     config.refresh = 20ms;
     umd_output output(io, config);
 
     output.show("mon1", "CAM 1", "");
-    ASSERT_TRUE(runUntil(io, [&] { return peer.datagrams.size() >= 3; }));
-    for (const std::string& datagram : peer.datagrams) EXPECT_EQ(datagram, peer.datagrams[0]);
+    ASSERT_TRUE(runUntil(io, [&] { return peer.datagrams().size() >= 3; }));
+    for (const std::string& datagram : peer.datagrams()) EXPECT_EQ(datagram, peer.datagrams()[0]);
 }
 
 TEST(UmdOutput, ABurstOfChangesSendsOnlyTheLatestState) {
     asio::io_context io;
-    udp_peer peer(io);
+    fake_tsl_udp_screen peer(io);
     umd_output output(io, configWith({{"mon1", loopback(umd_protocol::tsl5, umd_transport::udp, peer.port()), 0, 1}}));
 
     for (int i = 0; i < 10; ++i) output.show("mon1", "CAM " + std::to_string(i), i % 2 ? "umd_alarm" : "");
-    ASSERT_TRUE(runUntil(io, [&] { return !peer.datagrams.empty() && textOf(peer.datagrams.back()) == "CAM 9"; }));
-    EXPECT_EQ(peer.datagrams.size(), 1u);
+    ASSERT_TRUE(runUntil(io, [&] { return !peer.datagrams().empty() && textOf(peer.datagrams().back()) == "CAM 9"; }));
+    EXPECT_EQ(peer.datagrams().size(), 1u);
     EXPECT_EQ(output.packetsSent(), 1u);
-    const auto decoded = decodeTsl5(peer.datagrams[0]);
+    const auto decoded = decodeTsl5(peer.datagrams()[0]);
     ASSERT_TRUE(decoded.has_value());
     EXPECT_EQ(decoded->messages[0].left, 3) << "the state sheet of the latest call";
 }
 
 TEST(UmdOutput, ARepeatedStateIsNotSentAgainOnChangeOnly) {
     asio::io_context io;
-    udp_peer peer(io);
+    fake_tsl_udp_screen peer(io);
     umd_output output(io, configWith({{"mon1", loopback(umd_protocol::tsl5, umd_transport::udp, peer.port()), 0, 1},
                                       {"mon2", loopback(umd_protocol::tsl5, umd_transport::udp, peer.port()), 0, 2}}));
 
     output.show("mon1", "CAM 1", "");
-    ASSERT_TRUE(runUntil(io, [&] { return peer.datagrams.size() == 1; }));
+    ASSERT_TRUE(runUntil(io, [&] { return peer.datagrams().size() == 1; }));
     output.show("mon1", "CAM 1", "");
     output.show("mon2", "CAM 2", "");
-    ASSERT_TRUE(runUntil(io, [&] { return peer.datagrams.size() == 2; }));
-    EXPECT_EQ(textOf(peer.datagrams[1]), "CAM 2");
+    ASSERT_TRUE(runUntil(io, [&] { return peer.datagrams().size() == 2; }));
+    EXPECT_EQ(textOf(peer.datagrams()[1]), "CAM 2");
     EXPECT_EQ(output.packetsSent(), 2u);
 }
 
 TEST(UmdOutput, BatchPacksDisplaysOfOneScreenIntoOnePacket) {
     asio::io_context io;
-    udp_peer peer(io);
+    fake_tsl_udp_screen peer(io);
     const auto to = loopback(umd_protocol::tsl5, umd_transport::udp, peer.port());
     umd_config config = configWith({{"a", to, 0, 1}, {"b", to, 0, 2}, {"c", to, 0, 3}, {"d", to, 1, 4}});
     config.batch = true;
@@ -224,12 +128,12 @@ TEST(UmdOutput, BatchPacksDisplaysOfOneScreenIntoOnePacket) {
     output.show("b", "B", "");
     output.show("c", "C", "");
     output.show("d", "D", "");
-    ASSERT_TRUE(runUntil(io, [&] { return peer.datagrams.size() == 2; }));
-    const auto first = decodeTsl5(peer.datagrams[0]);
+    ASSERT_TRUE(runUntil(io, [&] { return peer.datagrams().size() == 2; }));
+    const auto first = decodeTsl5(peer.datagrams()[0]);
     ASSERT_TRUE(first.has_value());
     ASSERT_EQ(first->messages.size(), 3u);
     EXPECT_EQ(first->messages[2].textBytes, "C");
-    const auto second = decodeTsl5(peer.datagrams[1]);
+    const auto second = decodeTsl5(peer.datagrams()[1]);
     ASSERT_TRUE(second.has_value());
     EXPECT_EQ(second->screen, 1);
     EXPECT_EQ(second->messages.size(), 1u);
@@ -237,7 +141,7 @@ TEST(UmdOutput, BatchPacksDisplaysOfOneScreenIntoOnePacket) {
 
 TEST(UmdOutput, BatchNeverExceedsThePacketSizeLimit) {
     asio::io_context io;
-    udp_peer peer(io);
+    fake_tsl_udp_screen peer(io);
     const auto to = loopback(umd_protocol::tsl5, umd_transport::udp, peer.port());
     std::vector<umd_display> displays;
     for (uint16_t i = 0; i < 100; ++i) displays.push_back({"d" + std::to_string(i), to, 0, i});
@@ -249,19 +153,19 @@ TEST(UmdOutput, BatchNeverExceedsThePacketSizeLimit) {
     size_t messages = 0;
     ASSERT_TRUE(runUntil(io, [&] {
         messages = 0;
-        for (const auto& datagram : peer.datagrams) {
+        for (const auto& datagram : peer.datagrams()) {
             const auto decoded = decodeTsl5(datagram);
             messages += decoded ? decoded->messages.size() : 0;
         }
         return messages == displays.size();
     }));
-    EXPECT_GT(peer.datagrams.size(), 1u);
-    for (const auto& datagram : peer.datagrams) EXPECT_LE(datagram.size(), kTsl5MaxPacketSize);
+    EXPECT_GT(peer.datagrams().size(), 1u);
+    for (const auto& datagram : peer.datagrams()) EXPECT_LE(datagram.size(), kTsl5MaxPacketSize);
 }
 
 TEST(UmdOutput, ShowReachesATcpReceiverInItsWrapper) {
     asio::io_context io;
-    tcp_peer peer(io);
+    fake_tsl_tcp_screen peer(io);
     umd_output output(io,
                       configWith({{"mon1", loopback(umd_protocol::tsl5, umd_transport::tcp, peer.port()), 0, 0xFE}}));
 
@@ -275,7 +179,7 @@ TEST(UmdOutput, ShowReachesATcpReceiverInItsWrapper) {
 
 TEST(UmdOutput, AReceiverNamedByHostNameIsResolved) {
     asio::io_context io;
-    tcp_peer peer(io);
+    fake_tsl_tcp_screen peer(io);
     umd_output output(
         io, configWith(
                 {{"mon1", umd_destination{umd_protocol::tsl5, umd_transport::tcp, "localhost", peer.port()}, 0, 1}}));
@@ -287,7 +191,7 @@ TEST(UmdOutput, AReceiverNamedByHostNameIsResolved) {
 
 TEST(UmdOutput, ATcpReceiverThatComesBackGetsTheStateAgain) {
     asio::io_context io;
-    tcp_peer peer(io);
+    fake_tsl_tcp_screen peer(io);
     const auto to = loopback(umd_protocol::tsl5, umd_transport::tcp, peer.port());
     umd_output output(io, configWith({{"mon1", to, 0, 1}, {"mon2", to, 0, 2}}));
 
@@ -308,7 +212,7 @@ TEST(UmdOutput, ATcpReceiverThatComesBackGetsTheStateAgain) {
 
 TEST(UmdOutput, ATcpReceiverThatIsNotListeningYetIsConnectedOnceItIs) {
     asio::io_context io;
-    tcp_peer peer(io);
+    fake_tsl_tcp_screen peer(io);
     peer.hangUp();
     umd_output output(io, configWith({{"mon1", loopback(umd_protocol::tsl5, umd_transport::tcp, peer.port()), 0, 1}}));
 
@@ -339,7 +243,7 @@ struct state_log {
 
 TEST(UmdOutput, ATcpReceiverIsConnectedRefusedAndLostInTurnWithTheReason) {
     asio::io_context io;
-    tcp_peer peer(io);
+    fake_tsl_tcp_screen peer(io);
     state_log log;
     umd_output output(io, configWith({{"mon1", loopback(umd_protocol::tsl5, umd_transport::tcp, peer.port()), 0, 1}}));
     output.onReceiverChange(std::ref(log));
@@ -360,12 +264,12 @@ TEST(UmdOutput, ATcpReceiverIsConnectedRefusedAndLostInTurnWithTheReason) {
 
 TEST(UmdOutput, AUdpReceiverIsSendingOnceItsSocketIsOpen) {
     asio::io_context io;
-    udp_peer peer(io);
+    fake_tsl_udp_screen peer(io);
     state_log log;
     umd_output output(io, configWith({{"mon1", loopback(umd_protocol::tsl5, umd_transport::udp, peer.port()), 0, 1}}));
     output.onReceiverChange(std::ref(log));
     output.show("mon1", "CAM 1", "");
-    ASSERT_TRUE(runUntil(io, [&] { return !peer.datagrams.empty(); }));
+    ASSERT_TRUE(runUntil(io, [&] { return !peer.datagrams().empty(); }));
     EXPECT_EQ(log.states, (std::vector<std::string>{"sending"}));
     EXPECT_FALSE(output.receivers()[0].down);
     EXPECT_EQ(output.receivers()[0].packetsSent, 1u);
@@ -373,8 +277,8 @@ TEST(UmdOutput, AUdpReceiverIsSendingOnceItsSocketIsOpen) {
 
 TEST(UmdOutput, HandlersStillQueuedAfterDestructionDoNothing) {
     asio::io_context io;
-    udp_peer udp(io);
-    tcp_peer tcp(io);
+    fake_tsl_udp_screen udp(io);
+    fake_tsl_tcp_screen tcp(io);
     {
         umd_config config = configWith({{"mon1", loopback(umd_protocol::tsl5, umd_transport::udp, udp.port()), 0, 1},
                                         {"mon2", loopback(umd_protocol::tsl5, umd_transport::tcp, tcp.port()), 0, 2}});
@@ -384,14 +288,14 @@ TEST(UmdOutput, HandlersStillQueuedAfterDestructionDoNothing) {
         output.show("mon2", "CAM 2", "");
     }
     for (int i = 0; i < 20; ++i) io.poll();
-    EXPECT_TRUE(udp.datagrams.empty());
+    EXPECT_TRUE(udp.datagrams().empty());
     EXPECT_EQ(tcp.connections() == 0 ? 0u : tcp.packets(0).size(), 0u);
 }
 
 TEST(UmdOutput, ATcpReceiverThatStopsReadingDoesNotStallAnother) {
     asio::io_context io;
-    tcp_peer stalled(io, false);
-    tcp_peer reader(io);
+    fake_tsl_tcp_screen stalled(io, false);
+    fake_tsl_tcp_screen reader(io);
     const auto toStalled = loopback(umd_protocol::tsl5, umd_transport::tcp, stalled.port());
     std::vector<umd_display> displays;
     for (uint16_t i = 0; i < 100; ++i) displays.push_back({"s" + std::to_string(i), toStalled, 0, i});
@@ -420,11 +324,11 @@ TEST(UmdOutput, ATcpReceiverThatStopsReadingDoesNotStallAnother) {
 
 TEST(UmdOutput, StopWithoutBlankOnExitSendsNothingAndCloses) {
     asio::io_context io;
-    udp_peer peer(io);
+    fake_tsl_udp_screen peer(io);
     umd_output output(io, configWith({{"mon1", loopback(umd_protocol::tsl5, umd_transport::udp, peer.port()), 0, 1}}));
 
     output.show("mon1", "CAM 1", "");
-    ASSERT_TRUE(runUntil(io, [&] { return peer.datagrams.size() == 1; }));
+    ASSERT_TRUE(runUntil(io, [&] { return peer.datagrams().size() == 1; }));
     output.stop();
     output.show("mon1", "CAM 2", "");
     EXPECT_EQ(output.receiversConnected(), 0u);
@@ -434,19 +338,19 @@ TEST(UmdOutput, StopWithoutBlankOnExitSendsNothingAndCloses) {
 
 TEST(UmdOutput, RetireBlanksOnlyTheRemovedDisplaysThatWereShown) {
     asio::io_context io;
-    udp_peer peer(io);
+    fake_tsl_udp_screen peer(io);
     const auto to = loopback(umd_protocol::tsl5, umd_transport::udp, peer.port());
     umd_config config = configWith({{"mon1", to, 0, 1}, {"mon2", to, 0, 2}, {"mon3", to, 0, 3}});
     config.blank_on_exit = true;  // retiring is not exiting
     umd_output output(io, config);
     output.show("mon1", "CAM 1", "");
     output.show("mon2", "CAM 2", "");
-    ASSERT_TRUE(runUntil(io, [&] { return peer.datagrams.size() == 2; }));
+    ASSERT_TRUE(runUntil(io, [&] { return peer.datagrams().size() == 2; }));
     output.retire({"mon2", "mon3"});
-    ASSERT_TRUE(runUntil(io, [&] { return output.finished() && peer.datagrams.size() >= 3; }));
+    ASSERT_TRUE(runUntil(io, [&] { return output.finished() && peer.datagrams().size() >= 3; }));
     for (int i = 0; i < 20; ++i) io.poll();  // anything more would have come by now
-    ASSERT_EQ(peer.datagrams.size(), 3u);
-    const auto blank = decodeTsl5(peer.datagrams[2]);
+    ASSERT_EQ(peer.datagrams().size(), 3u);
+    const auto blank = decodeTsl5(peer.datagrams()[2]);
     ASSERT_TRUE(blank);
     ASSERT_EQ(blank->messages.size(), 1u);
     EXPECT_EQ(blank->messages[0].index, 2);
@@ -455,8 +359,8 @@ TEST(UmdOutput, RetireBlanksOnlyTheRemovedDisplaysThatWereShown) {
 
 TEST(UmdOutput, StopWithBlankOnExitBlanksEveryDisplayThenCloses) {
     asio::io_context io;
-    udp_peer udp(io);
-    tcp_peer tcp(io);
+    fake_tsl_udp_screen udp(io);
+    fake_tsl_tcp_screen tcp(io);
     umd_config config = configWith({{"mon1", loopback(umd_protocol::tsl5, umd_transport::udp, udp.port()), 0, 1},
                                     {"mon2", loopback(umd_protocol::tsl5, umd_transport::udp, udp.port()), 0, 2},
                                     {"mon3", loopback(umd_protocol::tsl5, umd_transport::tcp, tcp.port()), 0, 3}});
@@ -466,14 +370,14 @@ TEST(UmdOutput, StopWithBlankOnExitBlanksEveryDisplayThenCloses) {
     output.show("mon1", "CAM 1", "umd_alarm");
     output.show("mon3", "CAM 3", "umd_alarm");
     ASSERT_TRUE(runUntil(
-        io, [&] { return udp.datagrams.size() == 1 && tcp.connections() == 1 && tcp.packets(0).size() == 1; }));
+        io, [&] { return udp.datagrams().size() == 1 && tcp.connections() == 1 && tcp.packets(0).size() == 1; }));
     output.stop();
     ASSERT_TRUE(runUntil(io, [&] { return output.receiversConnected() == 0; }));
     const std::string blank1 = tsl5Packet(0, 1, tally_lamps{}, tsl5Text(""));
     const std::string blank2 = tsl5Packet(0, 2, tally_lamps{}, tsl5Text(""));
-    ASSERT_TRUE(runUntil(io, [&] { return udp.datagrams.size() == 3; }));
-    EXPECT_EQ(udp.datagrams[1], blank1);
-    EXPECT_EQ(udp.datagrams[2], blank2);
+    ASSERT_TRUE(runUntil(io, [&] { return udp.datagrams().size() == 3; }));
+    EXPECT_EQ(udp.datagrams()[1], blank1);
+    EXPECT_EQ(udp.datagrams()[2], blank2);
     ASSERT_TRUE(runUntil(io, [&] { return tcp.packets(0).size() == 2; }));
     EXPECT_EQ(tcp.packets(0)[1], tsl5Packet(0, 3, tally_lamps{}, tsl5Text("")));
 }

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "run_until.h"
+
 namespace {
 
 namespace asio = boost::asio;
@@ -27,20 +29,6 @@ using quon::web::receiver_state;
 using quon::web::tile_state;
 using quon::web::web_settings;
 using quon::web::web_view;
-
-// Guards against a hang only; no test depends on how long anything takes.
-constexpr std::chrono::seconds kGuard{20};
-
-// Runs the loop until `done` holds; false when the guard ran out first.
-bool runUntil(asio::io_context& io, const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + kGuard;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        if (io.stopped()) io.restart();
-        io.run_one_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
 
 // A TCP client that writes what it is told and gathers what comes back.
 class raw_client {

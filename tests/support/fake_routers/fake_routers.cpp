@@ -370,15 +370,4 @@ std::unique_ptr<fake_router> makeFakeSwp08(asio::io_context& io, router_state st
     return std::make_unique<fake_swp08>(io, std::move(state), port, namesPerMessage);
 }
 
-bool runUntil(asio::io_context& io, const std::function<bool()>& done, std::chrono::milliseconds guard) {
-    const auto deadline = std::chrono::steady_clock::now() + guard;
-    io.restart();
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        io.run_one_for(std::chrono::milliseconds(10));
-        if (io.stopped()) io.restart();
-    }
-    return true;
-}
-
 }  // namespace quon::fake

@@ -8,9 +8,7 @@
 #ifndef QUON_TEST_FAKE_ROUTERS_H
 #define QUON_TEST_FAKE_ROUTERS_H
 
-#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -105,11 +103,6 @@ constexpr int names_as_many_as_fit = 0;
 constexpr int names_never_answered = -1;
 std::unique_ptr<fake_router> makeFakeSwp08(boost::asio::io_context& io, router_state state, std::uint16_t port = 0,
                                            int namesPerMessage = names_as_many_as_fit);
-
-// Runs `io` until `done` holds or `guard` passes (a guard against hangs,
-// not a timing check); returns whether `done` holds.
-bool runUntil(boost::asio::io_context& io, const std::function<bool()>& done,
-              std::chrono::milliseconds guard = std::chrono::seconds(20));
 
 }  // namespace quon::fake
 

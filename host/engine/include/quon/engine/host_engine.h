@@ -34,6 +34,7 @@
 #include "quon/engine/module_cache.h"
 #include "quon/engine/router_backend.h"
 #include "quon/engine/system_files.h"
+#include "quon/engine/timer_queue.h"
 
 namespace quon {
 
@@ -173,7 +174,6 @@ private:
     void drain();
     void deliver(slot& s, int type, void* data);
     void destroySlot(slot& s);
-    uint64_t ticksUntil(uint64_t target) const;
     void catchUpClock();
     uint64_t stamp() const;  // the time a trace record is dated
 
@@ -194,7 +194,7 @@ private:
     std::unordered_map<std::string, uint64_t> byName_;
     std::vector<pending> queue_;
     size_t queueHead_ = 0;
-    std::set<std::tuple<uint64_t, uint64_t, int>> timerQueue_;  // due, slot, id
+    timer_queue timers_;  // owners are slot sequences
     uint64_t nextSequence_ = 1;
     uint64_t now_ = 0;
     int callDepth_ = 0;

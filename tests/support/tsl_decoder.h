@@ -1,7 +1,7 @@
 // A decoder of TSL UMD 5.0 packets and of the TCP wrapper, written from the
 // protocol description, to check the encoders and the senders against.
-#ifndef QUON_TESTS_UMD_TSL_DECODER_H
-#define QUON_TESTS_UMD_TSL_DECODER_H
+#ifndef QUON_TEST_TSL_DECODER_H
+#define QUON_TEST_TSL_DECODER_H
 
 #include <cstdint>
 #include <optional>

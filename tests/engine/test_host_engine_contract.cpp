@@ -1,0 +1,45 @@
+// What the engine reports and refuses on the host contract: replies handed
+// back, commands after "AS", and never calling into a component that is
+// calling the host.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "host_engine_fixture.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+using namespace quon;
+
+namespace {
+
+TEST_F(HostEngine, ReportsRepliesHandedBackTwiceNeverOrForeign) {
+    parent("p", "keep:SD 'studio'");
+    parent("p", "back");
+    EXPECT_THAT(engine->problems(), IsEmpty());
+    parent("p", "back");
+    parent("p", "foreign");
+    parent("q", "keep:RN 1 0 1");
+    ASSERT_TRUE(engine->destroy("q", error));
+    EXPECT_THAT(engine->problems(),
+                ElementsAre("p: reply handed back twice: \"1 3\"", "p: handed back a text the host never gave",
+                            "q: reply never handed back: \"CAM 1\""));
+}
+
+TEST_F(HostEngine, ReportsCommandsAfterAS) {
+    send("p", "AS");
+    send("p", "RU 1");
+    EXPECT_THAT(engine->problems(), ElementsAre("p: command after \"AS\": \"RU 1\""));
+}
+
+TEST_F(HostEngine, NeverCallsIntoAComponentThatIsCallingTheHost) {
+    send("p", "RR 1 1 2");
+    send("p", "RP 1 1 2");
+    send("p", "ET 3 1");
+    ASSERT_TRUE(engine->advance(2, error)) << error;
+    for (const std::string& line : log("p")) EXPECT_NE(line, "reentered");
+}
+
+}  // namespace

@@ -1,0 +1,97 @@
+// What the engine reads from components and from disk: the commands of
+// the interface and panel layouts.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "quon/engine/command_parser.h"
+#include "quon/engine/panel_layout.h"
+
+using namespace quon;
+
+namespace {
+
+struct command_case {
+    const char* text;
+    bool valid;
+    std::vector<std::string> texts;
+    std::vector<int> numbers;
+};
+
+TEST(HostCommandParser, ReadsEveryCommandOfTheInterface) {
+    const command_case cases[] = {
+        {"PS '1' 'p/umdMimic.quon_ui'", true, {"1", "p/umdMimic.quon_ui"}, {}},
+        {"PS '1' 'l' 'x'", true, {"1", "l", "x"}, {}},
+        {"TP 'text=it's' '1' 'myMimic'", true, {"text=it's", "1", "myMimic"}, {}},
+        {"TP 'text=a' 'b' '1' 'myMimic'", true, {"text=a' 'b", "1", "myMimic"}, {}},
+        {"TG '1' 'alm_3' 'value'", true, {"1", "alm_3", "value"}, {}},
+        {"HN 'sourceid=12'", true, {"sourceid=12"}, {}},
+        {"HN ''", true, {""}, {}},
+        {"SD 'router 'a''", true, {"router 'a'"}, {}},
+        {"XI '1' 'alm_'", true, {"1", "alm_"}, {}},
+        {"RN 12 0 5", true, {}, {12, 0, 5}},
+        {"RR -2147483648 -2147483648 -2147483648 'ADD'", true, {}, {INT32_MIN, INT32_MIN, INT32_MIN}},
+        {"RU 12", true, {}, {12}},
+        {"RP -1 0 7", true, {}, {-1, 0, 7}},
+        {"ET 1 10000", true, {}, {1, 10000}},
+        {"ET 5", true, {}, {5}},
+        {"AS", true, {}, {}},
+        {"", false, {}, {}},
+        {"A", false, {}, {}},
+        {"AS x", false, {}, {}},
+        {"ZZ 1", false, {}, {}},
+        {"TP 'text' '1' 'myMimic'", false, {}, {}},
+        {"TP 'a=b' '1'", false, {}, {}},
+        {"HN sourceid", false, {}, {}},
+        {"RR 1 2", false, {}, {}},
+        {"RR 1  2 3", false, {}, {}},
+        {"RR 1 2 3 'add'", false, {}, {}},
+        {"RU 2147483648", false, {}, {}},
+        {"RP 1 2 x", false, {}, {}},
+        {"ET", false, {}, {}},
+        {"ET 1 2 3", false, {}, {}},
+        {"RN 1 2 3 ", false, {}, {}},
+    };
+    for (const command_case& c : cases) {
+        SCOPED_TRACE(c.text);
+        host_command parsed;
+        std::string error;
+        ASSERT_EQ(parseHostCommand(c.text, parsed, error), c.valid) << error;
+        if (!c.valid) {
+            EXPECT_FALSE(error.empty());
+            continue;
+        }
+        EXPECT_EQ(parsed.texts, c.texts);
+        EXPECT_EQ(parsed.numbers, c.numbers);
+    }
+    host_command add;
+    std::string error;
+    ASSERT_TRUE(parseHostCommand("RR 1 2 3 'ADD'", add, error));
+    EXPECT_TRUE(add.add);
+}
+
+TEST(PanelLayout, ParsesControlsAndRefusesMalformedFiles) {
+    panel_layout layout;
+    std::string error;
+    ASSERT_TRUE(parseLayout("# c\ncontrol a\n text = x = y\n  empty =\ncontrol b\n", layout, error));
+    ASSERT_EQ(layout.controls.size(), 2u);
+    EXPECT_EQ(*layout.control("a")->property("text"), "x = y");
+    EXPECT_EQ(*layout.control("a")->property("empty"), "");
+    struct bad {
+        const char* text;
+        const char* message;
+    };
+    for (const bad b :
+         {bad{"", "the layout declares no control"}, bad{"text = 1\n", "line 1: property before the first control"},
+          bad{"control a\ncontrol a\n", "line 2: control \"a\" is declared twice"},
+          bad{"control a\nnonsense\n", "line 2: expected \"control ID\" or \"property = value\""},
+          bad{"control a b\n", "line 1: control id \"a b\" holds a blank or a quote"},
+          bad{"control a\nall = 1\n", "line 2: \"all\" cannot name a property"}}) {
+        EXPECT_FALSE(parseLayout(b.text, layout, error)) << b.text;
+        EXPECT_EQ(error, b.message);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,82 @@
+#include "fake_tsl_screen.h"
+
+#include <boost/asio/ip/address.hpp>
+
+#include "tsl_decoder.h"
+
+namespace asio = boost::asio;
+using boost::system::error_code;
+
+namespace {
+const asio::ip::address loopback = asio::ip::make_address("127.0.0.1");
+}
+
+fake_tsl_udp_screen::fake_tsl_udp_screen(asio::io_context& io) : socket_(io, asio::ip::udp::endpoint(loopback, 0)) {
+    receive();
+}
+
+std::uint16_t fake_tsl_udp_screen::port() const { return socket_.local_endpoint().port(); }
+
+void fake_tsl_udp_screen::receive() {
+    socket_.async_receive(asio::buffer(buffer_), [this](const error_code& error, std::size_t size) {
+        if (error) return;
+        datagrams_.emplace_back(buffer_.data(), size);
+        if (const auto packet = decodeTsl5(datagrams_.back())) {
+            for (const decoded_message& message : packet->messages)
+                shown_.push_back({message.index, message.textBytes});
+        }
+        receive();
+    });
+}
+
+struct fake_tsl_tcp_screen::connection {
+    explicit connection(asio::io_context& io) : socket(io) {}
+    asio::ip::tcp::socket socket;
+    std::string stream;
+    std::array<char, 4096> buffer{};
+};
+
+fake_tsl_tcp_screen::fake_tsl_tcp_screen(asio::io_context& io, bool reads, std::uint16_t port)
+    : io_(io), reads_(reads) {
+    listen(port);
+}
+
+void fake_tsl_tcp_screen::hangUp() {
+    error_code ignored;
+    acceptor_->close(ignored);
+    for (auto& c : connections_) c->socket.close(ignored);
+}
+
+std::vector<std::string> fake_tsl_tcp_screen::packets(std::size_t connection) const {
+    return unwrapTsl5Stream(connections_[connection]->stream);
+}
+
+void fake_tsl_tcp_screen::listen(std::uint16_t port) {
+    acceptor_ = std::make_unique<asio::ip::tcp::acceptor>(io_);
+    const asio::ip::tcp::endpoint endpoint(loopback, port);
+    acceptor_->open(endpoint.protocol());
+    // Listening again on the port just closed must not wait out TIME_WAIT.
+    acceptor_->set_option(asio::socket_base::reuse_address(true));
+    acceptor_->bind(endpoint);
+    acceptor_->listen();
+    port_ = acceptor_->local_endpoint().port();
+    accept();
+}
+
+void fake_tsl_tcp_screen::accept() {
+    auto next = std::make_shared<connection>(io_);
+    acceptor_->async_accept(next->socket, [this, next](const error_code& error) {
+        if (error) return;
+        connections_.push_back(next);
+        if (reads_) read(*next);
+        accept();
+    });
+}
+
+void fake_tsl_tcp_screen::read(connection& c) {
+    c.socket.async_read_some(asio::buffer(c.buffer), [this, &c](const error_code& error, std::size_t size) {
+        if (error) return;
+        c.stream.append(c.buffer.data(), size);
+        read(c);
+    });
+}
