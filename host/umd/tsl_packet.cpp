@@ -9,8 +9,8 @@ void appendLittleEndian16(std::string& out, uint16_t value) {
     out.push_back(static_cast<char>(value >> 8));
 }
 
-constexpr char kDle = static_cast<char>(0xFE);
-constexpr char kStx = 0x02;
+constexpr char dle = static_cast<char>(0xFE);
+constexpr char stx = 0x02;
 
 }  // namespace
 
@@ -42,7 +42,7 @@ void finishTsl5Packet(std::string& packet) {
 
 std::string tsl5Packet(uint16_t screen, uint16_t index, const tally_lamps& lamps, const tsl5_text& text) {
     std::string packet;
-    packet.reserve(kTsl5HeaderSize + tsl5MessageSize(text));
+    packet.reserve(tsl5_header_size + tsl5MessageSize(text));
     beginTsl5Packet(packet, screen, text.utf16);
     appendTsl5Message(packet, index, lamps, text);
     finishTsl5Packet(packet);
@@ -50,11 +50,11 @@ std::string tsl5Packet(uint16_t screen, uint16_t index, const tally_lamps& lamps
 }
 
 void appendTsl5StreamFrame(std::string& stream, std::string_view packet) {
-    stream.push_back(kDle);
-    stream.push_back(kStx);
+    stream.push_back(dle);
+    stream.push_back(stx);
     for (const char byte : packet) {
         stream.push_back(byte);
-        if (byte == kDle) stream.push_back(kDle);
+        if (byte == dle) stream.push_back(dle);
     }
 }
 
@@ -75,11 +75,11 @@ uint8_t tsl31Control(const tally_lamps& lamps, const tsl31_tally_map& tallies) {
 
 std::string tsl31Packet(uint8_t address, uint8_t control, std::string_view text16) {
     std::string packet;
-    packet.reserve(kTsl31PacketSize);
+    packet.reserve(tsl31_packet_size);
     packet.push_back(static_cast<char>(0x80 + (address & 0x7F)));
     packet.push_back(static_cast<char>(control & 0x3F));
-    packet += text16.substr(0, kTsl31TextSize);
-    packet.resize(kTsl31PacketSize, ' ');
+    packet += text16.substr(0, tsl31_text_size);
+    packet.resize(tsl31_packet_size, ' ');
     return packet;
 }
 

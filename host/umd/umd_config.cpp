@@ -11,7 +11,7 @@ struct scheme_name {
     umd_protocol protocol;
     umd_transport transport;
 };
-constexpr scheme_name kSchemes[] = {
+constexpr scheme_name schemes[] = {
     {"tsl5+udp", umd_protocol::tsl5, umd_transport::udp},
     {"tsl5+tcp", umd_protocol::tsl5, umd_transport::tcp},
     {"tsl31+udp", umd_protocol::tsl31, umd_transport::udp},
@@ -24,7 +24,7 @@ bool parseUmdDestination(const std::string& text, umd_destination& out) {
     if (separator == std::string::npos) return false;
     const std::string scheme = text.substr(0, separator);
     const scheme_name* known = nullptr;
-    for (const auto& candidate : kSchemes) {
+    for (const auto& candidate : schemes) {
         if (scheme == candidate.text) known = &candidate;
     }
     if (!known) return false;
@@ -46,7 +46,7 @@ bool parseUmdDestination(const std::string& text, umd_destination& out) {
 
 std::string umdDestinationText(const umd_destination& destination) {
     std::string text;
-    for (const auto& scheme : kSchemes) {
+    for (const auto& scheme : schemes) {
         if (scheme.protocol == destination.protocol && scheme.transport == destination.transport) text = scheme.text;
     }
     text += "://";

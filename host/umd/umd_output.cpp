@@ -25,16 +25,16 @@ using namespace std::chrono_literals;
 namespace {
 
 // Packets sent in one turn of the event loop before yielding to other work.
-constexpr size_t kPacketsPerTurn = 64;
+constexpr size_t packets_per_turn = 64;
 // Bytes gathered into one TCP write.
-constexpr size_t kStreamChunk = 16 * 1024;
-constexpr std::chrono::milliseconds kFirstRetry = 250ms;
-constexpr std::chrono::milliseconds kLastRetry = 10s;
-constexpr std::chrono::milliseconds kConnectTimeout = 5s;
+constexpr size_t stream_chunk = 16 * 1024;
+constexpr std::chrono::milliseconds first_retry = 250ms;
+constexpr std::chrono::milliseconds last_retry = 10s;
+constexpr std::chrono::milliseconds connect_timeout = 5s;
 // A TCP receiver that acknowledges nothing for this long is dropped (and
 // connected again), so a dead one does not hold its socket for minutes.
-constexpr unsigned kUnacknowledgedLimitMs = 10000;
-constexpr std::chrono::milliseconds kDrainLimit = 1s;
+constexpr unsigned unacknowledged_limit_ms = 10000;
+constexpr std::chrono::milliseconds drain_limit = 1s;
 
 // The latest state of one display of a receiver.
 struct display_state {
@@ -154,7 +154,7 @@ protected:
         while (batch_ && !queue_.empty()) {
             const display_state& next = displays_[queue_.front()];
             if (next.screen != first.screen || next.text5.utf16 != first.text5.utf16 ||
-                packet.size() + tsl5MessageSize(next.text5) > kTsl5MaxPacketSize) {
+                packet.size() + tsl5MessageSize(next.text5) > tsl5_max_packet_size) {
                 break;
             }
             appendTsl5Message(packet, next.index, next.lamps, takeFront().text5);
@@ -184,7 +184,7 @@ protected:
 
     std::chrono::milliseconds nextRetryDelay() {
         const auto delay = retryDelay_;
-        retryDelay_ = std::min(retryDelay_ * 2, kLastRetry);
+        retryDelay_ = std::min(retryDelay_ * 2, last_retry);
         return delay;
     }
 
@@ -224,7 +224,7 @@ protected:
     std::vector<display_state> displays_;
     std::deque<size_t> queue_;
     asio::steady_timer timer_;  // connect time limit, retry back-off
-    std::chrono::milliseconds retryDelay_ = kFirstRetry;
+    std::chrono::milliseconds retryDelay_ = first_retry;
     bool anyShown_ = false;
     bool flushPosted_ = false;
     bool stopping_ = false;
@@ -320,7 +320,7 @@ private:
         }
         endpoint_ = endpoint;
         state_ = state::ready;
-        retryDelay_ = kFirstRetry;
+        retryDelay_ = first_retry;
         ++connections_;
         setState("sending", endpoint.address().to_string() + ":" + std::to_string(endpoint.port()));
         scheduleFlush();
@@ -340,7 +340,7 @@ private:
 
     void flush() override {
         if (state_ != state::ready || waitingWritable_) return;
-        for (size_t sent = 0; sent < kPacketsPerTurn; ++sent) {
+        for (size_t sent = 0; sent < packets_per_turn; ++sent) {
             if (pending_.empty() && !nextPacket(pending_)) {
                 if (stopping_) close();
                 return;
@@ -428,7 +428,7 @@ private:
         state_ = state::connecting;
         setState("connecting", endpoints.front().address().to_string() + ":" + std::to_string(endpoints.front().port()));
         const uint64_t generation = ++generation_;
-        timer_.expires_after(kConnectTimeout);
+        timer_.expires_after(connect_timeout);
         timer_.async_wait([self = shared_from_this(), this, generation](const error_code& error) {
             if (!error && generation == generation_ && state_ == state::connecting) {
                 error_code ignored;
@@ -443,7 +443,7 @@ private:
                                     retryLater("refused", "connection refused");
                                 } else if (error == asio::error::operation_aborted) {
                                     retryLater("lost", "no connection within " +
-                                                           std::to_string(kConnectTimeout.count() / 1000) + " s");
+                                                           std::to_string(connect_timeout.count() / 1000) + " s");
                                 } else if (error) {
                                     retryLater("lost", "connect: " + error.message());
                                 } else {
@@ -454,7 +454,7 @@ private:
 
     void connected() {
         state_ = state::connected;
-        retryDelay_ = kFirstRetry;
+        retryDelay_ = first_retry;
         ++connections_;
         error_code ignored;
         const auto peer = socket_.remote_endpoint(ignored);
@@ -462,7 +462,7 @@ private:
         socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
         socket_.set_option(asio::socket_base::keep_alive(true), ignored);
 #ifdef TCP_USER_TIMEOUT
-        socket_.set_option(asio::detail::socket_option::integer<IPPROTO_TCP, TCP_USER_TIMEOUT>(kUnacknowledgedLimitMs),
+        socket_.set_option(asio::detail::socket_option::integer<IPPROTO_TCP, TCP_USER_TIMEOUT>(unacknowledged_limit_ms),
                            ignored);
 #endif
         // The receiver may have restarted: it gets everything shown so far.
@@ -489,7 +489,7 @@ private:
         if (state_ != state::connected || writing_) return;
         writeBuffer_.clear();
         size_t packets = 0;
-        while (writeBuffer_.size() < kStreamChunk && nextPacket(packet_)) {
+        while (writeBuffer_.size() < stream_chunk && nextPacket(packet_)) {
             appendTsl5StreamFrame(writeBuffer_, packet_);
             ++packets;
         }
@@ -589,7 +589,7 @@ struct umd_output::impl : std::enable_shared_from_this<impl> {
         refreshTimer.cancel();
         open = receivers.size();
         if (open != 0) {
-            drainTimer.expires_after(kDrainLimit);
+            drainTimer.expires_after(drain_limit);
             drainTimer.async_wait([self = shared_from_this()](const error_code& error) {
                 if (error) return;
                 for (const auto& receiver : self->receivers) receiver->close();

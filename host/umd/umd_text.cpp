@@ -14,7 +14,7 @@ std::u32string decodeSourceName(std::string_view name) { return systemCharacters
 
 tsl5_text tsl5Text(std::string_view name) {
     std::u32string characters = decodeSourceName(name);
-    if (characters.size() > kTsl5MaxCharacters) characters.resize(kTsl5MaxCharacters);
+    if (characters.size() > tsl5_max_characters) characters.resize(tsl5_max_characters);
     tsl5_text text;
     for (char32_t& c : characters) {
         if (isControl(c)) c = U'?';
@@ -43,8 +43,8 @@ tsl5_text tsl5Text(std::string_view name) {
 
 std::string tsl31Text(std::string_view name) {
     const std::u32string characters = decodeSourceName(name);
-    std::string text(kTsl31TextSize, ' ');
-    for (size_t i = 0; i < characters.size() && i < kTsl31TextSize; ++i) {
+    std::string text(tsl31_text_size, ' ');
+    for (size_t i = 0; i < characters.size() && i < tsl31_text_size; ++i) {
         const char32_t c = characters[i];
         text[i] = c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
     }

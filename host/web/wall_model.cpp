@@ -14,7 +14,7 @@ using json = nlohmann::ordered_json;
 
 // Texts come from components and router files and may hold any bytes; the
 // page and the API get valid UTF-8 whatever they hold.
-constexpr auto kReplaceInvalid = json::error_handler_t::replace;
+constexpr auto replace_invalid = json::error_handler_t::replace;
 
 // How many bytes from `at` make one well-formed UTF-8 character (at least
 // two: `at` is not ASCII); 0 when they do not.
@@ -41,7 +41,7 @@ void appendJsonString(std::string& out, const std::string& given) {
     // The host's text policy: a text that is not UTF-8 is Windows-1252.
     const std::string converted = isUtf8(given) ? std::string() : systemText(given);
     const std::string& text = converted.empty() ? given : converted;
-    static constexpr char kHex[] = "0123456789abcdef";
+    static constexpr char hex[] = "0123456789abcdef";
     const auto plain = [](unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\'; };
     out += '"';
     const auto* at = reinterpret_cast<const unsigned char*>(text.data());
@@ -75,8 +75,8 @@ void appendJsonString(std::string& out, const std::string& given) {
             case '\f': out += "\\f"; break;
             default:
                 out += "\\u00";
-                out += kHex[c >> 4];
-                out += kHex[c & 0xf];
+                out += hex[c >> 4];
+                out += hex[c & 0xf];
         }
         ++at;
     }
@@ -183,7 +183,7 @@ std::string wall_model::displaysJson() const {
 std::string wall_model::routersJson() const {
     json routers = json::array();
     for (const auto& entry : links_) routers.push_back(linkObject(entry.second));
-    return routers.dump(-1, ' ', false, kReplaceInvalid);
+    return routers.dump(-1, ' ', false, replace_invalid);
 }
 
 std::string wall_model::receiversJson() const {
@@ -196,7 +196,7 @@ std::string wall_model::receiversJson() const {
                                  {"packets", r.packets},
                                  {"errors", r.errors},
                                  {"down", r.down}});
-    return receivers.dump(-1, ' ', false, kReplaceInvalid);
+    return receivers.dump(-1, ' ', false, replace_invalid);
 }
 
 std::string wall_model::healthJson(std::size_t clients) const {
@@ -213,16 +213,16 @@ std::string wall_model::healthJson(std::size_t clients) const {
                    {"routers", links_.size()},
                    {"receivers", receivers_.size()},
                    {"clients", clients}};
-    return health.dump(-1, ' ', false, kReplaceInvalid);
+    return health.dump(-1, ' ', false, replace_invalid);
 }
 
-std::string wall_model::orderJson() const { return json(order_).dump(-1, ' ', false, kReplaceInvalid); }
+std::string wall_model::orderJson() const { return json(order_).dump(-1, ' ', false, replace_invalid); }
 
 std::string wall_model::eventsJson(std::uint64_t after) const {
     json lines = json::array();
     for (const event_line& line : events_)
         if (line.sequence > after) lines.push_back(line.text);
-    return lines.dump(-1, ' ', false, kReplaceInvalid);
+    return lines.dump(-1, ' ', false, replace_invalid);
 }
 
 std::string wall_model::fullMessage() const {

@@ -1,6 +1,7 @@
 // The state of the wall the web view shows, and its JSON. Owned by the web
 // view; used on the io_context's thread only.
-#pragma once
+#ifndef QUON_WEB_WALL_MODEL_H
+#define QUON_WEB_WALL_MODEL_H
 
 #include <cstdint>
 #include <deque>
@@ -76,3 +77,5 @@ private:
 };
 
 }  // namespace quon::web
+
+#endif

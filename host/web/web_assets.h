@@ -1,6 +1,7 @@
 // The page's files, compiled into the program from host/web/assets/ (see
 // embed_assets.cmake), so that the page needs nothing from anywhere else.
-#pragma once
+#ifndef QUON_WEB_WEB_ASSETS_H
+#define QUON_WEB_WEB_ASSETS_H
 
 #include <cstddef>
 #include <string>
@@ -18,3 +19,5 @@ struct web_asset {
 const web_asset* findWebAsset(const std::string& path);
 
 }  // namespace quon::web
+
+#endif

@@ -28,11 +28,11 @@ using error_code = boost::system::error_code;
 
 // Only the host's own files may run or style the page; nothing inline,
 // nothing from elsewhere, no framing.
-constexpr char kContentSecurityPolicy[] =
+constexpr char content_security_policy[] =
     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
     "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
-constexpr std::size_t kMaxPageMessageBytes = 1024;  // a page only answers pings and closes
+constexpr std::size_t max_page_message_bytes = 1024;  // a page only answers pings and closes
 
 std::string lowerCase(beast::string_view text) {
     std::string lower(text);
@@ -115,7 +115,7 @@ public:
         timeouts.idle_timeout = server_->settings.idleTimeout;
         timeouts.keep_alive_pings = true;
         ws_.set_option(timeouts);
-        ws_.read_message_max(kMaxPageMessageBytes);
+        ws_.read_message_max(max_page_message_bytes);
         ws_.auto_fragment(false);
         ws_.text(true);
         request_ = std::move(request);
@@ -276,7 +276,7 @@ private:
     void refuse(http::status status, const char* reason) {
         http::response<http::string_body> response{status, 11};
         response.set(http::field::content_type, "text/plain; charset=utf-8");
-        response.set("Content-Security-Policy", kContentSecurityPolicy);
+        response.set("Content-Security-Policy", content_security_policy);
         response.body() = reason;
         response.keep_alive(false);
         response.prepare_payload();
@@ -417,7 +417,7 @@ std::string server_state::updateMessage(const std::vector<std::string>& names, b
 http::response<http::string_body> server_state::answer(const http::request<http::string_body>& request) const {
     http::response<http::string_body> response{http::status::ok, request.version()};
     response.set(http::field::server, "quon-host");
-    response.set("Content-Security-Policy", kContentSecurityPolicy);
+    response.set("Content-Security-Policy", content_security_policy);
     response.set("X-Content-Type-Options", "nosniff");
     response.set("Referrer-Policy", "no-referrer");
     response.set(http::field::cache_control, "no-store");

@@ -160,7 +160,7 @@ TEST(UmdOutput, BatchNeverExceedsThePacketSizeLimit) {
         return messages == displays.size();
     }));
     EXPECT_GT(peer.datagrams().size(), 1u);
-    for (const auto& datagram : peer.datagrams()) EXPECT_LE(datagram.size(), kTsl5MaxPacketSize);
+    for (const auto& datagram : peer.datagrams()) EXPECT_LE(datagram.size(), tsl5_max_packet_size);
 }
 
 TEST(UmdOutput, ShowReachesATcpReceiverInItsWrapper) {

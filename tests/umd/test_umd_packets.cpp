@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Tsl5Text, CutsAsciiNamesAt64Characters) {
     const tsl5_text text = tsl5Text(std::string(70, 'x'));
     EXPECT_FALSE(text.utf16);
-    EXPECT_EQ(text.bytes, std::string(kTsl5MaxCharacters, 'x'));
+    EXPECT_EQ(text.bytes, std::string(tsl5_max_characters, 'x'));
 }
 
 TEST(Tsl5Text, CutsUnicodeNamesAt64CharactersNotBytes) {
@@ -91,7 +91,7 @@ TEST(Tsl5Text, CutsUnicodeNamesAt64CharactersNotBytes) {
     for (int i = 0; i < 70; ++i) name += "\xc3\xa9";
     const tsl5_text text = tsl5Text(name);
     EXPECT_TRUE(text.utf16);
-    EXPECT_EQ(text.bytes, utf16le(std::u16string(kTsl5MaxCharacters, u'\u00e9')));
+    EXPECT_EQ(text.bytes, utf16le(std::u16string(tsl5_max_characters, u'\u00e9')));
 }
 
 TEST(Tsl5Text, NeverSplitsASurrogatePair) {
@@ -175,7 +175,7 @@ TEST(Tsl31Packet, IsAddressControlAndSixteenCharacters) {
     EXPECT_EQ(control, 0x35);
     const std::string packet = tsl31Packet(5, control, tsl31Text("CAM 1"));
     EXPECT_EQ(packet, bytesOf({0x85, 0x35}) + "CAM 1           ");
-    EXPECT_EQ(packet.size(), kTsl31PacketSize);
+    EXPECT_EQ(packet.size(), tsl31_packet_size);
     EXPECT_EQ(static_cast<unsigned char>(tsl31Packet(126, 0, tsl31Text(""))[0]), 0xFE);
 }
 

@@ -4,7 +4,7 @@
 // UTF-8 when valid, else Windows-1252). Control characters (U+0000-U+001F,
 // U+007F-U+009F) become '?'.
 //
-// TSL 5 keeps the first kTsl5MaxCharacters characters and sends plain ASCII
+// TSL 5 keeps the first tsl5_max_characters characters and sends plain ASCII
 // when every kept character is ASCII, UTF-16LE otherwise (characters beyond
 // U+FFFF as surrogate pairs). TSL 3.1 keeps the first 16 characters, sends
 // printable ASCII only (anything else becomes '?') and pads with blanks.
@@ -25,7 +25,7 @@ std::u32string decodeSourceName(std::string_view name);
 
 // TSL 5 cuts names here: far beyond what an under-monitor display shows,
 // and small enough that every display message fits a packet.
-constexpr size_t kTsl5MaxCharacters = 64;
+constexpr size_t tsl5_max_characters = 64;
 
 // The TEXT field of a TSL 5 display message.
 struct tsl5_text {
@@ -36,7 +36,7 @@ struct tsl5_text {
 };
 tsl5_text tsl5Text(std::string_view name);
 
-constexpr size_t kTsl31TextSize = 16;
+constexpr size_t tsl31_text_size = 16;
 // Exactly 16 printable ASCII characters.
 std::string tsl31Text(std::string_view name);
 

@@ -1,5 +1,6 @@
 // The address the web view listens on, as given to `--http ADDR:PORT`.
-#pragma once
+#ifndef QUON_WEB_HTTP_ADDRESS_H
+#define QUON_WEB_HTTP_ADDRESS_H
 
 #include <string>
 
@@ -16,3 +17,5 @@ bool parseHttpAddress(const std::string& text, std::string& address, unsigned sh
 bool isLoopbackAddress(const std::string& address);
 
 }  // namespace quon::web
+
+#endif

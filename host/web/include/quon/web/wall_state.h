@@ -1,6 +1,7 @@
 // What the web view shows of one display and of one router link: plain
 // values, copied in by the caller on every change.
-#pragma once
+#ifndef QUON_WEB_WALL_STATE_H
+#define QUON_WEB_WALL_STATE_H
 
 #include <string>
 
@@ -45,3 +46,5 @@ struct receiver_state {
 };
 
 }  // namespace quon::web
+
+#endif

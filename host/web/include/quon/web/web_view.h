@@ -8,7 +8,8 @@
 // client that falls too far behind is dropped.
 //
 // Read-only: no request changes the model.
-#pragma once
+#ifndef QUON_WEB_WEB_VIEW_H
+#define QUON_WEB_WEB_VIEW_H
 
 #include <chrono>
 #include <cstddef>
@@ -87,3 +88,5 @@ private:
 };
 
 }  // namespace quon::web
+
+#endif
