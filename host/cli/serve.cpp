@@ -165,8 +165,6 @@ public:
         if (!options_.http.empty() && !page_.open(loop_, options_.http)) return 2;
         system_ = readConfiguredSystem(options_.format);
         engine_ = std::make_unique<host_engine>(system_, routers_);
-        checkSystem_ = &system_;
-        checkEngine_ = engine_.get();
         for (const std::string& warning : engine_->warnings()) printWarning(options_.format, warning);
         printer_ = std::make_unique<serve_printer>(*engine_, options_.format, serve_.quiet);
         trace_ = std::make_unique<trace_printer>(stdout, options_.format);
@@ -178,7 +176,7 @@ public:
         wall_ = std::make_unique<live_wall>(
             loop_, *engine_, options_.settings.module, options_.settings.layoutFolder,
             [this](const wall& w, std::vector<std::string>& errors) {
-                checkWall(w, *checkSystem_, *checkEngine_, options_.settings.module, errors);
+                checkWall(w, system_, *engine_, options_.settings.module, errors);
             },
             [this](const std::string& w) { printWarning(options_.format, w); });
         // The page watches from the start, so that it sees every display's
@@ -223,11 +221,9 @@ private:
         for (const std::string& warning : trial.warnings()) printWarning(options_.format, warning);
         std::vector<std::string> errors;
         wall next;
-        checkSystem_ = &system;
-        checkEngine_ = &trial;
-        const bool usable = wall_->read("", next, errors);
-        checkSystem_ = &system_;
-        checkEngine_ = engine_.get();
+        const bool usable = wall_->read("", next, errors, [&](const wall& w, std::vector<std::string>& found) {
+            checkWall(w, system, trial, options_.settings.module, found);
+        });
         metrics_.reloaded(!usable);
         if (!usable) {
             lastReloadRefused_ = true;
@@ -347,10 +343,6 @@ private:
     bool lastReloadRefused_ = false;
     wall_page page_;
     system_description system_;
-    // What a wall is checked against: the running system, or during a
-    // reload the one read anew. Owned elsewhere.
-    const system_description* checkSystem_ = nullptr;
-    const host_engine* checkEngine_ = nullptr;
     std::unique_ptr<host_engine> engine_;
     std::unique_ptr<serve_printer> printer_;
     std::unique_ptr<trace_printer> trace_;

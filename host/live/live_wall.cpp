@@ -19,11 +19,15 @@ live_wall::~live_wall() {
     if (feed_) engine_.removeListener(feed_.get());
 }
 
-bool live_wall::read(const std::string& path, wall& out, std::vector<std::string>& errors) const {
+bool live_wall::read(const std::string& path, wall& out, std::vector<std::string>& errors,
+                     const checker& check) const {
     wall next;
     if (!readWallFile(path.empty() ? path_ : path, next, errors)) return false;
     const size_t before = errors.size();
-    if (check_) check_(next, errors);
+    if (check)
+        check(next, errors);
+    else if (check_)
+        check_(next, errors);
     if (errors.size() != before) return false;
     out = std::move(next);
     return true;

@@ -28,4 +28,15 @@ TEST(RepeatLimit, AnotherDisplayOrAnotherWarningIsSaidAtOnce) {
     EXPECT_FALSE(limit.admit("mon2", "no router 1", start + 3s));
 }
 
+TEST(RepeatLimit, ForgetsWarningsItNoLongerNeedsSoItsMemoryStaysBounded) {
+    quon::repeat_limit limit;
+    const clock_point start{};
+    for (int i = 0; i < 5000; ++i) limit.admit("mon1", "no router " + std::to_string(i), start);
+    EXPECT_TRUE(limit.admit("mon1", "no router 7", start + 61s)) << "an old warning is said again";
+    for (int i = 0; i < 4000; ++i) limit.admit("mon2", "lost " + std::to_string(i), start + 120s);
+    EXPECT_LT(limit.remembered(), 4100u);
+    // What it still needs is kept: a repeat within the minute is held back.
+    EXPECT_FALSE(limit.admit("mon2", "lost 3", start + 121s));
+}
+
 }  // namespace

@@ -37,8 +37,11 @@ public:
     // then.
     bool start(const std::string& path, std::vector<std::string>& errors);
     // Reads and checks `path` as start() would, creating nothing; the
-    // wall's own file when `path` is empty.
-    bool read(const std::string& path, wall& out, std::vector<std::string>& errors) const;
+    // wall's own file when `path` is empty. `check`, when given, is used
+    // instead of the wall's own (a reload checks against the system read
+    // anew).
+    bool read(const std::string& path, wall& out, std::vector<std::string>& errors,
+              const checker& check = nullptr) const;
     // What a reload did to the displays.
     struct changes {
         int added = 0;

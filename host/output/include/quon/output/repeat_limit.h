@@ -8,6 +8,7 @@
 #define QUON_OUTPUT_REPEAT_LIMIT_H
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -26,6 +27,9 @@ public:
     // repeats ends "(repeated N times since)".
     std::optional<std::string> admit(const std::string& subject, const std::string& text,
                                      std::chrono::steady_clock::time_point now);
+    // How many warnings it remembers: those said within the interval, and
+    // those with repeats not yet told.
+    std::size_t remembered() const { return seen_.size(); }
 
 private:
     struct seen {
@@ -34,6 +38,7 @@ private:
     };
     std::chrono::steady_clock::duration interval_;
     std::map<std::pair<std::string, std::string>, seen> seen_;
+    std::size_t pruneAt_ = 1024;  // forgets what it no longer needs when it holds this many
 };
 
 }  // namespace quon
