@@ -19,6 +19,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes(void);
 #endif
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/address.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <algorithm>
@@ -39,6 +40,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes(void);
 #include "quon/output/json_lines.h"
 #include "quon/output/repeat_limit.h"
 #include "quon/output/trace_printer.h"
+#include "quon/pair/role_watcher.h"
 #include "quon/routers/built_in_routers.h"
 #include "run_files.h"
 #include "service_notify.h"
@@ -197,6 +199,11 @@ public:
             engine_->stopRouters();
             return 2;
         }
+        if (!followPair(false)) {
+            engine_->stopRouters();
+            wall_->stop();
+            return 2;
+        }
         page_.receivers(wall_->receivers());
         clock_->catchUp();
         waitForSignal();
@@ -239,6 +246,7 @@ private:
         const host_engine::system_changes routers = engine_->applySystem(system, routers_);
         system_ = std::move(system);
         const live_wall::changes displays = wall_->apply(std::move(next));
+        followPair(true);
         // The page's tiles of displays kept as they were still hold the old
         // file's lamps and TSL indices.
         if (web_listener* listener = page_.listener()) listener->refresh();
@@ -267,8 +275,59 @@ private:
         notifyService("STATUS=" + status());
     }
 
+    // [pair]: the role follows the address from the kernel; without it the
+    // host is active. At a reload that adds or changes [pair] the role
+    // stays as it is until the kernel has answered for the new address.
+    // False when the addresses cannot be watched at start.
+    bool followPair(bool reloading) {
+        const std::optional<wall_pair>& settings = wall_->current().pair;
+        if (!settings) {
+            if (roleWatcher_ || wall_->standby()) {
+                roleWatcher_.reset();
+                setRole(true, "no [pair] in the wall file any more", " after the reload");
+            }
+            return true;
+        }
+        const asio::ip::address address = asio::ip::make_address(settings->activeAddress);
+        if (roleWatcher_ && roleWatcher_->address() == address) return true;
+        const char* when = reloading ? " after the reload" : " at start";
+        roleWatcher_ = std::make_unique<pair::role_watcher>(
+            loop_, address,
+            [this, when](bool active, const std::string& cause, bool first) {
+                setRole(active, cause, first ? when : "");
+            },
+            [this](const std::string& w) { printWarning(options_.format, w); });
+        showRole();
+        std::string error;
+        if (roleWatcher_->start(error)) return true;
+        roleWatcher_.reset();
+        if (!reloading) {
+            std::fprintf(stderr, "quon-host: %s\n", error.c_str());
+            return false;
+        }
+        setRole(false, error, " after the reload");
+        return true;
+    }
+
+    // Every change of role is said, with its cause, on standard error and
+    // among the page's events.
+    void setRole(bool active, const std::string& cause, const char* when) {
+        wall_->setStandby(!active);
+        const std::string line = std::string("role: ") + (active ? "active" : "standby") + when + " (" + cause + ")";
+        std::fprintf(stderr, "%s\n", escapedControls(line).c_str());
+        page_.event(line);
+        showRole();
+        if (ready_) notifyService("STATUS=" + status());
+    }
+
+    void showRole() {
+        page_.role(wall_->standby() ? "standby" : "active");
+        metrics_.setActive(!wall_->standby());
+    }
+
     void shutdown() {
         notifyService("STOPPING=1");
+        roleWatcher_.reset();
         clock_->stop();
         engine_->destroyAll();
         page_.hide();
@@ -319,7 +378,8 @@ private:
         const std::vector<umd_receiver_status> receivers = wall_ ? wall_->receivers() : std::vector<umd_receiver_status>{};
         const auto receiversDown = std::count_if(receivers.begin(), receivers.end(),
                                                  [](const umd_receiver_status& r) { return r.down; });
-        std::string text = std::to_string(engine_->components().size()) + " displays, " +
+        std::string text = wall_ && wall_->current().pair ? (wall_->standby() ? "standby: " : "active: ") : "";
+        text += std::to_string(engine_->components().size()) + " displays, " +
                            std::to_string(engine_->devices().size()) + " routers (" + std::to_string(routersDown) +
                            " down), " + std::to_string(receivers.size()) + " receivers (" +
                            std::to_string(receiversDown) + " down)";
@@ -348,6 +408,7 @@ private:
     std::unique_ptr<trace_printer> trace_;
     std::unique_ptr<wall_clock_driver> clock_;
     std::unique_ptr<live_wall> wall_;
+    std::unique_ptr<pair::role_watcher> roleWatcher_;  // while the wall has [pair]
 };
 
 }  // namespace

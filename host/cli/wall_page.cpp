@@ -61,6 +61,10 @@ void wall_page::receivers(const std::vector<umd_receiver_status>& receivers) {
     view_->receivers(std::move(states));
 }
 
+void wall_page::role(const std::string& role) {
+    if (view_) view_->role(role);
+}
+
 void wall_page::serveMetrics(std::function<std::string()> text) {
     if (view_) view_->serveMetrics(std::move(text));
 }

@@ -27,6 +27,8 @@ public:
     void event(const std::string& text);
     // Serves /metrics from `text`; nothing without a page.
     void serveMetrics(std::function<std::string()> text);
+    // The host's role in a pair, "active" or "standby"; nothing without a page.
+    void role(const std::string& role);
     // The TSL receivers as they stand; nothing without a page.
     void receivers(const std::vector<umd_receiver_status>& receivers);
     std::string url() const { return url_; }

@@ -36,6 +36,8 @@ bool live_wall::read(const std::string& path, wall& out, std::vector<std::string
 bool live_wall::start(const std::string& path, std::vector<std::string>& errors) {
     if (!read(path, wall_, errors)) return false;
     path_ = path;
+    // Nothing goes to a screen before the kernel has said whose turn it is.
+    if (wall_.pair) standby_ = true;
     startOutput();
     for (const wall_display& d : wall_.displays) create(d);
     return true;
@@ -93,9 +95,18 @@ void live_wall::startOutput() {
         retired_.push_back(std::move(output_));
     }
     output_ = std::make_unique<umd_output>(loop_, wall_.umd);
+    output_->setStandby(standby_);
     if (watch_) output_->onReceiverChange(watch_);
     feed_ = std::make_unique<display_feed>(engine_, &wall_.umd, [this](const display_change& d) { show(d); });
     engine_.addListener(feed_.get());
+}
+
+void live_wall::setStandby(bool standby) {
+    standby_ = standby;
+    if (output_) output_->setStandby(standby);
+    // A retired output still sending its blanks stops at once too.
+    if (standby)
+        for (const auto& retired : retired_) retired->setStandby(true);
 }
 
 void live_wall::show(const display_change& display) {

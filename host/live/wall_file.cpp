@@ -2,6 +2,8 @@
 
 #include <toml++/toml.h>
 
+#include <boost/asio/ip/address.hpp>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -230,6 +232,42 @@ void readDisplayUmd(const toml::node& node, const std::string& name, const umd_d
     config.displays.push_back(std::move(out));
 }
 
+// [pair]: the address whose presence makes this host the active one.
+void readPair(const toml::table& table, std::optional<wall_pair>& out, const std::string& path,
+              std::vector<std::string>& errors) {
+    wall_pair pair;
+    bool given = false;
+    for (const auto& [key, node] : table) {
+        const std::string name(key.str());
+        if (name != "active_address") {
+            errors.push_back(where(path, key.source()) + "unknown key `" + name + "` in [pair] (active_address)");
+            continue;
+        }
+        const auto text = textAt(node, name, path, errors);
+        if (!text) continue;
+        boost::system::error_code error;
+        const boost::asio::ip::address address = boost::asio::ip::make_address(*text, error);
+        // A scope (fe80::1%eth0) would tie the pair to an interface name.
+        if (error || text->find('%') != std::string::npos) {
+            errors.push_back(where(path, node.source()) + "`active_address` = \"" + *text +
+                             "\" is not a numeric IPv4 or IPv6 address");
+            continue;
+        }
+        if (address.is_unspecified() || address.is_multicast()) {
+            errors.push_back(where(path, node.source()) + "`active_address` = \"" + *text +
+                             "\" cannot be assigned to an interface (an unspecified or multicast address)");
+            continue;
+        }
+        pair.activeAddress = address.to_string();
+        given = true;
+    }
+    if (given) {
+        out = pair;
+    } else if (table.find("active_address") == table.end()) {
+        errors.push_back(where(path, table.source()) + "[pair] needs `active_address`, e.g. \"192.0.2.50\"");
+    }
+}
+
 // "path:line:column: what" in file order; an error without a place first.
 void sortByPlace(std::vector<std::string>::iterator first, std::vector<std::string>::iterator last,
                  const std::string& path) {
@@ -284,8 +322,14 @@ bool parseWall(const std::string& text, const std::string& path, wall& out, std:
     const std::string folder = std::filesystem::absolute(path).parent_path().string();
     for (const auto& [key, node] : table) {
         const std::string name(key.str());
-        if (name != "display" && name != "umd" && name != "tally")
-            errors.push_back(where(path, key.source()) + "unknown key `" + name + "` (display, umd, tally)");
+        if (name != "display" && name != "umd" && name != "tally" && name != "pair")
+            errors.push_back(where(path, key.source()) + "unknown key `" + name + "` (display, umd, tally, pair)");
+    }
+    if (const toml::node* node = table.get("pair")) {
+        if (const toml::table* pair = node->as_table())
+            readPair(*pair, result.pair, path, errors);
+        else
+            errors.push_back(where(path, node->source()) + "`pair` is a table: [pair]");
     }
     umd_defaults defaults;
     if (const toml::node* node = table.get("umd")) {

@@ -14,8 +14,8 @@ namespace {
 
 // The receiver states a link can be in, one series each (1 for the one it
 // is in): see umd_output.h.
-const char* const receiver_states[] = {"idle",       "resolving", "unresolved", "sending",
-                                       "connecting", "connected", "refused",    "lost"};
+const char* const receiver_states[] = {"idle",       "resolving", "unresolved", "sending", "connecting",
+                                       "connected", "refused",   "lost",       "standby"};
 
 // A counter that follows a count kept elsewhere, which may start over (a
 // reload makes the receivers anew): it only ever grows.
@@ -74,7 +74,14 @@ struct serve_metrics::families {
                       .Register(r)),
           reloadsApplied(reloads.Add({{"outcome", "applied"}})),
           reloadsRefused(reloads.Add({{"outcome", "refused"}})),
-          displayCount(displays.Add({})) {}
+          displayCount(displays.Add({})),
+          active(prometheus::BuildGauge()
+                     .Name("quon_active")
+                     .Help("1 while this host drives the screens: alone, or the active host of a pair; 0 on standby")
+                     .Register(r)
+                     .Add({})) {
+        active.Set(1);
+    }
 
     prometheus::Family<prometheus::Gauge>& routerUp;
     prometheus::Family<prometheus::Counter>& routerReconnects;
@@ -90,6 +97,7 @@ struct serve_metrics::families {
     prometheus::Counter& reloadsApplied;
     prometheus::Counter& reloadsRefused;
     prometheus::Gauge& displayCount;
+    prometheus::Gauge& active;
 
     // What the followed counters were last told, by receiver and kind.
     std::map<std::string, double> lastPackets, lastErrors;
@@ -113,6 +121,8 @@ void serve_metrics::routerChanged(const router_change& change) {
         ever = true;
     }
 }
+
+void serve_metrics::setActive(bool active) { families_->active.Set(active ? 1 : 0); }
 
 void serve_metrics::reloaded(bool refused) { (refused ? families_->reloadsRefused : families_->reloadsApplied).Increment(); }
 

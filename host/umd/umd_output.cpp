@@ -85,6 +85,30 @@ public:
         }
     }
 
+    // Standby: the latest state of every display is still kept, but
+    // nothing is sent and no connection is held; what waited is dropped.
+    // Back to active: every display shown so far is sent at once.
+    void setStandby(bool standby) {
+        if (standby == standby_ || closed_) return;
+        if (stopping_) {
+            // Draining before it closes: a standby host sends not even that.
+            if (standby) close();
+            return;
+        }
+        standby_ = standby;
+        if (standby) {
+            for (size_t slot : queue_) displays_[slot].queued = false;
+            queue_.clear();
+            timer_.cancel();
+            retryDelay_ = first_retry;
+            pause();
+            setState("standby", "sends nothing while this host is standby");
+        } else {
+            setState("idle");
+            refresh();
+        }
+    }
+
     // Stops connecting; closes now, or once the displays `blank` picks (by
     // slot) are sent blank. Calls `closed` when closed.
     void finish(const std::function<bool(size_t slot)>& blank, std::function<void()> closed) {
@@ -131,7 +155,7 @@ public:
 
 protected:
     void enqueue(size_t slot) {
-        if (closed_) return;
+        if (closed_ || standby_) return;
         display_state& display = displays_[slot];
         if (!display.queued) {
             display.queued = true;
@@ -191,7 +215,9 @@ protected:
     // The link's state; a change is told (the detail alone is not).
     void setState(const char* state, std::string detail = {}) {
         linkDetail_ = std::move(detail);
-        if (std::string_view(state) == "sending" || std::string_view(state) == "connected") failing_ = false;
+        if (std::string_view(state) == "sending" || std::string_view(state) == "connected" ||
+            std::string_view(state) == "standby")
+            failing_ = false;
         if (linkState_ == state) return;
         linkState_ = state;
         if (changed_ && !closed_) changed_(status());
@@ -211,6 +237,9 @@ protected:
 
     // Something waits in the queue.
     virtual void demand() = 0;
+    // Standby: closes the socket (the receiver stays open) and forgets
+    // what was in flight; every handler of the link is then stale.
+    virtual void pause() = 0;
     virtual void flush() = 0;
     // The socket can take packets.
     virtual bool ready() const = 0;
@@ -229,6 +258,7 @@ protected:
     bool flushPosted_ = false;
     bool stopping_ = false;
     bool closed_ = false;
+    bool standby_ = false;
     uint64_t connections_ = 0;
     uint64_t packetsSent_ = 0;
     uint64_t errors_ = 0;
@@ -267,15 +297,22 @@ public:
 
     void close() override {
         if (closed_) return;
-        error_code ignored;
-        resolver_.cancel();
-        socket_.close(ignored);
-        state_ = state::idle;
+        pause();
         reportClosed();
     }
 
 private:
     enum class state { idle, resolving, waiting, ready };
+
+    void pause() override {
+        ++generation_;
+        error_code ignored;
+        resolver_.cancel();
+        socket_.close(ignored);
+        pending_.clear();
+        waitingWritable_ = false;
+        state_ = state::idle;
+    }
 
     bool ready() const override { return state_ == state::ready; }
     bool idle() const override { return queue_.empty() && pending_.empty() && !waitingWritable_; }
@@ -297,8 +334,9 @@ private:
         state_ = state::resolving;
         setState("resolving", to_.host);
         resolver_.async_resolve(to_.host, std::to_string(to_.port), asio::ip::udp::resolver::numeric_service,
-                                [self = shared_from_this(), this](const error_code& error, auto results) {
-                                    if (closed_) return;
+                                [self = shared_from_this(), this, generation = generation_](const error_code& error,
+                                                                                            auto results) {
+                                    if (closed_ || generation != generation_) return;
                                     if (error || results.empty()) {
                                         retryLater("unresolved", "\"" + to_.host + "\": " +
                                                                      (error ? error.message() : "no address"));
@@ -331,8 +369,8 @@ private:
         const auto delay = nextRetryDelay();
         failed(why, detail, delay);
         timer_.expires_after(delay);
-        timer_.async_wait([self = shared_from_this(), this](const error_code& error) {
-            if (error || closed_) return;
+        timer_.async_wait([self = shared_from_this(), this, generation = generation_](const error_code& error) {
+            if (error || closed_ || generation != generation_) return;
             state_ = state::idle;
             if (!queue_.empty()) open();
         });
@@ -350,7 +388,8 @@ private:
             if (error == asio::error::would_block || error == asio::error::try_again) {
                 waitingWritable_ = true;
                 socket_.async_wait(asio::socket_base::wait_write,
-                                   [self = shared_from_this(), this](const error_code& waitError) {
+                                   [self = shared_from_this(), this, generation = generation_](const error_code& waitError) {
+                                       if (generation != generation_) return;
                                        waitingWritable_ = false;
                                        if (!waitError && !closed_) flush();
                                    });
@@ -372,6 +411,8 @@ private:
     asio::ip::udp::resolver resolver_;
     asio::ip::udp::endpoint endpoint_;
     state state_ = state::idle;
+    // Tells the handlers of a paused socket from those of the current.
+    uint64_t generation_ = 0;
     std::string pending_;  // the datagram the socket has not taken yet
     bool waitingWritable_ = false;
 };
@@ -390,6 +431,11 @@ public:
 
 private:
     enum class state { idle, resolving, connecting, connected, waiting };
+
+    void pause() override {
+        drop();
+        state_ = state::idle;
+    }
 
     bool ready() const override { return state_ == state::connected; }
     bool idle() const override { return queue_.empty() && !writing_; }
@@ -611,6 +657,7 @@ struct umd_output::impl : std::enable_shared_from_this<impl> {
     asio::steady_timer refreshTimer;
     asio::steady_timer drainTimer;
     bool stopped = false;
+    bool standby = false;
     size_t open = 0;  // receivers not yet closed after stop()
 };
 
@@ -635,6 +682,14 @@ void umd_output::show(const std::string& display, const std::string& text, const
     if (found == impl_->displays.end()) return;
     found->second.first->show(found->second.second, text, lamps);
 }
+
+void umd_output::setStandby(bool standby) {
+    if (impl_->standby == standby) return;
+    impl_->standby = standby;
+    for (const auto& receiver : impl_->receivers) receiver->setStandby(standby);
+}
+
+bool umd_output::standby() const { return impl_->standby; }
 
 void umd_output::onReceiverChange(std::function<void(const umd_receiver_status&)> changed) {
     for (const auto& receiver : impl_->receivers) receiver->onChange(changed);

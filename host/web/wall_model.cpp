@@ -208,6 +208,7 @@ std::string wall_model::healthJson(std::size_t clients) const {
     for (const receiver_state& r : receivers_)
         if (r.down) down.push_back("receiver " + r.to + " " + r.state + (r.detail.empty() ? "" : " (" + r.detail + ")"));
     json health = {{"status", down.empty() ? "ok" : "degraded"},
+                   {"role", role_},
                    {"down", down},
                    {"displays", order_.size()},
                    {"routers", links_.size()},
@@ -215,6 +216,8 @@ std::string wall_model::healthJson(std::size_t clients) const {
                    {"clients", clients}};
     return health.dump(-1, ' ', false, replace_invalid);
 }
+
+std::string wall_model::roleJson() const { return json(role_).dump(-1, ' ', false, replace_invalid); }
 
 std::string wall_model::orderJson() const { return json(order_).dump(-1, ' ', false, replace_invalid); }
 
@@ -227,7 +230,7 @@ std::string wall_model::eventsJson(std::uint64_t after) const {
 
 std::string wall_model::fullMessage() const {
     return R"({"type":"full","displays":)" + displaysJson() + R"(,"routers":)" + routersJson() +
-           R"(,"receivers":)" + receiversJson() + R"(,"events":)" +
+           R"(,"receivers":)" + receiversJson() + R"(,"role":)" + roleJson() + R"(,"events":)" +
            eventsJson(0) + R"(,"maxEvents":)" + std::to_string(maxEvents_) + "}";
 }
 

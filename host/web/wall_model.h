@@ -37,6 +37,10 @@ public:
 
     void setLink(const link_state& state);
     void setReceivers(std::vector<receiver_state> receivers) { receivers_ = std::move(receivers); }
+    // "active" (as it starts) or "standby": the host's role in a pair.
+    void setRole(std::string role) { role_ = std::move(role); }
+    const std::string& role() const { return role_; }
+    std::string roleJson() const;  // "active" with its quotes
     bool removeLink(int device);
     void addEvent(const std::string& line);
 
@@ -54,7 +58,7 @@ public:
     std::string displaysJson() const;  // [tile, ...] in wall order
     std::string routersJson() const;   // [link, ...] by device number
     std::string receiversJson() const;  // [receiver, ...] in wall file order
-    // {"status": "ok" or "degraded", "down": [what is down, ...], counts}
+    // {"status": "ok" or "degraded", "role", "down": [what is down, ...], counts}
     std::string healthJson(std::size_t clients) const;
     std::string orderJson() const;     // [name, ...]
     // The events after `sequence`, oldest first.
@@ -72,6 +76,7 @@ private:
     std::unordered_map<std::string, tile_entry> tiles_;
     std::map<int, link_state> links_;
     std::vector<receiver_state> receivers_;
+    std::string role_ = "active";
     std::deque<event_line> events_;
     std::uint64_t nextEventSequence_ = 1;
 };

@@ -408,7 +408,9 @@ std::string server_state::updateMessage(const std::vector<std::string>& names, b
     }
     message += ']';
     if (order) message += R"(,"order":)" + model.orderJson();
-    if (links) message += R"(,"routers":)" + model.routersJson() + R"(,"receivers":)" + model.receiversJson();
+    if (links)
+        message += R"(,"routers":)" + model.routersJson() + R"(,"receivers":)" + model.receiversJson() +
+                   R"(,"role":)" + model.roleJson();
     if (events) message += R"(,"events":)" + model.eventsJson(eventsAfter);
     message += '}';
     return message;
@@ -559,6 +561,14 @@ void web_view::link(const link_state& state) {
 void web_view::receivers(std::vector<receiver_state> states) {
     server_state& server = *impl_->server;
     server.model.setReceivers(std::move(states));
+    server.markLinks();
+    server.scheduleFlush();
+}
+
+void web_view::role(const std::string& role) {
+    server_state& server = *impl_->server;
+    if (server.model.role() == role) return;
+    server.model.setRole(role);
     server.markLinks();
     server.scheduleFlush();
 }

@@ -34,6 +34,7 @@ struct fake_tsl_tcp_screen::connection {
     asio::ip::tcp::socket socket;
     std::string stream;
     std::array<char, 4096> buffer{};
+    bool ended = false;  // the sender closed it, or it broke
 };
 
 fake_tsl_tcp_screen::fake_tsl_tcp_screen(asio::io_context& io, bool reads, std::uint16_t port)
@@ -45,6 +46,12 @@ void fake_tsl_tcp_screen::hangUp() {
     error_code ignored;
     acceptor_->close(ignored);
     for (auto& c : connections_) c->socket.close(ignored);
+}
+
+std::size_t fake_tsl_tcp_screen::openConnections() const {
+    std::size_t open = 0;
+    for (const auto& c : connections_) open += c->ended ? 0 : 1;
+    return open;
 }
 
 std::vector<std::string> fake_tsl_tcp_screen::packets(std::size_t connection) const {
@@ -75,7 +82,10 @@ void fake_tsl_tcp_screen::accept() {
 
 void fake_tsl_tcp_screen::read(connection& c) {
     c.socket.async_read_some(asio::buffer(c.buffer), [this, &c](const error_code& error, std::size_t size) {
-        if (error) return;
+        if (error) {
+            c.ended = true;
+            return;
+        }
         c.stream.append(c.buffer.data(), size);
         read(c);
     });

@@ -60,6 +60,8 @@ public:
     void listenAgain() { listen(port_); }
 
     std::size_t connections() const { return connections_.size(); }
+    // Connections the sender has not closed (a screen that reads only).
+    std::size_t openConnections() const;
     // The packets that connection number `connection` brought, unwrapped.
     std::vector<std::string> packets(std::size_t connection) const;
 

@@ -382,4 +382,130 @@ TEST(UmdOutput, StopWithBlankOnExitBlanksEveryDisplayThenCloses) {
     EXPECT_EQ(tcp.packets(0)[1], tsl5Packet(0, 3, tally_lamps{}, tsl5Text("")));
 }
 
+// A standby output is checked against an active one that sends to its own
+// screen after it: by the time that screen has its display, whatever the
+// standby one had sent or connected would have arrived too.
+TEST(UmdOutput, StandbySendsNothingAndHoldsNoTcpConnection) {
+    asio::io_context io;
+    fake_tsl_udp_screen udp(io);
+    fake_tsl_tcp_screen tcp(io);
+    fake_tsl_udp_screen sentinel(io);
+    umd_config config = configWith({{"mon1", loopback(umd_protocol::tsl5, umd_transport::udp, udp.port()), 0, 1},
+                                    {"mon2", loopback(umd_protocol::tsl5, umd_transport::tcp, tcp.port()), 0, 2}});
+    config.refresh = 1ms;  // a refresh must not send either
+    config.blank_on_exit = true;
+    umd_output output(io, config);
+    output.setStandby(true);
+    umd_output active(io, configWith({{"mon9", loopback(umd_protocol::tsl5, umd_transport::udp, sentinel.port()), 0, 9}}));
+
+    output.show("mon1", "CAM 1", "umd_alarm");
+    output.show("mon2", "CAM 2", "");
+    active.show("mon9", "CAM 9", "");
+    ASSERT_TRUE(runUntil(io, [&] { return !sentinel.datagrams().empty(); }));
+    io.run_for(20ms);  // some refreshes come due; none may send
+    EXPECT_TRUE(udp.datagrams().empty());
+    EXPECT_EQ(tcp.connections(), 0u);
+    EXPECT_EQ(output.packetsSent(), 0u);
+    for (const umd_receiver_status& r : output.receivers()) {
+        EXPECT_EQ(r.state, "standby") << umdDestinationText(r.to);
+        EXPECT_FALSE(r.down);
+        EXPECT_FALSE(r.connected);
+    }
+    // Not even the blanks of blank_on_exit.
+    output.stop();
+    EXPECT_TRUE(output.finished());
+}
+
+TEST(UmdOutput, BecomingActiveSendsEveryDisplaysLatestStateOnceToEachReceiver) {
+    asio::io_context io;
+    fake_tsl_udp_screen udp(io);
+    fake_tsl_tcp_screen tcp(io);
+    const auto toUdp = loopback(umd_protocol::tsl5, umd_transport::udp, udp.port());
+    const auto toTcp = loopback(umd_protocol::tsl5, umd_transport::tcp, tcp.port());
+    umd_config config = configWith(
+        {{"mon1", toUdp, 0, 1}, {"mon2", toUdp, 0, 2}, {"mon3", toTcp, 0, 3}, {"mon4", toTcp, 0, 4}, {"mon5", toTcp, 0, 5}});
+    config.batch = true;
+    umd_output output(io, config);
+    output.setStandby(true);
+    output.show("mon1", "CAM 1", "");
+    output.show("mon1", "CAM 11", "umd_alarm");
+    output.show("mon2", "CAM 2", "");
+    output.show("mon3", "CAM 3", "");
+    output.show("mon3", "CAM 33", "");
+    output.show("mon4", "CAM 4", "umd_alarm");
+    // mon5 was never shown: there is nothing to send for it.
+    io.poll();
+
+    std::vector<std::string> states;
+    output.onReceiverChange([&](const umd_receiver_status& r) { states.push_back(umdDestinationText(r.to) + " " + r.state); });
+    output.setStandby(false);
+    EXPECT_FALSE(output.standby());
+    ASSERT_TRUE(runUntil(io, [&] {
+        return !udp.datagrams().empty() && tcp.connections() == 1 && !tcp.packets(0).empty();
+    }));
+    // One batch per receiver: one datagram, one packet, each display once
+    // with its latest state.
+    ASSERT_EQ(udp.shown().size(), 2u);
+    EXPECT_EQ(udp.datagrams().size(), 1u);
+    EXPECT_EQ(udp.shown()[0], (tsl5_shown{1, "CAM 11"}));
+    EXPECT_EQ(udp.shown()[1], (tsl5_shown{2, "CAM 2"}));
+    ASSERT_EQ(tcp.packets(0).size(), 1u);
+    const auto decoded = decodeTsl5(tcp.packets(0)[0]);
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(decoded->messages.size(), 2u);
+    EXPECT_EQ(decoded->messages[0].index, 3);
+    EXPECT_EQ(decoded->messages[0].textBytes, "CAM 33");
+    EXPECT_EQ(decoded->messages[1].index, 4);
+    EXPECT_EQ(decoded->messages[1].textBytes, "CAM 4");
+    EXPECT_EQ(output.packetsSent(), 2u);
+    EXPECT_EQ(states.front(), umdDestinationText(toUdp) + " idle");
+}
+
+TEST(UmdOutput, BecomingStandbyClosesTcpAtOnceAndStopsSending) {
+    asio::io_context io;
+    fake_tsl_udp_screen udp(io);
+    fake_tsl_tcp_screen tcp(io);
+    umd_output output(io, configWith({{"mon1", loopback(umd_protocol::tsl5, umd_transport::udp, udp.port()), 0, 1},
+                                      {"mon2", loopback(umd_protocol::tsl5, umd_transport::tcp, tcp.port()), 0, 2}}));
+    output.show("mon1", "CAM 1", "");
+    output.show("mon2", "CAM 2", "");
+    ASSERT_TRUE(runUntil(io, [&] { return udp.datagrams().size() == 1 && tcp.connections() == 1 && tcp.packets(0).size() == 1; }));
+    EXPECT_EQ(tcp.openConnections(), 1u);
+
+    output.setStandby(true);
+    // Closed in the call itself, not later.
+    EXPECT_EQ(output.receiversConnected(), 0u);
+    output.show("mon1", "CAM 11", "");
+    output.show("mon2", "CAM 22", "");
+    ASSERT_TRUE(runUntil(io, [&] { return tcp.openConnections() == 0; }));
+    fake_tsl_udp_screen sentinel(io);
+    umd_output active(io, configWith({{"mon9", loopback(umd_protocol::tsl5, umd_transport::udp, sentinel.port()), 0, 9}}));
+    active.show("mon9", "CAM 9", "");
+    ASSERT_TRUE(runUntil(io, [&] { return !sentinel.datagrams().empty(); }));
+    EXPECT_EQ(udp.datagrams().size(), 1u);
+    EXPECT_EQ(tcp.connections(), 1u);
+    EXPECT_EQ(tcp.packets(0).size(), 1u);
+
+    // And back: the changes made while standby go out, once.
+    output.setStandby(false);
+    ASSERT_TRUE(runUntil(io, [&] { return udp.datagrams().size() == 2 && tcp.connections() == 2 && tcp.packets(1).size() == 1; }));
+    EXPECT_EQ(udp.shown()[1], (tsl5_shown{1, "CAM 11"}));
+    EXPECT_EQ(textOf(tcp.packets(1)[0]), "CAM 22");
+}
+
+TEST(UmdOutput, AReceiverThatKeepsFailingIsNotDownWhileStandby) {
+    asio::io_context io;
+    fake_tsl_tcp_screen closed(io);
+    const uint16_t port = closed.port();
+    closed.hangUp();
+    umd_output output(io, configWith({{"mon1", loopback(umd_protocol::tsl5, umd_transport::tcp, port), 0, 1}}));
+    output.show("mon1", "CAM 1", "");
+    ASSERT_TRUE(runUntil(io, [&] { return output.receivers()[0].down; }));
+    output.setStandby(true);
+    const umd_receiver_status status = output.receivers()[0];
+    EXPECT_EQ(status.state, "standby");
+    EXPECT_FALSE(status.down);
+    EXPECT_EQ(status.displaysWaiting, 0u);
+}
+
 }  // namespace

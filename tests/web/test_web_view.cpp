@@ -307,7 +307,7 @@ TEST_F(WebView, HealthzCountsWhatItServes) {
     const http_reply reply = get("/healthz");
     ASSERT_EQ(reply.status, 200);
     EXPECT_EQ(json::parse(reply.body),
-              json::parse(R"({"status":"ok","down":[],"displays":1,"routers":1,"receivers":0,"clients":0})"));
+              json::parse(R"({"status":"ok","role":"active","down":[],"displays":1,"routers":1,"receivers":0,"clients":0})"));
 }
 
 TEST_F(WebView, HealthzIsDegradedNamingEachRouterAndReceiverThatIsDown) {

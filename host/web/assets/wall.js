@@ -21,6 +21,7 @@ const linksList = document.getElementById('links');
 const receiversList = document.getElementById('receivers');
 const eventsList = document.getElementById('events');
 const statusLabel = document.getElementById('status');
+const roleLabel = document.getElementById('role');
 const counts = document.getElementById('counts');
 const filterBox = document.getElementById('filter');
 const detailsBox = document.getElementById('details');
@@ -257,6 +258,7 @@ function applyFull(message) {
   applyOrder(message.displays.map((state) => state.name));
   showLinks(message.routers);
   showReceivers(message.receivers);
+  showRole(message.role);
   eventsList.replaceChildren();
   addEvents(message.events);
   showCounts();
@@ -267,8 +269,16 @@ function applyUpdate(message) {
   if (message.order) applyOrder(message.order);
   if (message.routers) showLinks(message.routers);
   if (message.receivers) showReceivers(message.receivers);
+  if (message.role) showRole(message.role);
   if (message.events) addEvents(message.events);
   showCounts();
+}
+
+// A standby host of a pair says so; an active one (or a host alone) shows
+// nothing more.
+function showRole(role) {
+  roleLabel.hidden = role !== 'standby';
+  document.body.dataset.role = role === 'standby' ? 'standby' : 'active';
 }
 
 function setConnected(connected) {

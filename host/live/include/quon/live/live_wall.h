@@ -55,6 +55,14 @@ public:
     // At shutdown: the output stops (blanking only when asked to).
     void stop();
 
+    // The role of this host in a pair (see umd_output::setStandby): a
+    // standby wall runs every display as an active one, and its output
+    // sends nothing. A wall whose file has [pair] starts standby, until
+    // the role is known; a wall without starts active. A reload keeps the
+    // role.
+    void setStandby(bool standby);
+    bool standby() const { return standby_; }
+
     const wall& current() const { return wall_; }
 
     // `watch` hears of every change of a TSL receiver's state, from now on
@@ -81,6 +89,7 @@ private:
     std::function<void(const std::string&)> warn_;
     std::string path_;
     wall wall_;
+    bool standby_ = false;
     std::unique_ptr<umd_output> output_;
     std::vector<std::unique_ptr<umd_output>> retired_;  // stopped, still closing
     std::unique_ptr<display_feed> feed_;  // to output_; registered with the engine

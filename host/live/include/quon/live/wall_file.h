@@ -8,6 +8,9 @@
 //   statesheet = "umd_alarm"      # optional
 //   sourcedb = 0                  # optional
 //   module = "Other.so"           # optional; a path relative to the file
+//
+//   [pair]
+//   active_address = "192.0.2.50" # optional: this host is one of a pair
 #ifndef QUON_LIVE_WALL_FILE_H
 #define QUON_LIVE_WALL_FILE_H
 
@@ -42,9 +45,19 @@ struct wall_display {
     bool operator==(const wall_display& other) const;
 };
 
+// [pair]: this host is the main or the backup of a pair. It drives the
+// screens while `active_address` is assigned to one of its interfaces
+// (keepalived moves it to the host it elects), and is standby otherwise.
+struct wall_pair {
+    std::string activeAddress;  // a numeric IPv4 or IPv6 address, as read back
+    bool operator==(const wall_pair& other) const { return activeAddress == other.activeAddress; }
+    bool operator!=(const wall_pair& other) const { return !(*this == other); }
+};
+
 struct wall {
     std::vector<wall_display> displays;  // in file order
     umd_config umd;
+    std::optional<wall_pair> pair;  // none: always active
 };
 
 // Reads the wall file. False with every error, each "file:line:column:

@@ -32,6 +32,8 @@ public:
 
     void routerChanged(const router_change& change);
     void reloaded(bool refused);
+    // The host's role in a pair (a host alone is active).
+    void setActive(bool active);
 
     // The text of a scrape, with the levels as they stand now.
     std::string scrape(const host_engine& engine, const std::vector<umd_receiver_status>& receivers);

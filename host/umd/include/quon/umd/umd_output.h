@@ -9,6 +9,10 @@
 // TCP receivers are connected on demand and reconnected with back-off; when
 // one comes back, every display shown so far is sent to it again.
 //
+// On the standby host of a pair, the output keeps every display's latest
+// state but sends nothing and holds no connection; made active, it sends
+// every display shown so far to each receiver at once.
+//
 // Thread: every call, and every handler it starts, runs on the one thread
 // that runs `io`. Host names that are not numeric addresses are resolved by
 // Asio's resolver, which calls getaddrinfo off the event loop.
@@ -43,7 +47,8 @@ namespace quon {
 struct umd_receiver_status {
     umd_destination to;
     // "idle" (nothing shown yet), "resolving", "unresolved", "sending"
-    // (UDP), "connecting", "connected" (TCP), "refused", "lost".
+    // (UDP), "connecting", "connected" (TCP), "refused", "lost", "standby"
+    // (this host is the standby of a pair: nothing is sent).
     std::string state = "idle";
     std::string detail;  // why, and when the next try is due
     // The link failed (refused, unresolved, lost) and has not been up
@@ -76,6 +81,14 @@ public:
     // The same with the lamps already known (the host's display feed maps
     // each state sheet once, for every output).
     void show(const std::string& display, const std::string& text, const tally_lamps& lamps);
+
+    // Standby (true): from now on nothing is sent, what waited is dropped,
+    // every socket closes at once and each receiver's state is "standby";
+    // show() still records each display's latest state. Active (false, as
+    // it starts): every display shown so far goes to its receiver at once
+    // (a TCP receiver is connected first), then it runs as before.
+    void setStandby(bool standby);
+    bool standby() const;
 
     // At shutdown: stops refreshing and connecting. With blank_on_exit,
     // every display of each receiver connected now is sent blank (no text,

@@ -70,6 +70,9 @@ public:
     void removeLink(int device);
     // The TSL receivers, all of them, in wall file order.
     void receivers(std::vector<receiver_state> states);
+    // The host's role in a pair: "active" (as it starts) or "standby".
+    // /healthz reports it, and the page shows a standby host as such.
+    void role(const std::string& role);
     // Adds a line to the latest events; the oldest beyond maxEvents go.
     void event(const std::string& line);
     // Serves /metrics with the text `text` gives, made at each request
