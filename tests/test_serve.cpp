@@ -278,6 +278,7 @@ public:
         const auto count = [&] { return std::count(screen_.shown().begin(), screen_.shown().end(), wanted); };
         return runUntil(io_, [&] { return count() >= times; }, std::chrono::milliseconds(timeoutMs));
     }
+    const std::vector<tsl5_shown>& shown() const { return screen_.shown(); }
     // Whether anything was sent to `index` among what was read so far.
     bool sawIndex(int index) const {
         return std::any_of(screen_.shown().begin(), screen_.shown().end(),
@@ -418,7 +419,80 @@ TEST_P(Serve, HealthzIsOkWhenNothingIsDown) {
     const std::string health = httpGet(url, "/healthz");
     EXPECT_THAT(health, HasSubstr("\"status\":\"ok\""));
     EXPECT_THAT(health, HasSubstr("\"down\":[]"));
+    // Alone, a host is active and says nothing of roles.
+    EXPECT_THAT(health, HasSubstr("\"role\":\"active\""));
+    EXPECT_EQ(metric(httpGet(url, "/metrics"), "quon_active"), 1.0);
     EXPECT_THAT(httpGet(url, "/api/receivers"), HasSubstr("\"state\":\"sending\""));
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+    EXPECT_THAT(host->errors(), Not(HasSubstr("role:")));
+}
+
+// The role comes from the machine's own addresses: 127.0.0.1 is always
+// here, 192.0.2.77 (a documentation address) never, so no root is needed.
+TEST_P(Serve, APairHostHoldingTheAddressIsActiveAtStart) {
+    tsl5_screen screen;
+    writeWall("[pair]\nactive_address = \"127.0.0.1\"\n\n[umd]\nto = \"tsl5+udp://127.0.0.1:" +
+              std::to_string(screen.port()) + "\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\numd = { index = 7 }\n");
+    auto host = serve({"--http", "127.0.0.1:0"});
+    ASSERT_TRUE(host->waitForError("role: active at start (127.0.0.1 is on lo)")) << host->output() << host->errors();
+    ASSERT_TRUE(screen.waitFor(7, "Input 1")) << host->output() << host->errors();
+    const std::string url = pageAddress(*host);
+    ASSERT_FALSE(url.empty()) << host->errors();
+    EXPECT_THAT(httpGet(url, "/healthz"), HasSubstr("\"role\":\"active\""));
+    EXPECT_EQ(metric(httpGet(url, "/metrics"), "quon_active"), 1.0);
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+}
+
+TEST_P(Serve, AStandbyHostFollowsTheRoutersSendsNothingAndTakesOverWhenAReloadMakesItActive) {
+    tsl5_screen screen;
+    const std::string rest = "[umd]\nto = \"tsl5+udp://127.0.0.1:" + std::to_string(screen.port()) +
+                             "\"\nrefresh = \"0s\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\numd = { index = 7 }\n";
+    writeWall("[pair]\nactive_address = \"192.0.2.77\"\n\n" + rest);
+    auto host = serve({"--http", "127.0.0.1:0"});
+    ASSERT_TRUE(host->waitForError("role: standby at start (192.0.2.77 is not assigned here)"))
+        << host->output() << host->errors();
+    // The display runs as on the active host.
+    ASSERT_TRUE(host->waitFor("a: [ Input 1 ]")) << host->output() << host->errors();
+    router->write("route 1 5\n");
+    ASSERT_TRUE(host->waitFor("a: [ Input 5 ]")) << host->output() << host->errors();
+    const std::string url = pageAddress(*host);
+    ASSERT_FALSE(url.empty()) << host->errors();
+    // keepalived's check asks /healthz on the standby too: it must pass.
+    std::string health = httpGet(url, "/healthz");
+    EXPECT_THAT(health, HasSubstr("HTTP/1.1 200 OK"));
+    EXPECT_THAT(health, HasSubstr("\"status\":\"ok\""));
+    EXPECT_THAT(health, HasSubstr("\"role\":\"standby\""));
+    EXPECT_EQ(metric(httpGet(url, "/metrics"), "quon_active"), 0.0);
+    EXPECT_EQ(metric(httpGet(url, "/metrics"),
+                     "quon_receiver_state{state=\"standby\",to=\"tsl5+udp://127.0.0.1:" + std::to_string(screen.port()) + "\"}"),
+              1.0);
+    const std::string receivers = httpGet(url, "/api/receivers");
+    EXPECT_THAT(receivers, HasSubstr("\"state\":\"standby\""));
+    EXPECT_THAT(receivers, HasSubstr("\"packets\":0"));
+    EXPECT_THAT(receivers, HasSubstr("\"down\":false"));
+
+    writeWall("[pair]\nactive_address = \"127.0.0.1\"\n\n" + rest);
+    host->signal(SIGHUP);
+    ASSERT_TRUE(host->waitForError("role: active after the reload (127.0.0.1 is on lo)")) << host->output()
+                                                                                           << host->errors();
+    // The current state goes out at once; nothing went out before.
+    ASSERT_TRUE(screen.waitFor(7, "Input 5")) << host->output() << host->errors();
+    // Datagrams queue in order: had the standby host sent "Input 1", it
+    // would come first.
+    EXPECT_EQ(screen.shown().front(), (tsl5_shown{7, "Input 5"}));
+    EXPECT_THAT(httpGet(url, "/healthz"), HasSubstr("\"role\":\"active\""));
+    EXPECT_EQ(metric(httpGet(url, "/metrics"), "quon_active"), 1.0);
+
+    writeWall("[pair]\nactive_address = \"192.0.2.77\"\n\n" + rest);
+    host->signal(SIGHUP);
+    ASSERT_TRUE(host->waitForError("role: standby after the reload (192.0.2.77 is not assigned here)"))
+        << host->output() << host->errors();
+    writeWall(rest);
+    host->signal(SIGHUP);
+    ASSERT_TRUE(host->waitForError("role: active after the reload (no [pair] in the wall file any more)"))
+        << host->output() << host->errors();
     host->signal(SIGTERM);
     EXPECT_EQ(host->wait(), 0);
 }

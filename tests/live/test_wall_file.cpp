@@ -209,8 +209,46 @@ INSTANTIATE_TEST_SUITE_P(
             kTo + "[[display]]\nname = \"a\"\numd = { index = 1 }\n[[display]]\nname = \"a\"\numd = { index = 2 }\n",
             "walls/wall.toml:7:8: display \"a\" named twice"},
         error_case{"umd_not_a_table", kTo + "[[display]]\nname = \"a\"\numd = 1\n",
-                   "walls/wall.toml:5:7: `umd` is a table, e.g. { index = 1 }"}),
+                   "walls/wall.toml:5:7: `umd` is a table, e.g. { index = 1 }"},
+        error_case{"pair_address_not_an_address", "[pair]\nactive_address = \"host-b.local\"\n",
+                   "walls/wall.toml:2:18: `active_address` = \"host-b.local\" is not a numeric IPv4 or IPv6 address"},
+        error_case{"pair_address_with_port", "[pair]\nactive_address = \"192.0.2.50:80\"\n",
+                   "walls/wall.toml:2:18: `active_address` = \"192.0.2.50:80\" is not a numeric IPv4 or IPv6 address"},
+        error_case{"pair_address_with_scope", "[pair]\nactive_address = \"fe80::1%eth0\"\n",
+                   "walls/wall.toml:2:18: `active_address` = \"fe80::1%eth0\" is not a numeric IPv4 or IPv6 address"},
+        error_case{"pair_address_unspecified", "[pair]\nactive_address = \"0.0.0.0\"\n",
+                   "walls/wall.toml:2:18: `active_address` = \"0.0.0.0\" cannot be assigned to an interface (an "
+                   "unspecified or multicast address)"},
+        error_case{"pair_address_multicast", "[pair]\nactive_address = \"ff02::1\"\n",
+                   "walls/wall.toml:2:18: `active_address` = \"ff02::1\" cannot be assigned to an interface (an "
+                   "unspecified or multicast address)"},
+        error_case{"pair_address_not_text", "[pair]\nactive_address = 3232236082\n",
+                   "walls/wall.toml:2:18: `active_address` takes a text"},
+        error_case{"pair_without_address", "[pair]\n", "walls/wall.toml:1:1: [pair] needs `active_address`, e.g. \"192.0.2.50\""},
+        error_case{"pair_unknown_key", "[pair]\nactive_address = \"192.0.2.50\"\npriority = 100\n",
+                   "walls/wall.toml:3:1: unknown key `priority` in [pair] (active_address)"},
+        error_case{"pair_not_a_table", "pair = \"192.0.2.50\"\n", "walls/wall.toml:1:8: `pair` is a table: [pair]"},
+        error_case{"unknown_table", "[pairs]\n", "walls/wall.toml:1:2: unknown key `pairs` (display, umd, tally, pair)"}),
     [](const testing::TestParamInfo<error_case>& info) { return std::string(info.param.name); });
+
+TEST(WallFile, PairTakesAnIPv4OrIPv6AddressAsWrittenBack) {
+    for (const auto& [written, read] : std::vector<std::pair<std::string, std::string>>{
+             {"192.0.2.50", "192.0.2.50"}, {"2001:DB8:0::50", "2001:db8::50"}, {"127.0.0.1", "127.0.0.1"}}) {
+        wall parsed;
+        std::vector<std::string> errors;
+        ASSERT_TRUE(parseWall("[pair]\nactive_address = \"" + written + "\"\n", "wall.toml", parsed, errors))
+            << testing::PrintToString(errors);
+        ASSERT_TRUE(parsed.pair) << written;
+        EXPECT_EQ(parsed.pair->activeAddress, read);
+    }
+}
+
+TEST(WallFile, WithoutPairTheHostIsAlone) {
+    wall parsed;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(parseWall(kTo, "wall.toml", parsed, errors));
+    EXPECT_FALSE(parsed.pair);
+}
 
 TEST(WallFile, ADisplayNamedTwiceIsOneErrorThoughBothAreSent) {
     umd_config config;
