@@ -107,6 +107,18 @@ TEST_F(Check, ListsEveryErrorAtOnce) {
     EXPECT_THAT(r.out, HasSubstr("wall.toml: 3 errors"));
 }
 
+TEST_F(Check, ABadPairAddressIsAnErrorAtItsPlace) {
+    const program_result r = check("[pair]\nactive_address = \"192.0.2.300\"\n\n[[display]]\nname = \"a\"\ninstance = \"mon1\"\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:2:18: `active_address` = \"192.0.2.300\" is not a numeric IPv4 or IPv6 address\n"));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml: 1 errors"));
+}
+
+TEST_F(Check, AGoodPairAddressIsNoError) {
+    const program_result r = check("[pair]\nactive_address = \"2001:db8::50\"\n\n[[display]]\nname = \"a\"\ninstance = \"mon1\"\n");
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+}
+
 TEST_F(Check, AMissingSystemFolderIsOneErrorNotABlankWall) {
     const program_result r = check("[[display]]\nname = \"a\"\ninstance = \"mon1\"\n", "nosuch");
     EXPECT_EQ(r.exitCode, 1);
