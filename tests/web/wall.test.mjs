@@ -215,6 +215,25 @@ test('every TSL receiver shows with its state, and one that is down is marked', 
   await fixture.stop();
 });
 
+test('a standby host says so, at once and when its role changes', guard, async () => {
+  const fixture = await startFixture();
+  await fixture.send({ op: 'role', role: 'standby' });
+  await fixture.send({ op: 'receivers', list: [
+    { to: 'tsl5+tcp://127.0.0.1:9001', state: 'standby', detail: 'sends nothing while this host is standby' }] });
+  const page = await openWall(fixture);
+  assert.equal(await page.isVisible('#role'), true);
+  assert.equal(await page.textContent('#role'), 'standby');
+  await page.waitForSelector('#receivers li');
+  assert.equal(await page.getAttribute('#receivers li', 'data-state'), 'standby');
+  await fixture.send({ op: 'role', role: 'active' });
+  await page.waitForFunction(() => document.getElementById('role').hidden);
+  await fixture.send({ op: 'role', role: 'standby' });
+  await page.waitForFunction(() => !document.getElementById('role').hidden);
+  assert.deepEqual(page.problems, []);
+  await page.close();
+  await fixture.stop();
+});
+
 test('the page shows disconnected, reconnects after a restart and shows the new state', guard, async () => {
   const first = await startFixture();
   await first.send({ op: 'tile', name: 'MON 1', text: 'before restart' });

@@ -8,6 +8,7 @@
 //   {"op":"link","device":1,"name":"Router","protocol":"SW-P-08","state":"connected","size":64,"detail":""}
 //   {"op":"receivers","list":[{"to":"tsl5+udp://...","state":"sending","detail":"","lastSent":"","errors":0,"down":false}]}
 //   {"op":"event","text":"..."}
+//   {"op":"role","role":"standby"}                 the host's role in a pair
 //   {"op":"many","count":1000,"prefix":"MON ","text":"SRC "}  tiles prefix+i showing text+i
 //
 // Usage: web_fixture_server [--port N]
@@ -77,6 +78,8 @@ void applyCommand(quon::web::web_view& view, const json& command) {
         view.receivers(list);
     } else if (op == "event") {
         view.event(command.at("text").get<std::string>());
+    } else if (op == "role") {
+        view.role(command.at("role").get<std::string>());
     } else if (op == "many") {
         const int count = command.at("count").get<int>();
         const std::string prefix = command.value("prefix", "MON ");
