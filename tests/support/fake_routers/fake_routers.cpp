@@ -74,9 +74,9 @@ private:
     std::deque<std::string> queue_;
 };
 
-fake_router::fake_router(asio::io_context& io, router_state state, std::uint16_t port)
+fake_router::fake_router(asio::io_context& io, router_state state, std::uint16_t port, const std::string& address)
     : state_(std::move(state)), io_(io), acceptor_(io), alive_(std::make_shared<bool>(true)) {
-    const tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), port);
+    const tcp::endpoint endpoint(asio::ip::make_address(address), port);
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(tcp::acceptor::reuse_address(true));
     acceptor_.bind(endpoint);
@@ -154,8 +154,9 @@ namespace sw = quon::links::swp08;
 
 class fake_videohub final : public fake_router {
 public:
-    fake_videohub(asio::io_context& io, router_state state, bool byteByByte, std::uint16_t port)
-        : fake_router(io, std::move(state), port), byteByByte_(byteByByte) {}
+    fake_videohub(asio::io_context& io, router_state state, bool byteByByte, std::uint16_t port,
+                  const std::string& address)
+        : fake_router(io, std::move(state), port, address), byteByByte_(byteByByte) {}
 
     void route(int destination, int source) override {
         state_.routes.at(static_cast<std::size_t>(destination - 1)) = source;
@@ -361,8 +362,8 @@ private:
 }  // namespace
 
 std::unique_ptr<fake_router> makeFakeVideohub(asio::io_context& io, router_state state, bool preludeByteByByte,
-                                              std::uint16_t port) {
-    return std::make_unique<fake_videohub>(io, std::move(state), preludeByteByByte, port);
+                                              std::uint16_t port, const std::string& address) {
+    return std::make_unique<fake_videohub>(io, std::move(state), preludeByteByByte, port, address);
 }
 
 std::unique_ptr<fake_router> makeFakeSwp08(asio::io_context& io, router_state state, std::uint16_t port,

@@ -1,4 +1,5 @@
-// Fake routers for tests: Asio TCP servers on 127.0.0.1 that hold routes
+// Fake routers for tests: Asio TCP servers on 127.0.0.1 (or an address of a
+// network namespace a test built, see tests/pair) that hold routes
 // and labels and answer a client as a Videohub or an SW-P-08 router would,
 // and that a test can make misbehave.
 //
@@ -31,7 +32,8 @@ router_state numberedState(int sources, int destinations);
 
 class fake_router {
 public:
-    fake_router(boost::asio::io_context& io, router_state state, std::uint16_t port = 0);
+    fake_router(boost::asio::io_context& io, router_state state, std::uint16_t port = 0,
+                const std::string& address = "127.0.0.1");
     virtual ~fake_router();
     fake_router(const fake_router&) = delete;
     fake_router& operator=(const fake_router&) = delete;
@@ -91,7 +93,8 @@ private:
 // answers PING, route and label requests and bare-header queries, pushes
 // changes to every client.
 std::unique_ptr<fake_router> makeFakeVideohub(boost::asio::io_context& io, router_state state,
-                                              bool preludeByteByByte = false, std::uint16_t port = 0);
+                                              bool preludeByteByByte = false, std::uint16_t port = 0,
+                                              const std::string& address = "127.0.0.1");
 // SW-P-08 on one matrix and level (1, 1): acknowledges every message,
 // answers interrogates, connects and names requests, pushes connected
 // messages to every client. Names do not push: a renamed label is seen on
