@@ -402,6 +402,8 @@ public:
                        folder_ + "/serve.log", {{"VX_ROOT", folder_ + "/vx"}, {"VX_SYSTEM", "main"}});
     }
     void startKeepalived() {
+        reap(stopping_);  // its pid file names it until it has gone
+        stopping_ = -1;
         keepalived_ = spawn({"ip", "netns", "exec", ns_, "keepalived", "--dont-fork", "--log-console", "--log-detail",
                              "--vrrp", "--use-file", folder_ + "/keepalived.conf", "--pid",
                              folder_ + "/keepalived.pid", "--vrrp_pid", folder_ + "/vrrp.pid"},
@@ -415,10 +417,11 @@ public:
     void signalServe(int number) const {
         if (serve_ > 0) kill(serve_, number);
     }
-    // Stops keepalived as an administrator does: it gives the address away.
+    // Stops keepalived as an administrator does: it gives the address away
+    // and exits in its own time, which the screens must not wait for.
     void stopKeepalived() {
         if (keepalived_ > 0) kill(keepalived_, SIGTERM);
-        reap(keepalived_);
+        stopping_ = keepalived_;
         keepalived_ = -1;
     }
     void link(bool up) const { must("ip -n " + ns_ + " link set pair0 " + (up ? "up" : "down")); }
@@ -428,13 +431,17 @@ public:
         shell("ip netns pids " + ns_ + " | xargs -r kill -9");
         reap(serve_);
         reap(keepalived_);
-        serve_ = keepalived_ = -1;
+        reap(stopping_);
+        serve_ = keepalived_ = stopping_ = -1;
         shell("ip -n " + ns_ + " addr del " + service_address + "/24 dev pair0");
+        for (const char* file : {"/keepalived.pid", "/vrrp.pid"}) fs::remove(folder_ + file);
     }
     void stopAll() {
         signalServe(SIGCONT);
         killServe();
         stopKeepalived();
+        reap(stopping_);
+        stopping_ = -1;
     }
 
     // How often keepalived has said it entered the backup state.
@@ -468,6 +475,7 @@ private:
     paths where_;
     pid_t serve_ = -1;
     pid_t keepalived_ = -1;
+    pid_t stopping_ = -1;  // a keepalived told to stop, not yet gone
 };
 
 // ---- rounds ------------------------------------------------------------------
@@ -490,6 +498,8 @@ const char* faultName(fault f) {
 struct round_result {
     fault kind{};
     double gap = 0;       // s: last message of the old active host to the first of the new
+    double lastOld = 0;   // s: the fault to the old host's last message (negative: before it)
+    double firstNew = 0;  // s: the fault to the new host's first message
     double right = 0;     // s: first message of the new active host to every screen right
     double both = 0;      // s: the longest time both hosts sent
     int blanks = 0;
@@ -569,7 +579,10 @@ public:
             takeover_limit);
         if (!tookOver) return failed(std::string("no takeover after ") + faultName(kind));
         const auto lastOld = lastFrom(old, seenBefore, *firstNew);
-        result.gap = lastOld ? seconds(*firstNew - *lastOld).count() : 0;
+        if (!lastOld) return failed(std::string("host ") + from.name() + " sent nothing before " + faultName(kind));
+        result.gap = seconds(*firstNew - *lastOld).count();
+        result.lastOld = seconds(*lastOld - faultAt).count();
+        result.firstNew = seconds(*firstNew - faultAt).count();
         if (!runUntil([&] { return wrongScreens() == 0; }, convergence_limit))
             return failed(std::string("screens not right after ") + faultName(kind));
         result.right = seconds(steady::now() - *firstNew).count();
@@ -776,8 +789,9 @@ int main(int argc, char** argv) {
                 break;
             }
             std::cout << "round " << i + 1 << ": " << faultName(order[i]) << ": takeover gap " << std::fixed
-                      << std::setprecision(3) << result.gap << " s, right " << result.right << " s later"
-                      << std::endl;
+                      << std::setprecision(3) << result.gap << " s (the fault at 0: the old host's last message at " << result.lastOld
+                      << " s, the new host's first at " << result.firstNew << " s), every screen right "
+                      << result.right << " s later" << std::endl;
             results.push_back(result);
         }
         run.stop();
