@@ -551,10 +551,12 @@ public:
         host& from = *hosts_[old];
         const size_t backupsBefore = from.backupEntries();
         const size_t seenBefore = screens_->seen().size();
-        // Changes while the old host drives the screens.
+        // Changes while the old host drives the screens, which it shows.
         change();
         change();
-        runFor(std::chrono::milliseconds(100));
+        const size_t changedAt = screens_->seen().size();
+        if (!runUntil([&] { return lastFrom(old, changedAt, steady::now()).has_value(); }, convergence_limit))
+            return failed(std::string("host ") + from.name() + " did not show a change before " + faultName(kind));
 
         const auto faultAt = steady::now();
         switch (kind) {
@@ -651,13 +653,18 @@ private:
     }
 
     // An operator routes or renames on a router.
+    // An operator routes or renames on a router, always so that a display
+    // changes: a destination gets another source, or the source routed to
+    // a destination is renamed.
     void change() {
         fake::fake_router& router = *routers_[random_() % routers_.size()];
-        const int which = static_cast<int>(random_() % router_size) + 1;
+        const int destination = static_cast<int>(random_() % router_size) + 1;
+        const int source = router.state().routes[destination - 1];
         if (random_() % 3 == 0) {
-            router.setLabel(0, which, "S" + std::to_string(which) + "v" + std::to_string(++renames_ % 1000));
+            router.setLabel(0, source, "S" + std::to_string(source) + "v" + std::to_string(++renames_ % 1000));
         } else {
-            router.route(which, static_cast<int>(random_() % router_size) + 1);
+            const int other = static_cast<int>(random_() % (router_size - 1)) + 1;
+            router.route(destination, other >= source ? other + 1 : other);
         }
     }
 
