@@ -338,12 +338,14 @@ void emberplus_client::applyConnection(const glow::connection& c) {
         }
         source = static_cast<int>(lowest) + 1;
     }
-    const int destination = static_cast<int>(c.target) + 1;
     sourceOf_[c.target] = source;
-    // Once up, what the provider repeats (a resync, a tally of a request)
-    // is news only when it changes what is held.
+    // Before up, the routes wait for the labels (goUp()): a display shown a
+    // route asks for its name at once.
+    if (phase_ != phase::up) return;
+    // What the provider repeats (a resync, a tally of a request) is news
+    // only when it changes what is held.
     out_->emplace_back(std::in_place_type<act::crosspoint>,
-                       act::crosspoint{destination, source, phase_ == phase::up});
+                       act::crosspoint{static_cast<int>(c.target) + 1, source, true});
 }
 
 void emberplus_client::applyLabel(int database, std::int64_t signal, const std::string& raw) {
@@ -403,12 +405,12 @@ void emberplus_client::goUp() {
     if (phase_ != phase::reading) return;
     phase_ = phase::up;
     armed_.reset();
-    // A target the provider did not list has nothing connected.
+    // Every route read, after the labels; a target the provider did not
+    // list has nothing connected.
     for (std::int64_t target = 0; target < *targetCount_; ++target) {
-        if (sourceOf_.count(target)) continue;
-        sourceOf_[target] = 0;
+        const int source = sourceOf_.emplace(target, 0).first->second;
         out_->emplace_back(std::in_place_type<act::crosspoint>,
-                           act::crosspoint{static_cast<int>(target) + 1, 0, false});
+                           act::crosspoint{static_cast<int>(target) + 1, source, false});
     }
     out_->emplace_back(std::in_place_type<act::up>,
                        act::up{static_cast<int>(*sourceCount_), static_cast<int>(*targetCount_)});

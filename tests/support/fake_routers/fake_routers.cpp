@@ -123,13 +123,17 @@ void fake_router::forget(connection* client) {
         if (it->get() == client) {
             (*it)->close();
             connections_.erase(it);
+            onClosed(client);
             return;
         }
     }
 }
 
 void fake_router::dropConnections() {
-    for (const auto& client : connections_) client->close();
+    for (const auto& client : connections_) {
+        client->close();
+        onClosed(client.get());
+    }
     connections_.clear();
     ungreeted_.clear();
 }

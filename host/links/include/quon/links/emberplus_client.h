@@ -9,7 +9,8 @@
 // matrix's first label layer, basePath.1 for targets and basePath.2 for
 // sources, or each signal's labelsLocation), which subscribes to renames.
 // It goes up when the connections came and the labels came or nothing more
-// came for answerWait. Providers answer in any shape (qualified or nested,
+// came for answerWait, reporting the labels as they come and the routes
+// when it goes up (a display shown a route asks for its name at once). Providers answer in any shape (qualified or nested,
 // in one message or several, unasked), so every element is applied by its
 // path, never matched to a request; a connection update carries only the
 // targets that changed. A target connected to several sources (N:N) shows
