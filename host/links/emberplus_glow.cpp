@@ -203,9 +203,11 @@ public:
         return out;
     }
 
-    // The fields of a Glow SEQUENCE or SET by context tag; others skipped.
-    std::array<std::optional<tlv>, 32> fields(const tlv& container, int depth) const {
-        std::array<std::optional<tlv>, 32> out;
+    // The fields of a Glow SEQUENCE or SET by context tag, up to the
+    // highest tag read (Count - 1); others skipped.
+    template <std::size_t Count>
+    std::array<std::optional<tlv>, Count> fields(const tlv& container, int depth) const {
+        std::array<std::optional<tlv>, Count> out;
         forEach(container, depth, [&](const tlv& field) {
             if (field.tagClass == 0x80 && field.tag < out.size()) out[field.tag] = field;
         });
@@ -264,7 +266,7 @@ void decoder::readElement(const tlv& t, const path& parent, int depth, std::vect
         case 17: e.what = kind::matrix; qualified = true; break;
         default: return;  // functions, templates, streams, and what comes later
     }
-    const auto f = fields(t, depth);
+    const auto f = fields<6>(t, depth);
     if (e.what == kind::command) {
         e.at = parent;
         if (f[0]) e.command = integer(*f[0], depth + 1).value_or(0);
@@ -304,7 +306,7 @@ void decoder::readElement(const tlv& t, const path& parent, int depth, std::vect
 }
 
 void decoder::readContents(const tlv& set, element& e, int depth) const {
-    const auto f = fields(set, depth);
+    const auto f = fields<11>(set, depth);
     if (f[0]) e.identifier = text(*f[0], depth + 1);
     if (f[1]) e.description = text(*f[1], depth + 1);
     if (e.what == kind::node) {
@@ -328,7 +330,7 @@ void decoder::readContents(const tlv& set, element& e, int depth) const {
 std::vector<signal> decoder::signals(const tlv& wrapper, std::uint32_t application, int depth) const {
     std::vector<signal> out;
     sequenceOf(wrapper, application, depth, [&](const tlv& item) {
-        const auto f = fields(item, depth + 3);
+        const auto f = fields<2>(item, depth + 3);
         if (!f[0]) return;
         const std::optional<std::int64_t> number = integer(*f[0], depth + 4);
         if (!number) return;
@@ -336,7 +338,7 @@ std::vector<signal> decoder::signals(const tlv& wrapper, std::uint32_t applicati
         s.number = *number;
         if (f[1]) {
             if (const std::optional<tlv> contents = inner(*f[1], depth + 4); contents && contents->constructed) {
-                const auto c = fields(*contents, depth + 5);
+                const auto c = fields<3>(*contents, depth + 5);
                 if (c[2]) s.labelsLocation = oid(*c[2], depth + 6);
             }
         }
@@ -348,7 +350,7 @@ std::vector<signal> decoder::signals(const tlv& wrapper, std::uint32_t applicati
 std::vector<connection> decoder::connections(const tlv& wrapper, int depth) const {
     std::vector<connection> out;
     sequenceOf(wrapper, 16, depth, [&](const tlv& item) {
-        const auto f = fields(item, depth + 3);
+        const auto f = fields<4>(item, depth + 3);
         if (!f[0]) return;
         const std::optional<std::int64_t> target = integer(*f[0], depth + 4);
         if (!target) return;
@@ -365,7 +367,7 @@ std::vector<connection> decoder::connections(const tlv& wrapper, int depth) cons
 std::vector<label_layer> decoder::labels(const tlv& wrapper, int depth) const {
     std::vector<label_layer> out;
     sequenceOf(wrapper, 18, depth, [&](const tlv& item) {
-        const auto f = fields(item, depth + 3);
+        const auto f = fields<2>(item, depth + 3);
         if (!f[0]) return;
         const std::optional<path> base = oid(*f[0], depth + 4);
         if (!base) return;

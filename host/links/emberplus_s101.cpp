@@ -111,6 +111,23 @@ void reader::reset() {
 
 void reader::feed(const std::uint8_t* data, std::size_t size, frame_sink& sink) {
     for (std::size_t i = 0; i < size; ++i) {
+        if (inFrame_ && !escaped_ && !skipping_) {
+            // Most of a frame is bytes below the escape: taken as a run.
+            std::size_t end = i;
+            const std::size_t room = max_frame_bytes + 1 - frame_.size();
+            while (end < size && end - i < room && data[end] < escape) ++end;
+            if (end > i) {
+                frame_.append(reinterpret_cast<const char*>(data + i), end - i);
+                sinceGood_ += end - i;
+                i = end;
+                if (frame_.size() > max_frame_bytes) {
+                    sink.onFrameProblem(problem::frame_too_long);
+                    frame_.clear();
+                    skipping_ = true;
+                }
+                if (i == size) break;
+            }
+        }
         const std::uint8_t byte = data[i];
         ++sinceGood_;
         if (byte == bof) {
