@@ -14,6 +14,13 @@ constexpr std::size_t max_bytes_without_frame = 16384;
 // Directories asked for while looking for the first matrix: a tree larger
 // than this is not walked whole.
 constexpr std::size_t max_walk_directories = 4096;
+// Elements remembered for the walk: a provider that keeps naming new ones
+// does not grow the link past this.
+constexpr std::size_t max_walk_elements = 65536;
+// The most targets or sources a matrix may have here, as for the other
+// links; and the labelsLocation nodes asked for, two for each.
+constexpr std::int64_t max_signals = 65536;
+constexpr std::size_t max_locations = 2 * max_signals;
 
 const char* const database_keys[] = {"DatabaseSize_0", "DatabaseSize_1"};
 
@@ -155,8 +162,10 @@ void emberplus_client::onMessage(const std::string& ber) {
     std::string error;
     if (!glow::decode(ber, elements, error))
         reportProblem("a malformed Ember+ message", "a malformed Ember+ message, read up to its fault: " + error);
-    for (const glow::element& e : elements) learn(e);
-    if (phase_ == phase::walking) walk();
+    if (phase_ == phase::walking) {
+        for (const glow::element& e : elements) learn(e);
+        walk();
+    }
     if (!matrix_) return;
     for (const glow::element& e : elements) {
         if (!open_) return;
@@ -174,6 +183,11 @@ void emberplus_client::onMessage(const std::string& ber) {
 // What the walk needs of every element: its kind and identifier.
 void emberplus_client::learn(const glow::element& e) {
     if (e.what == glow::kind::command) return;
+    if (tree_.size() >= max_walk_elements && !tree_.count(e.at)) {
+        reportProblem("a tree too large to walk", "more than " + std::to_string(max_walk_elements) +
+                                                      " elements met before the matrix; further ones are not walked");
+        return;
+    }
     known_element& known = tree_[e.at];
     known.what = e.what;
     if (e.identifier) known.identifier = *e.identifier;
@@ -277,10 +291,17 @@ void emberplus_client::apply(const glow::element& e) {
 }
 
 void emberplus_client::applyMatrix(const glow::element& e) {
-    if (e.targetCount) targetCount_ = std::max<std::int64_t>(*e.targetCount, 0);
+    for (const auto& [count, what] : {std::make_pair(e.targetCount, "targets"), std::make_pair(e.sourceCount, "sources")}) {
+        if (count && (*count < 0 || *count > max_signals)) {
+            fail("the matrix at " + glow::showPath(*matrix_) + " has " + std::to_string(*count) + " " + what +
+                 "; the link takes 0 to " + std::to_string(max_signals));
+            return;
+        }
+    }
+    if (e.targetCount) targetCount_ = *e.targetCount;
     if (e.sourceCount) {
         const bool first = !sourceCount_;
-        sourceCount_ = std::max<std::int64_t>(*e.sourceCount, 0);
+        sourceCount_ = *e.sourceCount;
         if (first && known_[source_labels] > 0 && *sourceCount_ != known_[source_labels])
             reportProblem("source count", "the matrix has " + std::to_string(*sourceCount_) +
                                               " sources (sourceCount); the device file says " +
@@ -307,6 +328,11 @@ void emberplus_client::applyMatrix(const glow::element& e) {
         for (const glow::signal& s : *signals) {
             if (!s.labelsLocation || s.labelsLocation->empty()) continue;
             labelsDeclared_ = true;
+            if (locations_.size() >= max_locations) {
+                reportProblem("too many labelsLocation nodes", "more labelsLocation nodes than the matrix has "
+                                                               "signals; further ones are not asked for");
+                break;
+            }
             if (locations_.emplace(*s.labelsLocation, std::make_pair(database, s.number)).second)
                 ask.push_back(*s.labelsLocation);
         }
@@ -321,9 +347,11 @@ void emberplus_client::applyMatrix(const glow::element& e) {
 }
 
 void emberplus_client::applyConnection(const glow::connection& c) {
-    // What a pending connection names is not in effect yet.
-    if (c.disposition == glow::disposition_pending) return;
-    if (c.target < 0 || (targetCount_ && c.target >= *targetCount_) || c.target >= 0x7FFFFFFF) {
+    // What a pending connection names is not in effect yet; and until the
+    // matrix's sizes are known a connection cannot be checked (the answer
+    // to the GetDirectory brings both).
+    if (c.disposition == glow::disposition_pending || !targetCount_ || !sourceCount_) return;
+    if (c.target < 0 || c.target >= *targetCount_) {
         reportProblem("a connection outside the matrix",
                       "a connection of target " + std::to_string(c.target) + ", outside the matrix's targets");
         return;
@@ -331,7 +359,7 @@ void emberplus_client::applyConnection(const glow::connection& c) {
     int source = 0;
     if (!c.sources.empty()) {
         const std::uint32_t lowest = *std::min_element(c.sources.begin(), c.sources.end());
-        if ((sourceCount_ && lowest >= *sourceCount_) || lowest >= 0x7FFFFFFF) {
+        if (lowest >= *sourceCount_) {
             reportProblem("a connection outside the matrix",
                           "a connection of source " + std::to_string(lowest) + ", outside the matrix's sources");
             return;
@@ -351,7 +379,8 @@ void emberplus_client::applyConnection(const glow::connection& c) {
 void emberplus_client::applyLabel(int database, std::int64_t signal, const std::string& raw) {
     const std::optional<std::int64_t>& count = database == source_labels ? sourceCount_ : targetCount_;
     const char* const what = database == source_labels ? "source " : "target ";
-    if (signal < 0 || (count && signal >= *count) || signal >= 0x7FFFFFFF) {
+    if (!count) return;  // the label layer is named with the sizes: only a stray parameter comes before them
+    if (signal < 0 || signal >= *count) {
         reportProblem("a label outside the matrix",
                       std::string("a label of ") + what + std::to_string(signal) + ", outside the matrix");
         return;

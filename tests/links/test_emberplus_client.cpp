@@ -344,6 +344,26 @@ TEST_F(EmberplusClient, ALargeReplyInPacketsSplitAtEveryByteReadsTheSame) {
     }
 }
 
+TEST_F(EmberplusClient, AMatrixPastTheLinksSizeIsRefusedAndConnectionsWaitForTheSizes) {
+    links::emberplus_client huge(settingsFor("0.1.0"));
+    client_table t(huge, describeSent);
+    t.connect();
+    EXPECT_EQ(t.in(framed(b.entry(b.qualifiedMatrix({0, 1, 0}, b.matrixContents("video", 100000, 8))))),
+              (lines{"send get-directory 0.1.0", "fail the matrix at 0.1.0 has 100000 targets; the link takes 0 to 65536"}));
+
+    links::emberplus_client sized(settingsFor("0.1.0"));
+    client_table s(sized, describeSent);
+    s.connect();
+    const std::string sizeless = framed(b.entry(b.qualifiedMatrix(
+        {0, 1, 0}, b.connections({b.connection(0, {3}), b.connection(70000, {1})}))));
+    play(s, {{"connections before any size", bytesIn(sizeless), {"send get-directory 0.1.0", "timer +1000 ms"}},
+             {"the sizes, then the connections again", bytesIn(matrixReply({}) + sizeless),
+              {"problem a connection of target 70000, outside the matrix's targets"}},
+             {"nothing more", timePasses(1000ms),
+              lines{"problem the matrix at 0.1.0 declares no labels: names are empty"} + crosspoints({4, 2, 3, 4}) +
+                  lines{"up 8 4"}}});
+}
+
 TEST_F(EmberplusClient, KeepAlivesAreAnsweredAlwaysAndSentWhenQuiet) {
     play(table, {{"connect", connects(), {"send get-directory root", "timer +5000 ms"}},
                  {"a request while walking", bytesIn(s101::keepAliveRequest()), {"send keep-alive response"}}});
