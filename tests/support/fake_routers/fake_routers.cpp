@@ -75,7 +75,7 @@ private:
 };
 
 fake_router::fake_router(asio::io_context& io, router_state state, std::uint16_t port)
-    : state_(std::move(state)), io_(io), acceptor_(io), alive_(std::make_shared<bool>(true)) {
+    : state_(std::move(state)), acceptor_(io), alive_(std::make_shared<bool>(true)) {
     const tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), port);
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(tcp::acceptor::reuse_address(true));

@@ -80,7 +80,6 @@ private:
     void accept();
     void forget(connection* client);
 
-    boost::asio::io_context& io_;
     boost::asio::ip::tcp::acceptor acceptor_;
     std::uint16_t port_ = 0;
     bool silent_ = false;
