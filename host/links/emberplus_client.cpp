@@ -93,7 +93,10 @@ void emberplus_client::reportProblem(const std::string& cause, const std::string
 void emberplus_client::armTimer() {
     if (!open_ || phase_ == phase::up) return;
     link_clock::time_point deadline = connectDeadline_;
-    if (phase_ == phase::reading) deadline = std::min(deadline, lastMessage_ + answerWait_);
+    // The end of the wait for more answers, unless it passed without the
+    // sizes (then only the connect limit is left).
+    const link_clock::time_point quiet = lastMessage_ + answerWait_;
+    if (phase_ == phase::reading && quiet > now_) deadline = std::min(deadline, quiet);
     if (armed_ == deadline) return;
     armed_ = deadline;
     out_->emplace_back(std::in_place_type<act::arm_timer>, act::arm_timer{deadline});

@@ -351,6 +351,15 @@ TEST_F(EmberplusClient, AMatrixPastTheLinksSizeIsRefusedAndConnectionsWaitForThe
     EXPECT_EQ(t.in(framed(b.entry(b.qualifiedMatrix({0, 1, 0}, b.matrixContents("video", 100000, 8))))),
               (lines{"send get-directory 0.1.0", "fail the matrix at 0.1.0 has 100000 targets; the link takes 0 to 65536"}));
 
+    links::emberplus_client countless(settingsFor("0.1.0"));
+    client_table c(countless, describeSent);
+    play(c, {{"connect", connects(), {"send get-directory root", "timer +5000 ms"}},
+             {"a matrix without sizes", bytesIn(framed(b.entry(b.qualifiedMatrix({0, 1, 0}, b.connections({}))))),
+              {"send get-directory 0.1.0", "timer +1000 ms"}},
+             {"nothing more: only the connect limit is left", timePasses(1000ms), {"timer +4000 ms"}},
+             {"the limit", timePasses(4000ms),
+              {"fail the matrix at 0.1.0 gave no targetCount and sourceCount within 5000 ms"}}});
+
     links::emberplus_client sized(settingsFor("0.1.0"));
     client_table s(sized, describeSent);
     s.connect();
