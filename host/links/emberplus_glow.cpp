@@ -151,10 +151,19 @@ public:
     }
 
     // The one TLV inside an explicit wrapper ([CONTEXT n]); none when empty.
+    // The documentation's own example writes such a wrapper without the
+    // constructed bit: its content is taken too when it is exactly one TLV.
     std::optional<tlv> inner(const tlv& wrapper, int depth) const {
-        if (!wrapper.constructed || wrapper.content.empty()) return std::nullopt;
+        if (wrapper.content.empty()) return std::nullopt;
         std::size_t pos = 0;
-        return read(wrapper.content, pos, depth + 1);
+        if (wrapper.constructed) return read(wrapper.content, pos, depth + 1);
+        try {
+            const tlv value = read(wrapper.content, pos, depth + 1);
+            if (pos == wrapper.content.size()) return value;
+        } catch (const decode_error&) {
+            // a primitive field of another kind: not read
+        }
+        return std::nullopt;
     }
 
     std::optional<std::int64_t> integer(const tlv& wrapper, int depth) const {

@@ -65,7 +65,14 @@ std::string message(std::string_view ber) {
     std::string out;
     std::size_t at = 0;
     do {
-        const std::size_t size = std::min(max_packet_payload, ber.size() - at);
+        // The libraries count the 1,024 bytes differently (the payload, the
+        // header with it, or the payload once escaped): each packet keeps
+        // within all of them.
+        std::size_t size = 0;
+        for (std::size_t wire = packet_header_bytes; at + size < ber.size(); ++size) {
+            wire += static_cast<std::uint8_t>(ber[at + size]) >= lowest_escaped ? 2 : 1;
+            if (wire > max_packet_payload) break;
+        }
         std::uint8_t flags = 0;
         if (at == 0) flags |= flag_first;
         if (at + size == ber.size()) flags |= flag_last;
@@ -73,6 +80,7 @@ std::string message(std::string_view ber) {
         // Glow, DTD 2.50 (minor first).
         std::string unescaped = header(command_ember) +
                                 std::string{static_cast<char>(flags), static_cast<char>(dtd_glow), 0x02, 0x32, 0x02};
+        static_assert(packet_header_bytes == 9, "slot, type, command, version, flags, DTD, two app bytes and their count");
         unescaped.append(ber.substr(at, size));
         out += frame(unescaped);
         at += size;

@@ -144,35 +144,48 @@ TEST(S101Reader, AStreamSplitAtEveryByteReadsTheSame) {
     EXPECT_EQ(read(stream, 1), whole);
 }
 
-TEST(S101Message, ALongMessageGoesInPacketsOfAtMost1024PayloadBytes) {
-    std::string ber;
-    for (int i = 0; i < 3000; ++i) ber += static_cast<char>(i % 256);
-    const std::string wire = s101::message(ber);
-    // Three frames: first, middle, last.
-    std::vector<std::string> frames;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < wire.size(); ++i) {
-        if (static_cast<std::uint8_t>(wire[i]) == s101::eof) {
-            frames.push_back(wire.substr(start, i + 1 - start));
-            start = i + 1;
+// Libraries count the 1,024 bytes of a packet differently (the payload
+// alone, with its header, or escaped): each packet sent keeps within all.
+TEST(S101Message, ALongMessageGoesInPacketsOfAtMost1024BytesHoweverCounted) {
+    for (const bool escapes : {false, true}) {
+        std::string ber;
+        for (int i = 0; i < 3000; ++i) ber += static_cast<char>(escapes ? 0xF0 + i % 16 : i % 0xF8);
+        const std::string wire = s101::message(ber);
+        std::vector<std::string> frames;
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < wire.size(); ++i) {
+            if (static_cast<std::uint8_t>(wire[i]) == s101::eof) {
+                frames.push_back(wire.substr(start, i + 1 - start));
+                start = i + 1;
+            }
         }
-    }
-    ASSERT_EQ(frames.size(), 3u);
-    const std::uint8_t flags[] = {0x80, 0x00, 0x40};
-    for (std::size_t f = 0; f < 3; ++f) {
-        // Unescape to count the payload.
-        std::string unescaped;
-        for (std::size_t i = 1; i + 1 < frames[f].size(); ++i) {
-            if (static_cast<std::uint8_t>(frames[f][i]) == s101::escape)
-                unescaped += static_cast<char>(frames[f][++i] ^ s101::escape_xor);
-            else
-                unescaped += frames[f][i];
+        ASSERT_EQ(frames.size(), escapes ? 5u : 3u) << escapes;  // 1,015 bytes a packet once escaped
+        std::size_t carried = 0;
+        for (std::size_t f = 0; f < frames.size(); ++f) {
+            std::string unescaped;
+            for (std::size_t i = 1; i + 1 < frames[f].size(); ++i) {
+                if (static_cast<std::uint8_t>(frames[f][i]) == s101::escape)
+                    unescaped += static_cast<char>(frames[f][++i] ^ s101::escape_xor);
+                else
+                    unescaped += frames[f][i];
+            }
+            const std::uint8_t flags = f == 0 ? 0x80 : f + 1 == frames.size() ? 0x40 : 0x00;
+            EXPECT_EQ(static_cast<std::uint8_t>(unescaped[4]), flags) << f;
+            const std::size_t payload = unescaped.size() - 9 - 2;
+            carried += payload;
+            EXPECT_LE(payload + 9, 1024u) << f;
+            // The escaped payload (CRC bytes left out) and its header.
+            std::string escapedPart;
+            for (std::size_t i = 9; i < 9 + payload; ++i)
+                escapedPart += static_cast<std::uint8_t>(unescaped[i]) >= s101::lowest_escaped ? "xx" : "x";
+            EXPECT_LE(escapedPart.size() + 9, 1024u) << f;
+            if (f + 1 < frames.size()) {
+                EXPECT_GE(escapedPart.size() + 9, 1023u) << "packets are filled " << f;
+            }
         }
-        EXPECT_EQ(static_cast<std::uint8_t>(unescaped[4]), flags[f]) << f;
-        const std::size_t payload = unescaped.size() - 9 - 2;
-        EXPECT_EQ(payload, f < 2 ? 1024u : 952u) << f;
+        EXPECT_EQ(carried, ber.size());
+        EXPECT_EQ(read(wire), std::vector<std::string>{"message " + showHex(ber)});
     }
-    EXPECT_EQ(read(wire), std::vector<std::string>{"message " + showHex(ber)});
 }
 
 TEST(S101Reader, JoinsPacketsAndTakesAnEmptyLastOne) {

@@ -37,8 +37,10 @@ constexpr std::uint8_t flag_first = 0x80;
 constexpr std::uint8_t flag_last = 0x40;
 constexpr std::uint8_t flag_empty = 0x20;
 
-// The most payload one packet carries when this side sends.
+// The most payload one packet carries when this side sends: with its
+// header, and escaped, at most this many bytes.
 constexpr std::size_t max_packet_payload = 1024;
+constexpr std::size_t packet_header_bytes = 9;
 // A frame longer than this (unescaped) is not one any provider sends.
 constexpr std::size_t max_frame_bytes = 16384;
 // A message joined from packets longer than this is dropped.
@@ -53,7 +55,9 @@ std::string frame(std::string_view unescaped);
 std::string keepAliveRequest();
 std::string keepAliveResponse();
 // An EmBER message: one frame when it fits max_packet_payload, else
-// packets flagged first, middle.., last. Glow, announced as DTD 2.50.
+// packets flagged first, middle.., last, each with at most
+// max_packet_payload bytes of header and escaped payload. Glow, announced
+// as DTD 2.50.
 std::string message(std::string_view ber);
 
 enum class problem {
