@@ -34,8 +34,8 @@ protected:
         startWith(quon::fake::numberedState(20, 6));
     }
 
-    void startWith(quon::fake::router_state state) {
-        router = quon::fake::makeFakeEmberplus(io, std::move(state));
+    void startWith(quon::fake::router_state state, std::chrono::milliseconds idleClose = 0ms) {
+        router = quon::fake::makeFakeEmberplus(io, std::move(state), 0, 100, idleClose);
         settings.port = router->port();
         settings.connectTimeout = 10000ms;
         settings.keepAliveInterval = 50ms;
@@ -154,6 +154,28 @@ TEST_F(EmberplusLink, AnIdleProviderIsKeptByTheKeepAlive) {
     EXPECT_TRUE(link->up());
     EXPECT_TRUE(listener.downs.empty());
     EXPECT_TRUE(listener.crosspoints.empty());
+}
+
+// A provider may close a connection it has heard nothing from for a while
+// (one in use does after about 30 s) and never ask itself: the link's
+// keep-alives keep it open; without them the provider closes it.
+TEST_F(EmberplusLink, AProviderThatClosesIdleConnectionsIsKeptOpenByTheKeepAlive) {
+    link.reset();
+    startWith(quon::fake::numberedState(20, 6), 2000ms);
+    ASSERT_TRUE(waitUp());
+    const int answered = router->keepAlivesAnswered();
+    // 60 keep-alives every 50 ms take past the provider's limit.
+    ASSERT_TRUE(waitUntil([&] { return router->keepAlivesAnswered() >= answered + 60; }));
+    EXPECT_TRUE(listener.downs.empty()) << listener.downs.front().first;
+    EXPECT_EQ(router->connectionsAccepted(), 1);
+
+    link.reset();
+    settings.keepAliveInterval = 60000ms;
+    link = links::makeEmberplusLink(io, settings, listener);
+    link->start();
+    ASSERT_TRUE(waitUp(2));
+    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
+    EXPECT_EQ(listener.downs[0].first, "the router closed the connection");
 }
 
 TEST_F(EmberplusLink, ChangesTheProviderNeverPushedAreFoundByTheResync) {

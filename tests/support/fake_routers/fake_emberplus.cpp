@@ -3,6 +3,8 @@
 #include <map>
 #include <set>
 
+#include <boost/asio/steady_timer.hpp>
+
 #include "fake_routers.h"
 #include "glow_builder.h"
 #include "quon/links/emberplus_glow.h"
@@ -25,8 +27,14 @@ const path source_labels_path = {0, 2, 2};
 
 class fake_emberplus final : public fake_router, private s101::frame_sink {
 public:
-    fake_emberplus(boost::asio::io_context& io, router_state state, std::uint16_t port, std::size_t packetPayload)
-        : fake_router(io, std::move(state), port), packetPayload_(std::max<std::size_t>(packetPayload, 1)) {}
+    fake_emberplus(boost::asio::io_context& io, router_state state, std::uint16_t port, std::size_t packetPayload,
+                   std::chrono::milliseconds idleClose)
+        : fake_router(io, std::move(state), port),
+          packetPayload_(std::max<std::size_t>(packetPayload, 1)),
+          idleClose_(idleClose),
+          idleTimer_(io) {
+        if (idleClose_.count() > 0) watchIdle();
+    }
 
     void route(int destination, int source) override {
         state_.routes.at(static_cast<std::size_t>(destination - 1)) = source;
@@ -52,14 +60,33 @@ private:
     void onAccepted(connection& client) override {
         readers_[&client] = s101::reader();
         subscribed_[&client].clear();
+        heard_[&client] = std::chrono::steady_clock::now();
     }
 
     void onClosed(const connection* client) override {
         readers_.erase(const_cast<connection*>(client));
         subscribed_.erase(const_cast<connection*>(client));
+        heard_.erase(const_cast<connection*>(client));
+    }
+
+    // Every quarter of the idle limit, the clients not heard from within it
+    // are closed. The timer is cancelled with the router; a cancelled wait
+    // touches nothing.
+    void watchIdle() {
+        idleTimer_.expires_after(std::max(idleClose_ / 4, std::chrono::milliseconds(1)));
+        idleTimer_.async_wait([this](const boost::system::error_code& error) {
+            if (error) return;
+            const auto now = std::chrono::steady_clock::now();
+            std::vector<connection*> idle;
+            for (const auto& [client, at] : heard_)
+                if (now - at > idleClose_) idle.push_back(client);
+            for (connection* client : idle) closeClient(*client);
+            watchIdle();
+        });
     }
 
     void onBytes(connection& client, const std::uint8_t* bytes, std::size_t size) override {
+        heard_[&client] = std::chrono::steady_clock::now();
         current_ = &client;
         readers_[&client].feed(bytes, size, *this);
         current_ = nullptr;
@@ -176,6 +203,9 @@ private:
     }
 
     const std::size_t packetPayload_;
+    const std::chrono::milliseconds idleClose_;
+    boost::asio::steady_timer idleTimer_;
+    std::map<connection*, std::chrono::steady_clock::time_point> heard_;
     const glow_builder definite_{false};
     const glow_builder indefinite_{true};
     std::map<connection*, s101::reader> readers_;
@@ -186,8 +216,8 @@ private:
 }  // namespace
 
 std::unique_ptr<fake_router> makeFakeEmberplus(boost::asio::io_context& io, router_state state, std::uint16_t port,
-                                               std::size_t packetPayload) {
-    return std::make_unique<fake_emberplus>(io, std::move(state), port, packetPayload);
+                                               std::size_t packetPayload, std::chrono::milliseconds idleClose) {
+    return std::make_unique<fake_emberplus>(io, std::move(state), port, packetPayload, idleClose);
 }
 
 }  // namespace quon::fake

@@ -8,6 +8,7 @@
 #ifndef QUON_TEST_FAKE_ROUTERS_H
 #define QUON_TEST_FAKE_ROUTERS_H
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -70,6 +71,8 @@ protected:
     // used again (it is only compared).
     virtual void onClosed(const connection* client) { (void)client; }
     void sendTo(connection& client, const std::string& bytes);
+    // Closes one client's connection (onClosed() follows).
+    void closeClient(connection& client) { forget(&client); }
     void sendToAll(const std::string& bytes);
     bool silent() const { return silent_; }
 
@@ -118,9 +121,12 @@ std::unique_ptr<fake_router> makeFakeSwp08(boost::asio::io_context& io, router_s
 // at most `packetPayload` bytes; labels nested from the root; a path it
 // does not have as an empty Root. A GetDirectory subscribes the client to
 // what it listed: connection changes come nested from the root, renames as
-// a qualified parameter with its value alone.
+// a qualified parameter with its value alone. With `idleClose` above zero
+// it closes a client it has heard nothing from for that long, as a
+// provider in use does after about 30 s.
 std::unique_ptr<fake_router> makeFakeEmberplus(boost::asio::io_context& io, router_state state,
-                                               std::uint16_t port = 0, std::size_t packetPayload = 100);
+                                               std::uint16_t port = 0, std::size_t packetPayload = 100,
+                                               std::chrono::milliseconds idleClose = std::chrono::milliseconds(0));
 
 }  // namespace quon::fake
 
