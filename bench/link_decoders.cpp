@@ -1,6 +1,7 @@
 // The router protocol readers beside their floors: a 1,000-destination
-// routing dump (Videohub text; SW-P-08 connected messages) read by the
-// reader, and the same bytes only scanned for line ends or frame marks.
+// routing dump (Videohub text; SW-P-08 connected messages; an Ember+
+// connection update of 1,000 targets in S101 packets) read by the reader,
+// and the same bytes only scanned for line ends or frame marks.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -9,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "quon/links/emberplus_glow.h"
+#include "quon/links/emberplus_s101.h"
 #include "quon/links/swp08_protocol.h"
 #include "quon/links/videohub_protocol.h"
 
@@ -132,5 +135,72 @@ void Swp08FloorFrameMarks(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * dump.size()));
 }
 BENCHMARK(Swp08FloorFrameMarks);
+
+// A QualifiedMatrix with a connection for every target, modified, as a
+// provider pushes a salvo: 1,000 targets come to about 20 KiB, 20 packets.
+std::string emberplusUpdate() {
+    namespace ber = quon::links::ber;
+    std::string entries;
+    for (int t = 0; t < destinations; ++t) {
+        const std::string connection =
+            ber::wrap(ber::application(16), ber::wrap(ber::context(0), ber::integer(t)) +
+                                                ber::wrap(ber::context(1), ber::relativeOid({static_cast<std::uint32_t>((t * 7) % 1000)})) +
+                                                ber::wrap(ber::context(3), ber::integer(1)));
+        entries += ber::wrap(ber::context(0), connection);
+    }
+    const std::string matrix = ber::wrap(ber::application(17), ber::wrap(ber::context(0), ber::relativeOid({0, 1, 0})) +
+                                                                   ber::wrap(ber::context(5), ber::wrap(ber::sequence, entries)));
+    return quon::links::s101::message(
+        ber::wrap(ber::application(0), ber::wrap(ber::application(11), ber::wrap(ber::context(0), matrix))));
+}
+
+struct decoding_s101_sink : quon::links::s101::frame_sink {
+    long long sum = 0;
+    std::vector<quon::links::glow::element> elements;
+    std::string error;
+    void onMessage(const std::string& ber) override {
+        elements.clear();
+        quon::links::glow::decode(ber, elements, error);
+        for (const auto& e : elements)
+            if (e.connections)
+                for (const auto& c : *e.connections) sum += c.target + (c.sources.empty() ? 0 : c.sources.front());
+    }
+    void onKeepAliveRequest() override {}
+    void onKeepAliveResponse() override {}
+    void onFrameProblem(quon::links::s101::problem) override {}
+};
+
+// The S101 reader joining the packets, and the Glow decoder reading every
+// connection, as the link does.
+void EmberplusReadAndDecodeConnectionUpdate(benchmark::State& state) {
+    const std::string update = emberplusUpdate();
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(update.data());
+    quon::links::s101::reader reader;
+    decoding_s101_sink sink;
+    for (auto _ : state) {
+        sink.sum = 0;
+        for (std::size_t at = 0; at < update.size(); at += read_size)
+            reader.feed(bytes + at, std::min(read_size, update.size() - at), sink);
+        benchmark::DoNotOptimize(sink.sum);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * update.size()));
+}
+BENCHMARK(EmberplusReadAndDecodeConnectionUpdate);
+
+// Floor: what any S101 reader must do at least, look at every byte for a
+// frame mark or an escape.
+void EmberplusFloorFrameMarks(benchmark::State& state) {
+    const std::string update = emberplusUpdate();
+    for (auto _ : state) {
+        std::size_t marks = 0;
+        for (const char c : update) {
+            const auto byte = static_cast<std::uint8_t>(c);
+            if (byte >= quon::links::s101::escape) ++marks;
+        }
+        benchmark::DoNotOptimize(marks);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * update.size()));
+}
+BENCHMARK(EmberplusFloorFrameMarks);
 
 }  // namespace

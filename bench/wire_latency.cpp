@@ -1,5 +1,6 @@
 // From a router's route change to the screen, on the wire: a fake router of
-// each protocol pushes route changes over loopback TCP to the whole live
+// each protocol (Videohub, SW-P-08, Ember+) pushes route changes over
+// loopback TCP to the whole live
 // path (link, engine, 1,000 Korvane displays, TSL UMD output), and a TSL 5
 // receiver on its own thread stamps every datagram as it arrives.
 //
@@ -27,8 +28,10 @@
 #include <vector>
 
 #include "fake_routers.h"
+#include "glow_builder.h"
 #include "loopback_udp.h"
 #include "quon/engine/host_engine.h"
+#include "quon/links/emberplus_s101.h"
 #include "quon/links/swp08_protocol.h"
 #include "quon/links/videohub_protocol.h"
 #include "quon/live/live_routers.h"
@@ -47,8 +50,20 @@ constexpr int kSize = 1000;
 constexpr int kSingleChanges = 10000;
 constexpr int kSalvos = 20;
 
-enum class protocol { videohub, swp08 };
-const char* protocolName(protocol p) { return p == protocol::videohub ? "videohub" : "swp08"; }
+enum class protocol { videohub, swp08, emberplus };
+const char* protocolName(protocol p) {
+    return p == protocol::videohub ? "videohub" : p == protocol::swp08 ? "swp08" : "emberplus";
+}
+
+// An Ember+ connection update of the fake provider's matrix (0.1.0): each
+// target with its one source, qualified, as one message.
+std::string emberplusUpdate(const std::vector<std::pair<int, int>>& routes) {
+    const fake::glow_builder b;
+    std::vector<std::string> connections;
+    for (const auto& [d, s] : routes)
+        connections.push_back(b.connection(d - 1, {static_cast<std::uint32_t>(s - 1)}, 1));
+    return links::s101::message(b.root(b.entry(b.qualifiedMatrix({0, 1, 0}, b.connections(connections)))));
+}
 
 // A TSL receiver on a thread of its own, so that an arrival is stamped when
 // the datagram arrives rather than when the host's loop next looks. The
@@ -111,14 +126,20 @@ std::string routeChangeBytes(protocol p, int d, int s) {
     if (p == protocol::videohub)
         return std::string(links::videohub::routing_header) + "\n" + std::to_string(d - 1) + " " +
                std::to_string(s - 1) + "\n\n";
+    if (p == protocol::emberplus) return emberplusUpdate({{d, s}});
     const auto bytes = links::swp08::frame(links::swp08::tallyMessage({0, 0}, d - 1, s - 1, true));
     return std::string(bytes.begin(), bytes.end());
 }
 
-// A salvo as one write: a single routing block, or every connected message
-// back to back.
+// A salvo as one write: a single routing block, every connected message
+// back to back, or one Ember+ update of every target (in packets).
 std::string salvoBytes(protocol p, const std::vector<int>& sources) {
     std::string bytes;
+    if (p == protocol::emberplus) {
+        std::vector<std::pair<int, int>> routes;
+        for (int d = 1; d <= kSize; ++d) routes.emplace_back(d, sources[static_cast<size_t>(d)]);
+        return emberplusUpdate(routes);
+    }
     if (p == protocol::videohub) {
         bytes = std::string(links::videohub::routing_header) + "\n";
         for (int d = 1; d <= kSize; ++d)
@@ -159,7 +180,8 @@ public:
     live_host(protocol p, uint16_t receiverPort)
         : protocol_(p),
           router_(p == protocol::videohub ? fake::makeFakeVideohub(loop_, routerState())
-                                          : fake::makeFakeSwp08(loop_, routerState())),
+                  : p == protocol::swp08  ? fake::makeFakeSwp08(loop_, routerState())
+                                          : fake::makeFakeEmberplus(loop_, routerState())),
           root_("/tmp/quon-wire-" + std::to_string(getpid())) {
         const std::string folder = systemFolder(root_, "wire");
         std::filesystem::create_directories(folder);
@@ -398,6 +420,7 @@ void wireLatencySalvoFloor(benchmark::State& state) {
     BENCHMARK(name)                                                                                            \
         ->Arg(static_cast<int>(protocol::videohub))                                                            \
         ->Arg(static_cast<int>(protocol::swp08))                                                               \
+        ->Arg(static_cast<int>(protocol::emberplus))                                                           \
         ->Iterations(iterations)                                                                               \
         ->Unit(benchmark::kMillisecond)                                                                        \
         ->UseRealTime()

@@ -33,7 +33,7 @@ namespace {
 
 struct protocol_case {
     const char* protocol;
-    bool pushesLabels;  // SW-P-08 routers are asked for names, at connect and at each resync
+    bool pushesLabels;  // SW-P-08 routers are asked for names, at connect and at each resync; Ember+ pushes renames
 };
 
 void PrintTo(const protocol_case& c, std::ostream* out) { *out << c.protocol; }
@@ -134,6 +134,34 @@ TEST_P(Serve, ARouterThatGoesSilentIsLostAndFollowedAgainWhenItAnswers) {
     ASSERT_TRUE(host->waitFor("b: [ Input 7 ]", 40)) << host->output() << host->errors();
     host->signal(SIGINT);
     EXPECT_EQ(host->wait(), 0);
+}
+
+TEST_P(Serve, ARouterThatDropsTheConnectionIsFollowedAgain) {
+    auto host = serve();
+    ASSERT_TRUE(host->waitFor("a: [ Input 1 ]")) << host->output() << host->errors();
+    router->write("drop\n");
+    ASSERT_TRUE(host->waitFor("router 1 (Fake): lost")) << host->output() << host->errors();
+    router->write("route 1 9\n");
+    ASSERT_TRUE(host->waitFor("a: [ Input 9 ]", 40)) << host->output() << host->errors();
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+}
+
+TEST_P(Serve, FindsAnEmberplusMatrixByItsIdentifiersAndRefusesABadPath) {
+    if (std::string(GetParam().protocol) != "emberplus") GTEST_SKIP() << "a matrix path is an Ember+ setting";
+    writeDevice("Matrix=router/matrices/video\n");
+    auto host = serve();
+    ASSERT_TRUE(host->waitFor("b: [ Input 2 ]")) << host->output() << host->errors();
+    router->write("route 2 4\n");
+    ASSERT_TRUE(host->waitFor("b: [ Input 4 ]")) << host->output() << host->errors();
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+    EXPECT_THAT(host->errors(), Not(HasSubstr("names are empty")));
+
+    writeDevice("Matrix=router//video\n");
+    auto refused = serve();
+    EXPECT_EQ(refused->wait(), 2);
+    EXPECT_THAT(refused->errors(), HasSubstr("dev_001.ini: [Router] Matrix=router//video: an empty part"));
 }
 
 TEST_P(Serve, SighupAppliesTheDifferenceOfTheWallFile) {
@@ -611,7 +639,8 @@ TEST_P(Serve, ADisplayRemovedAtAReloadIsSentBlank) {
     EXPECT_EQ(host->wait(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Protocols, Serve, ::testing::Values(protocol_case{"videohub", true}, protocol_case{"swp08", false}),
+INSTANTIATE_TEST_SUITE_P(Protocols, Serve, ::testing::Values(protocol_case{"videohub", true}, protocol_case{"swp08", false},
+                                                              protocol_case{"emberplus", true}),
                          [](const ::testing::TestParamInfo<protocol_case>& info) { return info.param.protocol; });
 
 TEST(ServeWallFile, ARefusedWallFileNamesFileLineAndColumn) {

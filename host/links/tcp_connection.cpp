@@ -7,6 +7,7 @@
 #include <boost/asio/connect.hpp>
 #include <boost/asio/write.hpp>
 
+#include "quon/links/emberplus_client.h"
 #include "quon/links/swp08_client.h"
 #include "quon/links/videohub_client.h"
 
@@ -314,6 +315,12 @@ std::unique_ptr<router_link> makeSwp08Link(boost::asio::io_context& io, const li
                                            router_link_listener& listener) {
     return std::make_unique<link_handle>(
         std::make_shared<tcp_connection>(io, settings, listener, std::make_unique<swp08_client>(settings)));
+}
+
+std::unique_ptr<router_link> makeEmberplusLink(boost::asio::io_context& io, const link_settings& settings,
+                                               router_link_listener& listener) {
+    return std::make_unique<link_handle>(
+        std::make_shared<tcp_connection>(io, settings, listener, std::make_unique<emberplus_client>(settings)));
 }
 
 }  // namespace quon::links

@@ -6,6 +6,7 @@
 
 #include "quon/common/decimal.h"
 #include "quon/common/endpoint.h"
+#include "quon/links/emberplus_client.h"
 #include "quon/links/router_link.h"
 
 namespace quon {
@@ -51,8 +52,22 @@ bool readSettings(const router_description& d, links::link_settings& s, std::str
         return false;
     }
     if (!parseAddress(address->second, s.host, s.port, error)) return false;
+    if (d.protocol == "emberplus") {
+        // Ember+ names its matrix by a path, not a number.
+        const auto path = d.settings.find("matrix");
+        if (path != d.settings.end()) {
+            links::emberplus_matrix_path parsed;
+            if (!links::parseMatrixPath(path->second, parsed, error)) {
+                error = "[Router] " + error;
+                return false;
+            }
+            s.matrixPath = path->second;
+        }
+    }
     long long matrix = 0, level = 0;
-    if (!readNumber(d, "matrix", 0, 15, matrix, error) || !readNumber(d, "level", 0, 15, level, error)) return false;
+    if ((d.protocol != "emberplus" && !readNumber(d, "matrix", 0, 15, matrix, error)) ||
+        !readNumber(d, "level", 0, 15, level, error))
+        return false;
     // The wire numbers matrix and level from 0; the link from 1.
     s.matrix = static_cast<int>(matrix) + 1;
     s.level = static_cast<int>(level) + 1;
@@ -203,6 +218,9 @@ void addLiveRouters(router_registry& registry, asio::io_context& loop) {
     swp08.insert(swp08.end(), timings.begin(), timings.end());
     registry.add("videohub", factoryOf(loop, &links::makeVideohubLink, 9990), videohub);
     registry.add("swp08", factoryOf(loop, &links::makeSwp08Link, 8910), swp08);
+    std::vector<std::string> emberplus = {"Address", "Matrix"};
+    emberplus.insert(emberplus.end(), timings.begin(), timings.end());
+    registry.add("emberplus", factoryOf(loop, &links::makeEmberplusLink, 9000), emberplus);
 }
 
 }  // namespace quon

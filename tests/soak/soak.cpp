@@ -8,7 +8,8 @@
 // figure the host reported, a line each: seconds since the changes began,
 // bytes.
 //
-// Two fake routers of 1,000 destinations (a Videohub and an SW-P-08 router)
+// Three fake routers of 1,000 destinations (a Videohub, an SW-P-08 router
+// and an Ember+ provider)
 // and three TSL receivers (TSL 5 over UDP and TCP, TSL 3.1 over UDP) run in
 // this process on loopback; the real quon-host serve runs as a child with a
 // wall of 2,000 displays, each sent to one receiver. For N seconds the
@@ -99,7 +100,8 @@ const double heap_growth_allowed = 16384;  // bytes a second
 
 using quon::fake::router_state;
 
-enum class router_kind { videohub, swp08 };
+enum class router_kind { videohub, swp08, emberplus };
+constexpr int router_count = 3;  // devices 1, 2 and 3, of these kinds in this order
 enum class receiver_kind { tsl5_udp, tsl5_tcp, tsl31_udp };
 
 enum fault_kind { drop, silence, restart, receiver_close, receiver_stall, reload, fault_kinds };
@@ -112,7 +114,7 @@ const char* const fault_names[fault_kinds] = {"router connections dropped",
 
 struct display {
     std::string name;
-    int router = 1;  // device number: 1 the Videohub, 2 the SW-P-08 router
+    int router = 1;  // device number: 1 the Videohub, 2 the SW-P-08 router, 3 the Ember+ provider
     int destination = 1;
     receiver_kind receiver = receiver_kind::tsl5_udp;
     int index = 0;
@@ -227,6 +229,7 @@ public:
           hostOutput_(io_) {
         videohub_ = quon::fake::makeFakeVideohub(io_, routerState(router_kind::videohub, 0));
         swp08_ = quon::fake::makeFakeSwp08(io_, routerState(router_kind::swp08, 0));
+        emberplus_ = quon::fake::makeFakeEmberplus(io_, routerState(router_kind::emberplus, 0));
         for (udp::socket* s : {&udp5_, &udp31_}) s->set_option(asio::socket_base::receive_buffer_size(8 << 20));
         const tcp::endpoint loopback(asio::ip::make_address("127.0.0.1"), 0);
         tcpAcceptor_.open(loopback.protocol());
@@ -288,7 +291,11 @@ private:
         return milliseconds(std::uniform_int_distribution<int>(lowMs, highMs)(random_));
     }
 
-    quon::fake::fake_router& router(int device) { return device == 1 ? *videohub_ : *swp08_; }
+    quon::fake::fake_router& router(int device) {
+        return device == 1 ? *videohub_ : device == 2 ? *swp08_ : *emberplus_;
+    }
+    static router_kind kindOf(int device) { return static_cast<router_kind>(device - 1); }
+    int deviceDraw() { return std::uniform_int_distribution<int>(1, router_count)(random_); }
 
     void writeSystem() {
         const std::string folder = root_ + "/vx/main/config/system";
@@ -302,13 +309,14 @@ private:
         };
         device(1, "videohub", videohub_->port());
         device(2, "swp08", swp08_->port());
+        device(3, "emberplus", emberplus_->port());
         std::ofstream(folder + "/instances.ini") << "[Instances]\n";
     }
 
     void addDisplay(bool onTsl31) {
         display d;
         d.name = "d" + std::to_string(nextDisplay_++);
-        d.router = std::uniform_int_distribution<int>(1, 2)(random_);
+        d.router = deviceDraw();
         d.destination = destinationDraw();
         if (onTsl31) {
             d.receiver = receiver_kind::tsl31_udp;
@@ -594,6 +602,7 @@ private:
             // A fault still under way ends now, as a facility's would.
             videohub_->setSilent(false);
             swp08_->setSilent(false);
+            emberplus_->setSilent(false);
             tcpStalled_ = false;
             readTcp();
             settleFrom_ = clock_type::now();
@@ -686,7 +695,7 @@ private:
     }
 
     void oneChange() {
-        const int device = std::uniform_int_distribution<int>(1, 2)(random_);
+        const int device = deviceDraw();
         const double what = uniform(0, 1);
         if (what < 0.9) {
             router(device).route(destinationDraw(), sourceDraw());
@@ -696,10 +705,10 @@ private:
         const int database = what < 0.98 ? 0 : 1;
         const int index = sourceDraw();
         const std::string text =
-            database == 0 ? label(device == 1 ? router_kind::videohub : router_kind::swp08, index, ++labelVersion_)
+            database == 0 ? label(kindOf(device), index, ++labelVersion_)
                           : "OUT " + std::to_string(index) + "." + std::to_string(labelVersion_);
-        if (device == 1) {
-            videohub_->setLabel(database, index, text);
+        if (device != 2) {
+            router(device).setLabel(database, index, text);
         } else {
             heldSwp08Labels_.emplace_back(database, index, text);
         }
@@ -730,7 +739,7 @@ private:
     }
 
     void fault(fault_kind kind) {
-        const int device = std::uniform_int_distribution<int>(1, 2)(random_);
+        const int device = deviceDraw();
         ++faults_[kind];
         switch (kind) {
             case drop:
@@ -748,8 +757,7 @@ private:
             }
             case restart:
                 if (device == 2) heldSwp08Labels_.clear();
-                router(device).restart(
-                    routerState(device == 1 ? router_kind::videohub : router_kind::swp08, ++generation_[device - 1]));
+                router(device).restart(routerState(kindOf(device), ++generation_[device - 1]));
                 break;
             case receiver_close: closeTcp(); break;
             case receiver_stall:
@@ -912,8 +920,8 @@ private:
         std::printf("  TSL packets received: %llu TSL 5 UDP, %llu TSL 5 TCP (%d connections), %llu TSL 3.1 UDP\n",
                     static_cast<unsigned long long>(packets5udp_), static_cast<unsigned long long>(packets5tcp_),
                     tcpAccepted_, static_cast<unsigned long long>(packets31_));
-        std::printf("  router connections accepted: Videohub %d, SW-P-08 %d\n", videohub_->connectionsAccepted(),
-                    swp08_->connectionsAccepted());
+        std::printf("  router connections accepted: Videohub %d, SW-P-08 %d, Ember+ %d\n",
+                    videohub_->connectionsAccepted(), swp08_->connectionsAccepted(), emberplus_->connectionsAccepted());
         std::printf("  displays checked: %zu, wrong: %d\n", wallAtEnd_.size(), wrong);
         std::printf("  contract violations: %zu; lines of trace read: %llu\n", violationCount_,
                     static_cast<unsigned long long>(hostLines_));
@@ -985,7 +993,7 @@ private:
     std::mt19937_64 random_;
     asio::io_context io_;
     asio::steady_timer changeTimer_, faultTimer_, phaseTimer_, memoryTimer_;
-    std::unique_ptr<quon::fake::fake_router> videohub_, swp08_;
+    std::unique_ptr<quon::fake::fake_router> videohub_, swp08_, emberplus_;
     udp::socket udp5_, udp31_;
     tcp::acceptor tcpAcceptor_;
     std::unique_ptr<tcp::socket> tcp_;
@@ -1000,7 +1008,7 @@ private:
     std::vector<display> wall_, wallAtEnd_;
     std::set<std::string, std::less<>> created_, endedWithAs_;
     int nextDisplay_ = 1, nextTsl5Index_ = 0, nextTsl31Index_ = 0;
-    int generation_[2] = {0, 0};
+    int generation_[router_count] = {0, 0, 0};
     int labelVersion_ = 0;
     std::vector<std::tuple<int, int, std::string>> heldSwp08Labels_;
     std::size_t swp08LabelsApplied_ = 0;

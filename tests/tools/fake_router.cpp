@@ -1,7 +1,7 @@
-// fake_router: a fake Videohub or SW-P-08 router on the loopback interface,
+// fake_router: a fake Videohub, SW-P-08 or Ember+ router on the loopback interface,
 // for tests that drive a whole program (quon-host serve, browser tests).
 //
-//   fake_router videohub|swp08 [--port N] [--sources N] [--destinations N] [--names-per-message N]
+//   fake_router videohub|swp08|emberplus [--port N] [--sources N] [--destinations N] [--names-per-message N]
 //
 // Prints the port it listens on as the first line of standard output, then
 // reads commands, one a line, from standard input:
@@ -28,7 +28,7 @@
 namespace {
 
 int usage() {
-    std::cerr << "usage: fake_router videohub|swp08 [--port N] [--sources N] [--destinations N] "
+    std::cerr << "usage: fake_router videohub|swp08|emberplus [--port N] [--sources N] [--destinations N] "
                  "[--names-per-message N]\n";
     return 2;
 }
@@ -114,7 +114,7 @@ private:
 int main(int argc, char** argv) {
     if (argc < 2) return usage();
     const std::string protocol = argv[1];
-    if (protocol != "videohub" && protocol != "swp08") return usage();
+    if (protocol != "videohub" && protocol != "swp08" && protocol != "emberplus") return usage();
     int port = 0, sources = 16, destinations = 16, namesPerMessage = quon::fake::names_as_many_as_fit;
     for (int i = 2; i < argc; ++i) {
         const std::string option = argv[i];
@@ -135,9 +135,10 @@ int main(int argc, char** argv) {
     boost::asio::io_context io;
     const quon::fake::router_state state = quon::fake::numberedState(sources, destinations);
     const auto listenPort = static_cast<std::uint16_t>(port);
-    std::unique_ptr<quon::fake::fake_router> router = protocol == "videohub"
-                                                          ? quon::fake::makeFakeVideohub(io, state, false, listenPort)
-                                                          : quon::fake::makeFakeSwp08(io, state, listenPort, namesPerMessage);
+    std::unique_ptr<quon::fake::fake_router> router =
+        protocol == "videohub"  ? quon::fake::makeFakeVideohub(io, state, false, listenPort)
+        : protocol == "swp08"   ? quon::fake::makeFakeSwp08(io, state, listenPort, namesPerMessage)
+                                : quon::fake::makeFakeEmberplus(io, state, listenPort);
     std::cout << router->port() << std::endl;
     command_reader commands(io, *router);
     commands.read();

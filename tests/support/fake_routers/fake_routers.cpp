@@ -75,7 +75,7 @@ private:
 };
 
 fake_router::fake_router(asio::io_context& io, router_state state, std::uint16_t port, const std::string& address)
-    : state_(std::move(state)), io_(io), acceptor_(io), alive_(std::make_shared<bool>(true)) {
+    : state_(std::move(state)), acceptor_(io), alive_(std::make_shared<bool>(true)) {
     const tcp::endpoint endpoint(asio::ip::make_address(address), port);
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(tcp::acceptor::reuse_address(true));
@@ -123,13 +123,17 @@ void fake_router::forget(connection* client) {
         if (it->get() == client) {
             (*it)->close();
             connections_.erase(it);
+            onClosed(client);
             return;
         }
     }
 }
 
 void fake_router::dropConnections() {
-    for (const auto& client : connections_) client->close();
+    for (const auto& client : connections_) {
+        client->close();
+        onClosed(client.get());
+    }
     connections_.clear();
     ungreeted_.clear();
 }

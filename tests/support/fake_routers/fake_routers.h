@@ -9,6 +9,7 @@
 #ifndef QUON_TEST_FAKE_ROUTERS_H
 #define QUON_TEST_FAKE_ROUTERS_H
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -68,7 +69,12 @@ protected:
     virtual void onAccepted(connection& client) = 0;
     // Bytes from a client (only while not silent).
     virtual void onBytes(connection& client, const std::uint8_t* bytes, std::size_t size) = 0;
+    // A client's connection is closed and forgotten: `client` is not to be
+    // used again (it is only compared).
+    virtual void onClosed(const connection* client) { (void)client; }
     void sendTo(connection& client, const std::string& bytes);
+    // Closes one client's connection (onClosed() follows).
+    void closeClient(connection& client) { forget(&client); }
     void sendToAll(const std::string& bytes);
     bool silent() const { return silent_; }
 
@@ -79,7 +85,6 @@ private:
     void accept();
     void forget(connection* client);
 
-    boost::asio::io_context& io_;
     boost::asio::ip::tcp::acceptor acceptor_;
     std::uint16_t port_ = 0;
     bool silent_ = false;
@@ -106,6 +111,25 @@ constexpr int names_as_many_as_fit = 0;
 constexpr int names_never_answered = -1;
 std::unique_ptr<fake_router> makeFakeSwp08(boost::asio::io_context& io, router_state state, std::uint16_t port = 0,
                                            int namesPerMessage = names_as_many_as_fit);
+
+// Ember+ over S101: a provider whose tree is router (0) -> matrices (0.1)
+// -> video (0.1.0), a 1:N matrix with the state's destinations as targets
+// and inputs as sources, labelled through the layer "primary" at 0.2
+// (0.2.1 targets, 0.2.2 sources). It sends nothing unasked but pushes and
+// answers keep-alive requests without sending any, and answers as the
+// providers in use do, each request in its own shape: the root's children
+// qualified; a node as one qualified parent holding unqualified children;
+// the matrices node's children flat and qualified, with an empty
+// connections collection; the matrix in indefinite lengths, in packets of
+// at most `packetPayload` bytes; labels nested from the root; a path it
+// does not have as an empty Root. A GetDirectory subscribes the client to
+// what it listed: connection changes come nested from the root, renames as
+// a qualified parameter with its value alone. With `idleClose` above zero
+// it closes a client it has heard nothing from for that long, as a
+// provider in use does after about 30 s.
+std::unique_ptr<fake_router> makeFakeEmberplus(boost::asio::io_context& io, router_state state,
+                                               std::uint16_t port = 0, std::size_t packetPayload = 100,
+                                               std::chrono::milliseconds idleClose = std::chrono::milliseconds(0));
 
 }  // namespace quon::fake
 

@@ -1,5 +1,5 @@
 // router_link: a client connection to one real video router over an open
-// control protocol (Videohub Ethernet, SW-P-08), reporting the router's
+// control protocol (Videohub Ethernet, SW-P-08, Ember+), reporting the router's
 // state to a listener.
 //
 // Numbers: every destination, source and label index here is 1-based, as
@@ -51,8 +51,11 @@ struct router_link_listener {
 
 struct link_settings {
     std::string host = "127.0.0.1";
-    std::uint16_t port = 0;                          // 0: the protocol's usual port (Videohub 9990, SW-P-08 8910)
+    std::uint16_t port = 0;                          // 0: the protocol's usual port (Videohub 9990, SW-P-08 8910, Ember+ 9000)
     int matrix = 1;                                  // SW-P-08 only, 1-based
+    // Ember+ only: the matrix's path, numbers ("0.1.0") or identifiers
+    // ("router/matrices/video"); empty: the first matrix found from the root.
+    std::string matrixPath;
     int level = 1;                                   // SW-P-08 only, 1-based
     int nameLength = 8;                              // SW-P-08 only: the name length asked for, 4, 8 or 12 characters
     std::chrono::milliseconds connectTimeout{5000};  // to connect, and then to read the initial state
@@ -63,12 +66,13 @@ struct link_settings {
     // (it hung for less than the silence limit, or while this host was too
     // busy to notice): this bounds how long a display can stay wrong.
     std::chrono::milliseconds resyncInterval{60000};
-    // SW-P-08: the sizes the system knows (the device file's DatabaseSize_0
-    // and DatabaseSize_1), which win over what the names suggest; 0: the
-    // highest name number the router answers.
+    // The sizes the system knows (the device file's DatabaseSize_0 and
+    // DatabaseSize_1). SW-P-08: they win over what the names suggest; 0: the
+    // highest name number the router answers. Ember+: a matrix of another
+    // size is reported.
     int sources = 0;
     int destinations = 0;
-    std::chrono::milliseconds answerWait{1000};    // SW-P-08: the wait for further names or answers at connect
+    std::chrono::milliseconds answerWait{1000};    // SW-P-08, Ember+: the wait for further names or answers at connect
     std::chrono::milliseconds backOffFirst{1000};  // the first retry comes within this
     std::chrono::milliseconds backOffCap{30000};   // no retry waits longer than this
     std::uint32_t jitterSeed = 0;                  // 0: seeded from the clock
@@ -110,6 +114,8 @@ std::unique_ptr<router_link> makeVideohubLink(boost::asio::io_context& io, const
                                               router_link_listener& listener);
 std::unique_ptr<router_link> makeSwp08Link(boost::asio::io_context& io, const link_settings& settings,
                                            router_link_listener& listener);
+std::unique_ptr<router_link> makeEmberplusLink(boost::asio::io_context& io, const link_settings& settings,
+                                               router_link_listener& listener);
 
 }  // namespace quon::links
 

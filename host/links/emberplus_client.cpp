@@ -1,0 +1,499 @@
+#include "quon/links/emberplus_client.h"
+
+#include <algorithm>
+
+#include "quon/links/label_text.h"
+
+namespace quon::links {
+
+namespace {
+
+// Bytes with no good frame among them after which the stream is taken as
+// beyond resynchronising.
+constexpr std::size_t max_bytes_without_frame = 16384;
+// Directories asked for while looking for the first matrix: a tree larger
+// than this is not walked whole.
+constexpr std::size_t max_walk_directories = 4096;
+// Elements remembered for the walk: a provider that keeps naming new ones
+// does not grow the link past this.
+constexpr std::size_t max_walk_elements = 65536;
+// The most targets or sources a matrix may have here, as for the other
+// links; and the labelsLocation nodes asked for, two for each.
+constexpr std::int64_t max_signals = 65536;
+constexpr std::size_t max_locations = 2 * max_signals;
+
+const char* const database_keys[] = {"DatabaseSize_0", "DatabaseSize_1"};
+
+bool startsWith(const glow::path& at, const glow::path& prefix) {
+    return at.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), at.begin());
+}
+
+}  // namespace
+
+bool parseMatrixPath(const std::string& text, emberplus_matrix_path& out, std::string& error) {
+    out = emberplus_matrix_path();
+    if (text.empty()) return true;
+    const bool numeric = text.find_first_not_of("0123456789.") == std::string::npos;
+    const char separator = numeric ? '.' : '/';
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = text.find(separator, start);
+        const std::string part = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (part.empty()) {
+            error = "Matrix=" + text + ": an empty part; give numbers (0.1.0) or identifiers (router/matrices/video)";
+            return false;
+        }
+        if (numeric) {
+            if (part.size() > 10 || std::stoull(part) > 0xFFFFFFFFull) {
+                error = "Matrix=" + text + ": " + part + " is past the numbers of a path";
+                return false;
+            }
+            out.numbers.push_back(static_cast<std::uint32_t>(std::stoull(part)));
+        } else {
+            out.identifiers.push_back(part);
+        }
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return true;
+}
+
+emberplus_client::emberplus_client(const link_settings& settings)
+    : connectTimeout_(settings.connectTimeout),
+      answerWait_(settings.answerWait),
+      keepAliveInterval_(settings.keepAliveInterval),
+      known_{std::max(settings.sources, 0), std::max(settings.destinations, 0)},
+      matrixText_(settings.matrixPath) {
+    parseMatrixPath(settings.matrixPath, wanted_, matrixError_);
+}
+
+void emberplus_client::begin(link_clock::time_point now, link_actions& out) {
+    now_ = now;
+    out_ = &out;
+}
+
+void emberplus_client::sendGlow(const std::string& ber) {
+    if (!open_) return;
+    lastSent_ = now_;
+    out_->emplace_back(std::in_place_type<act::send>, act::send{s101::message(ber)});
+}
+
+void emberplus_client::fail(const std::string& why) {
+    if (!open_) return;
+    out_->emplace_back(std::in_place_type<act::fail>, act::fail{why});
+    closed();
+}
+
+void emberplus_client::reportProblem(const std::string& cause, const std::string& text) {
+    if (open_) out_->emplace_back(std::in_place_type<act::problem>, act::problem{cause, text});
+}
+
+// One wake-up: the connect limit while not up, and the end of the wait for
+// more answers while reading.
+void emberplus_client::armTimer() {
+    if (!open_ || phase_ == phase::up) return;
+    link_clock::time_point deadline = connectDeadline_;
+    // The end of the wait for more answers, unless it passed without the
+    // sizes (then only the connect limit is left).
+    const link_clock::time_point quiet = lastMessage_ + answerWait_;
+    if (phase_ == phase::reading && quiet > now_) deadline = std::min(deadline, quiet);
+    if (armed_ == deadline) return;
+    armed_ = deadline;
+    out_->emplace_back(std::in_place_type<act::arm_timer>, act::arm_timer{deadline});
+}
+
+void emberplus_client::closed() {
+    open_ = false;
+    phase_ = phase::walking;
+    armed_.reset();
+}
+
+void emberplus_client::connected(link_clock::time_point now, link_actions& out) {
+    begin(now, out);
+    open_ = true;
+    phase_ = phase::walking;
+    reader_.reset();
+    armed_.reset();
+    tree_.clear();
+    asked_.clear();
+    matrix_.reset();
+    targetCount_.reset();
+    sourceCount_.reset();
+    layer_.reset();
+    labelsDeclared_ = false;
+    locations_.clear();
+    locationParameter_.clear();
+    connectionsRead_ = false;
+    sourceOf_.clear();
+    labelsHeard_[0] = labelsHeard_[1] = 0;
+    connectDeadline_ = lastMessage_ = lastSent_ = lastHeard_ = now;
+    connectDeadline_ += connectTimeout_;
+    if (!matrixError_.empty()) {
+        fail(matrixError_);
+        return;
+    }
+    askDirectory({});
+    armTimer();
+}
+
+void emberplus_client::askDirectory(const glow::path& at) {
+    if (!asked_.insert(at).second) return;
+    sendGlow(glow::getDirectory(at, glow::kind::node));
+}
+
+void emberplus_client::bytes(const std::uint8_t* data, std::size_t size, link_clock::time_point now,
+                             link_actions& out) {
+    if (!open_) return;
+    begin(now, out);
+    lastHeard_ = now;
+    reader_.feed(data, size, *this);
+    if (open_ && reader_.bytesSinceGoodFrame() > max_bytes_without_frame)
+        fail("no valid S101 frame among " + std::to_string(max_bytes_without_frame) + " bytes");
+    armTimer();
+}
+
+void emberplus_client::onKeepAliveRequest() {
+    if (!open_) return;
+    lastSent_ = now_;
+    out_->emplace_back(std::in_place_type<act::send>, act::send{s101::keepAliveResponse()});
+}
+
+void emberplus_client::onMessage(const std::string& ber) {
+    if (!open_) return;
+    lastMessage_ = now_;
+    std::vector<glow::element> elements;
+    std::string error;
+    if (!glow::decode(ber, elements, error))
+        reportProblem("a malformed Ember+ message", "a malformed Ember+ message, read up to its fault: " + error);
+    if (phase_ == phase::walking) {
+        for (const glow::element& e : elements) learn(e);
+        walk();
+    }
+    if (!matrix_) return;
+    for (const glow::element& e : elements) {
+        if (!open_) return;
+        apply(e);
+    }
+    if (phase_ == phase::reading && connectionsRead_ && targetCount_ && sourceCount_) {
+        // Without labels known yet, they may still come: up when nothing
+        // more comes (settle()).
+        const bool allLabels = (layer_ || !locations_.empty()) && labelsHeard_[0] >= *sourceCount_ &&
+                               labelsHeard_[1] >= *targetCount_;
+        if (allLabels) goUp();
+    }
+}
+
+// What the walk needs of every element: its kind and identifier.
+void emberplus_client::learn(const glow::element& e) {
+    if (e.what == glow::kind::command) return;
+    if (tree_.size() >= max_walk_elements && !tree_.count(e.at)) {
+        reportProblem("a tree too large to walk", "more than " + std::to_string(max_walk_elements) +
+                                                      " elements met before the matrix; further ones are not walked");
+        return;
+    }
+    known_element& known = tree_[e.at];
+    known.what = e.what;
+    if (e.identifier) known.identifier = *e.identifier;
+    if (e.online) known.offline = !*e.online;
+}
+
+void emberplus_client::walk() {
+    if (wanted_.first()) {
+        for (const auto& [at, known] : tree_) {
+            if (known.what == glow::kind::matrix) {
+                found(at);
+                return;
+            }
+        }
+        for (const auto& [at, known] : tree_) {
+            if (known.what != glow::kind::node || known.offline || asked_.count(at)) continue;
+            if (asked_.size() >= max_walk_directories) break;
+            askDirectory(at);
+        }
+        return;
+    }
+    // A provider may name the matrix by its path before its parents.
+    if (!wanted_.numbers.empty()) {
+        const auto known = tree_.find(wanted_.numbers);
+        if (known != tree_.end() && known->second.what == glow::kind::matrix) {
+            found(known->first);
+            return;
+        }
+    }
+    const std::size_t depth = wanted_.numbers.empty() ? wanted_.identifiers.size() : wanted_.numbers.size();
+    glow::path parent;
+    for (std::size_t level = 0; level < depth; ++level) {
+        std::optional<glow::path> child;
+        if (!wanted_.numbers.empty()) {
+            glow::path at = parent;
+            at.push_back(wanted_.numbers[level]);
+            if (tree_.count(at)) child = at;
+        } else {
+            // The children of `parent` follow it in the map's order.
+            for (auto it = tree_.upper_bound(parent); it != tree_.end() && startsWith(it->first, parent); ++it) {
+                if (it->first.size() == parent.size() + 1 && it->second.identifier == wanted_.identifiers[level]) {
+                    child = it->first;
+                    break;
+                }
+            }
+        }
+        if (!child) return;  // not yet known: its parent's answer is still to come
+        const known_element& known = tree_[*child];
+        if (level + 1 == depth) {
+            if (known.what == glow::kind::matrix)
+                found(*child);
+            else
+                fail("the element at Matrix=" + matrixText_ + " (" + glow::showPath(*child) + ") is not a matrix");
+            return;
+        }
+        if (known.what != glow::kind::node) {
+            fail("Matrix=" + matrixText_ + " passes through " + glow::showPath(*child) + ", which is not a node");
+            return;
+        }
+        askDirectory(*child);
+        parent = *child;
+    }
+}
+
+// How far the walk came, for the failure that ends it.
+std::string emberplus_client::whereWalked() const {
+    const glow::path* deepest = nullptr;
+    for (const auto& [at, known] : tree_)
+        if (known.what == glow::kind::node && (!deepest || at.size() > deepest->size())) deepest = &at;
+    return std::to_string(tree_.size()) + " elements seen" + (deepest ? ", down to " + glow::showPath(*deepest) : "");
+}
+
+void emberplus_client::found(const glow::path& matrix) {
+    matrix_ = matrix;
+    phase_ = phase::reading;
+    lastMessage_ = now_;
+    sendGlow(glow::getDirectory(matrix, glow::kind::matrix));
+}
+
+void emberplus_client::apply(const glow::element& e) {
+    if (e.what == glow::kind::matrix && e.at == *matrix_) {
+        applyMatrix(e);
+        return;
+    }
+    if (e.what != glow::kind::parameter || !e.text || e.at.empty()) return;
+    if (layer_ && e.at.size() == layer_->basePath.size() + 2 && startsWith(e.at, layer_->basePath)) {
+        const std::uint32_t which = e.at[e.at.size() - 2];
+        if (which == 1) applyLabel(destination_labels, e.at.back(), *e.text);
+        if (which == 2) applyLabel(source_labels, e.at.back(), *e.text);
+        return;
+    }
+    if (locations_.empty()) return;
+    const glow::path parent(e.at.begin(), e.at.end() - 1);
+    const auto location = locations_.find(parent);
+    if (location == locations_.end()) return;
+    // The node may hold several strings; the lowest-numbered one is shown.
+    const auto chosen = locationParameter_.find(parent);
+    if (chosen != locationParameter_.end() && chosen->second < e.at.back()) return;
+    locationParameter_[parent] = e.at.back();
+    applyLabel(location->second.first, location->second.second, *e.text);
+}
+
+void emberplus_client::applyMatrix(const glow::element& e) {
+    for (const auto& [count, what] : {std::make_pair(e.targetCount, "targets"), std::make_pair(e.sourceCount, "sources")}) {
+        if (count && (*count < 0 || *count > max_signals)) {
+            fail("the matrix at " + glow::showPath(*matrix_) + " has " + std::to_string(*count) + " " + what +
+                 "; the link takes 0 to " + std::to_string(max_signals));
+            return;
+        }
+    }
+    if (e.targetCount) targetCount_ = *e.targetCount;
+    if (e.sourceCount) {
+        const bool first = !sourceCount_;
+        sourceCount_ = *e.sourceCount;
+        if (first && known_[source_labels] > 0 && *sourceCount_ != known_[source_labels])
+            reportProblem("source count", "the matrix has " + std::to_string(*sourceCount_) +
+                                              " sources (sourceCount); the device file says " +
+                                              std::to_string(known_[source_labels]) + " (" +
+                                              database_keys[source_labels] + "), which is what components use");
+    }
+    if (e.labels && !e.labels->empty() && !layer_) {
+        layer_ = e.labels->front();
+        labelsDeclared_ = true;
+        sendGlow(glow::getDirectories({[&] {
+                                           glow::path at = layer_->basePath;
+                                           at.push_back(1);
+                                           return at;
+                                       }(),
+                                       [&] {
+                                           glow::path at = layer_->basePath;
+                                           at.push_back(2);
+                                           return at;
+                                       }()}));
+    }
+    std::vector<glow::path> ask;
+    const auto locate = [&](const std::optional<std::vector<glow::signal>>& signals, int database) {
+        if (!signals) return;
+        for (const glow::signal& s : *signals) {
+            if (!s.labelsLocation || s.labelsLocation->empty()) continue;
+            labelsDeclared_ = true;
+            if (locations_.size() >= max_locations) {
+                reportProblem("too many labelsLocation nodes", "more labelsLocation nodes than the matrix has "
+                                                               "signals; further ones are not asked for");
+                break;
+            }
+            if (locations_.emplace(*s.labelsLocation, std::make_pair(database, s.number)).second)
+                ask.push_back(*s.labelsLocation);
+        }
+    };
+    locate(e.targets, destination_labels);
+    locate(e.sources, source_labels);
+    if (!ask.empty()) sendGlow(glow::getDirectories(ask));
+    if (e.connections) {
+        if (!e.connections->empty() && phase_ == phase::reading) connectionsRead_ = true;
+        for (const glow::connection& c : *e.connections) applyConnection(c);
+    }
+}
+
+void emberplus_client::applyConnection(const glow::connection& c) {
+    // What a pending connection names is not in effect yet; and until the
+    // matrix's sizes are known a connection cannot be checked (the answer
+    // to the GetDirectory brings both).
+    if (c.disposition == glow::disposition_pending || !targetCount_ || !sourceCount_) return;
+    if (c.target < 0 || c.target >= *targetCount_) {
+        reportProblem("a connection outside the matrix",
+                      "a connection of target " + std::to_string(c.target) + ", outside the matrix's targets");
+        return;
+    }
+    int source = 0;
+    if (!c.sources.empty()) {
+        const std::uint32_t lowest = *std::min_element(c.sources.begin(), c.sources.end());
+        if (lowest >= *sourceCount_) {
+            reportProblem("a connection outside the matrix",
+                          "a connection of source " + std::to_string(lowest) + ", outside the matrix's sources");
+            return;
+        }
+        source = static_cast<int>(lowest) + 1;
+    }
+    sourceOf_[c.target] = source;
+    // Before up, the routes wait for the labels (goUp()): a display shown a
+    // route asks for its name at once.
+    if (phase_ != phase::up) return;
+    // What the provider repeats (a resync, a tally of a request) is news
+    // only when it changes what is held.
+    out_->emplace_back(std::in_place_type<act::crosspoint>,
+                       act::crosspoint{static_cast<int>(c.target) + 1, source, true});
+}
+
+void emberplus_client::applyLabel(int database, std::int64_t signal, const std::string& raw) {
+    const std::optional<std::int64_t>& count = database == source_labels ? sourceCount_ : targetCount_;
+    const char* const what = database == source_labels ? "source " : "target ";
+    if (!count) return;  // the label layer is named with the sizes: only a stray parameter comes before them
+    if (signal < 0 || signal >= *count) {
+        reportProblem("a label outside the matrix",
+                      std::string("a label of ") + what + std::to_string(signal) + ", outside the matrix");
+        return;
+    }
+    const cleaned_label cleaned = cleanLabel(raw);
+    if (cleaned.repaired)
+        reportProblem("a label with control characters or bytes that are not UTF-8",
+                      repairedLabelText(what + std::to_string(signal) + "'s label", raw, cleaned));
+    ++labelsHeard_[database];
+    out_->emplace_back(std::in_place_type<act::label>, act::label{database, static_cast<int>(signal) + 1, cleaned.text});
+}
+
+void emberplus_client::timer(link_clock::time_point now, link_actions& out) {
+    if (!open_ || !armed_ || now < *armed_) return;
+    begin(now, out);
+    armed_.reset();
+    if (phase_ == phase::reading && now >= lastMessage_ + answerWait_ && targetCount_ && sourceCount_) {
+        // Nothing more came: what was asked for has come, or will not.
+        settle();
+        return;
+    }
+    if (now >= connectDeadline_) {
+        const std::string limit = std::to_string(connectTimeout_.count()) + " ms";
+        if (phase_ == phase::walking)
+            fail((wanted_.first() ? std::string("no matrix found") : "no matrix at Matrix=" + matrixText_) +
+                 " within " + limit + " (" + whereWalked() + ")");
+        else
+            fail("the matrix at " + glow::showPath(*matrix_) + " gave no targetCount and sourceCount within " + limit);
+        return;
+    }
+    armTimer();
+}
+
+void emberplus_client::settle() {
+    if (layer_) {
+        if (labelsHeard_[0] == 0 && labelsHeard_[1] == 0)
+            reportProblem("missing labels", "the label layer \"" + layer_->description + "\" at " +
+                                                glow::showPath(layer_->basePath) +
+                                                " answered nothing: names are empty");
+    } else if (!locations_.empty()) {
+        if (labelsHeard_[0] == 0 && labelsHeard_[1] == 0)
+            reportProblem("missing labels", "the labelsLocation nodes of the matrix answered nothing: names are empty");
+    } else if (!labelsDeclared_) {
+        reportProblem("missing labels", "the matrix at " + glow::showPath(*matrix_) +
+                                            " declares no labels: names are empty");
+    }
+    goUp();
+}
+
+void emberplus_client::goUp() {
+    if (phase_ != phase::reading) return;
+    phase_ = phase::up;
+    armed_.reset();
+    // Every route read, after the labels; a target the provider did not
+    // list has nothing connected.
+    for (std::int64_t target = 0; target < *targetCount_; ++target) {
+        const int source = sourceOf_.emplace(target, 0).first->second;
+        out_->emplace_back(std::in_place_type<act::crosspoint>,
+                           act::crosspoint{static_cast<int>(target) + 1, source, false});
+    }
+    out_->emplace_back(std::in_place_type<act::up>,
+                       act::up{static_cast<int>(*sourceCount_), static_cast<int>(*targetCount_)});
+}
+
+void emberplus_client::keepAlive(link_clock::time_point now, link_actions& out) {
+    if (!open_ || phase_ != phase::up) return;
+    begin(now, out);
+    // A provider may close a connection it has not heard from for a while,
+    // and may never ask itself: quiet either way, ask.
+    if (now - lastSent_ < keepAliveInterval_ && now - lastHeard_ < keepAliveInterval_) return;
+    lastSent_ = now;
+    out.emplace_back(std::in_place_type<act::send>, act::send{s101::keepAliveRequest()});
+}
+
+void emberplus_client::resync(link_clock::time_point now, link_actions& out) {
+    if (!open_ || phase_ != phase::up) return;
+    begin(now, out);
+    askState();
+}
+
+// The whole state again: the matrix, and the nodes of its labels.
+void emberplus_client::askState() {
+    sendGlow(glow::getDirectory(*matrix_, glow::kind::matrix));
+    std::vector<glow::path> nodes;
+    if (layer_) {
+        for (const std::uint32_t child : {1u, 2u}) {
+            nodes.push_back(layer_->basePath);
+            nodes.back().push_back(child);
+        }
+    }
+    for (const auto& [location, signal] : locations_) nodes.push_back(location);
+    if (!nodes.empty()) sendGlow(glow::getDirectories(nodes));
+}
+
+bool emberplus_client::requestRoute(int destination, int source, link_actions& out) {
+    if (!open_ || phase_ != phase::up || destination < 1 || source < 1) return false;
+    if (destination > *targetCount_ || source > *sourceCount_) return false;
+    out_ = &out;
+    sendGlow(glow::connectionRequest(*matrix_, destination - 1, static_cast<std::uint32_t>(source - 1)));
+    return true;
+}
+
+// The provider pushes every change it was subscribed to: the answer is what
+// it last reported.
+void emberplus_client::poll(int firstDestination, int lastDestination, link_actions& out) {
+    if (!open_ || phase_ != phase::up) return;
+    for (auto it = sourceOf_.lower_bound(std::max(firstDestination, 1) - 1);
+         it != sourceOf_.end() && it->first <= static_cast<std::int64_t>(lastDestination) - 1; ++it)
+        out.emplace_back(std::in_place_type<act::crosspoint>,
+                         act::crosspoint{static_cast<int>(it->first) + 1, it->second, false});
+}
+
+}  // namespace quon::links

@@ -1,0 +1,135 @@
+// emberplus_client: an Ember+ matrix consumer over S101, without I/O
+// (link_client.h).
+//
+// On connect it walks the provider's tree from the root with GetDirectory
+// to the matrix the settings name (by numbers or identifiers; with none,
+// the first matrix the walk meets), then sends GetDirectory inside the
+// matrix, which brings its contents and connections and subscribes to
+// their changes, and GetDirectory on the nodes that hold its labels (the
+// matrix's first label layer, basePath.1 for targets and basePath.2 for
+// sources, or each signal's labelsLocation), which subscribes to renames.
+// It goes up when the connections came and the labels came or nothing more
+// came for answerWait, reporting the labels as they come and the routes
+// when it goes up (a display shown a route asks for its name at once). Providers answer in any shape (qualified or nested,
+// in one message or several, unasked), so every element is applied by its
+// path, never matched to a request; a connection update carries only the
+// targets that changed. A target connected to several sources (N:N) shows
+// the lowest-numbered one; one connected to none shows source 0.
+//
+// Numbering: host destination d is target d-1, source s is source s-1.
+// Keep-alive: a request is always answered; one is sent when either side
+// has been quiet for the keep-alive interval. Resync: the matrix and the
+// labels asked for again; only what differs reaches the listener.
+#ifndef QUON_LINKS_EMBERPLUS_CLIENT_H
+#define QUON_LINKS_EMBERPLUS_CLIENT_H
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "quon/links/emberplus_glow.h"
+#include "quon/links/emberplus_s101.h"
+#include "quon/links/link_client.h"
+#include "quon/links/router_link.h"
+
+namespace quon::links {
+
+// Where the matrix is, as the device file's Matrix= gives it.
+struct emberplus_matrix_path {
+    std::vector<std::uint32_t> numbers;    // "0.1.0"
+    std::vector<std::string> identifiers;  // "router/matrices/video"
+    bool first() const { return numbers.empty() && identifiers.empty(); }
+};
+// False with a reason when `text` is neither form; empty text is the first.
+bool parseMatrixPath(const std::string& text, emberplus_matrix_path& out, std::string& error);
+
+class emberplus_client final : public link_client, private s101::frame_sink {
+public:
+    explicit emberplus_client(const link_settings& settings);
+
+    std::uint16_t defaultPort() const override { return s101::default_port; }
+    void connected(link_clock::time_point now, link_actions& out) override;
+    void bytes(const std::uint8_t* data, std::size_t size, link_clock::time_point now, link_actions& out) override;
+    void timer(link_clock::time_point now, link_actions& out) override;
+    void keepAlive(link_clock::time_point now, link_actions& out) override;
+    void resync(link_clock::time_point now, link_actions& out) override;
+    void closed() override;
+    bool requestRoute(int destination, int source, link_actions& out) override;
+    void poll(int firstDestination, int lastDestination, link_actions& out) override;
+
+private:
+    enum class phase { walking, reading, up };
+
+    void begin(link_clock::time_point now, link_actions& out);
+    void sendGlow(const std::string& ber);
+    void fail(const std::string& why);
+    void reportProblem(const std::string& cause, const std::string& text);
+    void reportProblem(const std::string& text) { reportProblem(text, text); }
+    void armTimer();
+
+    void onMessage(const std::string& ber) override;
+    void onKeepAliveRequest() override;
+    void onKeepAliveResponse() override {}
+    void onFrameProblem(s101::problem p) override { reportProblem(s101::describe(p)); }
+
+    void learn(const glow::element& e);
+    void walk();
+    void askDirectory(const glow::path& at);
+    void found(const glow::path& matrix);
+    void apply(const glow::element& e);
+    void applyMatrix(const glow::element& e);
+    void applyConnection(const glow::connection& c);
+    void applyLabel(int database, std::int64_t signal, const std::string& raw);
+    void askState();
+    void settle();
+    void goUp();
+    std::string whereWalked() const;
+
+    const std::chrono::milliseconds connectTimeout_;
+    const std::chrono::milliseconds answerWait_;
+    const std::chrono::milliseconds keepAliveInterval_;
+    const int known_[2];  // by database: the device file's size, 0 when it gives none
+    const std::string matrixText_;
+    emberplus_matrix_path wanted_;
+    std::string matrixError_;  // why Matrix= cannot be used; empty when it can
+
+    // The current event's list; owned by the caller of that event, set for
+    // its duration only.
+    link_actions* out_ = nullptr;
+    link_clock::time_point now_;
+    bool open_ = false;
+    phase phase_ = phase::walking;
+    s101::reader reader_;
+    link_clock::time_point connectDeadline_;
+    link_clock::time_point lastMessage_;
+    link_clock::time_point lastSent_;
+    link_clock::time_point lastHeard_;
+    std::optional<link_clock::time_point> armed_;
+
+    // The walk: what each path is, and which nodes were asked for.
+    struct known_element {
+        glow::kind what = glow::kind::node;
+        std::string identifier;
+        bool offline = false;
+    };
+    std::map<glow::path, known_element> tree_;
+    std::set<glow::path> asked_;
+
+    // The matrix, on this connection.
+    std::optional<glow::path> matrix_;
+    std::optional<std::int64_t> targetCount_;
+    std::optional<std::int64_t> sourceCount_;
+    std::optional<glow::label_layer> layer_;  // the first label layer
+    bool labelsDeclared_ = false;
+    std::map<glow::path, std::pair<int, std::int64_t>> locations_;  // labelsLocation -> (database, signal)
+    std::map<glow::path, std::uint32_t> locationParameter_;  // labelsLocation -> the parameter whose value is shown
+    bool connectionsRead_ = false;
+    std::map<std::int64_t, int> sourceOf_;  // target -> host source (0: none)
+    int labelsHeard_[2] = {0, 0};
+};
+
+}  // namespace quon::links
+
+#endif

@@ -1,0 +1,204 @@
+// The Ember+ link against the fake Ember+ provider on a loopback socket:
+// the client on its TCP connection, end to end. What the client decides
+// (reply shapes, merges, labels, broken frames) is in
+// test_emberplus_client.cpp; here, that it reaches a real socket and the
+// listener: the walk and the reading of a provider that answers each
+// request in another shape, in packets, operator routes and renames, a
+// route from this side, and providers that close, go silent, restart,
+// flood or stay idle.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "fake_routers.h"
+#include "quon/links/router_link.h"
+#include "recording_listener.h"
+#include "run_until.h"
+
+using namespace std::chrono_literals;
+using quon::fake::recording_listener;
+namespace links = quon::links;
+
+namespace {
+
+class EmberplusLink : public testing::Test {
+protected:
+    void SetUp() override {
+        // Long, so that a test paused by a busy machine is not taken for a
+        // silent provider, nor a pause between two answers for their end;
+        // the tests of silence set their own.
+        settings.silenceLimit = 10000ms;
+        settings.answerWait = 10000ms;
+        settings.matrixPath = "router/matrices/video";
+        startWith(quon::fake::numberedState(20, 6));
+    }
+
+    void startWith(quon::fake::router_state state, std::chrono::milliseconds idleClose = 0ms) {
+        router = quon::fake::makeFakeEmberplus(io, std::move(state), 0, 100, idleClose);
+        settings.port = router->port();
+        settings.connectTimeout = 10000ms;
+        settings.keepAliveInterval = 50ms;
+        settings.backOffFirst = 50ms;
+        settings.backOffCap = 200ms;
+        settings.jitterSeed = 1;
+        link = links::makeEmberplusLink(io, settings, listener);
+        link->start();
+    }
+
+    bool waitUntil(const std::function<bool()>& done) { return runUntil(io, done); }
+    bool waitUp(std::size_t ups = 1) {
+        return waitUntil([&] { return listener.ups.size() >= ups; });
+    }
+
+    boost::asio::io_context io;
+    links::link_settings settings;
+    recording_listener listener;
+    std::unique_ptr<quon::fake::fake_router> router;
+    std::unique_ptr<links::router_link> link;
+};
+
+TEST_F(EmberplusLink, WalksToTheMatrixAndReadsEveryRouteAndLabel) {
+    ASSERT_TRUE(waitUp());
+    EXPECT_EQ(listener.ups[0], std::make_pair(20, 6));
+    std::vector<std::pair<int, int>> routes = listener.crosspoints;
+    std::sort(routes.begin(), routes.end());
+    EXPECT_EQ(routes, (std::vector<std::pair<int, int>>{{1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}}));
+    EXPECT_EQ(listener.labels.size(), 26u);
+    EXPECT_EQ(*link->label(links::source_labels, 20), "Input 20");
+    EXPECT_EQ(*link->label(links::destination_labels, 6), "Output 6");
+    EXPECT_TRUE(listener.problems.empty()) << listener.problems.front();
+}
+
+TEST_F(EmberplusLink, FindsTheMatrixByNumbersOrAsTheFirst) {
+    for (const char* matrix : {"0.1.0", ""}) {
+        link.reset();
+        listener = recording_listener();
+        settings.matrixPath = matrix;
+        link = links::makeEmberplusLink(io, settings, listener);
+        link->start();
+        ASSERT_TRUE(waitUp()) << matrix;
+        EXPECT_EQ(link->source(6), 6) << matrix;
+        EXPECT_EQ(*link->label(links::source_labels, 1), "Input 1") << matrix;
+    }
+}
+
+TEST_F(EmberplusLink, FollowsOperatorRoutesAndRenames) {
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    router->route(3, 17);
+    router->setLabel(0, 17, "CAM 17");
+    router->setLabel(1, 3, "PGM");
+    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(3, 17) && listener.labels.size() >= 2; }));
+    EXPECT_EQ(link->source(3), 17);
+    EXPECT_EQ(*link->label(links::source_labels, 17), "CAM 17");
+    EXPECT_EQ(*link->label(links::destination_labels, 3), "PGM");
+}
+
+TEST_F(EmberplusLink, ARouteChangesTheStateWhenTheProviderReportsIt) {
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    ASSERT_TRUE(link->requestRoute(5, 12));
+    EXPECT_EQ(link->source(5), 5);
+    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(5, 12); }));
+    EXPECT_EQ(router->state().routes[4], 12);
+    EXPECT_FALSE(link->requestRoute(7, 1));   // past the targets
+    EXPECT_FALSE(link->requestRoute(1, 21));  // past the sources
+}
+
+TEST_F(EmberplusLink, AProviderThatClosesIsReconnectedAndReread) {
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    router->dropConnections();
+    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
+    EXPECT_EQ(listener.downs[0].first, "the router closed the connection");
+    ASSERT_TRUE(waitUp(2));
+    EXPECT_EQ(listener.crosspoints.size(), 6u);
+    EXPECT_TRUE(listener.labels.empty()) << "labels unchanged are not reported again";
+}
+
+TEST_F(EmberplusLink, ARestartedProviderIsReadAgainWithItsNewState) {
+    ASSERT_TRUE(waitUp());
+    quon::fake::router_state changed = quon::fake::numberedState(20, 6);
+    changed.routes[0] = 9;
+    changed.inputLabels[8] = "NEW 9";
+    router->restart(changed);
+    ASSERT_TRUE(waitUp(2));
+    EXPECT_EQ(link->source(1), 9);
+    EXPECT_EQ(*link->label(links::source_labels, 9), "NEW 9");
+}
+
+TEST_F(EmberplusLink, ASilentProviderIsFoundByTheKeepAlive) {
+    link.reset();
+    settings.silenceLimit = 400ms;
+    startWith(quon::fake::numberedState(20, 6));
+    ASSERT_TRUE(waitUp());
+    router->setSilent(true);
+    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
+    EXPECT_EQ(listener.downs[0].first, "nothing received for 400 ms");
+    router->setSilent(false);
+    ASSERT_TRUE(waitUp(2));
+}
+
+// The provider sends nothing unasked and never asks itself: the link's
+// keep-alives are what keeps an idle connection heard, past the silence
+// limit many times over.
+TEST_F(EmberplusLink, AnIdleProviderIsKeptByTheKeepAlive) {
+    link.reset();
+    settings.silenceLimit = 2000ms;
+    startWith(quon::fake::numberedState(20, 6));
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    const int answered = router->keepAlivesAnswered();
+    ASSERT_TRUE(waitUntil([&] { return router->keepAlivesAnswered() >= answered + 60; }));
+    EXPECT_TRUE(link->up());
+    EXPECT_TRUE(listener.downs.empty());
+    EXPECT_TRUE(listener.crosspoints.empty());
+}
+
+// A provider may close a connection it has heard nothing from for a while
+// (one in use does after about 30 s) and never ask itself: the link's
+// keep-alives keep it open; without them the provider closes it.
+TEST_F(EmberplusLink, AProviderThatClosesIdleConnectionsIsKeptOpenByTheKeepAlive) {
+    link.reset();
+    startWith(quon::fake::numberedState(20, 6), 2000ms);
+    ASSERT_TRUE(waitUp());
+    const int answered = router->keepAlivesAnswered();
+    // 60 keep-alives every 50 ms take past the provider's limit.
+    ASSERT_TRUE(waitUntil([&] { return router->keepAlivesAnswered() >= answered + 60; }));
+    EXPECT_TRUE(listener.downs.empty()) << listener.downs.front().first;
+    EXPECT_EQ(router->connectionsAccepted(), 1);
+
+    link.reset();
+    settings.keepAliveInterval = 60000ms;
+    link = links::makeEmberplusLink(io, settings, listener);
+    link->start();
+    ASSERT_TRUE(waitUp(2));
+    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
+    EXPECT_EQ(listener.downs[0].first, "the router closed the connection");
+}
+
+TEST_F(EmberplusLink, ChangesTheProviderNeverPushedAreFoundByTheResync) {
+    link.reset();
+    settings.resyncInterval = 100ms;
+    startWith(quon::fake::numberedState(20, 6));
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    router->setSilent(true);
+    router->route(4, 6);
+    router->setLabel(0, 3, "CAM 3");
+    router->setSilent(false);
+    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(4, 6) && !listener.labels.empty(); }));
+    EXPECT_EQ(listener.labels, (std::vector<recording_listener::label_call>{{links::source_labels, 3, "CAM 3"}}));
+    EXPECT_TRUE(listener.downs.empty());
+}
+
+TEST_F(EmberplusLink, AFloodOfGarbageDropsTheConnectionAndItRecovers) {
+    ASSERT_TRUE(waitUp());
+    router->sendGarbage(std::string(40000, 'x'));
+    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
+    EXPECT_NE(listener.downs[0].first.find("no valid S101 frame"), std::string::npos) << listener.downs[0].first;
+    ASSERT_TRUE(waitUp(2));
+}
+
+}  // namespace
