@@ -70,13 +70,14 @@ protected:
             << extra << "[Database]\nDatabaseSize_0=16\nDatabaseSize_1=16\n";
     }
 
-    std::unique_ptr<running_program> serve(std::vector<std::string> extra = {}) {
+    // With a trace unless `extra` chooses one or `traced` is false.
+    std::unique_ptr<running_program> serve(std::vector<std::string> extra = {}, bool traced = true) {
         program_run run;
         run.program = QUON_HOST_PATH;
         run.arguments = {"serve", root + "/wall.toml"};
-        const bool traced = std::any_of(extra.begin(), extra.end(),
+        const bool chosen = std::any_of(extra.begin(), extra.end(),
                                         [](const std::string& a) { return a.rfind("--trace", 0) == 0; });
-        if (!traced) run.arguments.push_back("--trace");
+        if (traced && !chosen) run.arguments.push_back("--trace");
         run.arguments.insert(run.arguments.end(), extra.begin(), extra.end());
         run.environment = {{"VX_ROOT", root + "/vx"}, {"VX_SYSTEM", "main"}};
         return std::make_unique<running_program>(run);
@@ -525,6 +526,19 @@ TEST_P(Serve, AStandbyHostFollowsTheRoutersSendsNothingAndTakesOverWhenAReloadMa
     EXPECT_EQ(host->wait(), 0);
 }
 
+// Without a trace, a component that breaks the contract is still seen:
+// printed, and counted in the metrics.
+TEST_P(Serve, AContractBreachIsPrintedAndCountedWithoutATrace) {
+    writeWall("[[display]]\nname = \"a\"\ninstance = \"a\"\nmodule = \"" FAULTY_EMPTY_TEXT_PATH "\"\n");
+    auto host = serve({"--http", "127.0.0.1:0"}, false);
+    ASSERT_TRUE(host->waitFor("parent command returned an empty text")) << host->output() << host->errors();
+    const std::string url = pageAddress(*host);
+    ASSERT_FALSE(url.empty()) << host->errors();
+    EXPECT_GE(metric(httpGet(url, "/metrics"), "quon_contract_violations_total").value_or(0), 1.0);
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+}
+
 TEST_P(Serve, MetricsCountWhatServeDoesAndDocsListEveryOne) {
     tsl5_screen screen;
     const std::string to = "tsl5+udp://127.0.0.1:" + std::to_string(screen.port());
@@ -561,6 +575,7 @@ TEST_P(Serve, MetricsCountWhatServeDoesAndDocsListEveryOne) {
     EXPECT_GE(metric(scrape, "quon_receiver_packets_total{to=\"" + to + "\"}").value_or(0), 2.0) << scrape;
     EXPECT_EQ(metric(scrape, "quon_receiver_errors_total{to=\"" + to + "\"}"), 0.0) << scrape;
     EXPECT_EQ(metric(scrape, "quon_router_reconnects_total{device=\"1\"}"), 0.0) << scrape;
+    EXPECT_EQ(metric(scrape, "quon_contract_violations_total"), 0.0) << scrape;
 
     // Every metric is in the list of docs/web.md.
     std::ifstream docs(std::string(QUON_DOCS_FOLDER) + "/web.md");

@@ -143,12 +143,16 @@ private:
     const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
 
-// Calls `changed` when a router link changes: systemd's STATUS counts
-// what is down.
-struct router_watch : host_listener {
-    explicit router_watch(std::function<void(const router_change&)> c) : changed(std::move(c)) {}
-    void routerChanged(const router_change& change) override { changed(change); }
-    std::function<void(const router_change&)> changed;
+// What the metrics and systemd's STATUS follow of the engine: a router
+// link that changes, a breach of the contract (counted whether or not a
+// trace is printed).
+struct engine_watch : host_listener {
+    engine_watch(std::function<void(const router_change&)> changed, std::function<void()> violated)
+        : routerChangedTo(std::move(changed)), violated(std::move(violated)) {}
+    void routerChanged(const router_change& change) override { routerChangedTo(change); }
+    void violation(const std::string&, const contract_violation&) override { violated(); }
+    std::function<void(const router_change&)> routerChangedTo;
+    std::function<void()> violated;
 };
 
 class server {
@@ -171,7 +175,7 @@ public:
         printer_ = std::make_unique<serve_printer>(*engine_, options_.format, serve_.quiet);
         trace_ = std::make_unique<trace_printer>(stdout, options_.format);
         engine_->addListener(printer_.get());
-        engine_->addListener(&routerWatch_);
+        engine_->addListener(&engineWatch_);
         if (options_.trace) engine_->addListener(trace_.get());
         clock_ = std::make_unique<wall_clock_driver>(
             loop_, *engine_, nullptr, [this](const std::string& e) { printWarning(options_.format, "clock: " + e); });
@@ -396,10 +400,11 @@ private:
     bool stopping_ = false;
     bool ready_ = false;  // systemd was told READY
     serve_metrics metrics_;
-    router_watch routerWatch_{[this](const router_change& change) {
-        metrics_.routerChanged(change);
-        if (ready_) notifyService("STATUS=" + status());
-    }};
+    engine_watch engineWatch_{[this](const router_change& change) {
+                                  metrics_.routerChanged(change);
+                                  if (ready_) notifyService("STATUS=" + status());
+                              },
+                              [this] { metrics_.violated(); }};
     bool lastReloadRefused_ = false;
     wall_page page_;
     system_description system_;

@@ -72,6 +72,11 @@ struct serve_metrics::families {
                       .Name("quon_reloads_total")
                       .Help("Reloads (SIGHUP) by outcome")
                       .Register(r)),
+          violations(prometheus::BuildCounter()
+                         .Name("quon_contract_violations_total")
+                         .Help("Breaches of the host contract by the displays' components")
+                         .Register(r)
+                         .Add({})),
           reloadsApplied(reloads.Add({{"outcome", "applied"}})),
           reloadsRefused(reloads.Add({{"outcome", "refused"}})),
           displayCount(displays.Add({})),
@@ -94,6 +99,7 @@ struct serve_metrics::families {
     prometheus::Counter& commands;
     prometheus::Counter& parentCommands;
     prometheus::Family<prometheus::Counter>& reloads;
+    prometheus::Counter& violations;
     prometheus::Counter& reloadsApplied;
     prometheus::Counter& reloadsRefused;
     prometheus::Gauge& displayCount;
@@ -123,6 +129,8 @@ void serve_metrics::routerChanged(const router_change& change) {
 }
 
 void serve_metrics::setActive(bool active) { families_->active.Set(active ? 1 : 0); }
+
+void serve_metrics::violated() { families_->violations.Increment(); }
 
 void serve_metrics::reloaded(bool refused) { (refused ? families_->reloadsRefused : families_->reloadsApplied).Increment(); }
 

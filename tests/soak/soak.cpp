@@ -1,7 +1,12 @@
 // soak: quon-host serve under a facility's faults, then a check that it
 // converged.
 //
-//   soak --seconds N [--seed N] [--host-preload LIBRARY] [--heap-log FILE]
+//   soak --seconds N [--seed N] [--host-preload LIBRARY] [--heap-log FILE] [--no-trace]
+//
+// --no-trace runs the host without its trace, as a facility does: contract
+// violations are then read from its /metrics, and
+// whether each component ended with "AS" (which only the trace shows) is
+// not checked. The CPU the host spends per change is reported either way.
 //
 // --host-preload runs the host with LIBRARY in LD_PRELOAD: the test of the
 // memory verdict makes the host leak that way. --heap-log writes every heap
@@ -209,6 +214,7 @@ struct soak_options {
     std::uint64_t seed = 0;
     std::string hostPreload;  // empty: none
     std::string heapLog;      // empty: none
+    bool traced = true;
 };
 
 class soak {
@@ -218,6 +224,7 @@ public:
           seed_(options.seed),
           hostPreload_(options.hostPreload),
           heapLog_(options.heapLog),
+          traced_(options.traced),
           random_(options.seed),
           changeTimer_(io_),
           faultTimer_(io_),
@@ -377,7 +384,11 @@ private:
             setenv("VX_SYSTEM", "main", 1);
             if (!hostPreload_.empty()) setenv("LD_PRELOAD", hostPreload_.c_str(), 1);
             const std::string wall = root_ + "/wall.toml";
-            execl(QUON_HOST_PATH, QUON_HOST_PATH, "serve", wall.c_str(), "--trace=json", static_cast<char*>(nullptr));
+            if (traced_)
+                execl(QUON_HOST_PATH, QUON_HOST_PATH, "serve", wall.c_str(), "--trace=json", static_cast<char*>(nullptr));
+            else
+                execl(QUON_HOST_PATH, QUON_HOST_PATH, "serve", wall.c_str(), "--quiet", "--http", "127.0.0.1:0",
+                      static_cast<char*>(nullptr));
             _exit(127);
         }
         close(output[1]);
@@ -420,6 +431,16 @@ private:
 
     void hostLine(std::string_view line) {
         ++hostLines_;
+        if (!traced_) {
+            // Quiet and untraced, the host prints its memory when asked;
+            // breaches of the contract are counted from /metrics.
+            unsigned long long bytes = 0;
+            double seconds = 0;
+            if (std::sscanf(std::string(line).c_str(), "memory: %llu bytes of heap in use at %lf s", &bytes,
+                            &seconds) == 2)
+                heapSample(static_cast<double>(bytes), seconds);
+            return;
+        }
         if (line.rfind("{\"kind\":\"violation\"", 0) == 0) {
             if (violations_.size() < 20) violations_.emplace_back(line);
             ++violationCount_;
@@ -578,6 +599,7 @@ private:
             if (hostExited()) return abort("quon-host exited before the wall showed");
             if (mismatches() == 0) {
                 startedAt_ = clock_type::now();
+                changesCpuFrom_ = cpuSeconds(host_);
                 std::printf("soak: all %zu displays show their sources after %.1f s; changes and faults begin\n",
                             wall_.size(), std::chrono::duration<double>(startedAt_ - launchedAt_).count());
                 std::fflush(stdout);
@@ -640,6 +662,7 @@ private:
                 settledRss_ = residentKiB(host_);
                 hostCpuSeconds_ = cpuSeconds(host_);
                 hostRunSeconds_ = std::chrono::duration<double>(clock_type::now() - launchedAt_).count();
+                if (!traced_) counted_ = violationsCounted();
                 stop();
                 return;
             }
@@ -828,11 +851,32 @@ private:
     void heapReport(std::string_view line) {
         const std::optional<double> bytes = number(line, "heap_bytes");
         const std::optional<double> hostSeconds = number(line, "seconds");
-        if (!bytes || !hostSeconds) return;
-        lastHeap_ = static_cast<std::uint64_t>(*bytes);
-        const double since = std::chrono::duration<double>(forkedAt_ - startedAt_).count() + *hostSeconds;
+        if (bytes && hostSeconds) heapSample(*bytes, *hostSeconds);
+    }
+    void heapSample(double bytes, double hostSeconds) {
+        lastHeap_ = static_cast<std::uint64_t>(bytes);
+        const double since = std::chrono::duration<double>(forkedAt_ - startedAt_).count() + hostSeconds;
         if (samplesFile_) std::fprintf(samplesFile_, "%.3f,%llu\n", since, static_cast<unsigned long long>(lastHeap_));
-        if (since >= double(warm_up.count())) heapSamples_.emplace_back(since, *bytes);
+        if (since >= double(warm_up.count())) heapSamples_.emplace_back(since, bytes);
+    }
+
+    // The host's count of contract violations, from its /metrics (untraced
+    // runs); nullopt when the page does not answer.
+    std::optional<double> violationsCounted() const {
+        std::ifstream errors(hostErrorsPath_);
+        const std::string text((std::istreambuf_iterator<char>(errors)), std::istreambuf_iterator<char>());
+        const std::string marker = "the wall is at http://127.0.0.1:";
+        const std::size_t at = text.find(marker);
+        if (at == std::string::npos) return std::nullopt;
+        const std::string port = text.substr(at + marker.size(), text.find('/', at + marker.size()) - at - marker.size());
+        boost::asio::ip::tcp::iostream page("127.0.0.1", port);
+        page.expires_after(std::chrono::seconds(10));
+        page << "GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n" << std::flush;
+        const std::string scrape((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
+        const std::string series = "\nquon_contract_violations_total ";
+        const std::size_t found = scrape.find(series);
+        if (found == std::string::npos) return std::nullopt;
+        return std::strtod(scrape.c_str() + found + series.size(), nullptr);
     }
 
     static std::optional<double> number(std::string_view line, std::string_view name) {
@@ -874,6 +918,11 @@ private:
         if (wrong > 20) failures.push_back(std::to_string(wrong - 20) + " more displays wrong");
 
         for (const std::string& v : violations_) failures.push_back("contract violation: " + v);
+        if (!traced_ && !counted_)
+            failures.push_back("quon-host's /metrics gave no count of contract violations");
+        else if (!traced_ && *counted_ != 0)
+            failures.push_back("quon-host's /metrics counted " + std::to_string(std::lround(*counted_)) +
+                               " contract violations");
         if (violationCount_ > violations_.size())
             failures.push_back(std::to_string(violationCount_ - violations_.size()) + " more contract violations");
 
@@ -881,7 +930,7 @@ private:
         // next may never exist, when the host reads the file once after
         // both: the host's own trace says which components it made.
         int withoutAs = 0;
-        for (const std::string& name : created_) {
+        for (const std::string& name : created_) {  // empty without a trace
             if (endedWithAs_.count(name)) continue;
             if (++withoutAs <= 10) failures.push_back("display " + name + " did not end with \"AS\"");
         }
@@ -923,10 +972,15 @@ private:
         std::printf("  router connections accepted: Videohub %d, SW-P-08 %d, Ember+ %d\n",
                     videohub_->connectionsAccepted(), swp08_->connectionsAccepted(), emberplus_->connectionsAccepted());
         std::printf("  displays checked: %zu, wrong: %d\n", wallAtEnd_.size(), wrong);
-        std::printf("  contract violations: %zu; lines of trace read: %llu\n", violationCount_,
-                    static_cast<unsigned long long>(hostLines_));
-        std::printf("  components that ended with \"AS\": %zu of the %zu the host made\n", created_.size() - withoutAs,
-                    created_.size());
+        if (traced_) {
+            std::printf("  contract violations: %zu; lines of trace read: %llu\n", violationCount_,
+                        static_cast<unsigned long long>(hostLines_));
+            std::printf("  components that ended with \"AS\": %zu of the %zu the host made\n",
+                        created_.size() - withoutAs, created_.size());
+        } else {
+            std::printf("  contract violations: %s counted at /metrics (no trace: \"AS\" not checked)\n",
+                        counted_ ? std::to_string(std::lround(*counted_)).c_str() : "none");
+        }
         if (memoryJudged)
             std::printf(
                 "  quon-host heap in use: %llu KiB after warm-up, %llu KiB at the end of the changes; trend %+.0f "
@@ -941,6 +995,10 @@ private:
                     warmRss_, endRss_, settledRss_, peakRss_);
         std::printf("  quon-host CPU time: %.1f s in %.1f s (%.0f %% of one core)\n", hostCpuSeconds_, hostRunSeconds_,
                     hostRunSeconds_ > 0 ? 100 * hostCpuSeconds_ / hostRunSeconds_ : 0.0);
+        const unsigned long long changes = routeChanges_ + labelChanges_;
+        if (changes > 0)
+            std::printf("  quon-host CPU per change, %s: %.1f us (from the first change until settled)\n",
+                        traced_ ? "traced" : "untraced", 1e6 * (hostCpuSeconds_ - changesCpuFrom_) / double(changes));
         std::printf("  quon-host exit: %s\n", exitedZero ? "0" : "not 0");
         std::ifstream errors(hostErrorsPath_);
         std::string line;
@@ -989,6 +1047,7 @@ private:
     const std::uint64_t seed_;
     const std::string hostPreload_;
     const std::string heapLog_;
+    const bool traced_;
     std::FILE* samplesFile_ = nullptr;
     std::mt19937_64 random_;
     asio::io_context io_;
@@ -1038,12 +1097,14 @@ private:
     std::uint64_t lastHeap_ = 0;
     int samples_ = 0;
     double hostCpuSeconds_ = 0, hostRunSeconds_ = 0;
+    double changesCpuFrom_ = 0;         // the host's CPU time when the changes began
+    std::optional<double> counted_;     // untraced: contract violations at /metrics
     double settledAfter_ = 0, rightAfter_ = -1;
     bool reportedSlow_ = false;
 };
 
 int usage() {
-    std::fprintf(stderr, "usage: soak --seconds N [--seed N] [--host-preload LIBRARY] [--heap-log FILE]\n");
+    std::fprintf(stderr, "usage: soak --seconds N [--seed N] [--host-preload LIBRARY] [--heap-log FILE] [--no-trace]\n");
     return 2;
 }
 
@@ -1054,6 +1115,10 @@ int main(int argc, char** argv) {
     options.seed = std::random_device()();
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
+        if (option == "--no-trace") {
+            options.traced = false;
+            continue;
+        }
         if (i + 1 >= argc) return usage();
         const std::string value = argv[++i];
         if (option == "--host-preload") {

@@ -32,6 +32,8 @@ public:
 
     void routerChanged(const router_change& change);
     void reloaded(bool refused);
+    // A component broke the host contract.
+    void violated();
     // The host's role in a pair (a host alone is active).
     void setActive(bool active);
 
