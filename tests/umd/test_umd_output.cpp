@@ -139,30 +139,6 @@ TEST(UmdOutput, BatchPacksDisplaysOfOneScreenIntoOnePacket) {
     EXPECT_EQ(second->messages.size(), 1u);
 }
 
-TEST(UmdOutput, BatchNeverExceedsThePacketSizeLimit) {
-    asio::io_context io;
-    fake_tsl_udp_screen peer(io);
-    const auto to = loopback(umd_protocol::tsl5, umd_transport::udp, peer.port());
-    std::vector<umd_display> displays;
-    for (uint16_t i = 0; i < 100; ++i) displays.push_back({"d" + std::to_string(i), to, 0, i});
-    umd_config config = configWith(displays);
-    config.batch = true;
-    umd_output output(io, config);
-
-    for (const auto& display : displays) output.show(display.name, std::string(64, 'x'), "");
-    size_t messages = 0;
-    ASSERT_TRUE(runUntil(io, [&] {
-        messages = 0;
-        for (const auto& datagram : peer.datagrams()) {
-            const auto decoded = decodeTsl5(datagram);
-            messages += decoded ? decoded->messages.size() : 0;
-        }
-        return messages == displays.size();
-    }));
-    EXPECT_GT(peer.datagrams().size(), 1u);
-    for (const auto& datagram : peer.datagrams()) EXPECT_LE(datagram.size(), tsl5_max_packet_size);
-}
-
 TEST(UmdOutput, ShowReachesATcpReceiverInItsWrapper) {
     asio::io_context io;
     fake_tsl_tcp_screen peer(io);
