@@ -12,6 +12,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "quon/umd/datagram_batch.h"
 #include "quon/umd/tsl_packet.h"
 #include "quon/umd/tsl_queue.h"
 #include "quon/umd/umd_text.h"
@@ -231,13 +232,13 @@ private:
         error_code ignored;
         resolver_.cancel();
         socket_.close(ignored);
-        pending_.clear();
+        batch_.clear();
         waitingWritable_ = false;
         state_ = state::idle;
     }
 
     bool ready() const override { return state_ == state::ready; }
-    bool idle() const override { return queue_.waiting() == 0 && pending_.empty() && !waitingWritable_; }
+    bool idle() const override { return queue_.waiting() == 0 && batch_.empty() && !waitingWritable_; }
 
     void demand() override {
         if (state_ == state::ready) {
@@ -300,31 +301,27 @@ private:
 
     void flush() override {
         if (state_ != state::ready || waitingWritable_) return;
-        for (size_t sent = 0; sent < packets_per_turn; ++sent) {
-            if (pending_.empty() && !queue_.nextPacket(pending_)) {
-                if (stopping_) close();
-                return;
-            }
-            error_code error;
-            socket_.send_to(asio::buffer(pending_), endpoint_, 0, error);
-            if (error == asio::error::would_block || error == asio::error::try_again) {
-                waitingWritable_ = true;
-                socket_.async_wait(asio::socket_base::wait_write,
-                                   [self = shared_from_this(), this, generation = generation_](const error_code& waitError) {
-                                       if (generation != generation_) return;
-                                       waitingWritable_ = false;
-                                       if (!waitError && !closed_) flush();
-                                   });
-                return;
-            }
-            // Any other error loses this datagram, as the network may; the
-            // next change or refresh sends the display again.
-            if (error) {
-                ++errors_;
-            } else {
-                countSent(1);
-            }
-            pending_.clear();
+        batch_.fill(queue_, packets_per_turn);
+        if (batch_.empty()) {
+            if (stopping_) close();
+            return;
+        }
+        const auto done =
+            batch_.send(socket_.native_handle(), endpoint_.data(), static_cast<socklen_t>(endpoint_.size()));
+        // A datagram refused for any other reason than a full socket is
+        // lost, as the network may lose it; the next change or refresh sends
+        // the display again.
+        errors_ += done.lost;
+        if (done.sent != 0) countSent(done.sent);
+        if (done.blocked) {
+            waitingWritable_ = true;
+            socket_.async_wait(asio::socket_base::wait_write,
+                               [self = shared_from_this(), this, generation = generation_](const error_code& waitError) {
+                                   if (generation != generation_) return;
+                                   waitingWritable_ = false;
+                                   if (!waitError && !closed_) flush();
+                               });
+            return;
         }
         scheduleFlush();
     }
@@ -335,7 +332,7 @@ private:
     state state_ = state::idle;
     // Tells the handlers of a paused socket from those of the current.
     uint64_t generation_ = 0;
-    std::string pending_;  // the datagram the socket has not taken yet
+    datagram_batch batch_;  // the datagrams the socket has not taken yet
     bool waitingWritable_ = false;
 };
 

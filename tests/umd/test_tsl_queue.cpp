@@ -73,8 +73,8 @@ expected_packet plus(expected_packet packet, uint16_t index, const std::string& 
     return packet;
 }
 
-const std::string long64(64, 'x');       // a 70-byte message
-const std::string accented64 = [] {       // 64 characters sent as UTF-16: a 134-byte message
+const std::string long64(64, 'x');   // a 70-byte message
+const std::string accented64 = [] {  // 64 characters sent as UTF-16: a 134-byte message
     std::string text;
     for (int i = 0; i < 64; ++i) text += "\xC3\xA9";
     return text;
@@ -83,29 +83,55 @@ const std::string accented64 = [] {       // 64 characters sent as UTF-16: a 134
 // 29 messages of 70 bytes and one of 12 fill a packet to exactly 2,048
 // bytes (6 of header); a 13-byte last message no longer fits.
 const std::vector<packet_case> packet_cases = {
-    {"OneDisplayAPacketWithoutBatch", false, onScreen(0, 3), showEach(0, 3, "CAM"),
+    {"OneDisplayAPacketWithoutBatch",
+     false,
+     onScreen(0, 3),
+     showEach(0, 3, "CAM"),
      {carrying(0, 1, "CAM"), carrying(1, 2, "CAM"), carrying(2, 3, "CAM")}},
-    {"BatchPacksOneScreenAndStartsAnotherForTheNext", true, {{0, 1}, {0, 2}, {0, 3}, {1, 4}},
+    {"BatchPacksOneScreenAndStartsAnotherForTheNext",
+     true,
+     {{0, 1}, {0, 2}, {0, 3}, {1, 4}},
      {{0, "A"}, {1, "B"}, {2, "C"}, {3, "D"}},
-     {plus(plus(carrying(1, 2, "A"), 2, "B"), 3, "C"), [] {
+     {plus(plus(carrying(1, 2, "A"), 2, "B"), 3, "C"),
+      [] {
           auto packet = carrying(4, 5, "D");
           packet.screen = 1;
           return packet;
       }()}},
-    {"BatchFillsAPacketToExactly2048Bytes", true, onScreen(0, 30),
-     join(showEach(0, 29, long64), {{29, "123456"}}), {plus(carrying(0, 29, long64), 29, "123456")}},
-    {"BatchStartsANewPacketOneByteBeyond2048", true, onScreen(0, 30),
-     join(showEach(0, 29, long64), {{29, "1234567"}}), {carrying(0, 29, long64), carrying(29, 30, "1234567")}},
-    {"BatchNeverExceeds2048BytesOverManyPackets", true, onScreen(0, 100), showEach(0, 100, long64),
+    {"BatchFillsAPacketToExactly2048Bytes",
+     true,
+     onScreen(0, 30),
+     join(showEach(0, 29, long64), {{29, "123456"}}),
+     {plus(carrying(0, 29, long64), 29, "123456")}},
+    {"BatchStartsANewPacketOneByteBeyond2048",
+     true,
+     onScreen(0, 30),
+     join(showEach(0, 29, long64), {{29, "1234567"}}),
+     {carrying(0, 29, long64), carrying(29, 30, "1234567")}},
+    {"BatchNeverExceeds2048BytesOverManyPackets",
+     true,
+     onScreen(0, 100),
+     showEach(0, 100, long64),
      {carrying(0, 29, long64), carrying(29, 58, long64), carrying(58, 87, long64), carrying(87, 100, long64)}},
-    {"BatchKeepsUtf16TextsInPacketsOfTheirOwn", true, onScreen(0, 4),
+    {"BatchKeepsUtf16TextsInPacketsOfTheirOwn",
+     true,
+     onScreen(0, 4),
      {{0, "A"}, {1, "\xC3\xA9t\xC3\xA9"}, {2, "\xE2\x82\xAC"}, {3, "D"}},
      {carrying(0, 1, "A"), plus(carrying(1, 2, "\xC3\xA9t\xC3\xA9", true), 2, "\xE2\x82\xAC"), carrying(3, 4, "D")}},
-    {"BatchOfUtf16TextsStaysWithin2048Bytes", true, onScreen(0, 16), showEach(0, 16, accented64),
+    {"BatchOfUtf16TextsStaysWithin2048Bytes",
+     true,
+     onScreen(0, 16),
+     showEach(0, 16, accented64),
      {carrying(0, 15, accented64, true), carrying(15, 16, accented64, true)}},
-    {"ADisplayChangedTwiceWhileQueuedGoesOnceWithItsLatestState", false, onScreen(0, 2),
-     {{0, "OLD"}, {1, "B"}, {0, "NEW"}}, {carrying(0, 1, "NEW"), carrying(1, 2, "B")}},
-    {"ADisplayChangedTwiceWhileQueuedGoesOnceInABatch", true, onScreen(0, 2), {{0, "OLD"}, {1, "B"}, {0, "NEW"}},
+    {"ADisplayChangedTwiceWhileQueuedGoesOnceWithItsLatestState",
+     false,
+     onScreen(0, 2),
+     {{0, "OLD"}, {1, "B"}, {0, "NEW"}},
+     {carrying(0, 1, "NEW"), carrying(1, 2, "B")}},
+    {"ADisplayChangedTwiceWhileQueuedGoesOnceInABatch",
+     true,
+     onScreen(0, 2),
+     {{0, "OLD"}, {1, "B"}, {0, "NEW"}},
      {plus(carrying(0, 1, "NEW"), 1, "B")}},
 };
 
