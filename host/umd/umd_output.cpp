@@ -336,6 +336,12 @@ private:
     bool waitingWritable_ = false;
 };
 
+// Not the router links' carrier (links/tcp_connection): that one runs a
+// protocol that answers, drops a connection that stays silent, connects as
+// soon as it starts and reports routes and labels. A TSL receiver says
+// nothing back, is connected only once a display is shown, is drained before
+// it closes, and has one write in flight so that the queue, which keeps one
+// state per display, takes the backlog rather than an output buffer.
 class tcp_receiver final : public receiver {
 public:
     tcp_receiver(asio::io_context& io, const umd_destination& to, const umd_config& config)
