@@ -168,8 +168,7 @@ double microseconds(steady::duration d) { return std::chrono::duration<double, s
 class live_host {
 public:
     live_host(protocol p, uint16_t receiverPort, bool batch = false)
-        : protocol_(p),
-          router_(p == protocol::videohub ? fake::makeFakeVideohub(loop_, routerState())
+        : router_(p == protocol::videohub ? fake::makeFakeVideohub(loop_, routerState())
                                           : fake::makeFakeSwp08(loop_, routerState())),
           root_("/tmp/quon-wire-" + std::to_string(getpid())) {
         const std::string folder = systemFolder(root_, "wire");
@@ -232,7 +231,6 @@ public:
     fake::fake_router& router() { return *router_; }
 
 private:
-    protocol protocol_;
     asio::io_context loop_;
     std::unique_ptr<fake::fake_router> router_;
     std::string root_;
