@@ -1,7 +1,8 @@
 // The TSL UMD output under a salvo: 1,000 displays change at once and go
 // through umd_output to a UDP receiver on loopback, timed to the last packet
-// received. Its floor sends the same datagrams, prepared beforehand, from a
-// plain socket in a loop.
+// received, a display a datagram and with `batch`. Its floor sends the
+// datagrams of a display each, prepared beforehand, from a plain socket in a
+// loop, one sendto each.
 #include <benchmark/benchmark.h>
 
 #include <boost/asio.hpp>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "loop_until.h"
 #include "quon/umd/tsl_packet.h"
 #include "quon/umd/umd_output.h"
 
@@ -31,15 +33,21 @@ public:
         wait();
     }
     asio::ip::udp::endpoint endpoint() const { return socket_.local_endpoint(); }
-    // Takes what is waiting now, without the event loop.
+    // Takes what is waiting now, without the event loop, counting the
+    // display messages of each TSL 5 packet.
     void drain() {
         error_code error;
         while (true) {
-            socket_.receive(asio::buffer(buffer_), 0, error);
+            const size_t size = socket_.receive(asio::buffer(buffer_), 0, error);
             if (error) return;
-            ++received;
+            for (size_t at = tsl5_header_size; at + tsl5_message_header_size <= size; ++received) {
+                const size_t length = static_cast<unsigned char>(buffer_[at + 4]) |
+                                      static_cast<size_t>(static_cast<unsigned char>(buffer_[at + 5])) << 8;
+                at += tsl5_message_header_size + length;
+            }
         }
     }
+    // Display messages received.
     uint64_t received = 0;
 
 private:
@@ -54,17 +62,6 @@ private:
     std::array<char, 4096> buffer_{};
 };
 
-// Runs `io` until `done`, at most a few seconds; false when it ran out.
-template <typename predicate>
-bool runUntil(asio::io_context& io, predicate done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        io.run_one_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 std::string sourceName(int round, int display) { return "SRC " + std::to_string((round + display) % 997 + 1); }
 
 void umdSalvo(benchmark::State& state) {
@@ -72,6 +69,7 @@ void umdSalvo(benchmark::State& state) {
     counting_receiver receiver(io);
     umd_config config;
     config.refresh = std::chrono::milliseconds(0);
+    config.batch = state.range(0) != 0;
     config.tallies["umd_alarm"] = tally_lamps{lamp_colour::red, lamp_colour::red, lamp_colour::off, 3};
     const umd_destination to{umd_protocol::tsl5, umd_transport::udp, "127.0.0.1", receiver.endpoint().port()};
     std::vector<std::string> names;
@@ -87,13 +85,14 @@ void umdSalvo(benchmark::State& state) {
         ++round;
         for (int i = 0; i < kDisplays; ++i) output.show(names[i], sourceName(round, i), i % 10 ? "" : "umd_alarm");
         expected += kDisplays;
-        if (!runUntil(io, [&] { return receiver.received >= expected; })) {
-            state.SkipWithError("datagrams were lost on loopback");
+        if (!bench::runUntil(io, [&] { return receiver.received >= expected; })) {
+            state.SkipWithError("displays were lost on loopback");
             break;
         }
     }
-    state.counters["packets/s"] =
+    state.counters["displays/s"] =
         benchmark::Counter(static_cast<double>(state.iterations()) * kDisplays, benchmark::Counter::kIsRate);
+    state.SetLabel(config.batch ? "batch" : "a display a datagram");
 }
 
 void umdSalvoFloor(benchmark::State& state) {
@@ -114,16 +113,16 @@ void umdSalvoFloor(benchmark::State& state) {
             if (i % 64 == 63) receiver.drain();
         }
         expected += kDisplays;
-        if (!runUntil(io, [&] { return receiver.received >= expected; })) {
-            state.SkipWithError("datagrams were lost on loopback");
+        if (!bench::runUntil(io, [&] { return receiver.received >= expected; })) {
+            state.SkipWithError("displays were lost on loopback");
             break;
         }
     }
-    state.counters["packets/s"] =
+    state.counters["displays/s"] =
         benchmark::Counter(static_cast<double>(state.iterations()) * kDisplays, benchmark::Counter::kIsRate);
 }
 
 }  // namespace
 
-BENCHMARK(umdSalvo)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(umdSalvo)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(umdSalvoFloor)->Unit(benchmark::kMicrosecond)->UseRealTime();

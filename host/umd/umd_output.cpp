@@ -6,14 +6,15 @@
 #include <algorithm>
 #include <boost/asio.hpp>
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <map>
 #include <set>
 #include <string_view>
 #include <unordered_map>
 
+#include "quon/umd/datagram_batch.h"
 #include "quon/umd/tsl_packet.h"
+#include "quon/umd/tsl_queue.h"
 #include "quon/umd/umd_text.h"
 
 namespace quon {
@@ -36,76 +37,45 @@ constexpr std::chrono::milliseconds connect_timeout = 5s;
 constexpr unsigned unacknowledged_limit_ms = 10000;
 constexpr std::chrono::milliseconds drain_limit = 1s;
 
-// The latest state of one display of a receiver.
-struct display_state {
-    uint16_t screen = 0;
-    uint16_t index = 0;
-    bool shown = false;
-    bool queued = false;
-    std::string source;
-    tally_lamps lamps;
-    tsl5_text text5;     // TSL 5 receivers
-    std::string text31;  // TSL 3.1 receivers
-};
-
 // One destination: its displays, the queue of those waiting to be sent, and
 // (in the transports below) its socket. Shared with its handlers, which do
 // nothing once it is closed.
 class receiver : public std::enable_shared_from_this<receiver> {
 public:
     receiver(asio::io_context& io, const umd_destination& to, const umd_config& config)
-        : io_(io), to_(to), batch_(config.batch), tally31_(config.tally31), timer_(io) {}
+        : io_(io), to_(to), queue_(to.protocol, config.batch, config.tally31), timer_(io) {}
     virtual ~receiver() = default;
 
-    size_t addDisplay(uint16_t screen, uint16_t index) {
-        displays_.push_back(display_state{});
-        displays_.back().screen = screen;
-        displays_.back().index = index;
-        return displays_.size() - 1;
-    }
+    size_t addDisplay(uint16_t screen, uint16_t index) { return queue_.addDisplay(screen, index); }
 
     void show(size_t slot, const std::string& text, const tally_lamps& lamps) {
-        display_state& display = displays_[slot];
-        if (display.shown && display.source == text && display.lamps == lamps) return;
-        display.shown = true;
-        display.source = text;
-        display.lamps = lamps;
-        if (to_.protocol == umd_protocol::tsl5) {
-            display.text5 = tsl5Text(text);
-        } else {
-            display.text31 = tsl31Text(text);
-        }
-        anyShown_ = true;
-        enqueue(slot);
+        if (queue_.show(slot, text, lamps)) wake();
     }
 
     void refresh() {
-        for (size_t slot = 0; slot < displays_.size(); ++slot) {
-            if (displays_[slot].shown) enqueue(slot);
-        }
+        queue_.refresh();
+        wake();
     }
 
     // Standby: the latest state of every display is still kept, but
     // nothing is sent and no connection is held; what waited is dropped.
     // Back to active: every display shown so far is sent at once.
     void setStandby(bool standby) {
-        if (standby == standby_ || closed_) return;
+        if (standby == queue_.standby() || closed_) return;
         if (stopping_) {
             // Draining before it closes: a standby host sends not even that.
             if (standby) close();
             return;
         }
-        standby_ = standby;
+        queue_.setStandby(standby);
         if (standby) {
-            for (size_t slot : queue_) displays_[slot].queued = false;
-            queue_.clear();
             timer_.cancel();
             retryDelay_ = first_retry;
             pause();
             setState("standby", "sends nothing while this host is standby");
         } else {
             setState("idle");
-            refresh();
+            wake();
         }
     }
 
@@ -114,15 +84,7 @@ public:
     void finish(const std::function<bool(size_t slot)>& blank, std::function<void()> closed) {
         stopping_ = true;
         onClosed_ = std::move(closed);
-        bool blanking = false;
-        if (ready()) {
-            for (size_t slot = 0; slot < displays_.size(); ++slot) {
-                if (!blank(slot)) continue;
-                displays_[slot].shown = false;
-                show(slot, "", tally_lamps{lamp_colour::off, lamp_colour::off, lamp_colour::off, 3});
-                blanking = true;
-            }
-        }
+        const bool blanking = ready() && queue_.blank(blank) != 0;
         if (!blanking || idle()) {
             close();
         } else {
@@ -130,7 +92,7 @@ public:
         }
     }
 
-    bool shown(size_t slot) const { return displays_[slot].shown; }
+    bool shown(size_t slot) const { return queue_.shown(slot); }
 
     virtual void close() = 0;
 
@@ -145,7 +107,7 @@ public:
         status.connected = ready() && !closed_;
         status.connections = connections_;
         status.packetsSent = packetsSent_;
-        status.displaysWaiting = queue_.size();
+        status.displaysWaiting = queue_.waiting();
         return status;
     }
 
@@ -154,37 +116,10 @@ public:
     void onChange(std::function<void(const umd_receiver_status&)> changed) { changed_ = std::move(changed); }
 
 protected:
-    void enqueue(size_t slot) {
-        if (closed_ || standby_) return;
-        display_state& display = displays_[slot];
-        if (!display.queued) {
-            display.queued = true;
-            queue_.push_back(slot);
-        }
+    // Something new waits, unless this host is standby or it is closed.
+    void wake() {
+        if (closed_ || queue_.standby() || queue_.waiting() == 0) return;
         demand();
-    }
-
-    // The next packet from the queue: one display, or with batch several
-    // displays of one screen and one text encoding, within the size limit.
-    bool nextPacket(std::string& packet) {
-        if (queue_.empty()) return false;
-        const display_state& first = takeFront();
-        if (to_.protocol == umd_protocol::tsl31) {
-            packet = tsl31Packet(static_cast<uint8_t>(first.index), tsl31Control(first.lamps, tally31_), first.text31);
-            return true;
-        }
-        beginTsl5Packet(packet, first.screen, first.text5.utf16);
-        appendTsl5Message(packet, first.index, first.lamps, first.text5);
-        while (batch_ && !queue_.empty()) {
-            const display_state& next = displays_[queue_.front()];
-            if (next.screen != first.screen || next.text5.utf16 != first.text5.utf16 ||
-                packet.size() + tsl5MessageSize(next.text5) > tsl5_max_packet_size) {
-                break;
-            }
-            appendTsl5Message(packet, next.index, next.lamps, takeFront().text5);
-        }
-        finishTsl5Packet(packet);
-        return true;
     }
 
     void scheduleFlush() {
@@ -248,17 +183,12 @@ protected:
 
     asio::io_context& io_;
     const umd_destination to_;
-    const bool batch_;
-    const tsl31_tally_map tally31_;
-    std::vector<display_state> displays_;
-    std::deque<size_t> queue_;
+    tsl_queue queue_;
     asio::steady_timer timer_;  // connect time limit, retry back-off
     std::chrono::milliseconds retryDelay_ = first_retry;
-    bool anyShown_ = false;
     bool flushPosted_ = false;
     bool stopping_ = false;
     bool closed_ = false;
-    bool standby_ = false;
     uint64_t connections_ = 0;
     uint64_t packetsSent_ = 0;
     uint64_t errors_ = 0;
@@ -269,13 +199,6 @@ private:
     bool failing_ = false;
     std::chrono::system_clock::time_point lastSent_{};
     std::function<void(const umd_receiver_status&)> changed_;
-
-    const display_state& takeFront() {
-        display_state& display = displays_[queue_.front()];
-        queue_.pop_front();
-        display.queued = false;
-        return display;
-    }
 
     std::function<void()> onClosed_;
 };
@@ -309,13 +232,13 @@ private:
         error_code ignored;
         resolver_.cancel();
         socket_.close(ignored);
-        pending_.clear();
+        batch_.clear();
         waitingWritable_ = false;
         state_ = state::idle;
     }
 
     bool ready() const override { return state_ == state::ready; }
-    bool idle() const override { return queue_.empty() && pending_.empty() && !waitingWritable_; }
+    bool idle() const override { return queue_.waiting() == 0 && batch_.empty() && !waitingWritable_; }
 
     void demand() override {
         if (state_ == state::ready) {
@@ -372,37 +295,33 @@ private:
         timer_.async_wait([self = shared_from_this(), this, generation = generation_](const error_code& error) {
             if (error || closed_ || generation != generation_) return;
             state_ = state::idle;
-            if (!queue_.empty()) open();
+            if (queue_.waiting() != 0) open();
         });
     }
 
     void flush() override {
         if (state_ != state::ready || waitingWritable_) return;
-        for (size_t sent = 0; sent < packets_per_turn; ++sent) {
-            if (pending_.empty() && !nextPacket(pending_)) {
-                if (stopping_) close();
-                return;
-            }
-            error_code error;
-            socket_.send_to(asio::buffer(pending_), endpoint_, 0, error);
-            if (error == asio::error::would_block || error == asio::error::try_again) {
-                waitingWritable_ = true;
-                socket_.async_wait(asio::socket_base::wait_write,
-                                   [self = shared_from_this(), this, generation = generation_](const error_code& waitError) {
-                                       if (generation != generation_) return;
-                                       waitingWritable_ = false;
-                                       if (!waitError && !closed_) flush();
-                                   });
-                return;
-            }
-            // Any other error loses this datagram, as the network may; the
-            // next change or refresh sends the display again.
-            if (error) {
-                ++errors_;
-            } else {
-                countSent(1);
-            }
-            pending_.clear();
+        batch_.fill(queue_, packets_per_turn);
+        if (batch_.empty()) {
+            if (stopping_) close();
+            return;
+        }
+        const auto done =
+            batch_.send(socket_.native_handle(), endpoint_.data(), static_cast<socklen_t>(endpoint_.size()));
+        // A datagram refused for any other reason than a full socket is
+        // lost, as the network may lose it; the next change or refresh sends
+        // the display again.
+        errors_ += done.lost;
+        if (done.sent != 0) countSent(done.sent);
+        if (done.blocked) {
+            waitingWritable_ = true;
+            socket_.async_wait(asio::socket_base::wait_write,
+                               [self = shared_from_this(), this, generation = generation_](const error_code& waitError) {
+                                   if (generation != generation_) return;
+                                   waitingWritable_ = false;
+                                   if (!waitError && !closed_) flush();
+                               });
+            return;
         }
         scheduleFlush();
     }
@@ -413,10 +332,16 @@ private:
     state state_ = state::idle;
     // Tells the handlers of a paused socket from those of the current.
     uint64_t generation_ = 0;
-    std::string pending_;  // the datagram the socket has not taken yet
+    datagram_batch batch_;  // the datagrams the socket has not taken yet
     bool waitingWritable_ = false;
 };
 
+// Not the router links' carrier (links/tcp_connection): that one runs a
+// protocol that answers, drops a connection that stays silent, connects as
+// soon as it starts and reports routes and labels. A TSL receiver says
+// nothing back, is connected only once a display is shown, is drained before
+// it closes, and has one write in flight so that the queue, which keeps one
+// state per display, takes the backlog rather than an output buffer.
 class tcp_receiver final : public receiver {
 public:
     tcp_receiver(asio::io_context& io, const umd_destination& to, const umd_config& config)
@@ -438,7 +363,7 @@ private:
     }
 
     bool ready() const override { return state_ == state::connected; }
-    bool idle() const override { return queue_.empty() && !writing_; }
+    bool idle() const override { return queue_.waiting() == 0 && !writing_; }
 
     void demand() override {
         if (state_ == state::connected) {
@@ -535,7 +460,7 @@ private:
         if (state_ != state::connected || writing_) return;
         writeBuffer_.clear();
         size_t packets = 0;
-        while (writeBuffer_.size() < stream_chunk && nextPacket(packet_)) {
+        while (writeBuffer_.size() < stream_chunk && queue_.nextPacket(packet_)) {
             appendTsl5StreamFrame(writeBuffer_, packet_);
             ++packets;
         }
@@ -580,7 +505,7 @@ private:
         timer_.async_wait([self = shared_from_this(), this, generation = generation_](const error_code& error) {
             if (error || closed_ || generation != generation_) return;
             state_ = state::idle;
-            if (anyShown_ || !queue_.empty()) connect();
+            if (queue_.anyShown() || queue_.waiting() != 0) connect();
         });
     }
 

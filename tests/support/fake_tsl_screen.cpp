@@ -12,18 +12,30 @@ const asio::ip::address loopback = asio::ip::make_address("127.0.0.1");
 }
 
 fake_tsl_udp_screen::fake_tsl_udp_screen(asio::io_context& io) : socket_(io, asio::ip::udp::endpoint(loopback, 0)) {
+    // Room for a salvo while the loop is busy sending it (the system caps
+    // the size asked for).
+    error_code ignored;
+    socket_.set_option(asio::socket_base::receive_buffer_size(4 << 20), ignored);
+    socket_.non_blocking(true);
     receive();
 }
 
 std::uint16_t fake_tsl_udp_screen::port() const { return socket_.local_endpoint().port(); }
 
+// Takes every datagram waiting each time it wakes, as a screen that keeps
+// up would.
 void fake_tsl_udp_screen::receive() {
-    socket_.async_receive(asio::buffer(buffer_), [this](const error_code& error, std::size_t size) {
+    socket_.async_wait(asio::socket_base::wait_read, [this](const error_code& error) {
         if (error) return;
-        datagrams_.emplace_back(buffer_.data(), size);
-        if (const auto packet = decodeTsl5(datagrams_.back())) {
-            for (const decoded_message& message : packet->messages)
-                shown_.push_back({message.index, message.textBytes});
+        while (true) {
+            error_code receiveError;
+            const std::size_t size = socket_.receive(asio::buffer(buffer_), 0, receiveError);
+            if (receiveError) break;
+            datagrams_.emplace_back(buffer_.data(), size);
+            if (const auto packet = decodeTsl5(datagrams_.back())) {
+                for (const decoded_message& message : packet->messages)
+                    shown_.push_back({message.index, message.textBytes});
+            }
         }
         receive();
     });

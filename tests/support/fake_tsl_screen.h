@@ -24,7 +24,7 @@ struct tsl5_shown {
 };
 
 // Receives datagrams: keeps each, and what each well-formed TSL 5 packet
-// among them shows.
+// among them shows. Each time it wakes it takes every datagram waiting.
 class fake_tsl_udp_screen {
 public:
     explicit fake_tsl_udp_screen(boost::asio::io_context& io);

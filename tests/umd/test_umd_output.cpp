@@ -139,29 +139,43 @@ TEST(UmdOutput, BatchPacksDisplaysOfOneScreenIntoOnePacket) {
     EXPECT_EQ(second->messages.size(), 1u);
 }
 
-TEST(UmdOutput, BatchNeverExceedsThePacketSizeLimit) {
+// A salvo far larger than one turn of the loop sends: every display
+// arrives, each with its latest state, in the order they were shown.
+class UmdOutputSalvo : public testing::TestWithParam<bool> {};
+
+TEST_P(UmdOutputSalvo, ReachesAUdpReceiverWholeAndInOrderPerDisplay) {
     asio::io_context io;
     fake_tsl_udp_screen peer(io);
     const auto to = loopback(umd_protocol::tsl5, umd_transport::udp, peer.port());
     std::vector<umd_display> displays;
-    for (uint16_t i = 0; i < 100; ++i) displays.push_back({"d" + std::to_string(i), to, 0, i});
+    for (uint16_t i = 0; i < 1000; ++i) displays.push_back({"d" + std::to_string(i), to, 0, i});
     umd_config config = configWith(displays);
-    config.batch = true;
+    config.batch = GetParam();
     umd_output output(io, config);
 
-    for (const auto& display : displays) output.show(display.name, std::string(64, 'x'), "");
-    size_t messages = 0;
-    ASSERT_TRUE(runUntil(io, [&] {
-        messages = 0;
-        for (const auto& datagram : peer.datagrams()) {
-            const auto decoded = decodeTsl5(datagram);
-            messages += decoded ? decoded->messages.size() : 0;
-        }
-        return messages == displays.size();
-    }));
-    EXPECT_GT(peer.datagrams().size(), 1u);
-    for (const auto& datagram : peer.datagrams()) EXPECT_LE(datagram.size(), tsl5_max_packet_size);
+    for (int round = 1; round <= 2; ++round) {
+        for (const auto& display : displays) output.show(display.name, display.name + " R" + std::to_string(round), "");
+        const size_t expected = displays.size() * static_cast<size_t>(round);
+        ASSERT_TRUE(runUntil(io, [&] { return peer.shown().size() >= expected; }));
+    }
+    ASSERT_EQ(peer.shown().size(), 2 * displays.size());
+    for (size_t i = 0; i < peer.shown().size(); ++i) {
+        const auto& display = displays[i % displays.size()];
+        const std::string round = i < displays.size() ? " R1" : " R2";
+        ASSERT_EQ(peer.shown()[i], (tsl5_shown{display.index, display.name + round})) << "message " << i;
+    }
+    EXPECT_EQ(output.packetsSent(), peer.datagrams().size());
+    if (GetParam()) {
+        EXPECT_LT(peer.datagrams().size(), displays.size() / 10);
+    } else {
+        EXPECT_EQ(peer.datagrams().size(), 2 * displays.size());
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(UmdOutput, UmdOutputSalvo, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? std::string("Batched") : std::string("OneDisplayAPacket");
+                         });
 
 TEST(UmdOutput, ShowReachesATcpReceiverInItsWrapper) {
     asio::io_context io;

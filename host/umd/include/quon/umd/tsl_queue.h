@@ -1,0 +1,86 @@
+// tsl_queue: the protocol side of one TSL receiver, without I/O. It holds
+// the latest state of each of the receiver's displays, which of them wait to
+// be sent, and builds the packets that carry them: one display a packet, or
+// with `batch` (TSL 5 only) as many displays of one screen and one text
+// encoding as fit in tsl5_max_packet_size. A display changed again while it
+// waits keeps its place and goes out once, with its latest state.
+//
+// Standby drops what waits and queues nothing until it is active again;
+// becoming active queues every display shown so far. The receiver around it
+// (umd_output.cpp) owns the socket and asks for packets when it can send.
+//
+// Plain data; one thread (the loop's, in umd_output).
+#ifndef QUON_UMD_TSL_QUEUE_H
+#define QUON_UMD_TSL_QUEUE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "quon/umd/umd_config.h"
+#include "quon/umd/umd_text.h"
+
+namespace quon {
+
+class tsl_queue {
+public:
+    tsl_queue(umd_protocol protocol, bool batch, const tsl31_tally_map& tally31);
+
+    // A display of this receiver; returns its slot, from 0 in call order.
+    size_t addDisplay(uint16_t screen, uint16_t index);
+    size_t displays() const { return displays_.size(); }
+
+    // The display in `slot` now shows `text` with `lamps`. False, changing
+    // nothing, when it showed exactly that already. Queued unless standby.
+    bool show(size_t slot, const std::string& text, const tally_lamps& lamps);
+    // Queues every display shown so far (unless standby).
+    void refresh();
+    // Standby drops what waits; back to active queues every display shown.
+    void setStandby(bool standby);
+    bool standby() const { return standby_; }
+    // At exit: every display `pick` names (by slot) is queued blank, no text
+    // and every lamp off, even one blank already. Returns how many.
+    size_t blank(const std::function<bool(size_t slot)>& pick);
+    // Forgets what waits (the receiver is closing).
+    void drop();
+
+    // Replaces `packet` with the next packet to send, taking its displays
+    // off the queue; false, leaving it alone, when nothing waits.
+    bool nextPacket(std::string& packet);
+
+    bool shown(size_t slot) const { return displays_[slot].shown; }
+    bool anyShown() const { return anyShown_; }
+    // Displays whose latest state is not yet in a packet.
+    size_t waiting() const { return queue_.size(); }
+
+private:
+    struct display_state {
+        uint16_t screen = 0;
+        uint16_t index = 0;
+        bool shown = false;
+        bool queued = false;
+        std::string source;
+        tally_lamps lamps;
+        tsl5_text text5;     // TSL 5 receivers
+        std::string text31;  // TSL 3.1 receivers
+    };
+
+    void enqueue(size_t slot);
+    const display_state& takeFront();
+    void record(display_state& display, const std::string& text, const tally_lamps& lamps);
+
+    const umd_protocol protocol_;
+    const bool batch_;
+    const tsl31_tally_map tally31_;
+    std::vector<display_state> displays_;
+    std::deque<size_t> queue_;
+    bool anyShown_ = false;
+    bool standby_ = false;
+};
+
+}  // namespace quon
+
+#endif
