@@ -9,12 +9,14 @@ namespace quon {
 
 namespace {
 
-// Released replies remembered, per component, to recognise a second
-// hand-back (which comes, when it comes, right after the first).
-const size_t released_memory = 8;
+// The smallest block a reply gets: most names fit, so a recycled block
+// nearly always takes the next reply.
+const size_t smallest_reply = 24;
 
 }  // namespace
 
+// Released replies are remembered, per component, to recognise a second
+// hand-back (which comes, when it comes, right after the first).
 std::string quotedForReport(const std::string& text) { return "\"" + escaped(text) + "\""; }
 
 contract_monitor::contract_monitor(std::function<void(const contract_violation&)> report)
@@ -22,7 +24,7 @@ contract_monitor::contract_monitor(std::function<void(const contract_violation&)
 
 contract_monitor::~contract_monitor() {
     for (const given& o : outstanding_) delete[] o.text;
-    for (char* r : released_) delete[] r;
+    for (const released& r : released_) delete[] r.text;
 }
 
 void contract_monitor::report(violation_kind kind, const std::string& text) {
@@ -41,10 +43,22 @@ bool contract_monitor::command(const char* text) {
     return true;
 }
 
-char* contract_monitor::give(const host_command_info& word, const std::string& text) {
-    char* copy = new char[text.size() + 1];
-    std::memcpy(copy, text.c_str(), text.size() + 1);
-    outstanding_.push_back(given{copy, &word});
+char* contract_monitor::give(const host_command_info& word, std::string_view text) {
+    released& oldest = released_[releasedNext_];
+    char* copy = nullptr;
+    size_t capacity = 0;
+    if (oldest.text && oldest.capacity > text.size()) {
+        // Forgotten one hand-back early: the next one would drop it.
+        copy = oldest.text;
+        capacity = oldest.capacity;
+        oldest = released();
+    } else {
+        capacity = std::max(text.size() + 1, smallest_reply);
+        copy = new char[capacity];
+    }
+    std::memcpy(copy, text.data(), text.size());
+    copy[text.size()] = '\0';
+    outstanding_.push_back(given{copy, capacity, &word});
     return copy;
 }
 
@@ -61,20 +75,18 @@ void contract_monitor::handedBack(char* text) {
         if (!o->word->replyRead)
             report(violation_kind::unread_reply_handed_back,
                    std::string("handed back the reply to \"") + o->word->text + "\", which stays the host's");
+        released& slot = released_[releasedNext_];
+        delete[] slot.text;
+        slot = released{text, o->capacity};
+        releasedNext_ = (releasedNext_ + 1) % released_memory;
         outstanding_.erase(std::next(o).base());
-        if (released_.size() < released_memory) {
-            released_.push_back(text);
-        } else {
-            delete[] released_[releasedNext_];
-            released_[releasedNext_] = text;
-            releasedNext_ = (releasedNext_ + 1) % released_memory;
+        return;
+    }
+    for (const released& r : released_)
+        if (r.text == text) {
+            report(violation_kind::reply_handed_back_twice, "reply handed back twice: " + quotedForReport(text));
+            return;
         }
-        return;
-    }
-    if (std::find(released_.begin(), released_.end(), text) != released_.end()) {
-        report(violation_kind::reply_handed_back_twice, "reply handed back twice: " + quotedForReport(text));
-        return;
-    }
     for (const auto& k : kept_) {
         if (k.first != text) continue;
         report(violation_kind::unread_reply_handed_back,
@@ -95,8 +107,10 @@ void contract_monitor::destroyed(bool lastCommandWasAs) {
         delete[] o.text;
     }
     outstanding_.clear();
-    for (char* r : released_) delete[] r;
-    released_.clear();
+    for (released& r : released_) {
+        delete[] r.text;
+        r = released();
+    }
     releasedNext_ = 0;
     kept_.clear();
     finished_ = false;

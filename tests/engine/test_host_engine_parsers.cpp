@@ -63,8 +63,8 @@ TEST(HostCommandParser, ReadsEveryCommandOfTheInterface) {
             EXPECT_FALSE(error.empty());
             continue;
         }
-        EXPECT_EQ(parsed.texts, c.texts);
-        EXPECT_EQ(parsed.numbers, c.numbers);
+        EXPECT_EQ(std::vector<std::string>(parsed.texts, parsed.texts + parsed.textCount), c.texts);
+        EXPECT_EQ(std::vector<int>(parsed.numbers, parsed.numbers + parsed.numberCount), c.numbers);
     }
     host_command add;
     std::string error;
