@@ -62,12 +62,12 @@ bool parseHostCommand(std::string_view text, host_command& out, std::string& err
     }
     out.info = info;
     const std::string_view rest = text.substr(2);
-    const std::string word = info->text;
+    const char* word = info->text;
 
     switch (info->fields) {
         case field_kind::none:
             if (rest.empty()) return true;
-            error = "\"" + word + "\" takes no field";
+            error = std::string("\"") + word + "\" takes no field";
             return false;
         case field_kind::texts: {
             // "PS" has an optional third field; the others a fixed count.
@@ -76,7 +76,7 @@ bool parseHostCommand(std::string_view text, host_command& out, std::string& err
                                   : (countOf(rest, "' '") >= static_cast<size_t>(info->maxFields) - 1 ? info->maxFields
                                                                                                       : info->minFields);
             if (!splitQuoted(rest, count, out.texts)) {
-                error = "\"" + word + "\" takes " + plural(count, "quoted field");
+                error = std::string("\"") + word + "\" takes " + plural(count, "quoted field");
                 return false;
             }
             out.textCount = count;
@@ -94,7 +94,7 @@ bool parseHostCommand(std::string_view text, host_command& out, std::string& err
             }
             const int found = splitNumbers(numbers, out.numbers, host_command::max_fields);
             if (found < info->minFields || found > info->maxFields) {
-                error = "\"" + word + "\" takes " +
+                error = std::string("\"") + word + "\" takes " +
                         (info->word == host_word::ET ? std::string("a timer id and an optional interval")
                                                      : plural(info->minFields, "decimal number")) +
                         " separated by single blanks";
