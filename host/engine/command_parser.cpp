@@ -1,6 +1,6 @@
 #include "quon/engine/command_parser.h"
 
-#include "quon/common/decimal.h"
+#include <cstdint>
 
 namespace quon {
 
@@ -21,6 +21,24 @@ bool splitQuoted(std::string_view rest, int count, std::string_view* out) {
     return true;
 }
 
+// A decimal 32-bit integer, as parseInt32 reads it, without its 64-bit
+// detour: the numbers of every "RN" of every revertive pass here.
+bool readInt32(std::string_view text, int& out) {
+    const bool negative = !text.empty() && text[0] == '-';
+    const std::string_view digits = negative ? text.substr(1) : text;
+    if (digits.empty()) return false;
+    long long value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+        if (value > static_cast<long long>(INT32_MAX) + 1) return false;  // leading zeros may come first
+    }
+    if (negative) value = -value;
+    if (value < INT32_MIN || value > INT32_MAX) return false;
+    out = static_cast<int>(value);
+    return true;
+}
+
 // The numbers of " 1 2 3"; -1 when a field is not a number or there are
 // more than `room`.
 int splitNumbers(std::string_view rest, int* out, int room) {
@@ -30,7 +48,7 @@ int splitNumbers(std::string_view rest, int* out, int room) {
         if (rest[start] != ' ' || count == room) return -1;
         const size_t end = rest.find(' ', start + 1);
         const size_t stop = end == std::string_view::npos ? rest.size() : end;
-        if (!parseInt32(rest.substr(start + 1, stop - start - 1), out[count])) return -1;
+        if (!readInt32(rest.substr(start + 1, stop - start - 1), out[count])) return -1;
         ++count;
         start = stop;
     }

@@ -44,14 +44,19 @@ bool contract_monitor::command(const char* text) {
 }
 
 char* contract_monitor::give(const host_command_info& word, std::string_view text) {
-    released& oldest = released_[releasedNext_];
+    // The oldest remembered reply lends its block: its second hand-back,
+    // if any, came right after the first and has been seen by now.
+    released* oldest = nullptr;
+    for (size_t i = 0; i < released_memory && !oldest; ++i) {
+        released& r = released_[(releasedNext_ + i) % released_memory];
+        if (r.text) oldest = &r;
+    }
     char* copy = nullptr;
     size_t capacity = 0;
-    if (oldest.text && oldest.capacity > text.size()) {
-        // Forgotten one hand-back early: the next one would drop it.
-        copy = oldest.text;
-        capacity = oldest.capacity;
-        oldest = released();
+    if (oldest && oldest->capacity > text.size()) {
+        copy = oldest->text;
+        capacity = oldest->capacity;
+        *oldest = released();
     } else {
         capacity = std::max(text.size() + 1, smallest_reply);
         copy = new char[capacity];

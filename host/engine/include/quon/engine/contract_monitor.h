@@ -62,8 +62,9 @@ public:
 
     // A reply for a command of `word`: a copy the component may read, owned
     // by the monitor until handed back. The oldest remembered released
-    // reply lends its memory when it is large enough, so a component that
-    // reads a reply on every revertive costs no allocation once it runs.
+    // reply lends its block when it is large enough (it is forgotten), so
+    // a component that reads a reply on every revertive keeps one block
+    // and costs no allocation.
     char* give(const host_command_info& word, std::string_view text);
     // Type 5 from the component.
     void handedBack(char* text);
