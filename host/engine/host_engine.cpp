@@ -69,6 +69,42 @@ struct host_engine::slot : quon_client_callback {
     }
 };
 
+// The components registered on one destination, in creation order. One
+// is the rule (a wall), so the first takes no block of its own.
+class listener_list {
+public:
+    bool empty() const { return first_ == 0; }
+    void insert(uint64_t seq) {
+        if (first_ == 0) {
+            first_ = seq;
+        } else if (seq < first_) {
+            more_.insert(more_.begin(), first_);
+            first_ = seq;
+        } else {
+            more_.insert(std::upper_bound(more_.begin(), more_.end(), seq), seq);
+        }
+    }
+    void erase(uint64_t seq) {
+        if (seq == first_) {
+            first_ = more_.empty() ? 0 : more_.front();
+            if (!more_.empty()) more_.erase(more_.begin());
+            return;
+        }
+        const auto at = std::lower_bound(more_.begin(), more_.end(), seq);
+        if (at != more_.end() && *at == seq) more_.erase(at);
+    }
+    template <typename visit>
+    void forEach(const visit& f) const {
+        if (first_ == 0) return;
+        f(first_);
+        for (uint64_t seq : more_) f(seq);
+    }
+
+private:
+    uint64_t first_ = 0;  // 0: none (sequences start at 1)
+    std::vector<uint64_t> more_;
+};
+
 struct host_engine::router_slot {
     router_description description;  // without the names and routes, which the backend holds
     // The entry names of the device file, to tell a rename at a reload.
@@ -76,7 +112,7 @@ struct host_engine::router_slot {
     std::unique_ptr<router_backend> backend;
     // listeners[destination]: the sequences of the components registered
     // on it, in creation order.
-    std::vector<std::vector<uint64_t>> listeners;
+    std::vector<listener_list> listeners;
     // The components registered on any of its destinations, in creation
     // order: they hear of its name changes. A component that unregisters
     // stays until `stale` says enough are gone (removing it at once would
@@ -484,7 +520,7 @@ bool host_engine::value(const std::string& name, int32_t number, std::string& er
         error = "no component " + name;
         return false;
     }
-    enqueue(pending{s->seq, QUON_MSG_VALUE, {}, {}, number});
+    enqueue(pending::carrying(s->seq, QUON_MSG_VALUE, number));
     drain();
     return true;
 }
@@ -506,9 +542,9 @@ void host_engine::drain() {
         slot* target = bySequence(m.slot);
         if (!target) continue;  // destroyed meanwhile
         slot& s = *target;
-        void* data = reinterpret_cast<void*>(m.carried);
-        if (m.type == QUON_MSG_REVERTIVE) data = &m.revertive;
-        if (m.type == QUON_MSG_DATABASE) data = &m.database;
+        void* data = m.type == QUON_MSG_REVERTIVE  ? static_cast<void*>(&m.revertive)
+                     : m.type == QUON_MSG_DATABASE ? static_cast<void*>(&m.database)
+                                                   : reinterpret_cast<void*>(m.carried);
         if (tracing_) {
             std::string fields;
             switch (m.type) {
@@ -701,8 +737,7 @@ void host_engine::registerIndices(slot& s, router_slot& r, int first, int last, 
         while (known < end && s.registrations[known].second < index) ++known;
         if (known < end && s.registrations[known].second == index) continue;
         added.emplace_back(device, index);
-        std::vector<uint64_t>& listeners = r.listeners[static_cast<size_t>(index)];
-        listeners.insert(std::upper_bound(listeners.begin(), listeners.end(), s.seq), s.seq);
+        r.listeners[static_cast<size_t>(index)].insert(s.seq);
     }
     if (added.empty()) return;
     const auto middle = s.registrations.insert(s.registrations.begin() + static_cast<std::ptrdiff_t>(end), added.begin(),
@@ -716,9 +751,7 @@ void host_engine::unregister(slot& s, int device) {
     if (begin == end) return;
     if (router_slot* r = router(device)) {
         for (size_t i = begin; i < end; ++i) {
-            std::vector<uint64_t>& sequences = r->listeners[static_cast<size_t>(s.registrations[i].second)];
-            const auto at = std::lower_bound(sequences.begin(), sequences.end(), s.seq);
-            if (at != sequences.end() && *at == s.seq) sequences.erase(at);
+            r->listeners[static_cast<size_t>(s.registrations[i].second)].erase(s.seq);
         }
         if (++r->stale > r->registered.size() / 2) compactRegistered(*r);
     }
@@ -743,11 +776,11 @@ void host_engine::revertive(int device, int destination, int source, uint64_t re
     catchUpClock();
     const revertiveRecord record{device, 0, destination, source};
     if (requester) {
-        if (bySequence(requester)) enqueue(pending{requester, QUON_MSG_REVERTIVE, record, {}, 0});
+        if (bySequence(requester)) enqueue(pending::revertiveTo(requester, record));
     } else if (router_slot* r = router(device)) {
         if (destination >= 1 && static_cast<size_t>(destination) < r->listeners.size())
-            for (uint64_t listener : r->listeners[static_cast<size_t>(destination)])
-                enqueue(pending{listener, QUON_MSG_REVERTIVE, record, {}, 0});
+            r->listeners[static_cast<size_t>(destination)].forEach(
+                [this, &record](uint64_t listener) { enqueue(pending::revertiveTo(listener, record)); });
     }
     drain();
 }
@@ -760,7 +793,7 @@ void host_engine::nameChanged(int device, int database, int index) {
             const slot* s = bySequence(listener);
             if (!s) continue;
             const auto [begin, end] = s->on(device);
-            if (begin != end) enqueue(pending{listener, QUON_MSG_DATABASE, {}, databaseRecord{device, database, index}, 0});
+            if (begin != end) enqueue(pending::databaseTo(listener, databaseRecord{device, database, index}));
         }
     drain();
 }
@@ -892,7 +925,7 @@ bool host_engine::advance(uint64_t milliseconds, std::string& error) {
     }
     while (const auto tick = timers_.popDue(target)) {
         now_ = tick->due;
-        enqueue(pending{tick->owner, QUON_MSG_TIMER, {}, {}, tick->id});
+        enqueue(pending::carrying(tick->owner, QUON_MSG_TIMER, tick->id));
         drain();
     }
     now_ = target;

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "quon/engine/host_listener.h"
+#include "quon_message_types.h"
 #include "quon_records.h"
 #include "quon/engine/module_cache.h"
 #include "quon/engine/panel_state.h"
@@ -145,12 +146,31 @@ public:
 private:
     struct slot;
     struct router_slot;
+    // A message waiting for delivery; a salvo queues one for each display,
+    // so the record it carries shares its place.
     struct pending {
         uint64_t slot;
         int type;
-        revertiveRecord revertive;
-        databaseRecord database;
-        intptr_t carried;
+        union {
+            revertiveRecord revertive;
+            databaseRecord database;
+            intptr_t carried;
+        };
+        static pending revertiveTo(uint64_t slot, const revertiveRecord& r) {
+            pending p{slot, QUON_MSG_REVERTIVE, {}};
+            p.revertive = r;
+            return p;
+        }
+        static pending databaseTo(uint64_t slot, const databaseRecord& d) {
+            pending p{slot, QUON_MSG_DATABASE, {}};
+            p.database = d;
+            return p;
+        }
+        static pending carrying(uint64_t slot, int type, intptr_t value) {
+            pending p{slot, type, {}};
+            p.carried = value;
+            return p;
+        }
     };
 
     // router_events
