@@ -7,14 +7,6 @@
 
 namespace quon {
 
-namespace {
-
-// The smallest block a reply gets: most names fit, so a recycled block
-// nearly always takes the next reply.
-const size_t smallest_reply = 24;
-
-}  // namespace
-
 // Released replies are remembered, per component, to recognise a second
 // hand-back (which comes, when it comes, right after the first).
 std::string quotedForReport(const std::string& text) { return "\"" + escaped(text) + "\""; }
@@ -23,8 +15,15 @@ contract_monitor::contract_monitor(std::function<void(const contract_violation&)
     : report_(std::move(report)) {}
 
 contract_monitor::~contract_monitor() {
-    for (const given& o : outstanding_) delete[] o.text;
-    for (const released& r : released_) delete[] r.text;
+    for (const given& o : outstanding_) drop(o.text);
+    for (const released& r : released_) drop(r.text);
+}
+
+void contract_monitor::drop(char* text) {
+    if (text == own_)
+        ownLent_ = false;
+    else
+        delete[] text;
 }
 
 void contract_monitor::report(violation_kind kind, const std::string& text) {
@@ -53,12 +52,16 @@ char* contract_monitor::give(const host_command_info& word, std::string_view tex
     }
     char* copy = nullptr;
     size_t capacity = 0;
-    if (oldest && oldest->capacity > text.size()) {
+    if (!ownLent_ && text.size() < own_reply) {
+        copy = own_;
+        capacity = own_reply;
+        ownLent_ = true;
+    } else if (oldest && oldest->capacity > text.size()) {
         copy = oldest->text;
         capacity = oldest->capacity;
         *oldest = released();
     } else {
-        capacity = std::max(text.size() + 1, smallest_reply);
+        capacity = std::max(text.size() + 1, own_reply);
         copy = new char[capacity];
     }
     std::memcpy(copy, text.data(), text.size());
@@ -81,7 +84,7 @@ void contract_monitor::handedBack(char* text) {
             report(violation_kind::unread_reply_handed_back,
                    std::string("handed back the reply to \"") + o->word->text + "\", which stays the host's");
         released& slot = released_[releasedNext_];
-        delete[] slot.text;
+        drop(slot.text);
         slot = released{text, o->capacity};
         releasedNext_ = (releasedNext_ + 1) % released_memory;
         outstanding_.erase(std::next(o).base());
@@ -109,11 +112,11 @@ void contract_monitor::destroyed(bool lastCommandWasAs) {
     for (const given& o : outstanding_) {
         if (o.word->replyRead)
             report(violation_kind::reply_never_handed_back, "reply never handed back: " + quotedForReport(o.text));
-        delete[] o.text;
+        drop(o.text);
     }
     outstanding_.clear();
     for (released& r : released_) {
-        delete[] r.text;
+        drop(r.text);
         r = released();
     }
     releasedNext_ = 0;

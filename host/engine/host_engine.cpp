@@ -49,14 +49,16 @@ struct host_engine::slot : quon_client_callback {
     const std::string name;
     quon_client_callback* component = nullptr;  // owned; deleted by destroySlot
     contract_monitor contract;
-    // Its panels, by id; a display has one, so a vector searched in order.
-    std::vector<panel_state> panels;
+    // Its panels, by id: a display has one, kept here; any others in order.
+    std::optional<panel_state> firstPanel;
+    std::vector<panel_state> morePanels;
     // (device, index) of every destination it watches, sorted.
     std::vector<std::pair<int, int>> registrations;
     bool answered = false;  // a router has told it a route
 
     panel_state* panel(std::string_view id) {
-        for (panel_state& p : panels)
+        if (firstPanel && firstPanel->id() == id) return &*firstPanel;
+        for (panel_state& p : morePanels)
             if (p.id() == id) return &p;
         return nullptr;
     }
@@ -580,7 +582,7 @@ char* host_engine::fromComponent(slot& s, void* data, int type) {
     }
     if (type == QUON_MSG_RELEASE) {
         char* text = static_cast<char*>(data);
-        trace(s.name, trace_direction::to_host, QUON_MSG_RELEASE, trace_kind::release, text ? text : "null");
+        if (tracing_) trace(s.name, trace_direction::to_host, QUON_MSG_RELEASE, trace_kind::release, text ? text : "null");
         s.contract.handedBack(text);
         return nullptr;
     }
@@ -617,8 +619,10 @@ char* host_engine::execute(slot& s, const char* commandText) {
                 const std::string& id = layouts_.intern(c.texts[0]);
                 if (panel_state* loaded = s.panel(id))
                     *loaded = panel_state(id, *layout);
+                else if (!s.firstPanel)
+                    s.firstPanel.emplace(id, *layout);
                 else
-                    s.panels.emplace_back(id, *layout);
+                    s.morePanels.emplace_back(id, *layout);
                 s.contract.keep(id.c_str(), word);
                 result = const_cast<char*>(id.c_str());
             } else {
@@ -712,7 +716,7 @@ char* host_engine::execute(slot& s, const char* commandText) {
             break;
     }
 
-    traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, text, result);
+    if (tracing_) traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, text, result);
     if (!warning.empty()) warn(s.name, warning);
     if (tracing_ && word.word == host_word::HN)
         note(s.name, trace_kind::notify, "parent panel receives \"" + escaped(c.texts[0]) + "\"");

@@ -45,6 +45,8 @@ TEST(HostCommandParser, ReadsEveryCommandOfTheInterface) {
         {"A", false, {}, {}},
         {"AS x", false, {}, {}},
         {"ZZ 1", false, {}, {}},
+        {"rn 1 0 1", false, {}, {}},
+        {"R\xc3 1 0 1", false, {}, {}},
         {"TP 'text' '1' 'myMimic'", false, {}, {}},
         {"TP 'a=b' '1'", false, {}, {}},
         {"HN sourceid", false, {}, {}},

@@ -61,10 +61,11 @@ public:
     bool isFinished() const { return finished_; }
 
     // A reply for a command of `word`: a copy the component may read, owned
-    // by the monitor until handed back. The oldest remembered released
-    // reply lends its block when it is large enough (it is forgotten), so
-    // a component that reads a reply on every revertive keeps one block
-    // and costs no allocation.
+    // by the monitor until handed back. A short reply goes into the
+    // monitor's own buffer while that is free; otherwise the oldest
+    // remembered released reply lends its block when it is large enough
+    // (it is forgotten). A component that reads a reply on every revertive
+    // thus costs no allocation, and its replies stay inside its host link.
     char* give(const host_command_info& word, std::string_view text);
     // Type 5 from the component.
     void handedBack(char* text);
@@ -90,6 +91,9 @@ private:
         size_t capacity = 0;
     };
     static constexpr size_t released_memory = 8;
+    static constexpr size_t own_reply = 24;  // the own buffer, and the smallest block given
+    // Frees a reply block, or takes back the own buffer.
+    void drop(char* text);
     std::function<void(const contract_violation&)> report_;
     bool finished_ = false;
     std::vector<given> outstanding_;
@@ -99,6 +103,8 @@ private:
     // empty) place, written over by the next hand-back.
     released released_[released_memory];
     size_t releasedNext_ = 0;
+    bool ownLent_ = false;  // own_ is out, or remembered as released
+    char own_[own_reply];
 };
 
 // How a breach reads, for a violation that carries a text.
