@@ -4,7 +4,9 @@
 // for each N and removed afterwards.
 //
 // Each size also times the component's own revertive (its floor, the same
-// code as revertiveNewSource) and reports the ratio beside its target, and
+// code as revertiveNewSource) and reports the ratio beside its target (both
+// in the thread's CPU time, so that preemption on a shared machine counts
+// in neither), and
 // the host memory per display beside its target: a regression guard to
 // read, not a check that fails, since timings are noisy.
 #include <benchmark/benchmark.h>
@@ -12,7 +14,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "allocation_counter.h"
 #include "component_host.h"
 #include "quon/engine/host_engine.h"
 #include "quon/engine/system_files.h"
@@ -82,17 +84,21 @@ void monitorWallSalvo(benchmark::State& state) {
 
         int offset = 1;
         std::vector<std::pair<int, int>> routes(static_cast<size_t>(per));
-        std::chrono::steady_clock::duration salvos{};
+        double salvosNs = 0;  // CPU time, as the floor's
+        const long allocationsBefore = allocation_counter::count;
         for (auto _ : state) {
             for (int d = 1; d <= per; ++d) routes[static_cast<size_t>(d - 1)] = {d, (d + offset - 1) % per + 1};
-            const auto start = std::chrono::steady_clock::now();
+            const double start = bench::threadCpuNanoseconds();
             for (int router = 1; (router - 1) * per < size; ++router)
                 if (!engine.salvo(router, routes, error)) state.SkipWithError(error.c_str());
-            salvos += std::chrono::steady_clock::now() - start;
+            salvosNs += bench::threadCpuNanoseconds() - start;
             ++offset;
         }
-        const double perRevertiveNs =
-            std::chrono::duration<double, std::nano>(salvos).count() / static_cast<double>(state.iterations()) / size;
+        // The process's allocations (engine, component, string library) per
+        // revertive, the first salvo's queue growth included.
+        const double allocations = static_cast<double>(allocation_counter::count - allocationsBefore) /
+                                   static_cast<double>(state.iterations()) / size;
+        const double perRevertiveNs = salvosNs / static_cast<double>(state.iterations()) / size;
         // What the last salvo (offset - 1) routed to the first and the last
         // destination of each router.
         const auto source = [&](int destination) { return "SRC " + std::to_string((destination + offset - 2) % per + 1); };
@@ -106,6 +112,7 @@ void monitorWallSalvo(benchmark::State& state) {
             static_cast<double>(size), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
         state.counters["component revertive ns"] = floorNs;
         state.counters["x component"] = perRevertiveNs / floorNs;
+        state.counters["allocs/revertive"] = allocations;
         state.counters["x component target"] = target_ratio;
         state.counters["host bytes/component"] = bytesPerComponent;
         state.counters["running bytes/component"] = runningBytes;
