@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "allocation_counter.h"
+#include "component_host.h"
 #include "quon/script/command_text.h"
 #include "quon/script/decode_quon_string.h"
 #include "korvane.h"
@@ -24,6 +25,10 @@
 #include "quon_records.h"
 
 namespace {
+
+using quon::bench::answering_host;
+using quon::bench::prepareSystem;
+using quon::bench::watchingComponent;
 
 // Reports allocations per iteration; call after the loop.
 class allocations_per_op {
@@ -38,41 +43,6 @@ private:
     benchmark::State& state_;
     long start_;
 };
-
-// A host that answers "RN" and "SD" with texts of its own (no allocation)
-// and discards everything else.
-class answering_host : public quon_client_callback {
-public:
-    char* callback(void* data, int type) override {
-        if (type != QUON_MSG_COMMAND) return nullptr;
-        const char* text = static_cast<const char*>(data);
-        benchmark::DoNotOptimize(text);
-        if (text[0] == 'R' && text[1] == 'N') return name_;
-        if (text[0] == 'S' && text[1] == 'D') return instance_;
-        return nullptr;
-    }
-
-private:
-    char name_[16] = "CAM 12";
-    char instance_[16] = "1 5";
-};
-
-// The sample router every selection reads: router 1, 64 destinations.
-void prepareSystem() {
-    static const bool ready = [] {
-        const std::string root = "/tmp/quon-bench-" + std::to_string(getpid());
-        std::filesystem::create_directories(root + "/main/config/system");
-        std::ofstream(root + "/main/config/system/dev_001.ini") << "[Database]\nDatabaseSize_0=64\nDatabaseSize_1=64\n";
-        setenv("VX_ROOT", root.c_str(), 1);
-        setenv("VX_SYSTEM", "main", 1);
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all("/tmp/quon-bench-" + std::to_string(getpid()), ignored);
-        });
-        return true;
-    }();
-    (void)ready;
-}
 
 // ---- parsing ---------------------------------------------------------------
 
@@ -127,16 +97,6 @@ void decodeReplyFloor(benchmark::State& state) {
 BENCHMARK(decodeReplyFloor);
 
 // ---- the revertive path ---------------------------------------------------
-
-std::unique_ptr<Korvane> watchingComponent(answering_host& host) {
-    prepareSystem();
-    std::unique_ptr<Korvane> component(new Korvane(&host, "panels"));
-    char* reply = component->callback(const_cast<char*>("myMatrix=1"), QUON_MSG_PARENT);
-    component->callback(reply, QUON_MSG_RELEASE);
-    reply = component->callback(const_cast<char*>("myDestination=5"), QUON_MSG_PARENT);
-    component->callback(reply, QUON_MSG_RELEASE);
-    return component;
-}
 
 void revertiveNewSource(benchmark::State& state) {
     answering_host host;

@@ -2,12 +2,18 @@
 // destination of one router with N destinations; a salvo changes every
 // destination at once, and every display follows. The system is generated
 // for each N and removed afterwards.
+//
+// Each size also times the component's own revertive (its floor, the same
+// code as revertiveNewSource) and reports the ratio beside its target (both
+// in the thread's CPU time, so that preemption on a shared machine counts
+// in neither), and
+// the host memory per display beside its target: a regression guard to
+// read, not a check that fails, since timings are noisy.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "allocation_counter.h"
+#include "component_host.h"
 #include "quon/engine/host_engine.h"
 #include "quon/engine/system_files.h"
 #include "quon/output/display_lines.h"
@@ -28,6 +36,12 @@ namespace {
 // as many as `size` displays need, each with as many sources, and an
 // instance per display ("wall_N" = "router destination").
 const int router_size = 50000;
+
+// What the wall is held to: a revertive through engine and component
+// within this many times the component's own, and the host's memory per
+// display.
+const double target_ratio = 2.0;
+const double target_bytes = 1536;
 
 std::string generateSystem(int size) {
     const std::string root = "/tmp/quon-wall-" + std::to_string(getpid()) + "-" + std::to_string(size);
@@ -53,6 +67,7 @@ std::string generateSystem(int size) {
 void monitorWallSalvo(benchmark::State& state) {
     const int size = static_cast<int>(state.range(0));
     const int per = std::min(size, router_size);
+    const double floorNs = bench::componentRevertiveNanoseconds();
     const std::string root = generateSystem(size);
     const size_t heapBefore = mallinfo2().uordblks;
     double bytesPerComponent = 0;
@@ -69,22 +84,39 @@ void monitorWallSalvo(benchmark::State& state) {
 
         int offset = 1;
         std::vector<std::pair<int, int>> routes(static_cast<size_t>(per));
+        double salvosNs = 0;  // CPU time, as the floor's
+        const long allocationsBefore = allocation_counter::count;
         for (auto _ : state) {
             for (int d = 1; d <= per; ++d) routes[static_cast<size_t>(d - 1)] = {d, (d + offset - 1) % per + 1};
+            const double start = bench::threadCpuNanoseconds();
             for (int router = 1; (router - 1) * per < size; ++router)
                 if (!engine.salvo(router, routes, error)) state.SkipWithError(error.c_str());
+            salvosNs += bench::threadCpuNanoseconds() - start;
             ++offset;
         }
+        // The process's allocations (engine, component, string library) per
+        // revertive, the first salvo's queue growth included.
+        const double allocations = static_cast<double>(allocation_counter::count - allocationsBefore) /
+                                   static_cast<double>(state.iterations()) / size;
+        const double perRevertiveNs = salvosNs / static_cast<double>(state.iterations()) / size;
         // What the last salvo (offset - 1) routed to the first and the last
         // destination of each router.
         const auto source = [&](int destination) { return "SRC " + std::to_string((destination + offset - 2) % per + 1); };
         if (engine.property("u" + std::to_string(size), "1", "myMimic", "text") != source(per) ||
             engine.property("u1", "1", "myMimic", "text") != source(1))
             state.SkipWithError("the displays did not follow");
+        // Once every display has run a while: what it holds for good.
+        const double runningBytes = static_cast<double>(mallinfo2().uordblks - heapBefore) / size;
         state.counters["revertives"] = size;
         state.counters["per revertive"] = benchmark::Counter(
             static_cast<double>(size), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+        state.counters["component revertive ns"] = floorNs;
+        state.counters["x component"] = perRevertiveNs / floorNs;
+        state.counters["allocs/revertive"] = allocations;
+        state.counters["x component target"] = target_ratio;
         state.counters["host bytes/component"] = bytesPerComponent;
+        state.counters["running bytes/component"] = runningBytes;
+        state.counters["bytes target"] = target_bytes;
     }
     std::error_code ignored;
     std::filesystem::remove_all(root, ignored);

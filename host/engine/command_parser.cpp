@@ -1,6 +1,6 @@
 #include "quon/engine/command_parser.h"
 
-#include "quon/common/decimal.h"
+#include <cstdint>
 
 namespace quon {
 
@@ -8,39 +8,56 @@ namespace {
 
 // Splits " 'a' 'b' 'c'" into `count` fields, the first taking whatever is
 // left once the others are split off from the right.
-bool splitQuoted(const std::string& rest, size_t count, std::vector<std::string>& out) {
-    if (rest.size() < 3 || rest.compare(0, 2, " '") != 0 || rest.back() != '\'') return false;
-    std::string inner = rest.substr(2, rest.size() - 3);
-    std::vector<std::string> fromRight;
-    while (fromRight.size() + 1 < count) {
+bool splitQuoted(std::string_view rest, int count, std::string_view* out) {
+    if (rest.size() < 3 || rest.substr(0, 2) != " '" || rest.back() != '\'') return false;
+    std::string_view inner = rest.substr(2, rest.size() - 3);
+    for (int field = count - 1; field > 0; --field) {
         const size_t separator = inner.rfind("' '");
-        if (separator == std::string::npos) return false;
-        fromRight.push_back(inner.substr(separator + 3));
-        inner.erase(separator);
+        if (separator == std::string_view::npos) return false;
+        out[field] = inner.substr(separator + 3);
+        inner = inner.substr(0, separator);
     }
-    out.assign(1, inner);
-    out.insert(out.end(), fromRight.rbegin(), fromRight.rend());
+    out[0] = inner;
     return true;
 }
 
-bool splitNumbers(const std::string& rest, std::vector<int>& out) {
+// A decimal 32-bit integer, as parseInt32 reads it, without its 64-bit
+// detour: the numbers of every "RN" of every revertive pass here.
+bool readInt32(std::string_view text, int& out) {
+    const bool negative = !text.empty() && text[0] == '-';
+    const std::string_view digits = negative ? text.substr(1) : text;
+    if (digits.empty()) return false;
+    long long value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+        if (value > static_cast<long long>(INT32_MAX) + 1) return false;  // leading zeros may come first
+    }
+    if (negative) value = -value;
+    if (value < INT32_MIN || value > INT32_MAX) return false;
+    out = static_cast<int>(value);
+    return true;
+}
+
+// The numbers of " 1 2 3"; -1 when a field is not a number or there are
+// more than `room`.
+int splitNumbers(std::string_view rest, int* out, int room) {
+    int count = 0;
     size_t start = 0;
     while (start < rest.size()) {
-        if (rest[start] != ' ') return false;
+        if (rest[start] != ' ' || count == room) return -1;
         const size_t end = rest.find(' ', start + 1);
-        int value = 0;
-        if (!parseInt32(std::string_view(rest).substr(start + 1, (end == std::string::npos ? rest.size() : end) - start - 1),
-                        value))
-            return false;
-        out.push_back(value);
-        start = end == std::string::npos ? rest.size() : end;
+        const size_t stop = end == std::string_view::npos ? rest.size() : end;
+        if (!readInt32(rest.substr(start + 1, stop - start - 1), out[count])) return -1;
+        ++count;
+        start = stop;
     }
-    return true;
+    return count;
 }
 
-size_t countOf(const std::string& text, const std::string& part) {
+size_t countOf(std::string_view text, std::string_view part) {
     size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    for (size_t at = text.find(part); at != std::string_view::npos; at = text.find(part, at + 1)) ++n;
     return n;
 }
 
@@ -50,25 +67,25 @@ std::string plural(int count, const char* what) {
 
 }  // namespace
 
-bool parseHostCommand(const std::string& text, host_command& out, std::string& error) {
+bool parseHostCommand(std::string_view text, host_command& out, std::string& error) {
     out = host_command();
     if (text.size() < 2) {
         error = "no command word";
         return false;
     }
-    const host_command_info* info = findHostCommand(std::string_view(text).substr(0, 2));
+    const host_command_info* info = findHostCommand(text.substr(0, 2));
     if (!info) {
-        error = "unknown command word \"" + text.substr(0, 2) + "\"";
+        error = "unknown command word \"" + std::string(text.substr(0, 2)) + "\"";
         return false;
     }
     out.info = info;
-    const std::string rest = text.substr(2);
-    const std::string word = info->text;
+    const std::string_view rest = text.substr(2);
+    const char* word = info->text;
 
     switch (info->fields) {
         case field_kind::none:
             if (rest.empty()) return true;
-            error = "\"" + word + "\" takes no field";
+            error = std::string("\"") + word + "\" takes no field";
             return false;
         case field_kind::texts: {
             // "PS" has an optional third field; the others a fixed count.
@@ -76,31 +93,32 @@ bool parseHostCommand(const std::string& text, host_command& out, std::string& e
                                   ? info->minFields
                                   : (countOf(rest, "' '") >= static_cast<size_t>(info->maxFields) - 1 ? info->maxFields
                                                                                                       : info->minFields);
-            if (!splitQuoted(rest, static_cast<size_t>(count), out.texts)) {
-                error = "\"" + word + "\" takes " + plural(count, "quoted field");
+            if (!splitQuoted(rest, count, out.texts)) {
+                error = std::string("\"") + word + "\" takes " + plural(count, "quoted field");
                 return false;
             }
-            if (info->word == host_word::TP && out.texts[0].find('=') == std::string::npos) {
+            out.textCount = count;
+            if (info->word == host_word::TP && out.texts[0].find('=') == std::string_view::npos) {
                 error = "\"TP\" needs property=value as its first field";
                 return false;
             }
             return true;
         }
         case field_kind::numbers: {
-            std::string numbers = rest;
-            if (info->word == host_word::RR && numbers.size() >= 6 &&
-                numbers.compare(numbers.size() - 6, 6, " 'ADD'") == 0) {
+            std::string_view numbers = rest;
+            if (info->word == host_word::RR && numbers.size() >= 6 && numbers.substr(numbers.size() - 6) == " 'ADD'") {
                 out.add = true;
-                numbers.erase(numbers.size() - 6);
+                numbers.remove_suffix(6);
             }
-            const int found = splitNumbers(numbers, out.numbers) ? static_cast<int>(out.numbers.size()) : -1;
+            const int found = splitNumbers(numbers, out.numbers, host_command::max_fields);
             if (found < info->minFields || found > info->maxFields) {
-                error = "\"" + word + "\" takes " +
+                error = std::string("\"") + word + "\" takes " +
                         (info->word == host_word::ET ? std::string("a timer id and an optional interval")
                                                      : plural(info->minFields, "decimal number")) +
                         " separated by single blanks";
                 return false;
             }
+            out.numberCount = found;
             return true;
         }
     }

@@ -7,22 +7,23 @@
 
 namespace quon {
 
-namespace {
-
-// Released replies remembered, per component, to recognise a second
+// Released replies are remembered, per component, to recognise a second
 // hand-back (which comes, when it comes, right after the first).
-const size_t released_memory = 8;
-
-}  // namespace
-
 std::string quotedForReport(const std::string& text) { return "\"" + escaped(text) + "\""; }
 
 contract_monitor::contract_monitor(std::function<void(const contract_violation&)> report)
     : report_(std::move(report)) {}
 
 contract_monitor::~contract_monitor() {
-    for (const given& o : outstanding_) delete[] o.text;
-    for (char* r : released_) delete[] r;
+    for (const given& o : outstanding_) drop(o.text);
+    for (const released& r : released_) drop(r.text);
+}
+
+void contract_monitor::drop(char* text) {
+    if (text == own_)
+        ownLent_ = false;
+    else
+        delete[] text;
 }
 
 void contract_monitor::report(violation_kind kind, const std::string& text) {
@@ -41,10 +42,31 @@ bool contract_monitor::command(const char* text) {
     return true;
 }
 
-char* contract_monitor::give(const host_command_info& word, const std::string& text) {
-    char* copy = new char[text.size() + 1];
-    std::memcpy(copy, text.c_str(), text.size() + 1);
-    outstanding_.push_back(given{copy, &word});
+char* contract_monitor::give(const host_command_info& word, std::string_view text) {
+    // The oldest remembered reply lends its block: its second hand-back,
+    // if any, came right after the first and has been seen by now.
+    released* oldest = nullptr;
+    for (size_t i = 0; i < released_memory && !oldest; ++i) {
+        released& r = released_[(releasedNext_ + i) % released_memory];
+        if (r.text) oldest = &r;
+    }
+    char* copy = nullptr;
+    size_t capacity = 0;
+    if (!ownLent_ && text.size() < own_reply) {
+        copy = own_;
+        capacity = own_reply;
+        ownLent_ = true;
+    } else if (oldest && oldest->capacity > text.size()) {
+        copy = oldest->text;
+        capacity = oldest->capacity;
+        *oldest = released();
+    } else {
+        capacity = std::max(text.size() + 1, own_reply);
+        copy = new char[capacity];
+    }
+    std::memcpy(copy, text.data(), text.size());
+    copy[text.size()] = '\0';
+    outstanding_.push_back(given{copy, capacity, &word});
     return copy;
 }
 
@@ -61,20 +83,18 @@ void contract_monitor::handedBack(char* text) {
         if (!o->word->replyRead)
             report(violation_kind::unread_reply_handed_back,
                    std::string("handed back the reply to \"") + o->word->text + "\", which stays the host's");
+        released& slot = released_[releasedNext_];
+        drop(slot.text);
+        slot = released{text, o->capacity};
+        releasedNext_ = (releasedNext_ + 1) % released_memory;
         outstanding_.erase(std::next(o).base());
-        if (released_.size() < released_memory) {
-            released_.push_back(text);
-        } else {
-            delete[] released_[releasedNext_];
-            released_[releasedNext_] = text;
-            releasedNext_ = (releasedNext_ + 1) % released_memory;
+        return;
+    }
+    for (const released& r : released_)
+        if (r.text == text) {
+            report(violation_kind::reply_handed_back_twice, "reply handed back twice: " + quotedForReport(text));
+            return;
         }
-        return;
-    }
-    if (std::find(released_.begin(), released_.end(), text) != released_.end()) {
-        report(violation_kind::reply_handed_back_twice, "reply handed back twice: " + quotedForReport(text));
-        return;
-    }
     for (const auto& k : kept_) {
         if (k.first != text) continue;
         report(violation_kind::unread_reply_handed_back,
@@ -92,11 +112,13 @@ void contract_monitor::destroyed(bool lastCommandWasAs) {
     for (const given& o : outstanding_) {
         if (o.word->replyRead)
             report(violation_kind::reply_never_handed_back, "reply never handed back: " + quotedForReport(o.text));
-        delete[] o.text;
+        drop(o.text);
     }
     outstanding_.clear();
-    for (char* r : released_) delete[] r;
-    released_.clear();
+    for (released& r : released_) {
+        drop(r.text);
+        r = released();
+    }
     releasedNext_ = 0;
     kept_.clear();
     finished_ = false;

@@ -1,5 +1,7 @@
 #include "quon/engine/host_commands.h"
 
+#include <array>
+
 namespace quon {
 
 const std::vector<host_command_info>& hostCommands() {
@@ -34,9 +36,16 @@ const std::vector<host_command_info>& hostCommands() {
 }
 
 const host_command_info* findHostCommand(std::string_view word) {
-    for (const host_command_info& info : hostCommands())
-        if (word == info.text) return &info;
-    return nullptr;
+    // Every word is two capitals; this runs for every command a component
+    // sends, so the words are indexed by their letters once.
+    static const std::array<const host_command_info*, 26 * 26> byLetters = [] {
+        std::array<const host_command_info*, 26 * 26> index{};
+        for (const host_command_info& info : hostCommands())
+            index[static_cast<size_t>((info.text[0] - 'A') * 26 + (info.text[1] - 'A'))] = &info;
+        return index;
+    }();
+    if (word.size() != 2 || word[0] < 'A' || word[0] > 'Z' || word[1] < 'A' || word[1] > 'Z') return nullptr;
+    return byLetters[static_cast<size_t>((word[0] - 'A') * 26 + (word[1] - 'A'))];
 }
 
 const host_command_info& hostCommand(host_word word) { return hostCommands()[static_cast<size_t>(word)]; }

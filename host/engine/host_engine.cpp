@@ -6,7 +6,6 @@
 #include "quon/common/text.h"
 #include "quon/engine/command_parser.h"
 #include "quon/engine/contract_monitor.h"
-#include "quon/engine/panel_layout.h"
 #include "quon_client_callback.h"
 #include "quon_message_types.h"
 
@@ -33,7 +32,9 @@ std::string field(const char* name, int32_t value) { return std::string(name) + 
 }  // namespace
 
 // The host link of one component: the quon_client_callback the component
-// calls, and everything the host keeps for it.
+// calls, and everything the host keeps for it, in one block (its first
+// panel inline; the names of panels, controls and properties are the
+// layout library's, shared by every display).
 struct host_engine::slot : quon_client_callback {
     slot(host_engine& owner, uint64_t sequence, std::string id)
         : engine(owner),
@@ -48,11 +49,62 @@ struct host_engine::slot : quon_client_callback {
     const std::string name;
     quon_client_callback* component = nullptr;  // owned; deleted by destroySlot
     contract_monitor contract;
-    std::map<std::string, panel_layout> panels;
-    // The reply to "PS" stays the host's: components do not hand it back.
-    std::map<std::string, std::string> panelReplies;
-    std::map<int, std::set<int>> registrations;      // device -> indices
+    // Its panels, by id: a display has one, kept here; any others in order.
+    std::optional<panel_state> firstPanel;
+    std::vector<panel_state> morePanels;
+    // (device, index) of every destination it watches, sorted.
+    std::vector<std::pair<int, int>> registrations;
     bool answered = false;  // a router has told it a route
+
+    panel_state* panel(std::string_view id) {
+        if (firstPanel && firstPanel->id() == id) return &*firstPanel;
+        for (panel_state& p : morePanels)
+            if (p.id() == id) return &p;
+        return nullptr;
+    }
+    const panel_state* panel(std::string_view id) const { return const_cast<slot*>(this)->panel(id); }
+    // Its registrations on `device`, as [first, last) of `registrations`.
+    std::pair<size_t, size_t> on(int device) const {
+        const auto first = std::lower_bound(registrations.begin(), registrations.end(), std::make_pair(device, INT32_MIN));
+        const auto last = std::lower_bound(first, registrations.end(), std::make_pair(device + 1, INT32_MIN));
+        return {static_cast<size_t>(first - registrations.begin()), static_cast<size_t>(last - registrations.begin())};
+    }
+};
+
+// The components registered on one destination, in creation order. One
+// is the rule (a wall), so the first takes no block of its own.
+class listener_list {
+public:
+    bool empty() const { return first_ == 0; }
+    void insert(uint64_t seq) {
+        if (first_ == 0) {
+            first_ = seq;
+        } else if (seq < first_) {
+            more_.insert(more_.begin(), first_);
+            first_ = seq;
+        } else {
+            more_.insert(std::upper_bound(more_.begin(), more_.end(), seq), seq);
+        }
+    }
+    void erase(uint64_t seq) {
+        if (seq == first_) {
+            first_ = more_.empty() ? 0 : more_.front();
+            if (!more_.empty()) more_.erase(more_.begin());
+            return;
+        }
+        const auto at = std::lower_bound(more_.begin(), more_.end(), seq);
+        if (at != more_.end() && *at == seq) more_.erase(at);
+    }
+    template <typename visit>
+    void forEach(const visit& f) const {
+        if (first_ == 0) return;
+        f(first_);
+        for (uint64_t seq : more_) f(seq);
+    }
+
+private:
+    uint64_t first_ = 0;  // 0: none (sequences start at 1)
+    std::vector<uint64_t> more_;
 };
 
 struct host_engine::router_slot {
@@ -62,10 +114,13 @@ struct host_engine::router_slot {
     std::unique_ptr<router_backend> backend;
     // listeners[destination]: the sequences of the components registered
     // on it, in creation order.
-    std::vector<std::vector<uint64_t>> listeners;
+    std::vector<listener_list> listeners;
     // The components registered on any of its destinations, in creation
-    // order: they hear of its name changes.
+    // order: they hear of its name changes. A component that unregisters
+    // stays until `stale` says enough are gone (removing it at once would
+    // move the whole vector for each display of a wall torn down).
     std::vector<uint64_t> registered;
+    size_t stale = 0;
 };
 
 host_engine::host_engine(const system_description& system, const router_registry& routers)
@@ -127,6 +182,7 @@ host_engine::system_changes host_engine::applySystem(const system_description& s
             old->backend->stop();
             next->listeners.resize(std::max(next->listeners.size(), old->listeners.size()));
             for (size_t index = 0; index < old->listeners.size(); ++index) next->listeners[index] = old->listeners[index];
+            compactRegistered(*old);
             next->registered = old->registered;
             changes.changed.push_back(d.device);
         } else {
@@ -149,6 +205,7 @@ host_engine::system_changes host_engine::applySystem(const system_description& s
             ++it;
             continue;
         }
+        compactRegistered(*it->second);
         if (!it->second->registered.empty()) {
             warn("", "router " + std::to_string(it->first) +
                          ": its device file is gone, but displays watch it; it stays until serve restarts");
@@ -194,8 +251,9 @@ void host_engine::stopRouters() {
 }
 
 void host_engine::destroyAll() {
-    while (!slots_.empty()) {
-        destroySlot(*slots_.begin()->second);
+    for (size_t seq = 0; seq < bySequence_.size() && liveSlots_ > 0; ++seq) {
+        if (!bySequence_[seq]) continue;
+        destroySlot(*bySequence_[seq]);
         drain();
     }
 }
@@ -219,14 +277,15 @@ bool host_engine::exists(const std::string& name) const { return find(name) != n
 
 std::vector<std::string> host_engine::components() const {
     std::vector<std::string> names;
-    for (const auto& s : slots_) names.push_back(s.second->name);
+    for (const auto& s : bySequence_)
+        if (s) names.push_back(s->name);
     return names;
 }
 
 // ---- telling the listeners ----------------------------------------------
 
 void host_engine::trace(const std::string& component, trace_direction direction, int type, trace_kind kind,
-                        const std::string& text) {
+                        std::string_view text) {
     // Callers that build a costly text test tracing_ first.
     if (!tracing_) return;
     trace_event e;
@@ -239,7 +298,7 @@ void host_engine::trace(const std::string& component, trace_direction direction,
     for (host_listener* l : listeners_) l->traced(e);
 }
 
-void host_engine::traceReply(const std::string& component, int type, trace_kind kind, const std::string& text,
+void host_engine::traceReply(const std::string& component, int type, trace_kind kind, std::string_view text,
                              const char* reply) {
     if (!tracing_) return;
     trace_event e;
@@ -287,10 +346,10 @@ host_engine::create_status host_engine::create(const std::string& name, const st
     if (!load) return create_status::load_failed;
 
     const uint64_t seq = nextSequence_++;
-    slot& s = *(slots_[seq] = std::make_unique<slot>(*this, seq, name));
-    if (bySequence_.size() <= seq) bySequence_.resize(seq + 1, nullptr);
-    bySequence_[seq] = &s;
-    byName_[name] = seq;
+    if (bySequence_.size() <= seq) bySequence_.resize(seq + 1);
+    slot& s = *(bySequence_[seq] = std::make_unique<slot>(*this, seq, name));
+    ++liveSlots_;
+    byName_[s.name] = seq;
     if (tracing_) note(name, trace_kind::create, modulePath + " path=" + quoted(layoutFolder));
     ++callDepth_;
     try {
@@ -301,9 +360,9 @@ host_engine::create_status host_engine::create(const std::string& name, const st
     --callDepth_;
     if (!s.component) {
         error = modulePath + ": load_quon_client_script returned no component";
-        byName_.erase(name);
-        bySequence_[seq] = nullptr;
-        slots_.erase(seq);
+        byName_.erase(s.name);
+        bySequence_[seq].reset();
+        --liveSlots_;
         queue_.erase(std::remove_if(queue_.begin() + static_cast<std::ptrdiff_t>(queueHead_), queue_.end(),
                                     [seq](const pending& p) { return p.slot == seq; }),
                      queue_.end());
@@ -339,12 +398,12 @@ void host_engine::destroySlot(slot& s) {
         s.component = nullptr;
     }
     s.contract.destroyed();
-    while (!s.registrations.empty()) unregister(s, s.registrations.begin()->first);
+    while (!s.registrations.empty()) unregister(s, s.registrations.front().first);
     timers_.stopAll(s.seq);
     const std::string name = s.name;
     byName_.erase(s.name);
-    bySequence_[s.seq] = nullptr;
-    slots_.erase(s.seq);
+    bySequence_[s.seq].reset();
+    --liveSlots_;
     for (host_listener* l : listeners_) l->componentDestroyed(name);
 }
 
@@ -463,7 +522,7 @@ bool host_engine::value(const std::string& name, int32_t number, std::string& er
         error = "no component " + name;
         return false;
     }
-    enqueue(pending{s->seq, QUON_MSG_VALUE, {}, {}, number});
+    enqueue(pending::carrying(s->seq, QUON_MSG_VALUE, number));
     drain();
     return true;
 }
@@ -485,9 +544,9 @@ void host_engine::drain() {
         slot* target = bySequence(m.slot);
         if (!target) continue;  // destroyed meanwhile
         slot& s = *target;
-        void* data = reinterpret_cast<void*>(m.carried);
-        if (m.type == QUON_MSG_REVERTIVE) data = &m.revertive;
-        if (m.type == QUON_MSG_DATABASE) data = &m.database;
+        void* data = m.type == QUON_MSG_REVERTIVE  ? static_cast<void*>(&m.revertive)
+                     : m.type == QUON_MSG_DATABASE ? static_cast<void*>(&m.database)
+                                                   : reinterpret_cast<void*>(m.carried);
         if (tracing_) {
             std::string fields;
             switch (m.type) {
@@ -523,7 +582,7 @@ char* host_engine::fromComponent(slot& s, void* data, int type) {
     }
     if (type == QUON_MSG_RELEASE) {
         char* text = static_cast<char*>(data);
-        trace(s.name, trace_direction::to_host, QUON_MSG_RELEASE, trace_kind::release, text ? text : "null");
+        if (tracing_) trace(s.name, trace_direction::to_host, QUON_MSG_RELEASE, trace_kind::release, text ? text : "null");
         s.contract.handedBack(text);
         return nullptr;
     }
@@ -532,9 +591,12 @@ char* host_engine::fromComponent(slot& s, void* data, int type) {
 }
 
 char* host_engine::execute(slot& s, const char* commandText) {
-    const std::string text = commandText;
+    const std::string_view text = commandText;
     ++totals_.commands;
-    for (host_listener* l : listeners_) l->commandSent(s.name, text);
+    if (!listeners_.empty()) {
+        scratch_.assign(text.data(), text.size());
+        for (host_listener* l : listeners_) l->commandSent(s.name, scratch_);
+    }
     char* result = nullptr;
     std::string warning;
 
@@ -542,58 +604,68 @@ char* host_engine::execute(slot& s, const char* commandText) {
     std::string parseError;
     if (!parseHostCommand(text, c, parseError)) {
         traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, text, nullptr);
-        warn(s.name, "malformed command " + quoted(text) + ": " + parseError);
+        warn(s.name, "malformed command " + quoted(std::string(text)) + ": " + parseError);
         return nullptr;
     }
     const host_command_info& word = *c.info;
     switch (word.word) {
         case host_word::AS: s.contract.finished(); break;
         case host_word::PS: {
-            panel_layout layout;
             std::string layoutError;
-            if (loadLayout(c.texts[1], layout, layoutError)) {
-                s.panels[c.texts[0]] = std::move(layout);
-                std::string& kept = s.panelReplies.emplace(c.texts[0], c.texts[0]).first->second;
-                s.contract.keep(kept.c_str(), word);
-                result = const_cast<char*>(kept.c_str());
+            const std::string path(c.texts[1]);
+            if (const panel_template* layout = layouts_.load(path, layoutError)) {
+                // The reply is the panel id, the host's own text: the
+                // interned copy lives as long as the engine.
+                const std::string& id = layouts_.intern(c.texts[0]);
+                if (panel_state* loaded = s.panel(id))
+                    *loaded = panel_state(id, *layout);
+                else if (!s.firstPanel)
+                    s.firstPanel.emplace(id, *layout);
+                else
+                    s.morePanels.emplace_back(id, *layout);
+                s.contract.keep(id.c_str(), word);
+                result = const_cast<char*>(id.c_str());
             } else {
-                warning = "layout " + quoted(c.texts[1]) + ": " + layoutError;
+                warning = "layout " + quoted(path) + ": " + layoutError;
             }
             break;
         }
         case host_word::TP:
         case host_word::TG: {
             const bool put = word.word == host_word::TP;
-            const std::string& panelId = put ? c.texts[1] : c.texts[0];
-            const std::string& controlId = put ? c.texts[2] : c.texts[1];
-            const auto panel = s.panels.find(panelId);
-            control_state* control = panel == s.panels.end() ? nullptr : panel->second.control(controlId);
-            if (!control) {
-                warning = "no control " + quoted(controlId) + " on panel " + quoted(panelId);
+            const std::string_view panelId = put ? c.texts[1] : c.texts[0];
+            const std::string_view controlId = put ? c.texts[2] : c.texts[1];
+            panel_state* panel = s.panel(panelId);
+            const int control = panel ? panel->layout().find(controlId) : -1;
+            if (control < 0) {
+                warning = "no control " + quoted(std::string(controlId)) + " on panel " + quoted(std::string(panelId));
             } else if (put) {
                 const size_t equals = c.texts[0].find('=');
-                const std::string property = c.texts[0].substr(0, equals);
-                const std::string value = c.texts[0].substr(equals + 1);
-                control->set(property, value);
-                for (host_listener* l : listeners_)
-                    l->propertyChanged(property_change{s.name, panelId, controlId, property, value});
+                const auto [property, value] = panel->set(control, c.texts[0].substr(0, equals), c.texts[0].substr(equals + 1));
+                if (!listeners_.empty()) {
+                    const property_change change{s.name, panel->id(), panel->layout().controls[static_cast<size_t>(control)].id,
+                                                 *property, *value};
+                    for (host_listener* l : listeners_) l->propertyChanged(change);
+                }
             } else if (c.texts[2] == "all") {
                 std::string all;
-                for (const auto& p : control->properties) all += (all.empty() ? "" : "\n") + p.first + "=" + p.second;
+                panel->forEach(control, [&all](const std::string& name, const std::string& value) {
+                    all += (all.empty() ? "" : "\n") + name + "=" + value;
+                });
                 result = s.contract.give(word, all);
             } else {
-                const std::string* v = control->property(c.texts[2]);
-                result = s.contract.give(word, c.texts[2] + "=" + (v ? *v : ""));
+                const std::string* v = panel->property(control, c.texts[2]);
+                result = s.contract.give(word, std::string(c.texts[2]) + "=" + (v ? *v : ""));
             }
             break;
         }
         case host_word::XI: {
-            const auto panel = s.panels.find(c.texts[0]);
-            if (panel == s.panels.end()) {
-                warning = "no panel " + quoted(c.texts[0]);
+            const panel_state* panel = s.panel(c.texts[0]);
+            if (!panel) {
+                warning = "no panel " + quoted(std::string(c.texts[0]));
             } else {
                 std::string ids;
-                for (const control_state& control : panel->second.controls)
+                for (const panel_template::control& control : panel->layout().controls)
                     if (control.id.compare(0, c.texts[1].size(), c.texts[1]) == 0)
                         ids += (ids.empty() ? "" : ",") + control.id;
                 result = s.contract.give(word, ids);
@@ -601,10 +673,13 @@ char* host_engine::execute(slot& s, const char* commandText) {
             break;
         }
         case host_word::HN:
-            for (host_listener* l : listeners_) l->parentNotified(s.name, c.texts[0]);
+            if (!listeners_.empty()) {
+                scratch_.assign(c.texts[0].data(), c.texts[0].size());
+                for (host_listener* l : listeners_) l->parentNotified(s.name, scratch_);
+            }
             break;
         case host_word::SD: {
-            const auto instance = instances_.find(lowerCase(c.texts[0]));
+            const auto instance = instances_.find(lowerCase(std::string(c.texts[0])));
             if (instance != instances_.end()) result = s.contract.give(word, instance->second);
             break;
         }
@@ -630,7 +705,7 @@ char* host_engine::execute(slot& s, const char* commandText) {
             break;
         }
         case host_word::ET:
-            if (c.numbers.size() == 1) {
+            if (c.numberCount == 1) {
                 stopTimer(s, c.numbers[0]);
             } else if (c.numbers[1] < 1) {
                 warning =
@@ -641,7 +716,7 @@ char* host_engine::execute(slot& s, const char* commandText) {
             break;
     }
 
-    traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, text, result);
+    if (tracing_) traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, text, result);
     if (!warning.empty()) warn(s.name, warning);
     if (tracing_ && word.word == host_word::HN)
         note(s.name, trace_kind::notify, "parent panel receives \"" + escaped(c.texts[0]) + "\"");
@@ -653,39 +728,63 @@ char* host_engine::execute(slot& s, const char* commandText) {
 void host_engine::registerIndices(slot& s, router_slot& r, int first, int last, bool add) {
     const int device = r.description.device;
     if (!add) unregister(s, device);
-    const auto [registration, added] = s.registrations.try_emplace(device);
-    if (added) r.registered.insert(std::upper_bound(r.registered.begin(), r.registered.end(), s.seq), s.seq);
-    std::set<int>& indices = registration->second;
-    for (int index = std::max(first, 1); index <= std::min(last, r.backend->destinations()); ++index) {
-        if (!indices.insert(index).second) continue;
-        std::vector<uint64_t>& listeners = r.listeners[static_cast<size_t>(index)];
-        listeners.insert(std::upper_bound(listeners.begin(), listeners.end(), s.seq), s.seq);
+    auto [begin, end] = s.on(device);
+    if (begin == end) {
+        const auto at = std::lower_bound(r.registered.begin(), r.registered.end(), s.seq);
+        if (at == r.registered.end() || *at != s.seq) r.registered.insert(at, s.seq);
     }
+    // The indices of first..last it does not watch yet, in order.
+    std::vector<std::pair<int, int>> added;
+    const int from = std::max(first, 1), to = std::min(last, r.backend->destinations());
+    size_t known = begin;
+    for (int index = from; index <= to; ++index) {
+        while (known < end && s.registrations[known].second < index) ++known;
+        if (known < end && s.registrations[known].second == index) continue;
+        added.emplace_back(device, index);
+        r.listeners[static_cast<size_t>(index)].insert(s.seq);
+    }
+    if (added.empty()) return;
+    const auto middle = s.registrations.insert(s.registrations.begin() + static_cast<std::ptrdiff_t>(end), added.begin(),
+                                               added.end());
+    std::inplace_merge(s.registrations.begin() + static_cast<std::ptrdiff_t>(begin), middle,
+                       middle + static_cast<std::ptrdiff_t>(added.size()));
 }
 
 void host_engine::unregister(slot& s, int device) {
-    const auto registration = s.registrations.find(device);
-    if (registration == s.registrations.end()) return;
-    const auto forget = [&s](std::vector<uint64_t>& sequences) {
-        const auto at = std::lower_bound(sequences.begin(), sequences.end(), s.seq);
-        if (at != sequences.end() && *at == s.seq) sequences.erase(at);
-    };
+    const auto [begin, end] = s.on(device);
+    if (begin == end) return;
     if (router_slot* r = router(device)) {
-        for (int index : registration->second) forget(r->listeners[static_cast<size_t>(index)]);
-        forget(r->registered);
+        for (size_t i = begin; i < end; ++i) {
+            r->listeners[static_cast<size_t>(s.registrations[i].second)].erase(s.seq);
+        }
+        if (++r->stale > r->registered.size() / 2) compactRegistered(*r);
     }
-    s.registrations.erase(registration);
+    s.registrations.erase(s.registrations.begin() + static_cast<std::ptrdiff_t>(begin),
+                          s.registrations.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
+void host_engine::compactRegistered(router_slot& r) {
+    const int device = r.description.device;
+    r.registered.erase(std::remove_if(r.registered.begin(), r.registered.end(),
+                                      [this, device](uint64_t seq) {
+                                          const slot* s = bySequence(seq);
+                                          if (!s) return true;
+                                          const auto [begin, end] = s->on(device);
+                                          return begin == end;
+                                      }),
+                       r.registered.end());
+    r.stale = 0;
 }
 
 void host_engine::revertive(int device, int destination, int source, uint64_t requester) {
     catchUpClock();
     const revertiveRecord record{device, 0, destination, source};
     if (requester) {
-        if (bySequence(requester)) enqueue(pending{requester, QUON_MSG_REVERTIVE, record, {}, 0});
+        if (bySequence(requester)) enqueue(pending::revertiveTo(requester, record));
     } else if (router_slot* r = router(device)) {
         if (destination >= 1 && static_cast<size_t>(destination) < r->listeners.size())
-            for (uint64_t listener : r->listeners[static_cast<size_t>(destination)])
-                enqueue(pending{listener, QUON_MSG_REVERTIVE, record, {}, 0});
+            r->listeners[static_cast<size_t>(destination)].forEach(
+                [this, &record](uint64_t listener) { enqueue(pending::revertiveTo(listener, record)); });
     }
     drain();
 }
@@ -693,8 +792,13 @@ void host_engine::revertive(int device, int destination, int source, uint64_t re
 void host_engine::nameChanged(int device, int database, int index) {
     catchUpClock();
     if (router_slot* r = router(device))
-        for (uint64_t listener : r->registered)
-            enqueue(pending{listener, QUON_MSG_DATABASE, {}, databaseRecord{device, database, index}, 0});
+        for (uint64_t listener : r->registered) {
+            // Skipped: those that have unregistered since (see router_slot).
+            const slot* s = bySequence(listener);
+            if (!s) continue;
+            const auto [begin, end] = s->on(device);
+            if (begin != end) enqueue(pending::databaseTo(listener, databaseRecord{device, database, index}));
+        }
     drain();
 }
 
@@ -825,7 +929,7 @@ bool host_engine::advance(uint64_t milliseconds, std::string& error) {
     }
     while (const auto tick = timers_.popDue(target)) {
         now_ = tick->due;
-        enqueue(pending{tick->owner, QUON_MSG_TIMER, {}, {}, tick->id});
+        enqueue(pending::carrying(tick->owner, QUON_MSG_TIMER, tick->id));
         drain();
     }
     now_ = target;
@@ -861,11 +965,10 @@ std::optional<std::string> host_engine::property(const std::string& name, const 
                                                  const std::string& control, const std::string& property) const {
     const slot* s = find(name);
     if (!s) return std::nullopt;
-    const auto p = s->panels.find(panel);
-    if (p == s->panels.end()) return std::nullopt;
-    const control_state* c = p->second.control(control);
-    if (!c) return std::nullopt;
-    const std::string* v = c->property(property);
+    const panel_state* p = s->panel(panel);
+    const int c = p ? p->layout().find(control) : -1;
+    if (c < 0) return std::nullopt;
+    const std::string* v = p->property(c, property);
     return v ? std::optional<std::string>(*v) : std::nullopt;
 }
 

@@ -32,13 +32,15 @@ std::optional<uint64_t> timer_queue::nextDue() const {
 }
 
 uint64_t timer_queue::ticksUntil(uint64_t target, uint64_t limit) const {
+    // Only the timers due by then, in due order: a wall of many displays
+    // whose retry timers run calls this for every step of its clock.
     uint64_t ticks = 0;
-    for (const auto& ownTimers : timers_)
-        for (const auto& entry : ownTimers.second) {
-            const timer& t = entry.second;
-            if (t.due <= target) ticks += 1 + (target - t.due) / static_cast<uint64_t>(t.interval);
-            if (ticks > limit) return ticks;
-        }
+    for (auto next = queue_.begin(); next != queue_.end() && std::get<0>(*next) <= target; ++next) {
+        const auto [due, owner, id] = *next;
+        const timer& t = timers_.at(owner).at(id);
+        ticks += 1 + (target - due) / static_cast<uint64_t>(t.interval);
+        if (ticks > limit) return ticks;
+    }
     return ticks;
 }
 

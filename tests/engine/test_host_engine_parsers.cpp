@@ -32,6 +32,9 @@ TEST(HostCommandParser, ReadsEveryCommandOfTheInterface) {
         {"SD 'router 'a''", true, {"router 'a'"}, {}},
         {"XI '1' 'alm_'", true, {"1", "alm_"}, {}},
         {"RN 12 0 5", true, {}, {12, 0, 5}},
+        {"RN 007 -0 0000000000005", true, {}, {7, 0, 5}},
+        {"RN 1 2 -", false, {}, {}},
+        {"RN 1 2 +3", false, {}, {}},
         {"RR -2147483648 -2147483648 -2147483648 'ADD'", true, {}, {INT32_MIN, INT32_MIN, INT32_MIN}},
         {"RU 12", true, {}, {12}},
         {"RP -1 0 7", true, {}, {-1, 0, 7}},
@@ -42,6 +45,8 @@ TEST(HostCommandParser, ReadsEveryCommandOfTheInterface) {
         {"A", false, {}, {}},
         {"AS x", false, {}, {}},
         {"ZZ 1", false, {}, {}},
+        {"rn 1 0 1", false, {}, {}},
+        {"R\xc3 1 0 1", false, {}, {}},
         {"TP 'text' '1' 'myMimic'", false, {}, {}},
         {"TP 'a=b' '1'", false, {}, {}},
         {"HN sourceid", false, {}, {}},
@@ -63,8 +68,8 @@ TEST(HostCommandParser, ReadsEveryCommandOfTheInterface) {
             EXPECT_FALSE(error.empty());
             continue;
         }
-        EXPECT_EQ(parsed.texts, c.texts);
-        EXPECT_EQ(parsed.numbers, c.numbers);
+        EXPECT_EQ(std::vector<std::string>(parsed.texts, parsed.texts + parsed.textCount), c.texts);
+        EXPECT_EQ(std::vector<int>(parsed.numbers, parsed.numbers + parsed.numberCount), c.numbers);
     }
     host_command add;
     std::string error;

@@ -74,6 +74,12 @@ TEST_F(HostEngine, RenamingAnEntryTellsOnlyTheComponentsRegisteredOnTheDevice) {
     ASSERT_TRUE(engine->rename(1, 0, 3, "CAM 3", error));
     EXPECT_THAT(log("p"), IsEmpty());
     EXPECT_THAT(log("q"), ElementsAre("database 1 0 3"));
+
+    // Registered again after unregistering: told once.
+    send("p", "RR 1 1 1");
+    ASSERT_TRUE(engine->rename(1, 0, 4, "CAM 4", error));
+    EXPECT_THAT(log("p"), ElementsAre("database 1 0 4"));
+    EXPECT_THAT(log("q"), ElementsAre("database 1 0 4"));
 }
 
 }  // namespace

@@ -5,25 +5,35 @@
 // text of "HN", the instance of "SD") is found by splitting the fixed
 // fields off from the right. The words and their fields come from
 // host_commands.h.
+//
+// Every command of every revertive passes through here, so the parsed
+// command holds views into the text and fixed arrays: parsing allocates
+// nothing (an error text aside).
 #ifndef QUON_ENGINE_COMMAND_PARSER_H
 #define QUON_ENGINE_COMMAND_PARSER_H
 
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "quon/engine/host_commands.h"
 
 namespace quon {
 
 struct host_command {
+    // Most fields of any word (host_commands.h).
+    static constexpr int max_fields = 3;
+
     const host_command_info* info = nullptr;  // points into the static table
-    std::vector<std::string> texts;           // the quoted fields, in order
-    std::vector<int> numbers;                 // the numeric fields, in order
+    std::string_view texts[max_fields];       // the quoted fields, in order; views into the parsed text
+    int textCount = 0;
+    int numbers[max_fields] = {};             // the numeric fields, in order
+    int numberCount = 0;
     bool add = false;                         // "RR ... 'ADD'"
 };
 
 // False with a one-line reason when `text` is not a well-formed command.
-bool parseHostCommand(const std::string& text, host_command& out, std::string& error);
+// The views of `out` point into `text`, which must outlive them.
+bool parseHostCommand(std::string_view text, host_command& out, std::string& error);
 
 }  // namespace quon
 

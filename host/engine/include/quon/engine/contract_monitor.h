@@ -14,8 +14,10 @@
 #ifndef QUON_ENGINE_CONTRACT_MONITOR_H
 #define QUON_ENGINE_CONTRACT_MONITOR_H
 
+#include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "quon/engine/host_commands.h"
@@ -59,8 +61,12 @@ public:
     bool isFinished() const { return finished_; }
 
     // A reply for a command of `word`: a copy the component may read, owned
-    // by the monitor until handed back.
-    char* give(const host_command_info& word, const std::string& text);
+    // by the monitor until handed back. A short reply goes into the
+    // monitor's own buffer while that is free; otherwise the oldest
+    // remembered released reply lends its block when it is large enough
+    // (it is forgotten). A component that reads a reply on every revertive
+    // thus costs no allocation, and its replies stay inside its host link.
+    char* give(const host_command_info& word, std::string_view text);
     // Type 5 from the component.
     void handedBack(char* text);
     // A text the host keeps (the reply to "PS"): handing it back is a breach.
@@ -77,16 +83,28 @@ private:
     // from the back, cost less than maps and take no memory while empty.
     struct given {
         char* text;  // owned until handed back
+        size_t capacity;
         const host_command_info* word;
     };
+    struct released {
+        char* text = nullptr;  // owned
+        size_t capacity = 0;
+    };
+    static constexpr size_t released_memory = 8;
+    static constexpr size_t own_reply = 24;  // the own buffer, and the smallest block given
+    // Frees a reply block, or takes back the own buffer.
+    void drop(char* text);
     std::function<void(const contract_violation&)> report_;
     bool finished_ = false;
     std::vector<given> outstanding_;
     std::vector<std::pair<const char*, const host_command_info*>> kept_;
     // The latest replies handed back, still owned, so that a second
-    // hand-back is recognised; a ring of at most released_memory.
-    std::vector<char*> released_;
+    // hand-back is recognised: a ring, `releasedNext_` the oldest (or
+    // empty) place, written over by the next hand-back.
+    released released_[released_memory];
     size_t releasedNext_ = 0;
+    bool ownLent_ = false;  // own_ is out, or remembered as released
+    char own_[own_reply];
 };
 
 // How a breach reads, for a violation that carries a text.

@@ -24,14 +24,17 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "quon/engine/host_listener.h"
+#include "quon_message_types.h"
 #include "quon_records.h"
 #include "quon/engine/module_cache.h"
+#include "quon/engine/panel_state.h"
 #include "quon/engine/router_backend.h"
 #include "quon/engine/system_files.h"
 #include "quon/engine/timer_queue.h"
@@ -143,12 +146,31 @@ public:
 private:
     struct slot;
     struct router_slot;
+    // A message waiting for delivery; a salvo queues one for each display,
+    // so the record it carries shares its place.
     struct pending {
         uint64_t slot;
         int type;
-        revertiveRecord revertive;
-        databaseRecord database;
-        intptr_t carried;
+        union {
+            revertiveRecord revertive;
+            databaseRecord database;
+            intptr_t carried;
+        };
+        static pending revertiveTo(uint64_t slot, const revertiveRecord& r) {
+            pending p{slot, QUON_MSG_REVERTIVE, {}};
+            p.revertive = r;
+            return p;
+        }
+        static pending databaseTo(uint64_t slot, const databaseRecord& d) {
+            pending p{slot, QUON_MSG_DATABASE, {}};
+            p.database = d;
+            return p;
+        }
+        static pending carrying(uint64_t slot, int type, intptr_t value) {
+            pending p{slot, type, {}};
+            p.carried = value;
+            return p;
+        }
     };
 
     // router_events
@@ -159,7 +181,7 @@ private:
 
     slot* find(const std::string& name) const;
     slot* bySequence(uint64_t sequence) const {
-        return sequence < bySequence_.size() ? bySequence_[sequence] : nullptr;
+        return sequence < bySequence_.size() ? bySequence_[sequence].get() : nullptr;
     }
     router_slot* router(int device) const;
     // A router slot for `d`, or null with a warning when no backend can be made.
@@ -168,6 +190,8 @@ private:
     char* execute(slot& s, const char* text);
     void registerIndices(slot& s, router_slot& r, int first, int last, bool add);
     void unregister(slot& s, int device);
+    // Drops from r.registered the components no longer registered there.
+    void compactRegistered(router_slot& r);
     void startTimer(slot& s, int id, int interval);
     void stopTimer(slot& s, int id);
     void enqueue(const pending& message);
@@ -179,8 +203,8 @@ private:
 
     // Telling the listeners.
     void trace(const std::string& component, trace_direction direction, int type, trace_kind kind,
-               const std::string& text);
-    void traceReply(const std::string& component, int type, trace_kind kind, const std::string& text,
+               std::string_view text);
+    void traceReply(const std::string& component, int type, trace_kind kind, std::string_view text,
                     const char* reply);
     void warn(const std::string& component, const std::string& text);
     void note(const std::string& component, trace_kind kind, const std::string& text);
@@ -189,9 +213,15 @@ private:
     module_cache modules_;
     std::map<int, std::unique_ptr<router_slot>> routers_;
     std::map<std::string, std::string> instances_;
-    std::map<uint64_t, std::unique_ptr<slot>> slots_;  // by creation sequence, for ordered teardown
-    std::vector<slot*> bySequence_;                     // the same, indexed by sequence (null when gone)
-    std::unordered_map<std::string, uint64_t> byName_;
+    layout_library layouts_;
+    // The components, owned, indexed by creation sequence (null when gone):
+    // teardown runs in this order.
+    std::vector<std::unique_ptr<slot>> bySequence_;
+    size_t liveSlots_ = 0;
+    std::unordered_map<std::string_view, uint64_t> byName_;  // views of the slots' names
+    // What a listener is handed as const std::string&, kept between
+    // commands so that a revertive allocates nothing.
+    std::string scratch_;
     std::vector<pending> queue_;
     size_t queueHead_ = 0;
     timer_queue timers_;  // owners are slot sequences

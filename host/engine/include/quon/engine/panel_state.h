@@ -1,0 +1,91 @@
+// The panels of the components, as the engine keeps them. A layout file is
+// the same for every display that loads it, so its controls and property
+// names are read once (panel_template, shared and never changed), and each
+// display keeps only its own values (panel_state): a wall of many displays
+// holds the names once, and the property update of a revertive touches the
+// display's values and the shared names, nothing else.
+//
+// Not thread-safe: the engine's one thread.
+#ifndef QUON_ENGINE_PANEL_STATE_H
+#define QUON_ENGINE_PANEL_STATE_H
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "quon/engine/panel_layout.h"
+
+namespace quon {
+
+struct panel_template {
+    struct control {
+        std::string id;
+        std::vector<std::string> names;  // the layout's properties, in order
+        size_t first = 0;                // where its values start in a panel_state
+    };
+    std::vector<control> controls;
+    std::vector<std::string> initial;  // every control's values, in order
+    // The control `id`, or -1.
+    int find(std::string_view id) const;
+};
+
+// One loaded panel of one component.
+class panel_state {
+public:
+    panel_state(const std::string& id, const panel_template& layout);
+
+    const std::string& id() const { return *id_; }
+    const panel_template& layout() const { return *layout_; }
+
+    // The value of a control's property, or null. `control` is an index of
+    // layout().controls.
+    const std::string* property(int control, std::string_view name) const;
+    // Sets (or adds) a property; returns the name and value as kept, valid
+    // until the panel changes again.
+    std::pair<const std::string*, const std::string*> set(int control, std::string_view name, std::string_view value);
+    // Every property of a control, in order: the layout's, then those added.
+    void forEach(int control, const std::function<void(const std::string&, const std::string&)>& visit) const;
+
+private:
+    struct added {
+        int control;
+        std::string name;
+        std::string value;
+    };
+    const std::string* id_;         // interned by the layout_library
+    const panel_template* layout_;  // owned by the layout_library
+    std::vector<std::string> values_;  // one per property of the layout
+    std::vector<added> added_;         // properties the layout lacks, in the order set
+};
+
+// The layouts read so far and the panel ids seen, each kept once for the
+// engine's life.
+class layout_library {
+public:
+    // The layout of the file at `path`, read again only when the file
+    // changed (its size or time); null with the reason in `error`.
+    const panel_template* load(const std::string& path, std::string& error);
+    // The one copy of a panel id.
+    const std::string& intern(std::string_view id);
+
+private:
+    struct entry {
+        std::uintmax_t size = 0;
+        int64_t modified = 0;
+        const panel_template* layout = nullptr;
+    };
+    std::unordered_map<std::string, entry> byPath_;
+    // Every layout ever read: panels made from an older version of a file
+    // keep pointing at theirs.
+    std::vector<std::unique_ptr<panel_template>> layouts_;
+    std::unordered_set<std::string> ids_;
+};
+
+}  // namespace quon
+
+#endif

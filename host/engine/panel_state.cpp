@@ -1,0 +1,84 @@
+#include "quon/engine/panel_state.h"
+
+#include <filesystem>
+
+namespace quon {
+
+int panel_template::find(std::string_view id) const {
+    for (size_t c = 0; c < controls.size(); ++c)
+        if (controls[c].id == id) return static_cast<int>(c);
+    return -1;
+}
+
+panel_state::panel_state(const std::string& id, const panel_template& layout)
+    : id_(&id), layout_(&layout), values_(layout.initial) {}
+
+const std::string* panel_state::property(int control, std::string_view name) const {
+    const panel_template::control& c = layout_->controls[static_cast<size_t>(control)];
+    for (size_t p = 0; p < c.names.size(); ++p)
+        if (c.names[p] == name) return &values_[c.first + p];
+    for (const added& a : added_)
+        if (a.control == control && a.name == name) return &a.value;
+    return nullptr;
+}
+
+std::pair<const std::string*, const std::string*> panel_state::set(int control, std::string_view name,
+                                                                   std::string_view value) {
+    const panel_template::control& c = layout_->controls[static_cast<size_t>(control)];
+    for (size_t p = 0; p < c.names.size(); ++p)
+        if (c.names[p] == name) {
+            std::string& kept = values_[c.first + p];
+            kept.assign(value.data(), value.size());
+            return {&c.names[p], &kept};
+        }
+    for (added& a : added_)
+        if (a.control == control && a.name == name) {
+            a.value.assign(value.data(), value.size());
+            return {&a.name, &a.value};
+        }
+    added_.push_back(added{control, std::string(name), std::string(value)});
+    return {&added_.back().name, &added_.back().value};
+}
+
+void panel_state::forEach(int control,
+                          const std::function<void(const std::string&, const std::string&)>& visit) const {
+    const panel_template::control& c = layout_->controls[static_cast<size_t>(control)];
+    for (size_t p = 0; p < c.names.size(); ++p) visit(c.names[p], values_[c.first + p]);
+    for (const added& a : added_)
+        if (a.control == control) visit(a.name, a.value);
+}
+
+const panel_template* layout_library::load(const std::string& path, std::string& error) {
+    std::error_code failed;
+    const std::uintmax_t size = std::filesystem::file_size(path, failed);
+    const auto time = failed ? std::filesystem::file_time_type() : std::filesystem::last_write_time(path, failed);
+    const int64_t modified = static_cast<int64_t>(time.time_since_epoch().count());
+    if (!failed) {
+        const auto known = byPath_.find(path);
+        if (known != byPath_.end() && known->second.size == size && known->second.modified == modified)
+            return known->second.layout;
+    }
+    panel_layout parsed;
+    if (!loadLayout(path, parsed, error)) return nullptr;
+    auto layout = std::make_unique<panel_template>();
+    for (control_state& control : parsed.controls) {
+        panel_template::control c;
+        c.id = std::move(control.id);
+        c.first = layout->initial.size();
+        for (auto& [name, value] : control.properties) {
+            c.names.push_back(std::move(name));
+            layout->initial.push_back(std::move(value));
+        }
+        layout->controls.push_back(std::move(c));
+    }
+    layouts_.push_back(std::move(layout));
+    // A file whose size or time cannot be read is read again each time.
+    if (!failed) byPath_[path] = entry{size, modified, layouts_.back().get()};
+    return layouts_.back().get();
+}
+
+const std::string& layout_library::intern(std::string_view id) {
+    return *ids_.emplace(id).first;
+}
+
+}  // namespace quon
