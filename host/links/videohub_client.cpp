@@ -1,5 +1,7 @@
 #include "quon/links/videohub_client.h"
 
+#include <algorithm>
+
 #include "quon/links/label_text.h"
 
 namespace quon::links {
@@ -9,6 +11,13 @@ namespace {
 constexpr int max_videohub_size = 65536;
 
 }  // namespace
+
+videohub::reader_limits videohub_client::readerLimits(const link_settings& settings) {
+    videohub::reader_limits limits;
+    const int known = std::min(std::max(settings.sources, settings.destinations), max_videohub_size);
+    limits.maxBlockLines = std::max(limits.maxBlockLines, static_cast<std::size_t>(std::max(known, 0)));
+    return limits;
+}
 
 void videohub_client::send(std::string bytes) {
     if (active()) out_->emplace_back(std::in_place_type<act::send>, act::send{std::move(bytes)});

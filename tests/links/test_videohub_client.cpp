@@ -3,8 +3,11 @@
 // router has is a row or a case: the prelude with or without END PRELUDE
 // (and END PRELUDE before the routing), blocks split at every byte and with
 // any line end, no routing in time, pushes between the replies to a
-// request, the keep-alive, the resync, garbage reported once per cause.
+// request, the keep-alive, the resync, garbage reported once per cause, a
+// block of as many lines as the device file says the router has.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <string>
 #include <vector>
@@ -245,3 +248,27 @@ TEST_F(VideohubClient, AReconnectReportsEveryRouteAgainButOnlyTheLabelsThatChang
 }
 
 }  // namespace
+
+// A router larger than the reader's usual 4,096 lines a block: the device
+// file's sizes make room for every line; without them the block is cut and
+// the cut reported.
+TEST(VideohubClientSize, ABlockAsLargeAsTheDeviceFileSaysIsReadWhole) {
+    constexpr int size = 5000;
+    std::vector<int> inputs(size);
+    for (int output = 0; output < size; ++output) inputs[output] = size - 1 - output;
+    const std::string prelude = preamble + routingBlock(inputs) + endPrelude;
+    for (const int known : {0, size}) {
+        links::link_settings settings;
+        settings.destinations = known;
+        links::videohub_client client{settings};
+        client_table table{client, describeSent};
+        table.connect();
+        const lines reported = table.in(prelude);
+        const auto crosspoints = std::count_if(reported.begin(), reported.end(),
+                                               [](const std::string& l) { return l.rfind("crosspoint ", 0) == 0; });
+        const bool cut = std::any_of(reported.begin(), reported.end(),
+                                     [](const std::string& l) { return l.find("was cut") != std::string::npos; });
+        EXPECT_EQ(crosspoints, known == size ? size : 4096) << known;
+        EXPECT_EQ(cut, known != size) << known;
+    }
+}

@@ -17,7 +17,8 @@ namespace quon::links {
 
 class videohub_client final : public link_client, private videohub::block_sink {
 public:
-    explicit videohub_client(const link_settings& settings) : preludeLimit_(settings.connectTimeout) {}
+    explicit videohub_client(const link_settings& settings)
+        : preludeLimit_(settings.connectTimeout), reader_(readerLimits(settings)) {}
 
     std::uint16_t defaultPort() const override { return videohub::default_port; }
     void connected(link_clock::time_point now, link_actions& out) override;
@@ -30,6 +31,9 @@ public:
     void poll(int firstDestination, int lastDestination, link_actions& out) override;
 
 private:
+    // A block holds a line an input or output: room for as many as the
+    // device file says the router has, beyond the reader's usual limit.
+    static videohub::reader_limits readerLimits(const link_settings& settings);
     bool active() const { return open_; }
     void send(std::string bytes);
     void reportProblem(const std::string& cause, const std::string& text);
