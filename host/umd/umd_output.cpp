@@ -51,8 +51,8 @@ public:
 
     size_t addDisplay(uint16_t screen, uint16_t index) { return queue_.addDisplay(screen, index); }
 
-    void show(size_t slot, const std::string& text, const tally_lamps& lamps) {
-        if (queue_.show(slot, text, lamps)) wake();
+    void show(size_t display, const std::string& text, const tally_lamps& lamps) {
+        if (queue_.show(display, text, lamps)) wake();
     }
 
     void refresh() {
@@ -81,8 +81,8 @@ public:
     }
 
     // Stops connecting; closes now, or once the displays `blank` picks (by
-    // slot) are sent blank. Calls `closed` when closed.
-    void finish(const std::function<bool(size_t slot)>& blank, std::function<void()> closed) {
+    // number) are sent blank. Calls `closed` when closed.
+    void finish(const std::function<bool(size_t display)>& blank, std::function<void()> closed) {
         stopping_ = true;
         onClosed_ = std::move(closed);
         const bool blanking = ready() && queue_.blank(blank) != 0;
@@ -93,7 +93,7 @@ public:
         }
     }
 
-    bool shown(size_t slot) const { return queue_.shown(slot); }
+    bool shown(size_t display) const { return queue_.shown(display); }
 
     virtual void close() = 0;
 
@@ -496,8 +496,8 @@ struct umd_output::impl : std::enable_shared_from_this<impl> {
         });
     }
 
-    // `blank`: whether to send the display of this receiver's slot blank.
-    void stop(const std::function<bool(const receiver&, size_t slot)>& blank) {
+    // `blank`: whether to send this receiver's display (by number) blank.
+    void stop(const std::function<bool(const receiver&, size_t display)>& blank) {
         if (stopped) return;
         stopped = true;
         refreshTimer.cancel();
@@ -510,7 +510,7 @@ struct umd_output::impl : std::enable_shared_from_this<impl> {
             });
         }
         for (const auto& receiver : receivers) {
-            const auto picks = [&blank, &r = *receiver](size_t slot) { return blank(r, slot); };
+            const auto picks = [&blank, &r = *receiver](size_t display) { return blank(r, display); };
             receiver->finish(picks, [weak = weak_from_this()] {
                 if (auto self = weak.lock(); self && --self->open == 0) self->drainTimer.cancel();
             });
@@ -520,7 +520,7 @@ struct umd_output::impl : std::enable_shared_from_this<impl> {
     asio::io_context& io;
     const umd_config config;
     std::vector<std::shared_ptr<receiver>> receivers;
-    // Display name to its receiver (owned by `receivers`) and its slot there.
+    // Display name to its receiver (owned by `receivers`) and its number there.
     std::unordered_map<std::string, std::pair<receiver*, size_t>> displays;
     asio::steady_timer refreshTimer;
     asio::steady_timer drainTimer;
@@ -569,12 +569,12 @@ void umd_output::stop() {
 }
 
 void umd_output::retire(const std::set<std::string>& removed) {
-    std::set<std::pair<const receiver*, size_t>> slots;
+    std::set<std::pair<const receiver*, size_t>> picked;
     for (const std::string& name : removed) {
         const auto found = impl_->displays.find(name);
-        if (found != impl_->displays.end()) slots.emplace(found->second.first, found->second.second);
+        if (found != impl_->displays.end()) picked.emplace(found->second.first, found->second.second);
     }
-    impl_->stop([&slots](const receiver& r, size_t slot) { return slots.count({&r, slot}) && r.shown(slot); });
+    impl_->stop([&picked](const receiver& r, size_t display) { return picked.count({&r, display}) && r.shown(display); });
 }
 
 bool umd_output::finished() const { return impl_->stopped && impl_->open == 0; }
