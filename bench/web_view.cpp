@@ -1,7 +1,7 @@
 // The web view's cost on the host's loop: a wall of 1,000 displays changing
-// as fast as the benchmark can call tile(), with N pages connected over
+// as fast as the benchmark can call setDisplay(), with N pages connected over
 // loopback WebSockets. The pages read in a thread of their own, as browsers
-// would in other processes; the timed loop is the host's: tile() calls, and
+// would in other processes; the timed loop is the host's: setDisplay() calls, and
 // after every 1,000 of them one turn of the io_context (the flush, the
 // writes). At 100 changes a second per display, 1,000 displays make 100,000
 // calls a second: `loop_share` is the share of a second they cost.
@@ -73,13 +73,13 @@ void webViewTileChange(benchmark::State& state) {
         return;
     }
 
-    std::vector<quon::web::tile_state> tiles(kDisplays);
+    std::vector<quon::web::display_state> tiles(kDisplays);
     for (int i = 0; i < kDisplays; ++i) {
         tiles[i].name = "MON " + std::to_string(i + 1);
         tiles[i].text = "SRC " + std::to_string(i + 1);
         tiles[i].notified = "sourceid=" + std::to_string(i + 1);
         tiles[i].router = 1;
-        view.tile(tiles[i]);
+        view.setDisplay(tiles[i]);
     }
 
     asio::io_context pageIo;
@@ -103,9 +103,9 @@ void webViewTileChange(benchmark::State& state) {
     std::size_t calls = 0;
     const auto started = std::chrono::steady_clock::now();
     for (auto _ : state) {
-        quon::web::tile_state& tile = tiles[calls % kDisplays];
+        quon::web::display_state& tile = tiles[calls % kDisplays];
         tile.text = sources[(calls / kDisplays) % sources.size()];
-        view.tile(tile);
+        view.setDisplay(tile);
         if (++calls % kDisplays == 0) io.poll();
     }
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;

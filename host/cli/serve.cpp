@@ -251,7 +251,7 @@ private:
         system_ = std::move(system);
         const live_wall::changes displays = wall_->apply(std::move(next));
         followPair(true);
-        // The page's tiles of displays kept as they were still hold the old
+        // The page's displays that were kept as they were still hold the old
         // file's lamps and TSL indices.
         if (web_listener* listener = page_.listener()) listener->refresh();
         page_.receivers(wall_->receivers());

@@ -4,9 +4,6 @@
 #include <type_traits>
 #include <variant>
 
-#include <boost/asio/connect.hpp>
-#include <boost/asio/write.hpp>
-
 #include "quon/links/emberplus_client.h"
 #include "quon/links/swp08_client.h"
 #include "quon/links/videohub_client.h"
@@ -15,15 +12,20 @@ namespace quon::links {
 
 namespace {
 
-// Output the router has not taken yet; past this it is not reading.
-constexpr std::size_t max_pending_output = 1 << 20;
-
-std::uint32_t seedOf(const link_settings& settings) {
-    if (settings.jitterSeed != 0) return settings.jitterSeed;
-    return static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-}
-
 std::string millisecondsText(std::chrono::milliseconds duration) { return std::to_string(duration.count()) + " ms"; }
+
+tcp::tcp_carrier_settings carrierSettings(const link_settings& settings, std::uint16_t defaultPort) {
+    tcp::tcp_carrier_settings carrier;
+    carrier.host = settings.host;
+    carrier.port = settings.port != 0 ? settings.port : defaultPort;
+    carrier.connectTimeout = settings.connectTimeout;
+    carrier.backOffFirst = settings.backOffFirst;
+    carrier.backOffCap = settings.backOffCap;
+    carrier.jitterSeed = settings.jitterSeed;
+    // Output the router has not taken yet; past this it is not reading.
+    carrier.writeLimit = 1 << 20;
+    return carrier;
+}
 
 }  // namespace
 
@@ -31,36 +33,21 @@ tcp_connection::tcp_connection(boost::asio::io_context& io, const link_settings&
                                router_link_listener& listener, std::unique_ptr<link_client> client)
     : settings_(settings),
       listener_(listener),
-      io_(io),
       client_(std::move(client)),
-      resolver_(io),
-      socket_(io),
-      connectTimer_(io),
-      retryTimer_(io),
+      carrier_(std::make_shared<tcp::tcp_carrier>(io, carrierSettings(settings, client_->defaultPort()), *this)),
       tickTimer_(io),
-      clientTimer_(io),
-      backoff_(settings.backOffFirst, settings.backOffCap, seedOf(settings)),
-      port_(settings.port != 0 ? settings.port : client_->defaultPort()) {}
+      clientTimer_(io) {}
 
 void tcp_connection::start() {
     if (started_ || stopped_) return;
     started_ = true;
-    connect();
+    carrier_->open();
 }
 
 void tcp_connection::stop() {
     stopped_ = true;
-    connected_ = false;
-    up_ = false;
-    ++generation_;
-    client_->closed();
-    boost::system::error_code ignored;
-    resolver_.cancel();
-    socket_.close(ignored);
-    connectTimer_.cancel();
-    retryTimer_.cancel();
-    tickTimer_.cancel();
-    clientTimer_.cancel();
+    carrier_->close();
+    lose();
 }
 
 bool tcp_connection::requestRoute(int destination, int source) {
@@ -78,92 +65,60 @@ void tcp_connection::poll(int firstDestination, int lastDestination) {
     apply(actions);
 }
 
-void tcp_connection::connect() {
-    const std::uint64_t generation = ++generation_;
-    boost::system::error_code error;
-    const boost::asio::ip::address address = boost::asio::ip::make_address(settings_.host, error);
-    if (!error) {
-        connectTo({boost::asio::ip::tcp::endpoint(address, port_)}, generation);
-        return;
-    }
-    // A name is resolved anew at each connect (its address may move), by
-    // Asio's resolver, which calls getaddrinfo off this thread.
-    auto self = shared_from_this();
-    resolver_.async_resolve(settings_.host, std::to_string(port_), boost::asio::ip::tcp::resolver::numeric_service,
-                            [this, self, generation](const boost::system::error_code& resolveError,
-                                                     const boost::asio::ip::tcp::resolver::results_type& results) {
-                                if (stopped_ || generation != generation_) return;
-                                if (resolveError || results.empty()) {
-                                    fail("\"" + settings_.host + "\" did not resolve: " +
-                                         (resolveError ? resolveError.message() : std::string("no address")));
-                                    return;
-                                }
-                                std::vector<boost::asio::ip::tcp::endpoint> endpoints;
-                                for (const auto& entry : results) endpoints.push_back(entry.endpoint());
-                                connectTo(endpoints, generation);
-                            });
+void tcp_connection::connected(const boost::asio::ip::tcp::endpoint&) {
+    // The listener may drop the last handle from within a report.
+    const auto self = shared_from_this();
+    if (stopped_) return;
+    ++generation_;
+    connected_ = true;
+    held_.newConnection();
+    lastReceived_ = lastKeepAlive_ = std::chrono::steady_clock::now();
+    tick();
+    link_actions actions;
+    client_->connected(lastReceived_, actions);
+    apply(actions);
 }
 
-void tcp_connection::connectTo(const std::vector<boost::asio::ip::tcp::endpoint>& endpoints, std::uint64_t generation) {
-    socket_ = boost::asio::ip::tcp::socket(io_);
-    pending_.clear();
-    writing_ = false;
-    // What every failure of this attempt names: each address tried, in
-    // order, and the name they came from.
-    std::string tried;
-    for (const auto& endpoint : endpoints) {
-        const std::string address = endpoint.address().to_string();
-        tried += (tried.empty() ? "" : ", ") + (endpoint.address().is_v6() ? "[" + address + "]" : address) + ":" +
-                 std::to_string(endpoint.port());
-    }
-    if (endpoints.size() != 1 || endpoints.front().address().to_string() != settings_.host)
-        tried = settings_.host + " (" + tried + ")";
-    connectTimer_.expires_after(settings_.connectTimeout);
-    auto self = shared_from_this();
-    connectTimer_.async_wait([this, self, generation, tried](const boost::system::error_code& waitError) {
-        if (waitError || stopped_ || generation != generation_ || connected_) return;
-        fail("no connection to " + tried + " within " + millisecondsText(settings_.connectTimeout));
-    });
-    boost::asio::async_connect(socket_, endpoints,
-                               [this, self, generation, tried](const boost::system::error_code& connectError,
-                                                               const boost::asio::ip::tcp::endpoint&) {
-                                   if (stopped_ || generation != generation_) return;
-                                   if (connectError) {
-                                       fail("connect to " + tried + " failed: " + connectError.message());
-                                       return;
-                                   }
-                                   connectTimer_.cancel();
-                                   connected_ = true;
-                                   held_.newConnection();
-                                   boost::system::error_code ignored;
-                                   socket_.set_option(boost::asio::ip::tcp::no_delay(true), ignored);
-                                   lastReceived_ = lastKeepAlive_ = std::chrono::steady_clock::now();
-                                   tick();
-                                   read();
-                                   link_actions actions;
-                                   client_->connected(lastReceived_, actions);
-                                   apply(actions);
-                               });
+void tcp_connection::received(const std::uint8_t* data, std::size_t size) {
+    const auto self = shared_from_this();
+    if (!active()) return;
+    lastReceived_ = std::chrono::steady_clock::now();
+    link_actions actions;
+    client_->bytes(data, size, lastReceived_, actions);
+    apply(actions);
 }
 
-void tcp_connection::read() {
-    auto self = shared_from_this();
-    const std::uint64_t generation = generation_;
-    socket_.async_read_some(boost::asio::buffer(readBuffer_),
-                            [this, self, generation](const boost::system::error_code& error, std::size_t size) {
-                                if (stopped_ || generation != generation_) return;
-                                if (error) {
-                                    fail(error == boost::asio::error::eof
-                                             ? std::string("the router closed the connection")
-                                             : "read failed: " + error.message());
-                                    return;
-                                }
-                                lastReceived_ = std::chrono::steady_clock::now();
-                                link_actions actions;
-                                client_->bytes(readBuffer_.data(), size, lastReceived_, actions);
-                                apply(actions);
-                                if (active() && generation == generation_) read();
-                            });
+void tcp_connection::failed(const tcp::tcp_failure& failure, std::chrono::milliseconds retryIn) {
+    const auto self = shared_from_this();
+    if (stopped_) return;
+    using cause = tcp::tcp_failure::cause;
+    std::string why;
+    switch (failure.what) {
+    case cause::unresolved:
+        why = "\"" + settings_.host + "\" did not resolve: " + failure.message;
+        break;
+    case cause::timed_out:
+        why = "no connection to " + failure.tried + " within " + millisecondsText(settings_.connectTimeout);
+        break;
+    case cause::refused:
+    case cause::connect_failed:
+        why = "connect to " + failure.tried + " failed: " + failure.message;
+        break;
+    case cause::peer_closed:
+        why = "the router closed the connection";
+        break;
+    case cause::read_failed:
+        why = "read failed: " + failure.message;
+        break;
+    case cause::write_failed:
+        why = "write failed: " + failure.message;
+        break;
+    case cause::backlog:
+        why = "the router does not take what is sent to it";
+        break;
+    }
+    lose();
+    listener_.linkDown(why, retryIn);
 }
 
 void tcp_connection::apply(const link_actions& actions) {
@@ -195,32 +150,9 @@ void tcp_connection::apply(const link_actions& actions) {
 
 void tcp_connection::send(const std::string& bytes) {
     if (!active()) return;
-    if (pending_.size() + bytes.size() > max_pending_output) {
-        fail("the router does not take what is sent to it");
-        return;
-    }
-    pending_ += bytes;
-    flush();
-}
-
-void tcp_connection::flush() {
-    if (writing_ || pending_.empty()) return;
-    writing_ = true;
-    writingNow_.swap(pending_);
-    pending_.clear();
-    auto self = shared_from_this();
-    const std::uint64_t generation = generation_;
-    boost::asio::async_write(socket_, boost::asio::buffer(writingNow_),
-                             [this, self, generation](const boost::system::error_code& error, std::size_t) {
-                                 if (stopped_ || generation != generation_) return;
-                                 writing_ = false;
-                                 writingNow_.clear();
-                                 if (error) {
-                                     fail("write failed: " + error.message());
-                                     return;
-                                 }
-                                 flush();
-                             });
+    // A refusal past the write limit fails the connection, reported through
+    // failed().
+    carrier_->send(bytes);
 }
 
 void tcp_connection::tick() {
@@ -234,8 +166,7 @@ void tcp_connection::tick() {
         const auto now = std::chrono::steady_clock::now();
         // Bytes that came while this host was too busy to read them are not
         // a silence of the router's.
-        boost::system::error_code ignored;
-        if (socket_.available(ignored) > 0) lastReceived_ = now;
+        if (carrier_->unread() > 0) lastReceived_ = now;
         if (now - lastReceived_ > settings_.silenceLimit) {
             fail("nothing received for " + millisecondsText(settings_.silenceLimit));
             return;
@@ -274,35 +205,26 @@ void tcp_connection::declareUp(int sources, int destinations) {
     if (!active() || up_) return;
     up_ = true;
     lastResync_ = std::chrono::steady_clock::now();
-    backoff_.reset();
-    connectTimer_.cancel();
+    // Only a link that came up resets the back-off: a router that accepts
+    // and then fails its protocol is not tried ever faster.
+    carrier_->resetBackoff();
     listener_.linkUp(sources, destinations);
 }
 
-void tcp_connection::fail(const std::string& why) {
-    if (stopped_) return;
+void tcp_connection::lose() {
     ++generation_;
     connected_ = false;
     up_ = false;
     client_->closed();
-    boost::system::error_code ignored;
-    socket_.close(ignored);
-    connectTimer_.cancel();
     tickTimer_.cancel();
     clientTimer_.cancel();
-    const std::chrono::milliseconds wait = backoff_.next();
-    scheduleRetry(wait);
-    listener_.linkDown(why, wait);
 }
 
-void tcp_connection::scheduleRetry(std::chrono::milliseconds wait) {
-    retryTimer_.expires_after(wait);
-    auto self = shared_from_this();
-    const std::uint64_t generation = generation_;
-    retryTimer_.async_wait([this, self, generation](const boost::system::error_code& error) {
-        if (error || stopped_ || generation != generation_) return;
-        connect();
-    });
+void tcp_connection::fail(const std::string& why) {
+    if (stopped_) return;
+    const std::chrono::milliseconds wait = carrier_->fail();
+    lose();
+    listener_.linkDown(why, wait);
 }
 
 std::unique_ptr<router_link> makeVideohubLink(boost::asio::io_context& io, const link_settings& settings,

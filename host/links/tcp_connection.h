@@ -1,19 +1,20 @@
-// tcp_connection: carries one link_client over TCP. It connects with a time
-// limit (a host name resolved anew at each connect, off the loop's thread,
-// by Asio's resolver, every address tried), reads, writes what the client
-// sends through one output buffer, reconnects with back-off and jitter,
-// watches for silence, ticks the keep-alive and resync, and wakes the client
-// when it asked. What the client reports goes to the listener through the
-// one held_state (routes, labels, problems once per cause).
+// tcp_connection: carries one link_client on a tcp_carrier, which connects
+// (with its time limit, the name resolved at each connect, every address
+// tried), reads, writes through its 1 MiB queue and retries with back-off
+// and jitter. On top of it this watches for silence, ticks the keep-alive
+// and resync, wakes the client when it asked, words each failure for the
+// listener and resets the back-off once the link is up. What the client
+// reports goes to the listener through the one held_state (routes, labels,
+// problems once per cause).
 //
 // Runs on the io_context's thread only. Every pending operation holds the
 // connection through shared_from_this(), so it outlives its handlers; the
 // public router_link is a handle that stops it when destroyed. The listener
-// is borrowed and outlives the handle; the client is owned.
+// is borrowed and outlives the handle; the client and the carrier are owned
+// (the carrier shared with its own handlers, and closed by stop()).
 #ifndef QUON_LINKS_TCP_CONNECTION_H
 #define QUON_LINKS_TCP_CONNECTION_H
 
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -22,20 +23,22 @@
 #include <vector>
 
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include "quon/links/held_state.h"
 #include "quon/links/link_client.h"
-#include "quon/links/retry_backoff.h"
 #include "quon/links/router_link.h"
+#include "quon/tcp/tcp_carrier.h"
+#include "quon/tcp/tcp_carrier_listener.h"
 
 namespace quon::links {
 
-class tcp_connection : public std::enable_shared_from_this<tcp_connection> {
+class tcp_connection final : public tcp::tcp_carrier_listener, public std::enable_shared_from_this<tcp_connection> {
 public:
     tcp_connection(boost::asio::io_context& io, const link_settings& settings, router_link_listener& listener,
                    std::unique_ptr<link_client> client);
+    // Closes the carrier, whose handlers may outlive this and then call no one.
+    ~tcp_connection() override { carrier_->close(); }
     tcp_connection(const tcp_connection&) = delete;
     tcp_connection& operator=(const tcp_connection&) = delete;
 
@@ -47,47 +50,40 @@ public:
     const std::string* label(int database, int index) const { return held_.label(database, index); }
     std::optional<int> source(int destination) const { return held_.source(destination); }
 
+    // The carrier's reports.
+    void connected(const boost::asio::ip::tcp::endpoint& peer) override;
+    void received(const std::uint8_t* data, std::size_t size) override;
+    void failed(const tcp::tcp_failure& failure, std::chrono::milliseconds retryIn) override;
+
 private:
     // True while the current connection may go on: neither stopped nor
     // failed.
     bool active() const { return !stopped_ && connected_; }
-    void connect();
-    void connectTo(const std::vector<boost::asio::ip::tcp::endpoint>& endpoints, std::uint64_t generation);
-    void read();
-    void flush();
     void tick();
-    void scheduleRetry(std::chrono::milliseconds wait);
     // Carries out what the client asked, in order, until the connection
     // fails or the link is stopped (the listener may stop it).
     void apply(const link_actions& actions);
     void send(const std::string& bytes);
     void armClientTimer(link_clock::time_point deadline);
     void declareUp(int sources, int destinations);
-    // Drops the connection and schedules the next attempt.
+    // Forgets the connection on this side (timers, client, state).
+    void lose();
+    // Drops the connection for a reason found here and schedules the next
+    // attempt.
     void fail(const std::string& why);
 
     const link_settings settings_;
     router_link_listener& listener_;             // borrowed; outlives the handle
-    boost::asio::io_context& io_;                // borrowed; outlives the handle
     const std::unique_ptr<link_client> client_;  // owned
     held_state held_;
-    boost::asio::ip::tcp::resolver resolver_;
-    boost::asio::ip::tcp::socket socket_;
-    boost::asio::steady_timer connectTimer_;
-    boost::asio::steady_timer retryTimer_;
+    std::shared_ptr<tcp::tcp_carrier> carrier_;  // owned; shared with its handlers
     boost::asio::steady_timer tickTimer_;
     boost::asio::steady_timer clientTimer_;
-    retry_backoff backoff_;
-    std::uint16_t port_;
-    std::uint64_t generation_ = 0;  // one per connection attempt; handlers of older ones do nothing
+    std::uint64_t generation_ = 0;  // one per connection; handlers of older ones do nothing
     bool started_ = false;
     bool stopped_ = false;
     bool connected_ = false;
     bool up_ = false;
-    bool writing_ = false;
-    std::string pending_;  // bytes waiting for the write under way
-    std::string writingNow_;
-    std::array<std::uint8_t, 8192> readBuffer_{};
     std::chrono::steady_clock::time_point lastReceived_;
     std::chrono::steady_clock::time_point lastKeepAlive_;
     std::chrono::steady_clock::time_point lastResync_;

@@ -26,41 +26,41 @@ web_listener::web_listener(const host_engine& engine, web::web_view& view, const
       feed_(engine, &tallies, [this](const display_change& display) { show(display); }) {}
 
 void web_listener::componentCreated(const std::string& name) {
-    web::tile_state& tile = tiles_[name];
-    tile.name = name;
-    tile.tslIndex = tslIndex(*tallies_, name);
+    web::display_state& entry = displays_[name];
+    entry.name = name;
+    entry.tslIndex = tslIndex(*tallies_, name);
     update(name);
     view_.event(name + " created");
 }
 
 void web_listener::componentDestroyed(const std::string& name) {
-    tiles_.erase(name);
-    view_.removeTile(name);
+    displays_.erase(name);
+    view_.removeDisplay(name);
     view_.event(name + " destroyed");
 }
 
 void web_listener::registered(const std::string& component, int device, int first, int, bool added) {
     // The router and destination this display watches. A range added to a
-    // tile that already shows a router leaves it as it is: the display
+    // display that already shows a router leaves it as it is: the display
     // still watches what it did.
-    auto tile = tiles_.find(component);
-    if (tile == tiles_.end()) return;
-    web::tile_state& state = tile->second;
+    auto entry = displays_.find(component);
+    if (entry == displays_.end()) return;
+    web::display_state& state = entry->second;
     if (added && state.router != 0) return;
     if (state.router == device && state.destination == first) return;
     state.router = device;
     state.destination = first;
     state.routerSilent = !routerAnswers(device);
-    view_.tile(state);
+    view_.setDisplay(state);
 }
 
 void web_listener::propertyChanged(const property_change& change) { feed_.propertyChanged(change); }
 
 void web_listener::parentNotified(const std::string& component, const std::string& text) {
-    auto tile = tiles_.find(component);
-    if (tile == tiles_.end()) return;
-    tile->second.notified = text;
-    view_.tile(tile->second);
+    auto entry = displays_.find(component);
+    if (entry == displays_.end()) return;
+    entry->second.notified = text;
+    view_.setDisplay(entry->second);
 }
 
 void web_listener::routerRemoved(int device) {
@@ -80,10 +80,10 @@ void web_listener::routerChanged(const router_change& change) {
     view_.event("router " + std::to_string(change.device) + ": " + link.state +
                 (link.detail.empty() ? "" : " (" + link.detail + ")"));
     const bool answers = routerAnswers(change.device);
-    for (auto& [name, tile] : tiles_)
-        if (tile.router == change.device && tile.routerSilent == answers) {
-            tile.routerSilent = !answers;
-            view_.tile(tile);
+    for (auto& [name, entry] : displays_)
+        if (entry.router == change.device && entry.routerSilent == answers) {
+            entry.routerSilent = !answers;
+            view_.setDisplay(entry);
         }
 }
 
@@ -121,9 +121,9 @@ void web_listener::useTallies(const umd_config& tallies) {
 void web_listener::refresh() {
     std::unordered_map<std::string, int> indices;
     for (const umd_display& display : tallies_->displays) indices.emplace(display.name, display.index);
-    for (auto& [name, tile] : tiles_) {
+    for (auto& [name, entry] : displays_) {
         const auto found = indices.find(name);
-        tile.tslIndex = found == indices.end() ? -1 : found->second;
+        entry.tslIndex = found == indices.end() ? -1 : found->second;
         update(name);
     }
 }
@@ -135,26 +135,26 @@ int web_listener::tslIndex(const umd_config& config, const std::string& componen
 }
 
 void web_listener::update(const std::string& component) {
-    const auto found = tiles_.find(component);
-    if (found == tiles_.end()) return;
+    const auto found = displays_.find(component);
+    if (found == displays_.end()) return;
     if (const std::optional<display_change> display = feed_.read(component)) {
         show(*display);
     } else {
-        view_.tile(found->second);
+        view_.setDisplay(found->second);
     }
 }
 
 void web_listener::show(const display_change& display) {
-    const auto found = tiles_.find(display.name);
-    if (found == tiles_.end()) return;
-    web::tile_state& tile = found->second;
-    tile.text = display.text;
-    tile.statesheet = display.statesheet;
-    tile.left = colourName(display.lamps.left);
-    tile.centre = colourName(display.lamps.text);
-    tile.right = colourName(display.lamps.right);
-    tile.brightness = display.lamps.brightness * 100 / 3;
-    view_.tile(tile);
+    const auto found = displays_.find(display.name);
+    if (found == displays_.end()) return;
+    web::display_state& entry = found->second;
+    entry.text = display.text;
+    entry.statesheet = display.statesheet;
+    entry.left = colourName(display.lamps.left);
+    entry.centre = colourName(display.lamps.text);
+    entry.right = colourName(display.lamps.right);
+    entry.brightness = display.lamps.brightness * 100 / 3;
+    view_.setDisplay(entry);
 }
 
 bool web_listener::routerAnswers(int device) const {

@@ -26,17 +26,17 @@ void tsl_queue::record(display_state& display, const std::string& text, const ta
     anyShown_ = true;
 }
 
-bool tsl_queue::show(size_t slot, const std::string& text, const tally_lamps& lamps) {
-    display_state& display = displays_[slot];
-    if (display.shown && display.source == text && display.lamps == lamps) return false;
-    record(display, text, lamps);
-    enqueue(slot);
+bool tsl_queue::show(size_t display, const std::string& text, const tally_lamps& lamps) {
+    display_state& state = displays_[display];
+    if (state.shown && state.source == text && state.lamps == lamps) return false;
+    record(state, text, lamps);
+    enqueue(display);
     return true;
 }
 
 void tsl_queue::refresh() {
-    for (size_t slot = 0; slot < displays_.size(); ++slot) {
-        if (displays_[slot].shown) enqueue(slot);
+    for (size_t display = 0; display < displays_.size(); ++display) {
+        if (displays_[display].shown) enqueue(display);
     }
 }
 
@@ -50,28 +50,28 @@ void tsl_queue::setStandby(bool standby) {
     }
 }
 
-size_t tsl_queue::blank(const std::function<bool(size_t slot)>& pick) {
+size_t tsl_queue::blank(const std::function<bool(size_t display)>& pick) {
     size_t blanked = 0;
-    for (size_t slot = 0; slot < displays_.size(); ++slot) {
-        if (!pick(slot)) continue;
-        record(displays_[slot], "", tally_lamps{lamp_colour::off, lamp_colour::off, lamp_colour::off, 3});
-        enqueue(slot);
+    for (size_t display = 0; display < displays_.size(); ++display) {
+        if (!pick(display)) continue;
+        record(displays_[display], "", tally_lamps{lamp_colour::off, lamp_colour::off, lamp_colour::off, 3});
+        enqueue(display);
         ++blanked;
     }
     return blanked;
 }
 
 void tsl_queue::drop() {
-    for (size_t slot : queue_) displays_[slot].queued = false;
+    for (size_t display : queue_) displays_[display].queued = false;
     queue_.clear();
 }
 
-void tsl_queue::enqueue(size_t slot) {
+void tsl_queue::enqueue(size_t display) {
     if (standby_) return;
-    display_state& display = displays_[slot];
-    if (display.queued) return;
-    display.queued = true;
-    queue_.push_back(slot);
+    display_state& state = displays_[display];
+    if (state.queued) return;
+    state.queued = true;
+    queue_.push_back(display);
 }
 
 const tsl_queue::display_state& tsl_queue::takeFront() {

@@ -1,7 +1,6 @@
 #include "quon/umd/umd_output.h"
 
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 
 #include <algorithm>
 #include <boost/asio.hpp>
@@ -16,6 +15,8 @@
 #include "quon/umd/tsl_packet.h"
 #include "quon/umd/tsl_queue.h"
 #include "quon/umd/umd_text.h"
+#include "quon/tcp/tcp_carrier.h"
+#include "quon/tcp/tcp_carrier_listener.h"
 
 namespace quon {
 
@@ -29,12 +30,14 @@ namespace {
 constexpr size_t packets_per_turn = 64;
 // Bytes gathered into one TCP write.
 constexpr size_t stream_chunk = 16 * 1024;
+// The back-off after a failure: UDP waits exactly, TCP (retry_backoff)
+// draws each wait from the upper half of its interval.
 constexpr std::chrono::milliseconds first_retry = 250ms;
 constexpr std::chrono::milliseconds last_retry = 10s;
 constexpr std::chrono::milliseconds connect_timeout = 5s;
 // A TCP receiver that acknowledges nothing for this long is dropped (and
 // connected again), so a dead one does not hold its socket for minutes.
-constexpr unsigned unacknowledged_limit_ms = 10000;
+constexpr std::chrono::milliseconds unacknowledged_limit = 10s;
 constexpr std::chrono::milliseconds drain_limit = 1s;
 
 // One destination: its displays, the queue of those waiting to be sent, and
@@ -43,13 +46,13 @@ constexpr std::chrono::milliseconds drain_limit = 1s;
 class receiver : public std::enable_shared_from_this<receiver> {
 public:
     receiver(asio::io_context& io, const umd_destination& to, const umd_config& config)
-        : io_(io), to_(to), queue_(to.protocol, config.batch, config.tally31), timer_(io) {}
+        : io_(io), to_(to), queue_(to.protocol, config.batch, config.tally31) {}
     virtual ~receiver() = default;
 
     size_t addDisplay(uint16_t screen, uint16_t index) { return queue_.addDisplay(screen, index); }
 
-    void show(size_t slot, const std::string& text, const tally_lamps& lamps) {
-        if (queue_.show(slot, text, lamps)) wake();
+    void show(size_t display, const std::string& text, const tally_lamps& lamps) {
+        if (queue_.show(display, text, lamps)) wake();
     }
 
     void refresh() {
@@ -69,8 +72,6 @@ public:
         }
         queue_.setStandby(standby);
         if (standby) {
-            timer_.cancel();
-            retryDelay_ = first_retry;
             pause();
             setState("standby", "sends nothing while this host is standby");
         } else {
@@ -80,8 +81,8 @@ public:
     }
 
     // Stops connecting; closes now, or once the displays `blank` picks (by
-    // slot) are sent blank. Calls `closed` when closed.
-    void finish(const std::function<bool(size_t slot)>& blank, std::function<void()> closed) {
+    // number) are sent blank. Calls `closed` when closed.
+    void finish(const std::function<bool(size_t display)>& blank, std::function<void()> closed) {
         stopping_ = true;
         onClosed_ = std::move(closed);
         const bool blanking = ready() && queue_.blank(blank) != 0;
@@ -92,7 +93,7 @@ public:
         }
     }
 
-    bool shown(size_t slot) const { return queue_.shown(slot); }
+    bool shown(size_t display) const { return queue_.shown(display); }
 
     virtual void close() = 0;
 
@@ -133,18 +134,11 @@ protected:
 
     void reportClosed() {
         closed_ = true;
-        timer_.cancel();
         if (onClosed_) {
             auto closed = std::move(onClosed_);
             onClosed_ = nullptr;
             closed();
         }
-    }
-
-    std::chrono::milliseconds nextRetryDelay() {
-        const auto delay = retryDelay_;
-        retryDelay_ = std::min(retryDelay_ * 2, last_retry);
-        return delay;
     }
 
     // The link's state; a change is told (the detail alone is not).
@@ -172,8 +166,9 @@ protected:
 
     // Something waits in the queue.
     virtual void demand() = 0;
-    // Standby: closes the socket (the receiver stays open) and forgets
-    // what was in flight; every handler of the link is then stale.
+    // Standby: closes the socket (the receiver stays open), forgets what
+    // was in flight and the back-off; every handler of the link is then
+    // stale.
     virtual void pause() = 0;
     virtual void flush() = 0;
     // The socket can take packets.
@@ -184,8 +179,6 @@ protected:
     asio::io_context& io_;
     const umd_destination to_;
     tsl_queue queue_;
-    asio::steady_timer timer_;  // connect time limit, retry back-off
-    std::chrono::milliseconds retryDelay_ = first_retry;
     bool flushPosted_ = false;
     bool stopping_ = false;
     bool closed_ = false;
@@ -216,7 +209,7 @@ bool numericEndpoint(const umd_destination& to, typename protocol::endpoint& out
 class udp_receiver final : public receiver {
 public:
     udp_receiver(asio::io_context& io, const umd_destination& to, const umd_config& config)
-        : receiver(io, to, config), socket_(io), resolver_(io) {}
+        : receiver(io, to, config), socket_(io), resolver_(io), retryTimer_(io) {}
 
     void close() override {
         if (closed_) return;
@@ -230,6 +223,8 @@ private:
     void pause() override {
         ++generation_;
         error_code ignored;
+        retryTimer_.cancel();
+        retryDelay_ = first_retry;
         resolver_.cancel();
         socket_.close(ignored);
         batch_.clear();
@@ -289,10 +284,11 @@ private:
 
     void retryLater(const char* why, const std::string& detail) {
         state_ = state::waiting;
-        const auto delay = nextRetryDelay();
+        const auto delay = retryDelay_;
+        retryDelay_ = std::min(retryDelay_ * 2, last_retry);
         failed(why, detail, delay);
-        timer_.expires_after(delay);
-        timer_.async_wait([self = shared_from_this(), this, generation = generation_](const error_code& error) {
+        retryTimer_.expires_after(delay);
+        retryTimer_.async_wait([self = shared_from_this(), this, generation = generation_](const error_code& error) {
             if (error || closed_ || generation != generation_) return;
             state_ = state::idle;
             if (queue_.waiting() != 0) open();
@@ -334,130 +330,119 @@ private:
     uint64_t generation_ = 0;
     datagram_batch batch_;  // the datagrams the socket has not taken yet
     bool waitingWritable_ = false;
+    // A name that did not resolve is tried again after 0.25 s, doubling up
+    // to 10 s.
+    asio::steady_timer retryTimer_;
+    std::chrono::milliseconds retryDelay_ = first_retry;
 };
 
-// Not the router links' carrier (links/tcp_connection): that one runs a
-// protocol that answers, drops a connection that stays silent, connects as
-// soon as it starts and reports routes and labels. A TSL receiver says
-// nothing back, is connected only once a display is shown, is drained before
-// it closes, and has one write in flight so that the queue, which keeps one
-// state per display, takes the backlog rather than an output buffer.
-class tcp_receiver final : public receiver {
+// A TSL TCP receiver on the host's one TCP client (tcp_carrier), used its own
+// way: connected only once a display is shown, drained before it closes,
+// closed at once in standby, and with one write in flight so that the
+// queue, which keeps one state per display, takes the backlog rather than
+// the carrier's write queue. A receiver says nothing back; the carrier's
+// reads only tell when it hangs up.
+class tcp_receiver final : public receiver, public tcp::tcp_carrier_listener {
 public:
     tcp_receiver(asio::io_context& io, const umd_destination& to, const umd_config& config)
-        : receiver(io, to, config), socket_(io), resolver_(io) {}
+        : receiver(io, to, config), carrier_(std::make_shared<tcp::tcp_carrier>(io, carrierSettings(to), *this)) {}
+    // Closes the carrier, whose handlers may outlive this and then call no one.
+    ~tcp_receiver() override { carrier_->close(); }
 
     void close() override {
         if (closed_) return;
-        drop();
-        state_ = state::idle;
+        carrier_->close();
         reportClosed();
     }
 
 private:
-    enum class state { idle, resolving, connecting, connected, waiting };
-
-    void pause() override {
-        drop();
-        state_ = state::idle;
+    static tcp::tcp_carrier_settings carrierSettings(const umd_destination& to) {
+        tcp::tcp_carrier_settings settings;
+        settings.host = to.host;
+        settings.port = to.port;
+        settings.connectTimeout = connect_timeout;
+        settings.backOffFirst = first_retry;
+        settings.backOffCap = last_retry;
+        settings.unacknowledgedLimit = unacknowledged_limit;
+        return settings;
     }
 
-    bool ready() const override { return state_ == state::connected; }
-    bool idle() const override { return queue_.waiting() == 0 && !writing_; }
+    void pause() override { carrier_->close(); }
+
+    bool ready() const override { return carrier_->connected(); }
+    bool idle() const override { return queue_.waiting() == 0 && carrier_->queued() == 0; }
 
     void demand() override {
-        if (state_ == state::connected) {
+        if (carrier_->connected()) {
             scheduleFlush();
-        } else if (state_ == state::idle && !stopping_) {
-            connect();
+        } else if (!carrier_->isOpen() && !stopping_) {
+            carrier_->open();
         }
     }
 
-    void connect() {
-        asio::ip::tcp::endpoint endpoint;
-        if (numericEndpoint<asio::ip::tcp>(to_, endpoint)) {
-            startConnect({endpoint});
-            return;
-        }
-        state_ = state::resolving;
-        setState("resolving", to_.host);
-        resolver_.async_resolve(to_.host, std::to_string(to_.port), asio::ip::tcp::resolver::numeric_service,
-                                [self = shared_from_this(), this](const error_code& error, auto results) {
-                                    if (closed_) return;
-                                    if (error || results.empty()) {
-                                        retryLater("unresolved", "\"" + to_.host + "\": " +
-                                                                     (error ? error.message() : "no address"));
-                                        return;
-                                    }
-                                    std::vector<asio::ip::tcp::endpoint> endpoints;
-                                    for (const auto& entry : results) endpoints.push_back(entry.endpoint());
-                                    startConnect(endpoints);
-                                });
-    }
+    void resolving() override { setState("resolving", to_.host); }
 
-    void startConnect(const std::vector<asio::ip::tcp::endpoint>& endpoints) {
-        state_ = state::connecting;
+    void connecting(const std::vector<asio::ip::tcp::endpoint>& endpoints) override {
         setState("connecting", endpoints.front().address().to_string() + ":" + std::to_string(endpoints.front().port()));
-        const uint64_t generation = ++generation_;
-        timer_.expires_after(connect_timeout);
-        timer_.async_wait([self = shared_from_this(), this, generation](const error_code& error) {
-            if (!error && generation == generation_ && state_ == state::connecting) {
-                error_code ignored;
-                socket_.close(ignored);
-            }
-        });
-        asio::async_connect(socket_, endpoints,
-                            [self = shared_from_this(), this, generation](const error_code& error, const auto&) {
-                                if (closed_ || generation != generation_) return;
-                                timer_.cancel();
-                                if (error == asio::error::connection_refused) {
-                                    retryLater("refused", "connection refused");
-                                } else if (error == asio::error::operation_aborted) {
-                                    retryLater("lost", "no connection within " +
-                                                           std::to_string(connect_timeout.count() / 1000) + " s");
-                                } else if (error) {
-                                    retryLater("lost", "connect: " + error.message());
-                                } else {
-                                    connected();
-                                }
-                            });
     }
 
-    void connected() {
-        state_ = state::connected;
-        retryDelay_ = first_retry;
+    void connected(const asio::ip::tcp::endpoint& peer) override {
+        const auto self = shared_from_this();
+        carrier_->resetBackoff();
+        packetsInFlight_ = 0;
         ++connections_;
-        error_code ignored;
-        const auto peer = socket_.remote_endpoint(ignored);
         setState("connected", peer.address().to_string() + ":" + std::to_string(peer.port()));
-        socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
-        socket_.set_option(asio::socket_base::keep_alive(true), ignored);
-#ifdef TCP_USER_TIMEOUT
-        socket_.set_option(asio::detail::socket_option::integer<IPPROTO_TCP, TCP_USER_TIMEOUT>(unacknowledged_limit_ms),
-                           ignored);
-#endif
         // The receiver may have restarted: it gets everything shown so far.
         refresh();
-        readUntilClosed();
         scheduleFlush();
     }
 
-    // Receivers send nothing we need; reading tells when they hang up.
-    void readUntilClosed() {
-        socket_.async_read_some(asio::buffer(readBuffer_), [self = shared_from_this(), this, generation = generation_](
-                                                               const error_code& error, size_t) {
-            if (closed_ || generation != generation_) return;
-            if (error) {
-                retryLater("lost", error == asio::error::eof ? std::string("the receiver closed the connection")
-                                                             : error.message());
-            } else {
-                readUntilClosed();
-            }
-        });
+    void drained() override {
+        const auto self = shared_from_this();
+        countSent(packetsInFlight_);
+        packetsInFlight_ = 0;
+        flush();
     }
 
+    void failed(const tcp::tcp_failure& failure, std::chrono::milliseconds retryIn) override {
+        const auto self = shared_from_this();
+        packetsInFlight_ = 0;
+        if (stopping_) {
+            close();
+            return;
+        }
+        using cause = tcp::tcp_failure::cause;
+        switch (failure.what) {
+        case cause::unresolved:
+            failed("unresolved", "\"" + to_.host + "\": " + failure.message, retryIn);
+            break;
+        case cause::refused:
+            failed("refused", "connection refused", retryIn);
+            break;
+        case cause::timed_out:
+            failed("lost", "no connection within " + std::to_string(connect_timeout.count() / 1000) + " s", retryIn);
+            break;
+        case cause::connect_failed:
+            failed("lost", "connect: " + failure.message, retryIn);
+            break;
+        case cause::peer_closed:
+            failed("lost", "the receiver closed the connection", retryIn);
+            break;
+        case cause::read_failed:
+            failed("lost", failure.message, retryIn);
+            break;
+        case cause::write_failed:
+            failed("lost", "write: " + failure.message, retryIn);
+            break;
+        case cause::backlog:
+            failed("lost", "the receiver does not take what is sent to it", retryIn);
+            break;
+        }
+    }
+    using receiver::failed;
+
     void flush() override {
-        if (state_ != state::connected || writing_) return;
+        if (!carrier_->connected() || carrier_->queued() != 0) return;
         writeBuffer_.clear();
         size_t packets = 0;
         while (writeBuffer_.size() < stream_chunk && queue_.nextPacket(packet_)) {
@@ -468,56 +453,14 @@ private:
             if (stopping_) close();
             return;
         }
-        writing_ = true;
-        asio::async_write(
-            socket_, asio::buffer(writeBuffer_),
-            [self = shared_from_this(), this, generation = generation_, packets](const error_code& error, size_t) {
-                if (closed_ || generation != generation_) return;
-                writing_ = false;
-                if (error) {
-                    retryLater("lost", "write: " + error.message());
-                    return;
-                }
-                countSent(packets);
-                flush();
-            });
+        packetsInFlight_ = packets;
+        carrier_->send(writeBuffer_);
     }
 
-    // Closes the connection; every handler of it is then stale.
-    void drop() {
-        ++generation_;
-        error_code ignored;
-        resolver_.cancel();
-        socket_.close(ignored);
-        writing_ = false;
-    }
-
-    void retryLater(const char* why, const std::string& detail) {
-        drop();
-        if (stopping_) {
-            close();
-            return;
-        }
-        state_ = state::waiting;
-        const auto delay = nextRetryDelay();
-        failed(why, detail, delay);
-        timer_.expires_after(delay);
-        timer_.async_wait([self = shared_from_this(), this, generation = generation_](const error_code& error) {
-            if (error || closed_ || generation != generation_) return;
-            state_ = state::idle;
-            if (queue_.anyShown() || queue_.waiting() != 0) connect();
-        });
-    }
-
-    asio::ip::tcp::socket socket_;
-    asio::ip::tcp::resolver resolver_;
-    state state_ = state::idle;
-    // Tells the handlers of a closed connection from those of the current.
-    uint64_t generation_ = 0;
-    bool writing_ = false;
+    const std::shared_ptr<tcp::tcp_carrier> carrier_;  // owned; shared with its handlers, closed by close()
+    size_t packetsInFlight_ = 0;                       // in the write under way
     std::string packet_;
-    std::string writeBuffer_;  // in flight while writing_
-    std::array<char, 256> readBuffer_{};
+    std::string writeBuffer_;
 };
 
 }  // namespace
@@ -553,8 +496,8 @@ struct umd_output::impl : std::enable_shared_from_this<impl> {
         });
     }
 
-    // `blank`: whether to send the display of this receiver's slot blank.
-    void stop(const std::function<bool(const receiver&, size_t slot)>& blank) {
+    // `blank`: whether to send this receiver's display (by number) blank.
+    void stop(const std::function<bool(const receiver&, size_t display)>& blank) {
         if (stopped) return;
         stopped = true;
         refreshTimer.cancel();
@@ -567,7 +510,7 @@ struct umd_output::impl : std::enable_shared_from_this<impl> {
             });
         }
         for (const auto& receiver : receivers) {
-            const auto picks = [&blank, &r = *receiver](size_t slot) { return blank(r, slot); };
+            const auto picks = [&blank, &r = *receiver](size_t display) { return blank(r, display); };
             receiver->finish(picks, [weak = weak_from_this()] {
                 if (auto self = weak.lock(); self && --self->open == 0) self->drainTimer.cancel();
             });
@@ -577,7 +520,7 @@ struct umd_output::impl : std::enable_shared_from_this<impl> {
     asio::io_context& io;
     const umd_config config;
     std::vector<std::shared_ptr<receiver>> receivers;
-    // Display name to its receiver (owned by `receivers`) and its slot there.
+    // Display name to its receiver (owned by `receivers`) and its number there.
     std::unordered_map<std::string, std::pair<receiver*, size_t>> displays;
     asio::steady_timer refreshTimer;
     asio::steady_timer drainTimer;
@@ -626,12 +569,12 @@ void umd_output::stop() {
 }
 
 void umd_output::retire(const std::set<std::string>& removed) {
-    std::set<std::pair<const receiver*, size_t>> slots;
+    std::set<std::pair<const receiver*, size_t>> picked;
     for (const std::string& name : removed) {
         const auto found = impl_->displays.find(name);
-        if (found != impl_->displays.end()) slots.emplace(found->second.first, found->second.second);
+        if (found != impl_->displays.end()) picked.emplace(found->second.first, found->second.second);
     }
-    impl_->stop([&slots](const receiver& r, size_t slot) { return slots.count({&r, slot}) && r.shown(slot); });
+    impl_->stop([&picked](const receiver& r, size_t display) { return picked.count({&r, display}) && r.shown(display); });
 }
 
 bool umd_output::finished() const { return impl_->stopped && impl_->open == 0; }

@@ -90,10 +90,10 @@ json linkObject(const link_state& state) {
 
 }  // namespace
 
-wall_model::tile_change wall_model::setTile(const tile_state& state, std::uint64_t round) {
-    auto found = tiles_.find(state.name);
-    if (found == tiles_.end()) {
-        tiles_.emplace(state.name, tile_entry{state, round});
+wall_model::display_update wall_model::setDisplay(const display_state& state, std::uint64_t round) {
+    auto found = displays_.find(state.name);
+    if (found == displays_.end()) {
+        displays_.emplace(state.name, display_entry{state, round});
         order_.push_back(state.name);
         return {true, true};
     }
@@ -103,8 +103,8 @@ wall_model::tile_change wall_model::setTile(const tile_state& state, std::uint64
     return {false, first};
 }
 
-bool wall_model::removeTile(const std::string& name) {
-    if (tiles_.erase(name) == 0) return false;
+bool wall_model::removeDisplay(const std::string& name) {
+    if (displays_.erase(name) == 0) return false;
     order_.erase(std::find(order_.begin(), order_.end(), name));
     return true;
 }
@@ -114,7 +114,7 @@ bool wall_model::setOrder(const std::vector<std::string>& names) {
     ordered.reserve(order_.size());
     std::unordered_set<std::string> placed;
     for (const std::string& name : names)
-        if (tiles_.count(name) && placed.insert(name).second) ordered.push_back(name);
+        if (displays_.count(name) && placed.insert(name).second) ordered.push_back(name);
     for (const std::string& name : order_)
         if (!placed.count(name)) ordered.push_back(name);
     if (ordered == order_) return false;
@@ -136,12 +136,12 @@ void wall_model::addEvent(const std::string& line) {
     while (events_.size() > maxEvents_) events_.pop_front();
 }
 
-const tile_state* wall_model::findTile(const std::string& name) const {
-    auto found = tiles_.find(name);
-    return found == tiles_.end() ? nullptr : &found->second.state;
+const display_state* wall_model::findDisplay(const std::string& name) const {
+    auto found = displays_.find(name);
+    return found == displays_.end() ? nullptr : &found->second.state;
 }
 
-void wall_model::appendTileJson(std::string& out, const tile_state& state) {
+void wall_model::appendDisplayJson(std::string& out, const display_state& state) {
     out += R"({"name":)";
     appendJsonString(out, state.name);
     out += R"(,"text":)";
@@ -174,7 +174,7 @@ std::string wall_model::displaysJson() const {
     displays.reserve(order_.size() * 200);
     for (const std::string& name : order_) {
         if (displays.size() > 1) displays += ',';
-        appendTileJson(displays, tiles_.at(name).state);
+        appendDisplayJson(displays, displays_.at(name).state);
     }
     displays += ']';
     return displays;

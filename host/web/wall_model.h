@@ -23,16 +23,16 @@ public:
 
     explicit wall_model(std::size_t maxEvents) : maxEvents_(maxEvents) {}
 
-    struct tile_change {
+    struct display_update {
         bool added;         // a new display, at the end of the wall
         bool firstInRound;  // not changed before in this round
     };
     // Stores the display's state. A round is the caller's count of flushes:
     // firstInRound lets it list each changed display once per flush without
     // a set of its own.
-    tile_change setTile(const tile_state& state, std::uint64_t round);
+    display_update setDisplay(const display_state& state, std::uint64_t round);
     // These return whether the wall order changed.
-    bool removeTile(const std::string& name);
+    bool removeDisplay(const std::string& name);
     bool setOrder(const std::vector<std::string>& names);
 
     void setLink(const link_state& state);
@@ -45,17 +45,17 @@ public:
     void addEvent(const std::string& line);
 
     // Null when there is no display of that name. Valid until the next change.
-    const tile_state* findTile(const std::string& name) const;
+    const display_state* findDisplay(const std::string& name) const;
     const std::vector<std::string>& order() const { return order_; }
     std::size_t linkCount() const { return links_.size(); }
     std::uint64_t lastEventSequence() const { return nextEventSequence_ - 1; }
 
     // JSON texts (objects and arrays as the API and the page read them).
-    // The tile as a JSON object, appended to `out`. Written by hand: it is
+    // The display as a JSON object, appended to `out`. Written by hand: it is
     // the one text made for every change, and a general JSON value costs
     // several times more. Invalid UTF-8 becomes U+FFFD.
-    static void appendTileJson(std::string& out, const tile_state& state);
-    std::string displaysJson() const;  // [tile, ...] in wall order
+    static void appendDisplayJson(std::string& out, const display_state& state);
+    std::string displaysJson() const;  // [display, ...] in wall order
     std::string routersJson() const;   // [link, ...] by device number
     std::string receiversJson() const;  // [receiver, ...] in wall file order
     // {"status": "ok" or "degraded", "role", "down": [what is down, ...], counts}
@@ -69,11 +69,11 @@ public:
 private:
     std::size_t maxEvents_;
     std::vector<std::string> order_;
-    struct tile_entry {
-        tile_state state;
+    struct display_entry {
+        display_state state;
         std::uint64_t round = 0;  // the last round it changed in
     };
-    std::unordered_map<std::string, tile_entry> tiles_;
+    std::unordered_map<std::string, display_entry> displays_;
     std::map<int, link_state> links_;
     std::vector<receiver_state> receivers_;
     std::string role_ = "active";

@@ -88,7 +88,7 @@ struct server_state : std::enable_shared_from_this<server_state> {
     bool flushScheduled = false;
 
     // What changed since the last flush: the displays, each once (the round
-    // counts flushes; see wall_model::setTile).
+    // counts flushes; see wall_model::setDisplay).
     std::uint64_t round = 1;
     std::vector<std::string> dirtyNames;
     bool orderChanged = false;
@@ -400,11 +400,11 @@ std::string server_state::updateMessage(const std::vector<std::string>& names, b
     message += R"({"type":"update","displays":[)";
     bool first = true;
     for (const std::string& name : names) {
-        const tile_state* tile = model.findTile(name);
-        if (!tile) continue;  // removed since; the order says so
+        const display_state* display = model.findDisplay(name);
+        if (!display) continue;  // removed since; the order says so
         if (!first) message += ',';
         first = false;
-        wall_model::appendTileJson(message, *tile);
+        wall_model::appendDisplayJson(message, *display);
     }
     message += ']';
     if (order) message += R"(,"order":)" + model.orderJson();
@@ -527,19 +527,19 @@ void web_view::stop() {
     for (const auto& client : clients) client->drop();
 }
 
-void web_view::tile(const tile_state& state) {
+void web_view::setDisplay(const display_state& state) {
     server_state& server = *impl_->server;
     // Round 0 while no page is open: nothing is listed then, and the first
     // change after a page opens counts as first in its round.
-    const wall_model::tile_change change = server.model.setTile(state, server.clients.empty() ? 0 : server.round);
+    const wall_model::display_update change = server.model.setDisplay(state, server.clients.empty() ? 0 : server.round);
     if (change.added) server.markOrder();
     if (change.firstInRound && !server.clients.empty()) server.dirtyNames.push_back(state.name);
     server.scheduleFlush();
 }
 
-void web_view::removeTile(const std::string& name) {
+void web_view::removeDisplay(const std::string& name) {
     server_state& server = *impl_->server;
-    if (!server.model.removeTile(name)) return;
+    if (!server.model.removeDisplay(name)) return;
     server.markOrder();
     server.scheduleFlush();
 }

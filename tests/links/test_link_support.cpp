@@ -8,13 +8,13 @@
 
 #include "quon/links/held_state.h"
 #include "quon/links/label_text.h"
-#include "quon/links/retry_backoff.h"
 #include "quon/links/router_link.h"
+#include "quon/tcp/retry_backoff.h"
 
 namespace act = quon::links::act;
 using quon::links::cleanLabel;
 using quon::links::held_state;
-using quon::links::retry_backoff;
+using quon::tcp::retry_backoff;
 using std::chrono::milliseconds;
 
 namespace {

@@ -26,7 +26,7 @@ using tcp = asio::ip::tcp;
 using json = nlohmann::json;
 using quon::web::link_state;
 using quon::web::receiver_state;
-using quon::web::tile_state;
+using quon::web::display_state;
 using quon::web::web_settings;
 using quon::web::web_view;
 
@@ -190,8 +190,8 @@ protected:
         return page;
     }
 
-    static tile_state tile(const std::string& name, const std::string& text) {
-        tile_state state;
+    static display_state tile(const std::string& name, const std::string& text) {
+        display_state state;
         state.name = name;
         state.text = text;
         return state;
@@ -204,7 +204,7 @@ protected:
 
 TEST_F(WebView, ApiDisplaysListsEveryFieldInWallOrder) {
     startView();
-    tile_state first = tile("MON 2", "CAM 1");
+    display_state first = tile("MON 2", "CAM 1");
     first.statesheet = "alarm";
     first.left = "red";
     first.centre = "green";
@@ -213,9 +213,9 @@ TEST_F(WebView, ApiDisplaysListsEveryFieldInWallOrder) {
     first.notified = "sourceid=5";
     first.router = 3;
     first.routerSilent = true;
-    view->tile(first);
-    view->tile(tile("MON 1", "VT 4"));
-    view->tile(tile("MON 2", "CAM 2"));  // an update keeps its place
+    view->setDisplay(first);
+    view->setDisplay(tile("MON 1", "VT 4"));
+    view->setDisplay(tile("MON 2", "CAM 2"));  // an update keeps its place
 
     const http_reply reply = get("/api/displays");
     ASSERT_EQ(reply.status, 200);
@@ -233,7 +233,7 @@ TEST_F(WebView, ApiDisplaysListsEveryFieldInWallOrder) {
 
 TEST_F(WebView, ApiDisplaysCarriesEveryTileField) {
     startView();
-    tile_state state = tile("MON 1", "CAM 1");
+    display_state state = tile("MON 1", "CAM 1");
     state.statesheet = "alarm";
     state.left = "red";
     state.centre = "green";
@@ -244,7 +244,7 @@ TEST_F(WebView, ApiDisplaysCarriesEveryTileField) {
     state.routerSilent = true;
     state.destination = 14;
     state.tslIndex = 13;
-    view->tile(state);
+    view->setDisplay(state);
     const json expected = json::parse(R"([{"name":"MON 1","text":"CAM 1","statesheet":"alarm","left":"red",
         "centre":"green","right":"amber","brightness":40,"notified":"sourceid=5","router":3,"routerSilent":true,
         "destination":14,"tslIndex":13}])");
@@ -255,12 +255,12 @@ TEST_F(WebView, ApiDisplaysCarriesEveryTileField) {
 // real destination or index takes; TSL index 0 is a real one.
 TEST_F(WebView, DestinationAndTslIndexOfADisplayWithoutThem) {
     startView();
-    view->tile(tile("MON 1", "CAM 1"));
-    tile_state indexZero = tile("MON 2", "CAM 2");
+    view->setDisplay(tile("MON 1", "CAM 1"));
+    display_state indexZero = tile("MON 2", "CAM 2");
     indexZero.tslIndex = 0;
     indexZero.router = 1;
     indexZero.destination = 1;
-    view->tile(indexZero);
+    view->setDisplay(indexZero);
     const json displays = json::parse(get("/api/displays").body);
     ASSERT_EQ(displays.size(), 2u);
     EXPECT_EQ(displays[0]["router"], 0);
@@ -272,9 +272,9 @@ TEST_F(WebView, DestinationAndTslIndexOfADisplayWithoutThem) {
 
 TEST_F(WebView, RemovedAndReorderedDisplaysShowInTheApi) {
     startView();
-    for (const char* name : {"A", "B", "C", "D"}) view->tile(tile(name, "x"));
-    view->removeTile("B");
-    view->removeTile("nobody");
+    for (const char* name : {"A", "B", "C", "D"}) view->setDisplay(tile(name, "x"));
+    view->removeDisplay("B");
+    view->removeDisplay("nobody");
     view->wallOrder({"D", "nobody", "C"});
     std::vector<std::string> names;
     for (const json& display : json::parse(get("/api/displays").body)) names.push_back(display["name"]);
@@ -302,7 +302,7 @@ TEST_F(WebView, ApiRoutersListsLinksByDeviceNumber) {
 
 TEST_F(WebView, HealthzCountsWhatItServes) {
     startView();
-    view->tile(tile("MON 1", "x"));
+    view->setDisplay(tile("MON 1", "x"));
     view->link({1, "r", "", "connected", 4, ""});
     const http_reply reply = get("/healthz");
     ASSERT_EQ(reply.status, 200);
@@ -335,7 +335,7 @@ TEST_F(WebView, HealthzIsDegradedNamingEachRouterAndReceiverThatIsDown) {
 
 TEST_F(WebView, HeadIsAnsweredAsGetWithoutTheBody) {
     startView();
-    view->tile(tile("MON 1", "x"));
+    view->setDisplay(tile("MON 1", "x"));
     const http_reply got = get("/api/displays");
     const http_reply head = request("HEAD /api/displays HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
     ASSERT_EQ(head.status, 200);
@@ -348,7 +348,7 @@ TEST_F(WebView, JsonKeepsMarkupQuotesAndControlCharactersAsText) {
     startView();
     const std::string name = "<img src=x onerror=alert(1)>";
     const std::string text = "&amp; \"quoted\" \\ </script>\n\t\x01";
-    view->tile(tile(name, text));
+    view->setDisplay(tile(name, text));
     const http_reply reply = get("/api/displays");
     const json displays = json::parse(reply.body);
     EXPECT_EQ(displays[0]["name"], name);
@@ -367,10 +367,10 @@ class WebViewJsonText : public WebView, public ::testing::WithParamInterface<tex
 
 TEST_P(WebViewJsonText, DecodesToTheTextUtf8OrWindows1252) {
     startView();
-    view->tile(tile("MON 1", GetParam().sent));
+    view->setDisplay(tile("MON 1", GetParam().sent));
     auto page = openPage();
     const json full = page->next(io);
-    view->tile(tile("MON 1", GetParam().sent + "!"));
+    view->setDisplay(tile("MON 1", GetParam().sent + "!"));
     const json update = page->next(io);
     const json api = json::parse(get("/api/displays").body);
     EXPECT_EQ(api[0]["text"], GetParam().shown + "!");
@@ -410,11 +410,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(WebView, APageOpenedLaterGetsChangesToDisplaysChangedBefore) {
     startView();
-    view->tile(tile("MON 1", "CAM 1"));
-    view->tile(tile("MON 1", "CAM 2"));
+    view->setDisplay(tile("MON 1", "CAM 1"));
+    view->setDisplay(tile("MON 1", "CAM 2"));
     auto page = openPage();
     EXPECT_EQ(page->next(io)["displays"][0]["text"], "CAM 2");
-    view->tile(tile("MON 1", "CAM 3"));
+    view->setDisplay(tile("MON 1", "CAM 3"));
     const json update = page->next(io);
     ASSERT_EQ(update["displays"].size(), 1u);
     EXPECT_EQ(update["displays"][0]["text"], "CAM 3");
@@ -422,7 +422,7 @@ TEST_F(WebView, APageOpenedLaterGetsChangesToDisplaysChangedBefore) {
 
 TEST_F(WebView, ATextThatIsNotUtf8IsReadAsWindows1252) {
     startView();
-    view->tile(tile("MON \xff", "CAM \xc3"));
+    view->setDisplay(tile("MON \xff", "CAM \xc3"));
     view->link({1, "Caf\xe9", "", "lost", 4, "caf\xe9"});
     view->event("Caf\xe9");
     const json displays = json::parse(get("/api/displays").body);
@@ -474,7 +474,7 @@ TEST_P(WebViewRefuses, ThatConnectionOnlyAndChangesNothing) {
     // machine that may take longer than the default limit.
     settings.requestTimeout = std::chrono::seconds(120);
     startView();
-    view->tile(tile("MON 1", "CAM 1"));
+    view->setDisplay(tile("MON 1", "CAM 1"));
     const std::string before = view->displaysJson();
 
     raw_client bystander(io, view->port());  // an open connection that must survive
@@ -569,8 +569,8 @@ TEST_F(WebView, APageOfAnotherSiteMayNotConnect) {
 TEST_F(WebView, APageGetsTheFullStateThenEachChange) {
     settings.maxEvents = 2;
     startView();
-    view->tile(tile("MON 1", "CAM 1"));
-    view->tile(tile("MON 2", "CAM 2"));
+    view->setDisplay(tile("MON 1", "CAM 1"));
+    view->setDisplay(tile("MON 2", "CAM 2"));
     view->link({1, "Router", "SW-P-08", "connected", 16, ""});
     view->event("one");
     view->event("two");
@@ -584,7 +584,7 @@ TEST_F(WebView, APageGetsTheFullStateThenEachChange) {
     EXPECT_EQ(full["events"], json::parse(R"(["two","three"])"));
     EXPECT_EQ(full["maxEvents"], 2);
 
-    view->tile(tile("MON 2", "VT 9"));
+    view->setDisplay(tile("MON 2", "VT 9"));
     const json update = page->next(io);
     EXPECT_EQ(update["type"], "update");
     ASSERT_EQ(update["displays"].size(), 1u);
@@ -593,8 +593,8 @@ TEST_F(WebView, APageGetsTheFullStateThenEachChange) {
     EXPECT_FALSE(update.contains("routers"));
     EXPECT_FALSE(update.contains("events"));
 
-    view->removeTile("MON 1");
-    view->tile(tile("MON 3", "CAM 3"));
+    view->removeDisplay("MON 1");
+    view->setDisplay(tile("MON 3", "CAM 3"));
     view->event("four");
     view->link({1, "Router", "SW-P-08", "lost", 16, "connection reset"});
     const json changes = page->next(io);
@@ -608,10 +608,10 @@ TEST_F(WebView, APageGetsTheFullStateThenEachChange) {
 TEST_F(WebView, ChangesToOneDisplayBetweenFlushesArriveAsItsLatestState) {
     settings.flushDelay = std::chrono::milliseconds(50);
     startView();
-    view->tile(tile("MON 1", "CAM 0"));
+    view->setDisplay(tile("MON 1", "CAM 0"));
     auto page = openPage();
     EXPECT_EQ(page->next(io)["type"], "full");
-    for (int i = 1; i <= 100; ++i) view->tile(tile("MON 1", "CAM " + std::to_string(i)));
+    for (int i = 1; i <= 100; ++i) view->setDisplay(tile("MON 1", "CAM " + std::to_string(i)));
     const json update = page->next(io);
     ASSERT_EQ(update["displays"].size(), 1u);
     EXPECT_EQ(update["displays"][0]["text"], "CAM 100");
@@ -623,7 +623,7 @@ TEST_F(WebView, APageThatNeverReadsIsDroppedAndOthersKeepUp) {
     startView();
     constexpr int kTiles = 100;
     const std::string bulk(8000, 'x');
-    for (int i = 0; i < kTiles; ++i) view->tile(tile("MON " + std::to_string(i), bulk));
+    for (int i = 0; i < kTiles; ++i) view->setDisplay(tile("MON " + std::to_string(i), bulk));
 
     auto reader = openPage();
     ws_client stalled(io, view->port(), 4096);
@@ -634,7 +634,7 @@ TEST_F(WebView, APageThatNeverReadsIsDroppedAndOthersKeepUp) {
     int round = 0;
     for (; round < 1000 && view->clientCount() == 2; ++round) {
         const std::string text = "round " + std::to_string(round) + " " + bulk;
-        for (int i = 0; i < kTiles; ++i) view->tile(tile("MON " + std::to_string(i), text));
+        for (int i = 0; i < kTiles; ++i) view->setDisplay(tile("MON " + std::to_string(i), text));
         // The reader keeps up: it sees the round's last change before the next.
         ASSERT_TRUE(runUntil(io,
                              [&] {
@@ -649,7 +649,7 @@ TEST_F(WebView, APageThatNeverReadsIsDroppedAndOthersKeepUp) {
     EXPECT_EQ(view->clientCount(), 1u) << "the stalled page was never dropped";
     EXPECT_FALSE(reader->closed());
 
-    view->tile(tile("MON 0", "after"));
+    view->setDisplay(tile("MON 0", "after"));
     EXPECT_TRUE(runUntil(io, [&] {
         const json& displays = reader->messages().back()["displays"];
         return !displays.empty() && displays[0]["text"] == "after";
@@ -669,14 +669,14 @@ TEST_F(WebView, APageThatAnswersNoPingIsDropped) {
 
 TEST_F(WebView, StopClosesEveryPageAndStartServesAgain) {
     startView();
-    view->tile(tile("MON 1", "CAM 1"));
+    view->setDisplay(tile("MON 1", "CAM 1"));
     auto page = openPage();
     EXPECT_EQ(page->next(io)["type"], "full");
     view->stop();
     ASSERT_TRUE(runUntil(io, [&] { return page->closed(); }));
     EXPECT_EQ(view->clientCount(), 0u);
 
-    view->tile(tile("MON 1", "CAM 2"));
+    view->setDisplay(tile("MON 1", "CAM 2"));
     std::string error;
     ASSERT_TRUE(view->start(error)) << error;
     auto again = openPage();

@@ -2,7 +2,7 @@
 // first line of stdout, then applies one JSON command per line of stdin and
 // answers each with "ok" (or "error: ..."). Ends when stdin ends.
 //
-//   {"op":"tile","name":"MON 1","text":"CAM 1", ...every tile_state field optional}
+//   {"op":"tile","name":"MON 1","text":"CAM 1", ...every display_state field optional}
 //   {"op":"remove","name":"MON 1"}
 //   {"op":"order","names":["MON 2","MON 1"]}
 //   {"op":"link","device":1,"name":"Router","protocol":"SW-P-08","state":"connected","size":64,"detail":""}
@@ -29,8 +29,8 @@ namespace {
 
 using json = nlohmann::json;
 
-quon::web::tile_state tileFrom(const json& command) {
-    quon::web::tile_state tile;
+quon::web::display_state tileFrom(const json& command) {
+    quon::web::display_state tile;
     tile.name = command.at("name").get<std::string>();
     tile.text = command.value("text", "");
     tile.statesheet = command.value("statesheet", "");
@@ -49,9 +49,9 @@ quon::web::tile_state tileFrom(const json& command) {
 void applyCommand(quon::web::web_view& view, const json& command) {
     const std::string op = command.at("op").get<std::string>();
     if (op == "tile") {
-        view.tile(tileFrom(command));
+        view.setDisplay(tileFrom(command));
     } else if (op == "remove") {
-        view.removeTile(command.at("name").get<std::string>());
+        view.removeDisplay(command.at("name").get<std::string>());
     } else if (op == "order") {
         view.wallOrder(command.at("names").get<std::vector<std::string>>());
     } else if (op == "link") {
@@ -85,12 +85,12 @@ void applyCommand(quon::web::web_view& view, const json& command) {
         const std::string prefix = command.value("prefix", "MON ");
         const std::string text = command.value("text", "SRC ");
         for (int i = 1; i <= count; ++i) {
-            quon::web::tile_state tile;
+            quon::web::display_state tile;
             tile.name = prefix + std::to_string(i);
             tile.text = text + std::to_string(i);
             tile.centre = i % 7 == 0 ? "red" : "off";
             tile.router = 1;
-            view.tile(tile);
+            view.setDisplay(tile);
         }
     } else {
         throw std::runtime_error("unknown op \"" + op + "\"");

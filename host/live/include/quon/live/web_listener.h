@@ -1,4 +1,4 @@
-// The web view as a listener: each display's tile (its text, state sheet
+// The web view as a listener: each display (its text, state sheet
 // and lamps, the last notification to its parent panel, the router and
 // destination it watches and whether that router answers, its TSL index),
 // each router's link, and the latest events.
@@ -34,9 +34,9 @@ public:
     // Shows every router the engine has, as it stands.
     void showRouters();
     // The lamps and TSL indices now come from `tallies` (after the wall
-    // file was reloaded); every tile is shown again with them.
+    // file was reloaded); every display is shown again with them.
     void useTallies(const umd_config& tallies);
-    // Shows every tile again with what the tallies now say, for when the
+    // Shows every display again with what the tallies now say, for when the
     // wall file they belong to was reloaded in place.
     void refresh();
 
@@ -50,7 +50,7 @@ private:
     const host_engine& engine_;
     web::web_view& view_;
     const umd_config* tallies_;
-    std::map<std::string, web::tile_state> tiles_;
+    std::map<std::string, web::display_state> displays_;
     display_feed feed_;  // fed by propertyChanged; calls show()
 };
 

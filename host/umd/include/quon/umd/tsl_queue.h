@@ -29,21 +29,22 @@ class tsl_queue {
 public:
     tsl_queue(umd_protocol protocol, bool batch, const tsl31_tally_map& tally31);
 
-    // A display of this receiver; returns its slot, from 0 in call order.
+    // A display of this receiver; returns its number here, from 0 in call
+    // order, by which the calls below name it.
     size_t addDisplay(uint16_t screen, uint16_t index);
     size_t displays() const { return displays_.size(); }
 
-    // The display in `slot` now shows `text` with `lamps`. False, changing
+    // Display `display` now shows `text` with `lamps`. False, changing
     // nothing, when it showed exactly that already. Queued unless standby.
-    bool show(size_t slot, const std::string& text, const tally_lamps& lamps);
+    bool show(size_t display, const std::string& text, const tally_lamps& lamps);
     // Queues every display shown so far (unless standby).
     void refresh();
     // Standby drops what waits; back to active queues every display shown.
     void setStandby(bool standby);
     bool standby() const { return standby_; }
-    // At exit: every display `pick` names (by slot) is queued blank, no text
+    // At exit: every display `pick` names (by number) is queued blank, no text
     // and every lamp off, even one blank already. Returns how many.
-    size_t blank(const std::function<bool(size_t slot)>& pick);
+    size_t blank(const std::function<bool(size_t display)>& pick);
     // Forgets what waits (the receiver is closing).
     void drop();
 
@@ -51,7 +52,7 @@ public:
     // off the queue; false, leaving it alone, when nothing waits.
     bool nextPacket(std::string& packet);
 
-    bool shown(size_t slot) const { return displays_[slot].shown; }
+    bool shown(size_t display) const { return displays_[display].shown; }
     bool anyShown() const { return anyShown_; }
     // Displays whose latest state is not yet in a packet.
     size_t waiting() const { return queue_.size(); }
@@ -68,7 +69,7 @@ private:
         std::string text31;  // TSL 3.1 receivers
     };
 
-    void enqueue(size_t slot);
+    void enqueue(size_t display);
     const display_state& takeFront();
     void record(display_state& display, const std::string& text, const tally_lamps& lamps);
 

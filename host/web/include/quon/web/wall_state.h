@@ -8,8 +8,8 @@
 namespace quon::web {
 
 // One under-monitor display of the wall.
-struct tile_state {
-    std::string name;        // the component's name; identifies the tile
+struct display_state {
+    std::string name;        // the component's name; identifies the display
     std::string text;        // `text` of panel control myMimic
     std::string statesheet;  // `statesheet` of myMimic; empty when none
     // Tally lamps: "off", "red", "green" or "amber".

@@ -60,8 +60,8 @@ public:
 
     // Adds a display, or updates the one of the same name. New displays join
     // the end of the wall.
-    void tile(const tile_state& state);
-    void removeTile(const std::string& name);
+    void setDisplay(const display_state& state);
+    void removeDisplay(const std::string& name);
     // Puts the named displays first, in this order; the others follow in
     // their present order. Unknown names are ignored.
     void wallOrder(const std::vector<std::string>& names);

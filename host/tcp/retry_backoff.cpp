@@ -1,8 +1,8 @@
-#include "quon/links/retry_backoff.h"
+#include "quon/tcp/retry_backoff.h"
 
 #include <algorithm>
 
-namespace quon::links {
+namespace quon::tcp {
 
 retry_backoff::retry_backoff(std::chrono::milliseconds first, std::chrono::milliseconds cap, std::uint32_t seed)
     : first_(std::max(first, std::chrono::milliseconds(1))), cap_(std::max(cap, first_)), random_(seed) {}
@@ -17,4 +17,4 @@ std::chrono::milliseconds retry_backoff::next() {
     return std::chrono::milliseconds(draw(random_));
 }
 
-}  // namespace quon::links
+}  // namespace quon::tcp

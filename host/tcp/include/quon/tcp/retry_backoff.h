@@ -1,15 +1,15 @@
-// retry_backoff: the waits between attempts to reach a router. Each wait
-// doubles, from `first` up to `cap`, and is drawn uniformly from its upper
-// half so that many hosts that lost one router do not return in step. Pure;
-// the seed makes the draws repeatable.
-#ifndef QUON_LINKS_RETRY_BACKOFF_H
-#define QUON_LINKS_RETRY_BACKOFF_H
+// retry_backoff: the waits between attempts to reach a peer (a router, a
+// TSL screen). Each wait doubles, from `first` up to `cap`, and is drawn
+// uniformly from its upper half so that many hosts that lost one peer do not
+// return in step. Pure; the seed makes the draws repeatable.
+#ifndef QUON_TCP_RETRY_BACKOFF_H
+#define QUON_TCP_RETRY_BACKOFF_H
 
 #include <chrono>
 #include <cstdint>
 #include <random>
 
-namespace quon::links {
+namespace quon::tcp {
 
 class retry_backoff {
 public:
@@ -27,6 +27,6 @@ private:
     std::mt19937 random_;
 };
 
-}  // namespace quon::links
+}  // namespace quon::tcp
 
 #endif

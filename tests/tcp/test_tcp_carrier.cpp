@@ -1,0 +1,194 @@
+// tcp_carrier against peers on loopback sockets (127.0.0.1, port 0; the one
+// name resolved is localhost). What the router links and the TSL receivers
+// add on top is tested with them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <boost/asio.hpp>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "quon/tcp/tcp_carrier.h"
+#include "run_until.h"
+
+namespace asio = boost::asio;
+using namespace std::chrono_literals;
+using quon::tcp::tcp_carrier;
+using quon::tcp::tcp_carrier_settings;
+using quon::tcp::tcp_failure;
+
+namespace {
+
+// Everything the carrier told, in order.
+struct recording_listener final : quon::tcp::tcp_carrier_listener {
+    void resolving() override { ++resolves; }
+    void connecting(const std::vector<asio::ip::tcp::endpoint>& endpoints) override { attempts.push_back(endpoints); }
+    void connected(const asio::ip::tcp::endpoint& peer) override { peers.push_back(peer); }
+    void received(const std::uint8_t* data, std::size_t size) override {
+        bytes.append(reinterpret_cast<const char*>(data), size);
+    }
+    void drained() override { ++drains; }
+    void failed(const tcp_failure& failure, std::chrono::milliseconds retryIn) override {
+        failures.push_back(failure);
+        waits.push_back(retryIn);
+    }
+
+    int resolves = 0;
+    std::vector<std::vector<asio::ip::tcp::endpoint>> attempts;
+    std::vector<asio::ip::tcp::endpoint> peers;
+    std::string bytes;
+    int drains = 0;
+    std::vector<tcp_failure> failures;
+    std::vector<std::chrono::milliseconds> waits;
+};
+
+tcp_carrier_settings loopbackSettings(std::uint16_t port) {
+    tcp_carrier_settings settings;
+    settings.host = "127.0.0.1";
+    settings.port = port;
+    settings.backOffFirst = 20ms;
+    settings.backOffCap = 80ms;
+    settings.jitterSeed = 3;
+    return settings;
+}
+
+// A port nothing listens on: bound once, then given up.
+std::uint16_t closedPort(asio::io_context& io) {
+    asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+    return acceptor.local_endpoint().port();
+}
+
+struct loopback_peer {
+    explicit loopback_peer(asio::io_context& io) : acceptor(io, {asio::ip::make_address("127.0.0.1"), 0}) {}
+    std::uint16_t port() const { return acceptor.local_endpoint().port(); }
+    // Accepts the next connection into `sockets`.
+    void accept() {
+        acceptor.async_accept([this](const boost::system::error_code& error, asio::ip::tcp::socket socket) {
+            if (!error) sockets.push_back(std::make_unique<asio::ip::tcp::socket>(std::move(socket)));
+        });
+    }
+    asio::ip::tcp::acceptor acceptor;
+    std::vector<std::unique_ptr<asio::ip::tcp::socket>> sockets;
+};
+
+TEST(TcpCarrier, AClosedPortIsTriedAgainWithGrowingJitteredWaits) {
+    asio::io_context io;
+    const std::uint16_t port = closedPort(io);
+    recording_listener listener;
+    const auto carrier = std::make_shared<tcp_carrier>(io, loopbackSettings(port), listener);
+    carrier->open();
+    ASSERT_TRUE(runUntil(io, [&] { return listener.failures.size() >= 4; }));
+    carrier->close();
+    // Ceilings 20, 40, 80, 80 ms (the cap); each wait from the upper half.
+    const std::chrono::milliseconds ceilings[] = {20ms, 40ms, 80ms, 80ms};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(listener.failures[i].what, tcp_failure::cause::refused);
+        EXPECT_EQ(listener.failures[i].tried, "127.0.0.1:" + std::to_string(port));
+        EXPECT_GT(listener.waits[i], ceilings[i] / 2) << i;
+        EXPECT_LE(listener.waits[i], ceilings[i]) << i;
+    }
+    EXPECT_EQ(listener.resolves, 0);  // a numeric address is not resolved
+    EXPECT_TRUE(listener.peers.empty());
+}
+
+TEST(TcpCarrier, ANameIsResolvedAtEachAttemptAndItsAddressesTriedInTurn) {
+    asio::io_context io;
+    loopback_peer peer(io);
+    peer.accept();
+    recording_listener listener;
+    tcp_carrier_settings settings = loopbackSettings(peer.port());
+    settings.host = "localhost";
+    const auto carrier = std::make_shared<tcp_carrier>(io, settings, listener);
+    carrier->open();
+    // localhost may name ::1 first, where nothing listens on this port.
+    ASSERT_TRUE(runUntil(io, [&] { return !listener.peers.empty(); }));
+    EXPECT_EQ(listener.resolves, 1);
+    ASSERT_EQ(listener.attempts.size(), 1u);
+    EXPECT_NE(std::find(listener.attempts[0].begin(), listener.attempts[0].end(),
+                        asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), peer.port())),
+              listener.attempts[0].end());
+    EXPECT_EQ(listener.peers[0].address().to_string(), "127.0.0.1");
+    EXPECT_TRUE(listener.failures.empty());
+
+    // Once closed by the peer, the name is resolved again for the next try.
+    peer.accept();
+    ASSERT_TRUE(runUntil(io, [&] { return peer.sockets.size() == 1; }));
+    peer.sockets[0]->close();
+    ASSERT_TRUE(runUntil(io, [&] { return listener.peers.size() == 2; }));
+    EXPECT_EQ(listener.resolves, 2);
+    carrier->close();
+}
+
+TEST(TcpCarrier, APeerThatClosesIsReportedAfterWhatItSentAndConnectedAgain) {
+    asio::io_context io;
+    loopback_peer peer(io);
+    peer.accept();
+    recording_listener listener;
+    const auto carrier = std::make_shared<tcp_carrier>(io, loopbackSettings(peer.port()), listener);
+    carrier->open();
+    ASSERT_TRUE(runUntil(io, [&] { return !listener.peers.empty() && peer.sockets.size() == 1; }));
+
+    ASSERT_TRUE(carrier->send("ping"));
+    std::string got(4, '\0');
+    asio::read(*peer.sockets[0], asio::buffer(got));
+    EXPECT_EQ(got, "ping");
+    ASSERT_TRUE(runUntil(io, [&] { return listener.drains == 1; }));
+    EXPECT_EQ(carrier->queued(), 0u);
+
+    asio::write(*peer.sockets[0], asio::buffer(std::string("bye")));
+    peer.sockets[0]->close();
+    peer.accept();
+    ASSERT_TRUE(runUntil(io, [&] { return listener.failures.size() == 1; }));
+    EXPECT_EQ(listener.bytes, "bye");
+    EXPECT_EQ(listener.failures[0].what, tcp_failure::cause::peer_closed);
+    EXPECT_FALSE(carrier->connected());
+    EXPECT_FALSE(carrier->send("lost"));  // nothing is queued while down
+    ASSERT_TRUE(runUntil(io, [&] { return listener.peers.size() == 2 && peer.sockets.size() == 2; }));
+    carrier->close();
+}
+
+TEST(TcpCarrier, SendingPastTheWriteLimitFailsTheConnectionAndDropsWhatWaited) {
+    asio::io_context io;
+    loopback_peer peer(io);
+    peer.accept();
+    recording_listener listener;
+    tcp_carrier_settings settings = loopbackSettings(peer.port());
+    settings.writeLimit = 64 * 1024;
+    const auto carrier = std::make_shared<tcp_carrier>(io, settings, listener);
+    carrier->open();
+    ASSERT_TRUE(runUntil(io, [&] { return !listener.peers.empty(); }));
+
+    // Nothing runs the loop between the sends, so no write completes: all
+    // of it waits.
+    const std::string chunk(16 * 1024, 'x');
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(carrier->send(chunk)) << i;
+    EXPECT_EQ(carrier->queued(), 64u * 1024u);
+    EXPECT_FALSE(carrier->send("y"));
+    ASSERT_EQ(listener.failures.size(), 1u);
+    EXPECT_EQ(listener.failures[0].what, tcp_failure::cause::backlog);
+    EXPECT_EQ(carrier->queued(), 0u);
+    EXPECT_FALSE(carrier->connected());
+    EXPECT_TRUE(carrier->isOpen());  // and tries again
+    EXPECT_GT(listener.waits[0], 10ms);
+    EXPECT_LE(listener.waits[0], 20ms);
+    carrier->close();
+    EXPECT_FALSE(carrier->isOpen());
+}
+
+TEST(TcpCarrier, CloseStopsTheRetriesAndReportsNothingMore) {
+    asio::io_context io;
+    const std::uint16_t port = closedPort(io);
+    recording_listener listener;
+    const auto carrier = std::make_shared<tcp_carrier>(io, loopbackSettings(port), listener);
+    carrier->open();
+    ASSERT_TRUE(runUntil(io, [&] { return listener.failures.size() == 1; }));
+    carrier->close();
+    io.restart();
+    io.run();  // ends: nothing is pending once closed
+    EXPECT_EQ(listener.failures.size(), 1u);
+    EXPECT_EQ(listener.attempts.size(), 1u);
+}
+
+}  // namespace
