@@ -13,6 +13,12 @@ namespace {
 
 constexpr std::size_t header_size = sizeof(nlmsghdr);
 
+// The kernel's error code, negative in its messages; any int may come.
+std::string kernelError(int negative) {
+    if (negative < 0 && negative > -4096) return std::strerror(-negative);
+    return "error code " + std::to_string(negative);
+}
+
 constexpr std::size_t aligned(std::size_t size) { return (size + NLMSG_ALIGNTO - 1) & ~std::size_t(NLMSG_ALIGNTO - 1); }
 
 template <typename T>
@@ -108,7 +114,7 @@ void address_tracker::readMessage(std::uint16_t type, std::uint16_t flags, std::
         if (size >= sizeof(int) && readAt<int>(payload) < 0) {
             dumping_.reset();
             out.push_back({address_action::kind::problem, {},
-                           "netlink: the address dump failed: " + std::string(std::strerror(-readAt<int>(payload))), false});
+                           "netlink: the address dump failed: " + kernelError(readAt<int>(payload)), false});
             out.push_back({address_action::kind::dump_later, {}, {}, false});
             return;
         }
@@ -123,7 +129,7 @@ void address_tracker::readMessage(std::uint16_t type, std::uint16_t flags, std::
         if (error == 0 || !ours) return;  // an acknowledgement, or not about the dump
         dumping_.reset();
         out.push_back({address_action::kind::problem, {},
-                       "netlink: the kernel refused the address dump: " + std::string(std::strerror(-error)), false});
+                       "netlink: the kernel refused the address dump: " + kernelError(error), false});
         out.push_back({address_action::kind::dump_later, {}, {}, false});
         return;
     }
