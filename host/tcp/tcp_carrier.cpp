@@ -41,6 +41,12 @@ void tcp_carrier::close() {
     backoff_.reset();
 }
 
+void tcp_carrier::abort() {
+    boost::system::error_code ignored;
+    if (socket_.is_open()) socket_.set_option(boost::asio::socket_base::linger(true, 0), ignored);
+    close();
+}
+
 std::chrono::milliseconds tcp_carrier::fail() {
     drop();
     return scheduleRetry();

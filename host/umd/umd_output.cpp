@@ -367,7 +367,10 @@ private:
         return settings;
     }
 
-    void pause() override { carrier_->close(); }
+    // Standby: nothing more reaches the screen, not even what the kernel
+    // still holds (a link that was down would deliver it late, after the
+    // other host's newer texts).
+    void pause() override { carrier_->abort(); }
 
     bool ready() const override { return carrier_->connected(); }
     bool idle() const override { return queue_.waiting() == 0 && carrier_->queued() == 0; }

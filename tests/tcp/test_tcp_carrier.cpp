@@ -177,6 +177,31 @@ TEST(TcpCarrier, SendingPastTheWriteLimitFailsTheConnectionAndDropsWhatWaited) {
     EXPECT_FALSE(carrier->isOpen());
 }
 
+// close() ends the connection in order; abort() resets it, dropping what
+// the kernel still held for the peer.
+TEST(TcpCarrier, CloseEndsTheConnectionInOrderAndAbortResetsIt) {
+    for (const bool aborted : {false, true}) {
+        asio::io_context io;
+        loopback_peer peer(io);
+        peer.accept();
+        recording_listener listener;
+        const auto carrier = std::make_shared<tcp_carrier>(io, loopbackSettings(peer.port()), listener);
+        carrier->open();
+        ASSERT_TRUE(runUntil(io, [&] { return !listener.peers.empty() && peer.sockets.size() == 1; }));
+        if (aborted)
+            carrier->abort();
+        else
+            carrier->close();
+        EXPECT_FALSE(carrier->isOpen());
+        char byte = 0;
+        boost::system::error_code error;
+        peer.sockets[0]->read_some(asio::buffer(&byte, 1), error);
+        const boost::system::error_code expected =
+            aborted ? boost::system::error_code(asio::error::connection_reset) : boost::system::error_code(asio::error::eof);
+        EXPECT_EQ(error, expected) << error.message();
+    }
+}
+
 TEST(TcpCarrier, CloseStopsTheRetriesAndReportsNothingMore) {
     asio::io_context io;
     const std::uint16_t port = closedPort(io);

@@ -61,6 +61,10 @@ public:
     // Drops the connection and any attempt or wait, and forgets the
     // back-off; the listener hears nothing more until the next open().
     void close();
+    // As close(), and what the kernel still holds for the peer is dropped
+    // too (the peer sees a reset): for a sender that must stop at once,
+    // whose bytes would be stale when a link that is down comes back.
+    void abort();
     // Drops the connection as a failure the user found (the peer's
     // protocol went wrong or silent) and schedules the next attempt, whose
     // wait it returns. The listener is not told: the user words it.
