@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "hex_bytes.h"
 #include "quon/links/emberplus_glow.h"
 
 namespace glow = quon::links::glow;
@@ -16,24 +17,8 @@ namespace ber = quon::links::ber;
 
 namespace {
 
-std::string hex(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 3)
-        out += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
-    return out;
-}
-
-std::string showHex(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        if (!out.empty()) out += ' ';
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
+using quon::test::hex;
+using quon::test::showHex;
 
 // One line per element, only the fields it carried.
 std::string describe(const glow::element& e) {
