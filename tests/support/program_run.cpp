@@ -23,9 +23,44 @@ std::string slurp(const std::string& path) {
     return text.str();
 }
 
+#ifdef QUON_TARGET_EMULATOR
+// The first bytes of an ELF file: its class, byte order and machine.
+std::string machineOf(const std::string& path) {
+    char header[20] = {};
+    std::ifstream in(path, std::ios::binary);
+    if (!in.read(header, sizeof header) || std::string(header, 4) != "\x7f" "ELF") return {};
+    return std::string(header + 4, 2) + std::string(header + 18, 2);
+}
+#endif
+
+// The command that starts `how`'s program: the program itself, or, where
+// this build's programs run through an emulator (QUON_TARGET_EMULATOR: the
+// emulator and its options joined by |, set where this machine cannot run
+// them), that emulator when the program is of this program's machine, as
+// CTest runs the test itself. A program of another machine (cmake) runs as
+// it is.
+std::vector<std::string> commandOf(const program_run& how) {
+    std::vector<std::string> command;
+#ifdef QUON_TARGET_EMULATOR
+    static const std::string ownMachine = machineOf("/proc/self/exe");
+    const bool relative = !how.folder.empty() && how.program.rfind('/', 0) != 0;
+    if (!ownMachine.empty() && machineOf(relative ? how.folder + "/" + how.program : how.program) == ownMachine) {
+        std::istringstream list(QUON_TARGET_EMULATOR);
+        for (std::string part; std::getline(list, part, '|');) command.push_back(part);
+    }
+#endif
+    command.push_back(how.program);
+    command.insert(command.end(), how.arguments.begin(), how.arguments.end());
+    return command;
+}
+
 // Starts `how` with the given descriptors as its standard input, output and
 // error; `unused` are the parent's ends, closed in the child.
 pid_t spawn(const program_run& how, int in, int out, int err, std::initializer_list<int> unused) {
+    std::vector<std::string> command = commandOf(how);
+    std::vector<char*> argv;
+    for (std::string& a : command) argv.push_back(a.data());
+    argv.push_back(nullptr);
     const pid_t child = fork();
     if (child != 0) return child;
     dup2(in, STDIN_FILENO);
@@ -35,11 +70,7 @@ pid_t spawn(const program_run& how, int in, int out, int err, std::initializer_l
     if (!how.folder.empty() && chdir(how.folder.c_str()) != 0) _exit(126);
     for (const std::string& name : how.unset) unsetenv(name.c_str());
     for (const auto& [name, value] : how.environment) setenv(name.c_str(), value.c_str(), 1);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(how.program.c_str()));
-    for (const std::string& a : how.arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(how.program.c_str(), argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
 }
 

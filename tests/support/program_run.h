@@ -1,7 +1,10 @@
 // Runs a program the way a user does: arguments, environment, a working
 // folder and standard input, with its output and exit code collected. A
 // program still running after the time limit is killed, and the result
-// says so, so that a hang fails a test instead of stalling it.
+// says so, so that a hang fails a test instead of stalling it. Where the
+// build's programs run through an emulator (qemu-i386 for the 32-bit build
+// on a kernel that runs none), a program of the build's machine is started
+// through it.
 #ifndef QUON_TEST_PROGRAM_RUN_H
 #define QUON_TEST_PROGRAM_RUN_H
 
