@@ -249,10 +249,10 @@ void readDisplayUmd(const toml::node& node, const std::string& name, const umd_d
     const toml::node* indexNode = nullptr;
     const toml::node* screenNode = nullptr;
     const toml::node* treatmentNode = nullptr;
-    out.lost = defaults.lost;
+    router_lost lost = defaults.lost;
     for (const auto& [key, value] : *umd) {
         const std::string k(key.str());
-        if (readLostKey(k, value, out.lost, treatmentNode, path, errors)) {
+        if (readLostKey(k, value, lost, treatmentNode, path, errors)) {
         } else if (k == "to") {
             to = destinationAt(value, path, errors);
             if (!to) return;
@@ -265,7 +265,7 @@ void readDisplayUmd(const toml::node& node, const std::string& name, const umd_d
                              "\" (to, index, screen, " + lost_keys + ")");
         }
     }
-    checkLost(out.lost, treatmentNode, path, errors);
+    checkLost(lost, treatmentNode, path, errors);
     if (!to) {
         errors.push_back(where(path, umd->source()) + "no `to` for display \"" + name + "\", here or in [umd]");
         return;
@@ -297,6 +297,7 @@ void readDisplayUmd(const toml::node& node, const std::string& name, const umd_d
                          std::to_string(first->second.begin.column) + ")");
         return;
     }
+    config.lost[name] = lost;
     config.displays.push_back(std::move(out));
 }
 

@@ -69,6 +69,11 @@ const char* lostTreatmentName(lost_treatment treatment) {
     return "keep";
 }
 
+router_lost umd_config::lostFor(const std::string& display) const {
+    const auto found = lost.find(display);
+    return found == lost.end() ? router_lost{} : found->second;
+}
+
 tally_lamps umd_config::lampsFor(const std::string& statesheet) const {
     const auto found = tallies.find(statesheet);
     return found == tallies.end() ? tally_lamps{} : found->second;

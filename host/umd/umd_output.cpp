@@ -497,7 +497,7 @@ struct umd_output::impl : std::enable_shared_from_this<impl> {
                 }
                 receivers.push_back(owner);
             }
-            displays[display.name] = {owner.get(), owner->addDisplay(display.screen, display.index, display.lost)};
+            displays[display.name] = {owner.get(), owner->addDisplay(display.screen, display.index, config.lostFor(display.name))};
         }
         scheduleRefresh();
     }

@@ -144,19 +144,19 @@ umd = { index = 3, on_router_lost = "keep" }
     std::vector<std::string> errors;
     ASSERT_TRUE(read(text, config, errors)) << testing::PrintToString(errors);
     ASSERT_EQ(config.displays.size(), 3u);
-    const router_lost& a = config.displays[0].lost;
+    const router_lost& a = config.lostFor("a");
     EXPECT_EQ(a.treatment, lost_treatment::mark);
     EXPECT_EQ(a.markLamp, tally_lamp::left);
     EXPECT_EQ(a.markColour, lamp_colour::red);
     EXPECT_EQ(a.after, std::chrono::seconds(10));
-    const router_lost& b = config.displays[1].lost;
+    const router_lost& b = config.lostFor("b");
     EXPECT_EQ(b.treatment, lost_treatment::text);
     EXPECT_EQ(b.text, "NO ROUTER");
     EXPECT_EQ(b.after, std::chrono::seconds(3));
-    EXPECT_EQ(config.displays[2].lost.treatment, lost_treatment::keep);
+    EXPECT_EQ(config.lostFor("c").treatment, lost_treatment::keep);
 
     ASSERT_TRUE(read(kTo + "[[display]]\nname = \"a\"\numd = { index = 1 }\n", config, errors));
-    EXPECT_EQ(config.displays[0].lost, router_lost{}) << "keep by default";
+    EXPECT_EQ(config.lostFor("a"), router_lost{}) << "keep by default";
 }
 
 struct error_case {

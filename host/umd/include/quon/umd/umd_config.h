@@ -96,7 +96,6 @@ struct umd_display {
     umd_destination to;
     uint16_t screen = 0;
     uint16_t index = 0;
-    router_lost lost;  // [umd]'s, unless its `umd` says otherwise
 };
 
 struct umd_config {
@@ -111,10 +110,15 @@ struct umd_config {
     std::map<std::string, tally_lamps> tallies;
     // Only the displays that have a `umd` entry, in the wall file's order.
     std::vector<umd_display> displays;
+    // What each display's screen shows while its router is lost, by
+    // display name: [umd]'s, unless its `umd` says otherwise. A display not
+    // listed keeps its name.
+    std::map<std::string, router_lost> lost;
 
     // The lamps of a state sheet; a sheet without a `[tally.NAME]` shows
     // every lamp off at full brightness.
     tally_lamps lampsFor(const std::string& statesheet) const;
+    router_lost lostFor(const std::string& display) const;
 };
 
 }  // namespace quon
