@@ -663,6 +663,11 @@ TEST_P(Serve, ALostRoutersScreensShowTheLostTextUntilItIsBack) {
     const std::string scrape = httpGet(url, "/metrics");
     EXPECT_EQ(metric(scrape, "quon_display_marked{display=\"a\",treatment=\"text\"}"), 1.0);
     EXPECT_EQ(metric(scrape, "quon_displays_marked{treatment=\"text\"}"), 1.0);
+    // A reload keeps what the screen shows, and says nothing of it.
+    host->signal(SIGHUP);
+    ASSERT_TRUE(host->waitFor("wall file reloaded")) << host->output() << host->errors();
+    EXPECT_THAT(httpGet(url, "/api/displays"), HasSubstr("\"marked\":\"text\""));
+    EXPECT_THAT(host->output(), Not(HasSubstr("screen shows its name again")));
 
     router->write("silent off\n");
     ASSERT_TRUE(screen.waitFor(7, "Input 4", 40000, 2)) << host->output() << host->errors();

@@ -135,14 +135,17 @@ void live_wall::startOutput() {
     retired_.erase(std::remove_if(retired_.begin(), retired_.end(),
                                   [](const std::unique_ptr<umd_output>& o) { return o->finished(); }),
                    retired_.end());
+    std::vector<std::pair<std::string, lost_treatment>> told;
     if (output_) {
-        // The new output tells again of what it shows.
-        if (watchTreatments_)
-            for (const auto& [name, treatment] : output_->treatments()) watchTreatments_(name, lost_treatment::keep);
+        told = output_->treatments();
         output_->stop();
         retired_.push_back(std::move(output_));
     }
     output_ = std::make_unique<umd_output>(loop_, wall_.umd);
+    // The new output tells only of what changes; a display it does not
+    // send shows nothing of a router's loss any more.
+    for (const std::string& gone : output_->carryTreatments(told))
+        if (watchTreatments_) watchTreatments_(gone, lost_treatment::keep);
     output_->setStandby(standby_);
     if (watch_) output_->onReceiverChange(watch_);
     if (watchTreatments_) output_->onTreatmentChange(watchTreatments_);

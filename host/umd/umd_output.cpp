@@ -628,6 +628,17 @@ void umd_output::onTreatmentChange(std::function<void(const std::string&, lost_t
     impl_->treatmentChanged = std::move(changed);
 }
 
+std::vector<std::string> umd_output::carryTreatments(const std::vector<std::pair<std::string, lost_treatment>>& told) {
+    std::vector<std::string> gone;
+    for (const auto& [display, treatment] : told) {
+        if (impl_->displays.count(display))
+            impl_->reported[display] = treatment;
+        else
+            gone.push_back(display);
+    }
+    return gone;
+}
+
 void umd_output::setStandby(bool standby) {
     if (impl_->standby == standby) return;
     impl_->standby = standby;

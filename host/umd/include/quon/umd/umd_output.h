@@ -97,6 +97,10 @@ public:
     // Called on the loop's thread whenever a display's screen starts or
     // stops showing its router's loss. The function must outlive this object.
     void onTreatmentChange(std::function<void(const std::string& display, lost_treatment now)> changed);
+    // What an output it replaces told of its displays: a display of this
+    // one is told of again only when that changes. Returns those of `told`
+    // that are not among this output's displays.
+    std::vector<std::string> carryTreatments(const std::vector<std::pair<std::string, lost_treatment>>& told);
 
     // Standby (true): from now on nothing is sent, what waited is dropped,
     // every socket closes at once and each receiver's state is "standby";
