@@ -165,6 +165,8 @@ struct error_case {
     std::string error;  // the first error, in full
 };
 
+void PrintTo(const error_case& c, std::ostream* out) { *out << c.name; }
+
 class WallFileError : public testing::TestWithParam<error_case> {};
 
 TEST_P(WallFileError, IsReportedAtFileLineAndColumnAndLeavesTheResultAlone) {

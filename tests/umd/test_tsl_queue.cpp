@@ -326,6 +326,8 @@ const lost_case lost_cases[] = {
     {"text", lostWith(lost_treatment::text), std::nullopt, on_screen{"NO ROUTER", alarm_lamps}, lost_treatment::text},
 };
 
+void PrintTo(const lost_case& c, std::ostream* out) { *out << c.name; }
+
 class TslQueueRouterLost : public testing::TestWithParam<lost_case> {};
 
 // The one packet queued, decoded; nothing when none is.
