@@ -159,7 +159,7 @@ test('a name or text with markup shows literally and runs nothing', guard, async
     sheet: document.querySelector('.tile .sheet').textContent,
     elements: document.querySelectorAll('main img, main script, main b, main i, main svg, #links u, #links img, #events img').length,
     link: document.querySelector('#links li').textContent,
-    event: document.querySelector('#events li .text').textContent,
+    event: document.querySelector('#events li .event-text').textContent,
   }));
   assert.equal(shown.name, name);
   assert.equal(shown.sheet, '<i>sheet</i>');
@@ -248,7 +248,7 @@ test('the page shows disconnected, reconnects after a restart and shows the new 
   await waitForTile(page, 'MON 9', 'after restart');
   assert.deepEqual(await tileNames(page), ['MON 9']);
   // The event may come in an update of its own, after the tile's.
-  await page.waitForFunction(() => document.querySelector('#events li .text')?.textContent === 'host restarted', null,
+  await page.waitForFunction(() => document.querySelector('#events li .event-text')?.textContent === 'host restarted', null,
                              { timeout: 20000 });
   await page.close();
   await second.stop();
@@ -341,7 +341,7 @@ test('each event shows its number whole and its time', guard, async () => {
         // The whole number lies inside the list, its first digit too.
         inside: box.left >= list.left && box.right <= list.right && number.scrollWidth <= number.clientWidth,
         time: item.querySelector('time').dateTime,
-        text: item.querySelector('.text').textContent,
+        text: item.querySelector('.event-text').textContent,
       };
     });
   });

@@ -208,7 +208,7 @@ function addEvents(events) {
     const time = element('time');
     time.dateTime = event.time;
     time.textContent = event.time;
-    const text = element('span', 'text');
+    const text = element('span', 'event-text');
     text.textContent = event.text;
     item.append(number, ' ', time, ' ', text);
     eventsList.append(item);
