@@ -17,7 +17,7 @@ quon_string numberText(int value) { return quon_string(value, 0, 0, 10); }
 }  // namespace
 
 Korvane::Korvane(quon_client_callback* host, const char* path)
-    : quon_script_helper(host, path), myMatrix(0), myDestination(0), mySourceDB(0), mySource(0), revertiveSeen(false) {
+    : quon_script_helper(host, path), myMatrix(0), myDestination(0), mySourceDB(0), mySource(0), revertiveSeen(false), sourceKnown(true) {
     panelShow(numberText(1), "umdMimic.quon_ui", "");
 }
 
@@ -41,6 +41,9 @@ int Korvane::setDestination(int matrix, int destination) {
     if (matrix != oldMatrix && usableMatrix(matrix)) {
         myMatrix = matrix;
         matrixChanged = true;
+        // A source number names a different source on another router. The
+        // first router starts from source 0, as the display does.
+        if (oldMatrixUsable) sourceKnown = false;
     }
 
     bool destinationChanged = false;
@@ -83,15 +86,17 @@ int Korvane::revertiveCallback(revertiveNotify* notify) {
         revertiveSeen = true;
         timerStop(retry_timer);
     }
-    if (notify->info() == mySource) return 0;
+    if (sourceKnown && notify->info() == mySource) return 0;
     mySource = notify->info();
+    sourceKnown = true;
     showSourceName();
     hostNotify(quon_string("sourceid=%1").arg(mySource, 0, 0, 10));
     return 0;
 }
 
 void Korvane::databaseCallback(databaseNotify* notify) {
-    if (notify->device() == myMatrix && notify->database() == mySourceDB && notify->index() == mySource)
+    if (sourceKnown && notify->device() == myMatrix && notify->database() == mySourceDB &&
+        notify->index() == mySource)
         showSourceName();
 }
 
@@ -158,7 +163,9 @@ quon_string Korvane::selectInstance(const quon_string& name) {
 quon_string Korvane::selectSourceDatabase(int database) {
     if (database < 0 || database == mySourceDB) return quon_string();
     mySourceDB = database;
-    showSourceName();
+    // Until the new router reports its source, the number stored belongs to
+    // the old router: the first revertive names it from this database.
+    if (sourceKnown) showSourceName();
     return quon_string();
 }
 

@@ -37,6 +37,9 @@ private:
     int mySourceDB;
     int mySource;
     bool revertiveSeen;
+    // False from a change of router until its first revertive: `mySource`
+    // then is the old router's number, neither shown again nor compared.
+    bool sourceKnown;
 };
 
 #endif

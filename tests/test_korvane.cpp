@@ -332,6 +332,50 @@ TEST_F(Korvane, SourceSurvivesAChangeOfDestination) {
     EXPECT_THAT(sent(), IsEmpty());
 }
 
+// Source 1 of router 3 is "CAM 1"; a change of router forgets it, so that
+// the new router's first revertive is named from the new router and told
+// to the parent whatever number it carries.
+struct router_change_case {
+    const char* name;
+    const char* change;  // parent command that moves the display to router 4
+    const char* between;  // parent command before the first revertive, or nullptr
+    int source;
+    lines traffic;  // from that first revertive on
+};
+
+TEST_F(Korvane, ChangeOfRouterForgetsTheSourceShown) {
+    const router_change_case cases[] = {
+        {"same number", "myMatrix=4", nullptr, 1,
+         {"ET 1", "RN 4 0 1", "TP 'text=SAT 1' '1' 'myMimic'", "HN 'sourceid=1'"}},
+        {"source 0", "myMatrix=4", nullptr, 0, {"ET 1", "RN 4 0 0", "TP 'text=' '1' 'myMimic'", "HN 'sourceid=0'"}},
+        {"by instance", "instance=sat", nullptr, 1,
+         {"ET 1", "RN 4 0 1", "TP 'text=SAT 1' '1' 'myMimic'", "HN 'sourceid=1'"}},
+        {"new source database", "myMatrix=4", "mySourceDB=2", 1,
+         {"ET 1", "RN 4 2 1", "TP 'text=SAT 1 (DB 2)' '1' 'myMimic'", "HN 'sourceid=1'"}},
+    };
+    for (const router_change_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        host.answer("RN 3 0 1", "CAM 1");
+        host.answer("RN 4 0 1", "SAT 1");
+        host.answer("RN 4 2 1", "SAT 1 (DB 2)");
+        host.answer("SD 'sat'", "4 5");
+        watch(3, 5);
+        revertive(3, 5, 1);
+        parent(c.change);
+        sent();
+        // Until router 4 answers, the old number names nothing of it.
+        databaseChange(4, 0, 1);
+        if (c.between) parent(c.between);
+        EXPECT_THAT(sent(), IsEmpty());
+        revertive(4, 5, c.source);
+        EXPECT_EQ(sent(), c.traffic);
+        revertive(4, 5, c.source);
+        EXPECT_THAT(sent(), IsEmpty());
+        TearDown();
+    }
+}
+
 TEST_F(Korvane, RetryTimerPollsUntilARevertiveArrives) {
     tick(1);
     EXPECT_THAT(sent(), ElementsAre("ET 1"));  // idle: stopped

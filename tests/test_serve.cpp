@@ -639,6 +639,47 @@ TEST_P(Serve, AScreenGetsNothingBeforeItsDisplaysRouterAnswers) {
     EXPECT_EQ(host->wait(), 0);
 }
 
+// A lost router's displays show lost_text on their screens, and the page,
+// /api and /metrics say so; the receivers' counts are live, and every line
+// serve prints carries its time.
+TEST_P(Serve, ALostRoutersScreensShowTheLostTextUntilItIsBack) {
+    tsl5_screen screen;
+    const std::string to = "tsl5+udp://127.0.0.1:" + std::to_string(screen.port());
+    writeWall("[umd]\nto = \"" + to + "\"\nrefresh = \"0s\"\non_router_lost = \"text\"\nlost_text = \"NO ROUTER\"\n"
+              "lost_after = \"500ms\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\numd = { index = 7 }\n");
+    auto host = serve({"--http", "127.0.0.1:0"}, false);
+    ASSERT_TRUE(screen.waitFor(7, "Input 1")) << host->output() << host->errors();
+    router->write("route 1 4\n");
+    ASSERT_TRUE(screen.waitFor(7, "Input 4")) << host->output() << host->errors();
+    const std::string url = pageAddress(*host);
+    ASSERT_FALSE(url.empty()) << host->errors();
+    // Two packets sent and no change of the link's state since the first.
+    EXPECT_THAT(httpGet(url, "/api/receivers"), HasSubstr("\"packets\":2"));
+
+    router->write("silent on\n");
+    ASSERT_TRUE(screen.waitFor(7, "NO ROUTER")) << host->output() << host->errors();
+    ASSERT_TRUE(host->waitFor("a: screen shows its router lost (text)")) << host->output();
+    EXPECT_THAT(httpGet(url, "/api/displays"), HasSubstr("\"marked\":\"text\""));
+    const std::string scrape = httpGet(url, "/metrics");
+    EXPECT_EQ(metric(scrape, "quon_display_marked{display=\"a\",treatment=\"text\"}"), 1.0);
+    EXPECT_EQ(metric(scrape, "quon_displays_marked{treatment=\"text\"}"), 1.0);
+    // A reload keeps what the screen shows, and says nothing of it.
+    host->signal(SIGHUP);
+    ASSERT_TRUE(host->waitFor("wall file reloaded")) << host->output() << host->errors();
+    EXPECT_THAT(httpGet(url, "/api/displays"), HasSubstr("\"marked\":\"text\""));
+    EXPECT_THAT(host->output(), Not(HasSubstr("screen shows its name again")));
+
+    router->write("silent off\n");
+    ASSERT_TRUE(screen.waitFor(7, "Input 4", 40000, 2)) << host->output() << host->errors();
+    ASSERT_TRUE(host->waitFor("a: screen shows its name again")) << host->output();
+    EXPECT_THAT(httpGet(url, "/api/displays"), HasSubstr("\"marked\":\"\""));
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+    // "2026-12-09T05:41:30.123Z router 1 (Fake): lost ..."
+    EXPECT_THAT(host->output(), testing::ContainsRegex("(^|\n)[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}Z "
+                                                        "router 1 \\(Fake\\): lost"));
+}
+
 TEST_P(Serve, ADisplayRemovedAtAReloadIsSentBlank) {
     tsl5_screen screen;
     const std::string umd = "[umd]\nto = \"tsl5+udp://127.0.0.1:" + std::to_string(screen.port()) +

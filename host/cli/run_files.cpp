@@ -1,5 +1,8 @@
 #include "run_files.h"
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -49,11 +52,40 @@ void printLine(output_format format, const char* kind, const std::string& text) 
 
 }  // namespace
 
+namespace {
+bool stamped = false;
+bool journal = false;
+}  // namespace
+
+void stampOutput(bool on) {
+    stamped = on;
+    journal = on && writingToJournal();
+}
+
+std::string lineStamp() { return stamped && !journal ? utcMillisText(std::chrono::system_clock::now()) + " " : ""; }
+
+bool writingToJournal() {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    if (!stream) return false;
+    unsigned long long device = 0, inode = 0;
+    if (std::sscanf(stream, "%llu:%llu", &device, &inode) != 2) return false;
+    for (int fd : {1, 2}) {
+        struct stat status {};
+        if (fstat(fd, &status) == 0 && static_cast<unsigned long long>(status.st_dev) == device &&
+            static_cast<unsigned long long>(status.st_ino) == inode)
+            return true;
+    }
+    return false;
+}
+
 void printWarning(output_format format, const std::string& text) {
-    if (format == output_format::json)
-        std::printf("%s\n", jsonLine({{"kind", "warning"}, {"text", text}}).c_str());
-    else
-        std::fprintf(stderr, "quon-host: warning: %s\n", escapedControls(text).c_str());
+    if (format == output_format::json) {
+        json line = {{"kind", "warning"}, {"text", text}};
+        if (stamped) line["time"] = utcMillisText(std::chrono::system_clock::now());
+        std::printf("%s\n", jsonLine(line).c_str());
+    } else {
+        std::fprintf(stderr, "%squon-host: warning: %s\n", lineStamp().c_str(), escapedControls(text).c_str());
+    }
 }
 
 bool useSampleSystemUnlessSet() {

@@ -107,16 +107,24 @@ public:
                                                                                     : "; last sent " + utcText(r.lastSent);
         print("receiver", line);
     }
+    // A display's screen starts or stops showing that its router is lost.
+    void markChanged(const std::string& display, lost_treatment now) {
+        if (quiet_) return;
+        print("display", now == lost_treatment::keep ? display + ": screen shows its name again"
+                                                     : display + ": screen shows its router lost (" +
+                                                           lostTreatmentName(now) + ")");
+    }
     void violation(const std::string& component, const contract_violation& v) override {
         print("violation", component + ": " + v.text);
     }
 
     void print(const char* kind, const std::string& text) {
         if (format_ == output_format::json)
-            std::printf("%s\n", jsonLine({{"kind", kind}, {"text", text}}).c_str());
+            std::printf("%s\n", jsonLine({{"kind", kind}, {"time", now()}, {"text", text}}).c_str());
         else
-            std::printf("%s\n", escapedControls(text).c_str());
+            std::printf("%s%s\n", lineStamp().c_str(), escapedControls(text).c_str());
     }
+    static std::string now() { return utcMillisText(std::chrono::system_clock::now()); }
 
     // Said on request (SIGUSR1), quiet or not: what the host holds, which
     // is what a leak grows; the pages the kernel maps also follow queues
@@ -128,10 +136,14 @@ public:
         char text[96];
         std::snprintf(text, sizeof text, "memory: %zu bytes of heap in use at %.3f s", inUse, seconds);
         if (format_ == output_format::json)
-            std::printf("%s\n", jsonLine({{"kind", "memory"}, {"text", text}, {"heap_bytes", inUse}, {"seconds", seconds}})
+            std::printf("%s\n", jsonLine({{"kind", "memory"},
+                                          {"time", now()},
+                                          {"text", text},
+                                          {"heap_bytes", inUse},
+                                          {"seconds", seconds}})
                                    .c_str());
         else
-            std::printf("%s\n", text);
+            std::printf("%s%s\n", lineStamp().c_str(), text);
     }
 
 private:
@@ -189,12 +201,17 @@ public:
         // first notification too.
         if (!options_.http.empty()) {
             page_.show(*engine_, wall_->current().umd);
-            page_.serveMetrics([this] { return metrics_.scrape(*engine_, wall_->receivers()); });
+            page_.serveMetrics([this] { return metrics_.scrape(*engine_, wall_->receivers(), wall_->treatments()); });
+            page_.followReceivers([this] { return wall_->receivers(); });
         }
         wall_->watchReceivers([this](const umd_receiver_status& r) {
             printer_->receiverChanged(r);
             page_.receivers(wall_->receivers());
             if (ready_) notifyService("STATUS=" + status());
+        });
+        wall_->watchTreatments([this](const std::string& display, lost_treatment now) {
+            printer_->markChanged(display, now);
+            page_.marked(display, now);
         });
         engine_->startRouters();
         std::vector<std::string> errors;
@@ -318,7 +335,7 @@ private:
     void setRole(bool active, const std::string& cause, const char* when) {
         wall_->setStandby(!active);
         const std::string line = std::string("role: ") + (active ? "active" : "standby") + when + " (" + cause + ")";
-        std::fprintf(stderr, "%s\n", escapedControls(line).c_str());
+        std::fprintf(stderr, "%s%s\n", lineStamp().c_str(), escapedControls(line).c_str());
         page_.event(line);
         showRole();
         if (ready_) notifyService("STATUS=" + status());
@@ -437,6 +454,7 @@ int runCheck(const host_options& options, const std::string& wallFile) {
 }
 
 int runServe(const host_options& options, const serve_options& serve) {
+    stampOutput(true);
     // Written out by the server every output_delay, or when full.
     std::setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
     server s(options, serve);

@@ -266,7 +266,11 @@ int runShell(asio::io_context& loop, host_engine& engine, [[maybe_unused]] const
             checkWall(w, system, engine, options.settings.module, errors);
         },
         [&](const std::string& w) { printWarning(options.format, w); });
-    if (!options.http.empty()) page.show(engine, wall.current().umd);
+    if (!options.http.empty()) {
+        page.show(engine, wall.current().umd);
+        page.followReceivers([&wall] { return wall.receivers(); });
+    }
+    wall.watchTreatments([&page](const std::string& display, lost_treatment now) { page.marked(display, now); });
 #endif
     engine.startRouters();
     {

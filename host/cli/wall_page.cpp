@@ -1,5 +1,7 @@
 #include "wall_page.h"
 
+#include "run_files.h"
+
 #include <cstdio>
 
 #include "quon/common/text.h"
@@ -23,8 +25,9 @@ bool wall_page::open(boost::asio::io_context& loop, const std::string& text) {
     const bool v6 = settings.address.find(':') != std::string::npos;
     url_ = "http://" + (v6 ? "[" + settings.address + "]" : settings.address) + ":" + std::to_string(view_->port()) + "/";
     if (!web::isLoopbackAddress(settings.address))
-        std::fprintf(stderr, "quon-host: warning: the wall page at %s is visible on the network\n", url_.c_str());
-    std::fprintf(stderr, "quon-host: the wall is at %s\n", url_.c_str());
+        std::fprintf(stderr, "%squon-host: warning: the wall page at %s is visible on the network\n",
+                     lineStamp().c_str(), url_.c_str());
+    std::fprintf(stderr, "%squon-host: the wall is at %s\n", lineStamp().c_str(), url_.c_str());
     return true;
 }
 
@@ -44,8 +47,9 @@ void wall_page::hide() {
     engine_ = nullptr;
 }
 
-void wall_page::receivers(const std::vector<umd_receiver_status>& receivers) {
-    if (!view_) return;
+namespace {
+
+std::vector<web::receiver_state> receiverStates(const std::vector<umd_receiver_status>& receivers) {
     std::vector<web::receiver_state> states;
     for (const umd_receiver_status& r : receivers) {
         web::receiver_state s;
@@ -58,7 +62,21 @@ void wall_page::receivers(const std::vector<umd_receiver_status>& receivers) {
         s.down = r.down;
         states.push_back(std::move(s));
     }
-    view_->receivers(std::move(states));
+    return states;
+}
+
+}  // namespace
+
+void wall_page::receivers(const std::vector<umd_receiver_status>& receivers) {
+    if (view_) view_->receivers(receiverStates(receivers));
+}
+
+void wall_page::followReceivers(std::function<std::vector<umd_receiver_status>()> read) {
+    if (view_) view_->followReceivers([read = std::move(read)] { return receiverStates(read()); }, receiver_push_interval);
+}
+
+void wall_page::marked(const std::string& display, lost_treatment now) {
+    if (listener_) listener_->marked(display, now);
 }
 
 void wall_page::role(const std::string& role) {

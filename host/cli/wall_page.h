@@ -4,6 +4,8 @@
 #define QUON_CLI_WALL_PAGE_H
 
 #include <boost/asio/io_context.hpp>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -29,8 +31,14 @@ public:
     void serveMetrics(std::function<std::string()> text);
     // The host's role in a pair, "active" or "standby"; nothing without a page.
     void role(const std::string& role);
+    // What a display's screen shows of its router's loss; nothing without a page.
+    void marked(const std::string& display, lost_treatment now);
     // The TSL receivers as they stand; nothing without a page.
     void receivers(const std::vector<umd_receiver_status>& receivers);
+    // Reads the receivers' figures at each /api/receivers request and, for
+    // the pages, every receiver_push_interval; nothing without a page.
+    void followReceivers(std::function<std::vector<umd_receiver_status>()> read);
+    static constexpr std::chrono::milliseconds receiver_push_interval{1000};
     std::string url() const { return url_; }
     web_listener* listener() { return listener_.get(); }
 

@@ -60,6 +60,16 @@ std::string utcText(std::chrono::system_clock::time_point time) {
     return text;
 }
 
+std::string utcMillisText(std::chrono::system_clock::time_point time) {
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count() % 1000;
+    std::string text = utcText(std::chrono::time_point_cast<std::chrono::seconds>(time));
+    if (text.empty()) return text;
+    char fraction[8];
+    std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(millis < 0 ? millis + 1000 : millis));
+    return text.insert(text.size() - 1, fraction);
+}
+
 namespace {
 
 // What Windows-1252 puts at 0x80-0x9F.

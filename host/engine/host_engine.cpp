@@ -273,6 +273,12 @@ bool host_engine::answered(const std::string& name) const {
     return s && s->answered;
 }
 
+std::optional<int> host_engine::watchedRouter(const std::string& name) const {
+    const slot* s = find(name);
+    if (!s || s->registrations.empty()) return std::nullopt;
+    return s->registrations.front().first;
+}
+
 bool host_engine::exists(const std::string& name) const { return find(name) != nullptr; }
 
 std::vector<std::string> host_engine::components() const {

@@ -13,10 +13,54 @@ live_wall::live_wall(boost::asio::io_context& loop, host_engine& engine, std::st
       defaultModule_(std::move(defaultModule)),
       layoutFolder_(std::move(layoutFolder)),
       check_(std::move(check)),
-      warn_(std::move(warn)) {}
+      warn_(std::move(warn)) {
+    engine_.addListener(&routerWatch_);
+}
 
 live_wall::~live_wall() {
     if (feed_) engine_.removeListener(feed_.get());
+    engine_.removeListener(&routerWatch_);
+}
+
+void live_wall::router_watch::routerChanged(const router_change& change) {
+    const bool up = change.status.state == router_state::connected || change.status.state == router_state::answering;
+    const auto known = wall.routerUp_.find(change.device);
+    const bool wasUp = known != wall.routerUp_.end() && known->second;
+    wall.routerUp_[change.device] = up;
+    if (up) {
+        if (wall.lostSince_.erase(change.device) == 0) return;
+    } else if (wasUp) {
+        wall.lostSince_[change.device] = std::chrono::steady_clock::now();
+    } else {
+        return;
+    }
+    wall.tellLostOn(change.device);
+}
+
+void live_wall::router_watch::routerRemoved(int device) {
+    wall.routerUp_.erase(device);
+    if (wall.lostSince_.erase(device) != 0) wall.tellLostOn(device);
+}
+
+void live_wall::tellLost(const std::string& name) {
+    if (!output_) return;
+    const std::optional<int> device = engine_.watchedRouter(name);
+    const auto lost = device ? lostSince_.find(*device) : lostSince_.end();
+    output_->routerLost(name, lost == lostSince_.end() ? std::nullopt : std::optional(lost->second));
+}
+
+void live_wall::tellLostOn(int device) {
+    for (const umd_display& d : wall_.umd.displays)
+        if (engine_.watchedRouter(d.name) == device) tellLost(d.name);
+}
+
+void live_wall::watchTreatments(std::function<void(const std::string&, lost_treatment)> watch) {
+    watchTreatments_ = std::move(watch);
+    if (output_) output_->onTreatmentChange(watchTreatments_);
+}
+
+std::vector<std::pair<std::string, lost_treatment>> live_wall::treatments() const {
+    return output_ ? output_->treatments() : std::vector<std::pair<std::string, lost_treatment>>{};
 }
 
 bool live_wall::read(const std::string& path, wall& out, std::vector<std::string>& errors,
@@ -75,6 +119,7 @@ live_wall::changes live_wall::apply(wall next) {
         for (const std::string& command : d.startCommands())
             if (std::find(was.begin(), was.end(), command) == was.end()) send(d.name, command);
         resend(d.name);
+        tellLost(d.name);
     }
     return result;
 }
@@ -90,13 +135,20 @@ void live_wall::startOutput() {
     retired_.erase(std::remove_if(retired_.begin(), retired_.end(),
                                   [](const std::unique_ptr<umd_output>& o) { return o->finished(); }),
                    retired_.end());
+    std::vector<std::pair<std::string, lost_treatment>> told;
     if (output_) {
+        told = output_->treatments();
         output_->stop();
         retired_.push_back(std::move(output_));
     }
     output_ = std::make_unique<umd_output>(loop_, wall_.umd);
+    // The new output tells only of what changes; a display it does not
+    // send shows nothing of a router's loss any more.
+    for (const std::string& gone : output_->carryTreatments(told))
+        if (watchTreatments_) watchTreatments_(gone, lost_treatment::keep);
     output_->setStandby(standby_);
     if (watch_) output_->onReceiverChange(watch_);
+    if (watchTreatments_) output_->onTreatmentChange(watchTreatments_);
     feed_ = std::make_unique<display_feed>(engine_, &wall_.umd, [this](const display_change& d) { show(d); });
     engine_.addListener(feed_.get());
 }

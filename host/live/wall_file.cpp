@@ -111,13 +111,76 @@ void readTally31(const toml::node& node, tsl31_tally_map& out, const std::string
 struct umd_defaults {
     std::optional<umd_destination> to;
     uint16_t screen = 0;
+    router_lost lost;
 };
+
+// The keys of `on_router_lost`, in [umd] and in a display's `umd`. False
+// when `name` is none of them.
+constexpr const char* lost_keys = "on_router_lost, lost_mark, lost_text, lost_after";
+bool readLostKey(const std::string& name, const toml::node& node, router_lost& lost,
+                 const toml::node*& treatmentNode, const std::string& path, std::vector<std::string>& errors) {
+    if (name == "on_router_lost") {
+        treatmentNode = &node;
+        const auto text = textAt(node, name, path, errors);
+        if (!text) return true;
+        const lost_treatment all[] = {lost_treatment::keep, lost_treatment::mark, lost_treatment::blank,
+                                      lost_treatment::text};
+        for (lost_treatment t : all)
+            if (*text == lostTreatmentName(t)) {
+                lost.treatment = t;
+                return true;
+            }
+        errors.push_back(where(path, node.source()) + "`on_router_lost` = \"" + *text +
+                         "\" is not \"keep\", \"mark\", \"blank\" or \"text\"");
+    } else if (name == "lost_mark") {
+        const auto text = textAt(node, name, path, errors);
+        if (!text) return true;
+        const size_t colon = text->find(':');
+        const std::string lamp = text->substr(0, colon);
+        const std::string colour = colon == std::string::npos ? "" : text->substr(colon + 1);
+        const std::pair<const char*, tally_lamp> lamps[] = {
+            {"left", tally_lamp::left}, {"text", tally_lamp::text}, {"right", tally_lamp::right}};
+        const std::pair<const char*, lamp_colour> colours[] = {
+            {"red", lamp_colour::red}, {"green", lamp_colour::green}, {"amber", lamp_colour::amber}};
+        const auto lampFound = std::find_if(std::begin(lamps), std::end(lamps), [&](const auto& l) { return lamp == l.first; });
+        const auto colourFound =
+            std::find_if(std::begin(colours), std::end(colours), [&](const auto& c) { return colour == c.first; });
+        if (lampFound == std::end(lamps) || colourFound == std::end(colours)) {
+            errors.push_back(where(path, node.source()) + "`lost_mark` = \"" + *text +
+                             "\" is not LAMP:COLOUR (a lamp left, text or right; a colour red, green or amber), "
+                             "e.g. \"text:amber\"");
+            return true;
+        }
+        lost.markLamp = lampFound->second;
+        lost.markColour = colourFound->second;
+    } else if (name == "lost_text") {
+        if (const auto text = textAt(node, name, path, errors)) lost.text = *text;
+    } else if (name == "lost_after") {
+        const auto text = textAt(node, name, path, errors);
+        if (text && !parseDuration(*text, lost.after))
+            errors.push_back(where(path, node.source()) + "`lost_after` = \"" + *text +
+                             "\" is not a duration (\"500ms\", \"10s\", \"2m\")");
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// "text" with nothing to show is refused where it is asked for.
+void checkLost(const router_lost& lost, const toml::node* treatmentNode, const std::string& path,
+               std::vector<std::string>& errors) {
+    if (treatmentNode && lost.treatment == lost_treatment::text && lost.text.empty())
+        errors.push_back(where(path, treatmentNode->source()) +
+                         "`on_router_lost` = \"text\" needs `lost_text`, the text shown instead of the name");
+}
 
 void readUmdTable(const toml::table& table, umd_config& config, umd_defaults& defaults, const std::string& path,
                   std::vector<std::string>& errors) {
+    const toml::node* treatmentNode = nullptr;
     for (const auto& [key, node] : table) {
         const std::string name(key.str());
-        if (name == "to") {
+        if (readLostKey(name, node, defaults.lost, treatmentNode, path, errors)) {
+        } else if (name == "to") {
             defaults.to = destinationAt(node, path, errors);
         } else if (name == "screen") {
             if (const auto screen = integerAt(node, name, 0, tsl5_max_screen, path, errors))
@@ -135,9 +198,10 @@ void readUmdTable(const toml::table& table, umd_config& config, umd_defaults& de
             readTally31(node, config.tally31, path, errors);
         } else {
             errors.push_back(where(path, key.source()) + "unknown key `" + name +
-                             "` in [umd] (to, screen, refresh, batch, blank_on_exit, tally31)");
+                             "` in [umd] (to, screen, refresh, batch, blank_on_exit, tally31, " + lost_keys + ")");
         }
     }
+    checkLost(defaults.lost, treatmentNode, path, errors);
 }
 
 void readTallies(const toml::table& tallies, umd_config& config, const std::string& path,
@@ -184,9 +248,12 @@ void readDisplayUmd(const toml::node& node, const std::string& name, const umd_d
     std::optional<umd_destination> to = defaults.to;
     const toml::node* indexNode = nullptr;
     const toml::node* screenNode = nullptr;
+    const toml::node* treatmentNode = nullptr;
+    router_lost lost = defaults.lost;
     for (const auto& [key, value] : *umd) {
         const std::string k(key.str());
-        if (k == "to") {
+        if (readLostKey(k, value, lost, treatmentNode, path, errors)) {
+        } else if (k == "to") {
             to = destinationAt(value, path, errors);
             if (!to) return;
         } else if (k == "index") {
@@ -195,9 +262,10 @@ void readDisplayUmd(const toml::node& node, const std::string& name, const umd_d
             screenNode = &value;
         } else {
             errors.push_back(where(path, key.source()) + "unknown key `" + k + "` in `umd` of display \"" + name +
-                             "\" (to, index, screen)");
+                             "\" (to, index, screen, " + lost_keys + ")");
         }
     }
+    checkLost(lost, treatmentNode, path, errors);
     if (!to) {
         errors.push_back(where(path, umd->source()) + "no `to` for display \"" + name + "\", here or in [umd]");
         return;
@@ -229,6 +297,7 @@ void readDisplayUmd(const toml::node& node, const std::string& name, const umd_d
                          std::to_string(first->second.begin.column) + ")");
         return;
     }
+    config.lost[name] = lost;
     config.displays.push_back(std::move(out));
 }
 

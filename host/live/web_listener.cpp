@@ -87,6 +87,13 @@ void web_listener::routerChanged(const router_change& change) {
         }
 }
 
+void web_listener::marked(const std::string& display, lost_treatment now) {
+    auto entry = displays_.find(display);
+    if (entry == displays_.end()) return;
+    entry->second.marked = now == lost_treatment::keep ? "" : lostTreatmentName(now);
+    view_.setDisplay(entry->second);
+}
+
 void web_listener::warning(const std::string& component, const std::string& text) {
     view_.event("warning: " + (component.empty() ? text : component + ": " + text));
 }

@@ -52,6 +52,15 @@ struct serve_metrics::families {
                              .Name("quon_receiver_errors_total")
                              .Help("Failed resolves, connects and sends of the receiver")
                              .Register(r)),
+          displayMarked(prometheus::BuildGauge()
+                            .Name("quon_display_marked")
+                            .Help("1 while the display's screen shows that its router is lost (on_router_lost "
+                                  "mark, blank or text); no series otherwise")
+                            .Register(r)),
+          displaysMarked(prometheus::BuildGauge()
+                             .Name("quon_displays_marked")
+                             .Help("Displays whose screens show that their router is lost, by treatment")
+                             .Register(r)),
           displays(prometheus::BuildGauge().Name("quon_displays").Help("Displays running").Register(r)),
           revertives(prometheus::BuildCounter()
                          .Name("quon_revertives_total")
@@ -94,6 +103,8 @@ struct serve_metrics::families {
     prometheus::Family<prometheus::Gauge>& receiverUp;
     prometheus::Family<prometheus::Counter>& receiverPackets;
     prometheus::Family<prometheus::Counter>& receiverErrors;
+    prometheus::Family<prometheus::Gauge>& displayMarked;
+    prometheus::Family<prometheus::Gauge>& displaysMarked;
     prometheus::Family<prometheus::Gauge>& displays;
     prometheus::Counter& revertives;
     prometheus::Counter& commands;
@@ -107,6 +118,7 @@ struct serve_metrics::families {
 
     // What the followed counters were last told, by receiver and kind.
     std::map<std::string, double> lastPackets, lastErrors;
+    std::map<std::string, prometheus::Gauge*> marked;  // by display: its series of quon_display_marked
     double lastRevertives = 0, lastCommands = 0, lastParentCommands = 0;
 };
 
@@ -134,8 +146,20 @@ void serve_metrics::violated() { families_->violations.Increment(); }
 
 void serve_metrics::reloaded(bool refused) { (refused ? families_->reloadsRefused : families_->reloadsApplied).Increment(); }
 
-std::string serve_metrics::scrape(const host_engine& engine, const std::vector<umd_receiver_status>& receivers) {
+std::string serve_metrics::scrape(const host_engine& engine, const std::vector<umd_receiver_status>& receivers,
+                                  const std::vector<std::pair<std::string, lost_treatment>>& marked) {
     families& f = *families_;
+    for (const auto& [display, gauge] : f.marked) f.displayMarked.Remove(gauge);
+    f.marked.clear();
+    std::map<std::string, double> counts{{"mark", 0}, {"blank", 0}, {"text", 0}};
+    for (const auto& [display, treatment] : marked) {
+        const char* name = lostTreatmentName(treatment);
+        prometheus::Gauge& gauge = f.displayMarked.Add({{"display", display}, {"treatment", name}});
+        gauge.Set(1);
+        f.marked[display] = &gauge;
+        ++counts[name];
+    }
+    for (const auto& [treatment, count] : counts) f.displaysMarked.Add({{"treatment", treatment}}).Set(count);
     f.displayCount.Set(static_cast<double>(engine.components().size()));
     const host_engine::totals& totals = engine.counts();
     follow(f.revertives, f.lastRevertives, static_cast<double>(totals.revertives));

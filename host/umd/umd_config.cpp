@@ -55,6 +55,25 @@ std::string umdDestinationText(const umd_destination& destination) {
     return text + ":" + std::to_string(destination.port);
 }
 
+const char* lostTreatmentName(lost_treatment treatment) {
+    switch (treatment) {
+    case lost_treatment::keep:
+        return "keep";
+    case lost_treatment::mark:
+        return "mark";
+    case lost_treatment::blank:
+        return "blank";
+    case lost_treatment::text:
+        return "text";
+    }
+    return "keep";
+}
+
+router_lost umd_config::lostFor(const std::string& display) const {
+    const auto found = lost.find(display);
+    return found == lost.end() ? router_lost{} : found->second;
+}
+
 tally_lamps umd_config::lampsFor(const std::string& statesheet) const {
     const auto found = tallies.find(statesheet);
     return found == tallies.end() ? tally_lamps{} : found->second;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string_view>
 #include <unordered_map>
@@ -49,11 +50,23 @@ public:
         : io_(io), to_(to), queue_(to.protocol, config.batch, config.tally31) {}
     virtual ~receiver() = default;
 
-    size_t addDisplay(uint16_t screen, uint16_t index) { return queue_.addDisplay(screen, index); }
+    size_t addDisplay(uint16_t screen, uint16_t index, const router_lost& lost) {
+        return queue_.addDisplay(screen, index, lost);
+    }
 
     void show(size_t display, const std::string& text, const tally_lamps& lamps) {
         if (queue_.show(display, text, lamps)) wake();
     }
+
+    void setRouterLost(size_t display, std::optional<tsl_queue::clock::time_point> since,
+                       tsl_queue::clock::time_point now) {
+        if (queue_.setRouterLost(display, since, now)) wake();
+    }
+    void advance(tsl_queue::clock::time_point now) {
+        if (queue_.advance(now) != 0) wake();
+    }
+    std::optional<tsl_queue::clock::time_point> nextChange() const { return queue_.nextChange(); }
+    lost_treatment treatment(size_t display) const { return queue_.treatment(display); }
 
     void refresh() {
         queue_.refresh();
@@ -470,7 +483,7 @@ private:
 
 struct umd_output::impl : std::enable_shared_from_this<impl> {
     impl(asio::io_context& context, const umd_config& settings)
-        : io(context), config(settings), refreshTimer(context), drainTimer(context) {}
+        : io(context), config(settings), refreshTimer(context), drainTimer(context), lostTimer(context) {}
 
     void start() {
         std::map<umd_destination, std::shared_ptr<receiver>> byDestination;
@@ -484,7 +497,7 @@ struct umd_output::impl : std::enable_shared_from_this<impl> {
                 }
                 receivers.push_back(owner);
             }
-            displays[display.name] = {owner.get(), owner->addDisplay(display.screen, display.index)};
+            displays[display.name] = {owner.get(), owner->addDisplay(display.screen, display.index, config.lostFor(display.name))};
         }
         scheduleRefresh();
     }
@@ -499,11 +512,46 @@ struct umd_output::impl : std::enable_shared_from_this<impl> {
         });
     }
 
+    // The displays whose blank or text is due change at the earliest due time.
+    void scheduleLost() {
+        if (stopped) return;
+        std::optional<tsl_queue::clock::time_point> next;
+        for (const auto& receiver : receivers)
+            if (const auto due = receiver->nextChange(); due && (!next || *due < *next)) next = due;
+        if (!next) {
+            lostTimer.cancel();
+            return;
+        }
+        lostTimer.expires_at(*next);
+        lostTimer.async_wait([weak = weak_from_this()](const error_code& error) {
+            const auto self = weak.lock();
+            if (error || !self || self->stopped) return;
+            const auto now = tsl_queue::clock::now();
+            for (const auto& receiver : self->receivers) receiver->advance(now);
+            self->reportTreatments();
+            self->scheduleLost();
+        });
+    }
+
+    // Tells of each display whose screen now shows something else of its
+    // router's loss.
+    void reportTreatments() {
+        for (const umd_display& display : config.displays) {
+            const auto& [owner, number] = displays[display.name];
+            const lost_treatment now = owner->treatment(number);
+            lost_treatment& told = reported[display.name];
+            if (now == told) continue;
+            told = now;
+            if (treatmentChanged) treatmentChanged(display.name, now);
+        }
+    }
+
     // `blank`: whether to send this receiver's display (by number) blank.
     void stop(const std::function<bool(const receiver&, size_t display)>& blank) {
         if (stopped) return;
         stopped = true;
         refreshTimer.cancel();
+        lostTimer.cancel();
         open = receivers.size();
         if (open != 0) {
             drainTimer.expires_after(drain_limit);
@@ -527,6 +575,9 @@ struct umd_output::impl : std::enable_shared_from_this<impl> {
     std::unordered_map<std::string, std::pair<receiver*, size_t>> displays;
     asio::steady_timer refreshTimer;
     asio::steady_timer drainTimer;
+    asio::steady_timer lostTimer;
+    std::unordered_map<std::string, lost_treatment> reported;  // as last told, by display
+    std::function<void(const std::string&, lost_treatment)> treatmentChanged;
     bool stopped = false;
     bool standby = false;
     size_t open = 0;  // receivers not yet closed after stop()
@@ -540,6 +591,7 @@ umd_output::~umd_output() {
     impl_->stopped = true;
     impl_->refreshTimer.cancel();
     impl_->drainTimer.cancel();
+    impl_->lostTimer.cancel();
     for (const auto& receiver : impl_->receivers) receiver->close();
 }
 
@@ -552,6 +604,39 @@ void umd_output::show(const std::string& display, const std::string& text, const
     const auto found = impl_->displays.find(display);
     if (found == impl_->displays.end()) return;
     found->second.first->show(found->second.second, text, lamps);
+}
+
+void umd_output::routerLost(const std::string& display, std::optional<std::chrono::steady_clock::time_point> since) {
+    if (impl_->stopped) return;
+    const auto found = impl_->displays.find(display);
+    if (found == impl_->displays.end()) return;
+    found->second.first->setRouterLost(found->second.second, since, std::chrono::steady_clock::now());
+    impl_->reportTreatments();
+    impl_->scheduleLost();
+}
+
+std::vector<std::pair<std::string, lost_treatment>> umd_output::treatments() const {
+    std::vector<std::pair<std::string, lost_treatment>> all;
+    for (const umd_display& display : impl_->config.displays) {
+        const auto& [owner, number] = impl_->displays.at(display.name);
+        if (owner->treatment(number) != lost_treatment::keep) all.emplace_back(display.name, owner->treatment(number));
+    }
+    return all;
+}
+
+void umd_output::onTreatmentChange(std::function<void(const std::string&, lost_treatment)> changed) {
+    impl_->treatmentChanged = std::move(changed);
+}
+
+std::vector<std::string> umd_output::carryTreatments(const std::vector<std::pair<std::string, lost_treatment>>& told) {
+    std::vector<std::string> gone;
+    for (const auto& [display, treatment] : told) {
+        if (impl_->displays.count(display))
+            impl_->reported[display] = treatment;
+        else
+            gone.push_back(display);
+    }
+    return gone;
 }
 
 void umd_output::setStandby(bool standby) {

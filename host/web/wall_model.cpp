@@ -132,7 +132,7 @@ bool wall_model::removeLink(int device) { return links_.erase(device) > 0; }
 
 void wall_model::addEvent(const std::string& line) {
     if (maxEvents_ == 0) return;
-    events_.push_back({nextEventSequence_++, systemText(line)});
+    events_.push_back({nextEventSequence_++, utcMillisText(std::chrono::system_clock::now()), systemText(line)});
     while (events_.size() > maxEvents_) events_.pop_front();
 }
 
@@ -166,6 +166,8 @@ void wall_model::appendDisplayJson(std::string& out, const display_state& state)
     out += std::to_string(state.destination);
     out += R"(,"tslIndex":)";
     out += std::to_string(state.tslIndex);
+    out += R"(,"marked":)";
+    appendJsonString(out, state.marked);
     out += '}';
 }
 
@@ -186,9 +188,11 @@ std::string wall_model::routersJson() const {
     return routers.dump(-1, ' ', false, replace_invalid);
 }
 
-std::string wall_model::receiversJson() const {
+std::string wall_model::receiversJson() const { return receiversJson(receivers_); }
+
+std::string wall_model::receiversJson(const std::vector<receiver_state>& all) {
     json receivers = json::array();
-    for (const receiver_state& r : receivers_)
+    for (const receiver_state& r : all)
         receivers.push_back(json{{"to", r.to},
                                  {"state", r.state},
                                  {"detail", r.detail},
@@ -224,7 +228,8 @@ std::string wall_model::orderJson() const { return json(order_).dump(-1, ' ', fa
 std::string wall_model::eventsJson(std::uint64_t after) const {
     json lines = json::array();
     for (const event_line& line : events_)
-        if (line.sequence > after) lines.push_back(line.text);
+        if (line.sequence > after)
+            lines.push_back(json{{"sequence", line.sequence}, {"time", line.time}, {"text", line.text}});
     return lines.dump(-1, ' ', false, replace_invalid);
 }
 

@@ -18,6 +18,7 @@ class wall_model {
 public:
     struct event_line {
         std::uint64_t sequence;  // counts from 1, never reused
+        std::string time;        // when it was added, UTC to the millisecond
         std::string text;
     };
 
@@ -58,10 +59,12 @@ public:
     std::string displaysJson() const;  // [display, ...] in wall order
     std::string routersJson() const;   // [link, ...] by device number
     std::string receiversJson() const;  // [receiver, ...] in wall file order
+    static std::string receiversJson(const std::vector<receiver_state>& receivers);
+    const std::vector<receiver_state>& receivers() const { return receivers_; }
     // {"status": "ok" or "degraded", "role", "down": [what is down, ...], counts}
     std::string healthJson(std::size_t clients) const;
     std::string orderJson() const;     // [name, ...]
-    // The events after `sequence`, oldest first.
+    // The events after `sequence`, oldest first: {"sequence", "time", "text"}.
     std::string eventsJson(std::uint64_t after) const;
     // {"type":"full", "displays", "routers", "events", "maxEvents"}
     std::string fullMessage() const;

@@ -61,7 +61,12 @@ class page_client;
 // io_context's thread.
 struct server_state : std::enable_shared_from_this<server_state> {
     server_state(asio::io_context& context, const web_settings& options)
-        : settings(options), model(options.maxEvents), acceptor(context), acceptRetry(context), flushTimer(context) {}
+        : settings(options),
+          model(options.maxEvents),
+          acceptor(context),
+          acceptRetry(context),
+          flushTimer(context),
+          receiverTimer(context) {}
 
     void accept();
     void onAccept(const error_code& failure, tcp::socket socket);
@@ -78,12 +83,19 @@ struct server_state : std::enable_shared_from_this<server_state> {
                               std::uint64_t eventsAfter) const;
     http::response<http::string_body> answer(const http::request<http::string_body>& request) const;
     std::function<std::string()> metrics;  // the text of /metrics; none: 404
+    // The receivers as they stand now; none: as last given.
+    std::function<std::vector<receiver_state>()> readReceivers;
+    std::chrono::milliseconds receiverEvery{1000};
+    void scheduleReceivers();
+    // Takes the receivers' figures of now; the pages get them if they changed.
+    void readReceiversNow();
 
     const web_settings settings;
     wall_model model;
     tcp::acceptor acceptor;
     asio::steady_timer acceptRetry;
     asio::steady_timer flushTimer;
+    asio::steady_timer receiverTimer;
     bool running = false;
     bool flushScheduled = false;
 
@@ -165,6 +177,7 @@ private:
         if (failure) return drop();
         open_ = true;
         sentEvents_ = server_->model.lastEventSequence();
+        server_->readReceiversNow();
         write(std::make_shared<const std::string>(server_->model.fullMessage()));
         read();
     }
@@ -358,6 +371,25 @@ void server_state::scheduleFlush() {
     });
 }
 
+void server_state::readReceiversNow() {
+    if (!readReceivers) return;
+    std::vector<receiver_state> now = readReceivers();
+    if (now == model.receivers()) return;
+    model.setReceivers(std::move(now));
+    markLinks();
+    scheduleFlush();
+}
+
+void server_state::scheduleReceivers() {
+    if (!readReceivers || !running) return;
+    receiverTimer.expires_after(receiverEvery);
+    receiverTimer.async_wait([self = shared_from_this()](const error_code& aborted) {
+        if (aborted || !self->running) return;
+        if (!self->clients.empty()) self->readReceiversNow();
+        self->scheduleReceivers();
+    });
+}
+
 void server_state::flush() {
     const std::uint64_t lastEvent = model.lastEventSequence();
     std::shared_ptr<const std::string> shared;
@@ -442,7 +474,7 @@ http::response<http::string_body> server_state::answer(const http::request<http:
         response.body() = model.routersJson();
     } else if (target == "/api/receivers") {
         response.set(http::field::content_type, "application/json");
-        response.body() = model.receiversJson();
+        response.body() = readReceivers ? wall_model::receiversJson(readReceivers()) : model.receiversJson();
     } else if (target == "/api/events") {
         response.set(http::field::content_type, "application/json");
         response.body() = model.eventsJson(0);
@@ -502,6 +534,7 @@ bool web_view::start(std::string& error) {
     server.orderChanged = server.linksChanged = false;
     server.flushedEventSequence = server.model.lastEventSequence();
     server.accept();
+    server.scheduleReceivers();
     return true;
 }
 
@@ -518,6 +551,7 @@ void web_view::stop() {
     server.acceptor.close(ignored);
     server.acceptRetry.cancel();
     server.flushTimer.cancel();
+    server.receiverTimer.cancel();
     server.flushScheduled = false;
     std::vector<std::shared_ptr<http_session>> sessions;
     for (const auto& entry : server.sessions)
@@ -563,6 +597,14 @@ void web_view::receivers(std::vector<receiver_state> states) {
     server.model.setReceivers(std::move(states));
     server.markLinks();
     server.scheduleFlush();
+}
+
+void web_view::followReceivers(std::function<std::vector<receiver_state>()> read, std::chrono::milliseconds every) {
+    server_state& server = *impl_->server;
+    server.readReceivers = std::move(read);
+    server.receiverEvery = every;
+    server.receiverTimer.cancel();
+    server.scheduleReceivers();
 }
 
 void web_view::role(const std::string& role) {

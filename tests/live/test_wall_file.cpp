@@ -122,11 +122,50 @@ umd = { index = 4, to = "tsl5+tcp://127.0.0.1:9000" }
     EXPECT_EQ(config.displays.size(), 4u);
 }
 
+const std::string kTo = "[umd]\nto = \"tsl5+udp://127.0.0.1:9000\"\n";
+
+TEST(WallFile, OnRouterLostComesFromUmdUnlessADisplaySaysOtherwise) {
+    const std::string text = R"([umd]
+to = "tsl5+udp://127.0.0.1:9000"
+on_router_lost = "mark"
+lost_mark = "left:red"
+lost_text = "NO ROUTER"
+[[display]]
+name = "a"
+umd = { index = 1 }
+[[display]]
+name = "b"
+umd = { index = 2, on_router_lost = "text", lost_after = "3s" }
+[[display]]
+name = "c"
+umd = { index = 3, on_router_lost = "keep" }
+)";
+    umd_config config;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(read(text, config, errors)) << testing::PrintToString(errors);
+    ASSERT_EQ(config.displays.size(), 3u);
+    const router_lost& a = config.lostFor("a");
+    EXPECT_EQ(a.treatment, lost_treatment::mark);
+    EXPECT_EQ(a.markLamp, tally_lamp::left);
+    EXPECT_EQ(a.markColour, lamp_colour::red);
+    EXPECT_EQ(a.after, std::chrono::seconds(10));
+    const router_lost& b = config.lostFor("b");
+    EXPECT_EQ(b.treatment, lost_treatment::text);
+    EXPECT_EQ(b.text, "NO ROUTER");
+    EXPECT_EQ(b.after, std::chrono::seconds(3));
+    EXPECT_EQ(config.lostFor("c").treatment, lost_treatment::keep);
+
+    ASSERT_TRUE(read(kTo + "[[display]]\nname = \"a\"\numd = { index = 1 }\n", config, errors));
+    EXPECT_EQ(config.lostFor("a"), router_lost{}) << "keep by default";
+}
+
 struct error_case {
     const char* name;
     std::string toml;
     std::string error;  // the first error, in full
 };
+
+void PrintTo(const error_case& c, std::ostream* out) { *out << c.name; }
 
 class WallFileError : public testing::TestWithParam<error_case> {};
 
@@ -140,12 +179,12 @@ TEST_P(WallFileError, IsReportedAtFileLineAndColumnAndLeavesTheResultAlone) {
     EXPECT_TRUE(config.batch) << "the result is not written";
 }
 
-const std::string kTo = "[umd]\nto = \"tsl5+udp://127.0.0.1:9000\"\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, WallFileError,
     testing::Values(
-        error_case{"unknown_key_in_umd", "[umd]\nspeed = 1\n", "walls/wall.toml:2:1: unknown key `speed` in [umd] (to, screen, refresh, batch, blank_on_exit, tally31)"},
+        error_case{"unknown_key_in_umd", "[umd]\nspeed = 1\n", "walls/wall.toml:2:1: unknown key `speed` in [umd] (to, screen, refresh, batch, blank_on_exit, tally31, "
+                   "on_router_lost, lost_mark, lost_text, lost_after)"},
         error_case{"unknown_scheme", "[umd]\nto = \"tsl6+udp://127.0.0.1:1\"\n",
                    "walls/wall.toml:2:6: `to` = \"tsl6+udp://127.0.0.1:1\" is not tsl5+udp://host:port, "
                    "tsl5+tcp://host:port or tsl31+udp://host:port"},
@@ -180,7 +219,19 @@ INSTANTIATE_TEST_SUITE_P(
                    "walls/wall.toml:2:1: unknown key `blink` in [tally.umd_alarm] (left, text, right, brightness)"},
         error_case{"unknown_key_in_display_umd",
                    kTo + "[[display]]\nname = \"mon1\"\numd = { index = 1, colour = 2 }\n",
-                   "walls/wall.toml:5:20: unknown key `colour` in `umd` of display \"mon1\" (to, index, screen)"},
+                   "walls/wall.toml:5:20: unknown key `colour` in `umd` of display \"mon1\" (to, index, screen, "
+                   "on_router_lost, lost_mark, lost_text, lost_after)"},
+        error_case{"unknown_router_lost", "[umd]\non_router_lost = \"hide\"\n",
+                   "walls/wall.toml:2:18: `on_router_lost` = \"hide\" is not \"keep\", \"mark\", \"blank\" or \"text\""},
+        error_case{"lost_mark_without_colour", kTo + "[[display]]\nname = \"a\"\numd = { index = 1, lost_mark = \"text\" }\n",
+                   "walls/wall.toml:5:32: `lost_mark` = \"text\" is not LAMP:COLOUR (a lamp left, text or right; a "
+                   "colour red, green or amber), e.g. \"text:amber\""},
+        error_case{"lost_after_without_unit", "[umd]\nlost_after = \"10\"\n",
+                   "walls/wall.toml:2:14: `lost_after` = \"10\" is not a duration (\"500ms\", \"10s\", \"2m\")"},
+        error_case{"lost_text_missing",
+                   kTo + "[[display]]\nname = \"a\"\numd = { index = 1, on_router_lost = \"text\" }\n",
+                   "walls/wall.toml:5:37: `on_router_lost` = \"text\" needs `lost_text`, the text shown instead of "
+                   "the name"},
         error_case{"tsl31_address_out_of_range",
                    "[[display]]\nname = \"m\"\numd = { to = \"tsl31+udp://127.0.0.1:9000\", index = 127 }\n",
                    "walls/wall.toml:3:52: `index` takes a whole number from 0 to 126"},

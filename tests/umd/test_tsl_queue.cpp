@@ -1,7 +1,9 @@
 // tsl_queue without sockets: what is queued, and the packets that carry it.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -286,6 +288,116 @@ TEST(TslQueue, WaitingCountsTheDisplaysNotYetInAPacket) {
     EXPECT_FALSE(queue.nextPacket(packet));
     queue.show(3, "again", alarm_lamps);
     EXPECT_EQ(queue.waiting(), 1u) << "a dropped display can be queued again";
+}
+
+// What one display's screen gets: the text and lamps of the one packet
+// queued, or nothing when none is.
+struct on_screen {
+    std::string text;
+    tally_lamps lamps;
+    bool operator==(const on_screen& other) const { return text == other.text && lamps == other.lamps; }
+};
+
+struct lost_case {
+    const char* name;
+    router_lost lost;
+    std::optional<on_screen> atOnce;  // when the router is lost
+    std::optional<on_screen> later;   // `lost.after` later
+    lost_treatment shownLater;
+};
+
+router_lost lostWith(lost_treatment treatment) {
+    router_lost lost;
+    lost.treatment = treatment;
+    lost.markLamp = tally_lamp::right;
+    lost.markColour = lamp_colour::amber;
+    lost.text = "NO ROUTER";
+    lost.after = std::chrono::seconds(10);
+    return lost;
+}
+
+const tally_lamps marked_lamps{lamp_colour::red, lamp_colour::amber, lamp_colour::amber, 2};
+const tally_lamps dark_at_2{lamp_colour::off, lamp_colour::off, lamp_colour::off, 2};
+
+const lost_case lost_cases[] = {
+    {"keep", lostWith(lost_treatment::keep), std::nullopt, std::nullopt, lost_treatment::keep},
+    {"mark", lostWith(lost_treatment::mark), on_screen{"CAM 1", marked_lamps}, std::nullopt, lost_treatment::mark},
+    {"blank", lostWith(lost_treatment::blank), std::nullopt, on_screen{"", dark_at_2}, lost_treatment::blank},
+    {"text", lostWith(lost_treatment::text), std::nullopt, on_screen{"NO ROUTER", alarm_lamps}, lost_treatment::text},
+};
+
+void PrintTo(const lost_case& c, std::ostream* out) { *out << c.name; }
+
+class TslQueueRouterLost : public testing::TestWithParam<lost_case> {};
+
+// The one packet queued, decoded; nothing when none is.
+std::optional<on_screen> next(tsl_queue& queue, const std::vector<on_screen>& known) {
+    std::string packet;
+    if (!queue.nextPacket(packet)) return std::nullopt;
+    EXPECT_EQ(queue.waiting(), 0u);
+    const auto decoded = decodeTsl5(packet);
+    EXPECT_TRUE(decoded.has_value());
+    if (!decoded) return std::nullopt;
+    for (const on_screen& screen : known)
+        if (decoded->messages[0].textBytes == tsl5Text(screen.text).bytes &&
+            decoded->messages[0].control == tsl5Control(screen.lamps))
+            return screen;
+    ADD_FAILURE() << "an unexpected packet: \"" << decoded->messages[0].textBytes << "\"";
+    return std::nullopt;
+}
+
+TEST_P(TslQueueRouterLost, TheScreenShowsWhatTheSettingSaysAndTheNameAgainOnceTheRouterIsBack) {
+    const lost_case& c = GetParam();
+    using clock = tsl_queue::clock;
+    const clock::time_point t0 = clock::now();
+    const std::vector<on_screen> known = {{"CAM 1", alarm_lamps}, {"CAM 2", alarm_lamps}, {"CAM 1", marked_lamps},
+                                          {"CAM 2", marked_lamps}, {"", dark_at_2},       {"NO ROUTER", alarm_lamps}};
+    tsl_queue queue(umd_protocol::tsl5, false, default_tally31);
+    queue.addDisplay(0, 4, c.lost);
+    queue.show(0, "CAM 1", alarm_lamps);
+    next(queue, known);
+
+    queue.setRouterLost(0, t0, t0);
+    EXPECT_EQ(next(queue, known), c.atOnce);
+    const bool waits = c.later.has_value();
+    EXPECT_EQ(queue.nextChange(), waits ? std::optional(t0 + c.lost.after) : std::nullopt);
+    EXPECT_EQ(queue.advance(t0 + c.lost.after - std::chrono::milliseconds(1)), 0u);
+    EXPECT_EQ(queue.advance(t0 + c.lost.after), waits ? 1u : 0u);
+    EXPECT_EQ(next(queue, known), c.later);
+    EXPECT_EQ(queue.treatment(0), c.shownLater);
+    EXPECT_EQ(queue.nextChange(), std::nullopt);
+
+    // A new name while the router is lost changes only what the name shows.
+    queue.show(0, "CAM 2", alarm_lamps);
+    const bool named = c.shownLater == lost_treatment::keep || c.shownLater == lost_treatment::mark;
+    EXPECT_EQ(next(queue, known),
+              named ? std::optional(on_screen{"CAM 2", c.shownLater == lost_treatment::mark ? marked_lamps : alarm_lamps})
+                    : std::nullopt);
+
+    queue.setRouterLost(0, std::nullopt, t0 + c.lost.after);
+    const bool unchanged = c.shownLater == lost_treatment::keep;
+    EXPECT_EQ(next(queue, known), unchanged ? std::nullopt : std::optional(on_screen{"CAM 2", alarm_lamps}));
+    EXPECT_EQ(queue.treatment(0), lost_treatment::keep);
+}
+
+INSTANTIATE_TEST_SUITE_P(TslQueue, TslQueueRouterLost, testing::ValuesIn(lost_cases),
+                         [](const testing::TestParamInfo<lost_case>& info) { return std::string(info.param.name); });
+
+TEST(TslQueue, ARouterLostLongAgoShowsAtOnceAndADisplayNeverShownStaysUnsent) {
+    using clock = tsl_queue::clock;
+    const clock::time_point now = clock::now();
+    tsl_queue queue(umd_protocol::tsl5, false, default_tally31);
+    queue.addDisplay(0, 1, lostWith(lost_treatment::text));
+    queue.addDisplay(0, 2, lostWith(lost_treatment::text));
+    queue.show(0, "CAM 1", alarm_lamps);
+    std::string packet;
+    ASSERT_TRUE(queue.nextPacket(packet));
+    EXPECT_TRUE(queue.setRouterLost(0, now - std::chrono::seconds(60), now));
+    EXPECT_FALSE(queue.setRouterLost(1, now - std::chrono::seconds(60), now)) << "nothing of ours on that screen";
+    ASSERT_TRUE(queue.nextPacket(packet));
+    EXPECT_EQ(decodeTsl5(packet)->messages[0].textBytes, "NO ROUTER");
+    EXPECT_FALSE(queue.nextPacket(packet));
+    EXPECT_EQ(queue.nextChange(), std::nullopt);
 }
 
 }  // namespace

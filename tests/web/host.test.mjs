@@ -34,7 +34,7 @@ class Host {
     host.url = await new Promise((resolve, reject) => {
       createInterface({ input: host.process.stderr }).on('line', (line) => {
         host.output.push(line);
-        const found = /^quon-host: the wall is at (http:\/\/\S+)$/.exec(line);
+        const found = /^(?:\S+Z )?quon-host: the wall is at (http:\/\/\S+)$/.exec(line);
         if (found) resolve(found[1]);
       });
       host.exited.then(({ code, signal }) =>
@@ -296,6 +296,43 @@ test('serve: the sample wall', guard, async () => {
   await page.close();
   assert.deepEqual(await host.terminate(), { code: 0, signal: null }, host.transcript);
 });
+
+// The packets the receiver strip shows for its first receiver; -1 while it
+// shows none.
+function shownPackets(page) {
+  return page.evaluate(() => {
+    const found = /(\d+) packets/.exec(document.querySelector('#receivers li')?.textContent ?? '');
+    return found ? Number(found[1]) : -1;
+  });
+}
+
+test('serve: the receiver strip and /api/receivers count every packet as it goes, the link\'s state unchanged', guard,
+  async () => {
+    // A refresh every 200 ms sends the three displays again and again
+    // while the receiver stays "sending".
+    const path = wallFile('live.toml', (text) => text.replace(/^refresh = .*$/m, 'refresh = "200ms"'));
+    const host = await startHost(['serve', '--quiet', path, '--http', '127.0.0.1:0']);
+    const page = await openWall(host);
+    await page.waitForFunction(() => /\d+ packets/.test(document.querySelector('#receivers li')?.textContent ?? ''),
+      null, wait);
+    const first = await shownPackets(page);
+    await page.waitForFunction((before) => {
+      const found = /(\d+) packets/.exec(document.querySelector('#receivers li').textContent);
+      return found !== null && Number(found[1]) >= before + 9;
+    }, first, wait);
+    assert.equal(await page.textContent('#receivers li .state'), 'sending');
+    const shown = await shownPackets(page);
+    const api = await (await fetch(new URL('/api/receivers', host.url))).json();
+    assert.ok(api[0].packets >= shown, `the API says ${api[0].packets}, the page ${shown}`);
+    assert.match(api[0].lastSent, /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$/);
+    // Events carry their time.
+    const events = await (await fetch(new URL('/api/events', host.url))).json();
+    assert.ok(events.length > 0);
+    for (const event of events) assert.match(event.time, /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$/);
+    assert.deepEqual(page.problems, []);
+    await page.close();
+    assert.deepEqual(await host.terminate(), { code: 0, signal: null }, host.transcript);
+  });
 
 // Until the tiles' details lines, in wall order, are `expected`
 // ([name, line]...).

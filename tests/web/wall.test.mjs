@@ -159,7 +159,7 @@ test('a name or text with markup shows literally and runs nothing', guard, async
     sheet: document.querySelector('.tile .sheet').textContent,
     elements: document.querySelectorAll('main img, main script, main b, main i, main svg, #links u, #links img, #events img').length,
     link: document.querySelector('#links li').textContent,
-    event: document.querySelector('#events li').textContent,
+    event: document.querySelector('#events li .event-text').textContent,
   }));
   assert.equal(shown.name, name);
   assert.equal(shown.sheet, '<i>sheet</i>');
@@ -198,13 +198,13 @@ test('a display whose router does not answer is marked', guard, async () => {
 test('every TSL receiver shows with its state, and one that is down is marked', guard, async () => {
   const fixture = await startFixture();
   await fixture.send({ op: 'receivers', list: [
-    { to: 'tsl5+udp://127.0.0.1:9000', state: 'sending', lastSent: '2026-12-08T15:04:05Z' }] });
+    { to: 'tsl5+udp://127.0.0.1:9000', state: 'sending', lastSent: '2026-12-08T15:04:05Z', packets: 232 }] });
   const page = await openWall(fixture);
   await page.waitForSelector('#receivers li');
   assert.equal(await page.textContent('#receivers li'),
-    'tsl5+udp://127.0.0.1:9000: sending · last sent 2026-12-08T15:04:05Z');
+    'tsl5+udp://127.0.0.1:9000: sending · last sent 2026-12-08T15:04:05Z · 232 packets');
   await fixture.send({ op: 'receivers', list: [
-    { to: 'tsl5+udp://127.0.0.1:9000', state: 'sending', lastSent: '2026-12-08T15:04:05Z' },
+    { to: 'tsl5+udp://127.0.0.1:9000', state: 'sending', lastSent: '2026-12-08T15:04:05Z', packets: 232 },
     { to: 'tsl5+tcp://127.0.0.1:9001', state: 'refused', detail: 'connection refused; retrying in 2 s', errors: 3,
       down: true }] });
   await page.waitForFunction(() => document.querySelectorAll('#receivers li').length === 2);
@@ -248,7 +248,7 @@ test('the page shows disconnected, reconnects after a restart and shows the new 
   await waitForTile(page, 'MON 9', 'after restart');
   assert.deepEqual(await tileNames(page), ['MON 9']);
   // The event may come in an update of its own, after the tile's.
-  await page.waitForFunction(() => document.querySelector('#events li')?.textContent === 'host restarted', null,
+  await page.waitForFunction(() => document.querySelector('#events li .event-text')?.textContent === 'host restarted', null,
                              { timeout: 20000 });
   await page.close();
   await second.stop();
@@ -320,6 +320,50 @@ test('a sample wall', guard, async () => {
   assert.equal(await page.locator('.tile.silent').count(), 4);
   assert.equal(await page.locator('.lamp[data-colour="red"]').count(), 1);
   assert.deepEqual(page.problems, []);
+  await page.close();
+  await fixture.stop();
+});
+
+test('each event shows its number whole and its time', guard, async () => {
+  const fixture = await startFixture();
+  const events = [];
+  for (let i = 1; i <= 12; i++) events.push({ op: 'event', text: `event ${i}` });
+  await fixture.send(...events);
+  const page = await openWall(fixture);
+  await page.waitForFunction(() => document.querySelectorAll('#events li').length === 12, null, { timeout: 20000 });
+  const shown = await page.evaluate(() => {
+    const list = document.getElementById('events').getBoundingClientRect();
+    return [...document.querySelectorAll('#events li')].map((item) => {
+      const number = item.querySelector('.sequence');
+      const box = number.getBoundingClientRect();
+      return {
+        number: number.textContent,
+        // The whole number lies inside the list, its first digit too.
+        inside: box.left >= list.left && box.right <= list.right && number.scrollWidth <= number.clientWidth,
+        time: item.querySelector('time').dateTime,
+        text: item.querySelector('.event-text').textContent,
+      };
+    });
+  });
+  assert.deepEqual(shown.map((e) => [e.number, e.text]), events.map((e, i) => [String(i + 1), e.text]));
+  assert.ok(shown.every((e) => e.inside), JSON.stringify(shown));
+  assert.ok(shown.every((e) => /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$/.test(e.time)), JSON.stringify(shown));
+  await page.close();
+  await fixture.stop();
+});
+
+test('a display whose screen shows its router lost says how', guard, async () => {
+  const fixture = await startFixture();
+  await fixture.send({ op: 'tile', name: 'MON 1', text: 'CAM 1', router: 2, marked: 'mark' });
+  const page = await openWall(fixture);
+  await waitForTile(page, 'MON 1', 'CAM 1');
+  const tile = page.locator('.tile[data-name="MON 1"]');
+  assert.equal(await tile.getAttribute('data-marked'), 'mark');
+  assert.equal(await tile.locator('.mark').textContent(), 'screen marked: router lost');
+  await fixture.send({ op: 'tile', name: 'MON 1', text: 'CAM 1', router: 2 });
+  await page.waitForFunction(() => !document.querySelector('.tile[data-name="MON 1"]').dataset.marked, null,
+    { timeout: 20000 });
+  assert.equal(await tile.locator('.mark').textContent(), '');
   await page.close();
   await fixture.stop();
 });

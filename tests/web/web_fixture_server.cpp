@@ -6,7 +6,7 @@
 //   {"op":"remove","name":"MON 1"}
 //   {"op":"order","names":["MON 2","MON 1"]}
 //   {"op":"link","device":1,"name":"Router","protocol":"SW-P-08","state":"connected","size":64,"detail":""}
-//   {"op":"receivers","list":[{"to":"tsl5+udp://...","state":"sending","detail":"","lastSent":"","errors":0,"down":false}]}
+//   {"op":"receivers","list":[{"to":"tsl5+udp://...","state":"sending","detail":"","lastSent":"","packets":0,"errors":0,"down":false}]}
 //   {"op":"event","text":"..."}
 //   {"op":"role","role":"standby"}                 the host's role in a pair
 //   {"op":"many","count":1000,"prefix":"MON ","text":"SRC "}  tiles prefix+i showing text+i
@@ -43,6 +43,7 @@ quon::web::display_state tileFrom(const json& command) {
     tile.routerSilent = command.value("routerSilent", false);
     tile.destination = command.value("destination", 0);
     tile.tslIndex = command.value("tslIndex", -1);
+    tile.marked = command.value("marked", "");
     return tile;
 }
 
@@ -71,6 +72,7 @@ void applyCommand(quon::web::web_view& view, const json& command) {
             r.state = entry.value("state", "idle");
             r.detail = entry.value("detail", "");
             r.lastSent = entry.value("lastSent", "");
+            r.packets = entry.value("packets", 0ull);
             r.errors = entry.value("errors", 0ull);
             r.down = entry.value("down", false);
             list.push_back(r);

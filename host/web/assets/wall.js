@@ -90,6 +90,12 @@ function whereText(state) {
   return parts.join(' \u00b7 ');
 }
 
+const screenNotes = {
+  mark: 'screen marked: router lost',
+  blank: 'screen blanked: router lost',
+  text: 'screen shows the lost text',
+};
+
 function showTile(state) {
   const tile = tiles.get(state.name) || makeTile(state.name);
   tile.left.dataset.colour = state.left;
@@ -108,7 +114,13 @@ function showTile(state) {
   tile.notified.title = 'last told to the parent panel';
   const silent = state.routerSilent;
   tile.root.classList.toggle('silent', silent);
-  setText(tile.mark, silent ? 'router ' + state.router + ' does not answer' : '');
+  // What the screens show while the router is lost (on_router_lost).
+  if (state.marked) tile.root.dataset.marked = state.marked;
+  else delete tile.root.dataset.marked;
+  const notes = [];
+  if (silent) notes.push('router ' + state.router + ' does not answer');
+  if (state.marked) notes.push(screenNotes[state.marked] || 'screen: ' + state.marked);
+  setText(tile.mark, notes.join(' \u00b7 '));
   setText(tile.where, whereText(state));
   tile.router = state.router;
   tile.search = [state.name.toLowerCase(), state.text.toLowerCase(), state.router > 0 ? String(state.router) : ''];
@@ -177,7 +189,8 @@ function showReceivers(receivers) {
     const detail = element('span', 'detail');
     const parts = [];
     if (receiver.detail) parts.push(receiver.detail);
-    parts.push(receiver.lastSent ? 'last sent ' + receiver.lastSent : 'nothing sent');
+    if (receiver.lastSent) parts.push('last sent ' + receiver.lastSent, receiver.packets + ' packets');
+    else parts.push('nothing sent');
     if (receiver.errors > 0) parts.push(receiver.errors + ' errors');
     detail.textContent = ' \u00b7 ' + parts.join(' \u00b7 ');
     item.append(name, state, detail);
@@ -186,10 +199,18 @@ function showReceivers(receivers) {
   }));
 }
 
-function addEvents(lines) {
-  for (const line of lines) {
+// Each event with the host's number for it, whole, and its time (UTC).
+function addEvents(events) {
+  for (const event of events) {
     const item = element('li');
-    item.textContent = line;
+    const number = element('span', 'sequence');
+    number.textContent = String(event.sequence);
+    const time = element('time');
+    time.dateTime = event.time;
+    time.textContent = event.time;
+    const text = element('span', 'event-text');
+    text.textContent = event.text;
+    item.append(number, ' ', time, ' ', text);
     eventsList.append(item);
   }
   while (eventsList.childElementCount > maxEvents) eventsList.firstElementChild.remove();

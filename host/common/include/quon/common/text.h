@@ -35,6 +35,8 @@ void appendUtf8(std::string& out, char32_t character);
 
 // The time in UTC, "2026-12-08T15:04:05Z"; empty for the epoch (never).
 std::string utcText(std::chrono::system_clock::time_point time);
+// The same to the millisecond, "2026-12-08T15:04:05.250Z", for a time stamp.
+std::string utcMillisText(std::chrono::system_clock::time_point time);
 
 }  // namespace quon
 

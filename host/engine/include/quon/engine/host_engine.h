@@ -91,6 +91,9 @@ public:
     // Whether a router has told the component a route yet (a revertive
     // reached it): until then what it shows is no router's answer.
     bool answered(const std::string& name) const;
+    // The router of the first destination the component watches; nothing
+    // when it watches none.
+    std::optional<int> watchedRouter(const std::string& name) const;
     std::vector<std::string> components() const;
 
     // Messages to a component. `reply` is the parent command's reply text,

@@ -8,6 +8,8 @@
 #define QUON_LIVE_LIVE_WALL_H
 
 #include <boost/asio/io_context.hpp>
+#include <chrono>
+#include <map>
 #include <functional>
 #include <memory>
 #include <string>
@@ -71,7 +73,27 @@ public:
     void watchReceivers(std::function<void(const umd_receiver_status&)> watch);
     std::vector<umd_receiver_status> receivers() const;
 
+    // `watch` hears of every display whose screen starts or stops showing
+    // its router's loss ([umd] on_router_lost), across reloads. It must
+    // outlive the wall.
+    void watchTreatments(std::function<void(const std::string& display, lost_treatment now)> watch);
+    // The displays whose screens show their router's loss now.
+    std::vector<std::pair<std::string, lost_treatment>> treatments() const;
+
 private:
+    // Follows the routers' links for the output: a router is lost when
+    // its link goes down after it was up.
+    struct router_watch : host_listener {
+        explicit router_watch(live_wall& wall) : wall(wall) {}
+        void routerChanged(const router_change& change) override;
+        void routerRemoved(int device) override;
+        void registered(const std::string& component, int, int, int, bool) override { wall.tellLost(component); }
+        live_wall& wall;
+    };
+    // Tells the output whether the display's router is lost, and since when.
+    void tellLost(const std::string& name);
+    void tellLostOn(int device);
+
     void startOutput();
     void create(const wall_display& display);
     void send(const std::string& name, const std::string& command);
@@ -86,6 +108,10 @@ private:
     std::string layoutFolder_;
     checker check_;
     std::function<void(const umd_receiver_status&)> watch_;
+    std::function<void(const std::string&, lost_treatment)> watchTreatments_;
+    router_watch routerWatch_{*this};
+    std::map<int, bool> routerUp_;                                   // by device, once it told a state
+    std::map<int, std::chrono::steady_clock::time_point> lostSince_;  // routers lost after they were up
     std::function<void(const std::string&)> warn_;
     std::string path_;
     wall wall_;

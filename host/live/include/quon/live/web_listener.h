@@ -31,6 +31,8 @@ public:
     void warning(const std::string& component, const std::string& text) override;
     void violation(const std::string& component, const contract_violation& v) override;
 
+    // What the display's screen now shows of its router's loss.
+    void marked(const std::string& display, lost_treatment now);
     // Shows every router the engine has, as it stands.
     void showRouters();
     // The lamps and TSL indices now come from `tallies` (after the wall

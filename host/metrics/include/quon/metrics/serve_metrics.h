@@ -37,8 +37,10 @@ public:
     // The host's role in a pair (a host alone is active).
     void setActive(bool active);
 
-    // The text of a scrape, with the levels as they stand now.
-    std::string scrape(const host_engine& engine, const std::vector<umd_receiver_status>& receivers);
+    // The text of a scrape, with the levels as they stand now; `marked`:
+    // the displays whose screens show their router's loss.
+    std::string scrape(const host_engine& engine, const std::vector<umd_receiver_status>& receivers,
+                       const std::vector<std::pair<std::string, lost_treatment>>& marked);
 
 private:
     struct families;

@@ -66,6 +66,28 @@ struct tally_lamps {
 enum class tally_lamp { none, left, text, right };
 using tsl31_tally_map = std::array<tally_lamp, 4>;
 
+// What a display's screen shows while the router the display watches is
+// lost (its link went down after it was up), per [umd] `on_router_lost`:
+// the name as it was (keep), the name with one lamp lit (mark), nothing
+// (blank) or `text`. blank and text wait `after` first, so that a short
+// drop changes nothing on the screen; mark is lit at once.
+enum class lost_treatment { keep, mark, blank, text };
+// "keep", "mark", "blank" or "text".
+const char* lostTreatmentName(lost_treatment treatment);
+
+struct router_lost {
+    lost_treatment treatment = lost_treatment::keep;
+    tally_lamp markLamp = tally_lamp::text;
+    lamp_colour markColour = lamp_colour::amber;
+    std::string text;
+    std::chrono::milliseconds after{10000};
+
+    bool operator==(const router_lost& other) const {
+        return treatment == other.treatment && markLamp == other.markLamp && markColour == other.markColour &&
+               text == other.text && after == other.after;
+    }
+};
+
 // A display that is sent: its `[[display]]` name, where, and which display
 // of that receiver. `index` is the TSL 5 index (0 to 65534) or the TSL 3.1
 // address (0 to 126).
@@ -88,10 +110,15 @@ struct umd_config {
     std::map<std::string, tally_lamps> tallies;
     // Only the displays that have a `umd` entry, in the wall file's order.
     std::vector<umd_display> displays;
+    // What each display's screen shows while its router is lost, by
+    // display name: [umd]'s, unless its `umd` says otherwise. A display not
+    // listed keeps its name.
+    std::map<std::string, router_lost> lost;
 
     // The lamps of a state sheet; a sheet without a `[tally.NAME]` shows
     // every lamp off at full brightness.
     tally_lamps lampsFor(const std::string& statesheet) const;
+    router_lost lostFor(const std::string& display) const;
 };
 
 }  // namespace quon

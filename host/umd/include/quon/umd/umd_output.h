@@ -9,6 +9,10 @@
 // TCP receivers are connected on demand and reconnected with back-off; when
 // one comes back, every display shown so far is sent to it again.
 //
+// A display whose router is lost (routerLost) shows on its screen what its
+// `router_lost` setting says; a blank or text that is due later is put up by
+// a timer of the output's own.
+//
 // On the standby host of a pair, the output keeps every display's latest
 // state but sends nothing and holds no connection; made active, it sends
 // every display shown so far to each receiver at once.
@@ -28,8 +32,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "quon/umd/umd_config.h"
@@ -81,6 +87,20 @@ public:
     // The same with the lamps already known (the host's display feed maps
     // each state sheet once, for every output).
     void show(const std::string& display, const std::string& text, const tally_lamps& lamps);
+
+    // The display's router was lost at `since`; nothing: it is up (again).
+    // Displays without `umd` are ignored.
+    void routerLost(const std::string& display, std::optional<std::chrono::steady_clock::time_point> since);
+    // The displays whose screens show their router's loss now (mark, blank
+    // or text), in wall file order.
+    std::vector<std::pair<std::string, lost_treatment>> treatments() const;
+    // Called on the loop's thread whenever a display's screen starts or
+    // stops showing its router's loss. The function must outlive this object.
+    void onTreatmentChange(std::function<void(const std::string& display, lost_treatment now)> changed);
+    // What an output it replaces told of its displays: a display of this
+    // one is told of again only when that changes. Returns those of `told`
+    // that are not among this output's displays.
+    std::vector<std::string> carryTreatments(const std::vector<std::pair<std::string, lost_treatment>>& told);
 
     // Standby (true): from now on nothing is sent, what waited is dropped,
     // every socket closes at once and each receiver's state is "standby";

@@ -22,6 +22,9 @@ struct display_state {
     bool routerSilent = false;  // the router does not answer
     int destination = 0;        // the destination it watches on that router (the first, of a range); 0 when none
     int tslIndex = -1;          // its TSL display index (TSL 3.1: address); -1 when it is not sent
+    // What its screen shows of its router's loss ([umd] on_router_lost):
+    // "mark", "blank" or "text"; empty while it shows the name as it is.
+    std::string marked;
 };
 
 // One router link.
@@ -43,6 +46,12 @@ struct receiver_state {
     unsigned long long packets = 0;
     unsigned long long errors = 0;
     bool down = false;  // refused, unresolved or lost
+
+    bool operator==(const receiver_state& other) const {
+        return to == other.to && state == other.state && detail == other.detail && lastSent == other.lastSent &&
+               packets == other.packets && errors == other.errors && down == other.down;
+    }
+    bool operator!=(const receiver_state& other) const { return !(*this == other); }
 };
 
 }  // namespace quon::web

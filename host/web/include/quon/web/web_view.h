@@ -70,6 +70,10 @@ public:
     void removeLink(int device);
     // The TSL receivers, all of them, in wall file order.
     void receivers(std::vector<receiver_state> states);
+    // Where the receivers' figures are read: at each /api/receivers request,
+    // and every `every` while a page is open (the pages get them when they
+    // changed), so that a page's count is never older than that.
+    void followReceivers(std::function<std::vector<receiver_state>()> read, std::chrono::milliseconds every);
     // The host's role in a pair: "active" (as it starts) or "standby".
     // /healthz reports it, and the page shows a standby host as such.
     void role(const std::string& role);
