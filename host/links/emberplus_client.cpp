@@ -128,6 +128,7 @@ void emberplus_client::connected(link_clock::time_point now, link_actions& out) 
     tree_.clear();
     asked_.clear();
     givenUp_.clear();
+    labelsMissing_[0] = labelsMissing_[1] = false;
     waiting_.clear();
     queued_.clear();
     queuedAt_.clear();
@@ -508,6 +509,7 @@ void emberplus_client::giveUp(link_clock::time_point now) {
     std::size_t locations = 0;
     for (const request& r : lost) {
         if (!givenUp_.insert(r.at).second) continue;
+        if (r.what == subject::labels) labelsMissing_[r.database] = true;
         if (r.signal && locations++ > 0) continue;
         std::string text = missingText(r);
         out_->emplace_back(std::in_place_type<act::missing>, act::missing{std::move(text)});
@@ -560,7 +562,9 @@ void emberplus_client::nameTheUnnamed() {
     for (const int database : {source_labels, destination_labels}) {
         const std::int64_t count = database == source_labels ? *sourceCount_ : *targetCount_;
         const std::set<std::int64_t>& named = named_[database];
-        if (!named.empty() && static_cast<std::int64_t>(named.size()) < count)
+        // Said already when a label request did not come; and nothing to
+        // say of a matrix that declares no labels (settle()).
+        if (labelsDeclared_ && !labelsMissing_[database] && static_cast<std::int64_t>(named.size()) < count)
             reportProblem(database == source_labels ? "unlabelled sources" : "unlabelled targets",
                           std::string("labels came for ") + std::to_string(named.size()) + " of the matrix's " +
                               std::to_string(count) + (database == source_labels ? " sources" : " targets") +

@@ -335,6 +335,20 @@ TEST_F(EmberplusClient, ALabelLayerThatIsMissingIsAskedAgainThenShowsNumbers) {
     EXPECT_EQ(*table.held().label(links::source_labels, 1), "1");
 }
 
+TEST_F(EmberplusClient, ALabelLayerThatNamesSomeSignalsSaysHowManyCameAndShowsNumbersForTheRest) {
+    table.connect();
+    table.in(rootReply());
+    table.in(routerReplyFlat());
+    table.in(matricesReplyFlat());
+    table.in(matrixReply());
+    play(table, {{"two of four target labels", bytesIn(labelsReply(1, 2, "Out ")), labelLines("destination", 2, "Out ")},
+                 {"every source label", bytesIn(labelsReply(2, 8, "In ")), labelLines("source", 8, "In ")},
+                 {"nothing more", timePasses(1000ms),
+                  lines{"problem labels came for 2 of the matrix's 4 targets; the others show their numbers",
+                        "label destination 3 3", "label destination 4 4"} +
+                      crosspoints({1, 2, 3, 4}) + lines{"up 8 4"}}});
+}
+
 // A provider that never answers a label request, not even with an empty
 // Root, but pushes renames: numbers at first, then the names pushed; a
 // resync unanswered again is not said again; a new connection says it again.

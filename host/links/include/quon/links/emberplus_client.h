@@ -157,6 +157,7 @@ private:
     std::deque<request> queued_;
     std::set<glow::path> queuedAt_;
     std::set<glow::path> givenUp_;  // said on this connection: said once
+    bool labelsMissing_[2] = {false, false};  // by database: a label request of it was given up
 
     // The matrix, on this connection.
     std::optional<glow::path> matrix_;
