@@ -516,8 +516,7 @@ void emberplus_client::giveUp(link_clock::time_point now) {
     }
     if (locations > 1)
         out_->emplace_back(std::in_place_type<act::missing>,
-                           act::missing{std::to_string(locations - 1) + " other labelsLocation nodes did not come either; "
-                                                                        "their signals show their numbers"});
+                           act::missing{std::to_string(locations - 1) + " other labelsLocation nodes did not come either"});
 }
 
 // What did not come, its path, and what is shown instead.
@@ -534,7 +533,7 @@ std::string emberplus_client::missingText(const request& r) const {
         case subject::labels:
             if (r.signal)
                 return std::string(targets ? "target " : "source ") + std::to_string(*r.signal) + "'s labels" + at +
-                       "; showing its number";
+                       (named_[r.database].count(*r.signal) ? "; keeping its name" : "; showing its number");
             // Names this connection already gave (a resync's request) stay.
             return std::string(targets ? "the targets' labels" : "the sources' labels") + at +
                    (named_[r.database].empty() ? "; showing numbers" : "; keeping the names held");

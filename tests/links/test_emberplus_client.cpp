@@ -310,6 +310,31 @@ TEST_F(EmberplusClient, LabelsThroughLabelsLocation) {
                "crosspoint 2 1", "up 2 2"}}});
 }
 
+// labelsLocation nodes are a request each: those given up together are said
+// in two lines, the first named, and their signals show their numbers.
+TEST_F(EmberplusClient, LabelsLocationNodesThatNeverAnswerAreSaidTogether) {
+    links::link_settings small = settingsFor("0.1.0");
+    small.sources = small.destinations = 2;
+    links::emberplus_client located(small);
+    client_table t(located, describeSent);
+    const std::string matrix = framed(b.entry(b.qualifiedMatrix(
+        {0, 1, 0}, b.matrixContents("video", 2, 2) +
+                       b.signalsWithLocations(true, {{0, {0, 5, 0}}, {1, {0, 5, 1}}}) +
+                       b.signalsWithLocations(false, {{0, {0, 6, 0}}, {1, {0, 6, 1}}}) +
+                       b.connections({b.connection(0, {1}), b.connection(1, {0})}))));
+    t.connect();
+    t.in(matrix);
+    t.in(matrix);
+    play(t, {{"one node answers", bytesIn(framed(b.entry(b.qualifiedParameter({0, 5, 0, 1}, b.valueOnly("PGM"))))),
+              {"label destination 1 PGM"}},
+             {"the others asked again", timePasses(1000ms),
+              {"send get-directory 0.5.1", "send get-directory 0.6.0", "send get-directory 0.6.1", "timer +1000 ms"}},
+             {"given up", timePasses(1000ms),
+              {"missing target 1's labels (path 0.5.1) did not come; showing its number",
+               "missing 2 other labelsLocation nodes did not come either", "label source 1 1", "label source 2 2",
+               "label destination 2 2", "crosspoint 1 2", "crosspoint 2 1", "up 2 2"}}});
+}
+
 // A label layer declared but not there: an empty Root answers nothing, and
 // each request is asked again once, then given up and said once; every
 // display shows its number.
