@@ -671,9 +671,11 @@ INSTANTIATE_TEST_SUITE_P(Protocols, Serve, ::testing::Values(protocol_case{"vide
 class ServeEmberplusProviders : public Serve {};
 
 TEST_P(ServeEmberplusProviders, EveryDisplayShowsANameThroughARouteARenameAndAReconnect) {
-    writeDevice("AnswerWait=300\n");
-    auto host = serve({"--http", "127.0.0.1:0"});
     const bool named = std::string(GetParam().requests) != "labels-never";
+    // Short where nothing can come late; long where a late answer (a busy
+    // machine) must not be taken for one that never comes.
+    writeDevice(named ? "AnswerWait=5000\n" : "AnswerWait=300\n");
+    auto host = serve({"--http", "127.0.0.1:0"});
     const auto shown = [&](int n) { return (named ? "Input " : "") + std::to_string(n); };
     ASSERT_TRUE(host->waitFor("a: [ " + shown(1) + " ]")) << host->output() << host->errors();
     ASSERT_TRUE(host->waitFor("b: [ " + shown(2) + " ]")) << host->output() << host->errors();

@@ -5,7 +5,8 @@
 // for one request; labels through a label layer or labelsLocation, or
 // missing; connection updates with only the changed targets, several
 // sources, none, or pending; the keep-alive both ways; the resync; broken
-// frames and messages.
+// frames and messages; one request a message; requests never answered,
+// asked again once and said; signals without a label shown by number.
 #include <gtest/gtest.h>
 
 #include <algorithm>
