@@ -2,8 +2,9 @@
 // into messages at each 00 00 00 00 and each is framed as S101 would carry
 // it; the client walks, reads and goes up on whatever it makes of them
 // (with time passing between messages), for each way of naming the matrix.
-// Nothing may crash, and what it reports stays within the matrix: host
-// numbers from 1 (source 0 for none) up to the most the link takes.
+// Nothing may crash, what it reports stays within the matrix (host
+// numbers from 1, source 0 for none, up to the most the link takes), and
+// every message it sends holds one request at most.
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "fuzz_check.h"
 #include "quon/links/emberplus_client.h"
+#include "quon/links/emberplus_glow.h"
 #include "quon/links/emberplus_s101.h"
 
 namespace links = quon::links;
@@ -20,8 +22,30 @@ namespace {
 
 constexpr int max_signals = 65536;
 
+// A provider may act on the first request of a message only.
+struct one_request_a_message : links::s101::frame_sink {
+    void onMessage(const std::string& ber) override {
+        std::vector<links::glow::element> elements;
+        std::string error;
+        FUZZ_CHECK(links::glow::decode(ber, elements, error));
+        int requests = 0;
+        for (const links::glow::element& e : elements)
+            if (e.what == links::glow::kind::command || e.connections) ++requests;
+        FUZZ_CHECK(requests <= 1);
+    }
+    void onKeepAliveRequest() override {}
+    void onKeepAliveResponse() override {}
+    void onFrameProblem(links::s101::problem) override { FUZZ_CHECK(false); }
+};
+
 void check(const links::link_actions& actions) {
     for (const links::link_action& action : actions) {
+        if (const auto* s = std::get_if<links::act::send>(&action)) {
+            one_request_a_message sink;
+            links::s101::reader reader;
+            reader.feed(reinterpret_cast<const std::uint8_t*>(s->bytes.data()), s->bytes.size(), sink);
+        }
+        if (const auto* m = std::get_if<links::act::missing>(&action)) FUZZ_CHECK(!m->text.empty());
         if (const auto* c = std::get_if<links::act::crosspoint>(&action)) {
             FUZZ_CHECK(c->destination >= 1 && c->destination <= max_signals);
             FUZZ_CHECK(c->source >= 0 && c->source <= max_signals);

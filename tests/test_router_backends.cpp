@@ -68,7 +68,7 @@ private:
     };
     int device_;
     router_events& events_;
-    router_status status_{router_state::connected, 8, ""};
+    router_status status_{router_state::connected, 8, "", {}};
     std::vector<poll_request> polls_;
     std::string name_ = "CAM 3";
 };

@@ -34,9 +34,13 @@ namespace {
 struct protocol_case {
     const char* protocol;
     bool pushesLabels;  // SW-P-08 routers are asked for names, at connect and at each resync; Ember+ pushes renames
+    // Ember+: which requests the fake provider acts on (fake_router --requests); null: every one.
+    const char* requests = nullptr;
 };
 
-void PrintTo(const protocol_case& c, std::ostream* out) { *out << c.protocol; }
+void PrintTo(const protocol_case& c, std::ostream* out) {
+    *out << c.protocol << (c.requests ? std::string(" ") + c.requests : std::string());
+}
 
 class Serve : public ::testing::TestWithParam<protocol_case> {
 protected:
@@ -46,6 +50,7 @@ protected:
         program_run fake;
         fake.program = FAKE_ROUTER_PATH;
         fake.arguments = {GetParam().protocol, "--sources", "16", "--destinations", "16"};
+        if (GetParam().requests) fake.arguments.insert(fake.arguments.end(), {"--requests", GetParam().requests});
         router = std::make_unique<running_program>(fake);
         const std::optional<std::string> port = router->readLine();
         ASSERT_TRUE(port) << router->errors();
@@ -698,6 +703,67 @@ TEST_P(Serve, ADisplayRemovedAtAReloadIsSentBlank) {
 INSTANTIATE_TEST_SUITE_P(Protocols, Serve, ::testing::Values(protocol_case{"videohub", true}, protocol_case{"swp08", false},
                                                               protocol_case{"emberplus", true}),
                          [](const ::testing::TestParamInfo<protocol_case>& info) { return info.param.protocol; });
+
+// Ember+ providers of other makes: one that acts on the first request of a
+// message only, one that never answers for labels. Every display shows a
+// name (the provider's, or the number where it gave none) from the start,
+// through a route, a rename and a reconnect; what never came is said once
+// per connection in the log, and held in /healthz and the page's link.
+class ServeEmberplusProviders : public Serve {};
+
+TEST_P(ServeEmberplusProviders, EveryDisplayShowsANameThroughARouteARenameAndAReconnect) {
+    const bool named = std::string(GetParam().requests) != "labels-never";
+    // Short where nothing can come late; long where a late answer (a busy
+    // machine) must not be taken for one that never comes.
+    writeDevice(named ? "AnswerWait=5000\n" : "AnswerWait=300\n");
+    auto host = serve({"--http", "127.0.0.1:0"});
+    const auto shown = [&](int n) { return (named ? "Input " : "") + std::to_string(n); };
+    ASSERT_TRUE(host->waitFor("a: [ " + shown(1) + " ]")) << host->output() << host->errors();
+    ASSERT_TRUE(host->waitFor("b: [ " + shown(2) + " ]")) << host->output() << host->errors();
+    const std::string url = pageAddress(*host);
+    ASSERT_FALSE(url.empty()) << host->errors();
+    const std::string said = "router 1: the sources' labels (path 0.2.2) did not come; showing numbers";
+    const std::string health = httpGet(url, "/healthz");
+    if (named) {
+        EXPECT_THAT(health, HasSubstr("\"status\":\"ok\"")) << health;
+        EXPECT_THAT(host->errors(), Not(HasSubstr("did not come")));
+    } else {
+        EXPECT_THAT(host->errors(), HasSubstr("quon-host: warning: " + said)) << host->output();
+        EXPECT_THAT(health, HasSubstr("\"status\":\"degraded\"")) << health;
+        EXPECT_THAT(health, HasSubstr("router 1 connected (the sources' labels (path 0.2.2) did not come; showing "
+                                      "numbers)"))
+            << health;
+        EXPECT_THAT(httpGet(url, "/api/routers"), HasSubstr("\"missing\":[\"the targets' labels (path 0.2.1)"));
+    }
+    router->write("route 1 5\n");
+    ASSERT_TRUE(host->waitFor("a: [ " + shown(5) + " ]")) << host->output() << host->errors();
+    router->write("label in 5 CAM 5\n");
+    ASSERT_TRUE(host->waitFor("a: [ CAM 5 ]")) << host->output() << host->errors();
+    router->write("drop\n");
+    ASSERT_TRUE(host->waitFor("router 1 (Fake): lost")) << host->output() << host->errors();
+    router->write("route 1 9\n");
+    ASSERT_TRUE(host->waitFor("a: [ " + shown(9) + " ]", 40)) << host->output() << host->errors();
+    if (!named) {
+        // The log says a warning once a minute at most; the page's events hold each.
+        const std::string events = httpGet(url, "/api/events");
+        std::size_t count = 0;
+        for (std::size_t at = events.find(said); at != std::string::npos; at = events.find(said, at + 1)) ++count;
+        EXPECT_EQ(count, 2u) << "once per connection\n" << events;
+        EXPECT_THAT(httpGet(url, "/healthz"), HasSubstr("router 1 connected (the sources' labels"));
+    }
+    EXPECT_EQ(metric(httpGet(url, "/metrics"), "quon_router_reconnects_total{device=\"1\"}"), 1.0);
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+    EXPECT_THAT(host->output(), Not(HasSubstr("violation")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, ServeEmberplusProviders,
+                         ::testing::Values(protocol_case{"emberplus", true, "first-only"},
+                                           protocol_case{"emberplus", true, "labels-never"}),
+                         [](const ::testing::TestParamInfo<protocol_case>& info) {
+                             return std::string(info.param.requests) == "first-only" ? "FirstRequestOnly"
+                                                                                     : "LabelsNeverAnswered";
+                         });
 
 TEST(ServeWallFile, ARefusedWallFileNamesFileLineAndColumn) {
     char pattern[] = "/tmp/quon-serve-test-XXXXXX";

@@ -21,6 +21,9 @@ constexpr std::size_t max_walk_elements = 65536;
 // links; and the labelsLocation nodes asked for, two for each.
 constexpr std::int64_t max_signals = 65536;
 constexpr std::size_t max_locations = 2 * max_signals;
+// Requests waiting for an answer at a time: the rest queue, so that a
+// matrix with a labelsLocation per signal does not fill the write queue.
+constexpr std::size_t max_waiting = 32;
 
 const char* const database_keys[] = {"DatabaseSize_0", "DatabaseSize_1"};
 
@@ -88,24 +91,32 @@ void emberplus_client::reportProblem(const std::string& cause, const std::string
     if (open_) out_->emplace_back(std::in_place_type<act::problem>, act::problem{cause, text});
 }
 
-// One wake-up: the connect limit while not up, and the end of the wait for
-// more answers while reading.
+// One wake-up: the connect limit while not up, the end of the wait for
+// more answers while reading, and the first request whose wait ends.
 void emberplus_client::armTimer() {
-    if (!open_ || phase_ == phase::up) return;
-    link_clock::time_point deadline = connectDeadline_;
+    if (!open_) return;
+    std::optional<link_clock::time_point> deadline;
+    const auto consider = [&](link_clock::time_point at) {
+        if (!deadline || at < *deadline) deadline = at;
+    };
+    if (phase_ != phase::up) consider(connectDeadline_);
     // The end of the wait for more answers, unless it passed without the
     // sizes (then only the connect limit is left).
     const link_clock::time_point quiet = lastMessage_ + answerWait_;
-    if (phase_ == phase::reading && quiet > now_) deadline = std::min(deadline, quiet);
-    if (armed_ == deadline) return;
+    if (phase_ == phase::reading && quiet > now_) consider(quiet);
+    for (const auto& [at, r] : waiting_) consider(r.sentAt + answerWait_);
+    if (!deadline || armed_ == deadline) return;
     armed_ = deadline;
-    out_->emplace_back(std::in_place_type<act::arm_timer>, act::arm_timer{deadline});
+    out_->emplace_back(std::in_place_type<act::arm_timer>, act::arm_timer{*deadline});
 }
 
 void emberplus_client::closed() {
     open_ = false;
     phase_ = phase::walking;
     armed_.reset();
+    waiting_.clear();
+    queued_.clear();
+    queuedAt_.clear();
 }
 
 void emberplus_client::connected(link_clock::time_point now, link_actions& out) {
@@ -116,6 +127,11 @@ void emberplus_client::connected(link_clock::time_point now, link_actions& out) 
     armed_.reset();
     tree_.clear();
     asked_.clear();
+    givenUp_.clear();
+    labelsMissing_[0] = labelsMissing_[1] = false;
+    waiting_.clear();
+    queued_.clear();
+    queuedAt_.clear();
     matrix_.reset();
     targetCount_.reset();
     sourceCount_.reset();
@@ -125,7 +141,8 @@ void emberplus_client::connected(link_clock::time_point now, link_actions& out) 
     locationParameter_.clear();
     connectionsRead_ = false;
     sourceOf_.clear();
-    labelsHeard_[0] = labelsHeard_[1] = 0;
+    named_[0].clear();
+    named_[1].clear();
     connectDeadline_ = lastMessage_ = lastSent_ = lastHeard_ = now;
     connectDeadline_ += connectTimeout_;
     if (!matrixError_.empty()) {
@@ -138,7 +155,52 @@ void emberplus_client::connected(link_clock::time_point now, link_actions& out) 
 
 void emberplus_client::askDirectory(const glow::path& at) {
     if (!asked_.insert(at).second) return;
-    sendGlow(glow::getDirectory(at, glow::kind::node));
+    request r;
+    r.at = at;
+    ask(std::move(r));
+}
+
+// Sent now, or queued while max_waiting requests wait; nothing when the
+// same path is already asked for.
+void emberplus_client::ask(request r) {
+    if (waiting_.count(r.at) || queuedAt_.count(r.at)) return;
+    if (waiting_.size() >= max_waiting) {
+        queuedAt_.insert(r.at);
+        queued_.push_back(std::move(r));
+        return;
+    }
+    send(waiting_.emplace(r.at, std::move(r)).first->second);
+}
+
+// One command, alone in its message.
+void emberplus_client::send(request& r) {
+    r.sentAt = now_;
+    sendGlow(glow::getDirectory(r.at, r.what == subject::matrix ? glow::kind::matrix : glow::kind::node));
+}
+
+void emberplus_client::sendQueued() {
+    while (open_ && waiting_.size() < max_waiting && !queued_.empty()) {
+        request r = std::move(queued_.front());
+        queued_.pop_front();
+        queuedAt_.erase(r.at);
+        send(waiting_.emplace(r.at, std::move(r)).first->second);
+    }
+}
+
+// An element answers every request for a node above it; and the request
+// at its own path when that is the matrix, or when it is a node without
+// contents (how a node without children is answered). A node named with
+// its contents is its parent's listing, which may come after the request.
+void emberplus_client::answered(const glow::element& e) {
+    if (waiting_.empty()) return;
+    glow::path prefix;
+    prefix.reserve(e.at.size());
+    for (const std::uint32_t number : e.at) {
+        waiting_.erase(prefix);
+        prefix.push_back(number);
+    }
+    const auto own = waiting_.find(e.at);
+    if (own != waiting_.end() && (own->second.what == subject::matrix || !e.hasContents)) waiting_.erase(own);
 }
 
 void emberplus_client::bytes(const std::uint8_t* data, std::size_t size, link_clock::time_point now,
@@ -165,20 +227,25 @@ void emberplus_client::onMessage(const std::string& ber) {
     std::string error;
     if (!glow::decode(ber, elements, error))
         reportProblem("a malformed Ember+ message", "a malformed Ember+ message, read up to its fault: " + error);
+    for (const glow::element& e : elements)
+        if (e.what != glow::kind::command) answered(e);
     if (phase_ == phase::walking) {
         for (const glow::element& e : elements) learn(e);
         walk();
     }
-    if (!matrix_) return;
-    for (const glow::element& e : elements) {
-        if (!open_) return;
-        apply(e);
+    if (matrix_) {
+        for (const glow::element& e : elements) {
+            if (!open_) return;
+            apply(e);
+        }
     }
+    sendQueued();
     if (phase_ == phase::reading && connectionsRead_ && targetCount_ && sourceCount_) {
         // Without labels known yet, they may still come: up when nothing
-        // more comes (settle()).
-        const bool allLabels = (layer_ || !locations_.empty()) && labelsHeard_[0] >= *sourceCount_ &&
-                               labelsHeard_[1] >= *targetCount_;
+        // more comes (readIfSettled()).
+        const bool allLabels = (layer_ || !locations_.empty()) &&
+                               static_cast<std::int64_t>(named_[source_labels].size()) >= *sourceCount_ &&
+                               static_cast<std::int64_t>(named_[destination_labels].size()) >= *targetCount_;
         if (allLabels) goUp();
     }
 }
@@ -267,7 +334,14 @@ void emberplus_client::found(const glow::path& matrix) {
     matrix_ = matrix;
     phase_ = phase::reading;
     lastMessage_ = now_;
-    sendGlow(glow::getDirectory(matrix, glow::kind::matrix));
+    // The rest of the walk is not needed any more.
+    waiting_.clear();
+    queued_.clear();
+    queuedAt_.clear();
+    request r;
+    r.at = matrix;
+    r.what = subject::matrix;
+    ask(std::move(r));
 }
 
 void emberplus_client::apply(const glow::element& e) {
@@ -314,18 +388,8 @@ void emberplus_client::applyMatrix(const glow::element& e) {
     if (e.labels && !e.labels->empty() && !layer_) {
         layer_ = e.labels->front();
         labelsDeclared_ = true;
-        sendGlow(glow::getDirectories({[&] {
-                                           glow::path at = layer_->basePath;
-                                           at.push_back(1);
-                                           return at;
-                                       }(),
-                                       [&] {
-                                           glow::path at = layer_->basePath;
-                                           at.push_back(2);
-                                           return at;
-                                       }()}));
+        askLabels();
     }
-    std::vector<glow::path> ask;
     const auto locate = [&](const std::optional<std::vector<glow::signal>>& signals, int database) {
         if (!signals) return;
         for (const glow::signal& s : *signals) {
@@ -336,13 +400,18 @@ void emberplus_client::applyMatrix(const glow::element& e) {
                                                                "signals; further ones are not asked for");
                 break;
             }
-            if (locations_.emplace(*s.labelsLocation, std::make_pair(database, s.number)).second)
-                ask.push_back(*s.labelsLocation);
+            if (locations_.emplace(*s.labelsLocation, std::make_pair(database, s.number)).second) {
+                request r;
+                r.at = *s.labelsLocation;
+                r.what = subject::labels;
+                r.database = database;
+                r.signal = s.number;
+                ask(std::move(r));
+            }
         }
     };
     locate(e.targets, destination_labels);
     locate(e.sources, source_labels);
-    if (!ask.empty()) sendGlow(glow::getDirectories(ask));
     if (e.connections) {
         if (!e.connections->empty() && phase_ == phase::reading) connectionsRead_ = true;
         for (const glow::connection& c : *e.connections) applyConnection(c);
@@ -392,7 +461,7 @@ void emberplus_client::applyLabel(int database, std::int64_t signal, const std::
     if (cleaned.repaired)
         reportProblem("a label with control characters or bytes that are not UTF-8",
                       repairedLabelText(what + std::to_string(signal) + "'s label", raw, cleaned));
-    ++labelsHeard_[database];
+    named_[database].insert(signal);
     out_->emplace_back(std::in_place_type<act::label>, act::label{database, static_cast<int>(signal) + 1, cleaned.text});
 }
 
@@ -400,12 +469,14 @@ void emberplus_client::timer(link_clock::time_point now, link_actions& out) {
     if (!open_ || !armed_ || now < *armed_) return;
     begin(now, out);
     armed_.reset();
-    if (phase_ == phase::reading && now >= lastMessage_ + answerWait_ && targetCount_ && sourceCount_) {
-        // Nothing more came: what was asked for has come, or will not.
+    giveUp(now);
+    if (!open_) return;
+    sendQueued();
+    readIfSettled();
+    if (phase_ == phase::reading && now >= connectDeadline_ && targetCount_ && sourceCount_) {
+        // What still waits goes on waiting while up.
         settle();
-        return;
-    }
-    if (now >= connectDeadline_) {
+    } else if (phase_ != phase::up && now >= connectDeadline_) {
         const std::string limit = std::to_string(connectTimeout_.count()) + " ms";
         if (phase_ == phase::walking)
             fail((wanted_.first() ? std::string("no matrix found") : "no matrix at Matrix=" + matrixText_) +
@@ -417,26 +488,97 @@ void emberplus_client::timer(link_clock::time_point now, link_actions& out) {
     armTimer();
 }
 
-void emberplus_client::settle() {
-    if (layer_) {
-        if (labelsHeard_[0] == 0 && labelsHeard_[1] == 0)
-            reportProblem("missing labels", "the label layer \"" + layer_->description + "\" at " +
-                                                glow::showPath(layer_->basePath) +
-                                                " answered nothing: names are empty");
-    } else if (!locations_.empty()) {
-        if (labelsHeard_[0] == 0 && labelsHeard_[1] == 0)
-            reportProblem("missing labels", "the labelsLocation nodes of the matrix answered nothing: names are empty");
-    } else if (!labelsDeclared_) {
-        reportProblem("missing labels", "the matrix at " + glow::showPath(*matrix_) +
-                                            " declares no labels: names are empty");
+// Each request whose wait is over: sent again once, then given up.
+void emberplus_client::giveUp(link_clock::time_point now) {
+    std::vector<request> lost;
+    for (auto it = waiting_.begin(); it != waiting_.end();) {
+        request& r = it->second;
+        if (now < r.sentAt + answerWait_) {
+            ++it;
+        } else if (!r.repeated) {
+            r.repeated = true;
+            send(r);
+            ++it;
+        } else {
+            lost.push_back(std::move(r));
+            it = waiting_.erase(it);
+        }
     }
+    // Each labelsLocation node is a request of its own: those lost together
+    // are said once. A resync's request lost again is not said again.
+    std::size_t locations = 0;
+    for (const request& r : lost) {
+        if (!givenUp_.insert(r.at).second) continue;
+        if (r.what == subject::labels) labelsMissing_[r.database] = true;
+        if (r.signal && locations++ > 0) continue;
+        std::string text = missingText(r);
+        out_->emplace_back(std::in_place_type<act::missing>, act::missing{std::move(text)});
+    }
+    if (locations > 1)
+        out_->emplace_back(std::in_place_type<act::missing>,
+                           act::missing{std::to_string(locations - 1) + " other labelsLocation nodes did not come either"});
+}
+
+// What did not come, its path, and what is shown instead.
+std::string emberplus_client::missingText(const request& r) const {
+    const std::string at = " (path " + (r.at.empty() ? std::string("root") : glow::showPath(r.at)) + ") did not come";
+    const bool targets = r.database == destination_labels;
+    switch (r.what) {
+        case subject::node:
+            return (r.at.empty() ? std::string("the top-level elements") : "the children of node " + glow::showPath(r.at)) +
+                   at + "; walking on without them";
+        case subject::matrix:
+            return "the matrix's connections" + at +
+                   (phase_ == phase::up ? "; keeping the routes held" : "; a target without a route shows none");
+        case subject::labels:
+            if (r.signal)
+                return std::string(targets ? "target " : "source ") + std::to_string(*r.signal) + "'s labels" + at +
+                       (named_[r.database].count(*r.signal) ? "; keeping its name" : "; showing its number");
+            // Names this connection already gave (a resync's request) stay.
+            return std::string(targets ? "the targets' labels" : "the sources' labels") + at +
+                   (named_[r.database].empty() ? "; showing numbers" : "; keeping the names held");
+    }
+    return {};
+}
+
+// While reading: up once no request waits and nothing more came for
+// answerWait.
+void emberplus_client::readIfSettled() {
+    if (phase_ != phase::reading || !targetCount_ || !sourceCount_) return;
+    if (!waiting_.empty() || !queued_.empty() || now_ < lastMessage_ + answerWait_) return;
+    settle();
+}
+
+void emberplus_client::settle() {
+    if (!layer_ && locations_.empty() && !labelsDeclared_)
+        reportProblem("missing labels", "the matrix at " + glow::showPath(*matrix_) + " declares no labels: showing numbers");
     goUp();
+}
+
+// A signal without a label on this connection shows its number: a display
+// is never left blank for want of a name.
+void emberplus_client::nameTheUnnamed() {
+    for (const int database : {source_labels, destination_labels}) {
+        const std::int64_t count = database == source_labels ? *sourceCount_ : *targetCount_;
+        const std::set<std::int64_t>& named = named_[database];
+        // Said already when a label request did not come; and nothing to
+        // say of a matrix that declares no labels (settle()).
+        if (labelsDeclared_ && !labelsMissing_[database] && static_cast<std::int64_t>(named.size()) < count)
+            reportProblem(database == source_labels ? "unlabelled sources" : "unlabelled targets",
+                          std::string("labels came for ") + std::to_string(named.size()) + " of the matrix's " +
+                              std::to_string(count) + (database == source_labels ? " sources" : " targets") +
+                              "; the others show their numbers");
+        for (std::int64_t signal = 0; signal < count; ++signal)
+            if (!named.count(signal))
+                out_->emplace_back(std::in_place_type<act::label>,
+                                   act::label{database, static_cast<int>(signal) + 1, std::to_string(signal + 1)});
+    }
 }
 
 void emberplus_client::goUp() {
     if (phase_ != phase::reading) return;
     phase_ = phase::up;
-    armed_.reset();
+    nameTheUnnamed();
     // Every route read, after the labels; a target the provider did not
     // list has nothing connected.
     for (std::int64_t target = 0; target < *targetCount_; ++target) {
@@ -466,16 +608,32 @@ void emberplus_client::resync(link_clock::time_point now, link_actions& out) {
 
 // The whole state again: the matrix, and the nodes of its labels.
 void emberplus_client::askState() {
-    sendGlow(glow::getDirectory(*matrix_, glow::kind::matrix));
-    std::vector<glow::path> nodes;
-    if (layer_) {
-        for (const std::uint32_t child : {1u, 2u}) {
-            nodes.push_back(layer_->basePath);
-            nodes.back().push_back(child);
-        }
+    request r;
+    r.at = *matrix_;
+    r.what = subject::matrix;
+    ask(std::move(r));
+    if (layer_) askLabels();
+    for (const auto& [location, signal] : locations_) {
+        request l;
+        l.at = location;
+        l.what = subject::labels;
+        l.database = signal.first;
+        l.signal = signal.second;
+        ask(std::move(l));
     }
-    for (const auto& [location, signal] : locations_) nodes.push_back(location);
-    if (!nodes.empty()) sendGlow(glow::getDirectories(nodes));
+    armTimer();
+}
+
+// The label layer's targets (basePath.1) and sources (basePath.2).
+void emberplus_client::askLabels() {
+    for (const int database : {destination_labels, source_labels}) {
+        request r;
+        r.at = layer_->basePath;
+        r.at.push_back(database == destination_labels ? 1 : 2);
+        r.what = subject::labels;
+        r.database = database;
+        ask(std::move(r));
+    }
 }
 
 bool emberplus_client::requestRoute(int destination, int source, link_actions& out) {

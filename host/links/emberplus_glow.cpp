@@ -432,12 +432,6 @@ bool decode(std::string_view message, std::vector<element>& out, std::string& er
 
 std::string getDirectory(const path& at, kind what) { return rootOf(getDirectoryEntry(at, what)); }
 
-std::string getDirectories(const std::vector<path>& nodes) {
-    std::string entries;
-    for (const path& at : nodes) entries += getDirectoryEntry(at, kind::node);
-    return rootOf(entries);
-}
-
 std::string connectionRequest(const path& matrix, std::int64_t target, std::uint32_t source) {
     const std::string connection = ber::wrap(
         ber::application(16), ber::wrap(ber::context(0), ber::integer(target)) +

@@ -142,6 +142,8 @@ void tcp_connection::apply(const link_actions& actions) {
                     fail(a.why);
                 } else if constexpr (std::is_same_v<kind, act::problem>) {
                     if (held_.take(a)) listener_.problem(a.text);
+                } else if constexpr (std::is_same_v<kind, act::missing>) {
+                    if (held_.take(a)) listener_.missing(a.text);
                 }
             },
             action);

@@ -5,7 +5,7 @@
 // and resync, wakes the client when it asked, words each failure for the
 // listener and resets the back-off once the link is up. What the client
 // reports goes to the listener through the one held_state (routes, labels,
-// problems once per cause).
+// problems once per cause, what did not come once per text).
 //
 // Runs on the io_context's thread only. Every pending operation holds the
 // connection through shared_from_this(), so it outlives its handlers; the

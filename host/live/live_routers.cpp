@@ -162,6 +162,7 @@ private:
     void linkDown(const std::string& why, std::chrono::milliseconds retryIn) override {
         pollers_.clear();
         status_.state = router_state::lost;
+        status_.missing.clear();
         const long long seconds = (retryIn.count() + 999) / 1000;
         status_.detail = why + "; retrying in " + std::to_string(seconds) + " s";
         events_.statusChanged(device_);
@@ -185,6 +186,14 @@ private:
         if (everUp_) events_.nameChanged(device_, database, index);
     }
     void problem(const std::string& text) override { events_.routerWarning(device_, text); }
+    // Said once (the log and the page's events), and held as the router's
+    // state (the page's link and /healthz) until the connection ends. Before
+    // up, linkUp() shows it with the rest.
+    void missing(const std::string& text) override {
+        events_.routerWarning(device_, text);
+        status_.missing.push_back(text);
+        if (status_.state == router_state::connected) events_.statusChanged(device_);
+    }
 
     int device_;
     int destinations_;

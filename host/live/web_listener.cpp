@@ -76,6 +76,7 @@ void web_listener::routerChanged(const router_change& change) {
     link.state = routerStateName(change.status.state);
     link.size = change.status.size;
     link.detail = change.status.detail;
+    link.missing = change.status.missing;
     view_.link(link);
     view_.event("router " + std::to_string(change.device) + ": " + link.state +
                 (link.detail.empty() ? "" : " (" + link.detail + ")"));
@@ -115,6 +116,7 @@ void web_listener::showRouters() {
         link.state = routerStateName(status->state);
         link.size = status->size;
         link.detail = status->detail;
+        link.missing = status->missing;
         view_.link(link);
     }
 }

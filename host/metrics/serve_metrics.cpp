@@ -133,11 +133,15 @@ void serve_metrics::routerChanged(const router_change& change) {
                                        {"protocol", change.protocol}};
     families_->routerUp.Add(labels).Set(up ? 1 : 0);
     prometheus::Counter& reconnects = families_->routerReconnects.Add({{"device", std::to_string(change.device)}});
-    if (change.status.state == router_state::connected) {
+    // A change that keeps the link connected (a part of its state that did
+    // not come) is no reconnect.
+    const bool connected = change.status.state == router_state::connected;
+    if (connected && !connected_[change.device]) {
         bool& ever = everConnected_[change.device];
         if (ever) reconnects.Increment();
         ever = true;
     }
+    connected_[change.device] = connected;
 }
 
 void serve_metrics::setActive(bool active) { families_->active.Set(active ? 1 : 0); }

@@ -85,7 +85,8 @@ void appendJsonString(std::string& out, const std::string& given) {
 
 json linkObject(const link_state& state) {
     return json{{"device", state.device}, {"name", state.name}, {"protocol", state.protocol},
-                {"state", state.state},   {"size", state.size}, {"detail", state.detail}};
+                {"state", state.state},   {"size", state.size}, {"detail", state.detail},
+                {"missing", state.missing}};
 }
 
 }  // namespace
@@ -126,6 +127,7 @@ void wall_model::setLink(const link_state& state) {
     link_state& link = links_[state.device] = state;
     link.name = systemText(link.name);
     link.detail = systemText(link.detail);
+    for (std::string& text : link.missing) text = systemText(text);
 }
 
 bool wall_model::removeLink(int device) { return links_.erase(device) > 0; }
@@ -209,6 +211,10 @@ std::string wall_model::healthJson(std::size_t clients) const {
         if (link.state != "connected" && link.state != "answers")
             down.push_back("router " + std::to_string(device) + " " + link.state +
                            (link.detail.empty() ? "" : " (" + link.detail + ")"));
+    // Up without part of its state: the displays show less than the router has.
+    for (const auto& [device, link] : links_)
+        for (const std::string& text : link.missing)
+            down.push_back("router " + std::to_string(device) + " " + link.state + " (" + text + ")");
     for (const receiver_state& r : receivers_)
         if (r.down) down.push_back("receiver " + r.to + " " + r.state + (r.detail.empty() ? "" : " (" + r.detail + ")"));
     json health = {{"status", down.empty() ? "ok" : "degraded"},

@@ -127,6 +127,8 @@ private:
                         open_ = false;
                     } else if constexpr (std::is_same_v<kind, act::problem>) {
                         if (held_.take(a)) out.push_back("problem " + a.text);
+                    } else if constexpr (std::is_same_v<kind, act::missing>) {
+                        if (held_.take(a)) out.push_back("missing " + a.text);
                     }
                 },
                 action);

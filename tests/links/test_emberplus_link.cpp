@@ -34,8 +34,9 @@ protected:
         startWith(quon::fake::numberedState(20, 6));
     }
 
-    void startWith(quon::fake::router_state state, std::chrono::milliseconds idleClose = 0ms) {
-        router = quon::fake::makeFakeEmberplus(io, std::move(state), 0, 100, idleClose);
+    void startWith(quon::fake::router_state state, std::chrono::milliseconds idleClose = 0ms,
+                   quon::fake::emberplus_requests requests = quon::fake::emberplus_requests::all) {
+        router = quon::fake::makeFakeEmberplus(io, std::move(state), 0, 100, idleClose, requests);
         settings.port = router->port();
         settings.connectTimeout = 10000ms;
         settings.keepAliveInterval = 50ms;
@@ -93,6 +94,36 @@ TEST_F(EmberplusLink, FollowsOperatorRoutesAndRenames) {
     EXPECT_EQ(link->source(3), 17);
     EXPECT_EQ(*link->label(links::source_labels, 17), "CAM 17");
     EXPECT_EQ(*link->label(links::destination_labels, 3), "PGM");
+}
+
+// Providers of other makes: one that acts on a message's first request
+// only reads as any; one that never answers for labels is up with numbers,
+// says so, stays connected and still follows renames.
+TEST_F(EmberplusLink, ProvidersThatDropRequestsLeaveTheLinkUpWithEveryName) {
+    link.reset();
+    startWith(quon::fake::numberedState(20, 6), 0ms, quon::fake::emberplus_requests::first_only);
+    ASSERT_TRUE(waitUp());
+    EXPECT_EQ(*link->label(links::source_labels, 20), "Input 20");
+    EXPECT_TRUE(listener.missingTexts.empty()) << listener.missingTexts.front();
+
+    link.reset();
+    listener = recording_listener();
+    // Nothing can come late here: the labels never come at all.
+    settings.answerWait = 100ms;
+    startWith(quon::fake::numberedState(20, 6), 0ms, quon::fake::emberplus_requests::labels_never);
+    ASSERT_TRUE(waitUp());
+    EXPECT_EQ(*link->label(links::source_labels, 20), "20");
+    EXPECT_EQ(*link->label(links::destination_labels, 6), "6");
+    // (A busy machine may make other answers late too: only these are sure.)
+    for (const char* said : {"the targets' labels (path 0.2.1) did not come; showing numbers",
+                             "the sources' labels (path 0.2.2) did not come; showing numbers"})
+        EXPECT_NE(std::find(listener.missingTexts.begin(), listener.missingTexts.end(), said),
+                  listener.missingTexts.end())
+            << said;
+    router->setLabel(0, 17, "CAM 17");
+    ASSERT_TRUE(waitUntil([&] { return link->label(links::source_labels, 17) &&
+                                       *link->label(links::source_labels, 17) == "CAM 17"; }));
+    EXPECT_TRUE(listener.downs.empty());
 }
 
 TEST_F(EmberplusLink, ARouteChangesTheStateWhenTheProviderReportsIt) {

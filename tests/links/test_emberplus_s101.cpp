@@ -100,6 +100,15 @@ TEST(S101Reader, ReadsTheWorkedFramesAndSkipsWhatIsBroken) {
     for (const read_case& c : cases) EXPECT_EQ(read(hex(c.wire)), c.events) << c.what;
 }
 
+// Providers announce Glow DTD 2.5, 2.20, 2.31 or 2.50 (minor byte first):
+// each is read alike.
+TEST(S101Reader, EveryAnnouncedDtdVersionIsRead) {
+    for (const char* version : {"05 02", "14 02", "1F 02", "32 02"}) {
+        const std::string frame = s101::frame(hex(std::string("00 0E 00 01 C0 01 02 ") + version + " 60 00"));
+        EXPECT_EQ(read(frame), std::vector<std::string>{"message 60 00"}) << version;
+    }
+}
+
 TEST(S101Reader, AnUnknownCommandOrMessageTypeIsSkipped) {
     // Provider state (command 3), then a message type other than EmBER.
     const std::string state = s101::frame(hex("00 0E 03 01 01"));

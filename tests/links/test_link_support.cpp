@@ -125,4 +125,15 @@ TEST(HeldState, AProblemIsNewsOncePerCauseAndConnection) {
     EXPECT_TRUE(held.take(act::problem{"malformed", "a malformed line in INPUT LABELS:"}));
 }
 
+TEST(HeldState, WhatDidNotComeIsNewsOncePerTextAndConnection) {
+    held_state held;
+    const act::missing sources{"the sources' labels (path 0.2.2) did not come; showing numbers"};
+    EXPECT_TRUE(held.take(sources));
+    EXPECT_FALSE(held.take(sources));
+    EXPECT_TRUE(held.take(act::missing{"the targets' labels (path 0.2.1) did not come; showing numbers"}));
+    EXPECT_TRUE(held.take(act::problem{sources.text, sources.text})) << "a problem of the same words is another thing";
+    held.newConnection();
+    EXPECT_TRUE(held.take(sources));
+}
+
 }  // namespace

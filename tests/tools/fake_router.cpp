@@ -2,7 +2,10 @@
 // for tests that drive a whole program (quon-host serve, browser tests).
 //
 //   fake_router videohub|swp08|emberplus [--port N] [--sources N] [--destinations N] [--names-per-message N]
+//               [--requests all|first-only|labels-never]
 //
+// --requests (Ember+): act on every request of a message, on the first
+// element of its Root only, or on all but those for labels, never answered.
 // Prints the port it listens on as the first line of standard output, then
 // reads commands, one a line, from standard input:
 //   route D S            an operator routes source S to destination D
@@ -29,7 +32,7 @@ namespace {
 
 int usage() {
     std::cerr << "usage: fake_router videohub|swp08|emberplus [--port N] [--sources N] [--destinations N] "
-                 "[--names-per-message N]\n";
+                 "[--names-per-message N] [--requests all|first-only|labels-never]\n";
     return 2;
 }
 
@@ -116,11 +119,22 @@ int main(int argc, char** argv) {
     const std::string protocol = argv[1];
     if (protocol != "videohub" && protocol != "swp08" && protocol != "emberplus") return usage();
     int port = 0, sources = 16, destinations = 16, namesPerMessage = quon::fake::names_as_many_as_fit;
+    quon::fake::emberplus_requests requests = quon::fake::emberplus_requests::all;
     for (int i = 2; i < argc; ++i) {
         const std::string option = argv[i];
         if (i + 1 >= argc) return usage();
+        const std::string text = argv[i + 1];
         const int value = std::atoi(argv[++i]);
-        if (option == "--port" && value >= 0 && value <= 65535) {
+        if (option == "--requests" && protocol == "emberplus") {
+            if (text == "all")
+                requests = quon::fake::emberplus_requests::all;
+            else if (text == "first-only")
+                requests = quon::fake::emberplus_requests::first_only;
+            else if (text == "labels-never")
+                requests = quon::fake::emberplus_requests::labels_never;
+            else
+                return usage();
+        } else if (option == "--port" && value >= 0 && value <= 65535) {
             port = value;
         } else if (option == "--sources" && value > 0 && value <= 65536) {
             sources = value;
@@ -138,7 +152,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<quon::fake::fake_router> router =
         protocol == "videohub"  ? quon::fake::makeFakeVideohub(io, state, false, listenPort)
         : protocol == "swp08"   ? quon::fake::makeFakeSwp08(io, state, listenPort, namesPerMessage)
-                                : quon::fake::makeFakeEmberplus(io, state, listenPort);
+                                : quon::fake::makeFakeEmberplus(io, state, listenPort, 100,
+                                                                std::chrono::milliseconds(0), requests);
     std::cout << router->port() << std::endl;
     command_reader commands(io, *router);
     commands.read();

@@ -284,37 +284,40 @@ TEST_F(WebView, RemovedAndReorderedDisplaysShowInTheApi) {
 
 TEST_F(WebView, ApiRoutersListsLinksByDeviceNumber) {
     startView();
-    link_state second{7, "Studio router", "SW-P-08", "connecting", 128, "retry in 5 s"};
-    link_state first{2, "MCR router", "Videohub", "connected", 64, ""};
+    link_state second{7, "Studio router", "SW-P-08", "connecting", 128, "retry in 5 s", {}};
+    link_state first{2, "MCR router", "Videohub", "connected", 64, "", {}};
     view->link(second);
     view->link(first);
     first.state = "lost";
     first.detail = "connection refused";
     view->link(first);
-    view->link({9, "gone", "", "connected", 1, ""});
+    view->link({9, "gone", "", "connected", 1, "", {}});
     view->removeLink(9);
 
     const json routers = json::parse(get("/api/routers").body);
     const json expected = json::parse(R"([
-        {"device":2,"name":"MCR router","protocol":"Videohub","state":"lost","size":64,"detail":"connection refused"},
-        {"device":7,"name":"Studio router","protocol":"SW-P-08","state":"connecting","size":128,"detail":"retry in 5 s"}])");
+        {"device":2,"name":"MCR router","protocol":"Videohub","state":"lost","size":64,"detail":"connection refused",
+         "missing":[]},
+        {"device":7,"name":"Studio router","protocol":"SW-P-08","state":"connecting","size":128,"detail":"retry in 5 s",
+         "missing":[]}])");
     EXPECT_EQ(routers, expected);
 }
 
 TEST_F(WebView, HealthzCountsWhatItServes) {
     startView();
     view->setDisplay(tile("MON 1", "x"));
-    view->link({1, "r", "", "connected", 4, ""});
+    view->link({1, "r", "", "connected", 4, "", {}});
     const http_reply reply = get("/healthz");
     ASSERT_EQ(reply.status, 200);
     EXPECT_EQ(json::parse(reply.body),
               json::parse(R"({"status":"ok","role":"active","down":[],"displays":1,"routers":1,"receivers":0,"clients":0})"));
 }
 
-TEST_F(WebView, HealthzIsDegradedNamingEachRouterAndReceiverThatIsDown) {
+TEST_F(WebView, HealthzIsDegradedNamingEachRouterThatIsDownOrIncompleteAndEachReceiverDown) {
     startView();
-    view->link({1, "r", "", "connected", 4, ""});
-    view->link({2, "s", "", "lost", 4, "connection refused; retrying in 2 s"});
+    view->link({1, "r", "", "connected", 4, "", {}});
+    view->link({2, "s", "", "lost", 4, "connection refused; retrying in 2 s", {}});
+    view->link({3, "t", "", "connected", 4, "", {"the sources' labels (path 0.2.2) did not come; showing numbers"}});
     receiver_state up;
     up.to = "tsl5+udp://127.0.0.1:9000";
     up.state = "sending";
@@ -326,6 +329,7 @@ TEST_F(WebView, HealthzIsDegradedNamingEachRouterAndReceiverThatIsDown) {
     const json health = json::parse(get("/healthz").body);
     EXPECT_EQ(health["status"], "degraded");
     const json expected = {"router 2 lost (connection refused; retrying in 2 s)",
+                           "router 3 connected (the sources' labels (path 0.2.2) did not come; showing numbers)",
                            "receiver tsl5+tcp://127.0.0.1:9001 connecting"};
     EXPECT_EQ(health["down"], expected);
     const json receivers = json::parse(get("/api/receivers").body);
@@ -451,7 +455,7 @@ TEST_F(WebView, APageOpenedLaterGetsChangesToDisplaysChangedBefore) {
 TEST_F(WebView, ATextThatIsNotUtf8IsReadAsWindows1252) {
     startView();
     view->setDisplay(tile("MON \xff", "CAM \xc3"));
-    view->link({1, "Caf\xe9", "", "lost", 4, "caf\xe9"});
+    view->link({1, "Caf\xe9", "", "lost", 4, "caf\xe9", {}});
     view->event("Caf\xe9");
     const json displays = json::parse(get("/api/displays").body);
     EXPECT_EQ(displays[0]["name"], "MON \xc3\xbf");
@@ -599,7 +603,7 @@ TEST_F(WebView, APageGetsTheFullStateThenEachChange) {
     startView();
     view->setDisplay(tile("MON 1", "CAM 1"));
     view->setDisplay(tile("MON 2", "CAM 2"));
-    view->link({1, "Router", "SW-P-08", "connected", 16, ""});
+    view->link({1, "Router", "SW-P-08", "connected", 16, "", {}});
     view->event("one");
     view->event("two");
     view->event("three");
@@ -628,7 +632,7 @@ TEST_F(WebView, APageGetsTheFullStateThenEachChange) {
     view->removeDisplay("MON 1");
     view->setDisplay(tile("MON 3", "CAM 3"));
     view->event("four");
-    view->link({1, "Router", "SW-P-08", "lost", 16, "connection reset"});
+    view->link({1, "Router", "SW-P-08", "lost", 16, "connection reset", {}});
     const json changes = page->next(io);
     EXPECT_EQ(changes["order"], json::parse(R"(["MON 2","MON 3"])"));
     ASSERT_EQ(changes["displays"].size(), 1u);

@@ -195,6 +195,18 @@ test('a display whose router does not answer is marked', guard, async () => {
   await fixture.stop();
 });
 
+test('a router up without part of its state shows what did not come', guard, async () => {
+  const fixture = await startFixture();
+  await fixture.send({ op: 'link', device: 1, name: 'Provider', protocol: 'Ember+', state: 'connected', size: 16,
+    detail: '127.0.0.1:9000', missing: ["the sources' labels (path 0.2.2) did not come; showing numbers"] });
+  const page = await openWall(fixture);
+  await page.waitForFunction(() => document.querySelector('#links li') !== null);
+  assert.match(await page.textContent('#links li'),
+    /connected · 16 destinations · 127\.0\.0\.1:9000 · the sources' labels \(path 0\.2\.2\) did not come; showing numbers/);
+  await page.close();
+  await fixture.stop();
+});
+
 test('every TSL receiver shows with its state, and one that is down is marked', guard, async () => {
   const fixture = await startFixture();
   await fixture.send({ op: 'receivers', list: [

@@ -5,7 +5,7 @@
 //   {"op":"tile","name":"MON 1","text":"CAM 1", ...every display_state field optional}
 //   {"op":"remove","name":"MON 1"}
 //   {"op":"order","names":["MON 2","MON 1"]}
-//   {"op":"link","device":1,"name":"Router","protocol":"SW-P-08","state":"connected","size":64,"detail":""}
+//   {"op":"link","device":1,"name":"Router","protocol":"SW-P-08","state":"connected","size":64,"detail":"","missing":[]}
 //   {"op":"receivers","list":[{"to":"tsl5+udp://...","state":"sending","detail":"","lastSent":"","packets":0,"errors":0,"down":false}]}
 //   {"op":"event","text":"..."}
 //   {"op":"role","role":"standby"}                 the host's role in a pair
@@ -63,6 +63,7 @@ void applyCommand(quon::web::web_view& view, const json& command) {
         link.state = command.value("state", "connected");
         link.size = command.value("size", 0);
         link.detail = command.value("detail", "");
+        link.missing = command.value("missing", std::vector<std::string>{});
         view.link(link);
     } else if (op == "receivers") {
         std::vector<quon::web::receiver_state> list;

@@ -169,7 +169,7 @@ function showLinks(links) {
     const size = element('span', 'size');
     size.textContent = link.size > 0 ? ' \u00b7 ' + link.size + ' destinations' : '';
     const detail = element('span', 'detail');
-    detail.textContent = link.detail ? ' \u00b7 ' + link.detail : '';
+    detail.textContent = [link.detail, ...(link.missing || [])].filter(Boolean).map((t) => ' \u00b7 ' + t).join('');
     item.append(name, state, size, detail);
     item.title = item.textContent;
     return item;

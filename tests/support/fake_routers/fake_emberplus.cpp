@@ -28,10 +28,11 @@ const path source_labels_path = {0, 2, 2};
 class fake_emberplus final : public fake_router, private s101::frame_sink {
 public:
     fake_emberplus(boost::asio::io_context& io, router_state state, std::uint16_t port, std::size_t packetPayload,
-                   std::chrono::milliseconds idleClose)
+                   std::chrono::milliseconds idleClose, emberplus_requests requests)
         : fake_router(io, std::move(state), port),
           packetPayload_(std::max<std::size_t>(packetPayload, 1)),
           idleClose_(idleClose),
+          requests_(requests),
           idleTimer_(io) {
         if (idleClose_.count() > 0) watchIdle();
     }
@@ -104,11 +105,14 @@ private:
         std::string error;
         glow::decode(ber, elements, error);
         for (const glow::element& e : elements) {
+            const bool request = e.what == glow::kind::command || e.connections;
             if (e.what == glow::kind::command && e.command == glow::command_get_directory) {
                 answerDirectory(e.at);
             } else if (e.what == glow::kind::matrix && e.at == matrix_path && e.connections) {
                 for (const glow::connection& c : *e.connections) connect(c);
             }
+            // The rest of the Root is dropped, and nothing said of it.
+            if (request && requests_ == emberplus_requests::first_only) break;
         }
     }
 
@@ -157,6 +161,9 @@ private:
                 list.push_back(i.connection(t, sources));
             }
             send(client, i.root(i.entry(i.qualifiedMatrix(matrix_path, matrixContents(i) + i.connections(list)))));
+        } else if ((at == target_labels_path || at == source_labels_path) &&
+                   requests_ == emberplus_requests::labels_never) {
+            // Subscribed, never answered.
         } else if (at == target_labels_path || at == source_labels_path) {
             // Nested from the root.
             const bool targets = at == target_labels_path;
@@ -204,6 +211,7 @@ private:
 
     const std::size_t packetPayload_;
     const std::chrono::milliseconds idleClose_;
+    const emberplus_requests requests_;
     boost::asio::steady_timer idleTimer_;
     std::map<connection*, std::chrono::steady_clock::time_point> heard_;
     const glow_builder definite_{false};
@@ -216,8 +224,9 @@ private:
 }  // namespace
 
 std::unique_ptr<fake_router> makeFakeEmberplus(boost::asio::io_context& io, router_state state, std::uint16_t port,
-                                               std::size_t packetPayload, std::chrono::milliseconds idleClose) {
-    return std::make_unique<fake_emberplus>(io, std::move(state), port, packetPayload, idleClose);
+                                               std::size_t packetPayload, std::chrono::milliseconds idleClose,
+                                               emberplus_requests requests) {
+    return std::make_unique<fake_emberplus>(io, std::move(state), port, packetPayload, idleClose, requests);
 }
 
 }  // namespace quon::fake

@@ -126,10 +126,16 @@ std::unique_ptr<fake_router> makeFakeSwp08(boost::asio::io_context& io, router_s
 // what it listed: connection changes come nested from the root, renames as
 // a qualified parameter with its value alone. With `idleClose` above zero
 // it closes a client it has heard nothing from for that long, as a
-// provider in use does after about 30 s.
+// provider in use does after about 30 s. `requests` says which requests of
+// a message it acts on: every one; the first element of the Root only,
+// dropping the rest unsaid, as a provider in use does; or every one but
+// GetDirectory on the label nodes, which it never answers (renames are
+// still pushed to the client that asked).
+enum class emberplus_requests { all, first_only, labels_never };
 std::unique_ptr<fake_router> makeFakeEmberplus(boost::asio::io_context& io, router_state state,
                                                std::uint16_t port = 0, std::size_t packetPayload = 100,
-                                               std::chrono::milliseconds idleClose = std::chrono::milliseconds(0));
+                                               std::chrono::milliseconds idleClose = std::chrono::milliseconds(0),
+                                               emberplus_requests requests = emberplus_requests::all);
 
 }  // namespace quon::fake
 

@@ -26,6 +26,7 @@ struct recording_listener : links::router_link_listener {
     std::vector<std::pair<int, int>> crosspoints;  // (destination, source)
     std::vector<label_call> labels;
     std::vector<std::string> problems;
+    std::vector<std::string> missingTexts;  // what did not come, as missing() said it
 
     void linkUp(int sources, int destinations) override { ups.emplace_back(sources, destinations); }
     void linkDown(const std::string& why, std::chrono::milliseconds retryIn) override {
@@ -34,6 +35,7 @@ struct recording_listener : links::router_link_listener {
     void crosspoint(int destination, int source) override { crosspoints.emplace_back(destination, source); }
     void label(int database, int index, const std::string& text) override { labels.push_back({database, index, text}); }
     void problem(const std::string& text) override { problems.push_back(text); }
+    void missing(const std::string& text) override { missingTexts.push_back(text); }
 
     bool sawCrosspoint(int destination, int source) const {
         for (const auto& seen : crosspoints)
@@ -44,6 +46,7 @@ struct recording_listener : links::router_link_listener {
         crosspoints.clear();
         labels.clear();
         problems.clear();
+        missingTexts.clear();
     }
 };
 

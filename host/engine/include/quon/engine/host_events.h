@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "quon/engine/contract_monitor.h"
 
@@ -66,6 +67,10 @@ struct router_status {
     router_state state = router_state::answering;
     int size = 0;            // destinations the router reports, 0 when unknown
     std::string detail;      // why it was lost, when it retries
+    // Up, but without these parts of the router's state, each a sentence
+    // naming the part and what is shown instead; cleared when the
+    // connection ends.
+    std::vector<std::string> missing;
 };
 
 struct router_change {

@@ -8,13 +8,25 @@
 // their changes, and GetDirectory on the nodes that hold its labels (the
 // matrix's first label layer, basePath.1 for targets and basePath.2 for
 // sources, or each signal's labelsLocation), which subscribes to renames.
-// It goes up when the connections came and the labels came or nothing more
-// came for answerWait, reporting the labels as they come and the routes
-// when it goes up (a display shown a route asks for its name at once). Providers answer in any shape (qualified or nested,
-// in one message or several, unasked), so every element is applied by its
-// path, never matched to a request; a connection update carries only the
-// targets that changed. A target connected to several sources (N:N) shows
-// the lowest-numbered one; one connected to none shows source 0.
+//
+// Every request is one command in a message of its own: a provider may act
+// on the first element of a message only. A request is answered by any
+// element under its path (or the matrix, or an empty node, at it); one not
+// answered within answerWait is sent
+// again once, and then given up: the link carries on without it and says
+// what did not come (act::missing), once per connection. At most
+// max_waiting requests wait for an answer at a time; the rest queue.
+//
+// It goes up when the connections came and every label came, or when no
+// request waits and nothing more came for answerWait, reporting the labels
+// as they come and the routes when it goes up (a display shown a route
+// asks for its name at once). A signal the provider gave no label on this
+// connection is labelled with its number as the host counts (from 1).
+// Providers answer in any shape (qualified or nested, in one message or
+// several, unasked), so every element is applied by its path, never
+// matched to a request; a connection update carries only the targets that
+// changed. A target connected to several sources (N:N) shows the
+// lowest-numbered one; one connected to none shows source 0.
 //
 // Numbering: host destination d is target d-1, source s is source s-1.
 // Keep-alive: a request is always answered; one is sent when either side
@@ -23,6 +35,7 @@
 #ifndef QUON_LINKS_EMBERPLUS_CLIENT_H
 #define QUON_LINKS_EMBERPLUS_CLIENT_H
 
+#include <deque>
 #include <map>
 #include <optional>
 #include <set>
@@ -62,6 +75,18 @@ public:
 private:
     enum class phase { walking, reading, up };
 
+    // What a GetDirectory asks for: a node of the walk, the matrix, or the
+    // node of labels of one database (of one signal, through labelsLocation).
+    enum class subject { node, matrix, labels };
+    struct request {
+        glow::path at;
+        subject what = subject::node;
+        int database = source_labels;
+        std::optional<std::int64_t> signal;  // labelsLocation only
+        link_clock::time_point sentAt;
+        bool repeated = false;
+    };
+
     void begin(link_clock::time_point now, link_actions& out);
     void sendGlow(const std::string& ber);
     void fail(const std::string& why);
@@ -77,13 +102,22 @@ private:
     void learn(const glow::element& e);
     void walk();
     void askDirectory(const glow::path& at);
+    void ask(request r);
+    void send(request& r);
+    void sendQueued();
+    void answered(const glow::element& e);
+    void giveUp(link_clock::time_point now);
+    std::string missingText(const request& r) const;
+    void readIfSettled();
     void found(const glow::path& matrix);
     void apply(const glow::element& e);
     void applyMatrix(const glow::element& e);
     void applyConnection(const glow::connection& c);
     void applyLabel(int database, std::int64_t signal, const std::string& raw);
     void askState();
+    void askLabels();
     void settle();
+    void nameTheUnnamed();
     void goUp();
     std::string whereWalked() const;
 
@@ -117,6 +151,14 @@ private:
     std::map<glow::path, known_element> tree_;
     std::set<glow::path> asked_;
 
+    // Requests sent and not yet answered, by path; and those waiting for
+    // their turn, in order, with their paths.
+    std::map<glow::path, request> waiting_;
+    std::deque<request> queued_;
+    std::set<glow::path> queuedAt_;
+    std::set<glow::path> givenUp_;  // said on this connection: said once
+    bool labelsMissing_[2] = {false, false};  // by database: a label request of it was given up
+
     // The matrix, on this connection.
     std::optional<glow::path> matrix_;
     std::optional<std::int64_t> targetCount_;
@@ -127,7 +169,7 @@ private:
     std::map<glow::path, std::uint32_t> locationParameter_;  // labelsLocation -> the parameter whose value is shown
     bool connectionsRead_ = false;
     std::map<std::int64_t, int> sourceOf_;  // target -> host source (0: none)
-    int labelsHeard_[2] = {0, 0};
+    std::set<std::int64_t> named_[2];  // by database: the signals given a label on this connection
 };
 
 }  // namespace quon::links

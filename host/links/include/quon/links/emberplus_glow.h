@@ -121,8 +121,6 @@ bool decode(std::string_view ber, std::vector<element>& out, std::string& error)
 // Root messages a consumer sends (BER, to be framed by s101::message).
 // GetDirectory on the root (empty path) or on the node or matrix at `at`.
 std::string getDirectory(const path& at, kind what);
-// Several GetDirectory requests in one message.
-std::string getDirectories(const std::vector<path>& nodes);
 // Connect `source` to `target` of the matrix at `matrix`, absolute.
 std::string connectionRequest(const path& matrix, std::int64_t target, std::uint32_t source);
 

@@ -3,7 +3,7 @@
 // current connection. It decides which of a client's actions reach the
 // listener: every crosspoint (a keep-alive's answer only when it changes the
 // route), a label only when it differs, a problem once per cause and
-// connection. Pure; one per link, on the link's thread.
+// connection, a missing part once per text and connection. Pure; one per link, on the link's thread.
 #ifndef QUON_LINKS_HELD_STATE_H
 #define QUON_LINKS_HELD_STATE_H
 
@@ -23,6 +23,7 @@ public:
     bool take(const act::crosspoint& crosspoint);
     bool take(const act::label& label);
     bool take(const act::problem& problem) { return reported_.insert(problem.cause).second; }
+    bool take(const act::missing& missing) { return reported_.insert("missing: " + missing.text).second; }
     // Problems are reported again on a new connection; routes and labels are
     // kept, so that a reconnect reports only the labels that changed.
     void newConnection() { reported_.clear(); }

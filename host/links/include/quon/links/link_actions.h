@@ -78,10 +78,19 @@ struct problem {
     bool operator==(const problem& other) const { return cause == other.cause && text == other.text; }
 };
 
+// Part of the router's state did not come, after asking again: the link
+// carries on (or goes up) without it. `text` names the part, its path and
+// what is shown instead; reported once per text and connection, and held
+// as the link's state until the connection ends.
+struct missing {
+    std::string text;
+    bool operator==(const missing& other) const { return text == other.text; }
+};
+
 }  // namespace act
 
-using link_action =
-    std::variant<act::send, act::arm_timer, act::crosspoint, act::label, act::up, act::fail, act::problem>;
+using link_action = std::variant<act::send, act::arm_timer, act::crosspoint, act::label, act::up, act::fail,
+                                 act::problem, act::missing>;
 using link_actions = std::vector<link_action>;
 
 }  // namespace quon::links

@@ -47,6 +47,11 @@ struct router_link_listener {
     // Something the router sent was wrong and was skipped or repaired; once
     // per cause and connection.
     virtual void problem(const std::string& text) = 0;
+    // Part of the router's state did not come on this connection, even when
+    // asked for again ("the sources' labels (path 0.1.1000.2) did not come;
+    // showing numbers"): the link is up, or goes up, without it. Once per
+    // text and connection; it holds until linkDown().
+    virtual void missing(const std::string& text) = 0;
 };
 
 struct link_settings {

@@ -47,6 +47,7 @@ private:
     std::shared_ptr<prometheus::Registry> registry_;
     std::unique_ptr<families> families_;
     std::map<int, bool> everConnected_;  // device -> connected once
+    std::map<int, bool> connected_;      // device -> connected at its last change
 };
 
 }  // namespace quon

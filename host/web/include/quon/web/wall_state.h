@@ -4,6 +4,7 @@
 #define QUON_WEB_WALL_STATE_H
 
 #include <string>
+#include <vector>
 
 namespace quon::web {
 
@@ -35,6 +36,7 @@ struct link_state {
     std::string state;   // routerStateName's words: "connecting", "connected", "lost", "answers", "does not answer"
     int size = 0;        // number of destinations
     std::string detail;  // why it is lost, when the next try is due
+    std::vector<std::string> missing;  // up without these parts of the router's state
 };
 
 // One TSL receiver (a screen or a multiviewer) the displays are sent to.
