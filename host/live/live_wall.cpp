@@ -38,7 +38,7 @@ bool live_wall::start(const std::string& path, std::vector<std::string>& errors)
     path_ = path;
     // Nothing goes to a screen before the kernel has said whose turn it is.
     if (wall_.pair) standby_ = true;
-    startOutput();
+    startOutput(nullptr);
     for (const wall_display& d : wall_.displays) create(d);
     return true;
 }
@@ -59,8 +59,7 @@ live_wall::changes live_wall::apply(wall next) {
     result.removed = static_cast<int>(removed.size());
     wall_ = std::move(next);
     // A removed display's screen would keep its last text for ever.
-    if (output_) output_->retire(removed);
-    startOutput();
+    startOutput(&removed);
     for (const wall_display& d : wall_.displays) {
         const auto old = before.find(d.name);
         if (old == before.end()) ++result.added;
@@ -83,18 +82,25 @@ void live_wall::stop() {
     if (output_) output_->stop();
 }
 
-void live_wall::startOutput() {
+void live_wall::startOutput(const std::set<std::string>* removed) {
     if (feed_) engine_.removeListener(feed_.get());
     // A stopped output may still be sending its blanks; it is kept until
     // it has closed (at most a second).
     retired_.erase(std::remove_if(retired_.begin(), retired_.end(),
                                   [](const std::unique_ptr<umd_output>& o) { return o->finished(); }),
                    retired_.end());
+    // The new output takes over the TCP screens it still sends to, with
+    // their connections; the old one then blanks the removed displays of
+    // the others and closes.
+    std::unique_ptr<umd_output> next = std::make_unique<umd_output>(loop_, wall_.umd, output_.get());
     if (output_) {
-        output_->stop();
+        if (removed)
+            output_->retire(*removed);
+        else
+            output_->stop();
         retired_.push_back(std::move(output_));
     }
-    output_ = std::make_unique<umd_output>(loop_, wall_.umd);
+    output_ = std::move(next);
     output_->setStandby(standby_);
     if (watch_) output_->onReceiverChange(watch_);
     feed_ = std::make_unique<display_feed>(engine_, &wall_.umd, [this](const display_change& d) { show(d); });
