@@ -2,7 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -227,6 +229,7 @@ TEST(QuonHostOptions, ServeHelpIsServesOwnWithItsExitCodes) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_THAT(r.out, HasSubstr("WALL_FILE"));
     EXPECT_THAT(r.out, HasSubstr("0 stopped by SIGINT or SIGTERM"));
+    EXPECT_THAT(r.out, HasSubstr("$VX_ROOT/$VX_SYSTEM/config/system"));
     EXPECT_THAT(r.out, Not(HasSubstr("runs the bundled demo"))) << r.out;
 }
 
@@ -256,6 +259,54 @@ TEST(QuonHostInstall, AnInstalledHostFindsItsModuleAndExamples) {
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_THAT(r.out, HasSubstr("demo finished: every component torn down cleanly"));
     EXPECT_THAT(r.err, HasSubstr(prefix.path() + "/share/quon-host/examples/vx/studio"));
+    // The module and the string library in the host's own folder, not in
+    // the system's library folder.
+    EXPECT_TRUE(fs::is_regular_file(prefix.path() + "/lib/quon-host/libquon_string.so"));
+    EXPECT_TRUE(fs::is_regular_file(prefix.path() + "/lib/quon-host/Korvane.so"));
+    EXPECT_FALSE(fs::exists(prefix.path() + "/lib/libquon_string.so"));
+    EXPECT_TRUE(fs::is_regular_file(prefix.path() + "/share/man/man1/quon-host.1.gz"));
+    EXPECT_TRUE(fs::is_regular_file(prefix.path() + "/lib/systemd/system/quon-host.service"));
+}
+
+TEST(QuonHostOptions, PrintsItsVersion) {
+    const program_result r = host({"--version"}).run();
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_THAT(r.out, ::testing::MatchesRegex("quon-host [0-9]+\\.[0-9]+\\.[0-9]+(\\.[0-9]+)?\n"));
+}
+
+TEST(QuonHostOptions, HttpTakesANameResolvedOnceAtStart) {
+    if (!QUON_HOST_HAS_LIVE_PARTS) GTEST_SKIP() << "built without the live parts: there is no serve";
+    running_program serve(host({"serve", EXAMPLES_DIR "/walls/studio.toml", "--quiet", "--http", "localhost:0"}));
+    ASSERT_TRUE(serve.waitForError("the wall is at http://")) << serve.errors();
+    EXPECT_THAT(serve.errors(), ::testing::ContainsRegex("--http localhost:0: resolved once, to (127\\.0\\.0\\.1|::1)\n"));
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0);
+}
+
+TEST(QuonHostValidate, TheModulesDebugLinesGoToALogOfTheirOwnEscaped) {
+    scratch folder;
+    program_run run = host({"validate", FAULTY_NONE_PATH, "--seed", "1", "--messages", "300"});
+    run.environment["TMPDIR"] = folder.path();
+    const program_result r = run.run();
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_THAT(r.out, ::testing::ContainsRegex("the module wrote [0-9]+ lines to standard error \\(escaped, with "
+                                                "their checks\\): " + folder.path() + "/quon-validate-1-[0-9]+\\.log\n"));
+    EXPECT_THAT(r.out, Not(HasSubstr("faulty: parent command")));
+    EXPECT_THAT(r.err, Not(HasSubstr("faulty: parent command")));
+    std::string log;
+    for (const auto& entry : fs::directory_iterator(folder.path())) {
+        std::ifstream in(entry.path());
+        log.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    EXPECT_THAT(log, HasSubstr("parent.results: faulty: parent command \"_commands\"\n"));
+    EXPECT_THAT(log, HasSubstr("random.sequences: faulty: parent command"));
+    for (const char c : log) EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7f)) << "a raw byte " << int(c) << " in the log";
+
+    const program_result verbose = host({"validate", FAULTY_NONE_PATH, "--seed", "1", "--messages", "300", "--verbose"}).run();
+    EXPECT_EQ(verbose.exitCode, 0);
+    EXPECT_THAT(verbose.err, HasSubstr("random.sequences: faulty: parent command"));
+    EXPECT_THAT(verbose.out, HasSubstr("to standard error (escaped, with their checks): above\n"));
+    for (const char c : verbose.err) ASSERT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7f)) << "a raw byte " << int(c);
 }
 
 }  // namespace
