@@ -29,10 +29,9 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "the quon-host developers")
 set(CPACK_PACKAGE_CONTACT "quon-host developers <quon-host@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "panel host for script components, and a live wall of under-monitor displays")
-set(CPACK_PACKAGE_DESCRIPTION
-    "quon-host runs script components (the Korvane under-monitor display) against\n"
-    "Videohub, SW-P-08 and Ember+ routers, drives TSL UMD screens and a browser\n"
-    "wall, checks wall files and validates component modules.")
+set(CPACK_PACKAGE_DESCRIPTION "quon-host runs script components (the Korvane under-monitor display) \
+against Videohub, SW-P-08 and Ember+ routers, drives TSL UMD screens and a browser wall, checks wall \
+files and validates component modules.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # quon-host_VERSION_ARCH.deb

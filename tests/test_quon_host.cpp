@@ -2,7 +2,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <fstream>
@@ -307,6 +314,40 @@ TEST(QuonHostValidate, TheModulesDebugLinesGoToALogOfTheirOwnEscaped) {
     EXPECT_THAT(verbose.err, HasSubstr("random.sequences: faulty: parent command"));
     EXPECT_THAT(verbose.out, HasSubstr("to standard error (escaped, with their checks): above\n"));
     for (const char c : verbose.err) ASSERT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7f)) << "a raw byte " << int(c);
+}
+
+// systemd's side of Type=notify and WatchdogSec: a datagram socket named by
+// NOTIFY_SOCKET, and the interval in WATCHDOG_USEC.
+TEST(QuonHostServe, TellsSystemdItIsReadyThenFeedsTheWatchdogFromItsLoop) {
+    if (!QUON_HOST_HAS_LIVE_PARTS) GTEST_SKIP() << "built without the live parts: there is no serve";
+    scratch folder;
+    const std::string path = folder.path() + "/notify";
+    const int listener = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    program_run run = host({"serve", EXAMPLES_DIR "/walls/studio.toml", "--quiet"});
+    run.environment["NOTIFY_SOCKET"] = path;
+    run.environment["WATCHDOG_USEC"] = "200000";
+    running_program serve(run);
+    std::vector<std::string> said;
+    const auto watchdogs = [&said] { return std::count(said.begin(), said.end(), "WATCHDOG=1"); };
+    for (int waits = 0; waits < 300 && watchdogs() < 3; ++waits) {
+        pollfd p{listener, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        char buffer[4096];
+        const ssize_t n = ::recv(listener, buffer, sizeof buffer, 0);
+        if (n > 0) said.emplace_back(buffer, static_cast<size_t>(n));
+    }
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+    ::close(listener);
+    ASSERT_FALSE(said.empty());
+    EXPECT_THAT(said.front(), StartsWith("READY=1\nSTATUS=3 displays"));
+    EXPECT_GE(watchdogs(), 3);
 }
 
 }  // namespace

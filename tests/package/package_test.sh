@@ -37,7 +37,7 @@ deb=${debs[0]}
 echo "package: $(basename "$deb") ($(stat -c %s "$deb") bytes) in $((SECONDS - start)) s"
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
 for path in ./usr/bin/quon-host ./usr/lib/quon-host/Korvane.so ./usr/lib/quon-host/libquon_string.so \
-            ./usr/share/man/man1/quon-host.1.gz ./lib/systemd/system/quon-host.service \
+            ./usr/share/man/man1/quon-host.1.gz ./usr/lib/systemd/system/quon-host.service \
             ./usr/share/doc/quon-host/serve.md ./usr/share/quon-host/examples/walls/studio.toml; do
   grep -qx -- "$path" <<<"$contents" || fail "the package has no $path"
 done
@@ -52,13 +52,16 @@ sources=$(cat /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/nul
 
 # What runs inside the fresh root, as a user would.
 cat >"$work/inside.sh" <<'INSIDE'
-set -eu
+set -eux
 echo "inside: $(. /etc/os-release; echo "$PRETTY_NAME")"
 quon-host --version
-ldd /usr/bin/quon-host | grep quon_string
+# The string library from the host's own folder (what ldd shows; ldd itself
+# is in libc-dev-bin, which a plain root has not).
+LD_TRACE_LOADED_OBJECTS=1 /usr/bin/quon-host | grep -F 'lib/quon-host/libquon_string.so'
+if LD_TRACE_LOADED_OBJECTS=1 /usr/bin/quon-host | grep 'not found'; then exit 1; fi
 quon-host check /usr/share/quon-host/examples/walls/studio.toml
-grep -x 'ExecStartPre=/usr/bin/quon-host check /etc/quon-host/wall.toml' /lib/systemd/system/quon-host.service
-grep -x 'WatchdogSec=30s' /lib/systemd/system/quon-host.service
+grep -x 'ExecStartPre=/usr/bin/quon-host check /etc/quon-host/wall.toml' /usr/lib/systemd/system/quon-host.service
+grep -x 'WatchdogSec=30s' /usr/lib/systemd/system/quon-host.service
 cd /tmp
 status=0
 timeout --preserve-status -s INT 3 quon-host serve /usr/share/quon-host/examples/walls/studio.toml >serve.out 2>serve.err || status=$?
