@@ -350,4 +350,43 @@ TEST(QuonHostServe, TellsSystemdItIsReadyThenFeedsTheWatchdogFromItsLoop) {
     EXPECT_GE(watchdogs(), 3);
 }
 
+// The man page names every option of every command, as --help lists them.
+TEST(QuonHostManPage, NamesEveryOptionOfEveryCommand) {
+    std::ifstream in(SOURCE_DIR "/docs/quon-host.1");
+    const std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(page.empty());
+    for (const char* command : {"", "run", "shell", "validate", "serve", "check"}) {
+        std::vector<std::string> arguments;
+        if (*command) arguments.push_back(command);
+        arguments.push_back("--help");
+        const program_result help = host(arguments).run();
+        ASSERT_EQ(help.exitCode, 0) << command;
+        if (*command) {
+            EXPECT_THAT(page, HasSubstr(std::string(".B quon-host ") + command)) << command;
+        }
+        std::istringstream lines(help.out);
+        for (std::string line; std::getline(lines, line);) {
+            const size_t at = line.find("--");
+            if (line.rfind("  ", 0) != 0 || at == std::string::npos) continue;
+            const std::string option = line.substr(at, line.find_first_of(" =", at) - at);
+            // The man page escapes each '-' as troff wants it.
+            std::string troff;
+            for (const char c : option) troff += c == '-' ? std::string("\\-") : std::string(1, c);
+            EXPECT_THAT(page, HasSubstr(troff)) << command << ": " << option;
+        }
+    }
+}
+
+TEST(QuonHostServe, RefusesAWallSayingItsOwnErrorsAndThoseAgainstTheSystemAtOnce) {
+    if (!QUON_HOST_HAS_LIVE_PARTS) GTEST_SKIP() << "built without the live parts: there is no serve";
+    scratch folder;
+    const std::string wall = folder.file("wall.toml", "[[display]]\nname = \"a\"\ninstance = \"nosuch\"\n\n"
+                                                      "[[display]]\nname = \"b\"\ninstance = \"studio_a_mon_1\"\n"
+                                                      "sourcedb = \"x\"\n");
+    const program_result r = host({"serve", wall, "--quiet"}).run();
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_THAT(r.err, ::testing::ContainsRegex("wall.toml:3:12: display \"a\": instance \"nosuch\" is not in [^\n]*\n"
+                                                "[^\n]*wall.toml:8:12: `sourcedb` takes a whole number"));
+}
+
 }  // namespace

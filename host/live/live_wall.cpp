@@ -21,14 +21,20 @@ live_wall::~live_wall() {
 
 bool live_wall::read(const std::string& path, wall& out, std::vector<std::string>& errors,
                      const checker& check) const {
-    wall next;
-    if (!readWallFile(path.empty() ? path_ : path, next, errors)) return false;
+    // As `quon-host check`: what of a wrong file could be read is checked
+    // against the system too, so every error is said at once.
+    const std::string& file = path.empty() ? path_ : path;
+    wall next, readable;
     const size_t before = errors.size();
-    if (check)
-        check(next, errors);
-    else if (check_)
-        check_(next, errors);
-    if (errors.size() != before) return false;
+    const bool read = readWallFile(file, next, errors, &readable);
+    if (read || !readable.displays.empty()) {
+        if (check)
+            check(read ? next : readable, errors);
+        else if (check_)
+            check_(read ? next : readable, errors);
+        sortErrorsByPlace(errors.begin() + static_cast<std::ptrdiff_t>(before), errors.end(), file);
+    }
+    if (!read || errors.size() != before) return false;
     out = std::move(next);
     return true;
 }
