@@ -131,8 +131,8 @@ void checkLayouts(const wall& wall, host_engine& engine, const std::string& defa
     for (const wall_display& d : wall.displays) {
         const std::string module = d.module.empty() ? defaultModule : d.module;
         std::error_code ignored;
-        if (d.refused.count("module") || !std::filesystem::is_regular_file(module, ignored) ||
-            !tried.insert(module).second)
+        if (d.name.empty() || d.refused.count("name") || d.refused.count("module") ||
+            !std::filesystem::is_regular_file(module, ignored) || !tried.insert(module).second)
             continue;
         const std::string at = d.module.empty() ? d.at("") : d.at("module");
         std::string error;
