@@ -77,7 +77,8 @@ chmod 644 "$deb" "$work/package/inside.sh"
 mkdir -p "$cache/archives" "$cache/lists"
 start=$SECONDS
 status=0
-printf '%s\n' "$sources" | mmdebstrap --mode=root --variant=apt --skip=essential/unlink \
+printf '%s\n' "$sources" | mmdebstrap --mode=root --variant=essential --skip=essential/unlink \
+  --dpkgopt=force-unsafe-io \
   --include="$deb" --hook-dir=/usr/share/mmdebstrap/hooks/file-mirror-automount \
   --setup-hook="mkdir -p \"\$1\"/var/cache/apt/archives/ \"\$1\"/var/lib/apt/lists/" \
   --setup-hook="sync-in $cache/archives /var/cache/apt/archives/" \
