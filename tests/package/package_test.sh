@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Debian package, installed as a user installs it: cpack makes
 # quon-host_VERSION_amd64.deb from the build folder; mmdebstrap builds a
-# fresh Debian 12 root from the machine's own apt sources and installs the
-# package there with apt (which brings in the libraries it depends on);
+# fresh Debian 12 root of the essential packages from the machine's own apt
+# sources and installs the package there with apt (which brings in the
+# libraries it depends on; dpkg without fsync, to keep the test short);
 # then, in that root, `quon-host --version`, `check` on the sample wall and
 # `serve` on it for three seconds, ended by SIGINT.
 #
