@@ -13,8 +13,18 @@ add_custom_command(OUTPUT ${QUON_MAN_PAGE}.gz
   COMMAND gzip -9nf ${QUON_MAN_PAGE}
   DEPENDS ${PROJECT_SOURCE_DIR}/docs/quon-host.1 ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake
   COMMENT "The man page")
-add_custom_target(quon_man_page ALL DEPENDS ${QUON_MAN_PAGE}.gz)
-install(FILES ${QUON_MAN_PAGE}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# `man quon-host-serve` and the like open the same page, at its command.
+set(QUON_MAN_PAGES ${QUON_MAN_PAGE}.gz)
+foreach(command run shell validate serve check)
+  set(page ${PROJECT_BINARY_DIR}/share/man/man1/quon-host-${command}.1)
+  add_custom_command(OUTPUT ${page}.gz
+    COMMAND ${CMAKE_COMMAND} -E echo ".so man1/quon-host.1" > ${page}
+    COMMAND gzip -9nf ${page}
+    COMMENT "The man page of quon-host ${command}")
+  list(APPEND QUON_MAN_PAGES ${page}.gz)
+endforeach()
+add_custom_target(quon_man_page ALL DEPENDS ${QUON_MAN_PAGES})
+install(FILES ${QUON_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # The unit names the program by its installed path.
 install(CODE "

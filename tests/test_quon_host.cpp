@@ -272,6 +272,7 @@ TEST(QuonHostInstall, AnInstalledHostFindsItsModuleAndExamples) {
     EXPECT_TRUE(fs::is_regular_file(prefix.path() + "/lib/quon-host/Korvane.so"));
     EXPECT_FALSE(fs::exists(prefix.path() + "/lib/libquon_string.so"));
     EXPECT_TRUE(fs::is_regular_file(prefix.path() + "/share/man/man1/quon-host.1.gz"));
+    EXPECT_TRUE(fs::is_regular_file(prefix.path() + "/share/man/man1/quon-host-check.1.gz"));
     EXPECT_TRUE(fs::is_regular_file(prefix.path() + "/lib/systemd/system/quon-host.service"));
 }
 

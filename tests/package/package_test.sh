@@ -39,7 +39,8 @@ deb=${debs[0]}
 echo "package: $(basename "$deb") ($(stat -c %s "$deb") bytes) in $((SECONDS - start)) s"
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
 for path in ./usr/bin/quon-host ./usr/lib/quon-host/Korvane.so ./usr/lib/quon-host/libquon_string.so \
-            ./usr/share/man/man1/quon-host.1.gz ./usr/lib/systemd/system/quon-host.service \
+            ./usr/share/man/man1/quon-host.1.gz ./usr/share/man/man1/quon-host-serve.1.gz \
+            ./usr/lib/systemd/system/quon-host.service \
             ./usr/share/doc/quon-host/serve.md ./usr/share/quon-host/examples/walls/studio.toml; do
   grep -qx -- "$path" <<<"$contents" || fail "the package has no $path"
 done
