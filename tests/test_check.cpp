@@ -71,7 +71,7 @@ TEST_P(CheckRefuses, ADisplayThatCannotWorkNamingItsLineAndColumn) {
     const program_result r = check(std::string("[[display]]\nname = \"a\"\n") + GetParam().display);
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     EXPECT_THAT(r.out, HasSubstr("wall.toml:" + std::string(GetParam().expected))) << r.out << r.err;
-    EXPECT_THAT(r.out, HasSubstr("wall.toml: 1 errors"));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml: 1 error\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -111,7 +111,7 @@ TEST_F(Check, ABadPairAddressIsAnErrorAtItsPlace) {
     const program_result r = check("[pair]\nactive_address = \"192.0.2.300\"\n\n[[display]]\nname = \"a\"\ninstance = \"mon1\"\n");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_THAT(r.out, HasSubstr("wall.toml:2:18: `active_address` = \"192.0.2.300\" is not a numeric IPv4 or IPv6 address\n"));
-    EXPECT_THAT(r.out, HasSubstr("wall.toml: 1 errors"));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml: 1 error\n"));
 }
 
 TEST_F(Check, AGoodPairAddressIsNoError) {
@@ -123,7 +123,7 @@ TEST_F(Check, AMissingSystemFolderIsOneErrorNotABlankWall) {
     const program_result r = check("[[display]]\nname = \"a\"\ninstance = \"mon1\"\n", "nosuch");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_THAT(r.out, HasSubstr("vx/nosuch/config/system: the system folder cannot be read"));
-    EXPECT_THAT(r.out, HasSubstr("1 errors"));
+    EXPECT_THAT(r.out, HasSubstr(": 1 error\n"));
 }
 
 TEST_F(Check, AWallFileThatIsNotTomlIsAnError) {
@@ -148,7 +148,7 @@ TEST_F(Check, ADisplayNamedTwiceIsOneError) {
         "[[display]]\nname = \"a\"\ninstance = \"mon1\"\n\n[[display]]\nname = \"a\"\ninstance = \"mon1\"\n");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_THAT(r.out, HasSubstr("wall.toml:6:8: display \"a\" named twice\n"));
-    EXPECT_THAT(r.out, HasSubstr("wall.toml: 1 errors"));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml: 1 error\n"));
     EXPECT_EQ(r.err.find("\"a\""), std::string::npos) << r.err;
 }
 
@@ -160,6 +160,70 @@ TEST_F(Check, AnUnknownRouterKeyIsWarnedWithFileLineAndTheKeysThatExist) {
     EXPECT_THAT(r.err, HasSubstr("dev_001.ini:5: [Router] Matrx: not a key of Protocol=videohub (Name, Protocol, "
                                  "Address, ConnectTimeout, KeepAlive, Silence, RetryFirst, RetryCap, Resync, "
                                  "AnswerWait); ignored"));
+}
+
+TEST_F(Check, SaysTheFilesOwnErrorsAndThoseAgainstTheSystemInOneRun) {
+    const program_result r = check(
+        "[[display]]\nname = \"a\"\ninstance = \"mon9\"\numd = { index = 1 }\n\n"
+        "[[display]]\nname = \"b\"\nmatrix = \"x\"\ndestination = 1\n\n"
+        "[[display]]\nname = \"c\"\nmatrix = 3\ndestination = 1\nmodul = \"x\"\n");
+    EXPECT_EQ(r.exitCode, 1);
+    // In file order; display b's matrix is said once, where it was read.
+    EXPECT_THAT(r.out, ::testing::ContainsRegex("wall.toml:3:12: display \"a\": instance \"mon9\"[^\n]*\n"
+                                                "[^\n]*wall.toml:4:7: no `to` for display \"a\"[^\n]*\n"
+                                                "[^\n]*wall.toml:8:10: `matrix` takes a whole number[^\n]*\n"
+                                                "[^\n]*wall.toml:13:10: display \"c\": matrix 3: router 3 has no "
+                                                "device file[^\n]*\n"
+                                                "[^\n]*wall.toml:15:1: unknown key `modul`"));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml: 5 errors\n"));
+}
+
+TEST_F(Check, AWrongToInUmdIsOneErrorNotOneForEveryDisplay) {
+    const program_result r = check(
+        "[umd]\nto = \"tsl5+udp://127.0.0.1:70000\"\n\n"
+        "[[display]]\nname = \"a\"\ninstance = \"mon1\"\numd = { index = 1 }\n\n"
+        "[[display]]\nname = \"b\"\ninstance = \"mon1\"\numd = { index = 2 }\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:2:6: `to` = \"tsl5+udp://127.0.0.1:70000\" names a port out of range "
+                                 "(1 to 65535)\n"));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml: 1 error\n"));
+}
+
+TEST_F(Check, WarnsOfAStateSheetWithoutItsTally) {
+    const program_result r = check(
+        "[[display]]\nname = \"a\"\ninstance = \"mon1\"\nstatesheet = \"umd_alrm\"\n\n"
+        "[[display]]\nname = \"b\"\ninstance = \"mon1\"\nstatesheet = \"umd_alarm\"\n\n"
+        "[tally.umd_alarm]\nleft = \"red\"\n");
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_THAT(r.err, HasSubstr("wall.toml:4:14: display \"a\": state sheet \"umd_alrm\" has no [tally.umd_alrm]; "
+                                 "its lamps stay off"));
+    EXPECT_THAT(r.err, Not(HasSubstr("display \"b\"")));
+}
+
+TEST_F(Check, RefusesAPanelLayoutServeCannotRead) {
+    const std::string panels = root + "/panels";
+    fs::create_directories(panels);
+    std::ofstream(panels + "/umdMimic.quon_ui") << "control myMimic\n  text =\nthis is no layout line\n";
+    std::ofstream(root + "/wall.toml") << "[[display]]\nname = \"a\"\ninstance = \"mon1\"\n";
+    program_run run;
+    run.program = QUON_HOST_PATH;
+    run.arguments = {"check", "--panels", panels, root + "/wall.toml"};
+    run.environment = {{"VX_ROOT", root + "/vx"}, {"VX_SYSTEM", "main"}};
+    const program_result r = run.run();
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:1:1: display \"a\": layout \"" + panels + "/umdMimic.quon_ui\": line 3"));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml: 1 error\n"));
+}
+
+TEST_F(Check, ADeviceFileErrorNamesItsFileAndLine) {
+    std::ofstream(folder + "/dev_003.ini") << "[Router]\nName=Far\nProtocol=videohub\nAddress=127.0.0.1:99999\n"
+                                              "[Database]\nDatabaseSize_0=4\nDatabaseSize_1=4\n";
+    const program_result r = check("[[display]]\nname = \"a\"\nmatrix = 3\ndestination = 1\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_THAT(r.err, HasSubstr("dev_003.ini:4: Address=127.0.0.1:99999: port 99999 is out of range (a port is at "
+                                 "most 65535); router 3 left out"));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:3:10: display \"a\": matrix 3: router 3: "));
+    EXPECT_THAT(r.out, HasSubstr("dev_003.ini:4: "));
 }
 
 }  // namespace

@@ -2,7 +2,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -227,6 +236,7 @@ TEST(QuonHostOptions, ServeHelpIsServesOwnWithItsExitCodes) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_THAT(r.out, HasSubstr("WALL_FILE"));
     EXPECT_THAT(r.out, HasSubstr("0 stopped by SIGINT or SIGTERM"));
+    EXPECT_THAT(r.out, HasSubstr("$VX_ROOT/$VX_SYSTEM/config/system"));
     EXPECT_THAT(r.out, Not(HasSubstr("runs the bundled demo"))) << r.out;
 }
 
@@ -256,6 +266,128 @@ TEST(QuonHostInstall, AnInstalledHostFindsItsModuleAndExamples) {
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_THAT(r.out, HasSubstr("demo finished: every component torn down cleanly"));
     EXPECT_THAT(r.err, HasSubstr(prefix.path() + "/share/quon-host/examples/vx/studio"));
+    // The module and the string library in the host's own folder, not in
+    // the system's library folder.
+    EXPECT_TRUE(fs::is_regular_file(prefix.path() + "/lib/quon-host/libquon_string.so"));
+    EXPECT_TRUE(fs::is_regular_file(prefix.path() + "/lib/quon-host/Korvane.so"));
+    EXPECT_FALSE(fs::exists(prefix.path() + "/lib/libquon_string.so"));
+    EXPECT_TRUE(fs::is_regular_file(prefix.path() + "/share/man/man1/quon-host.1.gz"));
+    EXPECT_TRUE(fs::is_regular_file(prefix.path() + "/share/man/man1/quon-host-check.1.gz"));
+    EXPECT_TRUE(fs::is_regular_file(prefix.path() + "/lib/systemd/system/quon-host.service"));
+}
+
+TEST(QuonHostOptions, PrintsItsVersion) {
+    const program_result r = host({"--version"}).run();
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_THAT(r.out, ::testing::MatchesRegex("quon-host [0-9]+\\.[0-9]+\\.[0-9]+(\\.[0-9]+)?\n"));
+}
+
+TEST(QuonHostOptions, HttpTakesANameResolvedOnceAtStart) {
+    if (!QUON_HOST_HAS_LIVE_PARTS) GTEST_SKIP() << "built without the live parts: there is no serve";
+    running_program serve(host({"serve", EXAMPLES_DIR "/walls/studio.toml", "--quiet", "--http", "localhost:0"}));
+    ASSERT_TRUE(serve.waitForError("the wall is at http://")) << serve.errors();
+    EXPECT_THAT(serve.errors(), ::testing::ContainsRegex("--http localhost:0: resolved once, to (127\\.0\\.0\\.1|::1)\n"));
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0);
+}
+
+TEST(QuonHostValidate, TheModulesDebugLinesGoToALogOfTheirOwnEscaped) {
+    scratch folder;
+    program_run run = host({"validate", FAULTY_NONE_PATH, "--seed", "1", "--messages", "300"});
+    run.environment["TMPDIR"] = folder.path();
+    const program_result r = run.run();
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_THAT(r.out, ::testing::ContainsRegex("the module wrote [0-9]+ lines to standard error \\(escaped, with "
+                                                "their checks\\): " + folder.path() + "/quon-validate-1-[0-9]+\\.log\n"));
+    EXPECT_THAT(r.out, Not(HasSubstr("faulty: parent command")));
+    EXPECT_THAT(r.err, Not(HasSubstr("faulty: parent command")));
+    std::string log;
+    for (const auto& entry : fs::directory_iterator(folder.path())) {
+        std::ifstream in(entry.path());
+        log.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    EXPECT_THAT(log, HasSubstr("parent.results: faulty: parent command \"_commands\"\n"));
+    EXPECT_THAT(log, HasSubstr("random.sequences: faulty: parent command"));
+    for (const char c : log) EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7f)) << "a raw byte " << int(c) << " in the log";
+
+    const program_result verbose = host({"validate", FAULTY_NONE_PATH, "--seed", "1", "--messages", "300", "--verbose"}).run();
+    EXPECT_EQ(verbose.exitCode, 0);
+    EXPECT_THAT(verbose.err, HasSubstr("random.sequences: faulty: parent command"));
+    EXPECT_THAT(verbose.out, HasSubstr("to standard error (escaped, with their checks): above\n"));
+    for (const char c : verbose.err) ASSERT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7f)) << "a raw byte " << int(c);
+}
+
+// systemd's side of Type=notify and WatchdogSec: a datagram socket named by
+// NOTIFY_SOCKET, and the interval in WATCHDOG_USEC.
+TEST(QuonHostServe, TellsSystemdItIsReadyThenFeedsTheWatchdogFromItsLoop) {
+    if (!QUON_HOST_HAS_LIVE_PARTS) GTEST_SKIP() << "built without the live parts: there is no serve";
+    scratch folder;
+    const std::string path = folder.path() + "/notify";
+    const int listener = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    program_run run = host({"serve", EXAMPLES_DIR "/walls/studio.toml", "--quiet"});
+    run.environment["NOTIFY_SOCKET"] = path;
+    run.environment["WATCHDOG_USEC"] = "200000";
+    running_program serve(run);
+    std::vector<std::string> said;
+    const auto watchdogs = [&said] { return std::count(said.begin(), said.end(), "WATCHDOG=1"); };
+    for (int waits = 0; waits < 300 && watchdogs() < 3; ++waits) {
+        pollfd p{listener, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        char buffer[4096];
+        const ssize_t n = ::recv(listener, buffer, sizeof buffer, 0);
+        if (n > 0) said.emplace_back(buffer, static_cast<size_t>(n));
+    }
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0) << serve.errors();
+    ::close(listener);
+    ASSERT_FALSE(said.empty());
+    EXPECT_THAT(said.front(), StartsWith("READY=1\nSTATUS=3 displays"));
+    EXPECT_GE(watchdogs(), 3);
+}
+
+// The man page names every option of every command, as --help lists them.
+TEST(QuonHostManPage, NamesEveryOptionOfEveryCommand) {
+    std::ifstream in(SOURCE_DIR "/docs/quon-host.1");
+    const std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(page.empty());
+    for (const char* command : {"", "run", "shell", "validate", "serve", "check"}) {
+        std::vector<std::string> arguments;
+        if (*command) arguments.push_back(command);
+        arguments.push_back("--help");
+        const program_result help = host(arguments).run();
+        ASSERT_EQ(help.exitCode, 0) << command;
+        if (*command) {
+            EXPECT_THAT(page, HasSubstr(std::string(".B quon-host ") + command)) << command;
+        }
+        std::istringstream lines(help.out);
+        for (std::string line; std::getline(lines, line);) {
+            const size_t at = line.find("--");
+            if (line.rfind("  ", 0) != 0 || at == std::string::npos) continue;
+            const std::string option = line.substr(at, line.find_first_of(" =", at) - at);
+            // The man page escapes each '-' as troff wants it.
+            std::string troff;
+            for (const char c : option) troff += c == '-' ? std::string("\\-") : std::string(1, c);
+            EXPECT_THAT(page, HasSubstr(troff)) << command << ": " << option;
+        }
+    }
+}
+
+TEST(QuonHostServe, RefusesAWallSayingItsOwnErrorsAndThoseAgainstTheSystemAtOnce) {
+    if (!QUON_HOST_HAS_LIVE_PARTS) GTEST_SKIP() << "built without the live parts: there is no serve";
+    scratch folder;
+    const std::string wall = folder.file("wall.toml", "[[display]]\nname = \"a\"\ninstance = \"nosuch\"\n\n"
+                                                      "[[display]]\nname = \"b\"\ninstance = \"studio_a_mon_1\"\n"
+                                                      "sourcedb = \"x\"\n");
+    const program_result r = host({"serve", wall, "--quiet"}).run();
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_THAT(r.err, ::testing::ContainsRegex("wall.toml:3:12: display \"a\": instance \"nosuch\" is not in [^\n]*\n"
+                                                "[^\n]*wall.toml:8:12: `sourcedb` takes a whole number"));
 }
 
 }  // namespace

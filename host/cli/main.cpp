@@ -3,7 +3,10 @@
 // displays.
 #include <CLI/CLI.hpp>
 #include <boost/asio/io_context.hpp>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -71,6 +74,7 @@ bool readSeed(const std::string& text, uint64_t& out, std::string& error) {
 int main(int argc, char** argv) {
     CLI::App app("quon-host: a panel host for script components", "quon-host");
     app.footer(footer);
+    app.set_version_flag("--version", "quon-host " QUON_VERSION);
     app.allow_extras();
     app.require_subcommand(0, 1);
 
@@ -83,7 +87,7 @@ int main(int argc, char** argv) {
             ->check(CLI::IsMember({"text", "json"}));
     };
     const auto addComponents = [&](CLI::App* a) {
-        a->add_option("--module", module, "the module \"create NAME\" loads (default: Korvane.so in ../lib)");
+        a->add_option("--module", module, "the module \"create NAME\" loads (default: Korvane.so in ../lib/quon-host, or ../lib in a build tree)");
         a->add_option("--panels", panels, "the folder of panel layouts given to components");
     };
     addTrace(&app);
@@ -110,6 +114,8 @@ int main(int argc, char** argv) {
                          "the time limit of each check in seconds (default 60; the random sequences get 1 s more "
                          "per 500 messages)");
     validate->add_flag("--json", o.validation.json, "the results as one JSON object");
+    validate->add_flag("--verbose", o.validation.verbose,
+                       "the module's debug lines on standard error (escaped) instead of in a log file of their own");
     validate->allow_extras();
 
 #if defined(QUON_HAVE_LIVE)
@@ -117,8 +123,8 @@ int main(int argc, char** argv) {
     const auto addHttp = [&](CLI::App* a) {
         httpOptions.push_back(
             a->add_option("--http", o.http,
-                          "show the wall in the browser at ADDR:PORT (\":8080\" is 127.0.0.1:8080; another address "
-                          "must be named and is visible on the network)"));
+                          "show the wall in the browser at ADDR:PORT (\":8080\" is 127.0.0.1:8080; a name such as "
+                          "localhost:8080 is resolved once, at start; another address is visible on the network)"));
     };
     serve_options serving;
     CLI::App* serve = app.add_subcommand(
@@ -127,6 +133,10 @@ int main(int argc, char** argv) {
     serve->add_option("WALL_FILE", serving.wallFile, "the wall file (TOML; see docs/serve.md)")->required();
     serve->add_flag("--quiet", serving.quiet, "print no line per display or router change");
     serve->footer(
+        "The system is read from $VX_ROOT/$VX_SYSTEM/config/system (the device files dev_NNN.ini and\n"
+        "instances.ini); when neither variable is set, both are set to the bundled sample system.\n"
+        "Under systemd, serve reports READY, STATUS and WATCHDOG=1 (see docs/serve.md).\n"
+        "\n"
         "exit codes: 0 stopped by SIGINT or SIGTERM, every display torn down; 2 bad usage, a wall file that\n"
         "is refused (its errors are printed), or an --http address that cannot be served.\n");
     std::string checkedWall;
@@ -134,7 +144,9 @@ int main(int argc, char** argv) {
         "check", "check a wall file against the system's device files and instances.ini as serve would, and start "
                  "nothing");
     check->add_option("WALL_FILE", checkedWall, "the wall file (TOML; see docs/serve.md)")->required();
-    check->footer("exit codes: 0 no errors (warnings may be printed); 1 errors, each printed with its file, line and\n"
+    check->footer("The system is read from $VX_ROOT/$VX_SYSTEM/config/system, as serve reads it.\n"
+                  "\n"
+                  "exit codes: 0 no errors (warnings may be printed); 1 errors, each printed with its file, line and\n"
                   "column; 2 bad usage.\n");
     addComponents(check);
     addHttp(serve);
@@ -153,6 +165,9 @@ int main(int argc, char** argv) {
         // The help of the command it was asked of: `serve --help` is serve's.
         const std::vector<CLI::App*> asked = app.get_subcommands();
         std::printf("%s", asked.empty() ? app.help().c_str() : asked.back()->help().c_str());
+        return 0;
+    } catch (const CLI::CallForVersion& version) {
+        std::printf("%s\n", version.what());
         return 0;
     } catch (const CLI::CallForAllHelp&) {
         std::printf("%s", app.help("", CLI::AppFormatMode::All).c_str());
@@ -197,6 +212,9 @@ int main(int argc, char** argv) {
             o.validation.timeoutSeconds = static_cast<double>(number);
         }
         o.validation.module = resolveModulePath(o.validation.module);
+        const char* tmp = std::getenv("TMPDIR");
+        o.validation.debugLog = std::string(tmp && *tmp ? tmp : "/tmp") + "/quon-validate-" +
+                                std::to_string(o.validation.seed) + "-" + std::to_string(getpid()) + ".log";
         text_report text(stdout);
         json_report json(stdout);
         return runValidator(o.validation, o.validation.json ? static_cast<validation_listener&>(json) : text);

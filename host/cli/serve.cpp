@@ -174,7 +174,8 @@ public:
           serve_(serve),
           routers_(builtInRouters()),
           signals_(loop_, SIGINT, SIGTERM, SIGHUP),
-          flushTimer_(loop_) {
+          flushTimer_(loop_),
+          watchdogTimer_(loop_) {
         signals_.add(SIGUSR1);
         addLiveRouters(routers_, loop_);
     }
@@ -195,6 +196,7 @@ public:
             loop_, *engine_, options_.settings.module, options_.settings.layoutFolder,
             [this](const wall& w, std::vector<std::string>& errors) {
                 checkWall(w, system_, *engine_, options_.settings.module, errors);
+                for (const std::string& warning : wallWarnings(w)) printWarning(options_.format, warning);
             },
             [this](const std::string& w) { printWarning(options_.format, w); });
         // The page watches from the start, so that it sees every display's
@@ -231,6 +233,7 @@ public:
         flushOutputSoon();
         notifyService("READY=1\nSTATUS=" + status());
         ready_ = true;
+        feedWatchdog(watchdogInterval() / 2);
         loop_.run();
         if (stopping_) {
             loop_.restart();
@@ -251,13 +254,14 @@ private:
         wall next;
         const bool usable = wall_->read("", next, errors, [&](const wall& w, std::vector<std::string>& found) {
             checkWall(w, system, trial, options_.settings.module, found);
+            for (const std::string& warning : wallWarnings(w)) printWarning(options_.format, warning);
         });
         metrics_.reloaded(!usable);
         if (!usable) {
             lastReloadRefused_ = true;
             printWarning(options_.format, "the wall file was not reloaded; the running wall stays as it was:");
             for (const std::string& e : errors) printWarning(options_.format, e);
-            std::string shown = "reload refused: " + std::to_string(errors.size()) + " errors";
+            std::string shown = "reload refused: " + counted(errors.size(), "error");
             for (size_t i = 0; i < errors.size() && i < 3; ++i) shown += "\n" + errors[i];
             page_.event(shown);
             notifyService("STATUS=" + status());
@@ -356,6 +360,7 @@ private:
         wall_->stop();
         signals_.cancel();
         flushTimer_.cancel();
+        watchdogTimer_.cancel();
         // run() gives the screens what is queued for them (the blanks of
         // blank_on_exit among it), for at most shutdown_limit.
         stopping_ = true;
@@ -390,6 +395,18 @@ private:
         });
     }
 
+    // WATCHDOG=1 from the loop itself, twice per WatchdogSec: a loop that
+    // hangs stops sending it, and systemd restarts the host.
+    void feedWatchdog(std::chrono::microseconds every) {
+        if (every.count() <= 0) return;
+        watchdogTimer_.expires_after(every);
+        watchdogTimer_.async_wait([this, every](boost::system::error_code error) {
+            if (error || stopping_) return;
+            notifyService("WATCHDOG=1");
+            feedWatchdog(every);
+        });
+    }
+
     std::string status() const {
         int routersDown = 0;
         for (int device : engine_->devices()) {
@@ -414,6 +431,7 @@ private:
     router_registry routers_;
     asio::signal_set signals_;
     asio::steady_timer flushTimer_;
+    asio::steady_timer watchdogTimer_;
     bool stopping_ = false;
     bool ready_ = false;  // systemd was told READY
     serve_metrics metrics_;
@@ -440,16 +458,26 @@ int runCheck(const host_options& options, const std::string& wallFile) {
     router_registry routers = builtInRouters();
     addLiveRouters(routers, loop);
     const system_description system = readConfiguredSystem(options.format);
-    const host_engine engine(system, routers);
+    host_engine engine(system, routers);
     for (const std::string& warning : engine.warnings()) printWarning(options.format, warning);
-    wall checked;
+    // A file that is TOML is checked against the system even when some of
+    // it is wrong: every error is said in one run.
+    wall good, readable;
     std::vector<std::string> errors;
-    if (readWallFile(wallFile, checked, errors)) checkWall(checked, system, engine, options.settings.module, errors);
+    const bool read = readWallFile(wallFile, good, errors, &readable);
+    const wall& checked = read ? good : readable;
+    if (read || !readable.displays.empty()) {
+        checkWall(checked, system, engine, options.settings.module, errors);
+        checkLayouts(checked, engine, options.settings.module, options.settings.layoutFolder, errors);
+        for (const std::string& warning : wallWarnings(checked)) printWarning(options.format, warning);
+        sortErrorsByPlace(errors.begin(), errors.end(), wallFile);
+    }
     for (const std::string& e : errors) std::printf("%s\n", escapedControls(e).c_str());
     if (errors.empty())
-        std::printf("%s: %zu displays, no errors\n", escapedControls(wallFile).c_str(), checked.displays.size());
+        std::printf("%s: %s, no errors\n", escapedControls(wallFile).c_str(),
+                    counted(checked.displays.size(), "display").c_str());
     else
-        std::printf("%s: %zu errors\n", escapedControls(wallFile).c_str(), errors.size());
+        std::printf("%s: %s\n", escapedControls(wallFile).c_str(), counted(errors.size(), "error").c_str());
     return errors.empty() ? 0 : 1;
 }
 

@@ -14,4 +14,12 @@ void notifyService(const std::string& state) {
 #endif
 }
 
+std::chrono::microseconds watchdogInterval() {
+#if defined(QUON_HAVE_SYSTEMD)
+    uint64_t usec = 0;
+    if (sd_watchdog_enabled(0, &usec) > 0) return std::chrono::microseconds(usec);
+#endif
+    return std::chrono::microseconds(0);
+}
+
 }  // namespace quon

@@ -17,6 +17,11 @@ bool wall_page::open(boost::asio::io_context& loop, const std::string& text) {
         std::fprintf(stderr, "quon-host: --http %s: %s\n", text.c_str(), error.c_str());
         return false;
     }
+    // A name was resolved, once: say to what.
+    if (text.find(settings.address) == std::string::npos &&
+        text.find_first_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ") != std::string::npos)
+        std::fprintf(stderr, "quon-host: --http %s: resolved once, to %s\n", escapedControls(text).c_str(),
+                     settings.address.c_str());
     view_ = std::make_unique<web::web_view>(loop, settings);
     if (!view_->start(error)) {
         std::fprintf(stderr, "quon-host: --http %s: %s\n", text.c_str(), error.c_str());

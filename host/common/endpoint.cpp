@@ -52,8 +52,11 @@ bool parseEndpoint(std::string_view text, endpoint_text& out, std::string& error
     }
     if (!rest.empty()) {
         long long port = 0;
-        if (rest.size() > 6 || !parseDecimal(rest.substr(1), 0, 65535, port) || rest.substr(1).front() == '-') {
-            error = "\"" + std::string(rest.substr(1)) + "\" is not a port number (0 to 65535)";
+        const std::string_view digits = rest.substr(1);
+        if (!parseDecimal(digits, 0, 65535, port) || digits.front() == '-') {
+            const bool number = !digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos;
+            error = number ? "port " + std::string(digits) + " is out of range (a port is at most 65535)"
+                           : "\"" + std::string(digits) + "\" is not a port number";
             return false;
         }
         result.port = static_cast<std::uint16_t>(port);

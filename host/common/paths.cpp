@@ -12,7 +12,15 @@ std::string executableFolder() {
     return error ? std::string(".") : self.parent_path().string();
 }
 
-std::string defaultModulePath() { return (fs::path(executableFolder()) / ".." / "lib" / "Korvane.so").lexically_normal().string(); }
+// Installed, the module sits in the host's private folder, lib/quon-host;
+// in the build tree, in lib beside the other libraries.
+std::string defaultModulePath() {
+    const fs::path lib = fs::path(executableFolder()) / ".." / "lib";
+    const fs::path installed = (lib / "quon-host" / "Korvane.so").lexically_normal();
+    std::error_code ignored;
+    if (fs::is_regular_file(installed, ignored)) return installed.string();
+    return (lib / "Korvane.so").lexically_normal().string();
+}
 
 std::string examplesFolder() {
     return (fs::path(executableFolder()) / ".." / "share" / "quon-host" / "examples").lexically_normal().string();

@@ -8,7 +8,7 @@ namespace quon {
 
 namespace {
 
-std::string escapedText(std::string_view text, bool quotes) {
+std::string escapedText(std::string_view text, bool quotes, bool ascii = false) {
     std::string out;
     out.reserve(text.size());
     for (const unsigned char c : text) {
@@ -21,7 +21,7 @@ std::string escapedText(std::string_view text, bool quotes) {
         } else if (quotes && (c == '"' || c == '\\')) {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x7f) {
+        } else if (c < 0x20 || c == 0x7f || (ascii && c > 0x7f)) {
             char hex[8];
             std::snprintf(hex, sizeof hex, "\\x%02x", c);
             out += hex;
@@ -49,6 +49,12 @@ std::string trimmed(std::string_view text) {
 std::string escaped(std::string_view text) { return escapedText(text, true); }
 
 std::string escapedControls(std::string_view text) { return escapedText(text, false); }
+
+std::string escapedBytes(std::string_view text) { return escapedText(text, false, true); }
+
+std::string counted(std::size_t count, const char* noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
 
 std::string utcText(std::chrono::system_clock::time_point time) {
     if (time == std::chrono::system_clock::time_point{}) return "";

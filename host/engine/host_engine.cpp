@@ -136,7 +136,7 @@ std::unique_ptr<host_engine::router_slot> host_engine::makeRouter(const router_d
     routers.checkKeys(d, warnings_);
     r->backend = routers.create(d, *this, error);
     if (!r->backend) {
-        warnings_.push_back(d.path + ": " + error + "; router " + std::to_string(d.device) + " left out");
+        warnings_.push_back(error + "; router " + std::to_string(d.device) + " left out");
         return nullptr;
     }
     r->description = d;

@@ -10,7 +10,8 @@ std::unique_ptr<router_backend> router_registry::create(const router_description
                                                         std::string& error) const {
     const auto factory = factories_.find(description.protocol);
     if (factory == factories_.end()) {
-        error = "Protocol=" + description.protocol + " is not one this host speaks (" + protocols() + ")";
+        error = description.place("protocol") + "Protocol=" + description.protocol +
+                " is not one this host speaks (" + protocols() + ")";
         return nullptr;
     }
     return factory->second.factory(description, events, error);

@@ -145,6 +145,16 @@ int deviceOf(const std::string& name, const std::string& path, std::vector<std::
 
 }  // namespace
 
+std::string router_description::place(const std::string& key) const {
+    const auto line = settingLines.find(key);
+    return path + (line != settingLines.end() && line->second > 0 ? ":" + std::to_string(line->second) : "") + ": ";
+}
+
+std::string router_description::spelling(const std::string& key) const {
+    const auto spelt = settingSpelling.find(key);
+    return spelt != settingSpelling.end() ? spelt->second : key;
+}
+
 int router_description::destinations() const {
     const auto size = databaseSizes.find(1);
     return size == databaseSizes.end() ? 0 : std::clamp(size->second, 0, max_router_size);

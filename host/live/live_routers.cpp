@@ -40,25 +40,29 @@ bool readNumber(const router_description& d, const char* key, long long low, lon
     const auto value = d.settings.find(key);
     if (value == d.settings.end()) return true;
     if (parseDecimal(value->second, low, high, out)) return true;
-    error = std::string("[Router] ") + key + "=" + value->second + ": a whole number from " + std::to_string(low) +
-            " to " + std::to_string(high);
+    error = d.place(key) + "[Router] " + d.spelling(key) + "=" + value->second + ": a whole number from " +
+            std::to_string(low) + " to " + std::to_string(high);
     return false;
 }
 
+// Each error begins with the device file's path and the line of its key.
 bool readSettings(const router_description& d, links::link_settings& s, std::string& error) {
     const auto address = d.settings.find("address");
     if (address == d.settings.end()) {
-        error = "Protocol=" + d.protocol + " needs Address=host:port in [Router]";
+        error = d.place("protocol") + "Protocol=" + d.protocol + " needs Address=host:port in [Router]";
         return false;
     }
-    if (!parseAddress(address->second, s.host, s.port, error)) return false;
+    if (!parseAddress(address->second, s.host, s.port, error)) {
+        error = d.place("address") + error;
+        return false;
+    }
     if (d.protocol == "emberplus") {
         // Ember+ names its matrix by a path, not a number.
         const auto path = d.settings.find("matrix");
         if (path != d.settings.end()) {
             links::emberplus_matrix_path parsed;
             if (!links::parseMatrixPath(path->second, parsed, error)) {
-                error = "[Router] " + error;
+                error = d.place("matrix") + "[Router] " + error;
                 return false;
             }
             s.matrixPath = path->second;
@@ -86,7 +90,8 @@ bool readSettings(const router_description& d, links::link_settings& s, std::str
     long long nameLength = s.nameLength;
     if (!readNumber(d, "namelength", 4, 12, nameLength, error)) return false;
     if (nameLength % 4 != 0) {
-        error = "[Router] namelength=" + d.settings.at("namelength") + ": 4, 8 or 12";
+        error = d.place("namelength") + "[Router] " + d.spelling("namelength") + "=" + d.settings.at("namelength") +
+                ": 4, 8 or 12";
         return false;
     }
     s.nameLength = static_cast<int>(nameLength);

@@ -65,14 +65,20 @@ std::vector<std::pair<std::string, lost_treatment>> live_wall::treatments() cons
 
 bool live_wall::read(const std::string& path, wall& out, std::vector<std::string>& errors,
                      const checker& check) const {
-    wall next;
-    if (!readWallFile(path.empty() ? path_ : path, next, errors)) return false;
+    // As `quon-host check`: what of a wrong file could be read is checked
+    // against the system too, so every error is said at once.
+    const std::string& file = path.empty() ? path_ : path;
+    wall next, readable;
     const size_t before = errors.size();
-    if (check)
-        check(next, errors);
-    else if (check_)
-        check_(next, errors);
-    if (errors.size() != before) return false;
+    const bool read = readWallFile(file, next, errors, &readable);
+    if (read || !readable.displays.empty()) {
+        if (check)
+            check(read ? next : readable, errors);
+        else if (check_)
+            check_(read ? next : readable, errors);
+        sortErrorsByPlace(errors.begin() + static_cast<std::ptrdiff_t>(before), errors.end(), file);
+    }
+    if (!read || errors.size() != before) return false;
     out = std::move(next);
     return true;
 }
@@ -82,7 +88,7 @@ bool live_wall::start(const std::string& path, std::vector<std::string>& errors)
     path_ = path;
     // Nothing goes to a screen before the kernel has said whose turn it is.
     if (wall_.pair) standby_ = true;
-    startOutput();
+    startOutput(nullptr);
     for (const wall_display& d : wall_.displays) create(d);
     return true;
 }
@@ -103,8 +109,7 @@ live_wall::changes live_wall::apply(wall next) {
     result.removed = static_cast<int>(removed.size());
     wall_ = std::move(next);
     // A removed display's screen would keep its last text for ever.
-    if (output_) output_->retire(removed);
-    startOutput();
+    startOutput(&removed);
     for (const wall_display& d : wall_.displays) {
         const auto old = before.find(d.name);
         if (old == before.end()) ++result.added;
@@ -128,20 +133,27 @@ void live_wall::stop() {
     if (output_) output_->stop();
 }
 
-void live_wall::startOutput() {
+void live_wall::startOutput(const std::set<std::string>* removed) {
     if (feed_) engine_.removeListener(feed_.get());
     // A stopped output may still be sending its blanks; it is kept until
     // it has closed (at most a second).
     retired_.erase(std::remove_if(retired_.begin(), retired_.end(),
                                   [](const std::unique_ptr<umd_output>& o) { return o->finished(); }),
                    retired_.end());
+    // The new output takes over the TCP screens it still sends to, with
+    // their connections; the old one then blanks the removed displays of
+    // the others and closes.
     std::vector<std::pair<std::string, lost_treatment>> told;
+    std::unique_ptr<umd_output> next = std::make_unique<umd_output>(loop_, wall_.umd, output_.get());
     if (output_) {
         told = output_->treatments();
-        output_->stop();
+        if (removed)
+            output_->retire(*removed);
+        else
+            output_->stop();
         retired_.push_back(std::move(output_));
     }
-    output_ = std::make_unique<umd_output>(loop_, wall_.umd);
+    output_ = std::move(next);
     // The new output tells only of what changes; a display it does not
     // send shows nothing of a router's loss any more.
     for (const std::string& gone : output_->carryTreatments(told))

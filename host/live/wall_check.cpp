@@ -1,6 +1,7 @@
 #include "quon/live/wall_check.h"
 
 #include <filesystem>
+#include <set>
 
 #include "quon/common/text.h"
 #include "quon/script/atoi_value.h"
@@ -44,7 +45,9 @@ void checkWall(const wall& wall, const system_description& system, const host_en
     bool defaultChecked = false;
     for (const wall_display& d : wall.displays) {
         std::error_code ignored;
-        if (!d.module.empty()) {
+        if (d.refused.count("module")) {
+            // Said where the file was read.
+        } else if (!d.module.empty()) {
             if (!std::filesystem::is_regular_file(d.module, ignored))
                 errors.push_back(d.at("module") + "display \"" + d.name + "\": module " + d.module + ": no such file");
         } else if (!defaultChecked) {
@@ -53,6 +56,10 @@ void checkWall(const wall& wall, const system_description& system, const host_en
                 errors.push_back(d.at("") + "display \"" + d.name + "\": the default module " + defaultModule +
                                  ": no such file (--module)");
         }
+        // A routing the file itself got wrong is said once, where it was read.
+        if (d.refused.count("instance") || d.refused.count("matrix") || d.refused.count("destination") ||
+            (d.instance && (d.matrix || d.destination)))
+            continue;
         int device = 0, destination = 0;
         std::string at;
         std::string what;
@@ -93,6 +100,53 @@ void checkWall(const wall& wall, const system_description& system, const host_en
                              std::to_string(destination) + " is not one of router " + std::to_string(device) + "'s " +
                              std::to_string(size) + " destinations (DatabaseSize_1)");
     }
+}
+
+std::vector<std::string> wallWarnings(const wall& wall) {
+    std::vector<std::string> warnings;
+    for (const wall_display& d : wall.displays)
+        if (d.statesheet && !wall.umd.tallies.count(*d.statesheet))
+            warnings.push_back(d.at("statesheet") + "display \"" + d.name + "\": state sheet \"" + *d.statesheet +
+                               "\" has no [tally." + *d.statesheet + "]; its lamps stay off");
+    return warnings;
+}
+
+namespace {
+
+// The host's warnings about one component's layouts, as it creates it.
+struct layout_watch : host_listener {
+    void warning(const std::string&, const std::string& text) override {
+        if (text.compare(0, 7, "layout ") == 0) problems.push_back(text);
+    }
+    std::vector<std::string> problems;
+};
+
+}  // namespace
+
+void checkLayouts(const wall& wall, host_engine& engine, const std::string& defaultModule,
+                  const std::string& layoutFolder, std::vector<std::string>& errors) {
+    std::set<std::string> tried;
+    layout_watch watch;
+    engine.addListener(&watch);
+    for (const wall_display& d : wall.displays) {
+        const std::string module = d.module.empty() ? defaultModule : d.module;
+        std::error_code ignored;
+        if (d.name.empty() || d.refused.count("name") || d.refused.count("module") ||
+            !std::filesystem::is_regular_file(module, ignored) || !tried.insert(module).second)
+            continue;
+        const std::string at = d.module.empty() ? d.at("") : d.at("module");
+        std::string error;
+        watch.problems.clear();
+        if (engine.create(d.name, module, layoutFolder, error) != host_engine::create_status::created) {
+            errors.push_back(at + "display \"" + d.name + "\": " + error);
+            continue;
+        }
+        for (const std::string& problem : watch.problems)
+            errors.push_back(at + "display \"" + d.name + "\": " + problem + " (the panel folder is " +
+                             layoutFolder + "; --panels)");
+        engine.destroy(d.name, error);
+    }
+    engine.removeListener(&watch);
 }
 
 }  // namespace quon

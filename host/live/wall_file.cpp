@@ -62,9 +62,9 @@ std::optional<umd_destination> destinationAt(const toml::node& node, const std::
     const auto text = textAt(node, "to", path, errors);
     if (!text) return std::nullopt;
     umd_destination destination;
-    if (parseUmdDestination(*text, destination)) return destination;
-    errors.push_back(where(path, node.source()) + "`to` = \"" + *text +
-                     "\" is not tsl5+udp://host:port, tsl5+tcp://host:port or tsl31+udp://host:port");
+    std::string why;
+    if (parseUmdDestination(*text, destination, why)) return destination;
+    errors.push_back(where(path, node.source()) + "`to` = \"" + *text + "\" " + why);
     return std::nullopt;
 }
 
@@ -110,6 +110,7 @@ void readTally31(const toml::node& node, tsl31_tally_map& out, const std::string
 // What [umd] gives every display that does not say otherwise.
 struct umd_defaults {
     std::optional<umd_destination> to;
+    bool toRefused = false;  // [umd] has a `to` that is wrong, said once there
     uint16_t screen = 0;
     router_lost lost;
 };
@@ -182,6 +183,7 @@ void readUmdTable(const toml::table& table, umd_config& config, umd_defaults& de
         if (readLostKey(name, node, defaults.lost, treatmentNode, path, errors)) {
         } else if (name == "to") {
             defaults.to = destinationAt(node, path, errors);
+            defaults.toRefused = !defaults.to;
         } else if (name == "screen") {
             if (const auto screen = integerAt(node, name, 0, tsl5_max_screen, path, errors))
                 defaults.screen = static_cast<uint16_t>(*screen);
@@ -267,7 +269,9 @@ void readDisplayUmd(const toml::node& node, const std::string& name, const umd_d
     }
     checkLost(lost, treatmentNode, path, errors);
     if (!to) {
-        errors.push_back(where(path, umd->source()) + "no `to` for display \"" + name + "\", here or in [umd]");
+        // A wrong `to` in [umd] is one error, not one more per display.
+        if (!defaults.toRefused)
+            errors.push_back(where(path, umd->source()) + "no `to` for display \"" + name + "\", here or in [umd]");
         return;
     }
     out.to = *to;
@@ -337,9 +341,10 @@ void readPair(const toml::table& table, std::optional<wall_pair>& out, const std
     }
 }
 
-// "path:line:column: what" in file order; an error without a place first.
-void sortByPlace(std::vector<std::string>::iterator first, std::vector<std::string>::iterator last,
-                 const std::string& path) {
+}  // namespace
+
+void sortErrorsByPlace(std::vector<std::string>::iterator first, std::vector<std::string>::iterator last,
+                       const std::string& path) {
     const auto place = [&path](const std::string& error) {
         long long line = 0, column = 0;
         if (error.compare(0, path.size() + 1, path + ":") == 0) {
@@ -352,8 +357,6 @@ void sortByPlace(std::vector<std::string>::iterator first, std::vector<std::stri
     };
     std::stable_sort(first, last, [&](const std::string& a, const std::string& b) { return place(a) < place(b); });
 }
-
-}  // namespace
 
 std::vector<std::string> wall_display::startCommands() const {
     std::vector<std::string> commands;
@@ -378,7 +381,8 @@ bool wall_display::operator==(const wall_display& o) const {
            destination == o.destination && sourceDatabase == o.sourceDatabase && statesheet == o.statesheet;
 }
 
-bool parseWall(const std::string& text, const std::string& path, wall& out, std::vector<std::string>& errors) {
+bool parseWall(const std::string& text, const std::string& path, wall& out, std::vector<std::string>& errors,
+               wall* readable) {
     const size_t errorsBefore = errors.size();
     toml::table table;
     try {
@@ -428,6 +432,7 @@ bool parseWall(const std::string& text, const std::string& path, wall& out, std:
                 for (const auto& [key, node] : t) {
                     const std::string k(key.str());
                     d.where[k] = where(path, node.source());
+                    const size_t errorsBeforeKey = errors.size();
                     if (k == "name") {
                         if (const auto v = textAt(node, k, path, errors)) {
                             named = true;
@@ -456,6 +461,7 @@ bool parseWall(const std::string& text, const std::string& path, wall& out, std:
                                          "` in [[display]] (name, instance, matrix, destination, sourcedb, "
                                          "statesheet, module, umd)");
                     }
+                    if (errors.size() != errorsBeforeKey) d.refused.insert(k);
                 }
                 if (!named) errors.push_back(where(path, t.source()) + "a [[display]] needs a `name`");
                 if (const toml::node* umd = t.get("umd"); umd && named)
@@ -468,14 +474,15 @@ bool parseWall(const std::string& text, const std::string& path, wall& out, std:
         }
     }
     if (errors.size() != errorsBefore) {
-        sortByPlace(errors.begin() + static_cast<std::ptrdiff_t>(errorsBefore), errors.end(), path);
+        sortErrorsByPlace(errors.begin() + static_cast<std::ptrdiff_t>(errorsBefore), errors.end(), path);
+        if (readable) *readable = std::move(result);
         return false;
     }
     out = std::move(result);
     return true;
 }
 
-bool readWallFile(const std::string& path, wall& out, std::vector<std::string>& errors) {
+bool readWallFile(const std::string& path, wall& out, std::vector<std::string>& errors, wall* readable) {
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored)) {
         errors.push_back(path + ": a folder, not a wall file");
@@ -490,7 +497,7 @@ bool readWallFile(const std::string& path, wall& out, std::vector<std::string>& 
     }
     std::ostringstream text;
     text << in.rdbuf();
-    return parseWall(text.str(), path, out, errors);
+    return parseWall(text.str(), path, out, errors, readable);
 }
 
 }  // namespace quon

@@ -1,5 +1,7 @@
 #include "quon/umd/umd_config.h"
 
+#include <cstring>
+
 #include "quon/common/endpoint.h"
 
 namespace quon {
@@ -19,28 +21,38 @@ constexpr scheme_name schemes[] = {
 
 }  // namespace
 
-bool parseUmdDestination(const std::string& text, umd_destination& out) {
+bool parseUmdDestination(const std::string& text, umd_destination& out, std::string& error) {
+    const char* const forms = "tsl5+udp://host:port, tsl5+tcp://host:port or tsl31+udp://host:port";
+    const char* const out_of_range = "names a port out of range (1 to 65535)";
     const size_t separator = text.find("://");
-    if (separator == std::string::npos) return false;
-    const std::string scheme = text.substr(0, separator);
     const scheme_name* known = nullptr;
-    for (const auto& candidate : schemes) {
-        if (scheme == candidate.text) known = &candidate;
-    }
-    if (!known) return false;
-
-    endpoint_text where;
-    std::string error;
-    if (!parseEndpoint(text.substr(separator + 3), where, error) || where.host.empty() || !where.port ||
-        *where.port == 0)
+    if (separator != std::string::npos)
+        for (const auto& candidate : schemes)
+            if (text.compare(0, separator, candidate.text) == 0 && separator == std::strlen(candidate.text))
+                known = &candidate;
+    if (!known) {
+        error = std::string("is not ") + forms;
         return false;
-    const std::string host = where.host;
-    const uint16_t port = *where.port;
-
+    }
+    endpoint_text where;
+    std::string why;
+    if (!parseEndpoint(text.substr(separator + 3), where, why)) {
+        // A port out of range is said alone; anything else with the forms.
+        error = why.compare(0, 5, "port ") == 0 ? out_of_range : "is not " + std::string(forms) + ": " + why;
+        return false;
+    }
+    if (where.host.empty() || !where.port) {
+        error = std::string("is not ") + forms + ": " + (where.host.empty() ? "no host" : "no port");
+        return false;
+    }
+    if (*where.port == 0) {
+        error = out_of_range;
+        return false;
+    }
     out.protocol = known->protocol;
     out.transport = known->transport;
-    out.host = host;
-    out.port = port;
+    out.host = where.host;
+    out.port = *where.port;
     return true;
 }
 

@@ -50,9 +50,28 @@ public:
         : io_(io), to_(to), queue_(to.protocol, config.batch, config.tally31) {}
     virtual ~receiver() = default;
 
-    size_t addDisplay(uint16_t screen, uint16_t index, const router_lost& lost) {
-        return queue_.addDisplay(screen, index, lost);
+    // The number of the display at `screen` and `index` here: the one it
+    // had (a receiver kept through a reload, which takes the new `lost`),
+    // or a new one.
+    size_t placeDisplay(uint16_t screen, uint16_t index, const router_lost& lost) {
+        const auto [slot, added] = slots_.emplace(std::make_pair(screen, index), 0);
+        if (added)
+            slot->second = queue_.addDisplay(screen, index, lost);
+        else
+            queue_.setLostRule(slot->second, lost);
+        return slot->second;
     }
+
+    // Kept through a reload: the displays shown here that no display uses
+    // any more are sent blank (and stay blank at each refresh).
+    void blankUnused(const std::set<size_t>& used) {
+        if (queue_.blank([&](size_t display) { return !used.count(display) && queue_.shown(display); }) != 0) wake();
+    }
+
+    // A TCP receiver holds a connection worth keeping through a reload.
+    virtual bool connects() const { return false; }
+    bool open() const { return !stopping_ && !closed_; }
+    const umd_destination& to() const { return to_; }
 
     void show(size_t display, const std::string& text, const tally_lamps& lamps) {
         if (queue_.show(display, text, lamps)) wake();
@@ -207,6 +226,7 @@ private:
     std::function<void(const umd_receiver_status&)> changed_;
 
     std::function<void()> onClosed_;
+    std::map<std::pair<uint16_t, uint16_t>, size_t> slots_;  // (screen, index) -> display number
 };
 
 // Numeric addresses need no resolver (and no resolver thread).
@@ -368,6 +388,8 @@ public:
         reportClosed();
     }
 
+    bool connects() const override { return true; }
+
 private:
     static tcp::tcp_carrier_settings carrierSettings(const umd_destination& to) {
         tcp::tcp_carrier_settings settings;
@@ -485,21 +507,46 @@ struct umd_output::impl : std::enable_shared_from_this<impl> {
     impl(asio::io_context& context, const umd_config& settings)
         : io(context), config(settings), refreshTimer(context), drainTimer(context), lostTimer(context) {}
 
-    void start() {
+    void start(impl* previous) {
         std::map<umd_destination, std::shared_ptr<receiver>> byDestination;
+        std::set<receiver*> kept;
         for (const umd_display& display : config.displays) {
             auto& owner = byDestination[display.to];
             if (!owner) {
-                if (display.to.transport == umd_transport::tcp) {
+                if (previous && (owner = previous->handOver(display.to, config))) {
+                    kept.insert(owner.get());
+                } else if (display.to.transport == umd_transport::tcp) {
                     owner = std::make_shared<tcp_receiver>(io, display.to, config);
                 } else {
                     owner = std::make_shared<udp_receiver>(io, display.to, config);
                 }
                 receivers.push_back(owner);
             }
-            displays[display.name] = {owner.get(), owner->addDisplay(display.screen, display.index, config.lostFor(display.name))};
+            displays[display.name] = {owner.get(), owner->placeDisplay(display.screen, display.index, config.lostFor(display.name))};
+        }
+        for (receiver* r : kept) {
+            std::set<size_t> used;
+            for (const auto& [name, place] : displays)
+                if (place.first == r) used.insert(place.second);
+            r->blankUnused(used);
         }
         scheduleRefresh();
+    }
+
+    // At a reload: the open TCP receiver of `to`, taken out of this output
+    // with its connection, when its packets are built as `next` builds
+    // them; else null.
+    std::shared_ptr<receiver> handOver(const umd_destination& to, const umd_config& next) {
+        if (stopped || config.batch != next.batch || config.tally31 != next.tally31) return nullptr;
+        const auto found = std::find_if(receivers.begin(), receivers.end(), [&to](const std::shared_ptr<receiver>& r) {
+            return r->to() == to && r->connects() && r->open();
+        });
+        if (found == receivers.end()) return nullptr;
+        std::shared_ptr<receiver> taken = *found;
+        receivers.erase(found);
+        for (auto d = displays.begin(); d != displays.end();)
+            d = d->second.first == taken.get() ? displays.erase(d) : std::next(d);
+        return taken;
     }
 
     void scheduleRefresh() {
@@ -583,8 +630,9 @@ struct umd_output::impl : std::enable_shared_from_this<impl> {
     size_t open = 0;  // receivers not yet closed after stop()
 };
 
-umd_output::umd_output(asio::io_context& io, const umd_config& config) : impl_(std::make_shared<impl>(io, config)) {
-    impl_->start();
+umd_output::umd_output(asio::io_context& io, const umd_config& config, umd_output* previous)
+    : impl_(std::make_shared<impl>(io, config)) {
+    impl_->start(previous ? previous->impl_.get() : nullptr);
 }
 
 umd_output::~umd_output() {

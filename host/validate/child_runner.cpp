@@ -15,11 +15,13 @@ namespace quon {
 namespace {
 
 using clock_type = std::chrono::steady_clock;
+// The most of a module's standard error kept from one check.
+constexpr size_t max_debug_bytes = 16 << 20;
 
 }  // namespace
 
 // Runs one check in a child process and turns what happens into a result.
-check_result runInChild(const check& k, const validator_options& options) {
+check_result runInChild(const check& k, const validator_options& options, std::string& output) {
     check_result result{k.id, k.description, check_outcome::skipped, "", 0};
     int channel[2];
     if (pipe(channel) != 0) {
@@ -27,12 +29,16 @@ check_result runInChild(const check& k, const validator_options& options) {
         result.detail = "no pipe for the child";
         return result;
     }
+    // What the module writes to standard error lands here, not amid the
+    // report: runValidator escapes it and files it.
+    std::FILE* debug = std::tmpfile();
     std::fflush(stdout);
     std::fflush(stderr);
     const clock_type::time_point start = clock_type::now();
     const pid_t child = fork();
     if (child == 0) {
         close(channel[0]);
+        if (debug) dup2(fileno(debug), STDERR_FILENO);
         std::string report;
         try {
             prepareSystem();
@@ -53,6 +59,7 @@ check_result runInChild(const check& k, const validator_options& options) {
     close(channel[1]);
     if (child < 0) {
         close(channel[0]);
+        if (debug) std::fclose(debug);
         result.outcome = check_outcome::skipped;
         result.detail = "cannot start a child process";
         return result;
@@ -79,6 +86,14 @@ check_result runInChild(const check& k, const validator_options& options) {
     if (timedOut) kill(child, SIGKILL);
     waitpid(child, &status, 0);
     result.milliseconds = std::chrono::duration<double, std::milli>(clock_type::now() - start).count();
+    if (debug) {
+        std::rewind(debug);
+        char buffer[65536];
+        size_t n = 0;
+        while (output.size() < max_debug_bytes && (n = std::fread(buffer, 1, sizeof buffer, debug)) > 0)
+            output.append(buffer, n);
+        std::fclose(debug);
+    }
     if (timedOut) {
         result.outcome = check_outcome::timed_out;
         result.detail = "no result within " + std::to_string(static_cast<long>(limit)) + " s";

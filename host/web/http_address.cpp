@@ -1,6 +1,8 @@
 #include "quon/web/http_address.h"
 
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/address.hpp>
+#include <boost/asio/ip/tcp.hpp>
 
 #include "quon/common/endpoint.h"
 
@@ -26,11 +28,29 @@ bool parseHttpAddress(const std::string& text, std::string& address, unsigned sh
     }
     boost::system::error_code failure;
     const auto parsed = boost::asio::ip::make_address(where.host, failure);
-    if (failure) {
+    if (!failure) {
+        address = parsed.to_string();
+        port = *where.port;
+        return true;
+    }
+    // Digits and dots that are no address ("1.2.3") are a mistake, not a
+    // name for the resolver (which would read them the old inet_aton way).
+    if (where.host.find_first_not_of("0123456789.") == std::string::npos) {
         error = "\"" + text + "\": \"" + where.host + "\" is not a numeric IP address";
         return false;
     }
-    address = parsed.to_string();
+    // A name is resolved here, once: the page listens on its first address
+    // for as long as the host runs.
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::resolver resolver(io);
+    const auto found = resolver.resolve(where.host, std::to_string(*where.port),
+                                        boost::asio::ip::tcp::resolver::numeric_service, failure);
+    if (failure || found.empty()) {
+        error = "\"" + text + "\": \"" + where.host + "\" does not resolve" +
+                (failure ? " (" + failure.message() + ")" : std::string());
+        return false;
+    }
+    address = found.begin()->endpoint().address().to_string();
     port = *where.port;
     return true;
 }

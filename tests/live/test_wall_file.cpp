@@ -193,13 +193,13 @@ INSTANTIATE_TEST_SUITE_P(
                    "tsl5+tcp://host:port or tsl31+udp://host:port"},
         error_case{"url_without_port", "[umd]\nto = \"tsl5+udp://127.0.0.1\"\n",
                    "walls/wall.toml:2:6: `to` = \"tsl5+udp://127.0.0.1\" is not tsl5+udp://host:port, "
-                   "tsl5+tcp://host:port or tsl31+udp://host:port"},
+                   "tsl5+tcp://host:port or tsl31+udp://host:port: no port"},
         error_case{"url_port_out_of_range", "[umd]\nto = \"tsl5+udp://127.0.0.1:70000\"\n",
-                   "walls/wall.toml:2:6: `to` = \"tsl5+udp://127.0.0.1:70000\" is not tsl5+udp://host:port, "
-                   "tsl5+tcp://host:port or tsl31+udp://host:port"},
+                   "walls/wall.toml:2:6: `to` = \"tsl5+udp://127.0.0.1:70000\" names a port out of range (1 to "
+                   "65535)"},
         error_case{"url_with_path", "[umd]\nto = \"tsl5+udp://host/x:1\"\n",
                    "walls/wall.toml:2:6: `to` = \"tsl5+udp://host/x:1\" is not tsl5+udp://host:port, "
-                   "tsl5+tcp://host:port or tsl31+udp://host:port"},
+                   "tsl5+tcp://host:port or tsl31+udp://host:port: \"host/x\" is not a host name or address"},
         error_case{"to_not_a_string", "[umd]\nto = 5\n", "walls/wall.toml:2:6: `to` takes a text"},
         error_case{"refresh_without_unit", "[umd]\nrefresh = \"5\"\n",
                    "walls/wall.toml:2:11: `refresh` = \"5\" is not a duration (\"500ms\", \"5s\", \"2m\")"},

@@ -5,6 +5,7 @@
 #include <boost/asio.hpp>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -369,6 +370,46 @@ TEST(UmdOutput, RetireBlanksOnlyTheRemovedDisplaysThatWereShown) {
     ASSERT_EQ(blank->messages.size(), 1u);
     EXPECT_EQ(blank->messages[0].index, 2);
     EXPECT_EQ(blank->messages[0].textBytes, "");
+}
+
+TEST(UmdOutput, AReloadKeepsTheConnectionOfATcpScreenItStillSendsTo) {
+    asio::io_context io;
+    fake_tsl_tcp_screen kept(io);
+    fake_tsl_tcp_screen dropped(io);
+    const auto to = loopback(umd_protocol::tsl5, umd_transport::tcp, kept.port());
+    const auto other = loopback(umd_protocol::tsl5, umd_transport::tcp, dropped.port());
+    auto output = std::make_unique<umd_output>(
+        io, configWith({{"mon1", to, 0, 1}, {"mon2", to, 0, 2}, {"mon3", other, 0, 3}}));
+    output->show("mon1", "CAM 1", "");
+    output->show("mon2", "CAM 2", "");
+    output->show("mon3", "CAM 3", "");
+    ASSERT_TRUE(runUntil(io, [&] {
+        return kept.connections() == 1 && dropped.connections() == 1 && kept.packets(0).size() == 2 &&
+               dropped.packets(0).size() == 1;
+    }));
+
+    // mon2 leaves the kept screen, mon4 joins it; the other screen goes.
+    auto next = std::make_unique<umd_output>(io, configWith({{"mon1", to, 0, 1}, {"mon4", to, 0, 4}}), output.get());
+    output->retire({"mon2", "mon3"});
+    next->show("mon1", "CAM 11", "");
+    next->show("mon4", "CAM 4", "");
+    ASSERT_TRUE(runUntil(io, [&] { return kept.packets(0).size() == 5 && output->finished(); }));
+    EXPECT_EQ(kept.connections(), 1u);
+    std::vector<std::pair<int, std::string>> sent;
+    for (size_t i = 2; i < 5; ++i) {
+        const auto decoded = decodeTsl5(kept.packets(0)[i]);
+        ASSERT_TRUE(decoded);
+        sent.emplace_back(decoded->messages[0].index, decoded->messages[0].textBytes);
+    }
+    std::sort(sent.begin(), sent.end());
+    EXPECT_EQ(sent, (std::vector<std::pair<int, std::string>>{{1, "CAM 11"}, {2, ""}, {4, "CAM 4"}}));
+    ASSERT_EQ(next->receivers().size(), 1u);
+    EXPECT_TRUE(next->receivers()[0].connected);
+    EXPECT_EQ(next->receivers()[0].connections, 1u);
+    EXPECT_EQ(next->receivers()[0].packetsSent, 5u);
+    // The old output kept only the screen it closed.
+    ASSERT_EQ(output->receivers().size(), 1u);
+    EXPECT_TRUE(output->receivers()[0].to == other);
 }
 
 TEST(UmdOutput, StopWithBlankOnExitBlanksEveryDisplayThenCloses) {

@@ -1,8 +1,8 @@
-// Where quon-host finds its own files. The build tree and an installed
-// tree share one layout, so the same rules hold in both and moving either
-// folder keeps them working:
+// Where quon-host finds its own files, relative to the program, so that
+// moving the build tree or an installed tree keeps them working:
 //   bin/quon-host
-//   lib/Korvane.so, lib/libquon_string.so
+//   lib/Korvane.so, lib/libquon_string.so    (the build tree)
+//   lib/quon-host/Korvane.so, ...            (installed: the host's own folder)
 //   share/quon-host/examples/   (the sample system, layouts, demo, walls)
 #ifndef QUON_COMMON_PATHS_H
 #define QUON_COMMON_PATHS_H
@@ -13,7 +13,8 @@ namespace quon {
 
 // The folder of the running executable.
 std::string executableFolder();
-// Korvane.so as laid out beside quon-host (bin/../lib).
+// Korvane.so as laid out beside quon-host: bin/../lib/quon-host when that
+// holds it (installed), else bin/../lib (the build tree).
 std::string defaultModulePath();
 // The bundled examples (bin/../share/quon-host/examples).
 std::string examplesFolder();

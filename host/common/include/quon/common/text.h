@@ -5,6 +5,7 @@
 #define QUON_COMMON_TEXT_H
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,9 @@ std::string trimmed(std::string_view text);
 std::string escaped(std::string_view text);
 // The same without quoting '"' and '\\': for free text in a message.
 std::string escapedControls(std::string_view text);
+// The same with every byte above 0x7F as \xNN too: ASCII only, for texts
+// of any bytes (a module's random run) whose encoding is unknown.
+std::string escapedBytes(std::string_view text);
 // The host's one text policy, applied where a text comes in (a device
 // file's names, a router's labels) and again, as a safety net, by each
 // output: a text that is valid UTF-8 is UTF-8 (strict: no overlong forms,
@@ -32,6 +36,9 @@ std::u32string systemCharacters(std::string_view text);
 // The same text as UTF-8; a valid UTF-8 text comes back as it is.
 std::string systemText(std::string_view text);
 void appendUtf8(std::string& out, char32_t character);
+
+// "1 error", "2 errors": a count and its noun, plural by adding "s".
+std::string counted(std::size_t count, const char* noun);
 
 // The time in UTC, "2026-12-08T15:04:05Z"; empty for the epoch (never).
 std::string utcText(std::chrono::system_clock::time_point time);

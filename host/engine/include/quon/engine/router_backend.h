@@ -78,7 +78,8 @@ public:
         factories_[protocol] = {std::move(factory), std::move(keys)};
     }
     // A backend for the device, or null with a reason (an unknown protocol,
-    // a bad address).
+    // a bad address) that begins with where: "dev_NNN.ini:LINE: " (a
+    // factory's errors do too; description.place() writes it).
     std::unique_ptr<router_backend> create(const router_description& description, router_events& events,
                                            std::string& error) const;
     std::string protocols() const;  // "simulated, videohub, ..." for messages

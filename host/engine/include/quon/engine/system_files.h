@@ -45,6 +45,11 @@ struct router_description {
     // The destinations the component expects (DatabaseSize_1), cut to
     // what the host holds.
     int destinations() const;
+    // "path:line: " of a [Router] key (lower case), or "path: " when the
+    // file does not have it: where an error about the key points.
+    std::string place(const std::string& key) const;
+    // The key as the file spells it, else `key`.
+    std::string spelling(const std::string& key) const;
 };
 
 struct system_description {

@@ -12,6 +12,7 @@
 #include <map>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -68,8 +69,9 @@ public:
     const wall& current() const { return wall_; }
 
     // `watch` hears of every change of a TSL receiver's state, from now on
-    // and across reloads (a reload makes the receivers anew: receivers()
-    // then lists the new ones). It must outlive the wall.
+    // and across reloads (a reload makes the UDP receivers anew and keeps
+    // each TCP one the new file still sends to, connected: receivers()
+    // then lists the new output's). It must outlive the wall.
     void watchReceivers(std::function<void(const umd_receiver_status&)> watch);
     std::vector<umd_receiver_status> receivers() const;
 
@@ -94,7 +96,9 @@ private:
     void tellLost(const std::string& name);
     void tellLostOn(int device);
 
-    void startOutput();
+    // The output of wall_.umd, taking over the running one's TCP screens;
+    // `removed`: the displays a reload removed, sent blank.
+    void startOutput(const std::set<std::string>* removed);
     void create(const wall_display& display);
     void send(const std::string& name, const std::string& command);
     // To the screens: not before the display's router has answered, so a

@@ -20,8 +20,22 @@ namespace quon {
 // cannot work: all of them, in file order. `engine` was built on `system`
 // and says which routers could be set up; `defaultModule` is the module of
 // a display that names none. A router that is set up but down is no error.
+// A key the wall file refused (wall_display::refused) is not checked again.
 void checkWall(const wall& wall, const system_description& system, const host_engine& engine,
                const std::string& defaultModule, std::vector<std::string>& errors);
+
+// What works but is likely a mistake: a display's state sheet without a
+// [tally.NAME] (a misspelt name), whose lamps then stay off. Each
+// "file:line:column: what".
+std::vector<std::string> wallWarnings(const wall& wall);
+
+// Creates one display of each module the wall uses in `engine` (whose
+// routers are never started), as serve would, and destroys it again: an
+// error at that display for a module that cannot be created and for each
+// panel layout it asks for that cannot be read from `layoutFolder`.
+// Threading: the engine's.
+void checkLayouts(const wall& wall, host_engine& engine, const std::string& defaultModule,
+                  const std::string& layoutFolder, std::vector<std::string>& errors);
 
 }  // namespace quon
 

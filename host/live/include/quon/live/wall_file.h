@@ -16,6 +16,7 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ struct wall_display {
     // "path:line:column: " of each key as written, by key, and of the
     // [[display]] itself under "": what a later check points at.
     std::map<std::string, std::string> where;
+    // The keys whose values were refused (an error each): what a later
+    // check leaves alone rather than err about twice.
+    std::set<std::string> refused;
 
     // Where `key` was written, else where the display begins.
     const std::string& at(const std::string& key) const;
@@ -61,9 +65,18 @@ struct wall {
 };
 
 // Reads the wall file. False with every error, each "file:line:column:
-// what", when anything is wrong; `out` is then untouched.
-bool readWallFile(const std::string& path, wall& out, std::vector<std::string>& errors);
-bool parseWall(const std::string& text, const std::string& path, wall& out, std::vector<std::string>& errors);
+// what", in file order, when anything is wrong; `out` is then untouched.
+// When the file is TOML that could be read, `readable` (if given) gets
+// what of it is usable even so, for a check against the system that says
+// everything at once.
+bool readWallFile(const std::string& path, wall& out, std::vector<std::string>& errors, wall* readable = nullptr);
+bool parseWall(const std::string& text, const std::string& path, wall& out, std::vector<std::string>& errors,
+               wall* readable = nullptr);
+
+// Puts errors "path:line:column: what" in file order (one without a place
+// first), keeping the order of errors at one place.
+void sortErrorsByPlace(std::vector<std::string>::iterator first, std::vector<std::string>::iterator last,
+                       const std::string& path);
 
 }  // namespace quon
 

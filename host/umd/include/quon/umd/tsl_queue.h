@@ -41,6 +41,9 @@ public:
     // order, by which the calls below name it.
     size_t addDisplay(uint16_t screen, uint16_t index, const router_lost& lost = {});
     size_t displays() const { return displays_.size(); }
+    // A reload's new rule for the display's router's loss; it applies from
+    // the next setRouterLost().
+    void setLostRule(size_t display, const router_lost& lost) { displays_[display].lost = lost; }
 
     // Display `display` now shows `text` with `lamps`. False, changing
     // nothing, when it showed exactly that already. Queued unless standby.
@@ -58,11 +61,7 @@ public:
 
     // Queues every display shown so far (unless standby).
     void refresh();
-    // A display whose router is lost shows what its `router_lost` says instead
-// of its name; the queue is told when the router went down and what time it
-// is, and says when it next needs to be told the time.
-//
-// Standby drops what waits; back to active queues every display shown.
+    // Standby drops what waits; back to active queues every display shown.
     void setStandby(bool standby);
     bool standby() const { return standby_; }
     // At exit: every display `pick` names (by number) is queued blank, no text

@@ -40,8 +40,9 @@ struct umd_destination {
 
 // "tsl5+udp://host:port", "tsl5+tcp://host:port" or "tsl31+udp://host:port";
 // host is a name, an IPv4 address or a bracketed IPv6 address. False when
-// the text does not parse.
-bool parseUmdDestination(const std::string& text, umd_destination& out);
+// the text does not parse, with `error` completing "`to` = TEXT ..." (the
+// forms, a port out of range, a missing host).
+bool parseUmdDestination(const std::string& text, umd_destination& out, std::string& error);
 // The destination as parseUmdDestination reads it.
 std::string umdDestinationText(const umd_destination& destination);
 

@@ -73,8 +73,14 @@ struct umd_receiver_status {
 
 class umd_output {
 public:
-    // Copies `config`; opens nothing until a display is shown.
-    umd_output(boost::asio::io_context& io, const umd_config& config);
+    // Copies `config`; opens nothing until a display is shown. At a reload,
+    // `previous` (the output this one replaces, on the same `io`) hands
+    // over each open TCP receiver that `config` still sends to, with its
+    // connection, when the packets are built alike (`batch`, `tally31`):
+    // its displays keep their state, new ones are added, and those no
+    // display uses any more are sent blank. `previous` is then retired or
+    // stopped as usual, without them.
+    umd_output(boost::asio::io_context& io, const umd_config& config, umd_output* previous = nullptr);
     ~umd_output();
 
     umd_output(const umd_output&) = delete;

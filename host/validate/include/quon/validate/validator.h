@@ -18,6 +18,11 @@ struct validator_options {
     long messages = 20000;       // random messages of the sequence check
     double timeoutSeconds = 60;  // per check; the sequence check gets more per message
     bool json = false;
+    // The module's own output on standard error (its debug lines), each
+    // line escaped and headed by its check's id: to `debugLog`, or to
+    // standard error when `verbose`.
+    bool verbose = false;
+    std::string debugLog;
 };
 
 enum class check_outcome { passed, failed, crashed, timed_out, skipped };
@@ -30,6 +35,7 @@ struct check_result {
     check_outcome outcome = check_outcome::skipped;
     std::string detail;  // what a passing check measured, or why it did not pass
     double milliseconds = 0;
+    long debugLines = 0;  // lines the module wrote to standard error
 };
 
 // Told about the run as it goes: the text and JSON reports are two.

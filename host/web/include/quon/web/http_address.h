@@ -6,9 +6,11 @@
 
 namespace quon::web {
 
-// Parses "ADDR:PORT", ":PORT", "[V6]:PORT" or "PORT". Without an address the
-// view listens on 127.0.0.1 only; any other address has to be named. Port 0
-// lets the system choose. Returns false with `error` set on bad input.
+// Parses "ADDR:PORT", "NAME:PORT", ":PORT", "[V6]:PORT" or "PORT". Without an
+// address the view listens on 127.0.0.1 only; any other address has to be
+// named. A NAME (localhost) is resolved now, once, to its first address.
+// Port 0 lets the system choose. Returns false with `error` set on bad
+// input or a name that does not resolve. `address` is numeric.
 bool parseHttpAddress(const std::string& text, std::string& address, unsigned short& port, std::string& error);
 
 // Whether a numeric address (as parseHttpAddress returns it) reaches this
