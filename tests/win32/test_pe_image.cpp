@@ -95,6 +95,8 @@ struct damage_case {
     const char* error;
 };
 
+void PrintTo(const damage_case& c, std::ostream* out) { *out << c.name; }
+
 class PeImageDamage : public testing::TestWithParam<damage_case> {};
 
 TEST_P(PeImageDamage, IsRefusedWithAnErrorNamingIt) {

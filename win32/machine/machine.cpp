@@ -140,9 +140,11 @@ machine::machine() : stop_(std::make_unique<stop_cause>()) {
     natives_.push_back(native_entry{"the stop address", 0, nullptr});
     objects_ = reserve(objects_bytes, "native objects");
 
-    const uint32_t stack = reserve(stack_size, "the stack");
-    stackLimit_ = stack;
-    stackTop_ = stack + stack_size;
+    // Below the stack an unmapped guard, so that an overflow faults there.
+    const uint32_t stack = reserve(stack_size + granularity, "the stack");
+    uc_mem_unmap(uc_, stack, granularity);
+    stackLimit_ = stack + granularity;
+    stackTop_ = stackLimit_ + stack_size;
     teb_ = reserve(0x2000, "the thread block");
     peb_ = teb_ + 0x1000;
     write32(teb_ + 0x00, 0xFFFFFFFF);  // no exception handler yet
@@ -286,6 +288,7 @@ void machine::addModule(const std::string& name, uint32_t base, uint32_t size) {
 void machine::removeModule(uint32_t base) { modules_.erase(base); }
 
 std::string machine::describe(uint32_t address) const {
+    if (address < stackLimit_ && stackLimit_ - address <= granularity) return "below the stack: a stack overflow";
     auto m = modules_.upper_bound(address);
     if (m != modules_.begin() && address - std::prev(m)->first < std::prev(m)->second.size)
         return std::prev(m)->second.name + offset(address - std::prev(m)->first);
@@ -296,7 +299,6 @@ std::string machine::describe(uint32_t address) const {
     auto r = regions_.upper_bound(address);
     if (r != regions_.begin() && address - std::prev(r)->first < std::prev(r)->second.size)
         return std::prev(r)->second.name + offset(address - std::prev(r)->first);
-    if (address < stackLimit_ && stackLimit_ - address <= granularity) return "below the stack: a stack overflow";
     if (address < lowest) return "a null pointer";
     return "unmapped";
 }

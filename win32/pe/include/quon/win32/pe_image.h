@@ -62,7 +62,7 @@ struct load_config {
 constexpr uint16_t characteristic_dll = 0x2000;
 constexpr uint16_t characteristic_relocs_stripped = 0x0001;
 // Images larger than this are refused rather than mapped.
-constexpr uint32_t max_image_size = 64u << 20;
+constexpr uint32_t max_image_size = 16u << 20;
 
 struct image {
     uint32_t imageBase = 0;
