@@ -293,6 +293,8 @@ int process::runProgram(const std::string& path, const std::vector<std::string>&
     return code;
 }
 
+std::vector<std::string> process::emulatedFunctions() const { return runtime_->names(); }
+
 void process::shutDown() {
     for (auto it = modules_.rbegin(); it != modules_.rend(); ++it)
         if ((*it)->dll) callEntry(**it, dll_process_detach);

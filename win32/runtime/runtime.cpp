@@ -92,6 +92,12 @@ const process::runtime::native* process::runtime::find(const std::string& key) c
     return found == table_.end() ? nullptr : &found->second;
 }
 
+std::vector<std::string> process::runtime::names() const {
+    std::vector<std::string> all;
+    for (const auto& entry : table_) all.push_back(entry.first);
+    return all;
+}
+
 void process::runtime::add(const std::string& dll, const std::string& name, uint32_t popBytes,
                            native_function function) {
     table_[dll + "!" + name] = native{popBytes, std::move(function)};

@@ -36,6 +36,7 @@ public:
     // The native function "dll!name" (DLL name in lower case), or null.
     const native* find(const std::string& key) const;
     void setArguments(const std::vector<std::string>& arguments);
+    std::vector<std::string> names() const;
 
 private:
     void add(const std::string& dll, const std::string& name, uint32_t popBytes, native_function function);

@@ -74,6 +74,9 @@ public:
     // the path); returns its exit code. Throws load_error, machine_fault.
     int runProgram(const std::string& path, const std::vector<std::string>& arguments);
 
+    // Every function emulated natively, as "dll!name".
+    std::vector<std::string> emulatedFunctions() const;
+
     // Ends the process as Windows does at exit: each DLL's entry point is
     // told, last loaded first; then the heap's guard bytes are checked.
     void shutDown();
