@@ -37,6 +37,41 @@ void callWith(pe_builder& b, uint32_t argument, const char* dll, const char* nam
     b.push(argument).callImport(dll, name).addEsp(4);
 }
 
+// The profile file every case finds as dev.ini in its working folder.
+const std::string profile = "[Router]\r\nName = \"Main router\"  \r\n[database]\r\nDatabaseSize_1=64\r\nDatabaseSize_2=8\r\n[router]\r\nName=Second\r\n";
+
+// Places a text in the image's data at `offset`; returns its address.
+uint32_t text(pe_builder& b, uint32_t offset, const std::string& value) {
+    if (b.data.size() < offset + value.size() + 1) b.data.resize(offset + value.size() + 1);
+    std::copy(value.begin(), value.end(), b.data.begin() + offset);
+    b.data[offset + value.size()] = 0;
+    return b.dataAddress(offset);
+}
+
+// GetPrivateProfileStringA(section, key, fallback, buffer, size, "dev.ini") (a null section or key when
+// empty), then puts(buffer) and exit(the count it returned); dev.ini is in the working folder.
+images profileProgram(const std::string& section, const std::string& key, const std::string& fallback, uint32_t size) {
+    pe_builder b;
+    b.slot("kernel32.dll", "GetPrivateProfileStringA");
+    b.slot("msvcrt.dll", "puts");
+    b.slot("msvcrt.dll", "exit");
+    const uint32_t sectionText = section.empty() ? 0 : text(b, 0x100, section);
+    const uint32_t keyText = key.empty() ? 0 : text(b, 0x200, key);
+    const uint32_t fallbackText = text(b, 0x300, fallback);
+    const uint32_t file = text(b, 0x400, "dev.ini");
+    const uint32_t buffer = b.dataAddress(0x800);
+    b.data.resize(0x900, 0);
+    // stdcall: the last argument is pushed first.
+    b.pushAddress(file).push(size).pushAddress(buffer).pushAddress(fallbackText);
+    if (keyText) b.pushAddress(keyText); else b.push(0);
+    if (sectionText) b.pushAddress(sectionText); else b.push(0);
+    b.callImport("kernel32.dll", "GetPrivateProfileStringA");
+    b.bytes({0x89, 0xC6});  // mov esi, eax
+    b.pushAddress(buffer).callImport("msvcrt.dll", "puts").addEsp(4);
+    b.bytes({0x56}).callImport("msvcrt.dll", "exit");
+    return {{"prog.exe", b.build()}};
+}
+
 struct run_case {
     const char* name;
     std::function<images()> make;
@@ -60,7 +95,9 @@ protected:
 
 TEST_P(Win32Run, EndsAsTheProgramMadeItEnd) {
     for (const auto& [name, bytes] : GetParam().make()) writeFile((folder_ / name).string(), bytes);
+    writeFile((folder_ / "dev.ini").string(), std::vector<uint8_t>(profile.begin(), profile.end()));
     program_run run;
+    run.folder = folder_.string();
     run.program = WIN32_RUN_PATH;
     run.arguments = {(folder_ / "prog.exe").string()};
     run.timeoutSeconds = 30;
@@ -241,6 +278,40 @@ INSTANTIATE_TEST_SUITE_P(
                      return images{{"prog.exe", exe.build()}, {"a.dll", a.build()}};
                  },
                  cannot_load, {"a.dll: its DllMain refused to load (returned FALSE)"}, ""},
+        run_case{"ProfileValueUnquoted", [] { return profileProgram("router", "NAME", "x", 64); }, 11, {},
+                 "Main router\n"},
+        run_case{"ProfileValueCutToTheBuffer", [] { return profileProgram("Router", "Name", "x", 5); }, 4, {}, "Main\n"},
+        run_case{"ProfileDefaultLosesTrailingBlanks", [] { return profileProgram("Router", "Missing", "dflt  ", 64); },
+                 4, {}, "dflt\n"},
+        run_case{"ProfileKeysOfASection", [] { return profileProgram("database", "", "", 64); }, 30, {},
+                 "DatabaseSize_1\n"},
+        run_case{"ProfileSectionNames", [] { return profileProgram("", "", "", 64); }, 23, {}, "Router\n"},
+        run_case{"DebugOutputGoesToStandardError",
+                 [] {
+                     return program([](pe_builder& b) {
+                         b.pushAddress(text(b, 0, "from the program")).callImport("kernel32.dll", "OutputDebugStringA");
+                         b.bytes({0x31, 0xC0, 0xC3});  // return 0
+                     });
+                 },
+                 0, {"from the program\n"}, ""},
+        run_case{"PutenvIsSeenByGetenvButNotSetEnvironmentVariable",
+                 [] {
+                     return program([](pe_builder& b) {
+                         b.slot("msvcrt.dll", "_putenv");
+                         b.slot("msvcrt.dll", "getenv");
+                         b.slot("msvcrt.dll", "puts");
+                         b.slot("msvcrt.dll", "exit");
+                         b.slot("kernel32.dll", "SetEnvironmentVariableA");
+                         b.pushAddress(text(b, 0x40, "other")).pushAddress(text(b, 0x20, "QUON_RUN_B"));
+                         b.callImport("kernel32.dll", "SetEnvironmentVariableA");
+                         callWith(b, text(b, 0, "QUON_RUN_A=set by _putenv"), "msvcrt.dll", "_putenv");
+                         callWith(b, text(b, 0x60, "quon_run_a"), "msvcrt.dll", "getenv");
+                         b.bytes({0x50}).callImport("msvcrt.dll", "puts").addEsp(4);
+                         callWith(b, b.dataAddress(0x20), "msvcrt.dll", "getenv");
+                         b.bytes({0x50}).callImport("msvcrt.dll", "exit");
+                     });
+                 },
+                 0, {}, "set by _putenv\n"},
         run_case{"NotAnImage", [] { return images{{"prog.exe", std::vector<uint8_t>(100, 'x')}}; }, cannot_load,
                  {"cannot load:", "prog.exe: no \"MZ\" signature at the start: not a Windows image"}, ""}),
     [](const testing::TestParamInfo<run_case>& info) { return std::string(info.param.name); });

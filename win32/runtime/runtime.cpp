@@ -67,9 +67,10 @@ uint32_t copyProfileText(machine& cpu, uint32_t buffer, uint32_t size, const std
         return 0;
     }
     if (text.size() + 1 <= size) {
+        // Each name with its NUL; the count leaves out only the list's last NUL.
         cpu.write(buffer, text.data(), text.size());
-        cpu.write(buffer + static_cast<uint32_t>(text.size()), "", 1);
-        return static_cast<uint32_t>(text.size() ? text.size() - 1 : 0);
+        cpu.write(buffer + static_cast<uint32_t>(text.size()), "\0", text.empty() ? 2 : 1);
+        return static_cast<uint32_t>(text.size());
     }
     cpu.write(buffer, text.data(), size - 2);
     cpu.write(buffer + size - 2, "\0", 2);
