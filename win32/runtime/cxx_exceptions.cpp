@@ -82,7 +82,8 @@ void process::runtime::throwException(native_call& call) {
     std::string type = "(unknown)";
     const uint32_t types = cpu_.read32(info + 12);
     if (types && cpu_.read32(types) > 0) type = typeName(cpu_, cpu_.read32(cpu_.read32(types + 4) + 4));
-    throw unhandled_exception("unhandled C++ exception of type " + type + " thrown from " + cpu_.describe(from));
+    // Nothing caught it: the run ends as a fault does.
+    throw machine_fault("unhandled C++ exception of type " + type + " thrown from " + cpu_.describe(from));
 }
 
 void process::runtime::frameHandler(native_call& call) {

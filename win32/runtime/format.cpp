@@ -1,6 +1,7 @@
 #include "format.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace quon::win32 {

@@ -34,12 +34,6 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// A C++ exception nothing caught: ends the run as a fault does.
-class unhandled_exception : public machine_fault {
-public:
-    using machine_fault::machine_fault;
-};
-
 struct process_options {
     std::vector<std::string> environment;  // "NAME=VALUE", the process's and the C runtime's
     // Where OutputDebugStringA's texts go, one call at a time.
