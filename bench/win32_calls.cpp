@@ -21,7 +21,9 @@ struct native_host {
 
 __attribute__((noinline)) int emulatedLikeCall(native_host* host) { return host->callback(42); }
 
-void win32CallWithCallback(benchmark::State& state) {
+// `leaf`: the host's callback runs inside the CPU's loop (machine::addNative),
+// or stops emulation and runs between two runs of it.
+void win32CallWithCallback(benchmark::State& state, bool leaf) {
     pe_builder image;
     image.imageBase = 0x10000000;
     image.dll = true;
@@ -37,12 +39,14 @@ void win32CallWithCallback(benchmark::State& state) {
     std::filesystem::remove(path);
     machine& cpu = p.cpu();
     const uint32_t unused = cpu.addNative("host::destructor", 4, [](native_call&) {});
-    const uint32_t callback = cpu.addNative("host::callback", 4, [](native_call& call) { call.result = call.arg(0) + 1; });
+    const uint32_t callback =
+        cpu.addNative("host::callback", 4, [](native_call& call) { call.result = call.arg(0) + 1; }, leaf);
     const uint32_t host = cpu.makeObject({unused, callback});
     const uint32_t f = p.exportAddress(module, "f");
     for (auto _ : state) benchmark::DoNotOptimize(cpu.call(f, {host}));
 }
-BENCHMARK(win32CallWithCallback);
+BENCHMARK_CAPTURE(win32CallWithCallback, leaf, true);
+BENCHMARK_CAPTURE(win32CallWithCallback, stopping, false);
 
 void win32CallWithCallbackFloor(benchmark::State& state) {
     native_host host;

@@ -75,8 +75,10 @@ const char* cpuException(uint32_t number) {
 }  // namespace
 
 struct machine::stop_cause {
-    enum kind { none, native, fault } what = none;
+    enum kind { none, native, fault, exit } what = none;
     uint32_t index = 0;
+    int exitCode = 0;
+    bool named = false;  // the text names the native function and its caller
     std::string text;
     uint32_t address = 0;
     uint32_t eip = 0;
@@ -85,14 +87,24 @@ struct machine::stop_cause {
 struct machine_hooks {
     static void interrupt(uc_engine* uc, uint32_t number, void* user) {
         machine& m = *static_cast<machine*>(user);
-        uc_emu_stop(uc);
-        if (m.stop_->what != machine::stop_cause::none) return;
-        const uint32_t eip = m.get(reg::eip);
-        if (number == 3 && eip - 1 >= m.stubs_ && eip - 1 < m.stubs_ + stub_bytes) {
-            m.stop_->what = machine::stop_cause::native;
-            m.stop_->index = (eip - 1 - m.stubs_) / stub_size;
+        if (m.stop_->what != machine::stop_cause::none) {
+            uc_emu_stop(uc);
             return;
         }
+        const uint32_t eip = m.get(reg::eip);
+        if (number == 3 && eip - 1 >= m.stubs_ && eip - 1 < m.stubs_ + stub_bytes) {
+            const uint32_t index = (eip - 1 - m.stubs_) / stub_size;
+            if (index > 0 && index < m.natives_.size() && m.natives_[index].leaf) {
+                m.runLeaf(index);
+                if (m.stop_->what != machine::stop_cause::none) uc_emu_stop(uc);
+                return;
+            }
+            uc_emu_stop(uc);
+            m.stop_->what = machine::stop_cause::native;
+            m.stop_->index = index;
+            return;
+        }
+        uc_emu_stop(uc);
         const char* name = cpuException(number);
         m.stop_->what = machine::stop_cause::fault;
         m.stop_->text = name ? std::string("CPU exception: ") + name
@@ -137,7 +149,7 @@ machine::machine() : stop_(std::make_unique<stop_cause>()) {
     std::vector<uint8_t> traps(stub_bytes, 0xCC);
     write(stubs_, traps.data(), traps.size());
     protect(stubs_, stub_bytes, readable | executable);
-    natives_.push_back(native_entry{"the stop address", 0, nullptr});
+    natives_.push_back(native_entry{"the stop address", 0, nullptr, false});
     objects_ = reserve(objects_bytes, "native objects");
 
     // Below the stack an unmapped guard, so that an overflow faults there.
@@ -303,9 +315,9 @@ std::string machine::describe(uint32_t address) const {
     return "unmapped";
 }
 
-uint32_t machine::addNative(const std::string& name, uint32_t popBytes, native_function function) {
+uint32_t machine::addNative(const std::string& name, uint32_t popBytes, native_function function, bool leaf) {
     if (natives_.size() >= stub_bytes / stub_size) throw machine_fault("too many native functions");
-    natives_.push_back(native_entry{name, popBytes, std::move(function)});
+    natives_.push_back(native_entry{name, popBytes, std::move(function), leaf});
     return stubs_ + static_cast<uint32_t>(natives_.size() - 1) * stub_size;
 }
 
@@ -360,6 +372,31 @@ void machine::dispatchNative(uint32_t index, uint32_t entryEsp) {
     set(reg::esp, esp + 4 + popBytes);
 }
 
+void machine::runLeaf(uint32_t index) {
+    const native_entry& entry = natives_[index];
+    const uint32_t esp = get(reg::esp);
+    try {
+        native_call call(*this, esp);
+        entry.function(call);
+        set(reg::eax, call.result);
+        set(reg::edx, call.resultHigh);
+        set(reg::eip, read32(esp));
+        set(reg::esp, esp + 4 + entry.popBytes);
+    } catch (const program_exit& exit) {
+        stop_->what = stop_cause::exit;
+        stop_->exitCode = exit.code;
+    } catch (const std::exception& error) {
+        // Named as dispatchNative names it; the run ends once emulation stops.
+        uint32_t caller = 0;
+        uc_mem_read(uc_, esp, &caller, 4);
+        stop_->what = stop_cause::fault;
+        stop_->named = true;
+        stop_->text = entry.name + ", called from " + hex(caller) + " (" + describe(caller) + "): " + error.what();
+        stop_->address = esp;
+        stop_->eip = caller;
+    }
+}
+
 void machine::run(uint32_t entryEsp) {
     for (;;) {
         *stop_ = stop_cause{};
@@ -372,7 +409,11 @@ void machine::run(uint32_t entryEsp) {
             dispatchNative(cause.index, entryEsp);
             continue;
         }
-        if (cause.what == stop_cause::fault) fail(faultText(cause.text, cause.address));
+        if (cause.what == stop_cause::exit) throw program_exit{cause.exitCode};
+        if (cause.what == stop_cause::fault) {
+            if (cause.named) fail(cause.text);
+            fail(faultText(cause.text, cause.address));
+        }
         if (err != UC_ERR_OK) {
             stop_->eip = get(reg::eip);
             const std::string what = err == UC_ERR_INSN_INVALID ? "invalid instruction" : uc_strerror(err);

@@ -99,8 +99,8 @@ std::vector<std::string> process::runtime::names() const {
 }
 
 void process::runtime::add(const std::string& dll, const std::string& name, uint32_t popBytes,
-                           native_function function) {
-    table_[dll + "!" + name] = native{popBytes, std::move(function)};
+                           native_function function, bool leaf) {
+    table_[dll + "!" + name] = native{popBytes, std::move(function), leaf};
 }
 
 uint32_t process::runtime::copyString(const std::string& text) {
@@ -349,14 +349,14 @@ void process::runtime::addKernel() {
             setLastError(error_file_not_found);
             c.result = 0;
         }
-    });
+    }, false);  // DllMain runs
     add(k32, "GetProcAddress", 8, [this](native_call& c) {
         const uint32_t name = c.arg(1);
         const std::string exportName = name < 0x10000 ? "#" + std::to_string(name) : c.cpu().readString(name);
         c.result = owner_.exportAddress(c.arg(0), exportName);
         if (!c.result) setLastError(127);  // ERROR_PROC_NOT_FOUND
-    });
-    add(k32, "FreeLibrary", 4, [this](native_call& c) { c.result = owner_.unload(c.arg(0)) ? 1 : 0; });
+    }, false);  // a forwarder may load a DLL
+    add(k32, "FreeLibrary", 4, [this](native_call& c) { c.result = owner_.unload(c.arg(0)) ? 1 : 0; }, false);
 }
 
 void process::runtime::addVersion() {
@@ -390,8 +390,8 @@ void process::runtime::addVersion() {
 }
 
 void process::runtime::addExceptions() {
-    add("msvcrt.dll", "_CxxThrowException", 8, [this](native_call& c) { throwException(c); });
-    add("msvcrt.dll", "__CxxFrameHandler3", 0, [this](native_call& c) { frameHandler(c); });
+    add("msvcrt.dll", "_CxxThrowException", 8, [this](native_call& c) { throwException(c); }, false);
+    add("msvcrt.dll", "__CxxFrameHandler3", 0, [this](native_call& c) { frameHandler(c); }, false);
 }
 
 }  // namespace quon::win32

@@ -30,6 +30,7 @@ public:
     struct native {
         uint32_t popBytes;
         native_function function;
+        bool leaf;  // never calls emulated code (machine::addNative)
     };
 
     explicit runtime(process& owner);
@@ -39,7 +40,8 @@ public:
     std::vector<std::string> names() const;
 
 private:
-    void add(const std::string& dll, const std::string& name, uint32_t popBytes, native_function function);
+    void add(const std::string& dll, const std::string& name, uint32_t popBytes, native_function function,
+             bool leaf = true);
     void addCRuntime();
     void addKernel();
     void addVersion();

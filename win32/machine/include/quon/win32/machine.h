@@ -102,8 +102,10 @@ public:
 
     // A native function emulated code can call at the returned address;
     // `popBytes` is what it pops of its arguments (stdcall's @N; 0 for
-    // cdecl). `name` names it in reports.
-    uint32_t addNative(const std::string& name, uint32_t popBytes, native_function function);
+    // cdecl). `name` names it in reports. A `leaf` function never calls
+    // emulated code (nor resumeAt): it runs inside the CPU's own loop,
+    // which saves stopping and restarting emulation for each call.
+    uint32_t addNative(const std::string& name, uint32_t popBytes, native_function function, bool leaf = false);
     // The name of the native function at a stub address, or empty.
     std::string nativeName(uint32_t address) const;
 
@@ -145,6 +147,7 @@ private:
         std::string name;
         uint32_t popBytes;
         native_function function;
+        bool leaf;
     };
     struct resume_request {
         uint32_t eip, esp, ebp;
@@ -155,6 +158,8 @@ private:
     [[noreturn]] void fail(const std::string& what);
     std::string faultText(const std::string& what, uint32_t address) const;
     void dispatchNative(uint32_t index, uint32_t entryEsp);
+    // Runs a leaf native inside the interrupt hook: no exception may leave.
+    void runLeaf(uint32_t index);
 
     uc_struct* uc_ = nullptr;
     std::map<uint32_t, region> regions_;
