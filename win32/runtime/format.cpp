@@ -21,24 +21,24 @@ std::string formatText(const machine& cpu, uint32_t formatAddress, uint32_t argu
             continue;
         }
         // %[flags][width][.precision][size]type
-        std::string spec = "%";
+        std::string directive = "%";
         size_t j = i + 1;
-        while (j < format.size() && std::strchr("-+ #0", format[j])) spec += format[j++];
+        while (j < format.size() && std::strchr("-+ #0", format[j])) directive += format[j++];
         auto number = [&]() {
             if (j < format.size() && format[j] == '*') {
                 ++j;
-                spec += std::to_string(static_cast<int32_t>(take()));
+                directive += std::to_string(static_cast<int32_t>(take()));
                 return;
             }
-            while (j < format.size() && format[j] >= '0' && format[j] <= '9') spec += format[j++];
+            while (j < format.size() && format[j] >= '0' && format[j] <= '9') directive += format[j++];
         };
         number();
         int precision = -1;
         if (j < format.size() && format[j] == '.') {
-            spec += format[j++];
-            const size_t start = spec.size();
+            directive += format[j++];
+            const size_t start = directive.size();
             number();
-            precision = spec.size() > start ? std::atoi(spec.c_str() + start) : 0;
+            precision = directive.size() > start ? std::atoi(directive.c_str() + start) : 0;
         }
         bool wide64 = false;
         if (format.compare(j, 3, "I64") == 0) {
@@ -53,7 +53,7 @@ std::string formatText(const machine& cpu, uint32_t formatAddress, uint32_t argu
             ++j;
         }
         if (j >= format.size()) {
-            out += spec;
+            out += directive;
             break;
         }
         const char type = format[j];
@@ -69,7 +69,7 @@ std::string formatText(const machine& cpu, uint32_t formatAddress, uint32_t argu
             case 'o': {
                 const uint64_t low = take();
                 const uint64_t value = wide64 ? (low | uint64_t{take()} << 32) : low;
-                const std::string conversion = spec + "ll" + type;
+                const std::string conversion = directive + "ll" + type;
                 if (type == 'd' || type == 'i') {
                     const long long signedValue =
                         wide64 ? static_cast<long long>(value) : static_cast<int32_t>(static_cast<uint32_t>(value));
@@ -81,7 +81,7 @@ std::string formatText(const machine& cpu, uint32_t formatAddress, uint32_t argu
                 break;
             }
             case 'c': {
-                std::snprintf(piece, sizeof piece, (spec + 'c').c_str(), static_cast<char>(take()));
+                std::snprintf(piece, sizeof piece, (directive + 'c').c_str(), static_cast<char>(take()));
                 out += piece;
                 break;
             }
@@ -94,7 +94,7 @@ std::string formatText(const machine& cpu, uint32_t formatAddress, uint32_t argu
                 const uint32_t address = take();
                 std::string text = address ? cpu.readString(address) : "(null)";
                 if (precision >= 0 && text.size() > static_cast<size_t>(precision)) text.resize(precision);
-                const std::string conversion = spec + 's';
+                const std::string conversion = directive + 's';
                 const int length = std::snprintf(nullptr, 0, conversion.c_str(), text.c_str());
                 std::string formatted(static_cast<size_t>(length) + 1, '\0');
                 std::snprintf(formatted.data(), formatted.size(), conversion.c_str(), text.c_str());
@@ -111,7 +111,7 @@ std::string formatText(const machine& cpu, uint32_t formatAddress, uint32_t argu
                 bits |= uint64_t{take()} << 32;
                 double value;
                 std::memcpy(&value, &bits, sizeof value);
-                std::snprintf(piece, sizeof piece, (spec + type).c_str(), value);
+                std::snprintf(piece, sizeof piece, (directive + type).c_str(), value);
                 out += piece;
                 break;
             }
