@@ -145,9 +145,35 @@ INSTANTIATE_TEST_SUITE_P(
         damage_case{"ExportTableOutsideImage",
                     [](auto& f) {
                         const size_t exports = rdataInFile(f) + (get32(f, directory(0)) - pe_builder::rdata_rva);
-                        put32(f, exports + 20, 0x40000000);
+                        put32(f, exports + 28, 0x4FFC);
                     },
-                    "the export address table"},
+                    "the export address table at RVA 0x4FFC"},
+        damage_case{"TooManyExports",
+                    [](auto& f) {
+                        const size_t exports = rdataInFile(f) + (get32(f, directory(0)) - pe_builder::rdata_rva);
+                        put32(f, exports + 24, 70000);
+                    },
+                    "more than 65536"},
+        damage_case{"ImportDescriptorsSharingALongTable",
+                    [](auto& f) {
+                        // 3,000 descriptors, each naming the whole .data section (zero-free words) as its table.
+                        const size_t data = get32(f, sectionHeader(2) + 20);
+                        for (size_t i = 0; i < 0x1000; i += 4) put32(f, data + i, pe_builder::data_rva + 0x10);
+                        const size_t relocRaw = get32(f, sectionHeader(3) + 20);
+                        f.resize(relocRaw + 0x10000, 0);
+                        put32(f, sectionHeader(3) + 8, 0x10000);
+                        put32(f, sectionHeader(3) + 16, 0x10000);
+                        put32(f, optional_header + 56, pe_builder::reloc_rva + 0x10000);
+                        put32(f, directory(5), 0);
+                        for (size_t i = 0; i < 3000; ++i) {
+                            const size_t d = relocRaw + i * 20;
+                            put32(f, d, pe_builder::data_rva);
+                            put32(f, d + 12, pe_builder::rdata_rva + 0x200);
+                            put32(f, d + 16, pe_builder::data_rva);
+                        }
+                        put32(f, directory(1), pe_builder::reloc_rva);
+                    },
+                    "the import tables list more than 65536 functions"},
         damage_case{"TlsCallbackOutsideImage",
                     [](auto& f) { put32(f, get32(f, sectionHeader(2) + 20) + 0xF20, 0x20000000); },
                     "a TLS callback 0x20000000 lies outside the image"},

@@ -62,6 +62,12 @@ struct directory {
     uint32_t size = 0;
 };
 
+// More than any real image has; a file claiming more is refused rather than
+// read at length (import descriptors may share one long lookup table).
+constexpr uint32_t max_imports = 65536;
+constexpr uint32_t max_exports = 65536;
+constexpr uint32_t max_tls_callbacks = 1024;
+
 enum directory_index : uint32_t { dir_export = 0, dir_import = 1, dir_resource = 2, dir_reloc = 5, dir_tls = 9, dir_load_config = 10 };
 
 void readSections(const file_view& file, image& out, uint32_t tableOffset, uint16_t count) {
@@ -119,6 +125,7 @@ void readRelocations(const image_view& view, image& out, directory dir) {
 }
 
 void readImports(const image_view& view, image& out, directory dir) {
+    uint32_t count = 0;
     for (uint32_t rva = dir.rva;; rva += 20) {
         const uint8_t* d = view.at(rva, 20, "an import descriptor");
         const uint32_t lookup = u32(d), nameRva = u32(d + 12), slots = u32(d + 16);
@@ -132,6 +139,8 @@ void readImports(const image_view& view, image& out, directory dir) {
             const uint32_t value = view.word(uint64_t{table} + i * 4, what + "'s lookup table");
             view.at(uint64_t{slots} + i * 4, 4, what + "'s address table");
             if (value == 0) break;
+            if (++count > max_imports)
+                throw bad_image{"the import tables list more than " + std::to_string(max_imports) + " functions"};
             import_entry entry;
             entry.slotRva = slots + i * 4;
             if (value & 0x80000000u) {
@@ -152,6 +161,9 @@ void readExports(const image_view& view, image& out, directory dir) {
     const uint32_t base = u32(d + 16), count = u32(d + 20), names = u32(d + 24);
     const uint32_t functions = u32(d + 28), nameTable = u32(d + 32), ordinalTable = u32(d + 36);
     out.exports.dll = u32(d + 12) ? view.name(u32(d + 12), "the export directory's DLL name") : std::string();
+    if (count > max_exports || names > max_exports)
+        throw bad_image{"the export directory lists " + std::to_string(std::max(count, names)) +
+                        " functions, more than " + std::to_string(max_exports)};
     const uint8_t* addresses = view.at(functions, uint64_t{count} * 4, "the export address table");
     const uint8_t* nameRvas = view.at(nameTable, uint64_t{names} * 4, "the export name table");
     const uint8_t* nameOrdinals = view.at(ordinalTable, uint64_t{names} * 2, "the export ordinal table");
@@ -192,6 +204,8 @@ void readTls(const image_view& view, image& out, directory dir) {
     for (uint32_t rva = toRva(out, callbacks, "the TLS callback table");; rva += 4) {
         const uint32_t va = view.word(rva, "the TLS callback table");
         if (va == 0) break;
+        if (out.tlsCallbacks.size() == max_tls_callbacks)
+            throw bad_image{"the TLS callback table lists more than " + std::to_string(max_tls_callbacks) + " callbacks"};
         toRva(out, va, "a TLS callback");
         out.tlsCallbacks.push_back(va);
     }
