@@ -140,6 +140,15 @@ uint32_t native_call::returnAddress() const { return machine_.read32(esp_); }
 
 machine::machine() : stop_(std::make_unique<stop_cause>()) {
     if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc_) != UC_ERR_OK) throw machine_fault("Unicorn cannot make a 32-bit x86 CPU");
+    try {
+        setUp();
+    } catch (...) {
+        uc_close(uc_);
+        throw;
+    }
+}
+
+void machine::setUp() {
     uc_hook_add(uc_, &hooks_[0], UC_HOOK_INTR,
                 reinterpret_cast<void*>(&machine_hooks::interrupt), this, 1, 0);
     uc_hook_add(uc_, &hooks_[1], UC_HOOK_MEM_INVALID,

@@ -153,6 +153,7 @@ private:
         uint32_t eip, esp, ebp;
     };
 
+    void setUp();
     void setUpSegments();
     void run(uint32_t entryEsp);
     [[noreturn]] void fail(const std::string& what);
