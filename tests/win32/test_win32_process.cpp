@@ -112,6 +112,38 @@ TEST_F(Win32Process, AWrongConventionIsNamed) {
     EXPECT_THROW(p.cpu().call(slot, {5}, convention::cdecl_call, object), machine_fault);
 }
 
+// The DLL's entry point, also its TLS callback, says each reason it is
+// called for on the debug output: TLS callbacks first, then DllMain, at
+// load and at unload.
+TEST_F(Win32Process, TlsCallbacksAndDllMainAreCalledAtLoadAndUnload) {
+    pe_builder b;
+    b.imageBase = 0x10000000;
+    b.dll = true;
+    b.data.assign(0x40, 0);
+    const char detach[] = "detach", attach[] = "attach";
+    std::copy(detach, detach + sizeof detach, b.data.begin() + 0x10);
+    std::copy(attach, attach + sizeof attach, b.data.begin() + 0x20);
+    for (int i = 0; i < 4; ++i) {
+        b.data[i] = static_cast<uint8_t>(b.dataAddress(0x10) >> (8 * i));
+        b.data[4 + i] = static_cast<uint8_t>(b.dataAddress(0x20) >> (8 * i));
+    }
+    b.slot("kernel32.dll", "OutputDebugStringA");
+    b.bytes({0x8B, 0x44, 0x24, 0x08});                  // mov eax, [esp+8]: the reason
+    b.bytes({0xFF, 0x34, 0x85}).address(b.dataAddress(0));  // push dword [eax*4 + texts]
+    b.callImport("kernel32.dll", "OutputDebugStringA");
+    b.bytes({0xB8, 1, 0, 0, 0, 0xC2, 0x0C, 0x00});      // return TRUE; ret 12
+    b.tlsCallbacks = {0};
+    std::vector<std::string> said;
+    process_options options;
+    options.debugOutput = [&](const std::string& text) { said.push_back(text); };
+    process p(options);
+    const uint32_t module = p.load(write("entry.dll", b));
+    EXPECT_EQ(said, (std::vector<std::string>{"attach", "attach"}));
+    EXPECT_TRUE(p.unload(module));
+    EXPECT_EQ(said, (std::vector<std::string>{"attach", "attach", "detach", "detach"}));
+    EXPECT_FALSE(p.unload(module));
+}
+
 TEST(Win32RunnerDocs, ListExactlyTheEmulatedFunctions) {
     std::ifstream in(std::string(DOCS_FOLDER) + "/win32-runner.md");
     ASSERT_TRUE(in) << DOCS_FOLDER;
