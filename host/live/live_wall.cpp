@@ -143,10 +143,12 @@ void live_wall::startOutput(const std::set<std::string>* removed) {
     // The new output takes over the TCP screens it still sends to, with
     // their connections; the old one then blanks the removed displays of
     // the others and closes.
+    // What the old output told is read before the new one takes its TCP
+    // screens (and their displays) away from it.
     std::vector<std::pair<std::string, lost_treatment>> told;
+    if (output_) told = output_->treatments();
     std::unique_ptr<umd_output> next = std::make_unique<umd_output>(loop_, wall_.umd, output_.get());
     if (output_) {
-        told = output_->treatments();
         if (removed)
             output_->retire(*removed);
         else

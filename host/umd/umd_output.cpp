@@ -666,7 +666,10 @@ void umd_output::routerLost(const std::string& display, std::optional<std::chron
 std::vector<std::pair<std::string, lost_treatment>> umd_output::treatments() const {
     std::vector<std::pair<std::string, lost_treatment>> all;
     for (const umd_display& display : impl_->config.displays) {
-        const auto& [owner, number] = impl_->displays.at(display.name);
+        // A display whose TCP screen a newer output took over is no longer here.
+        const auto found = impl_->displays.find(display.name);
+        if (found == impl_->displays.end()) continue;
+        const auto& [owner, number] = found->second;
         if (owner->treatment(number) != lost_treatment::keep) all.emplace_back(display.name, owner->treatment(number));
     }
     return all;
