@@ -1,4 +1,4 @@
-# Runs a scenario (or, without SCENARIO, the demo) through quon-host twice,
+# Runs quon-host with ARGS ('|' between arguments; none: the demo) twice,
 # with --trace: on the module built here (SO) and on the same module built
 # for 32-bit Windows (DLL, with quon_string.dll beside it) running on the
 # emulated CPU. The transcripts, module paths aside, must be the same.
@@ -16,8 +16,9 @@ foreach(kind native emulated)
     set(module "${DLL}")
   endif()
   set(command "${QUON_HOST}" --module "${module}" --panels panels --trace=text)
-  if(DEFINED SCENARIO)
-    list(APPEND command run "${SCENARIO}")
+  if(DEFINED ARGS)
+    string(REPLACE "|" ";" arguments "${ARGS}")
+    list(APPEND command ${arguments})
   endif()
   execute_process(COMMAND ${command} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
   string(REPLACE "${module}" "MODULE" text "exit ${code}\n${out}${err}")
