@@ -4,6 +4,7 @@
 #include <elf.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 
@@ -78,11 +79,13 @@ module_cache::~module_cache() {
 }
 
 load_function module_cache::load(const std::string& path, std::string& error) {
+#if defined(QUON_WINDOWS_MODULES)
     const auto windows = windows_.find(path);
     if (windows != windows_.end() && !windows->second->broken())
         return [module = windows->second](quon_client_callback* host, const char* folder) {
             return module->create(host, folder);
         };
+#endif
     void* handle = nullptr;
     const auto known = handles_.find(path);
     if (known != handles_.end()) {
