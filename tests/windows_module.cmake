@@ -1,4 +1,5 @@
-# Runs quon-host with ARGS ('|' between arguments; none: the demo) twice,
+# With VALIDATE: quon-host validate on the DLL, every check passing.
+# Otherwise: runs quon-host with ARGS ('|' between arguments; none: the demo) twice,
 # with --trace: on the module built here (SO) and on the same module built
 # for 32-bit Windows (DLL, with quon_string.dll beside it) running on the
 # emulated CPU. The transcripts, module paths aside, must be the same.
@@ -6,6 +7,15 @@
 if(NOT EXISTS "${DLL}")
   message("skipped: no ${DLL}; build it with: cmake --preset windows32-msvc && cmake --build --preset windows32-msvc"
           " (or configure with -DQUON_WINDOWS_MODULES=FOLDER)")
+  return()
+endif()
+if(DEFINED VALIDATE)
+  execute_process(COMMAND "${QUON_HOST}" validate "${DLL}" --seed 1 --messages ${VALIDATE}
+                  RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT code EQUAL 0)
+    message(FATAL_ERROR "validate exited ${code}:\n${out}${err}")
+  endif()
+  message("${out}")
   return()
 endif()
 # Transcripts hold ';', so each is a variable of its own, not a list item.
