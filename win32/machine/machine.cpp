@@ -1,7 +1,6 @@
 #include "quon/win32/machine.h"
 
 #include <unicorn/unicorn.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -163,7 +162,8 @@ void machine::setUp() {
     objects_ = reserve(objects_bytes, "native objects");
 
     // Below the stack an unmapped guard, so that an overflow faults there.
-    const uint32_t stack = place(stack_size + granularity, "the stack", 0, granularity);
+    const uint32_t stack = reserve(stack_size + granularity, "the stack");
+    uc_mem_unmap(uc_, stack, granularity);
     stackLimit_ = stack + granularity;
     stackTop_ = stackLimit_ + stack_size;
     teb_ = reserve(0x2000, "the thread block");
@@ -215,10 +215,6 @@ bool machine::isFree(uint32_t base, uint32_t size) const {
 }
 
 uint32_t machine::reserve(uint32_t size, const std::string& name, uint32_t preferred) {
-    return place(size, name, preferred, 0);
-}
-
-uint32_t machine::place(uint32_t size, const std::string& name, uint32_t preferred, uint32_t guard) {
     if (size == 0 || size > highest) return 0;
     const uint32_t rounded = (size + granularity - 1) & ~(granularity - 1);
     uint32_t base = 0;
@@ -234,23 +230,15 @@ uint32_t machine::place(uint32_t size, const std::string& name, uint32_t preferr
         if (!isFree(candidate, rounded)) return 0;
         base = candidate;
     }
-    const size_t bytes = rounded - guard;
-    void* host = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (host == MAP_FAILED) return 0;
-    std::shared_ptr<uint8_t> owned(static_cast<uint8_t*>(host), [bytes](uint8_t* p) { munmap(p, bytes); });
-    if (uc_mem_map_ptr(uc_, base + guard, bytes, UC_PROT_ALL, host) != UC_ERR_OK) return 0;
-    regions_[base] = region{rounded, name, std::move(owned), guard};
+    if (uc_mem_map(uc_, base, rounded, UC_PROT_ALL) != UC_ERR_OK) return 0;
+    regions_[base] = region{rounded, name};
     return base;
 }
 
 void machine::release(uint32_t base) {
     auto found = regions_.find(base);
     if (found == regions_.end()) return;
-    const region& r = found->second;
-    // Code translated from it must not outlive it (another image may come
-    // to the same addresses).
-    uc_ctl_remove_cache(uc_, base + r.guard, base + r.size);
-    uc_mem_unmap(uc_, base + r.guard, r.size - r.guard);
+    uc_mem_unmap(uc_, base, found->second.size);
     regions_.erase(found);
 }
 
@@ -264,21 +252,8 @@ void machine::protect(uint32_t address, uint32_t size, uint32_t access) {
     uc_mem_protect(uc_, start, end - start, perms);
 }
 
-uint8_t* machine::direct(uint32_t address, std::size_t size) const {
-    auto next = regions_.upper_bound(address);
-    if (next == regions_.begin()) return nullptr;
-    const auto& [base, r] = *std::prev(next);
-    const uint64_t offset = address - base;
-    if (offset < r.guard || offset + size > r.size) return nullptr;
-    return r.host.get() + (offset - r.guard);
-}
-
 void machine::read(uint32_t address, void* out, std::size_t size) const {
     if (size == 0) return;
-    if (const uint8_t* at = direct(address, size)) {
-        std::memcpy(out, at, size);
-        return;
-    }
     if (uc_mem_read(uc_, address, out, size) != UC_ERR_OK)
         throw machine_fault("read of " + std::to_string(size) + " bytes at " + hex(address) + " (" + describe(address) +
                             "): not mapped");
@@ -286,10 +261,6 @@ void machine::read(uint32_t address, void* out, std::size_t size) const {
 
 void machine::write(uint32_t address, const void* bytes, std::size_t size) {
     if (size == 0) return;
-    if (uint8_t* at = direct(address, size)) {
-        std::memcpy(at, bytes, size);
-        return;
-    }
     if (uc_mem_write(uc_, address, bytes, size) != UC_ERR_OK)
         throw machine_fault("write of " + std::to_string(size) + " bytes at " + hex(address) + " (" +
                             describe(address) + "): not mapped");

@@ -137,20 +137,10 @@ public:
     uint32_t stackTop() const { return stackTop_; }
 
 private:
-    // Emulated memory is the machine's own host memory (mapped into
-    // Unicorn with uc_mem_map_ptr), so that native code reads and writes it
-    // directly: through Unicorn each access of a native function cost a
-    // lookup and, for a write, invalidation of translated code.
     struct region {
         uint32_t size;
         std::string name;
-        std::shared_ptr<uint8_t> host;  // the mapped bytes, from `guard` on
-        uint32_t guard = 0;             // bytes at the start left unmapped
     };
-    uint32_t place(uint32_t size, const std::string& name, uint32_t preferred, uint32_t guard);
-    // The host address of [address, address + size) when one region holds
-    // it all; null otherwise (Unicorn then says what is not mapped).
-    uint8_t* direct(uint32_t address, std::size_t size) const;
     struct module_span {
         std::string name;
         uint32_t size;
