@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "pe_builder.h"
 #include "program_run.h"
 
 using ::testing::HasSubstr;
@@ -107,6 +108,61 @@ TEST(QuonHostModules, AModuleForAnotherMachineSaysWhichMachine) {
     const program_result r = host({"--module", module, "run", folder.file("a.quon", "create u\n")}).run();
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_THAT(r.out + r.err, HasSubstr("an aarch64 module; this host is "));
+}
+
+// A Windows module whose load_quon_client_script returns an object whose
+// callback reads a null pointer, or (`loadFaults`) that reads one itself.
+std::string faultingDll(const scratch& folder, bool loadFaults) {
+    pe_builder b;
+    b.imageBase = 0x10000000;
+    b.dll = true;
+    b.noEntry = true;
+    if (loadFaults) b.bytes({0xA1, 0, 0, 0, 0, 0xC3});  // mov eax, [0]; ret
+    else b.bytes({0xB8}).address(b.dataAddress(0x20)).bytes({0xC3});  // return &object
+    const uint32_t destructor = static_cast<uint32_t>(b.code.size());
+    b.bytes({0x89, 0xC8, 0xC2, 0x04, 0x00});  // return this; ret 4
+    const uint32_t callback = static_cast<uint32_t>(b.code.size());
+    b.bytes({0xA1, 0, 0, 0, 0, 0xC2, 0x08, 0x00});  // mov eax, [0]; ret 8
+    b.exports = {{"load_quon_client_script", 0}};
+    b.data.assign(0x50, 0);
+    auto put = [&](uint32_t offset, uint32_t value) {
+        for (int i = 0; i < 4; ++i) b.data[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+    };
+    put(0x20, b.dataAddress(0x40));
+    put(0x40, b.codeAddress(destructor));
+    put(0x44, b.codeAddress(callback));
+    const std::string path = folder.path() + "/faulty.dll";
+    writeFile(path, b.build());
+    return path;
+}
+
+// A fault of a Windows module's emulated code is an error naming it (run)
+// or a failed check naming it (validate), never a crash of the host.
+TEST(QuonHostWindowsModules, AFaultIsAnErrorOrAFailedCheckNamingIt) {
+#if !defined(QUON_WINDOWS_MODULES)
+    GTEST_SKIP() << "this build runs no Windows module (the emulated CPU is built for 64-bit hosts only)";
+#endif
+    const std::string fault = "faulty.dll faulted: read of unmapped memory (4 bytes) at 0x00000000 (a null pointer)";
+    scratch folder;
+    const std::string script = folder.file("a.quon", "create u\nsend u myMatrix=1\n");
+    const program_result inCallback = host({"--module", faultingDll(folder, false), "run", script}).run();
+    EXPECT_EQ(inCallback.exitCode, 1) << inCallback.out << inCallback.err;
+    EXPECT_THAT(inCallback.out + inCallback.err, HasSubstr(fault));
+
+    const program_result checked = host({"validate", faultingDll(folder, false), "--seed", "1", "--messages", "100"}).run();
+    EXPECT_EQ(checked.exitCode, 1) << checked.out << checked.err;
+    EXPECT_THAT(checked.out, ::testing::ContainsRegex("FAIL +lifecycle.create-destroy"));
+    EXPECT_THAT(checked.out, HasSubstr(fault));
+
+    const program_result inLoad = host({"--module", faultingDll(folder, true), "run", script}).run();
+    EXPECT_EQ(inLoad.exitCode, 2) << inLoad.out << inLoad.err;
+    EXPECT_THAT(inLoad.out + inLoad.err, HasSubstr(fault));
+
+    std::string cut = "MZ" + std::string(62, '\0') + std::string("PE\0\0", 4);  // headers that end there
+    cut[60] = 64;
+    const program_result truncated = host({"--module", folder.file("cut.dll", cut), "run", script}).run();
+    EXPECT_EQ(truncated.exitCode, 2);
+    EXPECT_THAT(truncated.out + truncated.err, HasSubstr("cut.dll: cannot be loaded: "));
 }
 
 TEST(QuonHostShell, EndsAtTheEndOfPipedInputAndTearsDown) {

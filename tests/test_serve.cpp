@@ -544,6 +544,23 @@ TEST_P(Serve, AContractBreachIsPrintedAndCountedWithoutATrace) {
     EXPECT_EQ(host->wait(), 0);
 }
 
+// serve runs a Windows module (the windows32-msvc preset's Korvane.dll) on
+// the emulated CPU as it runs the .so: one protocol is enough for that.
+TEST_P(Serve, RunsTheWindowsModule) {
+    const std::string dll = QUON_WINDOWS_MODULES "/Korvane.dll";
+    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "one protocol runs it";
+    if (access(dll.c_str(), R_OK) != 0) GTEST_SKIP() << dll << " is not built (the windows32-msvc preset builds it)";
+    writeWall("[[display]]\nname = \"a\"\ninstance = \"a\"\nmodule = \"" + dll + "\"\n");
+    auto host = serve();
+    ASSERT_TRUE(host->waitFor("a: [ Input 1 ]")) << host->output() << host->errors();
+    router->write("route 1 5\n");
+    ASSERT_TRUE(host->waitFor("a: [ Input 5 ]")) << host->output() << host->errors();
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+    EXPECT_THAT(host->output(), HasSubstr("a        -> command   \"AS\""));
+    EXPECT_THAT(host->output(), Not(HasSubstr("violation")));
+}
+
 TEST_P(Serve, MetricsCountWhatServeDoesAndDocsListEveryOne) {
     tsl5_screen screen;
     const std::string to = "tsl5+udp://127.0.0.1:" + std::to_string(screen.port());

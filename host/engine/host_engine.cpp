@@ -358,14 +358,18 @@ host_engine::create_status host_engine::create(const std::string& name, const st
     byName_[s.name] = seq;
     if (tracing_) note(name, trace_kind::create, modulePath + " path=" + quoted(layoutFolder));
     ++callDepth_;
+    std::string fault;
     try {
         s.component = load(&s, layoutFolder.c_str());
+    } catch (const module_fault& f) {
+        s.component = nullptr;
+        fault = f.what();
     } catch (...) {
         s.component = nullptr;
     }
     --callDepth_;
     if (!s.component) {
-        error = modulePath + ": load_quon_client_script returned no component";
+        error = !fault.empty() ? fault : modulePath + ": load_quon_client_script returned no component";
         byName_.erase(s.name);
         bySequence_[seq].reset();
         --liveSlots_;
@@ -430,6 +434,8 @@ void host_engine::deliver(slot& s, int type, void* data) {
                               "message type " + std::to_string(type) + " returned a text");
             s.component->callback(result, QUON_MSG_RELEASE);
         }
+    } catch (const module_fault& f) {
+        s.contract.report(violation_kind::exception_left_callback, f.what());
     } catch (...) {
         s.contract.report(violation_kind::exception_left_callback, "an exception left callback");
     }
@@ -451,6 +457,8 @@ bool host_engine::parent(const std::string& name, const char* text, std::optiona
     char* result = nullptr;
     try {
         result = s->component->callback(const_cast<char*>(text), QUON_MSG_PARENT);
+    } catch (const module_fault& f) {
+        s->contract.report(violation_kind::exception_left_callback, f.what());
     } catch (...) {
         s->contract.report(violation_kind::exception_left_callback, "an exception left callback");
     }
@@ -476,6 +484,8 @@ bool host_engine::parent(const std::string& name, const char* text, std::optiona
         trace(name, trace_direction::to_component, QUON_MSG_RELEASE, trace_kind::release, *replyText);
         try {
             s->component->callback(result, QUON_MSG_RELEASE);
+        } catch (const module_fault& f) {
+            s->contract.report(violation_kind::exception_left_callback, f.what());
         } catch (...) {
             s->contract.report(violation_kind::exception_left_callback, "an exception left callback");
         }

@@ -4,7 +4,13 @@
 #include <elf.h>
 #include <sys/stat.h>
 
+#include <cstdint>
+#include <cstring>
 #include <fstream>
+
+#if defined(QUON_WINDOWS_MODULES)
+#include "windows_module.h"
+#endif
 
 namespace quon {
 
@@ -57,11 +63,29 @@ std::string foreignMachine(const std::string& path) {
            "; this host is " + (ours ? ours : "another machine") + (sizeof(void*) == 8 ? " (64-bit)" : " (32-bit)");
 }
 
+bool isWindowsModule(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    unsigned char dos[64] = {};
+    if (!in.read(reinterpret_cast<char*>(dos), sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
+    const uint32_t at = dos[60] | (dos[61] << 8) | (dos[62] << 16) | (static_cast<uint32_t>(dos[63]) << 24);
+    char signature[4] = {};
+    return in.seekg(at) && in.read(signature, sizeof signature) && std::memcmp(signature, "PE\0\0", 4) == 0;
+}
+
+module_cache::module_cache() = default;
+
 module_cache::~module_cache() {
     for (auto& entry : handles_) dlclose(entry.second);
 }
 
 load_function module_cache::load(const std::string& path, std::string& error) {
+#if defined(QUON_WINDOWS_MODULES)
+    const auto windows = windows_.find(path);
+    if (windows != windows_.end() && !windows->second->broken())
+        return [module = windows->second](quon_client_callback* host, const char* folder) {
+            return module->create(host, folder);
+        };
+#endif
     void* handle = nullptr;
     const auto known = handles_.find(path);
     if (known != handles_.end()) {
@@ -75,6 +99,23 @@ load_function module_cache::load(const std::string& path, std::string& error) {
         if (S_ISDIR(info.st_mode)) {
             error = path + ": a folder, not a module file";
             return nullptr;
+        }
+        if (isWindowsModule(path)) {
+#if defined(QUON_WINDOWS_MODULES)
+            // A module broken by a fault is loaded afresh; its components
+            // keep the broken one until they are deleted.
+            try {
+                windows_[path] = std::make_shared<windows_module>(path);
+            } catch (const std::exception& e) {
+                windows_.erase(path);
+                error = e.what();
+                return nullptr;
+            }
+            return load(path, error);
+#else
+            error = path + ": a 32-bit Windows module; this quon-host runs them only as a 64-bit x86-64 program";
+            return nullptr;
+#endif
         }
         // A name without a slash would make dlopen search its library path.
         const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
@@ -92,7 +133,7 @@ load_function module_cache::load(const std::string& path, std::string& error) {
         error = path + ": does not export load_quon_client_script";
         return nullptr;
     }
-    return reinterpret_cast<load_function>(symbol);
+    return reinterpret_cast<quon_client_callback* (*)(quon_client_callback*, const char*)>(symbol);
 }
 
 }  // namespace quon

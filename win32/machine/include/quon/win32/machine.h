@@ -88,8 +88,10 @@ public:
     void write(uint32_t address, const void* bytes, std::size_t size);
     uint32_t read32(uint32_t address) const;
     void write32(uint32_t address, uint32_t value);
-    // A NUL-terminated text, at most `limit` bytes: longer is a fault.
-    std::string readString(uint32_t address, std::size_t limit = 1 << 20) const;
+    // A NUL-terminated text, at most `limit` bytes: longer is a fault. By
+    // default as long as the largest block the heap gives (a host hands
+    // components texts of a MiB and more).
+    std::string readString(uint32_t address, std::size_t limit = 512u << 20) const;
     void writeString(uint32_t address, const std::string& text);  // with its NUL
 
     uint32_t get(reg r) const;
