@@ -45,6 +45,27 @@ std::optional<std::string> textAt(const toml::node& node, const std::string& key
     return value;
 }
 
+// `parent = ["myFoo=1", ...]`: texts, each one parent command of one line
+// (the component reads a command text up to its end, not a line).
+std::vector<std::string> parentCommandsAt(const toml::node& node, const std::string& path,
+                                          std::vector<std::string>& errors) {
+    std::vector<std::string> commands;
+    const toml::array* list = node.as_array();
+    if (!list) {
+        errors.push_back(where(path, node.source()) + "`parent` is a list of parent commands, e.g. [\"myFoo=1\"]");
+        return commands;
+    }
+    for (const toml::node& item : *list) {
+        const std::optional<std::string> text = item.value_exact<std::string>();
+        if (!text || text->empty() || text->find_first_of("\r\n") != std::string::npos) {
+            errors.push_back(where(path, item.source()) + "a parent command is a text of one line, not empty");
+            continue;
+        }
+        commands.push_back(*text);
+    }
+    return commands;
+}
+
 std::optional<bool> booleanAt(const toml::node& node, const std::string& key, const std::string& path,
                               std::vector<std::string>& errors) {
     const std::optional<bool> value = node.value_exact<bool>();
@@ -368,6 +389,7 @@ std::vector<std::string> wall_display::startCommands() const {
         if (destination) commands.push_back("myDestination=" + std::to_string(*destination));
     }
     if (sourceDatabase) commands.push_back("mySourceDB=" + std::to_string(*sourceDatabase));
+    commands.insert(commands.end(), parent.begin(), parent.end());
     return commands;
 }
 
@@ -378,7 +400,8 @@ const std::string& wall_display::at(const std::string& key) const {
 
 bool wall_display::operator==(const wall_display& o) const {
     return name == o.name && module == o.module && instance == o.instance && matrix == o.matrix &&
-           destination == o.destination && sourceDatabase == o.sourceDatabase && statesheet == o.statesheet;
+           destination == o.destination && sourceDatabase == o.sourceDatabase && statesheet == o.statesheet &&
+           parent == o.parent;
 }
 
 bool parseWall(const std::string& text, const std::string& path, wall& out, std::vector<std::string>& errors,
@@ -454,12 +477,14 @@ bool parseWall(const std::string& text, const std::string& path, wall& out, std:
                         d.destination = integerAt(node, k, 1, 65536, path, errors);
                     } else if (k == "sourcedb") {
                         d.sourceDatabase = integerAt(node, k, 0, 999, path, errors);
+                    } else if (k == "parent") {
+                        d.parent = parentCommandsAt(node, path, errors);
                     } else if (k == "umd") {
                         // Read once the name is known, below.
                     } else {
                         errors.push_back(where(path, key.source()) + "unknown key `" + k +
                                          "` in [[display]] (name, instance, matrix, destination, sourcedb, "
-                                         "statesheet, module, umd)");
+                                         "statesheet, module, parent, umd)");
                     }
                     if (errors.size() != errorsBeforeKey) d.refused.insert(k);
                 }

@@ -4,9 +4,11 @@
 #   tests/kit/kit_test.sh BUILD_DIR QUON_HOST TEMPLATE_DIR CXX
 #
 # installs the install component `kit` of BUILD_DIR into a temporary
-# prefix; builds the template in TEMPLATE_DIR with CMake (find_package,
-# warnings as errors) and with pkg-config; runs the template's scenario
-# with both modules and `validate` on the first. Exit 0 passed, 1 failed.
+# prefix; copies the template in TEMPLATE_DIR, as a developer starts, and
+# builds it there with CMake (find_package, warnings as errors) and with
+# pkg-config; runs the template's scenario with both modules, `validate` on
+# the first, and `check` and `serve` (until SIGINT) on its wall. Exit 0
+# passed, 1 failed.
 set -euo pipefail
 build=$(realpath "$1")
 host=$(realpath "$2")
@@ -28,12 +30,16 @@ done
 # The kit holds nothing of the program.
 [ ! -e "$prefix/bin" ] || fail "the kit installs bin/"
 
+cp -r "$template" "$work/tally"
+rm -rf "$work/tally/build"
+template=$work/tally
+
 # With CMake, as the template's CMakeLists.txt says.
-cmake -S "$template" -B "$work/cmake" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_PREFIX_PATH="$prefix" \
+cmake -S "$template" -B "$template/build" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_PREFIX_PATH="$prefix" \
       -DCMAKE_CXX_FLAGS=-Werror >"$work/configure.log" 2>&1 ||
   { cat "$work/configure.log"; fail "the template does not configure against the kit"; }
-cmake --build "$work/cmake" >"$work/build.log" 2>&1 || { cat "$work/build.log"; fail "the template does not build"; }
-module=$work/cmake/Tally.so
+cmake --build "$template/build" >"$work/build.log" 2>&1 || { cat "$work/build.log"; fail "the template does not build"; }
+module=$template/build/Tally.so
 echo "kit: built $(basename "$module") with find_package(QuonScript)"
 
 # With pkg-config.
@@ -50,4 +56,14 @@ done
 "$host" validate "$module" --seed 1 --messages 2000 >"$work/validate.log" 2>&1 || true
 cat "$work/validate.log"
 grep -q "9 passed, 0 failed, 0 skipped" "$work/validate.log" || fail "validate"
+
+# Its wall: displays that watch no router, given their parent commands at
+# start; served until SIGINT, which ends serve cleanly.
+"$host" --panels panels check tally.toml || fail "check tally.toml"
+status=0
+timeout --preserve-status -s INT 3 "$host" --panels panels serve tally.toml >"$work/serve.out" 2>&1 || status=$?
+cat "$work/serve.out"
+[ "$status" = 0 ] || fail "serve tally.toml ended with $status"
+grep -q 'cam1: \[ CAM 1 \] (tally_off)' "$work/serve.out" || fail "serve showed no cam1"
+grep -q 'cam2: \[ CAM 2 \] (tally_on)' "$work/serve.out" || fail "serve showed no cam2 on tally"
 echo "kit: passed"

@@ -14,7 +14,7 @@ Tally::~Tally() {
 
 void Tally::buttonCallback(buttonNotify* notify) {
     // An operator's press on the lamp toggles the tally.
-    if (notify->id() == "lamp") setTally(!tally);
+    if (notify->id() == "myMimic") setTally(!tally);
 }
 
 int Tally::revertiveCallback(revertiveNotify*) {
@@ -81,7 +81,7 @@ void Tally::setBlink(int interval) {
     }
 }
 
-// "DEVICE,INDEX": the source entry whose name the label shows; the index
+// "DEVICE,INDEX": the source entry whose name the lamp shows; the index
 // must lie within the device's source database.
 quon_string Tally::selectCamera(const quon_string& value) {
     quon_string deviceText;
@@ -104,10 +104,10 @@ quon_string Tally::selectCamera(const quon_string& value) {
 void Tally::showCameraName() {
     quon_string name;
     routerName(cameraDevice, source_names, cameraIndex, name);
-    textPut("text", name, "1", "label");
+    textPut("text", name, "1", "myMimic");
 }
 
 void Tally::showLamp(bool on) {
     lit = on;
-    textPut("statesheet", on ? "tally_on" : "tally_off", "1", "lamp");
+    textPut("statesheet", on ? "tally_on" : "tally_off", "1", "myMimic");
 }

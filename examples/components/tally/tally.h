@@ -1,12 +1,12 @@
 // Tally: a tally lamp for one camera, and its alarms. A template for a
 // component built on the kit (copy this folder and rename).
 //
-// Panel "1" (panels/tally.quon_ui) holds the lamp `lamp`, the label
-// `label` that shows the camera's source name, and alarm controls
-// `alm_...`. The tally is switched by the parent panel (`tally=0|1`), by an
+// Panel "1" (panels/tally.quon_ui) holds `myMimic`, the control a wall
+// shows: its text is the camera's source name, its state sheet the lamp
+// (`tally_on`, `tally_off`); and alarm controls `alm_...`. The tally is switched by the parent panel (`tally=0|1`), by an
 // operator pressing the lamp, or by the host's integer message (non-zero:
 // on); the parent is told `tally=N` whenever it changes. While on, the lamp
-// can blink on a timer of the component's own (`blink=MS`). The label
+// can blink on a timer of the component's own (`blink=MS`). The name
 // follows renames of the camera's source entry. Alarm actions come from
 // the parent (`alarm=ACTION`) or from the panel's `ActionAll`/`AckAll`
 // buttons, which the base handles.

@@ -8,6 +8,10 @@
 //   statesheet = "umd_alarm"      # optional
 //   sourcedb = 0                  # optional
 //   module = "Other.so"           # optional; a path relative to the file
+//   parent = ["myFoo=1"]          # optional: more parent commands at start
+//
+// A display with a `module` may have neither `instance` nor `matrix` and
+// `destination`: a component that watches no router.
 //
 //   [pair]
 //   active_address = "192.0.2.50" # optional: this host is one of a pair
@@ -32,6 +36,7 @@ struct wall_display {
     std::optional<int> destination;
     std::optional<int> sourceDatabase;
     std::optional<std::string> statesheet;
+    std::vector<std::string> parent;  // `parent = [...]`, in file order
     // "path:line:column: " of each key as written, by key, and of the
     // [[display]] itself under "": what a later check points at.
     std::map<std::string, std::string> where;
@@ -44,7 +49,7 @@ struct wall_display {
 
     // The parent commands it gets at start, in the documented order:
     // myStatesheet, then instance (or myMatrix and myDestination), then
-    // mySourceDB.
+    // mySourceDB, then those of `parent`.
     std::vector<std::string> startCommands() const;
     bool operator==(const wall_display& other) const;
 };
