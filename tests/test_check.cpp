@@ -96,8 +96,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<refusal>& info) { return info.param.name; });
 
 TEST_F(Check, AComponentOfItsOwnNeedsNoRouterOnlyItsModuleAndLayouts) {
-    std::ofstream(root + "/wall.toml") << "[[display]]\nname = \"cam\"\nmodule = \"" QUON_TALLY_PATH "\"\n"
-                                          "parent = [\"tally=1\"]\n";
+    std::ofstream(root + "/wall.toml") << "[[display]]\nname = \"cam\"\n"
+                                       << "module = \"" << QUON_TALLY_PATH << "\"\n"
+                                       << "parent = [\"tally=1\"]\n";
     program_run run;
     run.program = QUON_HOST_PATH;
     run.arguments = {"--panels", QUON_TALLY_PANELS, "check", root + "/wall.toml"};

@@ -171,7 +171,8 @@ TEST(BaseDoc, OperationTableListsEveryHostCommandAndWhichRepliesAreHandedBack) {
         rows.push_back(withoutBackquotes(row[0]));
         documented.push_back(withoutBackquotes(row[0]) + ": " + (row.size() > 2 ? row[2] : "(no cell)"));
     }
-    EXPECT_EQ(rows, shapes) << "base.md's table \"Command\" lists:" << listed(rows) << "\nthe code has:" << listed(shapes);
+    EXPECT_EQ(rows, shapes) << "base.md's table \"Command\" lists:" << listed(rows)
+                            << "\nthe code has:" << listed(shapes);
     EXPECT_EQ(documented, handedBack) << "base.md's column \"Reply handed back\" says:" << listed(documented)
                                       << "\nthe code has:" << listed(handedBack);
 }

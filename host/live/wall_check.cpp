@@ -86,10 +86,11 @@ void checkWall(const wall& wall, const system_description& system, const host_en
             // A component of its own that watches no router.
             continue;
         } else {
+            const char* const neither = "neither `instance` nor `matrix` and `destination` (nor a `module` of its own)";
             errors.push_back(d.at("") + "display \"" + d.name + "\": " +
                              (d.matrix        ? "`matrix` without `destination`"
                               : d.destination ? "`destination` without `matrix`"
-                                              : "neither `instance` nor `matrix` and `destination` (nor a `module` of its own)"));
+                                              : neither));
             continue;
         }
         const std::string problem = routerProblem(system, engine, device);

@@ -3,13 +3,14 @@
 //
 // Panel "1" (panels/tally.quon_ui) holds `myMimic`, the control a wall
 // shows: its text is the camera's source name, its state sheet the lamp
-// (`tally_on`, `tally_off`); and alarm controls `alm_...`. The tally is switched by the parent panel (`tally=0|1`), by an
-// operator pressing the lamp, or by the host's integer message (non-zero:
-// on); the parent is told `tally=N` whenever it changes. While on, the lamp
-// can blink on a timer of the component's own (`blink=MS`). The name
-// follows renames of the camera's source entry. Alarm actions come from
-// the parent (`alarm=ACTION`) or from the panel's `ActionAll`/`AckAll`
-// buttons, which the base handles.
+// (`tally_on`, `tally_off`); and alarm controls `alm_...`. The tally is
+// switched by the parent panel (`tally=0|1`), by an operator pressing the
+// lamp, or by the host's integer message (non-zero: on); the parent is told
+// `tally=N` whenever it changes. While on, the lamp can blink on a timer of
+// the component's own (`blink=MS`). The name follows renames of the
+// camera's source entry. Alarm actions come from the parent
+// (`alarm=ACTION`) or from the panel's `ActionAll`/`AckAll` buttons, which
+// the base handles.
 #ifndef TALLY_H
 #define TALLY_H
 
