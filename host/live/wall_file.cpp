@@ -327,6 +327,32 @@ void readDisplayUmd(const toml::node& node, const std::string& name, const umd_d
 }
 
 // [pair]: the address whose presence makes this host the active one.
+void readControl(const toml::table& table, std::optional<wall_control>& out, const std::string& path,
+                 std::vector<std::string>& errors) {
+    bool given = false;
+    wall_control control;
+    for (const auto& [key, node] : table) {
+        const std::string name(key.str());
+        if (name != "token") {
+            errors.push_back(where(path, key.source()) + "unknown key `" + name + "` in [control] (token)");
+            continue;
+        }
+        const auto text = textAt(node, name, path, errors);
+        if (!text) continue;
+        bool printable = true;
+        for (const char c : *text) printable = printable && c > ' ' && c < 0x7f;
+        if (text->size() < 16 || !printable) {
+            errors.push_back(where(path, node.source()) +
+                             "`token` is at least 16 printable ASCII characters without blanks");
+            continue;
+        }
+        control.token = *text;
+        given = true;
+    }
+    if (!table.contains("token")) errors.push_back(where(path, table.source()) + "[control] needs `token`");
+    if (given) out = control;
+}
+
 void readPair(const toml::table& table, std::optional<wall_pair>& out, const std::string& path,
               std::vector<std::string>& errors) {
     wall_pair pair;
@@ -418,14 +444,21 @@ bool parseWall(const std::string& text, const std::string& path, wall& out, std:
     const std::string folder = std::filesystem::absolute(path).parent_path().string();
     for (const auto& [key, node] : table) {
         const std::string name(key.str());
-        if (name != "display" && name != "umd" && name != "tally" && name != "pair")
-            errors.push_back(where(path, key.source()) + "unknown key `" + name + "` (display, umd, tally, pair)");
+        if (name != "display" && name != "umd" && name != "tally" && name != "pair" && name != "control")
+            errors.push_back(where(path, key.source()) + "unknown key `" + name +
+                             "` (display, umd, tally, pair, control)");
     }
     if (const toml::node* node = table.get("pair")) {
         if (const toml::table* pair = node->as_table())
             readPair(*pair, result.pair, path, errors);
         else
             errors.push_back(where(path, node->source()) + "`pair` is a table: [pair]");
+    }
+    if (const toml::node* node = table.get("control")) {
+        if (const toml::table* control = node->as_table())
+            readControl(*control, result.control, path, errors);
+        else
+            errors.push_back(where(path, node->source()) + "`control` is a table: [control]");
     }
     umd_defaults defaults;
     if (const toml::node* node = table.get("umd")) {

@@ -66,4 +66,33 @@ cat "$work/serve.out"
 [ "$status" = 0 ] || fail "serve tally.toml ended with $status"
 grep -q 'cam1: \[ CAM 1 \] (tally_off)' "$work/serve.out" || fail "serve showed no cam1"
 grep -q 'cam2: \[ CAM 2 \] (tally_on)' "$work/serve.out" || fail "serve showed no cam2 on tally"
+
+# The same wall with the page's control API on: a button event and parent
+# commands from a client holding the token, answered with the component's
+# reply; one without it refused; each logged with its client.
+token=kit-test-token-0123456789
+{ cat tally.toml; printf '\n[control]\ntoken = "%s"\n' "$token"; } >tally-control.toml
+"$host" --panels panels --http 127.0.0.1:0 serve tally-control.toml >"$work/control.out" 2>&1 &
+serving=$!
+url=
+for _ in $(seq 100); do
+  url=$(grep -o 'http://127\.0\.0\.1:[0-9]*/' "$work/control.out" | head -n 1) && [ -n "$url" ] && break
+  sleep 0.1
+done
+post() { curl -s -o "$work/answer" -w '%{http_code}' -X POST "$@"; }
+[ -n "$url" ] || { kill -INT $serving; cat "$work/control.out"; fail "serve with --http named no address"; }
+got=$(post -H "Authorization: Bearer $token" --data-binary 'myMimic press' "${url}api/displays/cam2/button")
+[ "$got" = 200 ] || { kill -INT $serving; fail "button: $got"; }
+got=$(post -H "Authorization: Bearer $token" --data-binary 'return=tally' "${url}api/displays/cam2/parent")
+[ "$got" = 200 ] && [ "$(cat "$work/answer")" = "tally=0" ] ||
+  { kill -INT $serving; fail "parent: $got $(cat "$work/answer") (the button should have switched the tally off)"; }
+got=$(post --data-binary 'tally=1' "${url}api/displays/cam2/parent")
+[ "$got" = 401 ] || { kill -INT $serving; fail "no token: $got"; }
+kill -INT $serving
+wait $serving || fail "serve with control ended with $?"
+cat "$work/control.out"
+grep -q 'control: 127\.0\.0\.1:[0-9]* POST /api/displays/cam2/button "myMimic press": 200' "$work/control.out" ||
+  fail "the button request was not logged"
+grep -q 'control: 127\.0\.0\.1:[0-9]* POST /api/displays/cam2/parent "tally=1": 401' "$work/control.out" ||
+  fail "the refused request was not logged"
 echo "kit: passed"

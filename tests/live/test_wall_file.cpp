@@ -174,6 +174,16 @@ TEST(WallFile, ParentCommandsFollowTheOthersAtStartAndADisplayMayWatchNoRouter) 
     EXPECT_FALSE(changed.displays[0] == parsed.displays[0]) << "a changed parent list is a changed display";
 }
 
+TEST(WallFile, ControlIsOffUnlessTheFileGivesItsToken) {
+    wall parsed;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(parseWall("[control]\ntoken = \"0123456789abcdef\"\n", "walls/wall.toml", parsed, errors));
+    ASSERT_TRUE(parsed.control.has_value());
+    EXPECT_EQ(parsed.control->token, "0123456789abcdef");
+    ASSERT_TRUE(parseWall("", "walls/wall.toml", parsed, errors));
+    EXPECT_FALSE(parsed.control.has_value());
+}
+
 struct error_case {
     const char* name;
     std::string toml;
@@ -302,7 +312,15 @@ INSTANTIATE_TEST_SUITE_P(
                    "walls/wall.toml:3:11: a parent command is a text of one line, not empty"},
         error_case{"parent_command_not_text", "[[display]]\nname = \"a\"\nparent = [1]\n",
                    "walls/wall.toml:3:11: a parent command is a text of one line, not empty"},
-        error_case{"unknown_table", "[pairs]\n", "walls/wall.toml:1:2: unknown key `pairs` (display, umd, tally, pair)"}),
+        error_case{"control_token_too_short", "[control]\ntoken = \"short\"\n",
+                   "walls/wall.toml:2:9: `token` is at least 16 printable ASCII characters without blanks"},
+        error_case{"control_token_with_blank", "[control]\ntoken = \"0123456789 abcdef\"\n",
+                   "walls/wall.toml:2:9: `token` is at least 16 printable ASCII characters without blanks"},
+        error_case{"control_without_token", "[control]\n", "walls/wall.toml:1:1: [control] needs `token`"},
+        error_case{"control_unknown_key", "[control]\ntoken = \"0123456789abcdef\"\nopen = true\n",
+                   "walls/wall.toml:3:1: unknown key `open` in [control] (token)"},
+        error_case{"control_not_a_table", "control = true\n", "walls/wall.toml:1:11: `control` is a table: [control]"},
+        error_case{"unknown_table", "[pairs]\n", "walls/wall.toml:1:2: unknown key `pairs` (display, umd, tally, pair, control)"}),
     [](const testing::TestParamInfo<error_case>& info) { return std::string(info.param.name); });
 
 TEST(WallFile, PairTakesAnIPv4OrIPv6AddressAsWrittenBack) {

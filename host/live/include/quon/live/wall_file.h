@@ -15,6 +15,9 @@
 //
 //   [pair]
 //   active_address = "192.0.2.50" # optional: this host is one of a pair
+//
+//   [control]
+//   token = "..."                 # optional: the page's control API, on
 #ifndef QUON_LIVE_WALL_FILE_H
 #define QUON_LIVE_WALL_FILE_H
 
@@ -63,10 +66,18 @@ struct wall_pair {
     bool operator!=(const wall_pair& other) const { return !(*this == other); }
 };
 
+// [control]: the web view's control API is on (docs/web.md); clients send
+// this token. Without it the page is read-only.
+struct wall_control {
+    std::string token;  // at least 16 characters, printable, no blanks
+    bool operator==(const wall_control& other) const { return token == other.token; }
+};
+
 struct wall {
     std::vector<wall_display> displays;  // in file order
     umd_config umd;
     std::optional<wall_pair> pair;  // none: always active
+    std::optional<wall_control> control;  // none: read-only page
 };
 
 // Reads the wall file. False with every error, each "file:line:column:
