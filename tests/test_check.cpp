@@ -95,6 +95,19 @@ INSTANTIATE_TEST_SUITE_P(
                 "4:10: display \"a\": module "}),
     [](const ::testing::TestParamInfo<refusal>& info) { return info.param.name; });
 
+TEST_F(Check, AComponentOfItsOwnNeedsNoRouterOnlyItsModuleAndLayouts) {
+    std::ofstream(root + "/wall.toml") << "[[display]]\nname = \"cam\"\n"
+                                       << "module = \"" << QUON_TALLY_PATH << "\"\n"
+                                       << "parent = [\"tally=1\"]\n";
+    program_run run;
+    run.program = QUON_HOST_PATH;
+    run.arguments = {"--panels", QUON_TALLY_PANELS, "check", root + "/wall.toml"};
+    run.environment = {{"VX_ROOT", root + "/vx"}, {"VX_SYSTEM", "main"}};
+    const program_result r = run.run();
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("wall.toml: 1 display, no errors"));
+}
+
 TEST_F(Check, ListsEveryErrorAtOnce) {
     const program_result r = check(
         "[[display]]\nname = \"a\"\ninstance = \"mon9\"\n\n"

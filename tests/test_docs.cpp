@@ -1,4 +1,4 @@
-// The docs kept true: the tables of docs/scenarios.md list exactly the host
+// The docs kept true: the tables of docs/scenarios.md and docs/base.md list the host
 // command words, the scenario verbs and the trace kinds of the code, in its
 // order and wording; every example file under docs/examples appears in the
 // docs as it stands.
@@ -85,10 +85,10 @@ std::string withoutBackquotes(const std::string& cell) {
     return cell;
 }
 
-// The first cells of the rows of every table whose first heading is
-// `heading`, tables taken in the order of the document.
-std::vector<std::string> firstCells(const std::string& document, const std::string& heading) {
-    std::vector<std::string> cells;
+// The rows (their cells) of every table whose first heading is `heading`,
+// tables taken in the order of the document.
+std::vector<std::vector<std::string>> tableRows(const std::string& document, const std::string& heading) {
+    std::vector<std::vector<std::string>> rows;
     bool inTable = false;
     bool wanted = false;
     for (const std::string& raw : linesOf(document)) {
@@ -105,8 +105,14 @@ std::vector<std::string> firstCells(const std::string& document, const std::stri
             continue;
         }
         if (row[0].find_first_not_of("-:") == std::string::npos) continue;  // the rule under the heading
-        if (wanted) cells.push_back(withoutBackquotes(row[0]));
+        if (wanted) rows.push_back(row);
     }
+    return rows;
+}
+
+std::vector<std::string> firstCells(const std::string& document, const std::string& heading) {
+    std::vector<std::string> cells;
+    for (const std::vector<std::string>& row : tableRows(document, heading)) cells.push_back(withoutBackquotes(row[0]));
     return cells;
 }
 
@@ -145,6 +151,30 @@ TEST_F(ScenariosDoc, TraceLegendListsEveryKindOfTraceLine) {
         kinds.push_back(traceKindName(static_cast<trace_kind>(kind)));
     const std::vector<std::string> rows = firstCells(document, "Kind");
     EXPECT_EQ(rows, kinds) << "the table \"Kind\" lists:" << listed(rows) << "\nthe code has:" << listed(kinds);
+}
+
+// docs/base.md: the table of the base's operations lists every command
+// word as the host's table shapes it, and says which replies the base
+// reads and hands back as the host's table does.
+TEST(BaseDoc, OperationTableListsEveryHostCommandAndWhichRepliesAreHandedBack) {
+    const std::string document = readText(docs_folder + "/base.md");
+    ASSERT_FALSE(document.empty()) << docs_folder << "/base.md cannot be read";
+    std::vector<std::string> shapes;
+    std::vector<std::string> handedBack;
+    for (const host_command_info& info : hostCommands()) {
+        shapes.push_back(info.shape);
+        handedBack.push_back(std::string(info.shape) + ": " + (info.replyRead ? "yes" : "no"));
+    }
+    std::vector<std::string> rows;
+    std::vector<std::string> documented;
+    for (const std::vector<std::string>& row : tableRows(document, "Command")) {
+        rows.push_back(withoutBackquotes(row[0]));
+        documented.push_back(withoutBackquotes(row[0]) + ": " + (row.size() > 2 ? row[2] : "(no cell)"));
+    }
+    EXPECT_EQ(rows, shapes) << "base.md's table \"Command\" lists:" << listed(rows)
+                            << "\nthe code has:" << listed(shapes);
+    EXPECT_EQ(documented, handedBack) << "base.md's column \"Reply handed back\" says:" << listed(documented)
+                                      << "\nthe code has:" << listed(handedBack);
 }
 
 struct shown_file {

@@ -180,6 +180,14 @@ public:
         addLiveRouters(routers_, loop_);
     }
 
+    // The page's control API as the wall file has it: every request is
+    // logged with its client.
+    void applyControl() {
+        const std::optional<wall_control>& control = wall_->current().control;
+        page_.control(control ? control->token : std::string(), *engine_,
+                      [this](const std::string& line) { printer_->print("control", "control: " + line); });
+    }
+
     int run() {
         if (!options_.http.empty() && !page_.open(loop_, options_.http)) return 2;
         system_ = readConfiguredSystem(options_.format);
@@ -227,6 +235,7 @@ public:
             wall_->stop();
             return 2;
         }
+        applyControl();
         page_.receivers(wall_->receivers());
         clock_->catchUp();
         waitForSignal();
@@ -272,6 +281,7 @@ private:
         system_ = std::move(system);
         const live_wall::changes displays = wall_->apply(std::move(next));
         followPair(true);
+        applyControl();
         // The page's displays that were kept as they were still hold the old
         // file's lamps and TSL indices.
         if (web_listener* listener = page_.listener()) listener->refresh();

@@ -88,6 +88,29 @@ void wall_page::role(const std::string& role) {
     if (view_) view_->role(role);
 }
 
+void wall_page::control(const std::string& token, host_engine& engine, std::function<void(const std::string&)> log) {
+    if (!view_) return;
+    view_->control(
+        token,
+        [&engine](const web::control_request& request) {
+            std::string error;
+            if (request.action == "parent") {
+                std::optional<std::string> reply;
+                if (!engine.parent(request.display, request.body.c_str(), reply, error))
+                    return web::control_answer{409, error + "\n"};
+                // No reply (null) is an empty body.
+                return web::control_answer{200, reply.value_or("")};
+            }
+            // "ID[ EVENT]", as a scenario's button line.
+            const auto blank = request.body.find(' ');
+            const std::string id = request.body.substr(0, blank);
+            const std::string event = blank == std::string::npos ? std::string() : request.body.substr(blank + 1);
+            if (!engine.button(request.display, id, event, error)) return web::control_answer{409, error + "\n"};
+            return web::control_answer{200, ""};
+        },
+        std::move(log));
+}
+
 void wall_page::serveMetrics(std::function<std::string()> text) {
     if (view_) view_->serveMetrics(std::move(text));
 }

@@ -27,6 +27,10 @@ public:
     void hide();
     // A line among the page's latest events; nothing without a page.
     void event(const std::string& text);
+    // The control API with `token` (empty: off): parent commands and button
+    // events for `engine`'s components; every request goes to `log`.
+    // Nothing without a page.
+    void control(const std::string& token, host_engine& engine, std::function<void(const std::string&)> log);
     // Serves /metrics from `text`; nothing without a page.
     void serveMetrics(std::function<std::string()> text);
     // The host's role in a pair, "active" or "standby"; nothing without a page.

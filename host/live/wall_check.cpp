@@ -82,11 +82,15 @@ void checkWall(const wall& wall, const system_description& system, const host_en
             device = *d.matrix;
             destination = *d.destination;
             what = "matrix " + std::to_string(device);
+        } else if (!d.matrix && !d.destination && !d.module.empty()) {
+            // A component of its own that watches no router.
+            continue;
         } else {
+            const char* const neither = "neither `instance` nor `matrix` and `destination` (nor a `module` of its own)";
             errors.push_back(d.at("") + "display \"" + d.name + "\": " +
                              (d.matrix        ? "`matrix` without `destination`"
                               : d.destination ? "`destination` without `matrix`"
-                                              : "neither `instance` nor `matrix` and `destination`"));
+                                              : neither));
             continue;
         }
         const std::string problem = routerProblem(system, engine, device);

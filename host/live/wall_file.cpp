@@ -45,6 +45,27 @@ std::optional<std::string> textAt(const toml::node& node, const std::string& key
     return value;
 }
 
+// `parent = ["myFoo=1", ...]`: texts, each one parent command of one line
+// (the component reads a command text up to its end, not a line).
+std::vector<std::string> parentCommandsAt(const toml::node& node, const std::string& path,
+                                          std::vector<std::string>& errors) {
+    std::vector<std::string> commands;
+    const toml::array* list = node.as_array();
+    if (!list) {
+        errors.push_back(where(path, node.source()) + "`parent` is a list of parent commands, e.g. [\"myFoo=1\"]");
+        return commands;
+    }
+    for (const toml::node& item : *list) {
+        const std::optional<std::string> text = item.value_exact<std::string>();
+        if (!text || text->empty() || text->find_first_of("\r\n") != std::string::npos) {
+            errors.push_back(where(path, item.source()) + "a parent command is a text of one line, not empty");
+            continue;
+        }
+        commands.push_back(*text);
+    }
+    return commands;
+}
+
 std::optional<bool> booleanAt(const toml::node& node, const std::string& key, const std::string& path,
                               std::vector<std::string>& errors) {
     const std::optional<bool> value = node.value_exact<bool>();
@@ -306,6 +327,32 @@ void readDisplayUmd(const toml::node& node, const std::string& name, const umd_d
 }
 
 // [pair]: the address whose presence makes this host the active one.
+void readControl(const toml::table& table, std::optional<wall_control>& out, const std::string& path,
+                 std::vector<std::string>& errors) {
+    bool given = false;
+    wall_control control;
+    for (const auto& [key, node] : table) {
+        const std::string name(key.str());
+        if (name != "token") {
+            errors.push_back(where(path, key.source()) + "unknown key `" + name + "` in [control] (token)");
+            continue;
+        }
+        const auto text = textAt(node, name, path, errors);
+        if (!text) continue;
+        bool printable = true;
+        for (const char c : *text) printable = printable && c > ' ' && c < 0x7f;
+        if (text->size() < 16 || !printable) {
+            errors.push_back(where(path, node.source()) +
+                             "`token` is at least 16 printable ASCII characters without blanks");
+            continue;
+        }
+        control.token = *text;
+        given = true;
+    }
+    if (!table.contains("token")) errors.push_back(where(path, table.source()) + "[control] needs `token`");
+    if (given) out = control;
+}
+
 void readPair(const toml::table& table, std::optional<wall_pair>& out, const std::string& path,
               std::vector<std::string>& errors) {
     wall_pair pair;
@@ -368,6 +415,7 @@ std::vector<std::string> wall_display::startCommands() const {
         if (destination) commands.push_back("myDestination=" + std::to_string(*destination));
     }
     if (sourceDatabase) commands.push_back("mySourceDB=" + std::to_string(*sourceDatabase));
+    commands.insert(commands.end(), parent.begin(), parent.end());
     return commands;
 }
 
@@ -378,7 +426,8 @@ const std::string& wall_display::at(const std::string& key) const {
 
 bool wall_display::operator==(const wall_display& o) const {
     return name == o.name && module == o.module && instance == o.instance && matrix == o.matrix &&
-           destination == o.destination && sourceDatabase == o.sourceDatabase && statesheet == o.statesheet;
+           destination == o.destination && sourceDatabase == o.sourceDatabase && statesheet == o.statesheet &&
+           parent == o.parent;
 }
 
 bool parseWall(const std::string& text, const std::string& path, wall& out, std::vector<std::string>& errors,
@@ -395,14 +444,21 @@ bool parseWall(const std::string& text, const std::string& path, wall& out, std:
     const std::string folder = std::filesystem::absolute(path).parent_path().string();
     for (const auto& [key, node] : table) {
         const std::string name(key.str());
-        if (name != "display" && name != "umd" && name != "tally" && name != "pair")
-            errors.push_back(where(path, key.source()) + "unknown key `" + name + "` (display, umd, tally, pair)");
+        if (name != "display" && name != "umd" && name != "tally" && name != "pair" && name != "control")
+            errors.push_back(where(path, key.source()) + "unknown key `" + name +
+                             "` (display, umd, tally, pair, control)");
     }
     if (const toml::node* node = table.get("pair")) {
         if (const toml::table* pair = node->as_table())
             readPair(*pair, result.pair, path, errors);
         else
             errors.push_back(where(path, node->source()) + "`pair` is a table: [pair]");
+    }
+    if (const toml::node* node = table.get("control")) {
+        if (const toml::table* control = node->as_table())
+            readControl(*control, result.control, path, errors);
+        else
+            errors.push_back(where(path, node->source()) + "`control` is a table: [control]");
     }
     umd_defaults defaults;
     if (const toml::node* node = table.get("umd")) {
@@ -454,12 +510,14 @@ bool parseWall(const std::string& text, const std::string& path, wall& out, std:
                         d.destination = integerAt(node, k, 1, 65536, path, errors);
                     } else if (k == "sourcedb") {
                         d.sourceDatabase = integerAt(node, k, 0, 999, path, errors);
+                    } else if (k == "parent") {
+                        d.parent = parentCommandsAt(node, path, errors);
                     } else if (k == "umd") {
                         // Read once the name is known, below.
                     } else {
                         errors.push_back(where(path, key.source()) + "unknown key `" + k +
                                          "` in [[display]] (name, instance, matrix, destination, sourcedb, "
-                                         "statesheet, module, umd)");
+                                         "statesheet, module, parent, umd)");
                     }
                     if (errors.size() != errorsBeforeKey) d.refused.insert(k);
                 }

@@ -51,6 +51,18 @@ bool sameOrigin(const http::request<http::string_body>& request) {
     return originText.substr(scheme + 3) == lowerCase(request[http::field::host]);
 }
 
+constexpr beast::string_view control_prefix = "/api/displays/";
+constexpr std::size_t max_control_bytes = 1024;
+
+// Whether `given` is `secret` (never empty), in a time that does not tell
+// how much of it matched.
+bool sameSecret(const std::string& given, const std::string& secret) {
+    unsigned char differ = given.size() == secret.size() ? 0 : 1;
+    for (std::size_t i = 0; i < given.size(); ++i)
+        differ |= static_cast<unsigned char>(given[i] ^ secret[i % secret.size()]);
+    return differ == 0;
+}
+
 }  // namespace
 
 class http_session;
@@ -83,6 +95,12 @@ struct server_state : std::enable_shared_from_this<server_state> {
                               std::uint64_t eventsAfter) const;
     http::response<http::string_body> answer(const http::request<http::string_body>& request) const;
     std::function<std::string()> metrics;  // the text of /metrics; none: 404
+    // The control API: off while the token is empty.
+    std::string controlToken;
+    std::function<control_answer(const control_request&)> controlAct;
+    std::function<void(const std::string&)> controlLog;
+    http::response<http::string_body> control(const http::request<http::string_body>& request,
+                                              const std::string& peer) const;
     // The receivers as they stand now; none: as last given.
     std::function<std::vector<receiver_state>()> readReceivers;
     std::chrono::milliseconds receiverEvery{1000};
@@ -271,7 +289,17 @@ private:
 
         http::request<http::string_body> request = parser_->release();
         if (websocket::is_upgrade(request)) return upgrade(std::move(request));
+        if (request.method() == http::verb::post && request.target().starts_with(control_prefix))
+            return respond(server_->control(request, peer()));
         respond(server_->answer(request));
+    }
+
+    std::string peer() const {
+        error_code failure;
+        const tcp::endpoint endpoint = stream_.socket().remote_endpoint(failure);
+        if (failure) return "(unknown)";
+        const std::string address = endpoint.address().to_string();
+        return (endpoint.address().is_v6() ? "[" + address + "]" : address) + ":" + std::to_string(endpoint.port());
     }
 
     void upgrade(http::request<http::string_body> request) {
@@ -497,6 +525,55 @@ http::response<http::string_body> server_state::answer(const http::request<http:
     return response;
 }
 
+// The control API. A browser sends a custom Authorization header to
+// another site only after a preflight (OPTIONS), which is never allowed
+// here, and a foreign Origin is refused besides: another site's page cannot
+// make a browser act on the wall.
+http::response<http::string_body> server_state::control(const http::request<http::string_body>& request,
+                                                        const std::string& peer) const {
+    const std::string target(request.target());
+    const auto answer = [&](http::status status, const std::string& body) {
+        http::response<http::string_body> response{status, request.version()};
+        response.set(http::field::content_type, "text/plain; charset=utf-8");
+        response.set("Content-Security-Policy", content_security_policy);
+        response.set("X-Content-Type-Options", "nosniff");
+        response.set(http::field::cache_control, "no-store");
+        if (status == http::status::unauthorized) response.set(http::field::www_authenticate, "Bearer");
+        response.keep_alive(request.keep_alive());
+        response.body() = body;
+        response.prepare_payload();
+        // Who sent what, and what came of it; the body is one line of at
+        // most max_control_bytes, or is said to be longer.
+        if (controlLog) {
+            const std::string& body = request.body();
+            const std::string shown =
+                body.size() > max_control_bytes ? "(" + std::to_string(body.size()) + " bytes)" : "\"" + body + "\"";
+            controlLog(peer + " POST " + target + " " + shown + ": " + std::to_string(static_cast<int>(status)));
+        }
+        return response;
+    };
+    if (controlToken.empty()) return answer(http::status::forbidden, "control is off (the wall file's [control])\n");
+    if (!sameOrigin(request)) return answer(http::status::forbidden, "another site's page may not control the wall\n");
+    const auto authorization = request.find(http::field::authorization);
+    const std::string bearer = "Bearer ";
+    if (authorization == request.end() || !sameSecret(std::string(authorization->value()), bearer + controlToken))
+        return answer(http::status::unauthorized, "no or wrong token\n");
+    if (request.body().size() > max_control_bytes)
+        return answer(http::status::payload_too_large,
+                      "a control request is at most " + std::to_string(max_control_bytes) + " bytes\n");
+    const std::string rest = target.substr(control_prefix.size());
+    const auto slash = rest.rfind('/');
+    const std::string display = slash == std::string::npos ? std::string() : rest.substr(0, slash);
+    const std::string action = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
+    if (action != "parent" && action != "button") return answer(http::status::not_found, "not found\n");
+    if (!model.findDisplay(display)) return answer(http::status::not_found, "no display \"" + display + "\"\n");
+    if (request.body().find_first_of("\r\n") != std::string::npos || (action == "button" && request.body().empty()))
+        return answer(http::status::bad_request, "one line: a parent command, or ID[ EVENT]\n");
+    if (!controlAct) return answer(http::status::service_unavailable, "no host to act\n");
+    const control_answer done = controlAct({peer, display, action, request.body()});
+    return answer(static_cast<http::status>(done.status), done.body);
+}
+
 class web_view::impl {
 public:
     impl(asio::io_context& io, const web_settings& settings) : server(std::make_shared<server_state>(io, settings)) {}
@@ -616,6 +693,14 @@ void web_view::role(const std::string& role) {
 }
 
 void web_view::serveMetrics(std::function<std::string()> text) { impl_->server->metrics = std::move(text); }
+
+void web_view::control(const std::string& token, std::function<control_answer(const control_request&)> act,
+                       std::function<void(const std::string&)> log) {
+    server_state& server = *impl_->server;
+    server.controlToken = token;
+    server.controlAct = std::move(act);
+    server.controlLog = std::move(log);
+}
 
 void web_view::removeLink(int device) {
     server_state& server = *impl_->server;

@@ -159,6 +159,31 @@ umd = { index = 3, on_router_lost = "keep" }
     EXPECT_EQ(config.lostFor("a"), router_lost{}) << "keep by default";
 }
 
+TEST(WallFile, ParentCommandsFollowTheOthersAtStartAndADisplayMayWatchNoRouter) {
+    wall parsed;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(parseWall("[[display]]\nname = \"cam\"\nmodule = \"Tally.so\"\nstatesheet = \"s\"\n"
+                          "parent = [\"camera=1,2\", \"blink=500\"]\n",
+                          "walls/wall.toml", parsed, errors))
+        << testing::PrintToString(errors);
+    ASSERT_EQ(parsed.displays.size(), 1u);
+    EXPECT_EQ(parsed.displays[0].startCommands(),
+              (std::vector<std::string>{"myStatesheet=s", "camera=1,2", "blink=500"}));
+    wall changed = parsed;
+    changed.displays[0].parent.pop_back();
+    EXPECT_FALSE(changed.displays[0] == parsed.displays[0]) << "a changed parent list is a changed display";
+}
+
+TEST(WallFile, ControlIsOffUnlessTheFileGivesItsToken) {
+    wall parsed;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(parseWall("[control]\ntoken = \"0123456789abcdef\"\n", "walls/wall.toml", parsed, errors));
+    ASSERT_TRUE(parsed.control.has_value());
+    EXPECT_EQ(parsed.control->token, "0123456789abcdef");
+    ASSERT_TRUE(parseWall("", "walls/wall.toml", parsed, errors));
+    EXPECT_FALSE(parsed.control.has_value());
+}
+
 struct error_case {
     const char* name;
     std::string toml;
@@ -279,7 +304,23 @@ INSTANTIATE_TEST_SUITE_P(
         error_case{"pair_unknown_key", "[pair]\nactive_address = \"192.0.2.50\"\npriority = 100\n",
                    "walls/wall.toml:3:1: unknown key `priority` in [pair] (active_address)"},
         error_case{"pair_not_a_table", "pair = \"192.0.2.50\"\n", "walls/wall.toml:1:8: `pair` is a table: [pair]"},
-        error_case{"unknown_table", "[pairs]\n", "walls/wall.toml:1:2: unknown key `pairs` (display, umd, tally, pair)"}),
+        error_case{"parent_not_a_list", "[[display]]\nname = \"a\"\nparent = \"x=1\"\n",
+                   "walls/wall.toml:3:10: `parent` is a list of parent commands, e.g. [\"myFoo=1\"]"},
+        error_case{"parent_command_empty", "[[display]]\nname = \"a\"\nparent = [\"x=1\", \"\"]\n",
+                   "walls/wall.toml:3:18: a parent command is a text of one line, not empty"},
+        error_case{"parent_command_of_two_lines", "[[display]]\nname = \"a\"\nparent = [\"x=1\\ny=2\"]\n",
+                   "walls/wall.toml:3:11: a parent command is a text of one line, not empty"},
+        error_case{"parent_command_not_text", "[[display]]\nname = \"a\"\nparent = [1]\n",
+                   "walls/wall.toml:3:11: a parent command is a text of one line, not empty"},
+        error_case{"control_token_too_short", "[control]\ntoken = \"short\"\n",
+                   "walls/wall.toml:2:9: `token` is at least 16 printable ASCII characters without blanks"},
+        error_case{"control_token_with_blank", "[control]\ntoken = \"0123456789 abcdef\"\n",
+                   "walls/wall.toml:2:9: `token` is at least 16 printable ASCII characters without blanks"},
+        error_case{"control_without_token", "[control]\n", "walls/wall.toml:1:1: [control] needs `token`"},
+        error_case{"control_unknown_key", "[control]\ntoken = \"0123456789abcdef\"\nopen = true\n",
+                   "walls/wall.toml:3:1: unknown key `open` in [control] (token)"},
+        error_case{"control_not_a_table", "control = true\n", "walls/wall.toml:1:11: `control` is a table: [control]"},
+        error_case{"unknown_table", "[pairs]\n", "walls/wall.toml:1:2: unknown key `pairs` (display, umd, tally, pair, control)"}),
     [](const testing::TestParamInfo<error_case>& info) { return std::string(info.param.name); });
 
 TEST(WallFile, PairTakesAnIPv4OrIPv6AddressAsWrittenBack) {

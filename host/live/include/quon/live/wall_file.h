@@ -8,9 +8,16 @@
 //   statesheet = "umd_alarm"      # optional
 //   sourcedb = 0                  # optional
 //   module = "Other.so"           # optional; a path relative to the file
+//   parent = ["myFoo=1"]          # optional: more parent commands at start
+//
+// A display with a `module` may have neither `instance` nor `matrix` and
+// `destination`: a component that watches no router.
 //
 //   [pair]
 //   active_address = "192.0.2.50" # optional: this host is one of a pair
+//
+//   [control]
+//   token = "..."                 # optional: the page's control API, on
 #ifndef QUON_LIVE_WALL_FILE_H
 #define QUON_LIVE_WALL_FILE_H
 
@@ -32,6 +39,7 @@ struct wall_display {
     std::optional<int> destination;
     std::optional<int> sourceDatabase;
     std::optional<std::string> statesheet;
+    std::vector<std::string> parent;  // `parent = [...]`, in file order
     // "path:line:column: " of each key as written, by key, and of the
     // [[display]] itself under "": what a later check points at.
     std::map<std::string, std::string> where;
@@ -44,7 +52,7 @@ struct wall_display {
 
     // The parent commands it gets at start, in the documented order:
     // myStatesheet, then instance (or myMatrix and myDestination), then
-    // mySourceDB.
+    // mySourceDB, then those of `parent`.
     std::vector<std::string> startCommands() const;
     bool operator==(const wall_display& other) const;
 };
@@ -58,10 +66,18 @@ struct wall_pair {
     bool operator!=(const wall_pair& other) const { return !(*this == other); }
 };
 
+// [control]: the web view's control API is on (docs/web.md); clients send
+// this token. Without it the page is read-only.
+struct wall_control {
+    std::string token;  // at least 16 characters, printable, no blanks
+    bool operator==(const wall_control& other) const { return token == other.token; }
+};
+
 struct wall {
     std::vector<wall_display> displays;  // in file order
     umd_config umd;
     std::optional<wall_pair> pair;  // none: always active
+    std::optional<wall_control> control;  // none: read-only page
 };
 
 // Reads the wall file. False with every error, each "file:line:column:

@@ -7,7 +7,9 @@
 // what each client still has to receive (the latest state per display), and a
 // client that falls too far behind is dropped.
 //
-// Read-only: no request changes the model.
+// Read-only by default: no request changes the model. The control API
+// (control()) lets a client holding the wall's token send a display a parent
+// command or a button event; it never changes the model itself.
 #ifndef QUON_WEB_WEB_VIEW_H
 #define QUON_WEB_WEB_VIEW_H
 
@@ -40,6 +42,20 @@ struct web_settings {
     // previous message is still being written.
     std::size_t maxBacklogChanges = 200000;
     std::size_t maxEvents = 50;  // the latest events kept and shown
+};
+
+// A request of the control API, POST /api/displays/NAME/parent or /button,
+// once it passed every check of the view.
+struct control_request {
+    std::string peer;     // "ADDR:PORT" of the client
+    std::string display;  // NAME, a display of the model
+    std::string action;   // "parent" or "button"
+    std::string body;     // the parent command text, or "ID[ EVENT]"
+};
+
+struct control_answer {
+    int status = 200;
+    std::string body;  // text/plain
 };
 
 class web_view {
@@ -82,6 +98,12 @@ public:
     // Serves /metrics with the text `text` gives, made at each request
     // (Prometheus text format); without it, /metrics is not found.
     void serveMetrics(std::function<std::string()> text);
+    // The control API: on with a non-empty `token` (clients send
+    // "Authorization: Bearer TOKEN"), off with an empty one (403). `act`
+    // runs each request that passes the checks; `log` hears one line of
+    // every request to the API, refused or not, naming its client.
+    void control(const std::string& token, std::function<control_answer(const control_request&)> act,
+                 std::function<void(const std::string&)> log);
 
     // The live pages connected now.
     std::size_t clientCount() const;
