@@ -281,16 +281,22 @@ TEST_F(EmberplusClient, RenamesArePushedAsParameters) {
                   {}}});
 }
 
+// A 2x2 matrix whose labels are at labelsLocation nodes 0.5.N (targets)
+// and 0.6.N (sources), with two connections.
+std::string locatedMatrix() {
+    return framed(b.entry(b.qualifiedMatrix(
+        {0, 1, 0}, b.matrixContents("video", 2, 2) +
+                       b.signalsWithLocations(true, {{0, {0, 5, 0}}, {1, {0, 5, 1}}}) +
+                       b.signalsWithLocations(false, {{0, {0, 6, 0}}, {1, {0, 6, 1}}}) +
+                       b.connections({b.connection(0, {1}), b.connection(1, {0})}))));
+}
+
 TEST_F(EmberplusClient, LabelsThroughLabelsLocation) {
     links::link_settings small = settingsFor("0.1.0");
     small.sources = small.destinations = 2;
     links::emberplus_client located(small);
     client_table t(located, describeSent);
-    const std::string matrix = framed(b.entry(b.qualifiedMatrix(
-        {0, 1, 0}, b.matrixContents("video", 2, 2) +
-                       b.signalsWithLocations(true, {{0, {0, 5, 0}}, {1, {0, 5, 1}}}) +
-                       b.signalsWithLocations(false, {{0, {0, 6, 0}}, {1, {0, 6, 1}}}) +
-                       b.connections({b.connection(0, {1}), b.connection(1, {0})}))));
+    const std::string matrix = locatedMatrix();
     const auto at = [](const path& node, std::uint32_t number, const std::string& text) {
         return b.entry(b.qualifiedParameter([&] {
             path p = node;
@@ -318,11 +324,7 @@ TEST_F(EmberplusClient, LabelsLocationNodesThatNeverAnswerAreSaidTogether) {
     small.sources = small.destinations = 2;
     links::emberplus_client located(small);
     client_table t(located, describeSent);
-    const std::string matrix = framed(b.entry(b.qualifiedMatrix(
-        {0, 1, 0}, b.matrixContents("video", 2, 2) +
-                       b.signalsWithLocations(true, {{0, {0, 5, 0}}, {1, {0, 5, 1}}}) +
-                       b.signalsWithLocations(false, {{0, {0, 6, 0}}, {1, {0, 6, 1}}}) +
-                       b.connections({b.connection(0, {1}), b.connection(1, {0})}))));
+    const std::string matrix = locatedMatrix();
     t.connect();
     t.in(matrix);
     t.in(matrix);
