@@ -244,10 +244,7 @@ public:
     bool shows(int d, int source) const {
         return engine_->property("d" + std::to_string(d), "1", "myMimic", "text") == sourceName(source);
     }
-    template <typename predicate>
-    bool runUntil(predicate done) {
-        return bench::runUntil(loop_, done);
-    }
+    asio::io_context& loop() { return loop_; }
     int& source(int d) { return sources_[static_cast<size_t>(d)]; }
     std::vector<int>& sources() { return sources_; }
     fake::fake_router& router() { return *router_; }
@@ -272,7 +269,7 @@ bool cameUp(benchmark::State& state, live_host& host, const timed_receiver& rece
         state.SkipWithError(host.warning().c_str());
         return false;
     }
-    if (!host.runUntil([&] { return receiver.displays() >= kSize; })) {
+    if (!bench::runUntil(host.loop(), [&] { return receiver.displays() >= kSize; })) {
         state.SkipWithError("the displays did not come up");
         return false;
     }
@@ -304,7 +301,7 @@ void wireLatencySingle(benchmark::State& state) {
             const uint64_t n = receiver.count();
             const auto sent = steady::now();
             host.router().route(d, s);
-            if (!host.runUntil([&] { return receiver.count() > n; }))
+            if (!bench::runUntil(host.loop(), [&] { return receiver.count() > n; }))
                 return state.SkipWithError("a route change never reached the receiver");
             const auto& arrived = receiver.at(n);
             if (arrived.index != d - 1) return state.SkipWithError("a datagram for another display arrived");
@@ -413,7 +410,7 @@ void wireLatencySalvo(benchmark::State& state) {
         const uint64_t first = receiver.displays();
         const auto sent = steady::now();
         host.router().sendGarbage(bytes);
-        if (!host.runUntil([&] { return receiver.displays() >= first + kSize; }))
+        if (!bench::runUntil(host.loop(), [&] { return receiver.displays() >= first + kSize; }))
             return state.SkipWithError("displays of the salvo were lost");
         samples.push_back(microseconds(receiver.at(receiver.count() - 1).at - sent));
         if (!host.shows(kSize, host.source(kSize))) return state.SkipWithError("the last display shows another source");

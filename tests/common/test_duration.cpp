@@ -1,6 +1,7 @@
 // The one way to write a duration.
 #include <gtest/gtest.h>
 
+#include "case_name.h"
 #include "quon/common/duration.h"
 
 namespace {
@@ -27,6 +28,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, Duration,
                                          duration_case{"s", false, 0}, duration_case{"-5s", false, 0},
                                          duration_case{"+5s", false, 0}, duration_case{"5h", false, 0},
                                          duration_case{"1.5s", false, 0}, duration_case{"9999999999s", false, 0},
-                                         duration_case{"", false, 0}));
+                                         duration_case{"", false, 0}),
+    [](const testing::TestParamInfo<duration_case>& info) { return caseName(info.param.text); });
 
 }  // namespace

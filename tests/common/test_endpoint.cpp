@@ -1,6 +1,7 @@
 // The one reader of "host:port".
 #include <gtest/gtest.h>
 
+#include "case_name.h"
 #include "quon/common/endpoint.h"
 
 namespace {
@@ -41,6 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
                     endpoint_case{"host:80x", false, "", -1}, endpoint_case{"::1:80", false, "", -1},
                     endpoint_case{"[::1]80", false, "", -1}, endpoint_case{"[]:80", false, "", -1},
                     endpoint_case{"[::1:80", false, "", -1}, endpoint_case{"host/x:1", false, "", -1},
-                    endpoint_case{"a b:1", false, "", -1}, endpoint_case{"[zz]:1", false, "", -1}));
+                    endpoint_case{"a b:1", false, "", -1}, endpoint_case{"[zz]:1", false, "", -1}),
+    [](const testing::TestParamInfo<endpoint_case>& info) { return caseName(info.param.text); });
 
 }  // namespace

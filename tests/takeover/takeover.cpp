@@ -57,6 +57,7 @@
 #include <boost/asio/ip/udp.hpp>
 
 #include "fake_routers.h"
+#include "run_until.h"
 #include "tsl_decoder.h"
 
 namespace {
@@ -77,9 +78,9 @@ constexpr int router_count = 2;
 constexpr int router_size = 16;  // sources and destinations of each router
 // Bounds past which something did not happen at all (a verdict), far above
 // the figures' targets, which are only reported.
-constexpr seconds takeover_limit{15};
-constexpr seconds convergence_limit{15};
-constexpr seconds recovery_limit{30};
+constexpr std::chrono::seconds takeover_limit{15};
+constexpr std::chrono::seconds convergence_limit{15};
+constexpr std::chrono::seconds recovery_limit{30};
 constexpr int skipped = 77;
 
 // ---- processes -------------------------------------------------------------
@@ -536,9 +537,9 @@ public:
     bool start() {
         for (auto& h : hosts_) h->startServe();
         for (auto& h : hosts_) h->startKeepalived();
-        if (!runUntil([&] { return lastSender() >= 0; }, recovery_limit)) return failed("no host became active");
+        if (!runUntil(io_, [&] { return lastSender() >= 0; }, recovery_limit)) return failed("no host became active");
         active_ = lastSender();
-        if (!runUntil([&] { return wrongScreens() == 0; }, convergence_limit))
+        if (!runUntil(io_, [&] { return wrongScreens() == 0; }, convergence_limit))
             return failed("the screens were not right after the start");
         std::cout << "host " << host_names[active_] << " is active" << std::endl;
         return true;
@@ -555,7 +556,7 @@ public:
         change();
         change();
         const size_t changedAt = screens_->seen().size();
-        if (!runUntil([&] { return lastFrom(old, changedAt, steady::now()).has_value(); }, convergence_limit))
+        if (!runUntil(io_, [&] { return lastFrom(old, changedAt, steady::now()).has_value(); }, convergence_limit))
             return failed(std::string("host ") + from.name() + " did not show a change before " + faultName(kind));
 
         const auto faultAt = steady::now();
@@ -570,6 +571,7 @@ public:
         auto nextChange = steady::now();
         std::optional<steady::time_point> firstNew;
         const bool tookOver = runUntil(
+            io_,
             [&] {
                 if (steady::now() >= nextChange) {
                     change();
@@ -585,7 +587,7 @@ public:
         result.gap = seconds(*firstNew - *lastOld).count();
         result.lastOld = seconds(*lastOld - faultAt).count();
         result.firstNew = seconds(*firstNew - faultAt).count();
-        if (!runUntil([&] { return wrongScreens() == 0; }, convergence_limit))
+        if (!runUntil(io_, [&] { return wrongScreens() == 0; }, convergence_limit))
             return failed(std::string("screens not right after ") + faultName(kind));
         result.right = seconds(steady::now() - *firstNew).count();
 
@@ -601,7 +603,7 @@ public:
                 break;
         }
         // The old host comes back as backup and stays so.
-        if (!runUntil([&] { return from.backupEntries() > backupsBefore; }, recovery_limit))
+        if (!runUntil(io_, [&] { return from.backupEntries() > backupsBefore; }, recovery_limit))
             return failed(std::string("host ") + from.name() + " did not come back as backup after " +
                           faultName(kind));
         change();
@@ -618,7 +620,7 @@ public:
             if (kind != fault::stop_serve || lastOldSend > recoveredAt + std::chrono::seconds(1))
                 return failed(std::string("host ") + from.name() + " still sends after " + faultName(kind));
         }
-        if (!runUntil([&] { return wrongScreens() == 0; }, convergence_limit))
+        if (!runUntil(io_, [&] { return wrongScreens() == 0; }, convergence_limit))
             return failed(std::string("screens stale after ") + faultName(kind));
         result.blanks = screens_->blanks() - blanksSoFar_;
         blanksSoFar_ = screens_->blanks();
@@ -637,15 +639,6 @@ private:
     bool failed(const std::string& why) {
         why_ = why;
         return false;
-    }
-    template <class Condition>
-    bool runUntil(Condition done, seconds limit) {
-        const auto deadline = steady::now() + std::chrono::duration_cast<steady::duration>(limit);
-        while (!done()) {
-            if (steady::now() >= deadline) return false;
-            io_.run_for(std::chrono::milliseconds(5));
-        }
-        return true;
     }
     void runFor(std::chrono::milliseconds time) {
         const auto until = steady::now() + time;
@@ -732,7 +725,7 @@ void report(const std::vector<round_result>& results) {
 }
 
 int usage() {
-    std::cerr << "usage: pair [--rounds N] [--seed N] [--keep-logs FOLDER]\n";
+    std::cerr << "usage: takeover [--rounds N] [--seed N] [--keep-logs FOLDER]\n";
     return 2;
 }
 
@@ -758,7 +751,7 @@ int main(int argc, char** argv) {
         }
     }
     if (geteuid() != 0) {
-        std::cout << "SKIPPED: the pair test builds network namespaces, which needs root\n";
+        std::cout << "SKIPPED: the takeover test builds network namespaces, which needs root\n";
         return skipped;
     }
     for (const char* program : {"ip", "keepalived", "curl"})
