@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,8 @@ struct change_case {
     void (*change)(router_description&);
     const char* step;  // what becomes of router 1
 };
+
+void PrintTo(const change_case& c, std::ostream* out) { *out << c.name; }
 
 class ReloadPlanChange : public ::testing::TestWithParam<change_case> {};
 
