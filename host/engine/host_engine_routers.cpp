@@ -107,13 +107,15 @@ void host_engine::replaceRouter(std::unique_ptr<router_slot> next) {
 }
 
 // ---- what routers push ----------------------------------------------------
+// The index holds the routers routers_ holds (set where one is made, removed
+// where one goes), so a device it does not know has no watchers.
 
 void host_engine::revertive(int device, int destination, int source, uint64_t requester) {
     catchUpClock();
     const revertiveRecord record{device, 0, destination, source};
     if (requester) {
         if (bySequence(requester)) enqueue(pending_message::revertiveTo(requester, record));
-    } else if (router(device)) {
+    } else {
         watchers_.forEachWatcher(device, destination, [this, &record](uint64_t watcher) {
             enqueue(pending_message::revertiveTo(watcher, record));
         });
@@ -123,10 +125,9 @@ void host_engine::revertive(int device, int destination, int source, uint64_t re
 
 void host_engine::nameChanged(int device, int database, int index) {
     catchUpClock();
-    if (router(device))
-        watchers_.forEachWatcherOf(device, [this, device, database, index](uint64_t watcher) {
-            enqueue(pending_message::databaseTo(watcher, databaseRecord{device, database, index}));
-        });
+    watchers_.forEachWatcherOf(device, [this, device, database, index](uint64_t watcher) {
+        enqueue(pending_message::databaseTo(watcher, databaseRecord{device, database, index}));
+    });
     drain();
 }
 

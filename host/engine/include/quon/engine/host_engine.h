@@ -63,7 +63,7 @@ public:
     host_engine(const host_engine&) = delete;
     host_engine& operator=(const host_engine&) = delete;
 
-    // `listener` stays registered until removed; it must outlive that.
+    // `listener` is told of everything until removed; it must outlive that.
     void addListener(host_listener* listener);
     void removeListener(host_listener* listener);
 
