@@ -177,10 +177,14 @@ host_engine::create_status host_engine::create(const std::string& name, const st
     --callDepth_;
     if (!s.component) {
         error = !fault.empty() ? fault : modulePath + ": load_quon_client_script returned no component";
+        // What it did while loading goes with it: its messages, the
+        // destinations it watched, its timers.
         byName_.erase(s.name);
         bySequence_[seq].reset();
         --liveSlots_;
         queue_.dropFor(seq);
+        watchers_.unwatchAll(seq);
+        timers_.stopAll(seq);
         return create_status::load_failed;
     }
     for (host_listener* l : listeners_) l->componentCreated(name);

@@ -135,4 +135,14 @@ TEST_F(HostEngine, ARouterWhoseFileIsGoneStaysWhileWatched) {
     EXPECT_FALSE(engine->routerStatus(2));
 }
 
+// A component whose module returns none takes what it did while loading
+// with it: a router it watched is not held for it, its timer never runs.
+TEST_F(HostEngine, AComponentThatFailsToLoadLeavesNoWatchOrTimerBehind) {
+    EXPECT_EQ(engine->create("x", PROBE_MODULE_PATH, "watch and refuse", error),
+              host_engine::create_status::load_failed);
+    EXPECT_EQ(engine->nextDue(), std::nullopt);
+    ASSERT_EQ(std::remove((system.folder() + "/dev_002.ini").c_str()), 0);
+    EXPECT_THAT(reload(*engine, system).removed, ElementsAre(2));
+}
+
 }  // namespace
