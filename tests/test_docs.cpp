@@ -138,6 +138,15 @@ TEST_F(ScenariosDoc, CommandTableListsEveryHostCommandAsTheCodeShapesIt) {
     EXPECT_EQ(rows, shapes) << "the table \"Command\" lists:" << listed(rows) << "\nthe code has:" << listed(shapes);
 }
 
+TEST_F(ScenariosDoc, CommandTableSaysWhatTheHostDoesAsTheCodeTableDoes) {
+    std::vector<std::string> meanings, documented;
+    for (const host_command_info& info : hostCommands()) meanings.push_back(std::string(info.shape) + ": " + info.meaning);
+    for (const std::vector<std::string>& row : tableRows(document, "Command"))
+        documented.push_back(withoutBackquotes(row[0]) + ": " + (row.size() > 1 ? row[1] : "(no cell)"));
+    EXPECT_EQ(documented, meanings) << "the table \"Command\" says:" << listed(documented)
+                                    << "\nthe code has:" << listed(meanings);
+}
+
 TEST_F(ScenariosDoc, LineTablesListEveryVerbAndExpectationAsTheCodeWritesItsUsage) {
     std::vector<std::string> usages;
     for (const verb_info& verb : verbs()) usages.push_back(verb.usage);

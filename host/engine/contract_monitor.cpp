@@ -104,6 +104,14 @@ void contract_monitor::handedBack(char* text) {
     report(violation_kind::foreign_text_handed_back, "handed back a text the host never gave");
 }
 
+void contract_monitor::parentReplied(const char* command, const char* reply) {
+    if (!reply || *reply) return;
+    // Checkers send parent commands of a megabyte: the start says which.
+    const std::string to = command ? "to " + quotedForReport(std::string(std::string_view(command).substr(0, 60)))
+                                   : "to a null command";
+    report(violation_kind::empty_parent_reply, "parent command returned an empty text instead of null (" + to + ")");
+}
+
 void contract_monitor::destroyed(bool lastCommandWasAs) {
     if (!finished_)
         report(violation_kind::no_as_at_teardown, "destroyed without sending \"AS\"");

@@ -39,7 +39,7 @@ void web_listener::componentDestroyed(const std::string& name) {
     view_.event(name + " destroyed");
 }
 
-void web_listener::registered(const std::string& component, int device, int first, int, bool added) {
+void web_listener::watched(const std::string& component, int device, int first, int, bool added) {
     // The router and destination this display watches. A range added to a
     // display that already shows a router leaves it as it is: the display
     // still watches what it did.

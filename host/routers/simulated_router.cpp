@@ -9,7 +9,8 @@ simulated_router::simulated_router(const router_description& description, router
       answers_(description.answers),
       events_(events),
       destinations_(description.destinations()),
-      routes_(description.crosspoints.begin(), description.crosspoints.end()) {
+      routes_(description.crosspoints.begin(), description.crosspoints.end()),
+      fileNames_(description.entryNames) {
     for (const auto& [database, entries] : description.entryNames)
         for (const auto& [index, name] : entries) names_.emplace(key(database, index), name);
 }
@@ -52,6 +53,21 @@ bool simulated_router::rename(int database, int index, const std::string& text, 
 bool simulated_router::setAnswers(bool answers, std::string&) {
     answers_ = answers;
     events_.statusChanged(device_);
+    return true;
+}
+
+bool simulated_router::reloadNames(const std::map<int, std::map<int, std::string>>& names) {
+    if (names == fileNames_) return false;
+    // Only the entries the file changed: a name the operator gave since
+    // stays where the file did not change.
+    std::string error;
+    for (const auto& [database, entries] : names)
+        for (const auto& [index, text] : entries) {
+            const auto was = fileNames_.find(database);
+            const bool same = was != fileNames_.end() && was->second.count(index) && was->second.at(index) == text;
+            if (!same) rename(database, index, text, error);
+        }
+    fileNames_ = names;
     return true;
 }
 

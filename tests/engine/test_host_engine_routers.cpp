@@ -1,8 +1,12 @@
-// Routes and names reaching the components registered on a router.
+// Routes and names reaching the components watching a router, and what a
+// reload of the system folder does to them.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "host_engine_fixture.h"
+#include "quon/routers/built_in_routers.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -80,6 +84,65 @@ TEST_F(HostEngine, RenamingAnEntryTellsOnlyTheComponentsRegisteredOnTheDevice) {
     ASSERT_TRUE(engine->rename(1, 0, 4, "CAM 4", error));
     EXPECT_THAT(log("p"), ElementsAre("database 1 0 4"));
     EXPECT_THAT(log("q"), ElementsAre("database 1 0 4"));
+}
+
+host_engine::system_changes reload(host_engine& engine, const temp_system& system) {
+    return engine.applySystem(readSystem(system.folder()), builtInRouters());
+}
+
+TEST_F(HostEngine, AReloadRenamesTheEntriesItsFileRenamedAndTellsTheWatchers) {
+    send("p", "RR 1 1 1");
+    ASSERT_TRUE(engine->rename(1, 0, 2, "CAM 2 BY HAND", error));
+    log("p");
+    system.writeDevice(1,
+                       "[Router]\nName=R\n[Database]\nDatabaseSize_0=8\nDatabaseSize_1=4\n"
+                       "[Database_0]\n1=CAM 1 WIDE\n2=CAM 2\n[Crosspoints]\n1=2\n2=1\n");
+    const host_engine::system_changes changes = reload(*engine, system);
+    EXPECT_THAT(changes.renamed, ElementsAre(1));
+    EXPECT_THAT(changes.changed, IsEmpty());
+    EXPECT_THAT(log("p"), ElementsAre("database 1 0 1"));
+    EXPECT_EQ(send("p", "RN 1 0 1"), "CAM 1 WIDE");
+    EXPECT_EQ(send("p", "RN 1 0 2"), "CAM 2 BY HAND") << "an entry the file did not change keeps its name";
+    EXPECT_THAT(reload(*engine, system).renamed, IsEmpty());
+}
+
+TEST_F(HostEngine, ARouterMadeAnewAtAReloadKeepsItsWatchersAndTellsThemItsRoutes) {
+    send("p", "RR 1 1 2");
+    send("q", "RR 1 2 2");
+    system.writeDevice(1, "[Router]\nName=R\n[Database]\nDatabaseSize_0=8\nDatabaseSize_1=6\n[Crosspoints]\n1=3\n");
+    const host_engine::system_changes changes = reload(*engine, system);
+    EXPECT_THAT(changes.changed, ElementsAre(1));
+    EXPECT_THAT(log("p"), ElementsAre("revertive 1 1 3"));
+    EXPECT_THAT(log("q"), IsEmpty());
+    ASSERT_TRUE(engine->route(1, 2, 5, error)) << error;
+    EXPECT_THAT(log("p"), ElementsAre("revertive 1 2 5"));
+    EXPECT_THAT(log("q"), ElementsAre("revertive 1 2 5"));
+    ASSERT_TRUE(engine->route(1, 6, 1, error)) << error;
+}
+
+TEST_F(HostEngine, ARouterWhoseFileIsGoneStaysWhileWatched) {
+    system.writeDevice(3, "[Database]\nDatabaseSize_1=2\n");
+    EXPECT_THAT(reload(*engine, system).added, ElementsAre(3));
+    send("q", "RR 2 1 1");
+    ASSERT_EQ(std::remove((system.folder() + "/dev_002.ini").c_str()), 0);
+    ASSERT_EQ(std::remove((system.folder() + "/dev_003.ini").c_str()), 0);
+    trace.clear();
+    EXPECT_THAT(reload(*engine, system).removed, ElementsAre(3));
+    EXPECT_THAT(trace, testing::Contains(testing::HasSubstr("router 2: its device file is gone, but displays watch it")));
+    EXPECT_TRUE(engine->routerStatus(2));
+    send("q", "RU 2");
+    EXPECT_THAT(reload(*engine, system).removed, ElementsAre(2));
+    EXPECT_FALSE(engine->routerStatus(2));
+}
+
+// A component whose module returns none takes what it did while loading
+// with it: a router it watched is not held for it, its timer never runs.
+TEST_F(HostEngine, AComponentThatFailsToLoadLeavesNoWatchOrTimerBehind) {
+    EXPECT_EQ(engine->create("x", PROBE_MODULE_PATH, "watch and refuse", error),
+              host_engine::create_status::load_failed);
+    EXPECT_EQ(engine->nextDue(), std::nullopt);
+    ASSERT_EQ(std::remove((system.folder() + "/dev_002.ini").c_str()), 0);
+    EXPECT_THAT(reload(*engine, system).removed, ElementsAre(2));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ struct order_case {
     uint64_t until;
     std::vector<std::string> ticks;
 };
+
+// Named, so that a test's name carries no bytes of its case.
+void PrintTo(const order_case& c, std::ostream* out) { *out << c.name; }
 
 class TimerQueueOrder : public ::testing::TestWithParam<order_case> {};
 
@@ -130,6 +134,8 @@ struct count_case {
     uint64_t limit;
     uint64_t ticks;
 };
+
+void PrintTo(const count_case& c, std::ostream* out) { *out << c.name; }
 
 class TimerQueueCount : public ::testing::TestWithParam<count_case> {};
 

@@ -5,7 +5,8 @@
 //   - a component hands back (type 5) exactly the replies it reads, once;
 //   - a component's teardown ends with "AS", and every reply it reads is
 //     back by then;
-//   - only parent commands return texts; no exception leaves callback.
+//   - only parent commands return texts, never an empty one; no exception
+//     leaves callback.
 //
 // One monitor watches one component's life. It owns the reply texts it
 // gives out until the component hands them back and a while after, so that
@@ -71,6 +72,11 @@ public:
     void handedBack(char* text);
     // A text the host keeps (the reply to "PS"): handing it back is a breach.
     void keep(const char* text, const host_command_info& word);
+
+    // A parent command (`command`, null allowed) returned `reply`: null or
+    // a text; an empty text is a breach, null being how a component says it
+    // has no answer.
+    void parentReplied(const char* command, const char* reply);
 
     // The component is gone: "AS" must have come, every read reply be back.
     // `lastCommandWasAs` is checked when the caller knows it.

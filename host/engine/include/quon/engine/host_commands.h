@@ -23,7 +23,9 @@ struct host_command_info {
     // other reply stays the host's.
     bool replyRead;
     const char* shape;    // the command as the docs write it
-    const char* meaning;  // what the host does, for the docs
+    // What the host does, as docs/scenarios.md's table "Command" says it
+    // (Markdown; tests/test_docs.cpp compares the two).
+    const char* meaning;
 };
 
 // Every word, in the order the docs list them.

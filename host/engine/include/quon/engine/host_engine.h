@@ -8,8 +8,14 @@
 //
 // Delivery discipline: the engine never calls into a component while any
 // component is inside a call into the host. Messages caused by a command
-// (the revertives after "RP", for example) are queued and delivered, in
-// order, once the call that caused them has returned.
+// (the revertives after "RP", for example) are queued (delivery_queue.h)
+// and delivered, in order, once the call that caused them has returned.
+//
+// Its parts: the components and their messages (host_engine.cpp), the
+// commands components send (host_engine_commands.cpp), the routers and
+// the operator's actions on them (host_engine_routers.cpp); who watches
+// which destination is destination_index.h, what a reload does
+// reload_plan.h.
 //
 // Ownership: replies to commands are owned by each component's contract
 // monitor until handed back; every non-null type-3 result of a component
@@ -30,9 +36,9 @@
 #include <utility>
 #include <vector>
 
+#include "quon/engine/delivery_queue.h"
+#include "quon/engine/destination_index.h"
 #include "quon/engine/host_listener.h"
-#include "quon_message_types.h"
-#include "quon_records.h"
 #include "quon/engine/module_cache.h"
 #include "quon/engine/panel_state.h"
 #include "quon/engine/router_backend.h"
@@ -57,7 +63,7 @@ public:
     host_engine(const host_engine&) = delete;
     host_engine& operator=(const host_engine&) = delete;
 
-    // `listener` stays registered until removed; it must outlive that.
+    // `listener` is told of everything until removed; it must outlive that.
     void addListener(host_listener* listener);
     void removeListener(host_listener* listener);
 
@@ -66,14 +72,15 @@ public:
     void startRouters();
     void stopRouters();
 
-    // The system as read again (at a reload). A router whose device file
-    // changed in its [Router] settings or sizes is made anew and, when the
-    // routers run, connects again alone; a simulated router whose entry
-    // names alone changed is renamed (its components hear of it); new
-    // routers are added; a router whose file is gone is removed, unless a
-    // component is registered on it (then it stays, with a warning).
-    // Components keep their registrations; unchanged routers are not
-    // touched. The instances are replaced.
+    // The system as read again (at a reload), as reload_plan.h decides: a
+    // router whose device file changed in its [Router] settings or sizes is
+    // made anew and, when the routers run, connects again alone; a router
+    // whose file changed in its entry names alone is offered them (a
+    // simulated router renames those entries, and its watchers hear of it);
+    // new routers are added; a router whose file is gone is removed, unless
+    // a component watches it (then it stays, with a warning). Components
+    // keep what they watch; unchanged routers are not touched. The
+    // instances are replaced.
     struct system_changes {
         std::vector<int> added, changed, renamed, removed;  // device numbers
     };
@@ -91,8 +98,8 @@ public:
     // Whether a router has told the component a route yet (a revertive
     // reached it): until then what it shows is no router's answer.
     bool answered(const std::string& name) const;
-    // The router of the first destination the component watches; nothing
-    // when it watches none.
+    // The router of the first destination the component watches ("RR");
+    // nothing when it watches none.
     std::optional<int> watchedRouter(const std::string& name) const;
     std::vector<std::string> components() const;
 
@@ -147,34 +154,8 @@ public:
     const std::vector<std::string>& warnings() const { return warnings_; }
 
 private:
-    struct slot;
-    struct router_slot;
-    // A message waiting for delivery; a salvo queues one for each display,
-    // so the record it carries shares its place.
-    struct pending {
-        uint64_t slot;
-        int type;
-        union {
-            revertiveRecord revertive;
-            databaseRecord database;
-            intptr_t carried;
-        };
-        static pending revertiveTo(uint64_t slot, const revertiveRecord& r) {
-            pending p{slot, QUON_MSG_REVERTIVE, {}};
-            p.revertive = r;
-            return p;
-        }
-        static pending databaseTo(uint64_t slot, const databaseRecord& d) {
-            pending p{slot, QUON_MSG_DATABASE, {}};
-            p.database = d;
-            return p;
-        }
-        static pending carrying(uint64_t slot, int type, intptr_t value) {
-            pending p{slot, type, {}};
-            p.carried = value;
-            return p;
-        }
-    };
+    struct slot;         // a component (engine_slots.h)
+    struct router_slot;  // a router (engine_slots.h)
 
     // router_events
     void revertive(int device, int destination, int source, uint64_t requester) override;
@@ -183,21 +164,22 @@ private:
     void routerWarning(int device, const std::string& text) override;
 
     slot* find(const std::string& name) const;
+    // The component `name`, or null with "no component NAME" in `error`.
+    slot* find(const std::string& name, std::string& error) const;
     slot* bySequence(uint64_t sequence) const {
         return sequence < bySequence_.size() ? bySequence_[sequence].get() : nullptr;
     }
     router_slot* router(int device) const;
+    // The router `device`, or null with "no router N" in `error`.
+    router_slot* router(int device, std::string& error) const;
     // A router slot for `d`, or null with a warning when no backend can be made.
     std::unique_ptr<router_slot> makeRouter(const router_description& d, const router_registry& routers);
+    // Puts `next` in the place of router d.device (if any), keeping its
+    // watchers and telling them what the new backend knows.
+    void replaceRouter(std::unique_ptr<router_slot> next);
     char* fromComponent(slot& s, void* data, int type);
     char* execute(slot& s, const char* text);
-    void registerIndices(slot& s, router_slot& r, int first, int last, bool add);
-    void unregister(slot& s, int device);
-    // Drops from r.registered the components no longer registered there.
-    void compactRegistered(router_slot& r);
-    void startTimer(slot& s, int id, int interval);
-    void stopTimer(slot& s, int id);
-    void enqueue(const pending& message);
+    void enqueue(const pending_message& message) { queue_.push(message); }
     void drain();
     void deliver(slot& s, int type, void* data);
     void destroySlot(slot& s);
@@ -205,8 +187,12 @@ private:
     uint64_t stamp() const;  // the time a trace record is dated
 
     // Telling the listeners.
+    trace_event traceEvent(const std::string& component, trace_direction direction, int type, trace_kind kind,
+                           std::string_view text) const;
     void trace(const std::string& component, trace_direction direction, int type, trace_kind kind,
                std::string_view text);
+    // A message to the host and the host's reply (null for none): a
+    // command's, or a parent command's reply to its parent.
     void traceReply(const std::string& component, int type, trace_kind kind, std::string_view text,
                     const char* reply);
     void warn(const std::string& component, const std::string& text);
@@ -225,8 +211,8 @@ private:
     // What a listener is handed as const std::string&, kept between
     // commands so that a revertive allocates nothing.
     std::string scratch_;
-    std::vector<pending> queue_;
-    size_t queueHead_ = 0;
+    destination_index watchers_;  // watchers are slot sequences
+    delivery_queue queue_;
     timer_queue timers_;  // owners are slot sequences
     uint64_t nextSequence_ = 1;
     uint64_t now_ = 0;

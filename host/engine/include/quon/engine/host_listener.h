@@ -32,10 +32,10 @@ public:
     virtual void propertyChanged(const property_change&) {}
     virtual void parentNotified(const std::string& /*component*/, const std::string& /*text*/) {}
     virtual void timerFired(const std::string& /*component*/, int /*id*/) {}
-    // The component registered on destinations first..last of a router
-    // ("RR"): replacing what it watched there, or added to it (`added`).
-    virtual void registered(const std::string& /*component*/, int /*device*/, int /*first*/, int /*last*/,
-                            bool /*added*/) {}
+    // The component watches destinations first..last of a router ("RR"):
+    // in place of what it watched there, or as well (`added`).
+    virtual void watched(const std::string& /*component*/, int /*device*/, int /*first*/, int /*last*/,
+                         bool /*added*/) {}
 
     // Routers.
     virtual void routerChanged(const router_change&) {}

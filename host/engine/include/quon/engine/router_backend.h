@@ -26,11 +26,11 @@ namespace quon {
 class router_events {
 public:
     virtual ~router_events() = default;
-    // The source routed to a destination: to every component registered on
-    // that destination when `requester` is 0, else to that one component
-    // (the answer to its poll).
+    // The source routed to a destination: to every component watching that
+    // destination when `requester` is 0, else to that one component (the
+    // answer to its poll).
     virtual void revertive(int device, int destination, int source, uint64_t requester) = 0;
-    // An entry name changed: to every component registered on the device.
+    // An entry name changed: to every component watching the device.
     virtual void nameChanged(int device, int database, int index) = 0;
     // The router's link or answering changed.
     virtual void statusChanged(int device) = 0;
@@ -44,7 +44,7 @@ public:
     virtual ~router_backend() = default;
 
     virtual router_status status() const = 0;
-    // The destinations components may register on (from the device file).
+    // The destinations components may watch (from the device file).
     virtual int destinations() const = 0;
     // "RP": revertives for first..last to `requester`, now or when the
     // router answers; nothing while it does not answer.
@@ -58,6 +58,13 @@ public:
     virtual bool route(int destination, int source, std::string& error) = 0;
     virtual bool rename(int database, int index, const std::string& text, std::string& error) = 0;
     virtual bool setAnswers(bool answers, std::string& error) = 0;
+
+    // At a reload, the device file is the same but for its entry names,
+    // perhaps (database -> index -> name). A backend whose names are the
+    // file's renames each entry the file changed (telling the engine
+    // through nameChanged) and says whether the file's names changed; one
+    // whose names come from the router keeps its own: false.
+    virtual bool reloadNames(const std::map<int, std::map<int, std::string>>& /*names*/) { return false; }
 
     // Connections start here, not in the constructor, so that the engine
     // is ready for what they report.

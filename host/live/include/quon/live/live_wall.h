@@ -89,7 +89,7 @@ private:
         explicit router_watch(live_wall& wall) : wall(wall) {}
         void routerChanged(const router_change& change) override;
         void routerRemoved(int device) override;
-        void registered(const std::string& component, int, int, int, bool) override { wall.tellLost(component); }
+        void watched(const std::string& component, int, int, int, bool) override { wall.tellLost(component); }
         live_wall& wall;
     };
     // Tells the output whether the display's router is lost, and since when.

@@ -23,7 +23,7 @@ public:
 
     void componentCreated(const std::string& name) override;
     void componentDestroyed(const std::string& name) override;
-    void registered(const std::string& component, int device, int first, int last, bool added) override;
+    void watched(const std::string& component, int device, int first, int last, bool added) override;
     void propertyChanged(const property_change& change) override;
     void parentNotified(const std::string& component, const std::string& text) override;
     void routerChanged(const router_change& change) override;

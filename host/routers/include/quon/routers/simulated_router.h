@@ -5,6 +5,8 @@
 #ifndef QUON_ROUTERS_SIMULATED_ROUTER_H
 #define QUON_ROUTERS_SIMULATED_ROUTER_H
 
+#include <map>
+#include <string>
 #include <unordered_map>
 
 #include "quon/engine/router_backend.h"
@@ -24,6 +26,7 @@ public:
     bool route(int destination, int source, std::string& error) override;
     bool rename(int database, int index, const std::string& text, std::string& error) override;
     bool setAnswers(bool answers, std::string& error) override;
+    bool reloadNames(const std::map<int, std::map<int, std::string>>& names) override;
 
 private:
     static uint64_t key(int database, int index) {
@@ -37,6 +40,8 @@ private:
     // Hashed, so that a lookup costs the same on a router of any size.
     std::unordered_map<uint64_t, std::string> names_;  // by key(database, index)
     std::unordered_map<int, int> routes_;              // destination -> source
+    // The device file's names, to tell at a reload which entries it renamed.
+    std::map<int, std::map<int, std::string>> fileNames_;
 };
 
 }  // namespace quon

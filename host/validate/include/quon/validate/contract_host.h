@@ -31,6 +31,10 @@ public:
         random_ = random;
     }
 
+    // A parent command returned `reply` (the host contract's rule on
+    // parent replies, as the engine checks it).
+    void parentReplied(const char* command, const char* reply) { contract_.parentReplied(command, reply); }
+
     // The component was destroyed: "AS" must have ended its commands, and
     // every reply it reads must be back. Starts a fresh life.
     void componentDestroyed();

@@ -1,0 +1,62 @@
+// What the engine keeps for each component and each router, shared by the
+// engine's source files (components and messages, commands, routers).
+#ifndef QUON_ENGINE_ENGINE_SLOTS_H
+#define QUON_ENGINE_ENGINE_SLOTS_H
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quon/common/text.h"
+#include "quon/engine/contract_monitor.h"
+#include "quon/engine/host_engine.h"
+#include "quon/engine/panel_state.h"
+#include "quon/engine/router_backend.h"
+#include "quon_client_callback.h"
+
+namespace quon {
+
+// The host side of one component: the quon_client_callback the component
+// calls, and everything the host keeps for it, in one block (its first
+// panel inline; the names of panels, controls and properties are the
+// layout library's, shared by every display).
+struct host_engine::slot : quon_client_callback {
+    slot(host_engine& owner, uint64_t sequence, std::string id)
+        : engine(owner),
+          seq(sequence),
+          name(std::move(id)),
+          contract([this](const contract_violation& v) { engine.violated(name, v); }) {}
+
+    char* callback(void* data, int type) override { return engine.fromComponent(*this, data, type); }
+
+    host_engine& engine;
+    const uint64_t seq;  // its creation sequence: the watcher and timer owner it is
+    const std::string name;
+    quon_client_callback* component = nullptr;  // owned; deleted by destroySlot
+    contract_monitor contract;
+    // Its panels, by id: a display has one, kept here; any others in order.
+    std::optional<panel_state> firstPanel;
+    std::vector<panel_state> morePanels;
+    bool answered = false;  // a router has told it a route
+
+    panel_state* panel(std::string_view id) {
+        if (firstPanel && firstPanel->id() == id) return &*firstPanel;
+        for (panel_state& p : morePanels)
+            if (p.id() == id) return &p;
+        return nullptr;
+    }
+    const panel_state* panel(std::string_view id) const { return const_cast<slot*>(this)->panel(id); }
+};
+
+struct host_engine::router_slot {
+    router_description description;  // without the names and routes, which the backend holds
+    std::unique_ptr<router_backend> backend;
+};
+
+inline std::string quoted(const std::string& text) { return "\"" + escaped(text) + "\""; }
+
+}  // namespace quon
+
+#endif

@@ -1,0 +1,162 @@
+// The commands components send the host: each word's effect on the
+// component's panels, the parent panel, the instances, the routers and the
+// timers, and the reply. The words and their fields are host_commands.h;
+// the parsing is command_parser.h.
+#include "engine_slots.h"
+#include "quon/engine/command_parser.h"
+#include "quon/engine/host_engine.h"
+#include "quon_message_types.h"
+
+namespace quon {
+
+char* host_engine::fromComponent(slot& s, void* data, int type) {
+    if (type == QUON_MSG_COMMAND) {
+        if (data && s.contract.isFinished())
+            traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, static_cast<const char*>(data), nullptr);
+        if (!s.contract.command(static_cast<const char*>(data))) return nullptr;
+        return execute(s, static_cast<const char*>(data));
+    }
+    if (type == QUON_MSG_RELEASE) {
+        char* text = static_cast<char*>(data);
+        if (tracing_) trace(s.name, trace_direction::to_host, QUON_MSG_RELEASE, trace_kind::release, text ? text : "null");
+        s.contract.handedBack(text);
+        return nullptr;
+    }
+    s.contract.report(violation_kind::wrong_message_type, "message type " + std::to_string(type) + " sent to the host");
+    return nullptr;
+}
+
+char* host_engine::execute(slot& s, const char* commandText) {
+    const std::string_view text = commandText;
+    ++totals_.commands;
+    if (!listeners_.empty()) {
+        scratch_.assign(text.data(), text.size());
+        for (host_listener* l : listeners_) l->commandSent(s.name, scratch_);
+    }
+    char* result = nullptr;
+    std::string warning;
+
+    host_command c;
+    std::string parseError;
+    if (!parseHostCommand(text, c, parseError)) {
+        traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, text, nullptr);
+        warn(s.name, "malformed command " + quoted(std::string(text)) + ": " + parseError);
+        return nullptr;
+    }
+    const host_command_info& word = *c.info;
+    switch (word.word) {
+        case host_word::AS: s.contract.finished(); break;
+        case host_word::PS: {
+            std::string layoutError;
+            const std::string path(c.texts[1]);
+            if (const panel_template* layout = layouts_.load(path, layoutError)) {
+                // The reply is the panel id, the host's own text: the
+                // interned copy lives as long as the engine.
+                const std::string& id = layouts_.intern(c.texts[0]);
+                if (panel_state* loaded = s.panel(id))
+                    *loaded = panel_state(id, *layout);
+                else if (!s.firstPanel)
+                    s.firstPanel.emplace(id, *layout);
+                else
+                    s.morePanels.emplace_back(id, *layout);
+                s.contract.keep(id.c_str(), word);
+                result = const_cast<char*>(id.c_str());
+            } else {
+                warning = "layout " + quoted(path) + ": " + layoutError;
+            }
+            break;
+        }
+        case host_word::TP:
+        case host_word::TG: {
+            const bool put = word.word == host_word::TP;
+            const std::string_view panelId = put ? c.texts[1] : c.texts[0];
+            const std::string_view controlId = put ? c.texts[2] : c.texts[1];
+            panel_state* panel = s.panel(panelId);
+            const int control = panel ? panel->layout().find(controlId) : -1;
+            if (control < 0) {
+                warning = "no control " + quoted(std::string(controlId)) + " on panel " + quoted(std::string(panelId));
+            } else if (put) {
+                const size_t equals = c.texts[0].find('=');
+                const auto [property, value] = panel->set(control, c.texts[0].substr(0, equals), c.texts[0].substr(equals + 1));
+                if (!listeners_.empty()) {
+                    const property_change change{s.name, panel->id(), panel->layout().controls[static_cast<size_t>(control)].id,
+                                                 *property, *value};
+                    for (host_listener* l : listeners_) l->propertyChanged(change);
+                }
+            } else if (c.texts[2] == "all") {
+                std::string all;
+                panel->forEach(control, [&all](const std::string& name, const std::string& value) {
+                    all += (all.empty() ? "" : "\n") + name + "=" + value;
+                });
+                result = s.contract.give(word, all);
+            } else {
+                const std::string* v = panel->property(control, c.texts[2]);
+                result = s.contract.give(word, std::string(c.texts[2]) + "=" + (v ? *v : ""));
+            }
+            break;
+        }
+        case host_word::XI: {
+            const panel_state* panel = s.panel(c.texts[0]);
+            if (!panel) {
+                warning = "no panel " + quoted(std::string(c.texts[0]));
+            } else {
+                std::string ids;
+                for (const panel_template::control& control : panel->layout().controls)
+                    if (control.id.compare(0, c.texts[1].size(), c.texts[1]) == 0)
+                        ids += (ids.empty() ? "" : ",") + control.id;
+                result = s.contract.give(word, ids);
+            }
+            break;
+        }
+        case host_word::HN:
+            if (!listeners_.empty()) {
+                scratch_.assign(c.texts[0].data(), c.texts[0].size());
+                for (host_listener* l : listeners_) l->parentNotified(s.name, scratch_);
+            }
+            break;
+        case host_word::SD: {
+            const auto instance = instances_.find(lowerCase(std::string(c.texts[0])));
+            if (instance != instances_.end()) result = s.contract.give(word, instance->second);
+            break;
+        }
+        case host_word::RN:
+            if (router_slot* r = router(c.numbers[0]))
+                if (const std::string* name = r->backend->name(c.numbers[1], c.numbers[2]))
+                    result = s.contract.give(word, *name);
+            break;
+        case host_word::RR:
+        case host_word::RU:
+        case host_word::RP: {
+            router_slot* r = router(c.numbers[0], warning);
+            if (!r) break;
+            if (word.word == host_word::RR) {
+                watchers_.watch(s.seq, c.numbers[0], c.numbers[1], c.numbers[2], c.add);
+                for (host_listener* l : listeners_) l->watched(s.name, c.numbers[0], c.numbers[1], c.numbers[2], c.add);
+            } else if (word.word == host_word::RU) {
+                watchers_.unwatch(s.seq, c.numbers[0]);
+            } else {
+                r->backend->poll(c.numbers[1], c.numbers[2], s.seq);
+            }
+            break;
+        }
+        case host_word::ET:
+            if (c.numberCount == 1) {
+                timers_.stop(s.seq, c.numbers[0]);
+            } else if (c.numbers[1] < 1) {
+                warning =
+                    "timer interval " + std::to_string(c.numbers[1]) + " is not a positive number of milliseconds";
+            } else {
+                timers_.start(s.seq, c.numbers[0], c.numbers[1], now_);
+            }
+            break;
+    }
+
+    if (tracing_) traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, text, result);
+    if (!warning.empty()) warn(s.name, warning);
+    if (tracing_ && word.word == host_word::HN)
+        note(s.name, trace_kind::notify, "parent panel receives \"" + escaped(c.texts[0]) + "\"");
+    return result;
+}
+
+
+}  // namespace quon

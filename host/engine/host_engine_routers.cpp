@@ -1,0 +1,238 @@
+// The engine's routers: their backends, what they push (router_events),
+// the reload, and the operator's actions.
+#include <algorithm>
+
+#include "engine_slots.h"
+#include "quon/engine/host_engine.h"
+#include "quon/engine/reload_plan.h"
+#include "quon_message_types.h"
+
+namespace quon {
+
+std::unique_ptr<host_engine::router_slot> host_engine::makeRouter(const router_description& d,
+                                                                  const router_registry& routers) {
+    auto r = std::make_unique<router_slot>();
+    std::string error;
+    routers.checkKeys(d, warnings_);
+    r->backend = routers.create(d, *this, error);
+    if (!r->backend) {
+        warnings_.push_back(error + "; router " + std::to_string(d.device) + " left out");
+        return nullptr;
+    }
+    r->description = d;
+    r->description.entryNames.clear();
+    r->description.crosspoints.clear();
+    return r;
+}
+
+host_engine::router_slot* host_engine::router(int device) const {
+    const auto r = routers_.find(device);
+    return r == routers_.end() ? nullptr : r->second.get();
+}
+
+host_engine::router_slot* host_engine::router(int device, std::string& error) const {
+    router_slot* r = router(device);
+    if (!r) error = "no router " + std::to_string(device);
+    return r;
+}
+
+void host_engine::startRouters() {
+    routersStarted_ = true;
+    for (auto& r : routers_) r.second->backend->start();
+}
+
+void host_engine::stopRouters() {
+    routersStarted_ = false;
+    for (auto& r : routers_) r.second->backend->stop();
+}
+
+// ---- the reload -----------------------------------------------------------
+
+host_engine::system_changes host_engine::applySystem(const system_description& system,
+                                                     const router_registry& routers) {
+    catchUpClock();
+    system_changes changes;
+    instances_ = system.instances;
+    std::map<int, const router_description*> running;
+    for (const auto& [device, r] : routers_) running[device] = &r->description;
+    for (const reload_step& step : planReload(running, system)) {
+        switch (step.what) {
+            case reload_step::action::names: {
+                ++callDepth_;
+                const bool renamed = router(step.device)->backend->reloadNames(step.description->entryNames);
+                --callDepth_;
+                if (renamed) changes.renamed.push_back(step.device);
+                drain();
+                break;
+            }
+            case reload_step::action::replace:
+            case reload_step::action::add: {
+                std::unique_ptr<router_slot> next = makeRouter(*step.description, routers);
+                if (!next) break;  // the warning says why; the old one, if any, runs on
+                (step.what == reload_step::action::add ? changes.added : changes.changed).push_back(step.device);
+                replaceRouter(std::move(next));
+                break;
+            }
+            case reload_step::action::gone:
+                if (watchers_.watched(step.device)) {
+                    warn("", "router " + std::to_string(step.device) +
+                                 ": its device file is gone, but displays watch it; it stays until serve restarts");
+                    break;
+                }
+                routers_.at(step.device)->backend->stop();
+                routers_.erase(step.device);
+                watchers_.removeRouter(step.device);
+                changes.removed.push_back(step.device);
+                for (host_listener* l : listeners_) l->routerRemoved(step.device);
+                break;
+        }
+    }
+    return changes;
+}
+
+void host_engine::replaceRouter(std::unique_ptr<router_slot> next) {
+    const int device = next->description.device;
+    if (router_slot* old = router(device)) old->backend->stop();
+    router_slot& r = *next;
+    routers_[device] = std::move(next);
+    watchers_.setRouter(device, r.backend->destinations());
+    if (routersStarted_) r.backend->start();
+    statusChanged(device);
+    // What the new backend knows now (a simulated router: the routes of its
+    // file) is news to the components watching it.
+    watchers_.forEachWatchedDestination(device, [this, &r, device](int destination) {
+        const int source = r.backend->crosspoint(destination);
+        if (source > 0) revertive(device, destination, source, 0);
+    });
+}
+
+// ---- what routers push ----------------------------------------------------
+// The index holds the routers routers_ holds (set where one is made, removed
+// where one goes), so a device it does not know has no watchers.
+
+void host_engine::revertive(int device, int destination, int source, uint64_t requester) {
+    catchUpClock();
+    const revertiveRecord record{device, 0, destination, source};
+    if (requester) {
+        if (bySequence(requester)) enqueue(pending_message::revertiveTo(requester, record));
+    } else {
+        watchers_.forEachWatcher(device, destination, [this, &record](uint64_t watcher) {
+            enqueue(pending_message::revertiveTo(watcher, record));
+        });
+    }
+    drain();
+}
+
+void host_engine::nameChanged(int device, int database, int index) {
+    catchUpClock();
+    watchers_.forEachWatcherOf(device, [this, device, database, index](uint64_t watcher) {
+        enqueue(pending_message::databaseTo(watcher, databaseRecord{device, database, index}));
+    });
+    drain();
+}
+
+void host_engine::statusChanged(int device) {
+    catchUpClock();
+    router_slot* r = router(device);
+    if (!r) return;
+    const router_status status = r->backend->status();
+    if (tracing_) {
+        std::string text = "router " + std::to_string(device) + " " + routerStateName(status.state);
+        if (!status.detail.empty()) text += " (" + status.detail + ")";
+        note("", trace_kind::router, text);
+    }
+    for (host_listener* l : listeners_)
+        l->routerChanged(router_change{device, r->description.name, r->description.protocol, status});
+}
+
+void host_engine::routerWarning(int device, const std::string& text) {
+    warn("", "router " + std::to_string(device) + ": " + text);
+}
+
+// ---- the operator's actions -----------------------------------------------
+
+bool host_engine::route(int device, int destination, int source, std::string& error) {
+    return salvo(device, {{destination, source}}, error);
+}
+
+bool host_engine::salvo(int device, const std::vector<std::pair<int, int>>& routes, std::string& error) {
+    catchUpClock();
+    router_slot* r = router(device, error);
+    if (!r) return false;
+    const int destinations = r->backend->destinations();
+    for (const auto& route : routes) {
+        if (route.first < 1 || route.first > destinations) {
+            error = "router " + std::to_string(device) + " has no destination " + std::to_string(route.first);
+            return false;
+        }
+    }
+    const bool answers = r->backend->status().state != router_state::not_answering;
+    ++callDepth_;
+    bool ok = true;
+    for (const auto& [destination, source] : routes) {
+        if (tracing_)
+            note("", trace_kind::route,
+                 "router " + std::to_string(device) + " destination " + std::to_string(destination) + " <- source " +
+                     std::to_string(source) + (answers ? "" : " (router not answering)"));
+        if (!r->backend->route(destination, source, error)) {
+            ok = false;
+            break;
+        }
+    }
+    --callDepth_;
+    drain();
+    return ok;
+}
+
+bool host_engine::rename(int device, int database, int index, const std::string& text, std::string& error) {
+    catchUpClock();
+    router_slot* r = router(device, error);
+    if (!r) return false;
+    if (tracing_)
+        note("", trace_kind::rename,
+             "router " + std::to_string(device) + " database " + std::to_string(database) + " entry " +
+                 std::to_string(index) + " = " + quoted(text));
+    ++callDepth_;
+    const bool ok = r->backend->rename(database, index, text, error);
+    --callDepth_;
+    drain();
+    return ok;
+}
+
+bool host_engine::setAnswers(int device, bool answers, std::string& error) {
+    catchUpClock();
+    router_slot* r = router(device, error);
+    return r && r->backend->setAnswers(answers, error);
+}
+
+// ---- inspection -----------------------------------------------------------
+
+std::optional<int> host_engine::crosspoint(int device, int destination) const {
+    const router_slot* r = router(device);
+    if (!r) return std::nullopt;
+    return r->backend->crosspoint(destination);
+}
+
+const std::string* host_engine::entryName(int device, int database, int index) const {
+    const router_slot* r = router(device);
+    return r ? r->backend->name(database, index) : nullptr;
+}
+
+std::vector<int> host_engine::devices() const {
+    std::vector<int> out;
+    for (const auto& r : routers_) out.push_back(r.first);
+    return out;
+}
+
+std::optional<router_status> host_engine::routerStatus(int device) const {
+    const router_slot* r = router(device);
+    if (!r) return std::nullopt;
+    return r->backend->status();
+}
+
+const router_description* host_engine::routerDescription(int device) const {
+    const router_slot* r = router(device);
+    return r ? &r->description : nullptr;
+}
+
+}  // namespace quon
