@@ -1,5 +1,5 @@
 // Fake routers for tests: Asio TCP servers on 127.0.0.1 (or an address of a
-// network namespace a test built, see tests/pair) that hold routes
+// network namespace a test built, see tests/takeover) that hold routes
 // and labels and answer a client as a Videohub or an SW-P-08 router would,
 // and that a test can make misbehave.
 //
