@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,7 @@ struct packet_case {
     std::vector<shown_text> shows;
     std::vector<expected_packet> packets;
 };
+void PrintTo(const packet_case& c, std::ostream* out) { *out << c.name; }
 
 std::vector<display_at> onScreen(uint16_t screen, uint16_t count) {
     std::vector<display_at> displays;

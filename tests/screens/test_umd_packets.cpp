@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -57,6 +58,7 @@ struct text_case {
     bool utf16;
     std::string bytes;
 };
+void PrintTo(const text_case& c, std::ostream* out) { *out << c.name; }
 
 class Tsl5TextEncoding : public testing::TestWithParam<text_case> {};
 
@@ -133,6 +135,7 @@ struct stuffing_case {
     tally_lamps lamps;
     tsl5_text text;
 };
+void PrintTo(const stuffing_case& c, std::ostream* out) { *out << c.name; }
 
 class Tsl5StreamFrame : public testing::TestWithParam<stuffing_case> {};
 
@@ -189,6 +192,7 @@ struct tally31_case {
     tsl31_tally_map map;
     uint8_t control;
 };
+void PrintTo(const tally31_case& c, std::ostream* out) { *out << c.name; }
 
 class Tsl31Control : public testing::TestWithParam<tally31_case> {};
 
@@ -225,6 +229,7 @@ struct text31_case {
     std::string source;
     std::string text;
 };
+void PrintTo(const text31_case& c, std::ostream* out) { *out << c.name; }
 
 class Tsl31Text : public testing::TestWithParam<text31_case> {};
 
@@ -254,6 +259,7 @@ struct decode5_case {
     // Each message: index, control, text; none when the packet is refused.
     std::optional<std::vector<std::tuple<uint16_t, uint16_t, std::string>>> messages;
 };
+void PrintTo(const decode5_case& c, std::ostream* out) { *out << c.name; }
 
 class Tsl5Decode : public testing::TestWithParam<decode5_case> {};
 
@@ -349,6 +355,7 @@ struct decode31_case {
     std::string bytes;
     std::optional<std::tuple<uint8_t, uint8_t, std::string>> message;
 };
+void PrintTo(const decode31_case& c, std::ostream* out) { *out << c.name; }
 
 class Tsl31Decode : public testing::TestWithParam<decode31_case> {};
 
