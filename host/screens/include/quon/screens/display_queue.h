@@ -12,7 +12,7 @@
 //
 // Standby drops what waits and queues nothing until it is active again;
 // becoming active queues every display shown so far. The receiver around it
-// (umd_output.cpp) owns the socket and asks for packets when it can send.
+// (receiver.h) owns the socket and asks for packets when it can send.
 //
 // Plain data; one thread (the loop's, in umd_output).
 #ifndef QUON_SCREENS_DISPLAY_QUEUE_H
