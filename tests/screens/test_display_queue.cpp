@@ -1,6 +1,7 @@
 // display_queue without sockets: what is queued, and the packets that carry it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -188,6 +189,39 @@ TEST(DisplayQueue, Tsl31SendsOneDatagramADisplayEvenWithBatch) {
     EXPECT_EQ(packet, tsl31Packet(6, tsl31Control(dark, tallies), tsl31Text("\xC3\xA9t\xC3\xA9")));
     EXPECT_EQ(packet.size(), tsl31_packet_size);
     EXPECT_FALSE(queue.nextPacket(packet));
+}
+
+// A protocol that is not TSL: each message a line "screen.index=text", at
+// most two lines of one screen a packet, framed on a stream by a count.
+class line_codec final : public screen_codec {
+public:
+    void encode(uint16_t screen, uint16_t index, const std::string& text, const tally_lamps&,
+                screen_message& out) const override {
+        out.bytes = std::to_string(screen) + "." + std::to_string(index) + "=" + text + "\n";
+        out.group = screen;
+    }
+    void begin(std::string& packet, const screen_message& first) const override { packet = first.bytes; }
+    bool append(std::string& packet, const screen_message& next) const override {
+        const uint32_t screen = static_cast<uint32_t>(std::stoul(packet.substr(0, packet.find('.'))));
+        if (next.group != screen || std::count(packet.begin(), packet.end(), '\n') == 2) return false;
+        packet += next.bytes;
+        return true;
+    }
+    void finish(std::string&) const override {}
+    bool buildsAlike(const screen_codec& other) const override {
+        return dynamic_cast<const line_codec*>(&other) != nullptr;
+    }
+};
+
+TEST(DisplayQueue, PacksMessagesAsItsCodecSaysWhateverTheProtocol) {
+    const line_codec codec;
+    display_queue queue(codec);
+    for (const display_at& at : {display_at{0, 1}, display_at{0, 2}, display_at{0, 3}, display_at{1, 4}})
+        queue.addDisplay(at.screen, at.index);
+    for (size_t slot = 0; slot < 4; ++slot) queue.show(slot, "CAM " + std::to_string(slot), alarm_lamps);
+    std::vector<std::string> packets;
+    for (std::string packet; queue.nextPacket(packet);) packets.push_back(packet);
+    EXPECT_EQ(packets, (std::vector<std::string>{"0.1=CAM 0\n0.2=CAM 1\n", "0.3=CAM 2\n", "1.4=CAM 3\n"}));
 }
 
 TEST(DisplayQueue, ARepeatedStateIsNeitherAChangeNorQueued) {
