@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "loop_until.h"
-#include "quon/umd/tsl_packet.h"
-#include "quon/umd/umd_output.h"
+#include "quon/screens/tsl5/tsl5_packet.h"
+#include "quon/screens/tsl31/tsl31_protocol.h"
+#include "quon/screens/tsl5/tsl5_protocol.h"
+#include "quon/screens/umd_output.h"
 
 namespace asio = boost::asio;
 using boost::system::error_code;
@@ -71,7 +73,7 @@ void umdSalvo(benchmark::State& state) {
     config.refresh = std::chrono::milliseconds(0);
     config.batch = state.range(0) != 0;
     config.tallies["umd_alarm"] = tally_lamps{lamp_colour::red, lamp_colour::red, lamp_colour::off, 3};
-    const umd_destination to{umd_protocol::tsl5, umd_transport::udp, "127.0.0.1", receiver.endpoint().port()};
+    const umd_destination to{&tsl5_protocol, umd_transport::udp, "127.0.0.1", receiver.endpoint().port()};
     std::vector<std::string> names;
     for (int i = 0; i < kDisplays; ++i) {
         names.push_back("mon" + std::to_string(i));

@@ -41,7 +41,7 @@
 #include "quon/live/live_wall.h"
 #include "quon/live/wall_check.h"
 #include "quon/routers/built_in_routers.h"
-#include "quon/umd/tsl_packet.h"
+#include "quon/screens/tsl5/tsl5_packet.h"
 
 using namespace quon;
 namespace asio = boost::asio;

@@ -1,6 +1,7 @@
 // The docs kept true: the tables of docs/scenarios.md and docs/base.md list the host
 // command words, the scenario verbs and the trace kinds of the code, in its
-// order and wording; every example file under docs/examples appears in the
+// order and wording; those of docs/serve.md and docs/umd.md the router and
+// receiver states and which of them are up; every example file under docs/examples appears in the
 // docs as it stands.
 #include <gtest/gtest.h>
 
@@ -11,7 +12,11 @@
 
 #include "quon/engine/host_commands.h"
 #include "quon/engine/host_events.h"
+#include "quon/engine/router_state.h"
 #include "quon/scenario/scenario.h"
+#ifdef QUON_HAVE_SCREENS
+#include "quon/screens/receiver_state.h"
+#endif
 
 using namespace quon;
 
@@ -185,6 +190,36 @@ TEST(BaseDoc, OperationTableListsEveryHostCommandAndWhichRepliesAreHandedBack) {
     EXPECT_EQ(documented, handedBack) << "base.md's column \"Reply handed back\" says:" << listed(documented)
                                       << "\nthe code has:" << listed(handedBack);
 }
+
+// A table of states, its name and whether each is up, as the code's table
+// gives them: "name: yes" or "name: no", in order.
+std::vector<std::string> stateRows(const std::string& document, const std::string& heading) {
+    std::vector<std::string> rows;
+    for (const std::vector<std::string>& row : tableRows(document, heading))
+        rows.push_back(withoutBackquotes(row[0]) + ": " + (row.size() > 1 ? row[1] : "(no cell)"));
+    return rows;
+}
+
+TEST(ServeDoc, RouterStateTableListsEveryStateAndWhetherItIsUp) {
+    const std::string document = readText(docs_folder + "/serve.md");
+    ASSERT_FALSE(document.empty()) << docs_folder << "/serve.md cannot be read";
+    std::vector<std::string> states;
+    for (const router_state_name& s : router_states) states.push_back(std::string(s.name) + ": " + (s.up ? "yes" : "no"));
+    const std::vector<std::string> rows = stateRows(document, "Router state");
+    EXPECT_EQ(rows, states) << "the table \"Router state\" lists:" << listed(rows) << "\nthe code has:" << listed(states);
+}
+
+#ifdef QUON_HAVE_SCREENS
+TEST(UmdDoc, ReceiverStateTableListsEveryStateAndWhetherItIsUp) {
+    const std::string document = readText(docs_folder + "/umd.md");
+    ASSERT_FALSE(document.empty()) << docs_folder << "/umd.md cannot be read";
+    std::vector<std::string> states;
+    for (const umd_receiver_state_name& s : umd_receiver_states)
+        states.push_back(std::string(s.name) + ": " + (s.up ? "yes" : "no"));
+    const std::vector<std::string> rows = stateRows(document, "State");
+    EXPECT_EQ(rows, states) << "the table \"State\" lists:" << listed(rows) << "\nthe code has:" << listed(states);
+}
+#endif
 
 struct shown_file {
     const char* document;  // under docs/

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "quon/common/text.h"
-#include "quon/umd/umd_config.h"
+#include "quon/screens/umd_config.h"
 #include "quon/web/http_address.h"
 
 namespace quon {
@@ -59,7 +59,7 @@ std::vector<web::receiver_state> receiverStates(const std::vector<umd_receiver_s
     for (const umd_receiver_status& r : receivers) {
         web::receiver_state s;
         s.to = umdDestinationText(r.to);
-        s.state = r.state;
+        s.state = umdReceiverStateName(r.state);
         s.detail = r.detail;
         s.lastSent = utcText(r.lastSent);
         s.packets = r.packetsSent;

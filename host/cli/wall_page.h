@@ -11,7 +11,7 @@
 
 #include "quon/engine/host_engine.h"
 #include "quon/live/web_listener.h"
-#include "quon/umd/umd_output.h"
+#include "quon/screens/umd_output.h"
 #include "quon/web/web_view.h"
 
 namespace quon {

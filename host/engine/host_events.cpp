@@ -11,15 +11,4 @@ const char* traceKindName(trace_kind kind) {
     return names[static_cast<size_t>(kind)];
 }
 
-const char* routerStateName(router_state state) {
-    switch (state) {
-        case router_state::answering: return "answers";
-        case router_state::not_answering: return "does not answer";
-        case router_state::connecting: return "connecting";
-        case router_state::connected: return "connected";
-        case router_state::lost: return "lost";
-    }
-    return "";
-}
-
 }  // namespace quon

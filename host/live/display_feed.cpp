@@ -1,14 +1,14 @@
 #include "quon/live/display_feed.h"
 
-#include "quon/output/display_lines.h"
-
 namespace quon {
 
-void display_feed::propertyChanged(const property_change& change) {
-    if (change.panel != display_panel || change.control != display_control) return;
-    if (change.property != "text" && change.property != "statesheet") return;
-    if (const std::optional<display_change> display = read(change.component)) changed_(*display);
-}
+display_feed::display_feed(const host_engine& engine, const umd_config* tallies, sink changed)
+    : display_watch([this](const std::string& component) {
+          if (const std::optional<display_change> display = read(component)) changed_(*display);
+      }),
+      engine_(engine),
+      tallies_(tallies),
+      changed_(std::move(changed)) {}
 
 std::optional<display_change> display_feed::read(const std::string& component) const {
     const auto text = engine_.property(component, display_panel, display_control, "text");

@@ -23,7 +23,7 @@ live_wall::~live_wall() {
 }
 
 void live_wall::router_watch::routerChanged(const router_change& change) {
-    const bool up = change.status.state == router_state::connected || change.status.state == router_state::answering;
+    const bool up = routerUp(change.status.state);
     const auto known = wall.routerUp_.find(change.device);
     const bool wasUp = known != wall.routerUp_.end() && known->second;
     wall.routerUp_[change.device] = up;

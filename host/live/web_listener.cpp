@@ -22,13 +22,13 @@ const char* colourName(lamp_colour colour) {
 web_listener::web_listener(const host_engine& engine, web::web_view& view, const umd_config& tallies)
     : engine_(engine),
       view_(view),
-      tallies_(&tallies),
+      tallies_(tallies),
       feed_(engine, &tallies, [this](const display_change& display) { show(display); }) {}
 
 void web_listener::componentCreated(const std::string& name) {
     web::display_state& entry = displays_[name];
     entry.name = name;
-    entry.tslIndex = tslIndex(*tallies_, name);
+    entry.tslIndex = tslIndex(tallies_, name);
     update(name);
     view_.event(name + " created");
 }
@@ -74,6 +74,7 @@ void web_listener::routerChanged(const router_change& change) {
     link.name = change.name;
     link.protocol = change.protocol;
     link.state = routerStateName(change.status.state);
+    link.up = routerUp(change.status.state);
     link.size = change.status.size;
     link.detail = change.status.detail;
     link.missing = change.status.missing;
@@ -114,6 +115,7 @@ void web_listener::showRouters() {
             link.protocol = d->protocol;
         }
         link.state = routerStateName(status->state);
+        link.up = routerUp(status->state);
         link.size = status->size;
         link.detail = status->detail;
         link.missing = status->missing;
@@ -121,15 +123,9 @@ void web_listener::showRouters() {
     }
 }
 
-void web_listener::useTallies(const umd_config& tallies) {
-    tallies_ = &tallies;
-    feed_.useTallies(&tallies);
-    refresh();
-}
-
 void web_listener::refresh() {
     std::unordered_map<std::string, int> indices;
-    for (const umd_display& display : tallies_->displays) indices.emplace(display.name, display.index);
+    for (const umd_display& display : tallies_.displays) indices.emplace(display.name, display.index);
     for (auto& [name, entry] : displays_) {
         const auto found = indices.find(name);
         entry.tslIndex = found == indices.end() ? -1 : found->second;
@@ -168,7 +164,7 @@ void web_listener::show(const display_change& display) {
 
 bool web_listener::routerAnswers(int device) const {
     const std::optional<router_status> status = engine_.routerStatus(device);
-    return status && (status->state == router_state::answering || status->state == router_state::connected);
+    return status && routerUp(status->state);
 }
 
 }  // namespace quon

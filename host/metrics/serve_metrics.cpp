@@ -6,16 +6,12 @@
 #include <prometheus/registry.h>
 #include <prometheus/text_serializer.h>
 
-#include "quon/umd/umd_config.h"
+#include "quon/screens/receiver_state.h"
+#include "quon/screens/umd_config.h"
 
 namespace quon {
 
 namespace {
-
-// The receiver states a link can be in, one series each (1 for the one it
-// is in): see umd_output.h.
-const char* const receiver_states[] = {"idle",       "resolving", "unresolved", "sending", "connecting",
-                                       "connected", "refused",   "lost",       "standby"};
 
 // A counter that follows a count kept elsewhere, which may start over (a
 // reload makes the receivers anew): it only ever grows.
@@ -128,7 +124,7 @@ serve_metrics::serve_metrics()
 serve_metrics::~serve_metrics() = default;
 
 void serve_metrics::routerChanged(const router_change& change) {
-    const bool up = change.status.state == router_state::connected || change.status.state == router_state::answering;
+    const bool up = routerUp(change.status.state);
     const prometheus::Labels labels = {{"device", std::to_string(change.device)}, {"name", change.name},
                                        {"protocol", change.protocol}};
     families_->routerUp.Add(labels).Set(up ? 1 : 0);
@@ -171,8 +167,9 @@ std::string serve_metrics::scrape(const host_engine& engine, const std::vector<u
     follow(f.parentCommands, f.lastParentCommands, static_cast<double>(totals.parentCommands));
     for (const umd_receiver_status& r : receivers) {
         const std::string to = umdDestinationText(r.to);
-        for (const char* state : receiver_states)
-            f.receiverState.Add({{"to", to}, {"state", state}}).Set(r.state == state ? 1 : 0);
+        // Every state a link can be in, one series each: 1 for the one it is in.
+        for (const umd_receiver_state_name& state : umd_receiver_states)
+            f.receiverState.Add({{"to", to}, {"state", state.name}}).Set(r.state == state.state ? 1 : 0);
         f.receiverUp.Add({{"to", to}}).Set(r.down ? 0 : 1);
         follow(f.receiverPackets.Add({{"to", to}}), f.lastPackets[to], static_cast<double>(r.packetsSent));
         follow(f.receiverErrors.Add({{"to", to}}), f.lastErrors[to], static_cast<double>(r.errors));

@@ -208,7 +208,7 @@ std::string wall_model::receiversJson(const std::vector<receiver_state>& all) {
 std::string wall_model::healthJson(std::size_t clients) const {
     json down = json::array();
     for (const auto& [device, link] : links_)
-        if (link.state != "connected" && link.state != "answers")
+        if (!link.up)
             down.push_back("router " + std::to_string(device) + " " + link.state +
                            (link.detail.empty() ? "" : " (" + link.detail + ")"));
     // Up without part of its state: the displays show less than the router has.

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "quon/live/wall_file.h"
+#include "quon/screens/tsl31/tsl31_protocol.h"
+#include "quon/screens/tsl5/tsl5_protocol.h"
 
 namespace {
 
@@ -71,7 +73,7 @@ brightness = 1
     EXPECT_EQ(config.displays[1].to.host, "::1");
     EXPECT_EQ(config.displays[1].to.port, 9000);
     EXPECT_EQ(config.displays[1].screen, 7);
-    EXPECT_EQ(config.displays[2].to.protocol, umd_protocol::tsl31);
+    EXPECT_EQ(config.displays[2].to.protocol, &tsl31_protocol);
     EXPECT_EQ(config.displays[2].to.host, "umd-bridge.local");
     EXPECT_EQ(config.displays[2].screen, 0) << "TSL 3.1 has no screens";
     EXPECT_EQ(config.displays[2].index, 126);

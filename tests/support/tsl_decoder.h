@@ -1,5 +1,8 @@
-// A decoder of TSL UMD 5.0 packets and of the TCP wrapper, written from the
-// protocol description, to check the encoders and the senders against.
+// TSL UMD 5.0 packets and the TCP wrapper as the tests read them: through
+// the protocol's own decoders (quon/screens/tsl5/tsl5_packet.h, which the
+// tally inputs read senders with), held to what our senders must send. The
+// encoders are checked against bytes written out from the protocol
+// description in test_umd_packets.cpp, and the decoders there too.
 #ifndef QUON_TEST_TSL_DECODER_H
 #define QUON_TEST_TSL_DECODER_H
 
@@ -7,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "quon/screens/tsl5/tsl5_packet.h"
 
 struct decoded_message {
     uint16_t index = 0;
@@ -28,63 +33,39 @@ inline uint16_t readLittleEndian16(const std::string& bytes, size_t at) {
                                                                              << 8);
 }
 
-// nullopt when the packet is malformed: a byte count that is not the size,
-// a message that runs past the end, a control word with a reserved bit.
+// nullopt when the packet is malformed (decodeTsl5Packet refuses it) or
+// is not what our senders send: a control word with a reserved bit or
+// control data.
 inline std::optional<decoded_packet> decodeTsl5(const std::string& bytes) {
-    if (bytes.size() < 6) return std::nullopt;
+    const std::optional<quon::tsl5_packet> read = quon::decodeTsl5Packet(bytes);
+    if (!read) return std::nullopt;
     decoded_packet packet;
     packet.byteCount = readLittleEndian16(bytes, 0);
-    if (packet.byteCount != bytes.size() - 2) return std::nullopt;
-    packet.version = static_cast<uint8_t>(bytes[2]);
-    packet.flags = static_cast<uint8_t>(bytes[3]);
-    packet.screen = readLittleEndian16(bytes, 4);
-    size_t at = 6;
-    while (at < bytes.size()) {
-        if (at + 6 > bytes.size()) return std::nullopt;
+    packet.version = read->version;
+    packet.flags = read->flags;
+    packet.screen = read->screen;
+    for (const quon::tsl5_message& in : read->messages) {
+        if (in.control & 0xFF00) return std::nullopt;
         decoded_message message;
-        message.index = readLittleEndian16(bytes, at);
-        message.control = readLittleEndian16(bytes, at + 2);
-        if (message.control & 0xFF00) return std::nullopt;
-        message.right = message.control & 3;
-        message.text = (message.control >> 2) & 3;
-        message.left = (message.control >> 4) & 3;
-        message.brightness = (message.control >> 6) & 3;
-        const uint16_t length = readLittleEndian16(bytes, at + 4);
-        if (at + 6 + length > bytes.size()) return std::nullopt;
-        message.textBytes = bytes.substr(at + 6, length);
+        message.index = in.index;
+        message.control = in.control;
+        const quon::tally_lamps lamps = in.lamps();
+        message.right = static_cast<int>(lamps.right);
+        message.text = static_cast<int>(lamps.text);
+        message.left = static_cast<int>(lamps.left);
+        message.brightness = lamps.brightness;
+        message.textBytes = in.text;
         packet.messages.push_back(message);
-        at += 6 + length;
     }
     return packet;
 }
 
-// Splits a TCP stream into packets: each starts after DLE/STX (fe 02), and
-// fe fe inside stands for one fe. A trailing incomplete packet is left out.
+// The packets of a whole TCP stream, unframed as tsl5_stream_reader does; a
+// trailing incomplete packet is left out.
 inline std::vector<std::string> unwrapTsl5Stream(const std::string& stream) {
     std::vector<std::string> packets;
-    std::optional<std::string> current;
-    const auto complete = [](const std::string& packet) {
-        return packet.size() >= 2 && readLittleEndian16(packet, 0) == packet.size() - 2;
-    };
-    for (size_t i = 0; i < stream.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(stream[i]);
-        if (byte == 0xFE && i + 1 < stream.size()) {
-            const auto next = static_cast<unsigned char>(stream[i + 1]);
-            if (next == 0x02) {
-                if (current && complete(*current)) packets.push_back(*current);
-                current = std::string();
-                ++i;
-                continue;
-            }
-            if (next == 0xFE) {
-                if (current) current->push_back(stream[i]);
-                ++i;
-                continue;
-            }
-        }
-        if (current) current->push_back(stream[i]);
-    }
-    if (current && complete(*current)) packets.push_back(*current);
+    quon::tsl5_stream_reader reader;
+    reader.feed(stream, packets);
     return packets;
 }
 

@@ -308,7 +308,7 @@ TEST_F(WebView, ApiRoutersListsLinksByDeviceNumber) {
 TEST_F(WebView, HealthzCountsWhatItServes) {
     startView();
     view->setDisplay(tile("MON 1", "x"));
-    view->link({1, "r", "", "connected", 4, "", {}});
+    view->link({1, "r", "", "connected", 4, "", {}, true});
     const http_reply reply = get("/healthz");
     ASSERT_EQ(reply.status, 200);
     EXPECT_EQ(json::parse(reply.body),
@@ -317,9 +317,9 @@ TEST_F(WebView, HealthzCountsWhatItServes) {
 
 TEST_F(WebView, HealthzIsDegradedNamingEachRouterThatIsDownOrIncompleteAndEachReceiverDown) {
     startView();
-    view->link({1, "r", "", "connected", 4, "", {}});
+    view->link({1, "r", "", "connected", 4, "", {}, true});
     view->link({2, "s", "", "lost", 4, "connection refused; retrying in 2 s", {}});
-    view->link({3, "t", "", "connected", 4, "", {"the sources' labels (path 0.2.2) did not come; showing numbers"}});
+    view->link({3, "t", "", "connected", 4, "", {"the sources' labels (path 0.2.2) did not come; showing numbers"}, true});
     receiver_state up;
     up.to = "tsl5+udp://127.0.0.1:9000";
     up.state = "sending";

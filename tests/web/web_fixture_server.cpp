@@ -64,6 +64,7 @@ void applyCommand(quon::web::web_view& view, const json& command) {
         link.size = command.value("size", 0);
         link.detail = command.value("detail", "");
         link.missing = command.value("missing", std::vector<std::string>{});
+        link.up = command.value("up", false);
         view.link(link);
     } else if (op == "receivers") {
         std::vector<quon::web::receiver_state> list;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "quon/engine/contract_monitor.h"
+#include "quon/engine/router_state.h"
 
 namespace quon {
 
@@ -59,9 +60,7 @@ struct property_change {
     const std::string& value;
 };
 
-// How a router is reached and whether it answers, as its backend says.
-enum class router_state { answering, not_answering, connecting, connected, lost };
-const char* routerStateName(router_state state);
+// router_state, its names and whether it is up: router_state.h.
 
 struct router_status {
     router_state state = router_state::answering;

@@ -1,12 +1,13 @@
 // display_feed: the one place a display's state is read. A component shows
 // its source name by setting `text` and `statesheet` of control myMimic on
-// panel 1 ("TP"); the feed turns each such change into a display_change
-// (name, text, state sheet, the lamps the wall's [tally.*] give that sheet,
-// and whether the display's router has answered yet) and hands it to its
-// sink. The TSL output, the page and serve's display lines each take one.
+// panel 1 ("TP"); the feed hears of each such change as display_watch
+// (display_lines.h) tells it, turns it into a display_change (name, text,
+// state sheet, the lamps the wall's [tally.*] give that sheet, and whether
+// the display's router has answered yet) and hands it to its sink. The UMD
+// output and the page each take one.
 //
 // Threading: the host's thread, as every listener. Ownership: the engine
-// outlives the feed; `tallies` is borrowed until the next useTallies().
+// and `tallies` outlive the feed.
 #ifndef QUON_LIVE_DISPLAY_FEED_H
 #define QUON_LIVE_DISPLAY_FEED_H
 
@@ -15,7 +16,8 @@
 #include <string>
 
 #include "quon/engine/host_engine.h"
-#include "quon/umd/umd_config.h"
+#include "quon/output/display_lines.h"
+#include "quon/screens/umd_config.h"
 
 namespace quon {
 
@@ -27,16 +29,15 @@ struct display_change {
     bool answered = false;  // a router has told the display a route
 };
 
-class display_feed : public host_listener {
+class display_feed : public display_watch {
 public:
     using sink = std::function<void(const display_change&)>;
     // `tallies` may be null: every lamp off.
-    display_feed(const host_engine& engine, const umd_config* tallies, sink changed)
-        : engine_(engine), tallies_(tallies), changed_(std::move(changed)) {}
+    display_feed(const host_engine& engine, const umd_config* tallies, sink changed);
+    // It is its own watcher's sink.
+    display_feed(const display_feed&) = delete;
+    display_feed& operator=(const display_feed&) = delete;
 
-    void propertyChanged(const property_change& change) override;
-    // The lamps now come from `tallies` (a reloaded wall file).
-    void useTallies(const umd_config* tallies) { tallies_ = tallies; }
     // The display as it stands; nothing when it has no myMimic.
     std::optional<display_change> read(const std::string& component) const;
 

@@ -19,7 +19,7 @@
 #include "quon/engine/host_engine.h"
 #include "quon/live/display_feed.h"
 #include "quon/live/wall_file.h"
-#include "quon/umd/umd_output.h"
+#include "quon/screens/umd_output.h"
 
 namespace quon {
 

@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "quon/umd/umd_config.h"
+#include "quon/screens/umd_config.h"
 
 namespace quon {
 

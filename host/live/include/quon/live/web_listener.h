@@ -10,7 +10,7 @@
 
 #include "quon/engine/host_engine.h"
 #include "quon/live/display_feed.h"
-#include "quon/umd/umd_config.h"
+#include "quon/screens/umd_config.h"
 #include "quon/web/web_view.h"
 
 namespace quon {
@@ -35,9 +35,6 @@ public:
     void marked(const std::string& display, lost_treatment now);
     // Shows every router the engine has, as it stands.
     void showRouters();
-    // The lamps and TSL indices now come from `tallies` (after the wall
-    // file was reloaded); every display is shown again with them.
-    void useTallies(const umd_config& tallies);
     // Shows every display again with what the tallies now say, for when the
     // wall file they belong to was reloaded in place.
     void refresh();
@@ -51,7 +48,7 @@ private:
 
     const host_engine& engine_;
     web::web_view& view_;
-    const umd_config* tallies_;
+    const umd_config& tallies_;
     std::map<std::string, web::display_state> displays_;
     display_feed feed_;  // fed by propertyChanged; calls show()
 };

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "quon/engine/host_engine.h"
-#include "quon/umd/umd_output.h"
+#include "quon/screens/umd_output.h"
 
 namespace prometheus {
 class Registry;

@@ -25,7 +25,8 @@ std::string displayLine(const std::string& component, const std::optional<std::s
                         const std::string& statesheet);
 
 // Calls `changed` with the component's name whenever the text or state
-// sheet of its display is set (to the same value or another).
+// sheet of its display is set (to the same value or another): the one rule
+// of what changes a display, which display_feed (live/) builds on.
 class display_watch : public host_listener {
 public:
     explicit display_watch(std::function<void(const std::string&)> changed) : changed_(std::move(changed)) {}

@@ -1,6 +1,6 @@
 // The router backends every quon-host has: one line each in
 // built_in_routers.cpp. Backends that need the network are added by the
-// live host (see live_routers.h).
+// live host (see network_routers.h).
 #ifndef QUON_ROUTERS_BUILT_IN_ROUTERS_H
 #define QUON_ROUTERS_BUILT_IN_ROUTERS_H
 

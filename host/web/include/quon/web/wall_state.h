@@ -37,17 +37,18 @@ struct link_state {
     int size = 0;        // number of destinations
     std::string detail;  // why it is lost, when the next try is due
     std::vector<std::string> missing;  // up without these parts of the router's state
+    bool up = false;                   // routerUp(state): what /healthz counts as up
 };
 
 // One TSL receiver (a screen or a multiviewer) the displays are sent to.
 struct receiver_state {
     std::string to;      // as in the wall file: "tsl5+udp://10.0.0.9:8900"
-    std::string state;   // "idle", "resolving", "unresolved", "sending", "connecting", "connected", "refused", "lost"
+    std::string state;   // umdReceiverStateName's words (docs/umd.md, "Receiver states")
     std::string detail;  // why, when the next try is due
     std::string lastSent;  // UTC, "2026-12-08T15:04:05Z"; empty when nothing was sent
     unsigned long long packets = 0;
     unsigned long long errors = 0;
-    bool down = false;  // refused, unresolved or lost
+    bool down = false;  // failed (refused, unresolved, lost) and not up since
 
     bool operator==(const receiver_state& other) const {
         return to == other.to && state == other.state && detail == other.detail && lastSent == other.lastSent &&

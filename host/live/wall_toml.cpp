@@ -1,0 +1,35 @@
+#include "wall_toml.h"
+
+namespace quon {
+
+std::string where(const std::string& path, const toml::source_region& region) {
+    return path + ":" + std::to_string(region.begin.line) + ":" + std::to_string(region.begin.column) + ": ";
+}
+
+// A whole number within low..high, or an error naming where.
+std::optional<int> integerAt(const toml::node& node, const std::string& key, long long low, long long high,
+                             const std::string& path, std::vector<std::string>& errors) {
+    const std::optional<int64_t> value = node.value_exact<int64_t>();
+    if (!value || *value < low || *value > high) {
+        errors.push_back(where(path, node.source()) + "`" + key + "` takes a whole number from " +
+                         std::to_string(low) + " to " + std::to_string(high));
+        return std::nullopt;
+    }
+    return static_cast<int>(*value);
+}
+
+std::optional<std::string> textAt(const toml::node& node, const std::string& key, const std::string& path,
+                                  std::vector<std::string>& errors) {
+    const std::optional<std::string> value = node.value_exact<std::string>();
+    if (!value) errors.push_back(where(path, node.source()) + "`" + key + "` takes a text");
+    return value;
+}
+
+std::optional<bool> booleanAt(const toml::node& node, const std::string& key, const std::string& path,
+                              std::vector<std::string>& errors) {
+    const std::optional<bool> value = node.value_exact<bool>();
+    if (!value) errors.push_back(where(path, node.source()) + "`" + key + "` takes true or false");
+    return value;
+}
+
+}  // namespace quon
