@@ -31,6 +31,31 @@ bool sameSecret(const std::string& given, const std::string& secret) {
     return differ == 0;
 }
 
+// `text` with each %XX made the byte it stands for, as a browser encodes a
+// path segment; false when a % is not followed by two hex digits.
+bool percentDecoded(const std::string& text, std::string& out) {
+    const auto hex = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    out.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) return false;
+        const int high = hex(text[i + 1]);
+        const int low = hex(text[i + 2]);
+        if (high < 0 || low < 0) return false;
+        out += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return true;
+}
+
 http_response readAnswer(const http_request& request, const request_context& context) {
     const wall_model& model = context.model;
     http_response response{http::status::ok, request.version()};
@@ -121,12 +146,22 @@ http_response controlAnswer(const http_request& request, const request_context& 
                       "a control request is at most " + std::to_string(max_control_bytes) + " bytes\n");
     const std::string rest = target.substr(control_prefix.size());
     const auto slash = rest.rfind('/');
-    const std::string display = slash == std::string::npos ? std::string() : rest.substr(0, slash);
+    const std::string encoded = slash == std::string::npos ? std::string() : rest.substr(0, slash);
     const std::string action = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
     if (action != "parent" && action != "button") return answer(http::status::not_found, "not found\n");
+    // NAME as a browser sends it: percent-encoded ("MON%201" is "MON 1").
+    std::string display;
+    if (!percentDecoded(encoded, display))
+        return answer(http::status::bad_request, "a display name with a % not followed by two hex digits\n");
     if (!context.model.findDisplay(display)) return answer(http::status::not_found, "no display \"" + display + "\"\n");
     if (request.body().find_first_of("\r\n") != std::string::npos || (action == "button" && request.body().empty()))
         return answer(http::status::bad_request, "one line: a parent command, or ID[ EVENT]\n");
+    // Only the active host drives the screens: a command obeyed here would
+    // change what this host's page shows and no screen, and leave its
+    // display apart from the active host's.
+    if (context.model.role() == "standby")
+        return answer(http::status::service_unavailable,
+                      "this host is the standby of a pair: send control to the active host\n");
     if (!control.act) return answer(http::status::service_unavailable, "no host to act\n");
     const control_answer done = control.act({context.peer, display, action, request.body()});
     return answer(static_cast<http::status>(done.status), done.body);

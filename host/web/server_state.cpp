@@ -88,7 +88,7 @@ std::string server_state::updateMessage(const std::vector<std::string>& names, b
     if (order) message += R"(,"order":)" + model.orderJson();
     if (links)
         message += R"(,"routers":)" + model.routersJson() + R"(,"receivers":)" + model.receiversJson() +
-                   R"(,"role":)" + model.roleJson();
+                   R"(,"role":)" + model.roleJson() + R"(,"control":)" + (model.control() ? "true" : "false");
     if (events) message += R"(,"events":)" + model.eventsJson(eventsAfter);
     message += '}';
     return message;

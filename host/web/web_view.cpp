@@ -118,7 +118,12 @@ void web_view::serveMetrics(std::function<std::string()> text) { impl_->server->
 
 void web_view::control(const std::string& token, std::function<control_answer(const control_request&)> act,
                        std::function<void(const std::string&)> log) {
-    impl_->server->control = {token, std::move(act), std::move(log)};
+    server_state& server = *impl_->server;
+    server.control = {token, std::move(act), std::move(log)};
+    // The pages show their controls while it is on.
+    if (!server.model.setControl(!token.empty())) return;
+    server.markLinks();
+    server.scheduleFlush();
 }
 
 void web_view::removeLink(int device) {

@@ -260,7 +260,9 @@ INSTANTIATE_TEST_SUITE_P(
         control_case{"body_too_long", good_token, "/api/displays/mon1/parent", {with_token}, std::string(1025, 'x'),
                      413},
         control_case{"two_lines", good_token, "/api/displays/mon1/parent", {with_token}, "a=1\nb=2", 400},
-        control_case{"empty_button", good_token, "/api/displays/mon1/button", {with_token}, "", 400}),
+        control_case{"empty_button", good_token, "/api/displays/mon1/button", {with_token}, "", 400},
+        control_case{"name_percent_encoded", good_token, "/api/displays/mon%31/parent", {with_token}, "x=1", 200},
+        control_case{"name_badly_encoded", good_token, "/api/displays/mon%3/parent", {with_token}, "x=1", 400}),
     [](const ::testing::TestParamInfo<control_case>& info) { return std::string(info.param.name); });
 
 TEST_F(AnswerRequest, ControlHandsTheHostTheDisplayActionAndBodyAndAnswersItsReply) {
@@ -272,13 +274,43 @@ TEST_F(AnswerRequest, ControlHandsTheHostTheDisplayActionAndBodyAndAnswersItsRep
                    return control_answer{409, "mon 1 is gone\n"};
                },
                nullptr};
-    const http_response reply = answer(http::verb::post, "/api/displays/mon 1/button", "myMimic press", {with_token});
+    const http_response reply = answer(http::verb::post, "/api/displays/mon%201/button", "myMimic press", {with_token});
     EXPECT_EQ(reply.result(), http::status::conflict);
     EXPECT_EQ(reply.body(), "mon 1 is gone\n");
     EXPECT_EQ(seen.peer, "127.0.0.1:5000");
     EXPECT_EQ(seen.display, "mon 1");
     EXPECT_EQ(seen.action, "button");
     EXPECT_EQ(seen.body, "myMimic press");
+}
+
+// Only the active host of a pair drives the screens: the standby refuses,
+// saying so, and acts on nothing; its checks come first as on any host.
+TEST_F(AnswerRequest, TheStandbyRefusesControlAndSaysWhereItGoes) {
+    model.setDisplay(tile("mon1", "CAM 1"), 0);
+    model.setRole("standby");
+    int acted = 0;
+    control = {good_token,
+               [&](const control_request&) {
+                   ++acted;
+                   return control_answer{200, ""};
+               },
+               nullptr};
+    const http_response refused = answer(http::verb::post, "/api/displays/mon1/parent", "tally=1", {with_token});
+    EXPECT_EQ(refused.result(), http::status::service_unavailable);
+    EXPECT_EQ(refused.body(), "this host is the standby of a pair: send control to the active host\n");
+    EXPECT_EQ(answer(http::verb::post, "/api/displays/mon1/parent", "tally=1").result(), http::status::unauthorized);
+    EXPECT_EQ(answer(http::verb::post, "/api/displays/mon9/parent", "x", {with_token}).result(), http::status::not_found);
+    model.setRole("active");
+    EXPECT_EQ(answer(http::verb::post, "/api/displays/mon1/parent", "tally=1", {with_token}).result(), http::status::ok);
+    EXPECT_EQ(acted, 1);
+}
+
+TEST(WallModel, FullMessageSaysWhetherControlIsOn) {
+    wall_model model(1);
+    EXPECT_EQ(json::parse(model.fullMessage())["control"], false);
+    EXPECT_TRUE(model.setControl(true));
+    EXPECT_FALSE(model.setControl(true));
+    EXPECT_EQ(json::parse(model.fullMessage())["control"], true);
 }
 
 }  // namespace

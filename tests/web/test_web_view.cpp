@@ -575,6 +575,20 @@ TEST_F(WebView, ControlHandsTheHostTheDisplayActionAndBodyAndAnswersItsReply) {
     EXPECT_EQ(get("/api/displays").status, 200) << "the rest of the API stays as it was";
 }
 
+// A reload may turn control on or off: open pages show or hide their
+// controls.
+TEST_F(WebView, PagesHearWhenControlTurnsOnAndOff) {
+    startView();
+    auto page = openPage();
+    EXPECT_EQ(page->next(io)["control"], false);
+    const auto act = [](const control_request&) { return control_answer{200, ""}; };
+    view->control(good_token, act, nullptr);
+    EXPECT_EQ(page->next(io)["control"], true);
+    view->control(good_token + "2", act, nullptr);  // still on: nothing to say
+    view->control("", act, nullptr);
+    EXPECT_EQ(page->next(io)["control"], false);
+}
+
 TEST_F(WebView, ASlowRequestIsClosedWhileOthersAreServed) {
     // Long enough for the other request even on a busy machine.
     settings.requestTimeout = std::chrono::milliseconds(2000);
