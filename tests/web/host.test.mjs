@@ -371,13 +371,13 @@ const tallyPanels = process.env.QUON_TALLY_PANELS;
 const firstToken = 'first-token-of-the-wall';
 const secondToken = 'second-token-of-the-wall';
 
-function tallyWall(name, token) {
+function tallyWall(name, token, more = []) {
   const path = join(scratch, name);
   writeFileSync(path, [
     '[[display]]', 'name = "cam#1"', `module = ${JSON.stringify(tallyModule)}`, 'parent = ["camera=1,1"]', '',
     '[[display]]', 'name = "cam2"', `module = ${JSON.stringify(tallyModule)}`, 'parent = ["camera=1,2"]', '',
     '[tally.tally_on]', 'left = "red"', '', '[tally.tally_off]', 'left = "off"', '',
-    ...(token ? ['[control]', `token = "${token}"`] : []), ''].join('\n'));
+    ...(token ? ['[control]', `token = "${token}"`] : []), '', ...more, ''].join('\n'));
   return path;
 }
 
@@ -462,3 +462,21 @@ test('serve: a token changed by a reload takes effect, and the page holding the 
     await page.close();
     assert.deepEqual(await host.terminate(), { code: 0, signal: null }, host.transcript);
   });
+
+test('serve: the standby of a pair refuses control, saying so, on the API and on the page', withTally, async () => {
+  // 192.0.2.50 (TEST-NET-1) is assigned to no interface here: the host stays standby.
+  const host = await startTallyHost(tallyWall('standby.toml', firstToken, ['[pair]', 'active_address = "192.0.2.50"']));
+  const page = await openWall(host);
+  await waitForTile(page, 'cam2', 'CAM 2');
+  await page.waitForFunction(() => !document.getElementById('role').hidden, null, wait);
+  const refusal = 'this host is the standby of a pair: send control to the active host\n';
+  assert.deepEqual(await control(host, 'cam2', 'parent', 'tally=1', firstToken), [503, refusal]);
+  await page.fill('#token', firstToken);
+  await page.click('#unlock button');
+  await page.locator('.tile[data-name="cam2"] .press').click();
+  await page.waitForFunction((expected) => document.querySelector('.tile[data-name="cam2"] .reply').textContent ===
+    expected, `503: ${refusal.trim()}`, wait);
+  assert.equal(await page.locator('.tile[data-name="cam2"] .sheet').textContent(), 'tally_off');
+  await page.close();
+  assert.deepEqual(await host.terminate(), { code: 0, signal: null }, host.transcript);
+});
