@@ -84,7 +84,10 @@ TEST(WallModel, KeepsTheLatestEventsNumberedForLife) {
 TEST(WallModel, FullMessageHoldsTheWholeState) {
     wall_model model(7);
     model.setDisplay(tile("A", "CAM 1"), 0);
-    model.setLink({1, "r", "Videohub", "connected", 4, "", {}});
+    link_state link;
+    link.device = 1;
+    link.name = "r";
+    model.setLink(link);
     model.setRole("standby");
     model.addEvent("started");
     const json full = json::parse(model.fullMessage());
@@ -99,7 +102,9 @@ TEST(WallModel, FullMessageHoldsTheWholeState) {
 
 TEST(WallModel, RemovedLinksLeaveTheRouters) {
     wall_model model(1);
-    model.setLink({2, "r", "", "connected", 4, "", {}});
+    link_state link;
+    link.device = 2;
+    model.setLink(link);
     EXPECT_EQ(model.linkCount(), 1u);
     EXPECT_TRUE(model.removeLink(2));
     EXPECT_FALSE(model.removeLink(2));
