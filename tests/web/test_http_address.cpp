@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <string>
+
+#include "case_name.h"
 
 namespace {
 
@@ -14,17 +15,6 @@ struct accepted_case {
 };
 
 void PrintTo(const accepted_case& c, std::ostream* out) { *out << '"' << c.text << '"'; }
-
-// A test's name from the text it is given: letters and digits, the rest as
-// '_', never empty, never digits alone.
-std::string caseName(const std::string& text) {
-    std::string name;
-    for (const char c : text) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    if (name.empty()) return "empty";
-    // CTest would take a name of digits alone for an index.
-    if (name.find_first_not_of("0123456789") == std::string::npos) return "number_" + name;
-    return name;
-}
 
 class ParseHttpAddressAccepts : public ::testing::TestWithParam<accepted_case> {};
 
@@ -62,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(BadInput, ParseHttpAddressRefuses,
                                            "::1:8080", "[::1]8080", "[::1]:", "[]:80", "[::1:80", "1.2.3:80",
                                            "127.0.0.1:", ":123456"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
-                             return caseName(info.param) + "_" + std::to_string(info.index);
+                             return caseName(info.param);
                          });
 
 // The one name a test may resolve.
