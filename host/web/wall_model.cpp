@@ -241,7 +241,7 @@ std::string wall_model::eventsJson(std::uint64_t after) const {
 
 std::string wall_model::fullMessage() const {
     return R"({"type":"full","displays":)" + displaysJson() + R"(,"routers":)" + routersJson() +
-           R"(,"receivers":)" + receiversJson() + R"(,"role":)" + roleJson() + R"(,"events":)" +
+           R"(,"receivers":)" + receiversJson() + R"(,"role":)" + roleJson() + R"(,"control":)" + (control_ ? "true" : "false") + R"(,"events":)" +
            eventsJson(0) + R"(,"maxEvents":)" + std::to_string(maxEvents_) + "}";
 }
 

@@ -42,6 +42,13 @@ public:
     void setRole(std::string role) { role_ = std::move(role); }
     const std::string& role() const { return role_; }
     std::string roleJson() const;  // "active" with its quotes
+    // Whether the control API is on; returns whether that changed.
+    bool setControl(bool on) {
+        const bool changed = on != control_;
+        control_ = on;
+        return changed;
+    }
+    bool control() const { return control_; }
     bool removeLink(int device);
     void addEvent(const std::string& line);
 
@@ -66,7 +73,7 @@ public:
     std::string orderJson() const;     // [name, ...]
     // The events after `sequence`, oldest first: {"sequence", "time", "text"}.
     std::string eventsJson(std::uint64_t after) const;
-    // {"type":"full", "displays", "routers", "events", "maxEvents"}
+    // {"type":"full", "displays", "routers", "receivers", "role", "control", "events", "maxEvents"}
     std::string fullMessage() const;
 
 private:
@@ -80,6 +87,7 @@ private:
     std::map<int, link_state> links_;
     std::vector<receiver_state> receivers_;
     std::string role_ = "active";
+    bool control_ = false;
     std::deque<event_line> events_;
     std::uint64_t nextEventSequence_ = 1;
 };

@@ -363,3 +363,120 @@ test('serve: details show each display\'s router, destination and TSL index, als
     await page.close();
     assert.deepEqual(await host.terminate(), { code: 0, signal: null }, host.transcript);
   });
+
+// The control API on a wall of the Tally template (examples/components/tally):
+// two lamps that watch no router, and a [control] token.
+const tallyModule = process.env.QUON_TALLY;
+const tallyPanels = process.env.QUON_TALLY_PANELS;
+const firstToken = 'first-token-of-the-wall';
+const secondToken = 'second-token-of-the-wall';
+
+function tallyWall(name, token, more = []) {
+  const path = join(scratch, name);
+  writeFileSync(path, [
+    '[[display]]', 'name = "cam#1"', `module = ${JSON.stringify(tallyModule)}`, 'parent = ["camera=1,1"]', '',
+    '[[display]]', 'name = "cam2"', `module = ${JSON.stringify(tallyModule)}`, 'parent = ["camera=1,2"]', '',
+    '[tally.tally_on]', 'left = "red"', '', '[tally.tally_off]', 'left = "off"', '',
+    ...(token ? ['[control]', `token = "${token}"`] : []), '', ...more, ''].join('\n'));
+  return path;
+}
+
+function startTallyHost(path) {
+  return startHost(['--panels', tallyPanels, 'serve', '--quiet', path, '--http', '127.0.0.1:0']);
+}
+
+// POST /api/displays/NAME/ACTION with `token`: [status, body].
+async function control(host, name, action, body, token) {
+  const response = await fetch(new URL(`/api/displays/${encodeURIComponent(name)}/${action}`, host.url), {
+    method: 'POST', headers: { Authorization: `Bearer ${token}` }, body,
+  });
+  return [response.status, await response.text()];
+}
+
+const withTally = { ...guard, skip: tallyModule && tallyPanels ? false : 'QUON_TALLY and QUON_TALLY_PANELS not set' };
+
+test('serve: with the token, the page presses a display\'s button and sends a parent command', withTally,
+  async () => {
+    const host = await startTallyHost(tallyWall('control.toml', firstToken));
+    const page = await openWall(host);
+    await waitForTile(page, 'cam#1', 'CAM 1');
+    // Read-only until the operator gives the token.
+    assert.equal(await page.locator('.tile .press').first().isVisible(), false);
+    await page.fill('#token', firstToken);
+    await page.click('#unlock button');
+    const cam1 = page.locator('.tile[data-name="cam#1"]');
+    await cam1.locator('.press').click();
+    await page.waitForFunction(() => {
+      const tile = document.querySelector('.tile[data-name="cam#1"]');
+      return tile.querySelector('.sheet').textContent === 'tally_on' && tile.querySelector('.lamp').dataset.colour === 'red';
+    }, null, wait);
+    assert.equal(await cam1.locator('.notified').textContent(), '\u2192 tally=1');
+    assert.equal(await page.locator('.tile[data-name="cam2"] .sheet').textContent(), 'tally_off');
+
+    // A parent command, and the component's reply.
+    await cam1.locator('.command').fill('return=tally');
+    await cam1.locator('.send').click();
+    await page.waitForFunction(() => document.querySelector('.tile[data-name="cam#1"] .reply').textContent ===
+      '\u2190 tally=1', null, wait);
+    await cam1.locator('.command').fill('tally=0');
+    await cam1.locator('.command').press('Enter');
+    await page.waitForFunction(() => document.querySelector('.tile[data-name="cam#1"] .sheet').textContent ===
+      'tally_off', null, wait);
+    assert.ok(host.output.some((line) => /control: 127\.0\.0\.1:\d+ POST \/api\/displays\/cam%231\/button "myMimic": 200$/
+      .test(line)), host.transcript);
+    assert.deepEqual(page.problems, []);
+    await page.close();
+    assert.deepEqual(await host.terminate(), { code: 0, signal: null }, host.transcript);
+  });
+
+test('serve: a token changed by a reload takes effect, and the page holding the old one ends control', withTally,
+  async () => {
+    const path = tallyWall('reload.toml', firstToken);
+    const host = await startTallyHost(path);
+    const page = await openWall(host);
+    await waitForTile(page, 'cam2', 'CAM 2');
+    assert.deepEqual(await control(host, 'cam2', 'parent', 'return=tally', firstToken), [200, 'tally=0']);
+    await page.fill('#token', firstToken);
+    await page.click('#unlock button');
+
+    tallyWall('reload.toml', secondToken);
+    host.process.kill('SIGHUP');
+    const until = Date.now() + wait.timeout;
+    while ((await control(host, 'cam2', 'parent', 'return=tally', secondToken))[0] !== 200) {
+      assert.ok(Date.now() < until, `the new token was never taken:\n${host.transcript}`);
+      await new Promise((resolve) => setTimeout(resolve, 50));
+    }
+    assert.equal((await control(host, 'cam2', 'parent', 'return=tally', firstToken))[0], 401);
+    await page.locator('.tile[data-name="cam2"] .press').click();
+    await page.waitForFunction(() => document.getElementById('control-note').textContent ===
+      'wrong token: control ended', null, wait);
+    assert.equal(await page.locator('.tile .press').first().isVisible(), false);
+    assert.equal(await page.locator('#unlock').isVisible(), true);
+
+    // Without [control], control is off, and the page offers none.
+    tallyWall('reload.toml', '');
+    host.process.kill('SIGHUP');
+    await page.waitForFunction(() => document.getElementById('unlock').hidden, null, wait);
+    assert.deepEqual(await control(host, 'cam2', 'parent', 'return=tally', secondToken),
+      [403, 'control is off (the wall file\'s [control])\n']);
+    await page.close();
+    assert.deepEqual(await host.terminate(), { code: 0, signal: null }, host.transcript);
+  });
+
+test('serve: the standby of a pair refuses control, saying so, on the API and on the page', withTally, async () => {
+  // 192.0.2.50 (TEST-NET-1) is assigned to no interface here: the host stays standby.
+  const host = await startTallyHost(tallyWall('standby.toml', firstToken, ['[pair]', 'active_address = "192.0.2.50"']));
+  const page = await openWall(host);
+  await waitForTile(page, 'cam2', 'CAM 2');
+  await page.waitForFunction(() => !document.getElementById('role').hidden, null, wait);
+  const refusal = 'this host is the standby of a pair: send control to the active host\n';
+  assert.deepEqual(await control(host, 'cam2', 'parent', 'tally=1', firstToken), [503, refusal]);
+  await page.fill('#token', firstToken);
+  await page.click('#unlock button');
+  await page.locator('.tile[data-name="cam2"] .press').click();
+  await page.waitForFunction((expected) => document.querySelector('.tile[data-name="cam2"] .reply').textContent ===
+    expected, `503: ${refusal.trim()}`, wait);
+  assert.equal(await page.locator('.tile[data-name="cam2"] .sheet').textContent(), 'tally_off');
+  await page.close();
+  assert.deepEqual(await host.terminate(), { code: 0, signal: null }, host.transcript);
+});

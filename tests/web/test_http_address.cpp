@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "case_name.h"
+
 namespace {
 
 struct accepted_case {
@@ -9,6 +13,8 @@ struct accepted_case {
     const char* address;
     unsigned short port;
 };
+
+void PrintTo(const accepted_case& c, std::ostream* out) { *out << '"' << c.text << '"'; }
 
 class ParseHttpAddressAccepts : public ::testing::TestWithParam<accepted_case> {};
 
@@ -27,7 +33,8 @@ INSTANTIATE_TEST_SUITE_P(
                       accepted_case{":0", "127.0.0.1", 0}, accepted_case{"127.0.0.1:80", "127.0.0.1", 80},
                       accepted_case{"0.0.0.0:8080", "0.0.0.0", 8080},
                       accepted_case{"0.0.0.0:65535", "0.0.0.0", 65535},
-                      accepted_case{"[::1]:9000", "::1", 9000}, accepted_case{"[::]:9000", "::", 9000}));
+                      accepted_case{"[::1]:9000", "::1", 9000}, accepted_case{"[::]:9000", "::", 9000}),
+    [](const ::testing::TestParamInfo<accepted_case>& info) { return caseName(info.param.text); });
 
 class ParseHttpAddressRefuses : public ::testing::TestWithParam<const char*> {};
 
@@ -43,7 +50,10 @@ TEST_P(ParseHttpAddressRefuses, WithAReason) {
 INSTANTIATE_TEST_SUITE_P(BadInput, ParseHttpAddressRefuses,
                          ::testing::Values("", ":", ":65536", ":-1", ":80x",
                                            "::1:8080", "[::1]8080", "[::1]:", "[]:80", "[::1:80", "1.2.3:80",
-                                           "127.0.0.1:", ":123456"));
+                                           "127.0.0.1:", ":123456"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return caseName(info.param);
+                         });
 
 // The one name a test may resolve.
 TEST(ParseHttpAddress, ResolvesANameOnceToANumericAddress) {
@@ -60,6 +70,8 @@ struct loopback_case {
     bool loopback;
 };
 
+void PrintTo(const loopback_case& c, std::ostream* out) { *out << '"' << c.address << '"'; }
+
 class IsLoopbackAddress : public ::testing::TestWithParam<loopback_case> {};
 
 TEST_P(IsLoopbackAddress, TellsWhetherOnlyThisMachineCanReachIt) {
@@ -71,6 +83,9 @@ INSTANTIATE_TEST_SUITE_P(Addresses, IsLoopbackAddress,
                                            loopback_case{"::1", true}, loopback_case{"::ffff:127.0.0.1", true},
                                            loopback_case{"0.0.0.0", false}, loopback_case{"::", false},
                                            loopback_case{"::ffff:10.0.0.1", false},
-                                           loopback_case{"not an address", false}));
+                                           loopback_case{"not an address", false}),
+                         [](const ::testing::TestParamInfo<loopback_case>& info) {
+                             return caseName(info.param.address);
+                         });
 
 }  // namespace

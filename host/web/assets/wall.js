@@ -56,10 +56,93 @@ function makeTile(name) {
   const mark = element('span', 'mark');
   meta.append(sheet, notified, mark);
   const where = element('div', 'where');
-  root.append(lamps, title, text, meta, where);
+  root.append(lamps, title, text, meta, where, makeControls(name));
   const tile = { root, left, centre, right, title, text, sheet, notified, mark, where, search: null, router: 0 };
   tiles.set(name, tile);
   return tile;
+}
+
+// The control API, when the wall file turns it on ([control]): the
+// operator gives the token once in a tab (it is kept for that tab only);
+// each tile then gets a press button (a button event on its mimic, as a
+// panel's press) and a line for a parent command, and shows the host's
+// answer. A wrong token ends control and says so.
+const tokenKey = 'quon-control-token';
+let controlOn = false;
+let token = sessionStorage.getItem(tokenKey) || '';
+const unlockForm = document.getElementById('unlock');
+const tokenBox = document.getElementById('token');
+const lockButton = document.getElementById('lock');
+const controlNote = document.getElementById('control-note');
+
+function showControl(on) {
+  controlOn = on;
+  unlockForm.hidden = !on || token !== '';
+  lockButton.hidden = !on || token === '';
+  document.body.classList.toggle('controlling', on && token !== '');
+  if (!on) controlNote.textContent = '';
+}
+
+function endControl(note) {
+  token = '';
+  sessionStorage.removeItem(tokenKey);
+  showControl(controlOn);
+  controlNote.textContent = note;
+}
+
+unlockForm.addEventListener('submit', (submitted) => {
+  submitted.preventDefault();
+  token = tokenBox.value.trim();
+  tokenBox.value = '';
+  if (token !== '') sessionStorage.setItem(tokenKey, token);
+  controlNote.textContent = '';
+  showControl(controlOn);
+});
+lockButton.addEventListener('click', () => endControl(''));
+
+async function act(name, action, body, reply) {
+  reply.dataset.status = 'sending';
+  reply.textContent = '…';
+  try {
+    const response = await fetch('/api/displays/' + encodeURIComponent(name) + '/' + action, {
+      method: 'POST',
+      headers: { Authorization: 'Bearer ' + token, 'Content-Type': 'text/plain; charset=utf-8' },
+      body,
+      cache: 'no-store',
+    });
+    const answer = (await response.text()).trim();
+    reply.dataset.status = response.ok ? 'ok' : 'failed';
+    if (response.ok) reply.textContent = answer === '' ? action + ': done' : '← ' + answer;
+    else reply.textContent = response.status + ': ' + answer;
+    if (response.status === 401) endControl('wrong token: control ended');
+  } catch (error) {
+    reply.dataset.status = 'failed';
+    reply.textContent = 'not sent: ' + error.message;
+  }
+}
+
+function makeControls(name) {
+  const controls = element('form', 'controls');
+  const press = element('button', 'press');
+  press.type = 'button';
+  press.textContent = 'press';
+  press.title = 'a press on the display, as on its panel';
+  const command = element('input', 'command');
+  command.placeholder = 'parent command';
+  command.setAttribute('aria-label', 'parent command for ' + name);
+  command.autocomplete = 'off';
+  command.spellcheck = false;
+  const send = element('button', 'send');
+  send.type = 'submit';
+  send.textContent = 'send';
+  const reply = element('output', 'reply');
+  controls.append(press, command, send, reply);
+  press.addEventListener('click', () => act(name, 'button', 'myMimic', reply));
+  controls.addEventListener('submit', (submitted) => {
+    submitted.preventDefault();
+    if (command.value !== '') act(name, 'parent', command.value, reply);
+  });
+  return controls;
 }
 
 // True when the text changed.
@@ -280,6 +363,7 @@ function applyFull(message) {
   showLinks(message.routers);
   showReceivers(message.receivers);
   showRole(message.role);
+  showControl(message.control === true);
   eventsList.replaceChildren();
   addEvents(message.events);
   showCounts();
@@ -291,6 +375,7 @@ function applyUpdate(message) {
   if (message.routers) showLinks(message.routers);
   if (message.receivers) showReceivers(message.receivers);
   if (message.role) showRole(message.role);
+  if (message.control !== undefined) showControl(message.control === true);
   if (message.events) addEvents(message.events);
   showCounts();
 }

@@ -1,0 +1,197 @@
+#include "request_handler.h"
+
+#include <boost/beast/http/field.hpp>
+#include <boost/beast/http/verb.hpp>
+
+#include "quon/common/text.h"
+#include "web_assets.h"
+
+namespace quon::web {
+
+namespace {
+
+namespace http = boost::beast::http;
+using string_view = boost::beast::string_view;
+
+// Only the host's own files may run or style the page; nothing inline,
+// nothing from elsewhere, no framing.
+constexpr char content_security_policy[] =
+    "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
+    "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+
+constexpr string_view control_prefix = "/api/displays/";
+constexpr std::size_t max_control_bytes = 1024;
+
+// Whether `given` is `secret` (never empty), in a time that does not tell
+// how much of it matched.
+bool sameSecret(const std::string& given, const std::string& secret) {
+    unsigned char differ = given.size() == secret.size() ? 0 : 1;
+    for (std::size_t i = 0; i < given.size(); ++i)
+        differ |= static_cast<unsigned char>(given[i] ^ secret[i % secret.size()]);
+    return differ == 0;
+}
+
+// `text` with each %XX made the byte it stands for, as a browser encodes a
+// path segment; false when a % is not followed by two hex digits.
+bool percentDecoded(const std::string& text, std::string& out) {
+    const auto hex = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    out.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) return false;
+        const int high = hex(text[i + 1]);
+        const int low = hex(text[i + 2]);
+        if (high < 0 || low < 0) return false;
+        out += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return true;
+}
+
+http_response readAnswer(const http_request& request, const request_context& context) {
+    const wall_model& model = context.model;
+    http_response response{http::status::ok, request.version()};
+    response.set(http::field::server, "quon-host");
+    response.set("Content-Security-Policy", content_security_policy);
+    response.set("X-Content-Type-Options", "nosniff");
+    response.set("Referrer-Policy", "no-referrer");
+    response.set(http::field::cache_control, "no-store");
+    response.keep_alive(request.keep_alive());
+
+    string_view target = request.target();
+    target = target.substr(0, target.find('?'));
+    // HEAD is answered as GET is, without the body (every server must).
+    const bool head = request.method() == http::verb::head;
+    if (request.method() != http::verb::get && !head) {
+        response.result(http::status::method_not_allowed);
+        response.set(http::field::allow, "GET, HEAD");
+        response.set(http::field::content_type, "text/plain; charset=utf-8");
+        response.body() = "read-only: GET only\n";
+    } else if (target == "/api/displays") {
+        response.set(http::field::content_type, "application/json");
+        response.body() = model.displaysJson();
+    } else if (target == "/api/routers") {
+        response.set(http::field::content_type, "application/json");
+        response.body() = model.routersJson();
+    } else if (target == "/api/receivers") {
+        response.set(http::field::content_type, "application/json");
+        response.body() =
+            context.readReceivers ? wall_model::receiversJson(context.readReceivers()) : model.receiversJson();
+    } else if (target == "/api/events") {
+        response.set(http::field::content_type, "application/json");
+        response.body() = model.eventsJson(0);
+    } else if (target == "/metrics" && context.metrics) {
+        response.set(http::field::content_type, "text/plain; version=0.0.4; charset=utf-8");
+        response.body() = context.metrics();
+    } else if (target == "/healthz") {
+        response.set(http::field::content_type, "application/json");
+        response.body() = model.healthJson(context.pages);
+    } else if (const web_asset* asset = findWebAsset(target == "/" ? "/index.html" : std::string(target))) {
+        response.set(http::field::content_type, asset->contentType);
+        response.body().assign(reinterpret_cast<const char*>(asset->data), asset->size);
+    } else {
+        response.result(http::status::not_found);
+        response.set(http::field::content_type, "text/plain; charset=utf-8");
+        response.body() = "not found\n";
+    }
+    response.prepare_payload();
+    if (head) response.body().clear();  // Content-Length stays: the size GET would send
+    return response;
+}
+
+// The control API. A browser sends a custom Authorization header to
+// another site only after a preflight (OPTIONS), which is never allowed
+// here, and a foreign Origin is refused besides: another site's page cannot
+// make a browser act on the wall.
+http_response controlAnswer(const http_request& request, const request_context& context) {
+    const control_settings& control = context.control;
+    const std::string target(request.target());
+    const auto answer = [&](http::status status, const std::string& body) {
+        http_response response{status, request.version()};
+        response.set(http::field::content_type, "text/plain; charset=utf-8");
+        response.set("Content-Security-Policy", content_security_policy);
+        response.set("X-Content-Type-Options", "nosniff");
+        response.set(http::field::cache_control, "no-store");
+        if (status == http::status::unauthorized) response.set(http::field::www_authenticate, "Bearer");
+        response.keep_alive(request.keep_alive());
+        response.body() = body;
+        response.prepare_payload();
+        // Who sent what, and what came of it; the body is one line of at
+        // most max_control_bytes, or is said to be longer.
+        if (control.log) {
+            const std::string& sent = request.body();
+            const std::string shown =
+                sent.size() > max_control_bytes ? "(" + std::to_string(sent.size()) + " bytes)" : "\"" + sent + "\"";
+            control.log(context.peer + " POST " + target + " " + shown + ": " +
+                        std::to_string(static_cast<int>(status)));
+        }
+        return response;
+    };
+    if (control.token.empty()) return answer(http::status::forbidden, "control is off (the wall file's [control])\n");
+    if (!sameOrigin(request)) return answer(http::status::forbidden, "another site's page may not control the wall\n");
+    const auto authorization = request.find(http::field::authorization);
+    const std::string bearer = "Bearer ";
+    if (authorization == request.end() || !sameSecret(std::string(authorization->value()), bearer + control.token))
+        return answer(http::status::unauthorized, "no or wrong token\n");
+    if (request.body().size() > max_control_bytes)
+        return answer(http::status::payload_too_large,
+                      "a control request is at most " + std::to_string(max_control_bytes) + " bytes\n");
+    const std::string rest = target.substr(control_prefix.size());
+    const auto slash = rest.rfind('/');
+    const std::string encoded = slash == std::string::npos ? std::string() : rest.substr(0, slash);
+    const std::string action = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
+    if (action != "parent" && action != "button") return answer(http::status::not_found, "not found\n");
+    // NAME as a browser sends it: percent-encoded ("MON%201" is "MON 1").
+    std::string display;
+    if (!percentDecoded(encoded, display))
+        return answer(http::status::bad_request, "a display name with a % not followed by two hex digits\n");
+    if (!context.model.findDisplay(display)) return answer(http::status::not_found, "no display \"" + display + "\"\n");
+    if (request.body().find_first_of("\r\n") != std::string::npos || (action == "button" && request.body().empty()))
+        return answer(http::status::bad_request, "one line: a parent command, or ID[ EVENT]\n");
+    // Only the active host drives the screens: a command obeyed here would
+    // change what this host's page shows and no screen, and leave its
+    // display apart from the active host's.
+    if (context.model.role() == "standby")
+        return answer(http::status::service_unavailable,
+                      "this host is the standby of a pair: send control to the active host\n");
+    if (!control.act) return answer(http::status::service_unavailable, "no host to act\n");
+    const control_answer done = control.act({context.peer, display, action, request.body()});
+    return answer(static_cast<http::status>(done.status), done.body);
+}
+
+}  // namespace
+
+http_response answerRequest(const http_request& request, const request_context& context) {
+    if (request.method() == http::verb::post && request.target().starts_with(control_prefix))
+        return controlAnswer(request, context);
+    return readAnswer(request, context);
+}
+
+http_response refusal(http::status status, const std::string& reason) {
+    http_response response{status, 11};
+    response.set(http::field::content_type, "text/plain; charset=utf-8");
+    response.set("Content-Security-Policy", content_security_policy);
+    response.body() = reason;
+    response.keep_alive(false);
+    response.prepare_payload();
+    return response;
+}
+
+bool sameOrigin(const http_request& request) {
+    const auto origin = request.find(http::field::origin);
+    if (origin == request.end()) return true;
+    const std::string originText = lowerCase(std::string(origin->value()));
+    const auto scheme = originText.find("://");
+    if (scheme == std::string::npos) return false;
+    return originText.substr(scheme + 3) == lowerCase(std::string(request[http::field::host]));
+}
+
+}  // namespace quon::web

@@ -1,0 +1,57 @@
+// The answers of the web view's HTTP API and files: a function from a
+// request to its response, with no socket and no timer, so that it is tested
+// as it is. What it answers from is passed in. Runs on the io_context's
+// thread, as the model it reads.
+#ifndef QUON_WEB_REQUEST_HANDLER_H
+#define QUON_WEB_REQUEST_HANDLER_H
+
+#include <boost/beast/http/message.hpp>
+#include <boost/beast/http/status.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "quon/web/web_view.h"
+#include "wall_model.h"
+
+namespace quon::web {
+
+using http_request = boost::beast::http::request<boost::beast::http::string_body>;
+using http_response = boost::beast::http::response<boost::beast::http::string_body>;
+
+// The control API as the host set it (web_view::control).
+struct control_settings {
+    std::string token;  // empty: control is off
+    std::function<control_answer(const control_request&)> act;
+    std::function<void(const std::string&)> log;  // one line per request to the API
+};
+
+// What a request is answered from, as it stands when the request came.
+// The references must outlive the call.
+struct request_context {
+    const wall_model& model;
+    std::size_t pages;                                                   // live pages open now
+    const std::function<std::string()>& metrics;                         // none: /metrics is not found
+    const std::function<std::vector<receiver_state>()>& readReceivers;  // none: the model's receivers
+    const control_settings& control;
+    std::string peer;  // "ADDR:PORT" of the client, as the control log names it
+};
+
+// The answer to any request but a WebSocket upgrade: GET and HEAD of the
+// API and the page's files, POST of the control API, 405 for the rest.
+http_response answerRequest(const http_request& request, const request_context& context);
+
+// An answer that ends the connection: a request too large or malformed, or
+// a WebSocket the server will not open. `reason` is one line.
+http_response refusal(boost::beast::http::status status, const std::string& reason);
+
+// Whether the request comes from a page of the host's own origin: a page of
+// another site in the same browser must not read or control the wall. Tools
+// that send no Origin are let in.
+bool sameOrigin(const http_request& request);
+
+}  // namespace quon::web
+
+#endif

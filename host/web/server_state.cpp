@@ -1,0 +1,97 @@
+#include "server_state.h"
+
+#include "websocket_session.h"
+
+namespace quon::web {
+
+using error_code = boost::system::error_code;
+
+void server_state::scheduleFlush() {
+    if (flushScheduled || pages.empty()) return;
+    flushScheduled = true;
+    flushTimer.expires_after(settings.flushDelay);
+    flushTimer.async_wait([self = shared_from_this()](const error_code& aborted) {
+        if (aborted) return;
+        self->flushScheduled = false;
+        self->flush();
+    });
+}
+
+void server_state::readReceiversNow() {
+    if (!readReceivers) return;
+    std::vector<receiver_state> now = readReceivers();
+    if (now == model.receivers()) return;
+    model.setReceivers(std::move(now));
+    markLinks();
+    scheduleFlush();
+}
+
+void server_state::scheduleReceivers() {
+    if (!readReceivers || !running) return;
+    receiverTimer.expires_after(receiverEvery);
+    receiverTimer.async_wait([self = shared_from_this()](const error_code& aborted) {
+        if (aborted || !self->running) return;
+        if (!self->pages.empty()) self->readReceiversNow();
+        self->scheduleReceivers();
+    });
+}
+
+void server_state::flush() {
+    const std::uint64_t lastEvent = model.lastEventSequence();
+    std::shared_ptr<const std::string> shared;
+    bool sharedBuilt = false;
+    // Dropping a page edits `pages`: walk a copy.
+    const std::vector<std::shared_ptr<websocket_session>> targets = pages;
+    for (const auto& page : targets) {
+        if (!page->open()) continue;  // its full state is still to come
+        if (page->inStep(flushedEventSequence)) {
+            if (!sharedBuilt) {
+                std::string message = updateMessage(dirtyNames, orderChanged, linksChanged, flushedEventSequence);
+                if (!message.empty()) shared = std::make_shared<const std::string>(std::move(message));
+                sharedBuilt = true;
+            }
+            if (shared) page->send(shared, lastEvent);
+        } else {
+            page->queue(dirtyNames, orderChanged, linksChanged);
+        }
+    }
+    dirtyNames.clear();
+    ++round;
+    orderChanged = linksChanged = false;
+    flushedEventSequence = lastEvent;
+}
+
+void server_state::removePage(const websocket_session* page) {
+    for (auto place = pages.begin(); place != pages.end(); ++place)
+        if (place->get() == page) {
+            pages.erase(place);
+            return;
+        }
+}
+
+std::string server_state::updateMessage(const std::vector<std::string>& names, bool order, bool links,
+                                        std::uint64_t eventsAfter) const {
+    const bool events = model.lastEventSequence() > eventsAfter;
+    if (names.empty() && !order && !links && !events) return {};
+    std::string message;
+    message.reserve(64 + names.size() * 200);
+    message += R"({"type":"update","displays":[)";
+    bool first = true;
+    for (const std::string& name : names) {
+        const display_state* display = model.findDisplay(name);
+        if (!display) continue;  // removed since; the order says so
+        if (!first) message += ',';
+        first = false;
+        wall_model::appendDisplayJson(message, *display);
+    }
+    message += ']';
+    if (order) message += R"(,"order":)" + model.orderJson();
+    if (links)
+        message += R"(,"routers":)" + model.routersJson() + R"(,"receivers":)" + model.receiversJson() +
+                   R"(,"role":)" + model.roleJson() + R"(,"control":)" + (model.control() ? "true" : "false");
+    if (events) message += R"(,"events":)" + model.eventsJson(eventsAfter);
+    message += '}';
+    return message;
+}
+
+}  // namespace quon::web

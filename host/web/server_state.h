@@ -1,0 +1,80 @@
+// What the web view and every connection's handlers share: the model, the
+// open connections, the changes not yet sent to the pages and the host's
+// hooks. Held by shared_ptr, so that a handler that runs after the view is
+// gone finds it still valid. Lives on the io_context's thread.
+#ifndef QUON_WEB_SERVER_STATE_H
+#define QUON_WEB_SERVER_STATE_H
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "quon/web/web_view.h"
+#include "request_handler.h"
+#include "wall_model.h"
+
+namespace quon::web {
+
+class http_session;
+class websocket_session;
+
+struct server_state : std::enable_shared_from_this<server_state> {
+    server_state(boost::asio::io_context& context, const web_settings& options)
+        : settings(options), model(options.maxEvents), flushTimer(context), receiverTimer(context) {}
+
+    // Sends the pages what changed, after settings.flushDelay, once.
+    void scheduleFlush();
+    void flush();
+    // Note what the pages have to be sent; nothing when none is open, as a
+    // page that connects later gets the full state.
+    void markOrder() { orderChanged = orderChanged || !pages.empty(); }
+    void markLinks() { linksChanged = linksChanged || !pages.empty(); }
+    std::size_t connections() const { return sessions.size() + pages.size(); }
+    void removePage(const websocket_session* page);
+    // {"type":"update", ...} of these changes; empty when there is nothing to say.
+    std::string updateMessage(const std::vector<std::string>& names, bool order, bool links,
+                              std::uint64_t eventsAfter) const;
+    // What a request from `peer` is answered from, now.
+    request_context requestContext(std::string peer) const {
+        return {model, pages.size(), metrics, readReceivers, control, std::move(peer)};
+    }
+    void scheduleReceivers();
+    // Takes the receivers' figures of now; the pages get them if they changed.
+    void readReceiversNow();
+
+    const web_settings settings;
+    wall_model model;
+    boost::asio::steady_timer flushTimer;
+    boost::asio::steady_timer receiverTimer;
+    bool running = false;
+    bool flushScheduled = false;
+
+    std::function<std::string()> metrics;  // the text of /metrics; none: 404
+    control_settings control;
+    // The receivers as they stand now; none: as last given.
+    std::function<std::vector<receiver_state>()> readReceivers;
+    std::chrono::milliseconds receiverEvery{1000};
+
+    // What changed since the last flush: the displays, each once (the round
+    // counts flushes; see wall_model::setDisplay).
+    std::uint64_t round = 1;
+    std::vector<std::string> dirtyNames;
+    bool orderChanged = false;
+    bool linksChanged = false;
+    std::uint64_t flushedEventSequence = 0;
+
+    // Connections: the HTTP sessions own themselves through their handlers;
+    // the pages' WebSockets are owned here until they close or are dropped.
+    std::unordered_map<http_session*, std::weak_ptr<http_session>> sessions;
+    std::vector<std::shared_ptr<websocket_session>> pages;
+};
+
+}  // namespace quon::web
+
+#endif

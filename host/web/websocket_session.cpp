@@ -1,0 +1,108 @@
+#include "websocket_session.h"
+
+#include <boost/asio/buffer.hpp>
+#include <boost/beast/core/bind_handler.hpp>
+#include <boost/beast/websocket.hpp>
+
+namespace quon::web {
+
+namespace {
+
+namespace beast = boost::beast;
+namespace websocket = beast::websocket;
+using error_code = boost::system::error_code;
+
+constexpr std::size_t max_page_message_bytes = 1024;  // a page only answers pings and closes
+
+}  // namespace
+
+void websocket_session::accept(http_request request) {
+    beast::get_lowest_layer(ws_).expires_never();
+    websocket::stream_base::timeout timeouts;
+    timeouts.handshake_timeout = server_->settings.requestTimeout;
+    timeouts.idle_timeout = server_->settings.idleTimeout;
+    timeouts.keep_alive_pings = true;
+    ws_.set_option(timeouts);
+    ws_.read_message_max(max_page_message_bytes);
+    ws_.auto_fragment(false);
+    ws_.text(true);
+    request_ = std::move(request);
+    ws_.async_accept(request_, beast::bind_front_handler(&websocket_session::onAccept, shared_from_this()));
+}
+
+void websocket_session::send(std::shared_ptr<const std::string> message, std::uint64_t eventsIncluded) {
+    sentEvents_ = eventsIncluded;
+    write(std::move(message));
+}
+
+bool websocket_session::queue(const std::vector<std::string>& names, bool order, bool links) {
+    for (const std::string& name : names)
+        if (pendingSet_.insert(name).second) pendingNames_.push_back(name);
+    pendingOrder_ = pendingOrder_ || order;
+    pendingLinks_ = pendingLinks_ || links;
+    if (writing_) {
+        backlog_ += names.size();
+        if (backlog_ > server_->settings.maxBacklogChanges) {
+            drop();
+            return false;
+        }
+        return true;
+    }
+    sendPending();
+    return true;
+}
+
+void websocket_session::drop() {
+    if (dropped_) return;
+    dropped_ = true;
+    error_code ignored;
+    beast::get_lowest_layer(ws_).socket().close(ignored);
+    server_->removePage(this);
+}
+
+void websocket_session::onAccept(const error_code& failure) {
+    if (failure) return drop();
+    open_ = true;
+    sentEvents_ = server_->model.lastEventSequence();
+    server_->readReceiversNow();
+    write(std::make_shared<const std::string>(server_->model.fullMessage()));
+    read();
+}
+
+void websocket_session::read() {
+    ws_.async_read(incoming_, beast::bind_front_handler(&websocket_session::onRead, shared_from_this()));
+}
+
+void websocket_session::onRead(const error_code& failure, std::size_t) {
+    if (failure) return drop();
+    incoming_.consume(incoming_.size());
+    read();
+}
+
+void websocket_session::write(std::shared_ptr<const std::string> message) {
+    writing_ = true;
+    outgoing_ = std::move(message);
+    ws_.async_write(boost::asio::buffer(*outgoing_),
+                    beast::bind_front_handler(&websocket_session::onWrite, shared_from_this()));
+}
+
+void websocket_session::onWrite(const error_code& failure, std::size_t) {
+    writing_ = false;
+    outgoing_.reset();
+    backlog_ = 0;
+    if (failure) return drop();
+    sendPending();
+}
+
+void websocket_session::sendPending() {
+    if (dropped_ || !open_ || writing_) return;
+    const std::uint64_t lastEvent = server_->model.lastEventSequence();
+    std::string message = server_->updateMessage(pendingNames_, pendingOrder_, pendingLinks_, sentEvents_);
+    pendingNames_.clear();
+    pendingSet_.clear();
+    pendingOrder_ = pendingLinks_ = false;
+    sentEvents_ = lastEvent;
+    if (!message.empty()) write(std::make_shared<const std::string>(std::move(message)));
+}
+
+}  // namespace quon::web
