@@ -1,0 +1,301 @@
+#include "quon/routers/quartz/quartz_client.h"
+
+#include <algorithm>
+
+#include "quon/links/label_text.h"
+#include "quon/links/router_link.h"
+
+namespace quon::links::quartz {
+
+namespace {
+
+// Bytes without one whole message among them after which the stream is
+// taken as beyond reading.
+constexpr std::size_t max_bytes_without_message = 16384;
+
+const char* const size_keys[] = {"DatabaseSize_0", "DatabaseSize_1"};
+const char* const kinds[] = {"source", "destination"};
+
+// A vector of flags grown to hold index `n` (1-based).
+void grow(std::vector<bool>& flags, int n) {
+    if (static_cast<int>(flags.size()) < n) flags.resize(static_cast<std::size_t>(n), false);
+}
+
+}  // namespace
+
+client::client(const client_settings& settings) : settings_(settings) {}
+
+void client::begin(link_clock::time_point now, link_actions& out) {
+    now_ = now;
+    out_ = &out;
+}
+
+void client::send(std::string bytes) {
+    if (open_ && !bytes.empty()) out_->emplace_back(std::in_place_type<act::send>, act::send{std::move(bytes)});
+}
+
+void client::fail(const std::string& why) {
+    if (!open_) return;
+    out_->emplace_back(std::in_place_type<act::fail>, act::fail{why});
+    closed();
+}
+
+void client::reportProblem(const std::string& cause, const std::string& text) {
+    if (open_) out_->emplace_back(std::in_place_type<act::problem>, act::problem{cause, text});
+}
+
+void client::armTimer() {
+    if (!open_ || deadline_ == now_ + settings_.answerWait) return;  // already asked for
+    deadline_ = now_ + settings_.answerWait;
+    out_->emplace_back(std::in_place_type<act::arm_timer>, act::arm_timer{*deadline_});
+}
+
+void client::closed() {
+    open_ = up_ = reading_ = testing_ = false;
+    deadline_.reset();
+}
+
+void client::connected(link_clock::time_point now, link_actions& out) {
+    begin(now, out);
+    open_ = true;
+    up_ = reading_ = testing_ = heard_ = false;
+    deadline_.reset();
+    reader_.reset();
+    bytesWithoutMessage_ = 0;
+    for (int d : {0, 1}) {
+        namePending_[d].clear();
+        namesLeft_[d] = 0;
+        highestNamed_[d] = 0;
+    }
+    routePending_.clear();
+    answerIsNews_.clear();
+    routesLeft_ = 0;
+    highestAnswered_ = 0;
+    if (!isLevel(settings_.level)) {
+        fail(std::string("the level must be a letter from A to Z, not '") + settings_.level + "'");
+        return;
+    }
+    read(true);
+}
+
+void client::read(bool initial) {
+    reading_ = true;
+    std::string requests;
+    for (int d : {0, 1}) {
+        const int known = d == 0 ? settings_.sources : settings_.destinations;
+        namePending_[d].assign(static_cast<std::size_t>(std::max(known, 0)), true);
+        namesLeft_[d] = std::max(known, 0);
+        for (int n = 1; n <= known; ++n) requests += readName(d == 0, n);
+    }
+    send(std::move(requests));
+    routePending_.clear();
+    routesLeft_ = 0;
+    interrogate(1, settings_.destinations, initial);
+    if (initial && settings_.sources <= 0 && settings_.destinations <= 0) {
+        // Nothing to read: whether the router answers at all decides.
+        testing_ = true;
+        send(testConnection());
+    }
+    armTimer();
+}
+
+void client::interrogate(int first, int last, bool news) {
+    std::string requests;
+    for (int d = std::max(first, 1); d <= std::min(last, max_number); ++d) {
+        grow(routePending_, d);
+        grow(answerIsNews_, d);
+        if (!routePending_[static_cast<std::size_t>(d - 1)]) ++routesLeft_;
+        routePending_[static_cast<std::size_t>(d - 1)] = true;
+        answerIsNews_[static_cast<std::size_t>(d - 1)] = news;
+        requests += quartz::interrogate(settings_.level, d);
+    }
+    send(std::move(requests));
+}
+
+bool client::readDone() const { return !testing_ && namesLeft_[0] == 0 && namesLeft_[1] == 0 && routesLeft_ == 0; }
+
+int client::highestNumber(int database) const {
+    const int known = database == 0 ? settings_.sources : settings_.destinations;
+    const int seen = database == 0 ? highestNamed_[0] : std::max(highestNamed_[1], highestAnswered_);
+    return std::max(known, seen);
+}
+
+// The read is over: everything came, or nothing more came for answerWait.
+void client::endRead() {
+    reading_ = false;
+    deadline_.reset();
+    for (int d : {0, 1}) {
+        const int known = d == 0 ? settings_.sources : settings_.destinations;
+        if (namesLeft_[d] > 0)
+            reportProblem(std::string("few names ") + kinds[d], "the router named " +
+                                                                    std::to_string(known - namesLeft_[d]) + " of the " +
+                                                                    std::to_string(known) + " " + kinds[d] +
+                                                                    "s the device file gives (" + size_keys[d] + ")");
+        namePending_[d].assign(namePending_[d].size(), false);
+        namesLeft_[d] = 0;
+    }
+    if (routesLeft_ > 0)
+        reportProblem("few routes", "the router answered " + std::to_string(settings_.destinations - routesLeft_) +
+                                        " of the " + std::to_string(settings_.destinations) +
+                                        " destinations interrogated on level " + settings_.level);
+    routePending_.assign(routePending_.size(), false);
+    routesLeft_ = 0;
+    if (up_) return;
+    up_ = true;
+    out_->emplace_back(std::in_place_type<act::up>, act::up{highestNumber(0), highestNumber(1)});
+}
+
+void client::timer(link_clock::time_point now, link_actions& out) {
+    if (!open_ || !deadline_ || now < *deadline_) return;
+    begin(now, out);
+    deadline_.reset();
+    if (!reading_) return;
+    // A router that sent nothing is not answering; taken as up it would
+    // stay without names or routes after it answers again.
+    if (!up_ && !heard_) {
+        fail("no answer within " + std::to_string(settings_.answerWait.count()) + " ms (AnswerWait)");
+        return;
+    }
+    testing_ = false;
+    endRead();
+}
+
+void client::keepAlive(link_clock::time_point now, link_actions& out) {
+    if (!open_ || !up_) return;
+    begin(now, out);
+    send(testConnection());
+}
+
+void client::resync(link_clock::time_point now, link_actions& out) {
+    if (!open_ || !up_) return;
+    begin(now, out);
+    read(false);
+}
+
+bool client::requestRoute(int destination, int source, link_actions& out) {
+    const auto within = [](int number, int known) { return number >= 1 && number <= (known > 0 ? known : max_number); };
+    if (!open_ || !up_ || !within(destination, settings_.destinations) || !within(source, settings_.sources))
+        return false;
+    out_ = &out;
+    send(setRoute(settings_.level, destination, source));
+    return true;
+}
+
+void client::poll(int firstDestination, int lastDestination, link_actions& out) {
+    if (!open_ || !up_) return;
+    out_ = &out;
+    const int last = settings_.destinations > 0 ? std::min(lastDestination, settings_.destinations) : lastDestination;
+    interrogate(firstDestination, last, true);
+}
+
+void client::bytes(const std::uint8_t* data, std::size_t size, link_clock::time_point now, link_actions& out) {
+    if (!open_) return;
+    begin(now, out);
+    messagesInFeed_ = 0;
+    reader_.feed(std::string_view(reinterpret_cast<const char*>(data), size), *this);
+    if (!open_) return;
+    bytesWithoutMessage_ = messagesInFeed_ > 0 ? 0 : bytesWithoutMessage_ + size;
+    if (bytesWithoutMessage_ > max_bytes_without_message) {
+        fail("no valid message among " + std::to_string(max_bytes_without_message) + " bytes");
+        return;
+    }
+    if (!reading_) return;
+    if (readDone()) {
+        endRead();
+    } else if (messagesInFeed_ > 0) {
+        armTimer();  // answers are still coming: wait for more
+    }
+}
+
+void client::onReaderProblem(reader_problem problem) { reportProblem(describe(problem)); }
+
+void client::onMessage(std::string_view body) {
+    if (!open_) return;
+    heard_ = true;
+    ++messagesInFeed_;
+    const parsed message = parse(body);
+    if (const auto* routes = std::get_if<message::routes>(&message)) {
+        for (const message::route& route : routes->items) takeRoute(route);
+    } else if (const auto* name = std::get_if<message::name>(&message)) {
+        takeName(*name);
+    } else if (std::holds_alternative<message::acknowledge>(message)) {
+        testing_ = false;
+    } else if (std::holds_alternative<message::error>(message)) {
+        reportProblem("the router answered .E: it did not take a request (further refusals are not reported)");
+    } else if (std::holds_alternative<message::power_up>(message)) {
+        // Requests sent before the restart may be lost, and its routes and
+        // names may be new.
+        if (up_ || reading_) read(!up_);
+    } else if (const auto* unknown = std::get_if<message::unknown>(&message)) {
+        const std::string shown = std::string(body.substr(0, 16)) + (body.size() > 16 ? "..." : "");
+        if (unknown->malformed)
+            reportProblem("malformed", "a malformed message ." + cleanLabel(shown).text +
+                                           " (further malformed messages are not reported)");
+        else
+            reportProblem("unknown", "an unknown message ." + cleanLabel(shown).text +
+                                         " (further unknown messages are not reported)");
+    }
+}
+
+void client::takeRoute(const message::route& route) {
+    if (route.levels.find(settings_.level) == std::string::npos) return;  // another level's
+    if (settings_.destinations > 0 && route.destination > settings_.destinations) {
+        reportProblem("destination past the size",
+                      "the router reported destination " + std::to_string(route.destination) + ", past the " +
+                          std::to_string(settings_.destinations) +
+                          " the device file gives (DatabaseSize_1); such routes are not followed");
+        return;
+    }
+    int source = route.source;
+    // An old controller's tie-line: the level of the source in the upper bits.
+    if (source > tieline_source_mask && source > settings_.sources) source &= tieline_source_mask;
+    bool news = true;
+    const std::size_t index = static_cast<std::size_t>(route.destination - 1);
+    if (!route.update && index < routePending_.size() && routePending_[index]) {
+        routePending_[index] = false;
+        --routesLeft_;
+        news = answerIsNews_[index];
+    }
+    highestAnswered_ = std::max(highestAnswered_, route.destination);
+    out_->emplace_back(std::in_place_type<act::crosspoint>, act::crosspoint{route.destination, source, !news});
+}
+
+void client::takeName(const message::name& name) {
+    const int database = name.source ? source_labels : destination_labels;
+    const std::size_t d = static_cast<std::size_t>(database);
+    std::vector<bool>& pending = namePending_[d];
+    int number = 0;
+    if (name.number) {
+        number = *name.number;
+    } else {
+        // Without its number a name answers the oldest request still open.
+        const auto oldest = std::find(pending.begin(), pending.end(), true);
+        if (oldest == pending.end()) {
+            reportProblem(std::string("a ") + kinds[d] +
+                          " name without its number that answers no request was dropped");
+            return;
+        }
+        number = static_cast<int>(oldest - pending.begin()) + 1;
+    }
+    const int known = name.source ? settings_.sources : settings_.destinations;
+    if (known > 0 && number > known) {
+        reportProblem(std::string("name past the size ") + kinds[d],
+                      "the router named " + std::string(kinds[d]) + " " + std::to_string(number) + ", past the " +
+                          std::to_string(known) + " the device file gives (" + size_keys[d] +
+                          "); such names are not shown");
+        return;
+    }
+    if (static_cast<std::size_t>(number) <= pending.size() && pending[static_cast<std::size_t>(number - 1)]) {
+        pending[static_cast<std::size_t>(number - 1)] = false;
+        --namesLeft_[d];
+    }
+    highestNamed_[d] = std::max(highestNamed_[d], number);
+    const cleaned_label cleaned = cleanLabel(name.text);
+    if (cleaned.repaired)
+        reportProblem(
+            "a name with control characters or bytes that are not UTF-8",
+            repairedLabelText(std::string(kinds[d]) + " " + std::to_string(number) + "'s name", name.text, cleaned));
+    out_->emplace_back(std::in_place_type<act::label>, act::label{database, number, cleaned.text});
+}
+
+}  // namespace quon::links::quartz
