@@ -199,12 +199,7 @@ void client::bytes(const std::uint8_t* data, std::size_t size, link_clock::time_
         fail("no valid message among " + std::to_string(max_bytes_without_message) + " bytes");
         return;
     }
-    if (!reading_) return;
-    if (readDone()) {
-        endRead();
-    } else if (messagesInFeed_ > 0) {
-        armTimer();  // answers are still coming: wait for more
-    }
+    if (reading_ && messagesInFeed_ > 0) armTimer();  // answers are still coming: wait for more
 }
 
 void client::onReaderProblem(reader_problem problem) { reportProblem(describe(problem)); }
@@ -235,6 +230,8 @@ void client::onMessage(std::string_view body) {
             reportProblem("unknown", "an unknown message ." + cleanLabel(shown).text +
                                          " (further unknown messages are not reported)");
     }
+    // The read ends with the message that completes it.
+    if (reading_ && readDone()) endRead();
 }
 
 void client::takeRoute(const message::route& route) {
