@@ -88,8 +88,8 @@ void client::read(bool initial) {
         for (int n = 1; n <= known; ++n) requests += readName(d == 0, n);
     }
     send(std::move(requests));
-    routePending_.clear();
-    routesLeft_ = 0;
+    // Polls still open stay open, and keep their answers news.
+    routesAsked_ = routesLeft_;
     interrogate(1, settings_.destinations, initial);
     if (initial && settings_.sources <= 0 && settings_.destinations <= 0) {
         // Nothing to read: whether the router answers at all decides.
@@ -104,9 +104,14 @@ void client::interrogate(int first, int last, bool news) {
     for (int d = std::max(first, 1); d <= std::min(last, max_number); ++d) {
         grow(routePending_, d);
         grow(answerIsNews_, d);
-        if (!routePending_[static_cast<std::size_t>(d - 1)]) ++routesLeft_;
-        routePending_[static_cast<std::size_t>(d - 1)] = true;
-        answerIsNews_[static_cast<std::size_t>(d - 1)] = news;
+        const std::size_t i = static_cast<std::size_t>(d - 1);
+        const bool open = routePending_[i];
+        if (!open) {
+            ++routesLeft_;
+            ++routesAsked_;
+        }
+        routePending_[i] = true;
+        answerIsNews_[i] = news || (open && answerIsNews_[i]);
         requests += quartz::interrogate(settings_.level, d);
     }
     send(std::move(requests));
@@ -135,9 +140,9 @@ void client::endRead() {
         namesLeft_[d] = 0;
     }
     if (routesLeft_ > 0)
-        reportProblem("few routes", "the router answered " + std::to_string(settings_.destinations - routesLeft_) +
-                                        " of the " + std::to_string(settings_.destinations) +
-                                        " destinations interrogated on level " + settings_.level);
+        reportProblem("few routes", "the router answered " + std::to_string(routesAsked_ - routesLeft_) + " of the " +
+                                        std::to_string(routesAsked_) + " destinations interrogated on level " +
+                                        settings_.level);
     routePending_.assign(routePending_.size(), false);
     routesLeft_ = 0;
     if (up_) return;

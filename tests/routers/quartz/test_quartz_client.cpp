@@ -358,6 +358,17 @@ TEST_F(QuartzClient, RequestsAreSentOnlyWhileUpAndWithinTheDeviceFilesSizes) {
     EXPECT_FALSE(accepted);
 }
 
+TEST_F(QuartzClient, APollOpenWhenAResyncStartsKeepsItsAnswerNews) {
+    bringUp();
+    play(table, {
+                    {"poll", [](client_table& t) { return t.poll(2, 2); }, {"IV 2"}},
+                    {"resync", resyncDue(), {"RS 1..4", "RD 1..3", "IV 1..3", "timer +1000 ms"}},
+                    {"the poll's answer, the route held", bytesIn(".AV2,2\r"), {"crosspoint 2 2"}},
+                    {"a resync's answer, the route held", bytesIn(".AV1,1\r"), {}},
+                    {"the rest, and nothing more", bytesIn(names(true, 4) + names(false, 3) + ".AV3,3\r"), {}},
+                });
+}
+
 TEST_F(QuartzClient, WithoutSizesItAsksOnlyWhetherTheRouterAnswers) {
     qz::client unsized(sized(0, 0));
     client_table t(unsized, describeSent);

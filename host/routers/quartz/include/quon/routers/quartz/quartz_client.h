@@ -102,6 +102,7 @@ private:
     std::vector<bool> routePending_;
     std::vector<bool> answerIsNews_;
     int routesLeft_ = 0;
+    int routesAsked_ = 0;  // interrogates of the current read
     int highestAnswered_ = 0;
 };
 
