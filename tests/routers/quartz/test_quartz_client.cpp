@@ -8,7 +8,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -391,6 +394,33 @@ TEST_F(QuartzClient, AReconnectReportsEveryRouteAgainButOnlyTheLabelsThatChanged
                      bytesIn(names(true, 4) + ".RAD1,OUT 1\r.RAD2,Monitor\r.RAD3,OUT 3\r" + answers(3)),
                      {"label destination 2 Monitor", "crosspoint 1 1", "crosspoint 2 2", "crosspoint 3 3", "up 4 3"}},
                 });
+}
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// docs/routers.md names the case of each freedom: each name it gives in the
+// Quartz section is a case of these tables.
+TEST(QuartzDocs, EveryCaseTheDocsNameIsATestCase) {
+    const std::string docs = fileText(QUON_SOURCE_DIR "/docs/routers.md");
+    const std::size_t start = docs.find("\n## Quartz\n");
+    ASSERT_NE(start, std::string::npos);
+    const std::string section = docs.substr(start, docs.find("\n## ", start + 1) - start);
+    const std::string tests = fileText(QUON_SOURCE_DIR "/tests/routers/quartz/test_quartz_client.cpp") +
+                              fileText(QUON_SOURCE_DIR "/tests/routers/quartz/test_quartz_protocol.cpp");
+    const std::regex caseName("`([A-Z][a-z]+[A-Z][A-Za-z0-9]*)`");
+    int named = 0;
+    for (std::sregex_iterator it(section.begin(), section.end(), caseName), end; it != end; ++it) {
+        const std::string name = (*it)[1];
+        ++named;
+        EXPECT_TRUE(std::regex_search(tests, std::regex("[ ,{(\"]" + name + "[,)\"]")))
+            << name << " is named in docs/routers.md but is no case";
+    }
+    EXPECT_GT(named, 20);
 }
 
 }  // namespace
