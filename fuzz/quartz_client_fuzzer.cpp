@@ -13,40 +13,39 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "quon/links/label_text.h"
-#include "quon/links/router_link.h"
+#include "quon/routers/label_text.h"
 #include "quon/routers/quartz/quartz_client.h"
 
-namespace links = quon::links;
-namespace qz = quon::links::quartz;
+namespace routers = quon::routers;
+namespace qz = quon::routers::quartz;
 
 namespace {
 
 struct checked {
-    qz::client_settings settings;
+    routers::router_settings settings;
     int ups = 0;
     bool failed = false;
 
-    void check(const links::link_actions& actions) {
-        for (const links::link_action& action : actions) {
-            if (const auto* s = std::get_if<links::act::send>(&action)) {
+    void check(const routers::router_actions& actions) {
+        for (const routers::router_action& action : actions) {
+            if (const auto* s = std::get_if<routers::act::send>(&action)) {
                 FUZZ_CHECK(!s->bytes.empty() && s->bytes.front() == '.' && s->bytes.back() == '\r');
                 for (const char c : s->bytes) FUZZ_CHECK(c == '\r' || (c >= 0x20 && c < 0x7F));
-            } else if (const auto* c = std::get_if<links::act::crosspoint>(&action)) {
+            } else if (const auto* c = std::get_if<routers::act::crosspoint>(&action)) {
                 FUZZ_CHECK(c->destination >= 1 && c->destination <= limit(settings.destinations));
                 FUZZ_CHECK(c->source >= 1 && c->source <= qz::max_number);
-            } else if (const auto* l = std::get_if<links::act::label>(&action)) {
-                FUZZ_CHECK(l->database == links::source_labels || l->database == links::destination_labels);
+            } else if (const auto* l = std::get_if<routers::act::label>(&action)) {
+                FUZZ_CHECK(l->database == routers::source_labels || l->database == routers::destination_labels);
                 FUZZ_CHECK(l->index >= 1 &&
                            l->index <=
-                               limit(l->database == links::source_labels ? settings.sources : settings.destinations));
+                               limit(l->database == routers::source_labels ? settings.sources : settings.destinations));
                 for (const char ch : l->text) FUZZ_CHECK(static_cast<unsigned char>(ch) >= 0x20 && ch != 0x7F);
-                FUZZ_CHECK(links::cleanLabel(l->text).text == l->text);
-            } else if (std::holds_alternative<links::act::up>(action)) {
+                FUZZ_CHECK(routers::cleanLabel(l->text).text == l->text);
+            } else if (std::holds_alternative<routers::act::up>(action)) {
                 FUZZ_CHECK(++ups == 1);
-            } else if (std::holds_alternative<links::act::fail>(action)) {
+            } else if (std::holds_alternative<routers::act::fail>(action)) {
                 failed = true;
-            } else if (const auto* p = std::get_if<links::act::problem>(&action)) {
+            } else if (const auto* p = std::get_if<routers::act::problem>(&action)) {
                 FUZZ_CHECK(!p->cause.empty() && !p->text.empty());
             }
         }
@@ -55,10 +54,10 @@ struct checked {
 };
 
 // What the listener could hear of `actions`: all but the timers.
-std::vector<links::link_action> reports(const links::link_actions& actions) {
-    std::vector<links::link_action> out;
-    for (const links::link_action& action : actions)
-        if (!std::holds_alternative<links::act::arm_timer>(action)) out.push_back(action);
+std::vector<routers::router_action> reports(const routers::router_actions& actions) {
+    std::vector<routers::router_action> out;
+    for (const routers::router_action& action : actions)
+        if (!std::holds_alternative<routers::act::arm_timer>(action)) out.push_back(action);
     return out;
 }
 
@@ -68,15 +67,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
     const std::size_t split = bytes.empty() ? 0 : (data[0] * 7u) % (bytes.size() + 1);
-    qz::client_settings settings;
+    routers::router_settings settings;
+    routers::quartz_options options;
     settings.sources = data[0] % 4;
     settings.destinations = (data[0] / 4) % 4;
-    settings.level = "VAB"[(data[0] / 16) % 3];
-    const auto start = links::link_clock::time_point(std::chrono::hours(1));
+    options.level = "VAB"[(data[0] / 16) % 3];
+    const auto start = routers::router_clock::time_point(std::chrono::hours(1));
 
     checked whole{settings}, parts{settings};
-    qz::client wholeClient(settings), partsClient(settings);
-    links::link_actions wholeActions, partsActions;
+    routers::quartz_client wholeClient(settings, options), partsClient(settings, options);
+    routers::router_actions wholeActions, partsActions;
     wholeClient.connected(start, wholeActions);
     partsClient.connected(start, partsActions);
     wholeClient.bytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), start, wholeActions);
@@ -88,15 +88,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Past the flood limit, where the stream is cut decides when it fails.
     if (bytes.size() < 16384) FUZZ_CHECK(reports(wholeActions) == reports(partsActions));
 
-    links::link_actions later;
-    wholeClient.timer(start + settings.answerWait, later);
-    wholeClient.keepAlive(start + settings.answerWait, later);
-    wholeClient.resync(start + settings.answerWait, later);
-    wholeClient.bytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), start + settings.answerWait,
+    routers::router_actions later;
+    wholeClient.timer(start + options.answerWait, later);
+    wholeClient.keepAlive(start + options.answerWait, later);
+    wholeClient.resync(start + options.answerWait, later);
+    wholeClient.bytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), start + options.answerWait,
                       later);
     wholeClient.poll(1, 3, later);
     wholeClient.requestRoute(1, 1, later);
-    wholeClient.timer(start + 3 * settings.answerWait, later);
+    wholeClient.timer(start + 3 * options.answerWait, later);
     whole.check(later);
     if (!whole.failed) FUZZ_CHECK(whole.ups == 1);
     return 0;

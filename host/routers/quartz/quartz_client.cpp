@@ -2,10 +2,11 @@
 
 #include <algorithm>
 
-#include "quon/links/label_text.h"
-#include "quon/links/router_link.h"
+#include "quon/routers/label_text.h"
 
-namespace quon::links::quartz {
+namespace quon::routers {
+
+using namespace quartz;
 
 namespace {
 
@@ -23,39 +24,40 @@ void grow(std::vector<bool>& flags, int n) {
 
 }  // namespace
 
-client::client(const client_settings& settings) : settings_(settings) {}
+quartz_client::quartz_client(const router_settings& settings, const quartz_options& options)
+    : options_(options), known_{std::max(settings.sources, 0), std::max(settings.destinations, 0)} {}
 
-void client::begin(link_clock::time_point now, link_actions& out) {
+void quartz_client::begin(router_clock::time_point now, router_actions& out) {
     now_ = now;
     out_ = &out;
 }
 
-void client::send(std::string bytes) {
+void quartz_client::send(std::string bytes) {
     if (open_ && !bytes.empty()) out_->emplace_back(std::in_place_type<act::send>, act::send{std::move(bytes)});
 }
 
-void client::fail(const std::string& why) {
+void quartz_client::fail(const std::string& why) {
     if (!open_) return;
     out_->emplace_back(std::in_place_type<act::fail>, act::fail{why});
     closed();
 }
 
-void client::reportProblem(const std::string& cause, const std::string& text) {
+void quartz_client::reportProblem(const std::string& cause, const std::string& text) {
     if (open_) out_->emplace_back(std::in_place_type<act::problem>, act::problem{cause, text});
 }
 
-void client::armTimer() {
-    if (!open_ || deadline_ == now_ + settings_.answerWait) return;  // already asked for
-    deadline_ = now_ + settings_.answerWait;
+void quartz_client::armTimer() {
+    if (!open_ || deadline_ == now_ + options_.answerWait) return;  // already asked for
+    deadline_ = now_ + options_.answerWait;
     out_->emplace_back(std::in_place_type<act::arm_timer>, act::arm_timer{*deadline_});
 }
 
-void client::closed() {
+void quartz_client::closed() {
     open_ = up_ = reading_ = testing_ = false;
     deadline_.reset();
 }
 
-void client::connected(link_clock::time_point now, link_actions& out) {
+void quartz_client::connected(router_clock::time_point now, router_actions& out) {
     begin(now, out);
     open_ = true;
     up_ = reading_ = testing_ = heard_ = false;
@@ -71,18 +73,18 @@ void client::connected(link_clock::time_point now, link_actions& out) {
     answerIsNews_.clear();
     routesLeft_ = 0;
     highestAnswered_ = 0;
-    if (!isLevel(settings_.level)) {
-        fail(std::string("the level must be a letter from A to Z, not '") + settings_.level + "'");
+    if (!isLevel(options_.level)) {
+        fail(std::string("the level must be a letter from A to Z, not '") + options_.level + "'");
         return;
     }
     read(true);
 }
 
-void client::read(bool initial) {
+void quartz_client::read(bool initial) {
     reading_ = true;
     std::string requests;
     for (int d : {0, 1}) {
-        const int known = d == 0 ? settings_.sources : settings_.destinations;
+        const int known = d == 0 ? known_[0] : known_[1];
         namePending_[d].assign(static_cast<std::size_t>(std::max(known, 0)), true);
         namesLeft_[d] = std::max(known, 0);
         for (int n = 1; n <= known; ++n) requests += readName(d == 0, n);
@@ -90,8 +92,8 @@ void client::read(bool initial) {
     send(std::move(requests));
     // Polls still open stay open, and keep their answers news.
     routesAsked_ = routesLeft_;
-    interrogate(1, settings_.destinations, initial);
-    if (initial && settings_.sources <= 0 && settings_.destinations <= 0) {
+    interrogate(1, known_[1], initial);
+    if (initial && known_[0] <= 0 && known_[1] <= 0) {
         // Nothing to read: whether the router answers at all decides.
         testing_ = true;
         send(testConnection());
@@ -99,7 +101,7 @@ void client::read(bool initial) {
     armTimer();
 }
 
-void client::interrogate(int first, int last, bool news) {
+void quartz_client::interrogate(int first, int last, bool news) {
     std::string requests;
     for (int d = std::max(first, 1); d <= std::min(last, max_number); ++d) {
         grow(routePending_, d);
@@ -112,25 +114,27 @@ void client::interrogate(int first, int last, bool news) {
         }
         routePending_[i] = true;
         answerIsNews_[i] = news || (open && answerIsNews_[i]);
-        requests += quartz::interrogate(settings_.level, d);
+        requests += quartz::interrogate(options_.level, d);
     }
     send(std::move(requests));
 }
 
-bool client::readDone() const { return !testing_ && namesLeft_[0] == 0 && namesLeft_[1] == 0 && routesLeft_ == 0; }
+bool quartz_client::readDone() const {
+    return !testing_ && namesLeft_[0] == 0 && namesLeft_[1] == 0 && routesLeft_ == 0;
+}
 
-int client::highestNumber(int database) const {
-    const int known = database == 0 ? settings_.sources : settings_.destinations;
+int quartz_client::highestNumber(int database) const {
+    const int known = database == 0 ? known_[0] : known_[1];
     const int seen = database == 0 ? highestNamed_[0] : std::max(highestNamed_[1], highestAnswered_);
     return std::max(known, seen);
 }
 
 // The read is over: everything came, or nothing more came for answerWait.
-void client::endRead() {
+void quartz_client::endRead() {
     reading_ = false;
     deadline_.reset();
     for (int d : {0, 1}) {
-        const int known = d == 0 ? settings_.sources : settings_.destinations;
+        const int known = d == 0 ? known_[0] : known_[1];
         if (namesLeft_[d] > 0)
             reportProblem(std::string("few names ") + kinds[d], "the router named " +
                                                                     std::to_string(known - namesLeft_[d]) + " of the " +
@@ -142,7 +146,7 @@ void client::endRead() {
     if (routesLeft_ > 0)
         reportProblem("few routes", "the router answered " + std::to_string(routesAsked_ - routesLeft_) + " of the " +
                                         std::to_string(routesAsked_) + " destinations interrogated on level " +
-                                        settings_.level);
+                                        options_.level);
     routePending_.assign(routePending_.size(), false);
     routesLeft_ = 0;
     if (up_) return;
@@ -150,7 +154,7 @@ void client::endRead() {
     out_->emplace_back(std::in_place_type<act::up>, act::up{highestNumber(0), highestNumber(1)});
 }
 
-void client::timer(link_clock::time_point now, link_actions& out) {
+void quartz_client::timer(router_clock::time_point now, router_actions& out) {
     if (!open_ || !deadline_ || now < *deadline_) return;
     begin(now, out);
     deadline_.reset();
@@ -158,42 +162,42 @@ void client::timer(link_clock::time_point now, link_actions& out) {
     // A router that sent nothing is not answering; taken as up it would
     // stay without names or routes after it answers again.
     if (!up_ && !heard_) {
-        fail("no answer within " + std::to_string(settings_.answerWait.count()) + " ms (AnswerWait)");
+        fail("no answer within " + std::to_string(options_.answerWait.count()) + " ms (AnswerWait)");
         return;
     }
     testing_ = false;
     endRead();
 }
 
-void client::keepAlive(link_clock::time_point now, link_actions& out) {
+void quartz_client::keepAlive(router_clock::time_point now, router_actions& out) {
     if (!open_ || !up_) return;
     begin(now, out);
     send(testConnection());
 }
 
-void client::resync(link_clock::time_point now, link_actions& out) {
+void quartz_client::resync(router_clock::time_point now, router_actions& out) {
     if (!open_ || !up_) return;
     begin(now, out);
     read(false);
 }
 
-bool client::requestRoute(int destination, int source, link_actions& out) {
+bool quartz_client::requestRoute(int destination, int source, router_actions& out) {
     const auto within = [](int number, int known) { return number >= 1 && number <= (known > 0 ? known : max_number); };
-    if (!open_ || !up_ || !within(destination, settings_.destinations) || !within(source, settings_.sources))
-        return false;
+    if (!open_ || !up_ || !within(destination, known_[1]) || !within(source, known_[0])) return false;
     out_ = &out;
-    send(setRoute(settings_.level, destination, source));
+    send(setRoute(options_.level, destination, source));
     return true;
 }
 
-void client::poll(int firstDestination, int lastDestination, link_actions& out) {
+void quartz_client::poll(int firstDestination, int lastDestination, router_actions& out) {
     if (!open_ || !up_) return;
     out_ = &out;
-    const int last = settings_.destinations > 0 ? std::min(lastDestination, settings_.destinations) : lastDestination;
+    const int last = known_[1] > 0 ? std::min(lastDestination, known_[1]) : lastDestination;
     interrogate(firstDestination, last, true);
 }
 
-void client::bytes(const std::uint8_t* data, std::size_t size, link_clock::time_point now, link_actions& out) {
+void quartz_client::bytes(const std::uint8_t* data, std::size_t size, router_clock::time_point now,
+                          router_actions& out) {
     if (!open_) return;
     begin(now, out);
     messagesInFeed_ = 0;
@@ -207,9 +211,9 @@ void client::bytes(const std::uint8_t* data, std::size_t size, link_clock::time_
     if (reading_ && messagesInFeed_ > 0) armTimer();  // answers are still coming: wait for more
 }
 
-void client::onReaderProblem(reader_problem problem) { reportProblem(describe(problem)); }
+void quartz_client::onReaderProblem(reader_problem problem) { reportProblem(describe(problem)); }
 
-void client::onMessage(std::string_view body) {
+void quartz_client::onMessage(std::string_view body) {
     if (!open_) return;
     heard_ = true;
     ++messagesInFeed_;
@@ -239,18 +243,18 @@ void client::onMessage(std::string_view body) {
     if (reading_ && readDone()) endRead();
 }
 
-void client::takeRoute(const message::route& route) {
-    if (route.levels.find(settings_.level) == std::string::npos) return;  // another level's
-    if (settings_.destinations > 0 && route.destination > settings_.destinations) {
+void quartz_client::takeRoute(const message::route& route) {
+    if (route.levels.find(options_.level) == std::string::npos) return;  // another level's
+    if (known_[1] > 0 && route.destination > known_[1]) {
         reportProblem("destination past the size",
                       "the router reported destination " + std::to_string(route.destination) + ", past the " +
-                          std::to_string(settings_.destinations) +
+                          std::to_string(known_[1]) +
                           " the device file gives (DatabaseSize_1); such routes are not followed");
         return;
     }
     int source = route.source;
     // An old controller's tie-line: the level of the source in the upper bits.
-    if (source > tieline_source_mask && source > settings_.sources) source &= tieline_source_mask;
+    if (source > tieline_source_mask && source > known_[0]) source &= tieline_source_mask;
     bool news = true;
     const std::size_t index = static_cast<std::size_t>(route.destination - 1);
     if (!route.update && index < routePending_.size() && routePending_[index]) {
@@ -262,7 +266,7 @@ void client::takeRoute(const message::route& route) {
     out_->emplace_back(std::in_place_type<act::crosspoint>, act::crosspoint{route.destination, source, !news});
 }
 
-void client::takeName(const message::name& name) {
+void quartz_client::takeName(const message::name& name) {
     const int database = name.source ? source_labels : destination_labels;
     const std::size_t d = static_cast<std::size_t>(database);
     std::vector<bool>& pending = namePending_[d];
@@ -279,7 +283,7 @@ void client::takeName(const message::name& name) {
         }
         number = static_cast<int>(oldest - pending.begin()) + 1;
     }
-    const int known = name.source ? settings_.sources : settings_.destinations;
+    const int known = name.source ? known_[0] : known_[1];
     if (known > 0 && number > known) {
         reportProblem(std::string("name past the size ") + kinds[d],
                       "the router named " + std::string(kinds[d]) + " " + std::to_string(number) + ", past the " +
@@ -300,4 +304,4 @@ void client::takeName(const message::name& name) {
     out_->emplace_back(std::in_place_type<act::label>, act::label{database, number, cleaned.text});
 }
 
-}  // namespace quon::links::quartz
+}  // namespace quon::routers

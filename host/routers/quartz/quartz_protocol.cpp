@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-namespace quon::links::quartz {
+namespace quon::routers::quartz {
 
 std::string describe(reader_problem problem) {
     switch (problem) {
@@ -167,4 +167,4 @@ std::string readName(bool source, int number) {
 
 std::string testConnection() { return ".#01\r"; }
 
-}  // namespace quon::links::quartz
+}  // namespace quon::routers::quartz

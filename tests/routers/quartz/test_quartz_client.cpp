@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "client_table.h"
-#include "quon/links/router_link.h"
 #include "quon/routers/quartz/quartz_client.h"
 
 using namespace std::chrono_literals;
@@ -28,8 +27,7 @@ using quon::test::lines;
 using quon::test::play;
 using quon::test::resyncDue;
 using quon::test::timePasses;
-namespace links = quon::links;
-namespace qz = quon::links::quartz;
+namespace routers = quon::routers;
 
 namespace {
 
@@ -77,12 +75,18 @@ lines describeSent(const std::string& sent) {
     return out;
 }
 
-qz::client_settings sized(int sources, int destinations) {
-    qz::client_settings settings;
-    settings.sources = sources;
-    settings.destinations = destinations;
-    settings.answerWait = 1000ms;
-    return settings;
+// The device file's sizes, and the client's own keys.
+struct quartz_config {
+    routers::router_settings settings;
+    routers::quartz_options options;
+};
+
+quartz_config sized(int sources, int destinations) {
+    quartz_config config;
+    config.settings.sources = sources;
+    config.settings.destinations = destinations;
+    config.options.answerWait = 1000ms;
+    return config;
 }
 
 std::string names(bool sources, int count) {
@@ -116,13 +120,14 @@ protected:
                     });
     }
 
-    qz::client client{sized(4, 3)};
+    const quartz_config config = sized(4, 3);
+    routers::quartz_client client{config.settings, config.options};
     client_table table{client, describeSent};
 };
 
 TEST_F(QuartzClient, ReadsEveryNameAndRouteOfTheDeviceFilesSizes) {
     bringUp();
-    EXPECT_EQ(*table.held().label(links::source_labels, 4), "IN 4");
+    EXPECT_EQ(*table.held().label(routers::source_labels, 4), "IN 4");
     EXPECT_EQ(table.held().source(3), 3);
 }
 
@@ -139,17 +144,18 @@ class QuartzClientStyles : public testing::TestWithParam<style_case> {};
 
 TEST_P(QuartzClientStyles, EveryStyleGivesTheSameNamesAndRoutes) {
     const style_case& c = GetParam();
-    qz::client client(sized(2, 2));
+    const quartz_config config = sized(2, 2);
+    routers::quartz_client client(config.settings, config.options);
     client_table table(client, describeSent);
     EXPECT_EQ(table.connect(), (lines{"RS 1..2", "RD 1..2", "IV 1..2", "timer +1000 ms"}));
     const lines seen = c.piece == 0 ? table.in(c.conversation) : table.inPieces(c.conversation, c.piece);
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.back(), "up 2 2");
     EXPECT_THAT(seen, testing::Not(testing::Contains(testing::StartsWith("problem"))));
-    EXPECT_EQ(*table.held().label(links::source_labels, 1), "CAM 1");
-    EXPECT_EQ(*table.held().label(links::source_labels, 2), "Caméra deux grand angle");
-    EXPECT_EQ(*table.held().label(links::destination_labels, 1), "MON 1");
-    EXPECT_EQ(*table.held().label(links::destination_labels, 2), "MON 2");
+    EXPECT_EQ(*table.held().label(routers::source_labels, 1), "CAM 1");
+    EXPECT_EQ(*table.held().label(routers::source_labels, 2), "Caméra deux grand angle");
+    EXPECT_EQ(*table.held().label(routers::destination_labels, 1), "MON 1");
+    EXPECT_EQ(*table.held().label(routers::destination_labels, 2), "MON 2");
     EXPECT_EQ(table.held().source(1), 2);
     EXPECT_EQ(table.held().source(2), 1);
 }
@@ -225,9 +231,9 @@ TEST_F(QuartzClient, FollowsUpdatesOfItsLevelAloneAndRenamesUnasked) {
 }
 
 TEST_F(QuartzClient, OtherLevelsAreFollowedByTheirLetter) {
-    qz::client_settings settings = sized(1, 2);
-    settings.level = 'B';
-    qz::client levelB(settings);
+    quartz_config config = sized(1, 2);
+    config.options.level = 'B';
+    routers::quartz_client levelB(config.settings, config.options);
     client_table t(levelB, describeSent);
     play(t, {
                 {"connect", connects(), {"RS 1", "RD 1..2", "IB 1..2", "timer +1000 ms"}},
@@ -244,9 +250,9 @@ TEST_F(QuartzClient, OtherLevelsAreFollowedByTheirLetter) {
 }
 
 TEST_F(QuartzClient, ALevelThatIsNotALetterFailsAtConnect) {
-    qz::client_settings settings = sized(1, 1);
-    settings.level = '3';
-    qz::client wrong(settings);
+    quartz_config config = sized(1, 1);
+    config.options.level = '3';
+    routers::quartz_client wrong(config.settings, config.options);
     client_table t(wrong, describeSent);
     EXPECT_EQ(t.connect(), lines{"fail the level must be a letter from A to Z, not '3'"});
 }
@@ -373,7 +379,8 @@ TEST_F(QuartzClient, APollOpenWhenAResyncStartsKeepsItsAnswerNews) {
 }
 
 TEST_F(QuartzClient, WithoutSizesItAsksOnlyWhetherTheRouterAnswers) {
-    qz::client unsized(sized(0, 0));
+    const quartz_config config = sized(0, 0);
+    routers::quartz_client unsized(config.settings, config.options);
     client_table t(unsized, describeSent);
     play(t, {
                 {"connect", connects(), {".#01", "timer +1000 ms"}},

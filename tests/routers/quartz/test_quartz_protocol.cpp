@@ -8,7 +8,7 @@
 
 #include "quon/routers/quartz/quartz_protocol.h"
 
-namespace qz = quon::links::quartz;
+namespace qz = quon::routers::quartz;
 
 namespace {
 
@@ -31,6 +31,8 @@ struct reader_case {
     std::string bytes;
     std::vector<std::string> expected;
 };
+
+void PrintTo(const reader_case& c, std::ostream* out) { *out << c.name; }
 
 class QuartzReader : public testing::TestWithParam<reader_case> {};
 
@@ -86,6 +88,8 @@ struct parse_case {
     std::string body;
     std::string expected;
 };
+
+void PrintTo(const parse_case& c, std::ostream* out) { *out << c.name; }
 
 class QuartzParse : public testing::TestWithParam<parse_case> {};
 

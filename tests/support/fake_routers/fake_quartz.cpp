@@ -11,7 +11,7 @@ namespace quon::fake {
 
 namespace {
 
-namespace qz = quon::links::quartz;
+namespace qz = quon::routers::quartz;
 namespace asio = boost::asio;
 
 std::string padded(int number) {
@@ -35,10 +35,11 @@ public:
             sendToAll(".UB" + padded(destination) + ",001\r.UVA" + padded(destination) + "," + padded(source) + "\r");
     }
 
-    // The router tells every client of a rename, unasked.
+    // The router tells every client of a rename, unasked; one that sends
+    // names without their numbers cannot, and is read again instead.
     void setLabel(int database, int index, const std::string& text) override {
         (database == 0 ? state_.inputLabels : state_.outputLabels).at(static_cast<std::size_t>(index - 1)) = text;
-        if (!silent()) sendToAll(nameMessage(database == 0, index));
+        if (!silent() && names_ == quartz_names::numbered) sendToAll(nameMessage(database == 0, index));
     }
 
 private:

@@ -144,7 +144,7 @@ std::unique_ptr<fake_router> makeFakeEmberplus(boost::asio::io_context& io, rout
 // request, and routes, pushing each as one update of its levels. The
 // answers of one read go in pieces cut anywhere. An operator's route
 // pushes levels V and A in one update, in one packet with an update of
-// level B; a rename is pushed unasked.
+// level B; a rename is pushed unasked (with numbered names only).
 enum class quartz_names { numbered, unnumbered };
 std::unique_ptr<fake_router> makeFakeQuartz(boost::asio::io_context& io, router_state state, std::uint16_t port = 0,
                                             quartz_names names = quartz_names::numbered);

@@ -1,4 +1,5 @@
-// quartz_client: the Quartz protocol of a link, without I/O (link_client.h).
+// quartz_client: the Quartz protocol of a router connection, without I/O
+// (router_client.h).
 //
 // A Quartz router tells neither its size nor its names unasked, so the
 // sizes are the device file's. At connect the client asks for every
@@ -29,35 +30,34 @@
 #include <string>
 #include <vector>
 
-#include "quon/links/link_client.h"
 #include "quon/routers/quartz/quartz_protocol.h"
+#include "quon/routers/router_client.h"
+#include "quon/routers/router_settings.h"
 
-namespace quon::links::quartz {
+namespace quon::routers {
 
-struct client_settings {
-    char level = 'V';  // the level whose routes the link follows, a letter A..Z
-    int sources = 0;   // the device file's sizes (DatabaseSize_0, _1); 0: not given
-    int destinations = 0;
+// What a Quartz client reads besides the router_settings: the device
+// file's Level and AnswerWait (quartz_descriptor.h).
+struct quartz_options {
+    char level = 'V';                            // the level whose routes the link follows, a letter A..Z
     std::chrono::milliseconds answerWait{1000};  // the wait for further answers
 };
 
-class client final : public link_client, private message_sink {
+class quartz_client final : public router_client, private quartz::message_sink {
 public:
-    explicit client(const client_settings& settings);
-
-    std::uint16_t defaultPort() const override { return default_port; }
-    void connected(link_clock::time_point now, link_actions& out) override;
-    void bytes(const std::uint8_t* data, std::size_t size, link_clock::time_point now, link_actions& out) override;
-    void timer(link_clock::time_point now, link_actions& out) override;
-    void keepAlive(link_clock::time_point now, link_actions& out) override;
-    void resync(link_clock::time_point now, link_actions& out) override;
+    quartz_client(const router_settings& settings, const quartz_options& options);
+    void connected(router_clock::time_point now, router_actions& out) override;
+    void bytes(const std::uint8_t* data, std::size_t size, router_clock::time_point now, router_actions& out) override;
+    void timer(router_clock::time_point now, router_actions& out) override;
+    void keepAlive(router_clock::time_point now, router_actions& out) override;
+    void resync(router_clock::time_point now, router_actions& out) override;
     void closed() override;
-    bool requestRoute(int destination, int source, link_actions& out) override;
-    void poll(int firstDestination, int lastDestination, link_actions& out) override;
+    bool requestRoute(int destination, int source, router_actions& out) override;
+    void poll(int firstDestination, int lastDestination, router_actions& out) override;
 
 private:
     // The current event's list and time, for the helpers below.
-    void begin(link_clock::time_point now, link_actions& out);
+    void begin(router_clock::time_point now, router_actions& out);
     void send(std::string bytes);
     void fail(const std::string& why);
     void reportProblem(const std::string& cause, const std::string& text);
@@ -70,25 +70,26 @@ private:
     bool readDone() const;
     void endRead();
     void interrogate(int first, int last, bool news);
-    void takeRoute(const message::route& route);
-    void takeName(const message::name& name);
+    void takeRoute(const quartz::message::route& route);
+    void takeName(const quartz::message::name& name);
     int highestNumber(int database) const;
 
     void onMessage(std::string_view body) override;
-    void onReaderProblem(reader_problem problem) override;
+    void onReaderProblem(quartz::reader_problem problem) override;
 
-    const client_settings settings_;
+    const quartz_options options_;
+    const int known_[2];  // by database: the device file's size, 0 when it gives none
     // The current event's list; owned by the caller of that event, set for
     // its duration only.
-    link_actions* out_ = nullptr;
-    link_clock::time_point now_;
-    std::optional<link_clock::time_point> deadline_;
+    router_actions* out_ = nullptr;
+    router_clock::time_point now_;
+    std::optional<router_clock::time_point> deadline_;
     bool open_ = false;     // connected, and neither failed nor closed since
     bool up_ = false;       // the connection's first read is done
     bool reading_ = false;  // a read's answers are awaited (at connect, resync or restart)
     bool testing_ = false;  // the test request is awaited in place of a read
     bool heard_ = false;    // a message on this connection
-    reader reader_;
+    quartz::reader reader_;
     int messagesInFeed_ = 0;
     std::size_t bytesWithoutMessage_ = 0;
     // By database: the names asked for and not yet answered, how many, and
@@ -106,6 +107,6 @@ private:
     int highestAnswered_ = 0;
 };
 
-}  // namespace quon::links::quartz
+}  // namespace quon::routers
 
 #endif

@@ -16,7 +16,7 @@
 #include <variant>
 #include <vector>
 
-namespace quon::links::quartz {
+namespace quon::routers::quartz {
 
 // The port most Quartz routers listen on (the telnet port).
 constexpr unsigned short default_port = 23;
@@ -115,6 +115,6 @@ std::string setRoute(char level, int destination, int source);  // ".SV12,3\r"
 std::string readName(bool source, int number);                  // ".RS3\r", ".RD12\r"
 std::string testConnection();                                   // ".#01\r", answered ".A"
 
-}  // namespace quon::links::quartz
+}  // namespace quon::routers::quartz
 
 #endif
