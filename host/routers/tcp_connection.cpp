@@ -87,32 +87,7 @@ void tcp_connection::received(const std::uint8_t* data, std::size_t size) {
 void tcp_connection::failed(const tcp::tcp_failure& failure, std::chrono::milliseconds retryIn) {
     const auto self = shared_from_this();
     if (stopped_) return;
-    using cause = tcp::tcp_failure::cause;
-    std::string why;
-    switch (failure.what) {
-    case cause::unresolved:
-        why = "\"" + settings_.host + "\" did not resolve: " + failure.message;
-        break;
-    case cause::timed_out:
-        why = "no connection to " + failure.tried + " within " + millisecondsText(settings_.connectTimeout);
-        break;
-    case cause::refused:
-    case cause::connect_failed:
-        why = "connect to " + failure.tried + " failed: " + failure.message;
-        break;
-    case cause::peer_closed:
-        why = "the router closed the connection";
-        break;
-    case cause::read_failed:
-        why = "read failed: " + failure.message;
-        break;
-    case cause::write_failed:
-        why = "write failed: " + failure.message;
-        break;
-    case cause::backlog:
-        why = "the router does not take what is sent to it";
-        break;
-    }
+    const std::string why = tcp::failureText(failure, "router", settings_.host, settings_.connectTimeout);
     lose();
     listener_.routerDown(why, retryIn);
 }

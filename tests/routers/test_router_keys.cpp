@@ -7,32 +7,18 @@
 
 #include <boost/asio/io_context.hpp>
 
-#include "quon/common/text.h"
 #include "quon/routers/network_routers.h"
 #include "quon/routers/router_keys.h"
+#include "router_device.h"
 
 namespace routers = quon::routers;
 using testing::HasSubstr;
 
 namespace {
 
-// A device file's [Router] section as the system files give it: keys from
-// line 3 on, in order.
 quon::router_description device(const std::string& protocol,
                                 const std::vector<std::pair<std::string, std::string>>& keys) {
-    quon::router_description d;
-    d.device = 1;
-    d.path = "dev_001.ini";
-    d.protocol = protocol;
-    int line = 3;
-    for (const auto& [key, value] : keys) {
-        const std::string lower = quon::lowerCase(key);
-        d.settings[lower] = value;
-        d.settingLines[lower] = line++;
-        d.settingSpelling[lower] = key;
-    }
-    d.databaseSizes = {{0, 16}, {1, 8}};
-    return d;
+    return quon::test::routerDevice(protocol, keys);
 }
 
 const routers::protocol_descriptor& protocolNamed(const std::string& name) {

@@ -1,3 +1,8 @@
+// Over 500 lines, as one machine: the walk to the matrix, the requests
+// waiting for answers (sent again once, then given up), the matrix and its
+// labels, and going up all read and change the same state of one
+// connection, in an order the provider chooses; split, each part would
+// reach into the others' members.
 #include "quon/routers/emberplus/emberplus_client.h"
 
 #include <algorithm>
