@@ -14,6 +14,11 @@ namespace {
 // taken as beyond reading.
 constexpr std::size_t max_bytes_without_message = 16384;
 
+// Requests of a read sent and not yet answered, at most: a router of 65,536
+// names a side would otherwise be sent 1.5 MB at once, past what the
+// connection queues, and a router behind a serial line would lose them.
+constexpr int max_in_flight = 256;
+
 const char* const size_keys[] = {"DatabaseSize_0", "DatabaseSize_1"};
 const char* const kinds[] = {"source", "destination"};
 
@@ -82,23 +87,46 @@ void quartz_client::connected(router_clock::time_point now, router_actions& out)
 
 void quartz_client::read(bool initial) {
     reading_ = true;
-    std::string requests;
+    readIsInitial_ = initial;
+    readNext_ = 0;
+    inFlight_ = 0;
     for (int d : {0, 1}) {
-        const int known = d == 0 ? known_[0] : known_[1];
-        namePending_[d].assign(static_cast<std::size_t>(std::max(known, 0)), true);
-        namesLeft_[d] = std::max(known, 0);
-        for (int n = 1; n <= known; ++n) requests += readName(d == 0, n);
+        namePending_[d].assign(static_cast<std::size_t>(known_[d]), false);
+        namesLeft_[d] = known_[d];
     }
-    send(std::move(requests));
     // Polls still open stay open, and keep their answers news.
     routesAsked_ = routesLeft_;
-    interrogate(1, known_[1], initial);
+    sendMore();
     if (initial && known_[0] <= 0 && known_[1] <= 0) {
         // Nothing to read: whether the router answers at all decides.
         testing_ = true;
         send(testConnection());
     }
     armTimer();
+}
+
+// The read's requests in order: every source name, every destination name,
+// every destination's route; sent up to max_in_flight unanswered.
+void quartz_client::sendMore() {
+    const int total = known_[0] + known_[1] + known_[1];
+    std::string requests;
+    int firstRoute = 0, lastRoute = -1;
+    while (readNext_ < total && inFlight_ < max_in_flight) {
+        const int at = readNext_++;
+        ++inFlight_;
+        if (at < known_[0] + known_[1]) {
+            const int d = at < known_[0] ? 0 : 1;
+            const int n = at < known_[0] ? at + 1 : at - known_[0] + 1;
+            namePending_[d][static_cast<std::size_t>(n - 1)] = true;
+            requests += readName(d == 0, n);
+        } else {
+            const int destination = at - known_[0] - known_[1] + 1;
+            if (lastRoute < firstRoute) firstRoute = destination;
+            lastRoute = destination;
+        }
+    }
+    send(std::move(requests));
+    if (lastRoute >= firstRoute) interrogate(firstRoute, lastRoute, readIsInitial_);
 }
 
 void quartz_client::interrogate(int first, int last, bool news) {
@@ -119,8 +147,15 @@ void quartz_client::interrogate(int first, int last, bool news) {
     send(std::move(requests));
 }
 
+// A request of the read was answered: room for more.
+void quartz_client::answered() {
+    if (inFlight_ > 0) --inFlight_;
+    if (reading_ && inFlight_ <= max_in_flight / 2) sendMore();
+}
+
 bool quartz_client::readDone() const {
-    return !testing_ && namesLeft_[0] == 0 && namesLeft_[1] == 0 && routesLeft_ == 0;
+    return !testing_ && readNext_ == known_[0] + known_[1] + known_[1] && namesLeft_[0] == 0 && namesLeft_[1] == 0 &&
+           routesLeft_ == 0;
 }
 
 int quartz_client::highestNumber(int database) const {
@@ -166,6 +201,14 @@ void quartz_client::timer(router_clock::time_point now, router_actions& out) {
         return;
     }
     testing_ = false;
+    if (readNext_ < known_[0] + known_[1] + known_[1]) {
+        // What is in flight did not come: it will not, the rest may.
+        for (int d : {0, 1}) std::fill(namePending_[d].begin(), namePending_[d].end(), false);
+        inFlight_ = 0;
+        sendMore();
+        armTimer();
+        return;
+    }
     endRead();
 }
 
@@ -260,6 +303,7 @@ void quartz_client::takeRoute(const message::route& route) {
     if (!route.update && index < routePending_.size() && routePending_[index]) {
         routePending_[index] = false;
         --routesLeft_;
+        answered();
         news = answerIsNews_[index];
     }
     highestAnswered_ = std::max(highestAnswered_, route.destination);
@@ -294,6 +338,7 @@ void quartz_client::takeName(const message::name& name) {
     if (static_cast<std::size_t>(number) <= pending.size() && pending[static_cast<std::size_t>(number - 1)]) {
         pending[static_cast<std::size_t>(number - 1)] = false;
         --namesLeft_[d];
+        answered();
     }
     highestNamed_[d] = std::max(highestNamed_[d], number);
     const cleaned_label cleaned = cleanLabel(name.text);

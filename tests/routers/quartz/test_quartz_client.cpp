@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <regex>
@@ -376,6 +377,65 @@ TEST_F(QuartzClient, APollOpenWhenAResyncStartsKeepsItsAnswerNews) {
                     {"a resync's answer, the route held", bytesIn(".AV1,1\r"), {}},
                     {"the rest, and nothing more", bytesIn(names(true, 4) + names(false, 3) + ".AV3,3\r"), {}},
                 });
+}
+
+// What a step sent, timed and reported, without the labels and routes it
+// reported.
+std::function<lines(client_table&)> quietly(std::string bytes) {
+    return [bytes](client_table& t) {
+        lines seen = t.in(bytes);
+        seen.erase(std::remove_if(seen.begin(), seen.end(),
+                                  [](const std::string& line) {
+                                      return line.rfind("label ", 0) == 0 || line.rfind("crosspoint ", 0) == 0;
+                                  }),
+                   seen.end());
+        return seen;
+    };
+}
+
+// A large router is read a window at a time: 256 requests unanswered at
+// most, more as answers come, and the rest after answerWait where some
+// never come.
+TEST_F(QuartzClient, ALargeRouterIsReadAWindowAtATime) {
+    const quartz_config config = sized(300, 100);
+    routers::quartz_client large(config.settings, config.options);
+    client_table t(large, describeSent);
+    std::string sourcesBut200;
+    for (int n = 129; n <= 300; ++n)
+        if (n != 200) sourcesBut200 += ".RAS" + std::to_string(n) + ",IN " + std::to_string(n) + "\r";
+    play(t, {
+                {"connect", connects(), {"RS 1..256", "timer +1000 ms"}},
+                {"half of them named", quietly(names(true, 127)), {}},
+                {"one more: room for more", quietly(".RAS128,IN 128\r"), {"RS 257..300", "RD 1..84"}},
+                {"a while", timePasses(500ms), {}},
+                {"the rest of the sources but 200, and every destination",
+                 quietly(sourcesBut200 + names(false, 100)),
+                 {"RD 85..100", "IV 1..100", "timer +1000 ms"}},
+                {"every route but the last", quietly(answers(99)), {}},
+                {"answerWait",
+                 timePasses(1000ms),
+                 {"problem the router named 299 of the 300 sources the device file gives (DatabaseSize_0)",
+                  "problem the router answered 99 of the 100 destinations interrogated on level V", "up 300 100"}},
+            });
+    EXPECT_EQ(*t.held().label(routers::source_labels, 300), "IN 300");
+    EXPECT_EQ(t.held().label(routers::source_labels, 200), nullptr);
+}
+
+TEST_F(QuartzClient, RequestsNeverAnsweredGiveWayToTheRestAfterAnswerWait) {
+    const quartz_config config = sized(300, 0);
+    routers::quartz_client large(config.settings, config.options);
+    client_table t(large, describeSent);
+    play(t, {
+                {"connect", connects(), {"RS 1..256", "timer +1000 ms"}},
+                {"the first answered", bytesIn(".RAS1,ONE\r"), {"label source 1 ONE"}},
+                {"nothing more for answerWait", timePasses(1000ms), {"RS 257..300", "timer +1000 ms"}},
+                {"a name without its number answers the oldest still open",
+                 bytesIn(".RASLATE\r"),
+                 {"label source 257 LATE"}},
+                {"answerWait",
+                 timePasses(1000ms),
+                 {"problem the router named 2 of the 300 sources the device file gives (DatabaseSize_0)", "up 300 0"}},
+            });
 }
 
 TEST_F(QuartzClient, WithoutSizesItAsksOnlyWhetherTheRouterAnswers) {

@@ -67,6 +67,8 @@ private:
     // Asks for every name and route; `initial`: the read of a connection,
     // which ends in up.
     void read(bool initial);
+    void sendMore();
+    void answered();
     bool readDone() const;
     void endRead();
     void interrogate(int first, int last, bool news);
@@ -104,6 +106,12 @@ private:
     std::vector<bool> answerIsNews_;
     int routesLeft_ = 0;
     int routesAsked_ = 0;  // interrogates of the current read
+    // The current read: whether it is the connection's first, the next of
+    // its requests to send (names of sources, of destinations, then
+    // routes), and how many are sent and not answered.
+    bool readIsInitial_ = false;
+    int readNext_ = 0;
+    int inFlight_ = 0;
     int highestAnswered_ = 0;
 };
 
