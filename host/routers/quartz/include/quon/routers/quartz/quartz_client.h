@@ -4,10 +4,11 @@
 // A Quartz router tells neither its size nor its names unasked, so the
 // sizes are the device file's. At connect the client asks for every
 // source and destination name up to those sizes (".RS n", ".RD n") and
-// interrogates every destination on its level (".I{level}{n}"), all in one
-// write; it goes up when each has been answered, or when nothing more came
-// for answerWait (a router does not answer an interrogate of a destination
-// it does not have), reporting once per connection what did not come. A
+// interrogates every destination on its level (".I{level}{n}"), a window
+// of requests at a time (what is still open after answerWait is given up);
+// it goes up when each has been answered, or when nothing more came for
+// answerWait (a router does not answer an interrogate of a destination it
+// does not have), reporting once per connection what did not come. A
 // router that sends nothing at all within answerWait is down. With no size
 // in the device file it reads nothing and asks only whether the router
 // answers (".#01").
