@@ -1,5 +1,5 @@
 // From a router's route change to the screen, on the wire: a fake router of
-// each protocol (Videohub, SW-P-08, Ember+) pushes route changes over
+// each protocol (Videohub, SW-P-08, Ember+, Quartz) pushes route changes over
 // loopback TCP to the whole live
 // path (link, engine, 1,000 Korvane displays, TSL UMD output), and a TSL 5
 // receiver on its own thread stamps every datagram as it arrives.
@@ -53,9 +53,12 @@ constexpr int kSize = 1000;
 constexpr int kSingleChanges = 10000;
 constexpr int kSalvos = 20;
 
-enum class protocol { videohub, swp08, emberplus };
+enum class protocol { videohub, swp08, emberplus, quartz };
 const char* protocolName(protocol p) {
-    return p == protocol::videohub ? "videohub" : p == protocol::swp08 ? "swp08" : "emberplus";
+    return p == protocol::videohub ? "videohub"
+           : p == protocol::swp08  ? "swp08"
+           : p == protocol::quartz ? "quartz"
+                                   : "emberplus";
 }
 
 // An Ember+ connection update of the fake provider's matrix (0.1.0): each
@@ -138,12 +141,14 @@ std::string routeChangeBytes(protocol p, int d, int s) {
         return std::string(routers::videohub::routing_header) + "\n" + std::to_string(d - 1) + " " +
                std::to_string(s - 1) + "\n\n";
     if (p == protocol::emberplus) return emberplusUpdate({{d, s}});
+    if (p == protocol::quartz) return ".UV" + std::to_string(d) + "," + std::to_string(s) + "\r";
     const auto bytes = routers::swp08::frame(routers::swp08::tallyMessage({0, 0}, d - 1, s - 1, true));
     return std::string(bytes.begin(), bytes.end());
 }
 
 // A salvo as one write: a single routing block, every connected message
-// back to back, or one Ember+ update of every target (in packets).
+// (or Quartz update) back to back, or one Ember+ update of every target (in
+// packets).
 std::string salvoBytes(protocol p, const std::vector<int>& sources) {
     std::string bytes;
     if (p == protocol::emberplus) {
@@ -191,6 +196,7 @@ public:
     live_host(protocol p, uint16_t receiverPort, bool batch = false)
         : router_(p == protocol::videohub ? fake::makeFakeVideohub(loop_, routerState())
                   : p == protocol::swp08  ? fake::makeFakeSwp08(loop_, routerState())
+                  : p == protocol::quartz ? fake::makeFakeQuartz(loop_, routerState())
                                           : fake::makeFakeEmberplus(loop_, routerState())),
           root_("/tmp/quon-wire-" + std::to_string(getpid())) {
         const std::string folder = systemFolder(root_, "wire");
@@ -435,6 +441,7 @@ void wireLatencySalvo(benchmark::State& state) {
         ->Arg(static_cast<int>(protocol::videohub))                                                            \
         ->Arg(static_cast<int>(protocol::swp08))                                                               \
         ->Arg(static_cast<int>(protocol::emberplus))                                                           \
+        ->Arg(static_cast<int>(protocol::quartz))                                                              \
         ->Iterations(iterations)                                                                               \
         ->Unit(benchmark::kMillisecond)                                                                        \
         ->UseRealTime()
@@ -442,7 +449,9 @@ void wireLatencySalvo(benchmark::State& state) {
 QUON_WIRE_BENCHMARK(wireLatencySingle, 1);
 QUON_WIRE_BENCHMARK(wireLatencySingleFloor, 1);
 BENCHMARK(wireLatencySalvo)
-    ->ArgsProduct({{static_cast<int>(protocol::videohub), static_cast<int>(protocol::swp08)}, {0, 1}})
+    ->ArgsProduct({{static_cast<int>(protocol::videohub), static_cast<int>(protocol::swp08),
+                    static_cast<int>(protocol::quartz)},
+                   {0, 1}})
     ->Iterations(kSalvos)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

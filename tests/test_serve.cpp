@@ -784,6 +784,38 @@ INSTANTIATE_TEST_SUITE_P(Requests, ServeEmberplusProviders,
                                                                                      : "LabelsNeverAnswered";
                          });
 
+// A Quartz router (ASCII over TCP): the start state read name by name and
+// route by route, an operator's route pushed as one update of two levels
+// beside another level's, a rename pushed unasked, a drop and a reconnect.
+class ServeQuartz : public Serve {};
+
+TEST_P(ServeQuartz, FollowsTheRouterThroughARouteARenameAndAReconnect) {
+    writeDevice("Level=v\nAnswerWait=5000\n");
+    auto host = serve({"--http", "127.0.0.1:0"});
+    ASSERT_TRUE(host->waitFor("a: [ Input 1 ]")) << host->output() << host->errors();
+    ASSERT_TRUE(host->waitFor("b: [ Input 2 ]")) << host->output() << host->errors();
+    ASSERT_TRUE(host->waitFor("router 1 (Fake): connected, 16 destinations")) << host->output() << host->errors();
+    router->write("route 1 5\n");
+    ASSERT_TRUE(host->waitFor("a: [ Input 5 ]")) << host->output() << host->errors();
+    router->write("label in 5 CAM 5 WIDE ANGLE\n");
+    ASSERT_TRUE(host->waitFor("a: [ CAM 5 WIDE ANGLE ]")) << host->output() << host->errors();
+    router->write("drop\n");
+    ASSERT_TRUE(host->waitFor("router 1 (Fake): lost")) << host->output() << host->errors();
+    router->write("route 1 9\n");
+    ASSERT_TRUE(host->waitFor("a: [ Input 9 ]", 40)) << host->output() << host->errors();
+    const std::string url = pageAddress(*host);
+    ASSERT_FALSE(url.empty()) << host->errors();
+    EXPECT_EQ(metric(httpGet(url, "/metrics"), "quon_router_reconnects_total{device=\"1\"}"), 1.0);
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+    EXPECT_THAT(host->output(), Not(HasSubstr("violation")));
+    // Updates of other levels and padded names are the protocol's, not faults.
+    EXPECT_THAT(host->errors(), Not(HasSubstr("warning"))) << host->errors();
+}
+
+INSTANTIATE_TEST_SUITE_P(Routers, ServeQuartz, ::testing::Values(protocol_case{"quartz", true}),
+                         [](const ::testing::TestParamInfo<protocol_case>& info) { return info.param.protocol; });
+
 TEST(ServeWallFile, ARefusedWallFileNamesFileLineAndColumn) {
     char pattern[] = "/tmp/quon-serve-test-XXXXXX";
     const std::string root = mkdtemp(pattern);

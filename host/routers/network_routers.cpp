@@ -2,6 +2,7 @@
 
 #include "network_router.h"
 #include "quon/routers/emberplus/emberplus_descriptor.h"
+#include "quon/routers/quartz/quartz_descriptor.h"
 #include "quon/routers/router_keys.h"
 #include "quon/routers/swp08/swp08_descriptor.h"
 #include "quon/routers/videohub/videohub_descriptor.h"
@@ -13,6 +14,7 @@ const std::vector<routers::protocol_descriptor>& networkProtocols() {
         routers::videohub::descriptor(),
         routers::swp08::descriptor(),
         routers::emberplus::descriptor(),
+        routers::quartz::descriptor(),
     };
     return protocols;
 }

@@ -68,6 +68,14 @@ INSTANTIATE_TEST_SUITE_P(
                  {address, {"Matrix", "15"}, {"Level", "0"}, {"NameLength", "12"}, {"AnswerWait", "1"}},
                  ""},
         key_case{"EmberplusReadsEachOfItsKeys", "emberplus", {address, {"Matrix", "0.1.0"}, {"AnswerWait", "100"}}, ""},
+        key_case{"QuartzReadsEachOfItsKeys", "quartz", {address, {"Level", "b"}, {"AnswerWait", "100"}}, ""},
+        key_case{"QuartzReadsNoMatrixOrNameLength", "quartz", {address, {"Matrix", "x"}, {"NameLength", "3"}}, ""},
+        key_case{"QuartzLevelNotALetter",
+                 "quartz",
+                 {address, {"Level", "0"}},
+                 "dev_001.ini:4: [Router] Level=0: a level letter from A to Z (V, A, B, ... as the router names its "
+                 "levels)"},
+        key_case{"QuartzLevelOfTwoLetters", "quartz", {address, {"Level", "VA"}}, "[Router] Level=VA: a level letter"},
         key_case{"WithoutAddress",
                  "swp08",
                  {{"Protocol", "swp08"}},
@@ -132,7 +140,7 @@ TEST(RouterKeysOfEachProtocol, EveryKeyListedIsParsed) {
 
 TEST(RouterKeysOfEachProtocol, AnAddressWithoutAPortTakesTheProtocolsPort) {
     for (const auto& [name, port] :
-         {std::pair<std::string, int>{"videohub", 9990}, {"swp08", 8910}, {"emberplus", 9000}}) {
+         {std::pair<std::string, int>{"videohub", 9990}, {"swp08", 8910}, {"emberplus", 9000}, {"quartz", 23}}) {
         routers::router_settings settings;
         std::string error;
         ASSERT_NE(routers::readRouterKeys(device(name, {{"Address", "[::1]"}}), protocolNamed(name), settings, error),
@@ -171,7 +179,7 @@ TEST(RouterKeysOfEachProtocol, AKeyNotReadIsWarnedAboutAndTheRouterIsMade) {
     std::string error;
     EXPECT_NE(registry.create(d, events, error), nullptr) << error;
     EXPECT_EQ(error, "");
-    EXPECT_EQ(registry.protocols(), "emberplus, swp08, videohub");
+    EXPECT_EQ(registry.protocols(), "emberplus, quartz, swp08, videohub");
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
-// fake_router: a fake Videohub, SW-P-08 or Ember+ router on the loopback interface,
+// fake_router: a fake Videohub, SW-P-08, Ember+ or Quartz router on the loopback interface,
 // for tests that drive a whole program (quon-host serve, browser tests).
 //
-//   fake_router videohub|swp08|emberplus [--port N] [--sources N] [--destinations N] [--names-per-message N]
-//               [--requests all|first-only|labels-never]
+//   fake_router videohub|swp08|emberplus|quartz [--port N] [--sources N] [--destinations N]
+//               [--names-per-message N] [--requests all|first-only|labels-never] [--names numbered|unnumbered]
 //
 // --requests (Ember+): act on every request of a message, on the first
 // element of its Root only, or on all but those for labels, never answered.
+// --names (Quartz): names answered with their number or without.
 // Prints the port it listens on as the first line of standard output, then
 // reads commands, one a line, from standard input:
 //   route D S            an operator routes source S to destination D
@@ -31,8 +32,8 @@
 namespace {
 
 int usage() {
-    std::cerr << "usage: fake_router videohub|swp08|emberplus [--port N] [--sources N] [--destinations N] "
-                 "[--names-per-message N] [--requests all|first-only|labels-never]\n";
+    std::cerr << "usage: fake_router videohub|swp08|emberplus|quartz [--port N] [--sources N] [--destinations N] "
+                 "[--names-per-message N] [--requests all|first-only|labels-never] [--names numbered|unnumbered]\n";
     return 2;
 }
 
@@ -117,9 +118,11 @@ private:
 int main(int argc, char** argv) {
     if (argc < 2) return usage();
     const std::string protocol = argv[1];
-    if (protocol != "videohub" && protocol != "swp08" && protocol != "emberplus") return usage();
+    if (protocol != "videohub" && protocol != "swp08" && protocol != "emberplus" && protocol != "quartz")
+        return usage();
     int port = 0, sources = 16, destinations = 16, namesPerMessage = quon::fake::names_as_many_as_fit;
     quon::fake::emberplus_requests requests = quon::fake::emberplus_requests::all;
+    quon::fake::quartz_names names = quon::fake::quartz_names::numbered;
     for (int i = 2; i < argc; ++i) {
         const std::string option = argv[i];
         if (i + 1 >= argc) return usage();
@@ -134,6 +137,8 @@ int main(int argc, char** argv) {
                 requests = quon::fake::emberplus_requests::labels_never;
             else
                 return usage();
+        } else if (option == "--names" && protocol == "quartz" && (text == "numbered" || text == "unnumbered")) {
+            names = text == "numbered" ? quon::fake::quartz_names::numbered : quon::fake::quartz_names::unnumbered;
         } else if (option == "--port" && value >= 0 && value <= 65535) {
             port = value;
         } else if (option == "--sources" && value > 0 && value <= 65536) {
@@ -150,10 +155,11 @@ int main(int argc, char** argv) {
     const quon::fake::router_state state = quon::fake::numberedState(sources, destinations);
     const auto listenPort = static_cast<std::uint16_t>(port);
     std::unique_ptr<quon::fake::fake_router> router =
-        protocol == "videohub"  ? quon::fake::makeFakeVideohub(io, state, false, listenPort)
-        : protocol == "swp08"   ? quon::fake::makeFakeSwp08(io, state, listenPort, namesPerMessage)
-                                : quon::fake::makeFakeEmberplus(io, state, listenPort, 100,
-                                                                std::chrono::milliseconds(0), requests);
+        protocol == "videohub" ? quon::fake::makeFakeVideohub(io, state, false, listenPort)
+        : protocol == "swp08"  ? quon::fake::makeFakeSwp08(io, state, listenPort, namesPerMessage)
+        : protocol == "quartz"
+            ? quon::fake::makeFakeQuartz(io, state, listenPort, names)
+            : quon::fake::makeFakeEmberplus(io, state, listenPort, 100, std::chrono::milliseconds(0), requests);
     std::cout << router->port() << std::endl;
     command_reader commands(io, *router);
     commands.read();

@@ -2,7 +2,7 @@
 # that it printed a port first and answered each command.
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/fake_router_commands.txt
   "route 2 3\nlabel in 1 Camera one\nsilent on\nsilent off\ndrop\nroute 99 1\nbogus\nquit\n")
-foreach(protocol videohub swp08 emberplus)
+foreach(protocol videohub swp08 emberplus quartz)
   execute_process(COMMAND ${FAKE_ROUTER} ${protocol} --sources 4 --destinations 4
     INPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/fake_router_commands.txt
     OUTPUT_VARIABLE output RESULT_VARIABLE result TIMEOUT 20)

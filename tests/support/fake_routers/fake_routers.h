@@ -137,6 +137,18 @@ std::unique_ptr<fake_router> makeFakeEmberplus(boost::asio::io_context& io, rout
                                                std::chrono::milliseconds idleClose = std::chrono::milliseconds(0),
                                                emberplus_requests requests = emberplus_requests::all);
 
+// Quartz, levels V and A (and B, always from source 1): answers
+// interrogates (none for a level or destination it does not have), name
+// requests with names padded to eight characters, with their number or
+// (quartz_names::unnumbered, as older firmware does) without, the test
+// request, and routes, pushing each as one update of its levels. The
+// answers of one read go in pieces cut anywhere. An operator's route
+// pushes levels V and A in one update, in one packet with an update of
+// level B; a rename is pushed unasked (with numbered names only).
+enum class quartz_names { numbered, unnumbered };
+std::unique_ptr<fake_router> makeFakeQuartz(boost::asio::io_context& io, router_state state, std::uint16_t port = 0,
+                                            quartz_names names = quartz_names::numbered);
+
 }  // namespace quon::fake
 
 #endif
