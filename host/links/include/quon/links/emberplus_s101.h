@@ -97,6 +97,8 @@ private:
 
     std::string frame_;    // unescaped bytes of the frame under way
     std::string message_;  // payloads of the message under way
+    std::string delivered_;  // the last message handed to the sink
+    static constexpr std::size_t kept_buffer_bytes = 256u << 10;
     bool inFrame_ = false;
     bool escaped_ = false;
     bool skipping_ = false;     // a frame too long: its bytes go until the next BOF
