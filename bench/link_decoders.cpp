@@ -12,13 +12,13 @@
 
 #include "allocation_counter.h"
 #include "component_host.h"
-#include "quon/links/emberplus_glow.h"
-#include "quon/links/emberplus_s101.h"
-#include "quon/links/swp08_protocol.h"
-#include "quon/links/videohub_protocol.h"
+#include "quon/routers/emberplus/emberplus_glow.h"
+#include "quon/routers/emberplus/emberplus_s101.h"
+#include "quon/routers/swp08/swp08_protocol.h"
+#include "quon/routers/videohub/videohub_protocol.h"
 
-namespace vh = quon::links::videohub;
-namespace sw = quon::links::swp08;
+namespace vh = quon::routers::videohub;
+namespace sw = quon::routers::swp08;
 
 namespace {
 
@@ -141,7 +141,7 @@ BENCHMARK(Swp08FloorFrameMarks);
 // A QualifiedMatrix with a connection for every target, modified, as a
 // provider pushes a salvo: 1,000 targets come to about 20 KiB, 20 packets.
 std::string emberplusUpdate() {
-    namespace ber = quon::links::ber;
+    namespace ber = quon::routers::ber;
     std::string entries;
     for (int t = 0; t < destinations; ++t) {
         const std::string connection =
@@ -152,24 +152,24 @@ std::string emberplusUpdate() {
     }
     const std::string matrix = ber::wrap(ber::application(17), ber::wrap(ber::context(0), ber::relativeOid({0, 1, 0})) +
                                                                    ber::wrap(ber::context(5), ber::wrap(ber::sequence, entries)));
-    return quon::links::s101::message(
+    return quon::routers::s101::message(
         ber::wrap(ber::application(0), ber::wrap(ber::application(11), ber::wrap(ber::context(0), matrix))));
 }
 
-struct decoding_s101_sink : quon::links::s101::frame_sink {
+struct decoding_s101_sink : quon::routers::s101::frame_sink {
     long long sum = 0;
-    std::vector<quon::links::glow::element> elements;
+    std::vector<quon::routers::glow::element> elements;
     std::string error;
     void onMessage(const std::string& ber) override {
         elements.clear();
-        quon::links::glow::decode(ber, elements, error);
+        quon::routers::glow::decode(ber, elements, error);
         for (const auto& e : elements)
             if (e.connections)
                 for (const auto& c : *e.connections) sum += c.target + (c.sources.empty() ? 0 : c.sources.front());
     }
     void onKeepAliveRequest() override {}
     void onKeepAliveResponse() override {}
-    void onFrameProblem(quon::links::s101::problem) override {}
+    void onFrameProblem(quon::routers::s101::problem) override {}
 };
 
 // Floor: what any S101 reader must do at least, look at every byte for a
@@ -177,7 +177,7 @@ struct decoding_s101_sink : quon::links::s101::frame_sink {
 std::size_t frameMarks(const std::string& bytes) {
     std::size_t marks = 0;
     for (const char c : bytes)
-        if (static_cast<std::uint8_t>(c) >= quon::links::s101::escape) ++marks;
+        if (static_cast<std::uint8_t>(c) >= quon::routers::s101::escape) ++marks;
     return marks;
 }
 
@@ -204,7 +204,7 @@ const double emberplus_target_x_floor = 10;
 void EmberplusReadAndDecodeConnectionUpdate(benchmark::State& state) {
     const std::string update = emberplusUpdate();
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(update.data());
-    quon::links::s101::reader reader;
+    quon::routers::s101::reader reader;
     decoding_s101_sink sink;
     const long allocationsBefore = allocation_counter::count;
     const double start = quon::bench::threadCpuNanoseconds();

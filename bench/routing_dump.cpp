@@ -15,8 +15,8 @@
 #include "fake_routers.h"
 #include "glow_builder.h"
 #include "quon/engine/host_engine.h"
-#include "quon/links/emberplus_s101.h"
-#include "quon/live/live_routers.h"
+#include "quon/routers/emberplus/emberplus_s101.h"
+#include "quon/routers/network_routers.h"
 #include "quon/routers/built_in_routers.h"
 #include "run_until.h"
 
@@ -31,7 +31,7 @@ std::string dumpOf(bool emberplus, int size, int offset) {
         std::vector<std::string> connections;
         for (int d = 0; d < size; ++d)
             connections.push_back(b.connection(d, {static_cast<std::uint32_t>((d + offset) % size)}, 1));
-        return links::s101::message(b.root(b.entry(b.qualifiedMatrix({0, 1, 0}, b.connections(connections)))));
+        return routers::s101::message(b.root(b.entry(b.qualifiedMatrix({0, 1, 0}, b.connections(connections)))));
     }
     std::string dump = "VIDEO OUTPUT ROUTING:\n";
     for (int d = 0; d < size; ++d) dump += std::to_string(d) + " " + std::to_string((d + offset) % size) + "\n";
@@ -61,7 +61,7 @@ void routingDump(benchmark::State& state) {
     setenv("VX_SYSTEM", "dump", 1);
     {
         router_registry routers = builtInRouters();
-        addLiveRouters(routers, loop);
+        addNetworkRouters(routers, loop);
         host_engine engine(readSystem(folder), routers);
         std::string error;
         for (int i = 1; i <= size; ++i) {

@@ -34,10 +34,10 @@
 #include "loop_until.h"
 #include "loopback_udp.h"
 #include "quon/engine/host_engine.h"
-#include "quon/links/emberplus_s101.h"
-#include "quon/links/swp08_protocol.h"
-#include "quon/links/videohub_protocol.h"
-#include "quon/live/live_routers.h"
+#include "quon/routers/emberplus/emberplus_s101.h"
+#include "quon/routers/swp08/swp08_protocol.h"
+#include "quon/routers/videohub/videohub_protocol.h"
+#include "quon/routers/network_routers.h"
 #include "quon/live/live_wall.h"
 #include "quon/live/wall_check.h"
 #include "quon/routers/built_in_routers.h"
@@ -65,7 +65,7 @@ std::string emberplusUpdate(const std::vector<std::pair<int, int>>& routes) {
     std::vector<std::string> connections;
     for (const auto& [d, s] : routes)
         connections.push_back(b.connection(d - 1, {static_cast<std::uint32_t>(s - 1)}, 1));
-    return links::s101::message(b.root(b.entry(b.qualifiedMatrix({0, 1, 0}, b.connections(connections)))));
+    return routers::s101::message(b.root(b.entry(b.qualifiedMatrix({0, 1, 0}, b.connections(connections)))));
 }
 
 // A TSL receiver on a thread of its own, so that an arrival is stamped when
@@ -135,10 +135,10 @@ private:
 // What the router sends when destination `d` (1-based) takes source `s`.
 std::string routeChangeBytes(protocol p, int d, int s) {
     if (p == protocol::videohub)
-        return std::string(links::videohub::routing_header) + "\n" + std::to_string(d - 1) + " " +
+        return std::string(routers::videohub::routing_header) + "\n" + std::to_string(d - 1) + " " +
                std::to_string(s - 1) + "\n\n";
     if (p == protocol::emberplus) return emberplusUpdate({{d, s}});
-    const auto bytes = links::swp08::frame(links::swp08::tallyMessage({0, 0}, d - 1, s - 1, true));
+    const auto bytes = routers::swp08::frame(routers::swp08::tallyMessage({0, 0}, d - 1, s - 1, true));
     return std::string(bytes.begin(), bytes.end());
 }
 
@@ -152,7 +152,7 @@ std::string salvoBytes(protocol p, const std::vector<int>& sources) {
         return emberplusUpdate(routes);
     }
     if (p == protocol::videohub) {
-        bytes = std::string(links::videohub::routing_header) + "\n";
+        bytes = std::string(routers::videohub::routing_header) + "\n";
         for (int d = 1; d <= kSize; ++d)
             bytes += std::to_string(d - 1) + " " + std::to_string(sources[static_cast<size_t>(d)] - 1) + "\n";
         return bytes + "\n";
@@ -215,7 +215,7 @@ public:
         setenv("VX_SYSTEM", "wire", 1);
 
         routers_ = builtInRouters();
-        addLiveRouters(routers_, loop_);
+        addNetworkRouters(routers_, loop_);
         system_ = readSystem(folder);
         engine_ = std::make_unique<host_engine>(system_, routers_);
         wall_ = std::make_unique<live_wall>(

@@ -12,47 +12,47 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "quon/links/emberplus_client.h"
-#include "quon/links/emberplus_glow.h"
-#include "quon/links/emberplus_s101.h"
+#include "quon/routers/emberplus/emberplus_client.h"
+#include "quon/routers/emberplus/emberplus_glow.h"
+#include "quon/routers/emberplus/emberplus_s101.h"
 
-namespace links = quon::links;
+namespace routers = quon::routers;
 
 namespace {
 
 constexpr int max_signals = 65536;
 
 // A provider may act on the first request of a message only.
-struct one_request_a_message : links::s101::frame_sink {
+struct one_request_a_message : routers::s101::frame_sink {
     void onMessage(const std::string& ber) override {
-        std::vector<links::glow::element> elements;
+        std::vector<routers::glow::element> elements;
         std::string error;
-        FUZZ_CHECK(links::glow::decode(ber, elements, error));
+        FUZZ_CHECK(routers::glow::decode(ber, elements, error));
         int requests = 0;
-        for (const links::glow::element& e : elements)
-            if (e.what == links::glow::kind::command || e.connections) ++requests;
+        for (const routers::glow::element& e : elements)
+            if (e.what == routers::glow::kind::command || e.connections) ++requests;
         FUZZ_CHECK(requests <= 1);
     }
     void onKeepAliveRequest() override {}
     void onKeepAliveResponse() override {}
-    void onFrameProblem(links::s101::problem) override { FUZZ_CHECK(false); }
+    void onFrameProblem(routers::s101::problem) override { FUZZ_CHECK(false); }
 };
 
-void check(const links::link_actions& actions) {
-    for (const links::link_action& action : actions) {
-        if (const auto* s = std::get_if<links::act::send>(&action)) {
+void check(const routers::router_actions& actions) {
+    for (const routers::router_action& action : actions) {
+        if (const auto* s = std::get_if<routers::act::send>(&action)) {
             one_request_a_message sink;
-            links::s101::reader reader;
+            routers::s101::reader reader;
             reader.feed(reinterpret_cast<const std::uint8_t*>(s->bytes.data()), s->bytes.size(), sink);
         }
-        if (const auto* m = std::get_if<links::act::missing>(&action)) FUZZ_CHECK(!m->text.empty());
-        if (const auto* c = std::get_if<links::act::crosspoint>(&action)) {
+        if (const auto* m = std::get_if<routers::act::missing>(&action)) FUZZ_CHECK(!m->text.empty());
+        if (const auto* c = std::get_if<routers::act::crosspoint>(&action)) {
             FUZZ_CHECK(c->destination >= 1 && c->destination <= max_signals);
             FUZZ_CHECK(c->source >= 0 && c->source <= max_signals);
-        } else if (const auto* l = std::get_if<links::act::label>(&action)) {
+        } else if (const auto* l = std::get_if<routers::act::label>(&action)) {
             FUZZ_CHECK(l->index >= 1 && l->index <= max_signals);
-            FUZZ_CHECK(l->database == links::source_labels || l->database == links::destination_labels);
-        } else if (const auto* u = std::get_if<links::act::up>(&action)) {
+            FUZZ_CHECK(l->database == routers::source_labels || l->database == routers::destination_labels);
+        } else if (const auto* u = std::get_if<routers::act::up>(&action)) {
             FUZZ_CHECK(u->sources >= 0 && u->sources <= max_signals);
             FUZZ_CHECK(u->destinations >= 0 && u->destinations <= max_signals);
         }
@@ -72,15 +72,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         at = end + cut.size();
     }
     for (const char* matrix : {"", "0.1.0", "router/matrices/video"}) {
-        links::link_settings settings;
-        settings.matrixPath = matrix;
-        links::emberplus_client client(settings);
-        auto now = links::link_clock::time_point(std::chrono::hours(1));
-        links::link_actions actions;
+        routers::emberplus_options options;
+        std::string why;
+        routers::parseMatrixPath(matrix, options.matrix, why);
+        routers::emberplus_client client(routers::router_settings{}, options);
+        auto now = routers::router_clock::time_point(std::chrono::hours(1));
+        routers::router_actions actions;
         client.connected(now, actions);
         check(actions);
         for (const std::string& ber : messages) {
-            const std::string wire = links::s101::message(ber);
+            const std::string wire = routers::s101::message(ber);
             actions.clear();
             client.bytes(reinterpret_cast<const std::uint8_t*>(wire.data()), wire.size(), now, actions);
             check(actions);

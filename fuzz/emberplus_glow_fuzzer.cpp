@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "quon/links/emberplus_glow.h"
+#include "quon/routers/emberplus/emberplus_glow.h"
 
-namespace glow = quon::links::glow;
+namespace glow = quon::routers::glow;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "quon/links/emberplus_s101.h"
+#include "quon/routers/emberplus/emberplus_s101.h"
 
-namespace s101 = quon::links::s101;
+namespace s101 = quon::routers::s101;
 
 namespace {
 

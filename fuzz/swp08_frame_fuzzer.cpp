@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "quon/links/swp08_protocol.h"
+#include "quon/routers/swp08/swp08_protocol.h"
 
-namespace sw = quon::links::swp08;
+namespace sw = quon::routers::swp08;
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "quon/links/label_text.h"
-#include "quon/links/videohub_protocol.h"
+#include "quon/routers/label_text.h"
+#include "quon/routers/videohub/videohub_protocol.h"
 
-namespace vh = quon::links::videohub;
+namespace vh = quon::routers::videohub;
 
 namespace {
 
@@ -25,7 +25,7 @@ bool safeToShow(const std::string& text) {
         const unsigned char byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7F) return false;
     }
-    return quon::links::cleanLabel(text).text == text;  // cleaning clean text changes nothing
+    return quon::routers::cleanLabel(text).text == text;  // cleaning clean text changes nothing
 }
 
 }  // namespace
@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (!item) continue;
             FUZZ_CHECK(item->index >= 0);
             FUZZ_CHECK(item->rest.size() < line.size());
-            const quon::links::cleaned_label label = quon::links::cleanLabel(item->rest);
+            const quon::routers::cleaned_label label = quon::routers::cleanLabel(item->rest);
             FUZZ_CHECK(safeToShow(label.text));
             // A byte read as Windows-1252 is at most three bytes of UTF-8 (U+20AC).
             FUZZ_CHECK(label.text.size() <= 3 * item->rest.size());

@@ -413,11 +413,13 @@ int closedPort() {
 }
 
 TEST_P(Serve, WhatIsDownShowsInTheLogTheApiAndHealthz) {
-    const std::string to = "tsl5+tcp://127.0.0.1:" + std::to_string(closedPort());
+    const std::string port = std::to_string(closedPort());
+    const std::string to = "tsl5+tcp://127.0.0.1:" + port;
     writeWall("[umd]\nto = \"" + to + "\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\numd = { index = 1 }\n");
     auto host = serve({"--http", "127.0.0.1:0"});
-    ASSERT_TRUE(host->waitFor("receiver " + to + ": refused; connection refused; retrying in ")) << host->output()
-                                                                                                  << host->errors();
+    ASSERT_TRUE(host->waitFor("receiver " + to + ": refused; connect to 127.0.0.1:" + port +
+                              " failed: Connection refused; retrying in "))
+        << host->output() << host->errors();
     EXPECT_THAT(host->output(), HasSubstr("; nothing sent yet"));
     const std::string url = pageAddress(*host);
     ASSERT_FALSE(url.empty()) << host->errors();

@@ -20,7 +20,7 @@
 #include "run_files.h"
 #include "shell.h"
 #if defined(QUON_HAVE_LIVE)
-#include "quon/live/live_routers.h"
+#include "quon/routers/network_routers.h"
 #include "serve.h"
 #endif
 
@@ -225,7 +225,7 @@ int main(int argc, char** argv) {
         boost::asio::io_context loop;
         router_registry routers = builtInRouters();
 #if defined(QUON_HAVE_LIVE)
-        addLiveRouters(routers, loop);
+        addNetworkRouters(routers, loop);
 #endif
         const system_description system = readConfiguredSystem(o.format);
         host_engine engine(system, routers);

@@ -32,7 +32,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes(void);
 
 #include "quon/common/text.h"
 #include "quon/live/display_feed.h"
-#include "quon/live/live_routers.h"
+#include "quon/routers/network_routers.h"
 #include "quon/live/live_wall.h"
 #include "quon/live/wall_check.h"
 #include "quon/metrics/serve_metrics.h"
@@ -177,7 +177,7 @@ public:
           flushTimer_(loop_),
           watchdogTimer_(loop_) {
         signals_.add(SIGUSR1);
-        addLiveRouters(routers_, loop_);
+        addNetworkRouters(routers_, loop_);
     }
 
     // The page's control API as the wall file has it: every request is
@@ -466,7 +466,7 @@ private:
 int runCheck(const host_options& options, const std::string& wallFile) {
     asio::io_context loop;  // never run: the routers are made, not started
     router_registry routers = builtInRouters();
-    addLiveRouters(routers, loop);
+    addNetworkRouters(routers, loop);
     const system_description system = readConfiguredSystem(options.format);
     host_engine engine(system, routers);
     for (const std::string& warning : engine.warnings()) printWarning(options.format, warning);

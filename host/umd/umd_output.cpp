@@ -18,6 +18,7 @@
 #include "quon/umd/umd_text.h"
 #include "quon/tcp/tcp_carrier.h"
 #include "quon/tcp/tcp_carrier_listener.h"
+#include "quon/tcp/tcp_failure.h"
 
 namespace quon {
 
@@ -449,31 +450,17 @@ private:
             close();
             return;
         }
+        const std::string why = tcp::failureText(failure, "receiver", to_.host, connect_timeout);
         using cause = tcp::tcp_failure::cause;
         switch (failure.what) {
         case cause::unresolved:
-            failed("unresolved", "\"" + to_.host + "\": " + failure.message, retryIn);
+            failed("unresolved", why, retryIn);
             break;
         case cause::refused:
-            failed("refused", "connection refused", retryIn);
+            failed("refused", why, retryIn);
             break;
-        case cause::timed_out:
-            failed("lost", "no connection within " + std::to_string(connect_timeout.count() / 1000) + " s", retryIn);
-            break;
-        case cause::connect_failed:
-            failed("lost", "connect: " + failure.message, retryIn);
-            break;
-        case cause::peer_closed:
-            failed("lost", "the receiver closed the connection", retryIn);
-            break;
-        case cause::read_failed:
-            failed("lost", failure.message, retryIn);
-            break;
-        case cause::write_failed:
-            failed("lost", "write: " + failure.message, retryIn);
-            break;
-        case cause::backlog:
-            failed("lost", "the receiver does not take what is sent to it", retryIn);
+        default:
+            failed("lost", why, retryIn);
             break;
         }
     }

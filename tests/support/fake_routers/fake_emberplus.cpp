@@ -7,15 +7,15 @@
 
 #include "fake_routers.h"
 #include "glow_builder.h"
-#include "quon/links/emberplus_glow.h"
-#include "quon/links/emberplus_s101.h"
+#include "quon/routers/emberplus/emberplus_glow.h"
+#include "quon/routers/emberplus/emberplus_s101.h"
 
 namespace quon::fake {
 
 namespace {
 
-namespace glow = quon::links::glow;
-namespace s101 = quon::links::s101;
+namespace glow = quon::routers::glow;
+namespace s101 = quon::routers::s101;
 using path = glow::path;
 
 const path router_path = {0};

@@ -5,8 +5,8 @@
 
 #include <boost/asio/write.hpp>
 
-#include "quon/links/swp08_protocol.h"
-#include "quon/links/videohub_protocol.h"
+#include "quon/routers/swp08/swp08_protocol.h"
+#include "quon/routers/videohub/videohub_protocol.h"
 
 namespace quon::fake {
 
@@ -153,8 +153,8 @@ void fake_router::sendToAll(const std::string& bytes) {
 
 namespace {
 
-namespace vh = quon::links::videohub;
-namespace sw = quon::links::swp08;
+namespace vh = quon::routers::videohub;
+namespace sw = quon::routers::swp08;
 
 class fake_videohub final : public fake_router {
 public:

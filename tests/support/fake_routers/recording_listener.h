@@ -1,4 +1,4 @@
-// recording_listener: a router_link_listener that keeps every call, for
+// recording_listener: a router_listener that keeps every call, for
 // tests to inspect. Runs on the io_context's thread like the link.
 #ifndef QUON_TEST_RECORDING_LISTENER_H
 #define QUON_TEST_RECORDING_LISTENER_H
@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "quon/links/router_link.h"
+#include "quon/routers/router_connection.h"
 
 namespace quon::fake {
 
-struct recording_listener : links::router_link_listener {
+struct recording_listener : routers::router_listener {
     struct label_call {
         int database;
         int index;
@@ -28,8 +28,8 @@ struct recording_listener : links::router_link_listener {
     std::vector<std::string> problems;
     std::vector<std::string> missingTexts;  // what did not come, as missing() said it
 
-    void linkUp(int sources, int destinations) override { ups.emplace_back(sources, destinations); }
-    void linkDown(const std::string& why, std::chrono::milliseconds retryIn) override {
+    void routerUp(int sources, int destinations) override { ups.emplace_back(sources, destinations); }
+    void routerDown(const std::string& why, std::chrono::milliseconds retryIn) override {
         downs.emplace_back(why, retryIn);
     }
     void crosspoint(int destination, int source) override { crosspoints.emplace_back(destination, source); }

@@ -5,9 +5,9 @@
 // it with the component's own reader and number conversion, so the two
 // never disagree:
 //   [Router]        Name=...
-//                   Protocol=simulated (the default), videohub or swp08
-//                   Address=host:port (videohub: port 9990 when omitted)
-//                   Matrix=, Level= (swp08; 0 when omitted)
+//                   Protocol=simulated (the default) or a protocol on the
+//                   network (videohub, swp08, emberplus: each reads its
+//                   own keys, routers/network_routers.h)
 //                   Answers=yes|no (simulated: no takes routes but sends
 //                   no revertives, so components keep polling)
 //   [Database]      DatabaseSize_N=count, as components read it; database

@@ -1,7 +1,5 @@
-// tcp_carrier_listener: what a tcp_carrier tells its user, and why a
-// connection ended. Each user words the failure for its own readers (a
-// router's link, a TSL screen's receiver), so the carrier hands over the
-// cause and the system's message, not a sentence.
+// tcp_carrier_listener: what a tcp_carrier tells its user. Why a
+// connection ended comes as a tcp_failure (tcp_failure.h).
 //
 // Every call runs on the io_context's thread, from the carrier's handlers.
 // The user may call the carrier (send, open, close) from within any of them.
@@ -16,28 +14,9 @@
 
 #include <boost/asio/ip/tcp.hpp>
 
-namespace quon::tcp {
+#include "quon/tcp/tcp_failure.h"
 
-struct tcp_failure {
-    enum class cause {
-        unresolved,      // the name gave no address
-        refused,         // the peer refused the connection
-        timed_out,       // no connection within the time limit
-        connect_failed,  // any other reason a connect failed
-        peer_closed,     // the peer closed the connection
-        read_failed,
-        write_failed,
-        backlog,  // more waited to be written than the limit allows
-    };
-    cause what = cause::connect_failed;
-    // The system's message, where the cause has one ("no address" when a
-    // name resolved to nothing).
-    std::string message;
-    // The addresses of this attempt, in order, and the name they came from:
-    // "host (a:p, [b]:p)", or "a:p" alone for a numeric address. Empty
-    // before the name resolved.
-    std::string tried;
-};
+namespace quon::tcp {
 
 class tcp_carrier_listener {
 public:

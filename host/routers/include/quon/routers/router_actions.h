@@ -1,0 +1,102 @@
+// router_actions: what a protocol client asks of whatever carries it, in the
+// order it must happen. A client has no socket and no clock; it is told what
+// happened and when, and answers with these. Carrying them out (writing,
+// waiting, reporting to the listener) is tcp_connection's job, or a test's.
+//
+// Numbers are the host's, from 1, as router_connection counts them.
+#ifndef QUON_ROUTERS_ROUTER_ACTIONS_H
+#define QUON_ROUTERS_ROUTER_ACTIONS_H
+
+#include <chrono>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace quon::routers {
+
+using router_clock = std::chrono::steady_clock;
+
+// Label databases, as act::label and router_connection::label() number them.
+constexpr int source_labels = 0;       // the router's input names
+constexpr int destination_labels = 1;  // the router's output names
+
+namespace act {
+
+// Bytes to write to the router, after everything asked before.
+struct send {
+    std::string bytes;
+    bool operator==(const send& other) const { return bytes == other.bytes; }
+};
+
+// Wake the client (timer()) at or after this time. A client has one such
+// time; a later arming replaces it, and a wake-up it no longer wants is one
+// it ignores, so nothing is ever cancelled.
+struct arm_timer {
+    router_clock::time_point deadline;
+    bool operator==(const arm_timer& other) const { return deadline == other.deadline; }
+};
+
+// The router reported `source` routed to `destination`. An answer the
+// client asked for only to hear the router (a keep-alive) is news only when
+// it differs from the route held.
+struct crosspoint {
+    int destination = 0;
+    int source = 0;
+    bool newsOnlyIfChanged = false;
+    bool operator==(const crosspoint& other) const {
+        return destination == other.destination && source == other.source &&
+               newsOnlyIfChanged == other.newsOnlyIfChanged;
+    }
+};
+
+// The router's text for a label; reported only where it differs from what
+// is held.
+struct label {
+    int database = 0;
+    int index = 0;
+    std::string text;
+    bool operator==(const label& other) const {
+        return database == other.database && index == other.index && text == other.text;
+    }
+};
+
+// The initial state is read: the link is up, with the sizes the router showed.
+struct up {
+    int sources = 0;
+    int destinations = 0;
+    bool operator==(const up& other) const { return sources == other.sources && destinations == other.destinations; }
+};
+
+// The connection cannot go on: drop it and try again later. Nothing after
+// it in the same list is carried out.
+struct fail {
+    std::string why;
+    bool operator==(const fail& other) const { return why == other.why; }
+};
+
+// Something the router sent was wrong; `text` is reported once per `cause`
+// and connection.
+struct problem {
+    std::string cause;
+    std::string text;
+    bool operator==(const problem& other) const { return cause == other.cause && text == other.text; }
+};
+
+// Part of the router's state did not come, after asking again: the link
+// carries on (or goes up) without it. `text` names the part, its path and
+// what is shown instead; reported once per text and connection, and held
+// as the link's state until the connection ends.
+struct missing {
+    std::string text;
+    bool operator==(const missing& other) const { return text == other.text; }
+};
+
+}  // namespace act
+
+using router_action = std::variant<act::send, act::arm_timer, act::crosspoint, act::label, act::up, act::fail,
+                                 act::problem, act::missing>;
+using router_actions = std::vector<router_action>;
+
+}  // namespace quon::routers
+
+#endif

@@ -1,0 +1,103 @@
+#include "quon/routers/router_keys.h"
+
+#include <algorithm>
+
+#include "quon/common/endpoint.h"
+#include "quon/common/text.h"
+
+namespace quon::routers {
+
+namespace {
+
+// The keys every protocol reads besides Address (which is required).
+const std::vector<protocol_key<router_settings>>& sharedKeys() {
+    static const std::vector<protocol_key<router_settings>> keys = {
+        {"ConnectTimeout",
+         [](const std::string& v, router_settings& s, std::string& why) { return readMilliseconds(v, s.connectTimeout, why); }},
+        {"KeepAlive",
+         [](const std::string& v, router_settings& s, std::string& why) {
+             return readMilliseconds(v, s.keepAliveInterval, why);
+         }},
+        {"Silence",
+         [](const std::string& v, router_settings& s, std::string& why) { return readMilliseconds(v, s.silenceLimit, why); }},
+        {"RetryFirst",
+         [](const std::string& v, router_settings& s, std::string& why) { return readMilliseconds(v, s.backOffFirst, why); }},
+        {"RetryCap",
+         [](const std::string& v, router_settings& s, std::string& why) { return readMilliseconds(v, s.backOffCap, why); }},
+        {"Resync",
+         [](const std::string& v, router_settings& s, std::string& why) {
+             return readMilliseconds(v, s.resyncInterval, why);
+         }},
+    };
+    return keys;
+}
+
+// Reads "host:port", "[v6]:port" or a bare host (the port left as it is).
+bool parseAddress(const std::string& text, router_settings& s, std::string& error) {
+    endpoint_text where;
+    if (!parseEndpoint(text, where, error)) {
+        error = "Address=" + text + ": " + error;
+        return false;
+    }
+    if (where.host.empty()) {
+        error = "Address=" + text + ": no host";
+        return false;
+    }
+    if (where.port && *where.port == 0) {
+        error = "Address=" + text + ": the port is a number from 1 to 65535";
+        return false;
+    }
+    s.host = where.host;
+    if (where.port) s.port = *where.port;
+    return true;
+}
+
+std::string keyError(const router_description& d, const std::string& key, const std::string& why) {
+    const std::string lower = lowerCase(key);
+    return d.place(lower) + "[Router] " + d.spelling(lower) + "=" + d.settings.at(lower) + ": " + why;
+}
+
+}  // namespace
+
+std::unique_ptr<router_client> readRouterKeys(const router_description& d, const protocol_descriptor& protocol,
+                                              router_settings& settings, std::string& error) {
+    const key_values values = [&d](const std::string& name) -> const std::string* {
+        const auto value = d.settings.find(lowerCase(name));
+        return value == d.settings.end() ? nullptr : &value->second;
+    };
+    const std::string* address = values("Address");
+    if (!address) {
+        error = d.place("protocol") + "Protocol=" + d.protocol + " needs Address=host:port in [Router]";
+        return nullptr;
+    }
+    settings.port = protocol.defaultPort;
+    if (!parseAddress(*address, settings, error)) {
+        error = d.place("address") + error;
+        return nullptr;
+    }
+    std::string why;
+    for (const protocol_key<router_settings>& k : sharedKeys()) {
+        const std::string* value = values(k.name);
+        if (value && !k.read(*value, settings, why)) {
+            error = keyError(d, k.name, why);
+            return nullptr;
+        }
+    }
+    // What the components use wins over what the router's names suggest.
+    const auto sources = d.databaseSizes.find(0);
+    settings.sources = sources == d.databaseSizes.end() ? 0 : std::max(sources->second, 0);
+    settings.destinations = d.destinations();
+    std::string key;
+    std::unique_ptr<router_client> client = protocol.makeClient(settings, values, key, why);
+    if (!client) error = keyError(d, key, why);
+    return client;
+}
+
+std::vector<std::string> keysOf(const protocol_descriptor& protocol) {
+    std::vector<std::string> keys = {"Address"};
+    for (const protocol_key<router_settings>& k : sharedKeys()) keys.emplace_back(k.name);
+    keys.insert(keys.end(), protocol.keys.begin(), protocol.keys.end());
+    return keys;
+}
+
+}  // namespace quon::routers

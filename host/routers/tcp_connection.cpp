@@ -1,0 +1,209 @@
+#include "tcp_connection.h"
+
+#include <algorithm>
+#include <type_traits>
+#include <variant>
+
+namespace quon::routers {
+
+namespace {
+
+std::string millisecondsText(std::chrono::milliseconds duration) { return std::to_string(duration.count()) + " ms"; }
+
+tcp::tcp_carrier_settings carrierSettings(const router_settings& settings) {
+    tcp::tcp_carrier_settings carrier;
+    carrier.host = settings.host;
+    carrier.port = settings.port;
+    carrier.connectTimeout = settings.connectTimeout;
+    carrier.backOffFirst = settings.backOffFirst;
+    carrier.backOffCap = settings.backOffCap;
+    carrier.jitterSeed = settings.jitterSeed;
+    // Output the router has not taken yet; past this it is not reading.
+    carrier.writeLimit = 1 << 20;
+    return carrier;
+}
+
+}  // namespace
+
+tcp_connection::tcp_connection(boost::asio::io_context& io, const router_settings& settings,
+                               router_listener& listener, std::unique_ptr<router_client> client)
+    : settings_(settings),
+      listener_(listener),
+      client_(std::move(client)),
+      carrier_(std::make_shared<tcp::tcp_carrier>(io, carrierSettings(settings), *this)),
+      tickTimer_(io),
+      clientTimer_(io) {}
+
+void tcp_connection::start() {
+    if (started_ || stopped_) return;
+    started_ = true;
+    carrier_->open();
+}
+
+void tcp_connection::stop() {
+    stopped_ = true;
+    carrier_->close();
+    lose();
+}
+
+bool tcp_connection::requestRoute(int destination, int source) {
+    if (!active() || !up_) return false;
+    router_actions actions;
+    if (!client_->requestRoute(destination, source, actions)) return false;
+    apply(actions);
+    return true;
+}
+
+void tcp_connection::poll(int firstDestination, int lastDestination) {
+    if (!active() || !up_) return;
+    router_actions actions;
+    client_->poll(firstDestination, lastDestination, actions);
+    apply(actions);
+}
+
+void tcp_connection::connected(const boost::asio::ip::tcp::endpoint&) {
+    // The listener may drop the last handle from within a report.
+    const auto self = shared_from_this();
+    if (stopped_) return;
+    ++generation_;
+    connected_ = true;
+    held_.newConnection();
+    lastReceived_ = lastKeepAlive_ = std::chrono::steady_clock::now();
+    tick();
+    router_actions actions;
+    client_->connected(lastReceived_, actions);
+    apply(actions);
+}
+
+void tcp_connection::received(const std::uint8_t* data, std::size_t size) {
+    const auto self = shared_from_this();
+    if (!active()) return;
+    lastReceived_ = std::chrono::steady_clock::now();
+    router_actions actions;
+    client_->bytes(data, size, lastReceived_, actions);
+    apply(actions);
+}
+
+void tcp_connection::failed(const tcp::tcp_failure& failure, std::chrono::milliseconds retryIn) {
+    const auto self = shared_from_this();
+    if (stopped_) return;
+    const std::string why = tcp::failureText(failure, "router", settings_.host, settings_.connectTimeout);
+    lose();
+    listener_.routerDown(why, retryIn);
+}
+
+void tcp_connection::apply(const router_actions& actions) {
+    const std::uint64_t generation = generation_;
+    for (const router_action& action : actions) {
+        if (!active() || generation != generation_) return;
+        std::visit(
+            [this](const auto& a) {
+                using kind = std::decay_t<decltype(a)>;
+                if constexpr (std::is_same_v<kind, act::send>) {
+                    send(a.bytes);
+                } else if constexpr (std::is_same_v<kind, act::arm_timer>) {
+                    armClientTimer(a.deadline);
+                } else if constexpr (std::is_same_v<kind, act::crosspoint>) {
+                    if (held_.take(a)) listener_.crosspoint(a.destination, a.source);
+                } else if constexpr (std::is_same_v<kind, act::label>) {
+                    if (held_.take(a)) listener_.label(a.database, a.index, a.text);
+                } else if constexpr (std::is_same_v<kind, act::up>) {
+                    declareUp(a.sources, a.destinations);
+                } else if constexpr (std::is_same_v<kind, act::fail>) {
+                    fail(a.why);
+                } else if constexpr (std::is_same_v<kind, act::problem>) {
+                    if (held_.take(a)) listener_.problem(a.text);
+                } else if constexpr (std::is_same_v<kind, act::missing>) {
+                    if (held_.take(a)) listener_.missing(a.text);
+                }
+            },
+            action);
+    }
+}
+
+void tcp_connection::send(const std::string& bytes) {
+    if (!active()) return;
+    // A refusal past the write limit fails the connection, reported through
+    // failed().
+    carrier_->send(bytes);
+}
+
+void tcp_connection::tick() {
+    const auto interval =
+        std::min(settings_.keepAliveInterval, std::max(settings_.silenceLimit / 4, std::chrono::milliseconds(1)));
+    tickTimer_.expires_after(std::max(interval, std::chrono::milliseconds(1)));
+    auto self = shared_from_this();
+    const std::uint64_t generation = generation_;
+    tickTimer_.async_wait([this, self, generation](const boost::system::error_code& error) {
+        if (error || stopped_ || generation != generation_) return;
+        const auto now = std::chrono::steady_clock::now();
+        // Bytes that came while this host was too busy to read them are not
+        // a silence of the router's.
+        if (carrier_->unread() > 0) lastReceived_ = now;
+        if (now - lastReceived_ > settings_.silenceLimit) {
+            fail("nothing received for " + millisecondsText(settings_.silenceLimit));
+            return;
+        }
+        if (up_ && now - lastKeepAlive_ >= settings_.keepAliveInterval) {
+            lastKeepAlive_ = now;
+            router_actions actions;
+            client_->keepAlive(now, actions);
+            apply(actions);
+        }
+        if (active() && up_ && now - lastResync_ >= settings_.resyncInterval) {
+            lastResync_ = now;
+            router_actions actions;
+            client_->resync(now, actions);
+            apply(actions);
+        }
+        if (active() && generation == generation_) tick();
+    });
+}
+
+void tcp_connection::armClientTimer(router_clock::time_point deadline) {
+    clientTimer_.expires_at(deadline);
+    auto self = shared_from_this();
+    const std::uint64_t generation = generation_;
+    // An expiry already queued when the timer is armed again still runs; the
+    // client ignores a wake-up before the time it last asked for.
+    clientTimer_.async_wait([this, self, generation](const boost::system::error_code& error) {
+        if (error || !active() || generation != generation_) return;
+        router_actions actions;
+        client_->timer(router_clock::now(), actions);
+        apply(actions);
+    });
+}
+
+void tcp_connection::declareUp(int sources, int destinations) {
+    if (!active() || up_) return;
+    up_ = true;
+    lastResync_ = std::chrono::steady_clock::now();
+    // Only a router that came up resets the back-off: a router that accepts
+    // and then fails its protocol is not tried ever faster.
+    carrier_->resetBackoff();
+    listener_.routerUp(sources, destinations);
+}
+
+void tcp_connection::lose() {
+    ++generation_;
+    connected_ = false;
+    up_ = false;
+    client_->closed();
+    tickTimer_.cancel();
+    clientTimer_.cancel();
+}
+
+void tcp_connection::fail(const std::string& why) {
+    if (stopped_) return;
+    const std::chrono::milliseconds wait = carrier_->fail();
+    lose();
+    listener_.routerDown(why, wait);
+}
+
+std::unique_ptr<router_connection> connectOverTcp(boost::asio::io_context& io, const router_settings& settings,
+                                                  router_listener& listener, std::unique_ptr<router_client> client) {
+    return std::make_unique<connection_handle>(
+        std::make_shared<tcp_connection>(io, settings, listener, std::move(client)));
+}
+
+}  // namespace quon::routers

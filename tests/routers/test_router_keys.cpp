@@ -1,0 +1,149 @@
+// The [Router] keys of a router on the network, read through each
+// protocol's descriptor: the keys a device file is warned about are those
+// read, a wrong value names its file, line and key, a key another protocol
+// reads is only warned about, and Address= takes the protocol's port.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <boost/asio/io_context.hpp>
+
+#include "quon/routers/network_routers.h"
+#include "quon/routers/router_keys.h"
+#include "router_device.h"
+
+namespace routers = quon::routers;
+using testing::HasSubstr;
+
+namespace {
+
+quon::router_description device(const std::string& protocol,
+                                const std::vector<std::pair<std::string, std::string>>& keys) {
+    return quon::test::routerDevice(protocol, keys);
+}
+
+const routers::protocol_descriptor& protocolNamed(const std::string& name) {
+    for (const routers::protocol_descriptor& p : quon::networkProtocols())
+        if (p.name == name) return p;
+    throw std::runtime_error("no protocol " + name);
+}
+
+struct key_case {
+    const char* name;
+    const char* protocol;
+    std::vector<std::pair<std::string, std::string>> keys;
+    const char* error;  // empty: the client is made
+};
+
+void PrintTo(const key_case& c, std::ostream* out) { *out << c.name; }
+
+class RouterKeys : public testing::TestWithParam<key_case> {};
+
+TEST_P(RouterKeys, ReadsOrSaysWhereAndWhy) {
+    const key_case& c = GetParam();
+    routers::router_settings settings;
+    std::string error;
+    const auto client = routers::readRouterKeys(device(c.protocol, c.keys), protocolNamed(c.protocol), settings, error);
+    if (*c.error == '\0') {
+        EXPECT_NE(client, nullptr) << error;
+        EXPECT_EQ(error, "");
+    } else {
+        EXPECT_EQ(client, nullptr);
+        EXPECT_THAT(error, HasSubstr(c.error));
+    }
+}
+
+const std::pair<std::string, std::string> address{"Address", "127.0.0.1"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RouterKeys,
+    testing::Values(
+        // Keys another protocol reads: warned about as not read, never a failure.
+        key_case{"VideohubReadsNoLevelMatrixNameLengthOrAnswerWait", "videohub",
+                 {address, {"Level", "x"}, {"Matrix", "x"}, {"NameLength", "3"}, {"AnswerWait", "0"}}, ""},
+        key_case{"EmberplusReadsNoLevelOrNameLength", "emberplus", {address, {"Level", "x"}, {"NameLength", "3"}}, ""},
+        key_case{"Swp08ReadsEachOfItsKeys", "swp08",
+                 {address, {"Matrix", "15"}, {"Level", "0"}, {"NameLength", "12"}, {"AnswerWait", "1"}}, ""},
+        key_case{"EmberplusReadsEachOfItsKeys", "emberplus", {address, {"Matrix", "0.1.0"}, {"AnswerWait", "100"}}, ""},
+        key_case{"WithoutAddress", "swp08", {{"Protocol", "swp08"}},
+                 "dev_001.ini:3: Protocol=swp08 needs Address=host:port in [Router]"},
+        key_case{"AddressPortZero", "videohub", {{"Address", "a:0"}},
+                 "dev_001.ini:3: Address=a:0: the port is a number from 1 to 65535"},
+        key_case{"ASharedTimingOutOfRange", "videohub", {address, {"silence", "0"}},
+                 "dev_001.ini:4: [Router] silence=0: a whole number from 1 to 3600000"},
+        key_case{"Swp08LevelPastTheWire", "swp08", {address, {"Level", "16"}},
+                 "dev_001.ini:4: [Router] Level=16: a whole number from 0 to 15"},
+        key_case{"Swp08NameLengthNotAWidth", "swp08", {address, {"NameLength", "9"}},
+                 "dev_001.ini:4: [Router] NameLength=9: 4, 8 or 12"},
+        key_case{"Swp08NameLengthNotANumber", "swp08", {address, {"NameLength", "x"}},
+                 "dev_001.ini:4: [Router] NameLength=x: a whole number from 4 to 12"},
+        key_case{"EmberplusMatrixWithAnEmptyPart", "emberplus", {address, {"Matrix", "0..1"}},
+                 "dev_001.ini:4: [Router] Matrix=0..1: an empty part"},
+        key_case{"EmberplusMatrixIdentifiersWithAnEmptyPart", "emberplus", {address, {"Matrix", "router//video"}},
+                 "[Router] Matrix=router//video: an empty part"},
+        key_case{"EmberplusMatrixStartingWithASeparator", "emberplus", {address, {"Matrix", "/router"}},
+                 "[Router] Matrix=/router: an empty part"},
+        key_case{"EmberplusMatrixEndingWithASeparator", "emberplus", {address, {"Matrix", "0.1."}},
+                 "[Router] Matrix=0.1.: an empty part"},
+        key_case{"EmberplusMatrixNumberPastAPath", "emberplus", {address, {"Matrix", "99999999999"}},
+                 "[Router] Matrix=99999999999: 99999999999 is past the numbers of a path"}),
+    [](const testing::TestParamInfo<key_case>& info) { return std::string(info.param.name); });
+
+// Every key a protocol is said to read is read: a value no key takes fails
+// the router, naming that key.
+TEST(RouterKeysOfEachProtocol, EveryKeyListedIsParsed) {
+    for (const routers::protocol_descriptor& protocol : quon::networkProtocols()) {
+        for (const std::string& key : routers::keysOf(protocol)) {
+            if (key == "Address") continue;
+            routers::router_settings settings;
+            std::string error;
+            const auto client =
+                routers::readRouterKeys(device(protocol.name, {address, {key, "0..1"}}), protocol, settings, error);
+            EXPECT_EQ(client, nullptr) << protocol.name << " " << key;
+            EXPECT_THAT(error, HasSubstr("[Router] " + key + "=0..1: ")) << protocol.name;
+        }
+    }
+}
+
+TEST(RouterKeysOfEachProtocol, AnAddressWithoutAPortTakesTheProtocolsPort) {
+    for (const auto& [name, port] : {std::pair<std::string, int>{"videohub", 9990}, {"swp08", 8910}, {"emberplus", 9000}}) {
+        routers::router_settings settings;
+        std::string error;
+        ASSERT_NE(routers::readRouterKeys(device(name, {{"Address", "[::1]"}}), protocolNamed(name), settings, error),
+                  nullptr)
+            << error;
+        EXPECT_EQ(settings.host, "::1");
+        EXPECT_EQ(settings.port, port) << name;
+        ASSERT_NE(routers::readRouterKeys(device(name, {{"Address", "host:12"}}), protocolNamed(name), settings, error),
+                  nullptr);
+        EXPECT_EQ(settings.port, 12) << name;
+        EXPECT_EQ(settings.sources, 16);
+        EXPECT_EQ(settings.destinations, 8);
+    }
+}
+
+// Through the registry, as the host uses it: a key of another protocol is
+// warned about as ignored, and the router is made all the same.
+TEST(RouterKeysOfEachProtocol, AKeyNotReadIsWarnedAboutAndTheRouterIsMade) {
+    boost::asio::io_context loop;
+    quon::router_registry registry;
+    quon::addNetworkRouters(registry, loop);
+    const quon::router_description d = device("videohub", {address, {"Level", "x"}});
+    std::vector<std::string> warnings;
+    registry.checkKeys(d, warnings);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0], "dev_001.ini:4: [Router] Level: not a key of Protocol=videohub (Name, Protocol, Address, "
+                           "ConnectTimeout, KeepAlive, Silence, RetryFirst, RetryCap, Resync); ignored");
+
+    struct no_events : quon::router_events {
+        void revertive(int, int, int, uint64_t) override {}
+        void nameChanged(int, int, int) override {}
+        void statusChanged(int) override {}
+        void routerWarning(int, const std::string&) override {}
+    } events;
+    std::string error;
+    EXPECT_NE(registry.create(d, events, error), nullptr) << error;
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(registry.protocols(), "emberplus, swp08, videohub");
+}
+
+}  // namespace

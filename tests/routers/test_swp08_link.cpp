@@ -1,0 +1,180 @@
+// The SW-P-08 link against a fake SW-P-08 router on a loopback socket: the
+// client on its TCP connection, end to end. What the client decides (names
+// in batches, the sizes, extended forms, other levels, garbage) is in
+// test_swp08_client.cpp; here, that it reaches a real socket and the
+// listener: the initial read, a route taken while down, pushes, connects,
+// and routers that close, go silent, answer nothing, flood or stay idle.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <set>
+
+#include "connection_test.h"
+#include "quon/routers/swp08/swp08_client.h"
+
+using namespace std::chrono_literals;
+using quon::fake::recording_listener;
+namespace routers = quon::routers;
+
+namespace {
+
+class Swp08Link : public quon::test::ConnectionTest {
+protected:
+    void SetUp() override {
+        // Long, so that a pause between two messages is not taken for the
+        // end of the names.
+        options.answerWait = 10000ms;
+        startWith(quon::fake::numberedState(20, 6));
+    }
+
+    void startWith(quon::fake::router_state state, int namesPerMessage = quon::fake::names_as_many_as_fit) {
+        router = quon::fake::makeFakeSwp08(io, std::move(state), 0, namesPerMessage);
+        connect(std::make_unique<routers::swp08_client>(settings, options));
+    }
+
+    routers::swp08_options options;
+};
+
+TEST_F(Swp08Link, LearnsTheSizeFromTheNamesAndReadsEveryRoute) {
+    ASSERT_TRUE(waitUp());
+    EXPECT_EQ(listener.ups[0], std::make_pair(20, 6));
+    std::vector<std::pair<int, int>> routes = listener.crosspoints;
+    std::sort(routes.begin(), routes.end());
+    EXPECT_EQ(routes, (std::vector<std::pair<int, int>>{{1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}}));
+    EXPECT_EQ(listener.labels.size(), 26u);
+    EXPECT_EQ(*link->label(routers::source_labels, 20), "Input 20");  // cut to 8 characters
+    EXPECT_EQ(*link->label(routers::destination_labels, 6), "Output 6");
+    EXPECT_EQ(link->source(6), 6);
+    EXPECT_TRUE(listener.problems.empty());
+}
+
+// With the device file's sizes and names in batches of 3, every destination
+// is read at connect and again after a reconnect, which shows a route taken
+// while the link was down.
+TEST_F(Swp08Link, EveryDestinationOfTheDeviceFileIsReadAtConnectAndAfterAReconnect) {
+    link.reset();
+    settings.sources = 40;
+    settings.destinations = 40;
+    options.answerWait = 500ms;
+    startWith(quon::fake::numberedState(40, 40), 3);
+    ASSERT_TRUE(waitUp());
+    EXPECT_EQ(listener.ups[0], std::make_pair(40, 40));
+    std::set<int> read;
+    for (const auto& [destination, source] : listener.crosspoints) read.insert(destination);
+    EXPECT_EQ(read.size(), 40u);
+    ASSERT_NE(link->label(routers::source_labels, 40), nullptr);
+    EXPECT_EQ(*link->label(routers::source_labels, 40), "Input 40");
+
+    router->setSilent(true);
+    router->dropConnections();
+    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
+    router->route(37, 5);
+    router->setSilent(false);
+    ASSERT_TRUE(waitUntil([&] { return listener.ups.size() >= 2 && link->source(37) == 5; }));
+    EXPECT_TRUE(listener.sawCrosspoint(37, 5));
+}
+
+TEST_F(Swp08Link, ReportsAnOperatorRoute) {
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    router->route(3, 17);
+    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(3, 17); }));
+    EXPECT_EQ(link->source(3), 17);
+}
+
+TEST_F(Swp08Link, AConnectChangesTheStateWhenTheRouterReportsIt) {
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    ASSERT_TRUE(link->requestRoute(5, 12));
+    EXPECT_EQ(link->source(5), 5);
+    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(5, 12); }));
+    EXPECT_EQ(link->source(5), 12);
+    EXPECT_EQ(router->state().routes[4], 12);
+    EXPECT_FALSE(link->requestRoute(7, 1));   // past the destinations named
+    EXPECT_FALSE(link->requestRoute(1, 21));  // past the sources named
+}
+
+TEST_F(Swp08Link, ARouterThatClosesIsReconnectedAndReread) {
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    router->dropConnections();
+    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
+    EXPECT_EQ(listener.downs[0].first, "the router closed the connection");
+    ASSERT_TRUE(waitUp(2));
+    EXPECT_EQ(listener.crosspoints.size(), 6u);
+    EXPECT_TRUE(listener.labels.empty());
+}
+
+TEST_F(Swp08Link, ASilentRouterIsFoundByTheKeepAlive) {
+    link.reset();
+    settings.silenceLimit = 400ms;
+    startWith(quon::fake::numberedState(20, 6));
+    ASSERT_TRUE(waitUp());
+    router->setSilent(true);
+    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
+    EXPECT_EQ(listener.downs[0].first, "nothing received for 400 ms");
+    router->setSilent(false);
+    ASSERT_TRUE(waitUp(2));
+}
+
+// A router that answers nothing at all at connect (not even the frames'
+// acknowledgements) is not up, with no size and no names: it is retried, and
+// read whole once it answers.
+TEST_F(Swp08Link, ARouterSilentAtConnectIsRetriedNotTakenAsEmpty) {
+    link.reset();
+    options.answerWait = 300ms;
+    settings.silenceLimit = 30000ms;
+    startWith(quon::fake::numberedState(20, 6));
+    router->setSilent(true);
+    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
+    EXPECT_TRUE(listener.ups.empty());
+    EXPECT_EQ(listener.downs[0].first, "no answer to the names requests");
+    router->setSilent(false);
+    ASSERT_TRUE(waitUp());
+    EXPECT_EQ(listener.ups.back(), std::make_pair(20, 6));
+    EXPECT_EQ(*link->label(routers::source_labels, 3), "Input 3");
+}
+
+TEST_F(Swp08Link, ChangesTheRouterNeverPushedAreFoundByTheResync) {
+    link.reset();
+    settings.resyncInterval = 100ms;
+    startWith(quon::fake::numberedState(20, 6));
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    // Names are never pushed; a route taken during a short hang is lost.
+    router->setLabel(0, 3, "CAM 3");
+    router->setSilent(true);
+    router->route(4, 6);
+    router->setSilent(false);
+    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(4, 6) && !listener.labels.empty(); }));
+    EXPECT_EQ(listener.labels, (std::vector<recording_listener::label_call>{{routers::source_labels, 3, "CAM 3"}}));
+    EXPECT_EQ(link->source(4), 6);
+    EXPECT_TRUE(listener.downs.empty());
+}
+
+TEST_F(Swp08Link, AFloodOfGarbageDropsTheConnectionAndItRecovers) {
+    ASSERT_TRUE(waitUp());
+    router->sendGarbage(std::string(40000, 'x'));
+    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
+    EXPECT_NE(listener.downs[0].first.find("no valid message"), std::string::npos) << listener.downs[0].first;
+    ASSERT_TRUE(waitUp(2));
+}
+
+TEST_F(Swp08Link, KeepAliveAnswersAreNotReportedAsRoutes) {
+    link.reset();
+    settings.silenceLimit = 2000ms;
+    startWith(quon::fake::numberedState(20, 6));
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    // Keep-alives every 50 ms: 60 answered take past the silence limit.
+    const int answered = router->keepAlivesAnswered();
+    ASSERT_TRUE(waitUntil([&] { return router->keepAlivesAnswered() >= answered + 60; }));
+    EXPECT_TRUE(link->up());
+    EXPECT_TRUE(listener.crosspoints.empty());
+    EXPECT_TRUE(listener.downs.empty());
+    router->route(1, 4);  // a real change of destination 1 still is
+    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(1, 4); }));
+}
+
+}  // namespace

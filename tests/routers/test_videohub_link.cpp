@@ -1,0 +1,218 @@
+// The Videohub link against a fake Videohub on a loopback socket: the
+// client on its TCP connection, end to end. What the client decides (the
+// prelude in any pieces, pushes, labels that changed, poll) is in
+// test_videohub_client.cpp; here, that it reaches a real socket and the
+// listener: the initial read (also a byte a read), route requests, the resync and keep-alive
+// ticks, problems, stop, names resolved, back-off, and routers that close
+// or go silent.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "connection_test.h"
+#include "quon/routers/videohub/videohub_client.h"
+
+using namespace std::chrono_literals;
+using quon::fake::recording_listener;
+namespace routers = quon::routers;
+
+namespace {
+
+class VideohubLink : public quon::test::ConnectionTest {
+protected:
+    void SetUp() override { startWith(quon::fake::numberedState(8, 4)); }
+
+    void startWith(quon::fake::router_state state, bool byteByByte = false) {
+        router = quon::fake::makeFakeVideohub(io, std::move(state), byteByByte);
+        connect(std::make_unique<routers::videohub_client>(settings));
+    }
+};
+
+TEST_F(VideohubLink, ReadsTheInitialStateThenGoesUp) {
+    ASSERT_TRUE(waitUp());
+    EXPECT_TRUE(link->up());
+    EXPECT_EQ(listener.ups[0], std::make_pair(8, 4));
+    EXPECT_EQ(listener.crosspoints, (std::vector<std::pair<int, int>>{{1, 1}, {2, 2}, {3, 3}, {4, 4}}));
+    EXPECT_EQ(listener.labels.size(), 12u);
+    ASSERT_NE(link->label(routers::source_labels, 8), nullptr);
+    EXPECT_EQ(*link->label(routers::source_labels, 8), "Input 8");
+    EXPECT_EQ(*link->label(routers::destination_labels, 4), "Output 4");
+    EXPECT_EQ(link->label(routers::destination_labels, 5), nullptr);
+    EXPECT_EQ(link->source(3), 3);
+    EXPECT_EQ(link->source(5), std::nullopt);
+    EXPECT_TRUE(listener.problems.empty());
+}
+
+// Reads of a byte each: the connection hands the client every piece.
+TEST_F(VideohubLink, ReadsAPreludeSentOneByteAtATime) {
+    link.reset();
+    startWith(quon::fake::numberedState(8, 4), true);
+    ASSERT_TRUE(waitUp());
+    EXPECT_EQ(listener.ups[0], std::make_pair(8, 4));
+    EXPECT_EQ(listener.crosspoints.size(), 4u);
+    EXPECT_EQ(*link->label(routers::source_labels, 5), "Input 5");
+}
+
+TEST_F(VideohubLink, ARouteRequestChangesTheStateWhenTheRouterReportsIt) {
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    ASSERT_TRUE(link->requestRoute(1, 6));
+    EXPECT_EQ(link->source(1), 1);  // not yet: only the router's report changes it
+    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(1, 6); }));
+    EXPECT_EQ(link->source(1), 6);
+    EXPECT_EQ(router->state().routes[0], 6);
+}
+
+TEST_F(VideohubLink, RefusesRouteRequestsOutsideTheRouterOrWhileDown) {
+    EXPECT_FALSE(link->requestRoute(1, 2));  // not up yet
+    ASSERT_TRUE(waitUp());
+    EXPECT_FALSE(link->requestRoute(5, 1));
+    EXPECT_FALSE(link->requestRoute(1, 9));
+    EXPECT_FALSE(link->requestRoute(0, 1));
+    EXPECT_TRUE(link->requestRoute(4, 8));
+}
+
+TEST_F(VideohubLink, ARouterThatClosesIsReconnectedAndReread) {
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    router->dropConnections();
+    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
+    EXPECT_EQ(listener.downs[0].first, "the router closed the connection");
+    EXPECT_GT(listener.downs[0].second, 0ms);
+    EXPECT_LE(listener.downs[0].second, 50ms);
+    EXPECT_FALSE(link->up());
+    ASSERT_TRUE(waitUp(2));
+    EXPECT_EQ(listener.crosspoints.size(), 4u);  // every route reported again
+    EXPECT_TRUE(listener.labels.empty());        // no label changed
+    EXPECT_EQ(router->connectionsAccepted(), 2);
+}
+
+TEST_F(VideohubLink, ASilentRouterIsFoundByTheKeepAlive) {
+    link.reset();
+    settings.silenceLimit = 400ms;
+    startWith(quon::fake::numberedState(8, 4));
+    ASSERT_TRUE(waitUp());
+    router->setSilent(true);
+    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
+    EXPECT_EQ(listener.downs[0].first, "nothing received for 400 ms");
+    router->setSilent(false);
+    ASSERT_TRUE(waitUp(2));
+    EXPECT_TRUE(link->up());
+}
+
+TEST_F(VideohubLink, ChangesTheRouterNeverPushedAreFoundByTheResync) {
+    link.reset();
+    settings.resyncInterval = 100ms;
+    startWith(quon::fake::numberedState(8, 4));
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    // A hang shorter than the silence limit: what changed meanwhile is
+    // never pushed, and the keep-alive finds nothing wrong.
+    router->setSilent(true);
+    router->setLabel(0, 3, "CAM 3 WIDE");
+    router->route(4, 6);
+    router->setSilent(false);
+    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(4, 6) && !listener.labels.empty(); }));
+    EXPECT_EQ(listener.labels, (std::vector<recording_listener::label_call>{{routers::source_labels, 3, "CAM 3 WIDE"}}));
+    EXPECT_EQ(link->source(4), 6);
+    EXPECT_TRUE(listener.downs.empty());
+}
+
+TEST_F(VideohubLink, StaysUpQuietlyWhileTheRouterAnswersPings) {
+    link.reset();
+    settings.silenceLimit = 2000ms;
+    startWith(quon::fake::numberedState(8, 4));
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    // Pings every 50 ms: 60 answered take past the silence limit.
+    const int answered = router->keepAlivesAnswered();
+    ASSERT_TRUE(waitUntil([&] { return router->keepAlivesAnswered() >= answered + 60; }));
+    EXPECT_TRUE(link->up());
+    EXPECT_TRUE(listener.downs.empty());
+    EXPECT_TRUE(listener.crosspoints.empty());
+    EXPECT_TRUE(listener.problems.empty());
+}
+
+TEST_F(VideohubLink, GarbageIsReportedOnceAndTheLinkCarriesOn) {
+    ASSERT_TRUE(waitUp());
+    listener.clearEvents();
+    std::string garbage = "\x01\x02\xFF\xFE nonsense\n\n";
+    garbage += "VIDEO OUTPUT ROUTING:\nx y\n99 1\n1 99\n-3 2\n\n";
+    garbage += "INPUT LABELS:\n2 bad\x01label\xFF\n\n";
+    garbage += std::string(1 << 20, 'z') + "\n\n";
+    garbage += "NAK\n\n";
+    for (int i = 0; i < 3; ++i) router->sendGarbage(garbage);
+    router->route(4, 5);
+    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(4, 5); }));
+    EXPECT_TRUE(link->up());
+    EXPECT_TRUE(listener.downs.empty());
+    std::vector<std::string> problems = listener.problems;
+    std::sort(problems.begin(), problems.end());
+    EXPECT_EQ(problems, (std::vector<std::string>{
+                            "a line longer than the limit was skipped",
+                            "a malformed line in VIDEO OUTPUT ROUTING:",
+                            "an index outside the router's size",
+                            "input 3's label \"bad\\x01label\\xFF\" has control characters or bytes that are not "
+                            "UTF-8; shown as \"bad?label\xC3\xBF\"",
+                            "the router refused a request (NAK)",
+                        }));
+    EXPECT_EQ(*link->label(routers::source_labels, 3), "bad?label\xC3\xBF");
+    EXPECT_EQ(link->source(4), 5);
+}
+
+TEST_F(VideohubLink, NothingIsReportedAfterStop) {
+    ASSERT_TRUE(waitUp());
+    link->stop();
+    listener.clearEvents();
+    const std::size_t downs = listener.downs.size();
+    router->route(1, 2);
+    router->dropConnections();
+    // Past the back-off cap and the keep-alive interval: every timer of the
+    // stopped link that could still fire has fired before this one.
+    boost::asio::steady_timer marker(io, 300ms);
+    bool passed = false;
+    marker.async_wait([&](const boost::system::error_code&) { passed = true; });
+    ASSERT_TRUE(waitUntil([&] { return passed; }));
+    EXPECT_TRUE(listener.crosspoints.empty());
+    EXPECT_EQ(listener.downs.size(), downs);
+    EXPECT_FALSE(link->up());
+}
+
+TEST_F(VideohubLink, AHostNameIsResolvedAtEachConnect) {
+    link.reset();
+    settings = routers::router_settings();
+    settings.host = "localhost";
+    settings.backOffFirst = 10ms;
+    settings.backOffCap = 20ms;
+    connect(std::make_unique<routers::videohub_client>(settings));
+    // Whichever of its addresses comes first, the one the router listens on
+    // is tried too.
+    ASSERT_TRUE(waitUntil([&] { return link->up(); }));
+    EXPECT_TRUE(listener.downs.empty());
+    router->dropConnections();
+    ASSERT_TRUE(waitUntil([&] { return listener.downs.size() == 1 && link->up(); }));
+    EXPECT_EQ(listener.downs[0].first, "the router closed the connection");
+}
+
+TEST_F(VideohubLink, AnAbsentRouterIsRetriedWithBackOff) {
+    const std::uint16_t port = router->port();
+    link.reset();
+    router.reset();  // nothing listens on the port now
+    settings = routers::router_settings();
+    settings.port = port;
+    settings.backOffFirst = 20ms;
+    settings.backOffCap = 80ms;
+    settings.jitterSeed = 5;
+    link = routers::connectOverTcp(io, settings, listener, std::make_unique<routers::videohub_client>(settings));
+    link->start();
+    ASSERT_TRUE(waitUntil([&] { return listener.downs.size() >= 4; }));
+    for (const auto& [why, retryIn] : listener.downs) {
+        EXPECT_EQ(why, "connect to 127.0.0.1:" + std::to_string(port) + " failed: Connection refused");
+        EXPECT_LE(retryIn, 80ms);
+    }
+    EXPECT_GT(listener.downs[3].second, 40ms);  // the fourth wait is past half the cap
+    EXPECT_TRUE(listener.ups.empty());
+}
+
+}  // namespace
