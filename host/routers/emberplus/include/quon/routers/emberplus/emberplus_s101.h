@@ -75,7 +75,9 @@ const char* describe(problem p);
 class frame_sink {
 public:
     virtual ~frame_sink() = default;
-    // A whole EmBER message (its packets joined), not yet decoded.
+    // A whole EmBER message (its packets joined), not yet decoded; the
+    // reader's own buffer, valid during the call (the reader must not be fed
+    // from within it).
     virtual void onMessage(const std::string& ber) = 0;
     virtual void onKeepAliveRequest() = 0;
     virtual void onKeepAliveResponse() = 0;
