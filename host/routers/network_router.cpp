@@ -45,9 +45,9 @@ public:
 
     bool route(int destination, int source, std::string& error) override {
         if (connection_->requestRoute(destination, source)) return true;
-        error = connection_->up() ? "router " + std::to_string(device_) + " cannot take source " + std::to_string(source) +
-                                  " to destination " + std::to_string(destination)
-                            : "router " + std::to_string(device_) + " is not connected";
+        error = connection_->up() ? "router " + std::to_string(device_) + " cannot take source " +
+                                        std::to_string(source) + " to destination " + std::to_string(destination)
+                                  : "router " + std::to_string(device_) + " is not connected";
         return false;
     }
     bool rename(int, int, const std::string&, std::string& error) override {
@@ -115,8 +115,8 @@ private:
     router_events& events_;
     router_status status_;
     bool everUp_ = false;
-    std::map<int, int> routed_;                   // what components were last told
-    std::map<int, std::set<uint64_t>> pollers_;   // destination -> components waiting for it
+    std::map<int, int> routed_;                      // what components were last told
+    std::map<int, std::set<uint64_t>> pollers_;      // destination -> components waiting for it
     std::unique_ptr<router_connection> connection_;  // last: it calls back into the members above
 };
 

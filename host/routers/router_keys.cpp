@@ -12,22 +12,18 @@ namespace {
 // The keys every protocol reads besides Address (which is required).
 const std::vector<protocol_key<router_settings>>& sharedKeys() {
     static const std::vector<protocol_key<router_settings>> keys = {
-        {"ConnectTimeout",
-         [](const std::string& v, router_settings& s, std::string& why) { return readMilliseconds(v, s.connectTimeout, why); }},
-        {"KeepAlive",
-         [](const std::string& v, router_settings& s, std::string& why) {
-             return readMilliseconds(v, s.keepAliveInterval, why);
-         }},
-        {"Silence",
-         [](const std::string& v, router_settings& s, std::string& why) { return readMilliseconds(v, s.silenceLimit, why); }},
-        {"RetryFirst",
-         [](const std::string& v, router_settings& s, std::string& why) { return readMilliseconds(v, s.backOffFirst, why); }},
-        {"RetryCap",
-         [](const std::string& v, router_settings& s, std::string& why) { return readMilliseconds(v, s.backOffCap, why); }},
-        {"Resync",
-         [](const std::string& v, router_settings& s, std::string& why) {
-             return readMilliseconds(v, s.resyncInterval, why);
-         }},
+        {"ConnectTimeout", [](const std::string& v, router_settings& s,
+                              std::string& why) { return readMilliseconds(v, s.connectTimeout, why); }},
+        {"KeepAlive", [](const std::string& v, router_settings& s,
+                         std::string& why) { return readMilliseconds(v, s.keepAliveInterval, why); }},
+        {"Silence", [](const std::string& v, router_settings& s,
+                       std::string& why) { return readMilliseconds(v, s.silenceLimit, why); }},
+        {"RetryFirst", [](const std::string& v, router_settings& s,
+                          std::string& why) { return readMilliseconds(v, s.backOffFirst, why); }},
+        {"RetryCap", [](const std::string& v, router_settings& s,
+                        std::string& why) { return readMilliseconds(v, s.backOffCap, why); }},
+        {"Resync", [](const std::string& v, router_settings& s,
+                      std::string& why) { return readMilliseconds(v, s.resyncInterval, why); }},
     };
     return keys;
 }

@@ -58,33 +58,59 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, RouterKeys,
     testing::Values(
         // Keys another protocol reads: warned about as not read, never a failure.
-        key_case{"VideohubReadsNoLevelMatrixNameLengthOrAnswerWait", "videohub",
-                 {address, {"Level", "x"}, {"Matrix", "x"}, {"NameLength", "3"}, {"AnswerWait", "0"}}, ""},
+        key_case{"VideohubReadsNoLevelMatrixNameLengthOrAnswerWait",
+                 "videohub",
+                 {address, {"Level", "x"}, {"Matrix", "x"}, {"NameLength", "3"}, {"AnswerWait", "0"}},
+                 ""},
         key_case{"EmberplusReadsNoLevelOrNameLength", "emberplus", {address, {"Level", "x"}, {"NameLength", "3"}}, ""},
-        key_case{"Swp08ReadsEachOfItsKeys", "swp08",
-                 {address, {"Matrix", "15"}, {"Level", "0"}, {"NameLength", "12"}, {"AnswerWait", "1"}}, ""},
+        key_case{"Swp08ReadsEachOfItsKeys",
+                 "swp08",
+                 {address, {"Matrix", "15"}, {"Level", "0"}, {"NameLength", "12"}, {"AnswerWait", "1"}},
+                 ""},
         key_case{"EmberplusReadsEachOfItsKeys", "emberplus", {address, {"Matrix", "0.1.0"}, {"AnswerWait", "100"}}, ""},
-        key_case{"WithoutAddress", "swp08", {{"Protocol", "swp08"}},
+        key_case{"WithoutAddress",
+                 "swp08",
+                 {{"Protocol", "swp08"}},
                  "dev_001.ini:3: Protocol=swp08 needs Address=host:port in [Router]"},
-        key_case{"AddressPortZero", "videohub", {{"Address", "a:0"}},
+        key_case{"AddressPortZero",
+                 "videohub",
+                 {{"Address", "a:0"}},
                  "dev_001.ini:3: Address=a:0: the port is a number from 1 to 65535"},
-        key_case{"ASharedTimingOutOfRange", "videohub", {address, {"silence", "0"}},
+        key_case{"ASharedTimingOutOfRange",
+                 "videohub",
+                 {address, {"silence", "0"}},
                  "dev_001.ini:4: [Router] silence=0: a whole number from 1 to 3600000"},
-        key_case{"Swp08LevelPastTheWire", "swp08", {address, {"Level", "16"}},
+        key_case{"Swp08LevelPastTheWire",
+                 "swp08",
+                 {address, {"Level", "16"}},
                  "dev_001.ini:4: [Router] Level=16: a whole number from 0 to 15"},
-        key_case{"Swp08NameLengthNotAWidth", "swp08", {address, {"NameLength", "9"}},
+        key_case{"Swp08NameLengthNotAWidth",
+                 "swp08",
+                 {address, {"NameLength", "9"}},
                  "dev_001.ini:4: [Router] NameLength=9: 4, 8 or 12"},
-        key_case{"Swp08NameLengthNotANumber", "swp08", {address, {"NameLength", "x"}},
+        key_case{"Swp08NameLengthNotANumber",
+                 "swp08",
+                 {address, {"NameLength", "x"}},
                  "dev_001.ini:4: [Router] NameLength=x: a whole number from 4 to 12"},
-        key_case{"EmberplusMatrixWithAnEmptyPart", "emberplus", {address, {"Matrix", "0..1"}},
+        key_case{"EmberplusMatrixWithAnEmptyPart",
+                 "emberplus",
+                 {address, {"Matrix", "0..1"}},
                  "dev_001.ini:4: [Router] Matrix=0..1: an empty part"},
-        key_case{"EmberplusMatrixIdentifiersWithAnEmptyPart", "emberplus", {address, {"Matrix", "router//video"}},
+        key_case{"EmberplusMatrixIdentifiersWithAnEmptyPart",
+                 "emberplus",
+                 {address, {"Matrix", "router//video"}},
                  "[Router] Matrix=router//video: an empty part"},
-        key_case{"EmberplusMatrixStartingWithASeparator", "emberplus", {address, {"Matrix", "/router"}},
+        key_case{"EmberplusMatrixStartingWithASeparator",
+                 "emberplus",
+                 {address, {"Matrix", "/router"}},
                  "[Router] Matrix=/router: an empty part"},
-        key_case{"EmberplusMatrixEndingWithASeparator", "emberplus", {address, {"Matrix", "0.1."}},
+        key_case{"EmberplusMatrixEndingWithASeparator",
+                 "emberplus",
+                 {address, {"Matrix", "0.1."}},
                  "[Router] Matrix=0.1.: an empty part"},
-        key_case{"EmberplusMatrixNumberPastAPath", "emberplus", {address, {"Matrix", "99999999999"}},
+        key_case{"EmberplusMatrixNumberPastAPath",
+                 "emberplus",
+                 {address, {"Matrix", "99999999999"}},
                  "[Router] Matrix=99999999999: 99999999999 is past the numbers of a path"}),
     [](const testing::TestParamInfo<key_case>& info) { return std::string(info.param.name); });
 
@@ -105,7 +131,8 @@ TEST(RouterKeysOfEachProtocol, EveryKeyListedIsParsed) {
 }
 
 TEST(RouterKeysOfEachProtocol, AnAddressWithoutAPortTakesTheProtocolsPort) {
-    for (const auto& [name, port] : {std::pair<std::string, int>{"videohub", 9990}, {"swp08", 8910}, {"emberplus", 9000}}) {
+    for (const auto& [name, port] :
+         {std::pair<std::string, int>{"videohub", 9990}, {"swp08", 8910}, {"emberplus", 9000}}) {
         routers::router_settings settings;
         std::string error;
         ASSERT_NE(routers::readRouterKeys(device(name, {{"Address", "[::1]"}}), protocolNamed(name), settings, error),
@@ -131,8 +158,9 @@ TEST(RouterKeysOfEachProtocol, AKeyNotReadIsWarnedAboutAndTheRouterIsMade) {
     std::vector<std::string> warnings;
     registry.checkKeys(d, warnings);
     ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_EQ(warnings[0], "dev_001.ini:4: [Router] Level: not a key of Protocol=videohub (Name, Protocol, Address, "
-                           "ConnectTimeout, KeepAlive, Silence, RetryFirst, RetryCap, Resync); ignored");
+    EXPECT_EQ(warnings[0],
+              "dev_001.ini:4: [Router] Level: not a key of Protocol=videohub (Name, Protocol, Address, "
+              "ConnectTimeout, KeepAlive, Silence, RetryFirst, RetryCap, Resync); ignored");
 
     struct no_events : quon::router_events {
         void revertive(int, int, int, uint64_t) override {}

@@ -86,6 +86,8 @@ struct bad_case {
     sw::frame_problem problem;
 };
 
+void PrintTo(const bad_case& c, std::ostream* out) { *out << c.name; }
+
 class Swp08BadFrame : public testing::TestWithParam<bad_case> {};
 
 // Each bad stream is followed by a good frame, which must still be read.

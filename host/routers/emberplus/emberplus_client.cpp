@@ -20,10 +20,10 @@ constexpr std::size_t max_bytes_without_frame = 16384;
 // than this is not walked whole.
 constexpr std::size_t max_walk_directories = 4096;
 // Elements remembered for the walk: a provider that keeps naming new ones
-// does not grow the link past this.
+// does not grow the client past this.
 constexpr std::size_t max_walk_elements = 65536;
 // The most targets or sources a matrix may have here, as for the other
-// links; and the labelsLocation nodes asked for, two for each.
+// protocols; and the labelsLocation nodes asked for, two for each.
 constexpr std::int64_t max_signals = 65536;
 constexpr std::size_t max_locations = 2 * max_signals;
 // Requests waiting for an answer at a time: the rest queue, so that a

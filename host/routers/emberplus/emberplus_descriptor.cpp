@@ -16,11 +16,10 @@ protocol_descriptor descriptor() {
     return describeProtocol<emberplus_options>(
         "emberplus", s101::default_port,
         {// A path, not a number: the matrix is found by walking the provider's tree.
-         {"Matrix",
-          [](const std::string& v, emberplus_options& o, std::string& why) { return parseMatrixPath(v, o.matrix, why); }},
-         {"AnswerWait", [](const std::string& v, emberplus_options& o, std::string& why) {
-              return readMilliseconds(v, o.answerWait, why);
-          }}},
+         {"Matrix", [](const std::string& v, emberplus_options& o,
+                       std::string& why) { return parseMatrixPath(v, o.matrix, why); }},
+         {"AnswerWait", [](const std::string& v, emberplus_options& o,
+                           std::string& why) { return readMilliseconds(v, o.answerWait, why); }}},
         &makeClient);
 }
 

@@ -34,11 +34,13 @@ std::unique_ptr<router_client> makeClient(const router_settings& settings, const
 protocol_descriptor descriptor() {
     return describeProtocol<swp08_options>(
         "swp08", default_port,
-        {{"Matrix", [](const std::string& v, swp08_options& o, std::string& why) { return readWireNumber(v, o.matrix, why); }},
-         {"Level", [](const std::string& v, swp08_options& o, std::string& why) { return readWireNumber(v, o.level, why); }},
+        {{"Matrix",
+          [](const std::string& v, swp08_options& o, std::string& why) { return readWireNumber(v, o.matrix, why); }},
+         {"Level",
+          [](const std::string& v, swp08_options& o, std::string& why) { return readWireNumber(v, o.level, why); }},
          {"NameLength", &readNameLength},
-         {"AnswerWait",
-          [](const std::string& v, swp08_options& o, std::string& why) { return readMilliseconds(v, o.answerWait, why); }}},
+         {"AnswerWait", [](const std::string& v, swp08_options& o,
+                           std::string& why) { return readMilliseconds(v, o.answerWait, why); }}},
         &makeClient);
 }
 

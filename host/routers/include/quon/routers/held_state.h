@@ -1,9 +1,9 @@
-// held_state: what a link holds of its router (the routes and labels
+// held_state: what a connection holds of its router (the routes and labels
 // reported, kept across connections) and which problems it reported on the
 // current connection. It decides which of a client's actions reach the
 // listener: every crosspoint (a keep-alive's answer only when it changes the
 // route), a label only when it differs, a problem once per cause and
-// connection, a missing part once per text and connection. Pure; one per link, on the link's thread.
+// connection, a missing part once per text and connection. Pure; one per connection, on its thread.
 #ifndef QUON_ROUTERS_HELD_STATE_H
 #define QUON_ROUTERS_HELD_STATE_H
 

@@ -41,9 +41,9 @@ struct no_options {};
 using key_values = std::function<const std::string*(const std::string& name)>;
 
 struct protocol_descriptor {
-    std::string name;                // lower case, as Protocol= is matched
-    std::uint16_t defaultPort = 0;   // when Address= gives no port
-    std::vector<std::string> keys;   // its own keys, as spelt, in its table's order
+    std::string name;               // lower case, as Protocol= is matched
+    std::uint16_t defaultPort = 0;  // when Address= gives no port
+    std::vector<std::string> keys;  // its own keys, as spelt, in its table's order
     // Reads its own keys from `values` and makes the client of one
     // connection. Null, with the key (as spelt in the table) and what its
     // value must be, when a value is wrong.

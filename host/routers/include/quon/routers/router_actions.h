@@ -60,7 +60,7 @@ struct label {
     }
 };
 
-// The initial state is read: the link is up, with the sizes the router showed.
+// The initial state is read: the router is up, with the sizes the router showed.
 struct up {
     int sources = 0;
     int destinations = 0;
@@ -82,10 +82,10 @@ struct problem {
     bool operator==(const problem& other) const { return cause == other.cause && text == other.text; }
 };
 
-// Part of the router's state did not come, after asking again: the link
+// Part of the router's state did not come, after asking again: the client
 // carries on (or goes up) without it. `text` names the part, its path and
 // what is shown instead; reported once per text and connection, and held
-// as the link's state until the connection ends.
+// as the router's state until the connection ends.
 struct missing {
     std::string text;
     bool operator==(const missing& other) const { return text == other.text; }

@@ -78,8 +78,8 @@ public:
     // as crosspoint() calls. Nothing is sent while down. May call routerDown()
     // as requestRoute() does.
     virtual void poll(int firstDestination, int lastDestination) = 0;
-    // The label the connection holds, or null; valid until the next call into the
-    // link or the next return to the io_context.
+    // The label the connection holds, or null; valid until the next call
+    // into the connection or the next return to the io_context.
     virtual const std::string* label(int database, int index) const = 0;
     // The source the connection holds as routed to `destination`.
     virtual std::optional<int> source(int destination) const = 0;

@@ -7,7 +7,7 @@
 // listener, and tries again after a wait from retry_backoff (doubling, with
 // jitter) until close(). What the bytes mean, when a connection is healthy
 // and when it is good enough to reset the back-off is the user's: the router
-// links (links/tcp_connection) and the TSL TCP receivers (umd_output).
+// connections (routers/tcp_connection) and the TSL TCP receivers (umd_output).
 //
 // Runs on the io_context's thread only. Create it with make_shared: every
 // pending operation holds the carrier, so it outlives its handlers. The
@@ -63,7 +63,7 @@ public:
     void close();
     // As close(), and what the kernel still holds for the peer is dropped
     // too (the peer sees a reset): for a sender that must stop at once,
-    // whose bytes would be stale when a link that is down comes back.
+    // whose bytes would be stale when a connection that is down comes back.
     void abort();
     // Drops the connection as a failure the user found (the peer's
     // protocol went wrong or silent) and schedules the next attempt, whose

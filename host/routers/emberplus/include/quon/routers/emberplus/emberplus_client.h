@@ -13,7 +13,7 @@
 // on the first element of a message only. A request is answered by any
 // element under its path (or the matrix, or an empty node, at it); one not
 // answered within answerWait is sent
-// again once, and then given up: the link carries on without it and says
+// again once, and then given up: the client carries on without it and says
 // what did not come (act::missing), once per connection. At most
 // max_waiting requests wait for an answer at a time; the rest queue.
 //

@@ -1,4 +1,4 @@
-// swp08_client: the SW-P-08 protocol of a link, without I/O (router_client.h).
+// swp08_client: the SW-P-08 protocol, without I/O (router_client.h).
 // SW-P-08 has no message that tells a router's size: the sizes are the
 // device file's where it gives them, and otherwise the highest name number
 // the router answers. On connect the client asks for every source and

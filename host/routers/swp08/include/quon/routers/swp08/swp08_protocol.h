@@ -1,5 +1,5 @@
 // SW-P-08 as bytes: the frame reader (DLE stuffing, byte count, checksum),
-// the decoding of the messages the links use, and the messages a client
+// the decoding of the messages the client uses, and the messages a client
 // sends. No sockets; numbers here are the wire's (0-based). Not
 // thread-aware: one reader belongs to one connection.
 //
@@ -39,7 +39,7 @@ enum command : std::uint8_t {
 // The largest number the short forms carry (wire numbering).
 constexpr int short_form_max = 1023;
 constexpr int extended_form_max = 65535;
-// Largest data we accept in one frame; the longest message the links read
+// Largest data we accept in one frame; the longest message the client reads
 // (a names message) holds 7 + 32 * 4 bytes.
 constexpr std::size_t max_frame_data = 255;
 

@@ -1,4 +1,4 @@
-// videohub_client: the Videohub Ethernet protocol of a link, without I/O
+// videohub_client: the Videohub Ethernet protocol, without I/O
 // (router_client.h). It reads the prelude the router sends on connect (device
 // sizes, labels, routing), goes up on the first routing block (or END
 // PRELUDE), then takes what the router pushes. Keep-alive: PING, answered

@@ -1,5 +1,5 @@
 // The Videohub Ethernet protocol as bytes: a reader that cuts the text
-// stream into blocks, the parsing of the blocks the links use, and the
+// stream into blocks, the parsing of the blocks the client uses, and the
 // requests a client sends. No sockets; numbers here are the wire's
 // (0-based). Not thread-aware: one reader belongs to one connection.
 //

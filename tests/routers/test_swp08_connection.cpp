@@ -1,4 +1,4 @@
-// The SW-P-08 link against a fake SW-P-08 router on a loopback socket: the
+// An SW-P-08 connection against a fake SW-P-08 router on a loopback socket: the
 // client on its TCP connection, end to end. What the client decides (names
 // in batches, the sizes, extended forms, other levels, garbage) is in
 // test_swp08_client.cpp; here, that it reaches a real socket and the
@@ -19,7 +19,7 @@ namespace routers = quon::routers;
 
 namespace {
 
-class Swp08Link : public quon::test::ConnectionTest {
+class Swp08Connection : public quon::test::ConnectionTest {
 protected:
     void SetUp() override {
         // Long, so that a pause between two messages is not taken for the
@@ -36,7 +36,7 @@ protected:
     routers::swp08_options options;
 };
 
-TEST_F(Swp08Link, LearnsTheSizeFromTheNamesAndReadsEveryRoute) {
+TEST_F(Swp08Connection, LearnsTheSizeFromTheNamesAndReadsEveryRoute) {
     ASSERT_TRUE(waitUp());
     EXPECT_EQ(listener.ups[0], std::make_pair(20, 6));
     std::vector<std::pair<int, int>> routes = listener.crosspoints;
@@ -52,7 +52,7 @@ TEST_F(Swp08Link, LearnsTheSizeFromTheNamesAndReadsEveryRoute) {
 // With the device file's sizes and names in batches of 3, every destination
 // is read at connect and again after a reconnect, which shows a route taken
 // while the link was down.
-TEST_F(Swp08Link, EveryDestinationOfTheDeviceFileIsReadAtConnectAndAfterAReconnect) {
+TEST_F(Swp08Connection, EveryDestinationOfTheDeviceFileIsReadAtConnectAndAfterAReconnect) {
     link.reset();
     settings.sources = 40;
     settings.destinations = 40;
@@ -75,7 +75,7 @@ TEST_F(Swp08Link, EveryDestinationOfTheDeviceFileIsReadAtConnectAndAfterAReconne
     EXPECT_TRUE(listener.sawCrosspoint(37, 5));
 }
 
-TEST_F(Swp08Link, ReportsAnOperatorRoute) {
+TEST_F(Swp08Connection, ReportsAnOperatorRoute) {
     ASSERT_TRUE(waitUp());
     listener.clearEvents();
     router->route(3, 17);
@@ -83,7 +83,7 @@ TEST_F(Swp08Link, ReportsAnOperatorRoute) {
     EXPECT_EQ(link->source(3), 17);
 }
 
-TEST_F(Swp08Link, AConnectChangesTheStateWhenTheRouterReportsIt) {
+TEST_F(Swp08Connection, AConnectChangesTheStateWhenTheRouterReportsIt) {
     ASSERT_TRUE(waitUp());
     listener.clearEvents();
     ASSERT_TRUE(link->requestRoute(5, 12));
@@ -95,7 +95,7 @@ TEST_F(Swp08Link, AConnectChangesTheStateWhenTheRouterReportsIt) {
     EXPECT_FALSE(link->requestRoute(1, 21));  // past the sources named
 }
 
-TEST_F(Swp08Link, ARouterThatClosesIsReconnectedAndReread) {
+TEST_F(Swp08Connection, ARouterThatClosesIsReconnectedAndReread) {
     ASSERT_TRUE(waitUp());
     listener.clearEvents();
     router->dropConnections();
@@ -106,7 +106,7 @@ TEST_F(Swp08Link, ARouterThatClosesIsReconnectedAndReread) {
     EXPECT_TRUE(listener.labels.empty());
 }
 
-TEST_F(Swp08Link, ASilentRouterIsFoundByTheKeepAlive) {
+TEST_F(Swp08Connection, ASilentRouterIsFoundByTheKeepAlive) {
     link.reset();
     settings.silenceLimit = 400ms;
     startWith(quon::fake::numberedState(20, 6));
@@ -121,7 +121,7 @@ TEST_F(Swp08Link, ASilentRouterIsFoundByTheKeepAlive) {
 // A router that answers nothing at all at connect (not even the frames'
 // acknowledgements) is not up, with no size and no names: it is retried, and
 // read whole once it answers.
-TEST_F(Swp08Link, ARouterSilentAtConnectIsRetriedNotTakenAsEmpty) {
+TEST_F(Swp08Connection, ARouterSilentAtConnectIsRetriedNotTakenAsEmpty) {
     link.reset();
     options.answerWait = 300ms;
     settings.silenceLimit = 30000ms;
@@ -136,7 +136,7 @@ TEST_F(Swp08Link, ARouterSilentAtConnectIsRetriedNotTakenAsEmpty) {
     EXPECT_EQ(*link->label(routers::source_labels, 3), "Input 3");
 }
 
-TEST_F(Swp08Link, ChangesTheRouterNeverPushedAreFoundByTheResync) {
+TEST_F(Swp08Connection, ChangesTheRouterNeverPushedAreFoundByTheResync) {
     link.reset();
     settings.resyncInterval = 100ms;
     startWith(quon::fake::numberedState(20, 6));
@@ -153,7 +153,7 @@ TEST_F(Swp08Link, ChangesTheRouterNeverPushedAreFoundByTheResync) {
     EXPECT_TRUE(listener.downs.empty());
 }
 
-TEST_F(Swp08Link, AFloodOfGarbageDropsTheConnectionAndItRecovers) {
+TEST_F(Swp08Connection, AFloodOfGarbageDropsTheConnectionAndItRecovers) {
     ASSERT_TRUE(waitUp());
     router->sendGarbage(std::string(40000, 'x'));
     ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
@@ -161,7 +161,7 @@ TEST_F(Swp08Link, AFloodOfGarbageDropsTheConnectionAndItRecovers) {
     ASSERT_TRUE(waitUp(2));
 }
 
-TEST_F(Swp08Link, KeepAliveAnswersAreNotReportedAsRoutes) {
+TEST_F(Swp08Connection, KeepAliveAnswersAreNotReportedAsRoutes) {
     link.reset();
     settings.silenceLimit = 2000ms;
     startWith(quon::fake::numberedState(20, 6));

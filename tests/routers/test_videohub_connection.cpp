@@ -1,4 +1,4 @@
-// The Videohub link against a fake Videohub on a loopback socket: the
+// A Videohub connection against a fake Videohub on a loopback socket: the
 // client on its TCP connection, end to end. What the client decides (the
 // prelude in any pieces, pushes, labels that changed, poll) is in
 // test_videohub_client.cpp; here, that it reaches a real socket and the
@@ -19,7 +19,7 @@ namespace routers = quon::routers;
 
 namespace {
 
-class VideohubLink : public quon::test::ConnectionTest {
+class VideohubConnection : public quon::test::ConnectionTest {
 protected:
     void SetUp() override { startWith(quon::fake::numberedState(8, 4)); }
 
@@ -29,7 +29,7 @@ protected:
     }
 };
 
-TEST_F(VideohubLink, ReadsTheInitialStateThenGoesUp) {
+TEST_F(VideohubConnection, ReadsTheInitialStateThenGoesUp) {
     ASSERT_TRUE(waitUp());
     EXPECT_TRUE(link->up());
     EXPECT_EQ(listener.ups[0], std::make_pair(8, 4));
@@ -45,7 +45,7 @@ TEST_F(VideohubLink, ReadsTheInitialStateThenGoesUp) {
 }
 
 // Reads of a byte each: the connection hands the client every piece.
-TEST_F(VideohubLink, ReadsAPreludeSentOneByteAtATime) {
+TEST_F(VideohubConnection, ReadsAPreludeSentOneByteAtATime) {
     link.reset();
     startWith(quon::fake::numberedState(8, 4), true);
     ASSERT_TRUE(waitUp());
@@ -54,7 +54,7 @@ TEST_F(VideohubLink, ReadsAPreludeSentOneByteAtATime) {
     EXPECT_EQ(*link->label(routers::source_labels, 5), "Input 5");
 }
 
-TEST_F(VideohubLink, ARouteRequestChangesTheStateWhenTheRouterReportsIt) {
+TEST_F(VideohubConnection, ARouteRequestChangesTheStateWhenTheRouterReportsIt) {
     ASSERT_TRUE(waitUp());
     listener.clearEvents();
     ASSERT_TRUE(link->requestRoute(1, 6));
@@ -64,7 +64,7 @@ TEST_F(VideohubLink, ARouteRequestChangesTheStateWhenTheRouterReportsIt) {
     EXPECT_EQ(router->state().routes[0], 6);
 }
 
-TEST_F(VideohubLink, RefusesRouteRequestsOutsideTheRouterOrWhileDown) {
+TEST_F(VideohubConnection, RefusesRouteRequestsOutsideTheRouterOrWhileDown) {
     EXPECT_FALSE(link->requestRoute(1, 2));  // not up yet
     ASSERT_TRUE(waitUp());
     EXPECT_FALSE(link->requestRoute(5, 1));
@@ -73,7 +73,7 @@ TEST_F(VideohubLink, RefusesRouteRequestsOutsideTheRouterOrWhileDown) {
     EXPECT_TRUE(link->requestRoute(4, 8));
 }
 
-TEST_F(VideohubLink, ARouterThatClosesIsReconnectedAndReread) {
+TEST_F(VideohubConnection, ARouterThatClosesIsReconnectedAndReread) {
     ASSERT_TRUE(waitUp());
     listener.clearEvents();
     router->dropConnections();
@@ -88,7 +88,7 @@ TEST_F(VideohubLink, ARouterThatClosesIsReconnectedAndReread) {
     EXPECT_EQ(router->connectionsAccepted(), 2);
 }
 
-TEST_F(VideohubLink, ASilentRouterIsFoundByTheKeepAlive) {
+TEST_F(VideohubConnection, ASilentRouterIsFoundByTheKeepAlive) {
     link.reset();
     settings.silenceLimit = 400ms;
     startWith(quon::fake::numberedState(8, 4));
@@ -101,7 +101,7 @@ TEST_F(VideohubLink, ASilentRouterIsFoundByTheKeepAlive) {
     EXPECT_TRUE(link->up());
 }
 
-TEST_F(VideohubLink, ChangesTheRouterNeverPushedAreFoundByTheResync) {
+TEST_F(VideohubConnection, ChangesTheRouterNeverPushedAreFoundByTheResync) {
     link.reset();
     settings.resyncInterval = 100ms;
     startWith(quon::fake::numberedState(8, 4));
@@ -119,7 +119,7 @@ TEST_F(VideohubLink, ChangesTheRouterNeverPushedAreFoundByTheResync) {
     EXPECT_TRUE(listener.downs.empty());
 }
 
-TEST_F(VideohubLink, StaysUpQuietlyWhileTheRouterAnswersPings) {
+TEST_F(VideohubConnection, StaysUpQuietlyWhileTheRouterAnswersPings) {
     link.reset();
     settings.silenceLimit = 2000ms;
     startWith(quon::fake::numberedState(8, 4));
@@ -134,7 +134,7 @@ TEST_F(VideohubLink, StaysUpQuietlyWhileTheRouterAnswersPings) {
     EXPECT_TRUE(listener.problems.empty());
 }
 
-TEST_F(VideohubLink, GarbageIsReportedOnceAndTheLinkCarriesOn) {
+TEST_F(VideohubConnection, GarbageIsReportedOnceAndTheLinkCarriesOn) {
     ASSERT_TRUE(waitUp());
     listener.clearEvents();
     std::string garbage = "\x01\x02\xFF\xFE nonsense\n\n";
@@ -161,7 +161,7 @@ TEST_F(VideohubLink, GarbageIsReportedOnceAndTheLinkCarriesOn) {
     EXPECT_EQ(link->source(4), 5);
 }
 
-TEST_F(VideohubLink, NothingIsReportedAfterStop) {
+TEST_F(VideohubConnection, NothingIsReportedAfterStop) {
     ASSERT_TRUE(waitUp());
     link->stop();
     listener.clearEvents();
@@ -179,7 +179,7 @@ TEST_F(VideohubLink, NothingIsReportedAfterStop) {
     EXPECT_FALSE(link->up());
 }
 
-TEST_F(VideohubLink, AHostNameIsResolvedAtEachConnect) {
+TEST_F(VideohubConnection, AHostNameIsResolvedAtEachConnect) {
     link.reset();
     settings = routers::router_settings();
     settings.host = "localhost";
@@ -195,7 +195,7 @@ TEST_F(VideohubLink, AHostNameIsResolvedAtEachConnect) {
     EXPECT_EQ(listener.downs[0].first, "the router closed the connection");
 }
 
-TEST_F(VideohubLink, AnAbsentRouterIsRetriedWithBackOff) {
+TEST_F(VideohubConnection, AnAbsentRouterIsRetriedWithBackOff) {
     const std::uint16_t port = router->port();
     link.reset();
     router.reset();  // nothing listens on the port now

@@ -1,4 +1,4 @@
-// The Ember+ link against the fake Ember+ provider on a loopback socket:
+// An Ember+ connection against the fake Ember+ provider on a loopback socket:
 // the client on its TCP connection, end to end. What the client decides
 // (reply shapes, merges, labels, broken frames) is in
 // test_emberplus_client.cpp; here, that it reaches a real socket and the
@@ -20,7 +20,7 @@ namespace routers = quon::routers;
 
 namespace {
 
-class EmberplusLink : public quon::test::ConnectionTest {
+class EmberplusConnection : public quon::test::ConnectionTest {
 protected:
     void SetUp() override {
         // Long, so that a pause between two answers is not taken for their
@@ -49,7 +49,7 @@ protected:
     routers::emberplus_options options;
 };
 
-TEST_F(EmberplusLink, WalksToTheMatrixAndReadsEveryRouteAndLabel) {
+TEST_F(EmberplusConnection, WalksToTheMatrixAndReadsEveryRouteAndLabel) {
     ASSERT_TRUE(waitUp());
     EXPECT_EQ(listener.ups[0], std::make_pair(20, 6));
     std::vector<std::pair<int, int>> routes = listener.crosspoints;
@@ -61,7 +61,7 @@ TEST_F(EmberplusLink, WalksToTheMatrixAndReadsEveryRouteAndLabel) {
     EXPECT_TRUE(listener.problems.empty()) << listener.problems.front();
 }
 
-TEST_F(EmberplusLink, FindsTheMatrixByNumbersOrAsTheFirst) {
+TEST_F(EmberplusConnection, FindsTheMatrixByNumbersOrAsTheFirst) {
     for (const char* matrix : {"0.1.0", ""}) {
         link.reset();
         listener = recording_listener();
@@ -73,7 +73,7 @@ TEST_F(EmberplusLink, FindsTheMatrixByNumbersOrAsTheFirst) {
     }
 }
 
-TEST_F(EmberplusLink, FollowsOperatorRoutesAndRenames) {
+TEST_F(EmberplusConnection, FollowsOperatorRoutesAndRenames) {
     ASSERT_TRUE(waitUp());
     listener.clearEvents();
     router->route(3, 17);
@@ -88,7 +88,7 @@ TEST_F(EmberplusLink, FollowsOperatorRoutesAndRenames) {
 // Providers of other makes: one that acts on a message's first request
 // only reads as any; one that never answers for labels is up with numbers,
 // says so, stays connected and still follows renames.
-TEST_F(EmberplusLink, ProvidersThatDropRequestsLeaveTheLinkUpWithEveryName) {
+TEST_F(EmberplusConnection, ProvidersThatDropRequestsLeaveTheLinkUpWithEveryName) {
     link.reset();
     startWith(quon::fake::numberedState(20, 6), 0ms, quon::fake::emberplus_requests::first_only);
     ASSERT_TRUE(waitUp());
@@ -115,7 +115,7 @@ TEST_F(EmberplusLink, ProvidersThatDropRequestsLeaveTheLinkUpWithEveryName) {
     EXPECT_TRUE(listener.downs.empty());
 }
 
-TEST_F(EmberplusLink, ARouteChangesTheStateWhenTheProviderReportsIt) {
+TEST_F(EmberplusConnection, ARouteChangesTheStateWhenTheProviderReportsIt) {
     ASSERT_TRUE(waitUp());
     listener.clearEvents();
     ASSERT_TRUE(link->requestRoute(5, 12));
@@ -126,7 +126,7 @@ TEST_F(EmberplusLink, ARouteChangesTheStateWhenTheProviderReportsIt) {
     EXPECT_FALSE(link->requestRoute(1, 21));  // past the sources
 }
 
-TEST_F(EmberplusLink, AProviderThatClosesIsReconnectedAndReread) {
+TEST_F(EmberplusConnection, AProviderThatClosesIsReconnectedAndReread) {
     ASSERT_TRUE(waitUp());
     listener.clearEvents();
     router->dropConnections();
@@ -137,7 +137,7 @@ TEST_F(EmberplusLink, AProviderThatClosesIsReconnectedAndReread) {
     EXPECT_TRUE(listener.labels.empty()) << "labels unchanged are not reported again";
 }
 
-TEST_F(EmberplusLink, ARestartedProviderIsReadAgainWithItsNewState) {
+TEST_F(EmberplusConnection, ARestartedProviderIsReadAgainWithItsNewState) {
     ASSERT_TRUE(waitUp());
     quon::fake::router_state changed = quon::fake::numberedState(20, 6);
     changed.routes[0] = 9;
@@ -148,7 +148,7 @@ TEST_F(EmberplusLink, ARestartedProviderIsReadAgainWithItsNewState) {
     EXPECT_EQ(*link->label(routers::source_labels, 9), "NEW 9");
 }
 
-TEST_F(EmberplusLink, ASilentProviderIsFoundByTheKeepAlive) {
+TEST_F(EmberplusConnection, ASilentProviderIsFoundByTheKeepAlive) {
     link.reset();
     settings.silenceLimit = 400ms;
     startWith(quon::fake::numberedState(20, 6));
@@ -163,7 +163,7 @@ TEST_F(EmberplusLink, ASilentProviderIsFoundByTheKeepAlive) {
 // The provider sends nothing unasked and never asks itself: the link's
 // keep-alives are what keeps an idle connection heard, past the silence
 // limit many times over.
-TEST_F(EmberplusLink, AnIdleProviderIsKeptByTheKeepAlive) {
+TEST_F(EmberplusConnection, AnIdleProviderIsKeptByTheKeepAlive) {
     link.reset();
     settings.silenceLimit = 2000ms;
     startWith(quon::fake::numberedState(20, 6));
@@ -179,7 +179,7 @@ TEST_F(EmberplusLink, AnIdleProviderIsKeptByTheKeepAlive) {
 // A provider may close a connection it has heard nothing from for a while
 // (one in use does after about 30 s) and never ask itself: the link's
 // keep-alives keep it open; without them the provider closes it.
-TEST_F(EmberplusLink, AProviderThatClosesIdleConnectionsIsKeptOpenByTheKeepAlive) {
+TEST_F(EmberplusConnection, AProviderThatClosesIdleConnectionsIsKeptOpenByTheKeepAlive) {
     link.reset();
     startWith(quon::fake::numberedState(20, 6), 2000ms);
     ASSERT_TRUE(waitUp());
@@ -198,7 +198,7 @@ TEST_F(EmberplusLink, AProviderThatClosesIdleConnectionsIsKeptOpenByTheKeepAlive
     EXPECT_EQ(listener.downs[0].first, "the router closed the connection");
 }
 
-TEST_F(EmberplusLink, ChangesTheProviderNeverPushedAreFoundByTheResync) {
+TEST_F(EmberplusConnection, ChangesTheProviderNeverPushedAreFoundByTheResync) {
     link.reset();
     settings.resyncInterval = 100ms;
     startWith(quon::fake::numberedState(20, 6));
@@ -213,7 +213,7 @@ TEST_F(EmberplusLink, ChangesTheProviderNeverPushedAreFoundByTheResync) {
     EXPECT_TRUE(listener.downs.empty());
 }
 
-TEST_F(EmberplusLink, AFloodOfGarbageDropsTheConnectionAndItRecovers) {
+TEST_F(EmberplusConnection, AFloodOfGarbageDropsTheConnectionAndItRecovers) {
     ASSERT_TRUE(waitUp());
     router->sendGarbage(std::string(40000, 'x'));
     ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));

@@ -1,6 +1,6 @@
-// What the links share: labels made safe to show, the waits between
-// attempts to reach a router, and what a link holds and lets through to its
-// listener.
+// What the routers on the network share: labels made safe to show, the
+// waits between attempts to reach a router, and what a connection holds
+// and lets through to its listener.
 #include <gtest/gtest.h>
 
 #include <set>
