@@ -16,6 +16,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +37,12 @@
 #include "quon/engine/system_files.h"
 
 namespace {
+
+// From the start of serve, and serve's peak memory (what it took before
+// the start was made quicker).
+const double target_first_seconds = 0.25;
+const double target_all_seconds = 1;
+const double target_peak_mib = 273;
 
 int usage() {
     std::cerr << "usage: quon_wall_start [--protocol swp08|videohub] [--displays N] [--per-router N] [--serve PATH]\n";
@@ -119,6 +126,7 @@ int main(int argc, char** argv) {
     shown.reserve(static_cast<size_t>(l.displays));
     size_t count = 0;
     double firstLine = -1;
+    double firstShown = -1;
     const auto since = [&start] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
@@ -126,16 +134,18 @@ int main(int argc, char** argv) {
         const std::optional<std::string> line = host->readLine(60 - since());
         if (!line) break;
         if (firstLine < 0) firstLine = since();
-        // "d12: [ Input 12 ] (umd_default)"
-        const size_t mark = line->find(": [ Input ");
-        if (mark == std::string::npos || (*line)[0] != 'd') continue;
-        const std::string name = line->substr(0, mark);
+        // "2026-12-09T10:30:24.576Z d12: [ Input 12 ] (umd_default)": past
+        // the time stamp.
+        const size_t at = !line->empty() && std::isdigit(static_cast<unsigned char>((*line)[0])) ? line->find(' ') + 1 : 0;
+        const size_t mark = line->find(": [ Input ", at);
+        if (mark == std::string::npos || (*line)[at] != 'd') continue;
+        const std::string name = line->substr(at, mark - at);
         const int index = std::atoi(name.c_str() + 1);
         const int destination = (index - 1) % l.perRouter + 1;
         const std::string expected = std::to_string(destination) + " ]";
         if (line->compare(mark + 10, expected.size(), expected) != 0) continue;
         bool& seen = shown[name];
-        if (!seen) ++count;
+        if (!seen && ++count == 1) firstShown = since();
         seen = true;
     }
     const double elapsed = since();
@@ -152,9 +162,12 @@ int main(int argc, char** argv) {
 
     std::printf("%d displays on %d %s routers of %d destinations (fake, loopback)\n", l.displays, l.routers(),
                 l.protocol.c_str(), l.perRouter);
-    std::printf("first line after %.3f s; %zu of %d displays shown after %.3f s (target: every display within 3 s)\n",
-                firstLine, count, l.displays, elapsed);
-    std::printf("serve's peak resident memory: %.1f MiB; exit code %d\n", usage.ru_maxrss / 1024.0, exitCode);
+    std::printf("first line after %.3f s; first display shown after %.3f s (target: within %.2f s)\n", firstLine,
+                firstShown, target_first_seconds);
+    std::printf("%zu of %d displays shown after %.3f s (target: every display within %.0f s)\n", count, l.displays, elapsed,
+                target_all_seconds);
+    std::printf("serve's peak resident memory: %.1f MiB (target: at most %.0f MiB); exit code %d\n",
+                usage.ru_maxrss / 1024.0, target_peak_mib, exitCode);
     if (count < static_cast<size_t>(l.displays)) {
         std::fprintf(stderr, "not every display was shown; serve said:\n%s\n", host->errors().substr(0, 2000).c_str());
         return 1;

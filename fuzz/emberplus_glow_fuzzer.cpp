@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(request.size() == 1 && request[0].at == e.at && request[0].connections &&
                        request[0].connections->size() == 1);
             const glow::connection& back = request[0].connections->front();
-            FUZZ_CHECK(back.target == c.target && back.sources == std::vector<std::uint32_t>{lowest});
+            FUZZ_CHECK(back.target == c.target && back.sources == glow::source_list{lowest});
             FUZZ_CHECK(back.operation == glow::operation_absolute);
         }
     }

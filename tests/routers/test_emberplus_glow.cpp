@@ -201,6 +201,33 @@ TEST(GlowDecode, ReadsTheObservedFieldsAndForms) {
     for (const decode_case& c : cases) EXPECT_EQ(decoded(c.bytes), c.lines) << c.what;
 }
 
+// The decoder reads entries of the usual shape by a quicker path and
+// every other entry by the general one: both, side by side in one update,
+// give what each entry says, and an entry that is skipped is not read
+// further (its broken RELATIVE-OID is no error).
+TEST(GlowDecode, ConnectionsOfEveryShapeInOneUpdateReadAlike) {
+    const builder b;
+    const auto connection = [](const std::string& fields) { return ber::wrap(ber::context(0), ber::wrap(ber::application(16), fields)); };
+    const std::string target = b.ctx(0, ber::integer(1));
+    const std::string entries =
+        connection(target + b.ctx(1, ber::relativeOid({3})) + b.ctx(2, ber::integer(0))) +
+        connection(b.ctx(0, ber::integer(2)) + b.ctx(1, ber::relativeOid({1, 2, 3, 4, 300}))) +
+        ber::wrapIndefinite(ber::context(0), ber::wrapIndefinite(ber::application(16), b.ctx(0, ber::integer(3)) + b.ctx(1, ber::relativeOid({5})))) +
+        connection(b.ctx(0, ber::integer(4)) + b.ctx(1, ber::relativeOid({6})) + b.ctx(1, ber::relativeOid({7}))) +
+        connection(hex("80 03 02 01 05") + b.ctx(7, ber::integer(9)) + ber::wrap(ber::context(3), "")) +
+        connection(b.ctx(1, hex("0D 01 81"))) + connection(b.ctx(0, ber::utf8("x")) + b.ctx(1, hex("0D 01 81"))) +
+        connection(longForm(0x80, 0, ber::integer(6)) + b.ctx(3, ber::integer(1))) + b.ctx(1, target) +
+        connection(b.ctx(0, ber::integer(-1)));
+    const std::string update = b.root(b.entry(b.app(17, b.ctx(0, ber::relativeOid({0, 1, 0})) + b.ctx(5, b.wrap(ber::sequence, entries)))));
+    EXPECT_EQ(decoded(update), std::vector<std::string>{"matrix [0.1.0] connections 1<{3} op 0 2<{1.2.3.4.300} 3<{5} "
+                                                         "4<{7} 5<{} 6<{} disp 1 -1<{}"});
+    const std::string broken = b.root(b.entry(b.app(17, b.ctx(0, ber::relativeOid({0})) + b.ctx(5, b.wrap(ber::sequence,
+        connection(target) + connection(target + b.ctx(1, hex("0D 01 81"))))))));
+    std::string error;
+    EXPECT_EQ(decoded(broken, &error), std::vector<std::string>{});
+    EXPECT_EQ(error, "a RELATIVE-OID that ends within a component (at byte 39)");
+}
+
 struct error_case {
     const char* what;
     std::string bytes;

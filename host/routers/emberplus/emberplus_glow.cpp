@@ -1,5 +1,7 @@
 #include "quon/routers/emberplus/emberplus_glow.h"
 
+#include "glow_connections.h"
+
 #include <array>
 
 namespace quon::routers {
@@ -358,18 +360,37 @@ std::vector<signal> decoder::signals(const tlv& wrapper, std::uint32_t applicati
 
 std::vector<connection> decoder::connections(const tlv& wrapper, int depth) const {
     std::vector<connection> out;
-    sequenceOf(wrapper, 16, depth, [&](const tlv& item) {
-        const auto f = fields<4>(item, depth + 3);
-        if (!f[0]) return;
+    const std::optional<tlv> list = inner(wrapper, depth);
+    if (!list || !list->constructed) return out;
+    // The deepest the general reading goes for an entry of plain shape.
+    const bool quickly = depth + 5 <= max_depth;
+    if (quickly) out.reserve(quick::entries(list->content));
+    std::size_t pos = 0;
+    while (pos < list->content.size()) {
+        if (quickly) {
+            std::size_t after = pos;
+            if (quick::entry(list->content, after, out) != quick::result::give_up) {
+                pos = after;
+                continue;
+            }
+        }
+        const tlv entry = read(list->content, pos, depth + 2);
+        if (entry.tagClass != 0x80 || entry.tag != 0) continue;
+        const std::optional<tlv> item = inner(entry, depth + 2);
+        if (!item || item->tagClass != 0x40 || item->tag != 16 || !item->constructed) continue;
+        const auto f = fields<4>(*item, depth + 3);
+        if (!f[0]) continue;
         const std::optional<std::int64_t> target = integer(*f[0], depth + 4);
-        if (!target) return;
+        if (!target) continue;
         connection c;
         c.target = *target;
-        if (f[1]) c.sources = oid(*f[1], depth + 4).value_or(path());
+        if (f[1])
+            if (const std::optional<path> sources = oid(*f[1], depth + 4))
+                for (const std::uint32_t source : *sources) c.sources.push_back(source);
         if (f[2]) c.operation = integer(*f[2], depth + 4);
         if (f[3]) c.disposition = integer(*f[3], depth + 4);
         out.push_back(std::move(c));
-    });
+    }
     return out;
 }
 
@@ -404,11 +425,19 @@ std::string getDirectoryEntry(const path& at, kind what) {
 
 }  // namespace
 
-std::string showPath(const path& at) {
+namespace {
+
+template <typename Numbers>
+std::string dotted(const Numbers& numbers) {
     std::string out;
-    for (const std::uint32_t component : at) out += (out.empty() ? "" : ".") + std::to_string(component);
+    for (const std::uint32_t n : numbers) out += (out.empty() ? "" : ".") + std::to_string(n);
     return out;
 }
+
+}  // namespace
+
+std::string showPath(const path& at) { return dotted(at); }
+std::string showPath(const source_list& sources) { return dotted(sources); }
 
 bool decode(std::string_view message, std::vector<element>& out, std::string& error) {
     const decoder d(message);

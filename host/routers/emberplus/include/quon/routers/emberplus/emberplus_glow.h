@@ -16,7 +16,11 @@
 #ifndef QUON_ROUTERS_EMBERPLUS_GLOW_H
 #define QUON_ROUTERS_EMBERPLUS_GLOW_H
 
+#include <algorithm>
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -75,9 +79,46 @@ struct signal {
     bool operator==(const signal& o) const { return number == o.number && labelsLocation == o.labelsLocation; }
 };
 
+// The sources of a connection. Nearly every connection has one or none: up
+// to three are held in place, so that decoding an update of many
+// connections allocates nothing for each.
+class source_list {
+public:
+    source_list() = default;
+    source_list(std::initializer_list<std::uint32_t> numbers) {
+        for (const std::uint32_t n : numbers) push_back(n);
+    }
+    void push_back(std::uint32_t n) {
+        if (size_ < local_.size()) {
+            local_[size_] = n;
+        } else {
+            if (size_ == local_.size()) more_.assign(local_.begin(), local_.end());
+            more_.push_back(n);
+        }
+        ++size_;
+    }
+    const std::uint32_t* begin() const { return size_ <= local_.size() ? local_.data() : more_.data(); }
+    const std::uint32_t* end() const { return begin() + size_; }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    std::uint32_t front() const { return *begin(); }
+    std::uint32_t operator[](std::size_t i) const { return begin()[i]; }
+    bool operator==(const source_list& o) const { return std::equal(begin(), end(), o.begin(), o.end()); }
+
+private:
+    std::size_t size_ = 0;
+    std::array<std::uint32_t, 3> local_{};
+    std::vector<std::uint32_t> more_;  // all of them, once there are more than three
+};
+
+std::string showPath(const source_list& sources);  // "3.7"; "" for none
+
 struct connection {
+    // Not defaulted: a connection made in place (as a decoded update's are)
+    // then sets its members one by one instead of first clearing all of it.
+    connection() {}
     std::int64_t target = 0;
-    std::vector<std::uint32_t> sources;  // empty: nothing connected
+    source_list sources;  // empty: nothing connected
     std::optional<std::int64_t> operation;
     std::optional<std::int64_t> disposition;
     bool operator==(const connection& o) const {

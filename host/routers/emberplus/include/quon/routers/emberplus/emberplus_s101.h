@@ -75,7 +75,9 @@ const char* describe(problem p);
 class frame_sink {
 public:
     virtual ~frame_sink() = default;
-    // A whole EmBER message (its packets joined), not yet decoded.
+    // A whole EmBER message (its packets joined), not yet decoded; the
+    // reader's own buffer, valid during the call (the reader must not be fed
+    // from within it).
     virtual void onMessage(const std::string& ber) = 0;
     virtual void onKeepAliveRequest() = 0;
     virtual void onKeepAliveResponse() = 0;
@@ -97,6 +99,8 @@ private:
 
     std::string frame_;    // unescaped bytes of the frame under way
     std::string message_;  // payloads of the message under way
+    std::string delivered_;  // the last message handed to the sink
+    static constexpr std::size_t kept_buffer_bytes = 256u << 10;
     bool inFrame_ = false;
     bool escaped_ = false;
     bool skipping_ = false;     // a frame too long: its bytes go until the next BOF
