@@ -135,8 +135,20 @@ struct machine_hooks {
     }
 };
 
-uint32_t native_call::arg(int index) const { return machine_.read32(esp_ + 4 + 4 * static_cast<uint32_t>(index)); }
-uint32_t native_call::returnAddress() const { return machine_.read32(esp_); }
+uint32_t native_call::word(int index) const {
+    if (index >= cached) return machine_.read32(esp_ + 4 * static_cast<uint32_t>(index));
+    if (!read_) {
+        // The words may run past the stack's top into memory that is not
+        // mapped: then each is read alone, and a bad one faults as itself.
+        if (uc_mem_read(machine_.uc_, esp_, words_, sizeof words_) != UC_ERR_OK)
+            return machine_.read32(esp_ + 4 * static_cast<uint32_t>(index));
+        read_ = true;
+    }
+    return words_[index];
+}
+
+uint32_t native_call::arg(int index) const { return word(index + 1); }
+uint32_t native_call::returnAddress() const { return word(0); }
 
 machine::machine() : stop_(std::make_unique<stop_cause>()) {
     if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc_) != UC_ERR_OK) throw machine_fault("Unicorn cannot make a 32-bit x86 CPU");
@@ -278,21 +290,34 @@ void machine::write32(uint32_t address, uint32_t value) {
     write(address, b, 4);
 }
 
-std::string machine::readString(uint32_t address, std::size_t limit) const {
-    std::string text;
+template <typename chunk_function>
+std::size_t machine::scanText(uint32_t address, std::size_t limit, const chunk_function& take) const {
     char chunk[256];
-    while (text.size() < limit) {
+    std::size_t length = 0;
+    while (length < limit) {
         // Read up to the end of the page, so a text ending just before an
         // unmapped page is read whole.
-        const uint32_t at = address + static_cast<uint32_t>(text.size());
+        const uint32_t at = address + static_cast<uint32_t>(length);
         const std::size_t size = std::min<std::size_t>(sizeof chunk, 0x1000 - (at & 0xFFF));
         read(at, chunk, size);
         const void* end = std::memchr(chunk, 0, size);
-        if (end) return text.append(chunk, static_cast<const char*>(end) - chunk);
-        text.append(chunk, size);
+        const std::size_t used = end ? static_cast<std::size_t>(static_cast<const char*>(end) - chunk) : size;
+        take(chunk, used);
+        length += used;
+        if (end) return length;
     }
     throw machine_fault("the text at " + hex(address) + " (" + describe(address) + ") has no end within " +
                         std::to_string(limit) + " bytes");
+}
+
+std::string machine::readString(uint32_t address, std::size_t limit) const {
+    std::string text;
+    scanText(address, limit, [&](const char* bytes, std::size_t size) { text.append(bytes, size); });
+    return text;
+}
+
+uint32_t machine::textLength(uint32_t address, std::size_t limit) const {
+    return static_cast<uint32_t>(scanText(address, limit, [](const char*, std::size_t) {}));
 }
 
 void machine::writeString(uint32_t address, const std::string& text) { write(address, text.c_str(), text.size() + 1); }
@@ -326,8 +351,17 @@ std::string machine::describe(uint32_t address) const {
 
 uint32_t machine::addNative(const std::string& name, uint32_t popBytes, native_function function, bool leaf) {
     if (natives_.size() >= stub_bytes / stub_size) throw machine_fault("too many native functions");
+    if (popBytes > 0xFFFF) throw machine_fault(name + ": a function pops at most 65535 bytes");
     natives_.push_back(native_entry{name, popBytes, std::move(function), leaf});
-    return stubs_ + static_cast<uint32_t>(natives_.size() - 1) * stub_size;
+    const uint32_t stub = stubs_ + static_cast<uint32_t>(natives_.size() - 1) * stub_size;
+    // The trap, then the function's own return: a leaf's results are set in
+    // the trap's hook and the CPU goes on to the `ret` without leaving its
+    // loop (setting EIP from a hook would make it stop and start again).
+    const uint8_t stubBytes[] = {0xCC, 0xC2, static_cast<uint8_t>(popBytes), static_cast<uint8_t>(popBytes >> 8)};
+    const uint8_t plain[] = {0xCC, 0xC3};
+    if (popBytes) write(stub, stubBytes, sizeof stubBytes);
+    else write(stub, plain, sizeof plain);
+    return stub;
 }
 
 std::string machine::nativeName(uint32_t address) const {
@@ -389,8 +423,6 @@ void machine::runLeaf(uint32_t index) {
         entry.function(call);
         set(reg::eax, call.result);
         set(reg::edx, call.resultHigh);
-        set(reg::eip, read32(esp));
-        set(reg::esp, esp + 4 + entry.popBytes);
     } catch (const program_exit& exit) {
         stop_->what = stop_cause::exit;
         stop_->exitCode = exit.code;

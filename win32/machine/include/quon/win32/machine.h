@@ -60,8 +60,16 @@ public:
     uint32_t resultHigh = 0;                   // EDX on return
 
 private:
+    // The return address and the first arguments, read from the emulated
+    // stack in one go at the first use: each read of emulated memory costs
+    // far more than its bytes.
+    static constexpr int cached = 8;
+    uint32_t word(int index) const;
+
     machine& machine_;
     uint32_t esp_;
+    mutable uint32_t words_[cached] = {};
+    mutable bool read_ = false;
 };
 
 using native_function = std::function<void(native_call&)>;
@@ -92,6 +100,8 @@ public:
     // default as long as the largest block the heap gives (a host hands
     // components texts of a MiB and more).
     std::string readString(uint32_t address, std::size_t limit = 512u << 20) const;
+    // The length of that text, without copying it.
+    uint32_t textLength(uint32_t address, std::size_t limit = 512u << 20) const;
     void writeString(uint32_t address, const std::string& text);  // with its NUL
 
     uint32_t get(reg r) const;
@@ -159,6 +169,10 @@ private:
     void setUpSegments();
     void run(uint32_t entryEsp);
     [[noreturn]] void fail(const std::string& what);
+    // Reads the NUL-terminated text at `address` a chunk at a time, giving
+    // each chunk's bytes before the end to `take`; returns the length.
+    template <typename chunk_function>
+    std::size_t scanText(uint32_t address, std::size_t limit, const chunk_function& take) const;
     std::string faultText(const std::string& what, uint32_t address) const;
     void dispatchNative(uint32_t index, uint32_t entryEsp);
     // Runs a leaf native inside the interrupt hook: no exception may leave.
@@ -179,6 +193,7 @@ private:
     std::size_t hooks_[2] = {};
 
     friend struct machine_hooks;
+    friend class native_call;
 };
 
 }  // namespace quon::win32
