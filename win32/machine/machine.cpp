@@ -15,6 +15,7 @@ constexpr uint32_t lowest = 0x10000;         // the first 64 KiB stay unmapped: 
 constexpr uint32_t highest = 0x7FFF0000;     // the user half of a 32-bit address space
 constexpr uint32_t stub_size = 8;
 constexpr uint32_t stub_bytes = 0x4000;
+constexpr uint32_t routine_bytes = 0x1000;  // emulated functions, after the stubs
 constexpr uint32_t stack_size = 1u << 20;
 constexpr uint32_t objects_bytes = 0x10000;
 
@@ -114,7 +115,7 @@ struct machine_hooks {
         m.stop_->address = m.stop_->eip;
     }
 
-    static bool badAccess(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t, void* user) {
+    static bool badAccess(uc_engine* uc, uc_mem_type type, uint64_t address, int size, int64_t, void* user) {
         machine& m = *static_cast<machine*>(user);
         if (m.stop_->what != machine::stop_cause::none) return false;
         const char* what = "memory access";
@@ -131,6 +132,15 @@ struct machine_hooks {
         m.stop_->text = std::string(what) + " (" + std::to_string(size) + " bytes)";
         m.stop_->address = static_cast<uint32_t>(address);
         m.stop_->eip = m.get(reg::eip);
+        if (const auto* routine = m.routineAt(m.stop_->eip)) {
+            // A routine keeps its return address at [esp] (it pushes
+            // nothing): named as a native function's fault is.
+            uint32_t caller = 0;
+            uc_mem_read(uc, m.get(reg::esp), &caller, 4);
+            m.stop_->named = true;
+            m.stop_->text = routine->second + ", called from " + hex(caller) + " (" + m.describe(caller) + "): " +
+                            m.faultText(m.stop_->text, m.stop_->address);
+        }
         return false;
     }
 };
@@ -166,10 +176,10 @@ void machine::setUp() {
     uc_hook_add(uc_, &hooks_[1], UC_HOOK_MEM_INVALID,
                 reinterpret_cast<void*>(&machine_hooks::badAccess), this, 1, 0);
 
-    stubs_ = reserve(stub_bytes, "native functions");
-    std::vector<uint8_t> traps(stub_bytes, 0xCC);
+    stubs_ = reserve(stub_bytes + routine_bytes, "native functions");
+    std::vector<uint8_t> traps(stub_bytes + routine_bytes, 0xCC);
     write(stubs_, traps.data(), traps.size());
-    protect(stubs_, stub_bytes, readable | executable);
+    protect(stubs_, stub_bytes + routine_bytes, readable | executable);
     natives_.push_back(native_entry{"the stop address", 0, nullptr, false});
     objects_ = reserve(objects_bytes, "native objects");
 
@@ -290,34 +300,21 @@ void machine::write32(uint32_t address, uint32_t value) {
     write(address, b, 4);
 }
 
-template <typename chunk_function>
-std::size_t machine::scanText(uint32_t address, std::size_t limit, const chunk_function& take) const {
+std::string machine::readString(uint32_t address, std::size_t limit) const {
+    std::string text;
     char chunk[256];
-    std::size_t length = 0;
-    while (length < limit) {
+    while (text.size() < limit) {
         // Read up to the end of the page, so a text ending just before an
         // unmapped page is read whole.
-        const uint32_t at = address + static_cast<uint32_t>(length);
+        const uint32_t at = address + static_cast<uint32_t>(text.size());
         const std::size_t size = std::min<std::size_t>(sizeof chunk, 0x1000 - (at & 0xFFF));
         read(at, chunk, size);
         const void* end = std::memchr(chunk, 0, size);
-        const std::size_t used = end ? static_cast<std::size_t>(static_cast<const char*>(end) - chunk) : size;
-        take(chunk, used);
-        length += used;
-        if (end) return length;
+        if (end) return text.append(chunk, static_cast<const char*>(end) - chunk);
+        text.append(chunk, size);
     }
     throw machine_fault("the text at " + hex(address) + " (" + describe(address) + ") has no end within " +
                         std::to_string(limit) + " bytes");
-}
-
-std::string machine::readString(uint32_t address, std::size_t limit) const {
-    std::string text;
-    scanText(address, limit, [&](const char* bytes, std::size_t size) { text.append(bytes, size); });
-    return text;
-}
-
-uint32_t machine::textLength(uint32_t address, std::size_t limit) const {
-    return static_cast<uint32_t>(scanText(address, limit, [](const char*, std::size_t) {}));
 }
 
 void machine::writeString(uint32_t address, const std::string& text) { write(address, text.c_str(), text.size() + 1); }
@@ -342,6 +339,7 @@ std::string machine::describe(uint32_t address) const {
         const uint32_t index = (address - stubs_) / stub_size;
         if (index < natives_.size()) return "native " + natives_[index].name;
     }
+    if (const auto* routine = routineAt(address)) return routine->second + offset(address - routine->first);
     auto r = regions_.upper_bound(address);
     if (r != regions_.begin() && address - std::prev(r)->first < std::prev(r)->second.size)
         return std::prev(r)->second.name + offset(address - std::prev(r)->first);
@@ -362,6 +360,22 @@ uint32_t machine::addNative(const std::string& name, uint32_t popBytes, native_f
     if (popBytes) write(stub, stubBytes, sizeof stubBytes);
     else write(stub, plain, sizeof plain);
     return stub;
+}
+
+uint32_t machine::addRoutine(const std::string& name, const std::vector<uint8_t>& code) {
+    if (code.empty() || code.size() > routine_bytes - routinesUsed_) throw machine_fault("no room left for " + name);
+    const uint32_t address = stubs_ + stub_bytes + routinesUsed_;
+    write(address, code.data(), code.size());
+    routines_[address] = name;
+    // Each routine starts on 16 bytes, as compiled functions do.
+    routinesUsed_ += (static_cast<uint32_t>(code.size()) + 15) & ~15u;
+    return address;
+}
+
+const std::pair<const uint32_t, std::string>* machine::routineAt(uint32_t address) const {
+    if (address < stubs_ + stub_bytes || address - stubs_ - stub_bytes >= routinesUsed_) return nullptr;
+    auto next = routines_.upper_bound(address);
+    return next == routines_.begin() ? nullptr : &*std::prev(next);
 }
 
 std::string machine::nativeName(uint32_t address) const {

@@ -116,7 +116,11 @@ std::vector<std::string> process::runtime::names() const {
 
 void process::runtime::add(const std::string& dll, const std::string& name, uint32_t popBytes,
                            native_function function, bool leaf) {
-    table_[dll + "!" + name] = native{popBytes, std::move(function), leaf};
+    table_[dll + "!" + name] = native{popBytes, std::move(function), leaf, {}};
+}
+
+void process::runtime::addCode(const std::string& dll, const std::string& name, std::vector<uint8_t> code) {
+    table_[dll + "!" + name] = native{0, nullptr, true, std::move(code)};
 }
 
 uint32_t process::runtime::copyString(const std::string& text) {
@@ -170,7 +174,18 @@ void process::runtime::addCRuntime() {
         const int order = std::memcmp(a.data(), b.data(), a.size());
         c.result = static_cast<uint32_t>(order < 0 ? -1 : order > 0 ? 1 : 0);
     });
-    add(crt, "strlen", 0, [](native_call& c) { c.result = c.cpu().textLength(c.arg(0)); });
+    // Called many times a message with short texts: its trap into native
+    // code would cost several times its loop.
+    addCode(crt, "strlen", {
+        0x8B, 0x4C, 0x24, 0x04,  // mov ecx, [esp+4]
+        0x89, 0xC8,              // mov eax, ecx
+        0x80, 0x38, 0x00,        // next: cmp byte [eax], 0
+        0x74, 0x03,              // je end
+        0x40,                    // inc eax
+        0xEB, 0xF8,              // jmp next
+        0x29, 0xC8,              // end: sub eax, ecx
+        0xC3,                    // ret
+    });
     add(crt, "strcmp", 0, [](native_call& c) {
         const int order = c.cpu().readString(c.arg(0)).compare(c.cpu().readString(c.arg(1)));
         c.result = static_cast<uint32_t>(order < 0 ? -1 : order > 0 ? 1 : 0);

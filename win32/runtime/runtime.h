@@ -31,6 +31,9 @@ public:
         uint32_t popBytes;
         native_function function;
         bool leaf;  // never calls emulated code (machine::addNative)
+        // When not empty: the function as emulated x86 code instead
+        // (machine::addRoutine), and `function` is unused.
+        std::vector<uint8_t> code;
     };
 
     explicit runtime(process& owner);
@@ -42,6 +45,7 @@ public:
 private:
     void add(const std::string& dll, const std::string& name, uint32_t popBytes, native_function function,
              bool leaf = true);
+    void addCode(const std::string& dll, const std::string& name, std::vector<uint8_t> code);
     void addCRuntime();
     void addKernel();
     void addVersion();

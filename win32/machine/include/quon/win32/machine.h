@@ -100,8 +100,6 @@ public:
     // default as long as the largest block the heap gives (a host hands
     // components texts of a MiB and more).
     std::string readString(uint32_t address, std::size_t limit = 512u << 20) const;
-    // The length of that text, without copying it.
-    uint32_t textLength(uint32_t address, std::size_t limit = 512u << 20) const;
     void writeString(uint32_t address, const std::string& text);  // with its NUL
 
     uint32_t get(reg r) const;
@@ -118,6 +116,12 @@ public:
     // emulated code (nor resumeAt): it runs inside the CPU's own loop,
     // which saves stopping and restarting emulation for each call.
     uint32_t addNative(const std::string& name, uint32_t popBytes, native_function function, bool leaf = false);
+    // An emulated function: x86 code the CPU runs as it runs the program's,
+    // for a small function whose trap into native code would cost more than
+    // its work. It must keep its return address at [esp] where it may fault
+    // (push nothing), so that a fault names it and its caller. Returns its
+    // address.
+    uint32_t addRoutine(const std::string& name, const std::vector<uint8_t>& code);
     // The name of the native function at a stub address, or empty.
     std::string nativeName(uint32_t address) const;
 
@@ -169,10 +173,7 @@ private:
     void setUpSegments();
     void run(uint32_t entryEsp);
     [[noreturn]] void fail(const std::string& what);
-    // Reads the NUL-terminated text at `address` a chunk at a time, giving
-    // each chunk's bytes before the end to `take`; returns the length.
-    template <typename chunk_function>
-    std::size_t scanText(uint32_t address, std::size_t limit, const chunk_function& take) const;
+    const std::pair<const uint32_t, std::string>* routineAt(uint32_t address) const;
     std::string faultText(const std::string& what, uint32_t address) const;
     void dispatchNative(uint32_t index, uint32_t entryEsp);
     // Runs a leaf native inside the interrupt hook: no exception may leave.
@@ -182,6 +183,8 @@ private:
     std::map<uint32_t, region> regions_;
     std::map<uint32_t, module_span> modules_;
     std::vector<native_entry> natives_;
+    std::map<uint32_t, std::string> routines_;  // address -> name
+    uint32_t routinesUsed_ = 0;
     uint32_t stubs_ = 0;
     uint32_t objects_ = 0;
     uint32_t objectsUsed_ = 0;
