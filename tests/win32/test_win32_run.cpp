@@ -154,6 +154,16 @@ INSTANTIATE_TEST_SUITE_P(
                      });
                  },
                  19, {}, ""},
+        run_case{"StrlenOfALongText",  // past what the emulated loop counts before it leaves the rest natively
+                 [] {
+                     return program([](pe_builder& b) {
+                         b.slot("msvcrt.dll", "strlen");
+                         b.slot("msvcrt.dll", "exit");
+                         b.pushAddress(text(b, 0, std::string(300, 'x'))).callImport("msvcrt.dll", "strlen").addEsp(4);
+                         b.bytes({0x2D, 0x00, 0x01, 0x00, 0x00, 0x50}).callImport("msvcrt.dll", "exit");  // sub eax, 256; push eax
+                     });
+                 },
+                 44, {}, ""},
         run_case{"StrlenOfANullPointer",
                  [] { return program([](pe_builder& b) { b.push(0).callImport("msvcrt.dll", "strlen"); }); }, faulted,
                  {"msvcrt.dll!strlen, called from 0x0040100B (prog.exe+0x100B): read of unmapped memory (1 bytes) at "

@@ -362,9 +362,14 @@ uint32_t machine::addNative(const std::string& name, uint32_t popBytes, native_f
     return stub;
 }
 
-uint32_t machine::addRoutine(const std::string& name, const std::vector<uint8_t>& code) {
+uint32_t machine::addRoutine(const std::string& name, std::vector<uint8_t> code, uint32_t fallback) {
     if (code.empty() || code.size() > routine_bytes - routinesUsed_) throw machine_fault("no room left for " + name);
     const uint32_t address = stubs_ + stub_bytes + routinesUsed_;
+    if (fallback) {
+        if (code.size() < 5 || code[code.size() - 5] != 0xE9) throw machine_fault(name + ": its code does not end in a jmp");
+        const uint32_t relative = fallback - (address + static_cast<uint32_t>(code.size()));
+        for (int i = 0; i < 4; ++i) code[code.size() - 4 + i] = static_cast<uint8_t>(relative >> (8 * i));
+    }
     write(address, code.data(), code.size());
     routines_[address] = name;
     // Each routine starts on 16 bytes, as compiled functions do.

@@ -120,7 +120,7 @@ void process::runtime::add(const std::string& dll, const std::string& name, uint
 }
 
 void process::runtime::addCode(const std::string& dll, const std::string& name, std::vector<uint8_t> code) {
-    table_[dll + "!" + name] = native{0, nullptr, true, std::move(code)};
+    table_.at(dll + "!" + name).code = std::move(code);
 }
 
 uint32_t process::runtime::copyString(const std::string& text) {
@@ -174,17 +174,24 @@ void process::runtime::addCRuntime() {
         const int order = std::memcmp(a.data(), b.data(), a.size());
         c.result = static_cast<uint32_t>(order < 0 ? -1 : order > 0 ? 1 : 0);
     });
-    // Called many times a message with short texts: its trap into native
-    // code would cost several times its loop.
+    add(crt, "strlen", 0, [](native_call& c) { c.result = static_cast<uint32_t>(c.cpu().readString(c.arg(0)).size()); });
+    // Called many times a message with short texts, where its trap into
+    // native code would cost several times its loop: the first 256 bytes
+    // are counted as emulated code, a longer text natively (a loop over a
+    // MiB of text would cost far more than the trap).
     addCode(crt, "strlen", {
-        0x8B, 0x4C, 0x24, 0x04,  // mov ecx, [esp+4]
-        0x89, 0xC8,              // mov eax, ecx
-        0x80, 0x38, 0x00,        // next: cmp byte [eax], 0
-        0x74, 0x03,              // je end
-        0x40,                    // inc eax
-        0xEB, 0xF8,              // jmp next
-        0x29, 0xC8,              // end: sub eax, ecx
-        0xC3,                    // ret
+        0x8B, 0x4C, 0x24, 0x04,              // mov ecx, [esp+4]
+        0x89, 0xC8,                          // mov eax, ecx
+        0x8D, 0x91, 0x00, 0x01, 0x00, 0x00,  // lea edx, [ecx+256]
+        0x80, 0x38, 0x00,                    // next: cmp byte [eax], 0
+        0x74, 0x07,                          // je end
+        0x40,                                // inc eax
+        0x39, 0xD0,                          // cmp eax, edx
+        0x75, 0xF6,                          // jne next
+        0xEB, 0x03,                          // jmp long
+        0x29, 0xC8,                          // end: sub eax, ecx
+        0xC3,                                // ret
+        0xE9, 0x00, 0x00, 0x00, 0x00,        // long: jmp to the native strlen
     });
     add(crt, "strcmp", 0, [](native_call& c) {
         const int order = c.cpu().readString(c.arg(0)).compare(c.cpu().readString(c.arg(1)));

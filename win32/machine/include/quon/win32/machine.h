@@ -119,9 +119,11 @@ public:
     // An emulated function: x86 code the CPU runs as it runs the program's,
     // for a small function whose trap into native code would cost more than
     // its work. It must keep its return address at [esp] where it may fault
-    // (push nothing), so that a fault names it and its caller. Returns its
-    // address.
-    uint32_t addRoutine(const std::string& name, const std::vector<uint8_t>& code);
+    // (push nothing), so that a fault names it and its caller. With a
+    // `fallback` (a native function's address) the code ends in a 5-byte
+    // `jmp` that is set to reach it, for the cases the code leaves to it.
+    // Returns its address.
+    uint32_t addRoutine(const std::string& name, std::vector<uint8_t> code, uint32_t fallback = 0);
     // The name of the native function at a stub address, or empty.
     std::string nativeName(uint32_t address) const;
 
