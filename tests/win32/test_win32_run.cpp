@@ -144,6 +144,31 @@ INSTANTIATE_TEST_SUITE_P(
                  {"msvcrt.dll!qsort, called from 0x00401006 (prog.exe+0x1006): the runner does not emulate "
                   "msvcrt.dll!qsort"},
                  ""},
+        run_case{"StrlenCountsToTheTerminator",
+                 [] {
+                     return program([](pe_builder& b) {
+                         b.slot("msvcrt.dll", "strlen");
+                         b.slot("msvcrt.dll", "exit");
+                         b.pushAddress(text(b, 0, "nineteen bytes long")).callImport("msvcrt.dll", "strlen").addEsp(4);
+                         b.bytes({0x50}).callImport("msvcrt.dll", "exit");  // push eax
+                     });
+                 },
+                 19, {}, ""},
+        run_case{"StrlenOfALongText",  // past what the emulated loop counts before it leaves the rest natively
+                 [] {
+                     return program([](pe_builder& b) {
+                         b.slot("msvcrt.dll", "strlen");
+                         b.slot("msvcrt.dll", "exit");
+                         b.pushAddress(text(b, 0, std::string(300, 'x'))).callImport("msvcrt.dll", "strlen").addEsp(4);
+                         b.bytes({0x2D, 0x00, 0x01, 0x00, 0x00, 0x50}).callImport("msvcrt.dll", "exit");  // sub eax, 256; push eax
+                     });
+                 },
+                 44, {}, ""},
+        run_case{"StrlenOfANullPointer",
+                 [] { return program([](pe_builder& b) { b.push(0).callImport("msvcrt.dll", "strlen"); }); }, faulted,
+                 {"msvcrt.dll!strlen, called from 0x0040100B (prog.exe+0x100B): read of unmapped memory (1 bytes) at "
+                  "0x00000000 (a null pointer)"},
+                 ""},
         run_case{"DoubleFree",
                  [] {
                      return program([](pe_builder& b) {

@@ -15,6 +15,7 @@ constexpr uint32_t lowest = 0x10000;         // the first 64 KiB stay unmapped: 
 constexpr uint32_t highest = 0x7FFF0000;     // the user half of a 32-bit address space
 constexpr uint32_t stub_size = 8;
 constexpr uint32_t stub_bytes = 0x4000;
+constexpr uint32_t routine_bytes = 0x1000;  // emulated functions, after the stubs
 constexpr uint32_t stack_size = 1u << 20;
 constexpr uint32_t objects_bytes = 0x10000;
 
@@ -114,7 +115,7 @@ struct machine_hooks {
         m.stop_->address = m.stop_->eip;
     }
 
-    static bool badAccess(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t, void* user) {
+    static bool badAccess(uc_engine* uc, uc_mem_type type, uint64_t address, int size, int64_t, void* user) {
         machine& m = *static_cast<machine*>(user);
         if (m.stop_->what != machine::stop_cause::none) return false;
         const char* what = "memory access";
@@ -131,12 +132,33 @@ struct machine_hooks {
         m.stop_->text = std::string(what) + " (" + std::to_string(size) + " bytes)";
         m.stop_->address = static_cast<uint32_t>(address);
         m.stop_->eip = m.get(reg::eip);
+        if (const auto* routine = m.routineAt(m.stop_->eip)) {
+            // A routine keeps its return address at [esp] (it pushes
+            // nothing): named as a native function's fault is.
+            uint32_t caller = 0;
+            uc_mem_read(uc, m.get(reg::esp), &caller, 4);
+            m.stop_->named = true;
+            m.stop_->text = routine->second + ", called from " + hex(caller) + " (" + m.describe(caller) + "): " +
+                            m.faultText(m.stop_->text, m.stop_->address);
+        }
         return false;
     }
 };
 
-uint32_t native_call::arg(int index) const { return machine_.read32(esp_ + 4 + 4 * static_cast<uint32_t>(index)); }
-uint32_t native_call::returnAddress() const { return machine_.read32(esp_); }
+uint32_t native_call::word(int index) const {
+    if (index >= cached) return machine_.read32(esp_ + 4 * static_cast<uint32_t>(index));
+    if (!read_) {
+        // The words may run past the stack's top into memory that is not
+        // mapped: then each is read alone, and a bad one faults as itself.
+        if (uc_mem_read(machine_.uc_, esp_, words_, sizeof words_) != UC_ERR_OK)
+            return machine_.read32(esp_ + 4 * static_cast<uint32_t>(index));
+        read_ = true;
+    }
+    return words_[index];
+}
+
+uint32_t native_call::arg(int index) const { return word(index + 1); }
+uint32_t native_call::returnAddress() const { return word(0); }
 
 machine::machine() : stop_(std::make_unique<stop_cause>()) {
     if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc_) != UC_ERR_OK) throw machine_fault("Unicorn cannot make a 32-bit x86 CPU");
@@ -154,10 +176,10 @@ void machine::setUp() {
     uc_hook_add(uc_, &hooks_[1], UC_HOOK_MEM_INVALID,
                 reinterpret_cast<void*>(&machine_hooks::badAccess), this, 1, 0);
 
-    stubs_ = reserve(stub_bytes, "native functions");
-    std::vector<uint8_t> traps(stub_bytes, 0xCC);
+    stubs_ = reserve(stub_bytes + routine_bytes, "native functions");
+    std::vector<uint8_t> traps(stub_bytes + routine_bytes, 0xCC);
     write(stubs_, traps.data(), traps.size());
-    protect(stubs_, stub_bytes, readable | executable);
+    protect(stubs_, stub_bytes + routine_bytes, readable | executable);
     natives_.push_back(native_entry{"the stop address", 0, nullptr, false});
     objects_ = reserve(objects_bytes, "native objects");
 
@@ -317,6 +339,7 @@ std::string machine::describe(uint32_t address) const {
         const uint32_t index = (address - stubs_) / stub_size;
         if (index < natives_.size()) return "native " + natives_[index].name;
     }
+    if (const auto* routine = routineAt(address)) return routine->second + offset(address - routine->first);
     auto r = regions_.upper_bound(address);
     if (r != regions_.begin() && address - std::prev(r)->first < std::prev(r)->second.size)
         return std::prev(r)->second.name + offset(address - std::prev(r)->first);
@@ -326,8 +349,38 @@ std::string machine::describe(uint32_t address) const {
 
 uint32_t machine::addNative(const std::string& name, uint32_t popBytes, native_function function, bool leaf) {
     if (natives_.size() >= stub_bytes / stub_size) throw machine_fault("too many native functions");
+    if (popBytes > 0xFFFF) throw machine_fault(name + ": a function pops at most 65535 bytes");
     natives_.push_back(native_entry{name, popBytes, std::move(function), leaf});
-    return stubs_ + static_cast<uint32_t>(natives_.size() - 1) * stub_size;
+    const uint32_t stub = stubs_ + static_cast<uint32_t>(natives_.size() - 1) * stub_size;
+    // The trap, then the function's own return: a leaf's results are set in
+    // the trap's hook and the CPU goes on to the `ret` without leaving its
+    // loop (setting EIP from a hook would make it stop and start again).
+    const uint8_t stubBytes[] = {0xCC, 0xC2, static_cast<uint8_t>(popBytes), static_cast<uint8_t>(popBytes >> 8)};
+    const uint8_t plain[] = {0xCC, 0xC3};
+    if (popBytes) write(stub, stubBytes, sizeof stubBytes);
+    else write(stub, plain, sizeof plain);
+    return stub;
+}
+
+uint32_t machine::addRoutine(const std::string& name, std::vector<uint8_t> code, uint32_t fallback) {
+    if (code.empty() || code.size() > routine_bytes - routinesUsed_) throw machine_fault("no room left for " + name);
+    const uint32_t address = stubs_ + stub_bytes + routinesUsed_;
+    if (fallback) {
+        if (code.size() < 5 || code[code.size() - 5] != 0xE9) throw machine_fault(name + ": its code does not end in a jmp");
+        const uint32_t relative = fallback - (address + static_cast<uint32_t>(code.size()));
+        for (int i = 0; i < 4; ++i) code[code.size() - 4 + i] = static_cast<uint8_t>(relative >> (8 * i));
+    }
+    write(address, code.data(), code.size());
+    routines_[address] = name;
+    // Each routine starts on 16 bytes, as compiled functions do.
+    routinesUsed_ += (static_cast<uint32_t>(code.size()) + 15) & ~15u;
+    return address;
+}
+
+const std::pair<const uint32_t, std::string>* machine::routineAt(uint32_t address) const {
+    if (address < stubs_ + stub_bytes || address - stubs_ - stub_bytes >= routinesUsed_) return nullptr;
+    auto next = routines_.upper_bound(address);
+    return next == routines_.begin() ? nullptr : &*std::prev(next);
 }
 
 std::string machine::nativeName(uint32_t address) const {
@@ -389,8 +442,6 @@ void machine::runLeaf(uint32_t index) {
         entry.function(call);
         set(reg::eax, call.result);
         set(reg::edx, call.resultHigh);
-        set(reg::eip, read32(esp));
-        set(reg::esp, esp + 4 + entry.popBytes);
     } catch (const program_exit& exit) {
         stop_->what = stop_cause::exit;
         stop_->exitCode = exit.code;

@@ -242,6 +242,7 @@ uint32_t process::nativeExport(const std::string& dll, const std::string& name) 
     uint32_t address;
     if (const runtime::native* native = runtime_->find(key)) {
         address = cpu_->addNative(key, native->popBytes, native->function, native->leaf);
+        if (!native->code.empty()) address = cpu_->addRoutine(key, native->code, address);
     } else {
         address = cpu_->addNative(
             key, 0, [key](native_call&) { throw machine_fault("the runner does not emulate " + key); }, true);

@@ -76,6 +76,22 @@ uint32_t copyProfileText(machine& cpu, uint32_t buffer, uint32_t size, const std
     return size - 2;
 }
 
+// Bytes of a C runtime function, on the native stack when they are few
+// (most calls copy a few dozen bytes; a heap allocation would cost more).
+class block {
+public:
+    explicit block(std::size_t size) : size_(size) {
+        if (size > sizeof small_) large_.resize(size);
+    }
+    uint8_t* data() { return size_ > sizeof small_ ? large_.data() : small_; }
+    std::size_t size() const { return size_; }
+
+private:
+    std::size_t size_;
+    uint8_t small_[4096];
+    std::vector<uint8_t> large_;
+};
+
 }  // namespace
 
 process::runtime::runtime(process& owner) : owner_(owner), cpu_(*owner.cpu_) {
@@ -100,7 +116,11 @@ std::vector<std::string> process::runtime::names() const {
 
 void process::runtime::add(const std::string& dll, const std::string& name, uint32_t popBytes,
                            native_function function, bool leaf) {
-    table_[dll + "!" + name] = native{popBytes, std::move(function), leaf};
+    table_[dll + "!" + name] = native{popBytes, std::move(function), leaf, {}};
+}
+
+void process::runtime::addCode(const std::string& dll, const std::string& name, std::vector<uint8_t> code) {
+    table_.at(dll + "!" + name).code = std::move(code);
 }
 
 uint32_t process::runtime::copyString(const std::string& text) {
@@ -129,30 +149,50 @@ void process::runtime::addCRuntime() {
     add(crt, "malloc", 0, [&memory](native_call& c) { c.result = memory.allocate(c.arg(0), c.returnAddress()); });
     add(crt, "free", 0, [&memory](native_call& c) { memory.free(c.arg(0), c.returnAddress()); });
     add(crt, "memcpy", 0, [](native_call& c) {
-        std::vector<uint8_t> bytes(c.arg(2));
+        // Read whole, then written: overlapping blocks copy as memmove does.
+        block bytes(c.arg(2));
         c.cpu().read(c.arg(1), bytes.data(), bytes.size());
         c.cpu().write(c.arg(0), bytes.data(), bytes.size());
         c.result = c.arg(0);
     });
     add(crt, "memset", 0, [](native_call& c) {
-        const std::vector<uint8_t> bytes(c.arg(2), static_cast<uint8_t>(c.arg(1)));
+        block bytes(c.arg(2));
+        std::memset(bytes.data(), static_cast<uint8_t>(c.arg(1)), bytes.size());
         c.cpu().write(c.arg(0), bytes.data(), bytes.size());
         c.result = c.arg(0);
     });
     add(crt, "memchr", 0, [](native_call& c) {
-        std::vector<uint8_t> bytes(c.arg(2));
+        block bytes(c.arg(2));
         c.cpu().read(c.arg(0), bytes.data(), bytes.size());
         const void* found = std::memchr(bytes.data(), static_cast<uint8_t>(c.arg(1)), bytes.size());
         c.result = found ? c.arg(0) + static_cast<uint32_t>(static_cast<const uint8_t*>(found) - bytes.data()) : 0;
     });
     add(crt, "memcmp", 0, [](native_call& c) {
-        std::vector<uint8_t> a(c.arg(2)), b(c.arg(2));
+        block a(c.arg(2)), b(c.arg(2));
         c.cpu().read(c.arg(0), a.data(), a.size());
         c.cpu().read(c.arg(1), b.data(), b.size());
         const int order = std::memcmp(a.data(), b.data(), a.size());
         c.result = static_cast<uint32_t>(order < 0 ? -1 : order > 0 ? 1 : 0);
     });
     add(crt, "strlen", 0, [](native_call& c) { c.result = static_cast<uint32_t>(c.cpu().readString(c.arg(0)).size()); });
+    // Called many times a message with short texts, where its trap into
+    // native code would cost several times its loop: the first 256 bytes
+    // are counted as emulated code, a longer text natively (a loop over a
+    // MiB of text would cost far more than the trap).
+    addCode(crt, "strlen", {
+        0x8B, 0x4C, 0x24, 0x04,              // mov ecx, [esp+4]
+        0x89, 0xC8,                          // mov eax, ecx
+        0x8D, 0x91, 0x00, 0x01, 0x00, 0x00,  // lea edx, [ecx+256]
+        0x80, 0x38, 0x00,                    // next: cmp byte [eax], 0
+        0x74, 0x07,                          // je end
+        0x40,                                // inc eax
+        0x39, 0xD0,                          // cmp eax, edx
+        0x75, 0xF6,                          // jne next
+        0xEB, 0x03,                          // jmp long
+        0x29, 0xC8,                          // end: sub eax, ecx
+        0xC3,                                // ret
+        0xE9, 0x00, 0x00, 0x00, 0x00,        // long: jmp to the native strlen
+    });
     add(crt, "strcmp", 0, [](native_call& c) {
         const int order = c.cpu().readString(c.arg(0)).compare(c.cpu().readString(c.arg(1)));
         c.result = static_cast<uint32_t>(order < 0 ? -1 : order > 0 ? 1 : 0);

@@ -31,6 +31,10 @@ public:
         uint32_t popBytes;
         native_function function;
         bool leaf;  // never calls emulated code (machine::addNative)
+        // When not empty: the function as emulated x86 code
+        // (machine::addRoutine), which ends in a jmp to `function`, called
+        // for what the code leaves to it.
+        std::vector<uint8_t> code;
     };
 
     explicit runtime(process& owner);
@@ -42,6 +46,8 @@ public:
 private:
     void add(const std::string& dll, const std::string& name, uint32_t popBytes, native_function function,
              bool leaf = true);
+    // Gives the native function added as "dll!name" emulated code to run first.
+    void addCode(const std::string& dll, const std::string& name, std::vector<uint8_t> code);
     void addCRuntime();
     void addKernel();
     void addVersion();

@@ -60,8 +60,16 @@ public:
     uint32_t resultHigh = 0;                   // EDX on return
 
 private:
+    // The return address and the first arguments, read from the emulated
+    // stack in one go at the first use: each read of emulated memory costs
+    // far more than its bytes.
+    static constexpr int cached = 8;
+    uint32_t word(int index) const;
+
     machine& machine_;
     uint32_t esp_;
+    mutable uint32_t words_[cached] = {};
+    mutable bool read_ = false;
 };
 
 using native_function = std::function<void(native_call&)>;
@@ -108,6 +116,14 @@ public:
     // emulated code (nor resumeAt): it runs inside the CPU's own loop,
     // which saves stopping and restarting emulation for each call.
     uint32_t addNative(const std::string& name, uint32_t popBytes, native_function function, bool leaf = false);
+    // An emulated function: x86 code the CPU runs as it runs the program's,
+    // for a small function whose trap into native code would cost more than
+    // its work. It must keep its return address at [esp] where it may fault
+    // (push nothing), so that a fault names it and its caller. With a
+    // `fallback` (a native function's address) the code ends in a 5-byte
+    // `jmp` that is set to reach it, for the cases the code leaves to it.
+    // Returns its address.
+    uint32_t addRoutine(const std::string& name, std::vector<uint8_t> code, uint32_t fallback = 0);
     // The name of the native function at a stub address, or empty.
     std::string nativeName(uint32_t address) const;
 
@@ -159,6 +175,7 @@ private:
     void setUpSegments();
     void run(uint32_t entryEsp);
     [[noreturn]] void fail(const std::string& what);
+    const std::pair<const uint32_t, std::string>* routineAt(uint32_t address) const;
     std::string faultText(const std::string& what, uint32_t address) const;
     void dispatchNative(uint32_t index, uint32_t entryEsp);
     // Runs a leaf native inside the interrupt hook: no exception may leave.
@@ -168,6 +185,8 @@ private:
     std::map<uint32_t, region> regions_;
     std::map<uint32_t, module_span> modules_;
     std::vector<native_entry> natives_;
+    std::map<uint32_t, std::string> routines_;  // address -> name
+    uint32_t routinesUsed_ = 0;
     uint32_t stubs_ = 0;
     uint32_t objects_ = 0;
     uint32_t objectsUsed_ = 0;
@@ -179,6 +198,7 @@ private:
     std::size_t hooks_[2] = {};
 
     friend struct machine_hooks;
+    friend class native_call;
 };
 
 }  // namespace quon::win32
