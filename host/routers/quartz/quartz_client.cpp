@@ -297,7 +297,10 @@ void quartz_client::takeRoute(const message::route& route) {
     }
     int source = route.source;
     // An old controller's tie-line: the level of the source in the upper bits.
-    if (source > tieline_source_mask && source > known_[0]) source &= tieline_source_mask;
+    // Lower bits of 0 name no source (there is no source 0): such a number is
+    // no tie-line, and is followed as sent.
+    if (source > tieline_source_mask && source > known_[0] && (source & tieline_source_mask) != 0)
+        source &= tieline_source_mask;
     bool news = true;
     const std::size_t index = static_cast<std::size_t>(route.destination - 1);
     if (!route.update && index < routePending_.size() && routePending_[index]) {

@@ -342,7 +342,8 @@ TEST_F(QuartzClient, AFloodOfGarbageFailsTheConnection) {
 TEST_F(QuartzClient, ATielineSourceShowsItsSourceNumber) {
     bringUp();
     // 8194 is 0x2002: source 2 of level 2, through a tie-line.
-    play(table, {{"a tie-line route", bytesIn(".UV001,8194\r"), {"crosspoint 1 2"}}});
+    play(table, {{"a tie-line route", bytesIn(".UV001,8194\r"), {"crosspoint 1 2"}},
+                 {"no source in the lower bits: as sent", bytesIn(".UV001,8192\r"), {"crosspoint 1 8192"}}});
 }
 
 TEST_F(QuartzClient, RequestsAreSentOnlyWhileUpAndWithinTheDeviceFilesSizes) {
