@@ -64,6 +64,7 @@ void tally_input::packet(std::string_view bytes, clock::time_point now, input_re
                     now, before, out);
             }
     }
+    ++packets_;
     if (!up_) {
         up_ = true;
         out.up = true;

@@ -57,6 +57,8 @@ public:
     // Display messages to an index that no mapping names and that was lit;
     // datagrams or packets that could not be read.
     uint64_t unmapped() const { return unmapped_; }
+    // Datagrams or packets read.
+    uint64_t packets() const { return packets_; }
     uint64_t unreadable() const { return unreadable_; }
 
 private:
@@ -74,6 +76,7 @@ private:
     bool up_ = false;
     clock::time_point lastPacket_{};
     uint64_t unmapped_ = 0;
+    uint64_t packets_ = 0;
     uint64_t unreadable_ = 0;
     std::set<int> unmappedSince_;  // said at the next warning
     std::optional<clock::time_point> lastUnmappedWarning_;
