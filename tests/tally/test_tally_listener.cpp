@@ -113,3 +113,24 @@ TEST(TallyInputs, AReloadKeepsAnUnchangedInputAndAChangedOneTakesOverItsLamps) {
 }
 
 }  // namespace
+
+#include "quon/metrics/serve_metrics.h"
+#include "quon/routers/built_in_routers.h"
+
+namespace {
+
+TEST(TallyInputMetrics, EachInputsStateAndCountsAreScraped) {
+    const quon::router_registry routers = quon::builtInRouters();
+    const quon::host_engine engine(quon::system_description{}, routers);
+    quon::serve_metrics metrics;
+    tally_input_status down;
+    down.name = "mixer1";
+    down.packets = 12;
+    down.unmapped = 3;
+    const std::string text = metrics.scrape(engine, {}, {}, {down});
+    EXPECT_NE(text.find("quon_tally_input_up{input=\"mixer1\"} 0"), std::string::npos) << text;
+    EXPECT_NE(text.find("quon_tally_input_packets_total{input=\"mixer1\"} 12"), std::string::npos);
+    EXPECT_NE(text.find("quon_tally_input_unmapped_total{input=\"mixer1\"} 3"), std::string::npos);
+}
+
+}  // namespace
