@@ -134,3 +134,30 @@ TEST(TallyInputMetrics, EachInputsStateAndCountsAreScraped) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TallyListenerTcp, ServesEightSendersAtOnceAndRefusesANinthWhileTheyAreHeard) {
+    boost::asio::io_context io;
+    tally_input_config config;
+    config.name = "mixer1";
+    config.wire = tally_wire::tsl5_tcp;
+    config.address = "127.0.0.1";
+    config.timeout = std::chrono::minutes(1);
+    tally_listener listener(
+        io, config, [](const std::vector<lit>&) {}, [](const tally_input_status&) {}, [](const std::string&) {});
+    std::string error;
+    ASSERT_TRUE(listener.start(error)) << error;
+    const std::string listen = listener.status().listen;
+    const boost::asio::ip::tcp::endpoint at(boost::asio::ip::make_address("127.0.0.1"),
+                                            static_cast<uint16_t>(std::stoi(listen.substr(listen.rfind(':') + 1))));
+    std::vector<boost::asio::ip::tcp::socket> senders;
+    for (size_t i = 0; i <= max_tally_senders; ++i) {
+        senders.emplace_back(io);
+        senders.back().connect(at);
+    }
+    ASSERT_TRUE(runUntil(io, [&] { return listener.status().refusedSenders == 1; }));
+    EXPECT_EQ(listener.status().senders, max_tally_senders);
+}
+
+}  // namespace
