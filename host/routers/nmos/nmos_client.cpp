@@ -162,9 +162,7 @@ void nmos_client::subscribe() {
     request(httpPost(authority_, base_ + "/subscriptions", body.dump()), "POST " + base_ + "/subscriptions");
 }
 
-void nmos_client::readPage(const std::string& path) {
-    request(httpGet(authority_, path), "GET " + path);
-}
+void nmos_client::readPage(const std::string& path) { request(httpGet(authority_, path), "GET " + path); }
 
 void nmos_client::bytes(const std::uint8_t* data, std::size_t size, router_clock::time_point now, router_actions& out) {
     if (!open_) return;
@@ -174,12 +172,13 @@ void nmos_client::bytes(const std::uint8_t* data, std::size_t size, router_clock
         feedFrames();
         return;
     }
+    answered_ = false;
+    feedHttp();
     // An answer still coming is an answer: wait for the rest.
-    if (deadline_) {
+    if (open_ && deadline_ && !answered_ && stage_ != stage::following) {
         deadline_ = now_ + settings_.connectTimeout;
         out_->emplace_back(std::in_place_type<act::arm_timer>, act::arm_timer{*deadline_});
     }
-    feedHttp();
 }
 
 void nmos_client::feedHttp() {
@@ -222,6 +221,7 @@ void nmos_client::feedHttp() {
         response.accept = header("Sec-WebSocket-Accept");
         parser_.reset();
         deadline_.reset();
+        answered_ = true;
         answer(response);
     }
     if (open_ && stage_ == stage::following && !inbox_.empty()) feedFrames();
@@ -334,8 +334,8 @@ void nmos_client::takePage(const http_answer& response) {
         stage_ = stage::receivers;
         paged_ = true;
         pages_ = 0;
-        readPage(base_ + paths[1] + "/?paging.order=create&paging.since=0:0&paging.limit=" +
-                 std::to_string(page_limit));
+        readPage(base_ + paths[1] +
+                 "/?paging.order=create&paging.since=0:0&paging.limit=" + std::to_string(page_limit));
         return;
     }
     endRead();
@@ -344,17 +344,23 @@ void nmos_client::takePage(const http_answer& response) {
 bool nmos_client::readResource(int side, const void* item, std::string& id, nmos_resource& resource) {
     const json& r = *static_cast<const json*>(item);
     std::string why;
-    if (!r.is_object()) why = "not an object";
-    else if (!r.contains("id") || !r["id"].is_string()) why = "no id";
-    else if (!r.contains("label") || !r["label"].is_string()) why = "no label";
+    if (!r.is_object())
+        why = "not an object";
+    else if (!r.contains("id") || !r["id"].is_string())
+        why = "no id";
+    else if (!r.contains("label") || !r["label"].is_string())
+        why = "no label";
     else if (side == 1) {
         const auto s = r.find("subscription");
-        if (s == r.end() || !s->is_object()) why = "no subscription";
+        if (s == r.end() || !s->is_object())
+            why = "no subscription";
         else {
             const auto sender = s->find("sender_id");
             const auto active = s->find("active");
-            if (sender == s->end() || !(sender->is_string() || sender->is_null())) why = "no subscription.sender_id";
-            else if (active != s->end() && !active->is_boolean()) why = "a subscription.active that is not true or false";
+            if (sender == s->end() || !(sender->is_string() || sender->is_null()))
+                why = "no subscription.sender_id";
+            else if (active != s->end() && !active->is_boolean())
+                why = "a subscription.active that is not true or false";
             else {
                 resource.sender = sender->is_string() ? sender->get<std::string>() : std::string();
                 // v1.2 has no active: a receiver subscribed to a sender takes it.
@@ -388,6 +394,7 @@ void nmos_client::endRead() {
         for (const auto& [id, resource] : resources_[side]) order.emplace_back(resource.label, id);
         std::sort(order.begin(), order.end());
         entries_[side].clear();
+        bound_[side].clear();
         for (auto& [label, id] : order) entries_[side].push_back(std::move(id));
     }
     publish();
@@ -397,8 +404,7 @@ void nmos_client::endRead() {
         up_ = true;
         const int sizes[] = {settings_.sources, settings_.destinations};
         int shown[2];
-        for (int side : {0, 1})
-            shown[side] = sizes[side] > 0 ? sizes[side] : static_cast<int>(entries_[side].size());
+        for (int side : {0, 1}) shown[side] = sizes[side] > 0 ? sizes[side] : static_cast<int>(entries_[side].size());
         out_->emplace_back(std::in_place_type<act::up>, act::up{shown[0], shown[1]});
     }
     followNext_ = true;
@@ -461,10 +467,13 @@ void nmos_client::takeGrain(const std::string& text) {
     if (!message.is_object() || !message.contains("grain") || !message["grain"].is_object()) return misfit("no grain");
     const json& grain = message["grain"];
     if (!grain.contains("data") || !grain["data"].is_array()) return misfit("no data list");
-    const std::string topic = grain.contains("topic") && grain["topic"].is_string() ? grain["topic"].get<std::string>() : "";
+    const std::string topic =
+        grain.contains("topic") && grain["topic"].is_string() ? grain["topic"].get<std::string>() : "";
     int side = -1;
-    if (topic.rfind("/receivers", 0) == 0) side = 1;
-    else if (topic.rfind("/senders", 0) == 0) side = 0;
+    if (topic.rfind("/receivers", 0) == 0)
+        side = 1;
+    else if (topic.rfind("/senders", 0) == 0)
+        side = 0;
     if (side < 0) return;  // another kind of resource: not followed
     for (const json& change : grain["data"]) {
         if (!change.is_object()) {
@@ -478,15 +487,16 @@ void nmos_client::takeGrain(const std::string& text) {
             nmos_resource resource;
             if (!readResource(side, &*post, id, resource)) continue;
             if (resources_[side].size() >= max_resources && !resources_[side].count(id)) {
-                problem("too many", std::string("the registry holds more than ") + std::to_string(max_resources) +
-                                        " " + side_names[side] + "s; the rest are not followed");
+                problem("too many", std::string("the registry holds more than ") + std::to_string(max_resources) + " " +
+                                        side_names[side] + "s; the rest are not followed");
                 continue;
             }
             resources_[side][id] = std::move(resource);
         } else if (pre != change.end() && pre->is_object()) {
             // A pre without a post: the resource is gone.
             const auto id = pre->find("id");
-            if (id != pre->end() && id->is_string()) resources_[side].erase(id->get<std::string>());
+            if (id != pre->end() && id->is_string())
+                resources_[side].erase(id->get<std::string>());
             else if (change.contains("path") && change["path"].is_string())
                 resources_[side].erase(change["path"].get<std::string>());
         } else {
@@ -507,11 +517,19 @@ void nmos_client::publish() {
         shownLabel_[side].resize(static_cast<std::size_t>(count[side]));
         for (const auto& [id, resource] : resources_[side]) byLabel[side].emplace(resource.label, id);
     }
-    const auto resolve = [&](int side, const std::string& key) -> const std::pair<const std::string, nmos_resource>* {
+    // Entry i of a side: its id; or the resource its label first named,
+    // kept through relabels while the resource lasts.
+    const auto resolve = [&](int side, std::size_t i) -> const std::pair<const std::string, nmos_resource>* {
+        const std::string& key = entries_[side][i];
         auto found = resources_[side].find(key);
+        if (found != resources_[side].end()) return &*found;
+        std::vector<std::string>& bound = bound_[side];
+        if (bound.size() < entries_[side].size()) bound.resize(entries_[side].size());
+        found = bound[i].empty() ? resources_[side].end() : resources_[side].find(bound[i]);
         if (found != resources_[side].end()) return &*found;
         const auto named = byLabel[side].find(key);
         if (named == byLabel[side].end()) return nullptr;
+        bound[i] = named->second;
         return &*resources_[side].find(named->second);
     };
     const auto label = [&](int side, int n, const std::string& raw) {
@@ -527,13 +545,13 @@ void nmos_client::publish() {
     };
     std::unordered_map<std::string, int> sourceOf;  // sender id -> source number
     for (int n = 1; n <= count[0]; ++n)
-        if (const auto* sender = resolve(0, entries_[0][static_cast<std::size_t>(n - 1)])) {
+        if (const auto* sender = resolve(0, static_cast<std::size_t>(n - 1))) {
             sourceOf.emplace(sender->first, n);
             label(0, n, sender->second.label);
         }
     shownSource_.resize(static_cast<std::size_t>(count[1]), -1);
     for (int n = 1; n <= count[1]; ++n) {
-        const auto* receiver = resolve(1, entries_[1][static_cast<std::size_t>(n - 1)]);
+        const auto* receiver = resolve(1, static_cast<std::size_t>(n - 1));
         int source = 0;
         if (receiver) {
             label(1, n, receiver->second.label);
@@ -558,12 +576,14 @@ void nmos_client::checkMapping() {
         const int n = static_cast<int>(entries_[side].size());
         if (sizes[side] > 0 && n != sizes[side] && warned_.insert(std::string("size ") + list_keys[side]).second)
             problem(std::string("size ") + list_keys[side],
-                    std::string(list_keys[side]) + "= names " + std::to_string(n) + " " + side_names[side] +
-                        "s and " + size_keys[side] + " is " + std::to_string(sizes[side]) + ": numbers up to " +
+                    std::string(list_keys[side]) + "= names " + std::to_string(n) + " " + side_names[side] + "s and " +
+                        size_keys[side] + " is " + std::to_string(sizes[side]) + ": numbers up to " +
                         std::to_string(std::min(n, sizes[side])) + " are followed");
         for (int i = 0; i < n; ++i) {
             const std::string& key = entries_[side][static_cast<std::size_t>(i)];
             if (resources_[side].count(key)) continue;
+            const std::size_t at = static_cast<std::size_t>(i);
+            if (at < bound_[side].size() && resources_[side].count(bound_[side][at])) continue;
             bool labelled = false;
             for (const auto& [id, resource] : resources_[side])
                 if (resource.label == key) {

@@ -33,19 +33,19 @@ std::unique_ptr<router_client> makeClient(const router_settings& settings, const
 }  // namespace
 
 protocol_descriptor descriptor() {
-    protocol_descriptor d = describeProtocol<nmos_options>(
-        "nmos", default_port,
-        {{"Senders",
-          [](const std::string& v, nmos_options& o, std::string& why) {
-              o.sendersListed = true;
-              return readList(v, o.senders, why);
-          }},
-         {"Receivers",
-          [](const std::string& v, nmos_options& o, std::string& why) {
-              o.receiversListed = true;
-              return readList(v, o.receivers, why);
-          }}},
-        &makeClient);
+    protocol_descriptor d =
+        describeProtocol<nmos_options>("nmos", default_port,
+                                       {{"Senders",
+                                         [](const std::string& v, nmos_options& o, std::string& why) {
+                                             o.sendersListed = true;
+                                             return readList(v, o.senders, why);
+                                         }},
+                                        {"Receivers",
+                                         [](const std::string& v, nmos_options& o, std::string& why) {
+                                             o.receiversListed = true;
+                                             return readList(v, o.receivers, why);
+                                         }}},
+                                       &makeClient);
     d.urlScheme = "http";
     return d;
 }

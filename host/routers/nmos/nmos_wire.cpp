@@ -24,8 +24,7 @@ std::string httpPost(const std::string& authority, const std::string& path, cons
 }
 
 std::string webSocketOpen(const std::string& authority, const std::string& path, const std::string& key) {
-    return head("GET", authority, path) +
-           "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: " + key +
+    return head("GET", authority, path) + "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: " + key +
            "\r\nSec-WebSocket-Version: 13\r\n\r\n";
 }
 
@@ -84,7 +83,8 @@ std::string clientFrame(opcode op, std::string_view payload, const std::array<st
         frame += static_cast<char>(n & 0xFF);
     } else {
         frame += static_cast<char>(0x80 | 127);
-        for (int shift = 56; shift >= 0; shift -= 8) frame += static_cast<char>((static_cast<std::uint64_t>(n) >> shift) & 0xFF);
+        for (int shift = 56; shift >= 0; shift -= 8)
+            frame += static_cast<char>((static_cast<std::uint64_t>(n) >> shift) & 0xFF);
     }
     for (const std::uint8_t m : mask) frame += static_cast<char>(m);
     for (std::size_t i = 0; i < n; ++i) frame += static_cast<char>(static_cast<std::uint8_t>(payload[i]) ^ mask[i % 4]);
@@ -121,7 +121,8 @@ std::optional<frame_reader::event> frame_reader::next() {
             at += bytes;
         }
         const bool control = (static_cast<std::uint8_t>(op) & 0x08) != 0;
-        if (control && (length > 125 || !fin)) return error("a WebSocket control frame longer than 125 bytes or fragmented");
+        if (control && (length > 125 || !fin))
+            return error("a WebSocket control frame longer than 125 bytes or fragmented");
         if (length > maxMessage_ || message_.size() + length > maxMessage_)
             return error("a WebSocket message of more than " + std::to_string(maxMessage_) + " bytes");
         std::array<std::uint8_t, 4> mask{};

@@ -35,15 +35,17 @@ constexpr std::uint16_t default_port = 80;
 
 // What a hostile registry can make the host hold.
 constexpr std::size_t max_document_bytes = 64u << 20;  // an HTTP body or a WebSocket message
-constexpr std::size_t max_resources = 100000;         // senders, and receivers, each
+constexpr std::size_t max_resources = 100000;          // senders, and receivers, each
 // Resources asked for a page; a registry may give fewer.
 constexpr int page_limit = 1000;
 // The fastest the registry is asked to push (max_update_rate_ms).
 constexpr int update_rate_ms = 10;
 
 // The device file's numbering: entry n of a list is number n, named by its
-// id (a UUID) or by its label. A side without a list is numbered in label
-// order (ties by id), taken again at each read.
+// id or by its label; a label names the resource that first bore it (the
+// lowest id of those that do), which keeps its number through relabels
+// while it lasts. A side without a list is numbered in label order (ties
+// by id), taken again at each read.
 struct nmos_options {
     std::vector<std::string> senders;
     std::vector<std::string> receivers;
@@ -119,6 +121,7 @@ private:
     bool reopening_ = false;   // the last connection ended by act::reopen
     bool followNext_ = false;  // the next connection opens the WebSocket
     int upgradeRefusals_ = 0;
+    bool answered_ = false;  // an answer completed in the bytes being fed
     stage stage_ = stage::versions;
     bool paged_ = true;  // paging parameters in this side's requests
     std::size_t pages_ = 0;
@@ -130,8 +133,9 @@ private:
 
     std::map<std::string, nmos_resource> resources_[2];  // by id: senders, receivers
     std::map<std::string, nmos_resource> reading_[2];
-    std::vector<std::string> entries_[2];                // number n is entry n-1
-    std::vector<int> shownSource_;                       // by destination; -1: none reported
+    std::vector<std::string> entries_[2];  // number n is entry n-1
+    std::vector<std::string> bound_[2];    // the id an entry's label named, by entry
+    std::vector<int> shownSource_;         // by destination; -1: none reported
     std::vector<std::optional<std::string>> shownLabel_[2];
     std::set<std::string> warned_;  // mapping entries named as missing on this link
     std::uint32_t random_;
