@@ -1,6 +1,8 @@
 #include "quon/routers/nmos/nmos_client.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string_view>
 #include <unordered_map>
 
 #include <boost/asio/buffer.hpp>
@@ -23,6 +25,47 @@ const char* const list_keys[] = {"Senders", "Receivers"};
 const char* const paths[] = {"/senders", "/receivers"};
 
 bool isVersion(const std::string& v) { return v == "v1.3" || v == "v1.2"; }
+
+// A path this link may put in a request line: from the root, of printable
+// ASCII without blanks (nothing a registry sends can break the request).
+bool isRequestPath(const std::string& path) {
+    if (path.empty() || path[0] != '/' || path.size() > 8192) return false;
+    return std::all_of(path.begin(), path.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+}
+
+// "HTTP/1.x NNN": the parser judges a start cut short otherwise than a
+// whole one.
+bool isStatusLine(const std::string& text) {
+    const auto digit = [&text](std::size_t i) { return text[i] >= '0' && text[i] <= '9'; };
+    return text.size() >= 12 && text.compare(0, 7, "HTTP/1.") == 0 && digit(7) && text[8] == ' ' && digit(9) &&
+           digit(10) && digit(11);
+}
+
+// Whether every Content-Length of `header` is a number within the
+// document limit: the parser would make room for what it says before it
+// weighs it against its own limit.
+bool lengthWithin(std::string_view header) {
+    constexpr std::string_view name = "content-length:";
+    std::size_t at = 0;
+    while (at < header.size()) {
+        const std::size_t end = std::min(header.find("\r\n", at), header.size());
+        const std::string_view line = header.substr(at, end - at);
+        at = end + 2;
+        if (line.size() < name.size()) continue;
+        bool match = true;
+        for (std::size_t i = 0; i < name.size() && match; ++i)
+            match = std::tolower(static_cast<unsigned char>(line[i])) == name[i];
+        if (!match) continue;
+        std::size_t i = name.size();
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        std::uint64_t value = 0;
+        for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
+            value = value * 10 + static_cast<std::uint64_t>(line[i] - '0');
+            if (value > max_document_bytes) return false;
+        }
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -184,9 +227,30 @@ void nmos_client::bytes(const std::uint8_t* data, std::size_t size, router_clock
 void nmos_client::feedHttp() {
     while (open_ && stage_ != stage::following && !inbox_.empty()) {
         if (!parser_) {
+            // Empty lines before an answer are skipped, and its header is
+            // read whole, so that how it was cut does not change what is
+            // said of it.
+            inbox_.erase(0, std::min(inbox_.find_first_not_of("\r\n"), inbox_.size()));
+            const std::size_t end = inbox_.find("\r\n\r\n");
+            if (end == std::string::npos) {
+                if (inbox_.size() > max_header_bytes)
+                    fail("the registry's answer to " + waitingFor_ + " has a header of more than " +
+                         std::to_string(max_header_bytes) + " bytes");
+                return;
+            }
+            if (!isStatusLine(inbox_)) {
+                fail("the registry's answer to " + waitingFor_ + " is not HTTP/1.x: " +
+                     cleanLabel(inbox_.substr(0, std::min<std::size_t>(inbox_.find('\r'), 40))).text);
+                return;
+            }
+            if (!lengthWithin(std::string_view(inbox_).substr(0, end + 2))) {
+                fail("the registry's answer to " + waitingFor_ + " is longer than " +
+                     std::to_string(max_document_bytes) + " bytes (or its Content-Length is not a number)");
+                return;
+            }
             parser_ = std::make_unique<parser_box>();
             parser_->parser.body_limit(max_document_bytes);
-            parser_->parser.header_limit(64 * 1024);
+            parser_->parser.header_limit(static_cast<std::uint32_t>(max_header_bytes) + 4);
             parser_->parser.eager(true);
         }
         boost::beast::error_code error;
@@ -279,6 +343,11 @@ void nmos_client::takeSubscription(const http_answer& response) {
     }
     const std::string href = body["ws_href"].get<std::string>();
     wsPath_ = pathOf(href);
+    if (!isRequestPath(wsPath_)) {
+        fail("the subscription's ws_href '" + cleanLabel(href.substr(0, 200)).text +
+             "' is not a ws:// URL this link can open");
+        return;
+    }
     const std::string authority = authorityOf(href);
     if (!authority.empty() && authority != authority_ && authority.find(':') != std::string::npos &&
         authority.substr(authority.rfind(':') + 1) != std::to_string(settings_.port))
@@ -324,7 +393,12 @@ void nmos_client::takePage(const http_answer& response) {
     } catch (...) {
         limit = 0;
     }
-    const std::optional<std::string> next = nextLink(response.link);
+    std::optional<std::string> next = nextLink(response.link);
+    if (next && !isRequestPath(*next)) {
+        problem("next link", "the registry's next page link '" + cleanLabel(next->substr(0, 200)).text +
+                                 "' is not a URL; the read ends at this page");
+        next.reset();
+    }
     if (paged_ && limit > 0 && list.size() >= static_cast<std::size_t>(limit) && next &&
         reading_[side].size() < max_resources && pages_ < max_resources) {
         readPage(*next);

@@ -245,8 +245,7 @@ TEST_F(NmosClient, FaultsOfTheRegistryAreTheLinksReason) {
           {"reconnect", connects(), {"GET /x-nmos/query/", "timer +5000 ms"}},
           {"not HTTP",
            bytesIn("SSH-2.0\r\n\r\n"),
-           {"fail the registry's answer to GET /x-nmos/query/ could not be read as HTTP: bad "
-            "version"}}});
+           {"fail the registry's answer to GET /x-nmos/query/ is not HTTP/1.x: SSH-2.0"}}});
 }
 
 TEST_F(NmosClient, ALostSubscriptionOrAClosedWebSocketSubscribesAndReadsAgain) {

@@ -1,11 +1,12 @@
 // A fake NMOS registry: its Query API (v1.2 and v1.3) over HTTP/1.1 and the
 // WebSocket of a subscription to /receivers. Senders are the state's
 // inputs, receivers its outputs, receiver d taking sender routes[d - 1].
-// As a registry may: pages of 3 whatever is asked, one sync grain of every
+// As a registry may: pages of 3 (or another size) whatever is asked, one sync grain of every
 // receiver when a WebSocket opens, a subscription forgotten when its
 // WebSocket closes (non-persistent), renames of senders not pushed (they
 // are not what the subscription follows).
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 
@@ -20,12 +21,10 @@ namespace {
 using namespace quon::test::nmos;
 namespace wire = quon::routers::nmos;
 
-constexpr std::size_t page_size = 3;
-
 class fake_nmos final : public fake_router {
 public:
-    fake_nmos(boost::asio::io_context& io, router_state state, std::uint16_t port)
-        : fake_router(io, std::move(state), port) {}
+    fake_nmos(boost::asio::io_context& io, router_state state, std::uint16_t port, std::size_t pageSize)
+        : fake_router(io, std::move(state), port), pageSize_(pageSize) {}
 
     void route(int destination, int source) override {
         const json pre = receiverAt(destination);
@@ -55,10 +54,11 @@ private:
         const std::size_t i = static_cast<std::size_t>(d - 1);
         return receiver(d, state_.outputLabels.at(i), state_.routes.at(i));
     }
-    json list(bool senders) const {
+    // Resources [first, first + count) of a list, by creation.
+    json list(bool senders, std::size_t first = 0, std::size_t count = SIZE_MAX) const {
         json items = json::array();
         const std::size_t n = senders ? state_.inputLabels.size() : state_.outputLabels.size();
-        for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t i = first; i < n && items.size() < count; ++i) {
             const int number = static_cast<int>(i + 1);
             items.push_back(senders ? sender(number, state_.inputLabels[i]) : receiverAt(number));
         }
@@ -141,17 +141,15 @@ private:
                 {"params", json::object()}};
             sendTo(client, httpAnswer(201, answer.dump()));
         } else if (method == "GET" && (path == base + "/senders/" || path == base + "/receivers/")) {
-            const json all = list(path == base + "/senders/");
             // paging.since=0:K: the K first (by creation) are behind.
             std::size_t since = 0;
             const std::size_t at = query.find("paging.since=0:");
             if (at != std::string::npos) since = std::stoul(query.substr(at + 15));
-            json items = json::array();
-            for (std::size_t i = since; i < all.size() && items.size() < page_size; ++i) items.push_back(all[i]);
+            const json items = list(path == base + "/senders/", since, pageSize_);
             const std::size_t until = since + items.size();
-            sendTo(client, page(items, static_cast<int>(page_size),
+            sendTo(client, page(items, static_cast<int>(pageSize_),
                                 path + "?paging.order=create&paging.since=0:" + std::to_string(until) +
-                                    "&paging.limit=" + std::to_string(page_size)));
+                                    "&paging.limit=" + std::to_string(pageSize_)));
         } else if (method == "GET" && head.find("Upgrade: websocket") != std::string::npos) {
             const std::string subscription = path.substr(base.size() + 15, 36);
             const std::size_t keyAt = head.find("Sec-WebSocket-Key: ");
@@ -174,6 +172,7 @@ private:
         }
     }
 
+    const std::size_t pageSize_;
     std::map<connection*, client_state> clients_;
     std::set<std::string> subscriptions_;
     int subscriptionCount_ = 0;
@@ -181,8 +180,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<fake_router> makeFakeNmos(boost::asio::io_context& io, router_state state, std::uint16_t port) {
-    return std::make_unique<fake_nmos>(io, std::move(state), port);
+std::unique_ptr<fake_router> makeFakeNmos(boost::asio::io_context& io, router_state state, std::uint16_t port,
+                                          std::size_t pageSize) {
+    return std::make_unique<fake_nmos>(io, std::move(state), port, pageSize);
 }
 
 }  // namespace quon::fake

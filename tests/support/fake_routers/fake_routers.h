@@ -151,12 +151,13 @@ std::unique_ptr<fake_router> makeFakeQuartz(boost::asio::io_context& io, router_
 
 // An NMOS registry (Query API v1.2 and v1.3, fake_nmos.cpp): senders are
 // the inputs, receivers the outputs, each receiver subscribed to the
-// sender its route names. Pages of 3, one sync grain when a WebSocket
+// sender its route names. Pages of `pageSize`, one sync grain when a WebSocket
 // opens, a route or an output's rename pushed as a grain to every
 // WebSocket, an input's rename seen only by a read; a subscription
 // forgotten when its WebSocket closes, so that a dropped client finds its
 // subscription gone, as after a restart.
-std::unique_ptr<fake_router> makeFakeNmos(boost::asio::io_context& io, router_state state, std::uint16_t port = 0);
+std::unique_ptr<fake_router> makeFakeNmos(boost::asio::io_context& io, router_state state, std::uint16_t port = 0,
+                                          std::size_t pageSize = 3);
 
 }  // namespace quon::fake
 

@@ -35,6 +35,7 @@ constexpr std::uint16_t default_port = 80;
 
 // What a hostile registry can make the host hold.
 constexpr std::size_t max_document_bytes = 64u << 20;  // an HTTP body or a WebSocket message
+constexpr std::size_t max_header_bytes = 64u << 10;  // an HTTP answer's header
 constexpr std::size_t max_resources = 100000;          // senders, and receivers, each
 // Resources asked for a page; a registry may give fewer.
 constexpr int page_limit = 1000;
