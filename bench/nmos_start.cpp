@@ -8,6 +8,8 @@
 
 #include <boost/asio/io_context.hpp>
 #include <chrono>
+#include <string>
+#include <optional>
 
 #include "fake_routers.h"
 #include "loop_until.h"
@@ -25,6 +27,7 @@ void nmosStart(benchmark::State& state) {
     auto registry = fake::makeFakeNmos(loop, fake::numberedState(kResources, kResources), 0,
                                        static_cast<std::size_t>(state.range(0)));
     double upMs = 0, followingMs = 0;
+    int round = 0;
     for (auto _ : state) {
         routers::router_settings settings;
         settings.port = registry->port();
@@ -41,10 +44,16 @@ void nmosStart(benchmark::State& state) {
         upMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         if (listener.crosspoints.size() != kResources || listener.labels.size() != 2 * kResources)
             return state.SkipWithError("the start did not report every route and label");
-        // The WebSocket's sync grain: a route pushed after it arrives.
-        registry->route(1, 7);
-        if (!bench::runUntil(loop, [&] { return link->source(1) == 7; }))
-            return state.SkipWithError("the WebSocket did not follow");
+        // The WebSocket followed: a route pushed now arrives through it (or
+        // through its sync grain). Numbers are in label order: "Output 1"
+        // is destination 1, "Input 7" is not source 7.
+        const std::optional<int> before = link->source(1);
+        registry->route(1, 7 + round++);
+        if (!bench::runUntil(loop, [&] { return link->source(1) != before; }))
+            return state.SkipWithError(("the WebSocket did not follow: " +
+                                        (listener.downs.empty() ? std::string("up") : listener.downs.back().first) +
+                                        (listener.problems.empty() ? "" : "; " + listener.problems.back()))
+                                           .c_str());
         followingMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         link->stop();
     }

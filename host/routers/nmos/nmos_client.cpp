@@ -548,7 +548,9 @@ void nmos_client::takeGrain(const std::string& text) {
         side = 1;
     else if (topic.rfind("/senders", 0) == 0)
         side = 0;
-    if (side < 0) return;  // another kind of resource: not followed
+    if (side < 0) return;                  // another kind of resource: not followed
+    std::vector<std::string> connections;  // receivers whose connection alone may have changed
+    bool renumber = false;
     for (const json& change : grain["data"]) {
         if (!change.is_object()) {
             misfit("a change that is not an object");
@@ -565,8 +567,16 @@ void nmos_client::takeGrain(const std::string& text) {
                                         side_names[side] + "s; the rest are not followed");
                 continue;
             }
+            const auto held = resources_[side].find(id);
+            // A receiver that keeps its label changes only its connection:
+            // the numbers it has stay; anything else renumbers.
+            if (side == 1 && held != resources_[side].end() && held->second.label == resource.label)
+                connections.push_back(id);
+            else
+                renumber = true;
             resources_[side][id] = std::move(resource);
         } else if (pre != change.end() && pre->is_object()) {
+            renumber = true;
             // A pre without a post: the resource is gone.
             const auto id = pre->find("id");
             if (id != pre->end() && id->is_string())
@@ -577,7 +587,10 @@ void nmos_client::takeGrain(const std::string& text) {
             misfit("a change with neither pre nor post");
         }
     }
-    publish();
+    if (renumber)
+        publish();
+    else
+        publishConnections(connections);
 }
 
 void nmos_client::publish() {
@@ -617,7 +630,9 @@ void nmos_client::publish() {
         out_->emplace_back(std::in_place_type<act::label>,
                            act::label{side == 0 ? source_labels : destination_labels, n, cleaned.text});
     };
-    std::unordered_map<std::string, int> sourceOf;  // sender id -> source number
+    std::unordered_map<std::string, int>& sourceOf = sourceOf_;
+    sourceOf.clear();
+    destinationsOf_.clear();
     for (int n = 1; n <= count[0]; ++n)
         if (const auto* sender = resolve(0, static_cast<std::size_t>(n - 1))) {
             sourceOf.emplace(sender->first, n);
@@ -626,18 +641,33 @@ void nmos_client::publish() {
     shownSource_.resize(static_cast<std::size_t>(count[1]), -1);
     for (int n = 1; n <= count[1]; ++n) {
         const auto* receiver = resolve(1, static_cast<std::size_t>(n - 1));
-        int source = 0;
         if (receiver) {
             label(1, n, receiver->second.label);
-            if (receiver->second.active && !receiver->second.sender.empty()) {
-                const auto found = sourceOf.find(receiver->second.sender);
-                if (found != sourceOf.end()) source = found->second;
-            }
+            destinationsOf_[receiver->first].push_back(n);
         }
-        int& shown = shownSource_[static_cast<std::size_t>(n - 1)];
-        if (shown == source) continue;
-        shown = source;
-        out_->emplace_back(std::in_place_type<act::crosspoint>, act::crosspoint{n, source, false});
+        showSource(n, receiver ? &receiver->second : nullptr);
+    }
+}
+
+void nmos_client::showSource(int destination, const nmos_resource* receiver) {
+    int source = 0;
+    if (receiver && receiver->active && !receiver->sender.empty()) {
+        const auto found = sourceOf_.find(receiver->sender);
+        if (found != sourceOf_.end()) source = found->second;
+    }
+    int& shown = shownSource_[static_cast<std::size_t>(destination - 1)];
+    if (shown == source) return;
+    shown = source;
+    out_->emplace_back(std::in_place_type<act::crosspoint>, act::crosspoint{destination, source, false});
+}
+
+void nmos_client::publishConnections(const std::vector<std::string>& receivers) {
+    if (!open_) return;
+    for (const std::string& id : receivers) {
+        const auto numbers = destinationsOf_.find(id);
+        const auto receiver = resources_[1].find(id);
+        if (numbers == destinationsOf_.end() || receiver == resources_[1].end()) continue;
+        for (const int n : numbers->second) showSource(n, &receiver->second);
     }
 }
 

@@ -35,7 +35,7 @@ constexpr std::uint16_t default_port = 80;
 
 // What a hostile registry can make the host hold.
 constexpr std::size_t max_document_bytes = 64u << 20;  // an HTTP body or a WebSocket message
-constexpr std::size_t max_header_bytes = 64u << 10;  // an HTTP answer's header
+constexpr std::size_t max_header_bytes = 64u << 10;    // an HTTP answer's header
 constexpr std::size_t max_resources = 100000;          // senders, and receivers, each
 // Resources asked for a page; a registry may give fewer.
 constexpr int page_limit = 1000;
@@ -99,7 +99,11 @@ private:
     void takeGrain(const std::string& text);
     // Reads one resource; false, with a problem reported, when it does not fit.
     bool readResource(int side, const void* json, std::string& id, nmos_resource& resource);
+    // Reports what differs from what was shown, every number afresh.
     void publish();
+    // The same for `receivers` alone, whose labels did not change.
+    void publishConnections(const std::vector<std::string>& receivers);
+    void showSource(int destination, const nmos_resource* receiver);
     void checkMapping();
     std::array<std::uint8_t, 4> nextMask();
 
@@ -134,9 +138,11 @@ private:
 
     std::map<std::string, nmos_resource> resources_[2];  // by id: senders, receivers
     std::map<std::string, nmos_resource> reading_[2];
-    std::vector<std::string> entries_[2];  // number n is entry n-1
-    std::vector<std::string> bound_[2];    // the id an entry's label named, by entry
-    std::vector<int> shownSource_;         // by destination; -1: none reported
+    std::vector<std::string> entries_[2];                               // number n is entry n-1
+    std::vector<std::string> bound_[2];                                 // the id an entry's label named, by entry
+    std::unordered_map<std::string, int> sourceOf_;                     // sender id -> source number
+    std::unordered_map<std::string, std::vector<int>> destinationsOf_;  // receiver id -> its numbers
+    std::vector<int> shownSource_;                                      // by destination; -1: none reported
     std::vector<std::optional<std::string>> shownLabel_[2];
     std::set<std::string> warned_;  // mapping entries named as missing on this link
     std::uint32_t random_;
