@@ -332,7 +332,8 @@ TEST(NmosDocs, EveryCaseTheDocsNameIsATestCase) {
     ASSERT_NE(start, std::string::npos);
     const std::string section = docs.substr(start, docs.find("\n## ", start + 1) - start);
     const std::string tests = fileText(QUON_SOURCE_DIR "/tests/routers/nmos/test_nmos_client.cpp") +
-                              fileText(QUON_SOURCE_DIR "/tests/test_serve.cpp");
+                              fileText(QUON_SOURCE_DIR "/tests/test_serve.cpp") +
+                              fileText(QUON_SOURCE_DIR "/tests/routers/nmos/test_nmos_connection.cpp");
     const std::regex caseName("`([A-Z][a-z]+[A-Z][A-Za-z0-9]*)`");
     int named = 0;
     for (std::sregex_iterator it(section.begin(), section.end(), caseName), end; it != end; ++it) {

@@ -1,6 +1,7 @@
 // A fake NMOS registry: its Query API (v1.2 and v1.3) over HTTP/1.1 and the
 // WebSocket of a subscription to /receivers. Senders are the state's
-// inputs, receivers its outputs, receiver d taking sender routes[d - 1].
+// inputs, receivers its outputs, receiver d taking sender routes[d - 1]
+// (none for 0).
 // As a registry may: pages of 3 (or another size) whatever is asked, one sync grain of every
 // receiver when a WebSocket opens, a subscription forgotten when its
 // WebSocket closes (non-persistent), renames of senders not pushed (they
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <vector>
 
 #include "fake_routers.h"
 #include "nmos_registry_text.h"
@@ -21,10 +23,25 @@ namespace {
 using namespace quon::test::nmos;
 namespace wire = quon::routers::nmos;
 
-class fake_nmos final : public fake_router {
+class fake_nmos final : public fake_nmos_registry {
 public:
     fake_nmos(boost::asio::io_context& io, router_state state, std::uint16_t port, std::size_t pageSize)
-        : fake_router(io, std::move(state), port), pageSize_(pageSize) {}
+        : fake_nmos_registry(io, std::move(state), port),
+          pageSize_(pageSize),
+          active_(state_.routes.size(), true),
+          present_(state_.routes.size(), true) {}
+
+    void deactivate(int destination) override {
+        const json pre = receiverAt(destination);
+        active_.at(static_cast<std::size_t>(destination - 1)) = false;
+        push(pre, receiverAt(destination));
+    }
+
+    void remove(int destination) override {
+        const json pre = receiverAt(destination);
+        present_.at(static_cast<std::size_t>(destination - 1)) = false;
+        push(pre, nullptr);
+    }
 
     void route(int destination, int source) override {
         const json pre = receiverAt(destination);
@@ -52,22 +69,36 @@ private:
 
     json receiverAt(int d) const {
         const std::size_t i = static_cast<std::size_t>(d - 1);
-        return receiver(d, state_.outputLabels.at(i), state_.routes.at(i));
+        return receiver(d, state_.outputLabels.at(i), state_.routes.at(i), active_.at(i));
     }
     // Resources [first, first + count) of a list, by creation.
-    json list(bool senders, std::size_t first = 0, std::size_t count = SIZE_MAX) const {
+    // `next`, when given, is where the page after it starts.
+    json list(bool senders, std::size_t first = 0, std::size_t count = SIZE_MAX, std::size_t* next = nullptr) const {
         json items = json::array();
         const std::size_t n = senders ? state_.inputLabels.size() : state_.outputLabels.size();
-        for (std::size_t i = first; i < n && items.size() < count; ++i) {
+        std::size_t i = first;
+        for (; i < n && items.size() < count; ++i) {
             const int number = static_cast<int>(i + 1);
+            if (!senders && !present_[i]) continue;
             items.push_back(senders ? sender(number, state_.inputLabels[i]) : receiverAt(number));
         }
+        if (next) *next = i;
         return items;
     }
 
+    // The change, and beside it an unchanged neighbour (as a sync entry):
+    // a grain may carry any number.
     void push(const json& pre, const json& post) {
         if (silent()) return;
-        const std::string message = grain("/receivers/", json::array({change(pre, post)}));
+        json changes = json::array({change(pre, post)});
+        const std::string id = (post.is_null() ? pre : post)["id"];
+        for (std::size_t i = 0; i < state_.routes.size(); ++i)
+            if (present_[i] && receiverId(static_cast<int>(i + 1)) != id) {
+                const json same = receiverAt(static_cast<int>(i + 1));
+                changes.push_back(change(same, same));
+                break;
+            }
+        const std::string message = grain("/receivers/", changes);
         for (auto& [client, c] : clients_)
             if (c.socket) sendTo(*client, message);
     }
@@ -145,8 +176,8 @@ private:
             std::size_t since = 0;
             const std::size_t at = query.find("paging.since=0:");
             if (at != std::string::npos) since = std::stoul(query.substr(at + 15));
-            const json items = list(path == base + "/senders/", since, pageSize_);
-            const std::size_t until = since + items.size();
+            std::size_t until = since;
+            const json items = list(path == base + "/senders/", since, pageSize_, &until);
             sendTo(client, page(items, static_cast<int>(pageSize_),
                                 path + "?paging.order=create&paging.since=0:" + std::to_string(until) +
                                     "&paging.limit=" + std::to_string(pageSize_)));
@@ -173,6 +204,8 @@ private:
     }
 
     const std::size_t pageSize_;
+    std::vector<bool> active_;   // by destination
+    std::vector<bool> present_;  // by destination: removed ones are not listed
     std::map<connection*, client_state> clients_;
     std::set<std::string> subscriptions_;
     int subscriptionCount_ = 0;
@@ -180,8 +213,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<fake_router> makeFakeNmos(boost::asio::io_context& io, router_state state, std::uint16_t port,
-                                          std::size_t pageSize) {
+std::unique_ptr<fake_nmos_registry> makeFakeNmos(boost::asio::io_context& io, router_state state, std::uint16_t port,
+                                                 std::size_t pageSize) {
     return std::make_unique<fake_nmos>(io, std::move(state), port, pageSize);
 }
 
