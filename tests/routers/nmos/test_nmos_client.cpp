@@ -7,6 +7,7 @@
 // does not parse or fit, a dropped subscription.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <regex>

@@ -4,6 +4,7 @@
 #ifndef QUON_TEST_NMOS_REGISTRY_TEXT_H
 #define QUON_TEST_NMOS_REGISTRY_TEXT_H
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <utility>
