@@ -1,5 +1,6 @@
 // From a router's route change to the screen, on the wire: a fake router of
-// each protocol (Videohub, SW-P-08, Ember+, Quartz) pushes route changes over
+// each protocol (Videohub, SW-P-08, Ember+, Quartz, and an NMOS registry's
+// WebSocket) pushes route changes over
 // loopback TCP to the whole live
 // path (link, engine, 1,000 Korvane displays, TSL UMD output), and a TSL 5
 // receiver on its own thread stamps every datagram as it arrives.
@@ -31,6 +32,7 @@
 
 #include "fake_routers.h"
 #include "glow_builder.h"
+#include "nmos_registry_text.h"
 #include "loop_until.h"
 #include "loopback_udp.h"
 #include "quon/engine/host_engine.h"
@@ -53,11 +55,12 @@ constexpr int kSize = 1000;
 constexpr int kSingleChanges = 10000;
 constexpr int kSalvos = 20;
 
-enum class protocol { videohub, swp08, emberplus, quartz };
+enum class protocol { videohub, swp08, emberplus, quartz, nmos };
 const char* protocolName(protocol p) {
     return p == protocol::videohub ? "videohub"
            : p == protocol::swp08  ? "swp08"
            : p == protocol::quartz ? "quartz"
+           : p == protocol::nmos   ? "nmos"
                                    : "emberplus";
 }
 
@@ -142,6 +145,11 @@ std::string routeChangeBytes(protocol p, int d, int s) {
                std::to_string(s - 1) + "\n\n";
     if (p == protocol::emberplus) return emberplusUpdate({{d, s}});
     if (p == protocol::quartz) return ".UV" + std::to_string(d) + "," + std::to_string(s) + "\r";
+    if (p == protocol::nmos) {
+        const std::string label = "Output " + std::to_string(d);
+        return test::nmos::grain("/receivers/", test::nmos::json::array({test::nmos::change(
+                                                    test::nmos::receiver(d, label, 0), test::nmos::receiver(d, label, s))}));
+    }
     const auto bytes = routers::swp08::frame(routers::swp08::tallyMessage({0, 0}, d - 1, s - 1, true));
     return std::string(bytes.begin(), bytes.end());
 }
@@ -176,6 +184,16 @@ fake::router_state routerState() {
     return state;
 }
 
+// The numbering of an NMOS registry's senders and receivers, by label.
+std::string nmosLists() {
+    std::string senders = "Senders=", receivers = "Receivers=";
+    for (int n = 1; n <= kSize; ++n) {
+        senders += (n > 1 ? "," : "") + sourceName(n);
+        receivers += (n > 1 ? ",Output " : "Output ") + std::to_string(n);
+    }
+    return senders + "\n" + receivers + "\n";
+}
+
 // Sorted samples in microseconds, reported as counters.
 void report(benchmark::State& state, const std::string& prefix, std::vector<double> samples) {
     if (samples.empty()) return;
@@ -197,13 +215,15 @@ public:
         : router_(p == protocol::videohub ? fake::makeFakeVideohub(loop_, routerState())
                   : p == protocol::swp08  ? fake::makeFakeSwp08(loop_, routerState())
                   : p == protocol::quartz ? fake::makeFakeQuartz(loop_, routerState())
+                  : p == protocol::nmos   ? fake::makeFakeNmos(loop_, routerState())
                                           : fake::makeFakeEmberplus(loop_, routerState())),
           root_("/tmp/quon-wire-" + std::to_string(getpid())) {
         const std::string folder = systemFolder(root_, "wire");
         std::filesystem::create_directories(folder);
         std::ofstream(folder + "/dev_001.ini") << "[Router]\nProtocol=" << protocolName(p)
-                                               << "\nAddress=127.0.0.1:" << router_->port()
-                                               << "\n[Database]\nDatabaseSize_0=" << kSize
+                                               << "\nAddress=127.0.0.1:" << router_->port() << "\n"
+                                               << (p == protocol::nmos ? nmosLists() : "")
+                                               << "[Database]\nDatabaseSize_0=" << kSize
                                                << "\nDatabaseSize_1=" << kSize << "\n";
         std::ofstream instances(folder + "/instances.ini");
         std::ofstream wallFile(root_ + "/wall.toml");
@@ -442,6 +462,7 @@ void wireLatencySalvo(benchmark::State& state) {
         ->Arg(static_cast<int>(protocol::swp08))                                                               \
         ->Arg(static_cast<int>(protocol::emberplus))                                                           \
         ->Arg(static_cast<int>(protocol::quartz))                                                              \
+        ->Arg(static_cast<int>(protocol::nmos))                                                                \
         ->Iterations(iterations)                                                                               \
         ->Unit(benchmark::kMillisecond)                                                                        \
         ->UseRealTime()

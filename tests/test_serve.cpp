@@ -816,6 +816,40 @@ TEST_P(ServeQuartz, FollowsTheRouterThroughARouteARenameAndAReconnect) {
 INSTANTIATE_TEST_SUITE_P(Routers, ServeQuartz, ::testing::Values(protocol_case{"quartz", true}),
                          [](const ::testing::TestParamInfo<protocol_case>& info) { return info.param.protocol; });
 
+// An NMOS registry (the Query API and a subscription's WebSocket): the
+// start state read page by page, a connection change pushed, a receiver's
+// relabel pushed, a sender's seen at the resync, a restart that forgets
+// the subscription.
+class ServeNmos : public Serve {};
+
+TEST_P(ServeNmos, FollowsTheRegistryThroughAConnectionChangeARelabelAndARestart) {
+    std::string senders = "Senders=", receivers = "Receivers=";
+    for (int n = 1; n <= 16; ++n) {
+        senders += (n > 1 ? "," : "") + std::string("Input ") + std::to_string(n);
+        receivers += (n > 1 ? "," : "") + std::string("Output ") + std::to_string(n);
+    }
+    writeDevice(senders + "\n" + receivers + "\nResync=1000\n");
+    auto host = serve({"--http", "127.0.0.1:0"});
+    ASSERT_TRUE(host->waitFor("a: [ Input 1 ]")) << host->output() << host->errors();
+    ASSERT_TRUE(host->waitFor("b: [ Input 2 ]")) << host->output() << host->errors();
+    ASSERT_TRUE(host->waitFor("router 1 (Fake): connected, 16 destinations")) << host->output() << host->errors();
+    router->write("route 1 5\n");
+    ASSERT_TRUE(host->waitFor("a: [ Input 5 ]")) << host->output() << host->errors();
+    router->write("label in 5 CAM 5\n");
+    ASSERT_TRUE(host->waitFor("a: [ CAM 5 ]", 40)) << host->output() << host->errors();
+    router->write("drop\n");
+    ASSERT_TRUE(host->waitFor("router 1 (Fake): lost")) << host->output() << host->errors();
+    router->write("route 1 9\n");
+    ASSERT_TRUE(host->waitFor("a: [ Input 9 ]", 40)) << host->output() << host->errors();
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+    EXPECT_THAT(host->output(), Not(HasSubstr("violation")));
+    EXPECT_THAT(host->errors(), Not(HasSubstr("warning"))) << host->errors();
+}
+
+INSTANTIATE_TEST_SUITE_P(Routers, ServeNmos, ::testing::Values(protocol_case{"nmos", true}),
+                         [](const ::testing::TestParamInfo<protocol_case>& info) { return info.param.protocol; });
+
 TEST(ServeWallFile, ARefusedWallFileNamesFileLineAndColumn) {
     char pattern[] = "/tmp/quon-serve-test-XXXXXX";
     const std::string root = mkdtemp(pattern);

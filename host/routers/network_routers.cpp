@@ -2,6 +2,7 @@
 
 #include "network_router.h"
 #include "quon/routers/emberplus/emberplus_descriptor.h"
+#include "quon/routers/nmos/nmos_descriptor.h"
 #include "quon/routers/quartz/quartz_descriptor.h"
 #include "quon/routers/router_keys.h"
 #include "quon/routers/swp08/swp08_descriptor.h"
@@ -15,6 +16,7 @@ const std::vector<routers::protocol_descriptor>& networkProtocols() {
         routers::swp08::descriptor(),
         routers::emberplus::descriptor(),
         routers::quartz::descriptor(),
+        routers::nmos::descriptor(),
     };
     return protocols;
 }

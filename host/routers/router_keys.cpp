@@ -28,10 +28,22 @@ const std::vector<protocol_key<router_settings>>& sharedKeys() {
     return keys;
 }
 
-// Reads "host:port", "[v6]:port" or a bare host (the port left as it is).
-bool parseAddress(const std::string& text, router_settings& s, std::string& error) {
+// Reads "host:port", "[v6]:port" or a bare host (the port left as it is);
+// for a protocol that takes URLs, also "<scheme>://" before them and a path
+// after.
+bool parseAddress(const std::string& text, const std::string& scheme, router_settings& s, std::string& error) {
+    std::string authority = text;
+    const std::string prefix = scheme + "://";
+    if (!scheme.empty() && lowerCase(text.substr(0, prefix.size())) == prefix) {
+        authority = text.substr(prefix.size());
+        const std::size_t slash = authority.find('/');
+        if (slash != std::string::npos) {
+            s.path = authority.substr(slash);
+            authority.resize(slash);
+        }
+    }
     endpoint_text where;
-    if (!parseEndpoint(text, where, error)) {
+    if (!parseEndpoint(authority, where, error)) {
         error = "Address=" + text + ": " + error;
         return false;
     }
@@ -67,7 +79,7 @@ std::unique_ptr<router_client> readRouterKeys(const router_description& d, const
         return nullptr;
     }
     settings.port = protocol.defaultPort;
-    if (!parseAddress(*address, settings, error)) {
+    if (!parseAddress(*address, protocol.urlScheme, settings, error)) {
         error = d.place("address") + error;
         return nullptr;
     }

@@ -115,6 +115,8 @@ void tcp_connection::apply(const router_actions& actions) {
                     if (held_.take(a)) listener_.problem(a.text);
                 } else if constexpr (std::is_same_v<kind, act::missing>) {
                     if (held_.take(a)) listener_.missing(a.text);
+                } else if constexpr (std::is_same_v<kind, act::reopen>) {
+                    reopen();
                 }
             },
             action);
@@ -191,6 +193,17 @@ void tcp_connection::lose() {
     client_->closed();
     tickTimer_.cancel();
     clientTimer_.cancel();
+}
+
+void tcp_connection::reopen() {
+    // The client keeps its state and is not told closed(); up_ holds, so
+    // the next connection's read reports only what changed.
+    ++generation_;
+    connected_ = false;
+    tickTimer_.cancel();
+    clientTimer_.cancel();
+    carrier_->close();
+    carrier_->open();
 }
 
 void tcp_connection::fail(const std::string& why) {

@@ -68,6 +68,8 @@ private:
     void declareUp(int sources, int destinations);
     // Forgets the connection on this side (timers, client, state).
     void lose();
+    // The client's act::reopen: a new connection at once, staying up.
+    void reopen();
     // Drops the connection for a reason found here and schedules the next
     // attempt.
     void fail(const std::string& why);

@@ -129,6 +129,10 @@ private:
                         if (held_.take(a)) out.push_back("problem " + a.text);
                     } else if constexpr (std::is_same_v<kind, act::missing>) {
                         if (held_.take(a)) out.push_back("missing " + a.text);
+                    } else if constexpr (std::is_same_v<kind, act::reopen>) {
+                        // The link opens the next connection: connect() again.
+                        out.push_back("reopen");
+                        open_ = false;
                     }
                 },
                 action);

@@ -75,6 +75,16 @@ INSTANTIATE_TEST_SUITE_P(
                  {address, {"Level", "0"}},
                  "dev_001.ini:4: [Router] Level=0: a level letter from A to Z (V, A, B, ... as the router names its "
                  "levels)"},
+        key_case{"NmosReadsEachOfItsKeysAndAUrl",
+                 "nmos",
+                 {{"Address", "http://[::1]:8010/x-nmos/query/v1.3"}, {"Senders", "CAM 1, 5e000000-0000-4000-8000-000000000001"},
+                  {"Receivers", "MON A"}},
+                 ""},
+        key_case{"NmosListWithAnEmptyEntry",
+                 "nmos",
+                 {address, {"Receivers", "MON A,,MON C"}},
+                 "[Router] Receivers=MON A,,MON C: ids or labels separated by commas, none empty (entry 2 is empty)"},
+        key_case{"AUrlOnlyWhereTheProtocolTakesOne", "videohub", {{"Address", "http://127.0.0.1:9990/"}}, "Address=http://127.0.0.1:9990/: "},
         key_case{"QuartzLevelOfTwoLetters", "quartz", {address, {"Level", "VA"}}, "[Router] Level=VA: a level letter"},
         key_case{"WithoutAddress",
                  "swp08",
@@ -122,25 +132,29 @@ INSTANTIATE_TEST_SUITE_P(
                  "[Router] Matrix=99999999999: 99999999999 is past the numbers of a path"}),
     [](const testing::TestParamInfo<key_case>& info) { return std::string(info.param.name); });
 
-// Every key a protocol is said to read is read: a value no key takes fails
-// the router, naming that key.
+// Every key a protocol is said to read is read: a value no key takes (a
+// range, and an empty entry of a list) fails the router, naming that key.
 TEST(RouterKeysOfEachProtocol, EveryKeyListedIsParsed) {
     for (const routers::protocol_descriptor& protocol : quon::networkProtocols()) {
         for (const std::string& key : routers::keysOf(protocol)) {
             if (key == "Address") continue;
-            routers::router_settings settings;
-            std::string error;
-            const auto client =
-                routers::readRouterKeys(device(protocol.name, {address, {key, "0..1"}}), protocol, settings, error);
-            EXPECT_EQ(client, nullptr) << protocol.name << " " << key;
-            EXPECT_THAT(error, HasSubstr("[Router] " + key + "=0..1: ")) << protocol.name;
+            bool refused = false;
+            for (const std::string value : {"0..1", "0..1,"}) {
+                routers::router_settings settings;
+                std::string error;
+                if (routers::readRouterKeys(device(protocol.name, {address, {key, value}}), protocol, settings, error))
+                    continue;
+                refused = true;
+                EXPECT_THAT(error, HasSubstr("[Router] " + key + "=" + value + ": ")) << protocol.name;
+            }
+            EXPECT_TRUE(refused) << protocol.name << " " << key;
         }
     }
 }
 
 TEST(RouterKeysOfEachProtocol, AnAddressWithoutAPortTakesTheProtocolsPort) {
     for (const auto& [name, port] :
-         {std::pair<std::string, int>{"videohub", 9990}, {"swp08", 8910}, {"emberplus", 9000}, {"quartz", 23}}) {
+         {std::pair<std::string, int>{"videohub", 9990}, {"swp08", 8910}, {"emberplus", 9000}, {"quartz", 23}, {"nmos", 80}}) {
         routers::router_settings settings;
         std::string error;
         ASSERT_NE(routers::readRouterKeys(device(name, {{"Address", "[::1]"}}), protocolNamed(name), settings, error),
@@ -179,7 +193,7 @@ TEST(RouterKeysOfEachProtocol, AKeyNotReadIsWarnedAboutAndTheRouterIsMade) {
     std::string error;
     EXPECT_NE(registry.create(d, events, error), nullptr) << error;
     EXPECT_EQ(error, "");
-    EXPECT_EQ(registry.protocols(), "emberplus, quartz, swp08, videohub");
+    EXPECT_EQ(registry.protocols(), "emberplus, nmos, quartz, swp08, videohub");
 }
 
 }  // namespace

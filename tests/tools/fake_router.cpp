@@ -1,7 +1,7 @@
-// fake_router: a fake Videohub, SW-P-08, Ember+ or Quartz router on the loopback interface,
+// fake_router: a fake Videohub, SW-P-08, Ember+ or Quartz router, or NMOS registry, on the loopback interface,
 // for tests that drive a whole program (quon-host serve, browser tests).
 //
-//   fake_router videohub|swp08|emberplus|quartz [--port N] [--sources N] [--destinations N]
+//   fake_router videohub|swp08|emberplus|quartz|nmos [--port N] [--sources N] [--destinations N]
 //               [--names-per-message N] [--requests all|first-only|labels-never] [--names numbered|unnumbered]
 //
 // --requests (Ember+): act on every request of a message, on the first
@@ -32,7 +32,7 @@
 namespace {
 
 int usage() {
-    std::cerr << "usage: fake_router videohub|swp08|emberplus|quartz [--port N] [--sources N] [--destinations N] "
+    std::cerr << "usage: fake_router videohub|swp08|emberplus|quartz|nmos [--port N] [--sources N] [--destinations N] "
                  "[--names-per-message N] [--requests all|first-only|labels-never] [--names numbered|unnumbered]\n";
     return 2;
 }
@@ -118,7 +118,8 @@ private:
 int main(int argc, char** argv) {
     if (argc < 2) return usage();
     const std::string protocol = argv[1];
-    if (protocol != "videohub" && protocol != "swp08" && protocol != "emberplus" && protocol != "quartz")
+    if (protocol != "videohub" && protocol != "swp08" && protocol != "emberplus" && protocol != "quartz" &&
+        protocol != "nmos")
         return usage();
     int port = 0, sources = 16, destinations = 16, namesPerMessage = quon::fake::names_as_many_as_fit;
     quon::fake::emberplus_requests requests = quon::fake::emberplus_requests::all;
@@ -157,8 +158,9 @@ int main(int argc, char** argv) {
     std::unique_ptr<quon::fake::fake_router> router =
         protocol == "videohub" ? quon::fake::makeFakeVideohub(io, state, false, listenPort)
         : protocol == "swp08"  ? quon::fake::makeFakeSwp08(io, state, listenPort, namesPerMessage)
-        : protocol == "quartz"
-            ? quon::fake::makeFakeQuartz(io, state, listenPort, names)
+        : protocol == "quartz" ? quon::fake::makeFakeQuartz(io, state, listenPort, names)
+        : protocol == "nmos"
+            ? quon::fake::makeFakeNmos(io, state, listenPort)
             : quon::fake::makeFakeEmberplus(io, state, listenPort, 100, std::chrono::milliseconds(0), requests);
     std::cout << router->port() << std::endl;
     command_reader commands(io, *router);

@@ -149,6 +149,26 @@ enum class quartz_names { numbered, unnumbered };
 std::unique_ptr<fake_router> makeFakeQuartz(boost::asio::io_context& io, router_state state, std::uint16_t port = 0,
                                             quartz_names names = quartz_names::numbered);
 
+// An NMOS registry (Query API v1.2 and v1.3, fake_nmos.cpp): senders are
+// the inputs, receivers the outputs, each receiver subscribed to the
+// sender its route names (none, sender_id null, for a route of 0). Pages
+// of `pageSize`, one sync grain when a WebSocket opens; an operator's
+// route pushed as a grain of two changes (the receiver's, and an
+// unchanged neighbour's), an output's rename as a grain; an input's rename
+// seen only by a read; a subscription forgotten when its WebSocket closes,
+// so that a dropped client finds its subscription gone, as after a
+// restart; 404 for a WebSocket of a subscription it does not hold.
+class fake_nmos_registry : public fake_router {
+public:
+    using fake_router::fake_router;
+    // The receiver of destination d stops taking its stream (active false).
+    virtual void deactivate(int destination) = 0;
+    // The receiver of destination d leaves the registry (a pre alone).
+    virtual void remove(int destination) = 0;
+};
+std::unique_ptr<fake_nmos_registry> makeFakeNmos(boost::asio::io_context& io, router_state state,
+                                                 std::uint16_t port = 0, std::size_t pageSize = 3);
+
 }  // namespace quon::fake
 
 #endif

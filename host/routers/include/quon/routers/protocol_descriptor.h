@@ -44,6 +44,9 @@ struct protocol_descriptor {
     std::string name;               // lower case, as Protocol= is matched
     std::uint16_t defaultPort = 0;  // when Address= gives no port
     std::vector<std::string> keys;  // its own keys, as spelt, in its table's order
+    // When not empty, Address= may also be a URL of this scheme
+    // ("http://host:port/path"); its path goes to router_settings::path.
+    std::string urlScheme;
     // Reads its own keys from `values` and makes the client of one
     // connection. Null, with the key (as spelt in the table) and what its
     // value must be, when a value is wrong.

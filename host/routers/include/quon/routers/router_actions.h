@@ -91,10 +91,20 @@ struct missing {
     bool operator==(const missing& other) const { return text == other.text; }
 };
 
+// End this connection and open the next one at once, staying up: the
+// client is told connected() again, and not closed(), and the listener
+// hears nothing of it. For a protocol whose one connection cannot carry
+// all it needs in turn (NMOS: an HTTP read, then a WebSocket). When the
+// new connection cannot be made, the router goes down as for any failure.
+// Nothing after it in the same list is carried out.
+struct reopen {
+    bool operator==(const reopen&) const { return true; }
+};
+
 }  // namespace act
 
 using router_action = std::variant<act::send, act::arm_timer, act::crosspoint, act::label, act::up, act::fail,
-                                 act::problem, act::missing>;
+                                 act::problem, act::missing, act::reopen>;
 using router_actions = std::vector<router_action>;
 
 }  // namespace quon::routers

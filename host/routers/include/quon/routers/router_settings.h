@@ -17,6 +17,10 @@ namespace quon::routers {
 struct router_settings {
     std::string host = "127.0.0.1";
     std::uint16_t port = 0;  // the device file's reader sets the protocol's default port when Address= has none
+    // The path of an Address= URL ("http://host:port/path"), for a protocol
+    // whose descriptor takes one (protocol_descriptor::urlScheme); empty
+    // otherwise.
+    std::string path;
     std::chrono::milliseconds connectTimeout{5000};     // to connect, and then to read the initial state
     std::chrono::milliseconds keepAliveInterval{5000};  // a request that needs an answer is sent this often
     std::chrono::milliseconds silenceLimit{15000};      // nothing received for this long: lost

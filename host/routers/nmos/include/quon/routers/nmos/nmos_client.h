@@ -1,0 +1,153 @@
+// nmos_client: an NMOS registry's Query API (IS-04) followed as a router,
+// without I/O. Destinations are receivers and sources senders, numbered by
+// the device file's lists (nmos_options); a receiver's subscription names
+// the sender it takes, which is its route.
+//
+// The one connection a router has carries, in turn: HTTP/1.1 requests
+// (the API's versions, a WebSocket subscription to /receivers, the senders
+// and receivers read page by page), then, on the next connection
+// (act::reopen), that subscription's WebSocket, whose grains are followed
+// until the resync reads again. docs/routers.md ("NMOS") says what it asks
+// and tolerates.
+//
+// Lives on the thread that feeds it, as every router_client.
+#ifndef QUON_ROUTERS_NMOS_NMOS_CLIENT_H
+#define QUON_ROUTERS_NMOS_NMOS_CLIENT_H
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "quon/routers/nmos/nmos_wire.h"
+#include "quon/routers/router_client.h"
+#include "quon/routers/router_settings.h"
+
+namespace quon::routers::nmos {
+
+constexpr std::uint16_t default_port = 80;
+
+// What a hostile registry can make the host hold.
+constexpr std::size_t max_document_bytes = 64u << 20;  // an HTTP body or a WebSocket message
+constexpr std::size_t max_header_bytes = 64u << 10;    // an HTTP answer's header
+constexpr std::size_t max_resources = 100000;          // senders, and receivers, each
+// Resources asked for a page; a registry may give fewer.
+constexpr int page_limit = 1000;
+// The fastest the registry is asked to push (max_update_rate_ms).
+constexpr int update_rate_ms = 10;
+
+// The device file's numbering: entry n of a list is number n, named by its
+// id or by its label; a label names the resource that first bore it (the
+// lowest id of those that do), which keeps its number through relabels
+// while it lasts. A side without a list is numbered in label order (ties
+// by id), taken again at each read.
+struct nmos_options {
+    std::vector<std::string> senders;
+    std::vector<std::string> receivers;
+    bool sendersListed = false;
+    bool receiversListed = false;
+};
+
+// The parts of a resource that are followed.
+struct nmos_resource {
+    std::string label;
+    std::string sender;  // a receiver's subscription.sender_id; empty when null
+    bool active = true;  // a receiver's subscription.active (v1.2 has none)
+};
+
+class nmos_client final : public router_client {
+public:
+    nmos_client(const router_settings& settings, const nmos_options& options);
+    ~nmos_client() override;
+
+    void connected(router_clock::time_point now, router_actions& out) override;
+    void bytes(const std::uint8_t* data, std::size_t size, router_clock::time_point now, router_actions& out) override;
+    void timer(router_clock::time_point now, router_actions& out) override;
+    void keepAlive(router_clock::time_point now, router_actions& out) override;
+    void resync(router_clock::time_point now, router_actions& out) override;
+    void closed() override;
+    // Read only: a display never changes a connection.
+    bool requestRoute(int, int, router_actions&) override { return false; }
+    void poll(int firstDestination, int lastDestination, router_actions& out) override;
+
+private:
+    enum class stage { versions, subscribe, senders, receivers, opening, following };
+    struct http_answer;
+
+    void begin(router_clock::time_point now, router_actions& out);
+    void send(std::string bytes);
+    void request(std::string bytes, std::string what);
+    void fail(const std::string& why);
+    void problem(const std::string& cause, const std::string& text);
+    void reopen();
+    void subscribe();
+    void readPage(const std::string& path);
+    void feedHttp();
+    void answer(const http_answer& response);
+    void takeVersions(const http_answer& response);
+    void takeSubscription(const http_answer& response);
+    void takePage(const http_answer& response);
+    void takeUpgrade(const http_answer& response);
+    void endRead();
+    void feedFrames();
+    void takeGrain(const std::string& text);
+    // Reads one resource; false, with a problem reported, when it does not fit.
+    bool readResource(int side, const void* json, std::string& id, nmos_resource& resource);
+    // Reports what differs from what was shown, every number afresh.
+    void publish();
+    // The same for `receivers` alone, whose labels did not change.
+    void publishConnections(const std::vector<std::string>& receivers);
+    void showSource(int destination, const nmos_resource* receiver);
+    void checkMapping();
+    std::array<std::uint8_t, 4> nextMask();
+
+    const router_settings settings_;
+    const nmos_options options_;
+    std::string authority_;  // host:port, for Host:
+    std::string prefix_;     // the Address URL's path before /x-nmos (usually empty)
+    std::string base_;       // "/x-nmos/query/v1.3"
+    bool baseFromAddress_ = false;
+    std::string wsPath_;
+    std::string wsKey_;
+
+    router_actions* out_ = nullptr;
+    router_clock::time_point now_{};
+    std::optional<router_clock::time_point> deadline_;
+    std::string waitingFor_;  // the request whose answer is awaited, as said in a failure
+
+    bool open_ = false;
+    bool up_ = false;
+    bool reopening_ = false;   // the last connection ended by act::reopen
+    bool followNext_ = false;  // the next connection opens the WebSocket
+    int upgradeRefusals_ = 0;
+    bool answered_ = false;  // an answer completed in the bytes being fed
+    stage stage_ = stage::versions;
+    bool paged_ = true;  // paging parameters in this side's requests
+    std::size_t pages_ = 0;
+
+    struct parser_box;
+    std::unique_ptr<parser_box> parser_;
+    std::string inbox_;
+    frame_reader frames_{max_document_bytes};
+
+    std::map<std::string, nmos_resource> resources_[2];  // by id: senders, receivers
+    std::map<std::string, nmos_resource> reading_[2];
+    std::vector<std::string> entries_[2];                               // number n is entry n-1
+    std::vector<std::string> bound_[2];                                 // the id an entry's label named, by entry
+    std::unordered_map<std::string, int> sourceOf_;                     // sender id -> source number
+    std::unordered_map<std::string, std::vector<int>> destinationsOf_;  // receiver id -> its numbers
+    std::vector<int> shownSource_;                                      // by destination; -1: none reported
+    std::vector<std::optional<std::string>> shownLabel_[2];
+    std::set<std::string> warned_;  // mapping entries named as missing on this link
+    std::uint32_t random_;
+};
+
+}  // namespace quon::routers::nmos
+
+#endif

@@ -1,0 +1,349 @@
+// The NMOS client as tables, without sockets: what it asks a registry and
+// reports for what the registry answers and pushes. Each freedom a
+// registry has is a case: the versions it offers, paging or none (and
+// pages of any size), answers split anywhere, grains of one or many
+// changes, removals, relabels, receivers taking no sender or inactive,
+// fragmented WebSocket messages; and its faults: 5xx, silence, JSON that
+// does not parse or fit, a dropped subscription.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "client_table.h"
+#include "nmos_registry_text.h"
+#include "quon/routers/nmos/nmos_client.h"
+#include "quon/routers/nmos/nmos_wire.h"
+
+using namespace std::chrono_literals;
+using namespace quon::test::nmos;
+using quon::test::bytesIn;
+using quon::test::client_table;
+using quon::test::connects;
+using quon::test::keepAliveDue;
+using quon::test::lines;
+using quon::test::play;
+using quon::test::resyncDue;
+using quon::test::timePasses;
+namespace routers = quon::routers;
+namespace nmos = quon::routers::nmos;
+
+namespace {
+
+const std::string v13 = "/x-nmos/query/v1.3";
+const std::string firstPage = "/?paging.order=create&paging.since=0:0&paging.limit=1000";
+const std::string wsPath = v13 + "/subscriptions/5b000000-0000-4000-8000-000000000001/ws";
+
+class NmosClient : public ::testing::Test {
+protected:
+    // What the client sent, one line a request or frame; the WebSocket's
+    // key is kept to answer it.
+    lines describe(const std::string& sent) {
+        if (sent.rfind("GET ", 0) == 0 || sent.rfind("POST ", 0) == 0) {
+            const std::string line = sent.substr(0, sent.find(" HTTP/1.1"));
+            const std::size_t keyAt = sent.find("Sec-WebSocket-Key: ");
+            if (keyAt == std::string::npos) return {line};
+            key = sent.substr(keyAt + 19, sent.find("\r\n", keyAt) - keyAt - 19);
+            return {"WS " + line.substr(4)};
+        }
+        const auto op = static_cast<unsigned char>(sent[0]) & 0x0F;
+        return {op == 9 ? "ws ping" : op == 10 ? "ws pong" : op == 8 ? "ws close" : "ws other"};
+    }
+
+    void make(nmos::nmos_options options = {}, int sources = 0, int destinations = 0, std::string path = "") {
+        routers::router_settings s;
+        s.port = 80;
+        s.sources = sources;
+        s.destinations = destinations;
+        s.path = std::move(path);
+        s.jitterSeed = 7;
+        client = std::make_unique<nmos::nmos_client>(s, options);
+        table = std::make_unique<client_table>(*client, [this](const std::string& sent) { return describe(sent); });
+    }
+
+    std::string upgrade() const {
+        return "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+               "Sec-WebSocket-Accept: " +
+               nmos::webSocketAccept(key) + "\r\n\r\n";
+    }
+
+    // Connects, reads `senders` and `receivers` (one page each), and
+    // returns what was reported; the link then reopens.
+    // `versions`: the link is new, and asks the API's versions first.
+    lines read(const json& senders, const json& receivers, bool versions = true) {
+        lines all = table->connect();
+        const auto append = [&all](const lines& more) { all.insert(all.end(), more.begin(), more.end()); };
+        if (versions) append(table->in(httpAnswer(200, R"(["v1.2/","v1.3/"])")));
+        append(table->in(subscriptionAnswer("v1.3")));
+        append(table->in(page(senders)));
+        append(table->in(page(receivers)));
+        return all;
+    }
+    // The next connection opens the WebSocket.
+    void follow() {
+        table->connect();
+        table->in(upgrade());
+    }
+
+    std::string key;
+    std::unique_ptr<nmos::nmos_client> client;
+    std::unique_ptr<client_table> table;
+};
+
+const json two_senders = json::array({sender(1, "CAM 1"), sender(2, "CAM 2")});
+const json two_receivers = json::array({receiver(1, "MON A", 2), receiver(2, "MON B", 0)});
+
+TEST_F(NmosClient, SubscribesThenReadsPageByPageThenFollowsTheWebSocket) {
+    make();
+    play(*table, {{"connect", connects(), {"GET /x-nmos/query/", "timer +5000 ms"}},
+                  {"the versions",
+                   bytesIn(httpAnswer(200, R"(["v1.0/","v1.1/","v1.2/","v1.3/"])")),
+                   {"POST " + v13 + "/subscriptions", "timer +5000 ms"}},
+                  {"the subscription",
+                   bytesIn(subscriptionAnswer("v1.3")),
+                   {"GET " + v13 + "/senders" + firstPage, "timer +5000 ms"}},
+                  {"a full page of senders, and a next link",
+                   bytesIn(page(json::array({sender(1, "CAM 1")}), 1, v13 + "/senders/?p=2")),
+                   {"GET " + v13 + "/senders/?p=2", "timer +5000 ms"}},
+                  {"a short page: the last",
+                   bytesIn(page(json::array({sender(2, "CAM 2")}), 1)),
+                   {"GET " + v13 + "/receivers" + firstPage, "timer +5000 ms"}},
+                  {"the receivers",
+                   bytesIn(page(two_receivers, 5)),
+                   {"label source 1 CAM 1", "label source 2 CAM 2", "label destination 1 MON A", "crosspoint 1 2",
+                    "label destination 2 MON B", "crosspoint 2 0", "up 2 2", "reopen"}},
+                  {"the WebSocket's connection", connects(), {"WS " + wsPath, "timer +5000 ms"}}});
+    play(*table,
+         {{"the upgrade", [this](client_table& t) { return t.in(upgrade()); }, {}},
+          {"the sync grain: nothing new",
+           bytesIn(grain("/receivers/", json::array({change(receiver(1, "MON A", 2), receiver(1, "MON A", 2))}))),
+           {}},
+          {"a connection change",
+           bytesIn(grain("/receivers/", json::array({change(receiver(1, "MON A", 2), receiver(1, "MON A", 1))}))),
+           {"crosspoint 1 1"}},
+          {"keep-alive", keepAliveDue(), {"ws ping"}},
+          {"a ping", bytesIn(serverFrame(9, "x")), {"ws pong"}}});
+}
+
+// Each freedom of a registry, as the changes it pushes after the start
+// (CAM 1, CAM 2; MON A taking CAM 2, MON B taking none).
+struct push_case {
+    const char* name;
+    std::string bytes;
+    lines expected;
+};
+
+class NmosClientPushes : public NmosClient, public ::testing::WithParamInterface<push_case> {};
+
+TEST_P(NmosClientPushes, EachIsFollowed) {
+    make();
+    read(two_senders, two_receivers);
+    follow();
+    EXPECT_EQ(table->in(GetParam().bytes), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Freedoms, NmosClientPushes,
+    ::testing::Values(
+        push_case{"GrainOfSeveralChanges",
+                  grain("/receivers/", json::array({change(receiver(1, "MON A", 2), receiver(1, "MON A", 1)),
+                                                    change(receiver(2, "MON B", 0), receiver(2, "MON B", 2))})),
+                  {"crosspoint 1 1", "crosspoint 2 2"}},
+        push_case{"PreWithoutPostIsARemoval", grain("/receivers/", json::array({change(receiver(1, "MON A", 2), nullptr)})),
+                  {"crosspoint 1 0"}},
+        push_case{"ReceiverRelabelled",
+                  grain("/receivers/", json::array({change(receiver(2, "MON B", 0), receiver(2, "MON B2", 0))})),
+                  {"label destination 2 MON B2"}},
+        push_case{"SenderIdNullShowsNoSource",
+                  grain("/receivers/", json::array({change(receiver(1, "MON A", 2), receiver(1, "MON A", 0))})),
+                  {"crosspoint 1 0"}},
+        push_case{"InactiveShowsNoSource",
+                  grain("/receivers/", json::array({change(receiver(1, "MON A", 2), receiver(1, "MON A", 2, false))})),
+                  {"crosspoint 1 0"}},
+        push_case{"SenderGrainsAreFollowedToo",
+                  grain("/senders/", json::array({change(sender(2, "CAM 2"), sender(2, "CAM TWO"))})),
+                  {"label source 2 CAM TWO"}},
+        push_case{"OtherTopicsAreIgnored", grain("/flows/", json::array()), {}},
+        push_case{"FragmentedMessage",
+                  [] {
+                      const std::string whole = grain("/receivers/", json::array({change(receiver(1, "MON A", 2), receiver(1, "MON A", 1))}));
+                      const std::string payload = whole.substr(whole[1] == 126 ? 4 : 2);
+                      return serverFrame(1, payload.substr(0, 10), true) + serverFrame(9, "") +
+                             serverFrame(0, payload.substr(10));
+                  }(),
+                  {"ws pong", "crosspoint 1 1"}},
+        push_case{"GrainNotJsonIsReportedOnce",
+                  serverFrame(1, "{nope") + serverFrame(1, "[]"),
+                  {"problem a WebSocket message that is not a grain of changes (not JSON) was skipped (further such are "
+                   "not reported)"}},
+        push_case{"ReceiverThatDoesNotFitIsSkipped",
+                  grain("/receivers/", json::array({change(nullptr, json{{"id", receiverId(9)}, {"label", "X"}})})),
+                  {"problem the registry sent a receiver " + receiverId(9) +
+                   " with no subscription; it is skipped (further such are not reported)"}}),
+    [](const ::testing::TestParamInfo<push_case>& info) { return std::string(info.param.name); });
+
+TEST_F(NmosClient, AnswersSplitAtEveryByteReadTheSame) {
+    make();
+    table->connect();
+    lines all;
+    for (const std::string& answer :
+         {httpAnswer(200, R"(["v1.3/"])"), subscriptionAnswer("v1.3"), page(two_senders), page(two_receivers)}) {
+        const lines got = table->inPieces(answer, 1);
+        all.insert(all.end(), got.begin(), got.end());
+    }
+    EXPECT_EQ(std::count(all.begin(), all.end(), "crosspoint 1 2"), 1);
+    EXPECT_EQ(all.back(), "reopen");
+}
+
+TEST_F(NmosClient, VersionsPagingAndAddressesARegistryMayOffer) {
+    make();
+    play(*table, {{"connect", connects(), {"GET /x-nmos/query/", "timer +5000 ms"}},
+                  {"v1.2 alone",
+                   bytesIn(httpAnswer(200, R"(["v1.1/","v1.2/"])")),
+                   {"POST /x-nmos/query/v1.2/subscriptions", "timer +5000 ms"}}});
+    make();
+    play(*table, {{"connect", connects(), {"GET /x-nmos/query/", "timer +5000 ms"}},
+                  {"no version this host reads",
+                   bytesIn(httpAnswer(200, R"(["v1.0/","v1.1/"])")),
+                   {"fail the registry offers no Query API this host reads (v1.3 or v1.2) at /x-nmos/query/ (it "
+                    "offers: v1.0, v1.1)"}}});
+    make({}, 0, 0, "/x-nmos/query/v1.3/");
+    play(
+        *table,
+        {{"the version from Address=", connects(), {"POST " + v13 + "/subscriptions", "timer +5000 ms"}},
+         {"subscribed", bytesIn(subscriptionAnswer("v1.3")), {"GET " + v13 + "/senders" + firstPage, "timer +5000 ms"}},
+         {"paging not implemented", bytesIn(httpAnswer(501, "")), {"GET " + v13 + "/senders/", "timer +5000 ms"}},
+         {"the whole list, no X-Paging-Limit",
+          bytesIn(page(two_senders)),
+          {"GET " + v13 + "/receivers" + firstPage, "timer +5000 ms"}}});
+    make({}, 0, 0, "/x-nmos/query/v1.1");
+    play(*table, {{"an old version named",
+                   connects(),
+                   {"fail Address= names Query API version v1.1; this host reads v1.3 and v1.2"}}});
+}
+
+TEST_F(NmosClient, FaultsOfTheRegistryAreTheLinksReason) {
+    make();
+    play(*table, {{"connect", connects(), {"GET /x-nmos/query/", "timer +5000 ms"}},
+                  {"5xx",
+                   bytesIn(httpAnswer(200, R"(["v1.3/"])") + httpAnswer(503, "")),
+                   {"POST " + v13 + "/subscriptions", "timer +5000 ms",
+                    "fail the registry answered 503 Service Unavailable to POST " + v13 + "/subscriptions"}}});
+    play(*table,
+         {{"reconnect", connects(), {"GET /x-nmos/query/", "timer +5000 ms"}},
+          {"silence", timePasses(5s), {"fail no answer to GET /x-nmos/query/ within 5000 ms (ConnectTimeout)"}}});
+    table->connect();
+    table->in(httpAnswer(200, R"(["v1.3/"])"));
+    table->in(subscriptionAnswer("v1.3"));
+    play(*table,
+         {{"a page that is not JSON",
+           bytesIn(httpAnswer(200, "[{")),
+           {"fail the registry's answer to GET " + v13 + "/senders" + firstPage + " is not a JSON list of senders"}},
+          {"reconnect", connects(), {"GET /x-nmos/query/", "timer +5000 ms"}},
+          {"not HTTP",
+           bytesIn("SSH-2.0\r\n\r\n"),
+           {"fail the registry's answer to GET /x-nmos/query/ is not HTTP/1.x: SSH-2.0"}}});
+}
+
+TEST_F(NmosClient, ALostSubscriptionOrAClosedWebSocketSubscribesAndReadsAgain) {
+    make();
+    read(two_senders, two_receivers);
+    table->connect();
+    play(*table,
+         {{"the subscription is gone", bytesIn(httpAnswer(404, "")), {"reopen"}},
+          {"subscribes again on the same link", connects(), {"POST " + v13 + "/subscriptions", "timer +5000 ms"}},
+          {"and reads again",
+           bytesIn(subscriptionAnswer("v1.3")),
+           {"GET " + v13 + "/senders" + firstPage, "timer +5000 ms"}}});
+}
+
+TEST_F(NmosClient, TheResyncReadsAgainAndReportsOnlyWhatDiffers) {
+    make();
+    read(two_senders, two_receivers);
+    follow();
+    play(*table, {{"resync", resyncDue(), {"reopen"}}});
+    const json relabelled = json::array({sender(1, "CAM 1"), sender(2, "CAM 2b")});
+    const json moved = json::array({receiver(1, "MON A", 2), receiver(2, "MON B", 1)});
+    EXPECT_EQ(read(relabelled, moved, false),
+              (lines{"POST " + v13 + "/subscriptions", "timer +5000 ms", "GET " + v13 + "/senders" + firstPage,
+                     "timer +5000 ms", "GET " + v13 + "/receivers" + firstPage, "timer +5000 ms",
+                     "label source 2 CAM 2b", "crosspoint 2 1", "reopen"}));
+    play(*table, {{"a WebSocket closed by the registry",
+                   [this](client_table& t) {
+                       t.connect();
+                       t.in(upgrade());
+                       return t.in(serverFrame(8, ""));
+                   },
+                   {"reopen"}}});
+}
+
+TEST_F(NmosClient, TheDeviceFilesListsNumberByIdOrLabelAndNameWhatIsMissingOnce) {
+    nmos::nmos_options options;
+    options.sendersListed = options.receiversListed = true;
+    options.senders = {"CAM 2", senderId(1), "CAM 9"};
+    options.receivers = {receiverId(2), "MON A"};
+    make(options, 3, 1);
+    EXPECT_EQ(read(two_senders, two_receivers),
+              (lines{"GET /x-nmos/query/", "timer +5000 ms", "POST " + v13 + "/subscriptions", "timer +5000 ms",
+                     "GET " + v13 + "/senders" + firstPage, "timer +5000 ms", "GET " + v13 + "/receivers" + firstPage,
+                     "timer +5000 ms", "label source 1 CAM 2", "label source 2 CAM 1", "label destination 1 MON B",
+                     "crosspoint 1 0",
+                     "problem Senders= names 'CAM 9' (source 3), which the registry does not hold: a receiver "
+                     "taking it shows no source",
+                     "problem Receivers= names 2 receivers and DatabaseSize_1 is 1: numbers up to 1 are followed",
+                     "up 3 1", "reopen"}));
+    follow();
+    EXPECT_EQ(table->in(grain("/receivers/", json::array({change(receiver(2, "MON B", 0), receiver(2, "MON B", 2))}))),
+              lines{"crosspoint 1 1"})
+        << "MON B takes CAM 2, which Senders= makes source 1";
+    EXPECT_EQ(table->in(grain("/senders/", json::array({change(sender(2, "CAM 2"), sender(2, "CAM 2 WIDE"))}))),
+              lines{"label source 1 CAM 2 WIDE"})
+        << "a sender named by its label keeps its number through a relabel";
+    table->resync();
+    const lines again = read(two_senders, two_receivers, false);
+    EXPECT_EQ(
+        std::count_if(again.begin(), again.end(), [](const std::string& l) { return l.rfind("problem", 0) == 0; }), 0)
+        << "what is missing is named once a link";
+}
+
+TEST(NmosWire, LinkHeadersAndUrls) {
+    EXPECT_EQ(
+        nmos::nextLink(
+            R"(<http://r.example/x-nmos/query/v1.3/senders/?paging.until=0:10&paging.limit=10>; rel="prev", <http://r.example:8080/x-nmos/query/v1.3/senders/?paging.since=0:20&paging.limit=10>; rel="next")"),
+        std::optional<std::string>("/x-nmos/query/v1.3/senders/?paging.since=0:20&paging.limit=10"));
+    EXPECT_EQ(nmos::nextLink(R"(<http://r.example/a>; rel="prev")"), std::nullopt);
+    EXPECT_EQ(nmos::authorityOf("ws://10.0.0.1:8080/x"), "10.0.0.1:8080");
+    EXPECT_EQ(nmos::webSocketAccept("dGhlIHNhbXBsZSBub25jZQ=="), "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
+}
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(NmosDocs, EveryCaseTheDocsNameIsATestCase) {
+    const std::string docs = fileText(QUON_SOURCE_DIR "/docs/routers.md");
+    const std::size_t start = docs.find("\n## NMOS\n");
+    ASSERT_NE(start, std::string::npos);
+    const std::string section = docs.substr(start, docs.find("\n## ", start + 1) - start);
+    const std::string tests = fileText(QUON_SOURCE_DIR "/tests/routers/nmos/test_nmos_client.cpp") +
+                              fileText(QUON_SOURCE_DIR "/tests/test_serve.cpp") +
+                              fileText(QUON_SOURCE_DIR "/tests/routers/nmos/test_nmos_connection.cpp");
+    const std::regex caseName("`([A-Z][a-z]+[A-Z][A-Za-z0-9]*)`");
+    int named = 0;
+    for (std::sregex_iterator it(section.begin(), section.end(), caseName), end; it != end; ++it) {
+        const std::string name = (*it)[1];
+        ++named;
+        EXPECT_TRUE(std::regex_search(tests, std::regex("[ ,{(\"]" + name + "[,)\"]")))
+            << name << " is named in docs/routers.md but is no case";
+    }
+    EXPECT_GT(named, 10);
+}
+
+}  // namespace
