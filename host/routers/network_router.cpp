@@ -37,11 +37,11 @@ public:
         last = std::min(last, destinations_);
         if (first > last) return;
         if (!connection_->up()) {
-            // Answered once the router is up. Until then the first read's
-            // crosspoints reach the components that watch them, but one
-            // that came to watch after its destination was read would
-            // otherwise wait for its retry timer (ten seconds for Korvane):
-            // displays are made while their routers connect.
+            // Answered once the router is up, from what it read by then.
+            // The first read's crosspoints reach the components that watch
+            // them, but one that came to watch after its destination was
+            // read would otherwise wait for its retry timer (ten seconds
+            // for Korvane): serve makes displays while the routers connect.
             waiting_.push_back(waiting_poll{first, last, requester});
             return;
         }
@@ -81,16 +81,16 @@ private:
                                                " destinations; the device file says " + std::to_string(destinations_) +
                                                " (DatabaseSize_1), which is what components use");
         events_.statusChanged(device_);
+        // What was read before up answers the polls made meanwhile; a
+        // destination not read yet reaches its watchers when it is (some
+        // protocols read the routes after up), or the component polls
+        // again.
         std::vector<waiting_poll> waiting;
         waiting.swap(waiting_);
         for (const waiting_poll& w : waiting)
             for (int d = w.first; d <= w.last; ++d) {
                 const auto known = routed_.find(d);
-                if (known != routed_.end()) {
-                    events_.revertive(device_, d, known->second, w.requester);
-                } else if (pollers_[d].insert(w.requester).second) {
-                    connection_->poll(d, d);
-                }
+                if (known != routed_.end()) events_.revertive(device_, d, known->second, w.requester);
             }
     }
     void routerDown(const std::string& why, std::chrono::milliseconds retryIn) override {
