@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
+#include <iterator>
 #include <tuple>
 #include <unordered_set>
 
@@ -166,7 +166,9 @@ bool parseWall(const std::string& text, const std::string& path, wall& out, std:
     const size_t errorsBefore = errors.size();
     toml::table table;
     try {
-        table = toml::parse(text, path);
+        // Without the path: each node would keep a shared copy of it, and
+        // every place said is made with `path` here anyway.
+        table = toml::parse(text);
     } catch (const toml::parse_error& e) {
         errors.push_back(where(path, e.source()) + std::string(e.description()));
         return false;
@@ -293,9 +295,8 @@ bool readWallFile(const std::string& path, wall& out, std::vector<std::string>& 
         errors.push_back(path + ": cannot be read: " + (why ? std::strerror(why) : "no such file"));
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parseWall(text.str(), path, out, errors, readable);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return parseWall(text, path, out, errors, readable);
 }
 
 }  // namespace quon
