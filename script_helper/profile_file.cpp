@@ -1,7 +1,17 @@
 #include "quon/script/profile_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <ctime>
 #include <fstream>
+#include <mutex>
 #include <sstream>
+#include <unordered_map>
 
 namespace {
 
@@ -94,8 +104,131 @@ bool profile_file::load(const std::string& path, profile_file& out) {
     return true;
 }
 
+namespace {
+
+// What tells one version of a file from another without reading it.
+struct file_identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+    bool operator==(const file_identity& o) const {
+        return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+               modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
+               changed.tv_nsec == o.changed.tv_nsec;
+    }
+};
+
+file_identity identityOf(const struct stat& info) {
+    return file_identity{info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+}
+
+// How old a file's times must be, when it is read, for the reading to be
+// kept: a second write within one tick of the file system's clock leaves
+// both times as they were. Times with a fraction of a second come from the
+// kernel's clock, which ticks at least every 10 ms; whole seconds may be
+// all a file system keeps (two seconds on FAT).
+const long settle_fine_ns = 100000000;
+const long settle_whole_ns = 2000000000;
+// Files kept at most; past it the cache starts afresh.
+const size_t most_files = 1024;
+// Larger files are not kept (nor read whole by lookup()).
+const off_t largest_file = 1 << 20;
+
+// How long a kept file is taken as it was when last looked at, without
+// looking again. A look is a system call, which costs microseconds on a
+// virtual machine, and a wall's start asks the same file a hundred
+// thousand times within a second; a file changed within this time of a
+// look is one read a moment before the change.
+const std::chrono::microseconds trusted_for{1000};
+
+struct cached_file {
+    file_identity identity;
+    std::shared_ptr<const profile_file> file;
+    std::chrono::steady_clock::time_point checked;  // when its identity was last compared
+};
+
+std::mutex cacheLock;
+std::unordered_map<std::string, cached_file>& cache() {
+    static std::unordered_map<std::string, cached_file> files;
+    return files;
+}
+
+long long nanoseconds(const timespec& t) { return static_cast<long long>(t.tv_sec) * 1000000000 + t.tv_nsec; }
+
+bool settled(const file_identity& identity) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const long long newest = std::max(nanoseconds(identity.modified), nanoseconds(identity.changed));
+    const bool fine = identity.modified.tv_nsec != 0 || identity.changed.tv_nsec != 0;
+    return nanoseconds(now) - newest >= (fine ? settle_fine_ns : settle_whole_ns);
+}
+
+// The whole of a plain file, with its identity as read; false when it
+// cannot be read.
+bool readWhole(const std::string& path, std::string& text, file_identity& identity) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info;
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= largest_file;
+    if (ok) {
+        identity = identityOf(info);
+        text.clear();
+        char buffer[4096];
+        for (;;) {
+            const ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) ok = false;
+            if (got <= 0) break;
+            text.append(buffer, static_cast<size_t>(got));
+        }
+    }
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+std::shared_ptr<const profile_file> profile_file::shared(const std::string& path) {
+    {
+        const std::lock_guard<std::mutex> hold(cacheLock);
+        const auto known = cache().find(path);
+        if (known != cache().end() && std::chrono::steady_clock::now() - known->second.checked < trusted_for)
+            return known->second.file;
+    }
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > largest_file) return nullptr;
+    {
+        const std::lock_guard<std::mutex> hold(cacheLock);
+        const auto known = cache().find(path);
+        if (known != cache().end() && known->second.identity == identityOf(info)) {
+            known->second.checked = std::chrono::steady_clock::now();
+            return known->second.file;
+        }
+    }
+    std::string text;
+    file_identity identity;
+    if (!readWhole(path, text, identity)) return nullptr;
+    auto file = std::make_shared<const profile_file>(parse(text));
+    const std::lock_guard<std::mutex> hold(cacheLock);
+    if (!settled(identity)) {
+        cache().erase(path);
+    } else {
+        if (cache().size() >= most_files) cache().clear();
+        cache()[path] = cached_file{identity, file, std::chrono::steady_clock::now()};
+    }
+    return file;
+}
+
 profile_file::lookup_result profile_file::lookup(const std::string& path, const std::string& sectionName,
                                                  const std::string& key, std::string& value) {
+    if (const std::shared_ptr<const profile_file> file = shared(path)) {
+        const std::string* found = file->value(sectionName, key);
+        if (!found) return lookup_result::missing;
+        value = *found;
+        return lookup_result::found;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) return lookup_result::unreadable;
     skipByteOrderMark(in);

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
+#include <thread>
 
 #include "bare_component.h"
 #include "quon/script/profile_file.h"
@@ -65,9 +69,40 @@ TEST(DatabaseSize, FindsTheFileByDeviceNumber) {
     EXPECT_EQ(reader.databaseSize(1234, 1), 12);
     EXPECT_EQ(reader.databaseSize(1234, 0), 3);
     EXPECT_EQ(reader.databaseSize(8, 1), 0);
-    // Every call reads the file again.
+    // Every call sees the file as it is now.
     system.writeDevice(7, "[Database]\nDatabaseSize_1=16\n");
     EXPECT_EQ(reader.databaseSize(7, 1), 16);
+}
+
+// A file old enough to be kept between calls is read again once it changed:
+// rewritten in place at the same size, replaced by another file, removed.
+TEST(DatabaseSize, ReadsAKeptFileAgainOnceItChanged) {
+    temp_system system;
+    bare_component reader;
+    const auto pastTheWindows = [](int milliseconds) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    };
+    system.writeDevice(7, "[Database]\nDatabaseSize_1=64\n");
+    pastTheWindows(150);  // a file is kept once it is 100 ms old
+    EXPECT_EQ(reader.databaseSize(7, 1), 64);
+    EXPECT_EQ(reader.databaseSize(7, 1), 64);
+    pastTheWindows(5);  // a kept file is looked at again after a millisecond
+    system.writeDevice(7, "[Database]\nDatabaseSize_1=32\n");
+    EXPECT_EQ(reader.databaseSize(7, 1), 32);
+
+    pastTheWindows(150);
+    EXPECT_EQ(reader.databaseSize(7, 1), 32);
+    pastTheWindows(5);
+    const std::string path = system.folder() + "/dev_007.ini";
+    std::ofstream(path + ".new") << "[Database]\nDatabaseSize_1=48\n";
+    ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+    EXPECT_EQ(reader.databaseSize(7, 1), 48);
+
+    pastTheWindows(150);
+    EXPECT_EQ(reader.databaseSize(7, 1), 48);
+    pastTheWindows(5);
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    EXPECT_EQ(reader.databaseSize(7, 1), 0);
 }
 
 TEST(DatabaseSize, NeedsBothEnvironmentVariables) {

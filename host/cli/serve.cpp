@@ -229,7 +229,7 @@ public:
         });
         engine_->startRouters();
         std::vector<std::string> errors;
-        if (!wall_->start(serve_.wallFile, errors)) {
+        if (!wall_->start(serve_.wallFile, errors, live_wall::pace::in_slices)) {
             for (const std::string& e : errors) std::fprintf(stderr, "%s\n", escapedControls(e).c_str());
             engine_->stopRouters();
             return 2;

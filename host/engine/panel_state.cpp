@@ -1,6 +1,6 @@
 #include "quon/engine/panel_state.h"
 
-#include <filesystem>
+#include <sys/stat.h>
 
 namespace quon {
 
@@ -49,14 +49,16 @@ void panel_state::forEach(int control,
 }
 
 const panel_template* layout_library::load(const std::string& path, std::string& error) {
-    std::error_code failed;
-    const std::uintmax_t size = std::filesystem::file_size(path, failed);
-    const auto time = failed ? std::filesystem::file_time_type() : std::filesystem::last_write_time(path, failed);
-    const int64_t modified = static_cast<int64_t>(time.time_since_epoch().count());
-    if (!failed) {
-        const auto known = byPath_.find(path);
-        if (known != byPath_.end() && known->second.size == size && known->second.modified == modified)
-            return known->second.layout;
+    const auto known = byPath_.find(path);
+    // Within a batch a file asked about once is taken as it was then.
+    if (batch_ && known != byPath_.end() && known->second.checkedIn == batch_) return known->second.layout;
+    struct stat info;
+    const bool failed = ::stat(path.c_str(), &info) != 0;
+    const int64_t modified = failed ? 0 : static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    const std::uintmax_t size = failed ? 0 : static_cast<std::uintmax_t>(info.st_size);
+    if (!failed && known != byPath_.end() && known->second.size == size && known->second.modified == modified) {
+        known->second.checkedIn = batch_;
+        return known->second.layout;
     }
     panel_layout parsed;
     if (!loadLayout(path, parsed, error)) return nullptr;
@@ -73,9 +75,16 @@ const panel_template* layout_library::load(const std::string& path, std::string&
     }
     layouts_.push_back(std::move(layout));
     // A file whose size or time cannot be read is read again each time.
-    if (!failed) byPath_[path] = entry{size, modified, layouts_.back().get()};
+    if (failed)
+        byPath_.erase(path);
+    else
+        byPath_[path] = entry{size, modified, batch_, layouts_.back().get()};
     return layouts_.back().get();
 }
+
+void layout_library::openBatch() { batch_ = ++batches_; }
+
+void layout_library::closeBatch() { batch_ = 0; }
 
 const std::string& layout_library::intern(std::string_view id) {
     return *ids_.emplace(id).first;

@@ -1,5 +1,7 @@
 #include "quon/live/live_wall.h"
 
+#include <boost/asio/post.hpp>
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -83,17 +85,44 @@ bool live_wall::read(const std::string& path, wall& out, std::vector<std::string
     return true;
 }
 
-bool live_wall::start(const std::string& path, std::vector<std::string>& errors) {
+namespace {
+
+// Displays made in one turn of the loop: a few milliseconds' work, so that
+// the routers' answers and the screens are not kept waiting long.
+const size_t slice_size = 1000;
+
+}  // namespace
+
+bool live_wall::start(const std::string& path, std::vector<std::string>& errors, pace how) {
     if (!read(path, wall_, errors)) return false;
     path_ = path;
     // Nothing goes to a screen before the kernel has said whose turn it is.
     if (wall_.pair) standby_ = true;
     startOutput(nullptr);
-    for (const wall_display& d : wall_.displays) create(d);
+    next_ = 0;
+    createSlice(how == pace::at_once ? wall_.displays.size() : slice_size);
+    if (creating()) createLater();
     return true;
 }
 
+void live_wall::createSlice(size_t count) {
+    const size_t end = std::min(wall_.displays.size(), next_ + count);
+    engine_.openBatch();
+    while (next_ < end) create(wall_.displays[next_++]);
+    engine_.closeBatch();
+}
+
+void live_wall::createLater() {
+    boost::asio::post(loop_, [self = std::weak_ptr<live_wall*>(self_)] {
+        const std::shared_ptr<live_wall*> wall = self.lock();
+        if (!wall || !(*wall)->creating()) return;
+        (*wall)->createSlice(slice_size);
+        if ((*wall)->creating()) (*wall)->createLater();
+    });
+}
+
 live_wall::changes live_wall::apply(wall next) {
+    createSlice(wall_.displays.size());
     changes result;
     std::map<std::string, wall_display> before;
     for (const wall_display& d : wall_.displays) before[d.name] = d;
@@ -110,6 +139,8 @@ live_wall::changes live_wall::apply(wall next) {
     wall_ = std::move(next);
     // A removed display's screen would keep its last text for ever.
     startOutput(&removed);
+    next_ = wall_.displays.size();
+    engine_.openBatch();
     for (const wall_display& d : wall_.displays) {
         const auto old = before.find(d.name);
         if (old == before.end()) ++result.added;
@@ -126,10 +157,12 @@ live_wall::changes live_wall::apply(wall next) {
         resend(d.name);
         tellLost(d.name);
     }
+    engine_.closeBatch();
     return result;
 }
 
 void live_wall::stop() {
+    next_ = wall_.displays.size();
     if (output_) output_->stop();
 }
 

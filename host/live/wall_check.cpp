@@ -91,7 +91,7 @@ void checkWall(const wall& wall, const system_description& system, const host_en
     bool defaultChecked = false;
     for (const wall_display& d : wall.displays) {
         std::error_code ignored;
-        if (d.refused.count("module")) {
+        if (d.refused("module")) {
             // Said where the file was read.
         } else if (!d.module.empty()) {
             if (!std::filesystem::is_regular_file(d.module, ignored))
@@ -103,18 +103,18 @@ void checkWall(const wall& wall, const system_description& system, const host_en
                                  ": no such file (--module)");
         }
         // A routing the file itself got wrong is said once, where it was read.
-        if (d.refused.count("instance") || d.refused.count("matrix") || d.refused.count("destination") ||
+        if (d.refused("instance") || d.refused("matrix") || d.refused("destination") ||
             (d.instance && (d.matrix || d.destination)))
             continue;
         int device = 0, destination = 0;
-        std::string at;
+        const char* at = nullptr;  // the key an error points at
         std::string what;
         if (d.instance) {
-            at = d.at("instance");
+            at = "instance";
             what = "instance \"" + *d.instance + "\"";
             const auto found = system.instances.find(lowerCase(*d.instance));
             if (found == system.instances.end()) {
-                errors.push_back(at + "display \"" + d.name + "\": " + what + " is not in " + system.folder +
+                errors.push_back(d.at(at) + "display \"" + d.name + "\": " + what + " is not in " + system.folder +
                                  "/instances.ini");
                 continue;
             }
@@ -124,7 +124,7 @@ void checkWall(const wall& wall, const system_description& system, const host_en
             destination = atoiValue(tokens.tokens[1]);
             what += " (" + found->second + ")";
         } else if (d.matrix && d.destination) {
-            at = d.at("matrix");
+            at = "matrix";
             device = *d.matrix;
             destination = *d.destination;
             what = "matrix " + std::to_string(device);
@@ -141,12 +141,12 @@ void checkWall(const wall& wall, const system_description& system, const host_en
         }
         const std::string problem = routerProblem(system, engine, device);
         if (!problem.empty()) {
-            errors.push_back(at + "display \"" + d.name + "\": " + what + ": " + problem);
+            errors.push_back(d.at(at) + "display \"" + d.name + "\": " + what + ": " + problem);
             continue;
         }
         const int size = describedRouter(system, device)->destinations();
         if (destination < 1 || destination > size)
-            errors.push_back((d.instance ? at : d.at("destination")) + "display \"" + d.name + "\": destination " +
+            errors.push_back(d.at(d.instance ? at : "destination") + "display \"" + d.name + "\": destination " +
                              std::to_string(destination) + " is not one of router " + std::to_string(device) + "'s " +
                              std::to_string(size) + " destinations (DatabaseSize_1)");
     }
@@ -182,9 +182,10 @@ void checkLayouts(const wall& wall, host_engine& engine, const std::string& defa
     for (const wall_display& d : wall.displays) {
         const std::string module = d.module.empty() ? defaultModule : d.module;
         std::error_code ignored;
-        if (d.name.empty() || d.refused.count("name") || d.refused.count("module") ||
-            !std::filesystem::is_regular_file(module, ignored) || !tried.insert(module).second)
+        if (d.name.empty() || d.refused("name") || d.refused("module") || tried.count(module) ||
+            !std::filesystem::is_regular_file(module, ignored))
             continue;
+        tried.insert(module);
         const std::string at = d.module.empty() ? d.at("") : d.at("module");
         std::string error;
         watch.problems.clear();

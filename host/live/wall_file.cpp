@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
-#include <sstream>
+#include <iterator>
 #include <tuple>
+#include <unordered_set>
 
 #include "quon/common/paths.h"
 #include "wall_tally.h"
@@ -139,9 +139,21 @@ std::vector<std::string> wall_display::startCommands() const {
     return commands;
 }
 
-const std::string& wall_display::at(const std::string& key) const {
-    const auto found = where.find(key);
-    return found != where.end() ? found->second : where.at("");
+int wall_display::keyIndex(const std::string& key) {
+    for (size_t i = 0; i < keys.size(); ++i)
+        if (key == keys[i]) return static_cast<int>(i);
+    return -1;
+}
+
+std::string wall_display::at(const std::string& key) const {
+    const int index = keyIndex(key);
+    const place& p = index > 0 && places[static_cast<size_t>(index)].line ? places[static_cast<size_t>(index)] : places[0];
+    return (file ? *file : std::string()) + ":" + std::to_string(p.line) + ":" + std::to_string(p.column) + ": ";
+}
+
+bool wall_display::refused(const std::string& key) const {
+    const int index = keyIndex(key);
+    return index >= 0 && (refusedKeys >> index & 1) != 0;
 }
 
 bool wall_display::operator==(const wall_display& o) const {
@@ -155,7 +167,9 @@ bool parseWall(const std::string& text, const std::string& path, wall& out, std:
     const size_t errorsBefore = errors.size();
     toml::table table;
     try {
-        table = toml::parse(text, path);
+        // Without the path: each node would keep a shared copy of it, and
+        // every place said is made with `path` here anyway.
+        table = toml::parse(text);
     } catch (const toml::parse_error& e) {
         errors.push_back(where(path, e.source()) + std::string(e.description()));
         return false;
@@ -202,15 +216,24 @@ bool parseWall(const std::string& text, const std::string& path, wall& out, std:
         if (!list || !list->is_array_of_tables()) {
             errors.push_back(where(path, displays->source()) + "`display` is a list of tables: [[display]]");
         } else {
-            std::set<std::string> names;
+            std::unordered_set<std::string> names;
+            const auto file = std::make_shared<const std::string>(path);
+            const auto placeOf = [](const toml::source_region& region) {
+                return wall_display::place{static_cast<uint32_t>(region.begin.line),
+                                           static_cast<uint32_t>(region.begin.column)};
+            };
+            result.displays.reserve(list->size());
+            names.reserve(list->size());
             for (const toml::node& entry : *list) {
                 const toml::table& t = *entry.as_table();
                 wall_display d;
-                d.where[""] = where(path, t.source());
+                d.file = file;
+                d.places[0] = placeOf(t.source());
                 bool named = false;
                 for (const auto& [key, node] : t) {
                     const std::string k(key.str());
-                    d.where[k] = where(path, node.source());
+                    const int index = wall_display::keyIndex(k);
+                    if (index > 0) d.places[static_cast<size_t>(index)] = placeOf(node.source());
                     const size_t errorsBeforeKey = errors.size();
                     if (k == "name") {
                         if (const auto v = textAt(node, k, path, errors)) {
@@ -242,7 +265,7 @@ bool parseWall(const std::string& text, const std::string& path, wall& out, std:
                                          "` in [[display]] (name, instance, matrix, destination, sourcedb, "
                                          "statesheet, module, parent, umd)");
                     }
-                    if (errors.size() != errorsBeforeKey) d.refused.insert(k);
+                    if (errors.size() != errorsBeforeKey && index >= 0) d.refusedKeys |= static_cast<uint16_t>(1u << index);
                 }
                 if (!named) errors.push_back(where(path, t.source()) + "a [[display]] needs a `name`");
                 if (const toml::node* umd = t.get("umd"); umd && named)
@@ -276,9 +299,8 @@ bool readWallFile(const std::string& path, wall& out, std::vector<std::string>& 
         errors.push_back(path + ": cannot be read: " + (why ? std::strerror(why) : "no such file"));
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parseWall(text.str(), path, out, errors, readable);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return parseWall(text, path, out, errors, readable);
 }
 
 }  // namespace quon

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <vector>
 
 #include "quon/routers/router_connection.h"
 #include "quon/routers/router_keys.h"
@@ -32,10 +33,18 @@ public:
     int destinations() const override { return destinations_; }
 
     void poll(int first, int last, uint64_t requester) override {
-        if (!connection_->up()) return;  // the component's retry timer polls again
         first = std::max(first, 1);
         last = std::min(last, destinations_);
         if (first > last) return;
+        if (!connection_->up()) {
+            // Answered once the router is up, from what it read by then.
+            // The first read's crosspoints reach the components that watch
+            // them, but one that came to watch after its destination was
+            // read would otherwise wait for its retry timer (ten seconds
+            // for Korvane): serve makes displays while the routers connect.
+            waiting_.push_back(waiting_poll{first, last, requester});
+            return;
+        }
         for (int d = first; d <= last; ++d) pollers_[d].insert(requester);
         connection_->poll(first, last);
     }
@@ -72,9 +81,22 @@ private:
                                                " destinations; the device file says " + std::to_string(destinations_) +
                                                " (DatabaseSize_1), which is what components use");
         events_.statusChanged(device_);
+        // What was read before up answers the polls made meanwhile; a
+        // destination not read yet reaches its watchers when it is (some
+        // protocols read the routes after up), or the component polls
+        // again.
+        std::vector<waiting_poll> waiting;
+        waiting.swap(waiting_);
+        for (const waiting_poll& w : waiting)
+            for (int d = w.first; d <= w.last; ++d) {
+                const auto known = routed_.find(d);
+                if (known != routed_.end()) events_.revertive(device_, d, known->second, w.requester);
+            }
     }
     void routerDown(const std::string& why, std::chrono::milliseconds retryIn) override {
         pollers_.clear();
+        // The component's retry timer polls again.
+        waiting_.clear();
         status_.state = router_state::lost;
         status_.missing.clear();
         const long long seconds = (retryIn.count() + 999) / 1000;
@@ -117,6 +139,12 @@ private:
     bool everUp_ = false;
     std::map<int, int> routed_;                      // what components were last told
     std::map<int, std::set<uint64_t>> pollers_;      // destination -> components waiting for it
+    struct waiting_poll {
+        int first;
+        int last;
+        uint64_t requester;
+    };
+    std::vector<waiting_poll> waiting_;  // polls while the router was not up yet, in order
     std::unique_ptr<router_connection> connection_;  // last: it calls back into the members above
 };
 

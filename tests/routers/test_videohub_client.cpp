@@ -182,6 +182,23 @@ TEST_F(VideohubClient, RequestsAreSentOnlyWhileUpAndWithinTheSize) {
     EXPECT_FALSE(accepted);
 }
 
+// The protocol's one query returns the whole routing: polls while one is
+// out (a wall's displays made together, each polling) wait for its reply.
+TEST_F(VideohubClient, PollsWhileARoutingQueryIsOutAreAnsweredByItsReply) {
+    bringUp();
+    EXPECT_EQ(table.poll(1, 1), lines{"send VIDEO OUTPUT ROUTING:\\n\\n"});
+    EXPECT_EQ(table.poll(2, 2), lines{});
+    EXPECT_EQ(table.poll(3, 4), lines{});
+    play(table, {{"the reply",
+                  bytesIn(routingBlock({0, 1, 2, 5})),
+                  {"crosspoint 1 1", "crosspoint 2 2", "crosspoint 3 3", "crosspoint 4 6"}}});
+    EXPECT_EQ(table.poll(2, 2), lines{"send VIDEO OUTPUT ROUTING:\\n\\n"});
+    table.closed();
+    table.connect();
+    table.in(preamble + device + inputLabels + outputLabels + routing);
+    EXPECT_EQ(table.poll(2, 2), lines{"send VIDEO OUTPUT ROUTING:\\n\\n"}) << "a new connection asks anew";
+}
+
 TEST_F(VideohubClient, KeepAliveIsAPingWhoseAckReportsNothing) {
     table.connect();
     EXPECT_EQ(table.keepAlive(), lines{}) << "not before up";

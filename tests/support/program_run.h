@@ -46,6 +46,7 @@ public:
     running_program& operator=(const running_program&) = delete;
 
     bool started() const { return pid_ > 0; }
+    int pid() const { return pid_; }
     void write(const std::string& text);
     void closeInput();
     // The next line of its output, or nullopt when none came in time.

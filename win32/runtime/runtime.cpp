@@ -257,8 +257,11 @@ void process::runtime::addKernel() {
         const uint32_t sectionAddress = c.arg(0), keyAddress = c.arg(1), fallbackAddress = c.arg(2);
         const uint32_t buffer = c.arg(3), size = c.arg(4);
         const std::string path = hostPath(cpu.readString(c.arg(5)));
-        profile_file file;
-        const bool readable = !path.empty() && profile_file::load(path, file);
+        // A wall's displays ask one router's file at once: they share a reading.
+        std::shared_ptr<const profile_file> shared = path.empty() ? nullptr : profile_file::shared(path);
+        profile_file unshared;
+        const bool readable = shared || (!path.empty() && profile_file::load(path, unshared));
+        const profile_file& file = shared ? *shared : unshared;
         if (!sectionAddress || !keyAddress) {
             // The section names, or the keys of a section, each ended by a NUL.
             std::string list;

@@ -30,6 +30,7 @@ void videohub_client::reportProblem(const std::string& cause, const std::string&
 void videohub_client::closed() {
     open_ = false;
     up_ = false;
+    queryOut_ = false;
     deadline_.reset();
 }
 
@@ -44,15 +45,17 @@ bool videohub_client::requestRoute(int destination, int source, router_actions& 
 
 // The protocol has no partial query: the whole routing block comes back.
 void videohub_client::poll(int firstDestination, int lastDestination, router_actions& out) {
-    if (!up_ || lastDestination < firstDestination) return;
+    if (!up_ || lastDestination < firstDestination || queryOut_) return;
     out_ = &out;
     send(videohub::query(videohub::routing_header));
+    queryOut_ = true;
 }
 
 void videohub_client::connected(router_clock::time_point now, router_actions& out) {
     out_ = &out;
     open_ = true;
     up_ = false;
+    queryOut_ = false;
     reader_.reset();
     inputs_ = outputs_ = 0;
     deadline_ = now + preludeLimit_;
@@ -83,6 +86,7 @@ void videohub_client::resync(router_clock::time_point, router_actions& out) {
     send(videohub::query(videohub::input_labels_header));
     send(videohub::query(videohub::output_labels_header));
     send(videohub::query(videohub::routing_header));
+    queryOut_ = true;
 }
 
 void videohub_client::goUp() {
@@ -102,6 +106,7 @@ void videohub_client::onBlock(const videohub::block& block) {
     } else if (header == videohub::output_labels_header) {
         readLabels(block, destination_labels, outputs_);
     } else if (header == videohub::routing_header) {
+        queryOut_ = false;
         readRouting(block);
         goUp();
     } else if (header == videohub::end_prelude_header) {

@@ -8,6 +8,7 @@
 #ifndef QUON_PROFILE_FILE_H
 #define QUON_PROFILE_FILE_H
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,20 @@ public:
     static profile_file parse(const std::string& text);
     // False when the file cannot be read; `out` is then empty.
     static bool load(const std::string& path, profile_file& out);
-    // One value, as load() and value() would find it, reading the file only
-    // as far as the end of the first section of that name.
+    // The file at `path` as parsed when this process last read it, read
+    // again when it changed; null when it cannot be read. Many displays of
+    // one router ask its device file for the same value at once: they share
+    // one reading. A file is taken to be unchanged while its device, inode,
+    // size and modification and change times stay the same, and only once
+    // those times are 100 ms old when it is read (two seconds where the
+    // file system keeps whole seconds): a second write within one tick of
+    // the file system's clock keeps both times, so a file that young is
+    // read at every call. A kept file is looked at (one stat) at most once
+    // a millisecond. Any thread.
+    static std::shared_ptr<const profile_file> shared(const std::string& path);
+    // One value, as load() and value() would find it (from shared()'s
+    // reading of a plain file; other files are read only as far as the end
+    // of the first section of that name).
     enum class lookup_result { found, missing, unreadable };
     static lookup_result lookup(const std::string& path, const std::string& section, const std::string& key,
                                 std::string& value);

@@ -91,6 +91,11 @@ public:
     enum class create_status { created, bad_name, load_failed };
     create_status create(const std::string& name, const std::string& modulePath, const std::string& layoutFolder,
                          std::string& error);
+    // Many components made together (a wall's start or reload) open a
+    // batch around them: within it each layout file is looked at once, not
+    // once per component (see layout_library).
+    void openBatch() { layouts_.openBatch(); }
+    void closeBatch() { layouts_.closeBatch(); }
     bool destroy(const std::string& name, std::string& error);
     // Destroys every component, in the order they were created.
     void destroyAll();

@@ -70,6 +70,11 @@ public:
     // The layout of the file at `path`, read again only when the file
     // changed (its size or time); null with the reason in `error`.
     const panel_template* load(const std::string& path, std::string& error);
+    // Between these, each file's size and time are asked once: a wall's
+    // displays made together load their layouts as from one look at the
+    // folder, not one look (a system call) per display.
+    void openBatch();
+    void closeBatch();
     // The one copy of a panel id.
     const std::string& intern(std::string_view id);
 
@@ -77,6 +82,7 @@ private:
     struct entry {
         std::uintmax_t size = 0;
         int64_t modified = 0;
+        uint64_t checkedIn = 0;  // the batch that last asked, or 0
         const panel_template* layout = nullptr;
     };
     std::unordered_map<std::string, entry> byPath_;
@@ -84,6 +90,8 @@ private:
     // keep pointing at theirs.
     std::vector<std::unique_ptr<panel_template>> layouts_;
     std::unordered_set<std::string> ids_;
+    uint64_t batches_ = 0;
+    uint64_t batch_ = 0;  // the open batch, or 0
 };
 
 }  // namespace quon

@@ -35,10 +35,17 @@ public:
     live_wall(const live_wall&) = delete;
     live_wall& operator=(const live_wall&) = delete;
 
+    // How start() creates the displays: all before it returns, or a slice
+    // at a time, one slice a turn of the loop, so that the routers are read
+    // and the first displays shown while the rest are still being made (a
+    // wall of 100,000 takes seconds to make whole).
+    enum class pace { at_once, in_slices };
     // Reads `path`, checks it, and creates its displays. False, with every
     // error in `errors`, when the file cannot be used; nothing is created
     // then.
-    bool start(const std::string& path, std::vector<std::string>& errors);
+    bool start(const std::string& path, std::vector<std::string>& errors, pace how = pace::at_once);
+    // Displays of start() are still to be made (pace::in_slices).
+    bool creating() const { return next_ < wall_.displays.size(); }
     // Reads and checks `path` as start() would, creating nothing; the
     // wall's own file when `path` is empty. `check`, when given, is used
     // instead of the wall's own (a reload checks against the system read
@@ -53,9 +60,11 @@ public:
     };
     // Applies the difference to a wall read by read(): new displays are
     // created, removed ones destroyed (their screens sent blank), changed
-    // ones get the parent commands whose value changed.
+    // ones get the parent commands whose value changed. Displays of start()
+    // not made yet are made first.
     changes apply(wall next);
-    // At shutdown: the output stops (blanking only when asked to).
+    // At shutdown: the output stops (blanking only when asked to), and
+    // displays not made yet are not made.
     void stop();
 
     // The role of this host in a pair (see umd_output::setStandby): a
@@ -100,6 +109,9 @@ private:
     // `removed`: the displays a reload removed, sent blank.
     void startOutput(const std::set<std::string>* removed);
     void create(const wall_display& display);
+    // Makes the displays of start() from next_ on, up to `count` of them.
+    void createSlice(size_t count);
+    void createLater();
     void send(const std::string& name, const std::string& command);
     // To the screens: not before the display's router has answered, so a
     // screen keeps its last good name rather than a blank.
@@ -119,6 +131,10 @@ private:
     std::function<void(const std::string&)> warn_;
     std::string path_;
     wall wall_;
+    size_t next_ = 0;  // the first display of wall_ start() has not made yet
+    // Lives as long as the wall: a slice queued on the loop does nothing
+    // once the wall is gone.
+    std::shared_ptr<live_wall*> self_ = std::make_shared<live_wall*>(this);
     bool standby_ = false;
     std::unique_ptr<umd_output> output_;
     std::vector<std::unique_ptr<umd_output>> retired_;  // stopped, still closing

@@ -24,9 +24,10 @@
 #ifndef QUON_LIVE_WALL_FILE_H
 #define QUON_LIVE_WALL_FILE_H
 
-#include <map>
+#include <array>
+#include <cstdint>
+#include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -45,15 +46,29 @@ struct wall_display {
     std::optional<int> sourceDatabase;
     std::optional<std::string> statesheet;
     std::vector<std::string> parent;  // `parent = [...]`, in file order
-    // "path:line:column: " of each key as written, by key, and of the
-    // [[display]] itself under "": what a later check points at.
-    std::map<std::string, std::string> where;
-    // The keys whose values were refused (an error each): what a later
-    // check leaves alone rather than err about twice.
-    std::set<std::string> refused;
 
-    // Where `key` was written, else where the display begins.
-    const std::string& at(const std::string& key) const;
+    // The keys of a [[display]]; "" stands for the [[display]] itself.
+    static constexpr std::array<const char*, 10> keys = {"",         "name",   "module", "instance", "statesheet",
+                                                         "matrix",   "destination", "sourcedb", "parent", "umd"};
+    // Where each key was written (by its index in `keys`; line 0 where it
+    // was not), in the file `file`: what a later check points at. Kept as
+    // numbers, not texts: a wall holds a hundred thousand displays.
+    struct place {
+        uint32_t line = 0;
+        uint32_t column = 0;
+    };
+    std::shared_ptr<const std::string> file;
+    std::array<place, keys.size()> places{};
+    // The keys whose values were refused (an error each), a bit each by
+    // index: what a later check leaves alone rather than err about twice.
+    uint16_t refusedKeys = 0;
+
+    // "path:line:column: " where `key` was written, else where the display
+    // begins.
+    std::string at(const std::string& key) const;
+    bool refused(const std::string& key) const;
+    // The index of `key` in `keys`, or -1.
+    static int keyIndex(const std::string& key);
 
     // The parent commands it gets at start, in the documented order:
     // myStatesheet, then instance (or myMatrix and myDestination), then

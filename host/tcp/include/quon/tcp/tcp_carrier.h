@@ -107,7 +107,7 @@ private:
     bool connected_ = false;
     std::string pending_;  // sent, waiting for the write under way
     std::string writing_;  // the write under way
-    std::array<std::uint8_t, 8192> readBuffer_{};
+    std::array<std::uint8_t, 65536> readBuffer_{};
 };
 
 }  // namespace quon::tcp

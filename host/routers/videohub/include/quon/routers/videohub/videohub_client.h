@@ -55,6 +55,10 @@ private:
     std::optional<router_clock::time_point> deadline_;
     bool open_ = false;  // connected, and neither failed nor closed since
     bool up_ = false;
+    // A routing query was sent and no routing block has come since: a poll
+    // meanwhile is answered by that query's reply, the whole routing (a
+    // wall's displays made together poll once each).
+    bool queryOut_ = false;
     videohub::reader reader_;
     int inputs_ = 0;
     int outputs_ = 0;

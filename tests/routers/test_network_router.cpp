@@ -1,0 +1,80 @@
+// A router on the network as the engine sees it: a poll made while the
+// link reads the router at connect, after its destination was read and
+// before the link is up, is answered once the link is up. (serve makes a
+// wall's displays while its routers connect; before, such a display waited
+// for its component to poll again.)
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <boost/asio/io_context.hpp>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fake_routers.h"
+#include "quon/engine/host_engine.h"
+#include "quon/routers/built_in_routers.h"
+#include "quon/routers/network_routers.h"
+#include "temp_system.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Runs the loop a handler at a time until `done`; false after 20 s.
+bool runUntil(boost::asio::io_context& loop, const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + 20s;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        loop.run_one_for(50ms);
+    }
+    return true;
+}
+
+TEST(NetworkRouter, APollMadeAfterItsDestinationWasReadAndBeforeUpIsAnsweredAtUp) {
+    boost::asio::io_context loop;
+    const auto router = quon::fake::makeFakeSwp08(loop, quon::fake::numberedState(6, 6));
+    temp_system system;
+    // Eight destinations: the link waits AnswerWait for the two the router
+    // does not have before it goes up, with the other six read.
+    system.writeDevice(1, "[Router]\nProtocol=swp08\nAddress=127.0.0.1:" + std::to_string(router->port()) +
+                              "\nAnswerWait=300\n[Database]\nDatabaseSize_0=6\nDatabaseSize_1=8\n");
+    system.writeFile("instances.ini", "[Instances]\n");
+    quon::router_registry routers = quon::builtInRouters();
+    quon::addNetworkRouters(routers, loop);
+    quon::host_engine engine(quon::readSystem(system.folder()), routers);
+    engine.startRouters();
+    ASSERT_TRUE(runUntil(loop, [&] { return engine.crosspoint(1, 1) == 1; }));  // 0 until read
+    // The loop has not run since: the link is still reading.
+    ASSERT_NE(engine.routerStatus(1)->state, quon::router_state::connected);
+
+    std::string error;
+    ASSERT_EQ(engine.create("p", PROBE_MODULE_PATH, "", error), quon::host_engine::create_status::created) << error;
+    std::optional<std::string> reply;
+    const auto received = [&] {
+        std::optional<std::string> text;
+        engine.parent("p", "log", text, error);
+        return text.value_or("");
+    };
+    ASSERT_TRUE(engine.parent("p", "send:RR 1 1 1", reply, error)) << error;
+    ASSERT_TRUE(engine.parent("p", "send:RP 1 1 1", reply, error)) << error;
+    EXPECT_EQ(received(), "");
+    // The engine's clock does not move here: no timer of the component
+    // could poll again.
+    std::string log;
+    EXPECT_TRUE(runUntil(loop, [&] {
+        log += received();
+        return !log.empty();
+    }));
+    EXPECT_EQ(engine.routerStatus(1)->state, quon::router_state::connected);
+    EXPECT_EQ(log, "revertive 1 1 1\n");
+    engine.destroyAll();
+    engine.stopRouters();
+}
+
+}  // namespace
