@@ -112,6 +112,10 @@ void host_engine::replaceRouter(std::unique_ptr<router_slot> next) {
 
 void host_engine::revertive(int device, int destination, int source, uint64_t requester) {
     catchUpClock();
+    // The graph hears of the route first, so that what the component shows
+    // on hearing of it goes out with the new tally; the listeners hear of
+    // the tally once the components have had the revertive.
+    const std::vector<tally_graph::place> lit = tally_.setRoute(device, destination, source);
     const revertiveRecord record{device, 0, destination, source};
     if (requester) {
         if (bySequence(requester)) enqueue(pending_message::revertiveTo(requester, record));
@@ -121,6 +125,7 @@ void host_engine::revertive(int device, int destination, int source, uint64_t re
         });
     }
     drain();
+    tellTally(lit);
 }
 
 void host_engine::nameChanged(int device, int database, int index) {
