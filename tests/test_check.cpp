@@ -120,6 +120,20 @@ TEST_F(Check, ListsEveryErrorAtOnce) {
     EXPECT_THAT(r.out, HasSubstr("wall.toml: 3 errors"));
 }
 
+TEST_F(Check, TallyMappingsAndTiesNameOnlyRoutersAndPointsTheSystemHas) {
+    const program_result r = check(
+        "[[tally_in]]\nname = \"m\"\nlisten = \"tsl5+udp://127.0.0.1:0\"\n"
+        "[[tally_in.map]]\nindex = 1\nmatrix = 3\ndestination = 1\n"
+        "[[tally_in.map]]\nindex = 2\ncount = 8\nmatrix = 1\nsource = 10\n"
+        "[[tie]]\nfrom = { matrix = 1, destination = 17 }\nto = { matrix = 1, source = 16 }\n");
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:6:10: tally input \"m\": matrix 3: router 3 has no device file"));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:10:9: tally input \"m\": source 17 is not one of router 1's 16 "
+                                 "sources (DatabaseSize_0)"));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:14:36: tie: destination 17 is not one of router 1's 16 destinations"));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml: 3 errors"));
+}
+
 TEST_F(Check, ABadPairAddressIsAnErrorAtItsPlace) {
     const program_result r = check("[pair]\nactive_address = \"192.0.2.300\"\n\n[[display]]\nname = \"a\"\ninstance = \"mon1\"\n");
     EXPECT_EQ(r.exitCode, 1);

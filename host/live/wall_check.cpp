@@ -1,5 +1,6 @@
 #include "quon/live/wall_check.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 
@@ -32,11 +33,56 @@ std::string routerProblem(const system_description& system, const host_engine& e
     return "router " + std::to_string(device) + " (" + described->path + ") could not be set up";
 }
 
+int sourcesOf(const router_description& router) {
+    const auto size = router.databaseSizes.find(0);
+    return size == router.databaseSizes.end() ? 0 : std::clamp(size->second, 0, max_router_size);
+}
+
+// A point of a tally mapping or a tie that this system has: a known
+// matrix, a destination or source within the device file's sizes. `run`
+// points from `number` on are named (a mapping of `count` indices).
+void checkPoint(const system_description& system, const host_engine& engine, const std::string& who, int matrix,
+                tally::point::end kind, int number, int run, const std::string& matrixAt, const std::string& numberAt,
+                std::vector<std::string>& errors) {
+    const std::string problem = routerProblem(system, engine, matrix);
+    if (!problem.empty()) {
+        errors.push_back(matrixAt + who + ": matrix " + std::to_string(matrix) + ": " + problem);
+        return;
+    }
+    const router_description& router = *describedRouter(system, matrix);
+    const bool destination = kind == tally::point::end::destination;
+    const int size = destination ? router.destinations() : sourcesOf(router);
+    const char* const word = destination ? "destination" : "source";
+    if (number + run - 1 > size)
+        errors.push_back(numberAt + who + ": " + word + " " + std::to_string(number + run - 1) + " is not one of router " +
+                         std::to_string(matrix) + "'s " + std::to_string(size) + " " + word + "s (" +
+                         (destination ? "DatabaseSize_1" : "DatabaseSize_0") + ")");
+}
+
+void checkTally(const wall& wall, const system_description& system, const host_engine& engine,
+                std::vector<std::string>& errors) {
+    for (const tally::tally_input_config& input : wall.tallyInputs)
+        for (const tally::tally_map& map : input.maps) {
+            const char* const word = map.first.kind == tally::point::end::destination ? "destination" : "source";
+            checkPoint(system, engine, "tally input \"" + input.name + "\"", map.first.matrix, map.first.kind,
+                       map.first.number, map.count, map.where.at("matrix"),
+                       map.where.count("count") ? map.where.at("count") : map.where.at(word), errors);
+        }
+    for (size_t i = 0; i < wall.ties.size(); ++i) {
+        const tally::tie& tie = wall.ties[i];
+        const auto& at = wall.tieWhere[i];
+        checkPoint(system, engine, "tie", tie.fromMatrix, tally::point::end::destination, tie.fromDestination, 1,
+                   at.at("from.matrix"), at.at("from.destination"), errors);
+        checkPoint(system, engine, "tie", tie.toMatrix, tally::point::end::source, tie.toSource, 1, at.at("to.matrix"),
+                   at.at("to.source"), errors);
+    }
+}
+
 }  // namespace
 
 void checkWall(const wall& wall, const system_description& system, const host_engine& engine,
                const std::string& defaultModule, std::vector<std::string>& errors) {
-    if (wall.displays.empty()) return;
+    if (wall.displays.empty() && wall.tallyInputs.empty() && wall.ties.empty()) return;
     if (!system.listed) {
         errors.push_back(system.folder +
                          ": the system folder cannot be read (set VX_ROOT and VX_SYSTEM); no display finds its router");
@@ -104,6 +150,7 @@ void checkWall(const wall& wall, const system_description& system, const host_en
                              std::to_string(destination) + " is not one of router " + std::to_string(device) + "'s " +
                              std::to_string(size) + " destinations (DatabaseSize_1)");
     }
+    checkTally(wall, system, engine, errors);
 }
 
 std::vector<std::string> wallWarnings(const wall& wall) {

@@ -16,6 +16,7 @@
 #include <tuple>
 
 #include "quon/common/paths.h"
+#include "wall_tally.h"
 #include "wall_toml.h"
 #include "wall_umd.h"
 
@@ -163,10 +164,13 @@ bool parseWall(const std::string& text, const std::string& path, wall& out, std:
     const std::string folder = std::filesystem::absolute(path).parent_path().string();
     for (const auto& [key, node] : table) {
         const std::string name(key.str());
-        if (name != "display" && name != "umd" && name != "tally" && name != "pair" && name != "control")
+        if (name != "display" && name != "umd" && name != "tally" && name != "pair" && name != "control" &&
+            name != "tally_in" && name != "tie")
             errors.push_back(where(path, key.source()) + "unknown key `" + name +
-                             "` (display, umd, tally, pair, control)");
+                             "` (display, umd, tally, pair, control, tally_in, tie)");
     }
+    if (const toml::node* node = table.get("tally_in")) readTallyInputs(*node, result.tallyInputs, path, errors);
+    if (const toml::node* node = table.get("tie")) readTies(*node, result.ties, result.tieWhere, path, errors);
     if (const toml::node* node = table.get("pair")) {
         if (const toml::table* pair = node->as_table())
             readPair(*pair, result.pair, path, errors);

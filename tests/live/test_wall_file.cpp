@@ -124,6 +124,7 @@ umd = { index = 4, to = "tsl5+tcp://127.0.0.1:9000" }
     EXPECT_EQ(config.displays.size(), 4u);
 }
 
+const std::string kIn = "[[tally_in]]\nname = \"m\"\nlisten = \"tsl5+udp://127.0.0.1:1\"\n";
 const std::string kTo = "[umd]\nto = \"tsl5+udp://127.0.0.1:9000\"\n";
 
 TEST(WallFile, OnRouterLostComesFromUmdUnlessADisplaySaysOtherwise) {
@@ -212,6 +213,62 @@ TEST(WallFile, ControlIsOffUnlessTheFileGivesItsToken) {
     EXPECT_EQ(parsed.control->token, "0123456789abcdef");
     ASSERT_TRUE(parseWall("", "walls/wall.toml", parsed, errors));
     EXPECT_FALSE(parsed.control.has_value());
+}
+
+TEST(WallFile, ReadsTallyInputsTheirMappingsAndTies) {
+    wall parsed;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(parseWall(R"([[tally_in]]
+name = "mixer1"
+listen = "tsl5+tcp://[::1]:8910"
+screen = 2
+timeout = "500ms"
+on_loss = "clear"
+program = "amber"
+preview = "red"
+[[tally_in.map]]
+index = 1
+count = 16
+matrix = 1
+destination = 10
+[[tally_in.map]]
+index = 40
+matrix = 2
+source = 12
+
+[[tally_in]]
+name = "mixer2"
+listen = "tsl31+udp://127.0.0.1:0"
+program = "2"
+preview = "1"
+address_base = 1
+
+[[tie]]
+from = { matrix = 1, destination = 40 }
+to = { matrix = 2, source = 3 }
+)",
+                          "walls/wall.toml", parsed, errors))
+        << testing::PrintToString(errors);
+    ASSERT_EQ(parsed.tallyInputs.size(), 2u);
+    const tally::tally_input_config& a = parsed.tallyInputs[0];
+    EXPECT_EQ(tally::listenText(a), "tsl5+tcp://[::1]:8910");
+    EXPECT_EQ(a.screen, std::optional<uint16_t>(2));
+    EXPECT_EQ(a.timeout, std::chrono::milliseconds(500));
+    EXPECT_TRUE(a.clearOnLoss);
+    EXPECT_EQ(a.program, 3);
+    EXPECT_EQ(a.preview, 1);
+    ASSERT_EQ(a.maps.size(), 2u);
+    EXPECT_EQ(a.maps[0].count, 16);
+    EXPECT_EQ(a.maps[0].first, (tally::point{1, tally::point::end::destination, 10}));
+    EXPECT_EQ(a.maps[1].first, (tally::point{2, tally::point::end::source, 12}));
+    const tally::tally_input_config& b = parsed.tallyInputs[1];
+    EXPECT_EQ(tally::listenText(b), "tsl31+udp://127.0.0.1:0");
+    EXPECT_EQ(b.screen, std::nullopt);
+    EXPECT_EQ(b.timeout, std::chrono::seconds(3));
+    EXPECT_FALSE(b.clearOnLoss) << "hold by default";
+    EXPECT_EQ(b.program, 2);
+    EXPECT_EQ(b.addressBase, 1);
+    EXPECT_EQ(parsed.ties, (std::vector<tally::tie>{{1, 40, 2, 3}}));
 }
 
 struct error_case {
@@ -353,7 +410,56 @@ INSTANTIATE_TEST_SUITE_P(
         error_case{"control_unknown_key", "[control]\ntoken = \"0123456789abcdef\"\nopen = true\n",
                    "walls/wall.toml:3:1: unknown key `open` in [control] (token)"},
         error_case{"control_not_a_table", "control = true\n", "walls/wall.toml:1:11: `control` is a table: [control]"},
-        error_case{"unknown_table", "[pairs]\n", "walls/wall.toml:1:2: unknown key `pairs` (display, umd, tally, pair, control)"}),
+        error_case{"tally_in_unknown_scheme", "[[tally_in]]\nname = \"m\"\nlisten = \"tsl31+tcp://127.0.0.1:1\"\n",
+                   "walls/wall.toml:3:10: `listen` = \"tsl31+tcp://127.0.0.1:1\" is not tsl5+udp://address:port, "
+                   "tsl5+tcp://address:port or tsl31+udp://address:port (a numeric address)"},
+        error_case{"tally_in_listen_on_a_name", "[[tally_in]]\nname = \"m\"\nlisten = \"tsl5+udp://mixer.local:1\"\n",
+                   "walls/wall.toml:3:10: `listen` = \"tsl5+udp://mixer.local:1\" is not tsl5+udp://address:port, "
+                   "tsl5+tcp://address:port or tsl31+udp://address:port (a numeric address)"},
+        error_case{"tally_in_without_listen", "[[tally_in]]\nname = \"m\"\n",
+                   "walls/wall.toml:1:1: a [[tally_in]] needs `listen`, e.g. \"tsl5+udp://192.0.2.1:8910\""},
+        error_case{"tally_in_bad_timeout", kIn + "timeout = \"3\"\n",
+                   "walls/wall.toml:4:11: `timeout` = \"3\" is not a duration above zero (\"500ms\", \"3s\", \"1m\")"},
+        error_case{"tally_in_bad_on_loss", kIn + "on_loss = \"dark\"\n",
+                   "walls/wall.toml:4:11: `on_loss` = \"dark\" is not \"hold\" or \"clear\""},
+        error_case{"tally_in_bad_colour", kIn + "program = \"blue\"\n",
+                   "walls/wall.toml:4:11: `program` = \"blue\" is not a TSL 5 tally colour (red, green or amber)"},
+        error_case{"tally_in_tsl31_bad_tally", "[[tally_in]]\nname = \"m\"\nlisten = \"tsl31+udp://127.0.0.1:1\"\n"
+                   "preview = \"5\"\n",
+                   "walls/wall.toml:4:11: `preview` = \"5\" is not a TSL 3.1 tally number (\"1\" to \"4\")"},
+        error_case{"tally_in_same_meaning", kIn + "preview = \"red\"\n",
+                   "walls/wall.toml:4:11: `program` and `preview` are the same TSL 5 colour"},
+        error_case{"tally_in_screen_on_tsl31", "[[tally_in]]\nname = \"m\"\nlisten = \"tsl31+udp://127.0.0.1:1\"\n"
+                   "screen = 1\n",
+                   "walls/wall.toml:4:10: `screen` is for TSL 5 only"},
+        error_case{"tally_in_address_base_2", "[[tally_in]]\nname = \"m\"\nlisten = \"tsl31+udp://127.0.0.1:1\"\n"
+                   "address_base = 2\n",
+                   "walls/wall.toml:4:16: `address_base` takes a whole number from 0 to 1"},
+        error_case{"tally_in_named_twice", kIn + "[[tally_in]]\nname = \"m\"\nlisten = \"tsl5+udp://127.0.0.1:2\"\n",
+                   "walls/wall.toml:5:8: tally input \"m\" named twice"},
+        error_case{"tally_in_index_mapped_twice",
+                   kIn + "[[tally_in.map]]\nindex = 1\ncount = 4\nmatrix = 1\ndestination = 1\n"
+                         "[[tally_in.map]]\nindex = 4\nmatrix = 1\nsource = 1\n",
+                   "walls/wall.toml:10:9: index 4 of tally input \"m\" is mapped twice (first at 5:9)"},
+        error_case{"tally_in_map_both_ends", kIn + "[[tally_in.map]]\nindex = 1\nmatrix = 1\ndestination = 1\nsource = 1\n",
+                   "walls/wall.toml:4:1: a [[tally_in.map]] needs either a `destination` or a `source`"},
+        error_case{"tally_in_map_past_the_last_address",
+                   "[[tally_in]]\nname = \"m\"\nlisten = \"tsl31+udp://127.0.0.1:1\"\n"
+                   "[[tally_in.map]]\nindex = 120\ncount = 8\nmatrix = 1\nsource = 1\n",
+                   "walls/wall.toml:6:9: indices 120 to 127 run past 126, the sender's last"},
+        error_case{"tally_in_map_broadcast", kIn + "[[tally_in.map]]\nindex = 65535\nmatrix = 1\nsource = 1\n",
+                   "walls/wall.toml:5:9: `index` takes a whole number from 0 to 65534"},
+        error_case{"tie_destination_twice",
+                   "[[tie]]\nfrom = { matrix = 1, destination = 4 }\nto = { matrix = 2, source = 1 }\n"
+                   "[[tie]]\nfrom = { matrix = 1, destination = 4 }\nto = { matrix = 2, source = 2 }\n",
+                   "walls/wall.toml:5:36: destination 4 of matrix 1 is tied twice (first at 2:36)"},
+        error_case{"tie_source_fed_twice",
+                   "[[tie]]\nfrom = { matrix = 1, destination = 4 }\nto = { matrix = 2, source = 1 }\n"
+                   "[[tie]]\nfrom = { matrix = 1, destination = 5 }\nto = { matrix = 2, source = 1 }\n",
+                   "walls/wall.toml:6:29: source 1 of matrix 2 is fed by two ties (first at 3:29)"},
+        error_case{"tie_without_to", "[[tie]]\nfrom = { matrix = 1, destination = 4 }\n",
+                   "walls/wall.toml:1:1: a [[tie]] needs `to` = { matrix = 1, source = 1 }"},
+        error_case{"unknown_table", "[pairs]\n", "walls/wall.toml:1:2: unknown key `pairs` (display, umd, tally, pair, control, tally_in, tie)"}),
     [](const testing::TestParamInfo<error_case>& info) { return std::string(info.param.name); });
 
 TEST(WallFile, PairTakesAnIPv4OrIPv6AddressAsWrittenBack) {

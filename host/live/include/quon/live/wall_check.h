@@ -1,6 +1,8 @@
 // What makes a well-formed wall file unable to work on this system: a
 // display whose instance, router or destination the system does not have,
-// a module that is not there. serve runs it before it starts a wall and
+// a module that is not there, a tally mapping or tie whose matrix the
+// system lacks or whose destination or source is beyond the device file's
+// sizes. serve runs it before it starts a wall and
 // before it applies a reload; `quon-host check` runs it alone.
 //
 // Threading: any; it reads what it is given and nothing else.

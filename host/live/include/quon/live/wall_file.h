@@ -18,6 +18,9 @@
 //
 //   [control]
 //   token = "..."                 # optional: the page's control API, on
+//
+//   [[tally_in]] and [[tie]]: the vision mixers' tally, and the cables
+//   between routers (tally_input_config.h, docs/tally.md).
 #ifndef QUON_LIVE_WALL_FILE_H
 #define QUON_LIVE_WALL_FILE_H
 
@@ -28,6 +31,8 @@
 #include <vector>
 
 #include "quon/screens/umd_config.h"
+#include "quon/tally/tally_input_config.h"
+#include "quon/tally/tally_types.h"
 
 namespace quon {
 
@@ -78,6 +83,12 @@ struct wall {
     umd_config umd;
     std::optional<wall_pair> pair;  // none: always active
     std::optional<wall_control> control;  // none: read-only page
+    std::vector<tally::tally_input_config> tallyInputs;  // [[tally_in]], in file order
+    std::vector<tally::tie> ties;                        // [[tie]], in file order
+    // "path:line:column: " of each tie's keys ("from.matrix",
+    // "from.destination", "to.matrix", "to.source") and of the [[tie]]
+    // under "": what a later check points at. One a tie.
+    std::vector<std::map<std::string, std::string>> tieWhere;
 };
 
 // Reads the wall file. False with every error, each "file:line:column:

@@ -1,0 +1,81 @@
+// tally_listener: one tally input on its sockets. A UDP socket, or a TCP
+// listening server that takes up to max_tally_senders senders at once,
+// bound where the input's `listen` says; what arrives goes through its
+// tally_input (the logic, without I/O), and a timer takes it down after
+// `timeout` without a packet. The owner hears of changes through callbacks.
+//
+// Threading: the io_context's thread only (the host's event loop); every
+// callback runs there. Ownership: the owner holds the listener; the
+// sockets' handlers hold its inner part, and do nothing (and call no
+// callback) once the listener is destroyed.
+#ifndef QUON_TALLY_TALLY_LISTENER_H
+#define QUON_TALLY_TALLY_LISTENER_H
+
+#include <boost/asio/io_context.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "quon/tally/tally_input_config.h"
+#include "quon/tally/tally_types.h"
+
+namespace quon::tally {
+
+// TCP senders one input serves at once. A sender beyond them is refused,
+// unless the longest quiet one has sent nothing for `timeout`: that one is
+// closed for it (a sender that went away without closing).
+constexpr size_t max_tally_senders = 8;
+// The largest datagram read whole (larger ones are cut and then refused).
+constexpr size_t max_tally_datagram = 65536;
+
+// One input as /metrics, /healthz and STATUS show it.
+struct tally_input_status {
+    std::string name;
+    std::string listen;     // as bound: the port the kernel gave for port 0
+    bool up = false;        // a packet within `timeout`
+    uint64_t packets = 0;   // datagrams or packets read
+    uint64_t unmapped = 0;  // messages lighting an index no map names
+    uint64_t unreadable = 0;
+    size_t senders = 0;           // TCP: connected now
+    uint64_t refusedSenders = 0;  // TCP: refused for want of room
+};
+
+class tally_listener {
+public:
+    // The mapped indices whose state changed, in index order.
+    using on_changes = std::function<void(const std::vector<lit>&)>;
+    // The input went up or down.
+    using on_state = std::function<void(const tally_input_status&)>;
+    // A line for the log: going up and down, what could not be read.
+    using on_log = std::function<void(const std::string&)>;
+
+    tally_listener(boost::asio::io_context& io, tally_input_config config, on_changes changes, on_state state,
+                   on_log log);
+    ~tally_listener();
+    tally_listener(const tally_listener&) = delete;
+    tally_listener& operator=(const tally_listener&) = delete;
+
+    // Binds and starts listening; false with why ("cannot bind
+    // 127.0.0.1:8910: Address already in use").
+    bool start(std::string& error);
+
+    const tally_input_config& config() const;
+    tally_input_status status() const;
+    // Every mapped index lit now (held ones too while down).
+    std::vector<lit> lits() const;
+    // A reload keeps this listener for `next` (and its sockets and state)
+    // only when nothing of it changed; otherwise the owner replaces it.
+    bool keeps(const tally_input_config& next) const { return config() == next; }
+
+private:
+    class running;
+    std::shared_ptr<running> running_;
+};
+
+}  // namespace quon::tally
+
+#endif

@@ -1,0 +1,247 @@
+// The sockets of one tally input: a UDP socket or a TCP acceptor with its
+// senders, and the timer that takes the input down. Everything they read
+// goes through tally_input.
+#include "quon/tally/tally_listener.h"
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <array>
+#include <list>
+
+#include "quon/screens/tsl5/tsl5_packet.h"
+#include "quon/tally/tally_input.h"
+
+namespace quon::tally {
+
+namespace asio = boost::asio;
+using boost::system::error_code;
+using clock = tally_input::clock;
+
+class tally_listener::running : public std::enable_shared_from_this<running> {
+public:
+    running(asio::io_context& io, tally_input_config config, on_changes changes, on_state state, on_log log)
+        : io_(io),
+          input_(std::move(config)),
+          udp_(io),
+          acceptor_(io),
+          timer_(io),
+          retry_(io),
+          changes_(std::move(changes)),
+          state_(std::move(state)),
+          log_(std::move(log)) {}
+
+    bool start(std::string& error) {
+        const tally_input_config& c = input_.config();
+        error_code failure;
+        const auto address = asio::ip::make_address(c.address, failure);
+        const std::string where = listenText(c);
+        const auto fail = [&](const char* what) {
+            error = std::string("cannot ") + what + " " + where + ": " + failure.message();
+            close();
+            return false;
+        };
+        if (failure) return fail("listen on");
+        if (c.wire == tally_wire::tsl5_tcp) {
+            const asio::ip::tcp::endpoint at(address, c.port);
+            if (acceptor_.open(at.protocol(), failure)) return fail("open");
+            if (acceptor_.set_option(asio::socket_base::reuse_address(true), failure)) return fail("configure");
+            if (acceptor_.bind(at, failure)) return fail("bind");
+            if (acceptor_.listen(asio::socket_base::max_listen_connections, failure)) return fail("listen on");
+            accept();
+        } else {
+            const asio::ip::udp::endpoint at(address, c.port);
+            if (udp_.open(at.protocol(), failure)) return fail("open");
+            if (udp_.bind(at, failure)) return fail("bind");
+            receive();
+        }
+        log_("tally input \"" + c.name + "\" listens on " + status().listen);
+        return true;
+    }
+
+    void close() {
+        closed_ = true;
+        error_code ignored;
+        udp_.close(ignored);
+        acceptor_.close(ignored);
+        timer_.cancel();
+        retry_.cancel();
+        for (sender& s : senders_) s.socket.close(ignored);
+        senders_.clear();
+    }
+
+    tally_input_status status() const {
+        tally_input_status s;
+        const tally_input_config& c = input_.config();
+        s.name = c.name;
+        tally_input_config bound = c;
+        error_code ignored;
+        if (acceptor_.is_open()) bound.port = acceptor_.local_endpoint(ignored).port();
+        if (udp_.is_open()) bound.port = udp_.local_endpoint(ignored).port();
+        s.listen = listenText(bound);
+        s.up = input_.up();
+        s.packets = input_.packets();
+        s.unmapped = input_.unmapped();
+        s.unreadable = input_.unreadable();
+        s.senders = senders_.size();
+        s.refusedSenders = refusedSenders_;
+        return s;
+    }
+
+    const tally_input& input() const { return input_; }
+
+private:
+    struct sender {
+        explicit sender(asio::io_context& io) : socket(io) {}
+        asio::ip::tcp::socket socket;
+        tsl5_stream_reader reader;
+        std::array<char, 4096> buffer{};
+        clock::time_point lastData = clock::now();
+    };
+
+    void receive() {
+        udp_.async_receive_from(asio::buffer(datagram_), from_,
+                                [self = shared_from_this()](const error_code& error, size_t size) {
+                                    if (self->closed_) return;
+                                    if (error == asio::error::operation_aborted) return;
+                                    if (error) return self->retryAfter(error, &running::receive);
+                                    input_report report;
+                                    self->input_.packet(std::string_view(self->datagram_.data(), size),
+                                                        clock::now(), report);
+                                    self->handle(report);
+                                    if (!self->closed_) self->receive();
+                                });
+    }
+
+    void accept() {
+        acceptor_.async_accept([self = shared_from_this()](const error_code& error, asio::ip::tcp::socket socket) {
+            if (self->closed_ || error == asio::error::operation_aborted) return;
+            if (error) return self->retryAfter(error, &running::accept);
+            self->admit(std::move(socket));
+            if (!self->closed_) self->accept();
+        });
+    }
+
+    // A socket that fails (out of file descriptors, say) is tried again a
+    // second later rather than at once, so it cannot spin the loop.
+    void retryAfter(const error_code& error, void (running::*again)()) {
+        log_("tally input "" + input_.config().name + "": " + error.message() + "; trying again in 1 s");
+        if (closed_) return;
+        retry_.expires_after(std::chrono::seconds(1));
+        retry_.async_wait([self = shared_from_this(), again](const error_code& e) {
+            if (!self->closed_ && !e) ((*self).*again)();
+        });
+    }
+
+    void admit(asio::ip::tcp::socket socket) {
+        error_code ignored;
+        if (senders_.size() >= max_tally_senders) {
+            auto quietest = senders_.begin();
+            for (auto s = senders_.begin(); s != senders_.end(); ++s)
+                if (s->lastData < quietest->lastData) quietest = s;
+            if (clock::now() - quietest->lastData < input_.config().timeout) {
+                ++refusedSenders_;
+                if (refusedSenders_ == 1 || refusedSenders_ % 100 == 0)
+                    log_("tally input \"" + input_.config().name + "\": a sender refused, " +
+                         std::to_string(max_tally_senders) + " are connected (" + std::to_string(refusedSenders_) +
+                         " refused so far)");
+                socket.close(ignored);
+                return;
+            }
+            quietest->socket.close(ignored);  // its read ends and removes it
+            quietest->lastData = clock::time_point::max();  // not chosen again
+        }
+        socket.set_option(asio::socket_base::keep_alive(true), ignored);
+        senders_.emplace_back(io_);
+        senders_.back().socket = std::move(socket);
+        read(std::prev(senders_.end()));
+    }
+
+    void read(std::list<sender>::iterator s) {
+        s->socket.async_read_some(asio::buffer(s->buffer),
+                                  [self = shared_from_this(), s](const error_code& error, size_t size) {
+                                      if (self->closed_) return;
+                                      if (error) {
+                                          self->senders_.erase(s);
+                                          return;
+                                      }
+                                      s->lastData = clock::now();
+                                      input_report report;
+                                      self->input_.stream(s->reader, std::string_view(s->buffer.data(), size),
+                                                          s->lastData, report);
+                                      self->handle(report);
+                                      if (!self->closed_) self->read(s);
+                                  });
+    }
+
+    void arm() {
+        const auto deadline = input_.deadline();
+        if (!deadline || deadline == armed_) return;
+        armed_ = deadline;
+        timer_.expires_at(*deadline);
+        timer_.async_wait([self = shared_from_this()](const error_code& error) {
+            if (self->closed_ || error) return;
+            self->armed_.reset();
+            input_report report;
+            self->input_.tick(clock::now(), report);
+            self->handle(report);
+        });
+    }
+
+    // Passes a report on; callbacks may destroy the listener, so nothing
+    // of it is touched after one returns with it closed.
+    void handle(const input_report& report) {
+        const auto self = shared_from_this();
+        const std::string& name = input_.config().name;
+        for (const std::string& warning : report.warnings) {
+            log_("tally input \"" + name + "\": " + warning);
+            if (closed_) return;
+        }
+        if (report.up) {
+            const std::string how = input_.config().clearOnLoss ? "clearing its tallies" : "holding its tallies";
+            log_(*report.up ? "tally input \"" + name + "\" is up"
+                            : "tally input \"" + name + "\" is down: nothing read for " +
+                                  std::to_string(input_.config().timeout.count()) + " ms (" + how + ")");
+            if (closed_) return;
+        }
+        if (!report.changes.empty()) changes_(report.changes);
+        if (closed_) return;
+        if (report.up) state_(status());
+        if (closed_) return;
+        arm();
+    }
+
+    asio::io_context& io_;
+    tally_input input_;
+    asio::ip::udp::socket udp_;
+    asio::ip::udp::endpoint from_;
+    std::array<char, max_tally_datagram> datagram_{};
+    asio::ip::tcp::acceptor acceptor_;
+    std::list<sender> senders_;
+    uint64_t refusedSenders_ = 0;
+    asio::steady_timer timer_;
+    asio::steady_timer retry_;
+    std::optional<clock::time_point> armed_;
+    bool closed_ = false;
+    on_changes changes_;
+    on_state state_;
+    on_log log_;
+};
+
+tally_listener::tally_listener(asio::io_context& io, tally_input_config config, on_changes changes, on_state state,
+                               on_log log)
+    : running_(std::make_shared<running>(io, std::move(config), std::move(changes), std::move(state),
+                                         std::move(log))) {}
+
+tally_listener::~tally_listener() { running_->close(); }
+
+bool tally_listener::start(std::string& error) { return running_->start(error); }
+
+const tally_input_config& tally_listener::config() const { return running_->input().config(); }
+
+tally_input_status tally_listener::status() const { return running_->status(); }
+
+std::vector<lit> tally_listener::lits() const { return running_->input().lits(); }
+
+}  // namespace quon::tally

@@ -1,0 +1,75 @@
+// A tally input on its sockets (127.0.0.1, port 0) against the fake vision
+// mixer over each wire: a cut lights program and preview, a mixer that goes
+// quiet takes the input down.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fake_vision_mixer.h"
+#include "quon/tally/tally_listener.h"
+#include "run_until.h"
+
+namespace {
+
+using namespace quon::tally;
+using namespace std::chrono_literals;
+
+struct wire_case {
+    const char* name;
+    tally_wire input;
+    fake_vision_mixer::wire mixer;
+};
+
+void PrintTo(const wire_case& c, std::ostream* out) { *out << c.name; }
+
+class TallyListener : public testing::TestWithParam<wire_case> {};
+
+TEST_P(TallyListener, ACutFromTheMixerLightsProgramAndPreviewThenAQuietMixerIsDown) {
+    boost::asio::io_context io;
+    tally_input_config config;
+    config.name = "mixer1";
+    config.wire = GetParam().input;
+    config.address = "127.0.0.1";
+    config.timeout = 300ms;
+    config.maps.push_back(tally_map{1, 8, point{1, point::end::destination, 1}, {}});
+    std::map<int, state> lit;
+    std::vector<bool> states;
+    std::vector<std::string> log;
+    tally_listener listener(
+        io, config,
+        [&](const std::vector<quon::tally::lit>& changes) {
+            for (const auto& l : changes) lit[l.index] = l.now;
+        },
+        [&](const tally_input_status& s) { states.push_back(s.up); },
+        [&](const std::string& line) { log.push_back(line); });
+    std::string error;
+    ASSERT_TRUE(listener.start(error)) << error;
+    const tally_input_status bound = listener.status();
+    const uint16_t port = static_cast<uint16_t>(std::stoi(bound.listen.substr(bound.listen.rfind(':') + 1)));
+    ASSERT_NE(port, 0);
+
+    fake_vision_mixer mixer(io, GetParam().mixer, port);
+    mixer.repeat(50ms);
+    mixer.cut(2);
+    mixer.cut(5);
+    ASSERT_TRUE(runUntil(io, [&] { return lit[5] == state::program && lit[2] == state::preview; }))
+        << testing::PrintToString(log);
+    ASSERT_FALSE(states.empty());
+    EXPECT_TRUE(states.front());
+    EXPECT_EQ(listener.lits().size(), 2u);
+
+    mixer.quiet();
+    ASSERT_TRUE(runUntil(io, [&] { return !listener.status().up; })) << testing::PrintToString(log);
+    EXPECT_FALSE(states.back());
+    EXPECT_EQ(listener.lits().size(), 2u) << "held";
+}
+
+INSTANTIATE_TEST_SUITE_P(Wires, TallyListener,
+                         testing::Values(wire_case{"tsl5_udp", tally_wire::tsl5_udp, fake_vision_mixer::wire::tsl5_udp},
+                                         wire_case{"tsl5_tcp", tally_wire::tsl5_tcp, fake_vision_mixer::wire::tsl5_tcp},
+                                         wire_case{"tsl31_udp", tally_wire::tsl31_udp,
+                                                   fake_vision_mixer::wire::tsl31_udp}),
+                         [](const testing::TestParamInfo<wire_case>& info) { return std::string(info.param.name); });
+
+}  // namespace
