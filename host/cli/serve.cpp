@@ -223,6 +223,7 @@ public:
             page_.receivers(wall_->receivers());
             if (ready_) notifyService("STATUS=" + status());
         });
+        wall_->watchInputs(nullptr, [this](const std::string& line) { printer_->print("tally", line); });
         wall_->watchTreatments([this](const std::string& display, lost_treatment now) {
             printer_->markChanged(display, now);
             page_.marked(display, now);

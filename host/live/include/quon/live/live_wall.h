@@ -20,6 +20,7 @@
 #include "quon/live/display_feed.h"
 #include "quon/live/wall_file.h"
 #include "quon/screens/umd_output.h"
+#include "quon/tally/tally_listener.h"
 
 namespace quon {
 
@@ -35,9 +36,9 @@ public:
     live_wall(const live_wall&) = delete;
     live_wall& operator=(const live_wall&) = delete;
 
-    // Reads `path`, checks it, and creates its displays. False, with every
-    // error in `errors`, when the file cannot be used; nothing is created
-    // then.
+    // Reads `path`, checks it, starts its tally inputs and creates its
+    // displays. False, with every error in `errors`, when the file cannot
+    // be used or an input cannot listen; nothing is created then.
     bool start(const std::string& path, std::vector<std::string>& errors);
     // Reads and checks `path` as start() would, creating nothing; the
     // wall's own file when `path` is empty. `check`, when given, is used
@@ -53,7 +54,10 @@ public:
     };
     // Applies the difference to a wall read by read(): new displays are
     // created, removed ones destroyed (their screens sent blank), changed
-    // ones get the parent commands whose value changed.
+    // ones get the parent commands whose value changed. The tie lines are
+    // the new file's; a tally input whose settings are the same runs on,
+    // others are made anew (their lamps put out until the mixer sends
+    // again) or go (put out); one that cannot listen is warned about.
     changes apply(wall next);
     // At shutdown: the output stops (blanking only when asked to).
     void stop();
@@ -82,6 +86,13 @@ public:
     // The displays whose screens show their router's loss now.
     std::vector<std::pair<std::string, lost_treatment>> treatments() const;
 
+    // The tally inputs ([[tally_in]]): their lit indices go to the engine.
+    // `watch` hears of each going up or down, `log` of their log lines
+    // (where each listens, up and down, what could not be read), across reloads; both
+    // must outlive the wall. Without `log`, the lines are warnings.
+    void watchInputs(tally::tally_listener::on_state watch, tally::tally_listener::on_log log);
+    std::vector<tally::tally_input_status> inputs() const;
+
 private:
     // Follows the routers' links for the output: a router is lost when
     // its link goes down after it was up.
@@ -105,6 +116,10 @@ private:
     // screen keeps its last good name rather than a blank.
     void show(const display_change& display);
     void resend(const std::string& name);
+    // A listener for `config`, listening; null with a line in `errors`
+    // when it cannot.
+    std::unique_ptr<tally::tally_listener> listen(const tally::tally_input_config& config,
+                                                  std::vector<std::string>& errors);
 
     boost::asio::io_context& loop_;
     host_engine& engine_;
@@ -123,6 +138,9 @@ private:
     std::unique_ptr<umd_output> output_;
     std::vector<std::unique_ptr<umd_output>> retired_;  // stopped, still closing
     std::unique_ptr<display_feed> feed_;  // to output_; registered with the engine
+    std::vector<std::unique_ptr<tally::tally_listener>> inputs_;  // in file order
+    tally::tally_listener::on_state watchInputs_;
+    tally::tally_listener::on_log inputLog_;
 };
 
 }  // namespace quon
