@@ -286,6 +286,34 @@ tally_graph::reason tally_graph::explain(int matrix, int destination) const {
     return out;
 }
 
+namespace {
+
+// A chain of points in words: each destination's route ("<- source N") and
+// each tie line ("<- tie from router M destination D").
+std::string chainText(const std::vector<tally::point>& chain) {
+    std::string text;
+    for (size_t i = 0; i < chain.size(); ++i) {
+        const tally::point& p = chain[i];
+        const bool source = p.kind == tally::point::end::source;
+        const std::string number = (source ? "source " : "destination ") + std::to_string(p.number);
+        if (i == 0)
+            text += "router " + std::to_string(p.matrix) + " " + number;
+        else if (source)
+            text += " <- " + number;
+        else
+            text += " <- tie from router " + std::to_string(p.matrix) + " " + number;
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string reasonText(const tally_graph::reason& why) {
+    if (why.input.empty()) return "";
+    return chainText(why.shown) + "; " + why.input + " index " + std::to_string(why.index) + " lights " +
+           chainText(why.lit);
+}
+
 int tally_graph::route(int matrix, int destination) const {
     const auto r = routes_.find(destinationKey(matrix, destination));
     return r == routes_.end() ? 0 : r->second;

@@ -155,6 +155,9 @@ TEST(TallyGraphWhy, NamesTheInputAndTheWayThroughRoutesAndTies) {
     EXPECT_EQ(why.index, 3);
     EXPECT_EQ(why.shown, (std::vector<point>{dst(2, 1), src(2, 7), dst(1, 4), src(1, 5)}));
     EXPECT_EQ(why.lit, (std::vector<point>{dst(1, 2), src(1, 5)}));
+    EXPECT_EQ(quon::reasonText(why),
+              "router 2 destination 1 <- source 7 <- tie from router 1 destination 4 <- source 5; "
+              "mixer1 index 3 lights router 1 destination 2 <- source 5");
 }
 
 TEST(TallyGraphWhy, ADestinationWatchedTwiceStaysWatchedUntilBothGo) {

@@ -120,6 +120,11 @@ private:
     std::unordered_map<key, std::vector<lit_entry*>> litsOf_;    // origin -> lit indices on it
 };
 
+// The way of a reason in words, as the page and the API give it: "router 2
+// destination 1 <- source 7 <- tie from router 1 destination 4 <- source 5;
+// mixer1 index 3 lights router 1 destination 2 <- source 5".
+std::string reasonText(const tally_graph::reason& why);
+
 }  // namespace quon
 
 #endif
