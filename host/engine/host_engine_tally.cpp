@@ -70,11 +70,6 @@ void host_engine::setTally(const std::vector<tally::lit>& lits) {
     tellTally(changed);
 }
 
-void host_engine::clearTally(const std::string& input) {
-    catchUpClock();
-    tellTally(tally_.clearInput(input));
-}
-
 void host_engine::setTies(const std::vector<tally::tie>& ties) {
     catchUpClock();
     std::vector<tally_graph::place> changed;

@@ -223,16 +223,6 @@ std::vector<tally_graph::place> tally_graph::setLits(const std::vector<tally::li
     return finish(changed);
 }
 
-std::vector<tally_graph::place> tally_graph::clearInput(const std::string& input) {
-    std::vector<tally::lit> off;
-    for (auto it = lits_.lower_bound({input, INT32_MIN}); it != lits_.end() && it->first.first == input; ++it) {
-        tally::lit lit = it->second.lit;
-        lit.now = tally::state::off;
-        off.push_back(lit);
-    }
-    return setLits(off);
-}
-
 std::vector<tally_graph::place> tally_graph::setTies(const std::vector<tally::tie>& ties) {
     // What a tie line changes is the picture of the source it feeds, and
     // everything downstream of that source, before and after.

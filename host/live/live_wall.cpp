@@ -13,7 +13,18 @@ live_wall::live_wall(boost::asio::io_context& loop, host_engine& engine, std::st
       defaultModule_(std::move(defaultModule)),
       layoutFolder_(std::move(layoutFolder)),
       check_(std::move(check)),
-      warn_(std::move(warn)) {
+      warn_(std::move(warn)),
+      inputs_(
+          loop, [this](const std::vector<tally::lit>& lits) { engine_.setTally(lits); },
+          [this](const tally::tally_input_status& status) {
+              if (watchInputs_) watchInputs_(status);
+          },
+          [this](const std::string& line) {
+              if (inputLog_)
+                  inputLog_(line);
+              else
+                  warn_(line);
+          }) {
     engine_.addListener(&routerWatch_);
 }
 
@@ -85,10 +96,8 @@ bool live_wall::read(const std::string& path, wall& out, std::vector<std::string
 
 bool live_wall::start(const std::string& path, std::vector<std::string>& errors) {
     if (!read(path, wall_, errors)) return false;
-    for (const tally::tally_input_config& input : wall_.tallyInputs)
-        if (auto listener = listen(input, errors)) inputs_.push_back(std::move(listener));
-    if (!errors.empty()) {
-        inputs_.clear();
+    if (!inputs_.apply(wall_.tallyInputs, errors)) {
+        inputs_.stop();
         return false;
     }
     engine_.setTies(wall_.ties);
@@ -114,27 +123,8 @@ live_wall::changes live_wall::apply(wall next) {
         if (kept == after.end()) removed.insert(name);
     }
     result.removed = static_cast<int>(removed.size());
-    // An input that changed lets go of its socket before the new one binds.
-    std::vector<std::unique_ptr<tally::tally_listener>> running = std::move(inputs_);
-    inputs_.clear();
-    for (auto& input : running) {
-        const bool same = std::any_of(next.tallyInputs.begin(), next.tallyInputs.end(),
-                                      [&](const tally::tally_input_config& c) { return input->keeps(c); });
-        if (same) continue;
-        const std::string name = input->config().name;
-        input.reset();
-        engine_.clearTally(name);
-    }
     std::vector<std::string> refused;
-    for (const tally::tally_input_config& config : next.tallyInputs) {
-        const auto same = std::find_if(running.begin(), running.end(), [&](const auto& input) {
-            return input && input->keeps(config);
-        });
-        if (same != running.end())
-            inputs_.push_back(std::move(*same));
-        else if (auto listener = listen(config, refused))
-            inputs_.push_back(std::move(listener));
-    }
+    inputs_.apply(next.tallyInputs, refused);
     for (const std::string& line : refused) warn_(line);
     engine_.setTies(next.ties);
     wall_ = std::move(next);
@@ -160,29 +150,8 @@ live_wall::changes live_wall::apply(wall next) {
 }
 
 void live_wall::stop() {
-    inputs_.clear();
+    inputs_.stop();
     if (output_) output_->stop();
-}
-
-std::unique_ptr<tally::tally_listener> live_wall::listen(const tally::tally_input_config& config,
-                                                         std::vector<std::string>& errors) {
-    auto listener = std::make_unique<tally::tally_listener>(
-        loop_, config, [this](const std::vector<tally::lit>& lits) { engine_.setTally(lits); },
-        [this](const tally::tally_input_status& status) {
-            if (watchInputs_) watchInputs_(status);
-        },
-        [this](const std::string& line) {
-            if (inputLog_)
-                inputLog_(line);
-            else
-                warn_(line);
-        });
-    std::string error;
-    if (!listener->start(error)) {
-        errors.push_back(config.at("listen") + "tally input \"" + config.name + "\": " + error);
-        return nullptr;
-    }
-    return listener;
 }
 
 void live_wall::watchInputs(tally::tally_listener::on_state watch, tally::tally_listener::on_log log) {
@@ -190,11 +159,7 @@ void live_wall::watchInputs(tally::tally_listener::on_state watch, tally::tally_
     inputLog_ = std::move(log);
 }
 
-std::vector<tally::tally_input_status> live_wall::inputs() const {
-    std::vector<tally::tally_input_status> all;
-    for (const auto& input : inputs_) all.push_back(input->status());
-    return all;
-}
+std::vector<tally::tally_input_status> live_wall::inputs() const { return inputs_.statuses(); }
 
 void live_wall::startOutput(const std::set<std::string>* removed) {
     if (feed_) engine_.removeListener(feed_.get());

@@ -48,6 +48,22 @@ struct serve_metrics::families {
                              .Name("quon_receiver_errors_total")
                              .Help("Failed resolves, connects and sends of the receiver")
                              .Register(r)),
+          tallyInputUp(prometheus::BuildGauge()
+                           .Name("quon_tally_input_up")
+                           .Help("1 while the tally input has had a packet within its timeout")
+                           .Register(r)),
+          tallyInputPackets(prometheus::BuildCounter()
+                                .Name("quon_tally_input_packets_total")
+                                .Help("Datagrams or packets the tally input read")
+                                .Register(r)),
+          tallyInputUnmapped(prometheus::BuildCounter()
+                                 .Name("quon_tally_input_unmapped_total")
+                                 .Help("Messages of the tally input that lit an index no mapping names")
+                                 .Register(r)),
+          tallyInputUnreadable(prometheus::BuildCounter()
+                                   .Name("quon_tally_input_unreadable_total")
+                                   .Help("Datagrams or packets the tally input could not read")
+                                   .Register(r)),
           displayMarked(prometheus::BuildGauge()
                             .Name("quon_display_marked")
                             .Help("1 while the display's screen shows that its router is lost (on_router_lost "
@@ -103,6 +119,10 @@ struct serve_metrics::families {
     prometheus::Family<prometheus::Gauge>& receiverUp;
     prometheus::Family<prometheus::Counter>& receiverPackets;
     prometheus::Family<prometheus::Counter>& receiverErrors;
+    prometheus::Family<prometheus::Gauge>& tallyInputUp;
+    prometheus::Family<prometheus::Counter>& tallyInputPackets;
+    prometheus::Family<prometheus::Counter>& tallyInputUnmapped;
+    prometheus::Family<prometheus::Counter>& tallyInputUnreadable;
     prometheus::Family<prometheus::Gauge>& displayMarked;
     prometheus::Family<prometheus::Gauge>& displaysMarked;
     prometheus::Family<prometheus::Gauge>& displays;
@@ -119,6 +139,8 @@ struct serve_metrics::families {
 
     // What the followed counters were last told, by receiver and kind.
     std::map<std::string, double> lastPackets, lastErrors, lastTally;
+    // The same of the tally inputs, by input.
+    std::map<std::string, double> lastTallyPackets, lastUnmapped, lastUnreadable;
     std::map<std::string, prometheus::Gauge*> marked;  // by display: its series of quon_display_marked
     double lastRevertives = 0, lastCommands = 0, lastParentCommands = 0;
 };
@@ -152,7 +174,8 @@ void serve_metrics::violated() { families_->violations.Increment(); }
 void serve_metrics::reloaded(bool refused) { (refused ? families_->reloadsRefused : families_->reloadsApplied).Increment(); }
 
 std::string serve_metrics::scrape(const host_engine& engine, const std::vector<umd_receiver_status>& receivers,
-                                  const std::vector<std::pair<std::string, lost_treatment>>& marked) {
+                                  const std::vector<std::pair<std::string, lost_treatment>>& marked,
+                                  const std::vector<tally::tally_input_status>& tallyInputs) {
     families& f = *families_;
     for (const auto& [display, gauge] : f.marked) f.displayMarked.Remove(gauge);
     f.marked.clear();
@@ -180,6 +203,13 @@ std::string serve_metrics::scrape(const host_engine& engine, const std::vector<u
         f.receiverUp.Add({{"to", to}}).Set(r.down ? 0 : 1);
         follow(f.receiverPackets.Add({{"to", to}}), f.lastPackets[to], static_cast<double>(r.packetsSent));
         follow(f.receiverErrors.Add({{"to", to}}), f.lastErrors[to], static_cast<double>(r.errors));
+    }
+    for (const tally::tally_input_status& t : tallyInputs) {
+        f.tallyInputUp.Add({{"input", t.name}}).Set(t.up ? 1 : 0);
+        follow(f.tallyInputPackets.Add({{"input", t.name}}), f.lastTallyPackets[t.name], static_cast<double>(t.packets));
+        follow(f.tallyInputUnmapped.Add({{"input", t.name}}), f.lastUnmapped[t.name], static_cast<double>(t.unmapped));
+        follow(f.tallyInputUnreadable.Add({{"input", t.name}}), f.lastUnreadable[t.name],
+               static_cast<double>(t.unreadable));
     }
     return prometheus::TextSerializer().Serialize(registry_->Collect());
 }

@@ -133,6 +133,22 @@ void tally_input::tick(clock::time_point now, input_report& out) {
         }
 }
 
+void tally_input::adopt(const tally_input& previous, std::vector<lit>& out) {
+    up_ = previous.up_;
+    lastPacket_ = previous.lastPacket_;
+    for (const lit& held : previous.lits()) {
+        const auto found = mapped_.find(held.index);
+        if (found != mapped_.end() && found->second.at == held.at) {
+            found->second.now = held.now;
+        } else {
+            lit off = held;
+            off.input = config_.name;
+            off.now = state::off;
+            out.push_back(off);
+        }
+    }
+}
+
 std::optional<tally_input::clock::time_point> tally_input::deadline() const {
     if (!up_) return std::nullopt;
     return lastPacket_ + config_.timeout;

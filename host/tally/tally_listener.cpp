@@ -56,6 +56,7 @@ public:
             if (udp_.bind(at, failure)) return fail("bind");
             receive();
         }
+        arm();  // an input that took over one that was up
         log_("tally input \"" + c.name + "\" listens on " + status().listen);
         return true;
     }
@@ -90,6 +91,7 @@ public:
     }
 
     const tally_input& input() const { return input_; }
+    tally_input& input() { return input_; }
 
 private:
     struct sender {
@@ -237,6 +239,10 @@ tally_listener::tally_listener(asio::io_context& io, tally_input_config config, 
 tally_listener::~tally_listener() { running_->close(); }
 
 bool tally_listener::start(std::string& error) { return running_->start(error); }
+
+void tally_listener::adopt(const tally_listener& previous, std::vector<lit>& out) {
+    running_->input().adopt(previous.running_->input(), out);
+}
 
 const tally_input_config& tally_listener::config() const { return running_->input().config(); }
 

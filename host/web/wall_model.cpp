@@ -225,12 +225,15 @@ std::string wall_model::healthJson(std::size_t clients) const {
             down.push_back("router " + std::to_string(device) + " " + link.state + " (" + text + ")");
     for (const receiver_state& r : receivers_)
         if (r.down) down.push_back("receiver " + r.to + " " + r.state + (r.detail.empty() ? "" : " (" + r.detail + ")"));
+    for (const tally_input_state& t : tallyInputs_)
+        if (!t.up) down.push_back("tally input " + t.name + " down (" + t.listen + ")");
     json health = {{"status", down.empty() ? "ok" : "degraded"},
                    {"role", role_},
                    {"down", down},
                    {"displays", order_.size()},
                    {"routers", links_.size()},
                    {"receivers", receivers_.size()},
+                   {"tallyInputs", tallyInputs_.size()},
                    {"clients", clients}};
     return health.dump(-1, ' ', false, replace_invalid);
 }

@@ -38,6 +38,7 @@ public:
 
     void setLink(const link_state& state);
     void setReceivers(std::vector<receiver_state> receivers) { receivers_ = std::move(receivers); }
+    void setTallyInputs(std::vector<tally_input_state> inputs) { tallyInputs_ = std::move(inputs); }
     // "active" (as it starts) or "standby": the host's role in a pair.
     void setRole(std::string role) { role_ = std::move(role); }
     const std::string& role() const { return role_; }
@@ -86,6 +87,7 @@ private:
     std::unordered_map<std::string, display_entry> displays_;
     std::map<int, link_state> links_;
     std::vector<receiver_state> receivers_;
+    std::vector<tally_input_state> tallyInputs_;
     std::string role_ = "active";
     bool control_ = false;
     std::deque<event_line> events_;

@@ -98,6 +98,10 @@ void web_view::receivers(std::vector<receiver_state> states) {
     server.scheduleFlush();
 }
 
+void web_view::tallyInputs(std::vector<tally_input_state> states) {
+    impl_->server->model.setTallyInputs(std::move(states));
+}
+
 void web_view::followReceivers(std::function<std::vector<receiver_state>()> read, std::chrono::milliseconds every) {
     server_state& server = *impl_->server;
     server.readReceivers = std::move(read);

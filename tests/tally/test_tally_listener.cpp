@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fake_vision_mixer.h"
+#include "quon/tally/tally_inputs.h"
 #include "quon/tally/tally_listener.h"
 #include "run_until.h"
 
@@ -71,5 +72,44 @@ INSTANTIATE_TEST_SUITE_P(Wires, TallyListener,
                                          wire_case{"tsl31_udp", tally_wire::tsl31_udp,
                                                    fake_vision_mixer::wire::tsl31_udp}),
                          [](const testing::TestParamInfo<wire_case>& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+TEST(TallyInputs, AReloadKeepsAnUnchangedInputAndAChangedOneTakesOverItsLamps) {
+    boost::asio::io_context io;
+    tally_input_config a;
+    a.name = "a";
+    a.address = "127.0.0.1";
+    a.maps.push_back(tally_map{1, 8, point{1, point::end::destination, 1}, {}});
+    tally_input_config b = a;
+    b.name = "b";
+    std::vector<lit> changes;
+    tally_inputs inputs(
+        io, [&](const std::vector<lit>& some) { changes.insert(changes.end(), some.begin(), some.end()); },
+        [](const tally_input_status&) {}, [](const std::string&) {});
+    std::vector<std::string> errors;
+    ASSERT_TRUE(inputs.apply({a, b}, errors)) << testing::PrintToString(errors);
+    const std::string listen = inputs.statuses()[0].listen;
+    fake_vision_mixer mixer(io, fake_vision_mixer::wire::tsl5_udp,
+                            static_cast<uint16_t>(std::stoi(listen.substr(listen.rfind(':') + 1))));
+    mixer.cut(2);
+    ASSERT_TRUE(runUntil(io, [&] { return !changes.empty(); }));
+
+    ASSERT_TRUE(inputs.apply({a, b}, errors));
+    EXPECT_EQ(inputs.statuses()[0].listen, listen) << "kept: the same socket";
+
+    changes.clear();
+    tally_input_config wider = a;
+    wider.maps.push_back(tally_map{9, 1, point{2, point::end::source, 1}, {}});
+    ASSERT_TRUE(inputs.apply({wider}, errors));
+    EXPECT_TRUE(changes.empty()) << "index 2 still stands for destination 2: held, not put out";
+    EXPECT_EQ(inputs.lits().size(), 1u);
+    EXPECT_TRUE(inputs.statuses()[0].up);
+
+    inputs.stop();
+    EXPECT_EQ(changes, (std::vector<lit>{{"a", 2, point{1, point::end::destination, 2}, state::off}}));
+}
 
 }  // namespace

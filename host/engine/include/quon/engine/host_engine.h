@@ -132,8 +132,6 @@ public:
     // each component whose tally changed (tallyChanged). A point whose
     // route the graph has not yet heard of is asked of its router first.
     void setTally(const std::vector<tally::lit>& lits);
-    // Every lit index of `input` put out (an input gone at a reload).
-    void clearTally(const std::string& input);
     // The tie lines, at start and at each reload.
     void setTies(const std::vector<tally::tie>& ties);
     // The tally of the picture a component's first watched destination

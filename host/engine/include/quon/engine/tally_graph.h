@@ -64,8 +64,6 @@ public:
     // Lit indices as an input reports them (keyed by input and index); an
     // `off` one is put out and forgotten.
     std::vector<place> setLits(const std::vector<tally::lit>& lits);
-    // Every lit index of `input` is put out (an input removed at a reload).
-    std::vector<place> clearInput(const std::string& input);
     // The tie lines in place of those held. Of two tie lines into one
     // source, or out of one destination, the last holds (the wall file
     // refuses both).

@@ -20,7 +20,7 @@
 #include "quon/live/display_feed.h"
 #include "quon/live/wall_file.h"
 #include "quon/screens/umd_output.h"
-#include "quon/tally/tally_listener.h"
+#include "quon/tally/tally_inputs.h"
 
 namespace quon {
 
@@ -55,9 +55,8 @@ public:
     // Applies the difference to a wall read by read(): new displays are
     // created, removed ones destroyed (their screens sent blank), changed
     // ones get the parent commands whose value changed. The tie lines are
-    // the new file's; a tally input whose settings are the same runs on,
-    // others are made anew (their lamps put out until the mixer sends
-    // again) or go (put out); one that cannot listen is warned about.
+    // the new file's, and the tally inputs follow the file as
+    // tally_inputs.h says; one that cannot listen is warned about.
     changes apply(wall next);
     // At shutdown: the output stops (blanking only when asked to).
     void stop();
@@ -116,10 +115,6 @@ private:
     // screen keeps its last good name rather than a blank.
     void show(const display_change& display);
     void resend(const std::string& name);
-    // A listener for `config`, listening; null with a line in `errors`
-    // when it cannot.
-    std::unique_ptr<tally::tally_listener> listen(const tally::tally_input_config& config,
-                                                  std::vector<std::string>& errors);
 
     boost::asio::io_context& loop_;
     host_engine& engine_;
@@ -138,9 +133,9 @@ private:
     std::unique_ptr<umd_output> output_;
     std::vector<std::unique_ptr<umd_output>> retired_;  // stopped, still closing
     std::unique_ptr<display_feed> feed_;  // to output_; registered with the engine
-    std::vector<std::unique_ptr<tally::tally_listener>> inputs_;  // in file order
     tally::tally_listener::on_state watchInputs_;
     tally::tally_listener::on_log inputLog_;
+    tally::tally_inputs inputs_;  // calls the two above
 };
 
 }  // namespace quon

@@ -16,6 +16,7 @@
 
 #include "quon/engine/host_engine.h"
 #include "quon/screens/umd_output.h"
+#include "quon/tally/tally_listener.h"
 
 namespace prometheus {
 class Registry;
@@ -38,9 +39,11 @@ public:
     void setActive(bool active);
 
     // The text of a scrape, with the levels as they stand now; `marked`:
-    // the displays whose screens show their router's loss.
+    // the displays whose screens show their router's loss; `tallyInputs`:
+    // every tally input's state and counts.
     std::string scrape(const host_engine& engine, const std::vector<umd_receiver_status>& receivers,
-                       const std::vector<std::pair<std::string, lost_treatment>>& marked);
+                       const std::vector<std::pair<std::string, lost_treatment>>& marked,
+                       const std::vector<tally::tally_input_status>& tallyInputs = {});
 
 private:
     struct families;

@@ -50,6 +50,12 @@ public:
     // When tick() next has something to do; none while down.
     std::optional<clock::time_point> deadline() const;
 
+    // Takes over what `previous` (this input before a reload changed its
+    // settings) held: the state of each index that still stands for the
+    // same point, whether it was up, when its last packet came. Appends to
+    // `out` each of its lits that this one does not hold, put out.
+    void adopt(const tally_input& previous, std::vector<lit>& out);
+
     bool up() const { return up_; }
     const tally_input_config& config() const { return config_; }
     // Every mapped index that is lit now, by index.

@@ -59,6 +59,10 @@ public:
     tally_listener(const tally_listener&) = delete;
     tally_listener& operator=(const tally_listener&) = delete;
 
+    // Before start(): takes over the lamps and state of `previous`, the
+    // same input before a reload changed it (tally_input::adopt); `out`
+    // gets the lamps it does not hold, put out.
+    void adopt(const tally_listener& previous, std::vector<lit>& out);
     // Binds and starts listening; false with why ("cannot bind
     // 127.0.0.1:8910: Address already in use").
     bool start(std::string& error);

@@ -47,6 +47,14 @@ struct link_state {
     bool up = false;                   // routerUp(state): what /healthz counts as up
 };
 
+// One tally input (a vision mixer's tally, docs/tally.md): down until its
+// first packet and after `timeout` without one.
+struct tally_input_state {
+    std::string name;
+    std::string listen;  // as bound: "tsl5+udp://127.0.0.1:8910"
+    bool up = false;
+};
+
 // One TSL receiver (a screen or a multiviewer) the displays are sent to.
 struct receiver_state {
     std::string to;      // as in the wall file: "tsl5+udp://10.0.0.9:8900"

@@ -90,6 +90,9 @@ public:
     // and every `every` while a page is open (the pages get them when they
     // changed), so that a page's count is never older than that.
     void followReceivers(std::function<std::vector<receiver_state>()> read, std::chrono::milliseconds every);
+    // The tally inputs, all of them: /healthz is "degraded" while one is
+    // down.
+    void tallyInputs(std::vector<tally_input_state> states);
     // The host's role in a pair: "active" (as it starts) or "standby".
     // /healthz reports it, and the page shows a standby host as such.
     void role(const std::string& role);
