@@ -9,7 +9,6 @@ namespace quon {
 namespace {
 
 using key = uint64_t;
-constexpr key nothing = ~key{0};  // the origin of a destination with no route
 constexpr key source_bit = key{1} << 32;
 
 key destinationKey(int matrix, int destination) {
@@ -45,7 +44,7 @@ key tally_graph::originOf(key at, std::vector<key>* chain) const {
         if (chain) chain->push_back(at);
         if (!isSource(at)) {
             const auto r = routes_.find(at);
-            if (r == routes_.end() || r->second == 0) return nothing;
+            if (r == routes_.end() || r->second == 0) return no_picture;
             at = sourceKey(matrixOf(at), r->second);
             continue;
         }
@@ -76,14 +75,14 @@ void tally_graph::downstream(key from, std::unordered_set<key>& out) const {
 
 void tally_graph::moveLit(lit_entry& entry, key origin, batch& changed) {
     if (entry.origin == origin) return;
-    if (entry.origin != nothing) {
+    if (entry.origin != no_picture) {
         auto& on = litsOf_[entry.origin];
         eraseOne(on, &entry);
         if (on.empty()) litsOf_.erase(entry.origin);
         changed.pictures.insert(entry.origin);
     }
     entry.origin = origin;
-    if (origin != nothing) {
+    if (origin != no_picture) {
         litsOf_[origin].push_back(&entry);
         changed.pictures.insert(origin);
     }
@@ -94,13 +93,13 @@ void tally_graph::reorigin(const std::unordered_set<key>& points, batch& changed
         if (const auto w = watched_.find(at); w != watched_.end()) {
             const key origin = originOf(at);
             if (origin != w->second.origin) {
-                if (w->second.origin != nothing) {
+                if (w->second.origin != no_picture) {
                     auto& carriers = carriers_[w->second.origin];
                     carriers.erase(at);
                     if (carriers.empty()) carriers_.erase(w->second.origin);
                 }
                 w->second.origin = origin;
-                if (origin != nothing) carriers_[origin].insert(at);
+                if (origin != no_picture) carriers_[origin].insert(at);
                 changed.destinations.insert(at);
             }
         }
@@ -115,7 +114,7 @@ void tally_graph::reorigin(const std::unordered_set<key>& points, batch& changed
 }
 
 const tally_graph::lit_entry* tally_graph::winner(key origin) const {
-    if (origin == nothing) return nullptr;
+    if (origin == no_picture) return nullptr;
     const auto on = litsOf_.find(origin);
     if (on == litsOf_.end()) return nullptr;
     const lit_entry* best = nullptr;
@@ -152,7 +151,7 @@ void tally_graph::watch(int matrix, int destination) {
     watched_entry& w = watched_[at];
     if (w.count++ > 0) return;
     w.origin = originOf(at);
-    if (w.origin != nothing) carriers_[w.origin].insert(at);
+    if (w.origin != no_picture) carriers_[w.origin].insert(at);
     const lit_entry* best = winner(w.origin);
     w.now = best ? best->lit.now : tally::state::off;
 }
@@ -197,7 +196,7 @@ std::vector<tally_graph::place> tally_graph::setLits(const std::vector<tally::li
             auto& at = litsAt_[pointKey(entry.lit.at)];
             eraseOne(at, &entry);
             if (at.empty()) litsAt_.erase(pointKey(entry.lit.at));
-            moveLit(entry, nothing, changed);
+            moveLit(entry, no_picture, changed);
             lits_.erase(found);
             found = lits_.end();
         }
@@ -207,17 +206,17 @@ std::vector<tally_graph::place> tally_graph::setLits(const std::vector<tally::li
             auto& at = litsAt_[pointKey(entry.lit.at)];
             eraseOne(at, &entry);
             if (at.empty()) litsAt_.erase(pointKey(entry.lit.at));
-            moveLit(entry, nothing, changed);
+            moveLit(entry, no_picture, changed);
             lits_.erase(found);
             continue;
         }
         if (found == lits_.end()) {
-            found = lits_.emplace(id, lit_entry{lit, nothing}).first;
+            found = lits_.emplace(id, lit_entry{lit, no_picture}).first;
             litsAt_[pointKey(lit.at)].push_back(&found->second);
             moveLit(found->second, originOf(pointKey(lit.at)), changed);
         } else if (found->second.lit.now != lit.now) {
             found->second.lit.now = lit.now;
-            if (found->second.origin != nothing) changed.pictures.insert(found->second.origin);
+            if (found->second.origin != no_picture) changed.pictures.insert(found->second.origin);
         }
     }
     return finish(changed);

@@ -77,13 +77,14 @@ public:
 
 private:
     using key = uint64_t;
+    static constexpr key no_picture = ~key{0};  // a destination with no route
     struct lit_entry {
         tally::lit lit;
-        key origin;
+        key origin = no_picture;
     };
     struct watched_entry {
         int count = 0;
-        key origin;
+        key origin = no_picture;
         tally::state now = tally::state::off;
     };
     // What a change touched: destinations whose picture moved, pictures
