@@ -191,7 +191,24 @@ void readInput(const toml::table& t, std::vector<tally_input_config>& out, std::
     if (!t.contains("name")) errors.push_back(input.where[""] + "a [[tally_in]] needs a `name`");
     if (!t.contains("listen"))
         errors.push_back(input.where[""] + "a [[tally_in]] needs `listen`, e.g. \"tsl5+udp://192.0.2.1:8910\"");
-    if (!listening) return;  // what the rest means depends on the protocol
+    std::map<int, std::string> mapped;
+    const auto readMaps = [&](tally_input_config& into) {
+        const toml::node* node = t.get("map");
+        if (!node) return;
+        const toml::array* list = node->as_array();
+        if (!list || !list->is_array_of_tables())
+            errors.push_back(where(path, node->source()) + "`map` is a list of tables: [[tally_in.map]]");
+        else
+            for (const toml::node& entry : *list) readMap(*entry.as_table(), into, mapped, path, errors);
+    };
+    if (!listening) {
+        // The rest depends on the protocol; the maps are still read with
+        // the widest limits (TSL 5's), so that their errors are said now.
+        tally_input_config widest = input;
+        widest.wire = tally_wire::tsl5_udp;
+        readMaps(widest);
+        return;
+    }
     const char* const protocol = input.tsl31() ? "TSL 3.1" : "TSL 5";
     if (const toml::node* node = t.get("screen")) {
         if (input.tsl31())
@@ -217,14 +234,7 @@ void readInput(const toml::table& t, std::vector<tally_input_config>& out, std::
     if (!added && input.port != 0)
         errors.push_back(input.at("listen") + "tally input \"" + input.name + "\" listens where \"" + first->second +
                          "\" does");
-    std::map<int, std::string> mapped;
-    if (const toml::node* node = t.get("map")) {
-        const toml::array* list = node->as_array();
-        if (!list || !list->is_array_of_tables())
-            errors.push_back(where(path, node->source()) + "`map` is a list of tables: [[tally_in.map]]");
-        else
-            for (const toml::node& entry : *list) readMap(*entry.as_table(), input, mapped, path, errors);
-    }
+    readMaps(input);
     if (errors.size() == errorsBefore) out.push_back(std::move(input));
 }
 

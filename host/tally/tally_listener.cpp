@@ -99,7 +99,7 @@ private:
         asio::ip::tcp::socket socket;
         tsl5_stream_reader reader;
         std::array<char, 4096> buffer{};
-        clock::time_point lastData = clock::now();
+        clock::time_point lastHeard = clock::now();
     };
 
     void receive() {
@@ -141,8 +141,8 @@ private:
         if (senders_.size() >= max_tally_senders) {
             auto quietest = senders_.begin();
             for (auto s = senders_.begin(); s != senders_.end(); ++s)
-                if (s->lastData < quietest->lastData) quietest = s;
-            if (clock::now() - quietest->lastData < input_.config().timeout) {
+                if (s->lastHeard < quietest->lastHeard) quietest = s;
+            if (clock::now() - quietest->lastHeard < input_.config().timeout) {
                 ++refusedSenders_;
                 if (refusedSenders_ == 1 || refusedSenders_ % 100 == 0)
                     log_("tally input \"" + input_.config().name + "\": a sender refused, " +
@@ -152,7 +152,7 @@ private:
                 return;
             }
             quietest->socket.close(ignored);  // its read ends and removes it
-            quietest->lastData = clock::time_point::max();  // not chosen again
+            quietest->lastHeard = clock::time_point::max();  // not chosen again
         }
         socket.set_option(asio::socket_base::keep_alive(true), ignored);
         senders_.emplace_back(io_);
@@ -168,10 +168,14 @@ private:
                                           self->senders_.erase(s);
                                           return;
                                       }
-                                      s->lastData = clock::now();
+                                      // Heard when it sends a packet that is read, not any bytes: a
+                                      // sender of noise does not hold its place.
+                                      const clock::time_point now = clock::now();
+                                      const uint64_t before = self->input_.packets();
                                       input_report report;
-                                      self->input_.stream(s->reader, std::string_view(s->buffer.data(), size),
-                                                          s->lastData, report);
+                                      self->input_.stream(s->reader, std::string_view(s->buffer.data(), size), now,
+                                                          report);
+                                      if (self->input_.packets() != before) s->lastHeard = now;
                                       self->handle(report);
                                       if (!self->closed_) self->read(s);
                                   });

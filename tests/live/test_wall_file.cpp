@@ -501,6 +501,14 @@ TEST(WallFile, ListsErrorsInFileOrder) {
     EXPECT_EQ(errors[2].rfind("w.toml:7:", 0), 0u) << errors[2];
 }
 
+TEST(WallFile, ATallyInputsMapsAreReadEvenWhenItsListenIsRefused) {
+    wall parsed;
+    std::vector<std::string> errors;
+    EXPECT_FALSE(parseWall("[[tally_in]]\nname = \"m\"\nlisten = \"udp://x\"\n[[tally_in.map]]\nindex = 1\nmatrix = 1\n",
+                           "w.toml", parsed, errors));
+    EXPECT_EQ(errors.size(), 2u) << testing::PrintToString(errors);
+}
+
 TEST(WallFile, ReportsEveryErrorNotJustTheFirst) {
     umd_config config;
     std::vector<std::string> errors;

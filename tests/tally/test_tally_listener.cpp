@@ -113,3 +113,51 @@ TEST(TallyInputs, AReloadKeepsAnUnchangedInputAndAChangedOneTakesOverItsLamps) {
 }
 
 }  // namespace
+
+#include "quon/metrics/serve_metrics.h"
+#include "quon/routers/built_in_routers.h"
+
+namespace {
+
+TEST(TallyInputMetrics, EachInputsStateAndCountsAreScraped) {
+    const quon::router_registry routers = quon::builtInRouters();
+    const quon::host_engine engine(quon::system_description{}, routers);
+    quon::serve_metrics metrics;
+    tally_input_status down;
+    down.name = "mixer1";
+    down.packets = 12;
+    down.unmapped = 3;
+    const std::string text = metrics.scrape(engine, {}, {}, {down});
+    EXPECT_NE(text.find("quon_tally_input_up{input=\"mixer1\"} 0"), std::string::npos) << text;
+    EXPECT_NE(text.find("quon_tally_input_packets_total{input=\"mixer1\"} 12"), std::string::npos);
+    EXPECT_NE(text.find("quon_tally_input_unmapped_total{input=\"mixer1\"} 3"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TallyListenerTcp, ServesEightSendersAtOnceAndRefusesANinthWhileTheyAreHeard) {
+    boost::asio::io_context io;
+    tally_input_config config;
+    config.name = "mixer1";
+    config.wire = tally_wire::tsl5_tcp;
+    config.address = "127.0.0.1";
+    config.timeout = std::chrono::minutes(1);
+    tally_listener listener(
+        io, config, [](const std::vector<lit>&) {}, [](const tally_input_status&) {}, [](const std::string&) {});
+    std::string error;
+    ASSERT_TRUE(listener.start(error)) << error;
+    const std::string listen = listener.status().listen;
+    const boost::asio::ip::tcp::endpoint at(boost::asio::ip::make_address("127.0.0.1"),
+                                            static_cast<uint16_t>(std::stoi(listen.substr(listen.rfind(':') + 1))));
+    std::vector<boost::asio::ip::tcp::socket> senders;
+    for (size_t i = 0; i <= max_tally_senders; ++i) {
+        senders.emplace_back(io);
+        senders.back().connect(at);
+    }
+    ASSERT_TRUE(runUntil(io, [&] { return listener.status().refusedSenders == 1; }));
+    EXPECT_EQ(listener.status().senders, max_tally_senders);
+}
+
+}  // namespace

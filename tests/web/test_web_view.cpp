@@ -323,7 +323,16 @@ TEST_F(WebView, HealthzCountsWhatItServes) {
     const http_reply reply = get("/healthz");
     ASSERT_EQ(reply.status, 200);
     EXPECT_EQ(json::parse(reply.body),
-              json::parse(R"({"status":"ok","role":"active","down":[],"displays":1,"routers":1,"receivers":0,"clients":0})"));
+              json::parse(R"({"status":"ok","role":"active","down":[],"displays":1,"routers":1,"receivers":0,"tallyInputs":0,"clients":0})"));
+}
+
+TEST_F(WebView, HealthzIsDegradedNamingEachTallyInputThatIsDown) {
+    startView();
+    view->tallyInputs({{"mixer1", "tsl5+udp://127.0.0.1:8910", true}, {"mixer2", "tsl31+udp://127.0.0.1:8911", false}});
+    const json health = json::parse(get("/healthz").body);
+    EXPECT_EQ(health["status"], "degraded");
+    EXPECT_EQ(health["down"], json::array({"tally input mixer2 down (tsl31+udp://127.0.0.1:8911)"}));
+    EXPECT_EQ(health["tallyInputs"], 2);
 }
 
 TEST_F(WebView, HealthzIsDegradedNamingEachRouterThatIsDownOrIncompleteAndEachReceiverDown) {

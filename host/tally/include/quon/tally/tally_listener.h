@@ -26,8 +26,9 @@
 namespace quon::tally {
 
 // TCP senders one input serves at once. A sender beyond them is refused,
-// unless the longest quiet one has sent nothing for `timeout`: that one is
-// closed for it (a sender that went away without closing).
+// unless the longest quiet one has sent no packet that could be read for
+// `timeout`: that one is closed for it (a sender that went away without
+// closing, or sends nothing but noise).
 constexpr size_t max_tally_senders = 8;
 // The largest datagram read whole (larger ones are cut and then refused).
 constexpr size_t max_tally_datagram = 65536;
