@@ -303,6 +303,13 @@ std::string reasonText(const tally_graph::reason& why) {
            chainText(why.lit);
 }
 
+std::vector<int> tally_graph::routedDestinations(int matrix) const {
+    std::vector<int> out;
+    for (const auto& [at, source] : routes_)
+        if (source != 0 && matrixOf(at) == matrix) out.push_back(numberOf(at));
+    return out;
+}
+
 int tally_graph::route(int matrix, int destination) const {
     const auto r = routes_.find(destinationKey(matrix, destination));
     return r == routes_.end() ? 0 : r->second;

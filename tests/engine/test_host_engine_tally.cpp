@@ -57,6 +57,12 @@ TEST_F(HostEngine, ATieLineCarriesTheTallyToAnotherRouterAndSaysWhy) {
     ASSERT_TRUE(why);
     EXPECT_EQ(why->input, "mixer1");
     EXPECT_EQ(why->shown.size(), 4u);
+    // Router 1 made anew at a reload, its destination 2 now showing source 3.
+    system.writeDevice(1, "[Router]\nName=R\n[Database]\nDatabaseSize_0=8\nDatabaseSize_1=6\n[Crosspoints]\n2=3\n");
+    ASSERT_THAT(engine->applySystem(readSystem(system.folder()), builtInRouters()).changed, ElementsAre(1));
+    EXPECT_EQ(engine->tallyOf("q"), tally::state::off);
+    engine->setTally({{"mixer1", 2, source(1, 3), tally::state::program}});
+    EXPECT_EQ(engine->tallyOf("q"), tally::state::program);
     engine->setTies({});
     EXPECT_EQ(engine->tallyOf("q"), tally::state::off);
     send("q", "RU 2");

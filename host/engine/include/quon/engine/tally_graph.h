@@ -73,6 +73,8 @@ public:
     reason explain(int matrix, int destination) const;
     // The source known routed to the destination; 0 when none.
     int route(int matrix, int destination) const;
+    // The destinations of `matrix` whose route is known, in no order.
+    std::vector<int> routedDestinations(int matrix) const;
     const std::vector<tally::tie>& ties() const { return ties_; }
 
 private:
