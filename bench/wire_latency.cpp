@@ -9,6 +9,11 @@
 // and read on a loopback TCP connection, then the same TSL datagrams, a
 // display each, sent to a receiver of the same kind, with no host in
 // between. A salvo's floor runs in the same iteration as the host's.
+//
+// Tally the same way: a vision mixer's TSL 5 datagram to the host's tally
+// input, through the route into the mixer's input, to the display packets
+// of the displays that show that picture (one, and all 1,000), beside the
+// floor of the same datagrams with no host between.
 #include <benchmark/benchmark.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -211,7 +216,9 @@ double microseconds(steady::duration d) { return std::chrono::duration<double, s
 // receiver, routers started before the wall.
 class live_host {
 public:
-    live_host(protocol p, uint16_t receiverPort, bool batch = false)
+    // `tally`: a tally input whose index 1 stands for destination kSize
+    // (a mixer input fed by the router) and index 2 for source 1.
+    live_host(protocol p, uint16_t receiverPort, bool batch = false, bool tally = false)
         : router_(p == protocol::videohub ? fake::makeFakeVideohub(loop_, routerState())
                   : p == protocol::swp08  ? fake::makeFakeSwp08(loop_, routerState())
                   : p == protocol::quartz ? fake::makeFakeQuartz(loop_, routerState())
@@ -235,6 +242,10 @@ public:
             wallFile << "\n[[display]]\nname = \"d" << d << "\"\ninstance = \"d" << d << "\"\numd = { index = " << d - 1
                      << " }\n";
         }
+        if (tally)
+            wallFile << "\n[[tally_in]]\nname = \"mixer\"\nlisten = \"tsl5+udp://127.0.0.1:0\"\n"
+                     << "[[tally_in.map]]\nindex = 1\nmatrix = 1\ndestination = " << kSize << "\n"
+                     << "[[tally_in.map]]\nindex = 2\nmatrix = 1\nsource = 1\n";
         instances.close();
         wallFile.close();
         setenv("VX_ROOT", root_.c_str(), 1);
@@ -250,6 +261,8 @@ public:
                 checkWall(w, system_, *engine_, KORVANE_MODULE_PATH, errors);
             },
             [this](const std::string& w) { warning_ = w; });
+        // The tally input's lines (where it listens, up and down) are no warnings.
+        wall_->watchInputs(nullptr, [](const std::string&) {});
         engine_->startRouters();
         std::vector<std::string> errors;
         if (!wall_->start(root_ + "/wall.toml", errors)) warning_ = errors.empty() ? "wall" : errors.front();
@@ -271,6 +284,13 @@ public:
         return engine_->property("d" + std::to_string(d), "1", "myMimic", "text") == sourceName(source);
     }
     asio::io_context& loop() { return loop_; }
+    // The port the tally input listens on; 0 without one.
+    uint16_t tallyPort() const {
+        const auto inputs = wall_->inputs();
+        if (inputs.empty()) return 0;
+        const std::string& listen = inputs.front().listen;
+        return static_cast<uint16_t>(std::stoi(listen.substr(listen.rfind(':') + 1)));
+    }
     int& source(int d) { return sources_[static_cast<size_t>(d)]; }
     std::vector<int>& sources() { return sources_; }
     fake::fake_router& router() { return *router_; }
@@ -455,6 +475,71 @@ void wireLatencySalvo(benchmark::State& state) {
     state.SetLabel(label);
 }
 
+// A mixer's datagram: index `index` in program (left red) or off.
+std::string mixerDatagram(uint16_t index, bool program) {
+    const tally_lamps lamps{program ? lamp_colour::red : lamp_colour::off, lamp_colour::off, lamp_colour::off, 3};
+    return tsl5Packet(0, index, lamps, tsl5Text(""));
+}
+
+// From the mixer's datagram to the last display packet it causes: `all`
+// lights the 1,000 displays (every destination routed source 1, index 2),
+// else the one display showing destination kSize's picture (index 1, a
+// mixer input fed through a route). Beside it the floor: the mixer's
+// datagram read on a loopback socket, then the same number of display
+// datagrams sent, one sendto each.
+void tallyLatency(benchmark::State& state) {
+    const bool all = state.range(0) != 0;
+    const int displays = all ? kSize : 1;
+    timed_receiver receiver;
+    live_host host(protocol::videohub, receiver.port(), false, true);
+    if (!cameUp(state, host, receiver)) return;
+    if (all) {
+        for (int d = 1; d <= kSize; ++d) host.source(d) = 1;
+        const uint64_t first = receiver.displays();
+        host.router().sendGarbage(salvoBytes(protocol::videohub, host.sources()));
+        // Display 1 shows source 1 already.
+        if (!bench::runUntil(host.loop(), [&] { return receiver.displays() >= first + kSize - 1; }))
+            return state.SkipWithError("the salvo to source 1 did not come");
+    }
+    asio::io_context io;
+    asio::ip::udp::socket mixer(io, asio::ip::udp::v4());
+    const asio::ip::udp::endpoint input(asio::ip::make_address("127.0.0.1"), host.tallyPort());
+    timed_receiver floorReceiver;
+    loopback_udp_socket floorInput;
+    asio::ip::udp::socket floorSender(io, asio::ip::udp::v4());
+    const asio::ip::udp::endpoint floorInputAt(asio::ip::make_address("127.0.0.1"), floorInput.port());
+    const asio::ip::udp::endpoint floorScreen(asio::ip::make_address("127.0.0.1"), floorReceiver.port());
+    std::vector<std::string> floorDatagrams;
+    for (int d = 1; d <= displays; ++d) floorDatagrams.push_back(datagramFor(d, d));
+
+    std::vector<double> samples, floorSamples;
+    bool program = false;
+    for (auto _ : state) {
+        program = !program;
+        const std::string datagram = mixerDatagram(all ? 2 : 1, program);
+        const uint64_t first = receiver.displays();
+        const auto sent = steady::now();
+        mixer.send_to(asio::buffer(datagram), input);
+        if (!bench::runUntil(host.loop(), [&] { return receiver.displays() >= first + static_cast<uint64_t>(displays); }))
+            return state.SkipWithError("the tally change did not reach every display");
+        samples.push_back(microseconds(receiver.at(receiver.count() - 1).at - sent));
+
+        const uint64_t floorFirst = floorReceiver.count();
+        std::array<char, 2048> buffer{};
+        const auto floorSent = steady::now();
+        floorSender.send_to(asio::buffer(datagram), floorInputAt);
+        if (::recv(floorInput.descriptor(), buffer.data(), buffer.size(), 0) < 0)
+            return state.SkipWithError("the floor's mixer datagram was lost");
+        for (const std::string& d : floorDatagrams) floorSender.send_to(asio::buffer(d), floorScreen);
+        if (!awaitArrival(floorReceiver, floorFirst + static_cast<uint64_t>(displays) - 1))
+            return state.SkipWithError("datagrams of the floor were lost on loopback");
+        floorSamples.push_back(microseconds(floorReceiver.at(floorFirst + static_cast<uint64_t>(displays) - 1).at - floorSent));
+    }
+    report(state, "", samples);
+    report(state, "floor_", floorSamples);
+    state.SetLabel(all ? "1,000 displays" : "one display");
+}
+
 // One iteration holds every sample: the figures are the counters.
 #define QUON_WIRE_BENCHMARK(name, iterations)                                                                   \
     BENCHMARK(name)                                                                                            \
@@ -469,6 +554,8 @@ void wireLatencySalvo(benchmark::State& state) {
 
 QUON_WIRE_BENCHMARK(wireLatencySingle, 1);
 QUON_WIRE_BENCHMARK(wireLatencySingleFloor, 1);
+BENCHMARK(tallyLatency)->Arg(0)->Iterations(2000)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(tallyLatency)->Arg(1)->Iterations(100)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(wireLatencySalvo)
     ->ArgsProduct({{static_cast<int>(protocol::videohub), static_cast<int>(protocol::swp08),
                     static_cast<int>(protocol::quartz)},

@@ -21,8 +21,10 @@
 #include <thread>
 
 #include "fake_tsl_screen.h"
+#include "fake_vision_mixer.h"
 #include "program_run.h"
 #include "run_until.h"
+#include "tsl_decoder.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -313,6 +315,20 @@ public:
         return runUntil(io_, [&] { return count() >= times; }, std::chrono::milliseconds(timeoutMs));
     }
     const std::vector<tsl5_shown>& shown() const { return screen_.shown(); }
+    // Waits until index `index` has been sent `text` with lamps left and
+    // right (0 off, 1 red, 2 green).
+    bool waitForLamps(int index, const std::string& text, int left, int right) {
+        return runUntil(io_, [&] { return sent(index, text, left, right) > 0; }, std::chrono::milliseconds(20000));
+    }
+    // How many messages, among those read so far, sent that.
+    int sent(int index, const std::string& text, int left, int right) const {
+        int count = 0;
+        for (const std::string& datagram : screen_.datagrams())
+            if (const auto packet = decodeTsl5(datagram))
+                for (const decoded_message& m : packet->messages)
+                    count += m.index == index && m.textBytes == text && m.left == left && m.right == right;
+        return count;
+    }
     // Whether anything was sent to `index` among what was read so far.
     bool sawIndex(int index) const {
         return std::any_of(screen_.shown().begin(), screen_.shown().end(),
@@ -332,6 +348,55 @@ TEST_P(Serve, ARouteChangeReachesTheScreenOverTsl5) {
     ASSERT_TRUE(screen.waitFor(7, "Input 1")) << host->output() << host->errors();
     router->write("route 1 9\n");
     EXPECT_TRUE(screen.waitFor(7, "Input 9")) << host->output() << host->errors();
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+}
+
+// The port a tally input listens on, from the last line serve said of it.
+int tallyPort(running_program& host) {
+    const std::string out = host.output();
+    const size_t at = out.rfind("listens on tsl5+udp://127.0.0.1:");
+    return at == std::string::npos ? 0 : std::stoi(out.substr(at + 32));
+}
+
+TEST_P(Serve, TallyLightsWhatShowsTheOnAirPictureThroughRoutesTiesAndReloads) {
+    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "tally follows every router alike";
+    tsl5_screen screen;
+    const std::string rest = "[umd]\nto = \"tsl5+udp://127.0.0.1:" + std::to_string(screen.port()) +
+                             "\"\nrefresh = \"0s\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\numd = { index = 1 }\n"
+                             "[[display]]\nname = \"b\"\ninstance = \"b\"\numd = { index = 2 }\n"
+                             "[[display]]\nname = \"c\"\ninstance = \"c\"\numd = { index = 3 }\n"
+                             // Router destination 12 feeds its own source 14.
+                             "[[tie]]\nfrom = { matrix = 1, destination = 12 }\nto = { matrix = 1, source = 14 }\n"
+                             "[[tally_in]]\nname = \"mixer1\"\nlisten = \"tsl5+udp://127.0.0.1:0\"\n"
+                             // Mixer input 1 is fed by destination 10; input 2 is source 1.
+                             "[[tally_in.map]]\nindex = 1\nmatrix = 1\ndestination = 10\n"
+                             "[[tally_in.map]]\nindex = 2\nmatrix = 1\nsource = 1\n";
+    writeWall(rest);
+    auto host = serve({"--quiet"});
+    ASSERT_TRUE(screen.waitFor(3, "Input 3")) << host->output() << host->errors();
+    boost::asio::io_context io;
+    auto mixer = std::make_unique<fake_vision_mixer>(io, fake_vision_mixer::wire::tsl5_udp, tallyPort(*host));
+    mixer->cut(2);  // source 1, which display a shows
+    EXPECT_TRUE(screen.waitForLamps(1, "Input 1", 1, 0)) << host->output() << host->errors();
+    // A route moves the tally with the name, in the same message.
+    router->write("route 2 1\n");
+    EXPECT_TRUE(screen.waitForLamps(2, "Input 1", 1, 0)) << host->output() << host->errors();
+    EXPECT_EQ(screen.sent(2, "Input 1", 0, 0), 0) << "the new name went out with the old tally";
+    // Through the tie line: destination 12 carries source 1 into source 14.
+    router->write("route 12 1\n");
+    router->write("route 3 14\n");
+    EXPECT_TRUE(screen.waitForLamps(3, "Input 14", 1, 0)) << host->output() << host->errors();
+
+    // A reload maps input 3 to source 5; display a is routed source 5.
+    writeWall(rest + "[[tally_in.map]]\nindex = 3\nmatrix = 1\nsource = 5\n");
+    host->signal(SIGHUP);
+    ASSERT_TRUE(host->waitFor("wall file reloaded")) << host->output() << host->errors();
+    router->write("route 1 5\n");
+    ASSERT_TRUE(screen.waitFor(1, "Input 5")) << host->output() << host->errors();
+    mixer = std::make_unique<fake_vision_mixer>(io, fake_vision_mixer::wire::tsl5_udp, tallyPort(*host));
+    mixer->preview(3);
+    EXPECT_TRUE(screen.waitForLamps(1, "Input 5", 0, 2)) << host->output() << host->errors();
     host->signal(SIGTERM);
     EXPECT_EQ(host->wait(), 0);
 }

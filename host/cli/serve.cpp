@@ -215,7 +215,7 @@ public:
         // first notification too.
         if (!options_.http.empty()) {
             page_.show(*engine_, wall_->current().umd);
-            page_.serveMetrics([this] { return metrics_.scrape(*engine_, wall_->receivers(), wall_->treatments()); });
+            page_.serveMetrics([this] { return metrics_.scrape(*engine_, wall_->receivers(), wall_->treatments(), wall_->inputs()); });
             page_.followReceivers([this] { return wall_->receivers(); });
         }
         wall_->watchReceivers([this](const umd_receiver_status& r) {
@@ -223,6 +223,12 @@ public:
             page_.receivers(wall_->receivers());
             if (ready_) notifyService("STATUS=" + status());
         });
+        wall_->watchInputs(
+            [this](const tally::tally_input_status&) {
+                page_.tallyInputs(wall_->inputs());
+                if (ready_) notifyService("STATUS=" + status());
+            },
+            [this](const std::string& line) { printer_->print("tally", line); });
         wall_->watchTreatments([this](const std::string& display, lost_treatment now) {
             printer_->markChanged(display, now);
             page_.marked(display, now);
@@ -241,6 +247,7 @@ public:
         }
         applyControl();
         page_.receivers(wall_->receivers());
+        page_.tallyInputs(wall_->inputs());
         clock_->catchUp();
         waitForSignal();
         flushOutputSoon();
@@ -290,6 +297,7 @@ private:
         // file's lamps and TSL indices.
         if (web_listener* listener = page_.listener()) listener->refresh();
         page_.receivers(wall_->receivers());
+        page_.tallyInputs(wall_->inputs());
         clock_->catchUp();
         std::string summary = "wall file reloaded: " + std::to_string(wall_->current().displays.size()) +
                               " displays (" + std::to_string(displays.added) + " added, " +
@@ -435,6 +443,13 @@ private:
                            std::to_string(engine_->devices().size()) + " routers (" + std::to_string(routersDown) +
                            " down), " + std::to_string(receivers.size()) + " receivers (" +
                            std::to_string(receiversDown) + " down)";
+        const std::vector<tally::tally_input_status> inputs =
+            wall_ ? wall_->inputs() : std::vector<tally::tally_input_status>{};
+        if (!inputs.empty()) {
+            const auto inputsDown = std::count_if(inputs.begin(), inputs.end(),
+                                                  [](const tally::tally_input_status& t) { return !t.up; });
+            text += ", " + std::to_string(inputs.size()) + " tally inputs (" + std::to_string(inputsDown) + " down)";
+        }
         if (lastReloadRefused_) text += "; the last reload was refused";
         return text;
     }

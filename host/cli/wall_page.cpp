@@ -76,6 +76,13 @@ void wall_page::receivers(const std::vector<umd_receiver_status>& receivers) {
     if (view_) view_->receivers(receiverStates(receivers));
 }
 
+void wall_page::tallyInputs(const std::vector<tally::tally_input_status>& inputs) {
+    if (!view_) return;
+    std::vector<web::tally_input_state> states;
+    for (const tally::tally_input_status& input : inputs) states.push_back({input.name, input.listen, input.up});
+    view_->tallyInputs(std::move(states));
+}
+
 void wall_page::followReceivers(std::function<std::vector<umd_receiver_status>()> read) {
     if (view_) view_->followReceivers([read = std::move(read)] { return receiverStates(read()); }, receiver_push_interval);
 }

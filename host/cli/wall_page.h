@@ -12,6 +12,7 @@
 #include "quon/engine/host_engine.h"
 #include "quon/live/web_listener.h"
 #include "quon/screens/umd_output.h"
+#include "quon/tally/tally_listener.h"
 #include "quon/web/web_view.h"
 
 namespace quon {
@@ -39,6 +40,8 @@ public:
     void marked(const std::string& display, lost_treatment now);
     // The TSL receivers as they stand; nothing without a page.
     void receivers(const std::vector<umd_receiver_status>& receivers);
+    // The tally inputs as they stand; nothing without a page.
+    void tallyInputs(const std::vector<tally::tally_input_status>& inputs);
     // Reads the receivers' figures at each /api/receivers request and, for
     // the pages, every receiver_push_interval; nothing without a page.
     void followReceivers(std::function<std::vector<umd_receiver_status>()> read);

@@ -128,6 +128,12 @@ std::optional<int> destination_index::firstRouter(uint64_t watcher) const {
     return w->second.front().first;
 }
 
+std::optional<std::pair<int, int>> destination_index::firstWatch(uint64_t watcher) const {
+    const auto w = byWatcher_.find(watcher);
+    if (w == byWatcher_.end()) return std::nullopt;
+    return w->second.front();
+}
+
 void destination_index::compact(int device, router& r) {
     r.watchers.erase(std::remove_if(r.watchers.begin(), r.watchers.end(),
                                     [this, device](uint64_t watcher) { return !watches(watcher, device); }),

@@ -40,6 +40,9 @@ struct host_engine::slot : quon_client_callback {
     std::optional<panel_state> firstPanel;
     std::vector<panel_state> morePanels;
     bool answered = false;  // a router has told it a route
+    // The destination (device, destination) whose picture its tally
+    // follows: the first it watches.
+    std::optional<std::pair<int, int>> tallied;
 
     panel_state* panel(std::string_view id) {
         if (firstPanel && firstPanel->id() == id) return &*firstPanel;

@@ -132,8 +132,10 @@ char* host_engine::execute(slot& s, const char* commandText) {
             if (word.word == host_word::RR) {
                 watchers_.watch(s.seq, c.numbers[0], c.numbers[1], c.numbers[2], c.add);
                 for (host_listener* l : listeners_) l->watched(s.name, c.numbers[0], c.numbers[1], c.numbers[2], c.add);
+                retally(s);
             } else if (word.word == host_word::RU) {
                 watchers_.unwatch(s.seq, c.numbers[0]);
+                retally(s);
             } else {
                 r->backend->poll(c.numbers[1], c.numbers[2], s.seq);
             }

@@ -98,6 +98,16 @@ void host_engine::replaceRouter(std::unique_ptr<router_slot> next) {
     watchers_.setRouter(device, r.backend->destinations());
     if (routersStarted_) r.backend->start();
     statusChanged(device);
+    // The tally's routes of this router (tie lines, mixer inputs) take what
+    // the new backend knows; those it does not know yet stay as they were
+    // until it says, as the displays' names do.
+    std::vector<tally_graph::place> lit;
+    for (int destination : tally_.routedDestinations(device))
+        if (const int source = r.backend->crosspoint(destination); source > 0) {
+            const auto changed = tally_.setRoute(device, destination, source);
+            lit.insert(lit.end(), changed.begin(), changed.end());
+        }
+    tellTally(lit);
     // What the new backend knows now (a simulated router: the routes of its
     // file) is news to the components watching it.
     watchers_.forEachWatchedDestination(device, [this, &r, device](int destination) {
@@ -112,6 +122,10 @@ void host_engine::replaceRouter(std::unique_ptr<router_slot> next) {
 
 void host_engine::revertive(int device, int destination, int source, uint64_t requester) {
     catchUpClock();
+    // The graph hears of the route first, so that what the component shows
+    // on hearing of it goes out with the new tally; the listeners hear of
+    // the tally once the components have had the revertive.
+    const std::vector<tally_graph::place> lit = tally_.setRoute(device, destination, source);
     const revertiveRecord record{device, 0, destination, source};
     if (requester) {
         if (bySequence(requester)) enqueue(pending_message::revertiveTo(requester, record));
@@ -121,6 +135,7 @@ void host_engine::revertive(int device, int destination, int source, uint64_t re
         });
     }
     drain();
+    tellTally(lit);
 }
 
 void host_engine::nameChanged(int device, int database, int index) {

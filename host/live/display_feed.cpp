@@ -18,8 +18,18 @@ std::optional<display_change> display_feed::read(const std::string& component) c
     display.text = *text;
     display.statesheet = engine_.property(component, display_panel, display_control, "statesheet").value_or("");
     display.lamps = tallies_ ? tallies_->lampsFor(display.statesheet) : tally_lamps{};
+    display.tally = engine_.tallyOf(component);
+    if (display.tally != tally::state::off) {
+        const tally_lights& lights = tallies_ ? tallies_->lightsFor(component) : tally_lights{};
+        display.lamps =
+            lightUp(display.lamps, display.tally == tally::state::program ? lights.program : lights.preview);
+    }
     display.answered = engine_.answered(component);
     return display;
+}
+
+void display_feed::tallyChanged(const std::string& component, tally::state) {
+    if (const std::optional<display_change> display = read(component)) changed_(*display);
 }
 
 }  // namespace quon

@@ -15,7 +15,18 @@ live_wall::live_wall(boost::asio::io_context& loop, host_engine& engine, std::st
       defaultModule_(std::move(defaultModule)),
       layoutFolder_(std::move(layoutFolder)),
       check_(std::move(check)),
-      warn_(std::move(warn)) {
+      warn_(std::move(warn)),
+      inputs_(
+          loop, [this](const std::vector<tally::lit>& lits) { engine_.setTally(lits); },
+          [this](const tally::tally_input_status& status) {
+              if (watchInputs_) watchInputs_(status);
+          },
+          [this](const std::string& line) {
+              if (inputLog_)
+                  inputLog_(line);
+              else
+                  warn_(line);
+          }) {
     engine_.addListener(&routerWatch_);
 }
 
@@ -95,6 +106,11 @@ const size_t slice_size = 1000;
 
 bool live_wall::start(const std::string& path, std::vector<std::string>& errors, pace how) {
     if (!read(path, wall_, errors)) return false;
+    if (!inputs_.apply(wall_.tallyInputs, errors)) {
+        inputs_.stop();
+        return false;
+    }
+    engine_.setTies(wall_.ties);
     path_ = path;
     // Nothing goes to a screen before the kernel has said whose turn it is.
     if (wall_.pair) standby_ = true;
@@ -136,6 +152,10 @@ live_wall::changes live_wall::apply(wall next) {
         if (kept == after.end()) removed.insert(name);
     }
     result.removed = static_cast<int>(removed.size());
+    std::vector<std::string> refused;
+    inputs_.apply(next.tallyInputs, refused);
+    for (const std::string& line : refused) warn_(line);
+    engine_.setTies(next.ties);
     wall_ = std::move(next);
     // A removed display's screen would keep its last text for ever.
     startOutput(&removed);
@@ -163,8 +183,16 @@ live_wall::changes live_wall::apply(wall next) {
 
 void live_wall::stop() {
     next_ = wall_.displays.size();
+    inputs_.stop();
     if (output_) output_->stop();
 }
+
+void live_wall::watchInputs(tally::tally_listener::on_state watch, tally::tally_listener::on_log log) {
+    watchInputs_ = std::move(watch);
+    inputLog_ = std::move(log);
+}
+
+std::vector<tally::tally_input_status> live_wall::inputs() const { return inputs_.statuses(); }
 
 void live_wall::startOutput(const std::set<std::string>* removed) {
     if (feed_) engine_.removeListener(feed_.get());

@@ -79,6 +79,41 @@ void readTally31(const toml::node& node, tsl31_tally_map& out, const std::string
     }
 }
 
+// LAMP:COLOUR, e.g. "left:red"; "" (lamp none) where `none` allows it.
+std::optional<tally_light> lightAt(const toml::node& node, const std::string& key, bool none, const std::string& path,
+                                   std::vector<std::string>& errors) {
+    const auto text = textAt(node, key, path, errors);
+    if (!text) return std::nullopt;
+    if (none && text->empty()) return tally_light{};
+    const size_t colon = text->find(':');
+    const std::string lamp = text->substr(0, colon);
+    const std::string colour = colon == std::string::npos ? "" : text->substr(colon + 1);
+    const std::pair<const char*, tally_lamp> lamps[] = {
+        {"left", tally_lamp::left}, {"text", tally_lamp::text}, {"right", tally_lamp::right}};
+    const std::pair<const char*, lamp_colour> colours[] = {
+        {"red", lamp_colour::red}, {"green", lamp_colour::green}, {"amber", lamp_colour::amber}};
+    const auto lampFound = std::find_if(std::begin(lamps), std::end(lamps), [&](const auto& l) { return lamp == l.first; });
+    const auto colourFound =
+        std::find_if(std::begin(colours), std::end(colours), [&](const auto& c) { return colour == c.first; });
+    if (lampFound == std::end(lamps) || colourFound == std::end(colours)) {
+        errors.push_back(where(path, node.source()) + "`" + key + "` = \"" + *text +
+                         "\" is not LAMP:COLOUR (a lamp left, text or right; a colour red, green or amber), "
+                         "e.g. \"" + (none ? "left:red\", or \"\" for none" : "text:amber\""));
+        return std::nullopt;
+    }
+    return tally_light{lampFound->second, colourFound->second};
+}
+
+// [umd] `program` and `preview`, and a display's. False when `name` is
+// neither.
+bool readLightKey(const std::string& name, const toml::node& node, tally_lights& lights, const std::string& path,
+                  std::vector<std::string>& errors) {
+    if (name != "program" && name != "preview") return false;
+    if (const auto light = lightAt(node, name, true, path, errors))
+        (name == "program" ? lights.program : lights.preview) = *light;
+    return true;
+}
+
 // The keys of `on_router_lost`, in [umd] and in a display's `umd`. False
 // when `name` is none of them.
 constexpr const char* lost_keys = "on_router_lost, lost_mark, lost_text, lost_after";
@@ -98,26 +133,10 @@ bool readLostKey(const std::string& name, const toml::node& node, router_lost& l
         errors.push_back(where(path, node.source()) + "`on_router_lost` = \"" + *text +
                          "\" is not \"keep\", \"mark\", \"blank\" or \"text\"");
     } else if (name == "lost_mark") {
-        const auto text = textAt(node, name, path, errors);
-        if (!text) return true;
-        const size_t colon = text->find(':');
-        const std::string lamp = text->substr(0, colon);
-        const std::string colour = colon == std::string::npos ? "" : text->substr(colon + 1);
-        const std::pair<const char*, tally_lamp> lamps[] = {
-            {"left", tally_lamp::left}, {"text", tally_lamp::text}, {"right", tally_lamp::right}};
-        const std::pair<const char*, lamp_colour> colours[] = {
-            {"red", lamp_colour::red}, {"green", lamp_colour::green}, {"amber", lamp_colour::amber}};
-        const auto lampFound = std::find_if(std::begin(lamps), std::end(lamps), [&](const auto& l) { return lamp == l.first; });
-        const auto colourFound =
-            std::find_if(std::begin(colours), std::end(colours), [&](const auto& c) { return colour == c.first; });
-        if (lampFound == std::end(lamps) || colourFound == std::end(colours)) {
-            errors.push_back(where(path, node.source()) + "`lost_mark` = \"" + *text +
-                             "\" is not LAMP:COLOUR (a lamp left, text or right; a colour red, green or amber), "
-                             "e.g. \"text:amber\"");
-            return true;
+        if (const auto light = lightAt(node, name, false, path, errors)) {
+            lost.markLamp = light->lamp;
+            lost.markColour = light->colour;
         }
-        lost.markLamp = lampFound->second;
-        lost.markColour = colourFound->second;
     } else if (name == "lost_text") {
         if (const auto text = textAt(node, name, path, errors)) lost.text = *text;
     } else if (name == "lost_after") {
@@ -147,6 +166,7 @@ void readUmdTable(const toml::table& table, umd_config& config, umd_defaults& de
     for (const auto& [key, node] : table) {
         const std::string name(key.str());
         if (readLostKey(name, node, defaults.lost, treatmentNode, path, errors)) {
+        } else if (readLightKey(name, node, config.lights, path, errors)) {
         } else if (name == "to") {
             defaults.to = destinationAt(node, path, errors);
             defaults.toRefused = !defaults.to;
@@ -166,7 +186,8 @@ void readUmdTable(const toml::table& table, umd_config& config, umd_defaults& de
             readTally31(node, config.tally31, path, errors);
         } else {
             errors.push_back(where(path, key.source()) + "unknown key `" + name +
-                             "` in [umd] (to, screen, refresh, batch, blank_on_exit, tally31, " + lost_keys + ")");
+                             "` in [umd] (to, screen, refresh, batch, blank_on_exit, tally31, program, preview, " +
+                             lost_keys + ")");
         }
     }
     checkLost(defaults.lost, treatmentNode, path, errors);
@@ -215,9 +236,14 @@ void readDisplayUmd(const toml::node& node, const std::string& name, const umd_d
     const toml::node* screenNode = nullptr;
     const toml::node* treatmentNode = nullptr;
     router_lost lost = defaults.lost;
+    // Over [umd]'s, which are read before the displays.
+    std::optional<tally_lights> lights;
     for (const auto& [key, value] : *umd) {
         const std::string k(key.str());
         if (readLostKey(k, value, lost, treatmentNode, path, errors)) {
+        } else if (k == "program" || k == "preview") {
+            if (!lights) lights = config.lights;
+            readLightKey(k, value, *lights, path, errors);
         } else if (k == "to") {
             to = destinationAt(value, path, errors);
             if (!to) return;
@@ -227,7 +253,8 @@ void readDisplayUmd(const toml::node& node, const std::string& name, const umd_d
             screenNode = &value;
         } else {
             errors.push_back(where(path, key.source()) + "unknown key `" + k + "` in `umd` of display \"" + name +
-                             "\" (to, index, screen, " + lost_keys + ")");
+                             "\" (to, index, screen, program, preview, " +
+                                     lost_keys + ")");
         }
     }
     checkLost(lost, treatmentNode, path, errors);
@@ -265,6 +292,7 @@ void readDisplayUmd(const toml::node& node, const std::string& name, const umd_d
         return;
     }
     config.lost[name] = lost;
+    if (lights) config.displayLights[name] = *lights;
     config.displays.push_back(std::move(out));
 }
 

@@ -56,6 +56,10 @@ void web_listener::watched(const std::string& component, int device, int first, 
 
 void web_listener::propertyChanged(const property_change& change) { feed_.propertyChanged(change); }
 
+void web_listener::tallyChanged(const std::string& component, tally::state now) {
+    feed_.tallyChanged(component, now);
+}
+
 void web_listener::parentNotified(const std::string& component, const std::string& text) {
     auto entry = displays_.find(component);
     if (entry == displays_.end()) return;
@@ -159,6 +163,18 @@ void web_listener::show(const display_change& display) {
     entry.centre = colourName(display.lamps.text);
     entry.right = colourName(display.lamps.right);
     entry.brightness = display.lamps.brightness * 100 / 3;
+    entry.tally = display.tally == tally::state::program   ? "program"
+                  : display.tally == tally::state::preview ? "preview"
+                                                           : "";
+    entry.tallyInput.clear();
+    entry.tallyIndex = 0;
+    entry.tallyWhy.clear();
+    if (display.tally != tally::state::off)
+        if (const std::optional<tally_graph::reason> why = engine_.tallyWhy(display.name)) {
+            entry.tallyInput = why->input;
+            entry.tallyIndex = why->index;
+            entry.tallyWhy = reasonText(*why);
+        }
     view_.setDisplay(entry);
 }
 

@@ -89,6 +89,10 @@ struct serve_metrics::families {
                              .Help("Parent commands sent to the displays")
                              .Register(r)
                              .Add({})),
+          tallyChanges(prometheus::BuildCounter()
+                           .Name("quon_tally_changes_total")
+                           .Help("Changes of a mapped index's tally reported by the tally input")
+                           .Register(r)),
           reloads(prometheus::BuildCounter()
                       .Name("quon_reloads_total")
                       .Help("Reloads (SIGHUP) by outcome")
@@ -125,6 +129,7 @@ struct serve_metrics::families {
     prometheus::Counter& revertives;
     prometheus::Counter& commands;
     prometheus::Counter& parentCommands;
+    prometheus::Family<prometheus::Counter>& tallyChanges;
     prometheus::Family<prometheus::Counter>& reloads;
     prometheus::Counter& violations;
     prometheus::Counter& reloadsApplied;
@@ -133,7 +138,7 @@ struct serve_metrics::families {
     prometheus::Gauge& active;
 
     // What the followed counters were last told, by receiver and kind.
-    std::map<std::string, double> lastPackets, lastErrors;
+    std::map<std::string, double> lastPackets, lastErrors, lastTally;
     // The same of the tally inputs, by input.
     std::map<std::string, double> lastTallyPackets, lastUnmapped, lastUnreadable;
     std::map<std::string, prometheus::Gauge*> marked;  // by display: its series of quon_display_marked
@@ -188,6 +193,8 @@ std::string serve_metrics::scrape(const host_engine& engine, const std::vector<u
     follow(f.revertives, f.lastRevertives, static_cast<double>(totals.revertives));
     follow(f.commands, f.lastCommands, static_cast<double>(totals.commands));
     follow(f.parentCommands, f.lastParentCommands, static_cast<double>(totals.parentCommands));
+    for (const auto& [input, count] : engine.tallyChanges())
+        follow(f.tallyChanges.Add({{"input", input}}), f.lastTally[input], static_cast<double>(count));
     for (const umd_receiver_status& r : receivers) {
         const std::string to = umdDestinationText(r.to);
         // Every state a link can be in, one series each: 1 for the one it is in.

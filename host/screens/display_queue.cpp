@@ -69,9 +69,7 @@ bool display_queue::present(size_t display) {
             break;
         case lost_treatment::mark:
             applied = lost_treatment::mark;
-            if (state.lost.markLamp == tally_lamp::left) lamps.left = state.lost.markColour;
-            if (state.lost.markLamp == tally_lamp::text) lamps.text = state.lost.markColour;
-            if (state.lost.markLamp == tally_lamp::right) lamps.right = state.lost.markColour;
+            lamps = lightUp(lamps, {state.lost.markLamp, state.lost.markColour});
             break;
         case lost_treatment::blank:
             if (!state.lostLong) break;

@@ -91,6 +91,18 @@ router_lost umd_config::lostFor(const std::string& display) const {
     return found == lost.end() ? router_lost{} : found->second;
 }
 
+const tally_lights& umd_config::lightsFor(const std::string& display) const {
+    const auto found = displayLights.find(display);
+    return found == displayLights.end() ? lights : found->second;
+}
+
+tally_lamps lightUp(tally_lamps lamps, const tally_light& light) {
+    if (light.lamp == tally_lamp::left) lamps.left = light.colour;
+    if (light.lamp == tally_lamp::text) lamps.text = light.colour;
+    if (light.lamp == tally_lamp::right) lamps.right = light.colour;
+    return lamps;
+}
+
 tally_lamps umd_config::lampsFor(const std::string& statesheet) const {
     const auto found = tallies.find(statesheet);
     return found == tallies.end() ? tally_lamps{} : found->second;

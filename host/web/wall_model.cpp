@@ -170,6 +170,14 @@ void wall_model::appendDisplayJson(std::string& out, const display_state& state)
     out += std::to_string(state.tslIndex);
     out += R"(,"marked":)";
     appendJsonString(out, state.marked);
+    out += R"(,"tally":)";
+    appendJsonString(out, state.tally);
+    out += R"(,"tallyInput":)";
+    appendJsonString(out, state.tallyInput);
+    out += R"(,"tallyIndex":)";
+    out += std::to_string(state.tallyIndex);
+    out += R"(,"tallyWhy":)";
+    appendJsonString(out, state.tallyWhy);
     out += '}';
 }
 

@@ -162,6 +162,34 @@ umd = { index = 3, on_router_lost = "keep" }
     EXPECT_EQ(config.lostFor("a"), router_lost{}) << "keep by default";
 }
 
+TEST(WallFile, TallyLampsComeFromUmdUnlessADisplaySaysOtherwise) {
+    umd_config config;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(read(kTo + "[[display]]\nname = \"a\"\numd = { index = 1 }\n", config, errors));
+    EXPECT_EQ(config.lightsFor("a"), tally_lights{}) << "left red and right green by default";
+    ASSERT_TRUE(read(R"([umd]
+to = "tsl5+udp://127.0.0.1:9000"
+program = "text:red"
+preview = ""
+[[display]]
+name = "a"
+umd = { index = 1 }
+[[display]]
+name = "b"
+umd = { index = 2, preview = "right:amber" }
+)",
+                     config, errors))
+        << testing::PrintToString(errors);
+    const tally_lights a = config.lightsFor("a"), b = config.lightsFor("b");
+    EXPECT_EQ(a.program, (tally_light{tally_lamp::text, lamp_colour::red}));
+    EXPECT_EQ(a.preview, tally_light{}) << "none";
+    EXPECT_EQ(b.program, a.program);
+    EXPECT_EQ(b.preview, (tally_light{tally_lamp::right, lamp_colour::amber}));
+    // Lit, a lamp overrides the sheet's colour of that lamp alone.
+    const tally_lamps sheet{lamp_colour::amber, lamp_colour::green, lamp_colour::amber, 2};
+    EXPECT_EQ(lightUp(sheet, a.program), (tally_lamps{lamp_colour::amber, lamp_colour::red, lamp_colour::amber, 2}));
+}
+
 TEST(WallFile, ParentCommandsFollowTheOthersAtStartAndADisplayMayWatchNoRouter) {
     wall parsed;
     std::vector<std::string> errors;
@@ -268,7 +296,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, WallFileError,
     testing::Values(
         error_case{"unknown_key_in_umd", "[umd]\nspeed = 1\n", "walls/wall.toml:2:1: unknown key `speed` in [umd] (to, screen, refresh, batch, blank_on_exit, tally31, "
-                   "on_router_lost, lost_mark, lost_text, lost_after)"},
+                   "program, preview, on_router_lost, lost_mark, lost_text, lost_after)"},
         error_case{"unknown_scheme", "[umd]\nto = \"tsl6+udp://127.0.0.1:1\"\n",
                    "walls/wall.toml:2:6: `to` = \"tsl6+udp://127.0.0.1:1\" is not tsl5+udp://host:port, "
                    "tsl5+tcp://host:port or tsl31+udp://host:port"},
@@ -304,12 +332,15 @@ INSTANTIATE_TEST_SUITE_P(
         error_case{"unknown_key_in_display_umd",
                    kTo + "[[display]]\nname = \"mon1\"\numd = { index = 1, colour = 2 }\n",
                    "walls/wall.toml:5:20: unknown key `colour` in `umd` of display \"mon1\" (to, index, screen, "
-                   "on_router_lost, lost_mark, lost_text, lost_after)"},
+                   "program, preview, on_router_lost, lost_mark, lost_text, lost_after)"},
         error_case{"unknown_router_lost", "[umd]\non_router_lost = \"hide\"\n",
                    "walls/wall.toml:2:18: `on_router_lost` = \"hide\" is not \"keep\", \"mark\", \"blank\" or \"text\""},
         error_case{"lost_mark_without_colour", kTo + "[[display]]\nname = \"a\"\numd = { index = 1, lost_mark = \"text\" }\n",
                    "walls/wall.toml:5:32: `lost_mark` = \"text\" is not LAMP:COLOUR (a lamp left, text or right; a "
                    "colour red, green or amber), e.g. \"text:amber\""},
+        error_case{"program_without_colour", "[umd]\nprogram = \"left\"\n",
+                   "walls/wall.toml:2:11: `program` = \"left\" is not LAMP:COLOUR (a lamp left, text or right; a "
+                   "colour red, green or amber), e.g. \"left:red\", or \"\" for none"},
         error_case{"lost_after_without_unit", "[umd]\nlost_after = \"10\"\n",
                    "walls/wall.toml:2:14: `lost_after` = \"10\" is not a duration (\"500ms\", \"10s\", \"2m\")"},
         error_case{"lost_text_missing",

@@ -231,10 +231,10 @@ TEST_F(WebView, ApiDisplaysListsEveryFieldInWallOrder) {
     const json expected = json::parse(R"([
         {"name":"MON 2","text":"CAM 2","statesheet":"alarm","left":"red","centre":"green","right":"amber",
          "brightness":40,"notified":"sourceid=5","router":3,"routerSilent":true,"destination":14,"tslIndex":13,
-         "marked":"blank"},
+         "marked":"blank","tally":"","tallyInput":"","tallyIndex":0,"tallyWhy":""},
         {"name":"MON 1","text":"VT 4","statesheet":"","left":"off","centre":"off","right":"off",
          "brightness":100,"notified":"","router":0,"routerSilent":false,"destination":0,"tslIndex":-1,
-         "marked":""}])");
+         "marked":"","tally":"","tallyInput":"","tallyIndex":0,"tallyWhy":""}])");
     EXPECT_EQ(displays, expected);
     EXPECT_EQ(json::parse(view->displaysJson()), displays);
 }
@@ -253,10 +253,15 @@ TEST_F(WebView, ApiDisplaysCarriesEveryTileField) {
     state.destination = 14;
     state.tslIndex = 13;
     state.marked = "mark";
+    state.tally = "program";
+    state.tallyInput = "mixer1";
+    state.tallyIndex = 3;
+    state.tallyWhy = "router 3 destination 14 <- source 5; mixer1 index 3 lights router 3 source 5";
     view->setDisplay(state);
     const json expected = json::parse(R"([{"name":"MON 1","text":"CAM 1","statesheet":"alarm","left":"red",
         "centre":"green","right":"amber","brightness":40,"notified":"sourceid=5","router":3,"routerSilent":true,
-        "destination":14,"tslIndex":13,"marked":"mark"}])");
+        "destination":14,"tslIndex":13,"marked":"mark","tally":"program","tallyInput":"mixer1","tallyIndex":3,
+        "tallyWhy":"router 3 destination 14 <- source 5; mixer1 index 3 lights router 3 source 5"}])");
     EXPECT_EQ(json::parse(get("/api/displays").body), expected);
 }
 

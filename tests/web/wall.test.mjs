@@ -380,6 +380,26 @@ test('a display whose screen shows its router lost says how', guard, async () =>
   await fixture.stop();
 });
 
+test('a lit tile shows program by its edge and a word, and the on-air filter keeps it alone', guard, async () => {
+  const fixture = await startFixture();
+  await fixture.send({ op: 'tile', name: 'MON 1', text: 'CAM 1', tally: 'program', tallyWhy: 'mixer1 index 1' },
+    { op: 'tile', name: 'MON 2', text: 'CAM 2', tally: 'preview' }, { op: 'tile', name: 'MON 3', text: 'CAM 3' });
+  const page = await openWall(fixture);
+  await waitForTile(page, 'MON 3', 'CAM 3');
+  const tile = page.locator('.tile[data-name="MON 1"]');
+  assert.equal(await tile.locator('.tally').textContent(), 'PROGRAM');
+  assert.equal(await tile.locator('.tally').getAttribute('title'), 'mixer1 index 1');
+  assert.equal(await tile.evaluate((t) => getComputedStyle(t).borderLeftWidth), '6px');
+  assert.equal(await page.locator('.tile[data-name="MON 2"] .tally').textContent(), 'PREVIEW');
+  await page.locator('#onair').check();
+  await page.waitForFunction(() => document.querySelectorAll('.tile:not([hidden])').length === 1, null,
+    { timeout: 20000 });
+  assert.deepEqual(await shownNames(page), ['MON 1']);
+  assert.match(page.url(), /onair=1/);
+  await page.close();
+  await fixture.stop();
+});
+
 // The names of the tiles the page shows, in wall order.
 function shownNames(page) {
   return page.evaluate(() => [...document.querySelectorAll('.tile')].filter((tile) => tile.checkVisibility())

@@ -44,6 +44,8 @@ quon::web::display_state tileFrom(const json& command) {
     tile.destination = command.value("destination", 0);
     tile.tslIndex = command.value("tslIndex", -1);
     tile.marked = command.value("marked", "");
+    tile.tally = command.value("tally", "");
+    tile.tallyWhy = command.value("tallyWhy", "");
     return tile;
 }
 

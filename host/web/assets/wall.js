@@ -13,6 +13,7 @@
 const tiles = new Map();  // display name -> its elements
 const routerNames = new Map();  // device number -> its link's name, lower case
 let filterText = '';  // lower case; empty shows every tile
+let onAirOnly = false;  // shows only the tiles in program
 let maxEvents = 50;
 let retryDelay = 250;
 
@@ -25,6 +26,7 @@ const roleLabel = document.getElementById('role');
 const counts = document.getElementById('counts');
 const filterBox = document.getElementById('filter');
 const detailsBox = document.getElementById('details');
+const onAirBox = document.getElementById('onair');
 const noMatch = document.getElementById('nomatch');
 
 function element(tag, className) {
@@ -54,10 +56,12 @@ function makeTile(name) {
   const sheet = element('span', 'sheet');
   const notified = element('span', 'notified');
   const mark = element('span', 'mark');
-  meta.append(sheet, notified, mark);
+  const tally = element('span', 'tally');
+  meta.append(tally, sheet, notified, mark);
   const where = element('div', 'where');
   root.append(lamps, title, text, meta, where, makeControls(name));
-  const tile = { root, left, centre, right, title, text, sheet, notified, mark, where, search: null, router: 0 };
+  const tile = { root, left, centre, right, title, text, sheet, notified, mark, tally, where, search: null, router: 0,
+    onAir: false };
   tiles.set(name, tile);
   return tile;
 }
@@ -153,6 +157,7 @@ function setText(target, value) {
 }
 
 function matches(tile) {
+  if (onAirOnly && !tile.onAir) return false;
   if (filterText === '') return true;
   if (tile.search.some((field) => field.includes(filterText))) return true;
   const routerName = routerNames.get(tile.router);
@@ -205,6 +210,13 @@ function showTile(state) {
   if (state.marked) notes.push(screenNotes[state.marked] || 'screen: ' + state.marked);
   setText(tile.mark, notes.join(' \u00b7 '));
   setText(tile.where, whereText(state));
+  // Program and preview: a coloured edge, and a word for those who cannot
+  // tell red from green.
+  if (state.tally) tile.root.dataset.tally = state.tally;
+  else delete tile.root.dataset.tally;
+  setText(tile.tally, state.tally === 'program' ? 'PROGRAM' : state.tally === 'preview' ? 'PREVIEW' : '');
+  tile.tally.title = state.tallyWhy || '';
+  tile.onAir = state.tally === 'program';
   tile.router = state.router;
   tile.search = [state.name.toLowerCase(), state.text.toLowerCase(), state.router > 0 ? String(state.router) : ''];
   applyFilterTo(tile);
@@ -302,7 +314,7 @@ function addEvents(events) {
 
 function showCounts() {
   const all = tiles.size + (tiles.size === 1 ? ' display' : ' displays');
-  if (filterText === '') {
+  if (filterText === '' && !onAirOnly) {
     counts.textContent = all;
     noMatch.hidden = true;
     return;
@@ -324,6 +336,14 @@ function setFilter(value) {
   showCounts();
 }
 
+function setOnAir(only) {
+  onAirBox.checked = only;
+  if (only === onAirOnly) return;
+  onAirOnly = only;
+  for (const tile of tiles.values()) applyFilterTo(tile);
+  showCounts();
+}
+
 function setDetails(shown) {
   detailsBox.checked = shown;
   document.body.classList.toggle('details', shown);
@@ -333,18 +353,24 @@ function readLocation() {
   const params = new URLSearchParams(location.hash.slice(1));
   setFilter(params.get('filter') || '');
   setDetails(params.get('details') === '1');
+  setOnAir(params.get('onair') === '1');
 }
 
 function writeLocation() {
   const params = new URLSearchParams();
   if (filterBox.value !== '') params.set('filter', filterBox.value);
   if (detailsBox.checked) params.set('details', '1');
+  if (onAirBox.checked) params.set('onair', '1');
   const fragment = params.toString();
   history.replaceState(null, '', location.pathname + location.search + (fragment ? '#' + fragment : ''));
 }
 
 filterBox.addEventListener('input', () => {
   setFilter(filterBox.value);
+  writeLocation();
+});
+onAirBox.addEventListener('change', () => {
+  setOnAir(onAirBox.checked);
   writeLocation();
 });
 detailsBox.addEventListener('change', () => {

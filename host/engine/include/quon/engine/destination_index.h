@@ -44,6 +44,9 @@ public:
     // The router of the first destination `watcher` watches, by device
     // number; nothing when it watches none.
     std::optional<int> firstRouter(uint64_t watcher) const;
+    // The first destination `watcher` watches (device, destination): the
+    // one whose picture its tally follows.
+    std::optional<std::pair<int, int>> firstWatch(uint64_t watcher) const;
 
     // Calls f(watcher) for each watcher of one destination, in creation order.
     template <typename visit>

@@ -43,6 +43,7 @@
 #include "quon/engine/panel_state.h"
 #include "quon/engine/router_backend.h"
 #include "quon/engine/system_files.h"
+#include "quon/engine/tally_graph.h"
 #include "quon/engine/timer_queue.h"
 
 namespace quon {
@@ -131,6 +132,21 @@ public:
     // The device file's description of a router, or null.
     const router_description* routerDescription(int device) const;
 
+    // Tally (tally_graph.h): what the vision mixers light, followed through
+    // every route the engine learns and the tie lines. Listeners hear of
+    // each component whose tally changed (tallyChanged). A point whose
+    // route the graph has not yet heard of is asked of its router first.
+    void setTally(const std::vector<tally::lit>& lits);
+    // The tie lines, at start and at each reload.
+    void setTies(const std::vector<tally::tie>& ties);
+    // The tally of the picture a component's first watched destination
+    // shows; off when it watches none.
+    tally::state tallyOf(const std::string& name) const;
+    // Why; nothing when it watches none.
+    std::optional<tally_graph::reason> tallyWhy(const std::string& name) const;
+    // Lit indices reported, by input (each change of one index counts).
+    const std::map<std::string, uint64_t>& tallyChanges() const { return tallyChanges_; }
+
     // The host clock, in milliseconds; timers fire as it moves. False, and
     // nothing done, when the step would deliver more than
     // max_ticks_per_step ticks; `error` says how many.
@@ -189,6 +205,14 @@ private:
     void deliver(slot& s, int type, void* data);
     void destroySlot(slot& s);
     void catchUpClock();
+    // The component's tally follows its first watched destination now.
+    void retally(slot& s);
+    // The graph's route for a destination, asked of its router when unknown.
+    std::vector<tally_graph::place> learnRoute(int device, int destination);
+    // Tells the listeners of the components watching `changed`, once the
+    // messages queued before have been delivered (drain()).
+    void tellTally(const std::vector<tally_graph::place>& changed);
+    void flushTally();
     uint64_t stamp() const;  // the time a trace record is dated
 
     // Telling the listeners.
@@ -217,6 +241,11 @@ private:
     // commands so that a revertive allocates nothing.
     std::string scratch_;
     destination_index watchers_;  // watchers are slot sequences
+    tally_graph tally_;
+    std::map<std::string, uint64_t> tallyChanges_;
+    // Tally changes not yet told: of watched destinations, of components.
+    std::vector<tally_graph::place> tallyDue_;
+    std::vector<uint64_t> tallyDueFor_;
     delivery_queue queue_;
     timer_queue timers_;  // owners are slot sequences
     uint64_t nextSequence_ = 1;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "quon/engine/host_events.h"
+#include "quon/tally/tally_types.h"
 
 namespace quon {
 
@@ -36,6 +37,12 @@ public:
     // in place of what it watched there, or as well (`added`).
     virtual void watched(const std::string& /*component*/, int /*device*/, int /*first*/, int /*last*/,
                          bool /*added*/) {}
+
+    // The tally of the picture the component's first watched destination
+    // shows changed (host_engine::setTally). After a route change it is
+    // told once the component has had the revertive, so what it shows and
+    // its tally change together.
+    virtual void tallyChanged(const std::string& /*component*/, tally::state /*now*/) {}
 
     // Routers.
     virtual void routerChanged(const router_change&) {}

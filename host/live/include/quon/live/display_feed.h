@@ -2,9 +2,11 @@
 // its source name by setting `text` and `statesheet` of control myMimic on
 // panel 1 ("TP"); the feed hears of each such change as display_watch
 // (display_lines.h) tells it, turns it into a display_change (name, text,
-// state sheet, the lamps the wall's [tally.*] give that sheet, and whether
-// the display's router has answered yet) and hands it to its sink. The UMD
-// output and the page each take one.
+// state sheet, the lamps the wall's [tally.*] give that sheet with the
+// [umd] program or preview lamp lit over them while its picture is on air,
+// and whether the display's router has answered yet) and hands it to its
+// sink; a change of its tally alone (tallyChanged) likewise. The UMD output
+// and the page each take one.
 //
 // Threading: the host's thread, as every listener. Ownership: the engine
 // and `tallies` outlive the feed.
@@ -25,7 +27,8 @@ struct display_change {
     std::string name;
     std::string text;        // as the component set it
     std::string statesheet;  // empty when none
-    tally_lamps lamps;
+    tally_lamps lamps;       // the sheet's, with program or preview lit
+    tally::state tally = tally::state::off;
     bool answered = false;  // a router has told the display a route
 };
 
@@ -40,6 +43,8 @@ public:
 
     // The display as it stands; nothing when it has no myMimic.
     std::optional<display_change> read(const std::string& component) const;
+
+    void tallyChanged(const std::string& component, tally::state now) override;
 
 private:
     const host_engine& engine_;

@@ -20,6 +20,7 @@
 #include "quon/live/display_feed.h"
 #include "quon/live/wall_file.h"
 #include "quon/screens/umd_output.h"
+#include "quon/tally/tally_inputs.h"
 
 namespace quon {
 
@@ -40,9 +41,9 @@ public:
     // and the first displays shown while the rest are still being made (a
     // wall of 100,000 takes seconds to make whole).
     enum class pace { at_once, in_slices };
-    // Reads `path`, checks it, and creates its displays. False, with every
-    // error in `errors`, when the file cannot be used; nothing is created
-    // then.
+    // Reads `path`, checks it, starts its tally inputs and creates its
+    // displays. False, with every error in `errors`, when the file cannot
+    // be used or an input cannot listen; nothing is created then.
     bool start(const std::string& path, std::vector<std::string>& errors, pace how = pace::at_once);
     // Displays of start() are still to be made (pace::in_slices).
     bool creating() const { return next_ < wall_.displays.size(); }
@@ -61,7 +62,9 @@ public:
     // Applies the difference to a wall read by read(): new displays are
     // created, removed ones destroyed (their screens sent blank), changed
     // ones get the parent commands whose value changed. Displays of start()
-    // not made yet are made first.
+    // not made yet are made first. The tie lines are the new file's, and
+    // the tally inputs follow the file as tally_inputs.h says; one that
+    // cannot listen is warned about.
     changes apply(wall next);
     // At shutdown: the output stops (blanking only when asked to), and
     // displays not made yet are not made.
@@ -90,6 +93,13 @@ public:
     void watchTreatments(std::function<void(const std::string& display, lost_treatment now)> watch);
     // The displays whose screens show their router's loss now.
     std::vector<std::pair<std::string, lost_treatment>> treatments() const;
+
+    // The tally inputs ([[tally_in]]): their lit indices go to the engine.
+    // `watch` hears of each going up or down, `log` of their log lines
+    // (where each listens, up and down, what could not be read), across reloads; both
+    // must outlive the wall. Without `log`, the lines are warnings.
+    void watchInputs(tally::tally_listener::on_state watch, tally::tally_listener::on_log log);
+    std::vector<tally::tally_input_status> inputs() const;
 
 private:
     // Follows the routers' links for the output: a router is lost when
@@ -139,6 +149,9 @@ private:
     std::unique_ptr<umd_output> output_;
     std::vector<std::unique_ptr<umd_output>> retired_;  // stopped, still closing
     std::unique_ptr<display_feed> feed_;  // to output_; registered with the engine
+    tally::tally_listener::on_state watchInputs_;
+    tally::tally_listener::on_log inputLog_;
+    tally::tally_inputs inputs_;  // calls the two above
 };
 
 }  // namespace quon

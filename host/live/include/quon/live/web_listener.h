@@ -25,6 +25,7 @@ public:
     void componentDestroyed(const std::string& name) override;
     void watched(const std::string& component, int device, int first, int last, bool added) override;
     void propertyChanged(const property_change& change) override;
+    void tallyChanged(const std::string& component, tally::state now) override;
     void parentNotified(const std::string& component, const std::string& text) override;
     void routerChanged(const router_change& change) override;
     void routerRemoved(int device) override;

@@ -68,6 +68,24 @@ struct tally_lamps {
 enum class tally_lamp { none, left, text, right };
 using tsl31_tally_map = std::array<tally_lamp, 4>;
 
+// Which lamp shows program or preview, and in which colour ([umd] `program`
+// and `preview`, "left:red"); lamp `none`: not shown. While lit it
+// overrides the state sheet's colour of that lamp and leaves the others.
+struct tally_light {
+    tally_lamp lamp = tally_lamp::none;
+    lamp_colour colour = lamp_colour::off;
+    bool operator==(const tally_light& other) const { return lamp == other.lamp && colour == other.colour; }
+};
+struct tally_lights {
+    tally_light program{tally_lamp::left, lamp_colour::red};
+    tally_light preview{tally_lamp::right, lamp_colour::green};
+    bool operator==(const tally_lights& other) const {
+        return program == other.program && preview == other.preview;
+    }
+};
+// `lamps` with `light` lit over its lamp.
+tally_lamps lightUp(tally_lamps lamps, const tally_light& light);
+
 // What a display's screen shows while the router the display watches is
 // lost (its link went down after it was up), per [umd] `on_router_lost`:
 // the name as it was (keep), the name with one lamp lit (mark), nothing
@@ -116,11 +134,16 @@ struct umd_config {
     // display name: [umd]'s, unless its `umd` says otherwise. A display not
     // listed keeps its name.
     std::map<std::string, router_lost> lost;
+    // The lamps that show program and preview: [umd]'s, and those of the
+    // displays whose `umd` says otherwise, by display name.
+    tally_lights lights;
+    std::map<std::string, tally_lights> displayLights;
 
     // The lamps of a state sheet; a sheet without a `[tally.NAME]` shows
     // every lamp off at full brightness.
     tally_lamps lampsFor(const std::string& statesheet) const;
     router_lost lostFor(const std::string& display) const;
+    const tally_lights& lightsFor(const std::string& display) const;
 };
 
 }  // namespace quon

@@ -26,6 +26,13 @@ struct display_state {
     // What its screen shows of its router's loss ([umd] on_router_lost):
     // "mark", "blank" or "text"; empty while it shows the name as it is.
     std::string marked;
+    // Its tally (docs/tally.md): "program", "preview" or "" (off); while
+    // lit, the winning input and index and the way from them to the
+    // display, through routes and tie lines.
+    std::string tally;
+    std::string tallyInput;
+    int tallyIndex = 0;
+    std::string tallyWhy;
 };
 
 // One router link.

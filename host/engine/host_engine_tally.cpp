@@ -1,0 +1,96 @@
+// The engine's tally: the lit indices of the vision mixers and the tie
+// lines, followed through every route the engine learns (tally_graph.h) to
+// the components whose first watched destination shows them.
+#include "engine_slots.h"
+#include "quon/engine/host_engine.h"
+
+namespace quon {
+
+std::vector<tally_graph::place> host_engine::learnRoute(int device, int destination) {
+    if (tally_.route(device, destination) != 0) return {};
+    const router_slot* r = router(device);
+    const int source = r ? r->backend->crosspoint(destination) : 0;
+    return source > 0 ? tally_.setRoute(device, destination, source) : std::vector<tally_graph::place>{};
+}
+
+void host_engine::retally(slot& s) {
+    const std::optional<std::pair<int, int>> now = watchers_.firstWatch(s.seq);
+    if (now == s.tallied) return;
+    const tally::state before = s.tallied ? tally_.stateOf(s.tallied->first, s.tallied->second) : tally::state::off;
+    if (s.tallied) tally_.unwatch(s.tallied->first, s.tallied->second);
+    s.tallied = now;
+    std::vector<tally_graph::place> changed;
+    if (now) {
+        tally_.watch(now->first, now->second);
+        changed = learnRoute(now->first, now->second);
+    }
+    const tally::state after = now ? tally_.stateOf(now->first, now->second) : tally::state::off;
+    if (after != before) tallyDueFor_.push_back(s.seq);
+    tellTally(changed);
+}
+
+void host_engine::tellTally(const std::vector<tally_graph::place>& changed) {
+    tallyDue_.insert(tallyDue_.end(), changed.begin(), changed.end());
+    drain();
+}
+
+void host_engine::flushTally() {
+    if (callDepth_ > 0) return;
+    const std::vector<uint64_t> components = std::move(tallyDueFor_);
+    const std::vector<tally_graph::place> places = std::move(tallyDue_);
+    tallyDueFor_.clear();
+    tallyDue_.clear();
+    for (uint64_t seq : components)
+        if (const slot* s = bySequence(seq)) {
+            const tally::state now = s->tallied ? tally_.stateOf(s->tallied->first, s->tallied->second) : tally::state::off;
+            for (host_listener* l : listeners_) l->tallyChanged(s->name, now);
+        }
+    for (const auto& [device, destination] : places) {
+        const tally::state now = tally_.stateOf(device, destination);
+        watchers_.forEachWatcher(device, destination, [&, device = device, destination = destination](uint64_t seq) {
+            const slot* s = bySequence(seq);
+            if (!s || s->tallied != std::make_pair(device, destination)) return;
+            for (host_listener* l : listeners_) l->tallyChanged(s->name, now);
+        });
+    }
+}
+
+void host_engine::setTally(const std::vector<tally::lit>& lits) {
+    catchUpClock();
+    std::vector<tally_graph::place> changed;
+    for (const tally::lit& lit : lits) {
+        ++tallyChanges_[lit.input];
+        if (lit.at.kind == tally::point::end::destination) {
+            const auto learnt = learnRoute(lit.at.matrix, lit.at.number);
+            changed.insert(changed.end(), learnt.begin(), learnt.end());
+        }
+    }
+    const auto lit = tally_.setLits(lits);
+    changed.insert(changed.end(), lit.begin(), lit.end());
+    tellTally(changed);
+}
+
+void host_engine::setTies(const std::vector<tally::tie>& ties) {
+    catchUpClock();
+    std::vector<tally_graph::place> changed;
+    for (const tally::tie& t : ties) {
+        const auto learnt = learnRoute(t.fromMatrix, t.fromDestination);
+        changed.insert(changed.end(), learnt.begin(), learnt.end());
+    }
+    const auto tied = tally_.setTies(ties);
+    changed.insert(changed.end(), tied.begin(), tied.end());
+    tellTally(changed);
+}
+
+tally::state host_engine::tallyOf(const std::string& name) const {
+    const slot* s = find(name);
+    return s && s->tallied ? tally_.stateOf(s->tallied->first, s->tallied->second) : tally::state::off;
+}
+
+std::optional<tally_graph::reason> host_engine::tallyWhy(const std::string& name) const {
+    const slot* s = find(name);
+    if (!s || !s->tallied) return std::nullopt;
+    return tally_.explain(s->tallied->first, s->tallied->second);
+}
+
+}  // namespace quon

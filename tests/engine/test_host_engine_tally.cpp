@@ -1,0 +1,72 @@
+// Tally through the engine: the routes it learns and the tie lines it is
+// given carry what the vision mixers light to the components watching.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "host_engine_fixture.h"
+
+using ::testing::ElementsAre;
+
+using namespace quon;
+
+namespace {
+
+tally::point source(int matrix, int number) { return {matrix, tally::point::end::source, number}; }
+
+// Puts what the engine tells of tally among the trace lines, so that the
+// order of revertive and tally shows.
+struct tally_recorder : host_listener {
+    explicit tally_recorder(std::vector<std::string>& lines) : lines(lines) {}
+    void tallyChanged(const std::string& component, tally::state now) override {
+        lines.push_back(component + " tally " + std::to_string(static_cast<int>(now)));
+    }
+    std::vector<std::string>& lines;
+};
+
+TEST_F(HostEngine, ARouteChangeMovesTheTallyAfterTheComponentHasTheRevertive) {
+    tally_recorder tally(trace);
+    engine->addListener(&tally);
+    send("p", "RR 1 1 1");  // router 1 destination 1 shows source 2
+    send("q", "RR 1 2 2");  // destination 2 shows source 1
+    engine->setTally({{"mixer1", 4, source(1, 2), tally::state::program}});
+    EXPECT_EQ(engine->tallyOf("p"), tally::state::program);
+    EXPECT_EQ(engine->tallyOf("q"), tally::state::off);
+
+    trace.clear();
+    ASSERT_TRUE(engine->route(1, 2, 2, error));
+    std::vector<std::string> told;
+    for (const std::string& line : trace)
+        if (line.find("revertive") != std::string::npos || line.find("tally") != std::string::npos)
+            told.push_back(line.substr(line.find("q")));
+    ASSERT_FALSE(told.empty());
+    EXPECT_EQ(told.back(), "q tally 2");
+    EXPECT_NE(told.front().find("revertive"), std::string::npos) << told.front();
+    EXPECT_EQ(engine->tallyChanges().at("mixer1"), 1u);
+    engine->removeListener(&tally);
+}
+
+TEST_F(HostEngine, ATieLineCarriesTheTallyToAnotherRouterAndSaysWhy) {
+    ASSERT_TRUE(engine->setAnswers(2, true, error));
+    ASSERT_TRUE(engine->route(2, 1, 2, error));
+    send("q", "RR 2 1 1");
+    // Router 1 destination 2 (source 1, from its file) feeds router 2 source 2.
+    engine->setTies({{1, 2, 2, 2}});
+    engine->setTally({{"mixer1", 1, source(1, 1), tally::state::preview}});
+    EXPECT_EQ(engine->tallyOf("q"), tally::state::preview);
+    const std::optional<tally_graph::reason> why = engine->tallyWhy("q");
+    ASSERT_TRUE(why);
+    EXPECT_EQ(why->input, "mixer1");
+    EXPECT_EQ(why->shown.size(), 4u);
+    // Router 1 made anew at a reload, its destination 2 now showing source 3.
+    system.writeDevice(1, "[Router]\nName=R\n[Database]\nDatabaseSize_0=8\nDatabaseSize_1=6\n[Crosspoints]\n2=3\n");
+    ASSERT_THAT(engine->applySystem(readSystem(system.folder()), builtInRouters()).changed, ElementsAre(1));
+    EXPECT_EQ(engine->tallyOf("q"), tally::state::off);
+    engine->setTally({{"mixer1", 2, source(1, 3), tally::state::program}});
+    EXPECT_EQ(engine->tallyOf("q"), tally::state::program);
+    engine->setTies({});
+    EXPECT_EQ(engine->tallyOf("q"), tally::state::off);
+    send("q", "RU 2");
+    EXPECT_FALSE(engine->tallyWhy("q"));
+}
+
+}  // namespace

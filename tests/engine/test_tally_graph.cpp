@@ -1,0 +1,174 @@
+// tally_graph on its own: which watched destinations light, through routes
+// and tie lines, and which changes say so.
+#include "quon/engine/tally_graph.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using quon::tally_graph;
+using quon::tally::lit;
+using quon::tally::point;
+using quon::tally::state;
+using quon::tally::tie;
+
+point dst(int matrix, int number) { return {matrix, point::end::destination, number}; }
+point src(int matrix, int number) { return {matrix, point::end::source, number}; }
+
+// One step of a case.
+struct step {
+    enum { route, light, ties } what;
+    int matrix = 0, destination = 0, source = 0;  // route
+    std::vector<lit> lits;                        // light
+    std::vector<tie> tieLines;                    // ties
+};
+step route(int matrix, int destination, int source) { return {step::route, matrix, destination, source, {}, {}}; }
+step light(std::vector<lit> lits) { return {step::light, 0, 0, 0, std::move(lits), {}}; }
+step ties(std::vector<tie> t) { return {step::ties, 0, 0, 0, {}, std::move(t)}; }
+
+using place = tally_graph::place;
+
+struct graph_case {
+    const char* name;
+    std::vector<step> steps;
+    std::vector<place> lastChanged;  // what the last step says changed
+    // Watched destinations 1..4 of matrices 1 and 2, after every step.
+    std::vector<state> matrix1, matrix2;
+};
+void PrintTo(const graph_case& c, std::ostream* out) { *out << c.name; }
+
+constexpr state off = state::off, pvw = state::preview, pgm = state::program;
+
+class TallyGraph : public ::testing::TestWithParam<graph_case> {};
+
+TEST_P(TallyGraph, LightsWhatCarriesTheLitPicture) {
+    tally_graph graph;
+    for (int matrix : {1, 2})
+        for (int d = 1; d <= 4; ++d) graph.watch(matrix, d);
+    std::vector<place> changed;
+    for (const step& s : GetParam().steps) {
+        if (s.what == step::route) changed = graph.setRoute(s.matrix, s.destination, s.source);
+        if (s.what == step::light) changed = graph.setLits(s.lits);
+        if (s.what == step::ties) changed = graph.setTies(s.tieLines);
+    }
+    EXPECT_EQ(changed, GetParam().lastChanged);
+    std::vector<state> one, two;
+    for (int d = 1; d <= 4; ++d) {
+        one.push_back(graph.stateOf(1, d));
+        two.push_back(graph.stateOf(2, d));
+    }
+    EXPECT_EQ(one, GetParam().matrix1);
+    EXPECT_EQ(two, GetParam().matrix2);
+}
+
+const tie oneToTwo{1, 4, 2, 7};    // matrix 1 destination 4 feeds matrix 2 source 7
+const tie twoToOne{2, 4, 1, 9};    // and back
+const tie twoToTwo{2, 3, 2, 8};    // a chain: matrix 2 destination 3 feeds its own source 8
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TallyGraph,
+    ::testing::Values(
+        graph_case{"DirectSource",
+                   {route(1, 1, 5), route(1, 2, 5), route(1, 3, 6), light({{"m", 1, src(1, 5), pgm}})},
+                   {{1, 1}, {1, 2}},
+                   {pgm, pgm, off, off},
+                   {off, off, off, off}},
+        graph_case{"ViaDestination",
+                   {route(1, 1, 5), route(1, 3, 5), light({{"m", 1, dst(1, 3), pgm}})},
+                   {{1, 1}, {1, 3}},
+                   {pgm, off, pgm, off},
+                   {off, off, off, off}},
+        graph_case{"ThroughAChainOfTies",
+                   {ties({oneToTwo, twoToTwo}), route(1, 4, 5), route(2, 3, 7), route(2, 1, 8),
+                    light({{"m", 1, src(1, 5), pvw}})},
+                   {{1, 4}, {2, 1}, {2, 3}},
+                   {off, off, off, pvw},
+                   {pvw, off, pvw, off}},
+        graph_case{"ALoopEndsAndCarriesOnePicture",
+                   {ties({oneToTwo, twoToOne}), route(1, 4, 9), route(2, 4, 7), route(2, 2, 7),
+                    light({{"m", 1, dst(1, 4), pgm}})},
+                   {{1, 4}, {2, 2}, {2, 4}},
+                   {off, off, off, pgm},
+                   {off, pgm, off, pgm}},
+        graph_case{"ARouteClosingALoopPutsOutWhatCameFromOutside",
+                   {ties({oneToTwo, twoToOne}), route(1, 4, 5), route(2, 4, 7), route(2, 2, 7),
+                    light({{"m", 1, src(1, 5), pgm}}), route(1, 4, 9)},
+                   {{1, 4}, {2, 2}, {2, 4}},
+                   {off, off, off, off},
+                   {off, off, off, off}},
+        graph_case{"ProgramWins",
+                   {route(1, 1, 5), route(1, 2, 5),
+                    light({{"a", 1, dst(1, 1), pvw}, {"a", 2, src(1, 5), pgm}})},
+                   {{1, 1}, {1, 2}},
+                   {pgm, pgm, off, off},
+                   {off, off, off, off}},
+        graph_case{"TwoInputsOnOnePointTheStrongerHolds",
+                   {route(1, 1, 5), light({{"a", 1, src(1, 5), pgm}, {"b", 3, src(1, 5), pvw}}),
+                    light({{"a", 1, src(1, 5), off}})},
+                   {{1, 1}},
+                   {pvw, off, off, off},
+                   {off, off, off, off}},
+        graph_case{"ARouteChangeMovesTheTally",
+                   {route(1, 1, 5), route(1, 2, 6), light({{"m", 1, src(1, 5), pgm}}), route(1, 2, 5),
+                    route(1, 1, 6)},
+                   {{1, 1}},
+                   {off, pgm, off, off},
+                   {off, off, off, off}},
+        graph_case{"AMixerInputFollowsTheRouteIntoIt",
+                   {route(1, 3, 5), route(1, 1, 6), light({{"m", 1, dst(1, 3), pgm}}), route(1, 3, 6)},
+                   {{1, 1}},
+                   {pgm, off, pgm, off},
+                   {off, off, off, off}},
+        graph_case{"OffPutsOut",
+                   {route(1, 1, 5), light({{"m", 1, src(1, 5), pgm}}), light({{"m", 1, src(1, 5), off}})},
+                   {{1, 1}},
+                   {off, off, off, off},
+                   {off, off, off, off}},
+        graph_case{"ATieAddedAtAReloadCarriesTheTally",
+                   {route(1, 4, 5), route(2, 1, 7), light({{"m", 1, src(1, 5), pgm}}), ties({oneToTwo})},
+                   {{2, 1}},
+                   {off, off, off, pgm},
+                   {pgm, off, off, off}},
+        graph_case{"AnIndexMappedAnewMoves",
+                   {route(1, 1, 5), route(1, 2, 6), light({{"m", 1, src(1, 5), pgm}}),
+                    light({{"m", 1, src(1, 6), pgm}})},
+                   {{1, 1}, {1, 2}},
+                   {off, pgm, off, off},
+                   {off, off, off, off}}),
+    [](const ::testing::TestParamInfo<graph_case>& info) { return std::string(info.param.name); });
+
+TEST(TallyGraphWhy, NamesTheInputAndTheWayThroughRoutesAndTies) {
+    tally_graph graph;
+    graph.watch(2, 1);
+    graph.setTies({oneToTwo});
+    graph.setRoute(1, 4, 5);
+    graph.setRoute(2, 1, 7);
+    graph.setRoute(1, 2, 5);
+    graph.setLits({{"mixer1", 3, dst(1, 2), pgm}});
+    const tally_graph::reason why = graph.explain(2, 1);
+    EXPECT_EQ(why.now, pgm);
+    EXPECT_EQ(why.input, "mixer1");
+    EXPECT_EQ(why.index, 3);
+    EXPECT_EQ(why.shown, (std::vector<point>{dst(2, 1), src(2, 7), dst(1, 4), src(1, 5)}));
+    EXPECT_EQ(why.lit, (std::vector<point>{dst(1, 2), src(1, 5)}));
+    EXPECT_EQ(quon::reasonText(why),
+              "router 2 destination 1 <- source 7 <- tie from router 1 destination 4 <- source 5; "
+              "mixer1 index 3 lights router 1 destination 2 <- source 5");
+}
+
+TEST(TallyGraphWhy, ADestinationWatchedTwiceStaysWatchedUntilBothGo) {
+    tally_graph graph;
+    graph.watch(1, 1);
+    graph.watch(1, 1);
+    graph.setRoute(1, 1, 5);
+    graph.unwatch(1, 1);
+    EXPECT_EQ(graph.setLits({{"m", 1, src(1, 5), pgm}}), (std::vector<place>{{1, 1}}));
+    graph.unwatch(1, 1);
+    EXPECT_TRUE(graph.setLits({{"m", 1, src(1, 5), off}}).empty());
+}
+
+}  // namespace
