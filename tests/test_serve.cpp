@@ -477,6 +477,36 @@ int closedPort() {
     return ntohs(address.sin_port);
 }
 
+TEST_P(Serve, AQuietMixersTallyIsHeldWhileItShowsDown) {
+    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "tally follows every router alike";
+    tsl5_screen screen;
+    writeWall("[umd]\nto = \"tsl5+udp://127.0.0.1:" + std::to_string(screen.port()) +
+              "\"\nrefresh = \"0s\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\numd = { index = 1 }\n"
+              "[[tally_in]]\nname = \"mixer1\"\nlisten = \"tsl5+udp://127.0.0.1:0\"\ntimeout = \"1s\"\n"
+              "[[tally_in.map]]\nindex = 1\nmatrix = 1\nsource = 1\n");
+    auto host = serve({"--quiet", "--http", "127.0.0.1:0"});
+    ASSERT_TRUE(screen.waitFor(1, "Input 1")) << host->output() << host->errors();
+    boost::asio::io_context io;
+    fake_vision_mixer mixer(io, fake_vision_mixer::wire::tsl5_udp, tallyPort(*host));
+    mixer.cut(1);
+    ASSERT_TRUE(screen.waitForLamps(1, "Input 1", 1, 0)) << host->output() << host->errors();
+    // The mixer sends nothing more.
+    ASSERT_TRUE(host->waitFor("tally input \"mixer1\" is down: nothing read for 1000 ms (holding its tallies)"))
+        << host->output() << host->errors();
+    const std::string health = httpGet(pageAddress(*host), "/healthz");
+    EXPECT_THAT(health, HasSubstr("\"status\":\"degraded\""));
+    EXPECT_THAT(health, HasSubstr("tally input mixer1 down"));
+    // Still on air: source 1 routed away and back is shown lit again.
+    router->write("route 1 3\n");
+    ASSERT_TRUE(screen.waitFor(1, "Input 3")) << host->output() << host->errors();
+    router->write("route 1 1\n");
+    ASSERT_TRUE(screen.waitFor(1, "Input 1", 20000, 3)) << host->output() << host->errors();
+    EXPECT_EQ(screen.sent(1, "Input 1", 1, 0), 2) << host->output() << host->errors();
+    EXPECT_EQ(screen.sent(1, "Input 1", 0, 0), 1) << "only the first, before the cut, went out dark";
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+}
+
 TEST_P(Serve, WhatIsDownShowsInTheLogTheApiAndHealthz) {
     const std::string port = std::to_string(closedPort());
     const std::string to = "tsl5+tcp://127.0.0.1:" + port;
