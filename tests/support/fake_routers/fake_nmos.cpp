@@ -42,6 +42,13 @@ public:
         push(pre, nullptr);
     }
 
+    void dropSendersSockets() override {
+        std::vector<connection*> ending;
+        for (auto& [client, c] : clients_)
+            if (c.socket && c.resourcePath == "/senders") ending.push_back(client);
+        for (connection* client : ending) closeClient(*client);
+    }
+
     void route(int destination, int source) override {
         const json pre = receiverAt(destination);
         state_.routes.at(static_cast<std::size_t>(destination - 1)) = source;
