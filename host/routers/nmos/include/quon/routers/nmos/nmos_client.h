@@ -146,12 +146,11 @@ private:
     bool secondOpen_ = false;
     bool up_ = false;
     bool reopening_ = false;   // the last connection ended by act::reopen
-    bool followNext_ = false;  // the next connection opens the WebSocket
+    bool followNext_ = false;  // the next connection opens the WebSockets
     int upgradeRefusals_ = 0;
     bool answered_ = false;  // an answer completed in the bytes being fed
     bool paged_ = true;  // paging parameters in this side's requests
     std::size_t pages_ = 0;
-
 
     std::map<std::string, nmos_resource> resources_[2];  // by id: senders, receivers
     std::map<std::string, nmos_resource> reading_[2];
