@@ -300,7 +300,8 @@ void nmos_client::feedHttp() {
             on().parser->parser.eager(true);
         }
         boost::beast::error_code error;
-        const std::size_t used = on().parser->parser.put(boost::asio::buffer(on().inbox.data(), on().inbox.size()), error);
+        const std::size_t used =
+            on().parser->parser.put(boost::asio::buffer(on().inbox.data(), on().inbox.size()), error);
         on().inbox.erase(0, used);
         if (error == http::error::need_more) return;
         if (error) {
