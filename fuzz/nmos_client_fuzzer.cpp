@@ -1,8 +1,9 @@
 // The NMOS client on any bytes a registry could send. The first byte picks
 // the device file's sizes and lists, where the bytes go and where they are
-// cut in two: as the answer to the versions request, to the subscription,
-// to the first page of senders; or, after a whole start (a read and the
-// WebSocket's opening), as the WebSocket's frames. The client fed the whole
+// cut in two: as the answer to the versions request, to the receivers'
+// subscription, to the first page of senders; or, after a whole start (a
+// read and both WebSockets' opening), as the receivers' or the senders'
+// WebSocket's frames. The client fed the whole
 // and the client fed both pieces must report the same; then time passes
 // and a keep-alive, a resync and a poll follow. Nothing may crash, what it
 // reports stays within the numbers it has, every label is safe to show, it
@@ -79,8 +80,17 @@ std::vector<routers::router_action> reports(const routers::router_actions& actio
 }
 
 void feed(routers::router_client& client, const std::string& bytes, routers::router_clock::time_point now,
-          routers::router_actions& out) {
-    client.bytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), now, out);
+          routers::router_actions& out, bool second = false) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    if (second)
+        client.secondBytes(data, bytes.size(), now, out);
+    else
+        client.bytes(data, bytes.size(), now, out);
+}
+
+std::string upgraded(const std::string& key) {
+    return "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nSec-WebSocket-Accept: " +
+           nmos::webSocketAccept(key) + "\r\n\r\n";
 }
 
 }  // namespace
@@ -89,7 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
     const std::size_t split = bytes.empty() ? 0 : (data[0] * 7u) % (bytes.size() + 1);
-    const int where = data[0] % 4;  // 0 versions, 1 subscription, 2 senders' page, 3 the WebSocket
+    const int where = data[0] % 4;  // 0 versions, 1 subscription, 2 senders' page, 3 a WebSocket
+    const bool second = where == 3 && (data[0] & 0x40);  // the senders' WebSocket
     routers::router_settings settings;
     settings.jitterSeed = 1;
     nmos::nmos_options options;
@@ -114,7 +125,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         checked& c = run == &wholeActions ? whole : parts;
         client.connected(start, *run);
         if (where >= 1) feed(client, ok_versions, start, *run);
-        if (where >= 2) feed(client, answer(201, subscribed_body), start, *run);
+        if (where >= 2) {
+            feed(client, answer(201, subscribed_body), start, *run);
+            feed(client, answer(201, subscribed_body), start, *run);
+        }
         if (where >= 3) {
             feed(client, answer(200, senders_body), start, *run);
             feed(client, answer(200, receivers_body), start, *run);
@@ -122,17 +136,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             run->clear();
             client.connected(start, *run);
             c.check(*run);
-            feed(client,
-                 "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nSec-WebSocket-Accept: " +
-                     nmos::webSocketAccept(c.key) + "\r\n\r\n",
-                 start, *run);
+            feed(client, upgraded(c.key), start, *run);
+            client.secondConnected(start, *run);
+            c.check(*run);
+            feed(client, upgraded(c.key), start, *run, true);
         }
         c.check(*run);
         run->clear();
     }
-    feed(wholeClient, bytes, start, wholeActions);
-    feed(partsClient, bytes.substr(0, split), start, partsActions);
-    feed(partsClient, bytes.substr(split), start, partsActions);
+    feed(wholeClient, bytes, start, wholeActions, second);
+    feed(partsClient, bytes.substr(0, split), start, partsActions, second);
+    feed(partsClient, bytes.substr(split), start, partsActions, second);
     whole.check(wholeActions);
     parts.check(partsActions);
     FUZZ_CHECK(reports(wholeActions) == reports(partsActions));

@@ -27,7 +27,8 @@ tcp::tcp_carrier_settings carrierSettings(const router_settings& settings) {
 
 tcp_connection::tcp_connection(boost::asio::io_context& io, const router_settings& settings,
                                router_listener& listener, std::unique_ptr<router_client> client)
-    : settings_(settings),
+    : io_(io),
+      settings_(settings),
       listener_(listener),
       client_(std::move(client)),
       carrier_(std::make_shared<tcp::tcp_carrier>(io, carrierSettings(settings), *this)),
@@ -100,7 +101,7 @@ void tcp_connection::apply(const router_actions& actions) {
             [this](const auto& a) {
                 using kind = std::decay_t<decltype(a)>;
                 if constexpr (std::is_same_v<kind, act::send>) {
-                    send(a.bytes);
+                    send(a.bytes, a.channel);
                 } else if constexpr (std::is_same_v<kind, act::arm_timer>) {
                     armClientTimer(a.deadline);
                 } else if constexpr (std::is_same_v<kind, act::crosspoint>) {
@@ -116,18 +117,21 @@ void tcp_connection::apply(const router_actions& actions) {
                 } else if constexpr (std::is_same_v<kind, act::missing>) {
                     if (held_.take(a)) listener_.missing(a.text);
                 } else if constexpr (std::is_same_v<kind, act::reopen>) {
-                    reopen();
+                    reopen(a.channel);
                 }
             },
             action);
     }
 }
 
-void tcp_connection::send(const std::string& bytes) {
+void tcp_connection::send(const std::string& bytes, int channel) {
     if (!active()) return;
     // A refusal past the write limit fails the connection, reported through
     // failed().
-    carrier_->send(bytes);
+    if (channel == 0)
+        carrier_->send(bytes);
+    else if (second_)
+        second_->send(bytes);
 }
 
 void tcp_connection::tick() {
@@ -145,6 +149,13 @@ void tcp_connection::tick() {
         if (now - lastReceived_ > settings_.silenceLimit) {
             fail("nothing received for " + millisecondsText(settings_.silenceLimit));
             return;
+        }
+        if (second_ && second_->connected()) {
+            if (second_->unread() > 0) secondLastReceived_ = now;
+            if (now - secondLastReceived_ > settings_.silenceLimit) {
+                fail("nothing received for " + millisecondsText(settings_.silenceLimit) + " on the second connection");
+                return;
+            }
         }
         if (up_ && now - lastKeepAlive_ >= settings_.keepAliveInterval) {
             lastKeepAlive_ = now;
@@ -187,6 +198,7 @@ void tcp_connection::declareUp(int sources, int destinations) {
 }
 
 void tcp_connection::lose() {
+    closeSecond();
     ++generation_;
     connected_ = false;
     up_ = false;
@@ -195,15 +207,51 @@ void tcp_connection::lose() {
     clientTimer_.cancel();
 }
 
-void tcp_connection::reopen() {
+void tcp_connection::reopen(int channel) {
+    if (channel != 0) {
+        if (!second_) second_ = std::make_shared<tcp::tcp_carrier>(io_, carrierSettings(settings_), secondListener_);
+        second_->close();
+        second_->open();
+        return;
+    }
     // The client keeps its state and is not told closed(); up_ holds, so
     // the next connection's read reports only what changed.
+    closeSecond();
     ++generation_;
     connected_ = false;
     tickTimer_.cancel();
     clientTimer_.cancel();
     carrier_->close();
     carrier_->open();
+}
+
+void tcp_connection::secondConnected() {
+    const auto self = shared_from_this();
+    if (!active()) return;
+    secondLastReceived_ = std::chrono::steady_clock::now();
+    router_actions actions;
+    client_->secondConnected(secondLastReceived_, actions);
+    apply(actions);
+}
+
+void tcp_connection::secondReceived(const std::uint8_t* data, std::size_t size) {
+    const auto self = shared_from_this();
+    if (!active()) return;
+    secondLastReceived_ = std::chrono::steady_clock::now();
+    router_actions actions;
+    client_->secondBytes(data, size, secondLastReceived_, actions);
+    apply(actions);
+}
+
+void tcp_connection::secondFailed(const tcp::tcp_failure& failure) {
+    const auto self = shared_from_this();
+    if (!active()) return;
+    // The router's failure: its first connection goes too, and is retried.
+    fail(tcp::failureText(failure, "router", settings_.host, settings_.connectTimeout) + " (second connection)");
+}
+
+void tcp_connection::closeSecond() {
+    if (second_) second_->close();
 }
 
 void tcp_connection::fail(const std::string& why) {

@@ -12,6 +12,8 @@
 // public router_connection is a handle that stops it when destroyed. The
 // listener is borrowed and outlives the handle; the client and the carrier
 // are owned (the carrier shared with its own handlers, and closed by stop()).
+// A client that opens channel 1 (router_actions.h) gets a second carrier to
+// the same address, made then and closed with every end of the first.
 #ifndef QUON_ROUTERS_TCP_CONNECTION_H
 #define QUON_ROUTERS_TCP_CONNECTION_H
 
@@ -38,7 +40,10 @@ public:
     tcp_connection(boost::asio::io_context& io, const router_settings& settings, router_listener& listener,
                    std::unique_ptr<router_client> client);
     // Closes the carrier, whose handlers may outlive this and then call no one.
-    ~tcp_connection() override { carrier_->close(); }
+    ~tcp_connection() override {
+        carrier_->close();
+        if (second_) second_->close();
+    }
     tcp_connection(const tcp_connection&) = delete;
     tcp_connection& operator=(const tcp_connection&) = delete;
 
@@ -63,22 +68,41 @@ private:
     // Carries out what the client asked, in order, until the connection
     // fails or the connection is stopped (the listener may stop it).
     void apply(const router_actions& actions);
-    void send(const std::string& bytes);
+    void send(const std::string& bytes, int channel);
     void armClientTimer(router_clock::time_point deadline);
     void declareUp(int sources, int destinations);
     // Forgets the connection on this side (timers, client, state).
     void lose();
     // The client's act::reopen: a new connection at once, staying up.
-    void reopen();
+    void reopen(int channel);
+    // Channel 1's carrier's reports.
+    void secondConnected();
+    void secondReceived(const std::uint8_t* data, std::size_t size);
+    void secondFailed(const tcp::tcp_failure& failure);
+    void closeSecond();
+
+    // Tells the connection of channel 1's carrier's reports, naming the channel.
+    struct second_listener final : tcp::tcp_carrier_listener {
+        explicit second_listener(tcp_connection& owner) : owner(owner) {}
+        void connected(const boost::asio::ip::tcp::endpoint&) override { owner.secondConnected(); }
+        void received(const std::uint8_t* data, std::size_t size) override { owner.secondReceived(data, size); }
+        void failed(const tcp::tcp_failure& failure, std::chrono::milliseconds) override {
+            owner.secondFailed(failure);
+        }
+        tcp_connection& owner;  // its owner
+    };
     // Drops the connection for a reason found here and schedules the next
     // attempt.
     void fail(const std::string& why);
 
+    boost::asio::io_context& io_;  // borrowed; outlives the connection
     const router_settings settings_;
     router_listener& listener_;             // borrowed; outlives the handle
     const std::unique_ptr<router_client> client_;  // owned
     held_state held_;
     std::shared_ptr<tcp::tcp_carrier> carrier_;  // owned; shared with its handlers
+    second_listener secondListener_{*this};
+    std::shared_ptr<tcp::tcp_carrier> second_;  // channel 1: owned, made when the client first opens it
     boost::asio::steady_timer tickTimer_;
     boost::asio::steady_timer clientTimer_;
     std::uint64_t generation_ = 0;  // one per connection; handlers of older ones do nothing
@@ -87,6 +111,7 @@ private:
     bool connected_ = false;
     bool up_ = false;
     std::chrono::steady_clock::time_point lastReceived_;
+    std::chrono::steady_clock::time_point secondLastReceived_;
     std::chrono::steady_clock::time_point lastKeepAlive_;
     std::chrono::steady_clock::time_point lastResync_;
 };

@@ -5,6 +5,8 @@
 // problems pass through a held_state as they do in a link: a line is what
 // the listener would hear. Sends are written by a describer of the
 // protocol's choice; the armed timer as "timer +N ms" from the step's time.
+// Channel 1 (a second connection, for a protocol that opens one) has its
+// own steps; what is sent on it is written after "second ".
 #ifndef QUON_TEST_CLIENT_TABLE_H
 #define QUON_TEST_CLIENT_TABLE_H
 
@@ -39,6 +41,15 @@ public:
         open_ = true;
         deadline_.reset();
         return run([&](routers::router_actions& out) { client_.connected(now_, out); });
+    }
+    // Channel 1's connection is made, and bytes come on it.
+    lines secondConnect() {
+        return run([&](routers::router_actions& out) { client_.secondConnected(now_, out); });
+    }
+    lines secondIn(const std::string& bytes) {
+        return run([&](routers::router_actions& out) {
+            client_.secondBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), now_, out);
+        });
     }
     lines closed() {
         client_.closed();
@@ -104,7 +115,8 @@ private:
                     using kind = std::decay_t<decltype(a)>;
                     namespace act = routers::act;
                     if constexpr (std::is_same_v<kind, act::send>) {
-                        append(out, describeSent_(a.bytes));
+                        for (const std::string& line : describeSent_(a.bytes))
+                            out.push_back(a.channel == 0 ? line : "second " + line);
                     } else if constexpr (std::is_same_v<kind, act::arm_timer>) {
                         deadline_ = a.deadline;
                         out.push_back(
@@ -130,9 +142,14 @@ private:
                     } else if constexpr (std::is_same_v<kind, act::missing>) {
                         if (held_.take(a)) out.push_back("missing " + a.text);
                     } else if constexpr (std::is_same_v<kind, act::reopen>) {
-                        // The link opens the next connection: connect() again.
-                        out.push_back("reopen");
-                        open_ = false;
+                        // The link opens the next connection: connect() (or
+                        // secondConnect()) again.
+                        if (a.channel == 0) {
+                            out.push_back("reopen");
+                            open_ = false;
+                        } else {
+                            out.push_back("reopen second");
+                        }
                     }
                 },
                 action);

@@ -101,20 +101,29 @@ nmos_client::nmos_client(const router_settings& settings, const nmos_options& op
 
 nmos_client::~nmos_client() = default;
 
-void nmos_client::begin(router_clock::time_point now, router_actions& out) {
+void nmos_client::begin(router_clock::time_point now, router_actions& out, int channel) {
     now_ = now;
     out_ = &out;
+    channel_ = channel;
 }
 
 void nmos_client::send(std::string bytes) {
-    if (open_) out_->emplace_back(std::in_place_type<act::send>, act::send{std::move(bytes)});
+    if (open_ && (channel_ == 0 || secondOpen_))
+        out_->emplace_back(std::in_place_type<act::send>, act::send{std::move(bytes), channel_});
 }
 
 void nmos_client::request(std::string bytes, std::string what) {
     send(std::move(bytes));
-    waitingFor_ = std::move(what);
-    deadline_ = now_ + settings_.connectTimeout;
-    out_->emplace_back(std::in_place_type<act::arm_timer>, act::arm_timer{*deadline_});
+    on().waitingFor = std::move(what);
+    on().deadline = now_ + settings_.connectTimeout;
+    armEarliest();
+}
+
+void nmos_client::armEarliest() {
+    std::optional<router_clock::time_point> earliest;
+    for (const conversation& c : talk_)
+        if (c.deadline && (!earliest || *c.deadline < *earliest)) earliest = c.deadline;
+    if (open_ && earliest) out_->emplace_back(std::in_place_type<act::arm_timer>, act::arm_timer{*earliest});
 }
 
 void nmos_client::fail(const std::string& why) {
@@ -128,16 +137,19 @@ void nmos_client::problem(const std::string& cause, const std::string& text) {
 }
 
 void nmos_client::reopen() {
-    out_->emplace_back(std::in_place_type<act::reopen>);
-    open_ = false;
+    // Channel 1 ends with channel 0's connection.
+    out_->emplace_back(std::in_place_type<act::reopen>, act::reopen{0});
+    open_ = secondOpen_ = false;
     reopening_ = true;
-    deadline_.reset();
+    for (conversation& c : talk_) c.deadline.reset();
 }
 
 void nmos_client::closed() {
-    open_ = up_ = reopening_ = followNext_ = false;
-    deadline_.reset();
-    parser_.reset();
+    open_ = secondOpen_ = up_ = reopening_ = followNext_ = false;
+    for (conversation& c : talk_) {
+        c.deadline.reset();
+        c.parser.reset();
+    }
     upgradeRefusals_ = 0;
 }
 
@@ -154,11 +166,15 @@ void nmos_client::connected(router_clock::time_point now, router_actions& out) {
     begin(now, out);
     const bool fresh = !reopening_;
     open_ = true;
+    secondOpen_ = false;
     reopening_ = false;
-    inbox_.clear();
-    parser_.reset();
-    frames_.reset();
-    deadline_.reset();
+    for (conversation& c : talk_) {
+        c.inbox.clear();
+        c.parser.reset();
+        c.frames.reset();
+        c.deadline.reset();
+        c.at = stage::opening;
+    }
     if (fresh) {
         up_ = followNext_ = false;
         upgradeRefusals_ = 0;
@@ -169,15 +185,10 @@ void nmos_client::connected(router_clock::time_point now, router_actions& out) {
         if (!baseFromAddress_) base_.clear();
     }
     if (followNext_) {
+        // The receivers' WebSocket here, the senders' on channel 1.
         followNext_ = false;
-        stage_ = stage::opening;
-        std::array<std::uint8_t, 16> key{};
-        for (std::size_t i = 0; i < key.size(); i += 4) {
-            const auto mask = nextMask();
-            std::copy(mask.begin(), mask.end(), key.begin() + static_cast<std::ptrdiff_t>(i));
-        }
-        wsKey_ = webSocketKey(key);
-        request(webSocketOpen(authority_, wsPath_, wsKey_), "the WebSocket opening of " + wsPath_);
+        openWebSocket();
+        out_->emplace_back(std::in_place_type<act::reopen>, act::reopen{1});
         return;
     }
     if (baseFromAddress_) {
@@ -188,17 +199,41 @@ void nmos_client::connected(router_clock::time_point now, router_actions& out) {
         }
     }
     if (base_.empty()) {
-        stage_ = stage::versions;
+        on().at = stage::versions;
         request(httpGet(authority_, prefix_ + "/x-nmos/query/"), "GET " + prefix_ + "/x-nmos/query/");
         return;
     }
-    subscribe();
+    subscribe(1);
 }
 
-void nmos_client::subscribe() {
-    stage_ = stage::subscribe;
+void nmos_client::secondConnected(router_clock::time_point now, router_actions& out) {
+    if (!open_) return;
+    begin(now, out, 1);
+    secondOpen_ = true;
+    on().inbox.clear();
+    on().parser.reset();
+    on().frames.reset();
+    on().deadline.reset();
+    openWebSocket();
+}
+
+void nmos_client::openWebSocket() {
+    on().at = stage::opening;
+    std::array<std::uint8_t, 16> key{};
+    for (std::size_t i = 0; i < key.size(); i += 4) {
+        const auto mask = nextMask();
+        std::copy(mask.begin(), mask.end(), key.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    on().wsKey = webSocketKey(key);
+    request(webSocketOpen(authority_, on().wsPath, on().wsKey), "the WebSocket opening of " + on().wsPath);
+}
+
+// Receivers first, then senders: both before the read, so that nothing
+// changed between the read and the subscriptions is lost.
+void nmos_client::subscribe(int side) {
+    on().at = side == 1 ? stage::subscribe : stage::subscribe_senders;
     const json body = {{"max_update_rate_ms", update_rate_ms},
-                       {"resource_path", "/receivers"},
+                       {"resource_path", paths[side]},
                        {"params", json::object()},
                        {"persist", false},
                        {"secure", false}};
@@ -210,67 +245,79 @@ void nmos_client::readPage(const std::string& path) { request(httpGet(authority_
 void nmos_client::bytes(const std::uint8_t* data, std::size_t size, router_clock::time_point now, router_actions& out) {
     if (!open_) return;
     begin(now, out);
-    inbox_.append(reinterpret_cast<const char*>(data), size);
-    if (stage_ == stage::following) {
+    feed(data, size);
+}
+
+void nmos_client::secondBytes(const std::uint8_t* data, std::size_t size, router_clock::time_point now,
+                              router_actions& out) {
+    if (!open_ || !secondOpen_) return;
+    begin(now, out, 1);
+    feed(data, size);
+}
+
+void nmos_client::feed(const std::uint8_t* data, std::size_t size) {
+    on().inbox.append(reinterpret_cast<const char*>(data), size);
+    if (on().at == stage::following) {
         feedFrames();
         return;
     }
     answered_ = false;
     feedHttp();
     // An answer still coming is an answer: wait for the rest.
-    if (open_ && deadline_ && !answered_ && stage_ != stage::following) {
-        deadline_ = now_ + settings_.connectTimeout;
-        out_->emplace_back(std::in_place_type<act::arm_timer>, act::arm_timer{*deadline_});
+    if (open_ && on().deadline && !answered_ && on().at != stage::following) {
+        on().deadline = now_ + settings_.connectTimeout;
+        armEarliest();
     }
 }
 
 void nmos_client::feedHttp() {
-    while (open_ && stage_ != stage::following && !inbox_.empty()) {
-        if (!parser_) {
+    while (open_ && on().at != stage::following && !on().inbox.empty()) {
+        if (!on().parser) {
             // Empty lines before an answer are skipped, and its header is
             // read whole, so that how it was cut does not change what is
             // said of it.
-            inbox_.erase(0, std::min(inbox_.find_first_not_of("\r\n"), inbox_.size()));
-            const std::size_t end = inbox_.find("\r\n\r\n");
+            on().inbox.erase(0, std::min(on().inbox.find_first_not_of("\r\n"), on().inbox.size()));
+            const std::size_t end = on().inbox.find("\r\n\r\n");
             if (end == std::string::npos) {
-                if (inbox_.size() > max_header_bytes)
-                    fail("the registry's answer to " + waitingFor_ + " has a header of more than " +
+                if (on().inbox.size() > max_header_bytes)
+                    fail("the registry's answer to " + on().waitingFor + " has a header of more than " +
                          std::to_string(max_header_bytes) + " bytes");
                 return;
             }
-            if (!isStatusLine(inbox_)) {
-                fail("the registry's answer to " + waitingFor_ + " is not HTTP/1.x: " +
-                     cleanLabel(inbox_.substr(0, std::min<std::size_t>(inbox_.find('\r'), 40))).text);
+            if (!isStatusLine(on().inbox)) {
+                fail("the registry's answer to " + on().waitingFor + " is not HTTP/1.x: " +
+                     cleanLabel(on().inbox.substr(0, std::min<std::size_t>(on().inbox.find('\r'), 40))).text);
                 return;
             }
-            if (!lengthWithin(std::string_view(inbox_).substr(0, end + 2))) {
-                fail("the registry's answer to " + waitingFor_ + " is longer than " +
+            if (!lengthWithin(std::string_view(on().inbox).substr(0, end + 2))) {
+                fail("the registry's answer to " + on().waitingFor + " is longer than " +
                      std::to_string(max_document_bytes) + " bytes (or its Content-Length is not a number)");
                 return;
             }
-            parser_ = std::make_unique<parser_box>();
-            parser_->parser.body_limit(max_document_bytes);
-            parser_->parser.header_limit(static_cast<std::uint32_t>(max_header_bytes) + 4);
-            parser_->parser.eager(true);
+            on().parser = std::make_unique<parser_box>();
+            on().parser->parser.body_limit(max_document_bytes);
+            on().parser->parser.header_limit(static_cast<std::uint32_t>(max_header_bytes) + 4);
+            on().parser->parser.eager(true);
         }
         boost::beast::error_code error;
-        const std::size_t used = parser_->parser.put(boost::asio::buffer(inbox_.data(), inbox_.size()), error);
-        inbox_.erase(0, used);
+        const std::size_t used =
+            on().parser->parser.put(boost::asio::buffer(on().inbox.data(), on().inbox.size()), error);
+        on().inbox.erase(0, used);
         if (error == http::error::need_more) return;
         if (error) {
-            fail("the registry's answer to " + waitingFor_ + " could not be read as HTTP: " + error.message());
+            fail("the registry's answer to " + on().waitingFor + " could not be read as HTTP: " + error.message());
             return;
         }
-        if (!parser_->parser.is_done()) {
+        if (!on().parser->parser.is_done()) {
             if (used == 0) return;
             continue;
         }
-        if (parser_->parser.need_eof()) {
-            fail("the registry's answer to " + waitingFor_ +
+        if (on().parser->parser.need_eof()) {
+            fail("the registry's answer to " + on().waitingFor +
                  " gives no length (Content-Length or chunked), so no request can follow it on the connection");
             return;
         }
-        const auto& message = parser_->parser.get();
+        const auto& message = on().parser->parser.get();
         http_answer response;
         response.status = static_cast<int>(message.result_int());
         response.reason = std::string(message.reason());
@@ -283,26 +330,29 @@ void nmos_client::feedHttp() {
         response.link = header("Link");
         response.upgrade = header("Upgrade");
         response.accept = header("Sec-WebSocket-Accept");
-        parser_.reset();
-        deadline_.reset();
+        on().parser.reset();
+        on().deadline.reset();
         answered_ = true;
         answer(response);
     }
-    if (open_ && stage_ == stage::following && !inbox_.empty()) feedFrames();
+    if (open_ && on().at == stage::following && !on().inbox.empty()) feedFrames();
 }
 
 void nmos_client::answer(const http_answer& response) {
-    const bool paging501 = response.status == 501 && paged_ && (stage_ == stage::senders || stage_ == stage::receivers);
-    const bool expected = stage_ == stage::opening || stage_ == stage::versions || paging501 ||
-                          response.status == 200 || (stage_ == stage::subscribe && response.status == 201);
+    const stage at = on().at;
+    const bool paging501 = response.status == 501 && paged_ && (at == stage::senders || at == stage::receivers);
+    const bool subscribing = at == stage::subscribe || at == stage::subscribe_senders;
+    const bool expected = at == stage::opening || at == stage::versions || paging501 || response.status == 200 ||
+                          (subscribing && response.status == 201);
     if (!expected) {
         fail("the registry answered " + std::to_string(response.status) + " " + cleanLabel(response.reason).text +
-             " to " + waitingFor_);
+             " to " + on().waitingFor);
         return;
     }
-    switch (stage_) {
+    switch (on().at) {
         case stage::versions: takeVersions(response); break;
-        case stage::subscribe: takeSubscription(response); break;
+        case stage::subscribe:
+        case stage::subscribe_senders: takeSubscription(response); break;
         case stage::senders:
         case stage::receivers: takePage(response); break;
         case stage::opening: takeUpgrade(response); break;
@@ -325,7 +375,7 @@ void nmos_client::takeVersions(const http_answer& response) {
     for (const char* want : {"v1.3", "v1.2"})
         if (std::find(offered.begin(), offered.end(), want) != offered.end()) {
             base_ = prefix_ + "/x-nmos/query/" + want;
-            subscribe();
+            subscribe(1);
             return;
         }
     std::string list;
@@ -338,12 +388,14 @@ void nmos_client::takeVersions(const http_answer& response) {
 void nmos_client::takeSubscription(const http_answer& response) {
     const json body = json::parse(response.body, nullptr, false);
     if (!body.is_object() || !body.contains("ws_href") || !body["ws_href"].is_string()) {
-        fail("the registry's answer to " + waitingFor_ + " holds no ws_href (a subscription's WebSocket address)");
+        fail("the registry's answer to " + on().waitingFor + " holds no ws_href (a subscription's WebSocket address)");
         return;
     }
     const std::string href = body["ws_href"].get<std::string>();
-    wsPath_ = pathOf(href);
-    if (!isRequestPath(wsPath_)) {
+    // Each WebSocket on its channel: the receivers' on this one, the senders' on channel 1.
+    std::string& wsPath = talk_[on().at == stage::subscribe ? 0 : 1].wsPath;
+    wsPath = pathOf(href);
+    if (!isRequestPath(wsPath)) {
         fail("the subscription's ws_href '" + cleanLabel(href.substr(0, 200)).text +
              "' is not a ws:// URL this link can open");
         return;
@@ -352,8 +404,12 @@ void nmos_client::takeSubscription(const http_answer& response) {
     if (!authority.empty() && authority != authority_ && authority.find(':') != std::string::npos &&
         authority.substr(authority.rfind(':') + 1) != std::to_string(settings_.port))
         problem("ws_href", "the subscription's WebSocket is at " + cleanLabel(authority).text +
-                               "; this host opens it at " + authority_ + " (Address=), on the path " + wsPath_);
-    stage_ = stage::senders;
+                               "; this host opens it at " + authority_ + " (Address=), on the path " + wsPath);
+    if (on().at == stage::subscribe) {
+        subscribe(0);
+        return;
+    }
+    on().at = stage::senders;
     paged_ = true;
     pages_ = 0;
     reading_[0].clear();
@@ -362,7 +418,7 @@ void nmos_client::takeSubscription(const http_answer& response) {
 }
 
 void nmos_client::takePage(const http_answer& response) {
-    const int side = stage_ == stage::senders ? 0 : 1;
+    const int side = on().at == stage::senders ? 0 : 1;
     if (response.status == 501) {
         // A registry that does not page answers the whole list to a plain GET.
         paged_ = false;
@@ -371,7 +427,7 @@ void nmos_client::takePage(const http_answer& response) {
     }
     const json list = json::parse(response.body, nullptr, false);
     if (!list.is_array()) {
-        fail("the registry's answer to " + waitingFor_ + " is not a JSON list of " + side_names[side] + "s");
+        fail("the registry's answer to " + on().waitingFor + " is not a JSON list of " + side_names[side] + "s");
         return;
     }
     for (const json& item : list) {
@@ -405,7 +461,7 @@ void nmos_client::takePage(const http_answer& response) {
         return;
     }
     if (side == 0) {
-        stage_ = stage::receivers;
+        on().at = stage::receivers;
         paged_ = true;
         pages_ = 0;
         readPage(base_ + paths[1] +
@@ -490,7 +546,7 @@ void nmos_client::takeUpgrade(const http_answer& response) {
         // The subscription is gone (the registry restarted, or dropped it
         // unused): subscribe and read again, once, before giving up.
         if (++upgradeRefusals_ > 1) {
-            fail("the registry answered " + std::to_string(response.status) + " to " + waitingFor_ +
+            fail("the registry answered " + std::to_string(response.status) + " to " + on().waitingFor +
                  " again after a new subscription");
             return;
         }
@@ -501,22 +557,23 @@ void nmos_client::takeUpgrade(const http_answer& response) {
     std::transform(upgrade.begin(), upgrade.end(), upgrade.begin(), [](unsigned char c) { return std::tolower(c); });
     if (response.status != 101 || upgrade != "websocket") {
         fail("the registry answered " + std::to_string(response.status) + " " + cleanLabel(response.reason).text +
-             " to " + waitingFor_ + ", not 101 Switching Protocols to a WebSocket");
+             " to " + on().waitingFor + ", not 101 Switching Protocols to a WebSocket");
         return;
     }
-    if (response.accept != webSocketAccept(wsKey_)) {
-        fail("the registry's Sec-WebSocket-Accept does not answer the key sent in " + waitingFor_);
+    if (response.accept != webSocketAccept(on().wsKey)) {
+        fail("the registry's Sec-WebSocket-Accept does not answer the key sent in " + on().waitingFor);
         return;
     }
-    upgradeRefusals_ = 0;
-    stage_ = stage::following;
+    on().at = stage::following;
+    // A refusal counts as in a row until both WebSockets are open.
+    if (talk_[1 - channel_].at == stage::following) upgradeRefusals_ = 0;
 }
 
 void nmos_client::feedFrames() {
-    frames_.feed(inbox_);
-    inbox_.clear();
+    on().frames.feed(on().inbox);
+    on().inbox.clear();
     while (open_) {
-        std::optional<frame_reader::event> e = frames_.next();
+        std::optional<frame_reader::event> e = on().frames.next();
         if (!e) return;
         switch (e->what) {
             case frame_reader::event::kind::message: takeGrain(e->payload); break;
@@ -705,23 +762,33 @@ void nmos_client::checkMapping() {
 }
 
 void nmos_client::timer(router_clock::time_point now, router_actions& out) {
-    if (!open_ || !deadline_ || now < *deadline_) return;
+    if (!open_) return;
     begin(now, out);
-    fail("no answer to " + waitingFor_ + " within " + std::to_string(settings_.connectTimeout.count()) +
-         " ms (ConnectTimeout)");
+    for (int channel : {0, 1}) {
+        channel_ = channel;
+        if (on().deadline && now >= *on().deadline) {
+            fail("no answer to " + on().waitingFor + " within " + std::to_string(settings_.connectTimeout.count()) +
+                 " ms (ConnectTimeout)");
+            return;
+        }
+    }
+    // A wake-up for a deadline since met: the other channel's may remain.
+    armEarliest();
 }
 
 void nmos_client::keepAlive(router_clock::time_point now, router_actions& out) {
-    if (!open_ || stage_ != stage::following) return;
-    begin(now, out);
-    send(clientFrame(opcode::ping, "", nextMask()));
+    if (!open_) return;
+    for (int channel : {0, 1}) {
+        begin(now, out, channel);
+        if (on().at == stage::following) send(clientFrame(opcode::ping, "", nextMask()));
+    }
 }
 
 void nmos_client::resync(router_clock::time_point now, router_actions& out) {
-    if (!open_ || stage_ != stage::following) return;
+    if (!open_ || talk_[0].at != stage::following) return;
     begin(now, out);
-    // The WebSocket's connection carries nothing else: read on a new one,
-    // then follow on another; only what changed is reported.
+    // The WebSockets' connections carry nothing else: read on a new one,
+    // then follow on two more; only what changed is reported.
     reopen();
 }
 

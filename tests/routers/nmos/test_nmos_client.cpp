@@ -37,6 +37,8 @@ namespace {
 const std::string v13 = "/x-nmos/query/v1.3";
 const std::string firstPage = "/?paging.order=create&paging.since=0:0&paging.limit=1000";
 const std::string wsPath = v13 + "/subscriptions/5b000000-0000-4000-8000-000000000001/ws";
+const std::string sendersWsPath = v13 + "/subscriptions/5b000000-0000-4000-8000-000000000002/ws";
+const std::string sendersSubscribed = subscriptionAnswer("v1.3", "127.0.0.1:80", "/senders");
 
 class NmosClient : public ::testing::Test {
 protected:
@@ -79,14 +81,18 @@ protected:
         const auto append = [&all](const lines& more) { all.insert(all.end(), more.begin(), more.end()); };
         if (versions) append(table->in(httpAnswer(200, R"(["v1.2/","v1.3/"])")));
         append(table->in(subscriptionAnswer("v1.3")));
+        append(table->in(sendersSubscribed));
         append(table->in(page(senders)));
         append(table->in(page(receivers)));
         return all;
     }
-    // The next connection opens the WebSocket.
+    // The next connection opens the receivers' WebSocket, and the second
+    // the senders'.
     void follow() {
         table->connect();
         table->in(upgrade());
+        table->secondConnect();
+        table->secondIn(upgrade());
     }
 
     std::string key;
@@ -103,8 +109,11 @@ TEST_F(NmosClient, SubscribesThenReadsPageByPageThenFollowsTheWebSocket) {
                   {"the versions",
                    bytesIn(httpAnswer(200, R"(["v1.0/","v1.1/","v1.2/","v1.3/"])")),
                    {"POST " + v13 + "/subscriptions", "timer +5000 ms"}},
-                  {"the subscription",
+                  {"the receivers' subscription",
                    bytesIn(subscriptionAnswer("v1.3")),
+                   {"POST " + v13 + "/subscriptions", "timer +5000 ms"}},
+                  {"the senders' subscription",
+                   bytesIn(sendersSubscribed),
                    {"GET " + v13 + "/senders" + firstPage, "timer +5000 ms"}},
                   {"a full page of senders, and a next link",
                    bytesIn(page(json::array({sender(1, "CAM 1")}), 1, v13 + "/senders/?p=2")),
@@ -116,16 +125,22 @@ TEST_F(NmosClient, SubscribesThenReadsPageByPageThenFollowsTheWebSocket) {
                    bytesIn(page(two_receivers, 5)),
                    {"label source 1 CAM 1", "label source 2 CAM 2", "label destination 1 MON A", "crosspoint 1 2",
                     "label destination 2 MON B", "crosspoint 2 0", "up 2 2", "reopen"}},
-                  {"the WebSocket's connection", connects(), {"WS " + wsPath, "timer +5000 ms"}}});
+                  {"the receivers' WebSocket's connection",
+                   connects(),
+                   {"WS " + wsPath, "timer +5000 ms", "reopen second"}}});
     play(*table,
          {{"the upgrade", [this](client_table& t) { return t.in(upgrade()); }, {}},
+          {"the senders' WebSocket's connection",
+           [](client_table& t) { return t.secondConnect(); },
+           {"second WS " + sendersWsPath, "timer +5000 ms"}},
+          {"its upgrade", [this](client_table& t) { return t.secondIn(upgrade()); }, {}},
           {"the sync grain: nothing new",
            bytesIn(grain("/receivers/", json::array({change(receiver(1, "MON A", 2), receiver(1, "MON A", 2))}))),
            {}},
           {"a connection change",
            bytesIn(grain("/receivers/", json::array({change(receiver(1, "MON A", 2), receiver(1, "MON A", 1))}))),
            {"crosspoint 1 1"}},
-          {"keep-alive", keepAliveDue(), {"ws ping"}},
+          {"keep-alive", keepAliveDue(), {"ws ping", "second ws ping"}},
           {"a ping", bytesIn(serverFrame(9, "x")), {"ws pong"}}});
 }
 
@@ -135,6 +150,7 @@ struct push_case {
     const char* name;
     std::string bytes;
     lines expected;
+    bool sendersSocket = false;  // pushed on the senders' WebSocket
 };
 
 class NmosClientPushes : public NmosClient, public ::testing::WithParamInterface<push_case> {};
@@ -143,7 +159,8 @@ TEST_P(NmosClientPushes, EachIsFollowed) {
     make();
     read(two_senders, two_receivers);
     follow();
-    EXPECT_EQ(table->in(GetParam().bytes), GetParam().expected);
+    const push_case& c = GetParam();
+    EXPECT_EQ(c.sendersSocket ? table->secondIn(c.bytes) : table->in(c.bytes), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -167,6 +184,12 @@ INSTANTIATE_TEST_SUITE_P(
         push_case{"SenderGrainsAreFollowedToo",
                   grain("/senders/", json::array({change(sender(2, "CAM 2"), sender(2, "CAM TWO"))})),
                   {"label source 2 CAM TWO"}},
+        push_case{"SenderRelabelledOnItsWebSocket",
+                  grain("/senders/", json::array({change(sender(2, "CAM 2"), sender(2, "CAM TWO"))})),
+                  {"label source 2 CAM TWO"},
+                  true},
+        push_case{"SenderRemovedOnItsWebSocket", grain("/senders/", json::array({change(sender(2, "CAM 2"), nullptr)})),
+                  {"crosspoint 1 0"}, true},
         push_case{"OtherTopicsAreIgnored", grain("/flows/", json::array()), {}},
         push_case{"FragmentedMessage",
                   [] {
@@ -191,7 +214,8 @@ TEST_F(NmosClient, AnswersSplitAtEveryByteReadTheSame) {
     table->connect();
     lines all;
     for (const std::string& answer :
-         {httpAnswer(200, R"(["v1.3/"])"), subscriptionAnswer("v1.3"), page(two_senders), page(two_receivers)}) {
+         {httpAnswer(200, R"(["v1.3/"])"), subscriptionAnswer("v1.3"), sendersSubscribed, page(two_senders),
+          page(two_receivers)}) {
         const lines got = table->inPieces(answer, 1);
         all.insert(all.end(), got.begin(), got.end());
     }
@@ -215,7 +239,8 @@ TEST_F(NmosClient, VersionsPagingAndAddressesARegistryMayOffer) {
     play(
         *table,
         {{"the version from Address=", connects(), {"POST " + v13 + "/subscriptions", "timer +5000 ms"}},
-         {"subscribed", bytesIn(subscriptionAnswer("v1.3")), {"GET " + v13 + "/senders" + firstPage, "timer +5000 ms"}},
+         {"subscribed", bytesIn(subscriptionAnswer("v1.3") + sendersSubscribed),
+          {"POST " + v13 + "/subscriptions", "timer +5000 ms", "GET " + v13 + "/senders" + firstPage, "timer +5000 ms"}},
          {"paging not implemented", bytesIn(httpAnswer(501, "")), {"GET " + v13 + "/senders/", "timer +5000 ms"}},
          {"the whole list, no X-Paging-Limit",
           bytesIn(page(two_senders)),
@@ -238,7 +263,7 @@ TEST_F(NmosClient, FaultsOfTheRegistryAreTheLinksReason) {
           {"silence", timePasses(5s), {"fail no answer to GET /x-nmos/query/ within 5000 ms (ConnectTimeout)"}}});
     table->connect();
     table->in(httpAnswer(200, R"(["v1.3/"])"));
-    table->in(subscriptionAnswer("v1.3"));
+    table->in(subscriptionAnswer("v1.3") + sendersSubscribed);
     play(*table,
          {{"a page that is not JSON",
            bytesIn(httpAnswer(200, "[{")),
@@ -257,8 +282,15 @@ TEST_F(NmosClient, ALostSubscriptionOrAClosedWebSocketSubscribesAndReadsAgain) {
          {{"the subscription is gone", bytesIn(httpAnswer(404, "")), {"reopen"}},
           {"subscribes again on the same link", connects(), {"POST " + v13 + "/subscriptions", "timer +5000 ms"}},
           {"and reads again",
-           bytesIn(subscriptionAnswer("v1.3")),
-           {"GET " + v13 + "/senders" + firstPage, "timer +5000 ms"}}});
+           bytesIn(subscriptionAnswer("v1.3") + sendersSubscribed),
+           {"POST " + v13 + "/subscriptions", "timer +5000 ms", "GET " + v13 + "/senders" + firstPage,
+            "timer +5000 ms"}}});
+    table->in(page(two_senders));
+    EXPECT_EQ(table->in(page(two_receivers)), lines{"reopen"});
+    follow();
+    play(*table, {{"the senders' WebSocket closed by the registry",
+                   [](client_table& t) { return t.secondIn(serverFrame(8, "")); },
+                   {"reopen"}}});
 }
 
 TEST_F(NmosClient, TheResyncReadsAgainAndReportsOnlyWhatDiffers) {
@@ -269,7 +301,8 @@ TEST_F(NmosClient, TheResyncReadsAgainAndReportsOnlyWhatDiffers) {
     const json relabelled = json::array({sender(1, "CAM 1"), sender(2, "CAM 2b")});
     const json moved = json::array({receiver(1, "MON A", 2), receiver(2, "MON B", 1)});
     EXPECT_EQ(read(relabelled, moved, false),
-              (lines{"POST " + v13 + "/subscriptions", "timer +5000 ms", "GET " + v13 + "/senders" + firstPage,
+              (lines{"POST " + v13 + "/subscriptions", "timer +5000 ms", "POST " + v13 + "/subscriptions",
+                     "timer +5000 ms", "GET " + v13 + "/senders" + firstPage,
                      "timer +5000 ms", "GET " + v13 + "/receivers" + firstPage, "timer +5000 ms",
                      "label source 2 CAM 2b", "crosspoint 2 1", "reopen"}));
     play(*table, {{"a WebSocket closed by the registry",
@@ -289,7 +322,7 @@ TEST_F(NmosClient, TheDeviceFilesListsNumberByIdOrLabelAndNameWhatIsMissingOnce)
     make(options, 3, 1);
     EXPECT_EQ(read(two_senders, two_receivers),
               (lines{"GET /x-nmos/query/", "timer +5000 ms", "POST " + v13 + "/subscriptions", "timer +5000 ms",
-                     "GET " + v13 + "/senders" + firstPage, "timer +5000 ms", "GET " + v13 + "/receivers" + firstPage,
+                     "POST " + v13 + "/subscriptions", "timer +5000 ms", "GET " + v13 + "/senders" + firstPage, "timer +5000 ms", "GET " + v13 + "/receivers" + firstPage,
                      "timer +5000 ms", "label source 1 CAM 2", "label source 2 CAM 1", "label destination 1 MON B",
                      "crosspoint 1 0",
                      "problem Senders= names 'CAM 9' (source 3), which the registry does not hold: a receiver "
@@ -300,7 +333,7 @@ TEST_F(NmosClient, TheDeviceFilesListsNumberByIdOrLabelAndNameWhatIsMissingOnce)
     EXPECT_EQ(table->in(grain("/receivers/", json::array({change(receiver(2, "MON B", 0), receiver(2, "MON B", 2))}))),
               lines{"crosspoint 1 1"})
         << "MON B takes CAM 2, which Senders= makes source 1";
-    EXPECT_EQ(table->in(grain("/senders/", json::array({change(sender(2, "CAM 2"), sender(2, "CAM 2 WIDE"))}))),
+    EXPECT_EQ(table->secondIn(grain("/senders/", json::array({change(sender(2, "CAM 2"), sender(2, "CAM 2 WIDE"))}))),
               lines{"label source 1 CAM 2 WIDE"})
         << "a sender named by its label keeps its number through a relabel";
     table->resync();

@@ -2,7 +2,8 @@
 // socket: what it decides is in test_nmos_client.cpp; here, that the read
 // (pages of 3), the reopened connection's WebSocket and its grains of
 // several changes reach the listener: a receiver taking no sender, a
-// connection change, one made inactive, one removed, and a restart.
+// connection change, one made inactive, one removed, a sender relabelled
+// on the second connection's WebSocket; its drop, and a restart.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -49,9 +50,21 @@ TEST_F(NmosConnection, ReadsThenFollowsTheRegistrysGrains) {
     ASSERT_TRUE(waitUntil([&] { return link->source(4) == 0; }));
     router->setLabel(1, 5, "MON 5");
     ASSERT_TRUE(waitUntil([&] { return *link->label(routers::destination_labels, 5) == "MON 5"; }));
+    router->setLabel(0, 3, "CAM 3");
+    ASSERT_TRUE(waitUntil([&] { return *link->label(routers::source_labels, 3) == "CAM 3"; }));
     const int pongs = router->keepAlivesAnswered();
     ASSERT_TRUE(waitUntil([&] { return router->keepAlivesAnswered() > pongs; }));
     EXPECT_TRUE(listener.downs.empty());
+
+    // The second connection dropped: the router's failure, retried.
+    nmos.dropSendersSockets();
+    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
+    EXPECT_EQ(listener.downs[0].first, "the router closed the connection (second connection)");
+    ASSERT_TRUE(waitUntil([&] { return listener.ups.size() == 2; }));
+    const int again = router->keepAlivesAnswered();
+    ASSERT_TRUE(waitUntil([&] { return router->keepAlivesAnswered() > again; })) << "following again";
+    listener.downs.clear();
+    listener.problems.clear();
 
     // A restart: clients dropped, the subscription forgotten.
     router->dropConnections();

@@ -1,11 +1,10 @@
 // A fake NMOS registry: its Query API (v1.2 and v1.3) over HTTP/1.1 and the
-// WebSocket of a subscription to /receivers. Senders are the state's
+// WebSockets of subscriptions to /receivers and /senders. Senders are the state's
 // inputs, receivers its outputs, receiver d taking sender routes[d - 1]
 // (none for 0).
-// As a registry may: pages of 3 (or another size) whatever is asked, one sync grain of every
-// receiver when a WebSocket opens, a subscription forgotten when its
-// WebSocket closes (non-persistent), renames of senders not pushed (they
-// are not what the subscription follows).
+// As a registry may: pages of 3 (or another size) whatever is asked, one
+// sync grain of every resource followed when a WebSocket opens, a
+// subscription forgotten when its WebSocket closes (non-persistent).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -43,6 +42,13 @@ public:
         push(pre, nullptr);
     }
 
+    void dropSendersSockets() override {
+        std::vector<connection*> ending;
+        for (auto& [client, c] : clients_)
+            if (c.socket && c.resourcePath == "/senders") ending.push_back(client);
+        for (connection* client : ending) closeClient(*client);
+    }
+
     void route(int destination, int source) override {
         const json pre = receiverAt(destination);
         state_.routes.at(static_cast<std::size_t>(destination - 1)) = source;
@@ -51,7 +57,10 @@ public:
 
     void setLabel(int database, int index, const std::string& text) override {
         if (database == 0) {
-            state_.inputLabels.at(static_cast<std::size_t>(index - 1)) = text;
+            std::string& label = state_.inputLabels.at(static_cast<std::size_t>(index - 1));
+            const json pre = sender(index, label);
+            label = text;
+            if (!silent()) pushTo("/senders", grain("/senders/", json::array({change(pre, sender(index, text))})));
             return;
         }
         const json pre = receiverAt(index);
@@ -64,6 +73,7 @@ private:
         std::string in;
         bool socket = false;
         std::string subscription;
+        std::string resourcePath;  // what its WebSocket follows
         wire::frame_reader frames{1 << 20};
     };
 
@@ -98,9 +108,12 @@ private:
                 changes.push_back(change(same, same));
                 break;
             }
-        const std::string message = grain("/receivers/", changes);
+        pushTo("/receivers", grain("/receivers/", changes));
+    }
+
+    void pushTo(const std::string& resourcePath, const std::string& message) {
         for (auto& [client, c] : clients_)
-            if (c.socket) sendTo(*client, message);
+            if (c.socket && c.resourcePath == resourcePath) sendTo(*client, message);
     }
 
     void onAccepted(connection& client) override { clients_[&client]; }
@@ -155,20 +168,22 @@ private:
             sendTo(client, httpAnswer(200, R"(["v1.2/","v1.3/"])"));
         } else if (method == "POST" && !base.empty() && path == base + "/subscriptions") {
             const json request = json::parse(body, nullptr, false);
-            if (!request.is_object() || request.value("resource_path", "") != "/receivers") {
-                sendTo(client, httpAnswer(400, R"({"code":400,"error":"only /receivers here","debug":null})"));
+            const std::string resourcePath = request.is_object() ? request.value("resource_path", "") : "";
+            if (resourcePath != "/receivers" && resourcePath != "/senders") {
+                sendTo(client,
+                       httpAnswer(400, R"({"code":400,"error":"only /receivers and /senders here","debug":null})"));
                 return;
             }
             char id[40];
             std::snprintf(id, sizeof id, "5b000000-0000-4000-8000-%012d", ++subscriptionCount_);
-            subscriptions_.insert(id);
+            subscriptions_[id] = resourcePath;
             const json answer = {
                 {"id", id},
                 {"ws_href", "ws://127.0.0.1:" + std::to_string(port()) + base + "/subscriptions/" + id + "/ws"},
                 {"max_update_rate_ms", request.value("max_update_rate_ms", 100)},
                 {"persist", false},
                 {"secure", false},
-                {"resource_path", "/receivers"},
+                {"resource_path", resourcePath},
                 {"params", json::object()}};
             sendTo(client, httpAnswer(201, answer.dump()));
         } else if (method == "GET" && (path == base + "/senders/" || path == base + "/receivers/")) {
@@ -195,9 +210,10 @@ private:
                        wire::webSocketAccept(key) + "\r\n\r\n");
             c.socket = true;
             c.subscription = subscription;
+            c.resourcePath = subscriptions_[subscription];
             json sync = json::array();
-            for (const json& r : list(false)) sync.push_back(change(r, r));
-            sendTo(client, grain("/receivers/", sync));
+            for (const json& r : list(c.resourcePath == "/senders")) sync.push_back(change(r, r));
+            sendTo(client, grain(c.resourcePath + "/", sync));
         } else {
             sendTo(client, httpAnswer(404, R"({"code":404,"error":"not here","debug":null})"));
         }
@@ -207,7 +223,7 @@ private:
     std::vector<bool> active_;   // by destination
     std::vector<bool> present_;  // by destination: removed ones are not listed
     std::map<connection*, client_state> clients_;
-    std::set<std::string> subscriptions_;
+    std::map<std::string, std::string> subscriptions_;  // id -> resource path
     int subscriptionCount_ = 0;
 };
 

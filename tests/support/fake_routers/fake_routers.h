@@ -154,8 +154,9 @@ std::unique_ptr<fake_router> makeFakeQuartz(boost::asio::io_context& io, router_
 // sender its route names (none, sender_id null, for a route of 0). Pages
 // of `pageSize`, one sync grain when a WebSocket opens; an operator's
 // route pushed as a grain of two changes (the receiver's, and an
-// unchanged neighbour's), an output's rename as a grain; an input's rename
-// seen only by a read; a subscription forgotten when its WebSocket closes,
+// unchanged neighbour's), an output's rename as a grain to the receivers'
+// WebSockets, an input's rename to the senders'; a subscription forgotten
+// when its WebSocket closes,
 // so that a dropped client finds its subscription gone, as after a
 // restart; 404 for a WebSocket of a subscription it does not hold.
 class fake_nmos_registry : public fake_router {
@@ -165,6 +166,9 @@ public:
     virtual void deactivate(int destination) = 0;
     // The receiver of destination d leaves the registry (a pre alone).
     virtual void remove(int destination) = 0;
+    // The connections of the WebSockets following /senders end, without a
+    // close frame.
+    virtual void dropSendersSockets() = 0;
 };
 std::unique_ptr<fake_nmos_registry> makeFakeNmos(boost::asio::io_context& io, router_state state,
                                                  std::uint16_t port = 0, std::size_t pageSize = 3);

@@ -78,14 +78,17 @@ inline std::string page(const json& items, std::optional<int> limit = std::nullo
     return httpAnswer(200, items.dump(), headers);
 }
 
-inline std::string subscriptionAnswer(const std::string& version, const std::string& host = "127.0.0.1:80") {
-    const json body = {{"id", "5b000000-0000-4000-8000-000000000001"},
-                       {"ws_href", "ws://" + host + "/x-nmos/query/" + version +
-                                       "/subscriptions/5b000000-0000-4000-8000-000000000001/ws"},
+// Subscription 1 follows /receivers, subscription 2 /senders.
+inline std::string subscriptionAnswer(const std::string& version, const std::string& host = "127.0.0.1:80",
+                                      const std::string& resourcePath = "/receivers") {
+    const std::string id = resourcePath == "/senders" ? "5b000000-0000-4000-8000-000000000002"
+                                                      : "5b000000-0000-4000-8000-000000000001";
+    const json body = {{"id", id},
+                       {"ws_href", "ws://" + host + "/x-nmos/query/" + version + "/subscriptions/" + id + "/ws"},
                        {"max_update_rate_ms", 10},
                        {"persist", false},
                        {"secure", false},
-                       {"resource_path", "/receivers"},
+                       {"resource_path", resourcePath},
                        {"params", json::object()}};
     return httpAnswer(201, body.dump());
 }

@@ -4,6 +4,12 @@
 // waiting, reporting to the listener) is tcp_connection's job, or a test's.
 //
 // Numbers are the host's, from 1, as router_connection counts them.
+//
+// Channels: every protocol speaks on channel 0, the router's connection. A
+// protocol that must hold two connections to the same address at once
+// (NMOS: two WebSockets) opens channel 1 with act::reopen; it lives inside
+// channel 0's connection (any end of that ends it too) and a failure of it
+// is the router's. Its events reach router_client's second...() calls.
 #ifndef QUON_ROUTERS_ROUTER_ACTIONS_H
 #define QUON_ROUTERS_ROUTER_ACTIONS_H
 
@@ -22,10 +28,12 @@ constexpr int destination_labels = 1;  // the router's output names
 
 namespace act {
 
-// Bytes to write to the router, after everything asked before.
+// Bytes to write to the router, after everything asked before on the
+// same channel.
 struct send {
     std::string bytes;
-    bool operator==(const send& other) const { return bytes == other.bytes; }
+    int channel = 0;
+    bool operator==(const send& other) const { return bytes == other.bytes && channel == other.channel; }
 };
 
 // Wake the client (timer()) at or after this time. A client has one such
@@ -91,14 +99,17 @@ struct missing {
     bool operator==(const missing& other) const { return text == other.text; }
 };
 
-// End this connection and open the next one at once, staying up: the
-// client is told connected() again, and not closed(), and the listener
-// hears nothing of it. For a protocol whose one connection cannot carry
-// all it needs in turn (NMOS: an HTTP read, then a WebSocket). When the
-// new connection cannot be made, the router goes down as for any failure.
-// Nothing after it in the same list is carried out.
+// End this channel's connection and open the next one at once, staying
+// up; the listener hears nothing of it. Channel 0: the client is told
+// connected() again, and not closed(); channel 1 ends too; nothing after
+// it in the same list is carried out. For a protocol whose connection
+// cannot carry all it needs in turn (NMOS: an HTTP read, then a
+// WebSocket). Channel 1: opened (or opened again), the client is told
+// secondConnected(); the rest of the list is carried out. When the new
+// connection cannot be made, the router goes down as for any failure.
 struct reopen {
-    bool operator==(const reopen&) const { return true; }
+    int channel = 0;
+    bool operator==(const reopen& other) const { return channel == other.channel; }
 };
 
 }  // namespace act

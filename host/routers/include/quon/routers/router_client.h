@@ -33,8 +33,12 @@ public:
     virtual void keepAlive(router_clock::time_point now, router_actions& out) = 0;
     // While up: time to read the router's whole state again.
     virtual void resync(router_clock::time_point now, router_actions& out) = 0;
-    // The connection is gone, for whatever reason.
+    // The connection is gone, for whatever reason (channel 1 with it).
     virtual void closed() = 0;
+    // Channel 1 (router_actions.h), for a client that opens it: its
+    // connection is made, and bytes came off it. Others never hear these.
+    virtual void secondConnected(router_clock::time_point, router_actions&) {}
+    virtual void secondBytes(const std::uint8_t*, std::size_t, router_clock::time_point, router_actions&) {}
     // As router_connection's: false, appending nothing, when the request cannot be
     // sent (down, or a number outside the router).
     virtual bool requestRoute(int destination, int source, router_actions& out) = 0;

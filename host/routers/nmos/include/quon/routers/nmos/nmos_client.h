@@ -3,12 +3,13 @@
 // the device file's lists (nmos_options); a receiver's subscription names
 // the sender it takes, which is its route.
 //
-// The one connection a router has carries, in turn: HTTP/1.1 requests
-// (the API's versions, a WebSocket subscription to /receivers, the senders
-// and receivers read page by page), then, on the next connection
-// (act::reopen), that subscription's WebSocket, whose grains are followed
-// until the resync reads again. docs/routers.md ("NMOS") says what it asks
-// and tolerates.
+// The router's connection (channel 0) carries, in turn: HTTP/1.1 requests
+// (the API's versions, WebSocket subscriptions to /receivers and to
+// /senders, the senders and receivers read page by page), then, on the
+// next connection (act::reopen), the receivers' WebSocket; a second
+// connection (channel 1) opened beside it carries the senders' WebSocket.
+// Their grains are followed until the resync reads again. docs/routers.md
+// ("NMOS") says what it asks and tolerates.
 //
 // Lives on the thread that feeds it, as every router_client.
 #ifndef QUON_ROUTERS_NMOS_NMOS_CLIENT_H
@@ -72,21 +73,43 @@ public:
     void keepAlive(router_clock::time_point now, router_actions& out) override;
     void resync(router_clock::time_point now, router_actions& out) override;
     void closed() override;
+    // Channel 1: the senders' WebSocket.
+    void secondConnected(router_clock::time_point now, router_actions& out) override;
+    void secondBytes(const std::uint8_t* data, std::size_t size, router_clock::time_point now,
+                     router_actions& out) override;
     // Read only: a display never changes a connection.
     bool requestRoute(int, int, router_actions&) override { return false; }
     void poll(int firstDestination, int lastDestination, router_actions& out) override;
 
 private:
-    enum class stage { versions, subscribe, senders, receivers, opening, following };
+    enum class stage { versions, subscribe, subscribe_senders, senders, receivers, opening, following };
     struct http_answer;
+    struct parser_box;
+    // One channel's conversation: channel 0 reads, then follows the
+    // receivers' WebSocket; channel 1 follows the senders'.
+    struct conversation {
+        stage at = stage::versions;
+        std::string inbox;
+        std::unique_ptr<parser_box> parser;
+        frame_reader frames{max_document_bytes};
+        std::optional<router_clock::time_point> deadline;
+        std::string waitingFor;  // the request whose answer is awaited, as said in a failure
+        std::string wsPath;      // the subscription's WebSocket
+        std::string wsKey;
+    };
 
-    void begin(router_clock::time_point now, router_actions& out);
+    void begin(router_clock::time_point now, router_actions& out, int channel = 0);
+    conversation& on() { return talk_[channel_]; }
+    // Arms the timer for the earliest deadline of either channel.
+    void armEarliest();
+    void feed(const std::uint8_t* data, std::size_t size);
+    void openWebSocket();
     void send(std::string bytes);
     void request(std::string bytes, std::string what);
     void fail(const std::string& why);
     void problem(const std::string& cause, const std::string& text);
     void reopen();
-    void subscribe();
+    void subscribe(int side);
     void readPage(const std::string& path);
     void feedHttp();
     void answer(const http_answer& response);
@@ -113,28 +136,21 @@ private:
     std::string prefix_;     // the Address URL's path before /x-nmos (usually empty)
     std::string base_;       // "/x-nmos/query/v1.3"
     bool baseFromAddress_ = false;
-    std::string wsPath_;
-    std::string wsKey_;
 
     router_actions* out_ = nullptr;
     router_clock::time_point now_{};
-    std::optional<router_clock::time_point> deadline_;
-    std::string waitingFor_;  // the request whose answer is awaited, as said in a failure
+    conversation talk_[2];  // by channel
+    int channel_ = 0;       // the channel being fed
 
     bool open_ = false;
+    bool secondOpen_ = false;
     bool up_ = false;
     bool reopening_ = false;   // the last connection ended by act::reopen
-    bool followNext_ = false;  // the next connection opens the WebSocket
+    bool followNext_ = false;  // the next connection opens the WebSockets
     int upgradeRefusals_ = 0;
     bool answered_ = false;  // an answer completed in the bytes being fed
-    stage stage_ = stage::versions;
     bool paged_ = true;  // paging parameters in this side's requests
     std::size_t pages_ = 0;
-
-    struct parser_box;
-    std::unique_ptr<parser_box> parser_;
-    std::string inbox_;
-    frame_reader frames_{max_document_bytes};
 
     std::map<std::string, nmos_resource> resources_[2];  // by id: senders, receivers
     std::map<std::string, nmos_resource> reading_[2];
