@@ -180,11 +180,11 @@ host_engine::create_status host_engine::create(const std::string& name, const st
         // What it did while loading goes with it: its messages, the
         // destinations it watched, its timers.
         byName_.erase(s.name);
-        bySequence_[seq].reset();
+        if (s.tallied) tally_.unwatch(s.tallied->first, s.tallied->second);
+        bySequence_[seq].reset();  // `s` is gone from here on
         --liveSlots_;
         queue_.dropFor(seq);
         watchers_.unwatchAll(seq);
-        if (s.tallied) tally_.unwatch(s.tallied->first, s.tallied->second);
         timers_.stopAll(seq);
         return create_status::load_failed;
     }
