@@ -184,7 +184,7 @@ host_engine::create_status host_engine::create(const std::string& name, const st
         --liveSlots_;
         queue_.dropFor(seq);
         watchers_.unwatchAll(seq);
-        if (s.tallied) tally_.unwatch(s.tallied->first, s.tallied->second);
+        if (s.tallied && tallyAwake_) tally_.unwatch(s.tallied->first, s.tallied->second);
         timers_.stopAll(seq);
         return create_status::load_failed;
     }
@@ -216,7 +216,7 @@ void host_engine::destroySlot(slot& s) {
     }
     s.contract.destroyed();
     watchers_.unwatchAll(s.seq);
-    if (s.tallied) tally_.unwatch(s.tallied->first, s.tallied->second);
+    if (s.tallied && tallyAwake_) tally_.unwatch(s.tallied->first, s.tallied->second);
     timers_.stopAll(s.seq);
     const std::string name = s.name;
     byName_.erase(s.name);
