@@ -40,8 +40,8 @@ const int router_size = 50000;
 // What the wall is held to: a revertive through engine and component
 // within this many times the component's own, and the host's memory per
 // display.
-const double target_ratio = 2.0;
-const double target_bytes = 1536;
+const double target_ratio = 1.5;
+const double target_bytes = 1024;
 
 std::string generateSystem(int size) {
     const std::string root = "/tmp/quon-wall-" + std::to_string(getpid()) + "-" + std::to_string(size);

@@ -180,7 +180,7 @@ host_engine::create_status host_engine::create(const std::string& name, const st
         // What it did while loading goes with it: its messages, the
         // destinations it watched, its timers.
         byName_.erase(s.name);
-        if (s.tallied) tally_.unwatch(s.tallied->first, s.tallied->second);
+        if (s.tallied && tallyAwake_) tally_.unwatch(s.tallied->first, s.tallied->second);
         bySequence_[seq].reset();  // `s` is gone from here on
         --liveSlots_;
         queue_.dropFor(seq);
@@ -216,7 +216,7 @@ void host_engine::destroySlot(slot& s) {
     }
     s.contract.destroyed();
     watchers_.unwatchAll(s.seq);
-    if (s.tallied) tally_.unwatch(s.tallied->first, s.tallied->second);
+    if (s.tallied && tallyAwake_) tally_.unwatch(s.tallied->first, s.tallied->second);
     timers_.stopAll(s.seq);
     const std::string name = s.name;
     byName_.erase(s.name);

@@ -101,13 +101,15 @@ void host_engine::replaceRouter(std::unique_ptr<router_slot> next) {
     // The tally's routes of this router (tie lines, mixer inputs) take what
     // the new backend knows; those it does not know yet stay as they were
     // until it says, as the displays' names do.
-    std::vector<tally_graph::place> lit;
-    for (int destination : tally_.routedDestinations(device))
-        if (const int source = r.backend->crosspoint(destination); source > 0) {
-            const auto changed = tally_.setRoute(device, destination, source);
-            lit.insert(lit.end(), changed.begin(), changed.end());
-        }
-    tellTally(lit);
+    if (tallyAwake_) {
+        std::vector<tally_graph::place> lit;
+        for (int destination : tally_.routedDestinations(device))
+            if (const int source = r.backend->crosspoint(destination); source > 0) {
+                const auto changed = tally_.setRoute(device, destination, source);
+                lit.insert(lit.end(), changed.begin(), changed.end());
+            }
+        tellTally(lit);
+    }
     // What the new backend knows now (a simulated router: the routes of its
     // file) is news to the components watching it.
     watchers_.forEachWatchedDestination(device, [this, &r, device](int destination) {
@@ -124,8 +126,10 @@ void host_engine::revertive(int device, int destination, int source, uint64_t re
     catchUpClock();
     // The graph hears of the route first, so that what the component shows
     // on hearing of it goes out with the new tally; the listeners hear of
-    // the tally once the components have had the revertive.
-    const std::vector<tally_graph::place> lit = tally_.setRoute(device, destination, source);
+    // the tally once the components have had the revertive. A sleeping
+    // graph learns the route from the router when it wakes.
+    const std::vector<tally_graph::place> lit =
+        tallyAwake_ ? tally_.setRoute(device, destination, source) : std::vector<tally_graph::place>{};
     const revertiveRecord record{device, 0, destination, source};
     if (requester) {
         if (bySequence(requester)) enqueue(pending_message::revertiveTo(requester, record));
@@ -135,7 +139,7 @@ void host_engine::revertive(int device, int destination, int source, uint64_t re
         });
     }
     drain();
-    tellTally(lit);
+    if (!lit.empty()) tellTally(lit);
 }
 
 void host_engine::nameChanged(int device, int database, int index) {

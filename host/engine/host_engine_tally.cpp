@@ -1,6 +1,8 @@
 // The engine's tally: the lit indices of the vision mixers and the tie
 // lines, followed through every route the engine learns (tally_graph.h) to
 // the components whose first watched destination shows them.
+#include <algorithm>
+
 #include "engine_slots.h"
 #include "quon/engine/host_engine.h"
 
@@ -16,6 +18,10 @@ std::vector<tally_graph::place> host_engine::learnRoute(int device, int destinat
 void host_engine::retally(slot& s) {
     const std::optional<std::pair<int, int>> now = watchers_.firstWatch(s.seq);
     if (now == s.tallied) return;
+    if (!tallyAwake_) {  // nothing lit: off before and after
+        s.tallied = now;
+        return;
+    }
     const tally::state before = s.tallied ? tally_.stateOf(s.tallied->first, s.tallied->second) : tally::state::off;
     if (s.tallied) tally_.unwatch(s.tallied->first, s.tallied->second);
     s.tallied = now;
@@ -55,11 +61,29 @@ void host_engine::flushTally() {
     }
 }
 
+void host_engine::wakeTally() {
+    if (tallyAwake_) return;
+    tallyAwake_ = true;
+    // Nothing is lit yet, so none of this changes a state to tell.
+    for (const auto& [device, r] : routers_) {
+        const int destinations = r->backend->destinations();
+        for (int destination = 1; destination <= destinations; ++destination)
+            if (const int source = r->backend->crosspoint(destination); source > 0)
+                tally_.setRoute(device, destination, source);
+    }
+    for (const std::unique_ptr<slot>& s : bySequence_)
+        if (s && s->tallied) tally_.watch(s->tallied->first, s->tallied->second);
+}
+
 void host_engine::setTally(const std::vector<tally::lit>& lits) {
     catchUpClock();
+    for (const tally::lit& lit : lits) ++tallyChanges_[lit.input];
+    if (std::all_of(lits.begin(), lits.end(), [](const tally::lit& lit) { return lit.now == tally::state::off; }) &&
+        !tallyAwake_)
+        return;  // putting out what was never lit
+    wakeTally();
     std::vector<tally_graph::place> changed;
     for (const tally::lit& lit : lits) {
-        ++tallyChanges_[lit.input];
         if (lit.at.kind == tally::point::end::destination) {
             const auto learnt = learnRoute(lit.at.matrix, lit.at.number);
             changed.insert(changed.end(), learnt.begin(), learnt.end());
@@ -72,6 +96,8 @@ void host_engine::setTally(const std::vector<tally::lit>& lits) {
 
 void host_engine::setTies(const std::vector<tally::tie>& ties) {
     catchUpClock();
+    if (ties.empty() && !tallyAwake_) return;  // none held, none set
+    wakeTally();
     std::vector<tally_graph::place> changed;
     for (const tally::tie& t : ties) {
         const auto learnt = learnRoute(t.fromMatrix, t.fromDestination);
@@ -90,7 +116,15 @@ tally::state host_engine::tallyOf(const std::string& name) const {
 std::optional<tally_graph::reason> host_engine::tallyWhy(const std::string& name) const {
     const slot* s = find(name);
     if (!s || !s->tallied) return std::nullopt;
-    return tally_.explain(s->tallied->first, s->tallied->second);
+    if (tallyAwake_) return tally_.explain(s->tallied->first, s->tallied->second);
+    // Asleep: off, the destination's chain its route alone (no tie lines).
+    const auto [device, destination] = *s->tallied;
+    tally_graph::reason why;
+    why.shown.push_back({device, tally::point::end::destination, destination});
+    if (const router_slot* r = router(device))
+        if (const int source = r->backend->crosspoint(destination); source > 0)
+            why.shown.push_back({device, tally::point::end::source, source});
+    return why;
 }
 
 }  // namespace quon

@@ -45,6 +45,23 @@ TEST_F(HostEngine, ARouteChangeMovesTheTallyAfterTheComponentHasTheRevertive) {
     engine->removeListener(&tally);
 }
 
+// Until something is lit the engine keeps no tally; a route changed before
+// then is the one the first lit index follows, and the reason reads alike.
+TEST_F(HostEngine, ARouteChangedBeforeAnythingIsLitIsFollowedOnceItIs) {
+    send("q", "RR 1 2 2");
+    ASSERT_TRUE(engine->route(1, 2, 2, error));
+    const std::optional<tally_graph::reason> before = engine->tallyWhy("q");
+    ASSERT_TRUE(before);
+    EXPECT_EQ(before->now, tally::state::off);
+    EXPECT_EQ(before->shown, (std::vector<tally::point>{{1, tally::point::end::destination, 2}, source(1, 2)}));
+    engine->setTally({{"mixer1", 1, source(1, 1), tally::state::off}});  // nothing lit: still asleep
+    ASSERT_TRUE(engine->route(1, 2, 3, error));
+    engine->setTally({{"mixer1", 4, source(1, 3), tally::state::program}});
+    EXPECT_EQ(engine->tallyOf("q"), tally::state::program);
+    EXPECT_EQ(engine->tallyWhy("q")->shown.back(), source(1, 3));
+    EXPECT_EQ(engine->tallyChanges().at("mixer1"), 2u);
+}
+
 TEST_F(HostEngine, ATieLineCarriesTheTallyToAnotherRouterAndSaysWhy) {
     ASSERT_TRUE(engine->setAnswers(2, true, error));
     ASSERT_TRUE(engine->route(2, 1, 2, error));

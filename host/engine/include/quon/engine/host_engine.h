@@ -136,6 +136,9 @@ public:
     // every route the engine learns and the tie lines. Listeners hear of
     // each component whose tally changed (tallyChanged). A point whose
     // route the graph has not yet heard of is asked of its router first.
+    // Until the first lit index or tie line the graph sleeps: nothing can
+    // be on air, so a revertive does not feed it; it wakes filled with the
+    // routes the routers know and the destinations the components watch.
     void setTally(const std::vector<tally::lit>& lits);
     // The tie lines, at start and at each reload.
     void setTies(const std::vector<tally::tie>& ties);
@@ -213,6 +216,8 @@ private:
     // messages queued before have been delivered (drain()).
     void tellTally(const std::vector<tally_graph::place>& changed);
     void flushTally();
+    // Fills the sleeping graph with what the routers and components know.
+    void wakeTally();
     uint64_t stamp() const;  // the time a trace record is dated
 
     // Telling the listeners.
@@ -242,6 +247,7 @@ private:
     std::string scratch_;
     destination_index watchers_;  // watchers are slot sequences
     tally_graph tally_;
+    bool tallyAwake_ = false;  // a lit index or a tie line has been set
     std::map<std::string, uint64_t> tallyChanges_;
     // Tally changes not yet told: of watched destinations, of components.
     std::vector<tally_graph::place> tallyDue_;
