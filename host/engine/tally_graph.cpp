@@ -187,27 +187,25 @@ std::vector<tally_graph::place> tally_graph::setRoute(int matrix, int destinatio
 
 std::vector<tally_graph::place> tally_graph::setLits(const std::vector<tally::lit>& lits) {
     batch changed;
+    // Takes a lit out of its point and the pictures it lit.
+    const auto drop = [&](decltype(lits_.begin()) found) {
+        lit_entry& entry = found->second;
+        auto& at = litsAt_[pointKey(entry.lit.at)];
+        eraseOne(at, &entry);
+        if (at.empty()) litsAt_.erase(pointKey(entry.lit.at));
+        moveLit(entry, no_picture, changed);
+        lits_.erase(found);
+    };
     for (const tally::lit& lit : lits) {
         const auto id = std::make_pair(lit.input, lit.index);
         auto found = lits_.find(id);
         if (found != lits_.end() && !(found->second.lit.at == lit.at)) {
             // Mapped anew: out of its old point first.
-            lit_entry& entry = found->second;
-            auto& at = litsAt_[pointKey(entry.lit.at)];
-            eraseOne(at, &entry);
-            if (at.empty()) litsAt_.erase(pointKey(entry.lit.at));
-            moveLit(entry, no_picture, changed);
-            lits_.erase(found);
+            drop(found);
             found = lits_.end();
         }
         if (lit.now == tally::state::off) {
-            if (found == lits_.end()) continue;
-            lit_entry& entry = found->second;
-            auto& at = litsAt_[pointKey(entry.lit.at)];
-            eraseOne(at, &entry);
-            if (at.empty()) litsAt_.erase(pointKey(entry.lit.at));
-            moveLit(entry, no_picture, changed);
-            lits_.erase(found);
+            if (found != lits_.end()) drop(found);
             continue;
         }
         if (found == lits_.end()) {
