@@ -349,7 +349,7 @@ TEST(NmosWire, LinkHeadersAndUrls) {
             R"(<http://r.example/x-nmos/query/v1.3/senders/?paging.until=0:10&paging.limit=10>; rel="prev", <http://r.example:8080/x-nmos/query/v1.3/senders/?paging.since=0:20&paging.limit=10>; rel="next")"),
         std::optional<std::string>("/x-nmos/query/v1.3/senders/?paging.since=0:20&paging.limit=10"));
     EXPECT_EQ(nmos::nextLink(R"(<http://r.example/a>; rel="prev")"), std::nullopt);
-    EXPECT_EQ(nmos::authorityOf("ws://10.0.0.1:8080/x"), "10.0.0.1:8080");
+    EXPECT_EQ(nmos::authorityOf("ws://127.0.0.1:8080/x"), "127.0.0.1:8080");
     EXPECT_EQ(nmos::webSocketAccept("dGhlIHNhbXBsZSBub25jZQ=="), "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
 }
 
