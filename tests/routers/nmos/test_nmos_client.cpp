@@ -15,6 +15,7 @@
 #include <string>
 
 #include "client_table.h"
+#include "docs_cases.h"
 #include "nmos_registry_text.h"
 #include "quon/routers/nmos/nmos_client.h"
 #include "quon/routers/nmos/nmos_wire.h"
@@ -353,30 +354,10 @@ TEST(NmosWire, LinkHeadersAndUrls) {
     EXPECT_EQ(nmos::webSocketAccept("dGhlIHNhbXBsZSBub25jZQ=="), "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
 }
 
-std::string fileText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 TEST(NmosDocs, EveryCaseTheDocsNameIsATestCase) {
-    const std::string docs = fileText(QUON_SOURCE_DIR "/docs/routers.md");
-    const std::size_t start = docs.find("\n## NMOS\n");
-    ASSERT_NE(start, std::string::npos);
-    const std::string section = docs.substr(start, docs.find("\n## ", start + 1) - start);
-    const std::string tests = fileText(QUON_SOURCE_DIR "/tests/routers/nmos/test_nmos_client.cpp") +
-                              fileText(QUON_SOURCE_DIR "/tests/test_serve.cpp") +
-                              fileText(QUON_SOURCE_DIR "/tests/routers/nmos/test_nmos_connection.cpp");
-    const std::regex caseName("`([A-Z][a-z]+[A-Z][A-Za-z0-9]*)`");
-    int named = 0;
-    for (std::sregex_iterator it(section.begin(), section.end(), caseName), end; it != end; ++it) {
-        const std::string name = (*it)[1];
-        ++named;
-        EXPECT_TRUE(std::regex_search(tests, std::regex("[ ,{(\"]" + name + "[,)\"]")))
-            << name << " is named in docs/routers.md but is no case";
-    }
-    EXPECT_GT(named, 10);
+    quon::test::expectDocsCasesAreTests("NMOS",
+                                  {"tests/routers/nmos/test_nmos_client.cpp", "tests/test_serve.cpp", "tests/routers/nmos/test_nmos_connection.cpp"},
+                                  10);
 }
 
 }  // namespace

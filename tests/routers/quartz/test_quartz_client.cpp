@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "client_table.h"
+#include "docs_cases.h"
 #include "quon/routers/quartz/quartz_client.h"
 
 using namespace std::chrono_literals;
@@ -464,31 +465,12 @@ TEST_F(QuartzClient, AReconnectReportsEveryRouteAgainButOnlyTheLabelsThatChanged
                 });
 }
 
-std::string fileText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // docs/routers.md names the case of each freedom: each name it gives in the
 // Quartz section is a case of these tables.
 TEST(QuartzDocs, EveryCaseTheDocsNameIsATestCase) {
-    const std::string docs = fileText(QUON_SOURCE_DIR "/docs/routers.md");
-    const std::size_t start = docs.find("\n## Quartz\n");
-    ASSERT_NE(start, std::string::npos);
-    const std::string section = docs.substr(start, docs.find("\n## ", start + 1) - start);
-    const std::string tests = fileText(QUON_SOURCE_DIR "/tests/routers/quartz/test_quartz_client.cpp") +
-                              fileText(QUON_SOURCE_DIR "/tests/routers/quartz/test_quartz_protocol.cpp");
-    const std::regex caseName("`([A-Z][a-z]+[A-Z][A-Za-z0-9]*)`");
-    int named = 0;
-    for (std::sregex_iterator it(section.begin(), section.end(), caseName), end; it != end; ++it) {
-        const std::string name = (*it)[1];
-        ++named;
-        EXPECT_TRUE(std::regex_search(tests, std::regex("[ ,{(\"]" + name + "[,)\"]")))
-            << name << " is named in docs/routers.md but is no case";
-    }
-    EXPECT_GT(named, 20);
+    quon::test::expectDocsCasesAreTests("Quartz",
+                                  {"tests/routers/quartz/test_quartz_client.cpp", "tests/routers/quartz/test_quartz_protocol.cpp"},
+                                  20);
 }
 
 }  // namespace
