@@ -401,9 +401,18 @@ TEST_P(Serve, TallyLightsWhatShowsTheOnAirPictureThroughRoutesTiesAndReloads) {
     EXPECT_EQ(host->wait(), 0);
 }
 
+// The wall file is made large (a comment of 3 MiB) so that serve takes its
+// heap at once: what it reserved and never touched costs no memory.
 TEST_P(Serve, Sigusr1ReportsTheHeapInUseAndServingGoesOn) {
+    writeWall("# " + std::string(3 << 20, 'x') +
+              "\n[[display]]\nname = \"a\"\ninstance = \"a\"\n\n[[display]]\nname = \"b\"\ninstance = \"b\"\n");
     auto host = serve({"--trace=json"});
     ASSERT_TRUE(host->waitFor("a: [ Input 1 ]")) << host->output() << host->errors();
+    std::ifstream status("/proc/" + std::to_string(host->pid()) + "/status");
+    const std::string text((std::istreambuf_iterator<char>(status)), std::istreambuf_iterator<char>());
+    const size_t resident = text.find("VmRSS:");
+    ASSERT_NE(resident, std::string::npos) << text;
+    EXPECT_LT(std::stol(text.substr(resident + 6)), 64 * 1024) << "kB resident after a reserve of 120 MiB";
     host->signal(SIGUSR1);
     ASSERT_TRUE(host->waitFor("\"kind\":\"memory\"")) << host->output() << host->errors();
     const std::string out = host->output();

@@ -5,8 +5,12 @@
 #include "serve.h"
 
 #include <malloc.h>
+#include <sys/mman.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -69,6 +73,44 @@ std::size_t heapInUse() {
 #else
     const struct mallinfo2 heap = mallinfo2();
     return heap.uordblks + heap.hblkhd;
+#endif
+}
+
+// A page of memory first touched costs the kernel a fault, and in a
+// virtual machine a fault is dear (7 to 9 us where docs/performance.md
+// was measured): a wall of 100,000 displays touches some 50,000 pages as it
+// starts, a quarter of its processor time. For a large wall the heap is
+// grown once, before anything is read, by about what the wall will take,
+// and the kernel asked to back that with huge pages, so that one fault maps
+// 2 MiB. What is never touched costs no memory; what was reserved is kept
+// (not given back to the system) for the life of serve.
+void reserveHeap(const std::string& wallFile) {
+#if !defined(QUON_ADDRESS_SANITIZER)
+    std::error_code failed;
+    const std::uintmax_t fileBytes = std::filesystem::file_size(wallFile, failed);
+    if (failed) return;
+    // About what serve holds a byte of wall file, at its peak.
+    constexpr std::uintmax_t held_per_byte = 40;
+    constexpr std::size_t block = std::size_t{16} << 20;  // under the largest mmap threshold: from the heap
+    const std::size_t bytes =
+        static_cast<std::size_t>(std::min<std::uintmax_t>(fileBytes * held_per_byte, std::uintmax_t{1} << 30));
+    if (bytes < 4 * block) return;
+    mallopt(M_MMAP_THRESHOLD, static_cast<int>(2 * block));
+    mallopt(M_TRIM_THRESHOLD, static_cast<int>(bytes + block));
+    std::vector<char*> blocks;
+    for (std::size_t taken = 0; taken < bytes; taken += block)
+        if (char* b = static_cast<char*>(std::malloc(block))) blocks.push_back(b);
+    if (!blocks.empty()) {
+        const auto [low, high] = std::minmax_element(blocks.begin(), blocks.end());
+        const std::uintptr_t page = 4096;
+        const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(*low) + page - 1) & ~(page - 1);
+        const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(*high) + block) & ~(page - 1);
+        // Advice only: without huge pages the heap is as it always was.
+        madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+    }
+    for (char* b : blocks) std::free(b);
+#else
+    (void)wallFile;
 #endif
 }
 
@@ -511,6 +553,7 @@ int runCheck(const host_options& options, const std::string& wallFile) {
 }
 
 int runServe(const host_options& options, const serve_options& serve) {
+    reserveHeap(serve.wallFile);
     stampOutput(true);
     // Written out by the server every output_delay, or when full.
     std::setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
