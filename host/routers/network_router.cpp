@@ -45,8 +45,22 @@ public:
             waiting_.push_back(waiting_poll{first, last, requester});
             return;
         }
-        for (int d = first; d <= last; ++d) pollers_[d].insert(requester);
-        connection_->poll(first, last);
+        // While up the link hears of every route the router makes, so what
+        // it holds is the answer; only destinations it has not read yet are
+        // asked of the router. (A wall's displays made after up would
+        // otherwise each wait for a round trip.)
+        int askFirst = 0, askLast = 0;
+        for (int d = first; d <= last; ++d) {
+            const auto known = routed_.find(d);
+            if (known != routed_.end()) {
+                events_.revertive(device_, d, known->second, requester);
+                continue;
+            }
+            pollers_[d].insert(requester);
+            if (!askFirst) askFirst = d;
+            askLast = d;
+        }
+        if (askFirst) connection_->poll(askFirst, askLast);
     }
 
     const std::string* name(int database, int index) const override { return connection_->label(database, index); }

@@ -77,4 +77,29 @@ TEST(NetworkRouter, APollMadeAfterItsDestinationWasReadAndBeforeUpIsAnsweredAtUp
     engine.stopRouters();
 }
 
+TEST(NetworkRouter, APollWhileUpIsAnsweredAtOnceFromWhatTheLinkRead) {
+    boost::asio::io_context loop;
+    const auto router = quon::fake::makeFakeSwp08(loop, quon::fake::numberedState(6, 6));
+    temp_system system;
+    system.writeDevice(1, "[Router]\nProtocol=swp08\nAddress=127.0.0.1:" + std::to_string(router->port()) +
+                              "\n[Database]\nDatabaseSize_0=6\nDatabaseSize_1=6\n");
+    system.writeFile("instances.ini", "[Instances]\n");
+    quon::router_registry routers = quon::builtInRouters();
+    quon::addNetworkRouters(routers, loop);
+    quon::host_engine engine(quon::readSystem(system.folder()), routers);
+    engine.startRouters();
+    ASSERT_TRUE(runUntil(loop, [&] { return engine.routerStatus(1)->state == quon::router_state::connected; }));
+
+    std::string error;
+    ASSERT_EQ(engine.create("p", PROBE_MODULE_PATH, "", error), quon::host_engine::create_status::created) << error;
+    std::optional<std::string> reply, log;
+    ASSERT_TRUE(engine.parent("p", "send:RR 1 2 3", reply, error)) << error;
+    ASSERT_TRUE(engine.parent("p", "send:RP 1 2 3", reply, error)) << error;
+    // The loop has not run: nothing went to the router and back.
+    ASSERT_TRUE(engine.parent("p", "log", log, error)) << error;
+    EXPECT_EQ(log.value_or(""), "revertive 1 2 2\nrevertive 1 3 3\n");
+    engine.destroyAll();
+    engine.stopRouters();
+}
+
 }  // namespace
