@@ -481,7 +481,7 @@ private:
         const auto receiversDown = std::count_if(receivers.begin(), receivers.end(),
                                                  [](const umd_receiver_status& r) { return r.down; });
         std::string text = wall_ && wall_->current().pair ? (wall_->standby() ? "standby: " : "active: ") : "";
-        text += std::to_string(engine_->components().size()) + " displays, " +
+        text += std::to_string(engine_->componentCount()) + " displays, " +
                            std::to_string(engine_->devices().size()) + " routers (" + std::to_string(routersDown) +
                            " down), " + std::to_string(receivers.size()) + " receivers (" +
                            std::to_string(receiversDown) + " down)";

@@ -188,7 +188,7 @@ std::string serve_metrics::scrape(const host_engine& engine, const std::vector<u
         ++counts[name];
     }
     for (const auto& [treatment, count] : counts) f.displaysMarked.Add({{"treatment", treatment}}).Set(count);
-    f.displayCount.Set(static_cast<double>(engine.components().size()));
+    f.displayCount.Set(static_cast<double>(engine.componentCount()));
     const host_engine::totals& totals = engine.counts();
     follow(f.revertives, f.lastRevertives, static_cast<double>(totals.revertives));
     follow(f.commands, f.lastCommands, static_cast<double>(totals.commands));

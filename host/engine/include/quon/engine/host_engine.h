@@ -108,6 +108,7 @@ public:
     // nothing when it watches none.
     std::optional<int> watchedRouter(const std::string& name) const;
     std::vector<std::string> components() const;
+    std::size_t componentCount() const { return byName_.size(); }
 
     // Messages to a component. `reply` is the parent command's reply text,
     // or nullopt for null; `replied`, when given, hears of it as soon as the
