@@ -107,7 +107,10 @@ private:
     bool connected_ = false;
     std::string pending_;  // sent, waiting for the write under way
     std::string writing_;  // the write under way
-    std::array<std::uint8_t, 65536> readBuffer_{};
+    // A turn of the loop reads up to this much: a router's first read (the
+    // names and routes of 50,000 destinations are megabytes) in few turns.
+    // Not cleared: only what was received is read.
+    std::array<std::uint8_t, 256 * 1024> readBuffer_;
 };
 
 }  // namespace quon::tcp
