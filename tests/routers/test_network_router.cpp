@@ -1,8 +1,8 @@
 // A router on the network as the engine sees it: a poll made while the
 // link reads the router at connect, after its destination was read and
-// before the link is up, is answered once the link is up. (serve makes a
+// before the link is up, is answered once the link is up (serve makes a
 // wall's displays while its routers connect; before, such a display waited
-// for its component to poll again.)
+// for its component to poll again); a poll while up is answered at once.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -36,19 +36,41 @@ bool runUntil(boost::asio::io_context& loop, const std::function<bool()>& done) 
     return true;
 }
 
-TEST(NetworkRouter, APollMadeAfterItsDestinationWasReadAndBeforeUpIsAnsweredAtUp) {
+// An engine on a fake SW-P-08 router of six sources and six destinations;
+// `device` is its device file's keys after the address.
+struct engine_on_fake_router {
+    explicit engine_on_fake_router(const std::string& device)
+        : router(quon::fake::makeFakeSwp08(loop, quon::fake::numberedState(6, 6))),
+          routers(quon::builtInRouters()),
+          engine(describe(device), routers) {
+        engine.startRouters();
+    }
+    ~engine_on_fake_router() {
+        engine.destroyAll();
+        engine.stopRouters();
+    }
+
+    quon::system_description describe(const std::string& device) {
+        system.writeDevice(1, "[Router]\nProtocol=swp08\nAddress=127.0.0.1:" + std::to_string(router->port()) +
+                                  "\n" + device);
+        system.writeFile("instances.ini", "[Instances]\n");
+        quon::addNetworkRouters(routers, loop);
+        return quon::readSystem(system.folder());
+    }
+
     boost::asio::io_context loop;
-    const auto router = quon::fake::makeFakeSwp08(loop, quon::fake::numberedState(6, 6));
+    std::unique_ptr<quon::fake::fake_router> router;
     temp_system system;
+    quon::router_registry routers;
+    quon::host_engine engine;
+};
+
+TEST(NetworkRouter, APollMadeAfterItsDestinationWasReadAndBeforeUpIsAnsweredAtUp) {
     // Eight destinations: the link waits AnswerWait for the two the router
     // does not have before it goes up, with the other six read.
-    system.writeDevice(1, "[Router]\nProtocol=swp08\nAddress=127.0.0.1:" + std::to_string(router->port()) +
-                              "\nAnswerWait=300\n[Database]\nDatabaseSize_0=6\nDatabaseSize_1=8\n");
-    system.writeFile("instances.ini", "[Instances]\n");
-    quon::router_registry routers = quon::builtInRouters();
-    quon::addNetworkRouters(routers, loop);
-    quon::host_engine engine(quon::readSystem(system.folder()), routers);
-    engine.startRouters();
+    engine_on_fake_router f("AnswerWait=300\n[Database]\nDatabaseSize_0=6\nDatabaseSize_1=8\n");
+    quon::host_engine& engine = f.engine;
+    boost::asio::io_context& loop = f.loop;
     ASSERT_TRUE(runUntil(loop, [&] { return engine.crosspoint(1, 1) == 1; }));  // 0 until read
     // The loop has not run since: the link is still reading.
     ASSERT_NE(engine.routerStatus(1)->state, quon::router_state::connected);
@@ -73,22 +95,12 @@ TEST(NetworkRouter, APollMadeAfterItsDestinationWasReadAndBeforeUpIsAnsweredAtUp
     }));
     EXPECT_EQ(engine.routerStatus(1)->state, quon::router_state::connected);
     EXPECT_EQ(log, "revertive 1 1 1\n");
-    engine.destroyAll();
-    engine.stopRouters();
 }
 
 TEST(NetworkRouter, APollWhileUpIsAnsweredAtOnceFromWhatTheLinkRead) {
-    boost::asio::io_context loop;
-    const auto router = quon::fake::makeFakeSwp08(loop, quon::fake::numberedState(6, 6));
-    temp_system system;
-    system.writeDevice(1, "[Router]\nProtocol=swp08\nAddress=127.0.0.1:" + std::to_string(router->port()) +
-                              "\n[Database]\nDatabaseSize_0=6\nDatabaseSize_1=6\n");
-    system.writeFile("instances.ini", "[Instances]\n");
-    quon::router_registry routers = quon::builtInRouters();
-    quon::addNetworkRouters(routers, loop);
-    quon::host_engine engine(quon::readSystem(system.folder()), routers);
-    engine.startRouters();
-    ASSERT_TRUE(runUntil(loop, [&] { return engine.routerStatus(1)->state == quon::router_state::connected; }));
+    engine_on_fake_router f("[Database]\nDatabaseSize_0=6\nDatabaseSize_1=6\n");
+    quon::host_engine& engine = f.engine;
+    ASSERT_TRUE(runUntil(f.loop, [&] { return engine.routerStatus(1)->state == quon::router_state::connected; }));
 
     std::string error;
     ASSERT_EQ(engine.create("p", PROBE_MODULE_PATH, "", error), quon::host_engine::create_status::created) << error;
@@ -98,8 +110,6 @@ TEST(NetworkRouter, APollWhileUpIsAnsweredAtOnceFromWhatTheLinkRead) {
     // The loop has not run: nothing went to the router and back.
     ASSERT_TRUE(engine.parent("p", "log", log, error)) << error;
     EXPECT_EQ(log.value_or(""), "revertive 1 2 2\nrevertive 1 3 3\n");
-    engine.destroyAll();
-    engine.stopRouters();
 }
 
 }  // namespace
