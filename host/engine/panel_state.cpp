@@ -10,13 +10,18 @@ int panel_template::find(std::string_view id) const {
     return -1;
 }
 
-panel_state::panel_state(const std::string& id, const panel_template& layout)
-    : id_(&id), layout_(&layout), values_(layout.initial) {}
+panel_state::panel_state(const std::string& id, const panel_template& layout) : id_(&id), layout_(&layout) {}
+
+const std::string& panel_state::valueAt(size_t at) const {
+    for (const auto& [index, value] : changed_)
+        if (index == at) return value;
+    return layout_->initial[at];
+}
 
 const std::string* panel_state::property(int control, std::string_view name) const {
     const panel_template::control& c = layout_->controls[static_cast<size_t>(control)];
     for (size_t p = 0; p < c.names.size(); ++p)
-        if (c.names[p] == name) return &values_[c.first + p];
+        if (c.names[p] == name) return &valueAt(c.first + p);
     for (const added& a : added_)
         if (a.control == control && a.name == name) return &a.value;
     return nullptr;
@@ -27,9 +32,23 @@ std::pair<const std::string*, const std::string*> panel_state::set(int control, 
     const panel_template::control& c = layout_->controls[static_cast<size_t>(control)];
     for (size_t p = 0; p < c.names.size(); ++p)
         if (c.names[p] == name) {
-            std::string& kept = values_[c.first + p];
-            kept.assign(value.data(), value.size());
-            return {&c.names[p], &kept};
+            const size_t at = c.first + p;
+            auto own = changed_.begin();
+            while (own != changed_.end() && own->first != at) ++own;
+            const std::string& initial = layout_->initial[at];
+            if (initial == value) {
+                if (own != changed_.end()) {
+                    *own = std::move(changed_.back());
+                    changed_.pop_back();
+                }
+                return {&c.names[p], &initial};
+            }
+            if (own == changed_.end()) {
+                changed_.emplace_back(at, std::string(value));
+                return {&c.names[p], &changed_.back().second};
+            }
+            own->second.assign(value.data(), value.size());
+            return {&c.names[p], &own->second};
         }
     for (added& a : added_)
         if (a.control == control && a.name == name) {
@@ -43,7 +62,7 @@ std::pair<const std::string*, const std::string*> panel_state::set(int control, 
 void panel_state::forEach(int control,
                           const std::function<void(const std::string&, const std::string&)>& visit) const {
     const panel_template::control& c = layout_->controls[static_cast<size_t>(control)];
-    for (size_t p = 0; p < c.names.size(); ++p) visit(c.names[p], values_[c.first + p]);
+    for (size_t p = 0; p < c.names.size(); ++p) visit(c.names[p], valueAt(c.first + p));
     for (const added& a : added_)
         if (a.control == control) visit(a.name, a.value);
 }
