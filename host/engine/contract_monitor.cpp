@@ -30,26 +30,21 @@ void contract_monitor::report(violation_kind kind, const std::string& text) {
     if (report_) report_(contract_violation{kind, text});
 }
 
-bool contract_monitor::command(const char* text) {
-    if (!text) {
+bool contract_monitor::refuse(const char* text) {
+    if (!text)
         report(violation_kind::command_without_text, "command without a text");
-        return false;
-    }
-    if (finished_) {
+    else
         report(violation_kind::command_after_as, "command after \"AS\": " + quotedForReport(text));
-        return false;
-    }
-    return true;
+    return false;
 }
 
 char* contract_monitor::give(const host_command_info& word, std::string_view text) {
     // The oldest remembered reply lends its block: its second hand-back,
-    // if any, came right after the first and has been seen by now.
-    released* oldest = nullptr;
-    for (size_t i = 0; i < released_memory && !oldest; ++i) {
-        released& r = released_[(releasedNext_ + i) % released_memory];
-        if (r.text) oldest = &r;
-    }
+    // if any, came right after the first and has been seen by now. The
+    // remembered ones are the `releasedCount_` places before releasedNext_
+    // (only the oldest is ever taken out).
+    released* oldest =
+        releasedCount_ ? &released_[(releasedNext_ + released_memory - releasedCount_) % released_memory] : nullptr;
     char* copy = nullptr;
     size_t capacity = 0;
     if (!ownLent_ && text.size() < own_reply) {
@@ -60,6 +55,7 @@ char* contract_monitor::give(const host_command_info& word, std::string_view tex
         copy = oldest->text;
         capacity = oldest->capacity;
         *oldest = released();
+        --releasedCount_;
     } else {
         capacity = std::max(text.size() + 1, own_reply);
         copy = new char[capacity];
@@ -87,6 +83,7 @@ void contract_monitor::handedBack(char* text) {
         drop(slot.text);
         slot = released{text, o->capacity};
         releasedNext_ = (releasedNext_ + 1) % released_memory;
+        releasedCount_ = std::min(releasedCount_ + 1, released_memory);
         outstanding_.erase(std::next(o).base());
         return;
     }
@@ -128,6 +125,7 @@ void contract_monitor::destroyed(bool lastCommandWasAs) {
         r = released();
     }
     releasedNext_ = 0;
+    releasedCount_ = 0;
     kept_.clear();
     finished_ = false;
 }

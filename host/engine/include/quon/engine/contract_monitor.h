@@ -56,7 +56,7 @@ public:
 
     // A command arrived. False when it must not be acted on (no text, or
     // after "AS"); the breach is reported.
-    bool command(const char* text);
+    bool command(const char* text) { return (text && !finished_) || refuse(text); }
     // "AS" arrived.
     void finished() { finished_ = true; }
     bool isFinished() const { return finished_; }
@@ -100,6 +100,8 @@ private:
     static constexpr size_t own_reply = 24;  // the own buffer, and the smallest block given
     // Frees a reply block, or takes back the own buffer.
     void drop(char* text);
+    // Reports why command() refuses `text`; false.
+    bool refuse(const char* text);
     std::function<void(const contract_violation&)> report_;
     bool finished_ = false;
     std::vector<given> outstanding_;
@@ -109,6 +111,7 @@ private:
     // empty) place, written over by the next hand-back.
     released released_[released_memory];
     size_t releasedNext_ = 0;
+    size_t releasedCount_ = 0;  // how many places before releasedNext_ hold one
     bool ownLent_ = false;  // own_ is out, or remembered as released
     char own_[own_reply];
 };
