@@ -2,6 +2,8 @@
 // component's panels, the parent panel, the instances, the routers and the
 // timers, and the reply. The words and their fields are host_commands.h;
 // the parsing is command_parser.h.
+#include <algorithm>
+
 #include "engine_slots.h"
 #include "quon/engine/command_parser.h"
 #include "quon/engine/host_engine.h"
@@ -115,8 +117,10 @@ char* host_engine::execute(slot& s, const char* commandText) {
             }
             break;
         case host_word::SD: {
-            const auto instance = instances_.find(lowerCase(std::string(c.texts[0])));
-            if (instance != instances_.end()) result = s.contract.give(word, instance->second);
+            const std::string name = lowerCase(std::string(c.texts[0]));
+            const auto instance = std::lower_bound(instances_.begin(), instances_.end(), name,
+                                                   [](const auto& entry, const std::string& n) { return entry.first < n; });
+            if (instance != instances_.end() && instance->first == name) result = s.contract.give(word, instance->second);
             break;
         }
         case host_word::RN:

@@ -235,7 +235,9 @@ private:
 
     module_cache modules_;
     std::map<int, std::unique_ptr<router_slot>> routers_;
-    std::map<std::string, std::string> instances_;
+    // The instances file's entries (name in lower case, "device index"),
+    // sorted by name: a wall has one a display, each a pair in place.
+    std::vector<std::pair<std::string, std::string>> instances_;
     layout_library layouts_;
     // The components, owned, indexed by creation sequence (null when gone):
     // teardown runs in this order.
