@@ -16,6 +16,7 @@
 #define QUON_ENGINE_CONTRACT_MONITOR_H
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -89,29 +90,28 @@ private:
     // from the back, cost less than maps and take no memory while empty.
     struct given {
         char* text;  // owned until handed back
-        size_t capacity;
         const host_command_info* word;
     };
-    struct released {
-        char* text = nullptr;  // owned
-        size_t capacity = 0;
-    };
-    static constexpr size_t released_memory = 8;
+    static constexpr uint8_t released_memory = 8;
     static constexpr size_t own_reply = 24;  // the own buffer, and the smallest block given
+    // A reply block other than own_ keeps its capacity just before its text,
+    // so that a remembered reply is one pointer (a monitor per display).
+    static char* allocate(size_t capacity);
+    size_t capacityOf(const char* text) const;
     // Frees a reply block, or takes back the own buffer.
     void drop(char* text);
     // Reports why command() refuses `text`; false.
     bool refuse(const char* text);
     std::function<void(const contract_violation&)> report_;
-    bool finished_ = false;
     std::vector<given> outstanding_;
     std::vector<std::pair<const char*, const host_command_info*>> kept_;
     // The latest replies handed back, still owned, so that a second
     // hand-back is recognised: a ring, `releasedNext_` the oldest (or
     // empty) place, written over by the next hand-back.
-    released released_[released_memory];
-    size_t releasedNext_ = 0;
-    size_t releasedCount_ = 0;  // how many places before releasedNext_ hold one
+    char* released_[released_memory] = {};
+    uint8_t releasedNext_ = 0;
+    uint8_t releasedCount_ = 0;  // how many places before releasedNext_ hold one
+    bool finished_ = false;
     bool ownLent_ = false;  // own_ is out, or remembered as released
     char own_[own_reply];
 };
