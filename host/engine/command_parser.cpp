@@ -1,5 +1,6 @@
 #include "quon/engine/command_parser.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace quon {
@@ -124,7 +125,7 @@ bool quick(std::string_view text, host_command& out) {
         const size_t middle = lastSeparator(inner.substr(0, last));
         if (middle == std::string_view::npos) return false;
         const std::string_view property = inner.substr(0, middle);
-        if (property.find('=') == std::string_view::npos) return false;
+        if (std::find(property.begin(), property.end(), '=') == property.end()) return false;
         out = host_command();
         out.info = &tp;
         out.texts[0] = property;
@@ -195,9 +196,5 @@ bool full(std::string_view text, host_command& out, std::string& error) {
 }
 
 }  // namespace command_reading
-
-bool parseHostCommand(std::string_view text, host_command& out, std::string& error) {
-    return command_reading::quick(text, out) || command_reading::full(text, out, error);
-}
 
 }  // namespace quon

@@ -12,6 +12,17 @@
 namespace quon {
 
 char* host_engine::fromComponent(slot& s, void* data, int type) {
+    // What every revertive brings (commands while the component runs, a
+    // reply handed back while nobody traces) takes the short way.
+    if (type == QUON_MSG_COMMAND && data && !s.contract.isFinished()) return execute(s, static_cast<const char*>(data));
+    if (type == QUON_MSG_RELEASE && !tracing_) {
+        s.contract.handedBack(static_cast<char*>(data));
+        return nullptr;
+    }
+    return fromComponentTraced(s, data, type);
+}
+
+char* host_engine::fromComponentTraced(slot& s, void* data, int type) {
     if (type == QUON_MSG_COMMAND) {
         if (data && s.contract.isFinished())
             traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, static_cast<const char*>(data), nullptr);
@@ -78,7 +89,7 @@ char* host_engine::execute(slot& s, const char* commandText) {
             if (control < 0) {
                 warning = "no control " + quoted(std::string(controlId)) + " on panel " + quoted(std::string(panelId));
             } else if (put) {
-                const size_t equals = c.texts[0].find('=');
+                const size_t equals = static_cast<size_t>(std::find(c.texts[0].begin(), c.texts[0].end(), '=') - c.texts[0].begin());
                 const auto [property, value] = panel->set(control, c.texts[0].substr(0, equals), c.texts[0].substr(equals + 1));
                 if (!listeners_.empty()) {
                     const property_change change{s.name, panel->id(), panel->layout().controls[static_cast<size_t>(control)].id,

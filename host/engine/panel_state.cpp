@@ -47,7 +47,10 @@ std::pair<const std::string*, const std::string*> panel_state::set(int control, 
                 changed_.emplace_back(at, std::string(value));
                 return {&c.names[p], &changed_.back().second};
             }
-            own->second.assign(value.data(), value.size());
+            // A name of the same length or shorter, as a display's nearly
+            // always is, is written in place.
+            own->second.clear();
+            own->second.append(value.data(), value.size());
             return {&c.names[p], &own->second};
         }
     for (added& a : added_)

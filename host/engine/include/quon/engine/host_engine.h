@@ -202,6 +202,8 @@ private:
     // watchers and telling them what the new backend knows.
     void replaceRouter(std::unique_ptr<router_slot> next);
     char* fromComponent(slot& s, void* data, int type);
+    // Any message to the host, traced and checked (fromComponent's long way).
+    char* fromComponentTraced(slot& s, void* data, int type);
     char* execute(slot& s, const char* text);
     void enqueue(const pending_message& message) { queue_.push(message); }
     void drain();
