@@ -11,8 +11,7 @@ namespace quon {
 // hand-back (which comes, when it comes, right after the first).
 std::string quotedForReport(const std::string& text) { return "\"" + escaped(text) + "\""; }
 
-contract_monitor::contract_monitor(std::function<void(const contract_violation&)> report)
-    : report_(std::move(report)) {}
+contract_monitor::contract_monitor(contract_reporter& report) : report_(report) {}
 
 contract_monitor::~contract_monitor() {
     for (const given& o : outstanding_) drop(o.text);
@@ -40,7 +39,7 @@ void contract_monitor::drop(char* text) {
 }
 
 void contract_monitor::report(violation_kind kind, const std::string& text) {
-    if (report_) report_(contract_violation{kind, text});
+    report_.violated(contract_violation{kind, text});
 }
 
 bool contract_monitor::refuse(const char* text) {

@@ -22,14 +22,12 @@ namespace quon {
 // calls, and everything the host keeps for it, in one block (its first
 // panel inline; the names of panels, controls and properties are the
 // layout library's, shared by every display).
-struct host_engine::slot : quon_client_callback {
+struct host_engine::slot : quon_client_callback, contract_reporter {
     slot(host_engine& owner, uint64_t sequence, std::string id)
-        : engine(owner),
-          seq(sequence),
-          name(std::move(id)),
-          contract([this](const contract_violation& v) { engine.violated(name, v); }) {}
+        : engine(owner), seq(sequence), name(std::move(id)), contract(*this) {}
 
     char* callback(void* data, int type) override { return engine.fromComponent(*this, data, type); }
+    void violated(const contract_violation& v) override { engine.violated(name, v); }
 
     host_engine& engine;
     const uint64_t seq;  // its creation sequence: the watcher and timer owner it is

@@ -34,8 +34,12 @@ TEST_F(HostEngine, ReportsRepliesHandedBackTwiceNeverOrForeign) {
 // hand-back of any of them is recognised) and lends the oldest one's block
 // to the next reply that fits it.
 TEST(ContractMonitor, RemembersTheLastEightRepliesHandedBackAndLendsTheOldest) {
-    std::vector<std::string> seen;
-    contract_monitor monitor([&seen](const contract_violation& v) { seen.push_back(v.text); });
+    struct : contract_reporter {
+        void violated(const contract_violation& v) override { seen.push_back(v.text); }
+        std::vector<std::string> seen;
+    } reporter;
+    std::vector<std::string>& seen = reporter.seen;
+    contract_monitor monitor(reporter);
     const host_command_info& rn = hostCommand(host_word::RN);
     const std::string name(40, 'x');  // longer than the monitor's own buffer
     std::vector<char*> given;

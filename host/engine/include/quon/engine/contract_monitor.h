@@ -17,7 +17,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,10 +46,20 @@ struct contract_violation {
     std::string text;  // the whole sentence, as every host words it
 };
 
+// Who hears of each breach as it is seen (the engine's slot of the
+// component, the contract host).
+class contract_reporter {
+public:
+    virtual void violated(const contract_violation& v) = 0;
+
+protected:
+    ~contract_reporter() = default;
+};
+
 class contract_monitor {
 public:
-    // `report` is called for each breach as it is seen.
-    explicit contract_monitor(std::function<void(const contract_violation&)> report);
+    // `report` hears of each breach; it outlives the monitor.
+    explicit contract_monitor(contract_reporter& report);
     ~contract_monitor();
     contract_monitor(const contract_monitor&) = delete;
     contract_monitor& operator=(const contract_monitor&) = delete;
@@ -102,7 +111,7 @@ private:
     void drop(char* text);
     // Reports why command() refuses `text`; false.
     bool refuse(const char* text);
-    std::function<void(const contract_violation&)> report_;
+    contract_reporter& report_;
     std::vector<given> outstanding_;
     std::vector<std::pair<const char*, const host_command_info*>> kept_;
     // The latest replies handed back, still owned, so that a second
