@@ -36,7 +36,7 @@ struct host_engine::slot : quon_client_callback, contract_reporter {
     contract_monitor contract;
     // Its panels, by id: a display has one, kept here; any others in order.
     std::optional<panel_state> firstPanel;
-    std::vector<panel_state> morePanels;
+    std::unique_ptr<std::vector<panel_state>> morePanels;  // none until a second panel
     bool answered = false;  // a router has told it a route
     // The destination (device, destination) whose picture its tally
     // follows: the first it watches.
@@ -44,8 +44,9 @@ struct host_engine::slot : quon_client_callback, contract_reporter {
 
     panel_state* panel(std::string_view id) {
         if (firstPanel && firstPanel->id() == id) return &*firstPanel;
-        for (panel_state& p : morePanels)
-            if (p.id() == id) return &p;
+        if (morePanels)
+            for (panel_state& p : *morePanels)
+                if (p.id() == id) return &p;
         return nullptr;
     }
     const panel_state* panel(std::string_view id) const { return const_cast<slot*>(this)->panel(id); }

@@ -71,7 +71,8 @@ char* host_engine::execute(slot& s, const char* commandText) {
                 else if (!s.firstPanel)
                     s.firstPanel.emplace(id, *layout);
                 else
-                    s.morePanels.emplace_back(id, *layout);
+                    (s.morePanels ? *s.morePanels : *(s.morePanels = std::make_unique<std::vector<panel_state>>()))
+                        .emplace_back(id, *layout);
                 s.contract.keep(id.c_str(), word);
                 result = const_cast<char*>(id.c_str());
             } else {

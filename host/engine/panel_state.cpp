@@ -22,8 +22,9 @@ const std::string* panel_state::property(int control, std::string_view name) con
     const panel_template::control& c = layout_->controls[static_cast<size_t>(control)];
     for (size_t p = 0; p < c.names.size(); ++p)
         if (c.names[p] == name) return &valueAt(c.first + p);
-    for (const added& a : added_)
-        if (a.control == control && a.name == name) return &a.value;
+    if (added_)
+        for (const added& a : *added_)
+            if (a.control == control && a.name == name) return &a.value;
     return nullptr;
 }
 
@@ -53,21 +54,23 @@ std::pair<const std::string*, const std::string*> panel_state::set(int control, 
             own->second.append(value.data(), value.size());
             return {&c.names[p], &own->second};
         }
-    for (added& a : added_)
+    if (!added_) added_ = std::make_unique<std::vector<added>>();
+    for (added& a : *added_)
         if (a.control == control && a.name == name) {
             a.value.assign(value.data(), value.size());
             return {&a.name, &a.value};
         }
-    added_.push_back(added{control, std::string(name), std::string(value)});
-    return {&added_.back().name, &added_.back().value};
+    added_->push_back(added{control, std::string(name), std::string(value)});
+    return {&added_->back().name, &added_->back().value};
 }
 
 void panel_state::forEach(int control,
                           const std::function<void(const std::string&, const std::string&)>& visit) const {
     const panel_template::control& c = layout_->controls[static_cast<size_t>(control)];
     for (size_t p = 0; p < c.names.size(); ++p) visit(c.names[p], valueAt(c.first + p));
-    for (const added& a : added_)
-        if (a.control == control) visit(a.name, a.value);
+    if (added_)
+        for (const added& a : *added_)
+            if (a.control == control) visit(a.name, a.value);
 }
 
 const panel_template* layout_library::load(const std::string& path, std::string& error) {

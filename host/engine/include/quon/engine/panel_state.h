@@ -70,7 +70,8 @@ private:
     // of its layout's values, so it keeps those alone, not a copy of all.
     // A value set back to the layout's is dropped.
     std::vector<std::pair<size_t, std::string>> changed_;
-    std::vector<added> added_;  // properties the layout lacks, in the order set
+    // Properties the layout lacks, in the order set; none until the first.
+    std::unique_ptr<std::vector<added>> added_;
 };
 
 // The layouts read so far and the panel ids seen, each kept once for the
