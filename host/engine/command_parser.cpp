@@ -77,7 +77,8 @@ namespace {
 bool shortNumber(std::string_view text, size_t& at, int& out) {
     int value = 0;
     const size_t start = at;
-    while (at < text.size() && at - start < 9 && text[at] >= '0' && text[at] <= '9') value = value * 10 + (text[at++] - '0');
+    while (at < text.size() && at - start < 9 && text[at] >= '0' && text[at] <= '9')
+        value = value * 10 + (text[at++] - '0');
     out = value;
     return at > start && (at == text.size() || text[at] == ' ');
 }

@@ -35,7 +35,7 @@ void contract_monitor::drop(char* text) {
     if (text == own_)
         ownLent_ = false;
     else if (text)
-        delete[] (text - sizeof(size_t));
+        delete[](text - sizeof(size_t));
 }
 
 void contract_monitor::report(violation_kind kind, const std::string& text) {

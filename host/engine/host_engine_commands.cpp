@@ -90,7 +90,8 @@ char* host_engine::execute(slot& s, const char* commandText) {
             if (control < 0) {
                 warning = "no control " + quoted(std::string(controlId)) + " on panel " + quoted(std::string(panelId));
             } else if (put) {
-                const size_t equals = static_cast<size_t>(std::find(c.texts[0].begin(), c.texts[0].end(), '=') - c.texts[0].begin());
+                const size_t equals =
+                    static_cast<size_t>(std::find(c.texts[0].begin(), c.texts[0].end(), '=') - c.texts[0].begin());
                 const auto [property, value] = panel->set(control, c.texts[0].substr(0, equals), c.texts[0].substr(equals + 1));
                 if (!listeners_.empty()) {
                     const property_change change{s.name, panel->id(), panel->layout().controls[static_cast<size_t>(control)].id,
@@ -130,9 +131,11 @@ char* host_engine::execute(slot& s, const char* commandText) {
             break;
         case host_word::SD: {
             const std::string name = lowerCase(std::string(c.texts[0]));
-            const auto instance = std::lower_bound(instances_.begin(), instances_.end(), name,
-                                                   [](const auto& entry, const std::string& n) { return entry.first < n; });
-            if (instance != instances_.end() && instance->first == name) result = s.contract.give(word, instance->second);
+            const auto instance =
+                std::lower_bound(instances_.begin(), instances_.end(), name,
+                                 [](const auto& entry, const std::string& n) { return entry.first < n; });
+            if (instance != instances_.end() && instance->first == name)
+                result = s.contract.give(word, instance->second);
             break;
         }
         case host_word::RN:

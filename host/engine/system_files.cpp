@@ -102,8 +102,7 @@ void readRouter(const std::string& path, int device, system_description& out) {
                 int size = 0;
                 if (e.key.size() > 13 && equalsIgnoringCase(e.key.substr(0, 13), "DatabaseSize_") &&
                     parseInt32(e.key.substr(13), database) && e.key.substr(13) == std::to_string(database) &&
-                    !router.databaseSizes.count(database) &&
-                    readSize(file, path, e.key, size, out.warnings))
+                    !router.databaseSizes.count(database) && readSize(file, path, e.key, size, out.warnings))
                     router.databaseSizes.emplace(database, size);
             }
         } else if (section.name.size() > prefix.size() &&

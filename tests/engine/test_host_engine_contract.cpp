@@ -50,7 +50,8 @@ TEST(ContractMonitor, RemembersTheLastEightRepliesHandedBackAndLendsTheOldest) {
     EXPECT_EQ(monitor.give(rn, name + "a"), given[2]);
     EXPECT_EQ(monitor.give(rn, name + "b"), given[3]);
     monitor.handedBack(given[2]);
-    EXPECT_THAT(seen, ElementsAre("reply handed back twice: \"" + name + "2\"", "reply handed back twice: \"" + name + "9\""));
+    EXPECT_THAT(
+        seen, ElementsAre("reply handed back twice: \"" + name + "2\"", "reply handed back twice: \"" + name + "9\""));
     monitor.finished();
     monitor.destroyed();
     EXPECT_EQ(seen.back(), "reply never handed back: \"" + name + "b\"");

@@ -98,7 +98,7 @@ TEST(HostCommandParser, QuickAndFullReadingsReadAlike) {
         "RN 1 0", "RN 1 0 ", "RN 1 0 1 ", "RN 1  0 1", "RN 1 0 1x", "RN 1 0 1 2", "RN  1 0 1", "RN", "RN 1",
         "TP 'text=a' 'b' '1' 'myMimic'", "TP 'text' '1' 'c'", "TP ''", "TP '' '' ''", "TP '=' '' ''",
         "TP 'a=b' '1'", "TP 'a=b' '1' 'c' ", "TP 'a=b' '1' 'c", "TP 'a=b''1' 'c'", "TP ' ' '", "TP '''",
-        "HN ''", "HN '", "HN 'x", "HN x'", "HNx'x'", "HN '''", "HP 'x'", "TN 'x'", "RP 1 2 3", "XN 'a'",
+        "HN ''", "HN '", "HN 'x", "HN x'", "HNx'x'", "HN '''", "HP 'x'", "TN 'x'", "RP 1 2 3", "XN 'a'"
     };
     texts.insert(texts.end(), usual.begin(), usual.end());
     std::mt19937 random(36);

@@ -96,7 +96,8 @@ TEST_F(PanelState, EachPanelKeepsItsOwnValuesAndAddedPropertiesComeLastInOrder) 
     one.set(a, "width", "1");
     one.set(a, "width", "3");
 
-    EXPECT_THAT(all(one, a), ElementsAre(Pair("text", "CAM 1"), Pair("width", "3"), Pair("lamp", "green"), Pair("colour", "blue")));
+    EXPECT_THAT(all(one, a),
+                ElementsAre(Pair("text", "CAM 1"), Pair("width", "3"), Pair("lamp", "green"), Pair("colour", "blue")));
     EXPECT_THAT(all(one, b), ElementsAre(Pair("text", "y"), Pair("extra", "1")));
     EXPECT_THAT(all(two, a), ElementsAre(Pair("text", "x"), Pair("width", "1")));
     EXPECT_EQ(*one.property(a, "lamp"), "green");

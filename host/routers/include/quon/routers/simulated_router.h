@@ -67,7 +67,7 @@ private:
     bool answers_;
     router_events& events_;
     int destinations_;
-    std::map<int, int> sizes_;            // database -> size, from the file
+    std::map<int, int> sizes_;             // database -> size, from the file
     std::map<int, file_names> fileNames_;  // by database
     // Names that differ from the file's, by key(database, index): the
     // operator's renames, and names a reloaded file no longer gives (an
