@@ -89,6 +89,10 @@ profile_file profile_file::parse(const std::string& text) {
             case line_kind::other: break;
         }
     }
+    // A reading may be kept for the process's life (shared()): without the
+    // room its sections grew into (up to as much again for a router's names).
+    for (profile_section& section : file.sections_) section.entries.shrink_to_fit();
+    file.sections_.shrink_to_fit();
     return file;
 }
 

@@ -1,5 +1,6 @@
 #include "quon/engine/command_parser.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace quon {
@@ -67,7 +68,77 @@ std::string plural(int count, const char* what) {
 
 }  // namespace
 
-bool parseHostCommand(std::string_view text, host_command& out, std::string& error) {
+namespace command_reading {
+
+namespace {
+
+// 1 to 9 digits at `at`, no sign: a number no wider reading could read
+// otherwise. `at` moves past them.
+bool shortNumber(std::string_view text, size_t& at, int& out) {
+    int value = 0;
+    const size_t start = at;
+    while (at < text.size() && at - start < 9 && text[at] >= '0' && text[at] <= '9')
+        value = value * 10 + (text[at++] - '0');
+    out = value;
+    return at > start && (at == text.size() || text[at] == ' ');
+}
+
+// Where the last "' '" of `inner` begins, or npos.
+size_t lastSeparator(std::string_view inner) {
+    for (size_t at = inner.size() < 3 ? 0 : inner.size() - 2; at-- > 0;)
+        if (inner[at + 1] == ' ' && inner[at] == '\'' && inner[at + 2] == '\'') return at;
+    return std::string_view::npos;
+}
+
+}  // namespace
+
+bool quick(std::string_view text, host_command& out) {
+    if (text.size() < 5 || text[2] != ' ') return false;
+    const char first = text[0], second = text[1];
+    if (first == 'R' && second == 'N') {
+        static const host_command_info& rn = hostCommand(host_word::RN);
+        out = host_command();
+        size_t at = 3;
+        for (int field = 0; field < 3; ++field) {
+            if (field > 0 && (at == text.size() || text[at++] != ' ')) return false;
+            if (at >= text.size() || !shortNumber(text, at, out.numbers[field])) return false;
+        }
+        if (at != text.size()) return false;
+        out.info = &rn;
+        out.numberCount = 3;
+        return true;
+    }
+    if (second != 'N' && second != 'P') return false;
+    if (text[3] != '\'' || text.back() != '\'') return false;
+    const std::string_view inner = text.substr(4, text.size() - 5);
+    if (first == 'H' && second == 'N') {
+        static const host_command_info& hn = hostCommand(host_word::HN);
+        out = host_command();
+        out.info = &hn;
+        out.texts[0] = inner;
+        out.textCount = 1;
+        return true;
+    }
+    if (first == 'T' && second == 'P') {
+        static const host_command_info& tp = hostCommand(host_word::TP);
+        const size_t last = lastSeparator(inner);
+        if (last == std::string_view::npos) return false;
+        const size_t middle = lastSeparator(inner.substr(0, last));
+        if (middle == std::string_view::npos) return false;
+        const std::string_view property = inner.substr(0, middle);
+        if (std::find(property.begin(), property.end(), '=') == property.end()) return false;
+        out = host_command();
+        out.info = &tp;
+        out.texts[0] = property;
+        out.texts[1] = inner.substr(middle + 3, last - middle - 3);
+        out.texts[2] = inner.substr(last + 3);
+        out.textCount = 3;
+        return true;
+    }
+    return false;
+}
+
+bool full(std::string_view text, host_command& out, std::string& error) {
     out = host_command();
     if (text.size() < 2) {
         error = "no command word";
@@ -124,5 +195,7 @@ bool parseHostCommand(std::string_view text, host_command& out, std::string& err
     }
     return false;
 }
+
+}  // namespace command_reading
 
 }  // namespace quon

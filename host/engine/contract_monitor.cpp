@@ -11,62 +11,66 @@ namespace quon {
 // hand-back (which comes, when it comes, right after the first).
 std::string quotedForReport(const std::string& text) { return "\"" + escaped(text) + "\""; }
 
-contract_monitor::contract_monitor(std::function<void(const contract_violation&)> report)
-    : report_(std::move(report)) {}
+contract_monitor::contract_monitor(contract_reporter& report) : report_(report) {}
 
 contract_monitor::~contract_monitor() {
     for (const given& o : outstanding_) drop(o.text);
-    for (const released& r : released_) drop(r.text);
+    for (char* r : released_) drop(r);
+}
+
+char* contract_monitor::allocate(size_t capacity) {
+    char* block = new char[sizeof capacity + capacity];
+    std::memcpy(block, &capacity, sizeof capacity);
+    return block + sizeof capacity;
+}
+
+size_t contract_monitor::capacityOf(const char* text) const {
+    if (text == own_) return own_reply;
+    size_t capacity = 0;
+    std::memcpy(&capacity, text - sizeof capacity, sizeof capacity);
+    return capacity;
 }
 
 void contract_monitor::drop(char* text) {
     if (text == own_)
         ownLent_ = false;
-    else
-        delete[] text;
+    else if (text)
+        delete[](text - sizeof(size_t));
 }
 
 void contract_monitor::report(violation_kind kind, const std::string& text) {
-    if (report_) report_(contract_violation{kind, text});
+    report_.violated(contract_violation{kind, text});
 }
 
-bool contract_monitor::command(const char* text) {
-    if (!text) {
+bool contract_monitor::refuse(const char* text) {
+    if (!text)
         report(violation_kind::command_without_text, "command without a text");
-        return false;
-    }
-    if (finished_) {
+    else
         report(violation_kind::command_after_as, "command after \"AS\": " + quotedForReport(text));
-        return false;
-    }
-    return true;
+    return false;
 }
 
 char* contract_monitor::give(const host_command_info& word, std::string_view text) {
     // The oldest remembered reply lends its block: its second hand-back,
-    // if any, came right after the first and has been seen by now.
-    released* oldest = nullptr;
-    for (size_t i = 0; i < released_memory && !oldest; ++i) {
-        released& r = released_[(releasedNext_ + i) % released_memory];
-        if (r.text) oldest = &r;
-    }
+    // if any, came right after the first and has been seen by now. The
+    // remembered ones are the `releasedCount_` places before releasedNext_
+    // (only the oldest is ever taken out).
+    char** oldest =
+        releasedCount_ ? &released_[(releasedNext_ + released_memory - releasedCount_) % released_memory] : nullptr;
     char* copy = nullptr;
-    size_t capacity = 0;
     if (!ownLent_ && text.size() < own_reply) {
         copy = own_;
-        capacity = own_reply;
         ownLent_ = true;
-    } else if (oldest && oldest->capacity > text.size()) {
-        copy = oldest->text;
-        capacity = oldest->capacity;
-        *oldest = released();
+    } else if (oldest && capacityOf(*oldest) > text.size()) {
+        copy = *oldest;
+        *oldest = nullptr;
+        --releasedCount_;
     } else {
-        capacity = std::max(text.size() + 1, own_reply);
-        copy = new char[capacity];
+        copy = allocate(std::max(text.size() + 1, own_reply));
     }
     std::memcpy(copy, text.data(), text.size());
     copy[text.size()] = '\0';
-    outstanding_.push_back(given{copy, capacity, &word});
+    outstanding_.push_back(given{copy, &word});
     return copy;
 }
 
@@ -83,15 +87,16 @@ void contract_monitor::handedBack(char* text) {
         if (!o->word->replyRead)
             report(violation_kind::unread_reply_handed_back,
                    std::string("handed back the reply to \"") + o->word->text + "\", which stays the host's");
-        released& slot = released_[releasedNext_];
-        drop(slot.text);
-        slot = released{text, o->capacity};
-        releasedNext_ = (releasedNext_ + 1) % released_memory;
+        char*& place = released_[releasedNext_];
+        drop(place);
+        place = text;
+        releasedNext_ = static_cast<uint8_t>((releasedNext_ + 1) % released_memory);
+        releasedCount_ = std::min<uint8_t>(static_cast<uint8_t>(releasedCount_ + 1), released_memory);
         outstanding_.erase(std::next(o).base());
         return;
     }
-    for (const released& r : released_)
-        if (r.text == text) {
+    for (const char* r : released_)
+        if (r == text) {
             report(violation_kind::reply_handed_back_twice, "reply handed back twice: " + quotedForReport(text));
             return;
         }
@@ -123,11 +128,12 @@ void contract_monitor::destroyed(bool lastCommandWasAs) {
         drop(o.text);
     }
     outstanding_.clear();
-    for (released& r : released_) {
-        drop(r.text);
-        r = released();
+    for (char*& r : released_) {
+        drop(r);
+        r = nullptr;
     }
     releasedNext_ = 0;
+    releasedCount_ = 0;
     kept_.clear();
     finished_ = false;
 }

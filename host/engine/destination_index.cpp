@@ -33,10 +33,14 @@ std::pair<size_t, size_t> destination_index::on(const std::vector<std::pair<int,
     return {static_cast<size_t>(first - watches.begin()), static_cast<size_t>(last - watches.begin())};
 }
 
+const std::vector<std::pair<int, int>>* destination_index::watchesOf(uint64_t watcher) const {
+    return watcher < byWatcher_.size() && !byWatcher_[watcher].empty() ? &byWatcher_[watcher] : nullptr;
+}
+
 bool destination_index::watches(uint64_t watcher, int device) const {
-    const auto w = byWatcher_.find(watcher);
-    if (w == byWatcher_.end()) return false;
-    const auto [begin, end] = on(w->second, device);
+    const auto* w = watchesOf(watcher);
+    if (!w) return false;
+    const auto [begin, end] = on(*w, device);
     return begin != end;
 }
 
@@ -50,12 +54,11 @@ void destination_index::removeRouter(int device) {
     const auto r = routers_.find(device);
     if (r == routers_.end()) return;
     for (uint64_t watcher : r->second.watchers) {
-        const auto w = byWatcher_.find(watcher);
-        if (w == byWatcher_.end()) continue;
-        const auto [begin, end] = on(w->second, device);
-        w->second.erase(w->second.begin() + static_cast<std::ptrdiff_t>(begin),
-                        w->second.begin() + static_cast<std::ptrdiff_t>(end));
-        if (w->second.empty()) byWatcher_.erase(w);
+        if (!watchesOf(watcher)) continue;
+        std::vector<std::pair<int, int>>& w = byWatcher_[watcher];
+        const auto [begin, end] = on(w, device);
+        w.erase(w.begin() + static_cast<std::ptrdiff_t>(begin), w.begin() + static_cast<std::ptrdiff_t>(end));
+        if (w.empty()) w.shrink_to_fit();
     }
     routers_.erase(r);
 }
@@ -65,6 +68,7 @@ void destination_index::watch(uint64_t watcher, int device, int first, int last,
     if (found == routers_.end()) return;
     router& r = found->second;
     if (!add) unwatch(watcher, device);
+    if (byWatcher_.size() <= watcher) byWatcher_.resize(watcher + 1);
     std::vector<std::pair<int, int>>& watches = byWatcher_[watcher];
     const auto [begin, end] = on(watches, device);
     if (begin == end) {
@@ -81,10 +85,7 @@ void destination_index::watch(uint64_t watcher, int device, int first, int last,
         added.emplace_back(device, destination);
         r.byDestination[static_cast<size_t>(destination)].insert(watcher);
     }
-    if (added.empty()) {
-        if (watches.empty()) byWatcher_.erase(watcher);
-        return;
-    }
+    if (added.empty()) return;
     const auto middle =
         watches.insert(watches.begin() + static_cast<std::ptrdiff_t>(end), added.begin(), added.end());
     std::inplace_merge(watches.begin() + static_cast<std::ptrdiff_t>(begin), middle,
@@ -92,9 +93,8 @@ void destination_index::watch(uint64_t watcher, int device, int first, int last,
 }
 
 void destination_index::unwatch(uint64_t watcher, int device) {
-    const auto w = byWatcher_.find(watcher);
-    if (w == byWatcher_.end()) return;
-    std::vector<std::pair<int, int>>& watches = w->second;
+    if (!watchesOf(watcher)) return;
+    std::vector<std::pair<int, int>>& watches = byWatcher_[watcher];
     const auto [begin, end] = on(watches, device);
     if (begin == end) return;
     const auto r = routers_.find(device);
@@ -103,16 +103,12 @@ void destination_index::unwatch(uint64_t watcher, int device) {
             r->second.byDestination[static_cast<size_t>(watches[i].second)].erase(watcher);
     watches.erase(watches.begin() + static_cast<std::ptrdiff_t>(begin),
                   watches.begin() + static_cast<std::ptrdiff_t>(end));
-    if (watches.empty()) byWatcher_.erase(w);
+    if (watches.empty()) watches.shrink_to_fit();
     if (r != routers_.end() && ++r->second.stale > r->second.watchers.size() / 2) compact(device, r->second);
 }
 
 void destination_index::unwatchAll(uint64_t watcher) {
-    while (true) {
-        const auto w = byWatcher_.find(watcher);
-        if (w == byWatcher_.end()) return;
-        unwatch(watcher, w->second.front().first);
-    }
+    while (const auto* w = watchesOf(watcher)) unwatch(watcher, w->front().first);
 }
 
 bool destination_index::watched(int device) {
@@ -123,15 +119,15 @@ bool destination_index::watched(int device) {
 }
 
 std::optional<int> destination_index::firstRouter(uint64_t watcher) const {
-    const auto w = byWatcher_.find(watcher);
-    if (w == byWatcher_.end()) return std::nullopt;
-    return w->second.front().first;
+    const auto* w = watchesOf(watcher);
+    if (!w) return std::nullopt;
+    return w->front().first;
 }
 
 std::optional<std::pair<int, int>> destination_index::firstWatch(uint64_t watcher) const {
-    const auto w = byWatcher_.find(watcher);
-    if (w == byWatcher_.end()) return std::nullopt;
-    return w->second.front();
+    const auto* w = watchesOf(watcher);
+    if (!w) return std::nullopt;
+    return w->front();
 }
 
 void destination_index::compact(int device, router& r) {

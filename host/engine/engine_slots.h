@@ -22,14 +22,12 @@ namespace quon {
 // calls, and everything the host keeps for it, in one block (its first
 // panel inline; the names of panels, controls and properties are the
 // layout library's, shared by every display).
-struct host_engine::slot : quon_client_callback {
+struct host_engine::slot : quon_client_callback, contract_reporter {
     slot(host_engine& owner, uint64_t sequence, std::string id)
-        : engine(owner),
-          seq(sequence),
-          name(std::move(id)),
-          contract([this](const contract_violation& v) { engine.violated(name, v); }) {}
+        : engine(owner), seq(sequence), name(std::move(id)), contract(*this) {}
 
     char* callback(void* data, int type) override { return engine.fromComponent(*this, data, type); }
+    void violated(const contract_violation& v) override { engine.violated(name, v); }
 
     host_engine& engine;
     const uint64_t seq;  // its creation sequence: the watcher and timer owner it is
@@ -38,7 +36,7 @@ struct host_engine::slot : quon_client_callback {
     contract_monitor contract;
     // Its panels, by id: a display has one, kept here; any others in order.
     std::optional<panel_state> firstPanel;
-    std::vector<panel_state> morePanels;
+    std::unique_ptr<std::vector<panel_state>> morePanels;  // none until a second panel
     bool answered = false;  // a router has told it a route
     // The destination (device, destination) whose picture its tally
     // follows: the first it watches.
@@ -46,8 +44,9 @@ struct host_engine::slot : quon_client_callback {
 
     panel_state* panel(std::string_view id) {
         if (firstPanel && firstPanel->id() == id) return &*firstPanel;
-        for (panel_state& p : morePanels)
-            if (p.id() == id) return &p;
+        if (morePanels)
+            for (panel_state& p : *morePanels)
+                if (p.id() == id) return &p;
         return nullptr;
     }
     const panel_state* panel(std::string_view id) const { return const_cast<slot*>(this)->panel(id); }

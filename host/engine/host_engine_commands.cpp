@@ -2,6 +2,8 @@
 // component's panels, the parent panel, the instances, the routers and the
 // timers, and the reply. The words and their fields are host_commands.h;
 // the parsing is command_parser.h.
+#include <algorithm>
+
 #include "engine_slots.h"
 #include "quon/engine/command_parser.h"
 #include "quon/engine/host_engine.h"
@@ -10,6 +12,17 @@
 namespace quon {
 
 char* host_engine::fromComponent(slot& s, void* data, int type) {
+    // What every revertive brings (commands while the component runs, a
+    // reply handed back while nobody traces) takes the short way.
+    if (type == QUON_MSG_COMMAND && data && !s.contract.isFinished()) return execute(s, static_cast<const char*>(data));
+    if (type == QUON_MSG_RELEASE && !tracing_) {
+        s.contract.handedBack(static_cast<char*>(data));
+        return nullptr;
+    }
+    return fromComponentTraced(s, data, type);
+}
+
+char* host_engine::fromComponentTraced(slot& s, void* data, int type) {
     if (type == QUON_MSG_COMMAND) {
         if (data && s.contract.isFinished())
             traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, static_cast<const char*>(data), nullptr);
@@ -58,7 +71,8 @@ char* host_engine::execute(slot& s, const char* commandText) {
                 else if (!s.firstPanel)
                     s.firstPanel.emplace(id, *layout);
                 else
-                    s.morePanels.emplace_back(id, *layout);
+                    (s.morePanels ? *s.morePanels : *(s.morePanels = std::make_unique<std::vector<panel_state>>()))
+                        .emplace_back(id, *layout);
                 s.contract.keep(id.c_str(), word);
                 result = const_cast<char*>(id.c_str());
             } else {
@@ -76,7 +90,8 @@ char* host_engine::execute(slot& s, const char* commandText) {
             if (control < 0) {
                 warning = "no control " + quoted(std::string(controlId)) + " on panel " + quoted(std::string(panelId));
             } else if (put) {
-                const size_t equals = c.texts[0].find('=');
+                const size_t equals =
+                    static_cast<size_t>(std::find(c.texts[0].begin(), c.texts[0].end(), '=') - c.texts[0].begin());
                 const auto [property, value] = panel->set(control, c.texts[0].substr(0, equals), c.texts[0].substr(equals + 1));
                 if (!listeners_.empty()) {
                     const property_change change{s.name, panel->id(), panel->layout().controls[static_cast<size_t>(control)].id,
@@ -115,8 +130,12 @@ char* host_engine::execute(slot& s, const char* commandText) {
             }
             break;
         case host_word::SD: {
-            const auto instance = instances_.find(lowerCase(std::string(c.texts[0])));
-            if (instance != instances_.end()) result = s.contract.give(word, instance->second);
+            const std::string name = lowerCase(std::string(c.texts[0]));
+            const auto instance =
+                std::lower_bound(instances_.begin(), instances_.end(), name,
+                                 [](const auto& entry, const std::string& n) { return entry.first < n; });
+            if (instance != instances_.end() && instance->first == name)
+                result = s.contract.give(word, instance->second);
             break;
         }
         case host_word::RN:

@@ -52,7 +52,7 @@ host_engine::system_changes host_engine::applySystem(const system_description& s
                                                      const router_registry& routers) {
     catchUpClock();
     system_changes changes;
-    instances_ = system.instances;
+    instances_.assign(system.instances.begin(), system.instances.end());
     std::map<int, const router_description*> running;
     for (const auto& [device, r] : routers_) running[device] = &r->description;
     for (const reload_step& step : planReload(running, system)) {

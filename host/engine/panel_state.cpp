@@ -10,15 +10,21 @@ int panel_template::find(std::string_view id) const {
     return -1;
 }
 
-panel_state::panel_state(const std::string& id, const panel_template& layout)
-    : id_(&id), layout_(&layout), values_(layout.initial) {}
+panel_state::panel_state(const std::string& id, const panel_template& layout) : id_(&id), layout_(&layout) {}
+
+const std::string& panel_state::valueAt(size_t at) const {
+    for (const auto& [index, value] : changed_)
+        if (index == at) return value;
+    return layout_->initial[at];
+}
 
 const std::string* panel_state::property(int control, std::string_view name) const {
     const panel_template::control& c = layout_->controls[static_cast<size_t>(control)];
     for (size_t p = 0; p < c.names.size(); ++p)
-        if (c.names[p] == name) return &values_[c.first + p];
-    for (const added& a : added_)
-        if (a.control == control && a.name == name) return &a.value;
+        if (c.names[p] == name) return &valueAt(c.first + p);
+    if (added_)
+        for (const added& a : *added_)
+            if (a.control == control && a.name == name) return &a.value;
     return nullptr;
 }
 
@@ -27,25 +33,44 @@ std::pair<const std::string*, const std::string*> panel_state::set(int control, 
     const panel_template::control& c = layout_->controls[static_cast<size_t>(control)];
     for (size_t p = 0; p < c.names.size(); ++p)
         if (c.names[p] == name) {
-            std::string& kept = values_[c.first + p];
-            kept.assign(value.data(), value.size());
-            return {&c.names[p], &kept};
+            const size_t at = c.first + p;
+            auto own = changed_.begin();
+            while (own != changed_.end() && own->first != at) ++own;
+            const std::string& initial = layout_->initial[at];
+            if (initial == value) {
+                if (own != changed_.end()) {
+                    *own = std::move(changed_.back());
+                    changed_.pop_back();
+                }
+                return {&c.names[p], &initial};
+            }
+            if (own == changed_.end()) {
+                changed_.emplace_back(at, std::string(value));
+                return {&c.names[p], &changed_.back().second};
+            }
+            // A name of the same length or shorter, as a display's nearly
+            // always is, is written in place.
+            own->second.clear();
+            own->second.append(value.data(), value.size());
+            return {&c.names[p], &own->second};
         }
-    for (added& a : added_)
+    if (!added_) added_ = std::make_unique<std::vector<added>>();
+    for (added& a : *added_)
         if (a.control == control && a.name == name) {
             a.value.assign(value.data(), value.size());
             return {&a.name, &a.value};
         }
-    added_.push_back(added{control, std::string(name), std::string(value)});
-    return {&added_.back().name, &added_.back().value};
+    added_->push_back(added{control, std::string(name), std::string(value)});
+    return {&added_->back().name, &added_->back().value};
 }
 
 void panel_state::forEach(int control,
                           const std::function<void(const std::string&, const std::string&)>& visit) const {
     const panel_template::control& c = layout_->controls[static_cast<size_t>(control)];
-    for (size_t p = 0; p < c.names.size(); ++p) visit(c.names[p], values_[c.first + p]);
-    for (const added& a : added_)
-        if (a.control == control) visit(a.name, a.value);
+    for (size_t p = 0; p < c.names.size(); ++p) visit(c.names[p], valueAt(c.first + p));
+    if (added_)
+        for (const added& a : *added_)
+            if (a.control == control) visit(a.name, a.value);
 }
 
 const panel_template* layout_library::load(const std::string& path, std::string& error) {

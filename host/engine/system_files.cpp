@@ -39,12 +39,16 @@ std::string where(const std::string& path, const std::string& section, const std
     return path + (line ? ":" + std::to_string(line) : std::string()) + ": ";
 }
 
-// A size as the component reads it (atoi, clamped), with a warning for a
-// value the host cannot use.
-bool readSize(const std::string& path, const std::string& key, int& size, std::vector<std::string>& warnings) {
-    char value[256];
-    readProfileValue("Database", key.c_str(), "", value, sizeof value, path.c_str());
-    const std::string text = value;
+// A size as the component reads it (atoi, clamped; a value as long as the
+// component's buffer holds), with a warning for a value the host cannot
+// use. From the reading of the file at hand: the process's shared reading
+// of it (what readProfileValue keeps) would hold a second copy of the
+// router's names for the process's life.
+bool readSize(const profile_file& file, const std::string& path, const std::string& key, int& size,
+              std::vector<std::string>& warnings) {
+    const std::string* found = file.value("Database", key);
+    const std::string text = found ? found->substr(0, 255) : std::string();
+    const char* value = text.c_str();
     const size_t first = text.find_first_not_of(" \t");
     const size_t digit = first == std::string::npos ? first : text.find_first_not_of("+-", first);
     const bool number = digit != std::string::npos && digit - first <= 1 && text[digit] >= '0' && text[digit] <= '9';
@@ -98,8 +102,7 @@ void readRouter(const std::string& path, int device, system_description& out) {
                 int size = 0;
                 if (e.key.size() > 13 && equalsIgnoringCase(e.key.substr(0, 13), "DatabaseSize_") &&
                     parseInt32(e.key.substr(13), database) && e.key.substr(13) == std::to_string(database) &&
-                    !router.databaseSizes.count(database) &&
-                    readSize(path, e.key, size, out.warnings))
+                    !router.databaseSizes.count(database) && readSize(file, path, e.key, size, out.warnings))
                     router.databaseSizes.emplace(database, size);
             }
         } else if (section.name.size() > prefix.size() &&

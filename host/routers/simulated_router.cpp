@@ -4,15 +4,59 @@
 
 namespace quon {
 
+simulated_router::file_names::file_names(int size, const std::map<int, std::string>& names) : count_(names.size()) {
+    // In place up to the last index named within the size, when at least
+    // half of that range is named (a sparse file is hashed).
+    const auto last = names.upper_bound(std::clamp(size, 0, max_router_size));
+    const int span = last == names.begin() ? 0 : std::prev(last)->first;
+    const size_t within = static_cast<size_t>(std::distance(names.lower_bound(1), last));
+    if (span > 0 && within * 2 >= static_cast<size_t>(span)) {
+        inPlace_.resize(static_cast<size_t>(span));
+        named_.resize(static_cast<size_t>(span));
+    }
+    for (const auto& [index, name] : names) {
+        if (index >= 1 && static_cast<size_t>(index) <= inPlace_.size()) {
+            inPlace_[static_cast<size_t>(index - 1)] = name;
+            named_[static_cast<size_t>(index - 1)] = true;
+        } else {
+            beyond_.emplace(index, name);
+        }
+    }
+}
+
+const std::string* simulated_router::file_names::find(int index) const {
+    if (index >= 1 && static_cast<size_t>(index) <= inPlace_.size())
+        return named_[static_cast<size_t>(index - 1)] ? &inPlace_[static_cast<size_t>(index - 1)] : nullptr;
+    const auto entry = beyond_.find(index);
+    return entry == beyond_.end() ? nullptr : &entry->second;
+}
+
 simulated_router::simulated_router(const router_description& description, router_events& events)
     : device_(description.device),
       answers_(description.answers),
       events_(events),
       destinations_(description.destinations()),
-      routes_(description.crosspoints.begin(), description.crosspoints.end()),
-      fileNames_(description.entryNames) {
-    for (const auto& [database, entries] : description.entryNames)
-        for (const auto& [index, name] : entries) names_.emplace(key(database, index), name);
+      sizes_(description.databaseSizes),
+      routes_(static_cast<size_t>(destinations_)) {
+    takeFileNames(description.entryNames);
+    for (const auto& [destination, source] : description.crosspoints)
+        if (destination >= 1 && destination <= destinations_)
+            routes_[static_cast<size_t>(destination - 1)] = source;
+        else
+            routesBeyond_[destination] = source;
+}
+
+void simulated_router::takeFileNames(const std::map<int, std::map<int, std::string>>& names) {
+    fileNames_.clear();
+    for (const auto& [database, entries] : names) {
+        const auto size = sizes_.find(database);
+        fileNames_.emplace(database, file_names(size == sizes_.end() ? 0 : size->second, entries));
+    }
+}
+
+const std::string* simulated_router::fileName(int database, int index) const {
+    const auto names = fileNames_.find(database);
+    return names == fileNames_.end() ? nullptr : names->second.find(index);
 }
 
 router_status simulated_router::status() const {
@@ -29,23 +73,30 @@ void simulated_router::poll(int first, int last, uint64_t requester) {
 }
 
 const std::string* simulated_router::name(int database, int index) const {
-    const auto entry = names_.find(key(database, index));
-    return entry == names_.end() ? nullptr : &entry->second;
+    if (!renamed_.empty()) {
+        const auto entry = renamed_.find(key(database, index));
+        if (entry != renamed_.end()) return &entry->second;
+    }
+    return fileName(database, index);
 }
 
 int simulated_router::crosspoint(int destination) const {
-    const auto x = routes_.find(destination);
-    return x == routes_.end() ? 0 : x->second;
+    if (destination >= 1 && destination <= destinations_) return routes_[static_cast<size_t>(destination - 1)];
+    const auto x = routesBeyond_.find(destination);
+    return x == routesBeyond_.end() ? 0 : x->second;
 }
 
 bool simulated_router::route(int destination, int source, std::string&) {
-    routes_[destination] = source;
+    if (destination >= 1 && destination <= destinations_)
+        routes_[static_cast<size_t>(destination - 1)] = source;
+    else
+        routesBeyond_[destination] = source;
     if (answers_) events_.revertive(device_, destination, source, 0);
     return true;
 }
 
 bool simulated_router::rename(int database, int index, const std::string& text, std::string&) {
-    names_[key(database, index)] = text;
+    renamed_[key(database, index)] = text;
     events_.nameChanged(device_, database, index);
     return true;
 }
@@ -57,17 +108,36 @@ bool simulated_router::setAnswers(bool answers, std::string&) {
 }
 
 bool simulated_router::reloadNames(const std::map<int, std::map<int, std::string>>& names) {
-    if (names == fileNames_) return false;
+    size_t count = 0, files = 0;
+    bool same = true;
+    for (const auto& [database, entries] : names)
+        for (const auto& [index, text] : entries) {
+            ++count;
+            const std::string* was = fileName(database, index);
+            same = same && was && *was == text;
+        }
+    for (const auto& [database, held] : fileNames_) files += held.count();
+    if (same && count == files) return false;
     // Only the entries the file changed: a name the operator gave since
     // stays where the file did not change.
     std::string error;
     for (const auto& [database, entries] : names)
         for (const auto& [index, text] : entries) {
-            const auto was = fileNames_.find(database);
-            const bool same = was != fileNames_.end() && was->second.count(index) && was->second.at(index) == text;
-            if (!same) rename(database, index, text, error);
+            const std::string* was = fileName(database, index);
+            if (!was || *was != text) rename(database, index, text, error);
         }
-    fileNames_ = names;
+    // An entry the file no longer names keeps the name it has.
+    for (const auto& [database, held] : fileNames_) {
+        const auto now = names.find(database);
+        held.forEach([&](int index, const std::string& name) {
+            if (now == names.end() || !now->second.count(index)) renamed_.emplace(key(database, index), name);
+        });
+    }
+    takeFileNames(names);
+    for (auto r = renamed_.begin(); r != renamed_.end();) {
+        const std::string* file = fileName(static_cast<int>(r->first >> 32), static_cast<int>(r->first & 0xFFFFFFFFu));
+        r = file && *file == r->second ? renamed_.erase(r) : std::next(r);
+    }
     return true;
 }
 

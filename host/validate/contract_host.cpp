@@ -5,8 +5,7 @@
 
 namespace quon {
 
-contract_host::contract_host()
-    : contract_([this](const contract_violation& v) { violations_.push_back(v); }) {}
+contract_host::contract_host() : contract_(*this) {}
 
 std::string contract_host::replyFor(const std::string& command) {
     if (replies_ == replies::text) {

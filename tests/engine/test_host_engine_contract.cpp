@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "host_engine_fixture.h"
+#include "quon/engine/contract_monitor.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -26,6 +28,33 @@ TEST_F(HostEngine, ReportsRepliesHandedBackTwiceNeverOrForeign) {
     EXPECT_THAT(engine->problems(),
                 ElementsAre("p: reply handed back twice: \"1 3\"", "p: handed back a text the host never gave",
                             "q: reply never handed back: \"CAM 1\""));
+}
+
+// The monitor remembers the last eight replies handed back (a second
+// hand-back of any of them is recognised) and lends the oldest one's block
+// to the next reply that fits it.
+TEST(ContractMonitor, RemembersTheLastEightRepliesHandedBackAndLendsTheOldest) {
+    struct : contract_reporter {
+        void violated(const contract_violation& v) override { seen.push_back(v.text); }
+        std::vector<std::string> seen;
+    } reporter;
+    std::vector<std::string>& seen = reporter.seen;
+    contract_monitor monitor(reporter);
+    const host_command_info& rn = hostCommand(host_word::RN);
+    const std::string name(40, 'x');  // longer than the monitor's own buffer
+    std::vector<char*> given;
+    for (int i = 0; i < 10; ++i) given.push_back(monitor.give(rn, name + std::to_string(i)));
+    for (char* reply : given) monitor.handedBack(reply);  // the first two are forgotten
+    monitor.handedBack(given[2]);
+    monitor.handedBack(given[9]);
+    EXPECT_EQ(monitor.give(rn, name + "a"), given[2]);
+    EXPECT_EQ(monitor.give(rn, name + "b"), given[3]);
+    monitor.handedBack(given[2]);
+    EXPECT_THAT(
+        seen, ElementsAre("reply handed back twice: \"" + name + "2\"", "reply handed back twice: \"" + name + "9\""));
+    monitor.finished();
+    monitor.destroyed();
+    EXPECT_EQ(seen.back(), "reply never handed back: \"" + name + "b\"");
 }
 
 TEST_F(HostEngine, ReportsCommandsAfterAS) {

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,67 @@ TEST(HostCommandParser, ReadsEveryCommandOfTheInterface) {
     std::string error;
     ASSERT_TRUE(parseHostCommand("RR 1 2 3 'ADD'", add, error));
     EXPECT_TRUE(add.add);
+}
+
+std::string described(bool read, const host_command& c, const std::string& error) {
+    if (!read) return "error: " + error;
+    std::string text = c.info->text;
+    for (int i = 0; i < c.textCount; ++i) text += " [" + std::string(c.texts[i]) + "]";
+    for (int i = 0; i < c.numberCount; ++i) text += " " + std::to_string(c.numbers[i]);
+    return text + (c.add ? " add" : "");
+}
+
+// The three commands of a revertive are read by a quick path first: where
+// it reads a text, the full reading reads it alike, and where it gives up
+// the full reading decides (so what is accepted, and every error, is the
+// full reading's). The texts are the usual ones, their edges, and
+// mutations of the usual ones from a fixed seed.
+TEST(HostCommandParser, QuickAndFullReadingsReadAlike) {
+    const std::vector<std::string> usual = {"RN 1 0 13", "TP 'text=SRC 13' '1' 'myMimic'", "HN 'sourceid=13'"};
+    std::vector<std::string> texts = {
+        "RN 999999999 0 1", "RN 1234567890 0 1", "RN 0000000001 0 1", "RN 2147483648 0 1", "RN -1 0 1",
+        "RN 1 0", "RN 1 0 ", "RN 1 0 1 ", "RN 1  0 1", "RN 1 0 1x", "RN 1 0 1 2", "RN  1 0 1", "RN", "RN 1",
+        "TP 'text=a' 'b' '1' 'myMimic'", "TP 'text' '1' 'c'", "TP ''", "TP '' '' ''", "TP '=' '' ''",
+        "TP 'a=b' '1'", "TP 'a=b' '1' 'c' ", "TP 'a=b' '1' 'c", "TP 'a=b''1' 'c'", "TP ' ' '", "TP '''",
+        "HN ''", "HN '", "HN 'x", "HN x'", "HNx'x'", "HN '''", "HP 'x'", "TN 'x'", "RP 1 2 3", "XN 'a'"
+    };
+    texts.insert(texts.end(), usual.begin(), usual.end());
+    std::mt19937 random(36);
+    const std::string alphabet = " '=-09AN";
+    for (int round = 0; round < 3000; ++round) {
+        std::string text = usual[random() % usual.size()];
+        for (int edits = 1 + static_cast<int>(random() % 3); edits > 0; --edits) {
+            const size_t at = random() % (text.size() + 1);
+            const char c = alphabet[random() % alphabet.size()];
+            switch (random() % 3) {
+                case 0:
+                    if (at < text.size()) text[at] = c;
+                    break;
+                case 1: text.insert(text.begin() + static_cast<long>(at), c); break;
+                default:
+                    if (at < text.size()) text.erase(at, 1);
+                    break;
+            }
+        }
+        texts.push_back(text);
+    }
+    int quickly = 0;
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text);
+        host_command quick, full, parsed;
+        std::string fullError, parseError;
+        const bool fullRead = command_reading::full(text, full, fullError);
+        const bool parseRead = parseHostCommand(text, parsed, parseError);
+        EXPECT_EQ(described(parseRead, parsed, parseError), described(fullRead, full, fullError));
+        if (!command_reading::quick(text, quick)) continue;
+        ++quickly;
+        EXPECT_EQ(described(true, quick, ""), described(fullRead, full, fullError));
+    }
+    for (const std::string& text : usual) {
+        host_command quick;
+        EXPECT_TRUE(command_reading::quick(text, quick)) << text;
+    }
+    EXPECT_GT(quickly, 300);  // the mutations that keep the usual shape
 }
 
 TEST(PanelLayout, ParsesControlsAndRefusesMalformedFiles) {

@@ -106,6 +106,24 @@ TEST_F(HostEngine, AReloadRenamesTheEntriesItsFileRenamedAndTellsTheWatchers) {
     EXPECT_THAT(reload(*engine, system).renamed, IsEmpty());
 }
 
+// Names of indices beyond a database's size, of a database without one,
+// and those a reloaded file no longer gives, are kept as any other.
+TEST_F(HostEngine, NamesBeyondTheSizesAndNamesAReloadDropsAreKept) {
+    system.writeDevice(1,
+                       "[Router]\nName=R\n[Database]\nDatabaseSize_0=8\nDatabaseSize_1=4\n"
+                       "[Database_0]\n2=CAM 2\n9=NINE\n-1=MINUS\n[Database_3]\n7=SEVEN\n[Crosspoints]\n1=2\n2=1\n");
+    EXPECT_THAT(reload(*engine, system).renamed, ElementsAre(1));
+    EXPECT_EQ(send("p", "RN 1 0 1"), "CAM 1") << "the file no longer names it";
+    EXPECT_EQ(send("p", "RN 1 0 9"), "NINE");
+    EXPECT_EQ(send("p", "RN 1 0 -1"), "MINUS");
+    EXPECT_EQ(send("p", "RN 1 3 7"), "SEVEN");
+    EXPECT_EQ(send("p", "RN 1 0 3"), "(null)");
+    ASSERT_TRUE(engine->rename(1, 0, 9, "NINE BY HAND", error));
+    EXPECT_THAT(reload(*engine, system).renamed, IsEmpty());
+    EXPECT_EQ(send("p", "RN 1 0 9"), "NINE BY HAND");
+    EXPECT_EQ(send("p", "RN 1 0 1"), "CAM 1");
+}
+
 TEST_F(HostEngine, ARouterMadeAnewAtAReloadKeepsItsWatchersAndTellsThemItsRoutes) {
     send("p", "RR 1 1 2");
     send("q", "RR 1 2 2");

@@ -89,8 +89,15 @@ TEST_F(PanelState, EachPanelKeepsItsOwnValuesAndAddedPropertiesComeLastInOrder) 
     one.set(b, "extra", "1");
     one.set(a, "colour", "blue");
     one.set(a, "lamp", "green");
+    // A value set back to the layout's, and set again.
+    one.set(b, "text", "z");
+    EXPECT_EQ(*one.set(b, "text", "y").second, "y");
+    one.set(a, "width", "2");
+    one.set(a, "width", "1");
+    one.set(a, "width", "3");
 
-    EXPECT_THAT(all(one, a), ElementsAre(Pair("text", "CAM 1"), Pair("width", "1"), Pair("lamp", "green"), Pair("colour", "blue")));
+    EXPECT_THAT(all(one, a),
+                ElementsAre(Pair("text", "CAM 1"), Pair("width", "3"), Pair("lamp", "green"), Pair("colour", "blue")));
     EXPECT_THAT(all(one, b), ElementsAre(Pair("text", "y"), Pair("extra", "1")));
     EXPECT_THAT(all(two, a), ElementsAre(Pair("text", "x"), Pair("width", "1")));
     EXPECT_EQ(*one.property(a, "lamp"), "green");

@@ -31,9 +31,23 @@ struct host_command {
     bool add = false;                         // "RR ... 'ADD'"
 };
 
+// The two readings parseHostCommand (below) tries in turn, apart for the
+// test that holds them alike. The full reading alone says what is accepted
+// and how it is read. The quick one reads only the three commands of a revertive
+// ("RN", "TP", "HN") in the shape the component's helper writes them
+// (numbers of at most nine digits, no sign; the quoted fields as they
+// come) and reads them as the full one does; on anything else it gives up
+// (false, `out` undefined) and the full reading decides.
+namespace command_reading {
+bool quick(std::string_view text, host_command& out);
+bool full(std::string_view text, host_command& out, std::string& error);
+}  // namespace command_reading
+
 // False with a one-line reason when `text` is not a well-formed command.
 // The views of `out` point into `text`, which must outlive them.
-bool parseHostCommand(std::string_view text, host_command& out, std::string& error);
+inline bool parseHostCommand(std::string_view text, host_command& out, std::string& error) {
+    return command_reading::quick(text, out) || command_reading::full(text, out, error);
+}
 
 }  // namespace quon
 

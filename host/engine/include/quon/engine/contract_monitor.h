@@ -16,7 +16,7 @@
 #define QUON_ENGINE_CONTRACT_MONITOR_H
 
 #include <cstddef>
-#include <functional>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,17 +46,27 @@ struct contract_violation {
     std::string text;  // the whole sentence, as every host words it
 };
 
+// Who hears of each breach as it is seen (the engine's slot of the
+// component, the contract host).
+class contract_reporter {
+public:
+    virtual void violated(const contract_violation& v) = 0;
+
+protected:
+    ~contract_reporter() = default;
+};
+
 class contract_monitor {
 public:
-    // `report` is called for each breach as it is seen.
-    explicit contract_monitor(std::function<void(const contract_violation&)> report);
+    // `report` hears of each breach; it outlives the monitor.
+    explicit contract_monitor(contract_reporter& report);
     ~contract_monitor();
     contract_monitor(const contract_monitor&) = delete;
     contract_monitor& operator=(const contract_monitor&) = delete;
 
     // A command arrived. False when it must not be acted on (no text, or
     // after "AS"); the breach is reported.
-    bool command(const char* text);
+    bool command(const char* text) { return (text && !finished_) || refuse(text); }
     // "AS" arrived.
     void finished() { finished_ = true; }
     bool isFinished() const { return finished_; }
@@ -89,26 +99,28 @@ private:
     // from the back, cost less than maps and take no memory while empty.
     struct given {
         char* text;  // owned until handed back
-        size_t capacity;
         const host_command_info* word;
     };
-    struct released {
-        char* text = nullptr;  // owned
-        size_t capacity = 0;
-    };
-    static constexpr size_t released_memory = 8;
+    static constexpr uint8_t released_memory = 8;
     static constexpr size_t own_reply = 24;  // the own buffer, and the smallest block given
+    // A reply block other than own_ keeps its capacity just before its text,
+    // so that a remembered reply is one pointer (a monitor per display).
+    static char* allocate(size_t capacity);
+    size_t capacityOf(const char* text) const;
     // Frees a reply block, or takes back the own buffer.
     void drop(char* text);
-    std::function<void(const contract_violation&)> report_;
-    bool finished_ = false;
+    // Reports why command() refuses `text`; false.
+    bool refuse(const char* text);
+    contract_reporter& report_;
     std::vector<given> outstanding_;
     std::vector<std::pair<const char*, const host_command_info*>> kept_;
     // The latest replies handed back, still owned, so that a second
     // hand-back is recognised: a ring, `releasedNext_` the oldest (or
     // empty) place, written over by the next hand-back.
-    released released_[released_memory];
-    size_t releasedNext_ = 0;
+    char* released_[released_memory] = {};
+    uint8_t releasedNext_ = 0;
+    uint8_t releasedCount_ = 0;  // how many places before releasedNext_ hold one
+    bool finished_ = false;
     bool ownLent_ = false;  // own_ is out, or remembered as released
     char own_[own_reply];
 };

@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <map>
 #include <optional>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -99,10 +98,15 @@ private:
     // Drops from r.watchers those that watch nothing there any more.
     void compact(int device, router& r);
 
+    // The watcher's (device, destination) pairs, or null when it watches
+    // nothing.
+    const std::vector<std::pair<int, int>>* watchesOf(uint64_t watcher) const;
+
     std::map<int, router> routers_;
-    // Each watcher's (device, destination) pairs, sorted; no entry for one
-    // that watches nothing.
-    std::unordered_map<uint64_t, std::vector<std::pair<int, int>>> byWatcher_;
+    // Each watcher's (device, destination) pairs, sorted, by watcher:
+    // sequences run from 1 without gaps, so a vector indexed by them holds
+    // a wall's in one block (an empty one for a watcher of nothing).
+    std::vector<std::vector<std::pair<int, int>>> byWatcher_;
 };
 
 template <typename visit>

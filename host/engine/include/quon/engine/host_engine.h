@@ -203,6 +203,8 @@ private:
     // watchers and telling them what the new backend knows.
     void replaceRouter(std::unique_ptr<router_slot> next);
     char* fromComponent(slot& s, void* data, int type);
+    // Any message to the host, traced and checked (fromComponent's long way).
+    char* fromComponentTraced(slot& s, void* data, int type);
     char* execute(slot& s, const char* text);
     void enqueue(const pending_message& message) { queue_.push(message); }
     void drain();
@@ -236,7 +238,9 @@ private:
 
     module_cache modules_;
     std::map<int, std::unique_ptr<router_slot>> routers_;
-    std::map<std::string, std::string> instances_;
+    // The instances file's entries (name in lower case, "device index"),
+    // sorted by name: a wall has one a display, each a pair in place.
+    std::vector<std::pair<std::string, std::string>> instances_;
     layout_library layouts_;
     // The components, owned, indexed by creation sequence (null when gone):
     // teardown runs in this order.

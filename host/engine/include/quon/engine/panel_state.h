@@ -1,9 +1,10 @@
 // The panels of the components, as the engine keeps them. A layout file is
 // the same for every display that loads it, so its controls and property
 // names are read once (panel_template, shared and never changed), and each
-// display keeps only its own values (panel_state): a wall of many displays
-// holds the names once, and the property update of a revertive touches the
-// display's values and the shared names, nothing else.
+// display keeps only the values it changed (panel_state): a wall of many
+// displays holds the names and the initial values once, and the property
+// update of a revertive touches the display's values and the shared names,
+// nothing else.
 //
 // Not thread-safe: the engine's one thread.
 #ifndef QUON_ENGINE_PANEL_STATE_H
@@ -16,6 +17,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "quon/engine/panel_layout.h"
@@ -57,10 +59,19 @@ private:
         std::string name;
         std::string value;
     };
+    // The value of the layout's property `at` (an index of
+    // layout().initial): this panel's own, or the layout's.
+    const std::string& valueAt(size_t at) const;
+
     const std::string* id_;         // interned by the layout_library
     const panel_template* layout_;  // owned by the layout_library
-    std::vector<std::string> values_;  // one per property of the layout
-    std::vector<added> added_;         // properties the layout lacks, in the order set
+    // The layout's properties whose value this panel changed, by their
+    // index of layout().initial, in no order: a display changes one or two
+    // of its layout's values, so it keeps those alone, not a copy of all.
+    // A value set back to the layout's is dropped.
+    std::vector<std::pair<size_t, std::string>> changed_;
+    // Properties the layout lacks, in the order set; none until the first.
+    std::unique_ptr<std::vector<added>> added_;
 };
 
 // The layouts read so far and the panel ids seen, each kept once for the

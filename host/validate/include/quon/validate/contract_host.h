@@ -16,7 +16,7 @@
 
 namespace quon {
 
-class contract_host : public quon_client_callback {
+class contract_host : public quon_client_callback, private contract_reporter {
 public:
     enum class replies { text, null, random };
 
@@ -45,6 +45,7 @@ public:
 
 private:
     std::string replyFor(const std::string& command);
+    void violated(const contract_violation& v) override { violations_.push_back(v); }
 
     replies replies_ = replies::text;
     std::mt19937_64* random_ = nullptr;
