@@ -10,6 +10,7 @@
 #include <ctime>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <unordered_map>
 
@@ -147,10 +148,14 @@ const off_t largest_file = 1 << 20;
 // look is one read a moment before the change.
 const std::chrono::microseconds trusted_for{1000};
 
+// A file as this process last read it. shared() keeps the whole reading;
+// lookup() keeps only the sections it was asked for: a router's device
+// file may name thousands of sources, and the component asks [Database].
 struct cached_file {
     file_identity identity;
-    std::shared_ptr<const profile_file> file;
     std::chrono::steady_clock::time_point checked;  // when its identity was last compared
+    std::shared_ptr<const profile_file> file;       // the whole reading, once shared() asked for it
+    std::vector<profile_section> asked;             // else the sections asked (empty for one it lacks)
 };
 
 std::mutex cacheLock;
@@ -192,47 +197,113 @@ bool readWhole(const std::string& path, std::string& text, file_identity& identi
     return ok;
 }
 
+enum class kept { current, stale, unusable };
+
+// Whether the kept reading of `path` is still the file's (looked at no
+// more than once every trusted_for); unusable when the file is not a plain
+// file that can be kept. Called with cacheLock held.
+kept keptState(const std::string& path, cached_file*& entry) {
+    const auto known = cache().find(path);
+    entry = known == cache().end() ? nullptr : &known->second;
+    const auto now = std::chrono::steady_clock::now();
+    if (entry && now - entry->checked < trusted_for) return kept::current;
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > largest_file)
+        return kept::unusable;
+    if (!entry || !(entry->identity == identityOf(info))) return kept::stale;
+    entry->checked = now;
+    return kept::current;
+}
+
+// Where the reading `identity` of `path` goes: the file's entry, emptied
+// when it held another version; null when a reading this young is not kept.
+cached_file* keep(const std::string& path, const file_identity& identity) {
+    if (!settled(identity)) {
+        cache().erase(path);
+        return nullptr;
+    }
+    auto known = cache().find(path);
+    if (known == cache().end()) {
+        if (cache().size() >= most_files) cache().clear();
+        known = cache().emplace(path, cached_file{identity, {}, nullptr, {}}).first;
+    } else if (!(known->second.identity == identity)) {
+        known->second = cached_file{identity, {}, nullptr, {}};
+    }
+    known->second.checked = std::chrono::steady_clock::now();
+    return &known->second;
+}
+
+const profile_section* askedSection(const cached_file& entry, const std::string& name) {
+    for (const profile_section& s : entry.asked)
+        if (equalsIgnoringCase(s.name, name)) return &s;
+    return nullptr;
+}
+
 }  // namespace
 
 std::shared_ptr<const profile_file> profile_file::shared(const std::string& path) {
     {
         const std::lock_guard<std::mutex> hold(cacheLock);
-        const auto known = cache().find(path);
-        if (known != cache().end() && std::chrono::steady_clock::now() - known->second.checked < trusted_for)
-            return known->second.file;
-    }
-    struct stat info;
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > largest_file) return nullptr;
-    {
-        const std::lock_guard<std::mutex> hold(cacheLock);
-        const auto known = cache().find(path);
-        if (known != cache().end() && known->second.identity == identityOf(info)) {
-            known->second.checked = std::chrono::steady_clock::now();
-            return known->second.file;
-        }
+        cached_file* entry = nullptr;
+        const kept state = keptState(path, entry);
+        if (state == kept::unusable) return nullptr;
+        if (state == kept::current && entry->file) return entry->file;
     }
     std::string text;
     file_identity identity;
     if (!readWhole(path, text, identity)) return nullptr;
     auto file = std::make_shared<const profile_file>(parse(text));
     const std::lock_guard<std::mutex> hold(cacheLock);
-    if (!settled(identity)) {
-        cache().erase(path);
-    } else {
-        if (cache().size() >= most_files) cache().clear();
-        cache()[path] = cached_file{identity, file, std::chrono::steady_clock::now()};
+    if (cached_file* entry = keep(path, identity)) {
+        entry->file = file;
+        entry->asked.clear();  // the whole reading answers for them
     }
     return file;
 }
 
+namespace {
+
+// `key` of `section` from what is kept of `path`, reading and keeping that
+// section when it is not; nothing when the file cannot be kept (lookup()
+// then reads it as a stream).
+std::optional<profile_file::lookup_result> keptLookup(const std::string& path, const std::string& sectionName,
+                                                      const std::string& key, std::string& value) {
+    const auto answer = [&](const profile_section* section) {
+        if (section)
+            for (const profile_entry& e : section->entries)
+                if (equalsIgnoringCase(e.key, key)) {
+                    value = e.value;
+                    return profile_file::lookup_result::found;
+                }
+        return profile_file::lookup_result::missing;
+    };
+    {
+        const std::lock_guard<std::mutex> hold(cacheLock);
+        cached_file* entry = nullptr;
+        const kept state = keptState(path, entry);
+        if (state == kept::unusable) return std::nullopt;
+        if (state == kept::current) {
+            if (entry->file) return answer(entry->file->section(sectionName));
+            if (const profile_section* asked = askedSection(*entry, sectionName)) return answer(asked);
+        }
+    }
+    std::string text;
+    file_identity identity;
+    if (!readWhole(path, text, identity)) return std::nullopt;
+    const profile_file file = profile_file::parse(text);
+    const profile_section* section = file.section(sectionName);
+    const profile_file::lookup_result result = answer(section);
+    const std::lock_guard<std::mutex> hold(cacheLock);
+    if (cached_file* entry = keep(path, identity); entry && !entry->file && !askedSection(*entry, sectionName))
+        entry->asked.push_back(section ? *section : profile_section{sectionName, {}});
+    return result;
+}
+
+}  // namespace
+
 profile_file::lookup_result profile_file::lookup(const std::string& path, const std::string& sectionName,
                                                  const std::string& key, std::string& value) {
-    if (const std::shared_ptr<const profile_file> file = shared(path)) {
-        const std::string* found = file->value(sectionName, key);
-        if (!found) return lookup_result::missing;
-        value = *found;
-        return lookup_result::found;
-    }
+    if (const std::optional<lookup_result> result = keptLookup(path, sectionName, key, value)) return *result;
     std::ifstream in(path, std::ios::binary);
     if (!in) return lookup_result::unreadable;
     skipByteOrderMark(in);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -103,6 +104,35 @@ TEST(DatabaseSize, ReadsAKeptFileAgainOnceItChanged) {
     pastTheWindows(5);
     ASSERT_EQ(std::remove(path.c_str()), 0);
     EXPECT_EQ(reader.databaseSize(7, 1), 0);
+}
+
+// lookup() keeps the sections it was asked for, shared() the whole file;
+// each answers from what the other kept, and both read a changed file anew.
+TEST(ProfileFile, KeptSectionsAndAKeptWholeFileAnswerAlike) {
+    temp_system system;
+    const std::string path = system.folder() + "/dev_007.ini";
+    const auto ask = [&path](const char* section, const char* key) {
+        std::string value;
+        return profile_file::lookup(path, section, key, value) == profile_file::lookup_result::found ? value
+                                                                                                      : "(none)";
+    };
+    system.writeDevice(7, "[Router]\nName=R\n[Database]\nDatabaseSize_1=64\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));  // a file is kept once it is 100 ms old
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(ask("database", "DatabaseSize_1"), "64");
+        EXPECT_EQ(ask("Router", "name"), "R");
+        EXPECT_EQ(ask("Names", "x"), "(none)");
+    }
+    const std::shared_ptr<const profile_file> whole = profile_file::shared(path);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(*whole->value("Router", "Name"), "R");
+    EXPECT_EQ(ask("Database", "DatabaseSize_1"), "64");
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));  // a kept file is looked at again after 1 ms
+    system.writeDevice(7, "[Router]\nName=S\n[Database]\nDatabaseSize_1=32\n");
+    EXPECT_EQ(ask("Database", "DatabaseSize_1"), "32");
+    EXPECT_EQ(ask("Router", "Name"), "S");
+    EXPECT_EQ(*profile_file::shared(path)->value("Router", "Name"), "S");
 }
 
 TEST(DatabaseSize, NeedsBothEnvironmentVariables) {

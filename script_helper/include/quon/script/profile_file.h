@@ -40,9 +40,11 @@ public:
     // read at every call. A kept file is looked at (one stat) at most once
     // a millisecond. Any thread.
     static std::shared_ptr<const profile_file> shared(const std::string& path);
-    // One value, as load() and value() would find it (from shared()'s
-    // reading of a plain file; other files are read only as far as the end
-    // of the first section of that name).
+    // One value, as load() and value() would find it. Of a plain file only
+    // the sections asked are kept, as shared() keeps a file (a router's
+    // device file may name thousands of sources, and a component asks for
+    // [Database]); other files are read only as far as the end of the first
+    // section of that name.
     enum class lookup_result { found, missing, unreadable };
     static lookup_result lookup(const std::string& path, const std::string& section, const std::string& key,
                                 std::string& value);
