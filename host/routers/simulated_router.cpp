@@ -127,9 +127,11 @@ bool simulated_router::reloadNames(const std::map<int, std::map<int, std::string
             if (!was || *was != text) rename(database, index, text, error);
         }
     // An entry the file no longer names keeps the name it has.
-    for (const auto& [database, held] : fileNames_) {
+    for (const auto& entry : fileNames_) {
+        // Not a structured binding: a lambda may not capture one in C++17.
+        const int database = entry.first;
         const auto now = names.find(database);
-        held.forEach([&](int index, const std::string& name) {
+        entry.second.forEach([&](int index, const std::string& name) {
             if (now == names.end() || !now->second.count(index)) renamed_.emplace(key(database, index), name);
         });
     }
