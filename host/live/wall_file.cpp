@@ -16,6 +16,7 @@
 #include <unordered_set>
 
 #include "quon/common/paths.h"
+#include "wall_quick.h"
 #include "wall_tally.h"
 #include "wall_toml.h"
 #include "wall_umd.h"
@@ -162,20 +163,13 @@ bool wall_display::operator==(const wall_display& o) const {
            parent == o.parent;
 }
 
-bool parseWall(const std::string& text, const std::string& path, wall& out, std::vector<std::string>& errors,
-               wall* readable) {
-    const size_t errorsBefore = errors.size();
-    toml::table table;
-    try {
-        // Without the path: each node would keep a shared copy of it, and
-        // every place said is made with `path` here anyway.
-        table = toml::parse(text);
-    } catch (const toml::parse_error& e) {
-        errors.push_back(where(path, e.source()) + std::string(e.description()));
-        return false;
-    }
-    wall result;
-    const std::string folder = std::filesystem::absolute(path).parent_path().string();
+namespace {
+
+// What the full reading makes of a parsed file: its displays, screens,
+// tally and the rest, each error said with its place. `names` are the
+// displays' names taken so far.
+void readTable(const toml::table& table, const std::string& path, const std::string& folder, wall& result,
+               std::unordered_set<std::string>& names, std::vector<std::string>& errors) {
     for (const auto& [key, node] : table) {
         const std::string name(key.str());
         if (name != "display" && name != "umd" && name != "tally" && name != "pair" && name != "control" &&
@@ -210,73 +204,94 @@ bool parseWall(const std::string& text, const std::string& path, wall& out, std:
         else
             errors.push_back(where(path, node->source()) + "`tally` is a table of state sheets: [tally.NAME]");
     }
-    std::map<display_place, toml::source_region> places;
-    if (const toml::node* displays = table.get("display")) {
-        const toml::array* list = displays->as_array();
-        if (!list || !list->is_array_of_tables()) {
-            errors.push_back(where(path, displays->source()) + "`display` is a list of tables: [[display]]");
-        } else {
-            std::unordered_set<std::string> names;
-            const auto file = std::make_shared<const std::string>(path);
-            const auto placeOf = [](const toml::source_region& region) {
-                return wall_display::place{static_cast<uint32_t>(region.begin.line),
-                                           static_cast<uint32_t>(region.begin.column)};
-            };
-            result.displays.reserve(list->size());
-            names.reserve(list->size());
-            for (const toml::node& entry : *list) {
-                const toml::table& t = *entry.as_table();
-                wall_display d;
-                d.file = file;
-                d.places[0] = placeOf(t.source());
-                bool named = false;
-                for (const auto& [key, node] : t) {
-                    const std::string k(key.str());
-                    const int index = wall_display::keyIndex(k);
-                    if (index > 0) d.places[static_cast<size_t>(index)] = placeOf(node.source());
-                    const size_t errorsBeforeKey = errors.size();
-                    if (k == "name") {
-                        if (const auto v = textAt(node, k, path, errors)) {
-                            named = true;
-                            d.name = *v;
-                            if (v->empty() || v->find_first_of(" \t") != std::string::npos)
-                                errors.push_back(where(path, node.source()) + "a display name is one word");
-                            else if (!names.insert(*v).second)
-                                errors.push_back(where(path, node.source()) + "display \"" + *v + "\" named twice");
-                        }
-                    } else if (k == "module") {
-                        if (const auto v = textAt(node, k, path, errors)) d.module = resolveModulePath(*v, folder);
-                    } else if (k == "instance") {
-                        d.instance = textAt(node, k, path, errors);
-                    } else if (k == "statesheet") {
-                        d.statesheet = textAt(node, k, path, errors);
-                    } else if (k == "matrix") {
-                        d.matrix = integerAt(node, k, 1, 999, path, errors);
-                    } else if (k == "destination") {
-                        d.destination = integerAt(node, k, 1, 65536, path, errors);
-                    } else if (k == "sourcedb") {
-                        d.sourceDatabase = integerAt(node, k, 0, 999, path, errors);
-                    } else if (k == "parent") {
-                        d.parent = parentCommandsAt(node, path, errors);
-                    } else if (k == "umd") {
-                        // Read once the name is known, below.
-                    } else {
-                        errors.push_back(where(path, key.source()) + "unknown key `" + k +
-                                         "` in [[display]] (name, instance, matrix, destination, sourcedb, "
-                                         "statesheet, module, parent, umd)");
-                    }
-                    if (errors.size() != errorsBeforeKey && index >= 0) d.refusedKeys |= static_cast<uint16_t>(1u << index);
-                }
-                if (!named) errors.push_back(where(path, t.source()) + "a [[display]] needs a `name`");
-                if (const toml::node* umd = t.get("umd"); umd && named)
-                    readDisplayUmd(*umd, d.name, defaults, result.umd, places, path, errors);
-                if (d.instance && (d.matrix || d.destination))
-                    errors.push_back(where(path, t.source()) + "display \"" + d.name +
-                                     "\": either `instance`, or `matrix` and `destination`, not both");
-                result.displays.push_back(std::move(d));
-            }
-        }
+    const toml::node* displays = table.get("display");
+    if (!displays) return;
+    const toml::array* list = displays->as_array();
+    if (!list || !list->is_array_of_tables()) {
+        errors.push_back(where(path, displays->source()) + "`display` is a list of tables: [[display]]");
+        return;
     }
+    std::map<display_place, toml::source_region> places;
+    const auto file = std::make_shared<const std::string>(path);
+    const auto placeOf = [](const toml::source_region& region) {
+        return wall_display::place{static_cast<uint32_t>(region.begin.line), static_cast<uint32_t>(region.begin.column)};
+    };
+    result.displays.reserve(list->size());
+    names.reserve(names.size() + list->size());
+    for (const toml::node& entry : *list) {
+        const toml::table& t = *entry.as_table();
+        wall_display d;
+        d.file = file;
+        d.places[0] = placeOf(t.source());
+        bool named = false;
+        for (const auto& [key, node] : t) {
+            const std::string k(key.str());
+            const int index = wall_display::keyIndex(k);
+            if (index > 0) d.places[static_cast<size_t>(index)] = placeOf(node.source());
+            const size_t errorsBeforeKey = errors.size();
+            if (k == "name") {
+                if (const auto v = textAt(node, k, path, errors)) {
+                    named = true;
+                    d.name = *v;
+                    if (!isOneWord(*v))
+                        errors.push_back(where(path, node.source()) + "a display name is one word");
+                    else if (!names.insert(*v).second)
+                        errors.push_back(where(path, node.source()) + "display \"" + *v + "\" named twice");
+                }
+            } else if (k == "module") {
+                if (const auto v = textAt(node, k, path, errors)) d.module = resolveModulePath(*v, folder);
+            } else if (k == "instance") {
+                d.instance = textAt(node, k, path, errors);
+            } else if (k == "statesheet") {
+                d.statesheet = textAt(node, k, path, errors);
+            } else if (k == "matrix") {
+                d.matrix = integerAt(node, k, matrix_range.low, matrix_range.high, path, errors);
+            } else if (k == "destination") {
+                d.destination = integerAt(node, k, destination_range.low, destination_range.high, path, errors);
+            } else if (k == "sourcedb") {
+                d.sourceDatabase = integerAt(node, k, sourcedb_range.low, sourcedb_range.high, path, errors);
+            } else if (k == "parent") {
+                d.parent = parentCommandsAt(node, path, errors);
+            } else if (k == "umd") {
+                // Read once the name is known, below.
+            } else {
+                errors.push_back(where(path, key.source()) + "unknown key `" + k +
+                                 "` in [[display]] (name, instance, matrix, destination, sourcedb, "
+                                 "statesheet, module, parent, umd)");
+            }
+            if (errors.size() != errorsBeforeKey && index >= 0) d.refusedKeys |= static_cast<uint16_t>(1u << index);
+        }
+        if (!named) errors.push_back(where(path, t.source()) + "a [[display]] needs a `name`");
+        if (const toml::node* umd = t.get("umd"); umd && named)
+            readDisplayUmd(*umd, d.name, defaults, result.umd, places, path, errors);
+        if (d.instance && (d.matrix || d.destination))
+            errors.push_back(where(path, t.source()) + "display \"" + d.name +
+                             "\": either `instance`, or `matrix` and `destination`, not both");
+        result.displays.push_back(std::move(d));
+    }
+}
+
+std::string folderOf(const std::string& path) { return std::filesystem::absolute(path).parent_path().string(); }
+
+}  // namespace
+
+namespace wall_reading {
+
+bool full(const std::string& text, const std::string& path, wall& out, std::vector<std::string>& errors,
+          wall* readable) {
+    const size_t errorsBefore = errors.size();
+    toml::table table;
+    try {
+        // Without the path: each node would keep a shared copy of it, and
+        // every place said is made with `path` here anyway.
+        table = toml::parse(text);
+    } catch (const toml::parse_error& e) {
+        errors.push_back(where(path, e.source()) + std::string(e.description()));
+        return false;
+    }
+    wall result;
+    std::unordered_set<std::string> names;
+    readTable(table, path, folderOf(path), result, names, errors);
     if (errors.size() != errorsBefore) {
         sortErrorsByPlace(errors.begin() + static_cast<std::ptrdiff_t>(errorsBefore), errors.end(), path);
         if (readable) *readable = std::move(result);
@@ -284,6 +299,52 @@ bool parseWall(const std::string& text, const std::string& path, wall& out, std:
     }
     out = std::move(result);
     return true;
+}
+
+bool quick(const std::string& text, const std::string& path, wall& out) {
+    const std::string folder = folderOf(path);
+    std::optional<quick_displays> quick =
+        readDisplaysQuickly(text, std::make_shared<const std::string>(path), folder);
+    if (!quick) return false;
+    wall result;
+    if (!quick->rest.empty()) {
+        toml::table table;
+        try {
+            table = toml::parse(quick->rest);
+        } catch (const toml::parse_error&) {
+            return false;
+        }
+        std::unordered_set<std::string> names;
+        std::vector<std::string> errors;
+        readTable(table, path, folder, result, names, errors);
+        if (!errors.empty()) return false;
+        if (!result.displays.empty()) {
+            // The two lists, each in file order, as one; a name the quick
+            // reading took is the full reading's error.
+            std::unordered_set<std::string_view> quickNames;
+            for (const wall_display& d : quick->displays) quickNames.insert(d.name);
+            for (const wall_display& d : result.displays)
+                if (quickNames.count(d.name)) return false;
+            std::vector<wall_display> both;
+            both.reserve(quick->displays.size() + result.displays.size());
+            std::merge(std::make_move_iterator(quick->displays.begin()), std::make_move_iterator(quick->displays.end()),
+                       std::make_move_iterator(result.displays.begin()), std::make_move_iterator(result.displays.end()),
+                       std::back_inserter(both), [](const wall_display& a, const wall_display& b) {
+                           return a.places[0].line < b.places[0].line;
+                       });
+            quick->displays = std::move(both);
+        }
+    }
+    result.displays = std::move(quick->displays);
+    out = std::move(result);
+    return true;
+}
+
+}  // namespace wall_reading
+
+bool parseWall(const std::string& text, const std::string& path, wall& out, std::vector<std::string>& errors,
+               wall* readable) {
+    return wall_reading::quick(text, path, out) || wall_reading::full(text, path, out, errors, readable);
 }
 
 bool readWallFile(const std::string& path, wall& out, std::vector<std::string>& errors, wall* readable) {

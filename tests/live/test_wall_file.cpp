@@ -2,16 +2,19 @@
 // and every error placed at its file, line and column, once.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
 #include "quon/live/wall_file.h"
 #include "quon/screens/tsl31/tsl31_protocol.h"
 #include "quon/screens/tsl5/tsl5_protocol.h"
+#include "wall_description.h"
 
 namespace {
 
 using namespace quon;
+using quon::test::described;
 
 
 bool read(const std::string& text, umd_config& config, std::vector<std::string>& errors) {
@@ -514,6 +517,62 @@ TEST(WallFile, ReportsEveryErrorNotJustTheFirst) {
     std::vector<std::string> errors;
     EXPECT_FALSE(read("[umd]\nrefresh = \"soon\"\nbatch = 1\n[tally.x]\nleft = \"pink\"\n", config, errors));
     EXPECT_EQ(errors.size(), 3u) << testing::PrintToString(errors);
+}
+
+TEST(WallFile, QuickAndFullReadingsReadAlike) {
+    const std::vector<std::string> usual = {
+        "[[display]]\nname = \"d1\"\nmatrix = 1\ndestination = 1\n[[display]]\nname = \"d2\"\nmatrix = 2\n"
+        "destination = 65536\nsourcedb = 0\n",
+        "# a wall\n[umd]\nto = \"tsl5+udp://127.0.0.1:8900\"\nrefresh = \"500ms\"\n\n  [[display]]  # first\r\n"
+        "name = \"a\"\t# mon\r\ninstance = \"studio_a\"\r\nstatesheet = \"alarm\"\r\n[[display]]\nname = \"b\"\n"
+        "umd = { index = 1 }\nparent = [\"myFoo=1\", \"myBar=[2]\"]\n[[display]]\nname = \"c\"\nmodule = "
+        "\"m/Other.so\"\n[tally.alarm]\nleft = \"red\"\n",
+        "[[tie]]\nfrom = { matrix = 1, destination = 2 }\nto = { matrix = 2, source = 3 }\n[[display]]\nname = "
+        "\"x\"\nmatrix = 999\ndestination = 7\n[[display]]\nname = 'y'\nmatrix = 1_0\ndestination = 0x1F\n"};
+    std::vector<std::string> texts = {
+        "[[display]]\nname = \"d1\"\n[[display]]\nname = \"d1\"\n", "[[display]]\nname = \"d 1\"\n",
+        "[[display]]\nname = \"\"\n", "[[display]]\nmatrix = 1\n", "[[display]]\nname = \"a\"\nname = \"b\"\n",
+        "[[display]]\nname = \"a\"\nmatrix = 1000\n", "[[display]]\nname = \"a\"\ndestination = 01\n",
+        "[[display]]\nname = \"a\"\ninstance = \"i\"\nmatrix = 1\n", "[[display]]\nname = \"a\\u0041\"\n",
+        "[[display]]\nname = \"\xc3\xa9\"\n", "[[display]]\nname = \"a\" # \xff\n", "display = 1\n[[display]]\nname = \"a\"\n",
+        "display = []\n[[display]]\nname = \"a\"\n", "[[display]]\nname = \"a\"\n[display.umd]\nindex = 1\n",
+        "[[display]]\nname = \"a\"\r", "\xEF\xBB\xBF[[display]]\nname = \"a\"\n", "[[display]]\nname = \"a\"\nx = \"\"\"\n[[display]]\nname = \"b\"\n\"\"\"\n",
+        "[[display]]\nname = \"a\"\nparent = [\n\"x\",\n]\n[[display]]\nname = \"b\"\n",
+        "[umd]\nto = \"\"\"\n[[display]]\nname = \"b\"\n\"\"\"\n", "[[display]]\nname = \"a\"\n[[display]]\nname = \"b\"\nunknown = 1\n"};
+    texts.insert(texts.end(), usual.begin(), usual.end());
+    std::mt19937 random(36);
+    const std::string alphabet = " \t\n\r\"'\\[]{}#=.,0159adex_-\xc3";
+    for (int round = 0; round < 4000; ++round) {
+        std::string text = usual[random() % usual.size()];
+        for (int edits = 1 + static_cast<int>(random() % 3); edits > 0; --edits) {
+            const size_t at = random() % (text.size() + 1);
+            const char c = alphabet[random() % alphabet.size()];
+            switch (random() % 3) {
+                case 0:
+                    if (at < text.size()) text[at] = c;
+                    break;
+                case 1: text.insert(text.begin() + static_cast<long>(at), c); break;
+                default:
+                    if (at < text.size()) text.erase(at, 1);
+                    break;
+            }
+        }
+        texts.push_back(text);
+    }
+    int quickly = 0;
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text);
+        wall full, parsed, quick;
+        std::vector<std::string> fullErrors, parseErrors;
+        const bool fullRead = wall_reading::full(text, "walls/wall.toml", full, fullErrors);
+        EXPECT_EQ(described(parseWall(text, "walls/wall.toml", parsed, parseErrors), parsed, parseErrors),
+                  described(fullRead, full, fullErrors));
+        if (!wall_reading::quick(text, "walls/wall.toml", quick)) continue;
+        ++quickly;
+        EXPECT_EQ(described(true, quick, {}), described(fullRead, full, fullErrors));
+    }
+    // Most edits make a wrong file, which the quick reading leaves alone.
+    EXPECT_GT(quickly, 250);
 }
 
 }  // namespace

@@ -115,6 +115,17 @@ bool readWallFile(const std::string& path, wall& out, std::vector<std::string>& 
 bool parseWall(const std::string& text, const std::string& path, wall& out, std::vector<std::string>& errors,
                wall* readable = nullptr);
 
+// The two readings parseWall is made of, each on its own (for the test that
+// holds them alike). The full one (toml++) reads any file and says every
+// error. The quick one reads a good file's usual shape without toml++'s
+// parse of every display, and gives up (false, `out` untouched) on
+// anything it is not sure of or that is wrong: the full one then reads it.
+namespace wall_reading {
+bool full(const std::string& text, const std::string& path, wall& out, std::vector<std::string>& errors,
+          wall* readable = nullptr);
+bool quick(const std::string& text, const std::string& path, wall& out);
+}  // namespace wall_reading
+
 // Puts errors "path:line:column: what" in file order (one without a place
 // first), keeping the order of errors at one place.
 void sortErrorsByPlace(std::vector<std::string>::iterator first, std::vector<std::string>::iterator last,

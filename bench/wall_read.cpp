@@ -1,0 +1,46 @@
+// Reading a wall file of N displays, the first thing serve does: the whole
+// reading (`parseWall`), beside toml++'s parse of the same text alone.
+#include <benchmark/benchmark.h>
+#include <toml++/toml.h>
+
+#include <string>
+#include <vector>
+
+#include "quon/live/wall_file.h"
+
+namespace {
+
+// The shape `quon_wall_start` writes: one display a destination, two routers.
+std::string wallText(int displays) {
+    std::string text;
+    const int perRouter = (displays + 1) / 2;
+    for (int i = 0; i < displays; ++i)
+        text += "[[display]]\nname = \"d" + std::to_string(i + 1) + "\"\nmatrix = " + std::to_string(i / perRouter + 1) +
+                "\ndestination = " + std::to_string(i % perRouter + 1) + "\n";
+    return text;
+}
+
+void wallRead(benchmark::State& state) {
+    const std::string text = wallText(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        quon::wall wall;
+        std::vector<std::string> errors;
+        if (!quon::parseWall(text, "/tmp/wall.toml", wall, errors)) state.SkipWithError(errors.front().c_str());
+        benchmark::DoNotOptimize(wall.displays.data());
+    }
+    state.counters["ns_per_display"] =
+        benchmark::Counter(static_cast<double>(state.range(0)), benchmark::Counter::kIsIterationInvariantRate |
+                                                                    benchmark::Counter::kInvert);
+}
+BENCHMARK(wallRead)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void wallReadTomlAlone(benchmark::State& state) {
+    const std::string text = wallText(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        toml::table table = toml::parse(text);
+        benchmark::DoNotOptimize(&table);
+    }
+}
+BENCHMARK(wallReadTomlAlone)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
