@@ -5,6 +5,7 @@
 #include <boost/asio/ip/address.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -140,7 +141,7 @@ std::vector<std::string> wall_display::startCommands() const {
     return commands;
 }
 
-int wall_display::keyIndex(const std::string& key) {
+int wall_display::keyIndex(std::string_view key) {
     for (size_t i = 0; i < keys.size(); ++i)
         if (key == keys[i]) return static_cast<int>(i);
     return -1;
@@ -152,7 +153,8 @@ std::string wall_display::at(const std::string& key) const {
     return (file ? *file : std::string()) + ":" + std::to_string(p.line) + ":" + std::to_string(p.column) + ": ";
 }
 
-bool wall_display::refused(const std::string& key) const {
+bool wall_display::refused(std::string_view key) const {
+    if (!refusedKeys) return false;
     const int index = keyIndex(key);
     return index >= 0 && (refusedKeys >> index & 1) != 0;
 }
@@ -360,7 +362,17 @@ bool readWallFile(const std::string& path, wall& out, std::vector<std::string>& 
         errors.push_back(path + ": cannot be read: " + (why ? std::strerror(why) : "no such file"));
         return false;
     }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // In large reads: a wall of a hundred thousand displays is some
+    // megabytes. (A pipe has no size to make room for.)
+    std::string text;
+    if (const std::uintmax_t size = std::filesystem::file_size(path, ignored); !ignored) text.reserve(size);
+    std::array<char, 1 << 16> chunk;
+    while (in.read(chunk.data(), chunk.size()) || in.gcount() > 0)
+        text.append(chunk.data(), static_cast<size_t>(in.gcount()));
+    if (in.bad()) {
+        errors.push_back(path + ": cannot be read: " + std::strerror(errno));
+        return false;
+    }
     return parseWall(text, path, out, errors, readable);
 }
 

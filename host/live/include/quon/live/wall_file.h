@@ -29,6 +29,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "quon/screens/umd_config.h"
@@ -66,9 +67,9 @@ struct wall_display {
     // "path:line:column: " where `key` was written, else where the display
     // begins.
     std::string at(const std::string& key) const;
-    bool refused(const std::string& key) const;
+    bool refused(std::string_view key) const;
     // The index of `key` in `keys`, or -1.
-    static int keyIndex(const std::string& key);
+    static int keyIndex(std::string_view key);
 
     // The parent commands it gets at start, in the documented order:
     // myStatesheet, then instance (or myMatrix and myDestination), then
