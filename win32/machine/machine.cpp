@@ -1,5 +1,6 @@
 #include "quon/win32/machine.h"
 
+#include <dlfcn.h>
 #include <unicorn/unicorn.h>
 #include <unistd.h>
 
@@ -18,6 +19,55 @@ constexpr uint32_t stub_bytes = 0x4000;
 constexpr uint32_t routine_bytes = 0x1000;  // emulated functions, after the stubs
 constexpr uint32_t stack_size = 1u << 20;
 constexpr uint32_t objects_bytes = 0x10000;
+
+// Unicorn, loaded when the first machine is made rather than with the
+// program: its 80,000 relocations took 15 ms of every start of quon-host,
+// whose commands mostly run no Windows code.
+struct unicorn_library {
+    decltype(&::uc_open) open;
+    decltype(&::uc_close) close;
+    decltype(&::uc_hook_add) hook_add;
+    decltype(&::uc_mem_map) mem_map;
+    decltype(&::uc_mem_unmap) mem_unmap;
+    decltype(&::uc_mem_protect) mem_protect;
+    decltype(&::uc_mem_read) mem_read;
+    decltype(&::uc_mem_write) mem_write;
+    decltype(&::uc_reg_read) reg_read;
+    decltype(&::uc_reg_write) reg_write;
+    decltype(&::uc_emu_start) emu_start;
+    decltype(&::uc_emu_stop) emu_stop;
+    decltype(&::uc_strerror) strerror;
+};
+
+template <typename F>
+void resolve(void* library, F& function, const char* name) {
+    function = reinterpret_cast<F>(dlsym(library, name));
+    if (!function) throw machine_fault(std::string(QUON_UNICORN_LIBRARY " has no ") + name);
+}
+
+const unicorn_library& unicorn() {
+    // Once; a failure (thrown) is tried again by the next machine.
+    static const unicorn_library library = [] {
+        void* handle = dlopen(QUON_UNICORN_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (!handle) throw machine_fault(std::string("cannot load Unicorn: ") + dlerror());
+        unicorn_library l{};
+        resolve(handle, l.open, "uc_open");
+        resolve(handle, l.close, "uc_close");
+        resolve(handle, l.hook_add, "uc_hook_add");
+        resolve(handle, l.mem_map, "uc_mem_map");
+        resolve(handle, l.mem_unmap, "uc_mem_unmap");
+        resolve(handle, l.mem_protect, "uc_mem_protect");
+        resolve(handle, l.mem_read, "uc_mem_read");
+        resolve(handle, l.mem_write, "uc_mem_write");
+        resolve(handle, l.reg_read, "uc_reg_read");
+        resolve(handle, l.reg_write, "uc_reg_write");
+        resolve(handle, l.emu_start, "uc_emu_start");
+        resolve(handle, l.emu_stop, "uc_emu_stop");
+        resolve(handle, l.strerror, "uc_strerror");
+        return l;
+    }();
+    return library;
+}
 
 std::string hex(uint32_t value) {
     char text[16];
@@ -89,7 +139,7 @@ struct machine_hooks {
     static void interrupt(uc_engine* uc, uint32_t number, void* user) {
         machine& m = *static_cast<machine*>(user);
         if (m.stop_->what != machine::stop_cause::none) {
-            uc_emu_stop(uc);
+            unicorn().emu_stop(uc);
             return;
         }
         const uint32_t eip = m.get(reg::eip);
@@ -97,15 +147,15 @@ struct machine_hooks {
             const uint32_t index = (eip - 1 - m.stubs_) / stub_size;
             if (index > 0 && index < m.natives_.size() && m.natives_[index].leaf) {
                 m.runLeaf(index);
-                if (m.stop_->what != machine::stop_cause::none) uc_emu_stop(uc);
+                if (m.stop_->what != machine::stop_cause::none) unicorn().emu_stop(uc);
                 return;
             }
-            uc_emu_stop(uc);
+            unicorn().emu_stop(uc);
             m.stop_->what = machine::stop_cause::native;
             m.stop_->index = index;
             return;
         }
-        uc_emu_stop(uc);
+        unicorn().emu_stop(uc);
         const char* name = cpuException(number);
         m.stop_->what = machine::stop_cause::fault;
         m.stop_->text = name ? std::string("CPU exception: ") + name
@@ -136,7 +186,7 @@ struct machine_hooks {
             // A routine keeps its return address at [esp] (it pushes
             // nothing): named as a native function's fault is.
             uint32_t caller = 0;
-            uc_mem_read(uc, m.get(reg::esp), &caller, 4);
+            unicorn().mem_read(uc, m.get(reg::esp), &caller, 4);
             m.stop_->named = true;
             m.stop_->text = routine->second + ", called from " + hex(caller) + " (" + m.describe(caller) + "): " +
                             m.faultText(m.stop_->text, m.stop_->address);
@@ -150,7 +200,7 @@ uint32_t native_call::word(int index) const {
     if (!read_) {
         // The words may run past the stack's top into memory that is not
         // mapped: then each is read alone, and a bad one faults as itself.
-        if (uc_mem_read(machine_.uc_, esp_, words_, sizeof words_) != UC_ERR_OK)
+        if (unicorn().mem_read(machine_.uc_, esp_, words_, sizeof words_) != UC_ERR_OK)
             return machine_.read32(esp_ + 4 * static_cast<uint32_t>(index));
         read_ = true;
     }
@@ -161,19 +211,19 @@ uint32_t native_call::arg(int index) const { return word(index + 1); }
 uint32_t native_call::returnAddress() const { return word(0); }
 
 machine::machine() : stop_(std::make_unique<stop_cause>()) {
-    if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc_) != UC_ERR_OK) throw machine_fault("Unicorn cannot make a 32-bit x86 CPU");
+    if (unicorn().open(UC_ARCH_X86, UC_MODE_32, &uc_) != UC_ERR_OK) throw machine_fault("Unicorn cannot make a 32-bit x86 CPU");
     try {
         setUp();
     } catch (...) {
-        uc_close(uc_);
+        unicorn().close(uc_);
         throw;
     }
 }
 
 void machine::setUp() {
-    uc_hook_add(uc_, &hooks_[0], UC_HOOK_INTR,
+    unicorn().hook_add(uc_, &hooks_[0], UC_HOOK_INTR,
                 reinterpret_cast<void*>(&machine_hooks::interrupt), this, 1, 0);
-    uc_hook_add(uc_, &hooks_[1], UC_HOOK_MEM_INVALID,
+    unicorn().hook_add(uc_, &hooks_[1], UC_HOOK_MEM_INVALID,
                 reinterpret_cast<void*>(&machine_hooks::badAccess), this, 1, 0);
 
     stubs_ = reserve(stub_bytes + routine_bytes, "native functions");
@@ -185,7 +235,7 @@ void machine::setUp() {
 
     // Below the stack an unmapped guard, so that an overflow faults there.
     const uint32_t stack = reserve(stack_size + granularity, "the stack");
-    uc_mem_unmap(uc_, stack, granularity);
+    unicorn().mem_unmap(uc_, stack, granularity);
     stackLimit_ = stack + granularity;
     stackTop_ = stackLimit_ + stack_size;
     teb_ = reserve(0x2000, "the thread block");
@@ -201,7 +251,7 @@ void machine::setUp() {
     set(reg::esp, stackTop_ - 16);
 }
 
-machine::~machine() { uc_close(uc_); }
+machine::~machine() { unicorn().close(uc_); }
 
 void machine::setUpSegments() {
     const uint32_t table = reserve(0x1000, "the descriptor table");
@@ -213,15 +263,15 @@ void machine::setUpSegments() {
     };
     write(table, entries, sizeof entries);
     uc_x86_mmr gdtr{0, table, sizeof entries - 1, 0};
-    uc_reg_write(uc_, UC_X86_REG_GDTR, &gdtr);
+    unicorn().reg_write(uc_, UC_X86_REG_GDTR, &gdtr);
     const struct {
         int name;
         uint32_t selector;
     } segments[] = {{UC_X86_REG_SS, 0x10}, {UC_X86_REG_DS, 0x10}, {UC_X86_REG_ES, 0x10},
                     {UC_X86_REG_FS, 0x18}, {UC_X86_REG_GS, 0x10}, {UC_X86_REG_CS, 0x08}};
     for (const auto& s : segments) {
-        const uc_err err = uc_reg_write(uc_, s.name, &s.selector);
-        if (err != UC_ERR_OK) throw machine_fault(std::string("cannot load a segment register: ") + uc_strerror(err));
+        const uc_err err = unicorn().reg_write(uc_, s.name, &s.selector);
+        if (err != UC_ERR_OK) throw machine_fault(std::string("cannot load a segment register: ") + unicorn().strerror(err));
     }
 }
 
@@ -252,7 +302,7 @@ uint32_t machine::reserve(uint32_t size, const std::string& name, uint32_t prefe
         if (!isFree(candidate, rounded)) return 0;
         base = candidate;
     }
-    if (uc_mem_map(uc_, base, rounded, UC_PROT_ALL) != UC_ERR_OK) return 0;
+    if (unicorn().mem_map(uc_, base, rounded, UC_PROT_ALL) != UC_ERR_OK) return 0;
     regions_[base] = region{rounded, name};
     return base;
 }
@@ -260,7 +310,7 @@ uint32_t machine::reserve(uint32_t size, const std::string& name, uint32_t prefe
 void machine::release(uint32_t base) {
     auto found = regions_.find(base);
     if (found == regions_.end()) return;
-    uc_mem_unmap(uc_, base, found->second.size);
+    unicorn().mem_unmap(uc_, base, found->second.size);
     regions_.erase(found);
 }
 
@@ -271,19 +321,19 @@ void machine::protect(uint32_t address, uint32_t size, uint32_t access) {
     if (access & executable) perms |= UC_PROT_EXEC;
     const uint32_t start = address & ~0xFFFu;
     const uint32_t end = (address + size + 0xFFF) & ~0xFFFu;
-    uc_mem_protect(uc_, start, end - start, perms);
+    unicorn().mem_protect(uc_, start, end - start, perms);
 }
 
 void machine::read(uint32_t address, void* out, std::size_t size) const {
     if (size == 0) return;
-    if (uc_mem_read(uc_, address, out, size) != UC_ERR_OK)
+    if (unicorn().mem_read(uc_, address, out, size) != UC_ERR_OK)
         throw machine_fault("read of " + std::to_string(size) + " bytes at " + hex(address) + " (" + describe(address) +
                             "): not mapped");
 }
 
 void machine::write(uint32_t address, const void* bytes, std::size_t size) {
     if (size == 0) return;
-    if (uc_mem_write(uc_, address, bytes, size) != UC_ERR_OK)
+    if (unicorn().mem_write(uc_, address, bytes, size) != UC_ERR_OK)
         throw machine_fault("write of " + std::to_string(size) + " bytes at " + hex(address) + " (" +
                             describe(address) + "): not mapped");
 }
@@ -321,11 +371,11 @@ void machine::writeString(uint32_t address, const std::string& text) { write(add
 
 uint32_t machine::get(reg r) const {
     uint32_t value = 0;
-    uc_reg_read(uc_, unicornRegister(r), &value);
+    unicorn().reg_read(uc_, unicornRegister(r), &value);
     return value;
 }
 
-void machine::set(reg r, uint32_t value) { uc_reg_write(uc_, unicornRegister(r), &value); }
+void machine::set(reg r, uint32_t value) { unicorn().reg_write(uc_, unicornRegister(r), &value); }
 
 void machine::addModule(const std::string& name, uint32_t base, uint32_t size) { modules_[base] = {name, size}; }
 void machine::removeModule(uint32_t base) { modules_.erase(base); }
@@ -448,7 +498,7 @@ void machine::runLeaf(uint32_t index) {
     } catch (const std::exception& error) {
         // Named as dispatchNative names it; the run ends once emulation stops.
         uint32_t caller = 0;
-        uc_mem_read(uc_, esp, &caller, 4);
+        unicorn().mem_read(uc_, esp, &caller, 4);
         stop_->what = stop_cause::fault;
         stop_->named = true;
         stop_->text = entry.name + ", called from " + hex(caller) + " (" + describe(caller) + "): " + error.what();
@@ -462,7 +512,7 @@ void machine::run(uint32_t entryEsp) {
         *stop_ = stop_cause{};
         const uint32_t eip = get(reg::eip);
         if (eip == stubs_) return;
-        const uc_err err = uc_emu_start(uc_, eip, stubs_, 0, 0);
+        const uc_err err = unicorn().emu_start(uc_, eip, stubs_, 0, 0);
         const stop_cause cause = *stop_;
         if (cause.what == stop_cause::native) {
             if (cause.index == 0) return;
@@ -476,7 +526,7 @@ void machine::run(uint32_t entryEsp) {
         }
         if (err != UC_ERR_OK) {
             stop_->eip = get(reg::eip);
-            const std::string what = err == UC_ERR_INSN_INVALID ? "invalid instruction" : uc_strerror(err);
+            const std::string what = err == UC_ERR_INSN_INVALID ? "invalid instruction" : unicorn().strerror(err);
             fail(faultText(what, stop_->eip));
         }
         if (get(reg::eip) == stubs_) return;
