@@ -116,6 +116,7 @@ bool live_wall::start(const std::string& path, std::vector<std::string>& errors,
     if (wall_.pair) standby_ = true;
     startOutput(nullptr);
     next_ = 0;
+    engine_.reserve(wall_.displays.size());
     createSlice(how == pace::at_once ? wall_.displays.size() : slice_size);
     if (creating()) createLater();
     return true;

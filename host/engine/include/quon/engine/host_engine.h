@@ -109,6 +109,9 @@ public:
     std::optional<int> watchedRouter(const std::string& name) const;
     std::vector<std::string> components() const;
     std::size_t componentCount() const { return byName_.size(); }
+    // Room for `count` more components: a wall of 100,000 displays grows
+    // its name index once, not by rehashing it as it goes.
+    void reserve(std::size_t count) { byName_.reserve(byName_.size() + count); }
 
     // Messages to a component. `reply` is the parent command's reply text,
     // or nullopt for null; `replied`, when given, hears of it as soon as the
