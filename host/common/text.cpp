@@ -59,10 +59,16 @@ std::string counted(std::size_t count, const char* noun) {
 std::string utcText(std::chrono::system_clock::time_point time) {
     if (time == std::chrono::system_clock::time_point{}) return "";
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    std::tm parts{};
-    gmtime_r(&seconds, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    // Lines are stamped by the thousand within a second (a large wall's
+    // start): the text of the second last asked is kept, one a thread.
+    thread_local std::time_t last = 0;
+    thread_local char text[32] = "";
+    if (seconds != last || !text[0]) {
+        std::tm parts{};
+        gmtime_r(&seconds, &parts);
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+        last = seconds;
+    }
     return text;
 }
 
