@@ -1,5 +1,6 @@
-// Reading a wall file of N displays, the first thing serve does: the whole
-// reading (`parseWall`), beside toml++'s parse of the same text alone.
+// Reading a wall file of N displays (with or without a TSL output's
+// settings), the first thing serve does: the whole reading (`parseWall`),
+// beside toml++'s parse of the same text alone.
 #include <benchmark/benchmark.h>
 #include <toml++/toml.h>
 
@@ -10,9 +11,10 @@
 
 namespace {
 
-// The shape `quon_wall_start` writes: one display a destination, two routers.
-std::string wallText(int displays) {
-    std::string text;
+// The shape `quon_wall_start` writes: one display a destination, two
+// routers; with `screens`, a TSL output's settings first.
+std::string wallText(int displays, bool screens) {
+    std::string text = screens ? "[umd]\nto = \"tsl5+udp://127.0.0.1:8900\"\nrefresh = \"1s\"\n\n" : "";
     const int perRouter = (displays + 1) / 2;
     for (int i = 0; i < displays; ++i)
         text += "[[display]]\nname = \"d" + std::to_string(i + 1) + "\"\nmatrix = " + std::to_string(i / perRouter + 1) +
@@ -21,7 +23,7 @@ std::string wallText(int displays) {
 }
 
 void wallRead(benchmark::State& state) {
-    const std::string text = wallText(static_cast<int>(state.range(0)));
+    const std::string text = wallText(static_cast<int>(state.range(0)), state.range(1) == 1);
     for (auto _ : state) {
         quon::wall wall;
         std::vector<std::string> errors;
@@ -32,10 +34,10 @@ void wallRead(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(state.range(0)), benchmark::Counter::kIsIterationInvariantRate |
                                                                     benchmark::Counter::kInvert);
 }
-BENCHMARK(wallRead)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(wallRead)->Args({1000, 0})->Args({100000, 0})->Args({100000, 1})->Unit(benchmark::kMillisecond);
 
 void wallReadTomlAlone(benchmark::State& state) {
-    const std::string text = wallText(static_cast<int>(state.range(0)));
+    const std::string text = wallText(static_cast<int>(state.range(0)), false);
     for (auto _ : state) {
         toml::table table = toml::parse(text);
         benchmark::DoNotOptimize(&table);
