@@ -1,5 +1,5 @@
-// Reading a wall file of N displays (with or without a TSL output's
-// settings), the first thing serve does: the whole reading (`parseWall`),
+// Reading a wall file of N displays (with or without a TSL screen for
+// most), the first thing serve does: the whole reading (`parseWall`),
 // beside toml++'s parse of the same text alone.
 #include <benchmark/benchmark.h>
 #include <toml++/toml.h>
@@ -12,13 +12,14 @@
 namespace {
 
 // The shape `quon_wall_start` writes: one display a destination, two
-// routers; with `screens`, a TSL output's settings first.
+// routers; with `screens`, a TSL output and 60,000 of them on its screen.
 std::string wallText(int displays, bool screens) {
     std::string text = screens ? "[umd]\nto = \"tsl5+udp://127.0.0.1:8900\"\nrefresh = \"1s\"\n\n" : "";
     const int perRouter = (displays + 1) / 2;
     for (int i = 0; i < displays; ++i)
         text += "[[display]]\nname = \"d" + std::to_string(i + 1) + "\"\nmatrix = " + std::to_string(i / perRouter + 1) +
-                "\ndestination = " + std::to_string(i % perRouter + 1) + "\n";
+                "\ndestination = " + std::to_string(i % perRouter + 1) + "\n" +
+                (screens && i < 60000 ? "umd = { index = " + std::to_string(i) + " }\n" : "");
     return text;
 }
 

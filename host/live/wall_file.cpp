@@ -14,6 +14,7 @@
 #include <map>
 #include <iterator>
 #include <tuple>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "quon/common/paths.h"
@@ -167,11 +168,20 @@ bool wall_display::operator==(const wall_display& o) const {
 
 namespace {
 
+// What reading a file's tables keeps from one to the next.
+struct table_reading {
+    std::unordered_set<std::string> names;  // the displays' names taken
+    umd_defaults defaults;                  // [umd]'s
+    std::map<display_place, toml::source_region> places;  // the screens' indices taken
+};
+
 // What the full reading makes of a parsed file: its displays, screens,
-// tally and the rest, each error said with its place. `names` are the
-// displays' names taken so far.
+// tally and the rest, each error said with its place.
 void readTable(const toml::table& table, const std::string& path, const std::string& folder, wall& result,
-               std::unordered_set<std::string>& names, std::vector<std::string>& errors) {
+               table_reading& reading, std::vector<std::string>& errors) {
+    std::unordered_set<std::string>& names = reading.names;
+    umd_defaults& defaults = reading.defaults;
+    std::map<display_place, toml::source_region>& places = reading.places;
     for (const auto& [key, node] : table) {
         const std::string name(key.str());
         if (name != "display" && name != "umd" && name != "tally" && name != "pair" && name != "control" &&
@@ -193,7 +203,6 @@ void readTable(const toml::table& table, const std::string& path, const std::str
         else
             errors.push_back(where(path, node->source()) + "`control` is a table: [control]");
     }
-    umd_defaults defaults;
     if (const toml::node* node = table.get("umd")) {
         if (const toml::table* umd = node->as_table())
             readUmdTable(*umd, result.umd, defaults, path, errors);
@@ -213,7 +222,6 @@ void readTable(const toml::table& table, const std::string& path, const std::str
         errors.push_back(where(path, displays->source()) + "`display` is a list of tables: [[display]]");
         return;
     }
-    std::map<display_place, toml::source_region> places;
     const auto file = std::make_shared<const std::string>(path);
     const auto placeOf = [](const toml::source_region& region) {
         return wall_display::place{static_cast<uint32_t>(region.begin.line), static_cast<uint32_t>(region.begin.column)};
@@ -292,8 +300,8 @@ bool full(const std::string& text, const std::string& path, wall& out, std::vect
         return false;
     }
     wall result;
-    std::unordered_set<std::string> names;
-    readTable(table, path, folderOf(path), result, names, errors);
+    table_reading reading;
+    readTable(table, path, folderOf(path), result, reading, errors);
     if (errors.size() != errorsBefore) {
         sortErrorsByPlace(errors.begin() + static_cast<std::ptrdiff_t>(errorsBefore), errors.end(), path);
         if (readable) *readable = std::move(result);
@@ -309,6 +317,7 @@ bool quick(const std::string& text, const std::string& path, wall& out) {
         readDisplaysQuickly(text, std::make_shared<const std::string>(path), folder);
     if (!quick) return false;
     wall result;
+    table_reading reading;
     if (!quick->rest.empty()) {
         toml::table table;
         try {
@@ -316,26 +325,41 @@ bool quick(const std::string& text, const std::string& path, wall& out) {
         } catch (const toml::parse_error&) {
             return false;
         }
-        std::unordered_set<std::string> names;
         std::vector<std::string> errors;
-        readTable(table, path, folder, result, names, errors);
+        readTable(table, path, folder, result, reading, errors);
         if (!errors.empty()) return false;
-        if (!result.displays.empty()) {
-            // The two lists, each in file order, as one; a name the quick
-            // reading took is the full reading's error.
-            std::unordered_set<std::string_view> quickNames;
-            for (const wall_display& d : quick->displays) quickNames.insert(d.name);
-            for (const wall_display& d : result.displays)
-                if (quickNames.count(d.name)) return false;
-            std::vector<wall_display> both;
-            both.reserve(quick->displays.size() + result.displays.size());
-            std::merge(std::make_move_iterator(quick->displays.begin()), std::make_move_iterator(quick->displays.end()),
-                       std::make_move_iterator(result.displays.begin()), std::make_move_iterator(result.displays.end()),
-                       std::back_inserter(both), [](const wall_display& a, const wall_display& b) {
-                           return a.places[0].line < b.places[0].line;
-                       });
-            quick->displays = std::move(both);
-        }
+    }
+    // The quick displays' screens, once [umd] is read.
+    const bool restScreens = !result.umd.displays.empty();
+    for (const quick_displays::umd_index& u : quick->umd) {
+        const wall_display::place& p = quick->displays[u.display].places[9];
+        const toml::source_region where{{p.line, p.column}, {p.line, p.column}, nullptr};
+        if (!addDisplayIndex(quick->displays[u.display].name, u.index, reading.defaults, result.umd, reading.places,
+                             where))
+            return false;
+    }
+    if (!result.displays.empty()) {
+        // The two lists, each in file order, as one; a name the quick
+        // reading took is the full reading's error.
+        std::unordered_set<std::string_view> quickNames;
+        for (const wall_display& d : quick->displays) quickNames.insert(d.name);
+        for (const wall_display& d : result.displays)
+            if (quickNames.count(d.name)) return false;
+        std::vector<wall_display> both;
+        both.reserve(quick->displays.size() + result.displays.size());
+        std::merge(std::make_move_iterator(quick->displays.begin()), std::make_move_iterator(quick->displays.end()),
+                   std::make_move_iterator(result.displays.begin()), std::make_move_iterator(result.displays.end()),
+                   std::back_inserter(both), [](const wall_display& a, const wall_display& b) {
+                       return a.places[0].line < b.places[0].line;
+                   });
+        quick->displays = std::move(both);
+    }
+    if (restScreens && !quick->umd.empty()) {
+        // Each reading's screens in its own order: the two as the file has them.
+        std::unordered_map<std::string_view, size_t> order;
+        for (const wall_display& d : quick->displays) order.emplace(d.name, order.size());
+        std::stable_sort(result.umd.displays.begin(), result.umd.displays.end(),
+                         [&order](const umd_display& a, const umd_display& b) { return order[a.name] < order[b.name]; });
     }
     result.displays = std::move(quick->displays);
     out = std::move(result);

@@ -62,6 +62,7 @@ struct display_lines {
     uint16_t given = 0;  // the keys written, a bit each by index
     std::string_view name;  // in the file's text
     bool good = true;
+    long long umdIndex = -1;  // `umd = { index = N }`
 };
 
 // A whole number of the keys' ranges: digits, no sign, no leading zero, no
@@ -177,6 +178,20 @@ bool readKeyLine(std::string_view line, uint32_t number, display_lines& d, const
             if (!inRange(whole, sourcedb_range)) return false;
             out.sourceDatabase = whole;
         }
+    } else if (key == "umd") {
+        // `{ index = N }` and nothing else.
+        index = 9;
+        if (at >= line.size() || line[at] != '{') return false;
+        at = skipBlanks(line, at + 1);
+        if (line.compare(at, 5, "index") != 0) return false;
+        at = skipBlanks(line, at + 5);
+        if (at >= line.size() || line[at] != '=') return false;
+        at = skipBlanks(line, at + 1);
+        if (!readWhole(line, at, whole)) return false;
+        at = skipBlanks(line, at);
+        if (at >= line.size() || line[at] != '}') return false;
+        ++at;
+        d.umdIndex = whole;
     } else {
         return false;
     }
@@ -213,6 +228,7 @@ std::optional<quick_displays> readDisplaysQuickly(std::string_view text, const s
                           !(d.instance && (d.matrix || d.destination)) && names.insert(current->name);
         if (good) {
             taken.emplace_back(current->begin, end);
+            if (current->umdIndex >= 0) out.umd.push_back({out.displays.size() - 1, current->umdIndex});
         } else {
             out.displays.pop_back();
             restWritten = true;
@@ -240,7 +256,7 @@ std::optional<quick_displays> readDisplaysQuickly(std::string_view text, const s
         if (!empty && line[at] == '[') {
             finish(begin);
             if (displayHeader(line, at)) {
-                current.emplace(display_lines{begin, out.displays.emplace_back(), 0, {}, ascii});
+                current.emplace(display_lines{begin, out.displays.emplace_back(), 0, {}, ascii, -1});
                 current->display.file = file;
                 current->display.places[0] = {number, static_cast<uint32_t>(at + 1)};
             } else if (line.find("display") != std::string_view::npos) {

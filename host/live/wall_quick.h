@@ -4,8 +4,9 @@
 // that reads.
 //
 // It reads only what it is sure of, and only good displays: anything else
-// (another table, a display with `umd` or `parent`, an escape, a bad
-// value) it leaves in place for the full reading, which alone says what
+// (another table, a display with `parent` or a `umd` other than
+// `{ index = N }`, an escape, a bad value) it leaves in place for the full
+// reading, which alone says what
 // is accepted and what is wrong (wall_file.cpp). It gives up when it
 // cannot tell where a line belongs (a text or list over several lines, a
 // table under `display`): the full reading then reads the whole file.
@@ -33,6 +34,13 @@ bool isOneWord(std::string_view name);
 
 struct quick_displays {
     std::vector<wall_display> displays;  // in file order, each good and named once
+    // The displays' `umd = { index = N }` (each's place is the display's
+    // places[9]), in file order: read once [umd] is, by addDisplayIndex.
+    struct umd_index {
+        size_t display;  // in `displays`
+        long long index;
+    };
+    std::vector<umd_index> umd;
     // The file with the lines of those displays blank (each line keeps its
     // number), for the full reading; empty when nothing else is written.
     std::string rest;

@@ -220,6 +220,22 @@ void readTallies(const toml::table& tallies, umd_config& config, const std::stri
     }
 }
 
+bool addDisplayIndex(const std::string& name, long long index, const umd_defaults& defaults, umd_config& config,
+                     std::map<display_place, toml::source_region>& places, const toml::source_region& where) {
+    if (!defaults.to) return false;
+    const screen_protocol& protocol = *defaults.to->protocol;
+    if (index < 0 || index > protocol.maxIndex) return false;
+    umd_display out;
+    out.name = name;
+    out.to = *defaults.to;
+    out.screen = protocol.screens ? defaults.screen : 0;
+    out.index = static_cast<uint16_t>(index);
+    if (!places.emplace(display_place{out.to, out.screen, out.index}, where).second) return false;
+    config.lost[name] = defaults.lost;
+    config.displays.push_back(std::move(out));
+    return true;
+}
+
 void readDisplayUmd(const toml::node& node, const std::string& name, const umd_defaults& defaults,
                     umd_config& config, std::map<display_place, toml::source_region>& places,
                     const std::string& path, std::vector<std::string>& errors) {

@@ -36,6 +36,12 @@ void readUmdTable(const toml::table& table, umd_config& config, umd_defaults& de
 // [tally.NAME]: each state sheet's lamps.
 void readTallies(const toml::table& tallies, umd_config& config, const std::string& path,
                  std::vector<std::string>& errors);
+// A display's `umd = { index = N }`, nothing else in it, as readDisplayUmd
+// reads it (for the quick reading, wall_quick.h): false, nothing added,
+// where that would be an error, which the full reading then says. `where`
+// is the index's place.
+bool addDisplayIndex(const std::string& name, long long index, const umd_defaults& defaults, umd_config& config,
+                     std::map<display_place, toml::source_region>& places, const toml::source_region& where);
 // The `umd` of display `name`: added to `config` unless it is wrong;
 // `places` finds an index used twice.
 void readDisplayUmd(const toml::node& node, const std::string& name, const umd_defaults& defaults,
