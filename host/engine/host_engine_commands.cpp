@@ -11,17 +11,6 @@
 
 namespace quon {
 
-char* host_engine::fromComponent(slot& s, void* data, int type) {
-    // What every revertive brings (commands while the component runs, a
-    // reply handed back while nobody traces) takes the short way.
-    if (type == QUON_MSG_COMMAND && data && !s.contract.isFinished()) return execute(s, static_cast<const char*>(data));
-    if (type == QUON_MSG_RELEASE && !tracing_) {
-        s.contract.handedBack(static_cast<char*>(data));
-        return nullptr;
-    }
-    return fromComponentTraced(s, data, type);
-}
-
 char* host_engine::fromComponentTraced(slot& s, void* data, int type) {
     if (type == QUON_MSG_COMMAND) {
         if (data && s.contract.isFinished())
@@ -31,7 +20,8 @@ char* host_engine::fromComponentTraced(slot& s, void* data, int type) {
     }
     if (type == QUON_MSG_RELEASE) {
         char* text = static_cast<char*>(data);
-        if (tracing_) trace(s.name, trace_direction::to_host, QUON_MSG_RELEASE, trace_kind::release, text ? text : "null");
+        if (tracing_)
+            trace(s.name, trace_direction::to_host, QUON_MSG_RELEASE, trace_kind::release, text ? text : "null");
         s.contract.handedBack(text);
         return nullptr;
     }
@@ -46,16 +36,66 @@ char* host_engine::execute(slot& s, const char* commandText) {
         scratch_.assign(text.data(), text.size());
         for (host_listener* l : listeners_) l->commandSent(s.name, scratch_);
     }
-    char* result = nullptr;
-    std::string warning;
+    host_command c;
+    if (command_reading::quick(text, c)) {
+        // The three commands of a revertive, untraced, go straight to their
+        // effect: nothing to trace, and no warning unless a name is not
+        // found (then the long way says so).
+        if (!tracing_) switch (c.info->word) {
+                case host_word::RN: return routerName(s, c);
+                case host_word::TP:
+                    if (putText(s, c)) return nullptr;
+                    break;
+                case host_word::HN: notifyParent(s, c); return nullptr;
+                default: break;
+            }
+        return perform(s, text, c);
+    }
+    return readFully(s, text);
+}
 
+char* host_engine::readFully(slot& s, std::string_view text) {
     host_command c;
     std::string parseError;
-    if (!parseHostCommand(text, c, parseError)) {
+    if (!command_reading::full(text, c, parseError)) {
         traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, text, nullptr);
         warn(s.name, "malformed command " + quoted(std::string(text)) + ": " + parseError);
         return nullptr;
     }
+    return perform(s, text, c);
+}
+
+char* host_engine::routerName(slot& s, const host_command& c) {
+    if (router_slot* r = router(c.numbers[0]))
+        if (const std::string* name = r->backend->name(c.numbers[1], c.numbers[2]))
+            return s.contract.give(*c.info, *name);
+    return nullptr;
+}
+
+bool host_engine::putText(slot& s, const host_command& c) {
+    panel_state* panel = s.panel(c.texts[1]);
+    const int control = panel ? panel->layout().find(c.texts[2]) : -1;
+    if (control < 0) return false;
+    const std::string_view field = c.texts[0];
+    const size_t equals = static_cast<size_t>(std::find(field.begin(), field.end(), '=') - field.begin());
+    const auto [property, value] = panel->set(control, field.substr(0, equals), field.substr(equals + 1));
+    if (!listeners_.empty()) {
+        const property_change change{s.name, panel->id(), panel->layout().controls[static_cast<size_t>(control)].id,
+                                     *property, *value};
+        for (host_listener* l : listeners_) l->propertyChanged(change);
+    }
+    return true;
+}
+
+void host_engine::notifyParent(slot& s, const host_command& c) {
+    if (listeners_.empty()) return;
+    scratch_.assign(c.texts[0].data(), c.texts[0].size());
+    for (host_listener* l : listeners_) l->parentNotified(s.name, scratch_);
+}
+
+char* host_engine::perform(slot& s, std::string_view text, const host_command& c) {
+    char* result = nullptr;
+    std::string warning;
     const host_command_info& word = *c.info;
     switch (word.word) {
         case host_word::AS: s.contract.finished(); break;
@@ -81,23 +121,16 @@ char* host_engine::execute(slot& s, const char* commandText) {
             break;
         }
         case host_word::TP:
+            if (!putText(s, c))
+                warning =
+                    "no control " + quoted(std::string(c.texts[2])) + " on panel " + quoted(std::string(c.texts[1]));
+            break;
         case host_word::TG: {
-            const bool put = word.word == host_word::TP;
-            const std::string_view panelId = put ? c.texts[1] : c.texts[0];
-            const std::string_view controlId = put ? c.texts[2] : c.texts[1];
-            panel_state* panel = s.panel(panelId);
-            const int control = panel ? panel->layout().find(controlId) : -1;
+            panel_state* panel = s.panel(c.texts[0]);
+            const int control = panel ? panel->layout().find(c.texts[1]) : -1;
             if (control < 0) {
-                warning = "no control " + quoted(std::string(controlId)) + " on panel " + quoted(std::string(panelId));
-            } else if (put) {
-                const size_t equals =
-                    static_cast<size_t>(std::find(c.texts[0].begin(), c.texts[0].end(), '=') - c.texts[0].begin());
-                const auto [property, value] = panel->set(control, c.texts[0].substr(0, equals), c.texts[0].substr(equals + 1));
-                if (!listeners_.empty()) {
-                    const property_change change{s.name, panel->id(), panel->layout().controls[static_cast<size_t>(control)].id,
-                                                 *property, *value};
-                    for (host_listener* l : listeners_) l->propertyChanged(change);
-                }
+                warning =
+                    "no control " + quoted(std::string(c.texts[1])) + " on panel " + quoted(std::string(c.texts[0]));
             } else if (c.texts[2] == "all") {
                 std::string all;
                 panel->forEach(control, [&all](const std::string& name, const std::string& value) {
@@ -123,12 +156,7 @@ char* host_engine::execute(slot& s, const char* commandText) {
             }
             break;
         }
-        case host_word::HN:
-            if (!listeners_.empty()) {
-                scratch_.assign(c.texts[0].data(), c.texts[0].size());
-                for (host_listener* l : listeners_) l->parentNotified(s.name, scratch_);
-            }
-            break;
+        case host_word::HN: notifyParent(s, c); break;
         case host_word::SD: {
             const std::string name = lowerCase(std::string(c.texts[0]));
             const auto instance =
@@ -138,11 +166,7 @@ char* host_engine::execute(slot& s, const char* commandText) {
                 result = s.contract.give(word, instance->second);
             break;
         }
-        case host_word::RN:
-            if (router_slot* r = router(c.numbers[0]))
-                if (const std::string* name = r->backend->name(c.numbers[1], c.numbers[2]))
-                    result = s.contract.give(word, *name);
-            break;
+        case host_word::RN: result = routerName(s, c); break;
         case host_word::RR:
         case host_word::RU:
         case host_word::RP: {
@@ -178,6 +202,5 @@ char* host_engine::execute(slot& s, const char* commandText) {
         note(s.name, trace_kind::notify, "parent panel receives \"" + escaped(c.texts[0]) + "\"");
     return result;
 }
-
 
 }  // namespace quon

@@ -36,6 +36,7 @@
 #include <utility>
 #include <vector>
 
+#include "quon/engine/command_parser.h"
 #include "quon/engine/delivery_queue.h"
 #include "quon/engine/destination_index.h"
 #include "quon/engine/host_listener.h"
@@ -205,7 +206,19 @@ private:
     char* fromComponent(slot& s, void* data, int type);
     // Any message to the host, traced and checked (fromComponent's long way).
     char* fromComponentTraced(slot& s, void* data, int type);
+    // A command: read (command_parser.h), then done.
     char* execute(slot& s, const char* text);
+    // A command the quick reading left (command_parser.h), read fully:
+    // what it does, or the warning why it is malformed.
+    char* readFully(slot& s, std::string_view text);
+    // What a command read as `c` does, traced, with its warning; the reply.
+    char* perform(slot& s, std::string_view text, const host_command& c);
+    // The commands of a revertive, shared by both ways: "RN"'s reply;
+    // "TP" (false, nothing done, when its panel or control is not found);
+    // "HN".
+    char* routerName(slot& s, const host_command& c);
+    bool putText(slot& s, const host_command& c);
+    void notifyParent(slot& s, const host_command& c);
     void enqueue(const pending_message& message) { queue_.push(message); }
     void drain();
     void deliver(slot& s, int type, void* data);
@@ -230,8 +243,7 @@ private:
                std::string_view text);
     // A message to the host and the host's reply (null for none): a
     // command's, or a parent command's reply to its parent.
-    void traceReply(const std::string& component, int type, trace_kind kind, std::string_view text,
-                    const char* reply);
+    void traceReply(const std::string& component, int type, trace_kind kind, std::string_view text, const char* reply);
     void warn(const std::string& component, const std::string& text);
     void note(const std::string& component, trace_kind kind, const std::string& text);
     void violated(const std::string& component, const contract_violation& v);

@@ -67,9 +67,19 @@ private:
     const panel_template* layout_;  // owned by the layout_library
     // The layout's properties whose value this panel changed, by their
     // index of layout().initial, in no order: a display changes one or two
-    // of its layout's values, so it keeps those alone, not a copy of all.
-    // A value set back to the layout's is dropped.
-    std::vector<std::pair<size_t, std::string>> changed_;
+    // of its layout's values, so it keeps those alone, not a copy of all;
+    // the first in place (`at` npos: none), where a revertive finds it with
+    // the display's other fields, any others after it (none while the first
+    // place is free). A value set back to the layout's is dropped.
+    struct change {
+        size_t at;
+        std::string value;
+    };
+    // The change of property `at`, or null.
+    change* changeOf(size_t at);
+    const change* changeOf(size_t at) const { return const_cast<panel_state*>(this)->changeOf(at); }
+    change changed_{static_cast<size_t>(-1), {}};
+    std::unique_ptr<std::vector<change>> moreChanged_;
     // Properties the layout lacks, in the order set; none until the first.
     std::unique_ptr<std::vector<added>> added_;
 };
