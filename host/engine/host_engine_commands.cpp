@@ -3,6 +3,7 @@
 // timers, and the reply. The words and their fields are host_commands.h;
 // the parsing is command_parser.h.
 #include <algorithm>
+#include <cstring>
 
 #include "engine_slots.h"
 #include "quon/engine/command_parser.h"
@@ -36,6 +37,9 @@ char* host_engine::execute(slot& s, const char* commandText) {
         scratch_.assign(text.data(), text.size());
         for (host_listener* l : listeners_) l->commandSent(s.name, scratch_);
     }
+    if (text.size() > 4 && text[0] == 'T' && text[1] == 'P' && s.putControl != slot::no_put && !tracing_ &&
+        putAgain(s, text))
+        return nullptr;
     host_command c;
     if (command_reading::quick(text, c)) {
         // The three commands of a revertive, untraced, go straight to their
@@ -78,13 +82,53 @@ bool host_engine::putText(slot& s, const host_command& c) {
     if (control < 0) return false;
     const std::string_view field = c.texts[0];
     const size_t equals = static_cast<size_t>(std::find(field.begin(), field.end(), '=') - field.begin());
-    const auto [property, value] = panel->set(control, field.substr(0, equals), field.substr(equals + 1));
-    if (!listeners_.empty()) {
-        const property_change change{s.name, panel->id(), panel->layout().controls[static_cast<size_t>(control)].id,
-                                     *property, *value};
-        for (host_listener* l : listeners_) l->propertyChanged(change);
+    const std::string_view property = field.substr(0, equals);
+    const panel_template::control& layout = panel->layout().controls[static_cast<size_t>(control)];
+    const int name = layout.find(property);
+    tellPropertyChanged(s, *panel, control,
+                        name >= 0 ? panel->setAt(control, static_cast<size_t>(name), field.substr(equals + 1))
+                                  : panel->set(control, property, field.substr(equals + 1)));
+    // The next is taken by its names (putAgain) where the reading is sure
+    // to split it alike: no blank in the panel's or control's id, so the
+    // last two "' '" of a text that ends with them are theirs.
+    const auto blank = [](const std::string& id) { return id.find(' ') != std::string::npos; };
+    if (panel == &*s.firstPanel && name >= 0 && control < slot::no_put && name < slot::no_put && !blank(panel->id()) &&
+        !blank(layout.id)) {
+        s.putControl = static_cast<uint16_t>(control);
+        s.putName = static_cast<uint16_t>(name);
     }
     return true;
+}
+
+bool host_engine::putAgain(slot& s, std::string_view text) {
+    // "TP 'name=" value "' '" panel "' '" control "'"; the word is checked.
+    panel_state& panel = *s.firstPanel;
+    const panel_template::control& control = panel.layout().controls[s.putControl];
+    const std::string& name = control.names[s.putName];
+    const std::string& panelId = panel.id();
+    const size_t head = 4 + name.size() + 1;
+    const size_t tail = 3 + panelId.size() + 3 + control.id.size() + 1;
+    if (text.size() < head + tail) return false;
+    const char* const t = text.data() + text.size() - tail;
+    const auto same = [](const char* at, const std::string& part) {
+        return std::memcmp(at, part.data(), part.size()) == 0;
+    };
+    const auto separator = [](const char* at) { return at[0] == '\'' && at[1] == ' ' && at[2] == '\''; };
+    if (text[2] != ' ' || text[3] != '\'' || text[head - 1] != '=' || !same(text.data() + 4, name) || !separator(t) ||
+        !same(t + 3, panelId) || !separator(t + 3 + panelId.size()) || !same(t + 6 + panelId.size(), control.id) ||
+        text.back() != '\'')
+        return false;
+    tellPropertyChanged(s, panel, s.putControl,
+                        panel.setAt(s.putControl, s.putName, text.substr(head, text.size() - head - tail)));
+    return true;
+}
+
+void host_engine::tellPropertyChanged(const slot& s, const panel_state& panel, int control,
+                                      std::pair<const std::string*, const std::string*> set) {
+    if (listeners_.empty()) return;
+    const property_change change{s.name, panel.id(), panel.layout().controls[static_cast<size_t>(control)].id,
+                                 *set.first, *set.second};
+    for (host_listener* l : listeners_) l->propertyChanged(change);
 }
 
 void host_engine::notifyParent(slot& s, const host_command& c) {
@@ -106,9 +150,10 @@ char* host_engine::perform(slot& s, std::string_view text, const host_command& c
                 // The reply is the panel id, the host's own text: the
                 // interned copy lives as long as the engine.
                 const std::string& id = layouts_.intern(c.texts[0]);
-                if (panel_state* loaded = s.panel(id))
+                if (panel_state* loaded = s.panel(id)) {
                     *loaded = panel_state(id, *layout);
-                else if (!s.firstPanel)
+                    if (loaded == &*s.firstPanel) s.putControl = s.putName = slot::no_put;
+                } else if (!s.firstPanel)
                     s.firstPanel.emplace(id, *layout);
                 else
                     (s.morePanels ? *s.morePanels : *(s.morePanels = std::make_unique<std::vector<panel_state>>()))

@@ -10,6 +10,12 @@ int panel_template::find(std::string_view id) const {
     return -1;
 }
 
+int panel_template::control::find(std::string_view name) const {
+    for (size_t p = 0; p < names.size(); ++p)
+        if (names[p] == name) return static_cast<int>(p);
+    return -1;
+}
+
 panel_state::panel_state(const std::string& id, const panel_template& layout) : id_(&id), layout_(&layout) {}
 
 panel_state::change* panel_state::changeOf(size_t at) {
@@ -37,40 +43,8 @@ const std::string* panel_state::property(int control, std::string_view name) con
 
 std::pair<const std::string*, const std::string*> panel_state::set(int control, std::string_view name,
                                                                    std::string_view value) {
-    const panel_template::control& c = layout_->controls[static_cast<size_t>(control)];
-    for (size_t p = 0; p < c.names.size(); ++p)
-        if (c.names[p] == name) {
-            const size_t at = c.first + p;
-            change* own = changeOf(at);
-            const std::string& initial = layout_->initial[at];
-            if (initial == value) {
-                if (own) {
-                    std::vector<change>* more = moreChanged_.get();
-                    if (more && !more->empty()) {
-                        *own = std::move(more->back());
-                        more->pop_back();
-                    } else {
-                        changed_ = change{static_cast<size_t>(-1), {}};
-                    }
-                }
-                return {&c.names[p], &initial};
-            }
-            if (!own) {
-                if (changed_.at == static_cast<size_t>(-1)) {
-                    changed_.at = at;
-                    changed_.value.assign(value.data(), value.size());
-                    return {&c.names[p], &changed_.value};
-                }
-                if (!moreChanged_) moreChanged_ = std::make_unique<std::vector<change>>();
-                moreChanged_->push_back(change{at, std::string(value)});
-                return {&c.names[p], &moreChanged_->back().value};
-            }
-            // A name of the same length or shorter, as a display's nearly
-            // always is, is written in place.
-            own->value.clear();
-            own->value.append(value.data(), value.size());
-            return {&c.names[p], &own->value};
-        }
+    const int p = layout_->controls[static_cast<size_t>(control)].find(name);
+    if (p >= 0) return setAt(control, static_cast<size_t>(p), value);
     if (!added_) added_ = std::make_unique<std::vector<added>>();
     for (added& a : *added_)
         if (a.control == control && a.name == name) {
@@ -79,6 +53,40 @@ std::pair<const std::string*, const std::string*> panel_state::set(int control, 
         }
     added_->push_back(added{control, std::string(name), std::string(value)});
     return {&added_->back().name, &added_->back().value};
+}
+
+std::pair<const std::string*, const std::string*> panel_state::setAt(int control, size_t name, std::string_view value) {
+    const panel_template::control& c = layout_->controls[static_cast<size_t>(control)];
+    const size_t at = c.first + name;
+    change* own = changeOf(at);
+    const std::string& initial = layout_->initial[at];
+    if (initial == value) {
+        if (own) {
+            std::vector<change>* more = moreChanged_.get();
+            if (more && !more->empty()) {
+                *own = std::move(more->back());
+                more->pop_back();
+            } else {
+                changed_ = change{static_cast<size_t>(-1), {}};
+            }
+        }
+        return {&c.names[name], &initial};
+    }
+    if (!own) {
+        if (changed_.at == static_cast<size_t>(-1)) {
+            changed_.at = at;
+            changed_.value.assign(value.data(), value.size());
+            return {&c.names[name], &changed_.value};
+        }
+        if (!moreChanged_) moreChanged_ = std::make_unique<std::vector<change>>();
+        moreChanged_->push_back(change{at, std::string(value)});
+        return {&c.names[name], &moreChanged_->back().value};
+    }
+    // A name of the same length or shorter, as a display's nearly always
+    // is, is written in place.
+    own->value.clear();
+    own->value.append(value.data(), value.size());
+    return {&c.names[name], &own->value};
 }
 
 void panel_state::forEach(int control, const std::function<void(const std::string&, const std::string&)>& visit) const {

@@ -218,6 +218,12 @@ private:
     // "HN".
     char* routerName(slot& s, const host_command& c);
     bool putText(slot& s, const host_command& c);
+    // A "TP" to the control and property of the display's last, read by
+    // comparing the names of those: false, nothing done, for any other
+    // text (then it is read as any command).
+    bool putAgain(slot& s, std::string_view text);
+    void tellPropertyChanged(const slot& s, const panel_state& panel, int control,
+                             std::pair<const std::string*, const std::string*> set);
     void notifyParent(slot& s, const host_command& c);
     void enqueue(const pending_message& message) { queue_.push(message); }
     void drain();

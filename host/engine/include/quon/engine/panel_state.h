@@ -29,6 +29,8 @@ struct panel_template {
         std::string id;
         std::vector<std::string> names;  // the layout's properties, in order
         size_t first = 0;                // where its values start in a panel_state
+        // The layout's property `name`, an index of `names`, or -1.
+        int find(std::string_view name) const;
     };
     std::vector<control> controls;
     std::vector<std::string> initial;  // every control's values, in order
@@ -50,6 +52,9 @@ public:
     // Sets (or adds) a property; returns the name and value as kept, valid
     // until the panel changes again.
     std::pair<const std::string*, const std::string*> set(int control, std::string_view name, std::string_view value);
+    // The same for the layout's property `name`, an index of the control's
+    // names.
+    std::pair<const std::string*, const std::string*> setAt(int control, size_t name, std::string_view value);
     // Every property of a control, in order: the layout's, then those added.
     void forEach(int control, const std::function<void(const std::string&, const std::string&)>& visit) const;
 
