@@ -84,9 +84,15 @@ std::pair<const std::string*, const std::string*> panel_state::setAt(int control
     }
     // A name of the same length or shorter, as a display's nearly always
     // is, is written in place.
-    own->value.clear();
-    own->value.append(value.data(), value.size());
-    return {&c.names[name], &own->value};
+    std::string& kept = own->value;
+    if (value.size() <= kept.size()) {
+        std::char_traits<char>::copy(&kept[0], value.data(), value.size());
+        kept.erase(value.size());  // sets the length in place, no call into the library
+    } else {
+        kept.clear();
+        kept.append(value.data(), value.size());
+    }
+    return {&c.names[name], &kept};
 }
 
 void panel_state::forEach(int control, const std::function<void(const std::string&, const std::string&)>& visit) const {

@@ -48,7 +48,7 @@ TEST_F(HostEngine, AnUntracedTextPutReadsAsAnyCommand) {
     engine->addListener(&listener);
     const std::vector<std::pair<std::string, std::string>> puts = {
         {"TP 'text=CAM 1' '1' 'myMimic'", "CAM 1"}, {"TP 'text=CAM 2' '1' 'myMimic'", "CAM 2"},
-        {"TP 'text=a' 'b' '1' 'myMimic'", "a' 'b"}, {"TP 'text==x=' '1' 'myMimic'", "=x="},
+        {"TP 'text=a' 'b' '1' 'myMimic'", "a' 'b"}, {"TP 'text==x=y=z' '1' 'myMimic'", "=x=y=z"},
         {"TP 'text=' '1' 'myMimic'", ""},           {"TP 'text=CAM 3' '1' 'myMimic' ", ""},
         {"TP 'text=CAM 3' '1' 'myMimi'", ""},       {"TP 'text=CAM 3' '2' 'myMimic'", ""},
         {"TP 'textx=CAM 3' '1' 'myMimic'", ""},     {"TP 'text' '1' 'myMimic'", ""},
@@ -61,8 +61,8 @@ TEST_F(HostEngine, AnUntracedTextPutReadsAsAnyCommand) {
     EXPECT_EQ(engine->property("p", "1", "myMimic", "textx"), "CAM 3");
     EXPECT_EQ(engine->property("p", "1", "myMimic", "statesheet"), "t");
     EXPECT_THAT(listener.seen,
-                ElementsAre("myMimic.text=CAM 1", "myMimic.text=CAM 2", "myMimic.text=a' 'b",
-                            "myMimic.text==x=", "myMimic.text=", HasSubstr("warning malformed command"),
+                ElementsAre("myMimic.text=CAM 1", "myMimic.text=CAM 2", "myMimic.text=a' 'b", "myMimic.text==x=y=z",
+                            "myMimic.text=", HasSubstr("warning malformed command"),
                             "warning no control \"myMimi\" on panel \"1\"",
                             "warning no control \"myMimic\" on panel \"2\"", "myMimic.textx=CAM 3",
                             HasSubstr("warning malformed command"), "myMimic.statesheet=t", "myMimic.text=CAM 4"));
