@@ -95,21 +95,7 @@ bool quick(std::string_view text, host_command& out) {
     const char* const begin = text.data();
     const char* const end = begin + size;
     const char first = begin[0], second = begin[1];
-    if (first == 'R' && second == 'N') {
-        // Three numbers of 1 to 9 digits, no sign: none a wider reading
-        // could read otherwise.
-        const char* at = begin + 3;
-        for (int field = 0;;) {
-            const char* const start = at;
-            uint64_t value = 0;
-            for (unsigned digit; at != end && (digit = static_cast<unsigned char>(*at) - unsigned{'0'}) < 10; ++at)
-                value = value * 10 + digit;
-            if (at == start || at - start > 9) return false;
-            out.numbers[field] = static_cast<int>(value);
-            if (++field == 3) break;
-            if (at == end || *at++ != ' ') return false;
-        }
-        if (at != end) return false;
+    if (quickRouterName(text, out.numbers)) {
         static const host_command_info& rn = hostCommand(host_word::RN);
         out.info = &rn;
         out.numberCount = 3;
@@ -117,18 +103,18 @@ bool quick(std::string_view text, host_command& out) {
         out.add = false;
         return true;
     }
-    if ((second != 'N' && second != 'P') || begin[3] != '\'' || end[-1] != '\'') return false;
-    const char* const inner = begin + 4;
-    const char* const innerEnd = end - 1;
-    if (first == 'H' && second == 'N') {
+    if (std::string_view notification; quickNotification(text, notification)) {
         static const host_command_info& hn = hostCommand(host_word::HN);
         out.info = &hn;
-        out.texts[0] = std::string_view(inner, static_cast<size_t>(innerEnd - inner));
+        out.texts[0] = notification;
         out.textCount = 1;
         out.numberCount = 0;
         out.add = false;
         return true;
     }
+    if (second != 'P' || begin[3] != '\'' || end[-1] != '\'') return false;
+    const char* const inner = begin + 4;
+    const char* const innerEnd = end - 1;
     if (first == 'T' && second == 'P') {
         const char* const last = lastSeparator(inner, innerEnd);
         if (!last) return false;

@@ -37,22 +37,24 @@ char* host_engine::execute(slot& s, const char* commandText) {
         scratch_.assign(text.data(), text.size());
         for (host_listener* l : listeners_) l->commandSent(s.name, scratch_);
     }
-    if (text.size() > 4 && text[0] == 'T' && text[1] == 'P' && s.putControl != slot::no_put && !tracing_ &&
-        putAgain(s, text))
-        return nullptr;
+    if (!tracing_) {
+        // The three commands of a revertive, untraced, go straight to their
+        // effect, each read as the quick reading reads it: nothing to trace,
+        // and no warning unless a name is not found (then the long way says
+        // so). A "TP" to the control and property of the display's last is
+        // taken by their names.
+        if (text.size() > 4 && text[0] == 'T' && text[1] == 'P' && s.putControl != slot::no_put && putAgain(s, text))
+            return nullptr;
+        if (std::string_view notification; command_reading::quickNotification(text, notification)) {
+            notifyParent(s, notification);
+            return nullptr;
+        }
+        if (int numbers[host_command::max_fields]; command_reading::quickRouterName(text, numbers))
+            return routerName(s, numbers);
+    }
     host_command c;
     if (command_reading::quick(text, c)) {
-        // The three commands of a revertive, untraced, go straight to their
-        // effect: nothing to trace, and no warning unless a name is not
-        // found (then the long way says so).
-        if (!tracing_) switch (c.info->word) {
-                case host_word::RN: return routerName(s, c);
-                case host_word::TP:
-                    if (putText(s, c)) return nullptr;
-                    break;
-                case host_word::HN: notifyParent(s, c); return nullptr;
-                default: break;
-            }
+        if (!tracing_ && c.info->word == host_word::TP && putText(s, c)) return nullptr;
         return perform(s, text, c);
     }
     return readFully(s, text);
@@ -69,10 +71,12 @@ char* host_engine::readFully(slot& s, std::string_view text) {
     return perform(s, text, c);
 }
 
-char* host_engine::routerName(slot& s, const host_command& c) {
-    if (router_slot* r = router(c.numbers[0]))
-        if (const std::string* name = r->backend->name(c.numbers[1], c.numbers[2]))
-            return s.contract.give(*c.info, *name);
+char* host_engine::routerName(slot& s, const int (&numbers)[host_command::max_fields]) {
+    if (router_slot* r = router(numbers[0]))
+        if (const std::string* name = r->backend->name(numbers[1], numbers[2])) {
+            static const host_command_info& rn = hostCommand(host_word::RN);
+            return s.contract.give(rn, *name);
+        }
     return nullptr;
 }
 
@@ -131,9 +135,9 @@ void host_engine::tellPropertyChanged(const slot& s, const panel_state& panel, i
     for (host_listener* l : listeners_) l->propertyChanged(change);
 }
 
-void host_engine::notifyParent(slot& s, const host_command& c) {
+void host_engine::notifyParent(slot& s, std::string_view notification) {
     if (listeners_.empty()) return;
-    scratch_.assign(c.texts[0].data(), c.texts[0].size());
+    scratch_.assign(notification.data(), notification.size());
     for (host_listener* l : listeners_) l->parentNotified(s.name, scratch_);
 }
 
@@ -201,7 +205,7 @@ char* host_engine::perform(slot& s, std::string_view text, const host_command& c
             }
             break;
         }
-        case host_word::HN: notifyParent(s, c); break;
+        case host_word::HN: notifyParent(s, c.texts[0]); break;
         case host_word::SD: {
             const std::string name = lowerCase(std::string(c.texts[0]));
             const auto instance =
@@ -211,7 +215,7 @@ char* host_engine::perform(slot& s, std::string_view text, const host_command& c
                 result = s.contract.give(word, instance->second);
             break;
         }
-        case host_word::RN: result = routerName(s, c); break;
+        case host_word::RN: result = routerName(s, c.numbers); break;
         case host_word::RR:
         case host_word::RU:
         case host_word::RP: {

@@ -216,7 +216,7 @@ private:
     // The commands of a revertive, shared by both ways: "RN"'s reply;
     // "TP" (false, nothing done, when its panel or control is not found);
     // "HN".
-    char* routerName(slot& s, const host_command& c);
+    char* routerName(slot& s, const int (&numbers)[host_command::max_fields]);
     bool putText(slot& s, const host_command& c);
     // A "TP" to the control and property of the display's last, read by
     // comparing the names of those: false, nothing done, for any other
@@ -224,7 +224,7 @@ private:
     bool putAgain(slot& s, std::string_view text);
     void tellPropertyChanged(const slot& s, const panel_state& panel, int control,
                              std::pair<const std::string*, const std::string*> set);
-    void notifyParent(slot& s, const host_command& c);
+    void notifyParent(slot& s, std::string_view notification);
     void enqueue(const pending_message& message) { queue_.push(message); }
     void drain();
     void deliver(slot& s, int type, void* data);
