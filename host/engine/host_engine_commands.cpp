@@ -96,8 +96,8 @@ bool host_engine::putText(slot& s, const host_command& c) {
     // to split it alike: no blank in the panel's or control's id, so the
     // last two "' '" of a text that ends with them are theirs.
     const auto blank = [](const std::string& id) { return id.find(' ') != std::string::npos; };
-    if (panel == &*s.firstPanel && name >= 0 && control < slot::no_put && name < slot::no_put && !blank(panel->id()) &&
-        !blank(layout.id)) {
+    if (s.firstPanel && panel == &*s.firstPanel && name >= 0 && control < slot::no_put && name < slot::no_put &&
+        !blank(panel->id()) && !blank(layout.id)) {
         s.putControl = static_cast<uint16_t>(control);
         s.putName = static_cast<uint16_t>(name);
     }
@@ -156,7 +156,7 @@ char* host_engine::perform(slot& s, std::string_view text, const host_command& c
                 const std::string& id = layouts_.intern(c.texts[0]);
                 if (panel_state* loaded = s.panel(id)) {
                     *loaded = panel_state(id, *layout);
-                    if (loaded == &*s.firstPanel) s.putControl = s.putName = slot::no_put;
+                    if (s.firstPanel && loaded == &*s.firstPanel) s.putControl = s.putName = slot::no_put;
                 } else if (!s.firstPanel)
                     s.firstPanel.emplace(id, *layout);
                 else
