@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace quon {
 
@@ -62,9 +63,7 @@ size_t countOf(std::string_view text, std::string_view part) {
     return n;
 }
 
-std::string plural(int count, const char* what) {
-    return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
-}
+std::string plural(int count, const char* what) { return std::to_string(count) + " " + what + (count == 1 ? "" : "s"); }
 
 }  // namespace
 
@@ -72,67 +71,63 @@ namespace command_reading {
 
 namespace {
 
-// 1 to 9 digits at `at`, no sign: a number no wider reading could read
-// otherwise. `at` moves past them.
-bool shortNumber(std::string_view text, size_t& at, int& out) {
-    int value = 0;
-    const size_t start = at;
-    while (at < text.size() && at - start < 9 && text[at] >= '0' && text[at] <= '9')
-        value = value * 10 + (text[at++] - '0');
-    out = value;
-    return at > start && (at == text.size() || text[at] == ' ');
-}
-
-// Where the last "' '" of `inner` begins, or npos.
-size_t lastSeparator(std::string_view inner) {
-    for (size_t at = inner.size() < 3 ? 0 : inner.size() - 2; at-- > 0;)
-        if (inner[at + 1] == ' ' && inner[at] == '\'' && inner[at + 2] == '\'') return at;
-    return std::string_view::npos;
+// Where the last "' '" of [begin, end) begins, or null: its blank found
+// by memrchr (most fields it skips are a control's id, a few letters).
+const char* lastSeparator(const char* begin, const char* end) {
+    if (end - begin < 3) return nullptr;
+    const char* const first = begin + 1;  // the first place a separator's blank can take
+    for (const char* stop = end - 1; stop > first;) {
+        const char* const blank = static_cast<const char*>(memrchr(first, ' ', static_cast<size_t>(stop - first)));
+        if (!blank) return nullptr;
+        if (blank[-1] == '\'' && blank[1] == '\'') return blank - 1;
+        stop = blank;
+    }
+    return nullptr;
 }
 
 }  // namespace
 
+// Only the fields the word has are written (a reader of `out` reads
+// textCount texts and numberCount numbers).
 bool quick(std::string_view text, host_command& out) {
-    if (text.size() < 5 || text[2] != ' ') return false;
-    const char first = text[0], second = text[1];
-    if (first == 'R' && second == 'N') {
+    const size_t size = text.size();
+    if (size < 5 || text[2] != ' ') return false;
+    const char* const begin = text.data();
+    const char* const end = begin + size;
+    const char first = begin[0], second = begin[1];
+    if (quickRouterName(text, out.numbers)) {
         static const host_command_info& rn = hostCommand(host_word::RN);
-        out = host_command();
-        size_t at = 3;
-        for (int field = 0; field < 3; ++field) {
-            if (field > 0 && (at == text.size() || text[at++] != ' ')) return false;
-            if (at >= text.size() || !shortNumber(text, at, out.numbers[field])) return false;
-        }
-        if (at != text.size()) return false;
         out.info = &rn;
         out.numberCount = 3;
+        out.textCount = 0;
+        out.add = false;
         return true;
     }
-    if (second != 'N' && second != 'P') return false;
-    if (text[3] != '\'' || text.back() != '\'') return false;
-    const std::string_view inner = text.substr(4, text.size() - 5);
-    if (first == 'H' && second == 'N') {
+    if (std::string_view notification; quickNotification(text, notification)) {
         static const host_command_info& hn = hostCommand(host_word::HN);
-        out = host_command();
         out.info = &hn;
-        out.texts[0] = inner;
+        out.texts[0] = notification;
         out.textCount = 1;
+        out.numberCount = 0;
+        out.add = false;
         return true;
     }
+    if (second != 'P' || begin[3] != '\'' || end[-1] != '\'') return false;
+    const char* const inner = begin + 4;
+    const char* const innerEnd = end - 1;
     if (first == 'T' && second == 'P') {
+        const char* const last = lastSeparator(inner, innerEnd);
+        if (!last) return false;
+        const char* const middle = lastSeparator(inner, last);
+        if (!middle || std::find(inner, middle, '=') == middle) return false;
         static const host_command_info& tp = hostCommand(host_word::TP);
-        const size_t last = lastSeparator(inner);
-        if (last == std::string_view::npos) return false;
-        const size_t middle = lastSeparator(inner.substr(0, last));
-        if (middle == std::string_view::npos) return false;
-        const std::string_view property = inner.substr(0, middle);
-        if (std::find(property.begin(), property.end(), '=') == property.end()) return false;
-        out = host_command();
         out.info = &tp;
-        out.texts[0] = property;
-        out.texts[1] = inner.substr(middle + 3, last - middle - 3);
-        out.texts[2] = inner.substr(last + 3);
+        out.texts[0] = std::string_view(inner, static_cast<size_t>(middle - inner));
+        out.texts[1] = std::string_view(middle + 3, static_cast<size_t>(last - middle - 3));
+        out.texts[2] = std::string_view(last + 3, static_cast<size_t>(innerEnd - last - 3));
         out.textCount = 3;
+        out.numberCount = 0;
+        out.add = false;
         return true;
     }
     return false;
@@ -160,10 +155,11 @@ bool full(std::string_view text, host_command& out, std::string& error) {
             return false;
         case field_kind::texts: {
             // "PS" has an optional third field; the others a fixed count.
-            const int count = info->minFields == info->maxFields
-                                  ? info->minFields
-                                  : (countOf(rest, "' '") >= static_cast<size_t>(info->maxFields) - 1 ? info->maxFields
-                                                                                                      : info->minFields);
+            const int count =
+                info->minFields == info->maxFields
+                    ? info->minFields
+                    : (countOf(rest, "' '") >= static_cast<size_t>(info->maxFields) - 1 ? info->maxFields
+                                                                                        : info->minFields);
             if (!splitQuoted(rest, count, out.texts)) {
                 error = std::string("\"") + word + "\" takes " + plural(count, "quoted field");
                 return false;

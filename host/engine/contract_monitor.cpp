@@ -14,8 +14,15 @@ std::string quotedForReport(const std::string& text) { return "\"" + escaped(tex
 contract_monitor::contract_monitor(contract_reporter& report) : report_(report) {}
 
 contract_monitor::~contract_monitor() {
-    for (const given& o : outstanding_) drop(o.text);
+    forEachOutstanding([this](given& o) { drop(o.text); });
     for (char* r : released_) drop(r);
+}
+
+template <typename visit>
+void contract_monitor::forEachOutstanding(const visit& f) {
+    if (!outstanding_.text) return;
+    f(outstanding_);
+    for (given& o : moreOutstanding_) f(o);
 }
 
 char* contract_monitor::allocate(size_t capacity) {
@@ -70,7 +77,10 @@ char* contract_monitor::give(const host_command_info& word, std::string_view tex
     }
     std::memcpy(copy, text.data(), text.size());
     copy[text.size()] = '\0';
-    outstanding_.push_back(given{copy, &word});
+    if (!outstanding_.text)
+        outstanding_ = given{copy, &word};
+    else
+        moreOutstanding_.push_back(given{copy, &word});
     return copy;
 }
 
@@ -82,17 +92,34 @@ void contract_monitor::keep(const char* text, const host_command_info& word) {
 
 void contract_monitor::handedBack(char* text) {
     if (!text) return;
-    for (auto o = outstanding_.rbegin(); o != outstanding_.rend(); ++o) {
-        if (o->text != text) continue;
-        if (!o->word->replyRead)
+    // The newest first: the one in place is the oldest.
+    const host_command_info* word = nullptr;
+    if (!moreOutstanding_.empty()) {
+        for (auto o = moreOutstanding_.rbegin(); o != moreOutstanding_.rend(); ++o)
+            if (o->text == text) {
+                word = o->word;
+                moreOutstanding_.erase(std::next(o).base());
+                break;
+            }
+    }
+    if (!word && outstanding_.text == text) {
+        word = outstanding_.word;
+        if (moreOutstanding_.empty()) {
+            outstanding_ = given{nullptr, nullptr};
+        } else {
+            outstanding_ = moreOutstanding_.front();
+            moreOutstanding_.erase(moreOutstanding_.begin());
+        }
+    }
+    if (word) {
+        if (!word->replyRead)
             report(violation_kind::unread_reply_handed_back,
-                   std::string("handed back the reply to \"") + o->word->text + "\", which stays the host's");
+                   std::string("handed back the reply to \"") + word->text + "\", which stays the host's");
         char*& place = released_[releasedNext_];
         drop(place);
         place = text;
         releasedNext_ = static_cast<uint8_t>((releasedNext_ + 1) % released_memory);
         releasedCount_ = std::min<uint8_t>(static_cast<uint8_t>(releasedCount_ + 1), released_memory);
-        outstanding_.erase(std::next(o).base());
         return;
     }
     for (const char* r : released_)
@@ -112,8 +139,8 @@ void contract_monitor::handedBack(char* text) {
 void contract_monitor::parentReplied(const char* command, const char* reply) {
     if (!reply || *reply) return;
     // Checkers send parent commands of a megabyte: the start says which.
-    const std::string to = command ? "to " + quotedForReport(std::string(std::string_view(command).substr(0, 60)))
-                                   : "to a null command";
+    const std::string to =
+        command ? "to " + quotedForReport(std::string(std::string_view(command).substr(0, 60))) : "to a null command";
     report(violation_kind::empty_parent_reply, "parent command returned an empty text instead of null (" + to + ")");
 }
 
@@ -122,12 +149,13 @@ void contract_monitor::destroyed(bool lastCommandWasAs) {
         report(violation_kind::no_as_at_teardown, "destroyed without sending \"AS\"");
     else if (!lastCommandWasAs)
         report(violation_kind::as_not_last, "\"AS\" was not the last command");
-    for (const given& o : outstanding_) {
+    forEachOutstanding([this](given& o) {
         if (o.word->replyRead)
             report(violation_kind::reply_never_handed_back, "reply never handed back: " + quotedForReport(o.text));
         drop(o.text);
-    }
-    outstanding_.clear();
+    });
+    outstanding_ = given{nullptr, nullptr};
+    moreOutstanding_.clear();
     for (char*& r : released_) {
         drop(r);
         r = nullptr;

@@ -3,6 +3,7 @@
 #ifndef QUON_ENGINE_ENGINE_SLOTS_H
 #define QUON_ENGINE_ENGINE_SLOTS_H
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "quon/engine/panel_state.h"
 #include "quon/engine/router_backend.h"
 #include "quon_client_callback.h"
+#include "quon_message_types.h"
 
 namespace quon {
 
@@ -24,20 +26,29 @@ namespace quon {
 // layout library's, shared by every display).
 struct host_engine::slot : quon_client_callback, contract_reporter {
     slot(host_engine& owner, uint64_t sequence, std::string id)
-        : engine(owner), seq(sequence), name(std::move(id)), contract(*this) {}
+        : engine(owner), contract(*this), seq(sequence), name(std::move(id)) {}
 
-    char* callback(void* data, int type) override { return engine.fromComponent(*this, data, type); }
+    char* callback(void* data, int type) override;
     void violated(const contract_violation& v) override { engine.violated(name, v); }
 
+    // What a revertive touches first, together (a salvo streams every
+    // display's link): the component, its first panel, the monitor's
+    // replies.
     host_engine& engine;
-    const uint64_t seq;  // its creation sequence: the watcher and timer owner it is
-    const std::string name;
     quon_client_callback* component = nullptr;  // owned; deleted by destroySlot
-    contract_monitor contract;
+    bool answered = false;                      // a router has told it a route
+    // The control and property of its first panel's last "TP" (indices of
+    // the layout's controls and of that control's names), so that the next
+    // is taken by comparing its names alone (putAgain); no_put: none.
+    static constexpr uint16_t no_put = UINT16_MAX;
+    uint16_t putControl = no_put;
+    uint16_t putName = no_put;
     // Its panels, by id: a display has one, kept here; any others in order.
     std::optional<panel_state> firstPanel;
+    contract_monitor contract;
+    const uint64_t seq;  // its creation sequence: the watcher and timer owner it is
+    const std::string name;
     std::unique_ptr<std::vector<panel_state>> morePanels;  // none until a second panel
-    bool answered = false;  // a router has told it a route
     // The destination (device, destination) whose picture its tally
     // follows: the first it watches.
     std::optional<std::pair<int, int>> tallied;
@@ -56,6 +67,20 @@ struct host_engine::router_slot {
     router_description description;  // without the names and routes, which the backend holds
     std::unique_ptr<router_backend> backend;
 };
+
+// What every revertive brings (commands while the component runs, a reply
+// handed back while nobody traces) takes the short way, inline in the
+// component's call.
+inline char* host_engine::fromComponent(slot& s, void* data, int type) {
+    if (type == QUON_MSG_COMMAND && data && !s.contract.isFinished()) return execute(s, static_cast<const char*>(data));
+    if (type == QUON_MSG_RELEASE && !tracing_) {
+        s.contract.handedBack(static_cast<char*>(data));
+        return nullptr;
+    }
+    return fromComponentTraced(s, data, type);
+}
+
+inline char* host_engine::slot::callback(void* data, int type) { return engine.fromComponent(*this, data, type); }
 
 inline std::string quoted(const std::string& text) { return "\"" + escaped(text) + "\""; }
 

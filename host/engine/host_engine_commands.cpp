@@ -3,6 +3,7 @@
 // timers, and the reply. The words and their fields are host_commands.h;
 // the parsing is command_parser.h.
 #include <algorithm>
+#include <cstring>
 
 #include "engine_slots.h"
 #include "quon/engine/command_parser.h"
@@ -10,17 +11,6 @@
 #include "quon_message_types.h"
 
 namespace quon {
-
-char* host_engine::fromComponent(slot& s, void* data, int type) {
-    // What every revertive brings (commands while the component runs, a
-    // reply handed back while nobody traces) takes the short way.
-    if (type == QUON_MSG_COMMAND && data && !s.contract.isFinished()) return execute(s, static_cast<const char*>(data));
-    if (type == QUON_MSG_RELEASE && !tracing_) {
-        s.contract.handedBack(static_cast<char*>(data));
-        return nullptr;
-    }
-    return fromComponentTraced(s, data, type);
-}
 
 char* host_engine::fromComponentTraced(slot& s, void* data, int type) {
     if (type == QUON_MSG_COMMAND) {
@@ -31,7 +21,8 @@ char* host_engine::fromComponentTraced(slot& s, void* data, int type) {
     }
     if (type == QUON_MSG_RELEASE) {
         char* text = static_cast<char*>(data);
-        if (tracing_) trace(s.name, trace_direction::to_host, QUON_MSG_RELEASE, trace_kind::release, text ? text : "null");
+        if (tracing_)
+            trace(s.name, trace_direction::to_host, QUON_MSG_RELEASE, trace_kind::release, text ? text : "null");
         s.contract.handedBack(text);
         return nullptr;
     }
@@ -46,16 +37,113 @@ char* host_engine::execute(slot& s, const char* commandText) {
         scratch_.assign(text.data(), text.size());
         for (host_listener* l : listeners_) l->commandSent(s.name, scratch_);
     }
-    char* result = nullptr;
-    std::string warning;
+    if (!tracing_) {
+        // The three commands of a revertive, untraced, go straight to their
+        // effect, each read as the quick reading reads it: nothing to trace,
+        // and no warning unless a name is not found (then the long way says
+        // so). A "TP" to the control and property of the display's last is
+        // taken by their names.
+        if (text.size() > 4 && text[0] == 'T' && text[1] == 'P' && s.putControl != slot::no_put && putAgain(s, text))
+            return nullptr;
+        if (std::string_view notification; command_reading::quickNotification(text, notification)) {
+            notifyParent(s, notification);
+            return nullptr;
+        }
+        if (int numbers[host_command::max_fields]; command_reading::quickRouterName(text, numbers))
+            return routerName(s, numbers);
+    }
+    host_command c;
+    if (command_reading::quick(text, c)) {
+        if (!tracing_ && c.info->word == host_word::TP && putText(s, c)) return nullptr;
+        return perform(s, text, c);
+    }
+    return readFully(s, text);
+}
 
+char* host_engine::readFully(slot& s, std::string_view text) {
     host_command c;
     std::string parseError;
-    if (!parseHostCommand(text, c, parseError)) {
+    if (!command_reading::full(text, c, parseError)) {
         traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, text, nullptr);
         warn(s.name, "malformed command " + quoted(std::string(text)) + ": " + parseError);
         return nullptr;
     }
+    return perform(s, text, c);
+}
+
+char* host_engine::routerName(slot& s, const int (&numbers)[host_command::max_fields]) {
+    if (router_slot* r = router(numbers[0]))
+        if (const std::string* name = r->backend->name(numbers[1], numbers[2])) {
+            static const host_command_info& rn = hostCommand(host_word::RN);
+            return s.contract.give(rn, *name);
+        }
+    return nullptr;
+}
+
+bool host_engine::putText(slot& s, const host_command& c) {
+    panel_state* panel = s.panel(c.texts[1]);
+    const int control = panel ? panel->layout().find(c.texts[2]) : -1;
+    if (control < 0) return false;
+    const std::string_view field = c.texts[0];
+    const size_t equals = static_cast<size_t>(std::find(field.begin(), field.end(), '=') - field.begin());
+    const std::string_view property = field.substr(0, equals);
+    const panel_template::control& layout = panel->layout().controls[static_cast<size_t>(control)];
+    const int name = layout.find(property);
+    tellPropertyChanged(s, *panel, control,
+                        name >= 0 ? panel->setAt(control, static_cast<size_t>(name), field.substr(equals + 1))
+                                  : panel->set(control, property, field.substr(equals + 1)));
+    // The next is taken by its names (putAgain) where the reading is sure
+    // to split it alike: no blank in the panel's or control's id, so the
+    // last two "' '" of a text that ends with them are theirs.
+    const auto blank = [](const std::string& id) { return id.find(' ') != std::string::npos; };
+    if (s.firstPanel && panel == &*s.firstPanel && name >= 0 && control < slot::no_put && name < slot::no_put &&
+        !blank(panel->id()) && !blank(layout.id)) {
+        s.putControl = static_cast<uint16_t>(control);
+        s.putName = static_cast<uint16_t>(name);
+    }
+    return true;
+}
+
+bool host_engine::putAgain(slot& s, std::string_view text) {
+    // "TP 'name=" value "' '" panel "' '" control "'"; the word is checked.
+    panel_state& panel = *s.firstPanel;
+    const panel_template::control& control = panel.layout().controls[s.putControl];
+    const std::string& name = control.names[s.putName];
+    const std::string& panelId = panel.id();
+    const size_t head = 4 + name.size() + 1;
+    const size_t tail = 3 + panelId.size() + 3 + control.id.size() + 1;
+    if (text.size() < head + tail) return false;
+    const char* const t = text.data() + text.size() - tail;
+    const auto same = [](const char* at, const std::string& part) {
+        return std::memcmp(at, part.data(), part.size()) == 0;
+    };
+    const auto separator = [](const char* at) { return at[0] == '\'' && at[1] == ' ' && at[2] == '\''; };
+    if (text[2] != ' ' || text[3] != '\'' || text[head - 1] != '=' || !same(text.data() + 4, name) || !separator(t) ||
+        !same(t + 3, panelId) || !separator(t + 3 + panelId.size()) || !same(t + 6 + panelId.size(), control.id) ||
+        text.back() != '\'')
+        return false;
+    tellPropertyChanged(s, panel, s.putControl,
+                        panel.setAt(s.putControl, s.putName, text.substr(head, text.size() - head - tail)));
+    return true;
+}
+
+void host_engine::tellPropertyChanged(const slot& s, const panel_state& panel, int control,
+                                      std::pair<const std::string*, const std::string*> set) {
+    if (listeners_.empty()) return;
+    const property_change change{s.name, panel.id(), panel.layout().controls[static_cast<size_t>(control)].id,
+                                 *set.first, *set.second};
+    for (host_listener* l : listeners_) l->propertyChanged(change);
+}
+
+void host_engine::notifyParent(slot& s, std::string_view notification) {
+    if (listeners_.empty()) return;
+    scratch_.assign(notification.data(), notification.size());
+    for (host_listener* l : listeners_) l->parentNotified(s.name, scratch_);
+}
+
+char* host_engine::perform(slot& s, std::string_view text, const host_command& c) {
+    char* result = nullptr;
+    std::string warning;
     const host_command_info& word = *c.info;
     switch (word.word) {
         case host_word::AS: s.contract.finished(); break;
@@ -66,9 +154,10 @@ char* host_engine::execute(slot& s, const char* commandText) {
                 // The reply is the panel id, the host's own text: the
                 // interned copy lives as long as the engine.
                 const std::string& id = layouts_.intern(c.texts[0]);
-                if (panel_state* loaded = s.panel(id))
+                if (panel_state* loaded = s.panel(id)) {
                     *loaded = panel_state(id, *layout);
-                else if (!s.firstPanel)
+                    if (s.firstPanel && loaded == &*s.firstPanel) s.putControl = s.putName = slot::no_put;
+                } else if (!s.firstPanel)
                     s.firstPanel.emplace(id, *layout);
                 else
                     (s.morePanels ? *s.morePanels : *(s.morePanels = std::make_unique<std::vector<panel_state>>()))
@@ -81,23 +170,16 @@ char* host_engine::execute(slot& s, const char* commandText) {
             break;
         }
         case host_word::TP:
+            if (!putText(s, c))
+                warning =
+                    "no control " + quoted(std::string(c.texts[2])) + " on panel " + quoted(std::string(c.texts[1]));
+            break;
         case host_word::TG: {
-            const bool put = word.word == host_word::TP;
-            const std::string_view panelId = put ? c.texts[1] : c.texts[0];
-            const std::string_view controlId = put ? c.texts[2] : c.texts[1];
-            panel_state* panel = s.panel(panelId);
-            const int control = panel ? panel->layout().find(controlId) : -1;
+            panel_state* panel = s.panel(c.texts[0]);
+            const int control = panel ? panel->layout().find(c.texts[1]) : -1;
             if (control < 0) {
-                warning = "no control " + quoted(std::string(controlId)) + " on panel " + quoted(std::string(panelId));
-            } else if (put) {
-                const size_t equals =
-                    static_cast<size_t>(std::find(c.texts[0].begin(), c.texts[0].end(), '=') - c.texts[0].begin());
-                const auto [property, value] = panel->set(control, c.texts[0].substr(0, equals), c.texts[0].substr(equals + 1));
-                if (!listeners_.empty()) {
-                    const property_change change{s.name, panel->id(), panel->layout().controls[static_cast<size_t>(control)].id,
-                                                 *property, *value};
-                    for (host_listener* l : listeners_) l->propertyChanged(change);
-                }
+                warning =
+                    "no control " + quoted(std::string(c.texts[1])) + " on panel " + quoted(std::string(c.texts[0]));
             } else if (c.texts[2] == "all") {
                 std::string all;
                 panel->forEach(control, [&all](const std::string& name, const std::string& value) {
@@ -123,12 +205,7 @@ char* host_engine::execute(slot& s, const char* commandText) {
             }
             break;
         }
-        case host_word::HN:
-            if (!listeners_.empty()) {
-                scratch_.assign(c.texts[0].data(), c.texts[0].size());
-                for (host_listener* l : listeners_) l->parentNotified(s.name, scratch_);
-            }
-            break;
+        case host_word::HN: notifyParent(s, c.texts[0]); break;
         case host_word::SD: {
             const std::string name = lowerCase(std::string(c.texts[0]));
             const auto instance =
@@ -138,11 +215,7 @@ char* host_engine::execute(slot& s, const char* commandText) {
                 result = s.contract.give(word, instance->second);
             break;
         }
-        case host_word::RN:
-            if (router_slot* r = router(c.numbers[0]))
-                if (const std::string* name = r->backend->name(c.numbers[1], c.numbers[2]))
-                    result = s.contract.give(word, *name);
-            break;
+        case host_word::RN: result = routerName(s, c.numbers); break;
         case host_word::RR:
         case host_word::RU:
         case host_word::RP: {
@@ -178,6 +251,5 @@ char* host_engine::execute(slot& s, const char* commandText) {
         note(s.name, trace_kind::notify, "parent panel receives \"" + escaped(c.texts[0]) + "\"");
     return result;
 }
-
 
 }  // namespace quon

@@ -10,12 +10,25 @@ int panel_template::find(std::string_view id) const {
     return -1;
 }
 
+int panel_template::control::find(std::string_view name) const {
+    for (size_t p = 0; p < names.size(); ++p)
+        if (names[p] == name) return static_cast<int>(p);
+    return -1;
+}
+
 panel_state::panel_state(const std::string& id, const panel_template& layout) : id_(&id), layout_(&layout) {}
 
+panel_state::change* panel_state::changeOf(size_t at) {
+    if (changed_.at == at) return &changed_;
+    if (moreChanged_)
+        for (change& c : *moreChanged_)
+            if (c.at == at) return &c;
+    return nullptr;
+}
+
 const std::string& panel_state::valueAt(size_t at) const {
-    for (const auto& [index, value] : changed_)
-        if (index == at) return value;
-    return layout_->initial[at];
+    const change* own = changeOf(at);
+    return own ? own->value : layout_->initial[at];
 }
 
 const std::string* panel_state::property(int control, std::string_view name) const {
@@ -30,30 +43,8 @@ const std::string* panel_state::property(int control, std::string_view name) con
 
 std::pair<const std::string*, const std::string*> panel_state::set(int control, std::string_view name,
                                                                    std::string_view value) {
-    const panel_template::control& c = layout_->controls[static_cast<size_t>(control)];
-    for (size_t p = 0; p < c.names.size(); ++p)
-        if (c.names[p] == name) {
-            const size_t at = c.first + p;
-            auto own = changed_.begin();
-            while (own != changed_.end() && own->first != at) ++own;
-            const std::string& initial = layout_->initial[at];
-            if (initial == value) {
-                if (own != changed_.end()) {
-                    *own = std::move(changed_.back());
-                    changed_.pop_back();
-                }
-                return {&c.names[p], &initial};
-            }
-            if (own == changed_.end()) {
-                changed_.emplace_back(at, std::string(value));
-                return {&c.names[p], &changed_.back().second};
-            }
-            // A name of the same length or shorter, as a display's nearly
-            // always is, is written in place.
-            own->second.clear();
-            own->second.append(value.data(), value.size());
-            return {&c.names[p], &own->second};
-        }
+    const int p = layout_->controls[static_cast<size_t>(control)].find(name);
+    if (p >= 0) return setAt(control, static_cast<size_t>(p), value);
     if (!added_) added_ = std::make_unique<std::vector<added>>();
     for (added& a : *added_)
         if (a.control == control && a.name == name) {
@@ -64,8 +55,47 @@ std::pair<const std::string*, const std::string*> panel_state::set(int control, 
     return {&added_->back().name, &added_->back().value};
 }
 
-void panel_state::forEach(int control,
-                          const std::function<void(const std::string&, const std::string&)>& visit) const {
+std::pair<const std::string*, const std::string*> panel_state::setAt(int control, size_t name, std::string_view value) {
+    const panel_template::control& c = layout_->controls[static_cast<size_t>(control)];
+    const size_t at = c.first + name;
+    change* own = changeOf(at);
+    const std::string& initial = layout_->initial[at];
+    if (initial == value) {
+        if (own) {
+            std::vector<change>* more = moreChanged_.get();
+            if (more && !more->empty()) {
+                *own = std::move(more->back());
+                more->pop_back();
+            } else {
+                changed_ = change{static_cast<size_t>(-1), {}};
+            }
+        }
+        return {&c.names[name], &initial};
+    }
+    if (!own) {
+        if (changed_.at == static_cast<size_t>(-1)) {
+            changed_.at = at;
+            changed_.value.assign(value.data(), value.size());
+            return {&c.names[name], &changed_.value};
+        }
+        if (!moreChanged_) moreChanged_ = std::make_unique<std::vector<change>>();
+        moreChanged_->push_back(change{at, std::string(value)});
+        return {&c.names[name], &moreChanged_->back().value};
+    }
+    // A name of the same length or shorter, as a display's nearly always
+    // is, is written in place.
+    std::string& kept = own->value;
+    if (value.size() <= kept.size()) {
+        std::char_traits<char>::copy(&kept[0], value.data(), value.size());
+        kept.erase(value.size());  // sets the length in place, no call into the library
+    } else {
+        kept.clear();
+        kept.append(value.data(), value.size());
+    }
+    return {&c.names[name], &kept};
+}
+
+void panel_state::forEach(int control, const std::function<void(const std::string&, const std::string&)>& visit) const {
     const panel_template::control& c = layout_->controls[static_cast<size_t>(control)];
     for (size_t p = 0; p < c.names.size(); ++p) visit(c.names[p], valueAt(c.first + p));
     if (added_)
@@ -111,8 +141,6 @@ void layout_library::openBatch() { batch_ = ++batches_; }
 
 void layout_library::closeBatch() { batch_ = 0; }
 
-const std::string& layout_library::intern(std::string_view id) {
-    return *ids_.emplace(id).first;
-}
+const std::string& layout_library::intern(std::string_view id) { return *ids_.emplace(id).first; }
 
 }  // namespace quon

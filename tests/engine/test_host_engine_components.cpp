@@ -32,6 +32,43 @@ TEST_F(HostEngine, KeepsControlPropertiesPerComponentAndPanel) {
     EXPECT_THAT(engine->problems(), IsEmpty());
 }
 
+// Untraced, a display's "TP" to the control and property of its last is
+// taken by comparing their names; every text reads as any command would:
+// fields split from the right, the first '=' ends the property, anything
+// else the long way.
+TEST_F(HostEngine, AnUntracedTextPutReadsAsAnyCommand) {
+    struct : host_listener {
+        void propertyChanged(const property_change& c) override {
+            seen.push_back(c.control + "." + c.property + "=" + c.value);
+        }
+        void warning(const std::string&, const std::string& text) override { seen.push_back("warning " + text); }
+        std::vector<std::string> seen;
+    } listener;
+    engine->removeListener(&recorder);
+    engine->addListener(&listener);
+    const std::vector<std::pair<std::string, std::string>> puts = {
+        {"TP 'text=CAM 1' '1' 'myMimic'", "CAM 1"}, {"TP 'text=CAM 2' '1' 'myMimic'", "CAM 2"},
+        {"TP 'text=a' 'b' '1' 'myMimic'", "a' 'b"}, {"TP 'text==x=y=z' '1' 'myMimic'", "=x=y=z"},
+        {"TP 'text=' '1' 'myMimic'", ""},           {"TP 'text=CAM 3' '1' 'myMimic' ", ""},
+        {"TP 'text=CAM 3' '1' 'myMimi'", ""},       {"TP 'text=CAM 3' '2' 'myMimic'", ""},
+        {"TP 'textx=CAM 3' '1' 'myMimic'", ""},     {"TP 'text' '1' 'myMimic'", ""},
+        {"TP 'statesheet=t' '1' 'myMimic'", ""},    {"TP 'text=CAM 4' '1' 'myMimic'", "CAM 4"},
+    };
+    for (const auto& [text, shown] : puts) {
+        send("p", text);
+        EXPECT_EQ(engine->property("p", "1", "myMimic", "text"), shown) << text;
+    }
+    EXPECT_EQ(engine->property("p", "1", "myMimic", "textx"), "CAM 3");
+    EXPECT_EQ(engine->property("p", "1", "myMimic", "statesheet"), "t");
+    EXPECT_THAT(listener.seen,
+                ElementsAre("myMimic.text=CAM 1", "myMimic.text=CAM 2", "myMimic.text=a' 'b", "myMimic.text==x=y=z",
+                            "myMimic.text=", HasSubstr("warning malformed command"),
+                            "warning no control \"myMimi\" on panel \"1\"",
+                            "warning no control \"myMimic\" on panel \"2\"", "myMimic.textx=CAM 3",
+                            HasSubstr("warning malformed command"), "myMimic.statesheet=t", "myMimic.text=CAM 4"));
+    engine->removeListener(&listener);
+}
+
 TEST_F(HostEngine, PanelShowFailsForMissingOrMalformedLayouts) {
     system.writeFile("bad.quon_ui", "nonsense\n");
     EXPECT_EQ(send("q", "PS '1' '" + system.folder() + "/missing.quon_ui'"), "(null)");

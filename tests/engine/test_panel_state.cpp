@@ -35,7 +35,8 @@ protected:
     }
     static std::vector<std::pair<std::string, std::string>> all(const panel_state& panel, int control) {
         std::vector<std::pair<std::string, std::string>> out;
-        panel.forEach(control, [&out](const std::string& name, const std::string& value) { out.emplace_back(name, value); });
+        panel.forEach(control,
+                      [&out](const std::string& name, const std::string& value) { out.emplace_back(name, value); });
         return out;
     }
 
@@ -74,7 +75,8 @@ TEST_F(PanelState, AMalformedOrMissingLayoutSaysWhy) {
 }
 
 TEST_F(PanelState, EachPanelKeepsItsOwnValuesAndAddedPropertiesComeLastInOrder) {
-    const panel_template* layout = library_.load(write("a.quon_ui", "control a\n  text = x\n  width = 1\ncontrol b\n  text = y\n"), error_);
+    const panel_template* layout =
+        library_.load(write("a.quon_ui", "control a\n  text = x\n  width = 1\ncontrol b\n  text = y\n"), error_);
     ASSERT_NE(layout, nullptr) << error_;
     panel_state one(library_.intern("1"), *layout), two(library_.intern("1"), *layout);
     const int a = layout->find("a"), b = layout->find("b");
@@ -102,6 +104,12 @@ TEST_F(PanelState, EachPanelKeepsItsOwnValuesAndAddedPropertiesComeLastInOrder) 
     EXPECT_THAT(all(two, a), ElementsAre(Pair("text", "x"), Pair("width", "1")));
     EXPECT_EQ(*one.property(a, "lamp"), "green");
     EXPECT_EQ(two.property(a, "lamp"), nullptr);
+    // The first value changed, set back while others stay changed.
+    one.set(a, "text", "x");
+    one.set(b, "text", "w");
+    EXPECT_THAT(all(one, a),
+                ElementsAre(Pair("text", "x"), Pair("width", "3"), Pair("lamp", "green"), Pair("colour", "blue")));
+    EXPECT_THAT(all(one, b), ElementsAre(Pair("text", "w"), Pair("extra", "1")));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #ifndef QUON_ENGINE_COMMAND_PARSER_H
 #define QUON_ENGINE_COMMAND_PARSER_H
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -26,9 +27,9 @@ struct host_command {
     const host_command_info* info = nullptr;  // points into the static table
     std::string_view texts[max_fields];       // the quoted fields, in order; views into the parsed text
     int textCount = 0;
-    int numbers[max_fields] = {};             // the numeric fields, in order
+    int numbers[max_fields] = {};  // the numeric fields, in order
     int numberCount = 0;
-    bool add = false;                         // "RR ... 'ADD'"
+    bool add = false;  // "RR ... 'ADD'"
 };
 
 // The two readings parseHostCommand (below) tries in turn, apart for the
@@ -40,6 +41,32 @@ struct host_command {
 // (false, `out` undefined) and the full reading decides.
 namespace command_reading {
 bool quick(std::string_view text, host_command& out);
+// The quick reading of "RN device database index": its three numbers (of 1
+// to 9 digits, no sign: none a wider reading could read otherwise), or
+// false. Inline, as the next: the engine asks it first.
+inline bool quickRouterName(std::string_view text, int (&numbers)[host_command::max_fields]) {
+    if (text.size() < 5 || text[0] != 'R' || text[1] != 'N' || text[2] != ' ') return false;
+    const char* at = text.data() + 3;
+    const char* const end = text.data() + text.size();
+    for (int field = 0;;) {
+        const char* const start = at;
+        uint64_t value = 0;
+        for (unsigned digit; at != end && (digit = static_cast<unsigned char>(*at) - unsigned{'0'}) < 10; ++at)
+            value = value * 10 + digit;
+        if (at == start || at - start > 9) return false;
+        numbers[field] = static_cast<int>(value);
+        if (++field == 3) return at == end;
+        if (at == end || *at++ != ' ') return false;
+    }
+}
+// The quick reading of "HN 'text'": its text, or false. Inline, since a
+// revertive's notification needs no more (the engine asks it first).
+inline bool quickNotification(std::string_view text, std::string_view& notification) {
+    if (text.size() < 5 || text[0] != 'H' || text[1] != 'N' || text[2] != ' ' || text[3] != '\'' || text.back() != '\'')
+        return false;
+    notification = text.substr(4, text.size() - 5);
+    return true;
+}
 bool full(std::string_view text, host_command& out, std::string& error);
 }  // namespace command_reading
 

@@ -29,7 +29,7 @@ enum class violation_kind {
     command_without_text,
     malformed_command,
     command_after_as,
-    wrong_message_type,     // a type only the host sends, sent to the host
+    wrong_message_type,  // a type only the host sends, sent to the host
     reply_handed_back_twice,
     foreign_text_handed_back,
     unread_reply_handed_back,  // a reply that stays the host's
@@ -95,8 +95,6 @@ public:
     void report(violation_kind kind, const std::string& text);
 
 private:
-    // A component has a reply or two out at a time: small vectors, searched
-    // from the back, cost less than maps and take no memory while empty.
     struct given {
         char* text;  // owned until handed back
         const host_command_info* word;
@@ -111,9 +109,12 @@ private:
     void drop(char* text);
     // Reports why command() refuses `text`; false.
     bool refuse(const char* text);
-    contract_reporter& report_;
-    std::vector<given> outstanding_;
-    std::vector<std::pair<const char*, const host_command_info*>> kept_;
+    // Calls f(given&) for each reply out, oldest first.
+    template <typename visit>
+    void forEachOutstanding(const visit& f);
+
+    // What a revertive touches comes first, in two cache lines with the
+    // host link's own fields (a salvo streams every display's):
     // The latest replies handed back, still owned, so that a second
     // hand-back is recognised: a ring, `releasedNext_` the oldest (or
     // empty) place, written over by the next hand-back.
@@ -123,6 +124,14 @@ private:
     bool finished_ = false;
     bool ownLent_ = false;  // own_ is out, or remembered as released
     char own_[own_reply];
+    // The replies out, oldest first: a component has one out at a time,
+    // nearly always, kept here (text null: none); any others after it,
+    // searched from the back. `moreOutstanding_` is empty while
+    // `outstanding_` is.
+    given outstanding_{nullptr, nullptr};
+    std::vector<given> moreOutstanding_;
+    std::vector<std::pair<const char*, const host_command_info*>> kept_;
+    contract_reporter& report_;
 };
 
 // How a breach reads, for a violation that carries a text.

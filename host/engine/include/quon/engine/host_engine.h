@@ -36,6 +36,7 @@
 #include <utility>
 #include <vector>
 
+#include "quon/engine/command_parser.h"
 #include "quon/engine/delivery_queue.h"
 #include "quon/engine/destination_index.h"
 #include "quon/engine/host_listener.h"
@@ -208,7 +209,25 @@ private:
     char* fromComponent(slot& s, void* data, int type);
     // Any message to the host, traced and checked (fromComponent's long way).
     char* fromComponentTraced(slot& s, void* data, int type);
+    // A command: read (command_parser.h), then done.
     char* execute(slot& s, const char* text);
+    // A command the quick reading left (command_parser.h), read fully:
+    // what it does, or the warning why it is malformed.
+    char* readFully(slot& s, std::string_view text);
+    // What a command read as `c` does, traced, with its warning; the reply.
+    char* perform(slot& s, std::string_view text, const host_command& c);
+    // The commands of a revertive, shared by both ways: "RN"'s reply;
+    // "TP" (false, nothing done, when its panel or control is not found);
+    // "HN".
+    char* routerName(slot& s, const int (&numbers)[host_command::max_fields]);
+    bool putText(slot& s, const host_command& c);
+    // A "TP" to the control and property of the display's last, read by
+    // comparing the names of those: false, nothing done, for any other
+    // text (then it is read as any command).
+    bool putAgain(slot& s, std::string_view text);
+    void tellPropertyChanged(const slot& s, const panel_state& panel, int control,
+                             std::pair<const std::string*, const std::string*> set);
+    void notifyParent(slot& s, std::string_view notification);
     void enqueue(const pending_message& message) { queue_.push(message); }
     void drain();
     void deliver(slot& s, int type, void* data);
@@ -233,8 +252,7 @@ private:
                std::string_view text);
     // A message to the host and the host's reply (null for none): a
     // command's, or a parent command's reply to its parent.
-    void traceReply(const std::string& component, int type, trace_kind kind, std::string_view text,
-                    const char* reply);
+    void traceReply(const std::string& component, int type, trace_kind kind, std::string_view text, const char* reply);
     void warn(const std::string& component, const std::string& text);
     void note(const std::string& component, trace_kind kind, const std::string& text);
     void violated(const std::string& component, const contract_violation& v);

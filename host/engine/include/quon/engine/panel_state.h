@@ -29,6 +29,8 @@ struct panel_template {
         std::string id;
         std::vector<std::string> names;  // the layout's properties, in order
         size_t first = 0;                // where its values start in a panel_state
+        // The layout's property `name`, an index of `names`, or -1.
+        int find(std::string_view name) const;
     };
     std::vector<control> controls;
     std::vector<std::string> initial;  // every control's values, in order
@@ -50,6 +52,9 @@ public:
     // Sets (or adds) a property; returns the name and value as kept, valid
     // until the panel changes again.
     std::pair<const std::string*, const std::string*> set(int control, std::string_view name, std::string_view value);
+    // The same for the layout's property `name`, an index of the control's
+    // names.
+    std::pair<const std::string*, const std::string*> setAt(int control, size_t name, std::string_view value);
     // Every property of a control, in order: the layout's, then those added.
     void forEach(int control, const std::function<void(const std::string&, const std::string&)>& visit) const;
 
@@ -67,9 +72,19 @@ private:
     const panel_template* layout_;  // owned by the layout_library
     // The layout's properties whose value this panel changed, by their
     // index of layout().initial, in no order: a display changes one or two
-    // of its layout's values, so it keeps those alone, not a copy of all.
-    // A value set back to the layout's is dropped.
-    std::vector<std::pair<size_t, std::string>> changed_;
+    // of its layout's values, so it keeps those alone, not a copy of all;
+    // the first in place (`at` npos: none), where a revertive finds it with
+    // the display's other fields, any others after it (none while the first
+    // place is free). A value set back to the layout's is dropped.
+    struct change {
+        size_t at;
+        std::string value;
+    };
+    // The change of property `at`, or null.
+    change* changeOf(size_t at);
+    const change* changeOf(size_t at) const { return const_cast<panel_state*>(this)->changeOf(at); }
+    change changed_{static_cast<size_t>(-1), {}};
+    std::unique_ptr<std::vector<change>> moreChanged_;
     // Properties the layout lacks, in the order set; none until the first.
     std::unique_ptr<std::vector<added>> added_;
 };
