@@ -3,12 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
 #include "quon/engine/command_parser.h"
 #include "quon/engine/panel_layout.h"
+#include "seeded_edits.h"
 
 using namespace quon;
 
@@ -101,25 +101,8 @@ TEST(HostCommandParser, QuickAndFullReadingsReadAlike) {
         "HN ''", "HN '", "HN 'x", "HN x'", "HNx'x'", "HN '''", "HP 'x'", "TN 'x'", "RP 1 2 3", "XN 'a'"
     };
     texts.insert(texts.end(), usual.begin(), usual.end());
-    std::mt19937 random(36);
-    const std::string alphabet = " '=-09AN";
-    for (int round = 0; round < 3000; ++round) {
-        std::string text = usual[random() % usual.size()];
-        for (int edits = 1 + static_cast<int>(random() % 3); edits > 0; --edits) {
-            const size_t at = random() % (text.size() + 1);
-            const char c = alphabet[random() % alphabet.size()];
-            switch (random() % 3) {
-                case 0:
-                    if (at < text.size()) text[at] = c;
-                    break;
-                case 1: text.insert(text.begin() + static_cast<long>(at), c); break;
-                default:
-                    if (at < text.size()) text.erase(at, 1);
-                    break;
-            }
-        }
-        texts.push_back(text);
-    }
+    const std::vector<std::string> edited = quon::test::seededEdits(usual, " '=-09AN", 3000, 36);
+    texts.insert(texts.end(), edited.begin(), edited.end());
     int quickly = 0;
     for (const std::string& text : texts) {
         SCOPED_TRACE(text);

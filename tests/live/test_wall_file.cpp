@@ -2,13 +2,13 @@
 // and every error placed at its file, line and column, once.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
 #include "quon/live/wall_file.h"
 #include "quon/screens/tsl31/tsl31_protocol.h"
 #include "quon/screens/tsl5/tsl5_protocol.h"
+#include "seeded_edits.h"
 #include "wall_description.h"
 
 namespace {
@@ -547,25 +547,8 @@ TEST(WallFile, QuickAndFullReadingsReadAlike) {
         "[umd]\nto = \"tsl5+udp://127.0.0.1:4000\"\n[[display]]\nname = \"a\"\numd = { index = 3 }\n[[display]]\n"
         "name = \"b\"\numd = { index = 3, screen = 0 }\n", screensApart};
     texts.insert(texts.end(), usual.begin(), usual.end());
-    std::mt19937 random(36);
-    const std::string alphabet = " \t\n\r\"'\\[]{}#=.,0159adex_-\xc3";
-    for (int round = 0; round < 4000; ++round) {
-        std::string text = usual[random() % usual.size()];
-        for (int edits = 1 + static_cast<int>(random() % 3); edits > 0; --edits) {
-            const size_t at = random() % (text.size() + 1);
-            const char c = alphabet[random() % alphabet.size()];
-            switch (random() % 3) {
-                case 0:
-                    if (at < text.size()) text[at] = c;
-                    break;
-                case 1: text.insert(text.begin() + static_cast<long>(at), c); break;
-                default:
-                    if (at < text.size()) text.erase(at, 1);
-                    break;
-            }
-        }
-        texts.push_back(text);
-    }
+    const std::vector<std::string> edited = quon::test::seededEdits(usual, " \t\n\r\"'\\[]{}#=.,0159adex_-\xc3", 4000, 36);
+    texts.insert(texts.end(), edited.begin(), edited.end());
     int quickly = 0;
     for (const std::string& text : texts) {
         SCOPED_TRACE(text);

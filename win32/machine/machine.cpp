@@ -22,21 +22,16 @@ constexpr uint32_t objects_bytes = 0x10000;
 
 // Unicorn, loaded when the first machine is made rather than with the
 // program: its 80,000 relocations took 15 ms of every start of quon-host,
-// whose commands mostly run no Windows code.
+// whose commands mostly run no Windows code. The functions used, each
+// uc_NAME:
+#define QUON_UNICORN_CALLS(X) \
+    X(open) X(close) X(hook_add) X(mem_map) X(mem_unmap) X(mem_protect) X(mem_read) X(mem_write) X(reg_read) \
+    X(reg_write) X(emu_start) X(emu_stop) X(strerror)
+
 struct unicorn_library {
-    decltype(&::uc_open) open;
-    decltype(&::uc_close) close;
-    decltype(&::uc_hook_add) hook_add;
-    decltype(&::uc_mem_map) mem_map;
-    decltype(&::uc_mem_unmap) mem_unmap;
-    decltype(&::uc_mem_protect) mem_protect;
-    decltype(&::uc_mem_read) mem_read;
-    decltype(&::uc_mem_write) mem_write;
-    decltype(&::uc_reg_read) reg_read;
-    decltype(&::uc_reg_write) reg_write;
-    decltype(&::uc_emu_start) emu_start;
-    decltype(&::uc_emu_stop) emu_stop;
-    decltype(&::uc_strerror) strerror;
+#define QUON_UNICORN_MEMBER(name) decltype(&::uc_##name) name;
+    QUON_UNICORN_CALLS(QUON_UNICORN_MEMBER)
+#undef QUON_UNICORN_MEMBER
 };
 
 template <typename F>
@@ -51,19 +46,9 @@ const unicorn_library& unicorn() {
         void* handle = dlopen(QUON_UNICORN_LIBRARY, RTLD_NOW | RTLD_LOCAL);
         if (!handle) throw machine_fault(std::string("cannot load Unicorn: ") + dlerror());
         unicorn_library l{};
-        resolve(handle, l.open, "uc_open");
-        resolve(handle, l.close, "uc_close");
-        resolve(handle, l.hook_add, "uc_hook_add");
-        resolve(handle, l.mem_map, "uc_mem_map");
-        resolve(handle, l.mem_unmap, "uc_mem_unmap");
-        resolve(handle, l.mem_protect, "uc_mem_protect");
-        resolve(handle, l.mem_read, "uc_mem_read");
-        resolve(handle, l.mem_write, "uc_mem_write");
-        resolve(handle, l.reg_read, "uc_reg_read");
-        resolve(handle, l.reg_write, "uc_reg_write");
-        resolve(handle, l.emu_start, "uc_emu_start");
-        resolve(handle, l.emu_stop, "uc_emu_stop");
-        resolve(handle, l.strerror, "uc_strerror");
+#define QUON_UNICORN_RESOLVE(name) resolve(handle, l.name, "uc_" #name);
+        QUON_UNICORN_CALLS(QUON_UNICORN_RESOLVE)
+#undef QUON_UNICORN_RESOLVE
         return l;
     }();
     return library;
