@@ -142,12 +142,6 @@ std::vector<std::string> wall_display::startCommands() const {
     return commands;
 }
 
-int wall_display::keyIndex(std::string_view key) {
-    for (size_t i = 0; i < keys.size(); ++i)
-        if (key == keys[i]) return static_cast<int>(i);
-    return -1;
-}
-
 std::string wall_display::at(const std::string& key) const {
     const int index = keyIndex(key);
     const place& p = index > 0 && places[static_cast<size_t>(index)].line ? places[static_cast<size_t>(index)] : places[0];
@@ -332,7 +326,7 @@ bool quick(const std::string& text, const std::string& path, wall& out) {
     // The quick displays' screens, once [umd] is read.
     const bool restScreens = !result.umd.displays.empty();
     for (const quick_displays::umd_index& u : quick->umd) {
-        const wall_display::place& p = quick->displays[u.display].places[9];
+        const wall_display::place& p = quick->displays[u.display].places[wall_display::keyIndex("umd")];
         const toml::source_region where{{p.line, p.column}, {p.line, p.column}, nullptr};
         if (!addDisplayIndex(quick->displays[u.display].name, u.index, reading.defaults, result.umd, reading.places,
                              where))

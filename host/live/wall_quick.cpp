@@ -130,6 +130,12 @@ private:
     std::vector<std::string_view> names_;
 };
 
+// The keys' indices in wall_display::keys, known when compiled.
+constexpr int name_key = wall_display::keyIndex("name"), module_key = wall_display::keyIndex("module"),
+              instance_key = wall_display::keyIndex("instance"), statesheet_key = wall_display::keyIndex("statesheet"),
+              matrix_key = wall_display::keyIndex("matrix"), destination_key = wall_display::keyIndex("destination"),
+              sourcedb_key = wall_display::keyIndex("sourcedb"), umd_key = wall_display::keyIndex("umd");
+
 bool inRange(int value, whole_range range) { return value >= range.low && value <= range.high; }
 
 // `key = value` of a [[display]], with at most blanks and a comment after
@@ -150,37 +156,37 @@ bool readKeyLine(std::string_view line, uint32_t number, display_lines& d, const
     if (key == "name" || key == "module" || key == "instance" || key == "statesheet") {
         if (!readText(line, at, text)) return false;
         if (key == "name") {
-            index = 1;
+            index = name_key;
             out.name = text;
             d.name = text;
         } else if (key == "module") {
-            index = 2;
+            index = module_key;
             out.module = resolveModulePath(std::string(text), folder);
         } else if (key == "instance") {
-            index = 3;
+            index = instance_key;
             out.instance = std::string(text);
         } else {
-            index = 4;
+            index = statesheet_key;
             out.statesheet = std::string(text);
         }
     } else if (key == "matrix" || key == "destination" || key == "sourcedb") {
         if (!readWhole(line, at, whole)) return false;
         if (key == "matrix") {
-            index = 5;
+            index = matrix_key;
             if (!inRange(whole, matrix_range)) return false;
             out.matrix = whole;
         } else if (key == "destination") {
-            index = 6;
+            index = destination_key;
             if (!inRange(whole, destination_range)) return false;
             out.destination = whole;
         } else {
-            index = 7;
+            index = sourcedb_key;
             if (!inRange(whole, sourcedb_range)) return false;
             out.sourceDatabase = whole;
         }
     } else if (key == "umd") {
         // `{ index = N }` and nothing else.
-        index = 9;
+        index = umd_key;
         if (at >= line.size() || line[at] != '{') return false;
         at = skipBlanks(line, at + 1);
         if (line.compare(at, 5, "index") != 0) return false;
@@ -224,7 +230,7 @@ std::optional<quick_displays> readDisplaysQuickly(std::string_view text, const s
     const auto finish = [&](size_t end) {
         if (!current) return;
         wall_display& d = current->display;
-        const bool good = current->good && (current->given & 2) && isOneWord(d.name) &&
+        const bool good = current->good && (current->given & 1u << name_key) && isOneWord(d.name) &&
                           !(d.instance && (d.matrix || d.destination)) && names.insert(current->name);
         if (good) {
             taken.emplace_back(current->begin, end);

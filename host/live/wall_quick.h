@@ -35,7 +35,7 @@ bool isOneWord(std::string_view name);
 struct quick_displays {
     std::vector<wall_display> displays;  // in file order, each good and named once
     // The displays' `umd = { index = N }` (each's place is the display's
-    // places[9]), in file order: read once [umd] is, by addDisplayIndex.
+    // place of "umd"), in file order: read once [umd] is, by addDisplayIndex.
     struct umd_index {
         size_t display;  // in `displays`
         long long index;

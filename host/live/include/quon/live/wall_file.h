@@ -69,7 +69,11 @@ struct wall_display {
     std::string at(const std::string& key) const;
     bool refused(std::string_view key) const;
     // The index of `key` in `keys`, or -1.
-    static int keyIndex(std::string_view key);
+    static constexpr int keyIndex(std::string_view key) {
+        for (size_t i = 0; i < keys.size(); ++i)
+            if (key == keys[i]) return static_cast<int>(i);
+        return -1;
+    }
 
     // The parent commands it gets at start, in the documented order:
     // myStatesheet, then instance (or myMatrix and myDestination), then
