@@ -66,8 +66,8 @@ void host_engine::destroyAll() {
 }
 
 host_engine::slot* host_engine::find(const std::string& name) const {
-    const auto id = byName_.find(name);
-    return id == byName_.end() ? nullptr : bySequence(id->second);
+    const uint64_t* seq = byName_.find(name);
+    return seq ? bySequence(*seq) : nullptr;
 }
 
 host_engine::slot* host_engine::find(const std::string& name, std::string& error) const {
@@ -162,7 +162,7 @@ host_engine::create_status host_engine::create(const std::string& name, const st
     if (bySequence_.size() <= seq) bySequence_.resize(seq + 1);
     slot& s = *(bySequence_[seq] = std::make_unique<slot>(*this, seq, name));
     ++liveSlots_;
-    byName_[s.name] = seq;
+    byName_.insert(s.name, seq);
     if (tracing_) note(name, trace_kind::create, modulePath + " path=" + quoted(layoutFolder));
     ++callDepth_;
     std::string fault;

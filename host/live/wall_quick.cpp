@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "quon/common/name_index.h"
 #include "quon/common/paths.h"
 
 namespace quon {
@@ -91,44 +92,6 @@ bool readText(std::string_view line, size_t& at, std::string_view& value) {
     ++at;
     return true;
 }
-
-// The displays' names, to find one written twice. Open addressing over
-// views of the file's text: with a node a name (std::unordered_set) the
-// look-ups' cache misses were most of reading a hundred thousand displays.
-class name_set {
-public:
-    explicit name_set(size_t count) {
-        size_t size = 16;
-        while (size < 2 * count) size *= 2;
-        slots_.assign(size, 0);
-        names_.reserve(count);
-    }
-    // False when `name` is in already.
-    bool insert(std::string_view name) {
-        if (2 * (names_.size() + 1) > slots_.size()) grow();
-        const uint64_t hash = std::hash<std::string_view>()(name);
-        for (size_t at = hash & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
-            const uint64_t slot = slots_[at];
-            if (slot == 0) {
-                names_.push_back(name);
-                slots_[at] = (hash & ~uint64_t{0xffffffff}) | names_.size();
-                return true;
-            }
-            if ((slot >> 32) == (hash >> 32) && names_[(slot & 0xffffffff) - 1] == name) return false;
-        }
-    }
-
-private:
-    void grow() {
-        std::vector<std::string_view> names = std::move(names_);
-        *this = name_set(names.size() + 1);
-        for (std::string_view name : names) insert(name);
-    }
-    // Each the top half of a name's hash and its place in `names_` from 1;
-    // 0 is empty.
-    std::vector<uint64_t> slots_;
-    std::vector<std::string_view> names_;
-};
 
 // The keys' indices in wall_display::keys, known when compiled.
 constexpr int name_key = wall_display::keyIndex("name"), module_key = wall_display::keyIndex("module"),
@@ -222,7 +185,8 @@ std::optional<quick_displays> readDisplaysQuickly(std::string_view text, const s
     for (size_t at = text.find("[[display]]"); at != std::string_view::npos; at = text.find("[[display]]", at + 11))
         ++headers;
     out.displays.reserve(headers);
-    name_set names(headers);
+    name_index names;  // views of the file's text: a name written twice is refused
+    names.reserve(headers);
     // The byte ranges of the displays read, which the rest leaves blank.
     std::vector<std::pair<size_t, size_t>> taken;
     bool restWritten = false;
@@ -231,7 +195,7 @@ std::optional<quick_displays> readDisplaysQuickly(std::string_view text, const s
         if (!current) return;
         wall_display& d = current->display;
         const bool good = current->good && (current->given & 1u << name_key) && isOneWord(d.name) &&
-                          !(d.instance && (d.matrix || d.destination)) && names.insert(current->name);
+                          !(d.instance && (d.matrix || d.destination)) && names.insert(current->name, 0);
         if (good) {
             taken.emplace_back(current->begin, end);
             if (current->umdIndex >= 0) out.umd.push_back({out.displays.size() - 1, current->umdIndex});

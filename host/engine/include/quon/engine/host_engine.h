@@ -32,10 +32,10 @@
 #include <string>
 #include <string_view>
 #include <tuple>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "quon/common/name_index.h"
 #include "quon/engine/command_parser.h"
 #include "quon/engine/delivery_queue.h"
 #include "quon/engine/destination_index.h"
@@ -267,7 +267,7 @@ private:
     // teardown runs in this order.
     std::vector<std::unique_ptr<slot>> bySequence_;
     size_t liveSlots_ = 0;
-    std::unordered_map<std::string_view, uint64_t> byName_;  // views of the slots' names
+    name_index byName_;  // views of the slots' names
     // What a listener is handed as const std::string&, kept between
     // commands so that a revertive allocates nothing.
     std::string scratch_;
