@@ -13,23 +13,21 @@ bool held_state::take(const act::crosspoint& crosspoint) {
 bool held_state::take(const act::label& label) {
     if (label.database != source_labels && label.database != destination_labels) return false;
     auto& held = labels_[static_cast<std::size_t>(label.database)];
-    const auto found = held.find(label.index);
-    if (found != held.end() && found->second == label.text) return false;
+    const std::string* known = held.find(label.index);
+    if (known && *known == label.text) return false;
     held[label.index] = label.text;
     return true;
 }
 
 const std::string* held_state::label(int database, int index) const {
     if (database != source_labels && database != destination_labels) return nullptr;
-    const auto& held = labels_[static_cast<std::size_t>(database)];
-    const auto found = held.find(index);
-    return found == held.end() ? nullptr : &found->second;
+    return labels_[static_cast<std::size_t>(database)].find(index);
 }
 
 std::optional<int> held_state::source(int destination) const {
-    const auto found = routes_.find(destination);
-    if (found == routes_.end()) return std::nullopt;
-    return found->second;
+    const int* known = routes_.find(destination);
+    if (!known) return std::nullopt;
+    return *known;
 }
 
 }  // namespace quon::routers

@@ -6,6 +6,10 @@ namespace quon::routers {
 
 cleaned_label cleanLabel(std::string_view raw) {
     while (!raw.empty() && (raw.back() == ' ' || raw.back() == '\0')) raw.remove_suffix(1);
+    // Printable ASCII, nearly every label there is, is its own text.
+    bool printable = true;
+    for (const char c : raw) printable &= c >= 0x20 && c < 0x7F;
+    if (printable) return {std::string(raw), false};
     cleaned_label cleaned{std::string(), !isUtf8(raw)};
     cleaned.text.reserve(raw.size());
     for (char32_t c : systemCharacters(raw)) {

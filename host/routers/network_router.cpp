@@ -5,6 +5,7 @@
 #include <set>
 #include <vector>
 
+#include "quon/routers/numbered.h"
 #include "quon/routers/router_connection.h"
 #include "quon/routers/router_keys.h"
 
@@ -51,9 +52,8 @@ public:
         // otherwise each wait for a round trip.)
         int askFirst = 0, askLast = 0;
         for (int d = first; d <= last; ++d) {
-            const auto known = routed_.find(d);
-            if (known != routed_.end()) {
-                events_.revertive(device_, d, known->second, requester);
+            if (const int* known = routed_.find(d)) {
+                events_.revertive(device_, d, *known, requester);
                 continue;
             }
             pollers_[d].insert(requester);
@@ -103,8 +103,7 @@ private:
         waiting.swap(waiting_);
         for (const waiting_poll& w : waiting)
             for (int d = w.first; d <= w.last; ++d) {
-                const auto known = routed_.find(d);
-                if (known != routed_.end()) events_.revertive(device_, d, known->second, w.requester);
+                if (const int* known = routed_.find(d)) events_.revertive(device_, d, *known, w.requester);
             }
     }
     void routerDown(const std::string& why, std::chrono::milliseconds retryIn) override {
@@ -119,8 +118,8 @@ private:
     }
     void crosspoint(int destination, int source) override {
         if (destination < 1 || destination > destinations_) return;
-        const auto known = routed_.find(destination);
-        const bool changed = known == routed_.end() || known->second != source;
+        const int* known = routed_.find(destination);
+        const bool changed = !known || *known != source;
         routed_[destination] = source;
         const auto pollers = pollers_.find(destination);
         if (pollers != pollers_.end()) {
@@ -151,7 +150,7 @@ private:
     router_events& events_;
     router_status status_;
     bool everUp_ = false;
-    std::map<int, int> routed_;                      // what components were last told
+    numbered<int> routed_;                           // what components were last told
     std::map<int, std::set<uint64_t>> pollers_;      // destination -> components waiting for it
     struct waiting_poll {
         int first;

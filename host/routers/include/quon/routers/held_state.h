@@ -11,8 +11,8 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <unordered_map>
 
+#include "quon/routers/numbered.h"
 #include "quon/routers/router_actions.h"
 
 namespace quon::routers {
@@ -33,8 +33,8 @@ public:
 
 private:
     std::set<std::string> reported_;
-    std::unordered_map<int, int> routes_;
-    std::array<std::unordered_map<int, std::string>, 2> labels_;
+    numbered<int> routes_;
+    std::array<numbered<std::string>, 2> labels_;
 };
 
 }  // namespace quon::routers
