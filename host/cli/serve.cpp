@@ -37,6 +37,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes(void);
 #include <map>
 #include <memory>
 #include <set>
+#include <unordered_map>
 
 #include "quon/common/text.h"
 #include "quon/live/display_feed.h"
@@ -168,7 +169,7 @@ public:
         if (format_ == output_format::json)
             std::printf("%s\n", jsonLine({{"kind", kind}, {"time", now()}, {"text", text}}).c_str());
         else
-            std::printf("%s%s\n", lineStamp().c_str(), escapedControls(text).c_str());
+            std::fputs((lineStamp() + escapedControls(text) + '\n').c_str(), stdout);
     }
     static std::string now() { return utcMillisText(std::chrono::system_clock::now()); }
 
@@ -195,7 +196,7 @@ public:
 private:
     output_format format_;
     bool quiet_;
-    std::map<std::string, std::string> shown_;
+    std::unordered_map<std::string, std::string> shown_;  // each display's line as last printed
     repeat_limit repeats_;
     display_feed feed_;  // fed by propertyChanged; calls show()
     const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();

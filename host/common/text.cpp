@@ -9,6 +9,11 @@ namespace quon {
 namespace {
 
 std::string escapedText(std::string_view text, bool quotes, bool ascii = false) {
+    // Nearly every text has nothing to escape: it is copied whole.
+    bool plain = true;
+    for (const unsigned char c : text)
+        plain &= c >= 0x20 && c != 0x7f && !(quotes && (c == '"' || c == '\\')) && !(ascii && c > 0x7f);
+    if (plain) return std::string(text);
     std::string out;
     out.reserve(text.size());
     for (const unsigned char c : text) {
@@ -77,9 +82,10 @@ std::string utcMillisText(std::chrono::system_clock::time_point time) {
         std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count() % 1000;
     std::string text = utcText(std::chrono::time_point_cast<std::chrono::seconds>(time));
     if (text.empty()) return text;
-    char fraction[8];
-    std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(millis < 0 ? millis + 1000 : millis));
-    return text.insert(text.size() - 1, fraction);
+    const int m = static_cast<int>(millis < 0 ? millis + 1000 : millis);
+    const char fraction[] = {'.', static_cast<char>('0' + m / 100), static_cast<char>('0' + m / 10 % 10),
+                             static_cast<char>('0' + m % 10)};
+    return text.insert(text.size() - 1, fraction, sizeof fraction);
 }
 
 namespace {
