@@ -237,6 +237,12 @@ const std::string* host_engine::entryName(int device, int database, int index) c
     return r ? r->backend->name(database, index) : nullptr;
 }
 
+bool host_engine::routersUnread() const {
+    for (const auto& r : routers_)
+        if (r.second->backend->unread()) return true;
+    return false;
+}
+
 std::vector<int> host_engine::devices() const {
     std::vector<int> out;
     for (const auto& r : routers_) out.push_back(r.first);

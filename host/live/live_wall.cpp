@@ -101,6 +101,8 @@ namespace {
 // Displays made in one turn of the loop: a few milliseconds' work, so that
 // the routers' answers and the screens are not kept waiting long.
 const size_t slice_size = 1000;
+// Turns in a row a slice waits while routers' bytes wait unread.
+const int max_waits = 16;
 
 }  // namespace
 
@@ -133,6 +135,16 @@ void live_wall::createLater() {
     boost::asio::post(loop_, [self = std::weak_ptr<live_wall*>(self_)] {
         const std::shared_ptr<live_wall*> wall = self.lock();
         if (!wall || !(*wall)->creating()) return;
+        // A router's bytes are read first: the displays made so far show
+        // nothing until their routers' names and routes are read, and the
+        // next can wait for that, a few turns at most (a router that keeps
+        // sending does not hold the wall back).
+        if ((*wall)->engine_.routersUnread() && (*wall)->waits_ < max_waits) {
+            ++(*wall)->waits_;
+            (*wall)->createLater();
+            return;
+        }
+        (*wall)->waits_ = 0;
         (*wall)->createSlice(slice_size);
         if ((*wall)->creating()) (*wall)->createLater();
     });

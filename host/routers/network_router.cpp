@@ -65,6 +65,7 @@ public:
 
     const std::string* name(int database, int index) const override { return connection_->label(database, index); }
     int crosspoint(int destination) const override { return connection_->source(destination).value_or(0); }
+    bool unread() const override { return connection_->unread(); }
 
     bool route(int destination, int source, std::string& error) override {
         if (connection_->requestRoute(destination, source)) return true;

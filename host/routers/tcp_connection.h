@@ -54,6 +54,7 @@ public:
     void poll(int firstDestination, int lastDestination);
     const std::string* label(int database, int index) const { return held_.label(database, index); }
     std::optional<int> source(int destination) const { return held_.source(destination); }
+    bool unread() const { return carrier_->unread() > 0; }
 
     // The carrier's reports.
     void connected(const boost::asio::ip::tcp::endpoint& peer) override;
@@ -136,6 +137,7 @@ public:
     }
     const std::string* label(int database, int index) const override { return connection_->label(database, index); }
     std::optional<int> source(int destination) const override { return connection_->source(destination); }
+    bool unread() const override { return connection_->unread(); }
 
 private:
     // Shared with the connection's pending handlers, which keep it alive

@@ -133,6 +133,8 @@ public:
     std::optional<int> crosspoint(int device, int destination) const;
     const std::string* entryName(int device, int database, int index) const;
     std::vector<int> devices() const;
+    // Bytes a router sent wait unread (router_backend::unread).
+    bool routersUnread() const;
     std::optional<router_status> routerStatus(int device) const;
     // The device file's description of a router, or null.
     const router_description* routerDescription(int device) const;

@@ -53,6 +53,9 @@ public:
     virtual const std::string* name(int database, int index) const = 0;
     // The routed source the host knows of; 0 for none known.
     virtual int crosspoint(int destination) const = 0;
+    // Bytes the router sent wait unread (a router on the network); what
+    // can wait, a large wall's next displays, waits for them.
+    virtual bool unread() const { return false; }
 
     // The operator's actions. False with a reason when this router cannot.
     virtual bool route(int destination, int source, std::string& error) = 0;

@@ -142,6 +142,7 @@ private:
     std::string path_;
     wall wall_;
     size_t next_ = 0;  // the first display of wall_ start() has not made yet
+    int waits_ = 0;    // turns the next slice has waited for routers' bytes
     // Lives as long as the wall: a slice queued on the loop does nothing
     // once the wall is gone.
     std::shared_ptr<live_wall*> self_ = std::make_shared<live_wall*>(this);

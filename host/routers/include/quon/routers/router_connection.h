@@ -83,6 +83,8 @@ public:
     virtual const std::string* label(int database, int index) const = 0;
     // The source the connection holds as routed to `destination`.
     virtual std::optional<int> source(int destination) const = 0;
+    // Bytes the router sent wait in the socket, not read yet.
+    virtual bool unread() const = 0;
 };
 
 // A connection over TCP that carries `client` (which it owns) to the router
