@@ -232,11 +232,6 @@ std::optional<int> host_engine::crosspoint(int device, int destination) const {
     return r->backend->crosspoint(destination);
 }
 
-const std::string* host_engine::entryName(int device, int database, int index) const {
-    const router_slot* r = router(device);
-    return r ? r->backend->name(database, index) : nullptr;
-}
-
 bool host_engine::routersUnread() const {
     for (const auto& r : routers_)
         if (r.second->backend->unread()) return true;

@@ -131,7 +131,6 @@ public:
     bool rename(int device, int database, int index, const std::string& text, std::string& error);
     bool setAnswers(int device, bool answers, std::string& error);
     std::optional<int> crosspoint(int device, int destination) const;
-    const std::string* entryName(int device, int database, int index) const;
     std::vector<int> devices() const;
     // Bytes a router sent wait unread (router_backend::unread).
     bool routersUnread() const;
