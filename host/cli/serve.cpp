@@ -34,7 +34,6 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes(void);
 #include <chrono>
 #include <cstdio>
 #include <functional>
-#include <map>
 #include <memory>
 #include <set>
 #include <unordered_map>
