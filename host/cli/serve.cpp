@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 
 #if defined(__has_feature)
@@ -76,14 +77,19 @@ std::size_t heapInUse() {
 #endif
 }
 
-// A page of memory first touched costs the kernel a fault, and in a
-// virtual machine a fault is dear (7 to 9 us where docs/performance.md
-// was measured): a wall of 100,000 displays touches some 50,000 pages as it
-// starts, a quarter of its processor time. For a large wall the heap is
-// grown once, before anything is read, by about what the wall will take,
-// and the kernel asked to back that with huge pages, so that one fault maps
-// 2 MiB. What is never touched costs no memory; what was reserved is kept
-// (not given back to the system) for the life of serve.
+// A page of memory first touched costs the kernel a fault. For a large
+// wall the heap is grown once, before anything is read, by about what the
+// wall will take, and kept (not given back to the system) for the life of
+// serve; what is never touched costs no memory. Whether huge pages are
+// worth asking for there depends on the machine (docs/performance.md, "The
+// sixth round"): where a small page's fault is dear (7 to 10 us on some
+// virtual machines) one fault for 2 MiB saves a quarter of a start's
+// processor time; where it is cheap (about 1 us), a huge page the
+// hypervisor has taken back while the machine was quiet costs 3 ms to
+// touch, and a start after a quiet while doubles its time to the first
+// display. So the reserve's first 2 MiB are touched a small page at a
+// time, and huge pages asked for only if that took more than
+// `dear_small_pages`.
 void reserveHeap(const std::string& wallFile) {
 #if !defined(QUON_ADDRESS_SANITIZER)
     std::error_code failed;
@@ -92,6 +98,9 @@ void reserveHeap(const std::string& wallFile) {
     // About what serve holds a byte of wall file, at its peak.
     constexpr std::uintmax_t held_per_byte = 40;
     constexpr std::size_t block = std::size_t{16} << 20;  // under the largest mmap threshold: from the heap
+    constexpr std::uintptr_t small_page = 4096, huge_page = std::uintptr_t{2} << 20;
+    // 512 faults in 1.5 ms: 3 us a fault, between the two kinds of machine.
+    constexpr double dear_small_pages = 1.5e-3;
     const std::size_t bytes =
         static_cast<std::size_t>(std::min<std::uintmax_t>(fileBytes * held_per_byte, std::uintmax_t{1} << 30));
     if (bytes < 4 * block) return;
@@ -102,11 +111,24 @@ void reserveHeap(const std::string& wallFile) {
         if (char* b = static_cast<char*>(std::malloc(block))) blocks.push_back(b);
     if (!blocks.empty()) {
         const auto [low, high] = std::minmax_element(blocks.begin(), blocks.end());
-        const std::uintptr_t page = 4096;
-        const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(*low) + page - 1) & ~(page - 1);
-        const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(*high) + block) & ~(page - 1);
-        // Advice only: without huge pages the heap is as it always was.
-        madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+        // The probe: a whole huge page's worth inside the lowest block, which
+        // the heap uses first. The processor time of this thread, so that
+        // another program's turn on the processor is not counted.
+        const std::uintptr_t probe = (reinterpret_cast<std::uintptr_t>(*low) + huge_page - 1) & ~(huge_page - 1);
+        madvise(reinterpret_cast<void*>(probe), huge_page, MADV_NOHUGEPAGE);
+        timespec before{}, after{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &before);
+        for (std::uintptr_t at = probe; at < probe + huge_page; at += small_page)
+            *reinterpret_cast<volatile char*>(at) = 0;
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &after);
+        const double took =
+            static_cast<double>(after.tv_sec - before.tv_sec) + static_cast<double>(after.tv_nsec - before.tv_nsec) / 1e9;
+        if (took > dear_small_pages) {
+            const std::uintptr_t first = probe + huge_page;
+            const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(*high) + block) & ~(small_page - 1);
+            // Advice only: without huge pages the heap is as it always was.
+            if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+        }
     }
     for (char* b : blocks) std::free(b);
 #else
