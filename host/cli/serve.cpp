@@ -88,8 +88,8 @@ std::size_t heapInUse() {
 // hypervisor has taken back while the machine was quiet costs 3 ms to
 // touch, and a start after a quiet while doubles its time to the first
 // display. So the reserve's first 2 MiB are touched a small page at a
-// time, and huge pages asked for only if that took more than
-// `dear_small_pages`.
+// time, and the rest asked to be huge pages if that took more than
+// `dear_small_pages`, small ones otherwise.
 void reserveHeap(const std::string& wallFile) {
 #if !defined(QUON_ADDRESS_SANITIZER)
     std::error_code failed;
@@ -123,12 +123,13 @@ void reserveHeap(const std::string& wallFile) {
         clock_gettime(CLOCK_THREAD_CPUTIME_ID, &after);
         const double took =
             static_cast<double>(after.tv_sec - before.tv_sec) + static_cast<double>(after.tv_nsec - before.tv_nsec) / 1e9;
-        if (took > dear_small_pages) {
-            const std::uintptr_t first = probe + huge_page;
-            const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(*high) + block) & ~(small_page - 1);
-            // Advice only: without huge pages the heap is as it always was.
-            if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-        }
+        // Both ways: a kernel set to `always` gives huge pages unasked.
+        // Advice only: where it is not taken the heap is as it was.
+        const std::uintptr_t first = probe + huge_page;
+        const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(*high) + block) & ~(small_page - 1);
+        if (end > first)
+            madvise(reinterpret_cast<void*>(first), end - first,
+                    took > dear_small_pages ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
     }
     for (char* b : blocks) std::free(b);
 #else
