@@ -37,12 +37,10 @@ struct host_engine::slot : quon_client_callback, contract_reporter {
     host_engine& engine;
     quon_client_callback* component = nullptr;  // owned; deleted by destroySlot
     bool answered = false;                      // a router has told it a route
-    // The control and property of its first panel's last "TP" (indices of
-    // the layout's controls and of that control's names), so that the next
-    // is taken by comparing its names alone (putAgain); no_put: none.
-    static constexpr uint16_t no_put = UINT16_MAX;
-    uint16_t putControl = no_put;
-    uint16_t putName = no_put;
+    // The shape of its first panel's last "TP" (layout_library), so that
+    // the next to the same property is taken by comparing its text with
+    // that alone (putAgain); null: none.
+    const put_shape* put = nullptr;
     // Its panels, by id: a display has one, kept here; any others in order.
     std::optional<panel_state> firstPanel;
     contract_monitor contract;

@@ -42,9 +42,8 @@ char* host_engine::execute(slot& s, const char* commandText) {
         // effect, each read as the quick reading reads it: nothing to trace,
         // and no warning unless a name is not found (then the long way says
         // so). A "TP" to the control and property of the display's last is
-        // taken by their names.
-        if (text.size() > 4 && text[0] == 'T' && text[1] == 'P' && s.putControl != slot::no_put && putAgain(s, text))
-            return nullptr;
+        // taken by its shape.
+        if (s.put && commandText[0] == 'T' && putAgain(s, text)) return nullptr;
         if (std::string_view notification; command_reading::quickNotification(text, notification)) {
             notifyParent(s, notification);
             return nullptr;
@@ -92,38 +91,24 @@ bool host_engine::putText(slot& s, const host_command& c) {
     tellPropertyChanged(s, *panel, control,
                         name >= 0 ? panel->setAt(control, static_cast<size_t>(name), field.substr(equals + 1))
                                   : panel->set(control, property, field.substr(equals + 1)));
-    // The next is taken by its names (putAgain) where the reading is sure
+    // The next is taken by its shape (putAgain) where the reading is sure
     // to split it alike: no blank in the panel's or control's id, so the
     // last two "' '" of a text that ends with them are theirs.
     const auto blank = [](const std::string& id) { return id.find(' ') != std::string::npos; };
-    if (s.firstPanel && panel == &*s.firstPanel && name >= 0 && control < slot::no_put && name < slot::no_put &&
-        !blank(panel->id()) && !blank(layout.id)) {
-        s.putControl = static_cast<uint16_t>(control);
-        s.putName = static_cast<uint16_t>(name);
-    }
+    if (s.firstPanel && panel == &*s.firstPanel && name >= 0 && !blank(panel->id()) && !blank(layout.id))
+        s.put = &layouts_.shape(panel->id(), panel->layout(), control, static_cast<size_t>(name));
     return true;
 }
 
 bool host_engine::putAgain(slot& s, std::string_view text) {
-    // "TP 'name=" value "' '" panel "' '" control "'"; the word is checked.
-    panel_state& panel = *s.firstPanel;
-    const panel_template::control& control = panel.layout().controls[s.putControl];
-    const std::string& name = control.names[s.putName];
-    const std::string& panelId = panel.id();
-    const size_t head = 4 + name.size() + 1;
-    const size_t tail = 3 + panelId.size() + 3 + control.id.size() + 1;
-    if (text.size() < head + tail) return false;
-    const char* const t = text.data() + text.size() - tail;
-    const auto same = [](const char* at, const std::string& part) {
-        return std::memcmp(at, part.data(), part.size()) == 0;
-    };
-    const auto separator = [](const char* at) { return at[0] == '\'' && at[1] == ' ' && at[2] == '\''; };
-    if (text[2] != ' ' || text[3] != '\'' || text[head - 1] != '=' || !same(text.data() + 4, name) || !separator(t) ||
-        !same(t + 3, panelId) || !separator(t + 3 + panelId.size()) || !same(t + 6 + panelId.size(), control.id) ||
-        text.back() != '\'')
+    const put_shape& shape = *s.put;
+    const size_t head = shape.head.size(), tail = shape.tail.size();
+    if (text.size() < head + tail || std::memcmp(text.data(), shape.head.data(), head) != 0 ||
+        std::memcmp(text.data() + text.size() - tail, shape.tail.data(), tail) != 0)
         return false;
-    tellPropertyChanged(s, panel, s.putControl,
-                        panel.setAt(s.putControl, s.putName, text.substr(head, text.size() - head - tail)));
+    panel_state& panel = *s.firstPanel;
+    tellPropertyChanged(s, panel, shape.control,
+                        panel.setAt(shape.control, shape.name, text.substr(head, text.size() - head - tail)));
     return true;
 }
 
@@ -156,7 +141,7 @@ char* host_engine::perform(slot& s, std::string_view text, const host_command& c
                 const std::string& id = layouts_.intern(c.texts[0]);
                 if (panel_state* loaded = s.panel(id)) {
                     *loaded = panel_state(id, *layout);
-                    if (s.firstPanel && loaded == &*s.firstPanel) s.putControl = s.putName = slot::no_put;
+                    if (s.firstPanel && loaded == &*s.firstPanel) s.put = nullptr;
                 } else if (!s.firstPanel)
                     s.firstPanel.emplace(id, *layout);
                 else

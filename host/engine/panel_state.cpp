@@ -143,4 +143,13 @@ void layout_library::closeBatch() { batch_ = 0; }
 
 const std::string& layout_library::intern(std::string_view id) { return *ids_.emplace(id).first; }
 
+const put_shape& layout_library::shape(const std::string& id, const panel_template& layout, int control, size_t name) {
+    const auto [at, added] = shapes_.try_emplace({&id, &layout, control, name});
+    if (added) {
+        const panel_template::control& c = layout.controls[static_cast<size_t>(control)];
+        at->second = put_shape{"TP '" + c.names[name] + "=", "' '" + id + "' '" + c.id + "'", control, name};
+    }
+    return at->second;
+}
+
 }  // namespace quon

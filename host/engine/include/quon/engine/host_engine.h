@@ -223,8 +223,8 @@ private:
     char* routerName(slot& s, const int (&numbers)[host_command::max_fields]);
     bool putText(slot& s, const host_command& c);
     // A "TP" to the control and property of the display's last, read by
-    // comparing the names of those: false, nothing done, for any other
-    // text (then it is read as any command).
+    // comparing the text with that put's shape: false, nothing done, for
+    // any other text (then it is read as any command).
     bool putAgain(slot& s, std::string_view text);
     void tellPropertyChanged(const slot& s, const panel_state& panel, int control,
                              std::pair<const std::string*, const std::string*> set);

@@ -12,9 +12,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -89,8 +91,19 @@ private:
     std::unique_ptr<std::vector<added>> added_;
 };
 
-// The layouts read so far and the panel ids seen, each kept once for the
-// engine's life.
+// A "TP" to one property of one control of a panel, as every such text
+// begins ("TP 'name=") and ends ("' 'panel' 'control'"): a display that
+// puts the same property at each revertive compares its texts with these
+// two, and what lies between is the value.
+struct put_shape {
+    std::string head;
+    std::string tail;
+    int control;  // an index of the layout's controls
+    size_t name;  // an index of that control's names
+};
+
+// The layouts read so far, the panel ids seen and the put shapes asked
+// for, each kept once for the engine's life.
 class layout_library {
 public:
     // The layout of the file at `path`, read again only when the file
@@ -103,6 +116,9 @@ public:
     void closeBatch();
     // The one copy of a panel id.
     const std::string& intern(std::string_view id);
+    // The one put shape of property `name` of `control` of `layout` on the
+    // panel `id` (as intern() keeps it).
+    const put_shape& shape(const std::string& id, const panel_template& layout, int control, size_t name);
 
 private:
     struct entry {
@@ -116,6 +132,7 @@ private:
     // keep pointing at theirs.
     std::vector<std::unique_ptr<panel_template>> layouts_;
     std::unordered_set<std::string> ids_;
+    std::map<std::tuple<const std::string*, const panel_template*, int, size_t>, put_shape> shapes_;
     uint64_t batches_ = 0;
     uint64_t batch_ = 0;  // the open batch, or 0
 };
