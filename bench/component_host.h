@@ -58,9 +58,9 @@ inline void prepareSystem() {
     setenv("VX_SYSTEM", "main", 1);
 }
 
-// Sets a component of the sample system to watch router 1, destination 5.
+// Sets a component made after prepareSystem to watch router 1, destination
+// 5.
 inline void watch(quon_client_callback& component) {
-    prepareSystem();
     char* reply = component.callback(const_cast<char*>("myMatrix=1"), QUON_MSG_PARENT);
     component.callback(reply, QUON_MSG_RELEASE);
     reply = component.callback(const_cast<char*>("myDestination=5"), QUON_MSG_PARENT);

@@ -72,6 +72,7 @@ double moduleRevertiveNanoseconds(std::string& error) {
     module_cache modules;
     const load_function load = modules.load(KORVANE_MODULE_PATH, error);
     bench::answering_host host;
+    bench::prepareSystem();
     const std::unique_ptr<quon_client_callback> component(load ? load(&host, "panels") : nullptr);
     if (!component) {
         if (load) error = std::string(KORVANE_MODULE_PATH) + ": made no component";
