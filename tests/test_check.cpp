@@ -185,7 +185,7 @@ TEST_F(Check, AnUnknownRouterKeyIsWarnedWithFileLineAndTheKeysThatExist) {
     const program_result r = check("[[display]]\nname = \"a\"\ninstance = \"mon1\"\n");
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_THAT(r.err, HasSubstr("dev_001.ini:5: [Router] Matrx: not a key of Protocol=videohub (Name, Protocol, "
-                                 "Address, ConnectTimeout, KeepAlive, Silence, RetryFirst, RetryCap, Resync); "
+                                 "Address, ConnectTimeout, KeepAlive, KeepAliveWait, Silence, RetryFirst, RetryCap, Resync); "
                                  "ignored"));
 }
 

@@ -16,6 +16,8 @@ const std::vector<protocol_key<router_settings>>& sharedKeys() {
                               std::string& why) { return readMilliseconds(v, s.connectTimeout, why); }},
         {"KeepAlive", [](const std::string& v, router_settings& s,
                          std::string& why) { return readMilliseconds(v, s.keepAliveInterval, why); }},
+        {"KeepAliveWait", [](const std::string& v, router_settings& s,
+                             std::string& why) { return readMilliseconds(v, s.keepAliveWait, why); }},
         {"Silence", [](const std::string& v, router_settings& s,
                        std::string& why) { return readMilliseconds(v, s.silenceLimit, why); }},
         {"RetryFirst", [](const std::string& v, router_settings& s,

@@ -70,6 +70,12 @@ void tcp_connection::connected(const boost::asio::ip::tcp::endpoint&) {
     connected_ = true;
     held_.newConnection();
     lastReceived_ = lastKeepAlive_ = std::chrono::steady_clock::now();
+    // A connection reopened while up (act::reopen) is in a read only where
+    // its client says so (act::read_start).
+    if (!up_) {
+        reading_ = true;
+        readStarted_ = lastReceived_;
+    }
     tick();
     router_actions actions;
     client_->connected(lastReceived_, actions);
@@ -80,6 +86,7 @@ void tcp_connection::received(const std::uint8_t* data, std::size_t size) {
     const auto self = shared_from_this();
     if (!active()) return;
     lastReceived_ = std::chrono::steady_clock::now();
+    askedAt_[0].reset();
     router_actions actions;
     client_->bytes(data, size, lastReceived_, actions);
     apply(actions);
@@ -98,18 +105,25 @@ void tcp_connection::apply(const router_actions& actions) {
     for (const router_action& action : actions) {
         if (!active() || generation != generation_) return;
         std::visit(
-            [this](const auto& a) {
+            [this, &action](const auto& a) {
                 using kind = std::decay_t<decltype(a)>;
                 if constexpr (std::is_same_v<kind, act::send>) {
                     send(a.bytes, a.channel);
                 } else if constexpr (std::is_same_v<kind, act::arm_timer>) {
                     armClientTimer(a.deadline);
-                } else if constexpr (std::is_same_v<kind, act::crosspoint>) {
-                    if (held_.take(a)) listener_.crosspoint(a.destination, a.source);
-                } else if constexpr (std::is_same_v<kind, act::label>) {
-                    if (held_.take(a)) listener_.label(a.database, a.index, a.text);
+                } else if constexpr (std::is_same_v<kind, act::crosspoint> || std::is_same_v<kind, act::label>) {
+                    waiting_.push_back(action);
                 } else if constexpr (std::is_same_v<kind, act::up>) {
+                    reading_ = false;
+                    flush();
                     declareUp(a.sources, a.destinations);
+                } else if constexpr (std::is_same_v<kind, act::read_start>) {
+                    if (up_ && !reading_) {
+                        reading_ = true;
+                        readStarted_ = std::chrono::steady_clock::now();
+                    }
+                } else if constexpr (std::is_same_v<kind, act::read_end>) {
+                    if (up_) reading_ = false;
                 } else if constexpr (std::is_same_v<kind, act::fail>) {
                     fail(a.why);
                 } else if constexpr (std::is_same_v<kind, act::problem>) {
@@ -117,11 +131,45 @@ void tcp_connection::apply(const router_actions& actions) {
                 } else if constexpr (std::is_same_v<kind, act::missing>) {
                     if (held_.take(a)) listener_.missing(a.text);
                 } else if constexpr (std::is_same_v<kind, act::reopen>) {
-                    reopen(a.channel);
+                    // What came before on this connection is told before it ends.
+                    if (a.channel == 0) flush();
+                    if (active()) reopen(a.channel);
                 }
             },
             action);
     }
+    if (active() && generation == generation_) flush();
+}
+
+void tcp_connection::flush() {
+    if (reading_ || waiting_.empty()) return;
+    // The listener may call in again (a component asks for a route), and
+    // that call's list is flushed on its own.
+    std::vector<router_action> news;
+    news.swap(waiting_);
+    auto end = std::remove_if(news.begin(), news.end(), [this](const router_action& action) {
+        return !std::visit(
+            [this](const auto& a) {
+                using kind = std::decay_t<decltype(a)>;
+                if constexpr (std::is_same_v<kind, act::crosspoint> || std::is_same_v<kind, act::label>)
+                    return held_.take(a);
+                else
+                    return false;
+            },
+            action);
+    });
+    news.erase(end, news.end());
+    const std::uint64_t generation = generation_;
+    for (const router_action& action : news)
+        if (const auto* crosspoint = std::get_if<act::crosspoint>(&action)) {
+            if (!active() || generation != generation_) return;
+            listener_.crosspoint(crosspoint->destination, crosspoint->source);
+        }
+    for (const router_action& action : news)
+        if (const auto* label = std::get_if<act::label>(&action)) {
+            if (!active() || generation != generation_) return;
+            listener_.label(label->database, label->index, label->text);
+        }
 }
 
 void tcp_connection::send(const std::string& bytes, int channel) {
@@ -135,8 +183,8 @@ void tcp_connection::send(const std::string& bytes, int channel) {
 }
 
 void tcp_connection::tick() {
-    const auto interval =
-        std::min(settings_.keepAliveInterval, std::max(settings_.silenceLimit / 4, std::chrono::milliseconds(1)));
+    // Fine enough that a hang is seen within a quarter of each limit.
+    const auto interval = std::min({settings_.keepAliveInterval, settings_.keepAliveWait, settings_.silenceLimit}) / 4;
     tickTimer_.expires_after(std::max(interval, std::chrono::milliseconds(1)));
     auto self = shared_from_this();
     const std::uint64_t generation = generation_;
@@ -145,22 +193,47 @@ void tcp_connection::tick() {
         const auto now = std::chrono::steady_clock::now();
         // Bytes that came while this host was too busy to read them are not
         // a silence of the router's.
-        if (carrier_->unread() > 0) lastReceived_ = now;
+        if (carrier_->unread() > 0) {
+            lastReceived_ = now;
+            askedAt_[0].reset();
+        }
         if (now - lastReceived_ > settings_.silenceLimit) {
             fail("nothing received for " + millisecondsText(settings_.silenceLimit));
             return;
         }
         if (second_ && second_->connected()) {
-            if (second_->unread() > 0) secondLastReceived_ = now;
+            if (second_->unread() > 0) {
+                secondLastReceived_ = now;
+                askedAt_[1].reset();
+            }
             if (now - secondLastReceived_ > settings_.silenceLimit) {
                 fail("nothing received for " + millisecondsText(settings_.silenceLimit) + " on the second connection");
                 return;
             }
         }
+        for (int channel : {0, 1})
+            if (askedAt_[channel] && now - *askedAt_[channel] > settings_.keepAliveWait) {
+                fail("no answer to a keep-alive within " + millisecondsText(settings_.keepAliveWait) +
+                     (channel == 0 ? "" : " on the second connection"));
+                return;
+            }
+        // Everything the router pushes waits while a read is under way.
+        if (up_ && reading_ && now - readStarted_ > settings_.silenceLimit) {
+            fail("the router's state was not read again within " + millisecondsText(settings_.silenceLimit));
+            return;
+        }
         if (up_ && now - lastKeepAlive_ >= settings_.keepAliveInterval) {
             lastKeepAlive_ = now;
             router_actions actions;
             client_->keepAlive(now, actions);
+            // What the client sent for it needs an answer; anything the
+            // router sends after it is one.
+            for (const router_action& action : actions)
+                if (const auto* sent = std::get_if<act::send>(&action))
+                    if (sent->channel == 0 || (sent->channel == 1 && second_ && second_->connected())) {
+                        auto& asked = askedAt_[sent->channel];
+                        if (!asked) asked = now;
+                    }
             apply(actions);
         }
         if (active() && up_ && now - lastResync_ >= settings_.resyncInterval) {
@@ -202,12 +275,17 @@ void tcp_connection::lose() {
     ++generation_;
     connected_ = false;
     up_ = false;
+    reading_ = false;
+    waiting_.clear();
+    askedAt_[0].reset();
+    askedAt_[1].reset();
     client_->closed();
     tickTimer_.cancel();
     clientTimer_.cancel();
 }
 
 void tcp_connection::reopen(int channel) {
+    askedAt_[channel == 0 ? 0 : 1].reset();
     if (channel != 0) {
         if (!second_) second_ = std::make_shared<tcp::tcp_carrier>(io_, carrierSettings(settings_), secondListener_);
         second_->close();
@@ -216,6 +294,7 @@ void tcp_connection::reopen(int channel) {
     }
     // The client keeps its state and is not told closed(); up_ holds, so
     // the next connection's read reports only what changed.
+    askedAt_[1].reset();
     closeSecond();
     ++generation_;
     connected_ = false;
@@ -238,6 +317,7 @@ void tcp_connection::secondReceived(const std::uint8_t* data, std::size_t size) 
     const auto self = shared_from_this();
     if (!active()) return;
     secondLastReceived_ = std::chrono::steady_clock::now();
+    askedAt_[1].reset();
     router_actions actions;
     client_->secondBytes(data, size, secondLastReceived_, actions);
     apply(actions);

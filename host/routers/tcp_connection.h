@@ -69,6 +69,9 @@ private:
     // Carries out what the client asked, in order, until the connection
     // fails or the connection is stopped (the listener may stop it).
     void apply(const router_actions& actions);
+    // Takes what is waiting into held_ and then tells the listener of what
+    // was news, unless a read is still under way.
+    void flush();
     void send(const std::string& bytes, int channel);
     void armClientTimer(router_clock::time_point deadline);
     void declareUp(int sources, int destinations);
@@ -101,6 +104,11 @@ private:
     router_listener& listener_;             // borrowed; outlives the handle
     const std::unique_ptr<router_client> client_;  // owned
     held_state held_;
+    // Crosspoints and labels not taken into held_ yet: those of the list
+    // being carried out, or of the read under way.
+    std::vector<router_action> waiting_;
+    bool reading_ = false;  // a read of the router's whole state is under way
+    std::chrono::steady_clock::time_point readStarted_;
     std::shared_ptr<tcp::tcp_carrier> carrier_;  // owned; shared with its handlers
     second_listener secondListener_{*this};
     std::shared_ptr<tcp::tcp_carrier> second_;  // channel 1: owned, made when the client first opens it
@@ -114,6 +122,9 @@ private:
     std::chrono::steady_clock::time_point lastReceived_;
     std::chrono::steady_clock::time_point secondLastReceived_;
     std::chrono::steady_clock::time_point lastKeepAlive_;
+    // By channel: when a keep-alive was sent that nothing has come back
+    // after yet.
+    std::optional<std::chrono::steady_clock::time_point> askedAt_[2];
     std::chrono::steady_clock::time_point lastResync_;
 };
 

@@ -141,6 +141,10 @@ private:
                         if (held_.take(a)) out.push_back("problem " + a.text);
                     } else if constexpr (std::is_same_v<kind, act::missing>) {
                         if (held_.take(a)) out.push_back("missing " + a.text);
+                    } else if constexpr (std::is_same_v<kind, act::read_start>) {
+                        out.push_back("read starts");
+                    } else if constexpr (std::is_same_v<kind, act::read_end>) {
+                        out.push_back("read ends");
                     } else if constexpr (std::is_same_v<kind, act::reopen>) {
                         // The link opens the next connection: connect() (or
                         // secondConnect()) again.

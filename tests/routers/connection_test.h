@@ -27,6 +27,7 @@ protected:
         // Long, so that a test paused by a busy machine is not taken for a
         // silent router; the tests of silence set their own.
         settings.silenceLimit = 10000ms;
+        settings.keepAliveWait = 10000ms;
         settings.connectTimeout = 2000ms;
         settings.keepAliveInterval = 50ms;
         settings.backOffFirst = 50ms;

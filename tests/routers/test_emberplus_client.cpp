@@ -258,13 +258,13 @@ TEST_F(EmberplusClient, ConnectionUpdatesCarryOnlyWhatChanged) {
                     {"outside the matrix", bytesIn(push({b.connection(4, {0}), b.connection(0, {8})})),
                      {"problem a connection of target 4, outside the matrix's targets"}},
                     {"the resync rereads all and reports only what differs", resyncDue(),
-                     {"send get-directory 0.1.0", "send get-directory 0.2.1", "send get-directory 0.2.2"}},
+                     {"read starts", "send get-directory 0.1.0", "send get-directory 0.2.1", "send get-directory 0.2.2"}},
                     {"the answers", bytesIn(framed(b.entry(b.qualifiedMatrix(
                                         {0, 1, 0}, b.matrixContents("video", 4, 8, {0, 2}) +
                                                        b.connections({b.connection(0, {4}), b.connection(1, {6}),
                                                                       b.connection(2, {}), b.connection(3, {1})})))) +
                                     labelsReply(1, 4, "Out ") + labelsReply(2, 8, "In ")),
-                     {"crosspoint 4 2"}},
+                     {"crosspoint 4 2", "read ends"}},
                 });
     EXPECT_EQ(table.poll(1, 3), (lines{"crosspoint 1 5", "crosspoint 2 7", "crosspoint 3 0"}))
         << "a poll is answered from what the provider reported";
@@ -403,12 +403,12 @@ TEST_F(EmberplusClient, LabelsNeverAnsweredAreSaidOncePerConnectionAndRenamesSti
     play(table, {{"a rename pushed", bytesIn(framed(b.entry(b.qualifiedParameter({0, 2, 2, 4}, b.valueOnly("CAM 5"))))),
                   {"label source 5 CAM 5"}},
                  {"the resync", resyncDue(),
-                  {"send get-directory 0.1.0", "send get-directory 0.2.1", "send get-directory 0.2.2",
+                  {"read starts", "send get-directory 0.1.0", "send get-directory 0.2.1", "send get-directory 0.2.2",
                    "timer +1000 ms"}},
                  {"only the matrix answers", bytesIn(matrixReply()), {}},
                  {"asked again once", timePasses(1000ms),
                   {"send get-directory 0.2.1", "send get-directory 0.2.2", "timer +1000 ms"}},
-                 {"given up, not said again, the connection kept", timePasses(1000ms), {}},
+                 {"given up, not said again, the connection kept, the read over", timePasses(1000ms), {"read ends"}},
                  {"still followed", bytesIn(framed(b.entry(b.qualifiedMatrix({0, 1, 0}, b.connections({b.connection(0, {6})}))))),
                   {"crosspoint 1 7"}}});
     table.closed();

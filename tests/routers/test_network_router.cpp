@@ -1,8 +1,8 @@
 // A router on the network as the engine sees it: a poll made while the
-// link reads the router at connect, after its destination was read and
-// before the link is up, is answered once the link is up (serve makes a
-// wall's displays while its routers connect; before, such a display waited
-// for its component to poll again); a poll while up is answered at once.
+// link reads the router at connect, before the link is up, is answered once
+// the link is up, from the read (serve makes a wall's displays while its
+// routers connect; before, such a display waited for its component to poll
+// again); a poll while up is answered at once.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -65,15 +65,17 @@ struct engine_on_fake_router {
     quon::host_engine engine;
 };
 
-TEST(NetworkRouter, APollMadeAfterItsDestinationWasReadAndBeforeUpIsAnsweredAtUp) {
+TEST(NetworkRouter, APollMadeWhileTheLinkReadsIsAnsweredAtUp) {
     // Eight destinations: the link waits AnswerWait for the two the router
     // does not have before it goes up, with the other six read.
     engine_on_fake_router f("AnswerWait=300\n[Database]\nDatabaseSize_0=6\nDatabaseSize_1=8\n");
     quon::host_engine& engine = f.engine;
     boost::asio::io_context& loop = f.loop;
-    ASSERT_TRUE(runUntil(loop, [&] { return engine.crosspoint(1, 1) == 1; }));  // 0 until read
-    // The loop has not run since: the link is still reading.
+    ASSERT_TRUE(runUntil(loop, [&] { return f.router->connectionsAccepted() == 1; }));
+    // The loop has not run since: the link is still reading, and what it
+    // read is not seen before the read is whole.
     ASSERT_NE(engine.routerStatus(1)->state, quon::router_state::connected);
+    EXPECT_EQ(engine.crosspoint(1, 1), 0);
 
     std::string error;
     ASSERT_EQ(engine.create("p", PROBE_MODULE_PATH, "", error), quon::host_engine::create_status::created) << error;
@@ -83,7 +85,8 @@ TEST(NetworkRouter, APollMadeAfterItsDestinationWasReadAndBeforeUpIsAnsweredAtUp
         engine.parent("p", "log", text, error);
         return text.value_or("");
     };
-    ASSERT_TRUE(engine.parent("p", "send:RR 1 1 1", reply, error)) << error;
+    // A poll alone: a component watching the destination would also hear
+    // the read's route as every watcher does.
     ASSERT_TRUE(engine.parent("p", "send:RP 1 1 1", reply, error)) << error;
     EXPECT_EQ(received(), "");
     // The engine's clock does not move here: no timer of the component

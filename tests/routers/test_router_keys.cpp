@@ -182,7 +182,7 @@ TEST(RouterKeysOfEachProtocol, AKeyNotReadIsWarnedAboutAndTheRouterIsMade) {
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_EQ(warnings[0],
               "dev_001.ini:4: [Router] Level: not a key of Protocol=videohub (Name, Protocol, Address, "
-              "ConnectTimeout, KeepAlive, Silence, RetryFirst, RetryCap, Resync); ignored");
+              "ConnectTimeout, KeepAlive, KeepAliveWait, Silence, RetryFirst, RetryCap, Resync); ignored");
 
     struct no_events : quon::router_events {
         void revertive(int, int, int, uint64_t) override {}

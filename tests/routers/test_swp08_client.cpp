@@ -357,12 +357,18 @@ TEST_F(Swp08Client, TheResyncAsksForEverythingAndReportsTheNamesThatDiffer) {
     for (int n = 1; n <= 16; ++n) renamed.push_back(n == 3 ? "CAM 3" : numbered(true, n));
     play(table,
          {
-             {"resync", resyncDue(), {"names? sources length 8", "names? destinations length 8", "interrogate 1..6"}},
+             {"resync",
+              resyncDue(),
+              {"read starts", "names? sources length 8", "names? destinations length 8", "interrogate 1..6",
+               "timer +1000 ms"}},
              {"a source renamed", bytesIn(namesFrom(true, 1, renamed)), {"ACK", "label source 3 CAM 3"}},
              {"the same destination names", bytesIn(allNames(false, 6, 16)), {"ACK"}},
              {"the answers, one route lost in a hang",
               bytesIn(tally(1, 1) + tally(2, 2) + tally(3, 3) + tally(4, 6)),
-              {"ACK", "crosspoint 1 1", "ACK", "crosspoint 2 2", "ACK", "crosspoint 3 3", "ACK", "crosspoint 4 6"}},
+              {"ACK", "crosspoint 1 1", "timer +1000 ms", "ACK", "crosspoint 2 2", "timer +1000 ms", "ACK",
+               "crosspoint 3 3", "timer +1000 ms", "ACK", "crosspoint 4 6", "timer +1000 ms"}},
+             {"the last two, and the read is whole", bytesIn(tally(5, 5) + tally(6, 6)),
+              {"ACK", "crosspoint 5 5", "timer +1000 ms", "ACK", "crosspoint 6 6", "read ends"}},
          });
     EXPECT_EQ(table.held().source(4), 6);
 }

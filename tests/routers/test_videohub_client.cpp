@@ -217,10 +217,14 @@ TEST_F(VideohubClient, TheResyncAsksForEverythingAndReportsTheLabelsThatDiffer) 
     play(table,
          {{"resync",
            resyncDue(),
-           {"send INPUT LABELS:\\n\\n", "send OUTPUT LABELS:\\n\\n", "send VIDEO OUTPUT ROUTING:\\n\\n"}},
+           {"read starts", "send INPUT LABELS:\\n\\n", "send OUTPUT LABELS:\\n\\n",
+            "send VIDEO OUTPUT ROUTING:\\n\\n"}},
+          {"a routing push before the answers: the read goes on", bytesIn(routingBlock({0})), {"crosspoint 1 1"}},
+          {"a label push, a line of the block: the read goes on", bytesIn("INPUT LABELS:\n0 Input 1\n\n"), {}},
           {"the answers, a rename and a route lost in a hang",
            bytesIn(labels + outputLabels + routingBlock({0, 1, 2, 5})),
-           {"label source 3 CAM 3 WIDE", "crosspoint 1 1", "crosspoint 2 2", "crosspoint 3 3", "crosspoint 4 6"}}});
+           {"label source 3 CAM 3 WIDE", "crosspoint 1 1", "crosspoint 2 2", "crosspoint 3 3", "crosspoint 4 6",
+            "read ends"}}});
 }
 
 TEST_F(VideohubClient, GarbageIsReportedOncePerCauseAndTheClientCarriesOn) {
@@ -247,7 +251,8 @@ TEST_F(VideohubClient, GarbageIsReportedOncePerCauseAndTheClientCarriesOn) {
 TEST_F(VideohubClient, AnUnreadableSizeIsReportedAndLeavesTheSizeOpen) {
     play(table, {{"connect", connects(), {"timer +2000 ms"}},
                  {"a device block with a size that is no number",
-                  bytesIn("VIDEOHUB DEVICE:\nVideo inputs: many\nVideo outputs: 2\n\n" + routingBlock({40, 1})),
+                  bytesIn("VIDEOHUB DEVICE:\nVideo inputs: many\nVideo outputs: 2\n\n" + routingBlock({40, 1}) +
+                          endPrelude),
                   {"problem an unreadable \"Video inputs\" in the device block", "crosspoint 1 41", "crosspoint 2 2",
                    "up 0 2"}}});
 }

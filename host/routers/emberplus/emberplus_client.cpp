@@ -117,6 +117,7 @@ void emberplus_client::armTimer() {
 void emberplus_client::closed() {
     open_ = false;
     phase_ = phase::walking;
+    resyncing_ = false;
     armed_.reset();
     waiting_.clear();
     queued_.clear();
@@ -127,6 +128,7 @@ void emberplus_client::connected(router_clock::time_point now, router_actions& o
     begin(now, out);
     open_ = true;
     phase_ = phase::walking;
+    resyncing_ = false;
     reader_.reset();
     armed_.reset();
     tree_.clear();
@@ -240,6 +242,7 @@ void emberplus_client::onMessage(const std::string& ber) {
         }
     }
     sendQueued();
+    endResyncWhenAnswered();
     if (phase_ == phase::reading && connectionsRead_ && targetCount_ && sourceCount_) {
         // Without labels known yet, they may still come: up when nothing
         // more comes (readIfSettled()).
@@ -472,6 +475,7 @@ void emberplus_client::timer(router_clock::time_point now, router_actions& out) 
     giveUp(now);
     if (!open_) return;
     sendQueued();
+    endResyncWhenAnswered();
     readIfSettled();
     if (phase_ == phase::reading && now >= connectDeadline_ && targetCount_ && sourceCount_) {
         // What still waits goes on waiting while up.
@@ -603,7 +607,16 @@ void emberplus_client::keepAlive(router_clock::time_point now, router_actions& o
 void emberplus_client::resync(router_clock::time_point now, router_actions& out) {
     if (!open_ || phase_ != phase::up) return;
     begin(now, out);
+    // One read: whole once every request of it is answered or given up.
+    out.emplace_back(std::in_place_type<act::read_start>);
+    resyncing_ = true;
     askState();
+}
+
+void emberplus_client::endResyncWhenAnswered() {
+    if (!open_ || !resyncing_ || !waiting_.empty() || !queued_.empty()) return;
+    resyncing_ = false;
+    out_->emplace_back(std::in_place_type<act::read_end>);
 }
 
 // The whole state again: the matrix, and the nodes of its labels.

@@ -123,6 +123,7 @@ void nmos_client::armEarliest() {
     std::optional<router_clock::time_point> earliest;
     for (const conversation& c : talk_)
         if (c.deadline && (!earliest || *c.deadline < *earliest)) earliest = c.deadline;
+    if (syncing_ && (!earliest || syncDeadline_ < *earliest)) earliest = syncDeadline_;
     if (open_ && earliest) out_->emplace_back(std::in_place_type<act::arm_timer>, act::arm_timer{*earliest});
 }
 
@@ -145,7 +146,7 @@ void nmos_client::reopen() {
 }
 
 void nmos_client::closed() {
-    open_ = secondOpen_ = up_ = reopening_ = followNext_ = false;
+    open_ = secondOpen_ = up_ = reopening_ = followNext_ = syncing_ = false;
     for (conversation& c : talk_) {
         c.deadline.reset();
         c.parser.reset();
@@ -187,6 +188,12 @@ void nmos_client::connected(router_clock::time_point now, router_actions& out) {
     if (followNext_) {
         // The receivers' WebSocket here, the senders' on channel 1.
         followNext_ = false;
+        // Each WebSocket's first grain is its sync, the whole list again:
+        // one read with the other's, whole once both came.
+        out_->emplace_back(std::in_place_type<act::read_start>);
+        syncing_ = true;
+        synced_[0] = synced_[1] = false;
+        syncDeadline_ = now + settings_.connectTimeout;
         openWebSocket();
         out_->emplace_back(std::in_place_type<act::reopen>, act::reopen{1});
         return;
@@ -648,6 +655,15 @@ void nmos_client::takeGrain(const std::string& text) {
         publish();
     else
         publishConnections(connections);
+    if (syncing_) {
+        synced_[channel_] = true;
+        if (synced_[0] && synced_[1]) endSync();
+    }
+}
+
+void nmos_client::endSync() {
+    syncing_ = false;
+    if (open_) out_->emplace_back(std::in_place_type<act::read_end>);
 }
 
 void nmos_client::publish() {
@@ -772,6 +788,8 @@ void nmos_client::timer(router_clock::time_point now, router_actions& out) {
             return;
         }
     }
+    // A WebSocket without a grain by then: what came is the read.
+    if (syncing_ && now >= syncDeadline_) endSync();
     // A wake-up for a deadline since met: the other channel's may remain.
     armEarliest();
 }

@@ -86,6 +86,9 @@ void quartz_client::connected(router_clock::time_point now, router_actions& out)
 }
 
 void quartz_client::read(bool initial) {
+    // A read while up (a resync, the router's restart) is one whole: what
+    // it reports is taken together at its end.
+    if (up_ && !reading_) out_->emplace_back(std::in_place_type<act::read_start>);
     reading_ = true;
     readIsInitial_ = initial;
     readNext_ = 0;
@@ -184,7 +187,10 @@ void quartz_client::endRead() {
                                         options_.level);
     routePending_.assign(routePending_.size(), false);
     routesLeft_ = 0;
-    if (up_) return;
+    if (up_) {
+        out_->emplace_back(std::in_place_type<act::read_end>);
+        return;
+    }
     up_ = true;
     out_->emplace_back(std::in_place_type<act::up>, act::up{highestNumber(0), highestNumber(1)});
 }

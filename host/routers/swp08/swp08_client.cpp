@@ -55,6 +55,7 @@ void swp08_client::armTimer(std::chrono::milliseconds wait) {
 void swp08_client::closed() {
     open_ = false;
     phase_ = phase::names;
+    resyncing_ = false;
     deadline_.reset();
 }
 
@@ -111,6 +112,7 @@ void swp08_client::connected(router_clock::time_point now, router_actions& out) 
     remaining_ = 0;
     bytesWithoutMessage_ = 0;
     keepAliveAnswersDue_ = 0;
+    resyncing_ = false;
     heard_ = false;
     if (!addressValid()) {
         fail("matrix and level must be within 1..256");
@@ -136,6 +138,8 @@ void swp08_client::timer(router_clock::time_point now, router_actions& out) {
         readRoutes();
     } else if (phase_ == phase::routes) {
         goUp();
+    } else if (resyncing_) {
+        endResync();
     }
 }
 
@@ -161,13 +165,17 @@ void swp08_client::readRoutes() {
     armTimer(answerWait_);
 }
 
-void swp08_client::goUp() {
-    phase_ = phase::up;
-    deadline_.reset();
+void swp08_client::reportFewRoutes() {
     const int interrogated = static_cast<int>(unanswered_.size());
     if (remaining_ > 0)
         reportProblem("few routes", "the router answered " + std::to_string(interrogated - remaining_) + " of the " +
                                         std::to_string(interrogated) + " destinations interrogated");
+}
+
+void swp08_client::goUp() {
+    phase_ = phase::up;
+    deadline_.reset();
+    reportFewRoutes();
     // What the router showed of its size; a router that showed less than
     // the device file gives was reported above.
     if (active()) out_->emplace_back(std::in_place_type<act::up>, act::up{std::max(highest_[0], known_[0]), std::max(highest_[1], known_[1])});
@@ -176,9 +184,29 @@ void swp08_client::goUp() {
 void swp08_client::resync(router_clock::time_point now, router_actions& out) {
     if (!active() || phase_ != phase::up) return;
     begin(now, out);
+    // The router answers in the order asked: the names, then every route.
+    // The read is whole when each destination has answered, or when nothing
+    // more came for answerWait.
+    out.emplace_back(std::in_place_type<act::read_start>);
+    resyncing_ = true;
     sendMessage(swp08::namesRequest(true, at_, nameLength_));
     sendMessage(swp08::namesRequest(false, at_, nameLength_));
-    interrogate(1, size(destination_labels));
+    const int destinations = size(destination_labels);
+    unanswered_.assign(static_cast<std::size_t>(destinations), true);
+    remaining_ = destinations;
+    if (remaining_ == 0) {
+        endResync();
+        return;
+    }
+    interrogate(1, destinations);
+    armTimer(answerWait_);
+}
+
+void swp08_client::endResync() {
+    resyncing_ = false;
+    deadline_.reset();
+    reportFewRoutes();
+    if (active()) out_->emplace_back(std::in_place_type<act::read_end>);
 }
 
 void swp08_client::keepAlive(router_clock::time_point now, router_actions& out) {
@@ -250,16 +278,18 @@ void swp08_client::takeCrosspoint(const swp08::crosspoint_message& crosspoint) {
         newsOnlyIfChanged = true;
     }
     out_->emplace_back(std::in_place_type<act::crosspoint>, act::crosspoint{crosspoint.destination + 1, crosspoint.source + 1, newsOnlyIfChanged});
-    if (phase_ != phase::routes) return;
+    if (phase_ != phase::routes && !resyncing_) return;
     const std::size_t index = static_cast<std::size_t>(crosspoint.destination);
     if (index < unanswered_.size() && unanswered_[index]) {
         unanswered_[index] = false;
         --remaining_;
     }
-    if (remaining_ == 0) {
-        goUp();
-    } else {
+    if (remaining_ > 0) {
         armTimer(answerWait_);
+    } else if (resyncing_) {
+        endResync();
+    } else {
+        goUp();
     }
 }
 

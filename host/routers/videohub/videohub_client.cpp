@@ -30,6 +30,7 @@ void videohub_client::reportProblem(const std::string& cause, const std::string&
 void videohub_client::closed() {
     open_ = false;
     up_ = false;
+    resyncing_ = false;
     queryOut_ = false;
     deadline_.reset();
 }
@@ -56,6 +57,8 @@ void videohub_client::connected(router_clock::time_point now, router_actions& ou
     open_ = true;
     up_ = false;
     queryOut_ = false;
+    resyncing_ = false;
+    labelsRead_ = routingRead_ = false;
     reader_.reset();
     inputs_ = outputs_ = 0;
     deadline_ = now + preludeLimit_;
@@ -64,6 +67,13 @@ void videohub_client::connected(router_clock::time_point now, router_actions& ou
 
 void videohub_client::timer(router_clock::time_point now, router_actions& out) {
     if (!active() || up_ || !deadline_ || now < *deadline_) return;
+    out_ = &out;
+    if (routingRead_) {
+        out.emplace_back(std::in_place_type<act::missing>,
+                         act::missing{"the input labels did not come with the routing; showing numbers"});
+        goUp();
+        return;
+    }
     out.emplace_back(std::in_place_type<act::fail>, act::fail{"no routing received within " + std::to_string(preludeLimit_.count()) + " ms"});
     closed();
 }
@@ -83,6 +93,11 @@ void videohub_client::keepAlive(router_clock::time_point, router_actions& out) {
 void videohub_client::resync(router_clock::time_point, router_actions& out) {
     if (!up_) return;
     out_ = &out;
+    // The answers come in the order asked: the read is whole at the routing
+    // that follows the input labels.
+    out.emplace_back(std::in_place_type<act::read_start>);
+    resyncing_ = true;
+    labelsRead_ = routingRead_ = false;
     send(videohub::query(videohub::input_labels_header));
     send(videohub::query(videohub::output_labels_header));
     send(videohub::query(videohub::routing_header));
@@ -96,6 +111,17 @@ void videohub_client::goUp() {
     out_->emplace_back(std::in_place_type<act::up>, act::up{inputs_, outputs_});
 }
 
+// The routing came after the input labels (at connect, in either order): at
+// connect the router is up; in a resync the read ends.
+void videohub_client::readWhole() {
+    if (!up_) {
+        goUp();
+    } else if (resyncing_) {
+        resyncing_ = false;
+        out_->emplace_back(std::in_place_type<act::read_end>);
+    }
+}
+
 void videohub_client::onBlock(const videohub::block& block) {
     if (!active()) return;
     const std::string_view header = block.header;
@@ -103,12 +129,16 @@ void videohub_client::onBlock(const videohub::block& block) {
         readSizes(block);
     } else if (header == videohub::input_labels_header) {
         readLabels(block, source_labels, inputs_);
+        // In a resync, the answer is the whole block, a push a line or a few.
+        if (!up_ || inputs_ == 0 || block.lines.size() >= static_cast<std::size_t>(inputs_)) labelsRead_ = true;
+        if (!up_ && routingRead_) goUp();
     } else if (header == videohub::output_labels_header) {
         readLabels(block, destination_labels, outputs_);
     } else if (header == videohub::routing_header) {
         queryOut_ = false;
         readRouting(block);
-        goUp();
+        routingRead_ = true;
+        if (labelsRead_) readWhole();
     } else if (header == videohub::end_prelude_header) {
         goUp();
     } else if (header == videohub::nak_header) {

@@ -128,7 +128,7 @@ TEST_F(NmosClient, SubscribesThenReadsPageByPageThenFollowsTheWebSocket) {
                     "label destination 2 MON B", "crosspoint 2 0", "up 2 2", "reopen"}},
                   {"the receivers' WebSocket's connection",
                    connects(),
-                   {"WS " + wsPath, "timer +5000 ms", "reopen second"}}});
+                   {"read starts", "WS " + wsPath, "timer +5000 ms", "reopen second"}}});
     play(*table,
          {{"the upgrade", [this](client_table& t) { return t.in(upgrade()); }, {}},
           {"the senders' WebSocket's connection",
@@ -335,8 +335,8 @@ TEST_F(NmosClient, TheDeviceFilesListsNumberByIdOrLabelAndNameWhatIsMissingOnce)
               lines{"crosspoint 1 1"})
         << "MON B takes CAM 2, which Senders= makes source 1";
     EXPECT_EQ(table->secondIn(grain("/senders/", json::array({change(sender(2, "CAM 2"), sender(2, "CAM 2 WIDE"))}))),
-              lines{"label source 1 CAM 2 WIDE"})
-        << "a sender named by its label keeps its number through a relabel";
+              (lines{"label source 1 CAM 2 WIDE", "read ends"}))
+        << "the senders' first grain, which ends the read; a sender named by its label keeps its number through a relabel";
     table->resync();
     const lines again = read(two_senders, two_receivers, false);
     EXPECT_EQ(

@@ -271,10 +271,10 @@ TEST_F(QuartzClient, TheResyncReadsEverythingAndReportsOnlyWhatDiffers) {
     bringUp();
     play(table,
          {
-             {"resync", resyncDue(), {"RS 1..4", "RD 1..3", "IV 1..3", "timer +1000 ms"}},
+             {"resync", resyncDue(), {"read starts", "RS 1..4", "RD 1..3", "IV 1..3", "timer +1000 ms"}},
              {"the same names but one, the same routes but one",
               bytesIn(names(true, 2) + ".RAS3,CAM 3\r.RAS4,IN 4\r" + names(false, 3) + ".AV1,1\r.AV2,4\r.AV3,3\r"),
-              {"label source 3 CAM 3", "crosspoint 2 4"}},
+              {"label source 3 CAM 3", "crosspoint 2 4", "read ends"}},
              {"nothing more", timePasses(5000ms), {}},
          });
 }
@@ -282,10 +282,14 @@ TEST_F(QuartzClient, TheResyncReadsEverythingAndReportsOnlyWhatDiffers) {
 TEST_F(QuartzClient, ARouterThatSaysItRestartedIsReadAgain) {
     bringUp();
     play(table, {
-                    {"power up", bytesIn("\r.P\r"), connect_4_by_3},
+                    {"power up", bytesIn("\r.P\r"), [] {
+                         lines read = connect_4_by_3;
+                         read.insert(read.begin(), "read starts");
+                         return read;
+                     }()},
                     {"its new state",
                      bytesIn(names(true, 4) + names(false, 3) + ".AV1,3\r.AV2,2\r.AV3,3\r"),
-                     {"crosspoint 1 3"}},
+                     {"crosspoint 1 3", "read ends"}},
                 });
 }
 
@@ -374,10 +378,10 @@ TEST_F(QuartzClient, APollOpenWhenAResyncStartsKeepsItsAnswerNews) {
     bringUp();
     play(table, {
                     {"poll", [](client_table& t) { return t.poll(2, 2); }, {"IV 2"}},
-                    {"resync", resyncDue(), {"RS 1..4", "RD 1..3", "IV 1..3", "timer +1000 ms"}},
+                    {"resync", resyncDue(), {"read starts", "RS 1..4", "RD 1..3", "IV 1..3", "timer +1000 ms"}},
                     {"the poll's answer, the route held", bytesIn(".AV2,2\r"), {"crosspoint 2 2"}},
                     {"a resync's answer, the route held", bytesIn(".AV1,1\r"), {}},
-                    {"the rest, and nothing more", bytesIn(names(true, 4) + names(false, 3) + ".AV3,3\r"), {}},
+                    {"the rest, and nothing more", bytesIn(names(true, 4) + names(false, 3) + ".AV3,3\r"), {"read ends"}},
                 });
 }
 

@@ -99,6 +99,19 @@ struct missing {
     bool operator==(const missing& other) const { return text == other.text; }
 };
 
+// A read of the router's whole state begins while up (a resync, a router
+// that restarted): the crosspoints and labels that follow are held, unseen,
+// until act::read_end, and then taken together, so that no one is told a
+// name of one moment beside a route of another. The read at connect begins
+// by itself and ends with act::up. A read that does not end within the
+// silence limit fails the connection: the next one reads again.
+struct read_start {
+    bool operator==(const read_start&) const { return true; }
+};
+struct read_end {
+    bool operator==(const read_end&) const { return true; }
+};
+
 // End this channel's connection and open the next one at once, staying
 // up; the listener hears nothing of it. Channel 0: the client is told
 // connected() again, and not closed(); channel 1 ends too; nothing after
@@ -115,7 +128,7 @@ struct reopen {
 }  // namespace act
 
 using router_action = std::variant<act::send, act::arm_timer, act::crosspoint, act::label, act::up, act::fail,
-                                 act::problem, act::missing, act::reopen>;
+                                 act::problem, act::missing, act::reopen, act::read_start, act::read_end>;
 using router_actions = std::vector<router_action>;
 
 }  // namespace quon::routers

@@ -1,7 +1,7 @@
 // router_keys: the [Router] keys of a device file as a router on the
 // network reads them. Every protocol reads Address= (host:port, [v6]:port
 // or a bare host, which takes the protocol's port) and the timings of its
-// connection, in milliseconds (ConnectTimeout, KeepAlive, Silence,
+// connection, in milliseconds (ConnectTimeout, KeepAlive, KeepAliveWait, Silence,
 // RetryFirst, RetryCap, Resync); its descriptor reads the rest. This
 // reader knows no protocol by name.
 //

@@ -22,7 +22,11 @@ struct router_settings {
     // otherwise.
     std::string path;
     std::chrono::milliseconds connectTimeout{5000};     // to connect, and then to read the initial state
-    std::chrono::milliseconds keepAliveInterval{5000};  // a request that needs an answer is sent this often
+    std::chrono::milliseconds keepAliveInterval{1000};  // a request that needs an answer is sent this often
+    // A keep-alive sent and nothing at all received on its connection for
+    // this long: lost. A router that hangs is seen within KeepAlive plus
+    // this (3 s by default); Silence still bounds a protocol that cannot ask.
+    std::chrono::milliseconds keepAliveWait{2000};
     std::chrono::milliseconds silenceLimit{15000};      // nothing received for this long: lost
     // While up, the router's whole state is read again this often; only what
     // differs is reported. A router can lose changes it should have pushed

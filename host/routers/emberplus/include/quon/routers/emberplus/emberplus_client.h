@@ -125,6 +125,7 @@ private:
     void applyConnection(const glow::connection& c);
     void applyLabel(int database, std::int64_t signal, const std::string& raw);
     void askState();
+    void endResyncWhenAnswered();
     void askLabels();
     void settle();
     void nameTheUnnamed();
@@ -143,6 +144,7 @@ private:
     router_clock::time_point now_;
     bool open_ = false;
     phase phase_ = phase::walking;
+    bool resyncing_ = false;  // up, and a resync's requests are not all answered yet
     s101::reader reader_;
     router_clock::time_point connectDeadline_;
     router_clock::time_point lastMessage_;

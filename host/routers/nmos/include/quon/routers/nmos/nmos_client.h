@@ -102,6 +102,7 @@ private:
     conversation& on() { return talk_[channel_]; }
     // Arms the timer for the earliest deadline of either channel.
     void armEarliest();
+    void endSync();
     void feed(const std::uint8_t* data, std::size_t size);
     void openWebSocket();
     void send(std::string bytes);
@@ -146,6 +147,12 @@ private:
     bool secondOpen_ = false;
     bool up_ = false;
     bool reopening_ = false;   // the last connection ended by act::reopen
+    // The WebSockets are open and not both have sent their sync grain yet
+    // (or connectTimeout has not passed): one read, act::read_start to
+    // act::read_end.
+    bool syncing_ = false;
+    bool synced_[2] = {false, false};
+    router_clock::time_point syncDeadline_;
     bool followNext_ = false;  // the next connection opens the WebSockets
     int upgradeRefusals_ = 0;
     bool answered_ = false;  // an answer completed in the bytes being fed

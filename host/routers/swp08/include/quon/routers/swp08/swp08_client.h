@@ -8,7 +8,8 @@
 // when a names message holds fewer names than fit), or when nothing more
 // came for answerWait. Then it interrogates every destination, goes up when
 // each is answered (or nothing more came for answerWait), and from then on
-// takes the tallies the router pushes. A router that names or answers fewer
+// takes the tallies the router pushes. A resync asks for the names and every
+// route again, one read (act::read_start) that ends as the first one does. A router that names or answers fewer
 // than the device file says is reported once per connection. Keep-alive: an
 // interrogate of destination 1, whose answer is news only when it differs
 // from the route held.
@@ -65,6 +66,8 @@ private:
     int size(int database) const;
     void readRoutes();
     void goUp();
+    void endResync();
+    void reportFewRoutes();
     void takeCrosspoint(const swp08::crosspoint_message& crosspoint);
     void takeNames(const swp08::names_message& names);
 
@@ -93,6 +96,7 @@ private:
     bool namesComplete_[2] = {false, false};
     std::vector<bool> unanswered_;
     int remaining_ = 0;
+    bool resyncing_ = false;  // up, and a resync's answers are still to come
     std::size_t bytesWithoutMessage_ = 0;
     int keepAliveAnswersDue_ = 0;
     bool heard_ = false;  // an acknowledgement or a message on this connection

@@ -38,6 +38,7 @@ private:
     void reportProblem(const std::string& cause, const std::string& text);
     void reportProblem(const std::string& text) { reportProblem(text, text); }
     void goUp();
+    void readWhole();
 
     void onBlock(const videohub::block& block) override;
     void onReaderProblem(videohub::reader_problem problem) override { reportProblem(videohub::describe(problem)); }
@@ -59,6 +60,10 @@ private:
     // meanwhile is answered by that query's reply, the whole routing (a
     // wall's displays made together poll once each).
     bool queryOut_ = false;
+    bool resyncing_ = false;  // a resync's answers are still to come
+    // Since the connection, or the resync: the blocks a whole read needs.
+    bool labelsRead_ = false;
+    bool routingRead_ = false;
     videohub::reader reader_;
     int inputs_ = 0;
     int outputs_ = 0;
