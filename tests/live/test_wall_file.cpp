@@ -93,11 +93,11 @@ TEST(WallFile, AStateSheetWithoutTallyShowsEveryLampOffAtFullBrightness) {
     EXPECT_EQ(config.lampsFor("alarm"), (tally_lamps{lamp_colour::red, lamp_colour::off, lamp_colour::off, 3}));
 }
 
-TEST(WallFile, DefaultsRefreshEveryFiveSecondsOneMessagePerPacketNoBlanking) {
+TEST(WallFile, DefaultsRefreshEveryHalfSecondOneMessagePerPacketNoBlanking) {
     umd_config config;
     std::vector<std::string> errors;
     ASSERT_TRUE(read("", config, errors));
-    EXPECT_EQ(config.refresh, std::chrono::seconds(5));
+    EXPECT_EQ(config.refresh, std::chrono::milliseconds(500));
     EXPECT_FALSE(config.batch);
     EXPECT_FALSE(config.blank_on_exit);
     EXPECT_EQ(config.tally31,

@@ -120,7 +120,9 @@ struct umd_display {
 
 struct umd_config {
     // How often every display is sent again; zero sends on change only.
-    std::chrono::milliseconds refresh{5000};
+    // Half a second: a datagram lost at 5 % loss is sent again four times
+    // within 2 s (docs/umd.md, "The refresh").
+    std::chrono::milliseconds refresh{500};
     // TSL 5: pack displays of one screen into one packet.
     bool batch = false;
     // Send blank displays with every lamp off at shutdown.
