@@ -22,7 +22,12 @@
 // at random moments: a router's connections dropped, a router silent for a
 // while, a router restarted with other routes and labels, the TSL TCP
 // receiver closing its connection or not reading, the wall file rewritten
-// and the host sent SIGHUP. Then the changes stop, the host is given time to
+// and the host sent SIGHUP, a router's link stalled or reset by RST. Every
+// router and screen is reached through a fault relay (fault_relay.h): TCP
+// cut into pieces down to a byte and delayed, datagrams lost, doubled and
+// reordered. Every packet a screen receives is judged as it comes: its text
+// must have been the name of a source routed to its display's destination at
+// some moment of the run. Then the changes stop, the host is given time to
 // settle, and the run checks that every display shows the name of the source
 // its router routes to its destination, that the host reported no contract
 // violation, that its heap in use did not grow after warm-up, and that
@@ -63,6 +68,8 @@
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include <boost/asio/ip/tcp.hpp>
@@ -71,6 +78,7 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include "fake_routers.h"
+#include "fault_relay.h"
 #include "tsl_decoder.h"
 
 namespace {
@@ -109,13 +117,28 @@ enum class router_kind { videohub, swp08, emberplus };
 constexpr int router_count = 3;  // devices 1, 2 and 3, of these kinds in this order
 enum class receiver_kind { tsl5_udp, tsl5_tcp, tsl31_udp };
 
-enum fault_kind { drop, silence, restart, receiver_close, receiver_stall, reload, fault_kinds };
+enum fault_kind {
+    drop,
+    silence,
+    restart,
+    receiver_close,
+    receiver_stall,
+    reload,
+    link_stall,
+    link_reset,
+    fault_kinds
+};
 const char* const fault_names[fault_kinds] = {"router connections dropped",
                                               "router silent",
                                               "router restarted with other routes and labels",
                                               "TSL TCP receiver closed its connection",
                                               "TSL TCP receiver stopped reading",
-                                              "wall file rewritten, SIGHUP"};
+                                              "wall file rewritten, SIGHUP",
+                                              "a router's link stalled 3 s, open",
+                                              "a link reset by RST"};
+// How long after a router's fault a change to it is not counted as made
+// while its link was up.
+const milliseconds disturbance(3000);
 
 struct display {
     std::string name;
@@ -139,16 +162,23 @@ std::string tsl5Text(const std::uint8_t* bytes, std::size_t size, bool utf16) {
     return text;
 }
 
-// One TSL 5 packet (PBC onwards): every display message in it.
-void readTsl5(const std::uint8_t* bytes, std::size_t size, shown_texts& shown, std::uint64_t& packets) {
+// One TSL 5 packet (PBC onwards): every display message in it, index and
+// text.
+std::vector<std::pair<int, std::string>> readTsl5(const std::uint8_t* bytes, std::size_t size) {
+    std::vector<std::pair<int, std::string>> messages;
     const auto packet = decodeTsl5(std::string(reinterpret_cast<const char*>(bytes), size));
-    if (!packet) return;
+    if (!packet) return messages;
     const bool utf16 = packet->flags & 1;
-    for (const decoded_message& message : packet->messages) {
-        shown[message.index] = tsl5Text(reinterpret_cast<const std::uint8_t*>(message.textBytes.data()),
-                                        message.textBytes.size(), utf16);
-        ++packets;
-    }
+    for (const decoded_message& message : packet->messages)
+        messages.emplace_back(message.index, tsl5Text(reinterpret_cast<const std::uint8_t*>(message.textBytes.data()),
+                                                      message.textBytes.size(), utf16));
+    return messages;
+}
+
+// The value at `share` (0 to 1) of sorted figures.
+double quantile(const std::vector<double>& sorted, double share) {
+    if (sorted.empty()) return 0;
+    return sorted[std::min(sorted.size() - 1, static_cast<std::size_t>(share * double(sorted.size())))];
 }
 
 std::string rtrimmed(std::string text) {
@@ -245,6 +275,18 @@ public:
         tcpAcceptor_.set_option(asio::socket_base::receive_buffer_size(8192));
         tcpAcceptor_.bind(loopback);
         tcpAcceptor_.listen();
+        // Each relay draws from a seed of its own, made from the run's.
+        std::uint64_t relaySeed = seed_;
+        const auto nextSeed = [&relaySeed] { return relaySeed = relaySeed * 6364136223846793005ull + 1442695040888963407ull; };
+        for (int device = 1; device <= router_count; ++device) {
+            routerLinks_[device - 1] = std::make_unique<quon::fake::tcp_fault_relay>(
+                io_, tcp::endpoint(loopback.address(), router(device).port()), nextSeed());
+            truth_[device - 1].resize(static_cast<std::size_t>(destinations_per_router) + 1);
+            for (int d = 1; d <= destinations_per_router; ++d) noteTrue(device, d);
+        }
+        screenLink_ = std::make_unique<quon::fake::tcp_fault_relay>(io_, tcpAcceptor_.local_endpoint(), nextSeed());
+        udp5Link_ = std::make_unique<quon::fake::udp_fault_relay>(io_, udp5_.local_endpoint(), nextSeed());
+        udp31Link_ = std::make_unique<quon::fake::udp_fault_relay>(io_, udp31_.local_endpoint(), nextSeed());
     }
 
     int run() {
@@ -314,9 +356,9 @@ private:
                 << "[Database]\nDatabaseSize_0=" << sources_per_router << "\nDatabaseSize_1=" << destinations_per_router
                 << "\n";
         };
-        device(1, "videohub", videohub_->port());
-        device(2, "swp08", swp08_->port());
-        device(3, "emberplus", emberplus_->port());
+        device(1, "videohub", routerLinks_[0]->port());
+        device(2, "swp08", routerLinks_[1]->port());
+        device(3, "emberplus", routerLinks_[2]->port());
         std::ofstream(folder + "/instances.ini") << "[Instances]\n";
     }
 
@@ -334,17 +376,15 @@ private:
             d.receiver = std::bernoulli_distribution(0.5)(random_) ? receiver_kind::tsl5_udp : receiver_kind::tsl5_tcp;
             d.index = nextTsl5Index_++;
         }
+        everShown_[screenKey(d.receiver, d.index)] = d;
         wall_.push_back(d);
     }
 
     std::string receiverUrl(receiver_kind kind) const {
         switch (kind) {
-            case receiver_kind::tsl5_udp:
-                return "tsl5+udp://127.0.0.1:" + std::to_string(udp5_.local_endpoint().port());
-            case receiver_kind::tsl5_tcp:
-                return "tsl5+tcp://127.0.0.1:" + std::to_string(tcpAcceptor_.local_endpoint().port());
-            case receiver_kind::tsl31_udp:
-                return "tsl31+udp://127.0.0.1:" + std::to_string(udp31_.local_endpoint().port());
+            case receiver_kind::tsl5_udp: return "tsl5+udp://127.0.0.1:" + std::to_string(udp5Link_->port());
+            case receiver_kind::tsl5_tcp: return "tsl5+tcp://127.0.0.1:" + std::to_string(screenLink_->port());
+            case receiver_kind::tsl31_udp: return "tsl31+udp://127.0.0.1:" + std::to_string(udp31Link_->port());
         }
         return {};
     }
@@ -353,7 +393,8 @@ private:
     // host never reads half a file.
     void writeWall() {
         std::ostringstream text;
-        text << "[umd]\nto = \"" << receiverUrl(receiver_kind::tsl5_udp) << "\"\nrefresh = \"2s\"\n";
+        // The default refresh, as a facility runs it.
+        text << "[umd]\nto = \"" << receiverUrl(receiver_kind::tsl5_udp) << "\"\n";
         for (const display& d : wall_) {
             text << "\n[[display]]\nname = \"" << d.name << "\"\nmatrix = " << d.router
                  << "\ndestination = " << d.destination << "\numd = { index = " << d.index;
@@ -363,6 +404,8 @@ private:
         const std::string path = root_ + "/wall.toml";
         std::ofstream(path + ".new") << text.str();
         fs::rename(path + ".new", path);
+        watchers_.clear();
+        for (const display& d : wall_) watchers_[{d.router, d.destination}].push_back(screenKey(d.receiver, d.index));
     }
 
     bool startHost() {
@@ -454,6 +497,10 @@ private:
             ++reloadsSeen_;
             return;
         }
+        if (line.rfind("{\"kind\":\"router\"", 0) == 0) {
+            routerLine(line);
+            return;
+        }
         const auto component = field(line, "component");
         if (!component || component->empty()) return;
         // Every component the host made shows in the trace from its first
@@ -471,7 +518,12 @@ private:
                             [this](const boost::system::error_code& error, std::size_t size) {
                                 if (error) return;
                                 // PBC, VER, FLAGS, SCREEN, then the display messages.
-                                if (size >= 2) readTsl5(udpBuffer5_.data(), size, shown5udp_, packets5udp_);
+                                if (size >= 2)
+                                    for (auto& [index, text] : readTsl5(udpBuffer5_.data(), size)) {
+                                        screenShows(receiver_kind::tsl5_udp, index, text);
+                                        shown5udp_[index] = std::move(text);
+                                        ++packets5udp_;
+                                    }
                                 receiveUdp5();
                             });
     }
@@ -482,7 +534,10 @@ private:
                 if (error) return;
                 // 0x80 + address, control, 16 characters.
                 if (size == 18 && udpBuffer31_[0] >= 0x80) {
-                    shown31_[udpBuffer31_[0] - 0x80] = std::string(reinterpret_cast<const char*>(&udpBuffer31_[2]), 16);
+                    const int index = udpBuffer31_[0] - 0x80;
+                    std::string text(reinterpret_cast<const char*>(&udpBuffer31_[2]), 16);
+                    screenShows(receiver_kind::tsl31_udp, index, rtrimmed(text));
+                    shown31_[index] = std::move(text);
                     ++packets31_;
                 }
                 receiveUdp31();
@@ -553,7 +608,11 @@ private:
             if (!tcpInPacket_) continue;
             tcpFrame_.push_back(b);
             if (tcpFrame_.size() >= 2 && tcpFrame_.size() == std::size_t(tcpFrame_[0] | tcpFrame_[1] << 8) + 2u) {
-                readTsl5(tcpFrame_.data(), tcpFrame_.size(), shown5tcp_, packets5tcp_);
+                for (auto& [index, text] : readTsl5(tcpFrame_.data(), tcpFrame_.size())) {
+                    screenShows(receiver_kind::tsl5_tcp, index, text);
+                    shown5tcp_[index] = std::move(text);
+                    ++packets5tcp_;
+                }
                 tcpInPacket_ = false;
             }
         }
@@ -561,12 +620,104 @@ private:
 
     // --- what each display should show, and what it shows ---
 
-    std::string expectedText(const display& d) {
-        const router_state& state = router(d.router).state();
-        const int source = state.routes.at(static_cast<std::size_t>(d.destination - 1));
-        std::string text = state.inputLabels.at(static_cast<std::size_t>(source - 1));
-        if (d.receiver == receiver_kind::tsl31_udp) text = text.substr(0, 16);
-        return text;
+    // The name of the source routed to a destination now.
+    std::string nameAt(int device, int destination) {
+        const router_state& state = router(device).state();
+        const int source = state.routes.at(static_cast<std::size_t>(destination - 1));
+        return state.inputLabels.at(static_cast<std::size_t>(source - 1));
+    }
+    // A name as a screen of `kind` shows it.
+    static std::string asShown(receiver_kind kind, const std::string& name) {
+        return kind == receiver_kind::tsl31_udp ? rtrimmed(name.substr(0, 16)) : name;
+    }
+    std::string expectedText(const display& d) { return asShown(d.receiver, nameAt(d.router, d.destination)); }
+
+    // --- what was ever true, and each packet judged against it ---
+
+    static int screenKey(receiver_kind kind, int index) {
+        // TSL 5 indexes are shared by its two receivers and never used twice.
+        return kind == receiver_kind::tsl31_udp ? -1 - index : index;
+    }
+
+    // The name at `destination` now is one its displays may show from now on.
+    void noteTrue(int device, int destination) {
+        truth_[device - 1][static_cast<std::size_t>(destination)].insert(nameAt(device, destination));
+    }
+
+    // The router's state changed at `destination`: its displays should come
+    // to show its name; how long that takes is measured.
+    void expect(int device, int destination) {
+        noteTrue(device, destination);
+        const auto found = watchers_.find({device, destination});
+        if (found == watchers_.end()) return;
+        const bool linkUp = clock_type::now() >= disturbedUntil_[device - 1];
+        for (const int key : found->second) awaited_[key] = awaited{nameAt(device, destination), clock_type::now(), linkUp};
+    }
+
+    // Every change to a router's state goes through these, so that what was
+    // true is known.
+    void routeAt(int device, int destination, int source) {
+        router(device).route(destination, source);
+        expect(device, destination);
+    }
+    void renameAt(int device, int database, int index, const std::string& text) {
+        router(device).setLabel(database, index, text);
+        if (database != 0) return;
+        const std::vector<int>& routes = router(device).state().routes;
+        for (std::size_t d = 0; d < routes.size(); ++d)
+            if (routes[d] == index) expect(device, static_cast<int>(d) + 1);
+    }
+    void restartRouter(int device, router_state state) {
+        router(device).restart(std::move(state));
+        disturb(device);
+        for (int d = 1; d <= destinations_per_router; ++d) expect(device, d);
+    }
+    void disturb(int device) { disturbedUntil_[device - 1] = clock_type::now() + disturbance; }
+
+    void screenShows(receiver_kind kind, int index, const std::string& text) {
+        const int key = screenKey(kind, index);
+        const auto shown = everShown_.find(key);
+        // A display removed, or not yet routed, is sent blank: never a name.
+        if (text.empty()) return;
+        bool wasTrue = false;
+        if (shown != everShown_.end()) {
+            const display& d = shown->second;
+            for (const std::string& name : truth_[d.router - 1][static_cast<std::size_t>(d.destination)])
+                if (asShown(kind, name) == text) {
+                    wasTrue = true;
+                    break;
+                }
+        }
+        if (!wasTrue) {
+            ++neverTrue_;
+            if (neverTrueSeen_.size() < 10) {
+                const double at = std::chrono::duration<double>(clock_type::now() - startedAt_).count();
+                neverTrueSeen_.push_back(
+                    (shown == everShown_.end() ? std::string("an index no display has, ") + receiverName(kind) +
+                                                     " index " + std::to_string(index)
+                                               : describe(shown->second, text, nameAt(shown->second.router,
+                                                                                       shown->second.destination))) +
+                    " (never true there), " + std::to_string(at) + " s into the changes");
+            }
+        }
+        const auto wait = awaited_.find(key);
+        if (wait != awaited_.end() && asShown(kind, wait->second.text) == text) {
+            (wait->second.linkUp ? latencyLinkUp_ : latencyDisturbed_)
+                .push_back(std::chrono::duration<double>(clock_type::now() - wait->second.since).count());
+            awaited_.erase(wait);
+        }
+    }
+
+    // A router lost: when a stalled link made it so, how long that took.
+    void routerLine(std::string_view line) {
+        const auto text = field(line, "text");
+        if (!text || text->rfind("router ", 0) != 0 || text->find(": lost") == std::string_view::npos) return;
+        const int device = std::atoi(std::string(text->substr(7)).c_str());
+        if (device < 1 || device > router_count) return;
+        auto& started = stalledAt_[device - 1];
+        if (!started) return;
+        stallSeen_.push_back(std::chrono::duration<double>(clock_type::now() - *started).count());
+        started.reset();
     }
 
     std::optional<std::string> shownText(const display& d) const {
@@ -627,6 +778,10 @@ private:
             emberplus_->setSilent(false);
             tcpStalled_ = false;
             readTcp();
+            for (auto& link : routerLinks_) link->calm();
+            screenLink_->calm();
+            udp5Link_->calm();
+            udp31Link_->calm();
             settleFrom_ = clock_type::now();
             std::printf("soak: changes and faults stopped; settling\n");
             std::fflush(stdout);
@@ -721,7 +876,8 @@ private:
         const int device = deviceDraw();
         const double what = uniform(0, 1);
         if (what < 0.9) {
-            router(device).route(destinationDraw(), sourceDraw());
+            const int destination = destinationDraw();
+            routeAt(device, destination, sourceDraw());
             ++routeChanges_;
             return;
         }
@@ -731,7 +887,7 @@ private:
             database == 0 ? label(kindOf(device), index, ++labelVersion_)
                           : "OUT " + std::to_string(index) + "." + std::to_string(labelVersion_);
         if (device != 2) {
-            router(device).setLabel(database, index, text);
+            renameAt(device, database, index, text);
         } else {
             heldSwp08Labels_.emplace_back(database, index, text);
         }
@@ -739,7 +895,7 @@ private:
     }
 
     void applyHeldSwp08Labels() {
-        for (const auto& [database, index, text] : heldSwp08Labels_) swp08_->setLabel(database, index, text);
+        for (const auto& [database, index, text] : heldSwp08Labels_) renameAt(2, database, index, text);
         swp08LabelsApplied_ += heldSwp08Labels_.size();
         heldSwp08Labels_.clear();
     }
@@ -766,6 +922,7 @@ private:
         ++faults_[kind];
         switch (kind) {
             case drop:
+                disturb(device);
                 if (device == 2) applyHeldSwp08Labels();
                 router(device).dropConnections();
                 break;
@@ -775,12 +932,14 @@ private:
                 // tell a silent router from an idle one.
                 quon::fake::fake_router& silent = router(device);
                 silent.setSilent(true);
-                after(between(1500, 4000), [&silent] { silent.setSilent(false); });
+                const milliseconds lasting = between(1500, 4000);
+                disturbedUntil_[device - 1] = clock_type::now() + lasting + disturbance;
+                after(lasting, [&silent] { silent.setSilent(false); });
                 break;
             }
             case restart:
                 if (device == 2) heldSwp08Labels_.clear();
-                router(device).restart(routerState(kindOf(device), ++generation_[device - 1]));
+                restartRouter(device, routerState(kindOf(device), ++generation_[device - 1]));
                 break;
             case receiver_close: closeTcp(); break;
             case receiver_stall:
@@ -791,6 +950,27 @@ private:
                 });
                 break;
             case reload: rewriteWall(); break;
+            case link_stall: {
+                // A network that holds everything, both ways, the
+                // connections open: the host must see it by its own asking.
+                const milliseconds lasting = between(2800, 3200);
+                routerLinks_[device - 1]->stall(lasting);
+                disturbedUntil_[device - 1] = clock_type::now() + lasting + disturbance;
+                stalledAt_[device - 1] = clock_type::now();
+                after(lasting, [this, device] { stalledAt_[device - 1].reset(); });
+                break;
+            }
+            case link_reset:
+                // One of the four TCP links: a router's, or the TSL TCP
+                // receiver's.
+                if (std::uniform_int_distribution<int>(0, router_count)(random_) == router_count) {
+                    screenLink_->reset();
+                } else {
+                    disturb(device);
+                    if (device == 2) applyHeldSwp08Labels();
+                    routerLinks_[device - 1]->reset();
+                }
+                break;
             case fault_kinds: break;
         }
     }
@@ -917,6 +1097,10 @@ private:
         }
         if (wrong > 20) failures.push_back(std::to_string(wrong - 20) + " more displays wrong");
 
+        if (neverTrue_ > 0) {
+            failures.push_back(std::to_string(neverTrue_) + " packets showed a name never true at their display's destination");
+            for (const std::string& seen : neverTrueSeen_) failures.push_back("never true: " + seen);
+        }
         for (const std::string& v : violations_) failures.push_back("contract violation: " + v);
         if (!traced_ && !counted_)
             failures.push_back("quon-host's /metrics gave no count of contract violations");
@@ -972,6 +1156,26 @@ private:
         std::printf("  router connections accepted: Videohub %d, SW-P-08 %d, Ember+ %d\n",
                     videohub_->connectionsAccepted(), swp08_->connectionsAccepted(), emberplus_->connectionsAccepted());
         std::printf("  displays checked: %zu, wrong: %d\n", wallAtEnd_.size(), wrong);
+        std::printf("  never-true names: %llu (every packet judged)\n", static_cast<unsigned long long>(neverTrue_));
+        for (auto* figures : {&latencyLinkUp_, &latencyDisturbed_, &stallSeen_}) std::sort(figures->begin(), figures->end());
+        std::printf("  a change on a screen, its link up: p50 %.3f s, p99 %.3f s, max %.3f s (%zu changes); within 3 s of "
+                    "its router's fault: p50 %.3f s, p99 %.3f s, max %.3f s (%zu)\n",
+                    quantile(latencyLinkUp_, 0.5), quantile(latencyLinkUp_, 0.99), quantile(latencyLinkUp_, 1),
+                    latencyLinkUp_.size(), quantile(latencyDisturbed_, 0.5), quantile(latencyDisturbed_, 0.99),
+                    quantile(latencyDisturbed_, 1), latencyDisturbed_.size());
+        if (traced_)
+            std::printf("  a stalled link seen lost: p50 %.2f s, max %.2f s (%zu of %d stalls)\n", quantile(stallSeen_, 0.5),
+                        quantile(stallSeen_, 1), stallSeen_.size(), faults_[link_stall]);
+        std::printf("  fault relays: TCP links accepted %d, %d, %d (routers), %d (TSL TCP), reset %d; datagrams %llu "
+                    "TSL 5, %llu TSL 3.1, lost %llu, doubled %llu\n",
+                    routerLinks_[0]->connectionsAccepted(), routerLinks_[1]->connectionsAccepted(),
+                    routerLinks_[2]->connectionsAccepted(), screenLink_->connectionsAccepted(),
+                    routerLinks_[0]->resets() + routerLinks_[1]->resets() + routerLinks_[2]->resets() +
+                        screenLink_->resets(),
+                    static_cast<unsigned long long>(udp5Link_->received()),
+                    static_cast<unsigned long long>(udp31Link_->received()),
+                    static_cast<unsigned long long>(udp5Link_->lost() + udp31Link_->lost()),
+                    static_cast<unsigned long long>(udp5Link_->doubled() + udp31Link_->doubled()));
         if (traced_) {
             std::printf("  contract violations: %zu; lines of trace read: %llu\n", violationCount_,
                         static_cast<unsigned long long>(hostLines_));
@@ -1055,6 +1259,9 @@ private:
     std::unique_ptr<quon::fake::fake_router> videohub_, swp08_, emberplus_;
     udp::socket udp5_, udp31_;
     tcp::acceptor tcpAcceptor_;
+    // Between the host and each router and screen.
+    std::unique_ptr<quon::fake::tcp_fault_relay> routerLinks_[router_count], screenLink_;
+    std::unique_ptr<quon::fake::udp_fault_relay> udp5Link_, udp31Link_;
     std::unique_ptr<tcp::socket> tcp_;
     std::vector<std::unique_ptr<tcp::socket>> closedTcp_;
     asio::posix::stream_descriptor hostOutput_;
@@ -1101,6 +1308,23 @@ private:
     std::optional<double> counted_;     // untraced: contract violations at /metrics
     double settledAfter_ = 0, rightAfter_ = -1;
     bool reportedSlow_ = false;
+
+    // By router and destination: every name that was the name of the
+    // source routed there at some moment of the run.
+    std::vector<std::unordered_set<std::string>> truth_[router_count];
+    std::unordered_map<int, display> everShown_;                // by screenKey: every display ever in the wall
+    std::map<std::pair<int, int>, std::vector<int>> watchers_;  // (router, destination) -> screenKeys now
+    std::uint64_t neverTrue_ = 0;
+    std::vector<std::string> neverTrueSeen_;
+    struct awaited {
+        std::string text;
+        clock_type::time_point since;
+        bool linkUp;  // made while its router's link was up and quiet of faults
+    };
+    std::unordered_map<int, awaited> awaited_;  // by screenKey: the newest change a screen has yet to show
+    std::vector<double> latencyLinkUp_, latencyDisturbed_, stallSeen_;  // seconds
+    clock_type::time_point disturbedUntil_[router_count] = {};
+    std::optional<clock_type::time_point> stalledAt_[router_count];
 };
 
 int usage() {
