@@ -773,6 +773,9 @@ TEST_P(Serve, MetricsCountWhatServeDoesAndDocsListEveryOne) {
     tsl5_screen screen;
     const std::string to = "tsl5+udp://127.0.0.1:" + std::to_string(screen.port());
     writeWall("[umd]\nto = \"" + to + "\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\numd = { index = 7 }\n");
+    // A simulated router answers from the start: it never tells a change.
+    std::ofstream(root + "/vx/main/config/system/dev_002.ini")
+        << "[Router]\nName=Spare\n[Database]\nDatabaseSize_0=4\nDatabaseSize_1=4\n";
     auto host = serve({"--http", "127.0.0.1:0"});
     ASSERT_TRUE(screen.waitFor(7, "Input 1")) << host->output() << host->errors();
     host->signal(SIGHUP);
@@ -793,6 +796,7 @@ TEST_P(Serve, MetricsCountWhatServeDoesAndDocsListEveryOne) {
     const std::string protocol = GetParam().protocol;
     EXPECT_EQ(metric(scrape, "quon_router_up{device=\"1\",name=\"Fake\",protocol=\"" + protocol + "\"}"), 1.0)
         << scrape;
+    EXPECT_EQ(metric(scrape, "quon_router_up{device=\"2\",name=\"Spare\",protocol=\"simulated\"}"), 1.0) << scrape;
     EXPECT_EQ(metric(scrape, "quon_displays"), 1.0) << scrape;
     EXPECT_GE(metric(scrape, "quon_revertives_total").value_or(0), 2.0) << scrape;
     EXPECT_GE(metric(scrape, "quon_commands_total").value_or(0), 1.0) << scrape;

@@ -232,6 +232,18 @@ TEST(TallyInputMetrics, EachInputsStateAndCountsAreScraped) {
     EXPECT_NE(text.find("quon_tally_input_unmapped_total{input=\"mixer1\"} 3"), std::string::npos);
 }
 
+TEST(TallyInputMetrics, AnInputGoneAtAReloadHasNoSeriesLeft) {
+    const quon::router_registry routers = quon::builtInRouters();
+    const quon::host_engine engine(quon::system_description{}, routers);
+    quon::serve_metrics metrics;
+    tally_input_status up;
+    up.name = "mixer1";
+    up.up = true;
+    ASSERT_NE(metrics.scrape(engine, {}, {}, {up}).find("quon_tally_input_up{input=\"mixer1\"} 1"), std::string::npos);
+    const std::string text = metrics.scrape(engine, {}, {}, {});
+    EXPECT_EQ(text.find("mixer1"), std::string::npos) << text;
+}
+
 }  // namespace
 
 namespace {
