@@ -1,4 +1,3 @@
 # Fills in the man page's version: cmake -DIN= -DOUT= -DVERSION= -P man_page.cmake
-file(READ ${IN} page)
-string(REPLACE "@VERSION@" "${VERSION}" page "${page}")
-file(WRITE ${OUT} "${page}")
+cmake_minimum_required(VERSION 3.25)
+configure_file(${IN} ${OUT} @ONLY)

@@ -128,8 +128,8 @@ TEST_F(Check, TallyMappingsAndTiesNameOnlyRoutersAndPointsTheSystemHas) {
         "[[tie]]\nfrom = { matrix = 1, destination = 17 }\nto = { matrix = 1, source = 16 }\n");
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     EXPECT_THAT(r.out, HasSubstr("wall.toml:6:10: tally input \"m\": matrix 3: router 3 has no device file"));
-    EXPECT_THAT(r.out, HasSubstr("wall.toml:10:9: tally input \"m\": source 17 is not one of router 1's 16 "
-                                 "sources (DatabaseSize_0)"));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:10:9: tally input \"m\": sources 10 to 17; router 1 has 16 "
+                                 "(DatabaseSize_0)"));
     EXPECT_THAT(r.out, HasSubstr("wall.toml:14:36: tie: destination 17 is not one of router 1's 16 destinations"));
     EXPECT_THAT(r.out, HasSubstr("wall.toml: 3 errors"));
 }
@@ -179,14 +179,71 @@ TEST_F(Check, ADisplayNamedTwiceIsOneError) {
     EXPECT_EQ(r.err.find("\"a\""), std::string::npos) << r.err;
 }
 
-TEST_F(Check, AnUnknownRouterKeyIsWarnedWithFileLineAndTheKeysThatExist) {
-    std::ofstream(folder + "/dev_001.ini") << "[Router]\nName=Main\nProtocol=videohub\nAddress=127.0.0.1:1\nMatrx=2\n"
+// Stored files may hold keys of their own: one far from every key is no
+// typo, and a key of another protocol is no typo either.
+TEST_F(Check, ARouterKeyNoProtocolMeansIsWarnedWithFileLineAndTheKeysThatExist) {
+    std::ofstream(folder + "/dev_001.ini") << "[Router]\nName=Main\nProtocol=videohub\nAddress=127.0.0.1:1\n"
+                                              "Colour=blue\nMatrix=2\n"
                                               "[Database]\nDatabaseSize_0=16\nDatabaseSize_1=16\n";
     const program_result r = check("[[display]]\nname = \"a\"\ninstance = \"mon1\"\n");
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_THAT(r.err, HasSubstr("dev_001.ini:5: [Router] Matrx: not a key of Protocol=videohub (Name, Protocol, "
-                                 "Address, ConnectTimeout, KeepAlive, KeepAliveWait, Silence, RetryFirst, RetryCap, Resync); "
-                                 "ignored"));
+    for (const char* key : {"5: [Router] Colour", "6: [Router] Matrix"})
+        EXPECT_THAT(r.err, HasSubstr("dev_001.ini:" + std::string(key) + ": not a key of Protocol=videohub (Name, "
+                                     "Protocol, Address, ConnectTimeout, KeepAlive, KeepAliveWait, Silence, RetryFirst, "
+                                     "RetryCap, Resync); ignored"));
+}
+
+struct device_refusal {
+    const char* name;
+    const char* router;    // the [Router] lines after Name
+    const char* expected;  // after the device file's path
+};
+
+void PrintTo(const device_refusal& r, std::ostream* out) { *out << r.name; }
+
+class CheckRefusesDeviceFile : public Check, public ::testing::WithParamInterface<device_refusal> {};
+
+// Whatever the wall: a router that is not what its file means is refused
+// before it is used.
+TEST_P(CheckRefusesDeviceFile, ARouterThatWouldNotBeWhatItsFileMeans) {
+    std::ofstream(folder + "/dev_001.ini") << "[Router]\nName=Main\n" << GetParam().router
+                                           << "[Database]\nDatabaseSize_0=16\nDatabaseSize_1=16\n";
+    const program_result r = check("[[display]]\nname = \"a\"\ninstance = \"mon1\"\n");
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("dev_001.ini:" + std::string(GetParam().expected) + "\n")) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("wall.toml: 1 error\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, CheckRefusesDeviceFile,
+    ::testing::Values(
+        device_refusal{"misspelt_protocol", "Protocl=videohub\nAddress=127.0.0.1:1\n",
+                       "3: [Router] unknown key Protocl; did you mean Protocol?"},
+        device_refusal{"misspelt_key_of_its_protocol", "Protocol=videohub\nAddress=127.0.0.1:1\nKeepAlve=200\n",
+                       "5: [Router] unknown key KeepAlve; did you mean KeepAlive?"},
+        device_refusal{"misspelt_key_of_another_protocol", "Protocol=videohub\nAddress=127.0.0.1:1\nMatrx=2\n",
+                       "5: [Router] unknown key Matrx; did you mean Matrix?"},
+        device_refusal{"address_without_protocol", "Address=127.0.0.1:1\n",
+                       "3: [Router] Address= without Protocol=: a router on the network needs its protocol "
+                       "(emberplus, nmos, quartz, swp08, videohub); a simulated router has no address"}),
+    [](const ::testing::TestParamInfo<device_refusal>& info) { return info.param.name; });
+
+TEST_F(Check, ARoutersDeviceFileErrorIsSaidOnceForEveryUseOfTheRouter) {
+    std::ofstream(folder + "/dev_001.ini") << "[Router]\nName=Main\nProtocol=videohub\nAdress=127.0.0.1:1\n"
+                                              "[Database]\nDatabaseSize_0=16\nDatabaseSize_1=16\n";
+    const program_result r = check(
+        "[[display]]\nname = \"a\"\ninstance = \"mon1\"\n\n[[display]]\nname = \"b\"\nmatrix = 1\ndestination = 2\n"
+        "[[tally_in]]\nname = \"m\"\nlisten = \"tsl5+udp://127.0.0.1:0\"\n"
+        "[[tally_in.map]]\nindex = 1\nmatrix = 1\nsource = 1\n"
+        "[[tie]]\nfrom = { matrix = 1, destination = 16 }\nto = { matrix = 1, source = 16 }\n");
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("dev_001.ini:4: [Router] unknown key Adress; did you mean Address?\n"));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:3:12: display \"a\": instance \"mon1\" (1 3): router 1: " + folder +
+                                 "/dev_001.ini:3: Protocol=videohub needs Address=host:port in [Router]; router 1 "
+                                 "left out; 4 more displays, tally maps and ties use router 1\n"));
+    const std::string all = r.out + r.err;
+    EXPECT_EQ(all.find("needs Address"), all.rfind("needs Address")) << all;
+    EXPECT_THAT(r.out, HasSubstr("wall.toml: 2 errors\n"));
 }
 
 TEST_F(Check, SaysTheFilesOwnErrorsAndThoseAgainstTheSystemInOneRun) {
@@ -247,10 +304,10 @@ TEST_F(Check, ADeviceFileErrorNamesItsFileAndLine) {
                                               "[Database]\nDatabaseSize_0=4\nDatabaseSize_1=4\n";
     const program_result r = check("[[display]]\nname = \"a\"\nmatrix = 3\ndestination = 1\n");
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_THAT(r.err, HasSubstr("dev_003.ini:4: Address=127.0.0.1:99999: port 99999 is out of range (a port is at "
-                                 "most 65535); router 3 left out"));
-    EXPECT_THAT(r.out, HasSubstr("wall.toml:3:10: display \"a\": matrix 3: router 3: "));
-    EXPECT_THAT(r.out, HasSubstr("dev_003.ini:4: "));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:3:10: display \"a\": matrix 3: router 3: " + folder +
+                                 "/dev_003.ini:4: Address=127.0.0.1:99999: port 99999 is out of range (a port is at "
+                                 "most 65535); router 3 left out\n"));
+    EXPECT_THAT(r.err, Not(HasSubstr("dev_003.ini"))) << "said once, as the error";
 }
 
 }  // namespace

@@ -327,8 +327,22 @@ TEST(QuonHostInstall, AnInstalledHostFindsItsModuleAndExamples) {
     EXPECT_TRUE(fs::is_regular_file(prefix.path() + "/lib/quon-host/libquon_string.so"));
     EXPECT_TRUE(fs::is_regular_file(prefix.path() + "/lib/quon-host/Korvane.so"));
     EXPECT_FALSE(fs::exists(prefix.path() + "/lib/libquon_string.so"));
-    EXPECT_TRUE(fs::is_regular_file(prefix.path() + "/share/man/man1/quon-host.1.gz"));
     EXPECT_TRUE(fs::is_regular_file(prefix.path() + "/share/man/man1/quon-host-check.1.gz"));
+    // The installed man page names the version the installed program says.
+    program_run page;
+    page.program = GZIP_PATH;
+    page.arguments = {"-dc", prefix.path() + "/share/man/man1/quon-host.1.gz"};
+    const program_result man = page.run();
+    ASSERT_EQ(man.exitCode, 0) << man.err;
+    const program_result version = [&] {
+        program_run asked = demo;
+        asked.arguments = {"--version"};
+        return asked.run();
+    }();
+    ASSERT_EQ(version.out.rfind("quon-host ", 0), 0u) << version.out;
+    const std::string named = version.out.substr(0, version.out.find('\n'));
+    EXPECT_THAT(man.out, ::testing::StartsWith(".TH QUON-HOST 1 "));
+    EXPECT_THAT(man.out.substr(0, man.out.find('\n')), HasSubstr(" \"" + named + "\" ")) << man.out.substr(0, 80);
     EXPECT_TRUE(fs::is_regular_file(prefix.path() + "/lib/systemd/system/quon-host.service"));
 }
 

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -215,6 +216,23 @@ TEST_P(Serve, AReloadThatCannotWorkChangesNothing) {
     EXPECT_EQ(host->wait(), 0);
     EXPECT_THAT(host->errors(), HasSubstr("the wall file was not reloaded"));
     EXPECT_THAT(host->output(), Not(HasSubstr("z        <- parent")));
+}
+
+TEST_P(Serve, AMisspeltRouterKeyRefusesAReloadAndAStart) {
+    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "every protocol's keys are read alike";
+    const std::string said = "[Router] unknown key Adress; did you mean Address?";
+    auto host = serve();
+    ASSERT_TRUE(host->waitFor("b: [ Input 2 ]")) << host->output() << host->errors();
+    writeDevice("Adress=127.0.0.1:1\n");
+    host->signal(SIGHUP);
+    ASSERT_TRUE(host->waitForError(said)) << host->output() << host->errors();
+    EXPECT_THAT(host->errors(), HasSubstr("the wall file was not reloaded"));
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+
+    auto refused = serve();
+    EXPECT_EQ(refused->wait(), 2);
+    EXPECT_THAT(refused->errors(), HasSubstr(said));
 }
 
 TEST_P(Serve, SighupReconnectsARouterWhoseAddressChangedAndLeavesTheOthers) {
@@ -528,6 +546,78 @@ TEST_P(Serve, AQuietMixersTallyIsHeldWhileItShowsDown) {
     EXPECT_EQ(host->wait(), 0);
 }
 
+// A wall whose display a (source 1) is index 1 of mixer1, listening on `port`.
+std::string mixerWall(int screenPort, const std::string& port) {
+    return "[umd]\nto = \"tsl5+udp://127.0.0.1:" + std::to_string(screenPort) +
+           "\"\nrefresh = \"0s\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\numd = { index = 1 }\n"
+           "[[tally_in]]\nname = \"mixer1\"\nlisten = \"tsl5+udp://127.0.0.1:" + port +
+           "\"\n[[tally_in.map]]\nindex = 1\nmatrix = 1\nsource = 1\n";
+}
+
+// A UDP port of loopback held by the test, as another program would hold
+// it; not passed on to the programs the test starts.
+struct held_port {
+    held_port() { ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC); }
+    boost::asio::io_context io;
+    boost::asio::ip::udp::socket socket{io, {boost::asio::ip::make_address("127.0.0.1"), 0}};
+    std::string number() const { return std::to_string(socket.local_endpoint().port()); }
+};
+
+TEST_P(Serve, AReloadWhoseTallyInputCannotListenIsRefusedAndTheRunningInputGoesOn) {
+    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "tally follows every router alike";
+    tsl5_screen screen;
+    held_port taken;
+    writeWall(mixerWall(screen.port(), "0"));
+    auto host = serve({"--quiet", "--http", "127.0.0.1:0"});
+    ASSERT_TRUE(screen.waitFor(1, "Input 1")) << host->output() << host->errors();
+    boost::asio::io_context io;
+    fake_vision_mixer mixer(io, fake_vision_mixer::wire::tsl5_udp, tallyPort(*host));
+    mixer.cut(1);
+    ASSERT_TRUE(screen.waitForLamps(1, "Input 1", 1, 0)) << host->output() << host->errors();
+
+    writeWall(mixerWall(screen.port(), taken.number()));
+    host->signal(SIGHUP);
+    ASSERT_TRUE(host->waitForError("tally input \"mixer1\": cannot bind tsl5+udp://127.0.0.1:" + taken.number() +
+                                   ": Address already in use"))
+        << host->output() << host->errors();
+    EXPECT_THAT(host->errors(), HasSubstr("the wall file was not reloaded"));
+    const std::string url = pageAddress(*host);
+    EXPECT_EQ(metric(httpGet(url, "/metrics"), "quon_tally_input_up{input=\"mixer1\"}"), 1.0);
+    // Still reading the mixer where it listened: input 1 goes to preview.
+    mixer.cut(3);
+    EXPECT_TRUE(screen.waitForLamps(1, "Input 1", 0, 2)) << host->output() << host->errors();
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+}
+
+TEST_P(Serve, ATallyInputWhosePortIsTakenIsDownUntilItCanListen) {
+    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "tally follows every router alike";
+    tsl5_screen screen;
+    auto taken = std::make_unique<held_port>();
+    const std::string port = taken->number();
+    writeWall(mixerWall(screen.port(), port));
+    auto host = serve({"--quiet", "--http", "127.0.0.1:0"});
+    const std::string cannot = "cannot bind tsl5+udp://127.0.0.1:" + port + ": Address already in use";
+    ASSERT_TRUE(host->waitFor("tally input \"mixer1\": " + cannot + "; trying again in "))
+        << host->output() << host->errors();
+    const std::string url = pageAddress(*host);
+    const std::string health = httpGet(url, "/healthz");
+    EXPECT_THAT(health, HasSubstr("\"status\":\"degraded\""));
+    EXPECT_THAT(health, HasSubstr("tally input mixer1 not listening (" + cannot + ")"));
+    EXPECT_EQ(metric(httpGet(url, "/metrics"), "quon_tally_input_up{input=\"mixer1\"}"), 0.0);
+
+    taken.reset();
+    ASSERT_TRUE(host->waitFor("tally input \"mixer1\" listens on tsl5+udp://127.0.0.1:" + port))
+        << host->output() << host->errors();
+    EXPECT_THAT(httpGet(url, "/healthz"), Not(HasSubstr("not listening")));
+    boost::asio::io_context io;
+    fake_vision_mixer mixer(io, fake_vision_mixer::wire::tsl5_udp, static_cast<uint16_t>(std::stoi(port)));
+    mixer.cut(1);
+    EXPECT_TRUE(screen.waitForLamps(1, "Input 1", 1, 0)) << host->output() << host->errors();
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+}
+
 TEST_P(Serve, WhatIsDownShowsInTheLogTheApiAndHealthz) {
     const std::string port = std::to_string(closedPort());
     const std::string to = "tsl5+tcp://127.0.0.1:" + port;
@@ -683,6 +773,9 @@ TEST_P(Serve, MetricsCountWhatServeDoesAndDocsListEveryOne) {
     tsl5_screen screen;
     const std::string to = "tsl5+udp://127.0.0.1:" + std::to_string(screen.port());
     writeWall("[umd]\nto = \"" + to + "\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\numd = { index = 7 }\n");
+    // A simulated router answers from the start: it never tells a change.
+    std::ofstream(root + "/vx/main/config/system/dev_002.ini")
+        << "[Router]\nName=Spare\n[Database]\nDatabaseSize_0=4\nDatabaseSize_1=4\n";
     auto host = serve({"--http", "127.0.0.1:0"});
     ASSERT_TRUE(screen.waitFor(7, "Input 1")) << host->output() << host->errors();
     host->signal(SIGHUP);
@@ -703,6 +796,7 @@ TEST_P(Serve, MetricsCountWhatServeDoesAndDocsListEveryOne) {
     const std::string protocol = GetParam().protocol;
     EXPECT_EQ(metric(scrape, "quon_router_up{device=\"1\",name=\"Fake\",protocol=\"" + protocol + "\"}"), 1.0)
         << scrape;
+    EXPECT_EQ(metric(scrape, "quon_router_up{device=\"2\",name=\"Spare\",protocol=\"simulated\"}"), 1.0) << scrape;
     EXPECT_EQ(metric(scrape, "quon_displays"), 1.0) << scrape;
     EXPECT_GE(metric(scrape, "quon_revertives_total").value_or(0), 2.0) << scrape;
     EXPECT_GE(metric(scrape, "quon_commands_total").value_or(0), 1.0) << scrape;

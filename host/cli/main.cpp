@@ -229,7 +229,9 @@ int main(int argc, char** argv) {
 #endif
         const system_description system = readConfiguredSystem(o.format);
         host_engine engine(system, routers);
+        // A session on the bench runs on what a live host would refuse.
         for (const std::string& warning : engine.warnings()) printWarning(o.format, warning);
+        for (const std::string& error : engine.errors()) printWarning(o.format, error);
         return runShell(loop, engine, system, o);
     }
     if (o.command == "run") return runFiles(o, false);

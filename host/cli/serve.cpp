@@ -262,6 +262,10 @@ public:
         system_ = readConfiguredSystem(options_.format);
         engine_ = std::make_unique<host_engine>(system_, routers_);
         for (const std::string& warning : engine_->warnings()) printWarning(options_.format, warning);
+        if (!engine_->errors().empty()) {
+            for (const std::string& e : engine_->errors()) std::fprintf(stderr, "%s\n", escapedControls(e).c_str());
+            return 2;
+        }
         printer_ = std::make_unique<serve_printer>(*engine_, options_.format, serve_.quiet);
         trace_ = std::make_unique<trace_printer>(stdout, options_.format);
         engine_->addListener(printer_.get());
@@ -335,12 +339,16 @@ private:
         // Says which routers can be set up; it connects nothing.
         const host_engine trial(system, routers_);
         for (const std::string& warning : trial.warnings()) printWarning(options_.format, warning);
-        std::vector<std::string> errors;
+        std::vector<std::string> errors = trial.errors();
         wall next;
-        const bool usable = wall_->read("", next, errors, [&](const wall& w, std::vector<std::string>& found) {
+        const bool read = wall_->read("", next, errors, [&](const wall& w, std::vector<std::string>& found) {
             checkWall(w, system, trial, options_.settings.module, found);
             for (const std::string& warning : wallWarnings(w)) printWarning(options_.format, warning);
         });
+        // The tally inputs' sockets are bound last, when nothing else
+        // refuses the reload: binding is the one step that touches the
+        // machine.
+        const bool usable = read && errors.empty() && wall_->prepare(next, errors);
         metrics_.reloaded(!usable);
         if (!usable) {
             lastReloadRefused_ = true;
@@ -553,11 +561,10 @@ int runCheck(const host_options& options, const std::string& wallFile) {
     addNetworkRouters(routers, loop);
     const system_description system = readConfiguredSystem(options.format);
     host_engine engine(system, routers);
-    for (const std::string& warning : engine.warnings()) printWarning(options.format, warning);
     // A file that is TOML is checked against the system even when some of
     // it is wrong: every error is said in one run.
     wall good, readable;
-    std::vector<std::string> errors;
+    std::vector<std::string> errors = engine.errors();
     const bool read = readWallFile(wallFile, good, errors, &readable);
     const wall& checked = read ? good : readable;
     if (read || !readable.displays.empty()) {
@@ -566,6 +573,11 @@ int runCheck(const host_options& options, const std::string& wallFile) {
         for (const std::string& warning : wallWarnings(checked)) printWarning(options.format, warning);
         sortErrorsByPlace(errors.begin(), errors.end(), wallFile);
     }
+    // A router left out that the wall uses is an error, said there once.
+    for (const std::string& warning : engine.warnings())
+        if (std::none_of(errors.begin(), errors.end(),
+                         [&warning](const std::string& e) { return e.find(warning) != std::string::npos; }))
+            printWarning(options.format, warning);
     for (const std::string& e : errors) std::printf("%s\n", escapedControls(e).c_str());
     if (errors.empty())
         std::printf("%s: %s, no errors\n", escapedControls(wallFile).c_str(),

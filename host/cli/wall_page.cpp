@@ -79,7 +79,7 @@ void wall_page::receivers(const std::vector<umd_receiver_status>& receivers) {
 void wall_page::tallyInputs(const std::vector<tally::tally_input_status>& inputs) {
     if (!view_) return;
     std::vector<web::tally_input_state> states;
-    for (const tally::tally_input_status& input : inputs) states.push_back({input.name, input.listen, input.up});
+    for (const tally::tally_input_status& input : inputs) states.push_back({input.name, input.listen, input.up, input.problem});
     view_->tallyInputs(std::move(states));
 }
 

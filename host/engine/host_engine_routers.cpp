@@ -14,15 +14,23 @@ std::unique_ptr<host_engine::router_slot> host_engine::makeRouter(const router_d
     auto r = std::make_unique<router_slot>();
     std::string error;
     routers.checkKeys(d, warnings_);
+    for (std::string& e : routers.keyErrors(d)) errors_.push_back(std::move(e));
     r->backend = routers.create(d, *this, error);
     if (!r->backend) {
         warnings_.push_back(error + "; router " + std::to_string(d.device) + " left out");
+        leftOut_[d.device] = warnings_.back();
         return nullptr;
     }
+    leftOut_.erase(d.device);
     r->description = d;
     r->description.entryNames.clear();
     r->description.crosspoints.clear();
     return r;
+}
+
+const std::string* host_engine::leftOut(int device) const {
+    const auto found = leftOut_.find(device);
+    return found == leftOut_.end() ? nullptr : &found->second;
 }
 
 host_engine::router_slot* host_engine::router(int device) const {

@@ -108,10 +108,7 @@ const int max_waits = 16;
 
 bool live_wall::start(const std::string& path, std::vector<std::string>& errors, pace how) {
     if (!read(path, wall_, errors)) return false;
-    if (!inputs_.apply(wall_.tallyInputs, errors)) {
-        inputs_.stop();
-        return false;
-    }
+    inputs_.apply(wall_.tallyInputs);
     engine_.setTies(wall_.ties);
     path_ = path;
     // Nothing goes to a screen before the kernel has said whose turn it is.
@@ -122,6 +119,10 @@ bool live_wall::start(const std::string& path, std::vector<std::string>& errors,
     createSlice(how == pace::at_once ? wall_.displays.size() : slice_size);
     if (creating()) createLater();
     return true;
+}
+
+bool live_wall::prepare(const wall& next, std::vector<std::string>& errors) {
+    return inputs_.prepare(next.tallyInputs, errors);
 }
 
 void live_wall::createSlice(size_t count) {
@@ -165,9 +166,7 @@ live_wall::changes live_wall::apply(wall next) {
         if (kept == after.end()) removed.insert(name);
     }
     result.removed = static_cast<int>(removed.size());
-    std::vector<std::string> refused;
-    inputs_.apply(next.tallyInputs, refused);
-    for (const std::string& line : refused) warn_(line);
+    inputs_.apply(next.tallyInputs);
     engine_.setTies(next.ties);
     wall_ = std::move(next);
     // A removed display's screen would keep its last text for ever.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "quon/common/text.h"
@@ -28,10 +29,57 @@ std::string routerProblem(const system_description& system, const host_engine& e
         return "router " + std::to_string(device) + " has no device file (" + system.folder + "/" + file + ")";
     }
     if (engine.routerDescription(device)) return "";
-    for (const std::string& warning : engine.warnings())
-        if (warning.compare(0, described->path.size(), described->path) == 0) return "router " + std::to_string(device) + ": " + warning;
+    if (const std::string* why = engine.leftOut(device)) return "router " + std::to_string(device) + ": " + *why;
     return "router " + std::to_string(device) + " (" + described->path + ") could not be set up";
 }
+
+// A router that cannot serve is said once, at its first use (in the order
+// of the file); the line counts the other uses, which say nothing.
+class router_uses {
+public:
+    router_uses(const system_description& system, const host_engine& engine, std::vector<std::string>& errors)
+        : system_(system), engine_(engine), errors_(errors) {}
+    // Counts the other uses on each line said.
+    void finish() {
+        for (const auto& [device, use] : said_)
+            if (use.more > 0)
+                errors_[use.error] += "; " + std::to_string(use.more) + " more " +
+                                      (use.more == 1 ? "display, tally map or tie uses" : "displays, tally maps and ties use") +
+                                      " router " + std::to_string(device);
+    }
+    router_uses(const router_uses&) = delete;
+    router_uses& operator=(const router_uses&) = delete;
+
+    // True when the device's router can serve; else its error, `prefix`
+    // (the place and who) before it, is said the first time.
+    bool usable(int device, const std::string& prefix) {
+        const auto known = said_.find(device);
+        if (known != said_.end()) {
+            ++known->second.more;
+            return false;
+        }
+        if (served_.count(device)) return true;
+        const std::string problem = routerProblem(system_, engine_, device);
+        if (problem.empty()) {
+            served_.insert(device);
+            return true;
+        }
+        said_[device] = use{errors_.size(), 0};
+        errors_.push_back(prefix + problem);
+        return false;
+    }
+
+private:
+    struct use {
+        size_t error;  // its line in errors_
+        int more;
+    };
+    const system_description& system_;
+    const host_engine& engine_;
+    std::vector<std::string>& errors_;
+    std::map<int, use> said_;
+    std::set<int> served_;
+};
 
 int sourcesOf(const router_description& router) {
     const auto size = router.databaseSizes.find(0);
@@ -41,39 +89,41 @@ int sourcesOf(const router_description& router) {
 // A point of a tally mapping or a tie that this system has: a known
 // matrix, a destination or source within the device file's sizes. `run`
 // points from `number` on are named (a mapping of `count` indices).
-void checkPoint(const system_description& system, const host_engine& engine, const std::string& who, int matrix,
+void checkPoint(const system_description& system, router_uses& uses, const std::string& who, int matrix,
                 tally::point::end kind, int number, int run, const std::string& matrixAt, const std::string& numberAt,
                 std::vector<std::string>& errors) {
-    const std::string problem = routerProblem(system, engine, matrix);
-    if (!problem.empty()) {
-        errors.push_back(matrixAt + who + ": matrix " + std::to_string(matrix) + ": " + problem);
-        return;
-    }
+    if (!uses.usable(matrix, matrixAt + who + ": matrix " + std::to_string(matrix) + ": ")) return;
     const router_description& router = *describedRouter(system, matrix);
     const bool destination = kind == tally::point::end::destination;
     const int size = destination ? router.destinations() : sourcesOf(router);
-    const char* const word = destination ? "destination" : "source";
-    if (number + run - 1 > size)
-        errors.push_back(numberAt + who + ": " + word + " " + std::to_string(number + run - 1) + " is not one of router " +
-                         std::to_string(matrix) + "'s " + std::to_string(size) + " " + word + "s (" +
-                         (destination ? "DatabaseSize_1" : "DatabaseSize_0") + ")");
+    const std::string word = destination ? "destination" : "source";
+    const char* const key = destination ? "DatabaseSize_1" : "DatabaseSize_0";
+    const int last = number + run - 1;
+    if (last <= size) return;
+    // A run is named as the map writes it, from its first point for `count`.
+    if (run > 1)
+        errors.push_back(numberAt + who + ": " + word + "s " + std::to_string(number) + " to " + std::to_string(last) +
+                         "; router " + std::to_string(matrix) + " has " + std::to_string(size) + " (" + key + ")");
+    else
+        errors.push_back(numberAt + who + ": " + word + " " + std::to_string(last) + " is not one of router " +
+                         std::to_string(matrix) + "'s " + std::to_string(size) + " " + word + "s (" + key + ")");
 }
 
-void checkTally(const wall& wall, const system_description& system, const host_engine& engine,
+void checkTally(const wall& wall, const system_description& system, router_uses& uses,
                 std::vector<std::string>& errors) {
     for (const tally::tally_input_config& input : wall.tallyInputs)
         for (const tally::tally_map& map : input.maps) {
             const char* const word = map.first.kind == tally::point::end::destination ? "destination" : "source";
-            checkPoint(system, engine, "tally input \"" + input.name + "\"", map.first.matrix, map.first.kind,
+            checkPoint(system, uses, "tally input \"" + input.name + "\"", map.first.matrix, map.first.kind,
                        map.first.number, map.count, map.where.at("matrix"),
                        map.where.count("count") ? map.where.at("count") : map.where.at(word), errors);
         }
     for (size_t i = 0; i < wall.ties.size(); ++i) {
         const tally::tie& tie = wall.ties[i];
         const auto& at = wall.tieWhere[i];
-        checkPoint(system, engine, "tie", tie.fromMatrix, tally::point::end::destination, tie.fromDestination, 1,
+        checkPoint(system, uses, "tie", tie.fromMatrix, tally::point::end::destination, tie.fromDestination, 1,
                    at.at("from.matrix"), at.at("from.destination"), errors);
-        checkPoint(system, engine, "tie", tie.toMatrix, tally::point::end::source, tie.toSource, 1, at.at("to.matrix"),
+        checkPoint(system, uses, "tie", tie.toMatrix, tally::point::end::source, tie.toSource, 1, at.at("to.matrix"),
                    at.at("to.source"), errors);
     }
 }
@@ -89,6 +139,7 @@ void checkWall(const wall& wall, const system_description& system, const host_en
         return;
     }
     bool defaultChecked = false;
+    router_uses uses(system, engine, errors);
     for (const wall_display& d : wall.displays) {
         std::error_code ignored;
         if (d.refused("module")) {
@@ -139,18 +190,15 @@ void checkWall(const wall& wall, const system_description& system, const host_en
                                               : neither));
             continue;
         }
-        const std::string problem = routerProblem(system, engine, device);
-        if (!problem.empty()) {
-            errors.push_back(d.at(at) + "display \"" + d.name + "\": " + what + ": " + problem);
-            continue;
-        }
+        if (!uses.usable(device, d.at(at) + "display \"" + d.name + "\": " + what + ": ")) continue;
         const int size = describedRouter(system, device)->destinations();
         if (destination < 1 || destination > size)
             errors.push_back(d.at(d.instance ? at : "destination") + "display \"" + d.name + "\": destination " +
                              std::to_string(destination) + " is not one of router " + std::to_string(device) + "'s " +
                              std::to_string(size) + " destinations (DatabaseSize_1)");
     }
-    checkTally(wall, system, engine, errors);
+    checkTally(wall, system, uses, errors);
+    uses.finish();
 }
 
 std::vector<std::string> wallWarnings(const wall& wall) {

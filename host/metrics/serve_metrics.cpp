@@ -6,6 +6,10 @@
 #include <prometheus/registry.h>
 #include <prometheus/text_serializer.h>
 
+#include <optional>
+#include <set>
+#include <vector>
+
 #include "quon/screens/receiver_state.h"
 #include "quon/screens/umd_config.h"
 
@@ -142,6 +146,8 @@ struct serve_metrics::families {
     // The same of the tally inputs, by input.
     std::map<std::string, double> lastTallyPackets, lastUnmapped, lastUnreadable;
     std::map<std::string, prometheus::Gauge*> marked;  // by display: its series of quon_display_marked
+    std::vector<prometheus::Gauge*> routers;           // the series of quon_router_up
+    std::set<std::string> tallyInputs;                 // the inputs of the last scrape
     double lastRevertives = 0, lastCommands = 0, lastParentCommands = 0;
 };
 
@@ -151,10 +157,6 @@ serve_metrics::serve_metrics()
 serve_metrics::~serve_metrics() = default;
 
 void serve_metrics::routerChanged(const router_change& change) {
-    const bool up = routerUp(change.status.state);
-    const prometheus::Labels labels = {{"device", std::to_string(change.device)}, {"name", change.name},
-                                       {"protocol", change.protocol}};
-    families_->routerUp.Add(labels).Set(up ? 1 : 0);
     prometheus::Counter& reconnects = families_->routerReconnects.Add({{"device", std::to_string(change.device)}});
     // A change that keeps the link connected (a part of its state that did
     // not come) is no reconnect.
@@ -189,6 +191,21 @@ std::string serve_metrics::scrape(const host_engine& engine, const std::vector<u
     }
     for (const auto& [treatment, count] : counts) f.displaysMarked.Add({{"treatment", treatment}}).Set(count);
     f.displayCount.Set(static_cast<double>(engine.componentCount()));
+    // Every router the engine has, as it is now: one that never changed
+    // since it was made (a simulated router answering from the start) has
+    // told no change, and one a reload renamed or removed keeps no series.
+    for (prometheus::Gauge* gauge : f.routers) f.routerUp.Remove(gauge);
+    f.routers.clear();
+    for (int device : engine.devices()) {
+        const router_description* description = engine.routerDescription(device);
+        const std::optional<router_status> status = engine.routerStatus(device);
+        prometheus::Gauge& gauge =
+            f.routerUp.Add({{"device", std::to_string(device)},
+                            {"name", description ? description->name : std::string()},
+                            {"protocol", description ? description->protocol : std::string()}});
+        gauge.Set(status && routerUp(status->state) ? 1 : 0);
+        f.routers.push_back(&gauge);
+    }
     const host_engine::totals& totals = engine.counts();
     follow(f.revertives, f.lastRevertives, static_cast<double>(totals.revertives));
     follow(f.commands, f.lastCommands, static_cast<double>(totals.commands));
@@ -204,6 +221,21 @@ std::string serve_metrics::scrape(const host_engine& engine, const std::vector<u
         follow(f.receiverPackets.Add({{"to", to}}), f.lastPackets[to], static_cast<double>(r.packetsSent));
         follow(f.receiverErrors.Add({{"to", to}}), f.lastErrors[to], static_cast<double>(r.errors));
     }
+    // An input gone at a reload is no longer up, nor counting.
+    std::set<std::string> listed;
+    for (const tally::tally_input_status& t : tallyInputs) listed.insert(t.name);
+    for (const std::string& gone : f.tallyInputs) {
+        if (listed.count(gone)) continue;
+        const prometheus::Labels labels{{"input", gone}};
+        f.tallyInputUp.Remove(&f.tallyInputUp.Add(labels));
+        f.tallyInputPackets.Remove(&f.tallyInputPackets.Add(labels));
+        f.tallyInputUnmapped.Remove(&f.tallyInputUnmapped.Add(labels));
+        f.tallyInputUnreadable.Remove(&f.tallyInputUnreadable.Add(labels));
+        f.lastTallyPackets.erase(gone);
+        f.lastUnmapped.erase(gone);
+        f.lastUnreadable.erase(gone);
+    }
+    f.tallyInputs = std::move(listed);
     for (const tally::tally_input_status& t : tallyInputs) {
         f.tallyInputUp.Add({{"input", t.name}}).Set(t.up ? 1 : 0);
         follow(f.tallyInputPackets.Add({{"input", t.name}}), f.lastTallyPackets[t.name], static_cast<double>(t.packets));

@@ -7,11 +7,15 @@
 #include <boost/asio/ip/udp.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include <unistd.h>
+
 #include <array>
+#include <functional>
 #include <list>
 
 #include "quon/screens/tsl5/tsl5_packet.h"
 #include "quon/tally/tally_input.h"
+#include "quon/tcp/retry_backoff.h"
 
 namespace quon::tally {
 
@@ -28,18 +32,21 @@ public:
           acceptor_(io),
           timer_(io),
           retry_(io),
+          backoff_(first_bind_retry, last_bind_retry,
+                   static_cast<std::uint32_t>(std::hash<std::string>{}(input_.config().name))),
           changes_(std::move(changes)),
           state_(std::move(state)),
           log_(std::move(log)) {}
 
-    bool start(std::string& error) {
+    // Opens and binds where the input listens, reading nothing yet.
+    bool bind(std::string& error) {
         const tally_input_config& c = input_.config();
         error_code failure;
         const auto address = asio::ip::make_address(c.address, failure);
         const std::string where = listenText(c);
         const auto fail = [&](const char* what) {
             error = std::string("cannot ") + what + " " + where + ": " + failure.message();
-            close();
+            closeSockets();
             return false;
         };
         if (failure) return fail("listen on");
@@ -49,27 +56,66 @@ public:
             if (acceptor_.set_option(asio::socket_base::reuse_address(true), failure)) return fail("configure");
             if (acceptor_.bind(at, failure)) return fail("bind");
             if (acceptor_.listen(asio::socket_base::max_listen_connections, failure)) return fail("listen on");
-            accept();
         } else {
             const asio::ip::udp::endpoint at(address, c.port);
             if (udp_.open(at.protocol(), failure)) return fail("open");
             if (udp_.bind(at, failure)) return fail("bind");
-            receive();
         }
-        arm();  // an input that took over one that was up
-        log_("tally input \"" + c.name + "\" listens on " + status().listen);
+        return true;
+    }
+
+    bool listening() const { return udp_.is_open() || acceptor_.is_open(); }
+
+    // The same transport, address and port; port 0 is never the same (each
+    // bind of it gets a port of its own).
+    bool listensAt(const tally_input_config& next) const {
+        const tally_input_config& c = input_.config();
+        if (!listening() || c.port == 0 || c.port != next.port ||
+            (c.wire == tally_wire::tsl5_tcp) != (next.wire == tally_wire::tsl5_tcp))
+            return false;
+        error_code failure;
+        const auto address = asio::ip::make_address(c.address, failure);
+        if (failure) return false;
+        const auto other = asio::ip::make_address(next.address, failure);
+        return !failure && address == other;
+    }
+
+    // The socket of `from` becomes this input's: what is queued on it is
+    // not lost, and no other program can take the port in between.
+    bool take(running& from) {
+        const tally_input_config& c = input_.config();
+        if (listening() || !from.listensAt(c)) return false;
+        error_code failure;
+        const auto address = asio::ip::make_address(c.address, failure);
+        if (c.wire == tally_wire::tsl5_tcp) {
+            const int native = from.acceptor_.release(failure);
+            if (failure) return false;
+            acceptor_.assign(asio::ip::tcp::endpoint(address, c.port).protocol(), native, failure);
+            if (failure) ::close(native);
+        } else {
+            const int native = from.udp_.release(failure);
+            if (failure) return false;
+            udp_.assign(asio::ip::udp::endpoint(address, c.port).protocol(), native, failure);
+            if (failure) ::close(native);
+        }
+        return !failure;
+    }
+
+    bool start(std::string& error) {
+        if (!listening() && !bind(error)) {
+            problem_ = error;
+            bindLater();
+            return false;
+        }
+        run();
         return true;
     }
 
     void close() {
         closed_ = true;
-        error_code ignored;
-        udp_.close(ignored);
-        acceptor_.close(ignored);
+        closeSockets();
         timer_.cancel();
         retry_.cancel();
-        for (sender& s : senders_) s.socket.close(ignored);
-        senders_.clear();
     }
 
     tally_input_status status() const {
@@ -81,7 +127,8 @@ public:
         if (acceptor_.is_open()) bound.port = acceptor_.local_endpoint(ignored).port();
         if (udp_.is_open()) bound.port = udp_.local_endpoint(ignored).port();
         s.listen = listenText(bound);
-        s.up = input_.up();
+        s.up = input_.up() && listening();
+        s.problem = problem_;
         s.packets = input_.packets();
         s.unmapped = input_.unmapped();
         s.unreadable = input_.unreadable();
@@ -94,6 +141,45 @@ public:
     tally_input& input() { return input_; }
 
 private:
+    void run() {
+        problem_.clear();
+        backoff_.reset();
+        if (acceptor_.is_open())
+            accept();
+        else
+            receive();
+        arm();  // an input that took over one that was up
+        log_("tally input \"" + input_.config().name + "\" listens on " + status().listen);
+    }
+
+    // The port may be another program's for a while (a host being
+    // replaced still holding it): binding is tried again, less and less
+    // often, until it works.
+    void bindLater() {
+        const std::chrono::milliseconds wait = backoff_.next();
+        log_("tally input \"" + input_.config().name + "\": " + problem_ + "; trying again in " +
+             std::to_string(wait.count()) + " ms");
+        retry_.expires_after(wait);
+        retry_.async_wait([self = shared_from_this()](const error_code& e) {
+            if (self->closed_ || e) return;
+            std::string error;
+            if (!self->bind(error)) {
+                self->problem_ = error;
+                return self->bindLater();
+            }
+            self->run();
+            if (!self->closed_) self->state_(self->status());
+        });
+    }
+
+    void closeSockets() {
+        error_code ignored;
+        udp_.close(ignored);
+        acceptor_.close(ignored);
+        for (sender& s : senders_) s.socket.close(ignored);
+        senders_.clear();
+    }
+
     struct sender {
         explicit sender(asio::io_context& io) : socket(io) {}
         asio::ip::tcp::socket socket;
@@ -128,7 +214,7 @@ private:
     // A socket that fails (out of file descriptors, say) is tried again a
     // second later rather than at once, so it cannot spin the loop.
     void retryAfter(const error_code& error, void (running::*again)()) {
-        log_("tally input "" + input_.config().name + "": " + error.message() + "; trying again in 1 s");
+        log_("tally input \"" + input_.config().name + "\": " + error.message() + "; trying again in 1 s");
         if (closed_) return;
         retry_.expires_after(std::chrono::seconds(1));
         retry_.async_wait([self = shared_from_this(), again](const error_code& e) {
@@ -227,7 +313,9 @@ private:
     std::list<sender> senders_;
     uint64_t refusedSenders_ = 0;
     asio::steady_timer timer_;
-    asio::steady_timer retry_;
+    asio::steady_timer retry_;  // a failed socket, or a bind, tried again
+    quon::tcp::retry_backoff backoff_;
+    std::string problem_;  // why it does not listen; empty while it does
     std::optional<clock::time_point> armed_;
     bool closed_ = false;
     on_changes changes_;
@@ -242,7 +330,17 @@ tally_listener::tally_listener(asio::io_context& io, tally_input_config config, 
 
 tally_listener::~tally_listener() { running_->close(); }
 
+bool tally_listener::bind(std::string& error) { return running_->bind(error); }
+
+bool tally_listener::takeSocket(tally_listener& previous) { return running_->take(*previous.running_); }
+
 bool tally_listener::start(std::string& error) { return running_->start(error); }
+
+void tally_listener::stop() { running_->close(); }
+
+bool tally_listener::listening() const { return running_->listening(); }
+
+bool tally_listener::listensAt(const tally_input_config& next) const { return running_->listensAt(next); }
 
 void tally_listener::adopt(const tally_listener& previous, std::vector<lit>& out) {
     running_->input().adopt(previous.running_->input(), out);

@@ -3,6 +3,9 @@
 #include <boost/beast/http/field.hpp>
 #include <boost/beast/http/verb.hpp>
 
+#include <cstdio>
+#include <optional>
+
 #include "quon/common/text.h"
 #include "web_assets.h"
 
@@ -107,6 +110,50 @@ http_response readAnswer(const http_request& request, const request_context& con
     return response;
 }
 
+// What a control request's log line may show: the token hidden wherever
+// it is, and so is the value of any query parameter whose name ends in
+// "token" (a client that puts a token in the URL, which the API never
+// reads, may hold the right one, or another host's).
+constexpr char hidden[] = "(hidden)";
+
+std::string hiddenToken(std::string text, const std::string& token) {
+    if (token.empty()) return text;
+    for (auto at = text.find(token); at != std::string::npos; at = text.find(token, at + sizeof hidden - 1))
+        text.replace(at, token.size(), hidden);
+    return text;
+}
+
+std::string hiddenQueryTokens(std::string text) {
+    const std::string mask = hidden;
+    const auto query = text.find('?');
+    if (query == std::string::npos) return text;
+    for (auto start = query + 1; start < text.size();) {
+        auto end = text.find_first_of("&;", start);
+        if (end == std::string::npos) end = text.size();
+        const auto equals = text.find('=', start);
+        if (equals != std::string::npos && equals < end) {
+            const std::string name = lowerCase(text.substr(start, equals - start));
+            if (name.size() >= 5 && name.compare(name.size() - 5, 5, "token") == 0) {
+                text.replace(equals + 1, end - equals - 1, mask);
+                end = equals + 1 + mask.size();
+            }
+        }
+        start = end + 1;
+    }
+    return text;
+}
+
+// The first byte of `text` below 0x20 or 0x7F: a component reads a parent
+// command as a C string, and the host's command words as text, so a NUL
+// would cut it short and the others have no meaning there.
+std::optional<std::size_t> controlByte(const std::string& text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) return i;
+    }
+    return std::nullopt;
+}
+
 // The control API. A browser sends a custom Authorization header to
 // another site only after a preflight (OPTIONS), which is never allowed
 // here, and a foreign Origin is refused besides: another site's page cannot
@@ -130,8 +177,8 @@ http_response controlAnswer(const http_request& request, const request_context& 
             const std::string& sent = request.body();
             const std::string shown =
                 sent.size() > max_control_bytes ? "(" + std::to_string(sent.size()) + " bytes)" : "\"" + sent + "\"";
-            control.log(context.peer + " POST " + target + " " + shown + ": " +
-                        std::to_string(static_cast<int>(status)));
+            control.log(hiddenToken(context.peer + " POST " + hiddenQueryTokens(target) + " " + shown, control.token) +
+                        ": " + std::to_string(static_cast<int>(status)));
         }
         return response;
     };
@@ -156,6 +203,14 @@ http_response controlAnswer(const http_request& request, const request_context& 
     if (!context.model.findDisplay(display)) return answer(http::status::not_found, "no display \"" + display + "\"\n");
     if (request.body().find_first_of("\r\n") != std::string::npos || (action == "button" && request.body().empty()))
         return answer(http::status::bad_request, "one line: a parent command, or ID[ EVENT]\n");
+    if (const std::optional<std::size_t> at = controlByte(request.body())) {
+        char byte[8];
+        std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(request.body()[*at]));
+        return answer(http::status::bad_request, std::string("a control byte (") + byte + ") at byte " +
+                                                     std::to_string(*at + 1) +
+                                                     ": a parent command or a button event is text without "
+                                                     "control bytes (below 0x20, or 0x7F)\n");
+    }
     // Only the active host drives the screens: a command obeyed here would
     // change what this host's page shows and no screen, and leave its
     // display apart from the active host's.

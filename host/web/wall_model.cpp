@@ -226,7 +226,10 @@ std::string wall_model::healthJson(std::size_t clients) const {
     for (const receiver_state& r : receivers_)
         if (r.down) down.push_back("receiver " + r.to + " " + r.state + (r.detail.empty() ? "" : " (" + r.detail + ")"));
     for (const tally_input_state& t : tallyInputs_)
-        if (!t.up) down.push_back("tally input " + t.name + " down (" + t.listen + ")");
+        if (!t.problem.empty())
+            down.push_back("tally input " + t.name + " not listening (" + t.problem + ")");
+        else if (!t.up)
+            down.push_back("tally input " + t.name + " down (" + t.listen + ")");
     json health = {{"status", down.empty() ? "ok" : "degraded"},
                    {"role", role_},
                    {"down", down},

@@ -3,6 +3,10 @@
 // quiet takes the input down.
 #include <gtest/gtest.h>
 
+#include <boost/asio/ip/udp.hpp>
+
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -89,27 +93,122 @@ TEST(TallyInputs, AReloadKeepsAnUnchangedInputAndAChangedOneTakesOverItsLamps) {
     tally_inputs inputs(
         io, [&](const std::vector<lit>& some) { changes.insert(changes.end(), some.begin(), some.end()); },
         [](const tally_input_status&) {}, [](const std::string&) {});
-    std::vector<std::string> errors;
-    ASSERT_TRUE(inputs.apply({a, b}, errors)) << testing::PrintToString(errors);
+    inputs.apply({a, b});
     const std::string listen = inputs.statuses()[0].listen;
     fake_vision_mixer mixer(io, fake_vision_mixer::wire::tsl5_udp,
                             static_cast<uint16_t>(std::stoi(listen.substr(listen.rfind(':') + 1))));
     mixer.cut(2);
     ASSERT_TRUE(runUntil(io, [&] { return !changes.empty(); }));
 
-    ASSERT_TRUE(inputs.apply({a, b}, errors));
+    inputs.apply({a, b});
     EXPECT_EQ(inputs.statuses()[0].listen, listen) << "kept: the same socket";
 
     changes.clear();
     tally_input_config wider = a;
     wider.maps.push_back(tally_map{9, 1, point{2, point::end::source, 1}, {}});
-    ASSERT_TRUE(inputs.apply({wider}, errors));
+    inputs.apply({wider});
     EXPECT_TRUE(changes.empty()) << "index 2 still stands for destination 2: held, not put out";
     EXPECT_EQ(inputs.lits().size(), 1u);
     EXPECT_TRUE(inputs.statuses()[0].up);
 
     inputs.stop();
     EXPECT_EQ(changes, (std::vector<lit>{{"a", 2, point{1, point::end::destination, 2}, state::off}}));
+}
+
+// A port of this machine's loopback that was free a moment ago.
+uint16_t freePort() {
+    boost::asio::io_context io;
+    boost::asio::ip::udp::socket probe(io, boost::asio::ip::udp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
+    return probe.local_endpoint().port();
+}
+
+uint16_t portOf(const tally_input_status& status) {
+    return static_cast<uint16_t>(std::stoi(status.listen.substr(status.listen.rfind(':') + 1)));
+}
+
+struct inputs_under_test {
+    explicit inputs_under_test(boost::asio::io_context& io)
+        : inputs(
+              io, [this](const std::vector<lit>& some) { for (const lit& l : some) lamps[l.index] = l.now; },
+              [this](const tally_input_status& s) { heard.push_back(s); },
+              [this](const std::string& line) { log.push_back(line); }) {}
+    std::map<int, state> lamps;
+    std::vector<tally_input_status> heard;
+    std::vector<std::string> log;
+    tally_inputs inputs;
+};
+
+tally_input_config input(const std::string& name, uint16_t port) {
+    tally_input_config c;
+    c.name = name;
+    c.address = "127.0.0.1";
+    c.port = port;
+    c.maps.push_back(tally_map{1, 8, point{1, point::end::destination, 1}, {}});
+    return c;
+}
+
+TEST(TallyInputs, AnInputThatCannotBindMakesPrepareFailAndTheRunningOnesGoOnAsTheyWere) {
+    boost::asio::io_context io;
+    inputs_under_test t(io);
+    const tally_input_config a = input("a", 0);
+    t.inputs.apply({a});
+    fake_vision_mixer mixer(io, fake_vision_mixer::wire::tsl5_udp, portOf(t.inputs.statuses()[0]));
+    mixer.cut(2);
+    ASSERT_TRUE(runUntil(io, [&] { return t.lamps[2] == state::program; }));
+
+    boost::asio::ip::udp::socket taken(io, boost::asio::ip::udp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
+    tally_input_config moved = a;
+    moved.port = taken.local_endpoint().port();
+    std::vector<std::string> errors;
+    EXPECT_FALSE(t.inputs.prepare({moved, input("b", 0)}, errors));
+    ASSERT_EQ(errors.size(), 1u) << testing::PrintToString(errors);
+    EXPECT_EQ(errors[0].rfind("tally input \"a\": cannot bind tsl5+udp://127.0.0.1:", 0), 0u) << errors[0];
+    ASSERT_EQ(t.inputs.statuses().size(), 1u);
+    EXPECT_TRUE(t.inputs.statuses()[0].up);
+    mixer.cut(3);
+    EXPECT_TRUE(runUntil(io, [&] { return t.lamps[3] == state::program && t.lamps[2] == state::preview; }));
+}
+
+// The reload's new settings on the old port: no moment in which another
+// program could take it, and nothing the mixer sent in between is lost.
+TEST(TallyInputs, AChangedInputListeningWhereItDidTakesOverItsSocket) {
+    boost::asio::io_context io;
+    inputs_under_test t(io);
+    const tally_input_config a = input("a", freePort());
+    t.inputs.apply({a});
+    ASSERT_TRUE(t.inputs.statuses()[0].problem.empty()) << t.inputs.statuses()[0].problem;
+    tally_input_config wider = a;
+    wider.maps.push_back(tally_map{9, 1, point{2, point::end::source, 1}, {}});
+    std::vector<std::string> errors;
+    ASSERT_TRUE(t.inputs.prepare({wider}, errors)) << testing::PrintToString(errors);
+    fake_vision_mixer mixer(io, fake_vision_mixer::wire::tsl5_udp, a.port);
+    mixer.cut(2);  // queued on the socket while the reload is on its way
+    t.inputs.apply({wider});
+    EXPECT_TRUE(runUntil(io, [&] { return t.lamps[2] == state::program; })) << testing::PrintToString(t.log);
+    EXPECT_EQ(portOf(t.inputs.statuses()[0]), a.port);
+}
+
+TEST(TallyInputs, AnInputWhosePortIsTakenIsDownAndListensOnceItIsFree) {
+    boost::asio::io_context io;
+    inputs_under_test t(io);
+    auto taken = std::make_unique<boost::asio::ip::udp::socket>(
+        io, boost::asio::ip::udp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
+    const tally_input_config a = input("a", taken->local_endpoint().port());
+    t.inputs.apply({a});
+    ASSERT_EQ(t.inputs.statuses().size(), 1u);
+    const tally_input_status waiting = t.inputs.statuses()[0];
+    EXPECT_FALSE(waiting.up);
+    EXPECT_EQ(waiting.problem.rfind("cannot bind tsl5+udp://127.0.0.1:", 0), 0u) << waiting.problem;
+    ASSERT_FALSE(t.log.empty());
+    EXPECT_NE(t.log.back().find("; trying again in "), std::string::npos) << t.log.back();
+
+    taken.reset();
+    ASSERT_TRUE(runUntil(io, [&] { return t.inputs.statuses()[0].problem.empty(); })) << testing::PrintToString(t.log);
+    ASSERT_FALSE(t.heard.empty()) << "the owner hears that it listens";
+    EXPECT_TRUE(t.heard.back().problem.empty());
+    fake_vision_mixer mixer(io, fake_vision_mixer::wire::tsl5_udp, a.port);
+    mixer.cut(4);
+    EXPECT_TRUE(runUntil(io, [&] { return t.lamps[4] == state::program; }));
 }
 
 }  // namespace
@@ -131,6 +230,18 @@ TEST(TallyInputMetrics, EachInputsStateAndCountsAreScraped) {
     EXPECT_NE(text.find("quon_tally_input_up{input=\"mixer1\"} 0"), std::string::npos) << text;
     EXPECT_NE(text.find("quon_tally_input_packets_total{input=\"mixer1\"} 12"), std::string::npos);
     EXPECT_NE(text.find("quon_tally_input_unmapped_total{input=\"mixer1\"} 3"), std::string::npos);
+}
+
+TEST(TallyInputMetrics, AnInputGoneAtAReloadHasNoSeriesLeft) {
+    const quon::router_registry routers = quon::builtInRouters();
+    const quon::host_engine engine(quon::system_description{}, routers);
+    quon::serve_metrics metrics;
+    tally_input_status up;
+    up.name = "mixer1";
+    up.up = true;
+    ASSERT_NE(metrics.scrape(engine, {}, {}, {up}).find("quon_tally_input_up{input=\"mixer1\"} 1"), std::string::npos);
+    const std::string text = metrics.scrape(engine, {}, {}, {});
+    EXPECT_EQ(text.find("mixer1"), std::string::npos) << text;
 }
 
 }  // namespace

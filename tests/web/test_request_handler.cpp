@@ -267,8 +267,44 @@ INSTANTIATE_TEST_SUITE_P(
         control_case{"two_lines", good_token, "/api/displays/mon1/parent", {with_token}, "a=1\nb=2", 400},
         control_case{"empty_button", good_token, "/api/displays/mon1/button", {with_token}, "", 400},
         control_case{"name_percent_encoded", good_token, "/api/displays/mon%31/parent", {with_token}, "x=1", 200},
-        control_case{"name_badly_encoded", good_token, "/api/displays/mon%3/parent", {with_token}, "x=1", 400}),
+        control_case{"name_badly_encoded", good_token, "/api/displays/mon%3/parent", {with_token}, "x=1", 400},
+        control_case{"nul_in_command", good_token, "/api/displays/mon1/parent", {with_token},
+                     std::string("tally=1\0tally=0", 15), 400},
+        control_case{"escape_in_command", good_token, "/api/displays/mon1/parent", {with_token}, "tally=\x1b[2J", 400},
+        control_case{"delete_in_command", good_token, "/api/displays/mon1/parent", {with_token}, "tally=1\x7f", 400},
+        control_case{"tab_in_button", good_token, "/api/displays/mon1/button", {with_token}, "myMimic\tpress", 400}),
     [](const ::testing::TestParamInfo<control_case>& info) { return std::string(info.param.name); });
+
+TEST_F(AnswerRequest, AControlByteInAParentCommandIsRefusedSayingWhichAndWhere) {
+    model.setDisplay(tile("mon1", "CAM 1"), 0);
+    control = {good_token, [](const control_request&) { return control_answer{200, ""}; }, nullptr};
+    const http_response reply =
+        answer(http::verb::post, "/api/displays/mon1/parent", std::string("tally=1\0tally=0", 15), {with_token});
+    EXPECT_EQ(reply.result(), http::status::bad_request);
+    EXPECT_EQ(reply.body(), "a control byte (0x00) at byte 8: a parent command or a button event is text without "
+                            "control bytes (below 0x20, or 0x7F)\n");
+}
+
+// Wherever a client puts the token, the log line of its request shows it
+// hidden; so is any token a URL carries, right or wrong.
+TEST_F(AnswerRequest, TheTokenNeverReachesTheLog) {
+    model.setDisplay(tile("mon1", "CAM 1"), 0);
+    std::vector<std::string> log;
+    control = {good_token, [](const control_request&) { return control_answer{200, ""}; },
+               [&](const std::string& line) { log.push_back(line); }};
+    answer(http::verb::post, "/api/displays/mon1/parent?token=" + good_token, "tally=1");
+    answer(http::verb::post, "/api/displays/mon1/parent?x=1&access_token=" + good_token + "&y=2", "tally=1");
+    answer(http::verb::post, "/api/displays/mon1/parent?token=another-hosts-token-1", "tally=1");
+    answer(http::verb::post, "/api/displays/mon1/parent", "token=" + good_token, {with_token});
+    answer(http::verb::post, "/api/displays/mon" + good_token + "/parent", "tally=1", {with_token});
+    ASSERT_EQ(log.size(), 5u);
+    for (const std::string& line : log) {
+        EXPECT_EQ(line.find(good_token), std::string::npos) << line;
+        EXPECT_EQ(line.find("another-hosts"), std::string::npos) << line;
+    }
+    EXPECT_EQ(log[0], "127.0.0.1:5000 POST /api/displays/mon1/parent?token=(hidden) \"tally=1\": 401");
+    EXPECT_EQ(log[1], "127.0.0.1:5000 POST /api/displays/mon1/parent?x=1&access_token=(hidden)&y=2 \"tally=1\": 401");
+}
 
 TEST_F(AnswerRequest, ControlHandsTheHostTheDisplayActionAndBodyAndAnswersItsReply) {
     model.setDisplay(tile("mon 1", "CAM 1"), 0);

@@ -326,13 +326,17 @@ TEST_F(WebView, HealthzCountsWhatItServes) {
               json::parse(R"({"status":"ok","role":"active","down":[],"displays":1,"routers":1,"receivers":0,"tallyInputs":0,"clients":0})"));
 }
 
-TEST_F(WebView, HealthzIsDegradedNamingEachTallyInputThatIsDown) {
+TEST_F(WebView, HealthzIsDegradedNamingEachTallyInputThatIsDownOrNotListening) {
     startView();
-    view->tallyInputs({{"mixer1", "tsl5+udp://127.0.0.1:8910", true}, {"mixer2", "tsl31+udp://127.0.0.1:8911", false}});
+    const std::string cannot = "cannot bind tsl5+udp://127.0.0.1:8912: Address already in use";
+    view->tallyInputs({{"mixer1", "tsl5+udp://127.0.0.1:8910", true, ""},
+                       {"mixer2", "tsl31+udp://127.0.0.1:8911", false, ""},
+                       {"mixer3", "tsl5+udp://127.0.0.1:8912", false, cannot}});
     const json health = json::parse(get("/healthz").body);
     EXPECT_EQ(health["status"], "degraded");
-    EXPECT_EQ(health["down"], json::array({"tally input mixer2 down (tsl31+udp://127.0.0.1:8911)"}));
-    EXPECT_EQ(health["tallyInputs"], 2);
+    EXPECT_EQ(health["down"], json::array({"tally input mixer2 down (tsl31+udp://127.0.0.1:8911)",
+                                           "tally input mixer3 not listening (" + cannot + ")"}));
+    EXPECT_EQ(health["tallyInputs"], 3);
 }
 
 TEST_F(WebView, HealthzIsDegradedNamingEachRouterThatIsDownOrIncompleteAndEachReceiverDown) {

@@ -180,8 +180,16 @@ public:
     const totals& counts() const { return totals_; }
     // Contract violations, "name: what", in the order seen.
     const std::vector<std::string>& problems() const { return problems_; }
-    // Device files whose router could not be set up.
+    // Device files whose router could not be set up, and keys of theirs
+    // not read.
     const std::vector<std::string>& warnings() const { return warnings_; }
+    // Device files whose router would not be what they mean
+    // (router_registry::keyErrors): serve does not start on them, nor
+    // reload, and `check` fails.
+    const std::vector<std::string>& errors() const { return errors_; }
+    // Why the device's router could not be set up (its warning), or null
+    // when it was or has no device file.
+    const std::string* leftOut(int device) const;
 
 private:
     struct slot;         // a component (engine_slots.h)
@@ -291,6 +299,8 @@ private:
     totals totals_;
     std::vector<std::string> problems_;
     std::vector<std::string> warnings_;
+    std::vector<std::string> errors_;
+    std::map<int, std::string> leftOut_;  // by device: the warning it was left out with
 };
 
 }  // namespace quon

@@ -94,10 +94,21 @@ public:
                                            std::string& error) const;
     std::string protocols() const;  // "simulated, videohub, ..." for messages
     // A warning, "file:line: ...", for each [Router] key of the device file
-    // that its protocol does not read (a misspelt key is otherwise ignored).
+    // that its protocol does not read (a misspelt key is otherwise ignored),
+    // unless keyErrors() says it.
     void checkKeys(const router_description& description, std::vector<std::string>& warnings) const;
+    // What makes the device file's router other than it says, "file:line:
+    // ...": a key no protocol reads within two letters of one that some
+    // protocol does (a typo, "unknown key Protocl; did you mean
+    // Protocol?"), and an Address without a Protocol (which would be a
+    // simulated router).
+    std::vector<std::string> keyErrors(const router_description& description) const;
 
 private:
+    // The key of some protocol (or Name, Protocol) that `key` (lower case),
+    // read by none, is within two letters of; "" when none is.
+    std::string nearestKey(const std::string& key, const std::string& protocol) const;
+
     struct protocol {
         router_factory factory;
         std::vector<std::string> keys;

@@ -43,7 +43,8 @@ public:
     enum class pace { at_once, in_slices };
     // Reads `path`, checks it, starts its tally inputs and creates its
     // displays. False, with every error in `errors`, when the file cannot
-    // be used or an input cannot listen; nothing is created then.
+    // be used; nothing is created then. An input that cannot listen yet
+    // keeps trying (tally_listener::start).
     bool start(const std::string& path, std::vector<std::string>& errors, pace how = pace::at_once);
     // Displays of start() are still to be made (pace::in_slices).
     bool creating() const { return next_ < wall_.displays.size(); }
@@ -53,6 +54,10 @@ public:
     // anew).
     bool read(const std::string& path, wall& out, std::vector<std::string>& errors,
               const checker& check = nullptr) const;
+    // The last step before apply(): binds what the tally inputs of `next`
+    // need anew. False with an error for each that cannot bind; the
+    // running wall is as it was either way.
+    bool prepare(const wall& next, std::vector<std::string>& errors);
     // What a reload did to the displays.
     struct changes {
         int added = 0;
@@ -63,8 +68,8 @@ public:
     // created, removed ones destroyed (their screens sent blank), changed
     // ones get the parent commands whose value changed. Displays of start()
     // not made yet are made first. The tie lines are the new file's, and
-    // the tally inputs follow the file as tally_inputs.h says; one that
-    // cannot listen is warned about.
+    // the tally inputs follow the file as tally_inputs.h says, on what
+    // prepare() bound.
     changes apply(wall next);
     // At shutdown: the output stops (blanking only when asked to), and
     // displays not made yet are not made.

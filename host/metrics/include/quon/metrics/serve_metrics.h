@@ -31,6 +31,8 @@ public:
     serve_metrics(const serve_metrics&) = delete;
     serve_metrics& operator=(const serve_metrics&) = delete;
 
+    // Counts the link's reconnects; whether each router is up is read
+    // from the engine at each scrape.
     void routerChanged(const router_change& change);
     void reloaded(bool refused);
     // A component broke the host contract.

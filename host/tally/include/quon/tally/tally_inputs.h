@@ -27,12 +27,19 @@ public:
     tally_inputs(boost::asio::io_context& io, tally_listener::on_changes changes, tally_listener::on_state state,
                  tally_listener::on_log log);
 
-    // Makes the running inputs those of `configs` (unique names). False
-    // with an error for each input that could not start ("tally input
-    // \"mixer1\": cannot bind 127.0.0.1:8910: ..."); the others apply
-    // even so, and one that could not start lights nothing.
-    bool apply(const std::vector<tally_input_config>& configs, std::vector<std::string>& errors);
-    void stop() { std::vector<std::string> ignored; apply({}, ignored); }
+    // Before a reload changes anything: binds every input of `configs`
+    // that apply() would make anew and that cannot take over the socket
+    // of an input it replaces (one listening where it is to). False with
+    // an error for each that cannot bind ("tally input \"mixer1\": cannot
+    // bind 127.0.0.1:8910: Address already in use"), letting go of what
+    // it bound; nothing running changes either way.
+    bool prepare(const std::vector<tally_input_config>& configs, std::vector<std::string>& errors);
+    // Makes the running inputs those of `configs` (unique names). One
+    // made anew listens on what prepare() bound for it, or on the socket
+    // of an input it replaces, or binds; one that cannot bind yet lights
+    // nothing and keeps trying (tally_listener::start).
+    void apply(const std::vector<tally_input_config>& configs);
+    void stop() { apply({}); }
 
     // In the order of the last apply().
     std::vector<tally_input_status> statuses() const;
@@ -40,12 +47,16 @@ public:
     std::vector<lit> lits() const;
 
 private:
+    // The running input of that name stays as it runs under `configs`.
+    bool kept(const std::string& name, const std::vector<tally_input_config>& configs) const;
+
     boost::asio::io_context& io_;
     tally_listener::on_changes changes_;
     tally_listener::on_state state_;
     tally_listener::on_log log_;
     std::vector<std::string> order_;
     std::map<std::string, std::unique_ptr<tally_listener>> running_;
+    std::map<std::string, std::unique_ptr<tally_listener>> prepared_;  // bound by prepare(), for apply()
 };
 
 }  // namespace quon::tally

@@ -13,6 +13,7 @@
 
 #include <boost/asio/io_context.hpp>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -30,6 +31,10 @@ namespace quon::tally {
 // `timeout`: that one is closed for it (a sender that went away without
 // closing, or sends nothing but noise).
 constexpr size_t max_tally_senders = 8;
+// An input that cannot bind tries again after a wait that doubles from
+// the first to the last (each drawn from its upper half), then every last.
+constexpr std::chrono::seconds first_bind_retry{1};
+constexpr std::chrono::seconds last_bind_retry{30};
 // The largest datagram read whole (larger ones are cut and then refused).
 constexpr size_t max_tally_datagram = 65536;
 
@@ -37,7 +42,8 @@ constexpr size_t max_tally_datagram = 65536;
 struct tally_input_status {
     std::string name;
     std::string listen;     // as bound: the port the kernel gave for port 0
-    bool up = false;        // a packet within `timeout`
+    bool up = false;        // listening, and a packet within `timeout`
+    std::string problem;    // why it does not listen ("cannot bind ..."); empty while it does
     uint64_t packets = 0;   // datagrams or packets read
     uint64_t unmapped = 0;  // messages lighting an index no map names
     uint64_t unreadable = 0;
@@ -64,9 +70,25 @@ public:
     // same input before a reload changed it (tally_input::adopt); `out`
     // gets the lamps it does not hold, put out.
     void adopt(const tally_listener& previous, std::vector<lit>& out);
-    // Binds and starts listening; false with why ("cannot bind
-    // 127.0.0.1:8910: Address already in use").
+    // Binds where the input listens, reading nothing yet; false with why
+    // ("cannot bind 127.0.0.1:8910: Address already in use").
+    bool bind(std::string& error);
+    // Makes the socket `previous` listens on this input's own, when it
+    // listens where this one is to (the same transport, address and a port
+    // that is not 0) and this one is not bound yet. True when taken.
+    bool takeSocket(tally_listener& previous);
+    // Starts reading on what it is bound to, binding first if it is not;
+    // false with why when it cannot bind now. It then keeps trying, after
+    // first_bind_retry and longer waits up to last_bind_retry, not
+    // listening (down, status().problem) and saying each failure in the
+    // log, until it can; the state callback hears when it listens.
     bool start(std::string& error);
+    // Closes its sockets; it reads and tries nothing more.
+    void stop();
+    bool listening() const;
+    // It listens where `next` is to: the same transport, address and a
+    // port that is not 0.
+    bool listensAt(const tally_input_config& next) const;
 
     const tally_input_config& config() const;
     tally_input_status status() const;

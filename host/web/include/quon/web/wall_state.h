@@ -48,11 +48,12 @@ struct link_state {
 };
 
 // One tally input (a vision mixer's tally, docs/tally.md): down until its
-// first packet and after `timeout` without one.
+// first packet and after `timeout` without one, and while it cannot listen.
 struct tally_input_state {
     std::string name;
     std::string listen;  // as bound: "tsl5+udp://127.0.0.1:8910"
     bool up = false;
+    std::string problem;  // why it does not listen; empty while it does
 };
 
 // One TSL receiver (a screen or a multiviewer) the displays are sent to.
