@@ -183,6 +183,11 @@ public:
                                                      : display + ": screen shows its router lost (" +
                                                            lostTreatmentName(now) + ")");
     }
+    // A display starts or stops watching what its router cannot show it.
+    void problemChanged(const std::string& display, const std::string& problem) {
+        if (quiet_) return;
+        print("display", display + ": " + (problem.empty() ? "watches what its router has again" : problem));
+    }
     void violation(const std::string& component, const contract_violation& v) override {
         print("violation", component + ": " + v.text);
     }
@@ -301,6 +306,10 @@ public:
         wall_->watchTreatments([this](const std::string& display, lost_treatment now) {
             printer_->markChanged(display, now);
             page_.marked(display, now);
+        });
+        wall_->watchProblems([this](const std::string& display, const std::string& problem) {
+            printer_->problemChanged(display, problem);
+            page_.watchProblem(display, problem);
         });
         engine_->startRouters();
         std::vector<std::string> errors;

@@ -271,6 +271,8 @@ int runShell(asio::io_context& loop, host_engine& engine, [[maybe_unused]] const
         page.followReceivers([&wall] { return wall.receivers(); });
     }
     wall.watchTreatments([&page](const std::string& display, lost_treatment now) { page.marked(display, now); });
+    wall.watchProblems(
+        [&page](const std::string& display, const std::string& problem) { page.watchProblem(display, problem); });
 #endif
     engine.startRouters();
     {

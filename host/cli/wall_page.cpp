@@ -91,6 +91,10 @@ void wall_page::marked(const std::string& display, lost_treatment now) {
     if (listener_) listener_->marked(display, now);
 }
 
+void wall_page::watchProblem(const std::string& display, const std::string& problem) {
+    if (listener_) listener_->watchProblem(display, problem);
+}
+
 void wall_page::role(const std::string& role) {
     if (view_) view_->role(role);
 }

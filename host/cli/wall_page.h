@@ -38,6 +38,9 @@ public:
     void role(const std::string& role);
     // What a display's screen shows of its router's loss; nothing without a page.
     void marked(const std::string& display, lost_treatment now);
+    // Why a display's router cannot show it what it watches ("" when it
+    // can); nothing without a page.
+    void watchProblem(const std::string& display, const std::string& problem);
     // The TSL receivers as they stand; nothing without a page.
     void receivers(const std::vector<umd_receiver_status>& receivers);
     // The tally inputs as they stand; nothing without a page.

@@ -50,6 +50,15 @@ struct host_engine::slot : quon_client_callback, contract_reporter {
     // The destination (device, destination) whose picture its tally
     // follows: the first it watches.
     std::optional<std::pair<int, int>> tallied;
+    // Its last "RR" on a router this system does not have: it watches that
+    // router in name only (host_engine::watchPlace), and in fact once a
+    // reload adds it.
+    struct absent_watch {
+        int device;
+        int first;
+        int last;
+    };
+    std::optional<absent_watch> absent;
 
     panel_state* panel(std::string_view id) {
         if (firstPanel && firstPanel->id() == id) return &*firstPanel;
@@ -64,6 +73,7 @@ struct host_engine::slot : quon_client_callback, contract_reporter {
 struct host_engine::router_slot {
     router_description description;  // without the names and routes, which the backend holds
     std::unique_ptr<router_backend> backend;
+    int reported = 0;  // the destinations its status last reported; 0: unknown
 };
 
 // What every revertive brings (commands while the component runs, a reply

@@ -86,6 +86,15 @@ std::optional<int> host_engine::watchedRouter(const std::string& name) const {
     return s ? watchers_.firstRouter(s->seq) : std::nullopt;
 }
 
+std::optional<host_engine::watch_place> host_engine::watchPlace(const std::string& name) const {
+    const slot* s = find(name);
+    if (!s) return std::nullopt;
+    if (const std::optional<std::pair<int, int>> first = watchers_.firstWatch(s->seq))
+        return watch_place{first->first, first->second, false};
+    if (s->absent) return watch_place{s->absent->device, s->absent->first, true};
+    return std::nullopt;
+}
+
 bool host_engine::exists(const std::string& name) const { return find(name) != nullptr; }
 
 std::vector<std::string> host_engine::components() const {

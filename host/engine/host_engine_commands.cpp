@@ -205,8 +205,20 @@ char* host_engine::perform(slot& s, std::string_view text, const host_command& c
         case host_word::RU:
         case host_word::RP: {
             router_slot* r = router(c.numbers[0], warning);
-            if (!r) break;
+            if (!r) {
+                // Kept, so that the wall can say what the display watches
+                // and why it shows nothing of it.
+                if (word.word == host_word::RR) {
+                    s.absent = slot::absent_watch{c.numbers[0], c.numbers[1], c.numbers[2]};
+                    for (host_listener* l : listeners_)
+                        l->watched(s.name, c.numbers[0], c.numbers[1], c.numbers[2], c.add);
+                } else if (word.word == host_word::RU && s.absent && s.absent->device == c.numbers[0]) {
+                    s.absent.reset();
+                }
+                break;
+            }
             if (word.word == host_word::RR) {
+                s.absent.reset();
                 watchers_.watch(s.seq, c.numbers[0], c.numbers[1], c.numbers[2], c.add);
                 for (host_listener* l : listeners_) l->watched(s.name, c.numbers[0], c.numbers[1], c.numbers[2], c.add);
                 retally(s);

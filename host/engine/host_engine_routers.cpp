@@ -38,6 +38,11 @@ host_engine::router_slot* host_engine::router(int device) const {
     return r == routers_.end() ? nullptr : r->second.get();
 }
 
+bool host_engine::reports(int device, int destination) const {
+    const router_slot* r = router(device);
+    return !r || r->reported == 0 || destination <= r->reported;
+}
+
 host_engine::router_slot* host_engine::router(int device, std::string& error) const {
     router_slot* r = router(device);
     if (!r) error = "no router " + std::to_string(device);
@@ -104,6 +109,16 @@ void host_engine::replaceRouter(std::unique_ptr<router_slot> next) {
     router_slot& r = *next;
     routers_[device] = std::move(next);
     watchers_.setRouter(device, r.backend->destinations());
+    // What components asked of this router while the system had none they
+    // watch now, and hear of below as every watcher does.
+    for (const std::unique_ptr<slot>& s : bySequence_)
+        if (s && s->absent && s->absent->device == device) {
+            const slot::absent_watch wanted = *s->absent;
+            s->absent.reset();
+            watchers_.watch(s->seq, device, wanted.first, wanted.last, false);
+            for (host_listener* l : listeners_) l->watched(s->name, device, wanted.first, wanted.last, false);
+            retally(*s);
+        }
     if (routersStarted_) r.backend->start();
     statusChanged(device);
     // The tally's routes of this router (tie lines, mixer inputs) take what
@@ -136,8 +151,9 @@ void host_engine::revertive(int device, int destination, int source, uint64_t re
     // on hearing of it goes out with the new tally; the listeners hear of
     // the tally once the components have had the revertive. A sleeping
     // graph learns the route from the router when it wakes.
-    const std::vector<tally_graph::place> lit =
-        tallyAwake_ ? tally_.setRoute(device, destination, source) : std::vector<tally_graph::place>{};
+    const std::vector<tally_graph::place> lit = tallyAwake_ && reports(device, destination)
+                                                    ? tally_.setRoute(device, destination, source)
+                                                    : std::vector<tally_graph::place>{};
     const revertiveRecord record{device, 0, destination, source};
     if (requester) {
         if (bySequence(requester)) enqueue(pending_message::revertiveTo(requester, record));
@@ -163,6 +179,10 @@ void host_engine::statusChanged(int device) {
     router_slot* r = router(device);
     if (!r) return;
     const router_status status = r->backend->status();
+    if (status.size != r->reported) {
+        r->reported = status.size;
+        fitTally(*r, device);
+    }
     if (tracing_) {
         std::string text = "router " + std::to_string(device) + " " + routerStateName(status.state);
         if (!status.detail.empty()) text += " (" + status.detail + ")";

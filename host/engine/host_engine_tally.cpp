@@ -11,8 +11,24 @@ namespace quon {
 std::vector<tally_graph::place> host_engine::learnRoute(int device, int destination) {
     if (tally_.route(device, destination) != 0) return {};
     const router_slot* r = router(device);
-    const int source = r ? r->backend->crosspoint(destination) : 0;
+    if (!r || !reports(device, destination)) return {};
+    const int source = r->backend->crosspoint(destination);
     return source > 0 ? tally_.setRoute(device, destination, source) : std::vector<tally_graph::place>{};
+}
+
+void host_engine::fitTally(const router_slot& r, int device) {
+    if (!tallyAwake_) return;
+    std::vector<tally_graph::place> changed;
+    const auto add = [&changed](const std::vector<tally_graph::place>& more) {
+        changed.insert(changed.end(), more.begin(), more.end());
+    };
+    // A link holds what it read of the destinations before; the router
+    // that came back smaller has none of them.
+    if (r.reported > 0)
+        for (int destination : tally_.routedDestinations(device))
+            if (destination > r.reported) add(tally_.setRoute(device, destination, 0));
+    watchers_.forEachWatchedDestination(device, [&](int destination) { add(learnRoute(device, destination)); });
+    tellTally(changed);
 }
 
 void host_engine::retally(slot& s) {
@@ -66,7 +82,8 @@ void host_engine::wakeTally() {
     tallyAwake_ = true;
     // Nothing is lit yet, so none of this changes a state to tell.
     for (const auto& [device, r] : routers_) {
-        const int destinations = r->backend->destinations();
+        const int destinations = r->reported > 0 ? std::min(r->reported, r->backend->destinations())
+                                                 : r->backend->destinations();
         for (int destination = 1; destination <= destinations; ++destination)
             if (const int source = r->backend->crosspoint(destination); source > 0)
                 tally_.setRoute(device, destination, source);

@@ -40,31 +40,66 @@ void live_wall::router_watch::routerChanged(const router_change& change) {
     const auto known = wall.routerUp_.find(change.device);
     const bool wasUp = known != wall.routerUp_.end() && known->second;
     wall.routerUp_[change.device] = up;
+    int& size = wall.routerSize_[change.device];
+    const bool resized = size != change.status.size;
+    size = change.status.size;
+    bool lostChanged = false;
     if (up) {
-        if (wall.lostSince_.erase(change.device) == 0) return;
+        lostChanged = wall.lostSince_.erase(change.device) != 0;
     } else if (wasUp) {
         wall.lostSince_[change.device] = std::chrono::steady_clock::now();
-    } else {
-        return;
+        lostChanged = true;
     }
-    wall.tellLostOn(change.device);
+    if (lostChanged || resized) wall.tellLostOn(change.device);
 }
 
 void live_wall::router_watch::routerRemoved(int device) {
     wall.routerUp_.erase(device);
+    wall.routerSize_.erase(device);
     if (wall.lostSince_.erase(device) != 0) wall.tellLostOn(device);
 }
 
+std::string live_wall::problemOf(const host_engine::watch_place& place) const {
+    const std::string router = "router " + std::to_string(place.device);
+    if (place.absent) return "watches " + router + ", which this system does not have";
+    const auto size = routerSize_.find(place.device);
+    if (size != routerSize_.end() && size->second > 0 && place.destination > size->second)
+        return "watches destination " + std::to_string(place.destination) + "; " + router + " reports " +
+               std::to_string(size->second);
+    return "";
+}
+
 void live_wall::tellLost(const std::string& name) {
-    if (!output_) return;
-    const std::optional<int> device = engine_.watchedRouter(name);
-    const auto lost = device ? lostSince_.find(*device) : lostSince_.end();
-    output_->routerLost(name, lost == lostSince_.end() ? std::nullopt : std::optional(lost->second));
+    const std::optional<host_engine::watch_place> place = engine_.watchPlace(name);
+    std::optional<std::chrono::steady_clock::time_point> since;
+    if (place && !place->absent)
+        if (const auto lost = lostSince_.find(place->device); lost != lostSince_.end()) since = lost->second;
+    const std::string now = place ? problemOf(*place) : std::string();
+    if (!now.empty()) {
+        auto known = problems_.find(name);
+        if (known == problems_.end()) {
+            known = problems_.emplace(name, problem{now, std::chrono::steady_clock::now()}).first;
+            if (watchProblems_) watchProblems_(name, now);
+        } else if (known->second.text != now) {
+            known->second.text = now;
+            if (watchProblems_) watchProblems_(name, now);
+        }
+        if (!since || known->second.since < *since) since = known->second.since;
+    } else if (!problems_.empty() && problems_.erase(name) != 0 && watchProblems_) {
+        watchProblems_(name, "");
+    }
+    if (output_) output_->routerLost(name, since);
 }
 
 void live_wall::tellLostOn(int device) {
-    for (const umd_display& d : wall_.umd.displays)
+    // Every display, not only those with screens: a problem shows on the
+    // page too.
+    for (const wall_display& d : wall_.displays)
         if (engine_.watchedRouter(d.name) == device) tellLost(d.name);
+}
+
+void live_wall::watchProblems(std::function<void(const std::string&, const std::string&)> watch) {
+    watchProblems_ = std::move(watch);
 }
 
 void live_wall::watchTreatments(std::function<void(const std::string&, lost_treatment)> watch) {

@@ -50,7 +50,10 @@ void web_listener::watched(const std::string& component, int device, int first, 
     if (state.router == device && state.destination == first) return;
     state.router = device;
     state.destination = first;
-    state.routerSilent = !routerAnswers(device);
+    // A router this system does not have is no silent one: the display's
+    // problem says what it is.
+    const std::optional<router_status> status = engine_.routerStatus(device);
+    state.routerSilent = status && !routerUp(status->state);
     view_.setDisplay(state);
 }
 
@@ -101,7 +104,15 @@ void web_listener::marked(const std::string& display, lost_treatment now) {
 }
 
 void web_listener::warning(const std::string& component, const std::string& text) {
-    view_.event("warning: " + (component.empty() ? text : component + ": " + text));
+    // A component's retry can say the same every few seconds for ever.
+    view_.countedEvent("warning: " + (component.empty() ? text : component + ": " + text));
+}
+
+void web_listener::watchProblem(const std::string& display, const std::string& problem) {
+    auto entry = displays_.find(display);
+    if (entry == displays_.end()) return;
+    entry->second.watchProblem = problem;
+    view_.setDisplay(entry->second);
 }
 
 void web_listener::violation(const std::string& component, const contract_violation& v) {

@@ -92,6 +92,10 @@ json linkObject(const link_state& state) {
 }  // namespace
 
 wall_model::display_update wall_model::setDisplay(const display_state& state, std::uint64_t round) {
+    if (!state.watchProblem.empty())
+        watchProblems_[state.name] = state.watchProblem;
+    else if (!watchProblems_.empty())
+        watchProblems_.erase(state.name);
     auto found = displays_.find(state.name);
     if (found == displays_.end()) {
         displays_.emplace(state.name, display_entry{state, round});
@@ -106,6 +110,7 @@ wall_model::display_update wall_model::setDisplay(const display_state& state, st
 
 bool wall_model::removeDisplay(const std::string& name) {
     if (displays_.erase(name) == 0) return false;
+    watchProblems_.erase(name);
     order_.erase(std::find(order_.begin(), order_.end(), name));
     return true;
 }
@@ -136,6 +141,18 @@ void wall_model::addEvent(const std::string& line) {
     if (maxEvents_ == 0) return;
     events_.push_back({nextEventSequence_++, utcMillisText(std::chrono::system_clock::now()), systemText(line)});
     while (events_.size() > maxEvents_) events_.pop_front();
+}
+
+void wall_model::addCountedEvent(const std::string& line) {
+    const std::string text = systemText(line);
+    const auto said = std::find_if(events_.begin(), events_.end(), [&](const event_line& e) { return e.text == text; });
+    if (said == events_.end()) {
+        addEvent(line);
+        return;
+    }
+    const std::uint64_t count = said->count + 1;
+    events_.erase(said);
+    events_.push_back({nextEventSequence_++, utcMillisText(std::chrono::system_clock::now()), text, count});
 }
 
 const display_state* wall_model::findDisplay(const std::string& name) const {
@@ -170,6 +187,8 @@ void wall_model::appendDisplayJson(std::string& out, const display_state& state)
     out += std::to_string(state.tslIndex);
     out += R"(,"marked":)";
     appendJsonString(out, state.marked);
+    out += R"(,"watchProblem":)";
+    appendJsonString(out, state.watchProblem);
     out += R"(,"tally":)";
     appendJsonString(out, state.tally);
     out += R"(,"tallyInput":)";
@@ -223,6 +242,8 @@ std::string wall_model::healthJson(std::size_t clients) const {
     for (const auto& [device, link] : links_)
         for (const std::string& text : link.missing)
             down.push_back("router " + std::to_string(device) + " " + link.state + " (" + text + ")");
+    // A display whose router cannot show it what it watches shows nothing of it.
+    for (const auto& [name, problem] : watchProblems_) down.push_back(name + " " + problem);
     for (const receiver_state& r : receivers_)
         if (r.down) down.push_back("receiver " + r.to + " " + r.state + (r.detail.empty() ? "" : " (" + r.detail + ")"));
     for (const tally_input_state& t : tallyInputs_)
@@ -249,7 +270,8 @@ std::string wall_model::eventsJson(std::uint64_t after) const {
     json lines = json::array();
     for (const event_line& line : events_)
         if (line.sequence > after)
-            lines.push_back(json{{"sequence", line.sequence}, {"time", line.time}, {"text", line.text}});
+            lines.push_back(
+                json{{"sequence", line.sequence}, {"time", line.time}, {"text", line.text}, {"count", line.count}});
     return lines.dump(-1, ' ', false, replace_invalid);
 }
 

@@ -20,6 +20,7 @@ public:
         std::uint64_t sequence;  // counts from 1, never reused
         std::string time;        // when it was added, UTC to the millisecond
         std::string text;
+        std::uint64_t count = 1;  // how often it was said (addCountedEvent)
     };
 
     explicit wall_model(std::size_t maxEvents) : maxEvents_(maxEvents) {}
@@ -52,6 +53,11 @@ public:
     bool control() const { return control_; }
     bool removeLink(int device);
     void addEvent(const std::string& line);
+    // A line that may come again and again (a warning): said again while it
+    // is among the latest events, it takes a new sequence and time at the
+    // end with its count, in the place of the one before, so that it never
+    // pushes other events out.
+    void addCountedEvent(const std::string& line);
 
     // Null when there is no display of that name. Valid until the next change.
     const display_state* findDisplay(const std::string& name) const;
@@ -91,6 +97,9 @@ private:
     std::string role_ = "active";
     bool control_ = false;
     std::deque<event_line> events_;
+    // The displays whose router cannot show them what they watch, by name:
+    // /healthz names them without reading the whole wall.
+    std::map<std::string, std::string> watchProblems_;
     std::uint64_t nextEventSequence_ = 1;
 };
 

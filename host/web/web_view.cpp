@@ -142,6 +142,11 @@ void web_view::event(const std::string& line) {
     impl_->server->scheduleFlush();
 }
 
+void web_view::countedEvent(const std::string& line) {
+    impl_->server->model.addCountedEvent(line);
+    impl_->server->scheduleFlush();
+}
+
 std::size_t web_view::clientCount() const { return impl_->server->pages.size(); }
 
 std::string web_view::displaysJson() const { return impl_->server->model.displaysJson(); }

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
+#include <tuple>
 
 #include "host_engine_fixture.h"
 #include "quon/routers/built_in_routers.h"
@@ -136,6 +138,24 @@ TEST_F(HostEngine, ARouterMadeAnewAtAReloadKeepsItsWatchersAndTellsThemItsRoutes
     EXPECT_THAT(log("p"), ElementsAre("revertive 1 2 5"));
     EXPECT_THAT(log("q"), ElementsAre("revertive 1 2 5"));
     ASSERT_TRUE(engine->route(1, 6, 1, error)) << error;
+}
+
+TEST_F(HostEngine, AWatchOnARouterTheSystemLacksIsKeptAndTakenWhenAReloadAddsIt) {
+    send("q", "RR 3 1 1");
+    send("q", "RU 3");
+    EXPECT_FALSE(engine->watchPlace("q"));
+    send("p", "RR 3 2 2");
+    const std::optional<host_engine::watch_place> asked = engine->watchPlace("p");
+    ASSERT_TRUE(asked);
+    EXPECT_EQ(std::make_tuple(asked->device, asked->destination, asked->absent), std::make_tuple(3, 2, true));
+
+    system.writeDevice(3, "[Router]\nName=T\n[Database]\nDatabaseSize_1=4\n[Crosspoints]\n2=3\n");
+    EXPECT_THAT(reload(*engine, system).added, ElementsAre(3));
+    EXPECT_FALSE(engine->watchPlace("p")->absent);
+    EXPECT_THAT(log("p"), ElementsAre("revertive 3 2 3"));
+    ASSERT_TRUE(engine->route(3, 2, 1, error)) << error;
+    EXPECT_THAT(log("p"), ElementsAre("revertive 3 2 1"));
+    EXPECT_THAT(log("q"), IsEmpty());
 }
 
 TEST_F(HostEngine, ARouterWhoseFileIsGoneStaysWhileWatched) {

@@ -13,6 +13,8 @@
 //   label in|out I TEXT  an operator renames input or output I
 //   silent on|off        stop answering (connections stay open) / resume
 //   drop                 close every client connection
+//   restart S D          the router restarts with S inputs and D outputs,
+//                        numbered and routed as at start; clients are dropped
 //   quit                 exit (so does the end of standard input)
 // Each command is answered "ok" or "error: ..." on standard output.
 #include <unistd.h>
@@ -97,6 +99,11 @@ private:
                 router_.setSilent(state == "on");
             } else if (command == "drop") {
                 router_.dropConnections();
+            } else if (command == "restart") {
+                int sources = 0, destinations = 0;
+                if (!(words >> sources >> destinations) || sources < 1 || destinations < 1)
+                    throw std::invalid_argument("restart S D");
+                router_.restart(quon::fake::numberedState(sources, destinations));
             } else {
                 throw std::invalid_argument("unknown command " + command);
             }

@@ -231,10 +231,10 @@ TEST_F(WebView, ApiDisplaysListsEveryFieldInWallOrder) {
     const json expected = json::parse(R"([
         {"name":"MON 2","text":"CAM 2","statesheet":"alarm","left":"red","centre":"green","right":"amber",
          "brightness":40,"notified":"sourceid=5","router":3,"routerSilent":true,"destination":14,"tslIndex":13,
-         "marked":"blank","tally":"","tallyInput":"","tallyIndex":0,"tallyWhy":""},
+         "marked":"blank","watchProblem":"","tally":"","tallyInput":"","tallyIndex":0,"tallyWhy":""},
         {"name":"MON 1","text":"VT 4","statesheet":"","left":"off","centre":"off","right":"off",
          "brightness":100,"notified":"","router":0,"routerSilent":false,"destination":0,"tslIndex":-1,
-         "marked":"","tally":"","tallyInput":"","tallyIndex":0,"tallyWhy":""}])");
+         "marked":"","watchProblem":"","tally":"","tallyInput":"","tallyIndex":0,"tallyWhy":""}])");
     EXPECT_EQ(displays, expected);
     EXPECT_EQ(json::parse(view->displaysJson()), displays);
 }
@@ -253,6 +253,7 @@ TEST_F(WebView, ApiDisplaysCarriesEveryTileField) {
     state.destination = 14;
     state.tslIndex = 13;
     state.marked = "mark";
+    state.watchProblem = "watches destination 14; router 3 reports 12";
     state.tally = "program";
     state.tallyInput = "mixer1";
     state.tallyIndex = 3;
@@ -260,7 +261,8 @@ TEST_F(WebView, ApiDisplaysCarriesEveryTileField) {
     view->setDisplay(state);
     const json expected = json::parse(R"([{"name":"MON 1","text":"CAM 1","statesheet":"alarm","left":"red",
         "centre":"green","right":"amber","brightness":40,"notified":"sourceid=5","router":3,"routerSilent":true,
-        "destination":14,"tslIndex":13,"marked":"mark","tally":"program","tallyInput":"mixer1","tallyIndex":3,
+        "destination":14,"tslIndex":13,"marked":"mark","watchProblem":"watches destination 14; router 3 reports 12",
+        "tally":"program","tallyInput":"mixer1","tallyIndex":3,
         "tallyWhy":"router 3 destination 14 <- source 5; mixer1 index 3 lights router 3 source 5"}])");
     EXPECT_EQ(json::parse(get("/api/displays").body), expected);
 }
@@ -337,6 +339,28 @@ TEST_F(WebView, HealthzIsDegradedNamingEachTallyInputThatIsDownOrNotListening) {
     EXPECT_EQ(health["down"], json::array({"tally input mixer2 down (tsl31+udp://127.0.0.1:8911)",
                                            "tally input mixer3 not listening (" + cannot + ")"}));
     EXPECT_EQ(health["tallyInputs"], 3);
+}
+
+TEST_F(WebView, HealthzIsDegradedNamingEachDisplayItsRouterCannotShowUntilItCan) {
+    startView();
+    display_state absent = tile("MON 1", "CAM 1");
+    absent.watchProblem = "watches router 3, which this system does not have";
+    view->setDisplay(absent);
+    display_state past = tile("MON 13", "CAM 13");
+    past.watchProblem = "watches destination 13; router 1 reports 12";
+    view->setDisplay(past);
+    view->setDisplay(tile("MON 2", "CAM 2"));
+    json health = json::parse(get("/healthz").body);
+    EXPECT_EQ(health["status"], "degraded");
+    EXPECT_EQ(health["down"], json::array({"MON 1 watches router 3, which this system does not have",
+                                           "MON 13 watches destination 13; router 1 reports 12"}));
+
+    absent.watchProblem.clear();
+    view->setDisplay(absent);
+    view->removeDisplay("MON 13");
+    health = json::parse(get("/healthz").body);
+    EXPECT_EQ(health["status"], "ok");
+    EXPECT_EQ(health["down"], json::array());
 }
 
 TEST_F(WebView, HealthzIsDegradedNamingEachRouterThatIsDownOrIncompleteAndEachReceiverDown) {
@@ -705,6 +729,30 @@ TEST_F(WebView, APageGetsTheFullStateThenEachChange) {
     EXPECT_EQ(changes["events"][0]["sequence"], 4);
     EXPECT_EQ(changes["events"][0]["text"], "four");
     EXPECT_EQ(changes["routers"][0]["state"], "lost");
+}
+
+TEST_F(WebView, AWarningSaidAgainIsCountedAndPushesNoOtherEventOut) {
+    settings.maxEvents = 3;
+    startView();
+    view->event("router 1: connected");
+    view->countedEvent("warning: mon1: no router 3");
+    view->event("mon2 created");
+    auto page = openPage();
+    EXPECT_EQ(page->next(io)["events"].size(), 3u);
+    for (int i = 0; i < 11; ++i) view->countedEvent("warning: mon1: no router 3");
+
+    const json events = json::parse(get("/api/events").body);
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0]["text"], "router 1: connected");
+    EXPECT_EQ(events[0]["count"], 1);
+    EXPECT_EQ(events[1]["text"], "mon2 created");
+    EXPECT_EQ(events[2]["text"], "warning: mon1: no router 3");
+    EXPECT_EQ(events[2]["count"], 12);
+    // The page hears of it once more, as the latest event, with its count.
+    const json update = page->next(io);
+    ASSERT_EQ(update["events"].size(), 1u);
+    EXPECT_EQ(update["events"][0]["sequence"], events[2]["sequence"]);
+    EXPECT_EQ(update["events"][0]["count"], 12);
 }
 
 TEST_F(WebView, ChangesToOneDisplayBetweenFlushesArriveAsItsLatestState) {

@@ -336,6 +336,23 @@ test('a sample wall', guard, async () => {
   await fixture.stop();
 });
 
+test('a warning said again shows once with its count and pushes no event out', guard, async () => {
+  const fixture = await startFixture();
+  await fixture.send({ op: 'event', text: 'router 1: connected' },
+    { op: 'event', text: 'warning: mon1: no router 3', counted: true }, { op: 'event', text: 'mon2 created' });
+  const page = await openWall(fixture);
+  await page.waitForFunction(() => document.querySelectorAll('#events li').length === 3, null, { timeout: 20000 });
+  const again = [];
+  for (let i = 0; i < 60; i++) again.push({ op: 'event', text: 'warning: mon1: no router 3', counted: true });
+  await fixture.send(...again);
+  await page.waitForFunction(() => document.getElementById('events').textContent.includes('(said 61 times)'), null,
+    { timeout: 20000 });
+  const texts = await page.locator('#events .event-text').allTextContents();
+  assert.deepEqual(texts, ['router 1: connected', 'mon2 created', 'warning: mon1: no router 3 (said 61 times)']);
+  await page.close();
+  await fixture.stop();
+});
+
 test('each event shows its number whole and its time', guard, async () => {
   const fixture = await startFixture();
   const events = [];
@@ -376,6 +393,22 @@ test('a display whose screen shows its router lost says how', guard, async () =>
   await page.waitForFunction(() => !document.querySelector('.tile[data-name="MON 1"]').dataset.marked, null,
     { timeout: 20000 });
   assert.equal(await tile.locator('.mark').textContent(), '');
+  await page.close();
+  await fixture.stop();
+});
+
+test('a display its router cannot show says why, beside its mark', guard, async () => {
+  const fixture = await startFixture();
+  await fixture.send({ op: 'tile', name: 'MON 13', text: 'CAM 13', router: 1, destination: 13, marked: 'mark',
+    watchProblem: 'watches destination 13; router 1 reports 12' });
+  const page = await openWall(fixture);
+  await waitForTile(page, 'MON 13', 'CAM 13');
+  const tile = page.locator('.tile[data-name="MON 13"]');
+  assert.equal(await tile.locator('.mark').textContent(),
+    'watches destination 13; router 1 reports 12 \u00b7 screen marked: router lost');
+  await fixture.send({ op: 'tile', name: 'MON 13', text: 'CAM 13', router: 1, destination: 13 });
+  await page.waitForFunction(() => document.querySelector('.tile[data-name="MON 13"] .mark').textContent === '', null,
+    { timeout: 20000 });
   await page.close();
   await fixture.stop();
 });

@@ -7,7 +7,7 @@
 //   {"op":"order","names":["MON 2","MON 1"]}
 //   {"op":"link","device":1,"name":"Router","protocol":"SW-P-08","state":"connected","size":64,"detail":"","missing":[]}
 //   {"op":"receivers","list":[{"to":"tsl5+udp://...","state":"sending","detail":"","lastSent":"","packets":0,"errors":0,"down":false}]}
-//   {"op":"event","text":"..."}
+//   {"op":"event","text":"...","counted":false}    counted: a line that may come again (a warning)
 //   {"op":"role","role":"standby"}                 the host's role in a pair
 //   {"op":"many","count":1000,"prefix":"MON ","text":"SRC "}  tiles prefix+i showing text+i
 //
@@ -44,6 +44,7 @@ quon::web::display_state tileFrom(const json& command) {
     tile.destination = command.value("destination", 0);
     tile.tslIndex = command.value("tslIndex", -1);
     tile.marked = command.value("marked", "");
+    tile.watchProblem = command.value("watchProblem", "");
     tile.tally = command.value("tally", "");
     tile.tallyWhy = command.value("tallyWhy", "");
     return tile;
@@ -83,7 +84,10 @@ void applyCommand(quon::web::web_view& view, const json& command) {
         }
         view.receivers(list);
     } else if (op == "event") {
-        view.event(command.at("text").get<std::string>());
+        if (command.value("counted", false))
+            view.countedEvent(command.at("text").get<std::string>());
+        else
+            view.event(command.at("text").get<std::string>());
     } else if (op == "role") {
         view.role(command.at("role").get<std::string>());
     } else if (op == "many") {

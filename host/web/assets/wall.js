@@ -207,6 +207,7 @@ function showTile(state) {
   else delete tile.root.dataset.marked;
   const notes = [];
   if (silent) notes.push('router ' + state.router + ' does not answer');
+  if (state.watchProblem) notes.push(state.watchProblem);
   if (state.marked) notes.push(screenNotes[state.marked] || 'screen: ' + state.marked);
   setText(tile.mark, notes.join(' \u00b7 '));
   setText(tile.where, whereText(state));
@@ -294,17 +295,27 @@ function showReceivers(receivers) {
   }));
 }
 
-// Each event with the host's number for it, whole, and its time (UTC).
+// Each event with the host's number for it, whole, and its time (UTC). An
+// event said again (count above 1) takes the place of the one before it.
 function addEvents(events) {
   for (const event of events) {
+    if (event.count > 1) {
+      for (const said of eventsList.children) {
+        if (said.dataset.text === event.text) {
+          said.remove();
+          break;
+        }
+      }
+    }
     const item = element('li');
+    item.dataset.text = event.text;
     const number = element('span', 'sequence');
     number.textContent = String(event.sequence);
     const time = element('time');
     time.dateTime = event.time;
     time.textContent = event.time;
     const text = element('span', 'event-text');
-    text.textContent = event.text;
+    text.textContent = event.text + (event.count > 1 ? ' (said ' + event.count + ' times)' : '');
     item.append(number, ' ', time, ' ', text);
     eventsList.append(item);
   }

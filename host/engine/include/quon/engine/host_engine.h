@@ -108,6 +108,17 @@ public:
     // The router of the first destination the component watches ("RR");
     // nothing when it watches none.
     std::optional<int> watchedRouter(const std::string& name) const;
+    // Where the component watches, as the wall shows it: the router and
+    // first destination of its first watch or, while it has none, of its
+    // last "RR" on a router this system does not have (`absent`); nothing
+    // when neither. The engine takes such an "RR" (with its warning) and
+    // honours it when a reload adds the router.
+    struct watch_place {
+        int device = 0;
+        int destination = 0;
+        bool absent = false;
+    };
+    std::optional<watch_place> watchPlace(const std::string& name) const;
     std::vector<std::string> components() const;
     std::size_t componentCount() const { return byName_.size(); }
     // Room for `count` more components: a wall of 100,000 displays grows
@@ -210,6 +221,9 @@ private:
     router_slot* router(int device) const;
     // The router `device`, or null with "no router N" in `error`.
     router_slot* router(int device, std::string& error) const;
+    // Whether the router has the destination by the size it last reported
+    // (any, while it reported none).
+    bool reports(int device, int destination) const;
     // A router slot for `d`, or null with a warning when no backend can be made.
     std::unique_ptr<router_slot> makeRouter(const router_description& d, const router_registry& routers);
     // Puts `next` in the place of router d.device (if any), keeping its
@@ -244,8 +258,13 @@ private:
     void catchUpClock();
     // The component's tally follows its first watched destination now.
     void retally(slot& s);
-    // The graph's route for a destination, asked of its router when unknown.
+    // The graph's route for a destination, asked of its router when unknown;
+    // none past the size the router reports.
     std::vector<tally_graph::place> learnRoute(int device, int destination);
+    // The graph takes the size router `device` now reports: a destination
+    // past it carries nothing, whatever was read there before, and a
+    // watched one within it is learnt again.
+    void fitTally(const router_slot& r, int device);
     // Tells the listeners of the components watching `changed`, once the
     // messages queued before have been delivered (drain()).
     void tellTally(const std::vector<tally_graph::place>& changed);

@@ -34,7 +34,9 @@ public:
     virtual void parentNotified(const std::string& /*component*/, const std::string& /*text*/) {}
     virtual void timerFired(const std::string& /*component*/, int /*id*/) {}
     // The component watches destinations first..last of a router ("RR"):
-    // in place of what it watched there, or as well (`added`).
+    // in place of what it watched there, or as well (`added`). Also told of
+    // an "RR" on a router the system does not have (host_engine::watchPlace
+    // says so), and again when a reload adds that router.
     virtual void watched(const std::string& /*component*/, int /*device*/, int /*first*/, int /*last*/,
                          bool /*added*/) {}
 

@@ -14,6 +14,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "quon/engine/host_engine.h"
@@ -99,6 +100,15 @@ public:
     // The displays whose screens show their router's loss now.
     std::vector<std::pair<std::string, lost_treatment>> treatments() const;
 
+    // A display that watches what no router here can show it (a router this
+    // system does not have, a destination past the size its router reports)
+    // shows nothing of its router: its screen is treated as a lost router's
+    // (on_router_lost) for as long as that lasts. `watch` hears of each
+    // display that starts to, with why ("watches router 3, which this
+    // system does not have"), and of each that stops, with "", across
+    // reloads. It must outlive the wall.
+    void watchProblems(std::function<void(const std::string& display, const std::string& problem)> watch);
+
     // The tally inputs ([[tally_in]]): their lit indices go to the engine.
     // `watch` hears of each going up or down, `log` of their log lines
     // (where each listens, up and down, what could not be read), across reloads; both
@@ -114,11 +124,15 @@ private:
         void routerChanged(const router_change& change) override;
         void routerRemoved(int device) override;
         void watched(const std::string& component, int, int, int, bool) override { wall.tellLost(component); }
+        void componentDestroyed(const std::string& name) override { wall.problems_.erase(name); }
         live_wall& wall;
     };
-    // Tells the output whether the display's router is lost, and since when.
+    // Tells the output whether the display's router is lost, and since when;
+    // a display whose router cannot show what it watches counts as one.
     void tellLost(const std::string& name);
     void tellLostOn(int device);
+    // Why the router cannot show the display what it watches; "" when it can.
+    std::string problemOf(const host_engine::watch_place& place) const;
 
     // The output of wall_.umd, taking over the running one's TCP screens;
     // `removed`: the displays a reload removed, sent blank.
@@ -143,6 +157,13 @@ private:
     router_watch routerWatch_{*this};
     std::map<int, bool> routerUp_;                                   // by device, once it told a state
     std::map<int, std::chrono::steady_clock::time_point> lostSince_;  // routers lost after they were up
+    std::map<int, int> routerSize_;  // destinations each router last reported; 0: none
+    struct problem {
+        std::string text;
+        std::chrono::steady_clock::time_point since;
+    };
+    std::unordered_map<std::string, problem> problems_;  // by display, while it has one
+    std::function<void(const std::string&, const std::string&)> watchProblems_;
     std::function<void(const std::string&)> warn_;
     std::string path_;
     wall wall_;

@@ -34,6 +34,8 @@ public:
 
     // What the display's screen now shows of its router's loss.
     void marked(const std::string& display, lost_treatment now);
+    // Why the display's router cannot show it what it watches; "" when it can.
+    void watchProblem(const std::string& display, const std::string& problem);
     // Shows every router the engine has, as it stands.
     void showRouters();
     // Shows every display again with what the tallies now say, for when the

@@ -26,6 +26,9 @@ struct display_state {
     // What its screen shows of its router's loss ([umd] on_router_lost):
     // "mark", "blank" or "text"; empty while it shows the name as it is.
     std::string marked;
+    // Why its router cannot show it what it watches ("watches router 3,
+    // which this system does not have"); empty when it can.
+    std::string watchProblem;
     // Its tally (docs/tally.md): "program", "preview" or "" (off); while
     // lit, the winning input and index and the way from them to the
     // display, through routes and tie lines.

@@ -98,6 +98,10 @@ public:
     void role(const std::string& role);
     // Adds a line to the latest events; the oldest beyond maxEvents go.
     void event(const std::string& line);
+    // The same for a line that may come again and again (a warning): while
+    // it is among the latest events, it is said once and counted, moving to
+    // the end, and pushes nothing out.
+    void countedEvent(const std::string& line);
     // Serves /metrics with the text `text` gives, made at each request
     // (Prometheus text format); without it, /metrics is not found.
     void serveMetrics(std::function<std::string()> text);
