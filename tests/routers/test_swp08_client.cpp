@@ -127,19 +127,24 @@ lines join(std::initializer_list<lines> parts) {
 class Swp08Client : public testing::Test {
 protected:
     // A router of 20 sources and 6 destinations whose size the device file
-    // does not give, read to up.
+    // does not give: connected, and every name read, the routes asked for.
+    static std::vector<quon::test::step> connectAndName() {
+        return {{"connect", connects(), {"names? sources length 8", "names? destinations length 8", "timer +1000 ms"}},
+                {"names", bytesIn(ack + ack + allNames(true, 20, 16) + allNames(false, 6, 16)),
+                 join({{"ACK"},
+                       labelLines(true, 1, 16),
+                       {"timer +1000 ms", "ACK"},
+                       labelLines(true, 17, 20),
+                       {"timer +1000 ms", "ACK"},
+                       labelLines(false, 1, 6),
+                       {"interrogate 1..6", "timer +1000 ms"}})}};
+    }
+
+    // The same, read to up.
     void bringUp() {
+        play(table, connectAndName());
         play(table,
              {
-                 {"connect", connects(), {"names? sources length 8", "names? destinations length 8", "timer +1000 ms"}},
-                 {"names", bytesIn(ack + ack + allNames(true, 20, 16) + allNames(false, 6, 16)),
-                  join({{"ACK"},
-                        labelLines(true, 1, 16),
-                        {"timer +1000 ms", "ACK"},
-                        labelLines(true, 17, 20),
-                        {"timer +1000 ms", "ACK"},
-                        labelLines(false, 1, 6),
-                        {"interrogate 1..6", "timer +1000 ms"}})},
                  {"answers",
                   bytesIn(tallies(6)),
                   {"ACK", "crosspoint 1 1", "timer +1000 ms", "ACK", "crosspoint 2 2", "timer +1000 ms", "ACK",
@@ -286,6 +291,27 @@ TEST_F(Swp08Client, ARouterSilentAtConnectIsDroppedNotTakenAsEmpty) {
              {"connect", connects(), {"names? sources length 8", "names? destinations length 8", "timer +1000 ms"}},
              {"nothing for answerWait", timePasses(5000ms), {"fail no answer to the names requests"}},
              {"bytes after the failure", bytesIn(ack + tally(1, 1)), {}},
+         });
+}
+
+// Names and then not one route: the router hung between them; up, it would
+// show this connection's names beside the last one's routes.
+TEST_F(Swp08Client, NamesWithoutOneRouteAfterThemAreNoRead) {
+    play(table, connectAndName());
+    play(table,
+         {
+             {"answerWait, and no route", timePasses(1000ms), {"fail no answer to the interrogates after the names"}},
+         });
+}
+
+// A router that hung as the requests came, and pushes once it is back,
+// never took them: read again on a new connection, not up without names.
+TEST_F(Swp08Client, APushWithoutAnAnswerToTheNamesRequestsIsNoAnswer) {
+    play(table,
+         {
+             {"connect", connects(), {"names? sources length 8", "names? destinations length 8", "timer +1000 ms"}},
+             {"a tally pushed, and acknowledged", bytesIn(tally(2, 5)), {"ACK", "crosspoint 2 5"}},
+             {"answerWait", timePasses(1000ms), {"fail no answer to the names requests"}},
          });
 }
 

@@ -650,8 +650,12 @@ private:
         noteTrue(device, destination);
         const auto found = watchers_.find({device, destination});
         if (found == watchers_.end()) return;
-        const bool linkUp = clock_type::now() >= disturbedUntil_[device - 1];
-        for (const int key : found->second) awaited_[key] = awaited{nameAt(device, destination), clock_type::now(), linkUp};
+        const auto now = clock_type::now();
+        const bool routerQuiet = now >= disturbedUntil_[device - 1];
+        for (const int key : found->second) {
+            const bool screenQuiet = everShown_[key].receiver != receiver_kind::tsl5_tcp || now >= screenDisturbedUntil_;
+            awaited_[key] = awaited{nameAt(device, destination), now, routerQuiet && screenQuiet};
+        }
     }
 
     // Every change to a router's state goes through these, so that what was
@@ -942,14 +946,20 @@ private:
                 if (device == 2) heldSwp08Labels_.clear();
                 restartRouter(device, routerState(kindOf(device), ++generation_[device - 1]));
                 break;
-            case receiver_close: closeTcp(); break;
-            case receiver_stall:
+            case receiver_close:
+                screenDisturbedUntil_ = clock_type::now() + disturbance;
+                closeTcp();
+                break;
+            case receiver_stall: {
                 tcpStalled_ = true;
-                after(between(1000, 4000), [this] {
+                const milliseconds lasting = between(1000, 4000);
+                screenDisturbedUntil_ = clock_type::now() + lasting + disturbance;
+                after(lasting, [this] {
                     tcpStalled_ = false;
                     readTcp();
                 });
                 break;
+            }
             case reload: rewriteWall(); break;
             case link_stall: {
                 // A network that holds everything, both ways, the
@@ -965,6 +975,7 @@ private:
                 // One of the four TCP links: a router's, or the TSL TCP
                 // receiver's.
                 if (std::uniform_int_distribution<int>(0, router_count)(random_) == router_count) {
+                    screenDisturbedUntil_ = clock_type::now() + disturbance;
                     screenLink_->reset();
                 } else {
                     disturb(device);
@@ -1159,8 +1170,8 @@ private:
         std::printf("  displays checked: %zu, wrong: %d\n", wallAtEnd_.size(), wrong);
         std::printf("  never-true names: %llu (every packet judged)\n", static_cast<unsigned long long>(neverTrue_));
         for (auto* figures : {&latencyLinkUp_, &latencyDisturbed_, &stallSeen_}) std::sort(figures->begin(), figures->end());
-        std::printf("  a change on a screen, its link up: p50 %.3f s, p99 %.3f s, max %.3f s (%zu changes); within 3 s of "
-                    "its router's fault: p50 %.3f s, p99 %.3f s, max %.3f s (%zu)\n",
+        std::printf("  a change on a screen, its links up: p50 %.3f s, p99 %.3f s, max %.3f s (%zu changes); within 3 s of "
+                    "a fault of its router or screen: p50 %.3f s, p99 %.3f s, max %.3f s (%zu)\n",
                     quantile(latencyLinkUp_, 0.5), quantile(latencyLinkUp_, 0.99), quantile(latencyLinkUp_, 1),
                     latencyLinkUp_.size(), quantile(latencyDisturbed_, 0.5), quantile(latencyDisturbed_, 0.99),
                     quantile(latencyDisturbed_, 1), latencyDisturbed_.size());
@@ -1320,11 +1331,12 @@ private:
     struct awaited {
         std::string text;
         clock_type::time_point since;
-        bool linkUp;  // made while its router's link was up and quiet of faults
+        bool linkUp;  // made while its router's link, and its screen's, were up and quiet of faults
     };
     std::unordered_map<int, awaited> awaited_;  // by screenKey: the newest change a screen has yet to show
     std::vector<double> latencyLinkUp_, latencyDisturbed_, stallSeen_;  // seconds
     clock_type::time_point disturbedUntil_[router_count] = {};
+    clock_type::time_point screenDisturbedUntil_{};  // the TSL TCP receiver's faults
     std::optional<clock_type::time_point> stalledAt_[router_count];
 };
 

@@ -129,14 +129,23 @@ void swp08_client::timer(router_clock::time_point now, router_actions& out) {
     deadline_.reset();
     if (phase_ == phase::names) {
         // A router without names still acknowledges the requests; one that
-        // sent nothing at all is not answering, and taken as up it would
-        // stay without size or names after it answers again.
+        // neither acknowledged nor answered them did not take them (it hung,
+        // and may push again since): taken as up it would show the names of
+        // the last connection beside this one's routes, and stay without size
+        // or names after it answers again.
         if (!heard_) {
             fail("no answer to the names requests");
             return;
         }
         readRoutes();
     } else if (phase_ == phase::routes) {
+        // Names and then not one route: the router hung between them. Up,
+        // it would show this connection's names beside the last one's
+        // routes.
+        if (remaining_ == static_cast<int>(unanswered_.size())) {
+            fail("no answer to the interrogates after the names");
+            return;
+        }
         goUp();
     } else if (resyncing_) {
         endResync();
@@ -244,7 +253,6 @@ void swp08_client::onFrameProblem(swp08::frame_problem problem) {
 
 void swp08_client::onFrame(const std::vector<std::uint8_t>& data) {
     if (!active()) return;
-    heard_ = true;
     bytesWithoutMessage_ = 0;
     send(std::string{static_cast<char>(swp08::dle), static_cast<char>(swp08::ack)});
     if (data.empty()) return;
@@ -295,6 +303,7 @@ void swp08_client::takeCrosspoint(const swp08::crosspoint_message& crosspoint) {
 
 void swp08_client::takeNames(const swp08::names_message& names) {
     if (names.matrix != at_.matrix || (names.sources && names.level != at_.level)) return;
+    heard_ = true;
     const int database = names.sources ? source_labels : destination_labels;
     const std::size_t d = static_cast<std::size_t>(database);
     for (std::size_t i = 0; i < names.names.size(); ++i) {

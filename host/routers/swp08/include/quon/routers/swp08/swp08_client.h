@@ -99,7 +99,7 @@ private:
     bool resyncing_ = false;  // up, and a resync's answers are still to come
     std::size_t bytesWithoutMessage_ = 0;
     int keepAliveAnswersDue_ = 0;
-    bool heard_ = false;  // an acknowledgement or a message on this connection
+    bool heard_ = false;  // on this connection, a request acknowledged (or refused) or names answered
 };
 
 }  // namespace quon::routers
