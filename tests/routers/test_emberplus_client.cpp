@@ -232,10 +232,11 @@ TEST_F(EmberplusClient, AWalkThatFindsNoMatrixFailsAtTheConnectTimeout) {
     routers::emberplus_client silent(settingsOfTheTests(), optionsFor("0.1"));
     client_table s(silent, describeSent);
     s.connect();
+    // A provider that answers nothing, not even a keep-alive, hung.
     EXPECT_EQ(s.pass(5000ms),
-              (lines{"send get-directory root", "timer +1000 ms",
-                     "missing the top-level elements (path root) did not come; walking on without them",
-                     "timer +3000 ms", "fail no matrix at Matrix=0.1 within 5000 ms (0 elements seen)"}));
+              (lines{"send get-directory root", "timer +1000 ms", "send keep-alive request", "timer +1000 ms",
+                     "fail nothing came from the provider, not even the answer to a keep-alive, within 1000 ms of "
+                     "asking again for the root"}));
 }
 
 TEST_F(EmberplusClient, ConnectionUpdatesCarryOnlyWhatChanged) {
@@ -336,6 +337,9 @@ TEST_F(EmberplusClient, LabelsLocationNodesThatNeverAnswerAreSaidTogether) {
               {"label destination 1 PGM"}},
              {"the others asked again", timePasses(1000ms),
               {"send get-directory 0.5.1", "send get-directory 0.6.0", "send get-directory 0.6.1", "timer +1000 ms"}},
+             {"nothing since: the provider asked for a keep-alive", timePasses(1000ms),
+              {"send keep-alive request", "timer +1000 ms"}},
+             {"it answers: alive, it passed the requests over", bytesIn(s101::keepAliveResponse()), {}},
              {"given up", timePasses(1000ms),
               {"missing target 1's labels (path 0.5.1) did not come; showing its number",
                "missing 2 other labelsLocation nodes did not come either", "label source 1 1", "label source 2 2",
@@ -359,6 +363,9 @@ TEST_F(EmberplusClient, ALabelLayerThatIsMissingIsAskedAgainThenShowsNumbers) {
                   {}},
                  {"asked again once", timePasses(1000ms),
                   {"send get-directory 0.9.1", "send get-directory 0.9.2", "timer +1000 ms"}},
+                 {"nothing since: the provider asked for a keep-alive", timePasses(1000ms),
+                  {"send keep-alive request", "timer +1000 ms"}},
+                 {"it answers", bytesIn(s101::keepAliveResponse()), {}},
                  {"given up", timePasses(1000ms),
                   lines{"missing the targets' labels (path 0.9.1) did not come; showing numbers",
                         "missing the sources' labels (path 0.9.2) did not come; showing numbers"} +
@@ -394,6 +401,9 @@ TEST_F(EmberplusClient, LabelsNeverAnsweredAreSaidOncePerConnectionAndRenamesSti
                      {"the matrix", bytesIn(matrixReply()), {}},
                      {"asked again once", timePasses(1000ms),
                       {"send get-directory 0.2.1", "send get-directory 0.2.2", "timer +1000 ms"}},
+                     {"nothing since: a keep-alive asked", timePasses(1000ms),
+                      {"send keep-alive request", "timer +1000 ms"}},
+                     {"it answers", bytesIn(s101::keepAliveResponse()), {}},
                      {"given up: up with numbers", timePasses(1000ms),
                       lines{"missing the targets' labels (path 0.2.1) did not come; showing numbers",
                             "missing the sources' labels (path 0.2.2) did not come; showing numbers"} +
@@ -408,6 +418,8 @@ TEST_F(EmberplusClient, LabelsNeverAnsweredAreSaidOncePerConnectionAndRenamesSti
                  {"only the matrix answers", bytesIn(matrixReply()), {}},
                  {"asked again once", timePasses(1000ms),
                   {"send get-directory 0.2.1", "send get-directory 0.2.2", "timer +1000 ms"}},
+                 {"nothing since: a keep-alive asked", timePasses(1000ms), {"send keep-alive request", "timer +1000 ms"}},
+                 {"it answers", bytesIn(s101::keepAliveResponse()), {}},
                  {"given up, not said again, the connection kept, the read over", timePasses(1000ms), {"read ends"}},
                  {"still followed", bytesIn(framed(b.entry(b.qualifiedMatrix({0, 1, 0}, b.connections({b.connection(0, {6})}))))),
                   {"crosspoint 1 7"}}});
@@ -462,6 +474,8 @@ TEST_F(EmberplusClient, EveryRequestIsOneCommandAMessage) {
     t.pass(1000ms);
     each("asked again");
     t.pass(1000ms);
+    t.in(s101::keepAliveResponse());
+    t.pass(1000ms);
     t.resync();
     each("the resync");
     t.requestRoute(1, 2);
@@ -515,10 +529,12 @@ TEST_F(EmberplusClient, AMatrixPastTheLinksSizeIsRefusedAndConnectionsWaitForThe
              {"a matrix without sizes", bytesIn(framed(b.entry(b.qualifiedMatrix({0, 1, 0}, b.connections({}))))),
               {"send get-directory 0.1.0"}},
              {"nothing more: asked again", timePasses(1000ms), {"send get-directory 0.1.0", "timer +1000 ms"}},
+             {"nothing since: a keep-alive asked", timePasses(1000ms), {"send keep-alive request", "timer +1000 ms"}},
+             {"it answers", bytesIn(s101::keepAliveResponse()), {}},
              {"given up: only the connect limit is left", timePasses(1000ms),
               {"missing the matrix's connections (path 0.1.0) did not come; a target without a route shows none",
-               "timer +3000 ms"}},
-             {"the limit", timePasses(3000ms),
+               "timer +2000 ms"}},
+             {"the limit", timePasses(2000ms),
               {"fail the matrix at 0.1.0 gave no targetCount and sourceCount within 5000 ms"}}});
 
     routers::emberplus_client sized(settingsOfTheTests(), optionsFor("0.1.0"));

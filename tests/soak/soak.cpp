@@ -477,9 +477,12 @@ private:
         if (!traced_) {
             // Quiet and untraced, the host prints its memory when asked;
             // breaches of the contract are counted from /metrics.
+            // After the line's time stamp.
+            const std::size_t at = line.find("memory: ");
             unsigned long long bytes = 0;
             double seconds = 0;
-            if (std::sscanf(std::string(line).c_str(), "memory: %llu bytes of heap in use at %lf s", &bytes,
+            if (at != std::string_view::npos &&
+                std::sscanf(std::string(line.substr(at)).c_str(), "memory: %llu bytes of heap in use at %lf s", &bytes,
                             &seconds) == 2)
                 heapSample(static_cast<double>(bytes), seconds);
             return;

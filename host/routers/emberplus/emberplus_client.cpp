@@ -492,9 +492,15 @@ void emberplus_client::timer(router_clock::time_point now, router_actions& out) 
     armTimer();
 }
 
-// Each request whose wait is over: sent again once, then given up.
+// Each request whose wait is over: sent again once, then given up. Where
+// nothing at all came since it was sent again, the provider is asked for a
+// keep-alive first: one that answers it is alive and passed the request
+// over, as providers in use do, and the request is given up; one that
+// answers nothing hung, and the connection fails. Gone on without, the link
+// would show what it holds of the last connection beside this one's state.
 void emberplus_client::giveUp(router_clock::time_point now) {
     std::vector<request> lost;
+    bool probe = false;
     for (auto it = waiting_.begin(); it != waiting_.end();) {
         request& r = it->second;
         if (now < r.sentAt + answerWait_) {
@@ -503,10 +509,24 @@ void emberplus_client::giveUp(router_clock::time_point now) {
             r.repeated = true;
             send(r);
             ++it;
+        } else if (lastHeard_ < r.sentAt && !r.probed) {
+            r.probed = true;
+            r.sentAt = now;
+            probe = true;
+            ++it;
+        } else if (lastHeard_ < r.sentAt) {
+            fail("nothing came from the provider, not even the answer to a keep-alive, within " +
+                 std::to_string(answerWait_.count()) + " ms of asking again for " +
+                 (r.at.empty() ? std::string("the root") : glow::showPath(r.at)));
+            return;
         } else {
             lost.push_back(std::move(r));
             it = waiting_.erase(it);
         }
+    }
+    if (probe) {
+        lastSent_ = now;
+        out_->emplace_back(std::in_place_type<act::send>, act::send{s101::keepAliveRequest()});
     }
     // Each labelsLocation node is a request of its own: those lost together
     // are said once. A resync's request lost again is not said again.

@@ -163,15 +163,17 @@ void swp08_client::readRoutes() {
                           "the router named " + std::to_string(namedCount_[d]) + " of the " +
                               std::to_string(known_[d]) + " " + what[d] + "s the device file gives (" + keys[d] + ")");
     }
+    if (!interrogateAll()) goUp();
+}
+
+bool swp08_client::interrogateAll() {
     const int destinations = size(destination_labels);
     unanswered_.assign(static_cast<std::size_t>(destinations), true);
     remaining_ = destinations;
-    if (remaining_ == 0) {
-        goUp();
-        return;
-    }
+    if (remaining_ == 0) return false;
     interrogate(1, destinations);
     armTimer(answerWait_);
+    return true;
 }
 
 void swp08_client::reportFewRoutes() {
@@ -200,15 +202,7 @@ void swp08_client::resync(router_clock::time_point now, router_actions& out) {
     resyncing_ = true;
     sendMessage(swp08::namesRequest(true, at_, nameLength_));
     sendMessage(swp08::namesRequest(false, at_, nameLength_));
-    const int destinations = size(destination_labels);
-    unanswered_.assign(static_cast<std::size_t>(destinations), true);
-    remaining_ = destinations;
-    if (remaining_ == 0) {
-        endResync();
-        return;
-    }
-    interrogate(1, destinations);
-    armTimer(answerWait_);
+    if (!interrogateAll()) endResync();
 }
 
 void swp08_client::endResync() {

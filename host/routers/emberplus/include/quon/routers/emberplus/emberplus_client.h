@@ -95,6 +95,7 @@ private:
         std::optional<std::int64_t> signal;  // labelsLocation only
         router_clock::time_point sentAt;
         bool repeated = false;
+        bool probed = false;  // sent again, nothing came, and a keep-alive asked
     };
 
     void begin(router_clock::time_point now, router_actions& out);

@@ -63,6 +63,9 @@ private:
 
     bool addressValid() const;
     void interrogate(int first, int last);
+    // Asks for every destination's route, counting the answers; false when
+    // there is none to ask.
+    bool interrogateAll();
     int size(int database) const;
     void readRoutes();
     void goUp();
