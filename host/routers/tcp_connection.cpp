@@ -86,7 +86,6 @@ void tcp_connection::received(const std::uint8_t* data, std::size_t size) {
     const auto self = shared_from_this();
     if (!active()) return;
     lastReceived_ = std::chrono::steady_clock::now();
-    askedAt_[0].reset();
     router_actions actions;
     client_->bytes(data, size, lastReceived_, actions);
     apply(actions);
@@ -124,6 +123,8 @@ void tcp_connection::apply(const router_actions& actions) {
                     }
                 } else if constexpr (std::is_same_v<kind, act::read_end>) {
                     if (up_) reading_ = false;
+                } else if constexpr (std::is_same_v<kind, act::answered>) {
+                    if (a.channel == 0 || a.channel == 1) askedAt_[a.channel].reset();
                 } else if constexpr (std::is_same_v<kind, act::fail>) {
                     fail(a.why);
                 } else if constexpr (std::is_same_v<kind, act::problem>) {
@@ -193,26 +194,22 @@ void tcp_connection::tick() {
         const auto now = std::chrono::steady_clock::now();
         // Bytes that came while this host was too busy to read them are not
         // a silence of the router's.
-        if (carrier_->unread() > 0) {
-            lastReceived_ = now;
-            askedAt_[0].reset();
-        }
+        const bool waiting = carrier_->unread() > 0 || (second_ && second_->unread() > 0);
+        if (carrier_->unread() > 0) lastReceived_ = now;
         if (now - lastReceived_ > settings_.silenceLimit) {
             fail("nothing received for " + millisecondsText(settings_.silenceLimit));
             return;
         }
         if (second_ && second_->connected()) {
-            if (second_->unread() > 0) {
-                secondLastReceived_ = now;
-                askedAt_[1].reset();
-            }
+            if (second_->unread() > 0) secondLastReceived_ = now;
             if (now - secondLastReceived_ > settings_.silenceLimit) {
                 fail("nothing received for " + millisecondsText(settings_.silenceLimit) + " on the second connection");
                 return;
             }
         }
+        // The answer may wait among the bytes not read yet.
         for (int channel : {0, 1})
-            if (askedAt_[channel] && now - *askedAt_[channel] > settings_.keepAliveWait) {
+            if (!waiting && askedAt_[channel] && now - *askedAt_[channel] > settings_.keepAliveWait) {
                 fail("no answer to a keep-alive within " + millisecondsText(settings_.keepAliveWait) +
                      (channel == 0 ? "" : " on the second connection"));
                 return;
@@ -226,8 +223,8 @@ void tcp_connection::tick() {
             lastKeepAlive_ = now;
             router_actions actions;
             client_->keepAlive(now, actions);
-            // What the client sent for it needs an answer; anything the
-            // router sends after it is one.
+            // What the client sent for it needs an answer, which the
+            // client says came (act::answered).
             for (const router_action& action : actions)
                 if (const auto* sent = std::get_if<act::send>(&action))
                     if (sent->channel == 0 || (sent->channel == 1 && second_ && second_->connected())) {
@@ -317,7 +314,6 @@ void tcp_connection::secondReceived(const std::uint8_t* data, std::size_t size) 
     const auto self = shared_from_this();
     if (!active()) return;
     secondLastReceived_ = std::chrono::steady_clock::now();
-    askedAt_[1].reset();
     router_actions actions;
     client_->secondBytes(data, size, secondLastReceived_, actions);
     apply(actions);

@@ -2,10 +2,18 @@
 // (with its time limit, the name resolved at each connect, every address
 // tried), reads, writes through its 1 MiB queue and retries with back-off
 // and jitter. On top of it this watches for silence, ticks the keep-alive
-// and resync, wakes the client when it asked, words each failure for the
-// listener and resets the back-off once the router is up. What the client
-// reports goes to the listener through the one held_state (routes, labels,
-// problems once per cause, what did not come once per text).
+// (one whose answer, act::answered, does not come within KeepAliveWait
+// loses the router) and the resync, wakes the client when it asked, words
+// each failure for the listener and resets the back-off once the router is
+// up. What the client reports goes to the listener through the one
+// held_state (routes, labels, problems once per cause, what did not come
+// once per text). Routes and labels are taken into it a whole list of
+// actions at a time, and a whole read of the router at a time (from connect
+// to act::up, from act::read_start to act::read_end), before the listener
+// hears of any: whoever asks for a route's name while it is told meets
+// routes and names of one moment. The listener hears the routes before the
+// labels, so that a display hears of its new route before the rename of
+// the source it leaves.
 //
 // Runs on the io_context's thread only. Every pending operation holds the
 // connection through shared_from_this(), so it outlives its handlers; the

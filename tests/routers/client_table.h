@@ -145,6 +145,8 @@ private:
                         out.push_back("read starts");
                     } else if constexpr (std::is_same_v<kind, act::read_end>) {
                         out.push_back("read ends");
+                    } else if constexpr (std::is_same_v<kind, act::answered>) {
+                        out.push_back(a.channel == 0 ? "answered" : "second answered");
                     } else if constexpr (std::is_same_v<kind, act::reopen>) {
                         // The link opens the next connection: connect() (or
                         // secondConnect()) again.

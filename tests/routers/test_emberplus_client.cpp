@@ -339,7 +339,7 @@ TEST_F(EmberplusClient, LabelsLocationNodesThatNeverAnswerAreSaidTogether) {
               {"send get-directory 0.5.1", "send get-directory 0.6.0", "send get-directory 0.6.1", "timer +1000 ms"}},
              {"nothing since: the provider asked for a keep-alive", timePasses(1000ms),
               {"send keep-alive request", "timer +1000 ms"}},
-             {"it answers: alive, it passed the requests over", bytesIn(s101::keepAliveResponse()), {}},
+             {"it answers: alive, it passed the requests over", bytesIn(s101::keepAliveResponse()), {"answered"}},
              {"given up", timePasses(1000ms),
               {"missing target 1's labels (path 0.5.1) did not come; showing its number",
                "missing 2 other labelsLocation nodes did not come either", "label source 1 1", "label source 2 2",
@@ -365,7 +365,7 @@ TEST_F(EmberplusClient, ALabelLayerThatIsMissingIsAskedAgainThenShowsNumbers) {
                   {"send get-directory 0.9.1", "send get-directory 0.9.2", "timer +1000 ms"}},
                  {"nothing since: the provider asked for a keep-alive", timePasses(1000ms),
                   {"send keep-alive request", "timer +1000 ms"}},
-                 {"it answers", bytesIn(s101::keepAliveResponse()), {}},
+                 {"it answers", bytesIn(s101::keepAliveResponse()), {"answered"}},
                  {"given up", timePasses(1000ms),
                   lines{"missing the targets' labels (path 0.9.1) did not come; showing numbers",
                         "missing the sources' labels (path 0.9.2) did not come; showing numbers"} +
@@ -403,7 +403,7 @@ TEST_F(EmberplusClient, LabelsNeverAnsweredAreSaidOncePerConnectionAndRenamesSti
                       {"send get-directory 0.2.1", "send get-directory 0.2.2", "timer +1000 ms"}},
                      {"nothing since: a keep-alive asked", timePasses(1000ms),
                       {"send keep-alive request", "timer +1000 ms"}},
-                     {"it answers", bytesIn(s101::keepAliveResponse()), {}},
+                     {"it answers", bytesIn(s101::keepAliveResponse()), {"answered"}},
                      {"given up: up with numbers", timePasses(1000ms),
                       lines{"missing the targets' labels (path 0.2.1) did not come; showing numbers",
                             "missing the sources' labels (path 0.2.2) did not come; showing numbers"} +
@@ -419,7 +419,7 @@ TEST_F(EmberplusClient, LabelsNeverAnsweredAreSaidOncePerConnectionAndRenamesSti
                  {"asked again once", timePasses(1000ms),
                   {"send get-directory 0.2.1", "send get-directory 0.2.2", "timer +1000 ms"}},
                  {"nothing since: a keep-alive asked", timePasses(1000ms), {"send keep-alive request", "timer +1000 ms"}},
-                 {"it answers", bytesIn(s101::keepAliveResponse()), {}},
+                 {"it answers", bytesIn(s101::keepAliveResponse()), {"answered"}},
                  {"given up, not said again, the connection kept, the read over", timePasses(1000ms), {"read ends"}},
                  {"still followed", bytesIn(framed(b.entry(b.qualifiedMatrix({0, 1, 0}, b.connections({b.connection(0, {6})}))))),
                   {"crosspoint 1 7"}}});
@@ -530,7 +530,7 @@ TEST_F(EmberplusClient, AMatrixPastTheLinksSizeIsRefusedAndConnectionsWaitForThe
               {"send get-directory 0.1.0"}},
              {"nothing more: asked again", timePasses(1000ms), {"send get-directory 0.1.0", "timer +1000 ms"}},
              {"nothing since: a keep-alive asked", timePasses(1000ms), {"send keep-alive request", "timer +1000 ms"}},
-             {"it answers", bytesIn(s101::keepAliveResponse()), {}},
+             {"it answers", bytesIn(s101::keepAliveResponse()), {"answered"}},
              {"given up: only the connect limit is left", timePasses(1000ms),
               {"missing the matrix's connections (path 0.1.0) did not come; a target without a route shows none",
                "timer +2000 ms"}},
@@ -560,7 +560,7 @@ TEST_F(EmberplusClient, KeepAlivesAreAnsweredAlwaysAndSentWhenQuiet) {
     play(table, {{"due, but just heard and sent", keepAliveDue(), {}},
                  {"quiet", timePasses(5000ms), {}},
                  {"due", keepAliveDue(), {"send keep-alive request"}},
-                 {"the answer reports nothing", bytesIn(s101::keepAliveResponse()), {}},
+                 {"the answer: alive", bytesIn(s101::keepAliveResponse()), {"answered"}},
                  {"a provider's request", bytesIn(s101::keepAliveRequest()), {"send keep-alive response"}},
                  {"quiet again", timePasses(5000ms), {}},
                  {"due", keepAliveDue(), {"send keep-alive request"}}});

@@ -366,15 +366,15 @@ TEST_F(Swp08Client, KeepAliveAnswersAreNewsOnlyWhenTheRouteChanged) {
     bringUp();
     play(table, {
                     {"keep-alive", keepAliveDue(), {"interrogate 1"}},
-                    {"its answer, the route held", bytesIn(tally(1, 1)), {"ACK"}},
+                    {"its answer, the route held", bytesIn(tally(1, 1)), {"ACK", "answered"}},
                     {"keep-alive", keepAliveDue(), {"interrogate 1"}},
-                    {"its answer, a new route", bytesIn(tally(1, 4)), {"ACK", "crosspoint 1 4"}},
+                    {"its answer, a new route", bytesIn(tally(1, 4)), {"ACK", "answered", "crosspoint 1 4"}},
                     {"a push of the same route, unasked", bytesIn(tally(1, 4)), {"ACK", "crosspoint 1 4"}},
                 });
     EXPECT_EQ(table.lastActions()[1], (routers::router_action{routers::act::crosspoint{1, 4, false}}));
     table.keepAlive();
     table.in(tally(1, 4));
-    EXPECT_EQ(table.lastActions()[1], (routers::router_action{routers::act::crosspoint{1, 4, true}}));
+    EXPECT_EQ(table.lastActions()[2], (routers::router_action{routers::act::crosspoint{1, 4, true}}));
 }
 
 TEST_F(Swp08Client, TheResyncAsksForEverythingAndReportsTheNamesThatDiffer) {

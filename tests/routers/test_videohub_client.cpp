@@ -199,15 +199,15 @@ TEST_F(VideohubClient, PollsWhileARoutingQueryIsOutAreAnsweredByItsReply) {
     EXPECT_EQ(table.poll(2, 2), lines{"send VIDEO OUTPUT ROUTING:\\n\\n"}) << "a new connection asks anew";
 }
 
-TEST_F(VideohubClient, KeepAliveIsAPingWhoseAckReportsNothing) {
+TEST_F(VideohubClient, KeepAliveIsAPingWhoseAckIsItsAnswer) {
     table.connect();
     EXPECT_EQ(table.keepAlive(), lines{}) << "not before up";
     table.in(preamble + device + inputLabels + outputLabels + routing);
     play(table, {{"keep-alive", keepAliveDue(), {"send PING:\\n\\n"}},
-                 {"its answer", bytesIn("ACK\n\n"), {}},
+                 {"its answer", bytesIn("ACK\n\n"), {"answered"}},
                  {"keep-alive", keepAliveDue(), {"send PING:\\n\\n"}},
                  {"its answer, in two", bytesIn("AC"), {}},
-                 {"", bytesIn("K\n\n"), {}}});
+                 {"", bytesIn("K\n\n"), {"answered"}}});
 }
 
 TEST_F(VideohubClient, TheResyncAsksForEverythingAndReportsTheLabelsThatDiffer) {

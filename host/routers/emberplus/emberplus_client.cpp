@@ -216,6 +216,10 @@ void emberplus_client::bytes(const std::uint8_t* data, std::size_t size, router_
     armTimer();
 }
 
+void emberplus_client::onKeepAliveResponse() {
+    if (open_) out_->emplace_back(std::in_place_type<act::answered>);
+}
+
 void emberplus_client::onKeepAliveRequest() {
     if (!open_) return;
     lastSent_ = now_;

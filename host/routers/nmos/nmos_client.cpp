@@ -585,6 +585,9 @@ void nmos_client::feedFrames() {
         switch (e->what) {
             case frame_reader::event::kind::message: takeGrain(e->payload); break;
             case frame_reader::event::kind::ping: send(clientFrame(opcode::pong, e->payload, nextMask())); break;
+            case frame_reader::event::kind::pong:
+                out_->emplace_back(std::in_place_type<act::answered>, act::answered{channel_});
+                break;
             case frame_reader::event::kind::close:
                 // The registry ends the subscription's socket: subscribe and
                 // read again on a new connection.

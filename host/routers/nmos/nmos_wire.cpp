@@ -139,7 +139,7 @@ std::optional<frame_reader::event> frame_reader::next() {
                 payload[i] = static_cast<char>(static_cast<std::uint8_t>(payload[i]) ^ mask[i % 4]);
         switch (op) {
             case opcode::ping: return event{event::kind::ping, std::move(payload)};
-            case opcode::pong: continue;
+            case opcode::pong: return event{event::kind::pong, std::move(payload)};
             case opcode::close: return event{event::kind::close, std::move(payload)};
             case opcode::text:
             case opcode::binary:

@@ -278,6 +278,7 @@ void swp08_client::takeCrosspoint(const swp08::crosspoint_message& crosspoint) {
     if (crosspoint.destination == 0 && keepAliveAnswersDue_ > 0) {
         --keepAliveAnswersDue_;
         newsOnlyIfChanged = true;
+        out_->emplace_back(std::in_place_type<act::answered>);
     }
     out_->emplace_back(std::in_place_type<act::crosspoint>, act::crosspoint{crosspoint.destination + 1, crosspoint.source + 1, newsOnlyIfChanged});
     if (phase_ != phase::routes && !resyncing_) return;

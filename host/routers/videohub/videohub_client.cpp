@@ -58,6 +58,7 @@ void videohub_client::connected(router_clock::time_point now, router_actions& ou
     up_ = false;
     queryOut_ = false;
     resyncing_ = false;
+    pingsOut_ = 0;
     labelsRead_ = routingRead_ = false;
     reader_.reset();
     inputs_ = outputs_ = 0;
@@ -88,6 +89,7 @@ void videohub_client::keepAlive(router_clock::time_point, router_actions& out) {
     if (!up_) return;
     out_ = &out;
     send(videohub::ping());
+    ++pingsOut_;
 }
 
 void videohub_client::resync(router_clock::time_point, router_actions& out) {
@@ -143,6 +145,11 @@ void videohub_client::onBlock(const videohub::block& block) {
         goUp();
     } else if (header == videohub::nak_header) {
         reportProblem("the router refused a request (NAK)");
+    }
+    // Each command is acknowledged in turn: while a ping is out, its answer.
+    if ((header == videohub::ack_header || header == videohub::nak_header) && pingsOut_ > 0) {
+        --pingsOut_;
+        out_->emplace_back(std::in_place_type<act::answered>);
     }
     // Everything else (ACK, locks, other blocks) is not needed here.
 }

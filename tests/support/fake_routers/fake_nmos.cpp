@@ -133,7 +133,8 @@ private:
                 if (e->what == wire::frame_reader::event::kind::ping) {
                     ++keepAlivesAnswered_;
                     sendTo(client, serverFrame(10, e->payload));
-                } else if (e->what != wire::frame_reader::event::kind::message) {
+                } else if (e->what != wire::frame_reader::event::kind::message &&
+                           e->what != wire::frame_reader::event::kind::pong) {
                     closeClient(client);
                     return;
                 }

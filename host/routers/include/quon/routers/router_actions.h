@@ -99,6 +99,14 @@ struct missing {
     bool operator==(const missing& other) const { return text == other.text; }
 };
 
+// The answer to the keep-alive sent on `channel` came: the router is alive.
+// Only this answers a keep-alive; a router that hung as it came, and pushes
+// again since, has lost what it should have pushed meanwhile, and is lost.
+struct answered {
+    int channel = 0;
+    bool operator==(const answered& other) const { return channel == other.channel; }
+};
+
 // A read of the router's whole state begins while up (a resync, a router
 // that restarted): the crosspoints and labels that follow are held, unseen,
 // until act::read_end, and then taken together, so that no one is told a
@@ -128,7 +136,7 @@ struct reopen {
 }  // namespace act
 
 using router_action = std::variant<act::send, act::arm_timer, act::crosspoint, act::label, act::up, act::fail,
-                                 act::problem, act::missing, act::reopen, act::read_start, act::read_end>;
+                                 act::problem, act::missing, act::reopen, act::read_start, act::read_end, act::answered>;
 using router_actions = std::vector<router_action>;
 
 }  // namespace quon::routers

@@ -107,7 +107,7 @@ private:
 
     void onMessage(const std::string& ber) override;
     void onKeepAliveRequest() override;
-    void onKeepAliveResponse() override {}
+    void onKeepAliveResponse() override;
     void onFrameProblem(s101::problem p) override { reportProblem(s101::describe(p)); }
 
     void learn(const glow::element& e);

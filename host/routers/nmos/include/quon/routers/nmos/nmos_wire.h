@@ -53,8 +53,8 @@ public:
     explicit frame_reader(std::size_t maxMessage) : maxMessage_(maxMessage) {}
 
     struct event {
-        enum class kind { message, ping, close, error } what;
-        std::string payload;  // the message, the ping's payload, or the error's text
+        enum class kind { message, ping, pong, close, error } what;
+        std::string payload;  // the message, the ping's or pong's payload, or the error's text
     };
     // Takes `bytes`; then next() gives the events they complete, in order.
     void feed(std::string_view bytes) { buffer_.append(bytes.data(), bytes.size()); }

@@ -91,6 +91,7 @@ private:
     bool up_ = false;       // the connection's first read is done
     bool reading_ = false;  // a read's answers are awaited (at connect, resync or restart)
     bool testing_ = false;  // the test request is awaited in place of a read
+    int testsOut_ = 0;      // keep-alives (test requests) not acknowledged yet
     bool heard_ = false;    // a message on this connection
     quartz::reader reader_;
     int messagesInFeed_ = 0;

@@ -61,6 +61,7 @@ private:
     // wall's displays made together poll once each).
     bool queryOut_ = false;
     bool resyncing_ = false;  // a resync's answers are still to come
+    int pingsOut_ = 0;        // keep-alives not acknowledged yet
     // Since the connection, or the resync: the blocks a whole read needs.
     bool labelsRead_ = false;
     bool routingRead_ = false;
