@@ -214,6 +214,19 @@ void tcp_connection::tick() {
                      (channel == 0 ? "" : " on the second connection"));
                 return;
             }
+        // A keep-alive overdue: the router may have hung as it came, and
+        // lost what it should have pushed meanwhile. Read it again now: what
+        // it pushes waits in the read, so that no route it pushes once back
+        // meets a name it lost. A router that hung answers neither, and is
+        // lost at the keep-alive's wait.
+        if (!waiting && up_ && !reading_ && client_->resyncsInPlace() && askedAt_[0] &&
+            now - *askedAt_[0] > settings_.keepAliveWait / 4) {
+            lastResync_ = now;
+            router_actions actions;
+            client_->resync(now, actions);
+            apply(actions);
+            if (!active() || generation != generation_) return;
+        }
         // Everything the router pushes waits while a read is under way.
         if (up_ && reading_ && now - readStarted_ > settings_.silenceLimit) {
             fail("the router's state was not read again within " + millisecondsText(settings_.silenceLimit));

@@ -139,6 +139,8 @@ const char* const fault_names[fault_kinds] = {"router connections dropped",
 // How long after a router's fault a change to it is not counted as made
 // while its link was up.
 const milliseconds disturbance(3000);
+// The device files' Resync: a router that lost changes is read again within it.
+const milliseconds resync(5000);
 
 struct display {
     std::string name;
@@ -352,7 +354,7 @@ private:
         const auto device = [&](int number, const char* protocol, std::uint16_t port) {
             std::ofstream(folder + "/dev_00" + std::to_string(number) + ".ini")
                 << "[Router]\nName=" << protocol << "\nProtocol=" << protocol << "\nAddress=127.0.0.1:" << port
-                << "\nConnectTimeout=2000\nRetryFirst=200\nRetryCap=2000\nResync=5000\n"
+                << "\nConnectTimeout=2000\nRetryFirst=200\nRetryCap=2000\nResync=" << resync.count() << "\n"
                 << "[Database]\nDatabaseSize_0=" << sources_per_router << "\nDatabaseSize_1=" << destinations_per_router
                 << "\n";
         };
@@ -695,7 +697,12 @@ private:
                     break;
                 }
         }
-        if (!wasTrue) {
+        if (!wasTrue && shown != everShown_.end() && clock_type::now() < lostPushesUntil_[shown->second.router - 1]) {
+            // A router that lost what it should have pushed: no host can
+            // know its names until it reads the router again (at the
+            // keep-alive it misses, or the resync).
+            ++neverTrueAfterLoss_;
+        } else if (!wasTrue) {
             ++neverTrue_;
             if (neverTrueSeen_.size() < 10) {
                 const double at = std::chrono::duration<double>(clock_type::now() - startedAt_).count();
@@ -942,6 +949,7 @@ private:
                 silent.setSilent(true);
                 const milliseconds lasting = between(1500, 4000);
                 disturbedUntil_[device - 1] = clock_type::now() + lasting + disturbance;
+                lostPushesUntil_[device - 1] = clock_type::now() + lasting + resync + milliseconds(2000);
                 after(lasting, [&silent] { silent.setSilent(false); });
                 break;
             }
@@ -1171,7 +1179,9 @@ private:
         std::printf("  router connections accepted: Videohub %d, SW-P-08 %d, Ember+ %d\n",
                     videohub_->connectionsAccepted(), swp08_->connectionsAccepted(), emberplus_->connectionsAccepted());
         std::printf("  displays checked: %zu, wrong: %d\n", wallAtEnd_.size(), wrong);
-        std::printf("  never-true names: %llu (every packet judged)\n", static_cast<unsigned long long>(neverTrue_));
+        std::printf("  never-true names: %llu (every packet judged); after a router lost its pushes, until read again: "
+                    "%llu\n",
+                    static_cast<unsigned long long>(neverTrue_), static_cast<unsigned long long>(neverTrueAfterLoss_));
         for (auto* figures : {&latencyLinkUp_, &latencyDisturbed_, &stallSeen_}) std::sort(figures->begin(), figures->end());
         std::printf("  a change on a screen, its links up: p50 %.3f s, p99 %.3f s, max %.3f s (%zu changes); within 3 s of "
                     "a fault of its router or screen: p50 %.3f s, p99 %.3f s, max %.3f s (%zu)\n",
@@ -1339,6 +1349,10 @@ private:
     std::unordered_map<int, awaited> awaited_;  // by screenKey: the newest change a screen has yet to show
     std::vector<double> latencyLinkUp_, latencyDisturbed_, stallSeen_;  // seconds
     clock_type::time_point disturbedUntil_[router_count] = {};
+    // A router that went silent lost its pushes: until it has surely been
+    // read again, its displays may show what it did not tell.
+    clock_type::time_point lostPushesUntil_[router_count] = {};
+    std::uint64_t neverTrueAfterLoss_ = 0;
     clock_type::time_point screenDisturbedUntil_{};  // the TSL TCP receiver's faults
     std::optional<clock_type::time_point> stalledAt_[router_count];
 };

@@ -33,6 +33,9 @@ public:
     virtual void keepAlive(router_clock::time_point now, router_actions& out) = 0;
     // While up: time to read the router's whole state again.
     virtual void resync(router_clock::time_point now, router_actions& out) = 0;
+    // Whether resync() reads on this connection (what the router pushes
+    // meanwhile waits in the read), rather than on a new one.
+    virtual bool resyncsInPlace() const { return true; }
     // The connection is gone, for whatever reason (channel 1 with it).
     virtual void closed() = 0;
     // Channel 1 (router_actions.h), for a client that opens it: its

@@ -72,6 +72,8 @@ public:
     void timer(router_clock::time_point now, router_actions& out) override;
     void keepAlive(router_clock::time_point now, router_actions& out) override;
     void resync(router_clock::time_point now, router_actions& out) override;
+    // The WebSockets carry nothing else: a resync reads on a new connection.
+    bool resyncsInPlace() const override { return false; }
     void closed() override;
     // Channel 1: the senders' WebSocket.
     void secondConnected(router_clock::time_point now, router_actions& out) override;
