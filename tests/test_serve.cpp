@@ -82,7 +82,7 @@ protected:
     void writeDevice(const std::string& extra) {
         std::ofstream(root + "/vx/main/config/system/dev_001.ini")
             << "[Router]\nName=Fake\nProtocol=" << GetParam().protocol << "\nAddress=127.0.0.1:" << port_
-            << "\nRetryFirst=100\nRetryCap=500\nKeepAlive=200\nSilence=3000\n"
+            << "\nRetryFirst=100\nRetryCap=500\nKeepAlive=200\nKeepAliveWait=3000\nSilence=3000\n"
             << extra << "[Database]\nDatabaseSize_0=16\nDatabaseSize_1=16\n";
     }
 
@@ -255,7 +255,7 @@ TEST_P(Serve, SighupReconnectsARouterWhoseAddressChangedAndLeavesTheOthers) {
     ASSERT_TRUE(shown("s: [ OLD NAME ]")) << host->output() << host->errors();
     std::ofstream(folder + "/dev_001.ini")
         << "[Router]\nName=Fake\nProtocol=" << GetParam().protocol << "\nAddress=127.0.0.1:" << otherPort
-        << "\nRetryFirst=100\nRetryCap=500\nKeepAlive=200\nSilence=3000\n[Database]\nDatabaseSize_0=16\n"
+        << "\nRetryFirst=100\nRetryCap=500\nKeepAlive=200\nKeepAliveWait=3000\nSilence=3000\n[Database]\nDatabaseSize_0=16\n"
            "DatabaseSize_1=16\n";
     std::ofstream(folder + "/dev_002.ini") << "[Router]\nName=Sim\n[Database]\nDatabaseSize_0=4\nDatabaseSize_1=4\n"
                                               "[Database_0]\n1=NEW NAME\n[Crosspoints]\n1=1\n";
