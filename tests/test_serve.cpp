@@ -178,7 +178,7 @@ TEST_P(Serve, FindsAnEmberplusMatrixByItsIdentifiersAndRefusesABadPath) {
     writeDevice("Matrix=router//video\n");
     auto refused = serve();
     EXPECT_EQ(refused->wait(), 2);
-    EXPECT_THAT(refused->errors(), HasSubstr("dev_001.ini:9: [Router] Matrix=router//video: an empty part"));
+    EXPECT_THAT(refused->errors(), HasSubstr("dev_001.ini:10: [Router] Matrix=router//video: an empty part"));
 }
 
 TEST_P(Serve, SighupAppliesTheDifferenceOfTheWallFile) {
@@ -306,7 +306,7 @@ TEST_P(Serve, AsksAnSwp08RouterForNamesOfTheDeviceFilesLength) {
     auto refused = serve();
     EXPECT_EQ(refused->wait(), 2);
     EXPECT_THAT(refused->errors(), HasSubstr("wall.toml:3:12: display \"a\": instance \"a\" (1 1): router 1: "));
-    EXPECT_THAT(refused->errors(), HasSubstr("dev_001.ini:9: [Router] NameLength=9: 4, 8 or 12; router 1 left out"));
+    EXPECT_THAT(refused->errors(), HasSubstr("dev_001.ini:10: [Router] NameLength=9: 4, 8 or 12; router 1 left out"));
 }
 
 TEST_P(Serve, ReadsEveryDestinationOfARouterThatSendsItsNamesOneToAMessage) {
