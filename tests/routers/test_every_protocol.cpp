@@ -22,8 +22,7 @@
 
 #include "connection_test.h"
 #include "nmos_registry_text.h"
-#include "quon/common/text.h"
-#include "quon/engine/system_files.h"
+#include "router_device.h"
 #include "quon/routers/network_routers.h"
 #include "quon/routers/router_keys.h"
 
@@ -104,19 +103,9 @@ class EveryProtocol : public quon::test::ConnectionTest {
 protected:
     // The link to the router as its device file describes it.
     void connectAsTheDeviceFileSays(const protocol_case& c) {
-        quon::router_description d;
-        d.device = 1;
-        d.path = "dev_001.ini";
-        d.protocol = c.protocol;
         std::vector<std::pair<std::string, std::string>> keys = c.keys;
         keys.insert(keys.begin(), {"Address", "127.0.0.1:" + std::to_string(router->port())});
-        int line = 2;
-        for (const auto& [key, value] : keys) {
-            const std::string lower = quon::lowerCase(key);
-            d.settings[lower] = value;
-            d.settingLines[lower] = ++line;
-            d.settingSpelling[lower] = key;
-        }
+        quon::router_description d = quon::test::routerDevice(c.protocol, keys);
         d.databaseSizes = {{0, size}, {1, size}};
         const routers::protocol_descriptor* descriptor = nullptr;
         for (const routers::protocol_descriptor& p : quon::networkProtocols())
