@@ -105,6 +105,27 @@ TEST_F(VideohubClient, APreludeWithoutItsEndIsUpAtTheRouting) {
                  {"a later routing block", bytesIn(routingBlock({7})), {"crosspoint 1 8"}}});
 }
 
+// The routing may come before the input labels: up once both came, so that
+// the first read is whole; with the routing alone, up at the time limit,
+// saying the labels did not come.
+TEST_F(VideohubClient, ThePreludesRoutingBeforeItsLabelsIsUpAtTheLabels) {
+    lines labels;
+    for (int i = 1; i <= 8; ++i) labels.push_back("label source " + std::to_string(i) + " Input " + std::to_string(i));
+    const lines routes{"crosspoint 1 1", "crosspoint 2 2", "crosspoint 3 3", "crosspoint 4 4"};
+    play(table, {{"connect", connects(), {"timer +2000 ms"}},
+                 {"the routing first", bytesIn(preamble + device + routing), routes},
+                 {"then the input labels", bytesIn(inputLabels), [&] {
+                      lines expected = labels;
+                      expected.push_back("up 8 4");
+                      return expected;
+                  }()}});
+    table.closed();
+    play(table, {{"connect", connects(), {"timer +2000 ms"}},
+                 {"the routing alone", bytesIn(preamble + device + routing), routes},
+                 {"the time limit", timePasses(2000ms),
+                  {"missing the input labels did not come with the routing; showing numbers", "up 8 4"}}});
+}
+
 TEST_F(VideohubClient, EndPreludeBeforeAnyRoutingIsUp) {
     play(table, {{"connect", connects(), {"timer +2000 ms"}},
                  {"prelude without routing", bytesIn(preamble + device + endPrelude), {"up 8 4"}},
