@@ -1,6 +1,10 @@
 #include "quon/routers/router_keys.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "quon/common/endpoint.h"
 #include "quon/common/text.h"
@@ -28,6 +32,32 @@ const std::vector<protocol_key<router_settings>>& sharedKeys() {
                       std::string& why) { return readMilliseconds(v, s.resyncInterval, why); }},
     };
     return keys;
+}
+
+// The state file beside the device file (dev_NNN.state), and what it
+// holds when there is one: what the router's link learnt, kept through a
+// restart.
+bool readState(const std::string& devicePath, router_settings& s, std::string& error) {
+    if (devicePath.empty()) return true;
+    const std::size_t dot = devicePath.rfind('.');
+    const std::size_t slash = devicePath.rfind('/');
+    s.stateFile = (dot != std::string::npos && (slash == std::string::npos || dot > slash) ? devicePath.substr(0, dot)
+                                                                                            : devicePath) +
+                  ".state";
+    std::ifstream in(s.stateFile, std::ios::binary);
+    if (!in) {
+        if (errno == ENOENT) return true;
+        error = s.stateFile + ": cannot be read (" + std::strerror(errno) + ")";
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) {
+        error = s.stateFile + ": cannot be read";
+        return false;
+    }
+    s.remembered = text.str();
+    return true;
 }
 
 // Reads "host:port", "[v6]:port" or a bare host (the port left as it is);
@@ -93,6 +123,7 @@ std::unique_ptr<router_client> readRouterKeys(const router_description& d, const
             return nullptr;
         }
     }
+    if (!readState(d.path, settings, error)) return nullptr;
     // What the components use wins over what the router's names suggest.
     const auto sources = d.databaseSizes.find(0);
     settings.sources = sources == d.databaseSizes.end() ? 0 : std::max(sources->second, 0);

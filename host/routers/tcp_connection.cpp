@@ -1,6 +1,10 @@
 #include "tcp_connection.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <type_traits>
 #include <variant>
 
@@ -94,7 +98,8 @@ void tcp_connection::received(const std::uint8_t* data, std::size_t size) {
 void tcp_connection::failed(const tcp::tcp_failure& failure, std::chrono::milliseconds retryIn) {
     const auto self = shared_from_this();
     if (stopped_) return;
-    const std::string why = tcp::failureText(failure, "router", settings_.host, settings_.connectTimeout);
+    const std::string why = tcp::failureText(failure, "router", settings_.host, settings_.connectTimeout) +
+                            elsewhere(peer_[0]);
     lose();
     listener_.routerDown(why, retryIn);
 }
@@ -134,7 +139,9 @@ void tcp_connection::apply(const router_actions& actions) {
                 } else if constexpr (std::is_same_v<kind, act::reopen>) {
                     // What came before on this connection is told before it ends.
                     if (a.channel == 0) flush();
-                    if (active()) reopen(a.channel);
+                    if (active()) reopen(a);
+                } else if constexpr (std::is_same_v<kind, act::remember>) {
+                    remember(a.text);
                 }
             },
             action);
@@ -280,8 +287,17 @@ void tcp_connection::declareUp(int sources, int destinations) {
     listener_.routerUp(sources, destinations);
 }
 
+std::string tcp_connection::elsewhere(const std::string& peer) const {
+    const std::string own = settings_.host + ":" + std::to_string(settings_.port);
+    return peer.empty() || peer == own ? std::string() : " (at " + peer + ", where the router said to connect)";
+}
+
 void tcp_connection::lose() {
     closeSecond();
+    // The next attempt starts over at the router's own address.
+    carrier_->setPeer(settings_.host, settings_.port);
+    peer_[0].clear();
+    peer_[1].clear();
     ++generation_;
     connected_ = false;
     up_ = false;
@@ -294,11 +310,16 @@ void tcp_connection::lose() {
     clientTimer_.cancel();
 }
 
-void tcp_connection::reopen(int channel) {
-    askedAt_[channel == 0 ? 0 : 1].reset();
+void tcp_connection::reopen(const act::reopen& where) {
+    const int channel = where.channel == 0 ? 0 : 1;
+    askedAt_[channel].reset();
+    const std::string host = where.host.empty() ? settings_.host : where.host;
+    const std::uint16_t port = where.host.empty() ? settings_.port : where.port;
+    peer_[channel] = host + ":" + std::to_string(port);
     if (channel != 0) {
         if (!second_) second_ = std::make_shared<tcp::tcp_carrier>(io_, carrierSettings(settings_), secondListener_);
         second_->close();
+        second_->setPeer(host, port);
         second_->open();
         return;
     }
@@ -310,8 +331,31 @@ void tcp_connection::reopen(int channel) {
     connected_ = false;
     tickTimer_.cancel();
     clientTimer_.cancel();
-    carrier_->close();
-    carrier_->open();
+    carrier_->setPeer(host, port);
+    // Not a failure: the back-off stays as it is, so that a router whose
+    // next connection fails again and again is not tried ever faster.
+    carrier_->reconnect();
+}
+
+void tcp_connection::remember(const std::string& text) {
+    if (settings_.stateFile.empty()) return;
+    // Written beside and renamed over, so that a crash leaves the old or
+    // the new, never half of one.
+    const std::string temporary = settings_.stateFile + ".new";
+    std::string why;
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.flush();
+        if (!out) why = std::strerror(errno);
+    }
+    if (why.empty() && std::rename(temporary.c_str(), settings_.stateFile.c_str()) != 0) why = std::strerror(errno);
+    if (why.empty()) return;
+    std::remove(temporary.c_str());
+    const act::problem problem{"state file", "what this router's link learnt cannot be kept in " +
+                                                 settings_.stateFile + " (" + why +
+                                                 "): a restart of this host may number it afresh"};
+    if (held_.take(problem)) listener_.problem(problem.text);
 }
 
 void tcp_connection::secondConnected() {
@@ -336,7 +380,8 @@ void tcp_connection::secondFailed(const tcp::tcp_failure& failure) {
     const auto self = shared_from_this();
     if (!active()) return;
     // The router's failure: its first connection goes too, and is retried.
-    fail(tcp::failureText(failure, "router", settings_.host, settings_.connectTimeout) + " (second connection)");
+    fail(tcp::failureText(failure, "router", settings_.host, settings_.connectTimeout) + " (second connection" +
+         (peer_[1].empty() ? std::string() : ", to " + peer_[1]) + ")");
 }
 
 void tcp_connection::closeSecond() {

@@ -20,8 +20,9 @@
 // public router_connection is a handle that stops it when destroyed. The
 // listener is borrowed and outlives the handle; the client and the carrier
 // are owned (the carrier shared with its own handlers, and closed by stop()).
-// A client that opens channel 1 (router_actions.h) gets a second carrier to
-// the same address, made then and closed with every end of the first.
+// A client that opens channel 1 (router_actions.h) gets a second carrier,
+// made then and closed with every end of the first. Either goes where the
+// client's act::reopen says, and back to the router's address at a failure.
 #ifndef QUON_ROUTERS_TCP_CONNECTION_H
 #define QUON_ROUTERS_TCP_CONNECTION_H
 
@@ -83,10 +84,15 @@ private:
     void send(const std::string& bytes, int channel);
     void armClientTimer(router_clock::time_point deadline);
     void declareUp(int sources, int destinations);
+    // What a failure's text adds when the connection was not to the
+    // router's own address: where it was.
+    std::string elsewhere(const std::string& peer) const;
     // Forgets the connection on this side (timers, client, state).
     void lose();
     // The client's act::reopen: a new connection at once, staying up.
-    void reopen(int channel);
+    void reopen(const act::reopen& where);
+    // The client's act::remember, written whole to the state file.
+    void remember(const std::string& text);
     // Channel 1's carrier's reports.
     void secondConnected();
     void secondReceived(const std::uint8_t* data, std::size_t size);
@@ -134,6 +140,9 @@ private:
     // after yet.
     std::optional<std::chrono::steady_clock::time_point> askedAt_[2];
     std::chrono::steady_clock::time_point lastResync_;
+    // Where each channel's connection goes: the router's address, or where
+    // the client last said (act::reopen).
+    std::string peer_[2];
 };
 
 // The public face: owns one connection and stops it when destroyed.

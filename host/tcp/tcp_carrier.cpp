@@ -20,6 +20,8 @@ std::uint32_t seedOf(const tcp_carrier_settings& settings) {
 tcp_carrier::tcp_carrier(boost::asio::io_context& io, const tcp_carrier_settings& settings,
                          tcp_carrier_listener& listener)
     : settings_(settings),
+      host_(settings.host),
+      port_(settings.port),
       io_(io),
       listener_(listener),
       resolver_(io),
@@ -47,6 +49,17 @@ void tcp_carrier::abort() {
     close();
 }
 
+void tcp_carrier::setPeer(std::string host, std::uint16_t port) {
+    host_ = std::move(host);
+    port_ = port;
+}
+
+void tcp_carrier::reconnect() {
+    drop();
+    retryTimer_.cancel();
+    if (open_) connect();
+}
+
 std::chrono::milliseconds tcp_carrier::fail() {
     drop();
     return scheduleRetry();
@@ -71,15 +84,15 @@ bool tcp_carrier::send(std::string_view bytes) {
 void tcp_carrier::connect() {
     const std::uint64_t generation = ++generation_;
     boost::system::error_code error;
-    const boost::asio::ip::address address = boost::asio::ip::make_address(settings_.host, error);
+    const boost::asio::ip::address address = boost::asio::ip::make_address(host_, error);
     if (!error) {
-        connectTo({boost::asio::ip::tcp::endpoint(address, settings_.port)}, generation);
+        connectTo({boost::asio::ip::tcp::endpoint(address, port_)}, generation);
         return;
     }
     listener_.resolving();
     if (!open_ || generation != generation_) return;
     auto self = shared_from_this();
-    resolver_.async_resolve(settings_.host, std::to_string(settings_.port),
+    resolver_.async_resolve(host_, std::to_string(port_),
                             boost::asio::ip::tcp::resolver::numeric_service,
                             [this, self, generation](const boost::system::error_code& resolveError,
                                                      const boost::asio::ip::tcp::resolver::results_type& results) {
@@ -104,8 +117,8 @@ void tcp_carrier::connectTo(const std::vector<boost::asio::ip::tcp::endpoint>& e
         tried += (tried.empty() ? "" : ", ") + (endpoint.address().is_v6() ? "[" + address + "]" : address) + ":" +
                  std::to_string(endpoint.port());
     }
-    if (endpoints.size() != 1 || endpoints.front().address().to_string() != settings_.host)
-        tried = settings_.host + " (" + tried + ")";
+    if (endpoints.size() != 1 || endpoints.front().address().to_string() != host_)
+        tried = host_ + " (" + tried + ")";
     listener_.connecting(endpoints);
     if (!open_ || generation != generation_) return;
     connectTimer_.expires_after(settings_.connectTimeout);

@@ -150,12 +150,18 @@ private:
                     } else if constexpr (std::is_same_v<kind, act::reopen>) {
                         // The link opens the next connection: connect() (or
                         // secondConnect()) again.
+                        const std::string at = a.host.empty() ? ""
+                                               : std::string(a.tls ? " tls " : " ") + a.host + ":" +
+                                                     std::to_string(a.port);
                         if (a.channel == 0) {
-                            out.push_back("reopen");
+                            out.push_back("reopen" + at);
                             open_ = false;
                         } else {
-                            out.push_back("reopen second");
+                            out.push_back("reopen second" + at);
                         }
+                    } else if constexpr (std::is_same_v<kind, act::remember>) {
+                        out.push_back("remember");
+                        remembered_ = a.text;
                     }
                 },
                 action);
@@ -163,6 +169,12 @@ private:
         return out;
     }
 
+public:
+    // The text of the last act::remember.
+    const std::string& remembered() const { return remembered_; }
+
+private:
+    std::string remembered_;
     routers::router_client& client_;  // borrowed; outlives the table
     describer describeSent_;
     routers::held_state held_;

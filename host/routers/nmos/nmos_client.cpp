@@ -97,6 +97,36 @@ nmos_client::nmos_client(const router_settings& settings, const nmos_options& op
     }
     if (options.sendersListed) entries_[0] = options.senders;
     if (options.receiversListed) entries_[1] = options.receivers;
+    if (!settings.remembered.empty()) takeRemembered(settings.remembered);
+}
+
+// {"senders": [id, ...], "receivers": [id, ...]}: number n is entry n-1.
+void nmos_client::takeRemembered(const std::string& text) {
+    const json kept = json::parse(text, nullptr, false);
+    const char* const keys[] = {"senders", "receivers"};
+    const auto wrong = [this](const std::string& why) {
+        rememberedProblem_ = "the state file " + settings_.stateFile + " " + why +
+                             "; senders and receivers are numbered afresh as met";
+        for (int side : {0, 1})
+            if (!(side == 0 ? options_.sendersListed : options_.receiversListed)) {
+                entries_[side].clear();
+                numbered_[side].clear();
+            }
+    };
+    if (!kept.is_object()) return wrong("is not the JSON object this host writes");
+    for (int side : {0, 1}) {
+        if (side == 0 ? options_.sendersListed : options_.receiversListed) continue;
+        const auto list = kept.find(keys[side]);
+        if (list == kept.end()) continue;
+        if (!list->is_array() || list->size() > max_resources)
+            return wrong(std::string("holds no list of at most ") + std::to_string(max_resources) + " " +
+                         side_names[side] + " ids");
+        for (const json& id : *list) {
+            if (!id.is_string() || !numbered_[side].emplace(id.get<std::string>(), entries_[side].size() + 1).second)
+                return wrong(std::string("holds a ") + side_names[side] + " id that is not text, or twice");
+            entries_[side].push_back(id.get<std::string>());
+        }
+    }
 }
 
 nmos_client::~nmos_client() = default;
@@ -137,9 +167,11 @@ void nmos_client::problem(const std::string& cause, const std::string& text) {
     if (open_) out_->emplace_back(std::in_place_type<act::problem>, act::problem{cause, text});
 }
 
-void nmos_client::reopen() {
+void nmos_client::reopen(bool webSocket) {
     // Channel 1 ends with channel 0's connection.
-    out_->emplace_back(std::in_place_type<act::reopen>, act::reopen{0});
+    const conversation& receivers = talk_[0];
+    out_->emplace_back(std::in_place_type<act::reopen>,
+                       webSocket ? act::reopen{0, receivers.wsHost, receivers.wsPort, receivers.wsTls} : act::reopen{0, {}, 0, false});
     open_ = secondOpen_ = false;
     reopening_ = true;
     for (conversation& c : talk_) c.deadline.reset();
@@ -176,6 +208,10 @@ void nmos_client::connected(router_clock::time_point now, router_actions& out) {
         c.deadline.reset();
         c.at = stage::opening;
     }
+    if (!rememberedProblem_.empty()) {
+        problem("state file", rememberedProblem_);
+        rememberedProblem_.clear();
+    }
     if (fresh) {
         up_ = followNext_ = false;
         upgradeRefusals_ = 0;
@@ -189,13 +225,16 @@ void nmos_client::connected(router_clock::time_point now, router_actions& out) {
         // The receivers' WebSocket here, the senders' on channel 1.
         followNext_ = false;
         // Each WebSocket's first grain is its sync, the whole list again:
-        // one read with the other's, whole once both came.
-        out_->emplace_back(std::in_place_type<act::read_start>);
+        // one read with the other's, whole once both came (before up, the
+        // read since connect goes on).
+        if (up_) out_->emplace_back(std::in_place_type<act::read_start>);
         syncing_ = true;
         synced_[0] = synced_[1] = false;
         syncDeadline_ = now + settings_.connectTimeout;
         openWebSocket();
-        out_->emplace_back(std::in_place_type<act::reopen>, act::reopen{1});
+        const conversation& senders = talk_[1];
+        out_->emplace_back(std::in_place_type<act::reopen>,
+                           act::reopen{1, senders.wsHost, senders.wsPort, senders.wsTls});
         return;
     }
     if (baseFromAddress_) {
@@ -232,7 +271,9 @@ void nmos_client::openWebSocket() {
         std::copy(mask.begin(), mask.end(), key.begin() + static_cast<std::ptrdiff_t>(i));
     }
     on().wsKey = webSocketKey(key);
-    request(webSocketOpen(authority_, on().wsPath, on().wsKey), "the WebSocket opening of " + on().wsPath);
+    request(webSocketOpen(on().wsAuthority, on().wsPath, on().wsKey),
+            "the WebSocket opening of " + std::string(on().wsTls ? "wss://" : "ws://") + on().wsAuthority +
+                on().wsPath);
 }
 
 // Receivers first, then senders: both before the read, so that nothing
@@ -243,7 +284,7 @@ void nmos_client::subscribe(int side) {
                        {"resource_path", paths[side]},
                        {"params", json::object()},
                        {"persist", false},
-                       {"secure", false}};
+                       {"secure", settings_.tls}};
     request(httpPost(authority_, base_ + "/subscriptions", body.dump()), "POST " + base_ + "/subscriptions");
 }
 
@@ -400,18 +441,25 @@ void nmos_client::takeSubscription(const http_answer& response) {
     }
     const std::string href = body["ws_href"].get<std::string>();
     // Each WebSocket on its channel: the receivers' on this one, the senders' on channel 1.
-    std::string& wsPath = talk_[on().at == stage::subscribe ? 0 : 1].wsPath;
-    wsPath = pathOf(href);
-    if (!isRequestPath(wsPath)) {
-        fail("the subscription's ws_href '" + cleanLabel(href.substr(0, 200)).text +
-             "' is not a ws:// URL this link can open");
+    conversation& ws = talk_[on().at == stage::subscribe ? 0 : 1];
+    std::string why;
+    const std::optional<web_socket_url> url = readWebSocketUrl(href, why);
+    if (!url) {
+        fail("the subscription's ws_href '" + cleanLabel(href.substr(0, 200)).text + "' " + why);
         return;
     }
-    const std::string authority = authorityOf(href);
-    if (!authority.empty() && authority != authority_ && authority.find(':') != std::string::npos &&
-        authority.substr(authority.rfind(':') + 1) != std::to_string(settings_.port))
-        problem("ws_href", "the subscription's WebSocket is at " + cleanLabel(authority).text +
-                               "; this host opens it at " + authority_ + " (Address=), on the path " + wsPath);
+    ws.wsPath = url->path;
+    if (url->host.empty()) {
+        ws.wsHost = settings_.host;
+        ws.wsPort = settings_.port;
+        ws.wsTls = settings_.tls;
+        ws.wsAuthority = authority_;
+    } else {
+        ws.wsHost = url->host;
+        ws.wsPort = url->port;
+        ws.wsTls = url->tls;
+        ws.wsAuthority = url->authority;
+    }
     if (on().at == stage::subscribe) {
         subscribe(0);
         return;
@@ -520,32 +568,51 @@ bool nmos_client::readResource(int side, const void* item, std::string& id, nmos
 }
 
 void nmos_client::endRead() {
+    bool numbersChanged = false;
     for (int side : {0, 1}) {
         resources_[side] = std::move(reading_[side]);
         reading_[side].clear();
         const bool listed = side == 0 ? options_.sendersListed : options_.receiversListed;
         if (listed) continue;
-        // In label order, ties by id, taken again at each read.
-        std::vector<std::pair<std::string, std::string>> order;
-        order.reserve(resources_[side].size());
-        for (const auto& [id, resource] : resources_[side]) order.emplace_back(resource.label, id);
-        std::sort(order.begin(), order.end());
-        entries_[side].clear();
-        bound_[side].clear();
-        for (auto& [label, id] : order) entries_[side].push_back(std::move(id));
+        std::vector<std::string> met;
+        for (const auto& [id, resource] : resources_[side])
+            if (!numbered_[side].count(id)) met.push_back(id);
+        numbersChanged |= number(side, std::move(met));
     }
+    if (numbersChanged) rememberNumbers();
     publish();
     checkMapping();
     if (!open_) return;
-    if (!up_) {
-        up_ = true;
-        const int sizes[] = {settings_.sources, settings_.destinations};
-        int shown[2];
-        for (int side : {0, 1}) shown[side] = sizes[side] > 0 ? sizes[side] : static_cast<int>(entries_[side].size());
-        out_->emplace_back(std::in_place_type<act::up>, act::up{shown[0], shown[1]});
-    }
     followNext_ = true;
-    reopen();
+    reopen(true);
+}
+
+bool nmos_client::number(int side, std::vector<std::string> ids) {
+    if (ids.empty()) return false;
+    std::sort(ids.begin(), ids.end(), [this, side](const std::string& a, const std::string& b) {
+        const std::string& la = resources_[side].at(a).label;
+        const std::string& lb = resources_[side].at(b).label;
+        return la != lb ? la < lb : a < b;
+    });
+    for (std::string& id : ids) {
+        if (entries_[side].size() >= max_resources) {
+            problem(std::string("numbers ") + side_names[side],
+                    std::string("more than ") + std::to_string(max_resources) + " " + side_names[side] +
+                        "s were met since this host started (a number is kept for good): the rest get none");
+            break;
+        }
+        numbered_[side].emplace(id, static_cast<int>(entries_[side].size()) + 1);
+        entries_[side].push_back(std::move(id));
+    }
+    return true;
+}
+
+void nmos_client::rememberNumbers() {
+    json kept = json::object();
+    const char* const keys[] = {"senders", "receivers"};
+    for (int s : {0, 1})
+        if (!(s == 0 ? options_.sendersListed : options_.receiversListed)) kept[keys[s]] = entries_[s];
+    if (open_) out_->emplace_back(std::in_place_type<act::remember>, act::remember{kept.dump()});
 }
 
 void nmos_client::takeUpgrade(const http_answer& response) {
@@ -563,6 +630,7 @@ void nmos_client::takeUpgrade(const http_answer& response) {
     std::string upgrade = response.upgrade;
     std::transform(upgrade.begin(), upgrade.end(), upgrade.begin(), [](unsigned char c) { return std::tolower(c); });
     if (response.status != 101 || upgrade != "websocket") {
+        // A registry's REST port may answer an upgrade as a plain GET.
         fail("the registry answered " + std::to_string(response.status) + " " + cleanLabel(response.reason).text +
              " to " + on().waitingFor + ", not 101 Switching Protocols to a WebSocket");
         return;
@@ -617,6 +685,8 @@ void nmos_client::takeGrain(const std::string& text) {
         side = 0;
     if (side < 0) return;                  // another kind of resource: not followed
     std::vector<std::string> connections;  // receivers whose connection alone may have changed
+    std::vector<std::string> met;          // resources this link had not numbered yet
+    const bool listed = side == 0 ? options_.sendersListed : options_.receiversListed;
     bool renumber = false;
     for (const json& change : grain["data"]) {
         if (!change.is_object()) {
@@ -641,6 +711,9 @@ void nmos_client::takeGrain(const std::string& text) {
                 connections.push_back(id);
             else
                 renumber = true;
+            if (!listed && !numbered_[side].count(id) &&
+                std::find(met.begin(), met.end(), id) == met.end())
+                met.push_back(id);
             resources_[side][id] = std::move(resource);
         } else if (pre != change.end() && pre->is_object()) {
             renumber = true;
@@ -654,6 +727,10 @@ void nmos_client::takeGrain(const std::string& text) {
             misfit("a change with neither pre nor post");
         }
     }
+    // A resource removed in the same grain as it came is not numbered.
+    met.erase(std::remove_if(met.begin(), met.end(), [&](const std::string& id) { return !resources_[side].count(id); }),
+              met.end());
+    if (number(side, std::move(met))) rememberNumbers();
     if (renumber)
         publish();
     else
@@ -666,7 +743,16 @@ void nmos_client::takeGrain(const std::string& text) {
 
 void nmos_client::endSync() {
     syncing_ = false;
-    if (open_) out_->emplace_back(std::in_place_type<act::read_end>);
+    if (!open_) return;
+    if (up_) {
+        out_->emplace_back(std::in_place_type<act::read_end>);
+        return;
+    }
+    up_ = true;
+    const int sizes[] = {settings_.sources, settings_.destinations};
+    int shown[2];
+    for (int side : {0, 1}) shown[side] = sizes[side] > 0 ? sizes[side] : static_cast<int>(entries_[side].size());
+    out_->emplace_back(std::in_place_type<act::up>, act::up{shown[0], shown[1]});
 }
 
 void nmos_client::publish() {

@@ -1,5 +1,10 @@
 #include "quon/routers/nmos/nmos_wire.h"
 
+#include "quon/common/endpoint.h"
+
+#include <algorithm>
+#include <cctype>
+
 #include <boost/beast/core/detail/base64.hpp>
 #include <boost/beast/websocket/detail/hybi13.hpp>
 
@@ -64,11 +69,43 @@ std::string pathOf(std::string_view url) {
     return slash == std::string_view::npos ? std::string("/") : std::string(url.substr(slash));
 }
 
-std::string authorityOf(std::string_view url) {
+std::optional<web_socket_url> readWebSocketUrl(std::string_view url, std::string& why) {
+    web_socket_url out;
+    const auto lower = [](std::string_view text) {
+        std::string low(text);
+        for (char& c : low) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return low;
+    };
     const std::size_t scheme = url.find("://");
-    if (scheme == std::string_view::npos) return {};
-    const std::size_t slash = url.find('/', scheme + 3);
-    return std::string(url.substr(scheme + 3, slash == std::string_view::npos ? url.npos : slash - scheme - 3));
+    std::string_view rest = url;
+    if (scheme != std::string_view::npos) {
+        const std::string name = lower(url.substr(0, scheme));
+        if (name != "ws" && name != "wss") {
+            why = "is not a ws:// or wss:// URL";
+            return std::nullopt;
+        }
+        out.tls = name == "wss";
+        rest = url.substr(scheme + 3);
+        const std::size_t slash = std::min(rest.find('/'), rest.size());
+        out.authority = std::string(rest.substr(0, slash));
+        endpoint_text where;
+        std::string error;
+        if (!parseEndpoint(out.authority, where, error) || where.host.empty() || (where.port && *where.port == 0)) {
+            why = "names no host and port this link can connect to" + (error.empty() ? "" : ": " + error);
+            return std::nullopt;
+        }
+        out.host = where.host;
+        out.port = where.port.value_or(out.tls ? 443 : 80);
+        rest = rest.substr(slash);
+        if (rest.empty()) rest = "/";
+    }
+    out.path = std::string(rest);
+    const bool printable = std::all_of(out.path.begin(), out.path.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+    if (out.path.empty() || out.path[0] != '/' || out.path.size() > 8192 || !printable) {
+        why = "has no path a request line can hold";
+        return std::nullopt;
+    }
+    return out;
 }
 
 std::string clientFrame(opcode op, std::string_view payload, const std::array<std::uint8_t, 4>& mask) {

@@ -13,6 +13,8 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "client_table.h"
 #include "docs_cases.h"
@@ -88,12 +90,14 @@ protected:
         return all;
     }
     // The next connection opens the receivers' WebSocket, and the second
-    // the senders'.
-    void follow() {
+    // the senders'; their sync grains (here empty) make the link up.
+    lines follow() {
         table->connect();
         table->in(upgrade());
         table->secondConnect();
         table->secondIn(upgrade());
+        table->in(grain("/receivers/", json::array()));
+        return table->secondIn(grain("/senders/", json::array()));
     }
 
     std::string key;
@@ -124,11 +128,11 @@ TEST_F(NmosClient, SubscribesThenReadsPageByPageThenFollowsTheWebSocket) {
                    {"GET " + v13 + "/receivers" + firstPage, "timer +5000 ms"}},
                   {"the receivers",
                    bytesIn(page(two_receivers, 5)),
-                   {"label source 1 CAM 1", "label source 2 CAM 2", "label destination 1 MON A", "crosspoint 1 2",
-                    "label destination 2 MON B", "crosspoint 2 0", "up 2 2", "reopen"}},
-                  {"the receivers' WebSocket's connection",
+                   {"remember", "label source 1 CAM 1", "label source 2 CAM 2", "label destination 1 MON A",
+                    "crosspoint 1 2", "label destination 2 MON B", "crosspoint 2 0", "reopen 127.0.0.1:80"}},
+                  {"the receivers' WebSocket's connection, where its ws_href says",
                    connects(),
-                   {"read starts", "WS " + wsPath, "timer +5000 ms", "reopen second"}}});
+                   {"WS " + wsPath, "timer +5000 ms", "reopen second 127.0.0.1:80"}}});
     play(*table,
          {{"the upgrade", [this](client_table& t) { return t.in(upgrade()); }, {}},
           {"the senders' WebSocket's connection",
@@ -138,6 +142,11 @@ TEST_F(NmosClient, SubscribesThenReadsPageByPageThenFollowsTheWebSocket) {
           {"the sync grain: nothing new",
            bytesIn(grain("/receivers/", json::array({change(receiver(1, "MON A", 2), receiver(1, "MON A", 2))}))),
            {}},
+          {"the senders' sync grain: the read is whole, and the link up",
+           [](client_table& t) {
+               return t.secondIn(grain("/senders/", json::array({change(sender(1, "CAM 1"), sender(1, "CAM 1"))})));
+           },
+           {"up 2 2"}},
           {"a connection change",
            bytesIn(grain("/receivers/", json::array({change(receiver(1, "MON A", 2), receiver(1, "MON A", 1))}))),
            {"crosspoint 1 1"}},
@@ -221,7 +230,7 @@ TEST_F(NmosClient, AnswersSplitAtEveryByteReadTheSame) {
         all.insert(all.end(), got.begin(), got.end());
     }
     EXPECT_EQ(std::count(all.begin(), all.end(), "crosspoint 1 2"), 1);
-    EXPECT_EQ(all.back(), "reopen");
+    EXPECT_EQ(all.back(), "reopen 127.0.0.1:80");
 }
 
 TEST_F(NmosClient, VersionsPagingAndAddressesARegistryMayOffer) {
@@ -287,7 +296,7 @@ TEST_F(NmosClient, ALostSubscriptionOrAClosedWebSocketSubscribesAndReadsAgain) {
            {"POST " + v13 + "/subscriptions", "timer +5000 ms", "GET " + v13 + "/senders" + firstPage,
             "timer +5000 ms"}}});
     table->in(page(two_senders));
-    EXPECT_EQ(table->in(page(two_receivers)), lines{"reopen"});
+    EXPECT_EQ(table->in(page(two_receivers)), lines{"reopen 127.0.0.1:80"});
     follow();
     play(*table, {{"the senders' WebSocket closed by the registry",
                    [](client_table& t) { return t.secondIn(serverFrame(8, "")); },
@@ -305,7 +314,7 @@ TEST_F(NmosClient, TheResyncReadsAgainAndReportsOnlyWhatDiffers) {
               (lines{"POST " + v13 + "/subscriptions", "timer +5000 ms", "POST " + v13 + "/subscriptions",
                      "timer +5000 ms", "GET " + v13 + "/senders" + firstPage,
                      "timer +5000 ms", "GET " + v13 + "/receivers" + firstPage, "timer +5000 ms",
-                     "label source 2 CAM 2b", "crosspoint 2 1", "reopen"}));
+                     "label source 2 CAM 2b", "crosspoint 2 1", "reopen 127.0.0.1:80"}));
     play(*table, {{"a WebSocket closed by the registry",
                    [this](client_table& t) {
                        t.connect();
@@ -329,14 +338,14 @@ TEST_F(NmosClient, TheDeviceFilesListsNumberByIdOrLabelAndNameWhatIsMissingOnce)
                      "problem Senders= names 'CAM 9' (source 3), which the registry does not hold: a receiver "
                      "taking it shows no source",
                      "problem Receivers= names 2 receivers and DatabaseSize_1 is 1: numbers up to 1 are followed",
-                     "up 3 1", "reopen"}));
-    follow();
+                     "reopen 127.0.0.1:80"}));
+    EXPECT_EQ(follow(), lines{"up 3 1"}) << "the sizes the device file gives";
     EXPECT_EQ(table->in(grain("/receivers/", json::array({change(receiver(2, "MON B", 0), receiver(2, "MON B", 2))}))),
               lines{"crosspoint 1 1"})
         << "MON B takes CAM 2, which Senders= makes source 1";
     EXPECT_EQ(table->secondIn(grain("/senders/", json::array({change(sender(2, "CAM 2"), sender(2, "CAM 2 WIDE"))}))),
-              (lines{"label source 1 CAM 2 WIDE", "read ends"}))
-        << "the senders' first grain, which ends the read; a sender named by its label keeps its number through a relabel";
+              (lines{"label source 1 CAM 2 WIDE"}))
+        << "a sender named by its label keeps its number through a relabel";
     table->resync();
     const lines again = read(two_senders, two_receivers, false);
     EXPECT_EQ(
@@ -350,7 +359,32 @@ TEST(NmosWire, LinkHeadersAndUrls) {
             R"(<http://r.example/x-nmos/query/v1.3/senders/?paging.until=0:10&paging.limit=10>; rel="prev", <http://r.example:8080/x-nmos/query/v1.3/senders/?paging.since=0:20&paging.limit=10>; rel="next")"),
         std::optional<std::string>("/x-nmos/query/v1.3/senders/?paging.since=0:20&paging.limit=10"));
     EXPECT_EQ(nmos::nextLink(R"(<http://r.example/a>; rel="prev")"), std::nullopt);
-    EXPECT_EQ(nmos::authorityOf("ws://127.0.0.1:8080/x"), "127.0.0.1:8080");
+    // ws_href: as given, its port and scheme the link's to open; a bare path is on the registry's own connection.
+    struct url_case {
+        std::string url;
+        std::string host;
+        int port;
+        bool tls;
+        std::string path;
+    };
+    for (const url_case& c : std::vector<url_case>{
+             {"ws://127.0.0.1:8011/x-nmos/query/v1.3/subscriptions/a/ws", "127.0.0.1", 8011, false,
+              "/x-nmos/query/v1.3/subscriptions/a/ws"},
+             {"WSS://registry.example/s?x=1", "registry.example", 443, true, "/s?x=1"},
+             {"ws://[::1]:81", "::1", 81, false, "/"},
+             {"/x-nmos/query/v1.3/subscriptions/a/ws", "", 0, false, "/x-nmos/query/v1.3/subscriptions/a/ws"}}) {
+        std::string why;
+        const auto url = nmos::readWebSocketUrl(c.url, why);
+        ASSERT_TRUE(url) << c.url << ": " << why;
+        EXPECT_EQ(std::make_tuple(url->host, int(url->port), url->tls, url->path),
+                  std::make_tuple(c.host, c.port, c.tls, c.path))
+            << c.url;
+    }
+    for (const std::string bad : {"http://127.0.0.1:81/ws", "ws://:81/ws", "ws://127.0.0.1:0/ws", "ws://h/a b", "ws"}) {
+        std::string why;
+        EXPECT_FALSE(nmos::readWebSocketUrl(bad, why)) << bad;
+        EXPECT_FALSE(why.empty()) << bad;
+    }
     EXPECT_EQ(nmos::webSocketAccept("dGhlIHNhbXBsZSBub25jZQ=="), "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
 }
 

@@ -59,7 +59,8 @@ TEST_F(NmosConnection, ReadsThenFollowsTheRegistrysGrains) {
     // The second connection dropped: the router's failure, retried.
     nmos.dropSendersSockets();
     ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
-    EXPECT_EQ(listener.downs[0].first, "the router closed the connection (second connection)");
+    EXPECT_EQ(listener.downs[0].first, "the router closed the connection (second connection, to 127.0.0.1:" +
+                                           std::to_string(router->port()) + ")");
     ASSERT_TRUE(waitUntil([&] { return listener.ups.size() == 2; }));
     const int again = router->keepAlivesAnswered();
     ASSERT_TRUE(waitUntil([&] { return router->keepAlivesAnswered() > again; })) << "following again";

@@ -14,6 +14,7 @@
 #define QUON_ROUTERS_ROUTER_ACTIONS_H
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <variant>
 #include <vector>
@@ -128,15 +129,35 @@ struct read_end {
 // WebSocket). Channel 1: opened (or opened again), the client is told
 // secondConnected(); the rest of the list is carried out. When the new
 // connection cannot be made, the router goes down as for any failure.
+// The new connection goes to `host` and `port` (over TLS when `tls`), for a
+// protocol whose router names where to connect (NMOS: a subscription's
+// ws_href); to the router's own address (Address=) when `host` is empty.
+// A connection that fails is retried at the router's own address.
 struct reopen {
     int channel = 0;
-    bool operator==(const reopen& other) const { return channel == other.channel; }
+    std::string host;
+    std::uint16_t port = 0;
+    bool tls = false;
+    bool operator==(const reopen& other) const {
+        return channel == other.channel && host == other.host && port == other.port && tls == other.tls;
+    }
+};
+
+// What the client learnt that should outlive the process (NMOS: the
+// numbers it gave the senders and receivers it met): kept whole in the
+// router's state file (router_settings::stateFile), replacing what was
+// kept, and given back to the next client made for the router
+// (router_settings::remembered).
+struct remember {
+    std::string text;
+    bool operator==(const remember& other) const { return text == other.text; }
 };
 
 }  // namespace act
 
 using router_action = std::variant<act::send, act::arm_timer, act::crosspoint, act::label, act::up, act::fail,
-                                 act::problem, act::missing, act::reopen, act::read_start, act::read_end, act::answered>;
+                                 act::problem, act::missing, act::reopen, act::read_start, act::read_end, act::answered,
+                                 act::remember>;
 using router_actions = std::vector<router_action>;
 
 }  // namespace quon::routers

@@ -38,6 +38,12 @@ struct router_settings {
     // weigh against what the router shows (docs/routers.md).
     int sources = 0;
     int destinations = 0;
+    bool tls = false;  // Address=https://...
+    // Where the client's act::remember is kept (beside the device file),
+    // and what was kept there when the device file was read; empty when
+    // there is none.
+    std::string stateFile;
+    std::string remembered;
     std::chrono::milliseconds backOffFirst{1000};  // the first retry comes within this
     std::chrono::milliseconds backOffCap{30000};   // no retry waits longer than this
     std::uint32_t jitterSeed = 0;                  // 0: seeded from the clock

@@ -69,6 +69,12 @@ public:
     // protocol went wrong or silent) and schedules the next attempt, whose
     // wait it returns. The listener is not told: the user words it.
     std::chrono::milliseconds fail();
+    // Where the next connection, and each retry, goes from now on (at
+    // first, the settings' host and port).
+    void setPeer(std::string host, std::uint16_t port);
+    // Drops the connection and connects again at once, the back-off kept:
+    // for a user that moves on to its next connection, not one that failed.
+    void reconnect();
     // After a connection proved good: the next wait is the first again.
     void resetBackoff() { backoff_.reset(); }
 
@@ -95,6 +101,8 @@ private:
     std::chrono::milliseconds scheduleRetry();
 
     const tcp_carrier_settings settings_;
+    std::string host_;  // where connections go (setPeer)
+    std::uint16_t port_;
     boost::asio::io_context& io_;        // borrowed; outlives the carrier
     tcp_carrier_listener& listener_;     // borrowed; see the top
     boost::asio::ip::tcp::resolver resolver_;

@@ -1,14 +1,17 @@
 // nmos_client: an NMOS registry's Query API (IS-04) followed as a router,
 // without I/O. Destinations are receivers and sources senders, numbered by
-// the device file's lists (nmos_options); a receiver's subscription names
-// the sender it takes, which is its route.
+// the device file's lists (nmos_options), else as met; a receiver's
+// subscription names the sender it takes, which is its route.
 //
 // The router's connection (channel 0) carries, in turn: HTTP/1.1 requests
 // (the API's versions, WebSocket subscriptions to /receivers and to
 // /senders, the senders and receivers read page by page), then, on the
-// next connection (act::reopen), the receivers' WebSocket; a second
-// connection (channel 1) opened beside it carries the senders' WebSocket.
-// Their grains are followed until the resync reads again. docs/routers.md
+// next connection (act::reopen, to where the subscription's ws_href
+// says), the receivers' WebSocket; a second connection (channel 1) opened
+// beside it carries the senders' WebSocket. Their grains are followed
+// until the resync reads again. The router is up once both WebSockets
+// are open and have sent their first grain: a registry whose WebSockets
+// cannot be opened never is, and is retried with the back-off. docs/routers.md
 // ("NMOS") says what it asks and tolerates.
 //
 // Lives on the thread that feeds it, as every router_client.
@@ -46,8 +49,11 @@ constexpr int update_rate_ms = 10;
 // The device file's numbering: entry n of a list is number n, named by its
 // id or by its label; a label names the resource that first bore it (the
 // lowest id of those that do), which keeps its number through relabels
-// while it lasts. A side without a list is numbered in label order (ties
-// by id), taken again at each read.
+// while it lasts. A side without a list numbers each resource as it first
+// meets it, after those met before (those of one read, or of one grain, in
+// label order, ties by id), and keeps the number for good: through
+// removals, registry restarts and, by act::remember and the router's
+// state file (router_settings::remembered), restarts of the host.
 struct nmos_options {
     std::vector<std::string> senders;
     std::vector<std::string> receivers;
@@ -96,7 +102,12 @@ private:
         frame_reader frames{max_document_bytes};
         std::optional<router_clock::time_point> deadline;
         std::string waitingFor;  // the request whose answer is awaited, as said in a failure
-        std::string wsPath;      // the subscription's WebSocket
+        // The subscription's WebSocket, where its ws_href says.
+        std::string wsPath;
+        std::string wsAuthority;  // for Host:
+        std::string wsHost;
+        std::uint16_t wsPort = 0;
+        bool wsTls = false;
         std::string wsKey;
     };
 
@@ -111,7 +122,14 @@ private:
     void request(std::string bytes, std::string what);
     void fail(const std::string& why);
     void problem(const std::string& cause, const std::string& text);
-    void reopen();
+    // The next connection on channel 0: the registry's (an HTTP read), or,
+    // with `webSocket`, the receivers' WebSocket's.
+    void reopen(bool webSocket = false);
+    // Numbers `ids` (of one side without a list, none numbered yet) after
+    // those it has, in label order; true when any was.
+    bool number(int side, std::vector<std::string> ids);
+    void rememberNumbers();
+    void takeRemembered(const std::string& text);
     void subscribe(int side);
     void readPage(const std::string& path);
     void feedHttp();
@@ -170,6 +188,8 @@ private:
     std::vector<int> shownSource_;                                      // by destination; -1: none reported
     std::vector<std::optional<std::string>> shownLabel_[2];
     std::set<std::string> warned_;  // mapping entries named as missing on this link
+    std::unordered_map<std::string, int> numbered_[2];  // a side without a list: id -> its number
+    std::string rememberedProblem_;  // what was wrong with what the state file held, said at the first connect
     std::uint32_t random_;
 };
 

@@ -34,8 +34,20 @@ std::string webSocketAccept(const std::string& key);
 std::optional<std::string> nextLink(std::string_view header);
 // "ws://host:port/path?q" -> "/path?q"; a bare path stays as it is.
 std::string pathOf(std::string_view url);
-// "ws://host:port/path" -> "host:port"; empty for a bare path.
-std::string authorityOf(std::string_view url);
+
+// Where a subscription's ws_href says its WebSocket is: a ws:// or wss://
+// URL (port 80 or 443 when it gives none), or a bare path from the root,
+// on the registry's own connection.
+struct web_socket_url {
+    std::string host;  // empty for a bare path; an IPv6 address without brackets
+    std::uint16_t port = 0;
+    bool tls = false;        // wss://
+    std::string authority;   // as written, for Host:
+    std::string path;        // with its query
+};
+// Nothing, with `why` saying what is wrong, for anything else, or a path
+// that is not printable ASCII without blanks (what a request line holds).
+std::optional<web_socket_url> readWebSocketUrl(std::string_view url, std::string& why);
 
 enum class opcode : std::uint8_t { continuation = 0, text = 1, binary = 2, close = 8, ping = 9, pong = 10 };
 
