@@ -154,6 +154,9 @@ void nmos_client::armEarliest() {
     for (const conversation& c : talk_)
         if (c.deadline && (!earliest || *c.deadline < *earliest)) earliest = c.deadline;
     if (syncing_ && (!earliest || syncDeadline_ < *earliest)) earliest = syncDeadline_;
+    for (int channel : {0, 1})
+        if (syncing_ && !synced_[channel] && syncQuiet_[channel] && *syncQuiet_[channel] < *earliest)
+            earliest = syncQuiet_[channel];
     if (open_ && earliest) out_->emplace_back(std::in_place_type<act::arm_timer>, act::arm_timer{*earliest});
 }
 
@@ -229,7 +232,12 @@ void nmos_client::connected(router_clock::time_point now, router_actions& out) {
         // read since connect goes on).
         if (up_) out_->emplace_back(std::in_place_type<act::read_start>);
         syncing_ = true;
-        synced_[0] = synced_[1] = false;
+        for (int channel : {0, 1}) {
+            synced_[channel] = false;
+            syncFirst_[channel] = 0;
+            syncSeen_[channel].clear();
+            syncQuiet_[channel].reset();
+        }
         syncDeadline_ = now + settings_.connectTimeout;
         openWebSocket();
         const conversation& senders = talk_[1];
@@ -572,6 +580,7 @@ void nmos_client::endRead() {
     for (int side : {0, 1}) {
         resources_[side] = std::move(reading_[side]);
         reading_[side].clear();
+        readCount_[side] = resources_[side].size();
         const bool listed = side == 0 ? options_.sendersListed : options_.receiversListed;
         if (listed) continue;
         std::vector<std::string> met;
@@ -688,6 +697,7 @@ void nmos_client::takeGrain(const std::string& text) {
     std::vector<std::string> met;          // resources this link had not numbered yet
     const bool listed = side == 0 ? options_.sendersListed : options_.receiversListed;
     bool renumber = false;
+    bool live = false;  // a change that is not a sync entry: the sync is over
     for (const json& change : grain["data"]) {
         if (!change.is_object()) {
             misfit("a change that is not an object");
@@ -695,6 +705,11 @@ void nmos_client::takeGrain(const std::string& text) {
         }
         const auto post = change.find("post");
         const auto pre = change.find("pre");
+        if (pre != change.end() && post != change.end() && *pre == *post && post->is_object() &&
+            post->contains("id") && (*post)["id"].is_string())
+            syncSeen_[channel_].insert((*post)["id"].get<std::string>());
+        else
+            live = true;
         if (post != change.end() && post->is_object()) {
             std::string id;
             nmos_resource resource;
@@ -735,9 +750,21 @@ void nmos_client::takeGrain(const std::string& text) {
         publish();
     else
         publishConnections(connections);
-    if (syncing_) {
-        synced_[channel_] = true;
-        if (synced_[0] && synced_[1]) endSync();
+    if (syncing_ && !synced_[channel_]) {
+        // A registry pages its sync as it pages a list: the sync is whole
+        // at a shorter grain than its first, at as many resources as the
+        // read found, at a change that is news, or when it pauses.
+        const std::size_t size = grain["data"].size();
+        const bool first = syncFirst_[channel_] == 0;
+        if (first) syncFirst_[channel_] = size;
+        if (live || size == 0 || (!first && size < syncFirst_[channel_]) ||
+            syncSeen_[channel_].size() >= readCount_[side]) {
+            synced_[channel_] = true;
+            if (synced_[0] && synced_[1]) endSync();
+        } else {
+            syncQuiet_[channel_] = now_ + sync_pause;
+            armEarliest();
+        }
     }
 }
 
@@ -878,7 +905,10 @@ void nmos_client::timer(router_clock::time_point now, router_actions& out) {
         }
     }
     // A WebSocket without a grain by then: what came is the read.
-    if (syncing_ && now >= syncDeadline_) endSync();
+    for (int channel : {0, 1})
+        if (syncing_ && !synced_[channel] && syncQuiet_[channel] && now >= *syncQuiet_[channel])
+            synced_[channel] = true;
+    if (syncing_ && (now >= syncDeadline_ || (synced_[0] && synced_[1]))) endSync();
     // A wake-up for a deadline since met: the other channel's may remain.
     armEarliest();
 }

@@ -59,8 +59,11 @@ protected:
         return {op == 9 ? "ws ping" : op == 10 ? "ws pong" : op == 8 ? "ws close" : "ws other"};
     }
 
-    void make(nmos::nmos_options options = {}, int sources = 0, int destinations = 0, std::string path = "") {
+    void make(nmos::nmos_options options = {}, int sources = 0, int destinations = 0, std::string path = "",
+              std::string remembered = "") {
         routers::router_settings s;
+        s.stateFile = "dev_001.state";
+        s.remembered = std::move(remembered);
         s.port = 80;
         s.sources = sources;
         s.destinations = destinations;
@@ -139,13 +142,17 @@ TEST_F(NmosClient, SubscribesThenReadsPageByPageThenFollowsTheWebSocket) {
            [](client_table& t) { return t.secondConnect(); },
            {"second WS " + sendersWsPath, "timer +5000 ms"}},
           {"its upgrade", [this](client_table& t) { return t.secondIn(upgrade()); }, {}},
-          {"the sync grain: nothing new",
-           bytesIn(grain("/receivers/", json::array({change(receiver(1, "MON A", 2), receiver(1, "MON A", 2))}))),
+          {"the receivers' sync grain, every receiver read: whole, nothing new",
+           bytesIn(grain("/receivers/", json::array({change(receiver(1, "MON A", 2), receiver(1, "MON A", 2)),
+                                                     change(receiver(2, "MON B", 0), receiver(2, "MON B", 0))}))),
            {}},
-          {"the senders' sync grain: the read is whole, and the link up",
+          {"the senders' sync grain, a page of one: more may follow",
            [](client_table& t) {
                return t.secondIn(grain("/senders/", json::array({change(sender(1, "CAM 1"), sender(1, "CAM 1"))})));
            },
+           {"timer +250 ms"}},
+          {"a shorter page is the last: the read is whole, and the link up",
+           [](client_table& t) { return t.secondIn(grain("/senders/", json::array())); },
            {"up 2 2"}},
           {"a connection change",
            bytesIn(grain("/receivers/", json::array({change(receiver(1, "MON A", 2), receiver(1, "MON A", 1))}))),
@@ -282,6 +289,98 @@ TEST_F(NmosClient, FaultsOfTheRegistryAreTheLinksReason) {
           {"not HTTP",
            bytesIn("SSH-2.0\r\n\r\n"),
            {"fail the registry's answer to GET /x-nmos/query/ is not HTTP/1.x: SSH-2.0"}}});
+}
+
+// A registry may serve its WebSockets on another port or host, and over
+// TLS; its REST port may answer an upgrade as a plain GET (200 and JSON).
+TEST_F(NmosClient, EachWebSocketIsOpenedWhereItsHrefSaysAndAnUpgradeRefusedIsTheLinksReason) {
+    make();
+    table->connect();
+    table->in(httpAnswer(200, R"(["v1.3/"])"));
+    table->in(subscriptionAnswer("v1.3", "127.0.0.1:81"));
+    const std::string sent = subscriptionAnswer("v1.3", "[::1]", "/senders");
+    json overTls = json::parse(sent.substr(sent.find("\r\n\r\n") + 4));
+    overTls["ws_href"] = "wss" + overTls["ws_href"].get<std::string>().substr(2);
+    table->in(httpAnswer(201, overTls.dump()));
+    table->in(page(two_senders));
+    play(*table,
+         {{"the read, then the receivers' WebSocket on its own port", bytesIn(page(two_receivers)),
+           {"remember", "label source 1 CAM 1", "label source 2 CAM 2", "label destination 1 MON A", "crosspoint 1 2",
+            "label destination 2 MON B", "crosspoint 2 0", "reopen 127.0.0.1:81"}},
+          {"and the senders' over TLS on another host", connects(),
+           {"WS " + wsPath, "timer +5000 ms", "reopen second tls ::1:443"}},
+          {"the REST port's answer to an upgrade", bytesIn(subscriptionAnswer("v1.3", "127.0.0.1:81").replace(9, 11, "200 OK")),
+           {"fail the registry answered 200 OK to the WebSocket opening of ws://127.0.0.1:81" + wsPath +
+            ", not 101 Switching Protocols to a WebSocket"}}});
+}
+
+// The registry's sync may come as several grains: one read with the HTTP
+// read, whole at a shorter grain, at as many as were read, or at a pause.
+TEST_F(NmosClient, ASyncPagedOverGrainsIsOneRead) {
+    make();
+    read(two_senders, two_receivers);
+    table->connect();
+    table->in(upgrade());
+    table->secondConnect();
+    table->secondIn(upgrade());
+    play(*table,
+         {{"a full first page of the receivers' sync",
+           bytesIn(grain("/receivers/", json::array({change(receiver(1, "MON A", 1), receiver(1, "MON A", 1))}))),
+           {"crosspoint 1 1", "timer +250 ms"}},
+          {"the senders' sync, as many as were read",
+           [](client_table& t) {
+               return t.secondIn(grain("/senders/", json::array({change(sender(1, "CAM 1"), sender(1, "CAM 1")),
+                                                                 change(sender(2, "CAM 2"), sender(2, "CAM 2"))})));
+           },
+           {}},
+          {"a pause ends the receivers'", timePasses(250ms), {"up 2 2"}}});
+}
+
+// Without a list, a resource is numbered when first met, after the
+// others, for good: a registry that restarts empty and hears its nodes
+// again later finds every display's number where it was.
+TEST_F(NmosClient, ResourcesMetLaterAreNumberedAfterTheOthersAndKeepTheirNumbers) {
+    make();
+    read(two_senders, two_receivers);
+    follow();
+    const std::string both = json{{"receivers", {receiverId(1), receiverId(2)}}, {"senders", {senderId(1), senderId(2)}}}.dump();
+    EXPECT_EQ(table->remembered(), both);
+    play(*table,
+         {{"a sender added, first in label order, numbered last",
+           [](client_table& t) { return t.secondIn(grain("/senders/", json::array({change(nullptr, sender(3, "AAA"))}))); },
+           {"remember", "label source 3 AAA"}},
+          {"a receiver added, taking it",
+           bytesIn(grain("/receivers/", json::array({change(nullptr, receiver(3, "MON C", 3))}))),
+           {"remember", "label destination 3 MON C", "crosspoint 3 3"}},
+          {"the registry restarts empty", [this](client_table& t) {
+               t.resync();
+               return read(json::array(), json::array(), false);
+           },
+           {"POST " + v13 + "/subscriptions", "timer +5000 ms", "POST " + v13 + "/subscriptions", "timer +5000 ms",
+            "GET " + v13 + "/senders" + firstPage, "timer +5000 ms", "GET " + v13 + "/receivers" + firstPage,
+            "timer +5000 ms", "crosspoint 1 0", "crosspoint 3 0", "reopen 127.0.0.1:80"}},
+          {"its node registers again: every receiver added back where it was",
+           [this](client_table& t) {
+               follow();
+               t.secondIn(grain("/senders/", json::array({change(nullptr, sender(3, "AAA")), change(nullptr, sender(2, "CAM 2")),
+                                                          change(nullptr, sender(1, "CAM 1"))})));
+               return t.in(grain("/receivers/", json::array({change(nullptr, receiver(2, "MON B", 0)),
+                                                             change(nullptr, receiver(3, "MON C", 3)),
+                                                             change(nullptr, receiver(1, "MON A", 2))})));
+           },
+           {"crosspoint 1 2", "crosspoint 3 3"}}});
+    const std::string kept = table->remembered();
+
+    // The next process reads the same numbers back; what it cannot read is said, and numbering starts afresh.
+    make({}, 0, 0, "", json{{"senders", {senderId(2), senderId(1)}}}.dump());
+    const lines again = read(two_senders, two_receivers);
+    EXPECT_NE(std::find(again.begin(), again.end(), "label source 1 CAM 2"), again.end());
+    make({}, 0, 0, "", "[1]");
+    const lines fresh = read(two_senders, two_receivers);
+    EXPECT_EQ(fresh.front(), "problem the state file dev_001.state is not the JSON object this host writes; senders and "
+                             "receivers are numbered afresh as met");
+    EXPECT_NE(std::find(fresh.begin(), fresh.end(), "label source 1 CAM 1"), fresh.end());
+    EXPECT_NE(kept.find(senderId(3)), std::string::npos);
 }
 
 TEST_F(NmosClient, ALostSubscriptionOrAClosedWebSocketSubscribesAndReadsAgain) {

@@ -45,6 +45,9 @@ constexpr std::size_t max_resources = 100000;          // senders, and receivers
 constexpr int page_limit = 1000;
 // The fastest the registry is asked to push (max_update_rate_ms).
 constexpr int update_rate_ms = 10;
+// A sync sent as several grains comes as one burst: a pause this long
+// after a full grain ends it.
+constexpr std::chrono::milliseconds sync_pause{250};
 
 // The device file's numbering: entry n of a list is number n, named by its
 // id or by its label; a label names the resource that first bore it (the
@@ -171,7 +174,11 @@ private:
     // (or connectTimeout has not passed): one read, act::read_start to
     // act::read_end.
     bool syncing_ = false;
-    bool synced_[2] = {false, false};
+    bool synced_[2] = {false, false};  // by channel
+    std::size_t syncFirst_[2] = {0, 0};  // the first sync grain's size; 0 before it
+    std::set<std::string> syncSeen_[2];  // the ids its sync grains carried so far
+    std::optional<router_clock::time_point> syncQuiet_[2];  // when its sync is taken as whole without more
+    std::size_t readCount_[2] = {0, 0};  // by side: the resources the read found
     router_clock::time_point syncDeadline_;
     bool followNext_ = false;  // the next connection opens the WebSockets
     int upgradeRefusals_ = 0;
