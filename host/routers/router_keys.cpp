@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -34,16 +35,23 @@ const std::vector<protocol_key<router_settings>>& sharedKeys() {
     return keys;
 }
 
-// The state file beside the device file (dev_NNN.state), and what it
-// holds when there is one: what the router's link learnt, kept through a
-// restart.
+// The router's state file, dev_NNN.state, in the state folder: systemd's
+// StateDirectory= (the packaged unit's, as its service may write nowhere
+// else) when serve runs under it, else the system folder beside the
+// device file. What it holds, when there is one, is what the router's link
+// learnt, kept through a restart.
 bool readState(const std::string& devicePath, router_settings& s, std::string& error) {
     if (devicePath.empty()) return true;
-    const std::size_t dot = devicePath.rfind('.');
     const std::size_t slash = devicePath.rfind('/');
-    s.stateFile = (dot != std::string::npos && (slash == std::string::npos || dot > slash) ? devicePath.substr(0, dot)
-                                                                                            : devicePath) +
-                  ".state";
+    std::string name = slash == std::string::npos ? devicePath : devicePath.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos) name.resize(dot);
+    std::string folder = slash == std::string::npos ? "." : devicePath.substr(0, slash);
+    if (const char* state = std::getenv("STATE_DIRECTORY"); state && *state) {
+        folder = state;
+        folder.resize(std::min(folder.find(':'), folder.size()));  // the first of several
+    }
+    s.stateFile = folder + "/" + name + ".state";
     std::ifstream in(s.stateFile, std::ios::binary);
     if (!in) {
         if (errno == ENOENT) return true;

@@ -5,6 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
 #include <boost/asio/io_context.hpp>
 
 #include "quon/routers/network_routers.h"
@@ -168,6 +172,28 @@ TEST(RouterKeysOfEachProtocol, AnAddressWithoutAPortTakesTheProtocolsPort) {
         EXPECT_EQ(settings.sources, 16);
         EXPECT_EQ(settings.destinations, 8);
     }
+}
+
+// What a link learnt and keeps through a restart: beside the device file,
+// or in systemd's state folder when serve runs under the packaged unit.
+TEST(RouterKeysOfEachProtocol, TheStateFileIsReadFromBesideTheDeviceFileOrTheStateFolder) {
+    char pattern[] = "/tmp/quon-keys-test-XXXXXX";
+    const std::string folder = mkdtemp(pattern);
+    std::ofstream(folder + "/dev_001.state") << R"({"senders":["a"]})";
+    quon::router_description d = device("nmos", {address});
+    d.path = folder + "/dev_001.ini";
+    routers::router_settings settings;
+    std::string error;
+    ASSERT_NE(routers::readRouterKeys(d, protocolNamed("nmos"), settings, error), nullptr) << error;
+    EXPECT_EQ(settings.stateFile, folder + "/dev_001.state");
+    EXPECT_EQ(settings.remembered, R"({"senders":["a"]})");
+    ::setenv("STATE_DIRECTORY", (folder + "/state:/elsewhere").c_str(), 1);
+    routers::router_settings underSystemd;
+    ASSERT_NE(routers::readRouterKeys(d, protocolNamed("nmos"), underSystemd, error), nullptr) << error;
+    ::unsetenv("STATE_DIRECTORY");
+    EXPECT_EQ(underSystemd.stateFile, folder + "/state/dev_001.state");
+    EXPECT_EQ(underSystemd.remembered, "");
+    std::filesystem::remove_all(folder);
 }
 
 // Through the registry, as the host uses it: a key of another protocol is
