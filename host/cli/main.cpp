@@ -136,6 +136,8 @@ int main(int argc, char** argv) {
         "The system is read from $VX_ROOT/$VX_SYSTEM/config/system (the device files dev_NNN.ini and\n"
         "instances.ini); when neither variable is set, both are set to the bundled sample system.\n"
         "Under systemd, serve reports READY, STATUS and WATCHDOG=1 (see docs/serve.md).\n"
+        "What a router link learns and keeps through a restart (dev_NNN.state) is in $STATE_DIRECTORY when\n"
+        "set (systemd's StateDirectory=), else beside the device file.\n"
         "\n"
         "exit codes: 0 stopped by SIGINT or SIGTERM, every display torn down; 2 bad usage, a wall file that\n"
         "is refused (its errors are printed), or an --http address that cannot be served.\n");
