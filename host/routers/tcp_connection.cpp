@@ -14,6 +14,8 @@ tcp::tcp_carrier_settings carrierSettings(const router_settings& settings) {
     tcp::tcp_carrier_settings carrier;
     carrier.host = settings.host;
     carrier.port = settings.port;
+    carrier.tls = settings.tls;
+    carrier.caFile = settings.caFile;
     carrier.connectTimeout = settings.connectTimeout;
     carrier.backOffFirst = settings.backOffFirst;
     carrier.backOffCap = settings.backOffCap;

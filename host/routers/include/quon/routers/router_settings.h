@@ -21,6 +21,10 @@ struct router_settings {
     // whose descriptor takes one (protocol_descriptor::urlScheme); empty
     // otherwise.
     std::string path;
+    // Over TLS (an https:// Address=): the router's certificate verified
+    // against caFile's certificates (PEM), or the system's store when empty.
+    bool tls = false;
+    std::string caFile;
     std::chrono::milliseconds connectTimeout{5000};     // to connect, and then to read the initial state
     std::chrono::milliseconds keepAliveInterval{1000};  // a request that needs an answer is sent this often
     // A keep-alive sent and nothing at all received on its connection for
