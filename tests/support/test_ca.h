@@ -32,7 +32,6 @@ public:
 
     // The CA's own certificate: what a client is to trust.
     const std::string& caFile() const { return caFile_; }
-    const std::string& folder() const { return folder_; }
     // A server certificate, signed by the CA, for `names`: each an IP
     // address (an IP address of the certificate) or a DNS name. Its files
     // are named after `file`.
