@@ -47,9 +47,12 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # quon-host_VERSION_ARCH.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# dpkg-shlibdeps names the system's libraries the program needs; the
-# private ones are in the package.
+# dpkg-shlibdeps names the system's libraries the program needs (OpenSSL's
+# libssl3 among them); the private ones are in the package.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The system's store, which verifies a router at an https:// address that
+# names no CaFile=.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ca-certificates)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_INSTALL_PREFIX}/${QUON_PRIVATE_LIBDIR})
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 set(CPACK_STRIP_FILES ON)

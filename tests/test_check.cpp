@@ -189,8 +189,8 @@ TEST_F(Check, ARouterKeyNoProtocolMeansIsWarnedWithFileLineAndTheKeysThatExist) 
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     for (const char* key : {"5: [Router] Colour", "6: [Router] Matrix"})
         EXPECT_THAT(r.err, HasSubstr("dev_001.ini:" + std::string(key) + ": not a key of Protocol=videohub (Name, "
-                                     "Protocol, Address, ConnectTimeout, KeepAlive, KeepAliveWait, Silence, RetryFirst, "
-                                     "RetryCap, Resync); ignored"));
+                                     "Protocol, Address, CaFile, ConnectTimeout, KeepAlive, KeepAliveWait, Silence, "
+                                     "RetryFirst, RetryCap, Resync); ignored"));
 }
 
 struct device_refusal {

@@ -6,9 +6,11 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <filesystem>
 
 #include "quon/common/endpoint.h"
 #include "quon/common/text.h"
+#include "quon/tcp/ca_file.h"
 
 namespace quon::routers {
 
@@ -17,6 +19,15 @@ namespace {
 // The keys every protocol reads besides Address (which is required).
 const std::vector<protocol_key<router_settings>>& sharedKeys() {
     static const std::vector<protocol_key<router_settings>> keys = {
+        // Found and loaded once every key is read (readRouterKeys), as it
+        // needs the device file's folder and an https:// Address.
+        {"CaFile",
+         [](const std::string& v, router_settings& s, std::string& why) {
+             s.caFile = v;
+             if (!v.empty()) return true;
+             why = "the path of a file of CA certificates (PEM)";
+             return false;
+         }},
         {"ConnectTimeout", [](const std::string& v, router_settings& s,
                               std::string& why) { return readMilliseconds(v, s.connectTimeout, why); }},
         {"KeepAlive", [](const std::string& v, router_settings& s,
@@ -68,19 +79,38 @@ bool readState(const std::string& devicePath, router_settings& s, std::string& e
     return true;
 }
 
+// A URL scheme that has a form over TLS, and that form's port where the
+// URL gives none.
+struct tls_scheme {
+    const char* plain;
+    const char* secure;
+    std::uint16_t port;
+};
+constexpr tls_scheme tls_schemes[] = {{"http", "https", 443}};
+
 // Reads "host:port", "[v6]:port" or a bare host (the port left as it is);
 // for a protocol that takes URLs, also "<scheme>://" before them and a path
-// after.
+// after, or the scheme's form over TLS, which sets tls (and its own port).
 bool parseAddress(const std::string& text, const std::string& scheme, router_settings& s, std::string& error) {
     std::string authority = text;
-    const std::string prefix = scheme + "://";
-    if (!scheme.empty() && lowerCase(text.substr(0, prefix.size())) == prefix) {
+    std::vector<std::pair<std::string, const tls_scheme*>> prefixes;
+    if (!scheme.empty()) prefixes.emplace_back(scheme + "://", nullptr);
+    for (const tls_scheme& t : tls_schemes)
+        if (scheme == t.plain) prefixes.emplace_back(std::string(t.secure) + "://", &t);
+    s.tls = false;
+    for (const auto& [prefix, secure] : prefixes) {
+        if (lowerCase(text.substr(0, prefix.size())) != prefix) continue;
         authority = text.substr(prefix.size());
         const std::size_t slash = authority.find('/');
         if (slash != std::string::npos) {
             s.path = authority.substr(slash);
             authority.resize(slash);
         }
+        if (secure) {
+            s.tls = true;
+            s.port = secure->port;
+        }
+        break;
     }
     endpoint_text where;
     if (!parseEndpoint(authority, where, error)) {
@@ -128,6 +158,21 @@ std::unique_ptr<router_client> readRouterKeys(const router_description& d, const
         const std::string* value = values(k.name);
         if (value && !k.read(*value, settings, why)) {
             error = keyError(d, k.name, why);
+            return nullptr;
+        }
+    }
+    if (!settings.caFile.empty()) {
+        if (!settings.tls) {
+            error = keyError(d, "CaFile", "read only with an https:// Address=");
+            return nullptr;
+        }
+        // Beside the device file, as a user who names a file there expects.
+        std::filesystem::path file(settings.caFile);
+        if (file.is_relative()) file = std::filesystem::absolute(d.path).parent_path() / file;
+        settings.caFile = file.lexically_normal().string();
+        const std::string problem = tcp::caFileProblem(settings.caFile);
+        if (!problem.empty()) {
+            error = keyError(d, "CaFile", settings.caFile + " " + problem);
             return nullptr;
         }
     }

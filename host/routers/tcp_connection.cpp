@@ -18,6 +18,8 @@ tcp::tcp_carrier_settings carrierSettings(const router_settings& settings) {
     tcp::tcp_carrier_settings carrier;
     carrier.host = settings.host;
     carrier.port = settings.port;
+    carrier.tls = settings.tls;
+    carrier.caFile = settings.caFile;
     carrier.connectTimeout = settings.connectTimeout;
     carrier.backOffFirst = settings.backOffFirst;
     carrier.backOffCap = settings.backOffCap;
@@ -98,8 +100,10 @@ void tcp_connection::received(const std::uint8_t* data, std::size_t size) {
 void tcp_connection::failed(const tcp::tcp_failure& failure, std::chrono::milliseconds retryIn) {
     const auto self = shared_from_this();
     if (stopped_) return;
-    const std::string why = tcp::failureText(failure, "router", settings_.host, settings_.connectTimeout) +
-                            elsewhere(peer_[0]);
+    const std::string why =
+        tcp::failureText(failure, "router", peerHost_[0].empty() ? settings_.host : peerHost_[0],
+                         settings_.connectTimeout) +
+        elsewhere(peer_[0]);
     lose();
     listener_.routerDown(why, retryIn);
 }
@@ -288,14 +292,17 @@ void tcp_connection::declareUp(int sources, int destinations) {
 }
 
 std::string tcp_connection::elsewhere(const std::string& peer) const {
-    const std::string own = settings_.host + ":" + std::to_string(settings_.port);
+    const std::string own = (settings_.host.find(':') != std::string::npos ? "[" + settings_.host + "]" : settings_.host) +
+                            ":" + std::to_string(settings_.port);
     return peer.empty() || peer == own ? std::string() : " (at " + peer + ", where the router said to connect)";
 }
 
 void tcp_connection::lose() {
     closeSecond();
     // The next attempt starts over at the router's own address.
-    carrier_->setPeer(settings_.host, settings_.port);
+    carrier_->setPeer(settings_.host, settings_.port, settings_.tls);
+    peerHost_[0].clear();
+    peerHost_[1].clear();
     peer_[0].clear();
     peer_[1].clear();
     ++generation_;
@@ -315,11 +322,13 @@ void tcp_connection::reopen(const act::reopen& where) {
     askedAt_[channel].reset();
     const std::string host = where.host.empty() ? settings_.host : where.host;
     const std::uint16_t port = where.host.empty() ? settings_.port : where.port;
-    peer_[channel] = host + ":" + std::to_string(port);
+    const bool tls = where.host.empty() ? settings_.tls : where.tls;
+    peer_[channel] = (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
+    peerHost_[channel] = host;
     if (channel != 0) {
         if (!second_) second_ = std::make_shared<tcp::tcp_carrier>(io_, carrierSettings(settings_), secondListener_);
         second_->close();
-        second_->setPeer(host, port);
+        second_->setPeer(host, port, tls);
         second_->open();
         return;
     }
@@ -331,7 +340,7 @@ void tcp_connection::reopen(const act::reopen& where) {
     connected_ = false;
     tickTimer_.cancel();
     clientTimer_.cancel();
-    carrier_->setPeer(host, port);
+    carrier_->setPeer(host, port, tls);
     // Not a failure: the back-off stays as it is, so that a router whose
     // next connection fails again and again is not tried ever faster.
     carrier_->reconnect();
@@ -380,7 +389,9 @@ void tcp_connection::secondFailed(const tcp::tcp_failure& failure) {
     const auto self = shared_from_this();
     if (!active()) return;
     // The router's failure: its first connection goes too, and is retried.
-    fail(tcp::failureText(failure, "router", settings_.host, settings_.connectTimeout) + " (second connection" +
+    fail(tcp::failureText(failure, "router", peerHost_[1].empty() ? settings_.host : peerHost_[1],
+                          settings_.connectTimeout) +
+         " (second connection" +
          (peer_[1].empty() ? std::string() : ", to " + peer_[1]) + ")");
 }
 

@@ -142,7 +142,8 @@ private:
     std::chrono::steady_clock::time_point lastResync_;
     // Where each channel's connection goes: the router's address, or where
     // the client last said (act::reopen).
-    std::string peer_[2];
+    std::string peer_[2];      // "host:port"; empty before the client's first act::reopen
+    std::string peerHost_[2];  // its host, named in a failure's text
 };
 
 // The public face: owns one connection and stops it when destroyed.

@@ -21,6 +21,10 @@ std::string failureText(const tcp_failure& failure, std::string_view peer, const
         return "write failed: " + failure.message;
     case tcp_failure::cause::backlog:
         return the + " does not take what is sent to it";
+    case tcp_failure::cause::untrusted:
+        return the + " " + host + "'s certificate does not verify: " + failure.message;
+    case tcp_failure::cause::tls_failed:
+        return "TLS with " + failure.tried + " failed: " + failure.message;
     }
     return "failed: " + failure.message;  // not reached: every cause is above
 }

@@ -1,7 +1,8 @@
 // The [Router] keys of a router on the network, read through each
 // protocol's descriptor: the keys a device file is warned about are those
 // read, a wrong value names its file, line and key, a key another protocol
-// reads is only warned about, and Address= takes the protocol's port.
+// reads is only warned about, Address= takes the protocol's port, an
+// https:// URL goes over TLS, and CaFile= is found and loaded when read.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -14,6 +15,8 @@
 #include "quon/routers/network_routers.h"
 #include "quon/routers/router_keys.h"
 #include "router_device.h"
+#include "temp_system.h"
+#include "test_ca.h"
 
 namespace routers = quon::routers;
 using testing::HasSubstr;
@@ -89,6 +92,21 @@ INSTANTIATE_TEST_SUITE_P(
                  {address, {"Receivers", "MON A,,MON C"}},
                  "[Router] Receivers=MON A,,MON C: ids or labels separated by commas, none empty (entry 2 is empty)"},
         key_case{"AUrlOnlyWhereTheProtocolTakesOne", "videohub", {{"Address", "http://127.0.0.1:9990/"}}, "Address=http://127.0.0.1:9990/: "},
+        key_case{"AnHttpsUrlOnlyWhereTheProtocolTakesHttp", "videohub", {{"Address", "https://127.0.0.1:9990/"}},
+                 "Address=https://127.0.0.1:9990/: "},
+        key_case{"ACaFileOnlyOverHttps",
+                 "nmos",
+                 {{"Address", "http://127.0.0.1/"}, {"CaFile", "ca.pem"}},
+                 "dev_001.ini:4: [Router] CaFile=ca.pem: read only with an https:// Address="},
+        key_case{"ACaFileThatIsNotThere",
+                 "nmos",
+                 {{"Address", "https://127.0.0.1/"}, {"CaFile", "/nonexistent/ca.pem"}},
+                 "dev_001.ini:4: [Router] CaFile=/nonexistent/ca.pem: /nonexistent/ca.pem cannot be read: No such file "
+                 "or directory"},
+        key_case{"AnEmptyCaFile",
+                 "nmos",
+                 {{"Address", "https://127.0.0.1/"}, {"CaFile", ""}},
+                 "dev_001.ini:4: [Router] CaFile=: the path of a file of CA certificates (PEM)"},
         key_case{"QuartzLevelOfTwoLetters", "quartz", {address, {"Level", "VA"}}, "[Router] Level=VA: a level letter"},
         key_case{"WithoutAddress",
                  "swp08",
@@ -196,6 +214,67 @@ TEST(RouterKeysOfEachProtocol, TheStateFileIsReadFromBesideTheDeviceFileOrTheSta
     std::filesystem::remove_all(folder);
 }
 
+TEST(RouterKeysOfEachProtocol, AnHttpsUrlGoesOverTlsOnPort443UnlessItSaysAnother) {
+    const struct {
+        const char* address;
+        std::uint16_t port;
+        bool tls;
+        const char* path;
+    } cases[] = {
+        {"http://registry.example", 80, false, ""},
+        {"https://registry.example", 443, true, ""},
+        {"HTTPS://registry.example:8443/x-nmos/query/v1.3", 8443, true, "/x-nmos/query/v1.3"},
+        {"https://[::1]/x-nmos", 443, true, "/x-nmos"},
+    };
+    for (const auto& c : cases) {
+        routers::router_settings settings;
+        std::string error;
+        ASSERT_NE(routers::readRouterKeys(device("nmos", {{"Address", c.address}}), protocolNamed("nmos"), settings,
+                                          error),
+                  nullptr)
+            << c.address << ": " << error;
+        EXPECT_EQ(settings.port, c.port) << c.address;
+        EXPECT_EQ(settings.tls, c.tls) << c.address;
+        EXPECT_EQ(settings.path, c.path) << c.address;
+        EXPECT_EQ(settings.caFile, "") << c.address;
+    }
+}
+
+// A relative CaFile= is a file beside the device file; it is loaded when
+// the device file is read, so one that cannot serve leaves the router out.
+TEST(RouterKeysOfEachProtocol, ACaFileIsFoundBesideTheDeviceFileAndLoadedWhenRead) {
+    const temp_system system;
+    const quon::test::test_ca ca;
+    std::filesystem::copy_file(ca.caFile(), system.folder() + "/ca.pem");
+    system.writeFile("garbled.pem", "-----BEGIN CERTIFICATE-----\nnot base64\n-----END CERTIFICATE-----\n");
+    std::filesystem::create_directory(system.folder() + "/certs");
+    const std::string folder = std::filesystem::path(system.folder()).lexically_normal().string();
+    const struct {
+        const char* value;
+        std::string error;  // empty: read, as the file beside the device file
+    } cases[] = {
+        {"ca.pem", ""},
+        {"./certs/../ca.pem", ""},
+        {"missing.pem", folder + "/missing.pem cannot be read: No such file or directory"},
+        {"garbled.pem", folder + "/garbled.pem does not load: bad base64 decode"},
+        {"certs", folder + "/certs is a folder"},
+    };
+    for (const auto& c : cases) {
+        quon::router_description d = device("nmos", {{"Address", "https://127.0.0.1/"}, {"CaFile", c.value}});
+        d.path = system.folder() + "/dev_001.ini";
+        routers::router_settings settings;
+        std::string error;
+        const auto client = routers::readRouterKeys(d, protocolNamed("nmos"), settings, error);
+        if (c.error.empty()) {
+            EXPECT_NE(client, nullptr) << c.value << ": " << error;
+            EXPECT_EQ(settings.caFile, folder + "/ca.pem") << c.value;
+        } else {
+            EXPECT_EQ(client, nullptr) << c.value;
+            EXPECT_THAT(error, HasSubstr(":4: [Router] CaFile=" + std::string(c.value) + ": " + c.error)) << c.value;
+        }
+    }
+}
+
 // Through the registry, as the host uses it: a key of another protocol is
 // warned about as ignored, and the router is made all the same.
 TEST(RouterKeysOfEachProtocol, AKeyNotReadIsWarnedAboutAndTheRouterIsMade) {
@@ -208,7 +287,7 @@ TEST(RouterKeysOfEachProtocol, AKeyNotReadIsWarnedAboutAndTheRouterIsMade) {
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_EQ(warnings[0],
               "dev_001.ini:4: [Router] Level: not a key of Protocol=videohub (Name, Protocol, Address, "
-              "ConnectTimeout, KeepAlive, KeepAliveWait, Silence, RetryFirst, RetryCap, Resync); ignored");
+              "CaFile, ConnectTimeout, KeepAlive, KeepAliveWait, Silence, RetryFirst, RetryCap, Resync); ignored");
 
     struct no_events : quon::router_events {
         void revertive(int, int, int, uint64_t) override {}

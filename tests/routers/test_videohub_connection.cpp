@@ -3,8 +3,8 @@
 // prelude in any pieces, pushes, labels that changed, poll) is in
 // test_videohub_client.cpp; here, that it reaches a real socket and the
 // listener: the initial read (also a byte a read), route requests, the resync and keep-alive
-// ticks, problems, stop, names resolved, back-off, and routers that close
-// or go silent.
+// ticks, problems, stop, names resolved, back-off, routers that close
+// or go silent, and a router served over TLS.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 
 #include "connection_test.h"
 #include "quon/routers/videohub/videohub_client.h"
+#include "test_ca.h"
 
 using namespace std::chrono_literals;
 using quon::fake::recording_listener;
@@ -177,6 +178,37 @@ TEST_F(VideohubConnection, NothingIsReportedAfterStop) {
     EXPECT_TRUE(listener.crosspoints.empty());
     EXPECT_EQ(listener.downs.size(), downs);
     EXPECT_FALSE(link->up());
+}
+
+// TLS is the connection's, under any protocol: with the router's CA the
+// link reads it as over plain TCP; without, the system's store does not
+// know the test CA, and the router is down saying so, and tried again.
+TEST_F(VideohubConnection, OverTlsTheRouterIsReadOnceItsCertificateVerifies) {
+    const quon::test::test_ca ca;
+    const quon::test::test_certificate certificate = ca.loopback();
+    for (const bool withCaFile : {true, false}) {
+        link.reset();
+        listener = recording_listener();
+        router = quon::fake::makeFakeVideohub(io, quon::fake::numberedState(8, 4));
+        router->serveTls(certificate.certificateFile, certificate.keyFile);
+        settings.tls = true;
+        settings.caFile = withCaFile ? ca.caFile() : "";
+        connect(std::make_unique<routers::videohub_client>(settings));
+        if (withCaFile) {
+            ASSERT_TRUE(waitUp());
+            EXPECT_EQ(listener.crosspoints.size(), 4u);
+            ASSERT_TRUE(link->requestRoute(1, 6));
+            ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(1, 6); }));
+            EXPECT_TRUE(listener.downs.empty());
+        } else {
+            ASSERT_TRUE(waitUntil([&] { return listener.downs.size() == 2; }));
+            for (const auto& [why, retryIn] : listener.downs)
+                EXPECT_EQ(why, "the router 127.0.0.1's certificate does not verify: unable to get local issuer "
+                               "certificate");
+            EXPECT_TRUE(listener.ups.empty());
+            EXPECT_EQ(router->connectionsAccepted(), 2);
+        }
+    }
 }
 
 TEST_F(VideohubConnection, AHostNameIsResolvedAtEachConnect) {

@@ -1,6 +1,7 @@
 // tcp_carrier against peers on loopback sockets (127.0.0.1, port 0; the one
-// name resolved is localhost). What the router links and the TSL receivers
-// add on top is tested with them.
+// name resolved is localhost), over TLS against servers whose certificates
+// a test CA signs. What the router links and the TSL receivers add on top
+// is tested with them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,12 +13,15 @@
 
 #include "quon/tcp/tcp_carrier.h"
 #include "run_until.h"
+#include "test_ca.h"
 
 namespace asio = boost::asio;
 using namespace std::chrono_literals;
 using quon::tcp::tcp_carrier;
 using quon::tcp::tcp_carrier_settings;
 using quon::tcp::tcp_failure;
+using quon::test::test_ca;
+using quon::test::tls_server;
 
 namespace {
 
@@ -215,5 +219,178 @@ TEST(TcpCarrier, CloseStopsTheRetriesAndReportsNothingMore) {
     EXPECT_EQ(listener.failures.size(), 1u);
     EXPECT_EQ(listener.attempts.size(), 1u);
 }
+
+// reconnect() leaves the connection for a new one at once, and the back-off
+// where it was: the wait after it is the third's (20, 40, 80 ms ceilings).
+TEST(TcpCarrier, ReconnectConnectsAgainAtOnceKeepingTheBackOff) {
+    asio::io_context io;
+    loopback_peer peer(io);
+    peer.accept();
+    recording_listener listener;
+    const auto carrier = std::make_shared<tcp_carrier>(io, loopbackSettings(peer.port()), listener);
+    carrier->open();
+    ASSERT_TRUE(runUntil(io, [&] { return listener.peers.size() == 1 && peer.sockets.size() == 1; }));
+    EXPECT_LE(carrier->fail(), 20ms);
+    peer.accept();
+    ASSERT_TRUE(runUntil(io, [&] { return listener.peers.size() == 2 && peer.sockets.size() == 2; }));
+    EXPECT_GT(carrier->fail(), 20ms);
+
+    peer.accept();
+    carrier->reconnect();
+    ASSERT_TRUE(runUntil(io, [&] { return listener.peers.size() == 3 && peer.sockets.size() == 3; }));
+    const std::chrono::milliseconds third = carrier->fail();
+    EXPECT_GT(third, 40ms);
+    EXPECT_LE(third, 80ms);
+    EXPECT_TRUE(listener.failures.empty());  // none of the drops is the listener's to hear of
+    carrier->close();
+}
+
+// setPeer() moves the next connect and its retries, not the connection
+// there is.
+TEST(TcpCarrier, SetPeerSendsTheNextConnectAndItsRetriesThere) {
+    asio::io_context io;
+    loopback_peer first(io);
+    loopback_peer second(io);
+    first.accept();
+    recording_listener listener;
+    const auto carrier = std::make_shared<tcp_carrier>(io, loopbackSettings(first.port()), listener);
+    carrier->open();
+    ASSERT_TRUE(runUntil(io, [&] { return listener.peers.size() == 1 && first.sockets.size() == 1; }));
+    carrier->setPeer("127.0.0.1", second.port(), false);
+    EXPECT_TRUE(carrier->connected());
+
+    second.accept();
+    carrier->reconnect();
+    ASSERT_TRUE(runUntil(io, [&] { return listener.peers.size() == 2; }));
+    EXPECT_EQ(listener.peers[1].port(), second.port());
+    second.accept();
+    ASSERT_TRUE(runUntil(io, [&] { return second.sockets.size() == 1; }));
+    second.sockets[0]->close();
+    ASSERT_TRUE(runUntil(io, [&] { return listener.peers.size() == 3; }));
+    EXPECT_EQ(listener.peers[2].port(), second.port());
+    EXPECT_EQ(first.sockets.size(), 1u);
+    carrier->close();
+}
+
+// A server that takes the ClientHello and answers as plain HTTP would.
+struct plain_http_server {
+    explicit plain_http_server(asio::io_context& io) : peer(io) { serve(); }
+    void serve() {
+        peer.acceptor.async_accept([this](const boost::system::error_code& error, asio::ip::tcp::socket socket) {
+            if (error) return;
+            auto held = std::make_shared<asio::ip::tcp::socket>(std::move(socket));
+            held->async_read_some(asio::buffer(hello), [held](const boost::system::error_code& readError, std::size_t) {
+                if (readError) return;
+                static const std::string answer = "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n";
+                asio::async_write(*held, asio::buffer(answer), [held](const boost::system::error_code&, std::size_t) {
+                    boost::system::error_code ignored;
+                    held->close(ignored);
+                });
+            });
+            serve();
+        });
+    }
+    loopback_peer peer;
+    char hello[4096];
+};
+
+enum class tls_peer { loopback, another_name, tls11_only, plain_http, silent };
+
+struct tls_case {
+    const char* name;
+    tls_peer peer;
+    const char* host;
+    bool withCaFile;
+    const char* verifyName;
+    // Empty: connected, the bytes go both ways and the peer's close is
+    // seen; else the failure in words, the server's port for "{port}".
+    const char* failure;
+};
+
+void PrintTo(const tls_case& c, std::ostream* out) { *out << c.name; }
+
+class TcpCarrierTls : public testing::TestWithParam<tls_case> {};
+
+TEST_P(TcpCarrierTls, VerifiesThePeerOrFailsSayingWhy) {
+    const tls_case& c = GetParam();
+    asio::io_context io;
+    const test_ca ca;
+    std::unique_ptr<tls_server> server;
+    std::unique_ptr<plain_http_server> plain;
+    std::unique_ptr<loopback_peer> silent;
+    std::uint16_t port = 0;
+    switch (c.peer) {
+    case tls_peer::plain_http:
+        plain = std::make_unique<plain_http_server>(io);
+        port = plain->peer.port();
+        break;
+    case tls_peer::silent:
+        silent = std::make_unique<loopback_peer>(io);
+        silent->accept();
+        port = silent->port();
+        break;
+    default:
+        server = std::make_unique<tls_server>(
+            io,
+            quon::test::serverContext(c.peer == tls_peer::another_name ? ca.issue("other", {"192.0.2.1", "other.example"})
+                                                                       : ca.loopback(),
+                                      c.peer == tls_peer::tls11_only),
+            "hello");
+        port = server->port();
+    }
+    recording_listener listener;
+    tcp_carrier_settings settings = loopbackSettings(port);
+    settings.host = c.host;
+    settings.tls = true;
+    if (c.withCaFile) settings.caFile = ca.caFile();
+    settings.verifyName = c.verifyName;
+    if (c.peer == tls_peer::silent) settings.connectTimeout = 500ms;
+    const auto carrier = std::make_shared<tcp_carrier>(io, settings, listener);
+    carrier->open();
+
+    if (*c.failure == '\0') {
+        ASSERT_TRUE(runUntil(io, [&] { return listener.bytes == "hello"; })) << listener.bytes;
+        ASSERT_EQ(listener.peers.size(), 1u);
+        EXPECT_TRUE(carrier->send("ping"));
+        ASSERT_TRUE(runUntil(io, [&] { return server->received() == "ping" && listener.drains == 1; }));
+        server->closeClients();
+        ASSERT_TRUE(runUntil(io, [&] { return !listener.failures.empty(); }));
+        EXPECT_EQ(listener.failures[0].what, tcp_failure::cause::peer_closed);
+        ASSERT_TRUE(runUntil(io, [&] { return listener.peers.size() == 2; }));  // and it comes back
+    } else {
+        ASSERT_TRUE(runUntil(io, [&] { return !listener.failures.empty(); }));
+        std::string expected = c.failure;
+        const std::size_t at = expected.find("{port}");
+        if (at != std::string::npos) expected.replace(at, 6, std::to_string(port));
+        EXPECT_EQ(quon::tcp::failureText(listener.failures[0], "router", c.host, settings.connectTimeout), expected);
+        EXPECT_TRUE(listener.peers.empty());  // never told of a connection that did not verify
+        EXPECT_FALSE(carrier->connected());
+        EXPECT_TRUE(carrier->isOpen());  // and tries again
+        if (server) {
+            EXPECT_EQ(server->handshakes(), 0);
+        }
+    }
+    carrier->close();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TcpCarrierTls,
+    testing::Values(
+        tls_case{"VerifiedByTheCaFileCarriesBytesBothWays", tls_peer::loopback, "127.0.0.1", true, "", ""},
+        tls_case{"ADnsNameIsVerifiedToo", tls_peer::loopback, "localhost", true, "", ""},
+        tls_case{"TheNameToVerifyCanDifferFromTheHost", tls_peer::loopback, "127.0.0.1", true, "localhost", ""},
+        tls_case{"ACertificateTheSystemDoesNotKnowIsRefused", tls_peer::loopback, "127.0.0.1", false, "",
+                 "the router 127.0.0.1's certificate does not verify: unable to get local issuer certificate"},
+        tls_case{"ACertificateForAnotherAddressIsRefused", tls_peer::another_name, "127.0.0.1", true, "",
+                 "the router 127.0.0.1's certificate does not verify: IP address mismatch"},
+        tls_case{"ACertificateForAnotherNameIsRefused", tls_peer::another_name, "localhost", true, "",
+                 "the router localhost's certificate does not verify: hostname mismatch"},
+        tls_case{"AServerOfTls11AloneIsRefused", tls_peer::tls11_only, "127.0.0.1", true, "",
+                 "TLS with 127.0.0.1:{port} failed: tlsv1 alert protocol version"},
+        tls_case{"APlainServerFailsTheHandshake", tls_peer::plain_http, "127.0.0.1", true, "",
+                 "TLS with 127.0.0.1:{port} failed: wrong version number"},
+        tls_case{"ASilentServerFailsAtTheTimeLimit", tls_peer::silent, "127.0.0.1", true, "",
+                 "TLS with 127.0.0.1:{port} failed: no handshake within 500 ms"}),
+    [](const testing::TestParamInfo<tls_case>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -26,6 +26,10 @@ TEST(TcpFailure, EachCauseInWords) {
         {{tcp_failure::cause::read_failed, "Connection reset by peer", ""}, "read failed: Connection reset by peer"},
         {{tcp_failure::cause::write_failed, "Broken pipe", ""}, "write failed: Broken pipe"},
         {{tcp_failure::cause::backlog, "", ""}, "the receiver does not take what is sent to it"},
+        {{tcp_failure::cause::untrusted, "certificate has expired", "studio-router (192.0.2.5:443)"},
+         "the receiver studio-router's certificate does not verify: certificate has expired"},
+        {{tcp_failure::cause::tls_failed, "wrong version number", "studio-router (192.0.2.5:443)"},
+         "TLS with studio-router (192.0.2.5:443) failed: wrong version number"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(quon::tcp::failureText(c.failure, "receiver", "studio-router", 2500ms), c.text);

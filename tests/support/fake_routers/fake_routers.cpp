@@ -3,6 +3,7 @@
 #include <deque>
 #include <map>
 
+#include <boost/asio/ssl/stream.hpp>
 #include <boost/asio/write.hpp>
 
 #include "quon/routers/swp08/swp08_protocol.h"
@@ -25,21 +26,32 @@ router_state numberedState(int sources, int destinations) {
 
 class fake_router::connection : public std::enable_shared_from_this<connection> {
 public:
-    connection(tcp::socket socket, fake_router& owner, std::weak_ptr<bool> alive)
-        : socket_(std::move(socket)), owner_(owner), alive_(std::move(alive)) {}
+    // Over TLS with `tls`, once handshake() is done.
+    connection(tcp::socket socket, fake_router& owner, std::weak_ptr<bool> alive, asio::ssl::context* tls)
+        : socket_(std::move(socket)), owner_(owner), alive_(std::move(alive)) {
+        if (tls) tls_ = std::make_unique<asio::ssl::stream<tcp::socket&>>(socket_, *tls);
+    }
+
+    template <class Handler>
+    void handshake(Handler handler) {
+        tls_->async_handshake(asio::ssl::stream_base::server, std::move(handler));
+    }
 
     void read() {
         auto self = shared_from_this();
-        socket_.async_read_some(asio::buffer(buffer_),
-                                [this, self](const boost::system::error_code& error, std::size_t size) {
-                                    if (alive_.expired()) return;
-                                    if (error) {
-                                        owner_.forget(this);
-                                        return;
-                                    }
-                                    if (!owner_.silent()) owner_.onBytes(*this, buffer_, size);
-                                    if (socket_.is_open()) read();
-                                });
+        auto done = [this, self](const boost::system::error_code& error, std::size_t size) {
+            if (alive_.expired()) return;
+            if (error) {
+                owner_.forget(this);
+                return;
+            }
+            if (!owner_.silent()) owner_.onBytes(*this, buffer_, size);
+            if (socket_.is_open()) read();
+        };
+        if (tls_)
+            tls_->async_read_some(asio::buffer(buffer_), std::move(done));
+        else
+            socket_.async_read_some(asio::buffer(buffer_), std::move(done));
     }
 
     void write(std::string bytes) {
@@ -56,18 +68,22 @@ public:
 private:
     void writeNext() {
         auto self = shared_from_this();
-        asio::async_write(socket_, asio::buffer(queue_.front()),
-                          [this, self](const boost::system::error_code& error, std::size_t) {
-                              if (error) {
-                                  queue_.clear();
-                                  return;
-                              }
-                              queue_.pop_front();
-                              if (!queue_.empty()) writeNext();
-                          });
+        auto done = [this, self](const boost::system::error_code& error, std::size_t) {
+            if (error) {
+                queue_.clear();
+                return;
+            }
+            queue_.pop_front();
+            if (!queue_.empty()) writeNext();
+        };
+        if (tls_)
+            asio::async_write(*tls_, asio::buffer(queue_.front()), std::move(done));
+        else
+            asio::async_write(socket_, asio::buffer(queue_.front()), std::move(done));
     }
 
     tcp::socket socket_;
+    std::unique_ptr<asio::ssl::stream<tcp::socket&>> tls_;  // over socket_, when served over TLS
     fake_router& owner_;
     std::weak_ptr<bool> alive_;
     std::uint8_t buffer_[4096];
@@ -90,6 +106,7 @@ fake_router::~fake_router() {
     boost::system::error_code ignored;
     acceptor_.close(ignored);
     for (const auto& client : connections_) client->close();
+    for (const auto& client : handshaking_) client->close();
 }
 
 void fake_router::accept() {
@@ -98,15 +115,37 @@ void fake_router::accept() {
         if (alive.expired() || error) return;
         ++accepted_;
         socket.set_option(tcp::no_delay(true));
-        auto client = std::make_shared<connection>(std::move(socket), *this, alive_);
-        connections_.insert(client);
-        client->read();
-        if (silent_)
-            ungreeted_.insert(client.get());
-        else
-            onAccepted(*client);
+        auto client = std::make_shared<connection>(std::move(socket), *this, alive_, tls_.get());
+        if (tls_) {
+            handshaking_.insert(client);
+            client->handshake([this, alive, client](const boost::system::error_code& handshakeError) {
+                if (alive.expired() || !handshaking_.erase(client)) return;
+                if (handshakeError) {
+                    client->close();
+                    return;
+                }
+                admit(client);
+            });
+        } else {
+            admit(client);
+        }
         accept();
     });
+}
+
+void fake_router::admit(const std::shared_ptr<connection>& client) {
+    connections_.insert(client);
+    client->read();
+    if (silent_)
+        ungreeted_.insert(client.get());
+    else
+        onAccepted(*client);
+}
+
+void fake_router::serveTls(const std::string& certificateFile, const std::string& keyFile) {
+    tls_ = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_server);
+    tls_->use_certificate_chain_file(certificateFile);
+    tls_->use_private_key_file(keyFile, asio::ssl::context::pem);
 }
 
 void fake_router::setSilent(bool silent) {
@@ -134,7 +173,9 @@ void fake_router::dropConnections() {
         client->close();
         onClosed(client.get());
     }
+    for (const auto& client : handshaking_) client->close();
     connections_.clear();
+    handshaking_.clear();
     ungreeted_.clear();
 }
 

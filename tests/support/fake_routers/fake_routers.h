@@ -18,6 +18,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
 
 namespace quon::fake {
 
@@ -62,6 +63,11 @@ public:
     void restart(router_state state);
     // Sends raw bytes to every client.
     void sendGarbage(const std::string& bytes);
+    // From now on a client is served over TLS, with this certificate
+    // (chain) and key, PEM files: greeted and heard once its handshake is
+    // done. One whose handshake fails is dropped unheard; those already
+    // connected stay as they are.
+    void serveTls(const std::string& certificateFile, const std::string& keyFile);
 
 protected:
     class connection;
@@ -83,9 +89,13 @@ protected:
 
 private:
     void accept();
+    // The connection is ready for its protocol: heard, and greeted.
+    void admit(const std::shared_ptr<connection>& client);
     void forget(connection* client);
 
     boost::asio::ip::tcp::acceptor acceptor_;
+    std::unique_ptr<boost::asio::ssl::context> tls_;  // set: clients are served over TLS
+    std::set<std::shared_ptr<connection>> handshaking_;
     std::uint16_t port_ = 0;
     bool silent_ = false;
     int accepted_ = 0;

@@ -1,7 +1,11 @@
 // router_keys: the [Router] keys of a device file as a router on the
 // network reads them. Every protocol reads Address= (host:port, [v6]:port
-// or a bare host, which takes the protocol's port) and the timings of its
-// connection, in milliseconds (ConnectTimeout, KeepAlive, KeepAliveWait, Silence,
+// or a bare host, which takes the protocol's port; for a protocol of http://
+// URLs, an https:// URL too, over TLS, port 443 by default), CaFile= (with
+// https: the CA certificates, PEM, the router's must chain to, a path from
+// the device file's folder; the system's store without it; checked here,
+// when the system is loaded) and the timings of its connection, in
+// milliseconds (ConnectTimeout, KeepAlive, KeepAliveWait, Silence,
 // RetryFirst, RetryCap, Resync); its descriptor reads the rest. This
 // reader knows no protocol by name.
 //

@@ -21,6 +21,10 @@ struct router_settings {
     // whose descriptor takes one (protocol_descriptor::urlScheme); empty
     // otherwise.
     std::string path;
+    // Over TLS (an https:// Address=): the router's certificate verified
+    // against caFile's certificates (PEM), or the system's store when empty.
+    bool tls = false;
+    std::string caFile;
     std::chrono::milliseconds connectTimeout{5000};     // to connect, and then to read the initial state
     std::chrono::milliseconds keepAliveInterval{1000};  // a request that needs an answer is sent this often
     // A keep-alive sent and nothing at all received on its connection for
@@ -38,7 +42,6 @@ struct router_settings {
     // weigh against what the router shows (docs/routers.md).
     int sources = 0;
     int destinations = 0;
-    bool tls = false;  // Address=https://...
     // Where the client's act::remember is kept (beside the device file),
     // and what was kept there when the device file was read; empty when
     // there is none.

@@ -9,6 +9,15 @@
 // and when it is good enough to reset the back-off is the user's: the router
 // connections (routers/tcp_connection) and the TSL TCP receivers (umd_output).
 //
+// With TLS on, a connection is one once its handshake is done, inside the
+// same time limit: TLS 1.2 or later, the peer's certificate verified
+// against the CA file (or the system's store) and issued to the name
+// asked for (a DNS name, also sent as SNI; an address literal matched
+// against the certificate's IP addresses). Each connection has its own
+// OpenSSL context, built at its handshake, so a CA file replaced on disk
+// counts from the next attempt on. Without TLS the bytes go on the socket
+// itself, as they always have.
+//
 // Runs on the io_context's thread only. Create it with make_shared: every
 // pending operation holds the carrier, so it outlives its handlers. The
 // listener is borrowed; its owner must close() the carrier before the
@@ -48,6 +57,12 @@ struct tcp_carrier_settings {
     // stays unacknowledged this long (TCP_USER_TIMEOUT, with keep-alives),
     // for a peer that never answers and so would not be noticed dead.
     std::chrono::milliseconds unacknowledgedLimit{0};
+    bool tls = false;
+    // The certificates (PEM) the peer's must chain to; empty: the system's
+    // store. Read only with tls.
+    std::string caFile;
+    // The name the peer's certificate must be issued to; empty: host.
+    std::string verifyName;
 };
 
 class tcp_carrier : public std::enable_shared_from_this<tcp_carrier> {
@@ -69,14 +84,19 @@ public:
     // protocol went wrong or silent) and schedules the next attempt, whose
     // wait it returns. The listener is not told: the user words it.
     std::chrono::milliseconds fail();
-    // Where the next connection, and each retry, goes from now on (at
-    // first, the settings' host and port).
-    void setPeer(std::string host, std::uint16_t port);
-    // Drops the connection and connects again at once, the back-off kept:
-    // for a user that moves on to its next connection, not one that failed.
-    void reconnect();
     // After a connection proved good: the next wait is the first again.
     void resetBackoff() { backoff_.reset(); }
+    // The next connect, and every retry after it, goes to `host`:`port`,
+    // over TLS or not, the certificate verified for `host`; the connection
+    // there is, if any, is left alone. For a peer that names where it is
+    // to be followed.
+    void setPeer(std::string host, std::uint16_t port, bool tls);
+    // Drops the connection (or the attempt, or the wait) and connects at
+    // once, opening the carrier if it was closed. Unlike close() and
+    // open(), the back-off goes on from where it was: a peer that keeps
+    // sending its client elsewhere is still tried less and less often.
+    // The listener is not told of the drop.
+    void reconnect();
 
     // Queues `bytes` behind everything sent before. False when not
     // connected, or when it would take what waits past the write limit,
@@ -87,26 +107,37 @@ public:
     bool connected() const { return connected_; }
     // Bytes sent and not yet written, the write under way included.
     std::size_t queued() const { return pending_.size() + writing_.size(); }
-    // Bytes the kernel holds that are not read yet.
+    // Bytes the kernel holds that are not read yet, and with TLS those
+    // OpenSSL holds decrypted or yet to decrypt.
     std::size_t unread() const;
 
 private:
     void connect();
     void connectTo(const std::vector<boost::asio::ip::tcp::endpoint>& endpoints, std::uint64_t generation);
+    // The TCP connection is made: sets it up, and over TLS shakes hands.
+    void established(std::uint64_t generation);
+    void handshake(std::uint64_t generation);
+    void up();
     void read();
     void flush();
+    // The socket of the connection, under TLS or not.
+    boost::asio::ip::tcp::socket& socket();
+    const boost::asio::ip::tcp::socket& socket() const;
     void drop();
     // Drops the connection, tells the listener and schedules the retry.
     void failWith(tcp_failure failure);
     std::chrono::milliseconds scheduleRetry();
 
-    const tcp_carrier_settings settings_;
-    std::string host_;  // where connections go (setPeer)
-    std::uint16_t port_;
+    // One connection over TLS (tcp_carrier.cpp): shared with its pending
+    // handlers, as OpenSSL's state must outlive every operation on it.
+    struct tls_connection;
+
+    tcp_carrier_settings settings_;
     boost::asio::io_context& io_;        // borrowed; outlives the carrier
     tcp_carrier_listener& listener_;     // borrowed; see the top
     boost::asio::ip::tcp::resolver resolver_;
-    boost::asio::ip::tcp::socket socket_;
+    boost::asio::ip::tcp::socket socket_;  // the connection without TLS, or one not yet handed to TLS
+    std::shared_ptr<tls_connection> tls_;   // the connection over TLS, once connected
     boost::asio::steady_timer connectTimer_;
     boost::asio::steady_timer retryTimer_;
     retry_backoff backoff_;

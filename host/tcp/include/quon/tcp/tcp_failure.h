@@ -21,19 +21,23 @@ struct tcp_failure {
         read_failed,
         write_failed,
         backlog,  // more waited to be written than the limit allows
+        untrusted,   // the peer's certificate did not verify, or is not for the name asked
+        tls_failed,  // the TLS handshake failed otherwise, or did not end within the time limit
     };
     cause what = cause::connect_failed;
     // The system's message, where the cause has one ("no address" when a
-    // name resolved to nothing).
+    // name resolved to nothing; OpenSSL's, for TLS).
     std::string message;
     // The addresses of this attempt, in order, and the name they came from:
-    // "host (a:p, [b]:p)", or "a:p" alone for a numeric address. Empty
-    // before the name resolved.
+    // "host (a:p, [b]:p)", or "a:p" alone for a numeric address; for TLS,
+    // the one connected to. Empty before the name resolved.
     std::string tried;
 };
 
 // The failure in words, for a log line or a page: "connect to 10.0.0.5:9990
-// failed: Connection refused", "the router closed the connection". `peer`
+// failed: Connection refused", "the router closed the connection", "the
+// router 10.0.0.5's certificate does not verify: certificate has expired".
+// `peer`
 // names the other side ("router", "receiver"); `host` is the name asked
 // for (an unresolved name has no address to show); `connectTimeout` the
 // limit a timed-out attempt ran into.
