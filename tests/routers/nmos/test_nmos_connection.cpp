@@ -91,7 +91,7 @@ TEST_F(NmosConnection, ReadsThenFollowsTheRegistrysGrains) {
 // Numbered as met (no Senders= or Receivers=), 12 senders and 11 receivers:
 // more than a grain holds. Every route the listener hears is one the
 // registry held at some moment, or none.
-TEST_F(NmosConnection, ARegistryRestartWithItsNodeLateShowsEveryRouteAgainAndTheNodesExpiryOrRestartNone) {
+TEST_F(NmosConnection, EveryRouteShownAgainAfterARegistryRestartWithItsNodeLateAndNoneAfterTheNodesExpiryOrRestart) {
     quon::fake::router_state state = quon::fake::numberedState(12, 11);
     // Labels in the order of their numbers: numbered as met, in label order,
     // sender n is source n.
