@@ -166,6 +166,8 @@ public:
             }
     }
 
+    void sendChangesAtOnce() override { rateHonoured_ = false; }
+
     int subscriptions() const override {
         int held = 0;
         for (const auto& [id, s] : subscriptions_) held += lingering(s) ? 0 : 1;
@@ -287,6 +289,8 @@ private:
     // A change to every WebSocket following `side`, merged with what waits
     // for it there: the first pre, the last post.
     void queue(int side, const json& pre, const json& post) {
+        // Silent, it pushes nothing: what changed meanwhile is lost.
+        if (silent()) return;
         const json id = (post.is_null() ? pre : post)["id"];
         for (auto& [client, c] : clients_) {
             if (!c.socket || c.side != side) continue;
@@ -310,7 +314,7 @@ private:
     void schedule(connection& client, client_state& c) {
         if (c.flushArmed) return;
         c.flushArmed = true;
-        c.flush->expires_at(std::max(steady::now(), c.lastGrain + c.rate));
+        c.flush->expires_at(rateHonoured_ ? std::max(steady::now(), c.lastGrain + c.rate) : steady::now());
         c.flush->async_wait([this, life = std::weak_ptr<bool>(life_), target = &client,
                              serial = c.serial](const boost::system::error_code& error) {
             if (error || life.expired()) return;
@@ -593,6 +597,7 @@ private:
     boost::asio::steady_timer nodeTimer_;
     std::shared_ptr<bool> life_ = std::make_shared<bool>(true);  // for the timers' handlers
     std::uint16_t advertised_ = 0;
+    bool rateHonoured_ = true;
     tai clock_;
     tai registryCreated_;
     bool registered_ = false;  // the media node is in the registry

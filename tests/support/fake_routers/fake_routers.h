@@ -211,6 +211,10 @@ public:
     // The node restarts and registers again with every receiver
     // unconnected (sender_id null, active false).
     virtual void restartNode() = 0;
+    // From now on each change goes in a grain as it comes, whatever
+    // max_update_rate_ms asks: for a benchmark that times the host, not
+    // the registry's rate.
+    virtual void sendChangesAtOnce() = 0;
     // Subscriptions held (listed at /subscriptions).
     virtual int subscriptions() const = 0;
 
