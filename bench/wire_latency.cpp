@@ -225,6 +225,7 @@ public:
                   : p == protocol::nmos   ? fake::makeFakeNmos(loop_, routerState())
                                           : fake::makeFakeEmberplus(loop_, routerState())),
           root_("/tmp/quon-wire-" + std::to_string(getpid())) {
+        if (p == protocol::nmos) static_cast<fake::fake_nmos_registry&>(*router_).sendChangesAtOnce();
         const std::string folder = systemFolder(root_, "wire");
         std::filesystem::create_directories(folder);
         std::ofstream(folder + "/dev_001.ini") << "[Router]\nProtocol=" << protocolName(p)

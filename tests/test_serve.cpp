@@ -1136,10 +1136,11 @@ TEST_P(ServeQuartz, FollowsTheRouterThroughARouteARenameAndAReconnect) {
 INSTANTIATE_TEST_SUITE_P(Routers, ServeQuartz, ::testing::Values(protocol_case{"quartz", true}),
                          [](const ::testing::TestParamInfo<protocol_case>& info) { return info.param.protocol; });
 
-// An NMOS registry (the Query API and a subscription's WebSocket): the
-// start state read page by page, a connection change pushed, a receiver's
-// relabel pushed, a sender's seen at the resync, a restart that forgets
-// the subscription.
+// An NMOS registry (its Query API, its subscriptions' WebSockets on a port
+// of their own): the start state read page by page, a connection change
+// pushed, a sender's relabel pushed, every connection dropped (the
+// subscriptions kept); and, numbered as met, a registry restart whose node
+// registers late, and the node's expiry.
 class ServeNmos : public Serve {};
 
 // A sender's relabel is pushed on the senders' WebSocket: it reaches the
@@ -1163,6 +1164,32 @@ TEST_P(ServeNmos, FollowsTheRegistryThroughAConnectionChangeARelabelAndARestart)
     ASSERT_TRUE(host->waitFor("router 1 (Fake): lost")) << host->output() << host->errors();
     router->write("route 1 9\n");
     ASSERT_TRUE(host->waitFor("a: [ Input 9 ]", 40)) << host->output() << host->errors();
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+    EXPECT_THAT(host->output(), Not(HasSubstr("violation")));
+    EXPECT_THAT(host->errors(), Not(HasSubstr("warning"))) << host->errors();
+}
+
+// Numbered as met (no Senders= or Receivers=: in label order "Output 10"
+// is destination 2): a registry restart whose node registers again only
+// after the host has read it empty (3 s), then the node's expiry.
+TEST_P(ServeNmos, ShowsEveryRouteAgainAfterARegistryRestartWithItsNodeLateAndNoneAfterTheNodeExpires) {
+    writeDevice("Resync=3600000\n");
+    auto host = serve();
+    ASSERT_TRUE(host->waitFor("a: [ Input 1 ]")) << host->output() << host->errors();
+    ASSERT_TRUE(host->waitFor("b: [ Input 10 ]")) << host->output() << host->errors();
+    router->write("route 1 5\n");
+    ASSERT_TRUE(host->waitFor("a: [ Input 5 ]")) << host->output() << host->errors();
+    router->write("restart\n");
+    ASSERT_TRUE(host->waitFor("router 1 (Fake): lost")) << host->output() << host->errors();
+    const std::size_t restarted = host->output().size();
+    const auto shownSinceRestart = [&](const std::string& line) {
+        return host->output().find(line, restarted) != std::string::npos || host->waitFor(line);
+    };
+    ASSERT_TRUE(shownSinceRestart("a: [ Input 5 ]")) << host->output() << host->errors();
+    ASSERT_TRUE(shownSinceRestart("b: [ Input 10 ]")) << host->output() << host->errors();
+    router->write("expire\n");
+    ASSERT_TRUE(host->waitFor("a: [  ]")) << host->output() << host->errors();
     host->signal(SIGTERM);
     EXPECT_EQ(host->wait(), 0);
     EXPECT_THAT(host->output(), Not(HasSubstr("violation")));

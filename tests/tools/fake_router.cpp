@@ -3,10 +3,13 @@
 //
 //   fake_router videohub|swp08|emberplus|quartz|nmos [--port N] [--sources N] [--destinations N]
 //               [--names-per-message N] [--requests all|first-only|labels-never] [--names numbered|unnumbered]
+//               [--node-return MS]
 //
 // --requests (Ember+): act on every request of a message, on the first
 // element of its Root only, or on all but those for labels, never answered.
 // --names (Quartz): names answered with their number or without.
+// --node-return (NMOS): how long after a registry restart its node
+// registers again (3000 ms unless given).
 // Prints the port it listens on as the first line of standard output, then
 // reads commands, one a line, from standard input:
 //   route D S            an operator routes source S to destination D
@@ -15,6 +18,10 @@
 //   drop                 close every client connection
 //   restart S D          the router restarts with S inputs and D outputs,
 //                        numbered and routed as at start; clients are dropped
+//   restart              (NMOS) the registry restarts: clients dropped, it
+//                        comes back empty, the node registers again later
+//   expire               (NMOS) the node's registration expires
+//   node-restart         (NMOS) the node restarts, its receivers unconnected
 //   quit                 exit (so does the end of standard input)
 // Each command is answered "ok" or "error: ..." on standard output.
 #include <unistd.h>
@@ -35,14 +42,17 @@ namespace {
 
 int usage() {
     std::cerr << "usage: fake_router videohub|swp08|emberplus|quartz|nmos [--port N] [--sources N] [--destinations N] "
-                 "[--names-per-message N] [--requests all|first-only|labels-never] [--names numbered|unnumbered]\n";
+                 "[--names-per-message N] [--requests all|first-only|labels-never] [--names numbered|unnumbered] "
+                 "[--node-return MS]\n";
     return 2;
 }
 
 class command_reader {
 public:
-    command_reader(boost::asio::io_context& io, quon::fake::fake_router& router)
-        : io_(io), input_(io, ::dup(STDIN_FILENO)), router_(router) {}
+    // `registry` is the router when it is an NMOS registry.
+    command_reader(boost::asio::io_context& io, quon::fake::fake_router& router,
+                   quon::fake::fake_nmos_registry* registry)
+        : io_(io), input_(io, ::dup(STDIN_FILENO)), router_(router), registry_(registry) {}
 
     void read() {
         boost::asio::async_read_until(input_, buffer_, '\n',
@@ -99,6 +109,12 @@ private:
                 router_.setSilent(state == "on");
             } else if (command == "drop") {
                 router_.dropConnections();
+            } else if (command == "restart" && registry_ && (words >> std::ws).eof()) {
+                registry_->restartRegistry();
+            } else if (command == "expire" && registry_) {
+                registry_->expireNode();
+            } else if (command == "node-restart" && registry_) {
+                registry_->restartNode();
             } else if (command == "restart") {
                 int sources = 0, destinations = 0;
                 if (!(words >> sources >> destinations) || sources < 1 || destinations < 1)
@@ -118,6 +134,7 @@ private:
     boost::asio::posix::stream_descriptor input_;
     boost::asio::streambuf buffer_;
     quon::fake::fake_router& router_;
+    quon::fake::fake_nmos_registry* registry_;
 };
 
 }  // namespace
@@ -129,6 +146,7 @@ int main(int argc, char** argv) {
         protocol != "nmos")
         return usage();
     int port = 0, sources = 16, destinations = 16, namesPerMessage = quon::fake::names_as_many_as_fit;
+    int nodeReturn = 3000;
     quon::fake::emberplus_requests requests = quon::fake::emberplus_requests::all;
     quon::fake::quartz_names names = quon::fake::quartz_names::numbered;
     for (int i = 2; i < argc; ++i) {
@@ -155,6 +173,8 @@ int main(int argc, char** argv) {
             destinations = value;
         } else if (option == "--names-per-message" && protocol == "swp08" && value >= 1 && value <= 32) {
             namesPerMessage = value;
+        } else if (option == "--node-return" && protocol == "nmos" && value >= 0) {
+            nodeReturn = value;
         } else {
             return usage();
         }
@@ -162,15 +182,19 @@ int main(int argc, char** argv) {
     boost::asio::io_context io;
     const quon::fake::router_state state = quon::fake::numberedState(sources, destinations);
     const auto listenPort = static_cast<std::uint16_t>(port);
+    std::unique_ptr<quon::fake::fake_nmos_registry> registry =
+        protocol == "nmos" ? quon::fake::makeFakeNmos(io, state, listenPort, 100, std::chrono::milliseconds(nodeReturn))
+                           : nullptr;
     std::unique_ptr<quon::fake::fake_router> router =
         protocol == "videohub" ? quon::fake::makeFakeVideohub(io, state, false, listenPort)
         : protocol == "swp08"  ? quon::fake::makeFakeSwp08(io, state, listenPort, namesPerMessage)
         : protocol == "quartz" ? quon::fake::makeFakeQuartz(io, state, listenPort, names)
         : protocol == "nmos"
-            ? quon::fake::makeFakeNmos(io, state, listenPort)
+            ? nullptr
             : quon::fake::makeFakeEmberplus(io, state, listenPort, 100, std::chrono::milliseconds(0), requests);
-    std::cout << router->port() << std::endl;
-    command_reader commands(io, *router);
+    quon::fake::fake_router& serving = registry ? *registry : *router;
+    std::cout << serving.port() << std::endl;
+    command_reader commands(io, serving, registry.get());
     commands.read();
     io.run();
     return 0;

@@ -181,7 +181,7 @@ void nmos_client::reopen(bool webSocket) {
 }
 
 void nmos_client::closed() {
-    open_ = secondOpen_ = up_ = reopening_ = followNext_ = syncing_ = false;
+    open_ = secondOpen_ = up_ = reopening_ = followNext_ = syncing_ = stale_ = false;
     for (conversation& c : talk_) {
         c.deadline.reset();
         c.parser.reset();
@@ -658,7 +658,7 @@ void nmos_client::feedFrames() {
     on().inbox.clear();
     while (open_) {
         std::optional<frame_reader::event> e = on().frames.next();
-        if (!e) return;
+        if (!e) break;
         switch (e->what) {
             case frame_reader::event::kind::message: takeGrain(e->payload); break;
             case frame_reader::event::kind::ping: send(clientFrame(opcode::pong, e->payload, nextMask())); break;
@@ -668,11 +668,15 @@ void nmos_client::feedFrames() {
             case frame_reader::event::kind::close:
                 // The registry ends the subscription's socket: subscribe and
                 // read again on a new connection.
+                publishIfStale();
                 reopen();
                 return;
             case frame_reader::event::kind::error: fail("the registry's WebSocket: " + e->payload); return;
         }
     }
+    // What the grains of these bytes changed, told once: a registry sends
+    // a sync or a node's return as hundreds of grains.
+    publishIfStale();
 }
 
 void nmos_client::takeGrain(const std::string& text) {
@@ -746,8 +750,8 @@ void nmos_client::takeGrain(const std::string& text) {
     met.erase(std::remove_if(met.begin(), met.end(), [&](const std::string& id) { return !resources_[side].count(id); }),
               met.end());
     if (number(side, std::move(met))) rememberNumbers();
-    if (renumber)
-        publish();
+    if (renumber || stale_ || syncing_)
+        stale_ = true;
     else
         publishConnections(connections);
     if (syncing_ && !synced_[channel_]) {
@@ -768,9 +772,14 @@ void nmos_client::takeGrain(const std::string& text) {
     }
 }
 
+void nmos_client::publishIfStale() {
+    if (stale_ && !syncing_) publish();
+}
+
 void nmos_client::endSync() {
     syncing_ = false;
     if (!open_) return;
+    publishIfStale();
     if (up_) {
         out_->emplace_back(std::in_place_type<act::read_end>);
         return;
@@ -783,6 +792,7 @@ void nmos_client::endSync() {
 }
 
 void nmos_client::publish() {
+    stale_ = false;
     if (!open_) return;
     int count[2];
     const int sizes[] = {settings_.sources, settings_.destinations};

@@ -28,7 +28,7 @@ class fake_router::connection : public std::enable_shared_from_this<connection> 
 public:
     // Over TLS with `tls`, once handshake() is done.
     connection(tcp::socket socket, fake_router& owner, std::weak_ptr<bool> alive, asio::ssl::context* tls)
-        : socket_(std::move(socket)), owner_(owner), alive_(std::move(alive)) {
+        : socket_(std::move(socket)), port_(localPort(socket_)), owner_(owner), alive_(std::move(alive)) {
         if (tls) tls_ = std::make_unique<asio::ssl::stream<tcp::socket&>>(socket_, *tls);
     }
 
@@ -36,6 +36,8 @@ public:
     void handshake(Handler handler) {
         tls_->async_handshake(asio::ssl::stream_base::server, std::move(handler));
     }
+
+    std::uint16_t port() const { return port_; }
 
     void read() {
         auto self = shared_from_this();
@@ -66,6 +68,13 @@ public:
     }
 
 private:
+    // 0 for a connection the peer reset before it was taken.
+    static std::uint16_t localPort(const tcp::socket& socket) {
+        boost::system::error_code error;
+        const tcp::endpoint local = socket.local_endpoint(error);
+        return error ? 0 : local.port();
+    }
+
     void writeNext() {
         auto self = shared_from_this();
         auto done = [this, self](const boost::system::error_code& error, std::size_t) {
@@ -84,6 +93,7 @@ private:
 
     tcp::socket socket_;
     std::unique_ptr<asio::ssl::stream<tcp::socket&>> tls_;  // over socket_, when served over TLS
+    const std::uint16_t port_;  // the router's
     fake_router& owner_;
     std::weak_ptr<bool> alive_;
     std::uint8_t buffer_[4096];
@@ -98,20 +108,34 @@ fake_router::fake_router(asio::io_context& io, router_state state, std::uint16_t
     acceptor_.bind(endpoint);
     acceptor_.listen();
     port_ = acceptor_.local_endpoint().port();
-    accept();
+    accept(acceptor_);
 }
+
+std::uint16_t fake_router::listenAlso(std::uint16_t port) {
+    auto& acceptor = *otherAcceptors_.emplace_back(std::make_unique<tcp::acceptor>(acceptor_.get_executor()));
+    const tcp::endpoint endpoint(acceptor_.local_endpoint().address(), port);
+    acceptor.open(endpoint.protocol());
+    acceptor.set_option(tcp::acceptor::reuse_address(true));
+    acceptor.bind(endpoint);
+    acceptor.listen();
+    accept(acceptor);
+    return acceptor.local_endpoint().port();
+}
+
+std::uint16_t fake_router::portOf(const connection& client) { return client.port(); }
 
 fake_router::~fake_router() {
     alive_.reset();
     boost::system::error_code ignored;
     acceptor_.close(ignored);
+    for (const auto& other : otherAcceptors_) other->close(ignored);
     for (const auto& client : connections_) client->close();
     for (const auto& client : handshaking_) client->close();
 }
 
-void fake_router::accept() {
+void fake_router::accept(tcp::acceptor& acceptor) {
     std::weak_ptr<bool> alive = alive_;
-    acceptor_.async_accept([this, alive](const boost::system::error_code& error, tcp::socket socket) {
+    acceptor.async_accept([this, alive, &acceptor](const boost::system::error_code& error, tcp::socket socket) {
         if (alive.expired() || error) return;
         ++accepted_;
         socket.set_option(tcp::no_delay(true));
@@ -129,7 +153,7 @@ void fake_router::accept() {
         } else {
             admit(client);
         }
-        accept();
+        accept(acceptor);
     });
 }
 

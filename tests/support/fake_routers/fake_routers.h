@@ -60,7 +60,7 @@ public:
     void setSilent(bool silent);
     // The router restarts with other routes and labels: clients are dropped
     // and find the new state when they reconnect.
-    void restart(router_state state);
+    virtual void restart(router_state state);
     // Sends raw bytes to every client.
     void sendGarbage(const std::string& bytes);
     // From now on a client is served over TLS, with this certificate
@@ -83,18 +83,25 @@ protected:
     void closeClient(connection& client) { forget(&client); }
     void sendToAll(const std::string& bytes);
     bool silent() const { return silent_; }
+    // Listens on another port of the router's address as well (0: any);
+    // its clients are the router's like the others (dropped, silenced).
+    // Returns the port.
+    std::uint16_t listenAlso(std::uint16_t port);
+    // The port of the router's a client connected to.
+    static std::uint16_t portOf(const connection& client);
 
     router_state state_;
     int keepAlivesAnswered_ = 0;
 
 private:
-    void accept();
+    void accept(boost::asio::ip::tcp::acceptor& acceptor);
     // The connection is ready for its protocol: heard, and greeted.
     void admit(const std::shared_ptr<connection>& client);
     void forget(connection* client);
 
     boost::asio::ip::tcp::acceptor acceptor_;
-    std::unique_ptr<boost::asio::ssl::context> tls_;  // set: clients are served over TLS
+    std::vector<std::unique_ptr<boost::asio::ip::tcp::acceptor>> otherAcceptors_;
+    std::unique_ptr<boost::asio::ssl::context> tls_;  // set: clients are served over TLS (on every port)
     std::set<std::shared_ptr<connection>> handshaking_;
     std::uint16_t port_ = 0;
     bool silent_ = false;
@@ -159,29 +166,74 @@ enum class quartz_names { numbered, unnumbered };
 std::unique_ptr<fake_router> makeFakeQuartz(boost::asio::io_context& io, router_state state, std::uint16_t port = 0,
                                             quartz_names names = quartz_names::numbered);
 
-// An NMOS registry (Query API v1.2 and v1.3, fake_nmos.cpp): senders are
-// the inputs, receivers the outputs, each receiver subscribed to the
-// sender its route names (none, sender_id null, for a route of 0). Pages
-// of `pageSize`, one sync grain when a WebSocket opens; an operator's
-// route pushed as a grain of two changes (the receiver's, and an
-// unchanged neighbour's), an output's rename as a grain to the receivers'
-// WebSockets, an input's rename to the senders'; a subscription forgotten
-// when its WebSocket closes,
-// so that a dropped client finds its subscription gone, as after a
-// restart; 404 for a WebSocket of a subscription it does not hold.
+// An NMOS registry (Query API v1.0 to v1.3 offered, fake_nmos.cpp) that
+// holds one media node: senders are the inputs, receivers the outputs, each
+// receiver subscribed to the sender its route names (sender_id null for a
+// route of 0). It does what a registry in use does on the wire:
+// - subscriptions' WebSockets on a port of their own (webSocketPort(), or
+//   the one advertiseWebSocketsAt() names in ws_href); on the REST port an
+//   upgrade request for a subscription's path is a plain GET: 200 and the
+//   subscription;
+// - hrefs, Link and Location with 127.0.0.1, Location a relative path;
+//   /nodes lists the registry's own node beside the media node;
+// - paging always: a plain GET gives the 10 most recently updated, newest
+//   first; paging.limit capped at `pageCap` (100 as in use); X-Paging-*
+//   and Link rel prev, next, first and last as absolute URLs; timestamps
+//   TAI "seconds:nanoseconds", not zero-padded, stepping by a microsecond;
+// - a second identical POST /subscriptions answered 200 with the same
+//   subscription; a subscription (never persistent) kept 5 s after its
+//   last WebSocket closed, then forgotten (a client coming back later
+//   finds it gone: 404);
+// - grains of at most 10 changes, a longer list in several; the sync
+//   (pre and post equal) when a WebSocket opens; changes sent at most once
+//   per max_update_rate_ms, those met meanwhile in one grain (a resource
+//   changed twice as one change); an addition without a pre, a removal
+//   without a post; flow_id the subscription's id, source_id the
+//   registry's;
+// - some senders of transport urn:x-nmos:transport:websocket or of a
+//   transport outside AMWA's list, some receivers of format
+//   urn:x-nmos:format:mux; senders' subscription active, receiver_id null.
+// An operator's route is an activation at the node (its receiver active
+// with the sender, or inactive with none); an output's rename goes to the
+// receivers' WebSockets, an input's to the senders'. restart() is the
+// registry's and the node's at once, with the new state registered at once.
 class fake_nmos_registry : public fake_router {
 public:
     using fake_router::fake_router;
+    std::uint16_t webSocketPort() const { return webSocketPort_; }
+    // ws_href names `port` from now on (a relay's in front of webSocketPort()).
+    virtual void advertiseWebSocketsAt(std::uint16_t port) = 0;
     // The receiver of destination d stops taking its stream (active false).
     virtual void deactivate(int destination) = 0;
-    // The receiver of destination d leaves the registry (a pre alone).
+    // The receiver of destination d leaves the registry.
     virtual void remove(int destination) = 0;
     // The connections of the WebSockets following /senders end, without a
     // close frame.
     virtual void dropSendersSockets() = 0;
+    // The registry restarts: every connection dropped, and at once it holds
+    // nothing but its own node, no subscription; the media node registers
+    // again `nodeReturn` later (makeFakeNmos), every sender and receiver an
+    // addition on the WebSockets, routed as before (the node went on).
+    virtual void restartRegistry() = 0;
+    // The node stopped without deregistering and its registration expired:
+    // every sender and receiver goes as a removal.
+    virtual void expireNode() = 0;
+    // The node restarts and registers again with every receiver
+    // unconnected (sender_id null, active false).
+    virtual void restartNode() = 0;
+    // From now on each change goes in a grain as it comes, whatever
+    // max_update_rate_ms asks: for a benchmark that times the host, not
+    // the registry's rate.
+    virtual void sendChangesAtOnce() = 0;
+    // Subscriptions held (listed at /subscriptions).
+    virtual int subscriptions() const = 0;
+
+protected:
+    std::uint16_t webSocketPort_ = 0;
 };
 std::unique_ptr<fake_nmos_registry> makeFakeNmos(boost::asio::io_context& io, router_state state,
-                                                 std::uint16_t port = 0, std::size_t pageSize = 3);
+                                                 std::uint16_t port = 0, std::size_t pageCap = 100,
+                                                 std::chrono::milliseconds nodeReturn = std::chrono::seconds(3));
 
 }  // namespace quon::fake
 

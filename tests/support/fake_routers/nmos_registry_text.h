@@ -39,7 +39,7 @@ inline json sender(int n, const std::string& label) {
             {"device_id", "de000000-0000-4000-8000-000000000001"},
             {"manifest_href", nullptr},
             {"interface_bindings", json::array()},
-            {"subscription", {{"receiver_id", nullptr}, {"active", false}}}};
+            {"subscription", {{"receiver_id", nullptr}, {"active", true}}}};
 }
 // `from` is the sender it takes, 0 for none (sender_id null).
 inline json receiver(int n, const std::string& label, int from, bool active = true) {
@@ -61,6 +61,7 @@ inline std::string httpAnswer(int status, const std::string& body,
                               const std::vector<std::pair<std::string, std::string>>& headers = {}) {
     std::string reason = status == 200   ? "OK"
                          : status == 201 ? "Created"
+                         : status == 400 ? "Bad Request"
                          : status == 404 ? "Not Found"
                          : status == 501 ? "Not Implemented"
                          : status == 503 ? "Service Unavailable"
@@ -121,13 +122,16 @@ inline json change(const json& pre, const json& post) {
     return c;
 }
 
-inline std::string grain(const std::string& topic, const json& changes) {
+// `flowId` is the subscription's id; `timestamp` TAI "seconds:nanoseconds".
+inline std::string grain(const std::string& topic, const json& changes,
+                         const std::string& flowId = "5b000000-0000-4000-8000-000000000001",
+                         const std::string& timestamp = "0:0") {
     const json g = {{"grain_type", "event"},
                     {"source_id", "50000000-0000-4000-8000-000000000001"},
-                    {"flow_id", "5b000000-0000-4000-8000-000000000001"},
-                    {"origin_timestamp", "0:0"},
-                    {"sync_timestamp", "0:0"},
-                    {"creation_timestamp", "0:0"},
+                    {"flow_id", flowId},
+                    {"origin_timestamp", timestamp},
+                    {"sync_timestamp", timestamp},
+                    {"creation_timestamp", timestamp},
                     {"rate", {{"numerator", 0}, {"denominator", 1}}},
                     {"duration", {{"numerator", 0}, {"denominator", 1}}},
                     {"grain", {{"type", "urn:x-nmos:format:data.event"}, {"topic", topic}, {"data", changes}}}};

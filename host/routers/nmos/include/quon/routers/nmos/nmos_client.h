@@ -148,6 +148,9 @@ private:
     bool readResource(int side, const void* json, std::string& id, nmos_resource& resource);
     // Reports what differs from what was shown, every number afresh.
     void publish();
+    // publish(), when grains changed what is shown since, and no sync is
+    // under way (its end publishes).
+    void publishIfStale();
     // The same for `receivers` alone, whose labels did not change.
     void publishConnections(const std::vector<std::string>& receivers);
     void showSource(int destination, const nmos_resource* receiver);
@@ -183,6 +186,7 @@ private:
     bool followNext_ = false;  // the next connection opens the WebSockets
     int upgradeRefusals_ = 0;
     bool answered_ = false;  // an answer completed in the bytes being fed
+    bool stale_ = false;     // grains changed resources since the last publish()
     bool paged_ = true;  // paging parameters in this side's requests
     std::size_t pages_ = 0;
 
