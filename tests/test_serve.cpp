@@ -24,6 +24,7 @@
 #include "fake_tsl_screen.h"
 #include "fake_vision_mixer.h"
 #include "program_run.h"
+#include "test_ca.h"
 #include "run_until.h"
 #include "tsl_decoder.h"
 
@@ -81,7 +82,7 @@ protected:
     // The fake router's device file, with `extra` lines in its [Router].
     void writeDevice(const std::string& extra) {
         std::ofstream(root + "/vx/main/config/system/dev_001.ini")
-            << "[Router]\nName=Fake\nProtocol=" << GetParam().protocol << "\nAddress=127.0.0.1:" << port_
+            << "[Router]\nName=Fake\nProtocol=" << GetParam().protocol << "\nAddress=" << scheme_ << "127.0.0.1:" << port_
             << "\nRetryFirst=100\nRetryCap=500\nKeepAlive=200\nKeepAliveWait=3000\nSilence=3000\n"
             << extra << "[Database]\nDatabaseSize_0=16\nDatabaseSize_1=16\n";
     }
@@ -119,6 +120,7 @@ protected:
     }
 
     std::string root;
+    std::string scheme_;  // before Address='s host: "https://" for a router over TLS
     std::string port_;
     std::unique_ptr<running_program> router;
 };
@@ -1193,6 +1195,42 @@ TEST_P(ServeNmos, ShowsEveryRouteAgainAfterARegistryRestartWithItsNodeLateAndNon
     host->signal(SIGTERM);
     EXPECT_EQ(host->wait(), 0);
     EXPECT_THAT(host->output(), Not(HasSubstr("violation")));
+    EXPECT_THAT(host->errors(), Not(HasSubstr("warning"))) << host->errors();
+}
+
+// Over HTTPS and WSS (BCP-003-01), with the facility's CA named in the
+// device file: the same start, change and restart; without it, the
+// certificate does not verify and the link says so.
+TEST_P(ServeNmos, FollowsARegistryOverHttpsAndWssWhoseCertificateVerifies) {
+    const quon::test::test_ca ca;
+    const quon::test::test_certificate certificate = ca.loopback();
+    program_run fake;
+    fake.program = FAKE_ROUTER_PATH;
+    fake.arguments = {"nmos", "--certificate", certificate.certificateFile, "--key", certificate.keyFile,
+                      "--node-return", "200"};
+    router = std::make_unique<running_program>(fake);
+    port_ = router->readLine().value_or("");
+    scheme_ = "https://";
+    writeDevice("Resync=3600000\n");
+    auto untrusted = serve();
+    ASSERT_TRUE(untrusted->waitFor("the router 127.0.0.1's certificate does not verify"))
+        << untrusted->output() << untrusted->errors();
+    untrusted->signal(SIGTERM);
+    EXPECT_EQ(untrusted->wait(), 0);
+
+    writeDevice("CaFile=" + ca.caFile() + "\nResync=3600000\n");
+    auto host = serve();
+    ASSERT_TRUE(host->waitFor("a: [ Input 1 ]")) << host->output() << host->errors();
+    router->write("route 1 5\n");
+    ASSERT_TRUE(host->waitFor("a: [ Input 5 ]")) << host->output() << host->errors();
+    router->write("label in 5 CAM 5\n");
+    ASSERT_TRUE(host->waitFor("a: [ CAM 5 ]")) << host->output() << host->errors();
+    router->write("restart\n");
+    ASSERT_TRUE(host->waitFor("router 1 (Fake): lost")) << host->output() << host->errors();
+    router->write("route 1 9\n");
+    ASSERT_TRUE(host->waitFor("a: [ Input 9 ]", 40)) << host->output() << host->errors();
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
     EXPECT_THAT(host->errors(), Not(HasSubstr("warning"))) << host->errors();
 }
 

@@ -3,13 +3,16 @@
 //
 //   fake_router videohub|swp08|emberplus|quartz|nmos [--port N] [--sources N] [--destinations N]
 //               [--names-per-message N] [--requests all|first-only|labels-never] [--names numbered|unnumbered]
-//               [--node-return MS]
+//               [--node-return MS] [--certificate PEM --key PEM]
 //
 // --requests (Ember+): act on every request of a message, on the first
 // element of its Root only, or on all but those for labels, never answered.
 // --names (Quartz): names answered with their number or without.
 // --node-return (NMOS): how long after a registry restart its node
 // registers again (3000 ms unless given).
+// --certificate and --key: served over TLS with this certificate (chain)
+// and private key, both PEM files; an NMOS registry's subscriptions that
+// ask for it are then wss://.
 // Prints the port it listens on as the first line of standard output, then
 // reads commands, one a line, from standard input:
 //   route D S            an operator routes source S to destination D
@@ -43,7 +46,7 @@ namespace {
 int usage() {
     std::cerr << "usage: fake_router videohub|swp08|emberplus|quartz|nmos [--port N] [--sources N] [--destinations N] "
                  "[--names-per-message N] [--requests all|first-only|labels-never] [--names numbered|unnumbered] "
-                 "[--node-return MS]\n";
+                 "[--node-return MS] [--certificate PEM --key PEM]\n";
     return 2;
 }
 
@@ -147,6 +150,7 @@ int main(int argc, char** argv) {
         return usage();
     int port = 0, sources = 16, destinations = 16, namesPerMessage = quon::fake::names_as_many_as_fit;
     int nodeReturn = 3000;
+    std::string certificate, key;
     quon::fake::emberplus_requests requests = quon::fake::emberplus_requests::all;
     quon::fake::quartz_names names = quon::fake::quartz_names::numbered;
     for (int i = 2; i < argc; ++i) {
@@ -175,6 +179,10 @@ int main(int argc, char** argv) {
             namesPerMessage = value;
         } else if (option == "--node-return" && protocol == "nmos" && value >= 0) {
             nodeReturn = value;
+        } else if (option == "--certificate" && !text.empty()) {
+            certificate = text;
+        } else if (option == "--key" && !text.empty()) {
+            key = text;
         } else {
             return usage();
         }
@@ -193,6 +201,8 @@ int main(int argc, char** argv) {
             ? nullptr
             : quon::fake::makeFakeEmberplus(io, state, listenPort, 100, std::chrono::milliseconds(0), requests);
     quon::fake::fake_router& serving = registry ? *registry : *router;
+    if (certificate.empty() != key.empty()) return usage();
+    if (!certificate.empty()) serving.serveTls(certificate, key);
     std::cout << serving.port() << std::endl;
     command_reader commands(io, serving, registry.get());
     commands.read();

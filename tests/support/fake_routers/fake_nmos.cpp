@@ -517,10 +517,11 @@ private:
         const std::string where = base + "/subscriptions/" + id;
         subscription& made = subscriptions_[id];
         made.body = {{"id", id},
-                     {"ws_href", "ws://127.0.0.1:" + std::to_string(advertised_) + where},
+                     {"ws_href", std::string(asked["secure"].get<bool>() ? "wss" : "ws") +
+                                     "://127.0.0.1:" + std::to_string(advertised_) + where},
                      {"max_update_rate_ms", asked["max_update_rate_ms"]},
                      {"persist", false},
-                     {"secure", false},
+                     {"secure", asked["secure"]},
                      {"resource_path", resourcePath},
                      {"params", asked["params"]},
                      {"authorization", false}};
