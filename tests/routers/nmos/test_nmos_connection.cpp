@@ -123,6 +123,12 @@ TEST_F(NmosConnection, EveryRouteShownAgainAfterARegistryRestartWithItsNodeLateA
               0u)
         << refused;
     EXPECT_NE(refused.find("not 101 Switching Protocols"), std::string::npos) << refused;
+    // Never up, so retried with a back-off that grows: a link that reads
+    // the registry and fails its WebSocket is not tried ever faster.
+    ASSERT_TRUE(waitUntil([&] { return listener.downs.size() >= 3; }));
+    EXPECT_TRUE(listener.ups.empty());
+    EXPECT_GT(listener.downs[2].second, settings.backOffFirst);
+    for (const auto& [why, retryIn] : listener.downs) EXPECT_EQ(why.substr(0, 40), refused.substr(0, 40));
     nmos.advertiseWebSocketsAt(nmos.webSocketPort());
     router->restart(state);
     ASSERT_TRUE(waitUp());
