@@ -155,7 +155,7 @@ void nmos_client::armEarliest() {
         if (c.deadline && (!earliest || *c.deadline < *earliest)) earliest = c.deadline;
     if (syncing_ && (!earliest || syncDeadline_ < *earliest)) earliest = syncDeadline_;
     for (int channel : {0, 1})
-        if (syncing_ && !synced_[channel] && syncQuiet_[channel] && *syncQuiet_[channel] < *earliest)
+        if (syncing_ && !synced_[channel] && syncQuiet_[channel] && (!earliest || *syncQuiet_[channel] < *earliest))
             earliest = syncQuiet_[channel];
     if (open_ && earliest) out_->emplace_back(std::in_place_type<act::arm_timer>, act::arm_timer{*earliest});
 }
@@ -173,8 +173,9 @@ void nmos_client::problem(const std::string& cause, const std::string& text) {
 void nmos_client::reopen(bool webSocket) {
     // Channel 1 ends with channel 0's connection.
     const conversation& receivers = talk_[0];
-    out_->emplace_back(std::in_place_type<act::reopen>,
-                       webSocket ? act::reopen{0, receivers.wsHost, receivers.wsPort, receivers.wsTls} : act::reopen{0, {}, 0, false});
+    out_->emplace_back(std::in_place_type<act::reopen>, webSocket ? act::reopen{0, receivers.wsHost, receivers.wsPort,
+                                                                                receivers.wsTls}
+                                                                  : act::reopen{0, {}, 0, false});
     open_ = secondOpen_ = false;
     reopening_ = true;
     for (conversation& c : talk_) c.deadline.reset();
@@ -597,7 +598,7 @@ void nmos_client::endRead() {
 }
 
 bool nmos_client::number(int side, std::vector<std::string> ids) {
-    if (ids.empty()) return false;
+    const std::size_t before = entries_[side].size();
     std::sort(ids.begin(), ids.end(), [this, side](const std::string& a, const std::string& b) {
         const std::string& la = resources_[side].at(a).label;
         const std::string& lb = resources_[side].at(b).label;
@@ -613,7 +614,7 @@ bool nmos_client::number(int side, std::vector<std::string> ids) {
         numbered_[side].emplace(id, static_cast<int>(entries_[side].size()) + 1);
         entries_[side].push_back(std::move(id));
     }
-    return true;
+    return entries_[side].size() > before;
 }
 
 void nmos_client::rememberNumbers() {
@@ -709,11 +710,11 @@ void nmos_client::takeGrain(const std::string& text) {
         }
         const auto post = change.find("post");
         const auto pre = change.find("pre");
-        if (pre != change.end() && post != change.end() && *pre == *post && post->is_object() &&
-            post->contains("id") && (*post)["id"].is_string())
-            syncSeen_[channel_].insert((*post)["id"].get<std::string>());
-        else
+        if (pre == change.end() || post == change.end() || *pre != *post)
             live = true;
+        else if (syncing_ && !synced_[channel_] && post->is_object() && post->contains("id") &&
+                 (*post)["id"].is_string())
+            syncSeen_[channel_].insert((*post)["id"].get<std::string>());
         if (post != change.end() && post->is_object()) {
             std::string id;
             nmos_resource resource;
