@@ -1190,6 +1190,27 @@ TEST_P(ServeNmos, ShowsEveryRouteAgainAfterARegistryRestartWithItsNodeLateAndNon
     };
     ASSERT_TRUE(shownSinceRestart("a: [ Input 5 ]")) << host->output() << host->errors();
     ASSERT_TRUE(shownSinceRestart("b: [ Input 10 ]")) << host->output() << host->errors();
+    host->signal(SIGTERM);
+    ASSERT_EQ(host->wait(), 0);
+
+    // The numbers the link gave are kept: the next serve takes them back
+    // from the state file, here with its first two receivers swapped.
+    const std::string stateFile = root + "/vx/main/config/system/dev_001.state";
+    std::string kept;
+    {
+        std::ifstream in(stateFile);
+        kept.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::size_t list = kept.find("\"receivers\":[\"");
+    ASSERT_NE(list, std::string::npos) << kept;
+    const std::size_t first = list + 13, comma = kept.find(',', first);
+    const std::size_t end = kept.find_first_of(",]", comma + 1);
+    kept.replace(first, end - first,
+                 kept.substr(comma + 1, end - comma - 1) + "," + kept.substr(first, comma - first));
+    std::ofstream(stateFile) << kept;
+    host = serve();
+    ASSERT_TRUE(host->waitFor("a: [ Input 10 ]")) << host->output() << host->errors();
+    ASSERT_TRUE(host->waitFor("b: [ Input 5 ]")) << host->output() << host->errors();
     router->write("expire\n");
     ASSERT_TRUE(host->waitFor("a: [  ]")) << host->output() << host->errors();
     host->signal(SIGTERM);
