@@ -691,6 +691,34 @@ TEST_P(Serve, HealthzIsOkWhenNothingIsDown) {
     EXPECT_THAT(host->errors(), Not(HasSubstr("role:")));
 }
 
+// A page of another site reaches this host through a name of its own
+// (DNS rebinding) and names it in Host: refused, unless the wall file
+// lists it, as it lists the names users type; a reload changes the list.
+TEST_P(Serve, ThePageAnswersToItsAddressesAndTheNamesTheWallFileLists) {
+    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "the page is the same on every protocol";
+    const std::string display = "[[display]]\nname = \"a\"\ninstance = \"a\"\n";
+    writeWall("[page]\nnames = [\"wall.studio.example\"]\n\n" + display);
+    auto host = serve({"--http", "127.0.0.1:0"});
+    ASSERT_TRUE(host->waitFor("a: [ Input 1 ]")) << host->output() << host->errors();
+    const std::string url = pageAddress(*host);
+    ASSERT_FALSE(url.empty()) << host->errors();
+    const auto displays = [&url](const std::string& name) {
+        return httpExchange(url, "GET /api/displays HTTP/1.1\r\nHost: " + name + "\r\nConnection: close\r\n\r\n");
+    };
+    EXPECT_THAT(displays(url), HasSubstr("\"name\":\"a\""));
+    EXPECT_THAT(displays("wall.studio.example:8080"), HasSubstr("\"name\":\"a\""));
+    const std::string refused = displays("evil.example:18080");
+    EXPECT_THAT(refused, HasSubstr("HTTP/1.1 421 Misdirected Request"));
+    EXPECT_THAT(refused, Not(HasSubstr("\"name\"")));
+    writeWall("[page]\nnames = [\"evil.example\"]\n\n" + display);
+    host->signal(SIGHUP);
+    ASSERT_TRUE(host->waitFor("wall file reloaded")) << host->output() << host->errors();
+    EXPECT_THAT(displays("evil.example:18080"), HasSubstr("\"name\":\"a\""));
+    EXPECT_THAT(displays("wall.studio.example"), HasSubstr("421"));
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+}
+
 // The role comes from the machine's own addresses: 127.0.0.1 is always
 // here, 192.0.2.77 (a documentation address) never, so no root is needed.
 TEST_P(Serve, APairHostHoldingTheAddressIsActiveAtStart) {

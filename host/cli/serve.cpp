@@ -260,6 +260,7 @@ public:
         const std::optional<wall_control>& control = wall_->current().control;
         page_.control(control ? control->token : std::string(), *engine_,
                       [this](const std::string& line) { printer_->print("control", "control: " + line); });
+        page_.answerTo(wall_->current().pageNames);
     }
 
     int run() {

@@ -99,6 +99,10 @@ void wall_page::role(const std::string& role) {
     if (view_) view_->role(role);
 }
 
+void wall_page::answerTo(std::vector<std::string> names) {
+    if (view_) view_->answerTo(std::move(names));
+}
+
 void wall_page::control(const std::string& token, host_engine& engine, std::function<void(const std::string&)> log) {
     if (!view_) return;
     view_->control(

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "quon/engine/host_engine.h"
 #include "quon/live/web_listener.h"
@@ -32,6 +33,9 @@ public:
     // events for `engine`'s components; every request goes to `log`.
     // Nothing without a page.
     void control(const std::string& token, host_engine& engine, std::function<void(const std::string&)> log);
+    // The host names the page answers to besides its addresses (the wall
+    // file's [page] names); nothing without a page.
+    void answerTo(std::vector<std::string> names);
     // Serves /metrics from `text`; nothing without a page.
     void serveMetrics(std::function<std::string()> text);
     // The host's role in a pair, "active" or "standby"; nothing without a page.

@@ -18,6 +18,7 @@
 #include <unordered_set>
 
 #include "quon/common/paths.h"
+#include "quon/common/text.h"
 #include "wall_quick.h"
 #include "wall_tally.h"
 #include "wall_toml.h"
@@ -73,6 +74,38 @@ void readControl(const toml::table& table, std::optional<wall_control>& out, con
     }
     if (!table.contains("token")) errors.push_back(where(path, table.source()) + "[control] needs `token`");
     if (given) out = control;
+}
+
+// [page]: the names the page answers to besides its addresses.
+void readPage(const toml::table& table, std::vector<std::string>& out, const std::string& path,
+              std::vector<std::string>& errors) {
+    for (const auto& [key, node] : table) {
+        const std::string name(key.str());
+        if (name != "names") {
+            errors.push_back(where(path, key.source()) + "unknown key `" + name + "` in [page] (names)");
+            continue;
+        }
+        const toml::array* list = node.as_array();
+        if (!list) {
+            errors.push_back(where(path, node.source()) + "`names` is a list of host names: names = [\"wall.example\"]");
+            continue;
+        }
+        for (const toml::node& item : *list) {
+            const std::optional<std::string> text = item.value_exact<std::string>();
+            std::string lower = text ? lowerCase(*text) : std::string();
+            const bool dns = !lower.empty() && lower.size() <= 253 && lower.front() != '.' && lower.front() != '-' &&
+                             std::all_of(lower.begin(), lower.end(), [](char c) {
+                                 return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+                             });
+            if (!dns) {
+                errors.push_back(where(path, item.source()) +
+                                 "a name of `names` is a host name as users type it, of letters, digits, '-' and "
+                                 "'.', without a port (\"wall.studio.example\")");
+                continue;
+            }
+            out.push_back(std::move(lower));
+        }
+    }
 }
 
 // [pair]: the address whose presence makes this host the active one.
@@ -179,9 +212,9 @@ void readTable(const toml::table& table, const std::string& path, const std::str
     for (const auto& [key, node] : table) {
         const std::string name(key.str());
         if (name != "display" && name != "umd" && name != "tally" && name != "pair" && name != "control" &&
-            name != "tally_in" && name != "tie")
+            name != "page" && name != "tally_in" && name != "tie")
             errors.push_back(where(path, key.source()) + "unknown key `" + name +
-                             "` (display, umd, tally, pair, control, tally_in, tie)");
+                             "` (display, umd, tally, pair, control, page, tally_in, tie)");
     }
     if (const toml::node* node = table.get("tally_in")) readTallyInputs(*node, result.tallyInputs, path, errors);
     if (const toml::node* node = table.get("tie")) readTies(*node, result.ties, result.tieWhere, path, errors);
@@ -196,6 +229,12 @@ void readTable(const toml::table& table, const std::string& path, const std::str
             readControl(*control, result.control, path, errors);
         else
             errors.push_back(where(path, node->source()) + "`control` is a table: [control]");
+    }
+    if (const toml::node* node = table.get("page")) {
+        if (const toml::table* page = node->as_table())
+            readPage(*page, result.pageNames, path, errors);
+        else
+            errors.push_back(where(path, node->source()) + "`page` is a table: [page]");
     }
     if (const toml::node* node = table.get("umd")) {
         if (const toml::table* umd = node->as_table())

@@ -64,6 +64,10 @@ void http_session::onRead(const error_code& failure, std::size_t) {
     if (failure) return refuse(http::status::bad_request, "malformed request\n");
 
     http_request request = parser_->release();
+    const beast::string_view host = request[http::field::host];
+    if (!answersTo(std::string_view(host.data(), host.size()), server_->hostNames))
+        return refuse(http::status::misdirected_request,
+                      "this host does not answer to that name: list it in the wall file's [page] names\n");
     if (beast::websocket::is_upgrade(request)) return upgrade(std::move(request));
     respond(answerRequest(request, server_->requestContext(peer_)));
 }

@@ -3,6 +3,9 @@
 #include <boost/beast/http/field.hpp>
 #include <boost/beast/http/verb.hpp>
 
+#include <algorithm>
+#include <boost/asio/ip/address_v4.hpp>
+#include <boost/asio/ip/address_v6.hpp>
 #include <cstdio>
 #include <optional>
 
@@ -238,6 +241,25 @@ http_response refusal(http::status status, const std::string& reason) {
     response.keep_alive(false);
     response.prepare_payload();
     return response;
+}
+
+bool answersTo(std::string_view host, const std::vector<std::string>& names) {
+    if (host.empty()) return true;
+    std::string name;
+    if (host.front() == '[') {
+        // An IPv6 address, the only form of one a Host can give.
+        const std::size_t close = host.find(']');
+        if (close == std::string_view::npos) return false;
+        boost::system::error_code error;
+        boost::asio::ip::make_address_v6(std::string(host.substr(1, close - 1)), error);
+        return !error && (close + 1 == host.size() || host[close + 1] == ':');
+    }
+    name = lowerCase(std::string(host.substr(0, host.rfind(':'))));
+    if (name.empty()) return false;
+    boost::system::error_code error;
+    boost::asio::ip::make_address_v4(name, error);
+    if (!error || name == "localhost") return true;
+    return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 bool sameOrigin(const http_request& request) {

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "quon/web/web_view.h"
@@ -46,6 +47,14 @@ http_response answerRequest(const http_request& request, const request_context& 
 // An answer that ends the connection: a request too large or malformed, or
 // a WebSocket the server will not open. `reason` is one line.
 http_response refusal(boost::beast::http::status status, const std::string& reason);
+
+// Whether `host` (a request's Host, with or without its port) names this
+// host: an IP address (a browser's page reached by address), "localhost",
+// or one of `names` (lower case: the machine's own name and those the wall
+// file lists). A page of another site that reaches this host through a name
+// of its own (DNS rebinding) names that one, and is refused. No Host at all
+// (HTTP/1.0 tools) is let in: a browser always sends one.
+bool answersTo(std::string_view host, const std::vector<std::string>& names);
 
 // Whether the request comes from a page of the host's own origin: a page of
 // another site in the same browser must not read or control the wall. Tools

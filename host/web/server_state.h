@@ -56,6 +56,9 @@ struct server_state : std::enable_shared_from_this<server_state> {
     bool flushScheduled = false;
 
     std::function<std::string()> metrics;  // the text of /metrics; none: 404
+    // The names a request's Host may give besides an address and
+    // "localhost" (answersTo): the machine's own, and web_view::answerTo's.
+    std::vector<std::string> hostNames;
     control_settings control;
     // The receivers as they stand now; none: as last given.
     std::function<std::vector<receiver_state>()> readReceivers;

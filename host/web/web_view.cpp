@@ -5,6 +5,10 @@
 // answers, without sockets) and server_state (what they share).
 #include "quon/web/web_view.h"
 
+#include <unistd.h>
+
+#include "quon/common/text.h"
+
 #include "http_session.h"
 #include "listener.h"
 #include "server_state.h"
@@ -22,7 +26,20 @@ public:
 };
 
 web_view::web_view(boost::asio::io_context& io, const web_settings& settings)
-    : impl_(std::make_unique<impl>(io, settings)) {}
+    : impl_(std::make_unique<impl>(io, settings)) {
+    answerTo({});
+}
+
+void web_view::answerTo(std::vector<std::string> names) {
+    // The machine's own name, as users on its network type it.
+    char own[256] = {};
+    if (::gethostname(own, sizeof own - 1) == 0 && own[0]) {
+        const std::string name = lowerCase(own);
+        names.push_back(name);
+        names.push_back(name.substr(0, name.find('.')));
+    }
+    impl_->server->hostNames = std::move(names);
+}
 
 web_view::~web_view() { stop(); }
 

@@ -218,6 +218,15 @@ TEST(WallFile, ControlIsOffUnlessTheFileGivesItsToken) {
     EXPECT_FALSE(parsed.control.has_value());
 }
 
+TEST(WallFile, ThePageAnswersToTheNamesItLists) {
+    wall parsed;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(parseWall("[page]\nnames = [\"Wall.Studio.example\", \"wallhost\"]\n", "walls/wall.toml", parsed, errors));
+    EXPECT_EQ(parsed.pageNames, (std::vector<std::string>{"wall.studio.example", "wallhost"}));
+    ASSERT_TRUE(parseWall("", "walls/wall.toml", parsed, errors));
+    EXPECT_TRUE(parsed.pageNames.empty());
+}
+
 TEST(WallFile, ReadsTallyInputsTheirMappingsAndTies) {
     wall parsed;
     std::vector<std::string> errors;
@@ -413,6 +422,13 @@ INSTANTIATE_TEST_SUITE_P(
         error_case{"control_unknown_key", "[control]\ntoken = \"0123456789abcdef\"\nopen = true\n",
                    "walls/wall.toml:3:1: unknown key `open` in [control] (token)"},
         error_case{"control_not_a_table", "control = true\n", "walls/wall.toml:1:11: `control` is a table: [control]"},
+        error_case{"page_name_with_a_port", "[page]\nnames = [\"wall.example:8080\"]\n",
+                   "walls/wall.toml:2:10: a name of `names` is a host name as users type it, of letters, digits, '-' "
+                   "and '.', without a port (\"wall.studio.example\")"},
+        error_case{"page_names_not_a_list", "[page]\nnames = \"wall.example\"\n",
+                   "walls/wall.toml:2:9: `names` is a list of host names: names = [\"wall.example\"]"},
+        error_case{"page_unknown_key", "[page]\ncertificate = \"x\"\n",
+                   "walls/wall.toml:2:1: unknown key `certificate` in [page] (names)"},
         error_case{"tally_in_unknown_scheme", "[[tally_in]]\nname = \"m\"\nlisten = \"tsl31+tcp://127.0.0.1:1\"\n",
                    "walls/wall.toml:3:10: `listen` = \"tsl31+tcp://127.0.0.1:1\" is not tsl5+udp://address:port, "
                    "tsl5+tcp://address:port or tsl31+udp://address:port (a numeric address)"},
@@ -462,7 +478,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "walls/wall.toml:6:29: source 1 of matrix 2 is fed by two ties (first at 3:29)"},
         error_case{"tie_without_to", "[[tie]]\nfrom = { matrix = 1, destination = 4 }\n",
                    "walls/wall.toml:1:1: a [[tie]] needs `to` = { matrix = 1, source = 1 }"},
-        error_case{"unknown_table", "[pairs]\n", "walls/wall.toml:1:2: unknown key `pairs` (display, umd, tally, pair, control, tally_in, tie)"}),
+        error_case{"unknown_table", "[pairs]\n", "walls/wall.toml:1:2: unknown key `pairs` (display, umd, tally, pair, control, page, tally_in, tie)"}),
     [](const testing::TestParamInfo<error_case>& info) { return std::string(info.param.name); });
 
 TEST(WallFile, PairTakesAnIPv4OrIPv6AddressAsWrittenBack) {

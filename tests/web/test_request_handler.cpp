@@ -346,6 +346,18 @@ TEST_F(AnswerRequest, TheStandbyRefusesControlAndSaysWhereItGoes) {
     EXPECT_EQ(acted, 1);
 }
 
+// What a Host may name: an address, localhost, or a name the host was
+// given; anything else is another site's name for it.
+TEST(AnswersTo, AnAddressLocalhostOrAGivenNameAndNothingElse) {
+    const std::vector<std::string> names = {"wall.studio.example", "wallhost"};
+    for (const char* host : {"", "127.0.0.1", "192.0.2.7:8080", "[::1]", "[::1]:8080", "[2001:db8::1]:80",
+                             "localhost", "LocalHost:8080", "wall.studio.example:8080", "WALLHOST"})
+        EXPECT_TRUE(quon::web::answersTo(host, names)) << host;
+    for (const char* host : {"evil.example", "evil.example:18080", "127.0.0.1.evil.example", "wall.studio.example.evil",
+                             "[::1", "[::1]x", "[evil]:80", ":8080", "localhost.evil.example"})
+        EXPECT_FALSE(quon::web::answersTo(host, names)) << host;
+}
+
 TEST(WallModel, FullMessageSaysWhetherControlIsOn) {
     wall_model model(1);
     EXPECT_EQ(json::parse(model.fullMessage())["control"], false);

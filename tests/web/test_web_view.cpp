@@ -522,7 +522,7 @@ TEST_F(WebView, ServesSeveralRequestsOnOneConnection) {
     startView();
     raw_client client(io, view->port());
     client.send(
-        "GET /healthz HTTP/1.1\r\nHost: a\r\n\r\nGET /api/routers HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n");
+        "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\nGET /api/routers HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
     client.startReading();
     ASSERT_TRUE(runUntil(io, [&] { return client.closed(); }));
     EXPECT_EQ(client.received().find("HTTP/1.1 200"), 0u);
@@ -553,7 +553,7 @@ TEST_P(WebViewRefuses, ThatConnectionOnlyAndChangesNothing) {
     const http_reply reply = request(GetParam().request);
     EXPECT_EQ(reply.status, GetParam().status) << GetParam().what;
 
-    bystander.send("GET /healthz HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n");
+    bystander.send("GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
     bystander.startReading();
     ASSERT_TRUE(runUntil(io, [&] { return bystander.closed(); }));
     EXPECT_EQ(parseReply(bystander.received()).status, 200);
@@ -564,19 +564,28 @@ INSTANTIATE_TEST_SUITE_P(
     Requests, WebViewRefuses,
     ::testing::Values(
         refused_case{"post",
-                     "POST /api/displays HTTP/1.1\r\nHost: a\r\nContent-Length: 2\r\nConnection: close\r\n\r\n[]", 405},
-        refused_case{"put", "PUT / HTTP/1.1\r\nHost: a\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", 405},
+                     "POST /api/displays HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2\r\nConnection: close\r\n\r\n[]", 405},
+        refused_case{"put", "PUT / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", 405},
         refused_case{"oversized header",
-                     "GET / HTTP/1.1\r\nHost: a\r\nX-Filler: " + std::string(4000, 'x') + "\r\n\r\n", 431},
+                     "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Filler: " + std::string(4000, 'x') + "\r\n\r\n", 431},
         refused_case{"oversized body",
-                     "POST / HTTP/1.1\r\nHost: a\r\nContent-Length: 100000\r\n\r\n" + std::string(3000, 'x'), 413},
+                     "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100000\r\n\r\n" + std::string(3000, 'x'), 413},
         refused_case{"malformed request line", "GARBAGE\r\n\r\n", 400},
         refused_case{"bad header", "GET / HTTP/1.1\r\nHost a\r\n\r\n", 400},
-        refused_case{"bad version", "GET / HTTP/9.x\r\nHost: a\r\n\r\n", 400},
+        refused_case{"bad version", "GET / HTTP/9.x\r\nHost: 127.0.0.1\r\n\r\n", 400},
         refused_case{"unknown socket",
-                     "GET /other HTTP/1.1\r\nHost: a\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                     "GET /other HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n",
-                     404}),
+                     404},
+        // Another site's name for this host (DNS rebinding): its page may
+        // read nothing, the live state least of all.
+        refused_case{"another sites name",
+                     "GET /api/displays HTTP/1.1\r\nHost: evil.example:18080\r\nConnection: close\r\n\r\n", 421},
+        refused_case{"another sites name for the live socket",
+                     "GET /ws HTTP/1.1\r\nHost: evil.example:18080\r\nOrigin: http://evil.example:18080\r\n"
+                     "Upgrade: websocket\r\nConnection: Upgrade\r\n"
+                     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n",
+                     421}),
     [](const ::testing::TestParamInfo<refused_case>& info) {
         std::string name;
         for (const char* c = info.param.what; *c; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';

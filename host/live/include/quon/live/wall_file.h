@@ -19,6 +19,9 @@
 //   [control]
 //   token = "..."                 # optional: the page's control API, on
 //
+//   [page]
+//   names = ["wall.example"]      # optional: host names the page answers to
+//
 //   [[tally_in]] and [[tie]]: the vision mixers' tally, and the cables
 //   between routers (tally_input_config.h, docs/tally.md).
 #ifndef QUON_LIVE_WALL_FILE_H
@@ -103,6 +106,12 @@ struct wall {
     umd_config umd;
     std::optional<wall_pair> pair;  // none: always active
     std::optional<wall_control> control;  // none: read-only page
+    // [page] names: the host names users type to reach the page (a DNS
+    // name the facility gave the host), lower case, in file order. Besides
+    // its addresses, localhost and the machine's own name, the only names
+    // a request may give in Host (docs/web.md), so that another site's page
+    // cannot reach the wall through a name of its own that resolves here.
+    std::vector<std::string> pageNames;
     std::vector<tally::tally_input_config> tallyInputs;  // [[tally_in]], in file order
     std::vector<tally::tie> ties;                        // [[tie]], in file order
     // "path:line:column: " of each tie's keys ("from.matrix",

@@ -112,6 +112,13 @@ public:
     void control(const std::string& token, std::function<control_answer(const control_request&)> act,
                  std::function<void(const std::string&)> log);
 
+    // The host names users type to reach the page (lower case), besides
+    // its addresses, "localhost" and the machine's own name: a request
+    // that names another host in Host is refused (421), so that a page of
+    // another site cannot reach the wall through a name of its own that
+    // resolves here.
+    void answerTo(std::vector<std::string> names);
+
     // The live pages connected now.
     std::size_t clientCount() const;
     // The same JSON as /api/displays and /api/routers.
