@@ -28,10 +28,17 @@ std::string peerText(const tcp::socket& socket) {
 
 }  // namespace
 
+std::string clientAddress(const tcp::socket& socket) {
+    error_code failure;
+    const tcp::endpoint endpoint = socket.remote_endpoint(failure);
+    return failure ? std::string() : endpoint.address().to_string();
+}
+
 http_session::http_session(std::shared_ptr<server_state> server, tcp::socket socket)
     : server_(std::move(server)),
       stream_(std::move(socket)),
       peer_(peerText(stream_.socket())),
+      address_(clientAddress(stream_.socket())),
       buffer_(server_->settings.maxRequestBytes) {}
 
 http_session::~http_session() { server_->sessions.erase(this); }
@@ -78,7 +85,7 @@ void http_session::upgrade(http_request request) {
     if (server_->pages.size() >= server_->settings.maxClients)
         return refuse(http::status::service_unavailable, "too many pages open\n");
     server_->sessions.erase(this);
-    auto page = std::make_shared<websocket_session>(server_, std::move(stream_));
+    auto page = std::make_shared<websocket_session>(server_, std::move(stream_), address_);
     server_->pages.push_back(page);
     page->accept(std::move(request));
 }

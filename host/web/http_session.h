@@ -19,10 +19,15 @@
 
 namespace quon::web {
 
+// A connected client's address, as the limits per client count it: ""
+// when the peer is already gone.
+std::string clientAddress(const boost::asio::ip::tcp::socket& socket);
+
 class http_session : public std::enable_shared_from_this<http_session> {
 public:
     http_session(std::shared_ptr<server_state> server, boost::asio::ip::tcp::socket socket);
     ~http_session();
+    const std::string& address() const { return address_; }
 
     // Joins the server's sessions and reads the first request.
     void start();
@@ -42,6 +47,7 @@ private:
     std::shared_ptr<server_state> server_;
     boost::beast::tcp_stream stream_;
     std::string peer_;  // "ADDR:PORT"
+    std::string address_;  // ADDR, as server_state::connectionsFrom counts it
     boost::beast::flat_buffer buffer_;
     std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
     http_response response_;

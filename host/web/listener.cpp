@@ -65,7 +65,12 @@ void listener::onAccept(const error_code& failure, tcp::socket socket) {
         });
         return;
     }
-    if (server_->connections() >= server_->settings.maxConnections) {
+    const web_settings& limits = server_->settings;
+    const std::string address = clientAddress(socket);
+    const bool thisMachine = address == "127.0.0.1" || address == "::1";
+    const std::size_t room = limits.maxConnections + (thisMachine ? limits.reservedForThisMachine : 0);
+    if (address.empty() || server_->connections() >= room ||
+        (!thisMachine && server_->connectionsFrom(address) >= limits.maxConnectionsPerClient)) {
         error_code ignored;
         socket.close(ignored);
     } else {

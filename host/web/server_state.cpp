@@ -1,5 +1,6 @@
 #include "server_state.h"
 
+#include "http_session.h"
 #include "websocket_session.h"
 
 namespace quon::web {
@@ -59,6 +60,15 @@ void server_state::flush() {
     ++round;
     orderChanged = linksChanged = false;
     flushedEventSequence = lastEvent;
+}
+
+std::size_t server_state::connectionsFrom(const std::string& address) const {
+    std::size_t count = 0;
+    for (const auto& [session, alive] : sessions)
+        if (session->address() == address) ++count;
+    for (const auto& page : pages)
+        if (page->address() == address) ++count;
+    return count;
 }
 
 void server_state::removePage(const websocket_session* page) {

@@ -36,6 +36,8 @@ struct server_state : std::enable_shared_from_this<server_state> {
     void markOrder() { orderChanged = orderChanged || !pages.empty(); }
     void markLinks() { linksChanged = linksChanged || !pages.empty(); }
     std::size_t connections() const { return sessions.size() + pages.size(); }
+    // Those from `address` (clientAddress()).
+    std::size_t connectionsFrom(const std::string& address) const;
     void removePage(const websocket_session* page);
     // {"type":"update", ...} of these changes; empty when there is nothing to say.
     std::string updateMessage(const std::vector<std::string>& names, bool order, bool links,

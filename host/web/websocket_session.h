@@ -21,8 +21,11 @@ namespace quon::web {
 
 class websocket_session : public std::enable_shared_from_this<websocket_session> {
 public:
-    websocket_session(std::shared_ptr<server_state> server, boost::beast::tcp_stream&& stream)
-        : server_(std::move(server)), ws_(std::move(stream)) {}
+    // `address`: the client's, as server_state::connectionsFrom counts it.
+    websocket_session(std::shared_ptr<server_state> server, boost::beast::tcp_stream&& stream, std::string address)
+        : server_(std::move(server)), ws_(std::move(stream)), address_(std::move(address)) {}
+
+    const std::string& address() const { return address_; }
 
     // Answers the upgrade `request`, then sends the full state.
     void accept(http_request request);
@@ -52,6 +55,7 @@ private:
 
     std::shared_ptr<server_state> server_;
     boost::beast::websocket::stream<boost::beast::tcp_stream> ws_;
+    std::string address_;
     http_request request_;
     boost::beast::flat_buffer incoming_;
     std::shared_ptr<const std::string> outgoing_;

@@ -35,9 +35,12 @@ using quon::web::web_view;
 // A TCP client that writes what it is told and gathers what comes back.
 class raw_client {
 public:
-    raw_client(asio::io_context& io, unsigned short port, int receiveBuffer = 0) : socket_(io) {
+    // From `from`: another loopback address stands for another machine.
+    raw_client(asio::io_context& io, unsigned short port, int receiveBuffer = 0, const char* from = "127.0.0.1")
+        : socket_(io) {
         socket_.open(tcp::v4());
         if (receiveBuffer > 0) socket_.set_option(asio::socket_base::receive_buffer_size(receiveBuffer));
+        socket_.bind({asio::ip::make_address(from), 0});
         socket_.connect({asio::ip::make_address("127.0.0.1"), port});
     }
 
@@ -652,19 +655,27 @@ TEST_F(WebView, ASlowRequestIsClosedWhileOthersAreServed) {
     EXPECT_EQ(slow.received(), "");
 }
 
-TEST_F(WebView, ConnectionsBeyondTheLimitAreClosedAtOnce) {
-    settings.maxConnections = 2;
-    // Far past the test's own guard, so that only the limit can close the
-    // third connection.
+// Connections past a client's share, or past the limit, are closed at
+// once; this machine's own (the pair's health check) still get in.
+TEST_F(WebView, ConnectionsBeyondTheLimitsAreClosedAtOnceButThisMachinesGetIn) {
+    settings.maxConnections = 4;
+    settings.maxConnectionsPerClient = 2;
+    settings.reservedForThisMachine = 1;
+    // Far past the test's own guard, so that only a limit can close a
+    // connection.
     settings.requestTimeout = std::chrono::seconds(120);
     startView();
-    raw_client first(io, view->port());
-    raw_client second(io, view->port());
-    // Accepted in order: when the third is, the first two hold their places.
-    raw_client third(io, view->port());
-    third.startReading();
-    ASSERT_TRUE(runUntil(io, [&] { return third.closed(); }));
-    EXPECT_EQ(third.received(), "");
+    // Accepted in order: when one is closed, those before it hold their places.
+    raw_client a1(io, view->port(), 0, "127.0.0.2"), a2(io, view->port(), 0, "127.0.0.2");
+    raw_client a3(io, view->port(), 0, "127.0.0.2");
+    a3.startReading();
+    ASSERT_TRUE(runUntil(io, [&] { return a3.closed(); })) << "past its client's share";
+    raw_client b1(io, view->port(), 0, "127.0.0.3"), b2(io, view->port(), 0, "127.0.0.3");
+    raw_client c1(io, view->port(), 0, "127.0.0.4");
+    c1.startReading();
+    ASSERT_TRUE(runUntil(io, [&] { return c1.closed(); })) << "past the limit";
+    EXPECT_EQ(c1.received(), "");
+    EXPECT_EQ(get("/healthz").status, 200) << "this machine's reserve";
 }
 
 TEST_F(WebView, PagesBeyondTheLimitGetServiceUnavailable) {

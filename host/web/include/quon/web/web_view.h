@@ -32,6 +32,13 @@ struct web_settings {
     std::string address = "127.0.0.1";  // numeric; see parseHttpAddress
     unsigned short port = 8080;         // 0: the system chooses; port() tells
     std::size_t maxConnections = 64;    // TCP connections of every kind; more are closed at once
+    // Of those, from one client address (but this machine's own, 127.0.0.1
+    // and ::1): one laptop on the network cannot take them all.
+    std::size_t maxConnectionsPerClient = 16;
+    // Beyond maxConnections, kept for this machine's own clients (127.0.0.1
+    // and ::1): the pair's health check is answered whatever the network's
+    // clients hold.
+    std::size_t reservedForThisMachine = 8;
     std::size_t maxClients = 32;        // live pages (WebSocket clients); more get 503
     std::size_t maxHeaderBytes = 8 * 1024;
     std::size_t maxRequestBytes = 16 * 1024;          // header and body
