@@ -710,6 +710,7 @@ TEST_P(Serve, ThePageAnswersToItsAddressesAndTheNamesTheWallFileLists) {
     const std::string refused = displays("evil.example:18080");
     EXPECT_THAT(refused, HasSubstr("HTTP/1.1 421 Misdirected Request"));
     EXPECT_THAT(refused, Not(HasSubstr("\"name\"")));
+    EXPECT_EQ(metric(httpGet(url, "/metrics"), "quon_page_refused_total{reason=\"host\"}"), 1.0);
     writeWall("[page]\nnames = [\"evil.example\"]\n\n" + display);
     host->signal(SIGHUP);
     ASSERT_TRUE(host->waitFor("wall file reloaded")) << host->output() << host->errors();

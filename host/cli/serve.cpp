@@ -290,7 +290,13 @@ public:
         // first notification too.
         if (!options_.http.empty()) {
             page_.show(*engine_, wall_->current().umd);
-            page_.serveMetrics([this] { return metrics_.scrape(*engine_, wall_->receivers(), wall_->treatments(), wall_->inputs()); });
+            page_.serveMetrics([this] {
+                return metrics_.scrape(*engine_, wall_->receivers(), wall_->treatments(), wall_->inputs(),
+                                       page_.refusals());
+            });
+            // Warned, so that a flood from the network is seen where the
+            // operator looks; once a minute at most per address.
+            page_.reportRefusals([this](const std::string& line) { printWarning(options_.format, "page: " + line); });
             page_.followReceivers([this] { return wall_->receivers(); });
         }
         wall_->watchReceivers([this](const umd_receiver_status& r) {

@@ -99,6 +99,14 @@ void wall_page::role(const std::string& role) {
     if (view_) view_->role(role);
 }
 
+std::map<std::string, std::uint64_t> wall_page::refusals() const {
+    return view_ ? view_->refusals() : std::map<std::string, std::uint64_t>();
+}
+
+void wall_page::reportRefusals(std::function<void(const std::string&)> log) {
+    if (view_) view_->reportRefusals(std::move(log));
+}
+
 void wall_page::answerTo(std::vector<std::string> names) {
     if (view_) view_->answerTo(std::move(names));
 }

@@ -5,7 +5,9 @@
 
 #include <boost/asio/io_context.hpp>
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,6 +38,12 @@ public:
     // The host names the page answers to besides its addresses (the wall
     // file's [page] names); nothing without a page.
     void answerTo(std::vector<std::string> names);
+    // What the page's limits and Host check refused since start, by reason
+    // (web_view::refusals); none without a page.
+    std::map<std::string, std::uint64_t> refusals() const;
+    // Each minute that saw refusals, a line per client address to `log`;
+    // nothing without a page.
+    void reportRefusals(std::function<void(const std::string&)> log);
     // Serves /metrics from `text`; nothing without a page.
     void serveMetrics(std::function<std::string()> text);
     // The host's role in a pair, "active" or "standby"; nothing without a page.

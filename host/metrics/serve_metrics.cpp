@@ -101,6 +101,12 @@ struct serve_metrics::families {
                       .Name("quon_reloads_total")
                       .Help("Reloads (SIGHUP) by outcome")
                       .Register(r)),
+          pageRefused(prometheus::BuildCounter()
+                          .Name("quon_page_refused_total")
+                          .Help("Connections and requests the page refused, by reason: connections (its limit), "
+                                "client (one address's share), pages (open pages), host (a Host it does not answer "
+                                "to)")
+                          .Register(r)),
           violations(prometheus::BuildCounter()
                          .Name("quon_contract_violations_total")
                          .Help("Breaches of the host contract by the displays' components")
@@ -135,6 +141,7 @@ struct serve_metrics::families {
     prometheus::Counter& parentCommands;
     prometheus::Family<prometheus::Counter>& tallyChanges;
     prometheus::Family<prometheus::Counter>& reloads;
+    prometheus::Family<prometheus::Counter>& pageRefused;
     prometheus::Counter& violations;
     prometheus::Counter& reloadsApplied;
     prometheus::Counter& reloadsRefused;
@@ -145,6 +152,7 @@ struct serve_metrics::families {
     std::map<std::string, double> lastPackets, lastErrors, lastTally;
     // The same of the tally inputs, by input.
     std::map<std::string, double> lastTallyPackets, lastUnmapped, lastUnreadable;
+    std::map<std::string, double> lastRefused;  // by reason
     std::map<std::string, prometheus::Gauge*> marked;  // by display: its series of quon_display_marked
     std::vector<prometheus::Gauge*> routers;           // the series of quon_router_up
     std::set<std::string> tallyInputs;                 // the inputs of the last scrape
@@ -177,8 +185,11 @@ void serve_metrics::reloaded(bool refused) { (refused ? families_->reloadsRefuse
 
 std::string serve_metrics::scrape(const host_engine& engine, const std::vector<umd_receiver_status>& receivers,
                                   const std::vector<std::pair<std::string, lost_treatment>>& marked,
-                                  const std::vector<tally::tally_input_status>& tallyInputs) {
+                                  const std::vector<tally::tally_input_status>& tallyInputs,
+                                  const std::map<std::string, std::uint64_t>& pageRefusals) {
     families& f = *families_;
+    for (const auto& [reason, count] : pageRefusals)
+        follow(f.pageRefused.Add({{"reason", reason}}), f.lastRefused[reason], static_cast<double>(count));
     for (const auto& [display, gauge] : f.marked) f.displayMarked.Remove(gauge);
     f.marked.clear();
     std::map<std::string, double> counts{{"mark", 0}, {"blank", 0}, {"text", 0}};

@@ -72,9 +72,11 @@ void http_session::onRead(const error_code& failure, std::size_t) {
 
     http_request request = parser_->release();
     const beast::string_view host = request[http::field::host];
-    if (!answersTo(std::string_view(host.data(), host.size()), server_->hostNames))
+    if (!answersTo(std::string_view(host.data(), host.size()), server_->hostNames)) {
+        server_->refuse("host", address_);
         return refuse(http::status::misdirected_request,
                       "this host does not answer to that name: list it in the wall file's [page] names\n");
+    }
     if (beast::websocket::is_upgrade(request)) return upgrade(std::move(request));
     respond(answerRequest(request, server_->requestContext(peer_)));
 }
@@ -82,8 +84,10 @@ void http_session::onRead(const error_code& failure, std::size_t) {
 void http_session::upgrade(http_request request) {
     if (request.target() != "/ws") return refuse(http::status::not_found, "no such WebSocket\n");
     if (!sameOrigin(request)) return refuse(http::status::forbidden, "another site's page may not connect\n");
-    if (server_->pages.size() >= server_->settings.maxClients)
+    if (server_->pages.size() >= server_->settings.maxClients) {
+        server_->refuse("pages", address_);
         return refuse(http::status::service_unavailable, "too many pages open\n");
+    }
     server_->sessions.erase(this);
     auto page = std::make_shared<websocket_session>(server_, std::move(stream_), address_);
     server_->pages.push_back(page);

@@ -69,8 +69,9 @@ void listener::onAccept(const error_code& failure, tcp::socket socket) {
     const std::string address = clientAddress(socket);
     const bool thisMachine = address == "127.0.0.1" || address == "::1";
     const std::size_t room = limits.maxConnections + (thisMachine ? limits.reservedForThisMachine : 0);
-    if (address.empty() || server_->connections() >= room ||
-        (!thisMachine && server_->connectionsFrom(address) >= limits.maxConnectionsPerClient)) {
+    const bool full = address.empty() || server_->connections() >= room;
+    if (full || (!thisMachine && server_->connectionsFrom(address) >= limits.maxConnectionsPerClient)) {
+        server_->refuse(full ? "connections" : "client", address);
         error_code ignored;
         socket.close(ignored);
     } else {

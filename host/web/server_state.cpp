@@ -71,6 +71,26 @@ std::size_t server_state::connectionsFrom(const std::string& address) const {
     return count;
 }
 
+void server_state::refuse(const char* reason, const std::string& address) {
+    ++refused[reason];
+    ++refusedSince[address.empty() ? "(unknown)" : address][reason];
+    if (refusalReportDue || !refusalLog) return;
+    refusalReportDue = true;
+    refusalTimer.expires_after(settings.refusalReportEvery);
+    refusalTimer.async_wait([weak = weak_from_this()](const boost::system::error_code& aborted) {
+        const std::shared_ptr<server_state> self = weak.lock();
+        if (aborted || !self) return;
+        self->refusalReportDue = false;
+        std::map<std::string, std::map<std::string, std::uint64_t>> since;
+        since.swap(self->refusedSince);
+        for (const auto& [address, counts] : since) {
+            std::string line = "refused from " + address + ":";
+            for (const auto& [why, count] : counts) line += " " + why + " " + std::to_string(count);
+            if (self->refusalLog) self->refusalLog(line);
+        }
+    });
+}
+
 void server_state::removePage(const websocket_session* page) {
     for (auto place = pages.begin(); place != pages.end(); ++place)
         if (place->get() == page) {

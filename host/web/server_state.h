@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -26,7 +27,11 @@ class websocket_session;
 
 struct server_state : std::enable_shared_from_this<server_state> {
     server_state(boost::asio::io_context& context, const web_settings& options)
-        : settings(options), model(options.maxEvents), flushTimer(context), receiverTimer(context) {}
+        : settings(options),
+          model(options.maxEvents),
+          flushTimer(context),
+          receiverTimer(context),
+          refusalTimer(context) {}
 
     // Sends the pages what changed, after settings.flushDelay, once.
     void scheduleFlush();
@@ -38,6 +43,9 @@ struct server_state : std::enable_shared_from_this<server_state> {
     std::size_t connections() const { return sessions.size() + pages.size(); }
     // Those from `address` (clientAddress()).
     std::size_t connectionsFrom(const std::string& address) const;
+    // Counts a refusal of `reason` (web_view::refusals) of a client at
+    // `address`, said in the next report.
+    void refuse(const char* reason, const std::string& address);
     void removePage(const websocket_session* page);
     // {"type":"update", ...} of these changes; empty when there is nothing to say.
     std::string updateMessage(const std::vector<std::string>& names, bool order, bool links,
@@ -54,6 +62,11 @@ struct server_state : std::enable_shared_from_this<server_state> {
     wall_model model;
     boost::asio::steady_timer flushTimer;
     boost::asio::steady_timer receiverTimer;
+    boost::asio::steady_timer refusalTimer;
+    std::map<std::string, std::uint64_t> refused;                                // by reason, since start
+    std::map<std::string, std::map<std::string, std::uint64_t>> refusedSince;   // address -> reason -> count
+    std::function<void(const std::string&)> refusalLog;
+    bool refusalReportDue = false;
     bool running = false;
     bool flushScheduled = false;
 

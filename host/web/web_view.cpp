@@ -30,6 +30,12 @@ web_view::web_view(boost::asio::io_context& io, const web_settings& settings)
     answerTo({});
 }
 
+std::map<std::string, std::uint64_t> web_view::refusals() const { return impl_->server->refused; }
+
+void web_view::reportRefusals(std::function<void(const std::string&)> log) {
+    impl_->server->refusalLog = std::move(log);
+}
+
 void web_view::answerTo(std::vector<std::string> names) {
     // The machine's own name, as users on its network type it.
     char own[256] = {};
@@ -68,6 +74,8 @@ void web_view::stop() {
     impl_->accepting.reset();
     server.flushTimer.cancel();
     server.receiverTimer.cancel();
+    server.refusalTimer.cancel();
+    server.refusalReportDue = false;
     server.flushScheduled = false;
     std::vector<std::shared_ptr<http_session>> sessions;
     for (const auto& entry : server.sessions)

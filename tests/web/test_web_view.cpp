@@ -12,6 +12,7 @@
 #include <boost/asio/write.hpp>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -676,6 +677,28 @@ TEST_F(WebView, ConnectionsBeyondTheLimitsAreClosedAtOnceButThisMachinesGetIn) {
     ASSERT_TRUE(runUntil(io, [&] { return c1.closed(); })) << "past the limit";
     EXPECT_EQ(c1.received(), "");
     EXPECT_EQ(get("/healthz").status, 200) << "this machine's reserve";
+    EXPECT_EQ(view->refusals(), (std::map<std::string, std::uint64_t>{{"client", 1}, {"connections", 1}}));
+}
+
+// Each refusal is counted by reason, and said once a while per address.
+TEST_F(WebView, RefusalsAreCountedAndSaidOnceAWhilePerAddress) {
+    settings.maxConnectionsPerClient = 1;
+    settings.requestTimeout = std::chrono::seconds(120);
+    settings.refusalReportEvery = std::chrono::milliseconds(50);
+    startView();
+    std::vector<std::string> said;
+    view->reportRefusals([&said](const std::string& line) { said.push_back(line); });
+    raw_client held(io, view->port(), 0, "127.0.0.2");
+    std::vector<std::unique_ptr<raw_client>> refused;
+    for (int i = 0; i < 3; ++i) {
+        refused.push_back(std::make_unique<raw_client>(io, view->port(), 0, "127.0.0.2"));
+        refused.back()->startReading();
+        ASSERT_TRUE(runUntil(io, [&] { return refused.back()->closed(); }));
+    }
+    EXPECT_EQ(request("GET / HTTP/1.1\r\nHost: evil.example\r\nConnection: close\r\n\r\n").status, 421);
+    ASSERT_TRUE(runUntil(io, [&] { return said.size() == 2; }));
+    EXPECT_EQ(said, (std::vector<std::string>{"refused from 127.0.0.1: host 1", "refused from 127.0.0.2: client 3"}));
+    EXPECT_EQ(view->refusals(), (std::map<std::string, std::uint64_t>{{"client", 3}, {"host", 1}}));
 }
 
 TEST_F(WebView, PagesBeyondTheLimitGetServiceUnavailable) {

@@ -9,6 +9,7 @@
 #ifndef QUON_METRICS_SERVE_METRICS_H
 #define QUON_METRICS_SERVE_METRICS_H
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -42,10 +43,12 @@ public:
 
     // The text of a scrape, with the levels as they stand now; `marked`:
     // the displays whose screens show their router's loss; `tallyInputs`:
-    // every tally input's state and counts.
+    // every tally input's state and counts; `pageRefusals`: what the page's
+    // limits and Host check refused since start, by reason.
     std::string scrape(const host_engine& engine, const std::vector<umd_receiver_status>& receivers,
                        const std::vector<std::pair<std::string, lost_treatment>>& marked,
-                       const std::vector<tally::tally_input_status>& tallyInputs = {});
+                       const std::vector<tally::tally_input_status>& tallyInputs = {},
+                       const std::map<std::string, std::uint64_t>& pageRefusals = {});
 
 private:
     struct families;

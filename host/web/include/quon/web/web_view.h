@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +40,8 @@ struct web_settings {
     // and ::1): the pair's health check is answered whatever the network's
     // clients hold.
     std::size_t reservedForThisMachine = 8;
+    // How often reportRefusals()'s log hears of what was refused meanwhile.
+    std::chrono::milliseconds refusalReportEvery{60000};
     std::size_t maxClients = 32;        // live pages (WebSocket clients); more get 503
     std::size_t maxHeaderBytes = 8 * 1024;
     std::size_t maxRequestBytes = 16 * 1024;          // header and body
@@ -125,6 +128,14 @@ public:
     // another site cannot reach the wall through a name of its own that
     // resolves here.
     void answerTo(std::vector<std::string> names);
+
+    // The connections and requests the limits and the Host check refused
+    // since start, by reason: "connections" (maxConnections), "client"
+    // (maxConnectionsPerClient), "pages" (maxClients), "host" (421).
+    std::map<std::string, std::uint64_t> refusals() const;
+    // `log` hears, once a refusalReportEvery that saw any, a line for each
+    // client address refused meanwhile, with its counts by reason.
+    void reportRefusals(std::function<void(const std::string&)> log);
 
     // The live pages connected now.
     std::size_t clientCount() const;
