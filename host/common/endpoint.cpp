@@ -12,6 +12,10 @@ bool hostCharacter(char c) { return std::isalnum(static_cast<unsigned char>(c)) 
 
 }  // namespace
 
+std::string endpointText(const std::string& host, std::uint16_t port) {
+    return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
 bool parseEndpoint(std::string_view text, endpoint_text& out, std::string& error) {
     endpoint_text result;
     std::string_view rest;

@@ -53,16 +53,13 @@ const std::vector<protocol_key<router_settings>>& sharedKeys() {
 // learnt, kept through a restart.
 bool readState(const std::string& devicePath, router_settings& s, std::string& error) {
     if (devicePath.empty()) return true;
-    const std::size_t slash = devicePath.rfind('/');
-    std::string name = slash == std::string::npos ? devicePath : devicePath.substr(slash + 1);
-    const std::size_t dot = name.rfind('.');
-    if (dot != std::string::npos) name.resize(dot);
-    std::string folder = slash == std::string::npos ? "." : devicePath.substr(0, slash);
+    const std::filesystem::path device(devicePath);
+    std::filesystem::path folder = device.has_parent_path() ? device.parent_path() : ".";
     if (const char* state = std::getenv("STATE_DIRECTORY"); state && *state) {
-        folder = state;
-        folder.resize(std::min(folder.find(':'), folder.size()));  // the first of several
+        const std::string first(state, std::strcspn(state, ":"));  // the first of several
+        folder = first;
     }
-    s.stateFile = folder + "/" + name + ".state";
+    s.stateFile = (folder / device.stem()).string() + ".state";
     std::ifstream in(s.stateFile, std::ios::binary);
     if (!in) {
         if (errno == ENOENT) return true;

@@ -1,5 +1,7 @@
 #include "tcp_connection.h"
 
+#include "quon/common/endpoint.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -292,8 +294,7 @@ void tcp_connection::declareUp(int sources, int destinations) {
 }
 
 std::string tcp_connection::elsewhere(const std::string& peer) const {
-    const std::string own = (settings_.host.find(':') != std::string::npos ? "[" + settings_.host + "]" : settings_.host) +
-                            ":" + std::to_string(settings_.port);
+    const std::string own = endpointText(settings_.host, settings_.port);
     return peer.empty() || peer == own ? std::string() : " (at " + peer + ", where the router said to connect)";
 }
 
@@ -323,7 +324,7 @@ void tcp_connection::reopen(const act::reopen& where) {
     const std::string host = where.host.empty() ? settings_.host : where.host;
     const std::uint16_t port = where.host.empty() ? settings_.port : where.port;
     const bool tls = where.host.empty() ? settings_.tls : where.tls;
-    peer_[channel] = (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
+    peer_[channel] = endpointText(host, port);
     peerHost_[channel] = host;
     if (channel != 0) {
         if (!second_) second_ = std::make_shared<tcp::tcp_carrier>(io_, carrierSettings(settings_), secondListener_);

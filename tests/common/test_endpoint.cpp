@@ -45,4 +45,15 @@ INSTANTIATE_TEST_SUITE_P(
                     endpoint_case{"a b:1", false, "", -1}, endpoint_case{"[zz]:1", false, "", -1}),
     [](const testing::TestParamInfo<endpoint_case>& info) { return caseName(info.param.text); });
 
+// What endpointText writes, parseEndpoint reads back.
+TEST(EndpointText, IsReadBackAsTheSameHostAndPort) {
+    for (const char* host : {"192.0.2.10", "router-a.studio", "2001:db8::1", "::1"}) {
+        quon::endpoint_text read;
+        std::string error;
+        ASSERT_TRUE(quon::parseEndpoint(quon::endpointText(host, 9990), read, error)) << host << ": " << error;
+        EXPECT_EQ(read.host, host);
+        EXPECT_EQ(read.port, std::optional<std::uint16_t>(9990));
+    }
+}
+
 }  // namespace

@@ -11,6 +11,7 @@
 #include <boost/beast/http/string_body.hpp>
 #include <nlohmann/json.hpp>
 
+#include "quon/common/endpoint.h"
 #include "quon/routers/label_text.h"
 
 namespace quon::routers::nmos {
@@ -85,8 +86,7 @@ struct nmos_client::http_answer {
 
 nmos_client::nmos_client(const router_settings& settings, const nmos_options& options)
     : settings_(settings), options_(options), random_(settings.jitterSeed != 0 ? settings.jitterSeed : 0x9E3779B9u) {
-    authority_ = (settings.host.find(':') != std::string::npos ? "[" + settings.host + "]" : settings.host) + ":" +
-                 std::to_string(settings.port);
+    authority_ = endpointText(settings.host, settings.port);
     std::string path = settings.path;
     while (!path.empty() && path.back() == '/') path.pop_back();
     const std::size_t api = path.find("/x-nmos/query");

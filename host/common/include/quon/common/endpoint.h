@@ -24,6 +24,9 @@ struct endpoint_text {
 // brackets).
 bool parseEndpoint(std::string_view text, endpoint_text& out, std::string& error);
 
+// "host:port", an IPv6 address in brackets: what parseEndpoint reads back.
+std::string endpointText(const std::string& host, std::uint16_t port);
+
 }  // namespace quon
 
 #endif
