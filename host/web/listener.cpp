@@ -65,17 +65,17 @@ void listener::onAccept(const error_code& failure, tcp::socket socket) {
         });
         return;
     }
-    const web_settings& limits = server_->settings;
+    const web_settings& settings = server_->settings;
     const std::string address = clientAddress(socket);
-    const bool thisMachine = address == "127.0.0.1" || address == "::1";
-    const std::size_t room = limits.maxConnections + (thisMachine ? limits.reservedForThisMachine : 0);
+    const bool thisMachine = server_state::thisMachine(address);
+    const std::size_t room = settings.limits.connections + (thisMachine ? settings.reservedForThisMachine : 0);
     const bool full = address.empty() || server_->connections() >= room;
-    if (full || (!thisMachine && server_->connectionsFrom(address) >= limits.maxConnectionsPerClient)) {
+    if (full || (!thisMachine && server_->connectionsFrom(address) >= settings.limits.connectionsPerClient)) {
         server_->refuse(full ? "connections" : "client", address);
         error_code ignored;
         socket.close(ignored);
     } else {
-        std::make_shared<http_session>(server_, std::move(socket))->start();
+        startConnection(server_, std::move(socket));
     }
     accept();
 }

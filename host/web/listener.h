@@ -1,6 +1,6 @@
-// Accepts the web view's TCP connections and starts an http_session for
-// each, up to settings.maxConnections (connections of every kind); more are
-// closed at once. Owns itself through its handlers, on the io_context's
+// Accepts the web view's TCP connections and starts each (startConnection),
+// within the limits of connections in all and per client; more are closed
+// at once. Owns itself through its handlers, on the io_context's
 // thread.
 #ifndef QUON_WEB_LISTENER_H
 #define QUON_WEB_LISTENER_H

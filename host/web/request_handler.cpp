@@ -4,6 +4,7 @@
 #include <boost/beast/http/verb.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/ip/address_v6.hpp>
 #include <cstdio>
@@ -157,6 +158,144 @@ std::optional<std::size_t> controlByte(const std::string& text) {
     return std::nullopt;
 }
 
+constexpr char view_cookie[] = "quon_view";
+
+// A cookie's value holds none of ; , " \ or blanks: the token is written
+// percent-encoded wherever it has anything but letters, digits and -._~.
+std::string cookieValue(const std::string& token) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : token) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += c;
+        } else {
+            out += '%';
+            out += digits[byte >> 4];
+            out += digits[byte & 15];
+        }
+    }
+    return out;
+}
+
+// The tokens a request brings: its bearer, and the view cookie's.
+std::vector<std::string> tokensOf(const http_request& request) {
+    std::vector<std::string> tokens;
+    const auto authorization = request.find(http::field::authorization);
+    constexpr string_view bearer = "Bearer ";
+    if (authorization != request.end() && authorization->value().starts_with(bearer))
+        tokens.emplace_back(authorization->value().substr(bearer.size()));
+    for (auto field = request.find(http::field::cookie); field != request.end() && field->name() == http::field::cookie;
+         ++field) {
+        const std::string text(field->value());
+        for (std::size_t start = 0; start < text.size();) {
+            std::size_t end = text.find(';', start);
+            if (end == std::string::npos) end = text.size();
+            std::size_t first = text.find_first_not_of(' ', start);
+            const std::string pair = first < end ? text.substr(first, end - first) : std::string();
+            const std::string name = std::string(view_cookie) + "=";
+            std::string decoded;
+            if (pair.compare(0, name.size(), name) == 0 && percentDecoded(pair.substr(name.size()), decoded))
+                tokens.push_back(std::move(decoded));
+            start = end + 1;
+        }
+    }
+    return tokens;
+}
+
+bool brings(const http_request& request, const std::string& token) {
+    if (token.empty()) return false;
+    bool found = false;
+    // Every one is compared, found or not: the time says nothing.
+    for (const std::string& given : tokensOf(request)) found = sameSecret(given, token) || found;
+    return found;
+}
+
+// What the control log says the client was: "control" with the control
+// token, "view" with the view token, "no token" otherwise.
+std::string roleOf(const http_request& request, const request_context& context) {
+    const auto authorization = request.find(http::field::authorization);
+    const std::string bearer = "Bearer ";
+    if (!context.control.token.empty() && authorization != request.end() &&
+        sameSecret(std::string(authorization->value()), bearer + context.control.token))
+        return "control";
+    if (brings(request, context.viewToken)) return "view";
+    return "no token";
+}
+
+http_response plainAnswer(const http_request& request, http::status status, const std::string& body) {
+    http_response response{status, request.version()};
+    response.set(http::field::server, "quon-host");
+    response.set(http::field::content_type, "text/plain; charset=utf-8");
+    response.set("Content-Security-Policy", content_security_policy);
+    response.set("X-Content-Type-Options", "nosniff");
+    response.set(http::field::cache_control, "no-store");
+    response.keep_alive(request.keep_alive());
+    response.body() = body;
+    response.prepare_payload();
+    return response;
+}
+
+// The form that asks for the view token: plain HTML, posted to this host
+// alone, nothing that runs.
+http_response tokenForm(const http_request& request, bool wrong) {
+    http_response response = plainAnswer(request, http::status::unauthorized, "");
+    response.set(http::field::content_type, "text/html; charset=utf-8");
+    response.set("Content-Security-Policy", "default-src 'none'; form-action 'self'; frame-ancestors 'none'");
+    response.set(http::field::www_authenticate, "Bearer");
+    response.body() = std::string(
+        "<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>quon-host</title></head><body>\n"
+        "<form method=\"post\" action=\"/login\"><p>") +
+        (wrong ? "That is not this wall's token." : "This wall is shown to those who give its view token.") +
+        "</p>\n<p><label>Token <input name=\"token\" type=\"password\" autocomplete=\"current-password\" required "
+        "autofocus></label> <button>Show the wall</button></p></form>\n</body></html>\n";
+    response.prepare_payload();
+    return response;
+}
+
+// POST /login, from the form: the view or the control token, kept by the
+// browser as a cookie of this host that no script reads and no other
+// site's request carries.
+http_response loginAnswer(const http_request& request, const request_context& context) {
+    if (context.viewToken.empty()) return plainAnswer(request, http::status::not_found, "this wall needs no token\n");
+    if (!sameOrigin(request))
+        return plainAnswer(request, http::status::forbidden, "another site's page may not give a token\n");
+    std::string token;
+    const std::string& body = request.body();
+    for (std::size_t start = 0; start < body.size();) {
+        std::size_t end = body.find('&', start);
+        if (end == std::string::npos) end = body.size();
+        std::string pair = body.substr(start, end - start);
+        std::replace(pair.begin(), pair.end(), '+', ' ');
+        if (pair.compare(0, 6, "token=") == 0 && !percentDecoded(pair.substr(6), token)) token.clear();
+        start = end + 1;
+    }
+    const bool known = (!token.empty() && sameSecret(token, context.viewToken)) |
+                       (!token.empty() && !context.control.token.empty() && sameSecret(token, context.control.token));
+    if (!known) return tokenForm(request, true);
+    http_response response = plainAnswer(request, http::status::see_other, "");
+    response.set(http::field::location, "/");
+    response.set(http::field::set_cookie, std::string(view_cookie) + "=" + cookieValue(token) +
+                                              "; Path=/; HttpOnly; SameSite=Strict; Max-Age=2592000" +
+                                              (context.tls ? "; Secure" : ""));
+    return response;
+}
+
+// A request without the view token where one is set.
+http_response lockedAnswer(const http_request& request, const request_context& context) {
+    string_view target = request.target();
+    target = target.substr(0, target.find('?'));
+    if (target == "/healthz") {
+        http_response response = plainAnswer(request, http::status::ok, context.model.healthStatusJson());
+        response.set(http::field::content_type, "application/json");
+        return response;
+    }
+    if (target == "/" || target == "/index.html") return tokenForm(request, false);
+    http_response response = plainAnswer(request, http::status::unauthorized, "this wall needs its view token\n");
+    response.set(http::field::www_authenticate, "Bearer");
+    return response;
+}
+
 // The control API. A browser sends a custom Authorization header to
 // another site only after a preflight (OPTIONS), which is never allowed
 // here, and a foreign Origin is refused besides: another site's page cannot
@@ -180,8 +319,10 @@ http_response controlAnswer(const http_request& request, const request_context& 
             const std::string& sent = request.body();
             const std::string shown =
                 sent.size() > max_control_bytes ? "(" + std::to_string(sent.size()) + " bytes)" : "\"" + sent + "\"";
-            control.log(hiddenToken(context.peer + " POST " + hiddenQueryTokens(target) + " " + shown, control.token) +
-                        ": " + std::to_string(static_cast<int>(status)));
+            control.log(hiddenToken(hiddenToken(context.peer + " POST " + hiddenQueryTokens(target) + " " + shown,
+                                                control.token),
+                                    context.viewToken) +
+                        ": " + std::to_string(static_cast<int>(status)) + " (" + roleOf(request, context) + ")");
         }
         return response;
     };
@@ -228,9 +369,25 @@ http_response controlAnswer(const http_request& request, const request_context& 
 }  // namespace
 
 http_response answerRequest(const http_request& request, const request_context& context) {
+    if (request.method() == http::verb::post && request.target() == "/login") return loginAnswer(request, context);
+    if (!mayView(request, context.viewToken, context.control.token)) return lockedAnswer(request, context);
     if (request.method() == http::verb::post && request.target().starts_with(control_prefix))
         return controlAnswer(request, context);
     return readAnswer(request, context);
+}
+
+bool mayView(const http_request& request, const std::string& viewToken, const std::string& controlToken) {
+    if (viewToken.empty()) return true;
+    return brings(request, viewToken) | brings(request, controlToken);
+}
+
+http_response redirectToTls(const http_request& request, const std::string& ownAuthority) {
+    const string_view host = request[http::field::host];
+    http_response response = plainAnswer(request, http::status::permanent_redirect, "this page is served over HTTPS\n");
+    response.set(http::field::location,
+                 "https://" + (host.empty() ? ownAuthority : std::string(host)) + std::string(request.target()));
+    response.keep_alive(false);
+    return response;
 }
 
 http_response refusal(http::status status, const std::string& reason) {

@@ -37,12 +37,28 @@ struct request_context {
     const std::function<std::string()>& metrics;                         // none: /metrics is not found
     const std::function<std::vector<receiver_state>()>& readReceivers;  // none: the model's receivers
     const control_settings& control;
+    const std::string& viewToken;  // empty: anyone may look
+    bool tls;                      // the request came over HTTPS
     std::string peer;  // "ADDR:PORT" of the client, as the control log names it
 };
 
 // The answer to any request but a WebSocket upgrade: GET and HEAD of the
-// API and the page's files, POST of the control API, 405 for the rest.
+// API and the page's files, POST of the control API and of the view
+// token's form (/login), 405 for the rest. With a view token, a request
+// without it is answered 401 (the page: a form that asks for it; /healthz:
+// its status and role alone).
 http_response answerRequest(const http_request& request, const request_context& context);
+
+// Whether the request may see the wall: no view token is set, or it brings
+// the view or the control token, as the cookie the form sets or as
+// "Authorization: Bearer TOKEN". Compared in a time that tells nothing of
+// how much matched.
+bool mayView(const http_request& request, const std::string& viewToken, const std::string& controlToken);
+
+// 308 to the same Host and target in https, for a plain HTTP request
+// where the page is served over TLS; to `ownAuthority` ("ADDR:PORT" the
+// client reached) for a request without Host.
+http_response redirectToTls(const http_request& request, const std::string& ownAuthority);
 
 // An answer that ends the connection: a request too large or malformed, or
 // a WebSocket the server will not open. `reason` is one line.

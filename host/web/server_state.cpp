@@ -1,7 +1,9 @@
 #include "server_state.h"
 
-#include "http_session.h"
-#include "websocket_session.h"
+#include "connection.h"
+
+#include <algorithm>
+#include <iterator>
 
 namespace quon::web {
 
@@ -42,7 +44,7 @@ void server_state::flush() {
     std::shared_ptr<const std::string> shared;
     bool sharedBuilt = false;
     // Dropping a page edits `pages`: walk a copy.
-    const std::vector<std::shared_ptr<websocket_session>> targets = pages;
+    const std::vector<std::shared_ptr<page_connection>> targets = pages;
     for (const auto& page : targets) {
         if (!page->open()) continue;  // its full state is still to come
         if (page->inStep(flushedEventSequence)) {
@@ -91,7 +93,43 @@ void server_state::refuse(const char* reason, const std::string& address) {
     });
 }
 
-void server_state::removePage(const websocket_session* page) {
+std::size_t server_state::pagesFrom(const std::string& address) const {
+    std::size_t count = 0;
+    for (const auto& page : pages)
+        if (page->address() == address) ++count;
+    return count;
+}
+
+bool server_state::allowRequest(const std::string& address) {
+    if (thisMachine(address)) return true;
+    const double rate = settings.limits.requestsPerSecond;
+    const double burst = 3 * rate;
+    const auto now = std::chrono::steady_clock::now();
+    // The allowances of clients gone quiet are full again: forget them,
+    // once a second at most, so that the map holds only those seen lately.
+    if (allowances.size() > 4096 && now - allowancesSwept > std::chrono::seconds(1)) {
+        allowancesSwept = now;
+        for (auto at = allowances.begin(); at != allowances.end();)
+            at = now - at->second.filled > std::chrono::seconds(10) ? allowances.erase(at) : std::next(at);
+    }
+    const auto [at, fresh] = allowances.try_emplace(address, allowance{burst, now});
+    allowance& a = at->second;
+    if (!fresh) {
+        a.left = std::min(burst, a.left + rate * std::chrono::duration<double>(now - a.filled).count());
+        a.filled = now;
+    }
+    if (a.left < 1) return false;
+    a.left -= 1;
+    return true;
+}
+
+void server_state::dropPagesWithoutAccess() {
+    const std::vector<std::shared_ptr<page_connection>> open = pages;
+    for (const auto& page : open)
+        if (!mayView(page->opening(), viewToken, control.token)) page->drop();
+}
+
+void server_state::removePage(const page_connection* page) {
     for (auto place = pages.begin(); place != pages.end(); ++place)
         if (place->get() == page) {
             pages.erase(place);

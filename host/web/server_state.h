@@ -22,8 +22,8 @@
 
 namespace quon::web {
 
-class http_session;
-class websocket_session;
+class connection;
+class page_connection;
 
 struct server_state : std::enable_shared_from_this<server_state> {
     server_state(boost::asio::io_context& context, const web_settings& options)
@@ -43,22 +43,31 @@ struct server_state : std::enable_shared_from_this<server_state> {
     std::size_t connections() const { return sessions.size() + pages.size(); }
     // Those from `address` (clientAddress()).
     std::size_t connectionsFrom(const std::string& address) const;
+    std::size_t pagesFrom(const std::string& address) const;
+    // 127.0.0.1 or ::1: this machine's own clients, held to no limit per
+    // client.
+    static bool thisMachine(const std::string& address) { return address == "127.0.0.1" || address == "::1"; }
+    // Whether a request from `address` is within its rate (page_limits::
+    // requestsPerSecond), and counts it if so.
+    bool allowRequest(const std::string& address);
     // Counts a refusal of `reason` (web_view::refusals) of a client at
     // `address`, said in the next report.
     void refuse(const char* reason, const std::string& address);
-    void removePage(const websocket_session* page);
+    void removePage(const page_connection* page);
+    // Drops the pages let in by a token no longer in force.
+    void dropPagesWithoutAccess();
     // {"type":"update", ...} of these changes; empty when there is nothing to say.
     std::string updateMessage(const std::vector<std::string>& names, bool order, bool links,
                               std::uint64_t eventsAfter) const;
     // What a request from `peer` is answered from, now.
-    request_context requestContext(std::string peer) const {
-        return {model, pages.size(), metrics, readReceivers, control, std::move(peer)};
+    request_context requestContext(std::string peer, bool tls) const {
+        return {model, pages.size(), metrics, readReceivers, control, viewToken, tls, std::move(peer)};
     }
     void scheduleReceivers();
     // Takes the receivers' figures of now; the pages get them if they changed.
     void readReceiversNow();
 
-    const web_settings settings;
+    web_settings settings;  // limits may change (web_view::limits)
     wall_model model;
     boost::asio::steady_timer flushTimer;
     boost::asio::steady_timer receiverTimer;
@@ -75,6 +84,19 @@ struct server_state : std::enable_shared_from_this<server_state> {
     // "localhost" (answersTo): the machine's own, and web_view::answerTo's.
     std::vector<std::string> hostNames;
     control_settings control;
+    std::string viewToken;  // empty: anyone may look
+    // HTTPS while set (web_view::serveTls).
+    std::shared_ptr<const page_identity> identity;
+    bool redirectPlain = true;
+
+    // Each client's allowance of requests (a token bucket): what is left,
+    // and when it was last filled.
+    struct allowance {
+        double left = 0;
+        std::chrono::steady_clock::time_point filled;
+    };
+    std::unordered_map<std::string, allowance> allowances;
+    std::chrono::steady_clock::time_point allowancesSwept;
     // The receivers as they stand now; none: as last given.
     std::function<std::vector<receiver_state>()> readReceivers;
     std::chrono::milliseconds receiverEvery{1000};
@@ -89,8 +111,8 @@ struct server_state : std::enable_shared_from_this<server_state> {
 
     // Connections: the HTTP sessions own themselves through their handlers;
     // the pages' WebSockets are owned here until they close or are dropped.
-    std::unordered_map<http_session*, std::weak_ptr<http_session>> sessions;
-    std::vector<std::shared_ptr<websocket_session>> pages;
+    std::unordered_map<connection*, std::weak_ptr<connection>> sessions;
+    std::vector<std::shared_ptr<page_connection>> pages;
 };
 
 }  // namespace quon::web

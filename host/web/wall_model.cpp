@@ -262,6 +262,11 @@ std::string wall_model::healthJson(std::size_t clients) const {
     return health.dump(-1, ' ', false, replace_invalid);
 }
 
+std::string wall_model::healthStatusJson() const {
+    const json full = json::parse(healthJson(0));
+    return json{{"status", full["status"]}, {"role", role_}}.dump(-1, ' ', false, replace_invalid);
+}
+
 std::string wall_model::roleJson() const { return json(role_).dump(-1, ' ', false, replace_invalid); }
 
 std::string wall_model::orderJson() const { return json(order_).dump(-1, ' ', false, replace_invalid); }

@@ -77,6 +77,9 @@ public:
     const std::vector<receiver_state>& receivers() const { return receivers_; }
     // {"status": "ok" or "degraded", "role", "down": [what is down, ...], counts}
     std::string healthJson(std::size_t clients) const;
+    // Only its status and role: what /healthz tells a client without the
+    // view token.
+    std::string healthStatusJson() const;
     std::string orderJson() const;     // [name, ...]
     // The events after `sequence`, oldest first: {"sequence", "time", "text"}.
     std::string eventsJson(std::uint64_t after) const;

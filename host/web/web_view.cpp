@@ -9,10 +9,9 @@
 
 #include "quon/common/text.h"
 
-#include "http_session.h"
+#include "connection.h"
 #include "listener.h"
 #include "server_state.h"
-#include "websocket_session.h"
 
 namespace quon::web {
 
@@ -47,6 +46,19 @@ void web_view::answerTo(std::vector<std::string> names) {
     impl_->server->hostNames = std::move(names);
 }
 
+void web_view::limits(const page_limits& limits) { impl_->server->settings.limits = limits; }
+
+void web_view::viewToken(const std::string& token) {
+    server_state& server = *impl_->server;
+    server.viewToken = token;
+    server.dropPagesWithoutAccess();
+}
+
+void web_view::serveTls(std::shared_ptr<const page_identity> identity, bool redirectPlain) {
+    impl_->server->identity = std::move(identity);
+    impl_->server->redirectPlain = redirectPlain;
+}
+
 web_view::~web_view() { stop(); }
 
 bool web_view::start(std::string& error) {
@@ -77,7 +89,7 @@ void web_view::stop() {
     server.refusalTimer.cancel();
     server.refusalReportDue = false;
     server.flushScheduled = false;
-    std::vector<std::shared_ptr<http_session>> sessions;
+    std::vector<std::shared_ptr<connection>> sessions;
     for (const auto& entry : server.sessions)
         if (auto session = entry.second.lock()) sessions.push_back(std::move(session));
     for (const auto& session : sessions) session->close();
@@ -149,6 +161,8 @@ void web_view::control(const std::string& token, std::function<control_answer(co
                        std::function<void(const std::string&)> log) {
     server_state& server = *impl_->server;
     server.control = {token, std::move(act), std::move(log)};
+    // A page let in by the control token alone is let in no longer.
+    server.dropPagesWithoutAccess();
     // The pages show their controls while it is on.
     if (!server.model.setControl(!token.empty())) return;
     server.markLinks();

@@ -2,7 +2,10 @@
 
 #include <boost/asio/buffer.hpp>
 #include <boost/beast/core/bind_handler.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/ssl/ssl_stream.hpp>
 #include <boost/beast/websocket.hpp>
+#include <boost/beast/websocket/ssl.hpp>
 
 namespace quon::web {
 
@@ -16,10 +19,11 @@ constexpr std::size_t max_page_message_bytes = 1024;  // a page only answers pin
 
 }  // namespace
 
-void websocket_session::accept(http_request request) {
+template <class Stream>
+void websocket_session<Stream>::accept(http_request request) {
     beast::get_lowest_layer(ws_).expires_never();
     websocket::stream_base::timeout timeouts;
-    timeouts.handshake_timeout = server_->settings.requestTimeout;
+    timeouts.handshake_timeout = server_->settings.limits.headerTimeout;
     timeouts.idle_timeout = server_->settings.idleTimeout;
     timeouts.keep_alive_pings = true;
     ws_.set_option(timeouts);
@@ -27,15 +31,17 @@ void websocket_session::accept(http_request request) {
     ws_.auto_fragment(false);
     ws_.text(true);
     request_ = std::move(request);
-    ws_.async_accept(request_, beast::bind_front_handler(&websocket_session::onAccept, shared_from_this()));
+    ws_.async_accept(request_, beast::bind_front_handler(&websocket_session<Stream>::onAccept, this->shared_from_this()));
 }
 
-void websocket_session::send(std::shared_ptr<const std::string> message, std::uint64_t eventsIncluded) {
+template <class Stream>
+void websocket_session<Stream>::send(std::shared_ptr<const std::string> message, std::uint64_t eventsIncluded) {
     sentEvents_ = eventsIncluded;
     write(std::move(message));
 }
 
-bool websocket_session::queue(const std::vector<std::string>& names, bool order, bool links) {
+template <class Stream>
+bool websocket_session<Stream>::queue(const std::vector<std::string>& names, bool order, bool links) {
     for (const std::string& name : names)
         if (pendingSet_.insert(name).second) pendingNames_.push_back(name);
     pendingOrder_ = pendingOrder_ || order;
@@ -52,7 +58,8 @@ bool websocket_session::queue(const std::vector<std::string>& names, bool order,
     return true;
 }
 
-void websocket_session::drop() {
+template <class Stream>
+void websocket_session<Stream>::drop() {
     if (dropped_) return;
     dropped_ = true;
     error_code ignored;
@@ -60,7 +67,8 @@ void websocket_session::drop() {
     server_->removePage(this);
 }
 
-void websocket_session::onAccept(const error_code& failure) {
+template <class Stream>
+void websocket_session<Stream>::onAccept(const error_code& failure) {
     if (failure) return drop();
     open_ = true;
     sentEvents_ = server_->model.lastEventSequence();
@@ -69,24 +77,28 @@ void websocket_session::onAccept(const error_code& failure) {
     read();
 }
 
-void websocket_session::read() {
-    ws_.async_read(incoming_, beast::bind_front_handler(&websocket_session::onRead, shared_from_this()));
+template <class Stream>
+void websocket_session<Stream>::read() {
+    ws_.async_read(incoming_, beast::bind_front_handler(&websocket_session<Stream>::onRead, this->shared_from_this()));
 }
 
-void websocket_session::onRead(const error_code& failure, std::size_t) {
+template <class Stream>
+void websocket_session<Stream>::onRead(const error_code& failure, std::size_t) {
     if (failure) return drop();
     incoming_.consume(incoming_.size());
     read();
 }
 
-void websocket_session::write(std::shared_ptr<const std::string> message) {
+template <class Stream>
+void websocket_session<Stream>::write(std::shared_ptr<const std::string> message) {
     writing_ = true;
     outgoing_ = std::move(message);
     ws_.async_write(boost::asio::buffer(*outgoing_),
-                    beast::bind_front_handler(&websocket_session::onWrite, shared_from_this()));
+                    beast::bind_front_handler(&websocket_session<Stream>::onWrite, this->shared_from_this()));
 }
 
-void websocket_session::onWrite(const error_code& failure, std::size_t) {
+template <class Stream>
+void websocket_session<Stream>::onWrite(const error_code& failure, std::size_t) {
     writing_ = false;
     outgoing_.reset();
     backlog_ = 0;
@@ -94,7 +106,8 @@ void websocket_session::onWrite(const error_code& failure, std::size_t) {
     sendPending();
 }
 
-void websocket_session::sendPending() {
+template <class Stream>
+void websocket_session<Stream>::sendPending() {
     if (dropped_ || !open_ || writing_) return;
     const std::uint64_t lastEvent = server_->model.lastEventSequence();
     std::string message = server_->updateMessage(pendingNames_, pendingOrder_, pendingLinks_, sentEvents_);
@@ -104,5 +117,8 @@ void websocket_session::sendPending() {
     sentEvents_ = lastEvent;
     if (!message.empty()) write(std::make_shared<const std::string>(std::move(message)));
 }
+
+template class websocket_session<beast::tcp_stream>;
+template class websocket_session<beast::ssl_stream<beast::tcp_stream>>;
 
 }  // namespace quon::web

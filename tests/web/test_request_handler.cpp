@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -121,7 +123,7 @@ protected:
         for (const auto& [name, value] : headers) request.set(name, value);
         request.body() = body;
         request.prepare_payload();
-        return answerRequest(request, request_context{model, pages, metrics, readReceivers, control, "127.0.0.1:5000"});
+        return answerRequest(request, request_context{model, pages, metrics, readReceivers, control, viewToken, tls, "127.0.0.1:5000"});
     }
 
     static std::string header(const http_response& response, const char* name) {
@@ -134,6 +136,8 @@ protected:
     std::function<std::string()> metrics;
     std::function<std::vector<receiver_state>()> readReceivers;
     control_settings control;
+    std::string viewToken;
+    bool tls = false;
 };
 
 TEST_F(AnswerRequest, HeadIsAnsweredAsGetWithoutTheBody) {
@@ -228,7 +232,10 @@ TEST_P(AnswerControl, AnswersWithItsStatusAndLogsTheClient) {
     const http_response reply = answer(http::verb::post, GetParam().target, GetParam().body, GetParam().headers);
     EXPECT_EQ(static_cast<int>(reply.result()), GetParam().status);
     ASSERT_EQ(log.size(), 1u);
-    const std::string status = ": " + std::to_string(GetParam().status);
+    const bool control = !GetParam().token.empty() &&
+                         std::find(GetParam().headers.begin(), GetParam().headers.end(), with_token) != GetParam().headers.end();
+    const std::string status =
+        ": " + std::to_string(GetParam().status) + (control ? " (control)" : " (no token)");
     EXPECT_EQ(log[0].rfind("127.0.0.1:5000 POST " + GetParam().target + " ", 0), 0u) << log[0];
     EXPECT_EQ(log[0].substr(log[0].size() - status.size()), status) << log[0];
     EXPECT_EQ(acted.size(), GetParam().status == 200 ? 1u : 0u);
@@ -302,8 +309,115 @@ TEST_F(AnswerRequest, TheTokenNeverReachesTheLog) {
         EXPECT_EQ(line.find(good_token), std::string::npos) << line;
         EXPECT_EQ(line.find("another-hosts"), std::string::npos) << line;
     }
-    EXPECT_EQ(log[0], "127.0.0.1:5000 POST /api/displays/mon1/parent?token=(hidden) \"tally=1\": 401");
-    EXPECT_EQ(log[1], "127.0.0.1:5000 POST /api/displays/mon1/parent?x=1&access_token=(hidden)&y=2 \"tally=1\": 401");
+    EXPECT_EQ(log[0], "127.0.0.1:5000 POST /api/displays/mon1/parent?token=(hidden) \"tally=1\": 401 (no token)");
+    EXPECT_EQ(log[1],
+              "127.0.0.1:5000 POST /api/displays/mon1/parent?x=1&access_token=(hidden)&y=2 \"tally=1\": 401 (no token)");
+}
+
+// With a view token, each way of asking with or without it; the control
+// token lets its holder look too.
+struct view_case {
+    const char* name;
+    std::string target;
+    std::vector<std::pair<std::string, std::string>> headers;
+    int status;
+};
+
+void PrintTo(const view_case& c, std::ostream* out) { *out << c.name; }
+
+class AnswerView : public AnswerRequest, public ::testing::WithParamInterface<view_case> {};
+
+// Holds ; and = : the cookie carries it percent-encoded.
+const std::string view_token = "look;only=token-of-the-wall";
+const std::string view_cookie = "quon_view=look%3Bonly%3Dtoken-of-the-wall";
+
+TEST_P(AnswerView, OnlyWithTheViewOrTheControlToken) {
+    model.setDisplay(tile("mon1", "CAM 1"), 0);
+    viewToken = view_token;
+    control.token = good_token;
+    const http_response reply = answer(http::verb::get, GetParam().target, "", GetParam().headers);
+    EXPECT_EQ(static_cast<int>(reply.result()), GetParam().status) << reply.body();
+    if (reply.result() == http::status::unauthorized) {
+        EXPECT_EQ(reply.body().find("CAM 1"), std::string::npos);
+        EXPECT_EQ(header(reply, "WWW-Authenticate"), "Bearer");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, AnswerView,
+    ::testing::Values(
+        view_case{"api_without", "/api/displays", {}, 401},
+        view_case{"page_without_asks_for_it", "/", {}, 401},
+        view_case{"file_without", "/wall.js", {}, 401},
+        view_case{"metrics_without", "/metrics", {}, 401},
+        view_case{"bearer_view", "/api/displays", {{"Authorization", "Bearer " + view_token}}, 200},
+        view_case{"bearer_control", "/api/displays", {with_token}, 200},
+        view_case{"cookie_view", "/api/displays", {{"Cookie", "a=1; " + view_cookie + "; b=2"}}, 200},
+        view_case{"cookie_control", "/", {{"Cookie", "quon_view=" + good_token}}, 200},
+        view_case{"cookie_wrong", "/api/displays", {{"Cookie", "quon_view=look%3Bonly%3Dtoken-of-the-wal"}}, 401},
+        view_case{"cookie_of_another_name", "/api/displays", {{"Cookie", "other=" + good_token}}, 401},
+        view_case{"bearer_wrong", "/api/displays", {{"Authorization", "Bearer x" + view_token}}, 401}),
+    [](const ::testing::TestParamInfo<view_case>& info) { return std::string(info.param.name); });
+
+TEST_F(AnswerRequest, WithoutTheViewTokenHealthzSaysItsStatusAndRoleAlone) {
+    viewToken = view_token;
+    link_state lost;
+    lost.device = 3;
+    lost.state = "lost";
+    model.setLink(lost);
+    const json health = json::parse(answer(http::verb::get, "/healthz").body());
+    EXPECT_EQ(health, json({{"status", "degraded"}, {"role", "active"}}));
+    EXPECT_EQ(json::parse(answer(http::verb::get, "/healthz", "", {{"Cookie", view_cookie}}).body())["down"].size(), 1u);
+}
+
+// The form's token becomes a cookie only no script and no other site
+// sees; a wrong one is said so, and nothing is set.
+TEST_F(AnswerRequest, TheTokenFormSetsTheViewCookie) {
+    viewToken = view_token;
+    control.token = good_token;
+    const std::string form = "token=look%3Bonly%3Dtoken-of-the-wall";
+    http_response reply = answer(http::verb::post, "/login", form);
+    EXPECT_EQ(reply.result(), http::status::see_other);
+    EXPECT_EQ(header(reply, "Location"), "/");
+    EXPECT_EQ(header(reply, "Set-Cookie"), view_cookie + "; Path=/; HttpOnly; SameSite=Strict; Max-Age=2592000");
+    tls = true;
+    EXPECT_EQ(header(answer(http::verb::post, "/login", "token=" + good_token), "Set-Cookie"),
+              "quon_view=" + good_token + "; Path=/; HttpOnly; SameSite=Strict; Max-Age=2592000; Secure");
+
+    reply = answer(http::verb::post, "/login", "token=look%3Bonly");
+    EXPECT_EQ(reply.result(), http::status::unauthorized);
+    EXPECT_NE(reply.body().find("not this wall's token"), std::string::npos);
+    EXPECT_EQ(header(reply, "Set-Cookie"), "");
+    EXPECT_EQ(answer(http::verb::post, "/login", form, {{"Origin", "http://evil.example"}}).result(),
+              http::status::forbidden);
+    viewToken.clear();
+    EXPECT_EQ(answer(http::verb::post, "/login", form).result(), http::status::not_found);
+}
+
+// The control log names who asked by their token's role, never the token.
+TEST_F(AnswerRequest, TheControlLogNamesTheRole) {
+    model.setDisplay(tile("mon1", "CAM 1"), 0);
+    std::vector<std::string> log;
+    viewToken = view_token;
+    control = {good_token, [](const control_request&) { return control_answer{200, ""}; },
+               [&](const std::string& line) { log.push_back(line); }};
+    answer(http::verb::post, "/api/displays/mon1/parent", "tally=1",
+           {{"Cookie", view_cookie}, {"Authorization", "Bearer " + view_token}});
+    answer(http::verb::post, "/api/displays/mon1/parent", "tally=1", {with_token});
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0], "127.0.0.1:5000 POST /api/displays/mon1/parent \"tally=1\": 401 (view)");
+    EXPECT_EQ(log[1], "127.0.0.1:5000 POST /api/displays/mon1/parent \"tally=1\": 200 (control)");
+}
+
+TEST(RedirectToTls, TheSameHostAndTargetInHttps) {
+    http_request request{http::verb::get, "/api/displays?x=1", 11};
+    request.set(http::field::host, "wall.example:8443");
+    const http_response reply = quon::web::redirectToTls(request, "192.0.2.1:8443");
+    EXPECT_EQ(reply.result(), http::status::permanent_redirect);
+    EXPECT_EQ(reply[http::field::location], "https://wall.example:8443/api/displays?x=1");
+    request.erase(http::field::host);
+    EXPECT_EQ(quon::web::redirectToTls(request, "192.0.2.1:8443")[http::field::location],
+              "https://192.0.2.1:8443/api/displays?x=1");
 }
 
 TEST_F(AnswerRequest, ControlHandsTheHostTheDisplayActionAndBodyAndAnswersItsReply) {

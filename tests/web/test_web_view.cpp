@@ -659,8 +659,8 @@ TEST_F(WebView, ASlowRequestIsClosedWhileOthersAreServed) {
 // Connections past a client's share, or past the limit, are closed at
 // once; this machine's own (the pair's health check) still get in.
 TEST_F(WebView, ConnectionsBeyondTheLimitsAreClosedAtOnceButThisMachinesGetIn) {
-    settings.maxConnections = 4;
-    settings.maxConnectionsPerClient = 2;
+    settings.limits.connections = 4;
+    settings.limits.connectionsPerClient = 2;
     settings.reservedForThisMachine = 1;
     // Far past the test's own guard, so that only a limit can close a
     // connection.
@@ -682,7 +682,7 @@ TEST_F(WebView, ConnectionsBeyondTheLimitsAreClosedAtOnceButThisMachinesGetIn) {
 
 // Each refusal is counted by reason, and said once a while per address.
 TEST_F(WebView, RefusalsAreCountedAndSaidOnceAWhilePerAddress) {
-    settings.maxConnectionsPerClient = 1;
+    settings.limits.connectionsPerClient = 1;
     settings.requestTimeout = std::chrono::seconds(120);
     settings.refusalReportEvery = std::chrono::milliseconds(50);
     startView();
@@ -702,7 +702,7 @@ TEST_F(WebView, RefusalsAreCountedAndSaidOnceAWhilePerAddress) {
 }
 
 TEST_F(WebView, PagesBeyondTheLimitGetServiceUnavailable) {
-    settings.maxClients = 2;
+    settings.limits.pages = 2;
     startView();
     auto first = openPage();
     auto second = openPage();

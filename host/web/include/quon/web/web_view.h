@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "quon/web/page_tls.h"
 #include "quon/web/wall_state.h"
 
 namespace boost::asio {
@@ -29,23 +30,46 @@ class io_context;
 
 namespace quon::web {
 
+// The limits a facility may set in the wall file's [page] (docs/web.md,
+// "Limits"), applied at start and at each reload. A client is an address;
+// this machine's own (127.0.0.1 and ::1) is held to none of the per-client
+// limits. The defaults fit a wall of hundreds of open pages, each from a
+// machine of its own.
+struct page_limits {
+    std::size_t connections = 1024;          // TCP connections of every kind; more are closed at once
+    std::size_t connectionsPerClient = 32;   // of those, from one client
+    std::size_t pages = 512;                 // live pages (WebSockets); more get 503
+    std::size_t pagesPerClient = 16;         // of those, from one client; more get 503
+    // Requests a second from one client, on average; a burst of three
+    // seconds' worth is let through at once (a page's load is five). More
+    // get 429.
+    unsigned requestsPerSecond = 20;
+    // From a connection's first byte (or the end of its last request) to
+    // the end of its request's header, the WebSocket's opening included;
+    // a slower client is closed.
+    std::chrono::milliseconds headerTimeout{5000};
+
+    bool operator==(const page_limits& other) const {
+        return connections == other.connections && connectionsPerClient == other.connectionsPerClient &&
+               pages == other.pages && pagesPerClient == other.pagesPerClient &&
+               requestsPerSecond == other.requestsPerSecond && headerTimeout == other.headerTimeout;
+    }
+    bool operator!=(const page_limits& other) const { return !(*this == other); }
+};
+
 struct web_settings {
     std::string address = "127.0.0.1";  // numeric; see parseHttpAddress
     unsigned short port = 8080;         // 0: the system chooses; port() tells
-    std::size_t maxConnections = 64;    // TCP connections of every kind; more are closed at once
-    // Of those, from one client address (but this machine's own, 127.0.0.1
-    // and ::1): one laptop on the network cannot take them all.
-    std::size_t maxConnectionsPerClient = 16;
-    // Beyond maxConnections, kept for this machine's own clients (127.0.0.1
-    // and ::1): the pair's health check is answered whatever the network's
-    // clients hold.
+    page_limits limits;
+    // Beyond limits.connections, kept for this machine's own clients
+    // (127.0.0.1 and ::1): the pair's health check is answered whatever the
+    // network's clients hold.
     std::size_t reservedForThisMachine = 8;
     // How often reportRefusals()'s log hears of what was refused meanwhile.
     std::chrono::milliseconds refusalReportEvery{60000};
-    std::size_t maxClients = 32;        // live pages (WebSocket clients); more get 503
     std::size_t maxHeaderBytes = 8 * 1024;
     std::size_t maxRequestBytes = 16 * 1024;          // header and body
-    std::chrono::milliseconds requestTimeout{10000};  // to receive a whole request, and between requests
+    std::chrono::milliseconds requestTimeout{10000};  // to receive a request's body, and to write an answer
     std::chrono::milliseconds idleTimeout{30000};     // a page that answers no ping in this time is dropped
     std::chrono::milliseconds flushDelay{20};         // changes are gathered this long before they go out
     // A client is dropped when this many display changes arrive while its
@@ -129,9 +153,29 @@ public:
     // resolves here.
     void answerTo(std::vector<std::string> names);
 
-    // The connections and requests the limits and the Host check refused
-    // since start, by reason: "connections" (maxConnections), "client"
-    // (maxConnectionsPerClient), "pages" (maxClients), "host" (421).
+    // The limits per client and in all (page_limits); connections open now
+    // keep to them from their next request.
+    void limits(const page_limits& limits);
+
+    // Who may look: with a non-empty `token`, nothing but /healthz's status
+    // is given to a request without it or the control token (a page's
+    // cookie, or "Authorization: Bearer TOKEN"). The pages open without the
+    // token now in force are closed. Empty: anyone who reaches the port.
+    void viewToken(const std::string& token);
+
+    // HTTPS: with an identity (page_tls.h), every connection is TLS, and a
+    // client that speaks plain HTTP is answered a redirect to the same
+    // address in https (`redirectPlain`) or closed; /healthz from this
+    // machine is answered in plain either way, for the pair's check.
+    // Connections open now keep what they were opened with. Null: plain
+    // HTTP only.
+    void serveTls(std::shared_ptr<const page_identity> identity, bool redirectPlain);
+
+    // The connections and requests the limits, the Host check and the view
+    // token refused since start, by reason: "connections" (connections),
+    // "client" (connectionsPerClient), "pages" (pages), "client pages"
+    // (pagesPerClient), "rate" (requestsPerSecond), "slow" (headerTimeout),
+    // "host" (421), "token" (401 for want of the view token).
     std::map<std::string, std::uint64_t> refusals() const;
     // `log` hears, once a refusalReportEvery that saw any, a line for each
     // client address refused meanwhile, with its counts by reason.
