@@ -254,13 +254,23 @@ public:
         addNetworkRouters(routers_, loop_);
     }
 
-    // The page's control API as the wall file has it: every request is
-    // logged with its client.
-    void applyControl() {
+    // The page as the wall file has it: its control API, every request
+    // logged with its client; its [page], HTTPS with `identity`.
+    void applyPage(std::shared_ptr<const web::page_identity> identity) {
         const std::optional<wall_control>& control = wall_->current().control;
         page_.control(control ? control->token : std::string(), *engine_,
                       [this](const std::string& line) { printer_->print("control", "control: " + line); });
-        page_.answerTo(wall_->current().pageNames);
+        page_.configure(wall_->current().page, std::move(identity));
+    }
+
+    // The page's certificate and key, read at each start and reload, so
+    // that renewed files are taken up; an error when they cannot be used.
+    std::shared_ptr<const web::page_identity> pageIdentity(const wall& w, std::vector<std::string>& errors) const {
+        if (options_.http.empty() || w.page.certificate.empty()) return nullptr;
+        std::string error;
+        std::shared_ptr<const web::page_identity> identity = web::loadPageIdentity(w.page.certificate, w.page.key, error);
+        if (!identity) errors.push_back(serve_.wallFile + ": [page]: " + error);
+        return identity;
     }
 
     int run() {
@@ -325,12 +335,19 @@ public:
             engine_->stopRouters();
             return 2;
         }
+        std::shared_ptr<const web::page_identity> identity = pageIdentity(wall_->current(), errors);
+        if (!errors.empty()) {
+            for (const std::string& e : errors) std::fprintf(stderr, "%s\n", escapedControls(e).c_str());
+            engine_->stopRouters();
+            wall_->stop();
+            return 2;
+        }
         if (!followPair(false)) {
             engine_->stopRouters();
             wall_->stop();
             return 2;
         }
-        applyControl();
+        applyPage(std::move(identity));
         page_.receivers(wall_->receivers());
         page_.tallyInputs(wall_->inputs());
         clock_->catchUp();
@@ -364,6 +381,8 @@ private:
         // The tally inputs' sockets are bound last, when nothing else
         // refuses the reload: binding is the one step that touches the
         // machine.
+        std::shared_ptr<const web::page_identity> identity;
+        if (read) identity = pageIdentity(next, errors);
         const bool usable = read && errors.empty() && wall_->prepare(next, errors);
         metrics_.reloaded(!usable);
         if (!usable) {
@@ -381,7 +400,7 @@ private:
         system_ = std::move(system);
         const live_wall::changes displays = wall_->apply(std::move(next));
         followPair(true);
-        applyControl();
+        applyPage(std::move(identity));
         // The page's displays that were kept as they were still hold the old
         // file's lamps and TSL indices.
         if (web_listener* listener = page_.listener()) listener->refresh();

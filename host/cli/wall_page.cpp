@@ -28,7 +28,8 @@ bool wall_page::open(boost::asio::io_context& loop, const std::string& text) {
         return false;
     }
     const bool v6 = settings.address.find(':') != std::string::npos;
-    url_ = "http://" + (v6 ? "[" + settings.address + "]" : settings.address) + ":" + std::to_string(view_->port()) + "/";
+    address_ = (v6 ? "[" + settings.address + "]" : settings.address) + ":" + std::to_string(view_->port());
+    url_ = "http://" + address_ + "/";
     if (!web::isLoopbackAddress(settings.address))
         std::fprintf(stderr, "%squon-host: warning: the wall page at %s is visible on the network\n",
                      lineStamp().c_str(), url_.c_str());
@@ -107,8 +108,20 @@ void wall_page::reportRefusals(std::function<void(const std::string&)> log) {
     if (view_) view_->reportRefusals(std::move(log));
 }
 
-void wall_page::answerTo(std::vector<std::string> names) {
-    if (view_) view_->answerTo(std::move(names));
+void wall_page::configure(const wall_page_settings& page, std::shared_ptr<const web::page_identity> identity) {
+    if (!view_) return;
+    view_->answerTo(page.names);
+    view_->limits(page.limits);
+    view_->viewToken(page.viewToken);
+    const std::string served = identity ? identity->summary() : std::string();
+    view_->serveTls(std::move(identity), page.redirectPlain);
+    if (served == served_) return;
+    if (served.empty())
+        std::fprintf(stderr, "%squon-host: the wall is at %s\n", lineStamp().c_str(), url_.c_str());
+    else
+        std::fprintf(stderr, "%squon-host: the wall is at https://%s/ (%s)\n", lineStamp().c_str(), address_.c_str(),
+                     escapedControls(served).c_str());
+    served_ = served;
 }
 
 void wall_page::control(const std::string& token, host_engine& engine, std::function<void(const std::string&)> log) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "quon/engine/host_engine.h"
+#include "quon/live/wall_file.h"
 #include "quon/live/web_listener.h"
 #include "quon/screens/umd_output.h"
 #include "quon/tally/tally_listener.h"
@@ -35,9 +36,12 @@ public:
     // events for `engine`'s components; every request goes to `log`.
     // Nothing without a page.
     void control(const std::string& token, host_engine& engine, std::function<void(const std::string&)> log);
-    // The host names the page answers to besides its addresses (the wall
-    // file's [page] names); nothing without a page.
-    void answerTo(std::vector<std::string> names);
+    // The wall file's [page]: the names the page answers to besides its
+    // addresses, the view token, the limits; HTTPS with `identity` (null:
+    // plain HTTP). Says where the page is when that changes to or from
+    // HTTPS, and the certificate's subject and expiry when it is another.
+    // Nothing without a page.
+    void configure(const wall_page_settings& page, std::shared_ptr<const web::page_identity> identity);
     // What the page's limits and Host check refused since start, by reason
     // (web_view::refusals); none without a page.
     std::map<std::string, std::uint64_t> refusals() const;
@@ -69,6 +73,8 @@ private:
     std::unique_ptr<web_listener> listener_;
     host_engine* engine_ = nullptr;
     std::string url_;
+    std::string address_;  // as bound: "127.0.0.1:8080", "[::1]:8080"
+    std::string served_;   // the identity's summary, while on HTTPS
 };
 
 }  // namespace quon

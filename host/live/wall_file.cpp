@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "quon/common/duration.h"
 #include "quon/common/paths.h"
 #include "quon/common/text.h"
 #include "wall_quick.h"
@@ -49,6 +50,22 @@ std::vector<std::string> parentCommandsAt(const toml::node& node, const std::str
     return commands;
 }
 
+// A token of the page: at least 16 printable ASCII characters without
+// blanks.
+std::optional<std::string> tokenAt(const toml::node& node, const std::string& key, const std::string& path,
+                                   std::vector<std::string>& errors) {
+    const auto text = textAt(node, key, path, errors);
+    if (!text) return std::nullopt;
+    bool printable = true;
+    for (const char c : *text) printable = printable && c > ' ' && c < 0x7f;
+    if (text->size() < 16 || !printable) {
+        errors.push_back(where(path, node.source()) + "`" + key +
+                         "` is at least 16 printable ASCII characters without blanks");
+        return std::nullopt;
+    }
+    return text;
+}
+
 // [control]: the token of the page's control API.
 void readControl(const toml::table& table, std::optional<wall_control>& out, const std::string& path,
                  std::vector<std::string>& errors) {
@@ -60,52 +77,88 @@ void readControl(const toml::table& table, std::optional<wall_control>& out, con
             errors.push_back(where(path, key.source()) + "unknown key `" + name + "` in [control] (token)");
             continue;
         }
-        const auto text = textAt(node, name, path, errors);
-        if (!text) continue;
-        bool printable = true;
-        for (const char c : *text) printable = printable && c > ' ' && c < 0x7f;
-        if (text->size() < 16 || !printable) {
-            errors.push_back(where(path, node.source()) +
-                             "`token` is at least 16 printable ASCII characters without blanks");
-            continue;
-        }
-        control.token = *text;
+        const auto token = tokenAt(node, name, path, errors);
+        if (!token) continue;
+        control.token = *token;
         given = true;
     }
     if (!table.contains("token")) errors.push_back(where(path, table.source()) + "[control] needs `token`");
     if (given) out = control;
 }
 
-// [page]: the names the page answers to besides its addresses.
-void readPage(const toml::table& table, std::vector<std::string>& out, const std::string& path,
+// [page]: the names, the view token, HTTPS and the limits of the page.
+void readPage(const toml::table& table, wall_page_settings& out, const std::string& path, const std::string& folder,
               std::vector<std::string>& errors) {
+    const auto count = [&](const toml::node& node, const std::string& key, std::size_t& into, long long high) {
+        if (const auto v = integerAt(node, key, 1, high, path, errors)) into = static_cast<std::size_t>(*v);
+    };
     for (const auto& [key, node] : table) {
         const std::string name(key.str());
-        if (name != "names") {
-            errors.push_back(where(path, key.source()) + "unknown key `" + name + "` in [page] (names)");
-            continue;
-        }
-        const toml::array* list = node.as_array();
-        if (!list) {
-            errors.push_back(where(path, node.source()) + "`names` is a list of host names: names = [\"wall.example\"]");
-            continue;
-        }
-        for (const toml::node& item : *list) {
-            const std::optional<std::string> text = item.value_exact<std::string>();
-            std::string lower = text ? lowerCase(*text) : std::string();
-            const bool dns = !lower.empty() && lower.size() <= 253 && lower.front() != '.' && lower.front() != '-' &&
-                             std::all_of(lower.begin(), lower.end(), [](char c) {
-                                 return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
-                             });
-            if (!dns) {
-                errors.push_back(where(path, item.source()) +
-                                 "a name of `names` is a host name as users type it, of letters, digits, '-' and "
-                                 "'.', without a port (\"wall.studio.example\")");
+        if (name == "names") {
+            const toml::array* list = node.as_array();
+            if (!list) {
+                errors.push_back(where(path, node.source()) +
+                                 "`names` is a list of host names: names = [\"wall.example\"]");
                 continue;
             }
-            out.push_back(std::move(lower));
+            for (const toml::node& item : *list) {
+                const std::optional<std::string> text = item.value_exact<std::string>();
+                std::string lower = text ? lowerCase(*text) : std::string();
+                const bool dns = !lower.empty() && lower.size() <= 253 && lower.front() != '.' &&
+                                 lower.front() != '-' && std::all_of(lower.begin(), lower.end(), [](char c) {
+                                     return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+                                 });
+                if (!dns) {
+                    errors.push_back(where(path, item.source()) +
+                                     "a name of `names` is a host name as users type it, of letters, digits, '-' and "
+                                     "'.', without a port (\"wall.studio.example\")");
+                    continue;
+                }
+                out.names.push_back(std::move(lower));
+            }
+        } else if (name == "view_token") {
+            if (const auto token = tokenAt(node, name, path, errors)) out.viewToken = *token;
+        } else if (name == "certificate" || name == "key") {
+            if (const auto file = textAt(node, name, path, errors))
+                (name == "key" ? out.key : out.certificate) =
+                    (std::filesystem::path(folder) / *file).lexically_normal().string();
+        } else if (name == "plain_http") {
+            const auto text = textAt(node, name, path, errors);
+            if (text && *text != "redirect" && *text != "off")
+                errors.push_back(where(path, node.source()) + "`plain_http` = \"" + *text +
+                                 "\" is not \"redirect\" or \"off\"");
+            else if (text)
+                out.redirectPlain = *text == "redirect";
+        } else if (name == "connections") {
+            count(node, name, out.limits.connections, 100000);
+        } else if (name == "connections_per_client") {
+            count(node, name, out.limits.connectionsPerClient, 100000);
+        } else if (name == "pages") {
+            count(node, name, out.limits.pages, 100000);
+        } else if (name == "pages_per_client") {
+            count(node, name, out.limits.pagesPerClient, 100000);
+        } else if (name == "requests_per_second") {
+            if (const auto v = integerAt(node, name, 1, 100000, path, errors))
+                out.limits.requestsPerSecond = static_cast<unsigned>(*v);
+        } else if (name == "header_timeout") {
+            const auto text = textAt(node, name, path, errors);
+            std::chrono::milliseconds timeout{};
+            if (text && (!parseDuration(*text, timeout) || timeout.count() == 0))
+                errors.push_back(where(path, node.source()) + "`header_timeout` = \"" + *text +
+                                 "\" is not a duration above zero (\"500ms\", \"5s\", \"1m\")");
+            else if (text)
+                out.limits.headerTimeout = timeout;
+        } else {
+            errors.push_back(where(path, key.source()) + "unknown key `" + name +
+                             "` in [page] (names, view_token, certificate, key, plain_http, connections, "
+                             "connections_per_client, pages, pages_per_client, requests_per_second, header_timeout)");
         }
     }
+    if (table.contains("certificate") != table.contains("key"))
+        errors.push_back(where(path, table.source()) + "[page] needs both `certificate` and `key`, or neither");
+    if (table.contains("plain_http") && !table.contains("certificate"))
+        errors.push_back(where(path, table["plain_http"].node()->source()) +
+                         "`plain_http` is for a page served over HTTPS: give it `certificate` and `key`");
 }
 
 // [pair]: the address whose presence makes this host the active one.
@@ -232,7 +285,7 @@ void readTable(const toml::table& table, const std::string& path, const std::str
     }
     if (const toml::node* node = table.get("page")) {
         if (const toml::table* page = node->as_table())
-            readPage(*page, result.pageNames, path, errors);
+            readPage(*page, result.page, path, folder, errors);
         else
             errors.push_back(where(path, node->source()) + "`page` is a table: [page]");
     }

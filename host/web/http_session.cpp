@@ -225,7 +225,9 @@ void http_session<Stream>::answer(http_request request) {
                                                   std::to_string(own.port())));
     }
     if (beast::websocket::is_upgrade(request)) return upgrade(std::move(request));
-    respond(answerRequest(request, server_->requestContext(peer_, mode_ == http_mode::tls)));
+    http_response response = answerRequest(request, server_->requestContext(peer_, mode_ == http_mode::tls));
+    if (response.result() == http::status::unauthorized) server_->refuse("token", address_);
+    respond(std::move(response));
 }
 
 template <class Stream>

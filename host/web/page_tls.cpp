@@ -1,7 +1,10 @@
 #include "quon/web/page_tls.h"
 
 #include <openssl/asn1.h>
+#include <openssl/bio.h>
 #include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
@@ -63,16 +66,25 @@ std::shared_ptr<const page_identity> loadPageIdentity(const std::string& certifi
         error = "the page's certificate " + certificateFile + " is not a PEM certificate: " + openSslReason();
         return nullptr;
     }
-    if (SSL_CTX_use_PrivateKey_file(native, keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+    // Never asked for a passphrase: a service has no one to type it, and
+    // OpenSSL's own prompt would wait on the terminal.
+    const auto noPassphrase = [](char*, int, int, void*) { return 0; };
+    BIO* file = BIO_new_file(keyFile.c_str(), "r");
+    EVP_PKEY* key = file ? PEM_read_bio_PrivateKey(file, nullptr, noPassphrase, nullptr) : nullptr;
+    BIO_free(file);
+    if (!key) {
         error = "the page's key " + keyFile + " is not a PEM private key without a passphrase: " + openSslReason();
         return nullptr;
     }
-    if (SSL_CTX_check_private_key(native) != 1) {
+    X509* certificate = SSL_CTX_get0_certificate(native);
+    const bool matches = certificate && X509_check_private_key(certificate, key) == 1;
+    const bool used = matches && SSL_CTX_use_PrivateKey(native, key) == 1;
+    EVP_PKEY_free(key);
+    ERR_clear_error();
+    if (!used) {
         error = "the page's key " + keyFile + " is not the key of the certificate " + certificateFile;
-        ERR_clear_error();
         return nullptr;
     }
-    const X509* certificate = SSL_CTX_get0_certificate(native);
     char subject[256] = "(none)";
     if (certificate) X509_NAME_oneline(X509_get_subject_name(certificate), subject, sizeof subject);
     const ASN1_TIME* until = certificate ? X509_get0_notAfter(certificate) : nullptr;

@@ -222,9 +222,37 @@ TEST(WallFile, ThePageAnswersToTheNamesItLists) {
     wall parsed;
     std::vector<std::string> errors;
     ASSERT_TRUE(parseWall("[page]\nnames = [\"Wall.Studio.example\", \"wallhost\"]\n", "walls/wall.toml", parsed, errors));
-    EXPECT_EQ(parsed.pageNames, (std::vector<std::string>{"wall.studio.example", "wallhost"}));
+    EXPECT_EQ(parsed.page.names, (std::vector<std::string>{"wall.studio.example", "wallhost"}));
     ASSERT_TRUE(parseWall("", "walls/wall.toml", parsed, errors));
-    EXPECT_TRUE(parsed.pageNames.empty());
+    EXPECT_TRUE(parsed.page.names.empty());
+}
+
+// Each key of [page] where it goes; the files beside the wall file.
+TEST(WallFile, ThePageSettingsAreRead) {
+    wall parsed;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(parseWall("[page]\nview_token = \"look-but-do-not-touch\"\ncertificate = \"tls/wall.pem\"\n"
+                          "key = \"/etc/quon-host/wall.key\"\nplain_http = \"off\"\nconnections = 100\n"
+                          "connections_per_client = 4\npages = 50\npages_per_client = 2\nrequests_per_second = 5\n"
+                          "header_timeout = \"2s\"\n",
+                          "/walls/wall.toml", parsed, errors))
+        << testing::PrintToString(errors);
+    const quon::wall_page_settings& page = parsed.page;
+    EXPECT_EQ(page.viewToken, "look-but-do-not-touch");
+    EXPECT_EQ(page.certificate, "/walls/tls/wall.pem");
+    EXPECT_EQ(page.key, "/etc/quon-host/wall.key");
+    EXPECT_FALSE(page.redirectPlain);
+    quon::web::page_limits limits;
+    limits.connections = 100;
+    limits.connectionsPerClient = 4;
+    limits.pages = 50;
+    limits.pagesPerClient = 2;
+    limits.requestsPerSecond = 5;
+    limits.headerTimeout = std::chrono::seconds(2);
+    EXPECT_EQ(page.limits, limits);
+    ASSERT_TRUE(parseWall("[page]\ncertificate = \"a\"\nkey = \"b\"\n", "/walls/wall.toml", parsed, errors));
+    EXPECT_TRUE(parsed.page.redirectPlain) << "plain HTTP is redirected unless the file says off";
+    EXPECT_EQ(parsed.page.limits, quon::web::page_limits());
 }
 
 TEST(WallFile, ReadsTallyInputsTheirMappingsAndTies) {
@@ -427,8 +455,24 @@ INSTANTIATE_TEST_SUITE_P(
                    "and '.', without a port (\"wall.studio.example\")"},
         error_case{"page_names_not_a_list", "[page]\nnames = \"wall.example\"\n",
                    "walls/wall.toml:2:9: `names` is a list of host names: names = [\"wall.example\"]"},
-        error_case{"page_unknown_key", "[page]\ncertificate = \"x\"\n",
-                   "walls/wall.toml:2:1: unknown key `certificate` in [page] (names)"},
+        error_case{"page_unknown_key", "[page]\ntls = true\n",
+                   "walls/wall.toml:2:1: unknown key `tls` in [page] (names, view_token, certificate, key, plain_http, "
+                   "connections, connections_per_client, pages, pages_per_client, requests_per_second, "
+                   "header_timeout)"},
+        error_case{"page_certificate_without_key", "[page]\ncertificate = \"wall.pem\"\n",
+                   "walls/wall.toml:1:1: [page] needs both `certificate` and `key`, or neither"},
+        error_case{"page_plain_http_without_certificate", "[page]\nplain_http = \"off\"\n",
+                   "walls/wall.toml:2:14: `plain_http` is for a page served over HTTPS: give it `certificate` and "
+                   "`key`"},
+        error_case{"page_plain_http_neither", "[page]\ncertificate = \"a\"\nkey = \"b\"\nplain_http = \"on\"\n",
+                   "walls/wall.toml:4:14: `plain_http` = \"on\" is not \"redirect\" or \"off\""},
+        error_case{"page_view_token_too_short", "[page]\nview_token = \"short\"\n",
+                   "walls/wall.toml:2:14: `view_token` is at least 16 printable ASCII characters without blanks"},
+        error_case{"page_no_pages", "[page]\npages = 0\n",
+                   "walls/wall.toml:2:9: `pages` takes a whole number from 1 to 100000"},
+        error_case{"page_header_timeout_zero", "[page]\nheader_timeout = \"0s\"\n",
+                   "walls/wall.toml:2:18: `header_timeout` = \"0s\" is not a duration above zero (\"500ms\", \"5s\", "
+                   "\"1m\")"},
         error_case{"tally_in_unknown_scheme", "[[tally_in]]\nname = \"m\"\nlisten = \"tsl31+tcp://127.0.0.1:1\"\n",
                    "walls/wall.toml:3:10: `listen` = \"tsl31+tcp://127.0.0.1:1\" is not tsl5+udp://address:port, "
                    "tsl5+tcp://address:port or tsl31+udp://address:port (a numeric address)"},

@@ -18,7 +18,13 @@
 #include <string>
 #include <vector>
 
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/ssl/host_name_verification.hpp>
+#include <boost/asio/ssl/stream.hpp>
+
+#include "quon/web/page_tls.h"
 #include "run_until.h"
+#include "test_ca.h"
 
 namespace {
 
@@ -70,6 +76,56 @@ private:
     bool closed_ = false;
 };
 
+// A TLS client that trusts `caFile` alone and checks the server's
+// certificate names 127.0.0.1: writes `bytes` once the handshake is done,
+// and gathers the answer until the server closes.
+class tls_client {
+public:
+    tls_client(asio::io_context& io, unsigned short port, const std::string& caFile)
+        : context_(asio::ssl::context::tls_client), stream_(io, context_) {
+        context_.load_verify_file(caFile);
+        stream_.set_verify_mode(asio::ssl::verify_peer);
+        stream_.set_verify_callback(asio::ssl::host_name_verification("127.0.0.1"));
+        stream_.lowest_layer().connect({asio::ip::make_address("127.0.0.1"), port});
+    }
+
+    void exchange(const std::string& bytes) {
+        sent_ = bytes;
+        stream_.async_handshake(asio::ssl::stream_base::client, [this](const boost::system::error_code& failure) {
+            if (failure) {
+                handshakeFailed_ = closed_ = true;
+                return;
+            }
+            asio::async_write(stream_, asio::buffer(sent_),
+                              [this](const boost::system::error_code&, std::size_t) { read(); });
+        });
+    }
+
+    bool closed() const { return closed_; }
+    bool handshakeFailed() const { return handshakeFailed_; }
+    const std::string& received() const { return received_; }
+
+private:
+    void read() {
+        stream_.async_read_some(asio::buffer(chunk_), [this](const boost::system::error_code& failure, std::size_t size) {
+            received_.append(chunk_.data(), size);
+            if (failure) {
+                closed_ = true;
+                return;
+            }
+            read();
+        });
+    }
+
+    asio::ssl::context context_;
+    asio::ssl::stream<tcp::socket> stream_;
+    std::array<char, 65536> chunk_{};
+    std::string sent_;
+    std::string received_;
+    bool closed_ = false;
+    bool handshakeFailed_ = false;
+};
+
 struct http_reply {
     int status = 0;
     std::string head;
@@ -90,7 +146,8 @@ http_reply parseReply(const std::string& bytes) {
 // unmasked frames, gathered into text messages.
 class ws_client {
 public:
-    ws_client(asio::io_context& io, unsigned short port, int receiveBuffer = 0) : raw_(io, port, receiveBuffer) {}
+    ws_client(asio::io_context& io, unsigned short port, int receiveBuffer = 0, const char* from = "127.0.0.1")
+        : raw_(io, port, receiveBuffer, from) {}
 
     void upgrade(const std::string& extraHeaders = "") {
         raw_.send(
@@ -646,14 +703,18 @@ TEST_F(WebView, PagesHearWhenControlTurnsOnAndOff) {
 
 TEST_F(WebView, ASlowRequestIsClosedWhileOthersAreServed) {
     // Long enough for the other request even on a busy machine.
-    settings.requestTimeout = std::chrono::milliseconds(2000);
+    settings.limits.headerTimeout = std::chrono::milliseconds(2000);
     startView();
     raw_client slow(io, view->port());
     slow.send("GET /api/displays HTTP/1.1\r\nHo");
     slow.startReading();
+    raw_client silent(io, view->port());  // sends nothing at all
+    silent.startReading();
     EXPECT_EQ(get("/healthz").status, 200);
-    ASSERT_TRUE(runUntil(io, [&] { return slow.closed(); }));
+    ASSERT_TRUE(runUntil(io, [&] { return slow.closed() && silent.closed(); }));
     EXPECT_EQ(slow.received(), "");
+    EXPECT_EQ(view->refusals(), (std::map<std::string, std::uint64_t>{{"slow", 1}}))
+        << "a connection that began no request is idle, not slow";
 }
 
 // Connections past a client's share, or past the limit, are closed at
@@ -712,6 +773,151 @@ TEST_F(WebView, PagesBeyondTheLimitGetServiceUnavailable) {
     EXPECT_EQ(third->status(), 503);
     EXPECT_EQ(first->next(io)["type"], "full");
     EXPECT_EQ(view->clientCount(), 2u);
+}
+
+TEST_F(WebView, PagesBeyondAClientsShareGetServiceUnavailableButThisMachinesDoNot) {
+    settings.limits.pagesPerClient = 1;
+    startView();
+    ws_client first(io, view->port(), 0, "127.0.0.2"), second(io, view->port(), 0, "127.0.0.2");
+    for (ws_client* page : {&first, &second}) {
+        page->upgrade();
+        page->startReading();
+    }
+    ASSERT_TRUE(runUntil(io, [&] { return second.closed(); }));
+    EXPECT_EQ(second.status(), 503);
+    EXPECT_EQ(first.next(io)["type"], "full");
+    auto own = openPage();
+    auto ownAgain = openPage();
+    EXPECT_EQ(ownAgain->next(io)["type"], "full");
+    EXPECT_EQ(view->refusals(), (std::map<std::string, std::uint64_t>{{"client pages", 1}}));
+}
+
+// A client's burst (three seconds' worth) is served; past it, 429 and the
+// connection closed. This machine's own are not counted.
+TEST_F(WebView, RequestsPastAClientsRateGetTooManyRequests) {
+    settings.limits.requestsPerSecond = 1;
+    settings.requestTimeout = std::chrono::seconds(120);
+    startView();
+    std::string requests;
+    for (int i = 0; i < 10; ++i) requests += "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    raw_client other(io, view->port(), 0, "127.0.0.2");
+    other.send(requests);
+    other.startReading();
+    ASSERT_TRUE(runUntil(io, [&] { return other.closed(); }));
+    std::vector<int> statuses;
+    for (std::size_t at = other.received().find("HTTP/1.1 "); at != std::string::npos;
+         at = other.received().find("HTTP/1.1 ", at + 1))
+        statuses.push_back(std::stoi(other.received().substr(at + 9, 3)));
+    ASSERT_GE(statuses.size(), 4u);
+    EXPECT_EQ(std::vector<int>(statuses.begin(), statuses.begin() + 3), (std::vector<int>{200, 200, 200}));
+    EXPECT_EQ(statuses.back(), 429);
+    EXPECT_NE(other.received().find("Retry-After: 1"), std::string::npos);
+    raw_client own(io, view->port());
+    own.send(requests + "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    own.startReading();
+    ASSERT_TRUE(runUntil(io, [&] { return own.closed(); }));
+    EXPECT_EQ(own.received().find("429"), std::string::npos);
+    EXPECT_EQ(view->refusals().at("rate"), 1u);
+}
+
+// With a view token a page opens only with it, and one let in by a token
+// no longer in force is closed.
+TEST_F(WebView, APageNeedsTheViewTokenInForce) {
+    startView();
+    view->viewToken("look-but-do-not-touch");
+    ws_client without(io, view->port());
+    without.upgrade();
+    without.startReading();
+    ASSERT_TRUE(runUntil(io, [&] { return without.closed(); }));
+    EXPECT_EQ(without.status(), 401);
+    ws_client with(io, view->port());
+    with.upgrade("Cookie: quon_view=look-but-do-not-touch\r\n");
+    with.startReading();
+    EXPECT_EQ(with.next(io)["type"], "full");
+    view->viewToken("look-but-do-not-touch");
+    EXPECT_FALSE(with.closed());
+    view->viewToken("another-token-for-the-wall");
+    ASSERT_TRUE(runUntil(io, [&] { return with.closed(); }));
+    EXPECT_EQ(view->clientCount(), 0u);
+    EXPECT_EQ(view->refusals(), (std::map<std::string, std::uint64_t>{{"token", 1}}));
+}
+
+// Over HTTPS: the API, with HSTS; plain HTTP on the same port redirected
+// to it, but the pair's check from this machine; and "off" closes plain
+// HTTP without a word.
+TEST_F(WebView, OverHttpsPlainHttpIsRedirectedButThisMachinesHealthCheck) {
+    settings.requestTimeout = std::chrono::seconds(120);
+    startView();
+    const quon::test::test_ca ca;
+    const quon::test::test_certificate certificate = ca.loopback();
+    std::string error;
+    const auto identity = quon::web::loadPageIdentity(certificate.certificateFile, certificate.keyFile, error);
+    ASSERT_TRUE(identity) << error;
+    view->serveTls(identity, true);
+    view->setDisplay(tile("MON 1", "CAM 1"));
+
+    tls_client secure(io, view->port(), ca.caFile());
+    secure.exchange("GET /api/displays HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    ASSERT_TRUE(runUntil(io, [&] { return secure.closed(); }));
+    const http_reply reply = parseReply(secure.received());
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_NE(reply.body.find("CAM 1"), std::string::npos);
+    EXPECT_NE(reply.head.find("Strict-Transport-Security: max-age=31536000"), std::string::npos) << reply.head;
+
+    const std::string plain = "GET /api/displays?x=1 HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(view->port()) +
+                              "\r\nConnection: close\r\n\r\n";
+    raw_client other(io, view->port(), 0, "127.0.0.2");
+    other.send(plain);
+    other.startReading();
+    ASSERT_TRUE(runUntil(io, [&] { return other.closed(); }));
+    const http_reply moved = parseReply(other.received());
+    EXPECT_EQ(moved.status, 308);
+    EXPECT_NE(moved.head.find("Location: https://127.0.0.1:" + std::to_string(view->port()) + "/api/displays?x=1"),
+              std::string::npos)
+        << moved.head;
+    EXPECT_EQ(moved.body.find("CAM 1"), std::string::npos);
+    const http_reply health = get("/healthz");
+    EXPECT_EQ(health.status, 200);
+    EXPECT_EQ(health.head.find("Strict-Transport-Security"), std::string::npos);
+
+    view->serveTls(identity, false);
+    raw_client refused(io, view->port(), 0, "127.0.0.2");
+    refused.send(plain);
+    refused.startReading();
+    ASSERT_TRUE(runUntil(io, [&] { return refused.closed(); }));
+    EXPECT_EQ(refused.received(), "");
+}
+
+TEST_F(WebView, AWebSocketOverTlsGetsTheFullState) {
+    startView();
+    const quon::test::test_ca ca;
+    const quon::test::test_certificate certificate = ca.loopback();
+    std::string error;
+    view->serveTls(quon::web::loadPageIdentity(certificate.certificateFile, certificate.keyFile, error), true);
+    view->setDisplay(tile("MON 1", "CAM 1"));
+    tls_client page(io, view->port(), ca.caFile());
+    page.exchange("GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    ASSERT_TRUE(runUntil(io, [&] { return page.received().find("CAM 1") != std::string::npos || page.closed(); }));
+    EXPECT_EQ(parseReply(page.received()).status, 101);
+    EXPECT_EQ(view->clientCount(), 1u);
+}
+
+// What cannot be served is said, naming the file, before anything changes.
+TEST(PageIdentity, FilesThatCannotBeUsedAreRefusedSayingWhich) {
+    const quon::test::test_ca ca;
+    const quon::test::test_certificate one = ca.loopback();
+    const quon::test::test_certificate other = ca.issue("other", {"localhost"});
+    std::string error;
+    const auto loaded = quon::web::loadPageIdentity(one.certificateFile, one.keyFile, error);
+    ASSERT_TRUE(loaded) << error;
+    EXPECT_NE(loaded->summary().find(", until 20"), std::string::npos) << loaded->summary();
+    EXPECT_FALSE(quon::web::loadPageIdentity(one.certificateFile, other.keyFile, error));
+    EXPECT_EQ(error, "the page's key " + other.keyFile + " is not the key of the certificate " + one.certificateFile);
+    EXPECT_FALSE(quon::web::loadPageIdentity(one.certificateFile + ".missing", one.keyFile, error));
+    EXPECT_EQ(error.rfind("cannot read the page's certificate " + one.certificateFile + ".missing: ", 0), 0u) << error;
+    EXPECT_FALSE(quon::web::loadPageIdentity(one.keyFile, one.keyFile, error));
+    EXPECT_EQ(error.rfind("the page's certificate " + one.keyFile + " is not a PEM certificate", 0), 0u) << error;
 }
 
 TEST_F(WebView, APageOfAnotherSiteMayNotConnect) {

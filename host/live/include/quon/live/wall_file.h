@@ -19,8 +19,13 @@
 //   [control]
 //   token = "..."                 # optional: the page's control API, on
 //
-//   [page]
-//   names = ["wall.example"]      # optional: host names the page answers to
+//   [page]                        # optional, each key (docs/web.md)
+//   names = ["wall.example"]      # host names the page answers to
+//   view_token = "..."            # who may look
+//   certificate = "wall.pem"      # HTTPS, with `key`
+//   key = "wall.key"
+//   plain_http = "redirect"       # or "off", with a certificate
+//   connections = 1024            # and the other limits of page_limits
 //
 //   [[tally_in]] and [[tie]]: the vision mixers' tally, and the cables
 //   between routers (tally_input_config.h, docs/tally.md).
@@ -38,6 +43,7 @@
 #include "quon/screens/umd_config.h"
 #include "quon/tally/tally_input_config.h"
 #include "quon/tally/tally_types.h"
+#include "quon/web/web_view.h"
 
 namespace quon {
 
@@ -101,17 +107,34 @@ struct wall_control {
     bool operator==(const wall_control& other) const { return token == other.token; }
 };
 
+// [page]: who reaches the page, by which name, over what, within which
+// limits (docs/web.md).
+struct wall_page_settings {
+    // The host names users type to reach the page (a DNS name the facility
+    // gave the host), lower case, in file order. Besides its addresses,
+    // localhost and the machine's own name, the only names a request may
+    // give in Host, so that another site's page cannot reach the wall
+    // through a name of its own that resolves here.
+    std::vector<std::string> names;
+    std::string viewToken;  // empty: anyone who reaches the port may look
+    // HTTPS: the PEM files, resolved against the wall file's folder; both
+    // or neither.
+    std::string certificate;
+    std::string key;
+    bool redirectPlain = true;  // plain_http = "redirect"; false: "off"
+    web::page_limits limits;
+    bool operator==(const wall_page_settings& other) const {
+        return names == other.names && viewToken == other.viewToken && certificate == other.certificate &&
+               key == other.key && redirectPlain == other.redirectPlain && limits == other.limits;
+    }
+};
+
 struct wall {
     std::vector<wall_display> displays;  // in file order
     umd_config umd;
     std::optional<wall_pair> pair;  // none: always active
     std::optional<wall_control> control;  // none: read-only page
-    // [page] names: the host names users type to reach the page (a DNS
-    // name the facility gave the host), lower case, in file order. Besides
-    // its addresses, localhost and the machine's own name, the only names
-    // a request may give in Host (docs/web.md), so that another site's page
-    // cannot reach the wall through a name of its own that resolves here.
-    std::vector<std::string> pageNames;
+    wall_page_settings page;
     std::vector<tally::tally_input_config> tallyInputs;  // [[tally_in]], in file order
     std::vector<tally::tie> ties;                        // [[tie]], in file order
     // "path:line:column: " of each tie's keys ("from.matrix",

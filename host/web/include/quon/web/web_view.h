@@ -175,7 +175,8 @@ public:
     // token refused since start, by reason: "connections" (connections),
     // "client" (connectionsPerClient), "pages" (pages), "client pages"
     // (pagesPerClient), "rate" (requestsPerSecond), "slow" (headerTimeout),
-    // "host" (421), "token" (401 for want of the view token).
+    // "host" (421), "token" (401: no or a wrong token), "tls" (a
+    // TLS handshake that failed).
     std::map<std::string, std::uint64_t> refusals() const;
     // `log` hears, once a refusalReportEvery that saw any, a line for each
     // client address refused meanwhile, with its counts by reason.
