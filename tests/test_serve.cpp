@@ -21,6 +21,13 @@
 #include <string>
 #include <thread>
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/ssl/host_name_verification.hpp>
+#include <boost/asio/ssl/stream.hpp>
+#include <boost/asio/write.hpp>
+
 #include "fake_tsl_screen.h"
 #include "fake_vision_mixer.h"
 #include "program_run.h"
@@ -114,9 +121,10 @@ protected:
     // error; "" when it has not said.
     static std::string pageAddress(running_program& host) {
         const std::string errors = host.errors();
-        const size_t at = errors.find("the wall is at http://");
+        size_t at = errors.find("the wall is at http");
         if (at == std::string::npos) return "";
-        return errors.substr(at + 22, errors.find('/', at + 22) - at - 22);
+        at = errors.find("://", at) + 3;
+        return errors.substr(at, errors.find('/', at) - at);
     }
 
     std::string root;
@@ -716,6 +724,66 @@ TEST_P(Serve, ThePageAnswersToItsAddressesAndTheNamesTheWallFileLists) {
     ASSERT_TRUE(host->waitFor("wall file reloaded")) << host->output() << host->errors();
     EXPECT_THAT(displays("evil.example:18080"), HasSubstr("\"name\":\"a\""));
     EXPECT_THAT(displays("wall.studio.example"), HasSubstr("421"));
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+}
+
+// GET `target` over TLS from the page at `url` ("127.0.0.1:PORT"), trusting
+// `caFile` alone; "" when the handshake fails.
+std::string httpsGet(const std::string& url, const std::string& target, const std::string& caFile) {
+    namespace asio = boost::asio;
+    asio::io_context io;
+    asio::ssl::context context(asio::ssl::context::tls_client);
+    context.load_verify_file(caFile);
+    asio::ssl::stream<asio::ip::tcp::socket> stream(io, context);
+    stream.set_verify_mode(asio::ssl::verify_peer);
+    stream.set_verify_callback(asio::ssl::host_name_verification("127.0.0.1"));
+    boost::system::error_code failure;
+    stream.lowest_layer().connect(
+        {asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(std::stoi(url.substr(url.rfind(':') + 1)))},
+        failure);
+    if (!failure) stream.handshake(asio::ssl::stream_base::client, failure);
+    if (failure) return "";
+    const std::string request = "GET " + target + " HTTP/1.1\r\nHost: " + url + "\r\nConnection: close\r\n\r\n";
+    asio::write(stream, asio::buffer(request), failure);
+    std::string response;
+    char buffer[4096];
+    for (std::size_t n; (n = stream.read_some(asio::buffer(buffer), failure)) > 0 || !failure;)
+        response.append(buffer, n);
+    return response;
+}
+
+// The page over HTTPS from the wall file's certificate; a reload takes up
+// renewed files, and refuses ones that cannot be used, the page served as
+// it was.
+TEST_P(Serve, ThePageIsServedOverHttpsAndAReloadTakesUpTheRenewedCertificate) {
+    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "the page is the same on every protocol";
+    const quon::test::test_ca first, renewed;
+    const auto place = [&](const quon::test::test_certificate& c) {
+        fs::copy_file(c.certificateFile, root + "/wall.pem", fs::copy_options::overwrite_existing);
+        fs::copy_file(c.keyFile, root + "/wall.key", fs::copy_options::overwrite_existing);
+    };
+    place(first.loopback());
+    writeWall("[page]\ncertificate = \"wall.pem\"\nkey = \"wall.key\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\n");
+    auto host = serve({"--http", "127.0.0.1:0"});
+    ASSERT_TRUE(host->waitForError("the wall is at https://")) << host->output() << host->errors();
+    ASSERT_TRUE(host->waitFor("a: [ Input 1 ]")) << host->output() << host->errors();
+    const std::string url = pageAddress(*host);
+    EXPECT_THAT(httpsGet(url, "/api/displays", first.caFile()), HasSubstr("\"name\":\"a\""));
+    EXPECT_THAT(httpExchange(url, "GET / HTTP/1.1\r\nHost: " + url + "\r\n\r\n"),
+                HasSubstr("Location: https://" + url + "/"));
+
+    place(renewed.loopback());
+    host->signal(SIGHUP);
+    ASSERT_TRUE(host->waitFor("wall file reloaded")) << host->output() << host->errors();
+    EXPECT_EQ(httpsGet(url, "/api/displays", first.caFile()), "") << "the old certificate is no longer served";
+    EXPECT_THAT(httpsGet(url, "/api/displays", renewed.caFile()), HasSubstr("\"name\":\"a\""));
+
+    fs::copy_file(first.loopback().keyFile, root + "/wall.key", fs::copy_options::overwrite_existing);
+    host->signal(SIGHUP);
+    ASSERT_TRUE(host->waitForError("is not the key of the certificate")) << host->output() << host->errors();
+    EXPECT_THAT(host->errors(), HasSubstr("the wall file was not reloaded"));
+    EXPECT_THAT(httpsGet(url, "/api/displays", renewed.caFile()), HasSubstr("\"name\":\"a\""));
     host->signal(SIGTERM);
     EXPECT_EQ(host->wait(), 0);
 }

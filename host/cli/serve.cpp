@@ -274,7 +274,7 @@ public:
     }
 
     int run() {
-        if (!options_.http.empty() && !page_.open(loop_, options_.http)) return 2;
+        if (!options_.http.empty() && !page_.open(loop_, options_.http, true)) return 2;
         system_ = readConfiguredSystem(options_.format);
         engine_ = std::make_unique<host_engine>(system_, routers_);
         for (const std::string& warning : engine_->warnings()) printWarning(options_.format, warning);

@@ -10,7 +10,7 @@
 
 namespace quon {
 
-bool wall_page::open(boost::asio::io_context& loop, const std::string& text) {
+bool wall_page::open(boost::asio::io_context& loop, const std::string& text, bool configuredLater) {
     web::web_settings settings;
     std::string error;
     if (!web::parseHttpAddress(text, settings.address, settings.port, error)) {
@@ -33,7 +33,10 @@ bool wall_page::open(boost::asio::io_context& loop, const std::string& text) {
     if (!web::isLoopbackAddress(settings.address))
         std::fprintf(stderr, "%squon-host: warning: the wall page at %s is visible on the network\n",
                      lineStamp().c_str(), url_.c_str());
-    std::fprintf(stderr, "%squon-host: the wall is at %s\n", lineStamp().c_str(), url_.c_str());
+    if (!configuredLater) {
+        std::fprintf(stderr, "%squon-host: the wall is at %s\n", lineStamp().c_str(), url_.c_str());
+        announced_ = true;
+    }
     return true;
 }
 
@@ -115,7 +118,8 @@ void wall_page::configure(const wall_page_settings& page, std::shared_ptr<const 
     view_->viewToken(page.viewToken);
     const std::string served = identity ? identity->summary() : std::string();
     view_->serveTls(std::move(identity), page.redirectPlain);
-    if (served == served_) return;
+    if (announced_ && served == served_) return;
+    announced_ = true;
     if (served.empty())
         std::fprintf(stderr, "%squon-host: the wall is at %s\n", lineStamp().c_str(), url_.c_str());
     else

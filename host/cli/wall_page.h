@@ -25,7 +25,9 @@ class wall_page {
 public:
     // Binds the page; false with a message printed when the address is
     // bad or cannot be bound. Warns when it is not a loopback address.
-    bool open(boost::asio::io_context& loop, const std::string& address);
+    // Says where the page is, or, with `configuredLater`, leaves that to
+    // the first configure(), which knows whether it is HTTPS.
+    bool open(boost::asio::io_context& loop, const std::string& address, bool configuredLater = false);
     // Shows `engine` from now on; `engine` and `tallies` outlive that.
     void show(host_engine& engine, const umd_config& tallies);
     // Stops showing the engine (before it goes away).
@@ -75,6 +77,7 @@ private:
     std::string url_;
     std::string address_;  // as bound: "127.0.0.1:8080", "[::1]:8080"
     std::string served_;   // the identity's summary, while on HTTPS
+    bool announced_ = false;  // where the page is was said
 };
 
 }  // namespace quon

@@ -422,7 +422,7 @@ test('serve: with the token, the page presses a display\'s button and sends a pa
     await cam1.locator('.command').press('Enter');
     await page.waitForFunction(() => document.querySelector('.tile[data-name="cam#1"] .sheet').textContent ===
       'tally_off', null, wait);
-    assert.ok(host.output.some((line) => /control: 127\.0\.0\.1:\d+ POST \/api\/displays\/cam%231\/button "myMimic": 200$/
+    assert.ok(host.output.some((line) => /control: 127\.0\.0\.1:\d+ POST \/api\/displays\/cam%231\/button "myMimic": 200 \(control\)$/
       .test(line)), host.transcript);
     assert.deepEqual(page.problems, []);
     await page.close();
