@@ -482,16 +482,28 @@ TEST_P(Serve, BlankOnExitBlanksEveryDisplayBeforeTheHostExits) {
 
 // GET `path` from the page's server; the whole response, or "" on failure.
 // The whole response to `request`, sent to serve's page at `url`.
-std::string httpExchange(const std::string& url, const std::string& request) {
-    const size_t colon = url.rfind(':');
-    const int port = std::stoi(url.substr(colon + 1));
+// A socket connected to the page at `url` from `from` (another loopback
+// address stands for another machine); -1 when it cannot connect.
+int connectFrom(const std::string& url, const char* from) {
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in own{};
+    own.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from, &own.sin_addr);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_port = htons(static_cast<uint16_t>(std::stoi(url.substr(url.rfind(':') + 1))));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(s, reinterpret_cast<sockaddr*>(&own), sizeof own) == 0 &&
+        ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        return s;
+    ::close(s);
+    return -1;
+}
+
+std::string httpExchange(const std::string& url, const std::string& request, const char* from = "127.0.0.1") {
+    const int s = connectFrom(url, from);
     std::string response;
-    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    if (s >= 0) {
         if (::send(s, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size())) {
             char buffer[4096];
             for (;;) {
@@ -502,8 +514,8 @@ std::string httpExchange(const std::string& url, const std::string& request) {
                 response.append(buffer, static_cast<size_t>(n));
             }
         }
+        ::close(s);
     }
-    ::close(s);
     return response;
 }
 
@@ -724,6 +736,86 @@ TEST_P(Serve, ThePageAnswersToItsAddressesAndTheNamesTheWallFileLists) {
     ASSERT_TRUE(host->waitFor("wall file reloaded")) << host->output() << host->errors();
     EXPECT_THAT(displays("evil.example:18080"), HasSubstr("\"name\":\"a\""));
     EXPECT_THAT(displays("wall.studio.example"), HasSubstr("421"));
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+}
+
+// What one laptop on the network can do to the page, bounded: connections
+// left half-open, idle WebSockets, a stream of requests, from addresses
+// other than this machine's. Throughout, the pair's check (from this
+// machine) is answered, and a new client still gets the page and the live
+// wall; the half-open ones are closed at the header's deadline. The
+// check's latencies are reported, not judged.
+TEST_P(Serve, ThePageHoldsWhileAClientOnTheNetworkFloodsIt) {
+    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "the page is the same on every protocol";
+    writeWall("[page]\nheader_timeout = \"1s\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\n");
+    auto host = serve({"--http", "127.0.0.1:0"});
+    ASSERT_TRUE(host->waitFor("a: [ Input 1 ]")) << host->output() << host->errors();
+    const std::string url = pageAddress(*host);
+    const std::string upgrade =
+        "GET /ws HTTP/1.1\r\nHost: " + url + "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    std::vector<int> halfOpen, held;
+    const auto sendAll = [](int s, const std::string& bytes) { return ::send(s, bytes.data(), bytes.size(), 0); };
+    for (int i = 0; i < 200; ++i) {
+        const std::string from = "127.0.0." + std::to_string(2 + i % 8);
+        const int s = connectFrom(url, from.c_str());
+        if (s < 0) continue;
+        if (i % 2 == 0) sendAll(s, "GET /api/displays HT");
+        halfOpen.push_back(s);
+    }
+    for (int i = 0; i < 40; ++i) {
+        const int s = connectFrom(url, "127.0.0.10");
+        if (s >= 0 && sendAll(s, upgrade) > 0) held.push_back(s);
+    }
+    std::string many;
+    for (int i = 0; i < 500; ++i) many += "GET /api/displays HTTP/1.1\r\nHost: " + url + "\r\n\r\n";
+    const int stream = connectFrom(url, "127.0.0.11");
+    ASSERT_GE(stream, 0);
+    held.push_back(stream);
+    sendAll(stream, many);
+
+    std::vector<double> latencies;
+    for (int i = 0; i < 40; ++i) {
+        const auto asked = std::chrono::steady_clock::now();
+        const std::string health = httpGet(url, "/healthz");
+        latencies.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - asked).count());
+        ASSERT_THAT(health, HasSubstr("HTTP/1.1 200 OK")) << "check " << i;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_THAT(httpExchange(url, "GET / HTTP/1.1\r\nHost: " + url + "\r\nConnection: close\r\n\r\n", "127.0.0.20"),
+                HasSubstr("/wall.js"));
+    const int page = connectFrom(url, "127.0.0.20");
+    ASSERT_GE(page, 0);
+    held.push_back(page);
+    sendAll(page, upgrade);
+    std::string live;
+    char buffer[4096];
+    for (pollfd p{page, POLLIN, 0}; live.find("\"type\":\"full\"") == std::string::npos && ::poll(&p, 1, 10000) > 0;) {
+        const ssize_t n = ::recv(page, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        live.append(buffer, static_cast<size_t>(n));
+    }
+    EXPECT_THAT(live, HasSubstr("101 Switching Protocols"));
+    EXPECT_THAT(live, HasSubstr("\"type\":\"full\""));
+
+    // Every half-open connection the host took is closed: at the header's
+    // deadline, or at once past the client's share.
+    std::size_t closed = 0;
+    for (const int s : halfOpen) {
+        pollfd p{s, POLLIN, 0};
+        if (::poll(&p, 1, 10000) > 0 && ::recv(s, buffer, sizeof buffer, 0) <= 0) ++closed;
+        ::close(s);
+    }
+    EXPECT_EQ(closed, halfOpen.size());
+    const std::string metrics = httpGet(url, "/metrics");
+    for (const char* reason : {"client", "client pages", "rate", "slow"})
+        EXPECT_GT(metric(metrics, "quon_page_refused_total{reason=\"" + std::string(reason) + "\"}"), 0.0) << reason;
+    for (const int s : held) ::close(s);
+    std::sort(latencies.begin(), latencies.end());
+    std::printf("/healthz under the flood: p50 %.2f ms, p99 %.2f ms, max %.2f ms (%zu checks)\n",
+                latencies[latencies.size() / 2], latencies[latencies.size() * 99 / 100], latencies.back(),
+                latencies.size());
     host->signal(SIGTERM);
     EXPECT_EQ(host->wait(), 0);
 }
