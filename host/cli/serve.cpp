@@ -269,7 +269,7 @@ public:
         if (options_.http.empty() || w.page.certificate.empty()) return nullptr;
         std::string error;
         std::shared_ptr<const web::page_identity> identity = web::loadPageIdentity(w.page.certificate, w.page.key, error);
-        if (!identity) errors.push_back(serve_.wallFile + ": [page]: " + error);
+        if (!identity) errors.push_back("[page]: " + error);
         return identity;
     }
 
@@ -382,7 +382,7 @@ private:
         // refuses the reload: binding is the one step that touches the
         // machine.
         std::shared_ptr<const web::page_identity> identity;
-        if (read) identity = pageIdentity(next, errors);
+        if (read && errors.empty()) identity = pageIdentity(next, errors);
         const bool usable = read && errors.empty() && wall_->prepare(next, errors);
         metrics_.reloaded(!usable);
         if (!usable) {

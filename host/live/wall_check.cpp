@@ -1,5 +1,7 @@
 #include "quon/live/wall_check.h"
 
+#include "quon/web/page_tls.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -132,6 +134,11 @@ void checkTally(const wall& wall, const system_description& system, router_uses&
 
 void checkWall(const wall& wall, const system_description& system, const host_engine& engine,
                const std::string& defaultModule, std::vector<std::string>& errors) {
+    // Files a reload could not serve refuse it here, before anything changes.
+    if (!wall.page.certificate.empty()) {
+        std::string error;
+        if (!web::loadPageIdentity(wall.page.certificate, wall.page.key, error)) errors.push_back("[page]: " + error);
+    }
     if (wall.displays.empty() && wall.tallyInputs.empty() && wall.ties.empty()) return;
     if (!system.listed) {
         errors.push_back(system.folder +

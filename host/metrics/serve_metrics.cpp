@@ -104,8 +104,9 @@ struct serve_metrics::families {
           pageRefused(prometheus::BuildCounter()
                           .Name("quon_page_refused_total")
                           .Help("Connections and requests the page refused, by reason: connections (its limit), "
-                                "client (one address's share), pages (open pages), host (a Host it does not answer "
-                                "to)")
+                                "client (one address's share), pages (open pages), client pages (one address's "
+                                "share), rate (requests a second), slow (a header not in time), host (a Host it does "
+                                "not answer to), token (no or a wrong token), tls (a failed handshake)")
                           .Register(r)),
           violations(prometheus::BuildCounter()
                          .Name("quon_contract_violations_total")
