@@ -847,6 +847,7 @@ TEST_F(WebView, APageNeedsTheViewTokenInForce) {
 // HTTP without a word.
 TEST_F(WebView, OverHttpsPlainHttpIsRedirectedButThisMachinesHealthCheck) {
     settings.requestTimeout = std::chrono::seconds(120);
+    settings.limits.headerTimeout = std::chrono::seconds(1);  // the stalled handshake's; the others are quick
     startView();
     const quon::test::test_ca ca;
     const quon::test::test_certificate certificate = ca.loopback();
@@ -879,6 +880,13 @@ TEST_F(WebView, OverHttpsPlainHttpIsRedirectedButThisMachinesHealthCheck) {
     const http_reply health = get("/healthz");
     EXPECT_EQ(health.status, 200);
     EXPECT_EQ(health.head.find("Strict-Transport-Security"), std::string::npos);
+
+    // A handshake begun and never ended is held to the header's deadline.
+    raw_client stalled(io, view->port(), 0, "127.0.0.2");
+    stalled.send(std::string("\x16\x03\x01\x02\x00", 5));
+    stalled.startReading();
+    ASSERT_TRUE(runUntil(io, [&] { return stalled.closed(); }));
+    EXPECT_EQ(view->refusals().at("slow"), 1u);
 
     view->serveTls(identity, false);
     raw_client refused(io, view->port(), 0, "127.0.0.2");

@@ -442,8 +442,20 @@ function connect() {
       applyUpdate(message);
     }
   };
-  socket.onclose = () => {
+  socket.onclose = async () => {
     setConnected(false);
+    // A WebSocket does not say why it was refused: a page whose view token
+    // is no longer the wall's (a reload changed it) asks, and goes to the
+    // form that asks for the new one.
+    try {
+      const probe = await fetch('/api/events', { method: 'HEAD', cache: 'no-store' });
+      if (probe.status === 401) {
+        location.reload();
+        return;
+      }
+    } catch (unreachable) {
+      // The host is down: try again as usual.
+    }
     setTimeout(connect, retryDelay);
     retryDelay = Math.min(retryDelay * 2, 4000);
   };
