@@ -59,6 +59,16 @@ class Host {
     return this.exited;
   }
 
+  // Until a line of its output matches `pattern`: serve sends its standard
+  // output in batches, so a line may come after what the page shows.
+  async waitForLine(pattern) {
+    const until = Date.now() + wait.timeout;
+    while (!this.output.some((line) => pattern.test(line))) {
+      assert.ok(Date.now() < until, `no line matches ${pattern}:\n${this.transcript}`);
+      await new Promise((resolve) => setTimeout(resolve, 50));
+    }
+  }
+
   get transcript() { return this.output.join('\n'); }
 }
 
@@ -422,8 +432,7 @@ test('serve: with the token, the page presses a display\'s button and sends a pa
     await cam1.locator('.command').press('Enter');
     await page.waitForFunction(() => document.querySelector('.tile[data-name="cam#1"] .sheet').textContent ===
       'tally_off', null, wait);
-    assert.ok(host.output.some((line) => /control: 127\.0\.0\.1:\d+ POST \/api\/displays\/cam%231\/button "myMimic": 200 \(control\)$/
-      .test(line)), host.transcript);
+    await host.waitForLine(/control: 127\.0\.0\.1:\d+ POST \/api\/displays\/cam%231\/button "myMimic": 200 \(control\)$/);
     assert.deepEqual(page.problems, []);
     await page.close();
     assert.deepEqual(await host.terminate(), { code: 0, signal: null }, host.transcript);
