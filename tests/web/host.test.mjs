@@ -4,9 +4,12 @@
 // unset) with --http 127.0.0.1:0 and prints where the page is.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawn } from 'node:child_process';
+import { execFileSync, spawn } from 'node:child_process';
+import { X509Certificate, createHash } from 'node:crypto';
 import { createSocket } from 'node:dgram';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import http from 'node:http';
+import https from 'node:https';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { createInterface } from 'node:readline';
@@ -20,9 +23,11 @@ const wait = { timeout: 20000 };   // likewise
 
 // One quon-host process: the page's address (from its "the wall is at"
 // line on standard error), its output kept for failure messages, and its
-// standard input for the shell's scenario lines.
+// standard input for the shell's scenario lines. With `secure`, the address
+// is the https one, said once the wall file's certificate is taken, with the
+// certificate's subject and expiry.
 class Host {
-  static async start(args) {
+  static async start(args, { secure = false } = {}) {
     const host = new Host();
     const environment = { ...process.env };
     delete environment.VX_ROOT;
@@ -34,8 +39,11 @@ class Host {
     host.url = await new Promise((resolve, reject) => {
       createInterface({ input: host.process.stderr }).on('line', (line) => {
         host.output.push(line);
-        const found = /^(?:\S+Z )?quon-host: the wall is at (http:\/\/\S+)$/.exec(line);
-        if (found) resolve(found[1]);
+        const found = /^(?:\S+Z )?quon-host: the wall is at (https?:\/\/\S+)(?: \((.+)\))?$/.exec(line);
+        if (found && found[1].startsWith(secure ? 'https:' : 'http:')) {
+          host.certificate = found[2];
+          resolve(found[1]);
+        }
       });
       host.exited.then(({ code, signal }) =>
         reject(new Error(`quon-host ended (${code ?? signal}) before serving:\n${host.output.join('\n')}`)));
@@ -59,6 +67,16 @@ class Host {
     return this.exited;
   }
 
+  // Until a line of its output matches `pattern`: serve sends its standard
+  // output in batches, so a line may come after what the page shows.
+  async waitForLine(pattern) {
+    const until = Date.now() + wait.timeout;
+    while (!this.output.some((line) => pattern.test(line))) {
+      assert.ok(Date.now() < until, `no line matches ${pattern}:\n${this.transcript}`);
+      await new Promise((resolve) => setTimeout(resolve, 50));
+    }
+  }
+
   get transcript() { return this.output.join('\n'); }
 }
 
@@ -68,6 +86,17 @@ let umdReceiver;
 let umdPort;
 const hosts = [];
 
+// A Chromium of its own profile in the scratch folder, with `args` besides.
+function launchChromium(profile, args = []) {
+  return chromium.launchPersistentContext(join(scratch, profile), {
+    executablePath: chromiumPath,
+    headless: true,
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync', ...args],
+    viewport: { width: 1280, height: 800 },
+  });
+}
+
 before(async () => {
   scratch = mkdtempSync(join(tmpdir(), 'quon-web-host-'));
   // The wall file's UMD output goes to this socket, which drops it.
@@ -75,13 +104,7 @@ before(async () => {
   umdReceiver.on('message', () => {});
   await new Promise((resolve) => umdReceiver.bind(0, '127.0.0.1', resolve));
   umdPort = umdReceiver.address().port;
-  browser = await chromium.launchPersistentContext(join(scratch, 'chromium'), {
-    executablePath: chromiumPath,
-    headless: true,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-    viewport: { width: 1280, height: 800 },
-  });
+  browser = await launchChromium('chromium');
 });
 
 after(async () => {
@@ -91,8 +114,8 @@ after(async () => {
   if (scratch) rmSync(scratch, { recursive: true, force: true });
 });
 
-async function startHost(args) {
-  const host = await Host.start(args);
+async function startHost(args, options) {
+  const host = await Host.start(args, options);
   hosts.push(host);
   return host;
 }
@@ -113,13 +136,18 @@ function wallFile(name, edit = (text) => text) {
 }
 
 // A page that records its script errors, console complaints and dialogs.
-async function openWall(host) {
-  const page = await browser.newPage();
+async function newPage(context = browser) {
+  const page = await context.newPage();
   page.problems = [];
   page.dialogs = [];
   page.on('pageerror', (error) => page.problems.push(String(error)));
   page.on('console', (message) => { if (message.type() === 'error') page.problems.push(message.text()); });
   page.on('dialog', async (dialog) => { page.dialogs.push(dialog.message()); await dialog.dismiss(); });
+  return page;
+}
+
+async function openWall(host) {
+  const page = await newPage();
   await page.goto(host.url);
   await waitForStatus(page, 'connected');
   return page;
@@ -381,8 +409,8 @@ function tallyWall(name, token, more = []) {
   return path;
 }
 
-function startTallyHost(path) {
-  return startHost(['--panels', tallyPanels, 'serve', '--quiet', path, '--http', '127.0.0.1:0']);
+function startTallyHost(path, options) {
+  return startHost(['--panels', tallyPanels, 'serve', '--quiet', path, '--http', '127.0.0.1:0'], options);
 }
 
 // POST /api/displays/NAME/ACTION with `token`: [status, body].
@@ -422,8 +450,7 @@ test('serve: with the token, the page presses a display\'s button and sends a pa
     await cam1.locator('.command').press('Enter');
     await page.waitForFunction(() => document.querySelector('.tile[data-name="cam#1"] .sheet').textContent ===
       'tally_off', null, wait);
-    assert.ok(host.output.some((line) => /control: 127\.0\.0\.1:\d+ POST \/api\/displays\/cam%231\/button "myMimic": 200 \(control\)$/
-      .test(line)), host.transcript);
+    await host.waitForLine(/control: 127\.0\.0\.1:\d+ POST \/api\/displays\/cam%231\/button "myMimic": 200 \(control\)$/);
     assert.deepEqual(page.problems, []);
     await page.close();
     assert.deepEqual(await host.terminate(), { code: 0, signal: null }, host.transcript);
@@ -480,3 +507,70 @@ test('serve: the standby of a pair refuses control, saying so, on the API and on
   await page.close();
   assert.deepEqual(await host.terminate(), { code: 0, signal: null }, host.transcript);
 });
+
+// One GET through node's `module` (http or https) on a connection of its
+// own, no redirect followed: [status, headers].
+function getOnce(module, url, options = {}) {
+  return new Promise((resolve, reject) => {
+    module.get(url, { agent: false, ...options }, (response) => {
+      response.resume();
+      resolve([response.statusCode, response.headers]);
+    }).on('error', reject);
+  });
+}
+
+test('serve over HTTPS: the page live over wss with a test CA, control with the token, plain HTTP redirected',
+  withTally, async (t) => {
+    // A CA of the test's own, and the wall's certificate from it for the
+    // loopback address and localhost.
+    const openssl = (...args) => execFileSync('openssl', args, { cwd: scratch, stdio: 'pipe' });
+    const newKey = ['-newkey', 'ec', '-pkeyopt', 'ec_paramgen_curve:P-256', '-nodes', '-days', '1'];
+    openssl('req', '-x509', ...newKey, '-keyout', 'ca.key', '-out', 'ca.pem', '-subj', '/CN=quon-host test CA');
+    openssl('req', '-x509', ...newKey, '-CA', 'ca.pem', '-CAkey', 'ca.key', '-keyout', 'wall.key', '-out', 'wall.pem',
+      '-subj', '/CN=quon-host test wall', '-addext', 'subjectAltName=IP:127.0.0.1,DNS:localhost',
+      '-addext', 'basicConstraints=critical,CA:FALSE');
+    const viewToken = 'view-token-of-the-wall';
+    const host = await startTallyHost(tallyWall('https.toml', firstToken,
+      ['[page]', 'certificate = "wall.pem"', 'key = "wall.key"', `view_token = "${viewToken}"`]), { secure: true });
+    assert.equal(host.url, `https://127.0.0.1:${host.port}/`);
+    assert.match(host.certificate, /^\/CN=quon-host test wall, until \d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$/);
+
+    // Node trusts the test CA alone.
+    const ca = readFileSync(join(scratch, 'ca.pem'));
+    const [status, headers] = await getOnce(https, host.url, { ca });
+    assert.equal(status, 401);
+    assert.equal(headers['strict-transport-security'], 'max-age=31536000');
+    const [plainStatus, plainHeaders] = await getOnce(http, `http://127.0.0.1:${host.port}/`);
+    assert.equal(plainStatus, 308);
+    assert.equal(plainHeaders.location, host.url);
+
+    // Chromium is told to accept the wall's key alone (its flag matches the
+    // keys of the certificates served, which do not include the CA's), so
+    // that any other certificate fails the page.
+    const spki = new X509Certificate(readFileSync(join(scratch, 'wall.pem'))).publicKey
+      .export({ type: 'spki', format: 'der' });
+    const pinned = await launchChromium('chromium-https',
+      [`--ignore-certificate-errors-spki-list=${createHash('sha256').update(spki).digest('base64')}`]);
+    t.after(() => pinned.close());
+    const page = await newPage(pinned);
+    const sockets = [];
+    page.on('websocket', (socket) => sockets.push(socket.url()));
+    await page.goto(host.url);
+    await page.fill('input[name="token"]', viewToken);
+    await page.click('form button');
+    await waitForStatus(page, 'connected');
+    await waitForTile(page, 'cam#1', 'CAM 1');
+    assert.deepEqual(sockets, [`wss://127.0.0.1:${host.port}/ws`]);
+
+    await page.fill('#token', firstToken);
+    await page.click('#unlock button');
+    await page.locator('.tile[data-name="cam#1"] .press').click();
+    await page.waitForFunction(() => document.querySelector('.tile[data-name="cam#1"] .sheet').textContent ===
+      'tally_on', null, wait);
+    await host.waitForLine(/control: 127\.0\.0\.1:\d+ POST \/api\/displays\/cam%231\/button "myMimic": 200 \(control\)$/);
+    // The form's own answer, a 401, is the one thing Chromium complains of.
+    assert.deepEqual(page.problems,
+      ['Failed to load resource: the server responded with a status of 401 (Unauthorized)']);
+    await page.close();
+    assert.deepEqual(await host.terminate(), { code: 0, signal: null }, host.transcript);
+  });
