@@ -568,9 +568,18 @@ test('serve over HTTPS: the page live over wss with a test CA, control with the 
     await page.waitForFunction(() => document.querySelector('.tile[data-name="cam#1"] .sheet').textContent ===
       'tally_on', null, wait);
     await host.waitForLine(/control: 127\.0\.0\.1:\d+ POST \/api\/displays\/cam%231\/button "myMimic": 200 \(control\)$/);
-    // The form's own answer, a 401, is the one thing Chromium complains of.
-    assert.deepEqual(page.problems,
-      ['Failed to load resource: the server responded with a status of 401 (Unauthorized)']);
+
+    // A reload that changes the view token closes the page, which asks for
+    // the new one.
+    tallyWall('https.toml', firstToken,
+      ['[page]', 'certificate = "wall.pem"', 'key = "wall.key"', 'view_token = "another-view-token-of-it"']);
+    host.process.kill('SIGHUP');
+    await page.waitForSelector('input[name="token"]', wait);
+    // The form's own answers, each a 401, are the one thing Chromium
+    // complains of.
+    assert.ok(page.problems.length >= 2 && page.problems.every((problem) =>
+      problem === 'Failed to load resource: the server responded with a status of 401 (Unauthorized)'),
+    page.problems.join('\n'));
     await page.close();
     assert.deepEqual(await host.terminate(), { code: 0, signal: null }, host.transcript);
   });
