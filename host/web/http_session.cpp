@@ -107,6 +107,10 @@ std::string clientAddress(const tcp::socket& socket) {
 }
 
 void startConnection(std::shared_ptr<server_state> server, tcp::socket socket) {
+    // An update is small and comes after the large full state: Nagle would
+    // hold it for the page's delayed ACK, some 40 ms.
+    error_code ignored;
+    socket.set_option(tcp::no_delay(true), ignored);
     if (std::shared_ptr<const page_identity> identity = server->identity) {
         std::make_shared<tls_detector>(std::move(server), std::move(socket), std::move(identity))->start();
         return;
