@@ -256,8 +256,9 @@ public:
         addNetworkRouters(routers_, loop_);
         system_ = readSystem(folder);
         engine_ = std::make_unique<host_engine>(system_, routers_);
+        engine_->addListener(&displays_);
         wall_ = std::make_unique<live_wall>(
-            loop_, *engine_, KORVANE_MODULE_PATH, QUON_EXAMPLES_DIR "/panels",
+            loop_, *engine_, displays_, KORVANE_MODULE_PATH, QUON_EXAMPLES_DIR "/panels",
             [this](const wall& w, std::vector<std::string>& errors) {
                 checkWall(w, system_, *engine_, KORVANE_MODULE_PATH, errors);
             },
@@ -302,6 +303,7 @@ private:
     std::string root_;
     router_registry routers_;
     system_description system_;
+    display_model displays_;  // outlives the engine and the wall
     std::unique_ptr<host_engine> engine_;
     std::unique_ptr<live_wall> wall_;
     std::vector<int> sources_;

@@ -5,6 +5,8 @@
 // docs as it stands.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -251,6 +253,47 @@ TEST(DocsExamples, EveryExampleFileAppearsInItsDocumentAsItStands) {
         EXPECT_NE(document.find("\n" + block), std::string::npos)
             << s.document << " does not show examples/" << s.file << " as it stands; it should hold:\n"
             << block;
+    }
+}
+
+// docs/architecture.md: its table of folders lists every part of the host,
+// and each word's code names are names the code has.
+class ArchitectureDoc : public ::testing::Test {
+protected:
+    void SetUp() override {
+        document = readText(docs_folder + "/architecture.md");
+        ASSERT_FALSE(document.empty()) << docs_folder << "/architecture.md cannot be read";
+    }
+    std::string document;
+    const std::filesystem::path source = std::filesystem::path(docs_folder) / "..";
+};
+
+TEST_F(ArchitectureDoc, TheFolderTableListsEveryPartOfTheHost) {
+    const std::vector<std::string> listed = firstCells(document, "Folder");
+    ASSERT_FALSE(listed.empty());
+    for (const auto& entry : std::filesystem::directory_iterator(source / "host"))
+        if (entry.is_directory() && std::filesystem::exists(entry.path() / "CMakeLists.txt")) {
+            const std::string folder = entry.path().filename().string() + "/";
+            EXPECT_NE(std::find(listed.begin(), listed.end(), folder), listed.end()) << folder << " is not in the table";
+        }
+}
+
+TEST_F(ArchitectureDoc, EachWordNamesCodeThatExists) {
+    std::string code;
+    for (const char* folder : {"host", "include", "win32"})
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(source / folder)) {
+            const std::string extension = entry.path().extension().string();
+            if (entry.is_regular_file() && (extension == ".h" || extension == ".cpp")) code += readText(entry.path().string());
+        }
+    const std::vector<std::vector<std::string>> rows = tableRows(document, "Word");
+    ASSERT_GT(rows.size(), 10u);
+    for (const std::vector<std::string>& row : rows) {
+        ASSERT_EQ(row.size(), 3u) << row[0];
+        for (size_t at = row[2].find('`'); at != std::string::npos; at = row[2].find('`', row[2].find('`', at + 1) + 1)) {
+            std::string name = row[2].substr(at + 1, row[2].find('`', at + 1) - at - 1);
+            if (const size_t scope = name.rfind("::"); scope != std::string::npos) name = name.substr(scope + 2);
+            EXPECT_NE(code.find(name), std::string::npos) << row[0] << ": no " << name << " in the code";
+        }
     }
 }
 

@@ -1127,6 +1127,39 @@ TEST_P(Serve, ALostRoutersScreensShowTheLostTextUntilItIsBack) {
 // A display sent to a router the system does not have is shown as a lost
 // router's on its screen, and says why on the page, in /api/displays and in
 // /healthz; its warning is said once among the page's events, and counted.
+// A component that shows its name on another control than myMimic: the
+// wall names that control, and the screens, the page and the log show it,
+// and nothing it sets on any other control.
+TEST_P(Serve, TheScreensShowTheControlTheWallNamesForADisplay) {
+    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "the display model is the same on every protocol";
+    tsl5_screen screen;
+    const std::string token = "token-of-the-wall-for-tests";
+    fs::create_directories(root + "/panels");
+    std::ofstream(root + "/panels/label.quon_ui") << "control myMimic\n  text =\ncontrol myLabel\n  text =\n";
+    writeWall("[control]\ntoken = \"" + token + "\"\n\n[umd]\nto = \"tsl5+udp://127.0.0.1:" +
+              std::to_string(screen.port()) + "\"\nrefresh = \"0s\"\n\n[[display]]\nname = \"p\"\nmodule = \"" +
+              PROBE_MODULE_PATH +
+              "\"\ntext_control = \"myLabel\"\nparent = [\"send:PS '1' '" + root +
+              "/panels/label.quon_ui'\", \"send:RR 1 1 1\"]\numd = { index = 3 }\n");
+    auto host = serve({"--http", "127.0.0.1:0"}, false);
+    ASSERT_TRUE(host->waitForError("the wall is at")) << host->errors();
+    const std::string url = pageAddress(*host);
+    ASSERT_FALSE(url.empty()) << host->errors();
+    // Not before its router has told it a route.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (sendParent(url, token, "p", "log").find("revertive 1 1") == std::string::npos)
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << host->output() << host->errors();
+    EXPECT_THAT(sendParent(url, token, "p", "send:TP 'text=ON THE MIMIC' '1' 'myMimic'"), HasSubstr("200 OK"));
+    EXPECT_THAT(sendParent(url, token, "p", "send:TP 'text=ON THE LABEL' '1' 'myLabel'"), HasSubstr("200 OK"));
+    ASSERT_TRUE(screen.waitFor(3, "ON THE LABEL")) << host->output() << host->errors();
+    EXPECT_TRUE(host->waitFor("p: [ ON THE LABEL ]")) << host->output();
+    EXPECT_THAT(displayJson(httpGet(url, "/api/displays"), "p"), HasSubstr("\"text\":\"ON THE LABEL\""));
+    for (const auto& shown : screen.shown()) EXPECT_NE(shown.text, "ON THE MIMIC");
+    EXPECT_THAT(host->output(), Not(HasSubstr("p: [ ON THE MIMIC ]")));
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+}
+
 // Sent back to a router the system has, it is as it was.
 TEST_P(Serve, ADisplayOnARouterTheSystemDoesNotHaveIsShownAsSuchUntilItIsBack) {
     if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "a router that is not there has no protocol";

@@ -157,8 +157,10 @@ int runFiles(const host_options& o, bool narrate) {
         if (!(live && o.format == output_format::json)) engine.addListener(&warnings);
         scenario_hooks hooks;
 #if defined(QUON_HAVE_LIVE)
+        display_model displays;
         if (!o.http.empty()) {
-            page.show(engine, noTallies);
+            engine.addListener(&displays);
+            page.show(engine, displays, noTallies);
             hooks.afterLine = [&] { loop.poll(); };
             hooks.beforeTeardown = [&] {
                 std::printf("\nthe script has ended; the wall stays at %s until Ctrl-C\n", page.url().c_str());
@@ -184,6 +186,7 @@ int runFiles(const host_options& o, bool narrate) {
             hooks);
 #if defined(QUON_HAVE_LIVE)
         page.hide();
+        engine.removeListener(&displays);
 #endif
         engine.removeListener(live ? static_cast<host_listener*>(&printer) : &recent);
         engine.removeListener(&warnings);

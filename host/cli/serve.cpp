@@ -40,7 +40,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes(void);
 #include <unordered_map>
 
 #include "quon/common/text.h"
-#include "quon/live/display_feed.h"
+#include "quon/displays/display_model.h"
 #include "quon/routers/network_routers.h"
 #include "quon/live/live_wall.h"
 #include "quon/live/wall_check.h"
@@ -139,20 +139,23 @@ void reserveHeap(const std::string& wallFile) {
 
 // The lines serve prints unless quiet: a display that changed, a router
 // link that changed, a warning, a breach of the contract.
-class serve_printer : public host_listener {
+class serve_printer : public host_listener, public display_observer {
 public:
-    serve_printer(const host_engine& engine, output_format format, bool quiet)
-        : format_(format), quiet_(quiet), feed_(engine, nullptr, [this](const display_change& d) { show(d); }) {}
+    serve_printer(display_model& displays, output_format format, bool quiet)
+        : format_(format), quiet_(quiet), displays_(displays) {
+        displays_.subscribe(this);
+    }
+    ~serve_printer() override { displays_.unsubscribe(this); }
 
-    void propertyChanged(const property_change& change) override { feed_.propertyChanged(change); }
-    void show(const display_change& display) {
-        const std::string line = displayLine(display.name, display.text, display.statesheet);
+    void displayChanged(const display_record& display, display_aspect what) override {
+        if (what != display_aspect::shown) return;
+        const std::string line = displayLine(display);
         std::string& shown = shown_[display.name];
         if (line == shown) return;
         shown = line;
         if (!quiet_) print("display", line);
     }
-    void componentDestroyed(const std::string& name) override { shown_.erase(name); }
+    void displayGone(const std::string& name) override { shown_.erase(name); }
     void routerChanged(const router_change& c) override {
         if (quiet_) return;
         std::string line = "router " + std::to_string(c.device);
@@ -225,7 +228,7 @@ private:
     bool quiet_;
     std::unordered_map<std::string, std::string> shown_;  // each display's line as last printed
     repeat_limit repeats_;
-    display_feed feed_;  // fed by propertyChanged; calls show()
+    display_model& displays_;
     const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
 
@@ -282,7 +285,8 @@ public:
             for (const std::string& e : engine_->errors()) std::fprintf(stderr, "%s\n", escapedControls(e).c_str());
             return 2;
         }
-        printer_ = std::make_unique<serve_printer>(*engine_, options_.format, serve_.quiet);
+        engine_->addListener(&displays_);
+        printer_ = std::make_unique<serve_printer>(displays_, options_.format, serve_.quiet);
         trace_ = std::make_unique<trace_printer>(stdout, options_.format);
         engine_->addListener(printer_.get());
         engine_->addListener(&engineWatch_);
@@ -290,7 +294,7 @@ public:
         clock_ = std::make_unique<wall_clock_driver>(
             loop_, *engine_, nullptr, [this](const std::string& e) { printWarning(options_.format, "clock: " + e); });
         wall_ = std::make_unique<live_wall>(
-            loop_, *engine_, options_.settings.module, options_.settings.layoutFolder,
+            loop_, *engine_, displays_, options_.settings.module, options_.settings.layoutFolder,
             [this](const wall& w, std::vector<std::string>& errors) {
                 checkWall(w, system_, *engine_, options_.settings.module, errors);
                 for (const std::string& warning : wallWarnings(w)) printWarning(options_.format, warning);
@@ -299,7 +303,7 @@ public:
         // The page watches from the start, so that it sees every display's
         // first notification too.
         if (!options_.http.empty()) {
-            page_.show(*engine_, wall_->current().umd);
+            page_.show(*engine_, displays_, wall_->current().umd);
             page_.serveMetrics([this] {
                 return metrics_.scrape(*engine_, wall_->receivers(), wall_->treatments(), wall_->inputs(),
                                        page_.refusals());
@@ -578,6 +582,8 @@ private:
                               },
                               [this] { metrics_.violated(); }};
     bool lastReloadRefused_ = false;
+    // Before the page and the engine: both are rid of it before it goes.
+    display_model displays_;
     wall_page page_;
     system_description system_;
     std::unique_ptr<host_engine> engine_;

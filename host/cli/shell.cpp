@@ -46,12 +46,13 @@ std::string helpText() {
 
 class shell_session {
 public:
-    shell_session(asio::io_context& loop, host_engine& engine, const host_options& options)
+    shell_session(asio::io_context& loop, host_engine& engine, display_model& displays, const host_options& options)
         : loop_(loop),
           engine_(engine),
+          displays_(displays),
           options_(options),
           printer_(stdout, options.format),
-          watch_([this](const std::string& name) { changed_.insert(name); }),
+          watch_(*this),
           session_(engine, options.settings,
                    [this](transcript_kind kind, const std::string& line) {
                        print((kind == transcript_kind::say ? "# " : "  ") + escapedControls(line));
@@ -59,12 +60,12 @@ public:
           clock_(loop, engine, [this] { showChanges(); }, [this](const std::string& e) { print("clock: " + e); }),
           input_(loop) {
         engine_.addListener(&printer_);
-        engine_.addListener(&watch_);
+        displays_.subscribe(&watch_);
         engine_.addListener(&notes_);
     }
     ~shell_session() {
         engine_.removeListener(&notes_);
-        engine_.removeListener(&watch_);
+        displays_.unsubscribe(&watch_);
         engine_.removeListener(&printer_);
     }
 
@@ -123,8 +124,9 @@ private:
 
     void showChanges() {
         for (const std::string& name : changed_) {
-            if (!engine_.exists(name)) continue;
-            const std::string line = displayLine(engine_, name);
+            const display_record* display = displays_.find(name);
+            if (!display) continue;
+            const std::string line = displayLine(*display);
             std::string& shown = shown_[name];
             if (line != shown) {
                 shown = line;
@@ -228,8 +230,17 @@ private:
 
     asio::io_context& loop_;
     host_engine& engine_;
+    display_model& displays_;
     const host_options& options_;
     trace_printer printer_;
+    // The displays set since the last line, printed after it.
+    struct display_watch : display_observer {
+        explicit display_watch(shell_session& session) : session(session) {}
+        void displayChanged(const display_record& display, display_aspect what) override {
+            if (what == display_aspect::shown) session.changed_.insert(display.name);
+        }
+        shell_session& session;
+    };
     display_watch watch_;
     notice_printer notes_;
     scenario_session session_;
@@ -257,17 +268,25 @@ shell_session* shell_session::active_ = nullptr;
 
 int runShell(asio::io_context& loop, host_engine& engine, [[maybe_unused]] const system_description& system,
              const host_options& options) {
+    display_model displays;
+    engine.addListener(&displays);
+    // The engine outlives the shell's displays: it is rid of them at every return.
+    const struct unlisten {
+        host_engine& engine;
+        host_listener* listener;
+        ~unlisten() { engine.removeListener(listener); }
+    } unlistened{engine, &displays};
 #if defined(QUON_HAVE_LIVE)
     wall_page page;
     if (!options.http.empty() && !page.open(loop, options.http)) return 2;
     live_wall wall(
-        loop, engine, options.settings.module, options.settings.layoutFolder,
+        loop, engine, displays, options.settings.module, options.settings.layoutFolder,
         [&](const quon::wall& w, std::vector<std::string>& errors) {
             checkWall(w, system, engine, options.settings.module, errors);
         },
         [&](const std::string& w) { printWarning(options.format, w); });
     if (!options.http.empty()) {
-        page.show(engine, wall.current().umd);
+        page.show(engine, displays, wall.current().umd);
         page.followReceivers([&wall] { return wall.receivers(); });
     }
     wall.watchTreatments([&page](const std::string& display, lost_treatment now) { page.marked(display, now); });
@@ -276,7 +295,7 @@ int runShell(asio::io_context& loop, host_engine& engine, [[maybe_unused]] const
 #endif
     engine.startRouters();
     {
-        shell_session session(loop, engine, options);
+        shell_session session(loop, engine, displays, options);
         session.configure();
 #if defined(QUON_HAVE_LIVE)
         std::vector<std::string> errors;

@@ -40,11 +40,11 @@ bool wall_page::open(boost::asio::io_context& loop, const std::string& text, boo
     return true;
 }
 
-void wall_page::show(host_engine& engine, const umd_config& tallies) {
+void wall_page::show(host_engine& engine, display_model& displays, const umd_config& tallies) {
     hide();
     if (!view_) return;
     engine_ = &engine;
-    listener_ = std::make_unique<web_listener>(engine, *view_, tallies);
+    listener_ = std::make_unique<web_listener>(engine, displays, *view_, tallies);
     engine.addListener(listener_.get());
     listener_->showRouters();
     for (const std::string& name : engine.components()) listener_->componentCreated(name);

@@ -28,8 +28,9 @@ public:
     // Says where the page is, or, with `configuredLater`, leaves that to
     // the first configure(), which knows whether it is HTTPS.
     bool open(boost::asio::io_context& loop, const std::string& address, bool configuredLater = false);
-    // Shows `engine` from now on; `engine` and `tallies` outlive that.
-    void show(host_engine& engine, const umd_config& tallies);
+    // Shows `engine` and its `displays` from now on; they and `tallies`
+    // outlive that.
+    void show(host_engine& engine, display_model& displays, const umd_config& tallies);
     // Stops showing the engine (before it goes away).
     void hide();
     // A line among the page's latest events; nothing without a page.

@@ -238,8 +238,11 @@ void host_engine::destroySlot(slot& s) {
 
 void host_engine::deliver(slot& s, int type, void* data) {
     if (type == QUON_MSG_REVERTIVE) {
-        s.answered = true;
         ++totals_.revertives;
+        if (!s.answered) {
+            s.answered = true;
+            for (host_listener* l : listeners_) l->answered(s.name);
+        }
     }
     ++callDepth_;
     try {

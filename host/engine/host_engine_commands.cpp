@@ -147,6 +147,7 @@ char* host_engine::perform(slot& s, std::string_view text, const host_command& c
                 else
                     (s.morePanels ? *s.morePanels : *(s.morePanels = std::make_unique<std::vector<panel_state>>()))
                         .emplace_back(id, *layout);
+                for (host_listener* l : listeners_) l->panelShown(s.name, *s.panel(id));
                 s.contract.keep(id.c_str(), word);
                 result = const_cast<char*>(id.c_str());
             } else {

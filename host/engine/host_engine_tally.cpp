@@ -62,17 +62,27 @@ void host_engine::flushTally() {
     const std::vector<tally_graph::place> places = std::move(tallyDue_);
     tallyDueFor_.clear();
     tallyDue_.clear();
+    // Why a lit picture is lit goes with the change: a listener that shows
+    // it has it without asking.
+    const auto why = [this](int device, int destination, tally::state now) {
+        return now == tally::state::off ? std::nullopt
+                                        : std::optional<tally_graph::reason>(tally_.explain(device, destination));
+    };
+    const auto tell = [this](const std::string& name, tally::state now, const std::optional<tally_graph::reason>& reason) {
+        for (host_listener* l : listeners_) l->tallyChanged(name, now, reason ? &*reason : nullptr);
+    };
     for (uint64_t seq : components)
         if (const slot* s = bySequence(seq)) {
             const tally::state now = s->tallied ? tally_.stateOf(s->tallied->first, s->tallied->second) : tally::state::off;
-            for (host_listener* l : listeners_) l->tallyChanged(s->name, now);
+            tell(s->name, now, s->tallied ? why(s->tallied->first, s->tallied->second, now) : std::nullopt);
         }
     for (const auto& [device, destination] : places) {
         const tally::state now = tally_.stateOf(device, destination);
+        const std::optional<tally_graph::reason> reason = why(device, destination, now);
         watchers_.forEachWatcher(device, destination, [&, device = device, destination = destination](uint64_t seq) {
             const slot* s = bySequence(seq);
             if (!s || s->tallied != std::make_pair(device, destination)) return;
-            for (host_listener* l : listeners_) l->tallyChanged(s->name, now);
+            tell(s->name, now, reason);
         });
     }
 }

@@ -6,12 +6,26 @@
 #include <map>
 #include <set>
 
+#include "quon/live/display_lamps.h"
+
 namespace quon {
 
-live_wall::live_wall(boost::asio::io_context& loop, host_engine& engine, std::string defaultModule,
-                     std::string layoutFolder, checker check, std::function<void(const std::string&)> warn)
+namespace {
+
+// A display that shows another module, or another control of it, is made
+// anew: what its screen showed came from what it no longer shows.
+bool remade(const wall_display& before, const wall_display& after) {
+    return before.module != after.module || before.shows != after.shows;
+}
+
+}  // namespace
+
+live_wall::live_wall(boost::asio::io_context& loop, host_engine& engine, display_model& displays,
+                     std::string defaultModule, std::string layoutFolder, checker check,
+                     std::function<void(const std::string&)> warn)
     : loop_(loop),
       engine_(engine),
+      displays_(displays),
       defaultModule_(std::move(defaultModule)),
       layoutFolder_(std::move(layoutFolder)),
       check_(std::move(check)),
@@ -28,10 +42,11 @@ live_wall::live_wall(boost::asio::io_context& loop, host_engine& engine, std::st
                   warn_(line);
           }) {
     engine_.addListener(&routerWatch_);
+    displays_.subscribe(&screenFeed_);
 }
 
 live_wall::~live_wall() {
-    if (feed_) engine_.removeListener(feed_.get());
+    displays_.unsubscribe(&screenFeed_);
     engine_.removeListener(&routerWatch_);
 }
 
@@ -197,7 +212,7 @@ live_wall::changes live_wall::apply(wall next) {
     std::set<std::string> removed;
     for (const auto& [name, d] : before) {
         const auto kept = after.find(name);
-        if (kept == after.end() || kept->second->module != d.module) engine_.destroy(name, error);
+        if (kept == after.end() || remade(d, *kept->second)) engine_.destroy(name, error);
         if (kept == after.end()) removed.insert(name);
     }
     result.removed = static_cast<int>(removed.size());
@@ -211,7 +226,7 @@ live_wall::changes live_wall::apply(wall next) {
     for (const wall_display& d : wall_.displays) {
         const auto old = before.find(d.name);
         if (old == before.end()) ++result.added;
-        if (old == before.end() || old->second.module != d.module) {
+        if (old == before.end() || remade(old->second, d)) {
             if (old != before.end()) ++result.changed;
             create(d);
             continue;
@@ -242,7 +257,6 @@ void live_wall::watchInputs(tally::tally_listener::on_state watch, tally::tally_
 std::vector<tally::tally_input_status> live_wall::inputs() const { return inputs_.statuses(); }
 
 void live_wall::startOutput(const std::set<std::string>* removed) {
-    if (feed_) engine_.removeListener(feed_.get());
     // A stopped output may still be sending its blanks; it is kept until
     // it has closed (at most a second).
     retired_.erase(std::remove_if(retired_.begin(), retired_.end(),
@@ -271,8 +285,6 @@ void live_wall::startOutput(const std::set<std::string>* removed) {
     output_->setStandby(standby_);
     if (watch_) output_->onReceiverChange(watch_);
     if (watchTreatments_) output_->onTreatmentChange(watchTreatments_);
-    feed_ = std::make_unique<display_feed>(engine_, &wall_.umd, [this](const display_change& d) { show(d); });
-    engine_.addListener(feed_.get());
 }
 
 void live_wall::setStandby(bool standby) {
@@ -283,12 +295,13 @@ void live_wall::setStandby(bool standby) {
         for (const auto& retired : retired_) retired->setStandby(true);
 }
 
-void live_wall::show(const display_change& display) {
-    if (display.answered) output_->show(display.name, display.text, display.lamps);
+void live_wall::show(const display_record& display) {
+    if (output_ && display.answered && display.text)
+        output_->show(display.name, *display.text, displayLamps(&wall_.umd, display));
 }
 
 void live_wall::resend(const std::string& name) {
-    if (const std::optional<display_change> display = feed_->read(name)) show(*display);
+    if (const display_record* display = displays_.find(name)) show(*display);
 }
 
 void live_wall::watchReceivers(std::function<void(const umd_receiver_status&)> watch) {
@@ -301,6 +314,7 @@ std::vector<umd_receiver_status> live_wall::receivers() const {
 }
 
 void live_wall::create(const wall_display& d) {
+    displays_.showFrom(d.name, d.shows);
     std::string error;
     const std::string module = d.module.empty() ? defaultModule_ : d.module;
     if (engine_.create(d.name, module, layoutFolder_, error) != host_engine::create_status::created) {

@@ -243,7 +243,7 @@ bool wall_display::refused(std::string_view key) const {
 bool wall_display::operator==(const wall_display& o) const {
     return name == o.name && module == o.module && instance == o.instance && matrix == o.matrix &&
            destination == o.destination && sourceDatabase == o.sourceDatabase && statesheet == o.statesheet &&
-           parent == o.parent;
+           parent == o.parent && shows == o.shows;
 }
 
 namespace {
@@ -350,10 +350,18 @@ void readTable(const toml::table& table, const std::string& path, const std::str
                 d.parent = parentCommandsAt(node, path, errors);
             } else if (k == "umd") {
                 // Read once the name is known, below.
+            } else if (k == "text_control" || k == "text_panel") {
+                // A control or panel id the component names in its "TP": one word.
+                if (const auto v = textAt(node, k, path, errors)) {
+                    if (!isOneWord(*v))
+                        errors.push_back(where(path, node.source()) + "`" + k + "` is one word, as the component names it");
+                    else
+                        (k == "text_control" ? d.shows.control : d.shows.panel) = *v;
+                }
             } else {
                 errors.push_back(where(path, key.source()) + "unknown key `" + k +
                                  "` in [[display]] (name, instance, matrix, destination, sourcedb, "
-                                 "statesheet, module, parent, umd)");
+                                 "statesheet, module, parent, umd, text_control, text_panel)");
             }
             if (errors.size() != errorsBeforeKey && index >= 0) d.refusedKeys |= static_cast<uint16_t>(1u << index);
         }

@@ -2,7 +2,7 @@
 
 #include <unordered_map>
 
-#include "quon/output/display_lines.h"
+#include "quon/live/display_lamps.h"
 
 namespace quon {
 
@@ -19,17 +19,21 @@ const char* colourName(lamp_colour colour) {
 
 }  // namespace
 
-web_listener::web_listener(const host_engine& engine, web::web_view& view, const umd_config& tallies)
-    : engine_(engine),
-      view_(view),
-      tallies_(tallies),
-      feed_(engine, &tallies, [this](const display_change& display) { show(display); }) {}
+web_listener::web_listener(const host_engine& engine, display_model& displays, web::web_view& view,
+                           const umd_config& tallies)
+    : engine_(engine), model_(displays), view_(view), tallies_(tallies) {
+    model_.subscribe(this);
+}
+
+web_listener::~web_listener() { model_.unsubscribe(this); }
 
 void web_listener::componentCreated(const std::string& name) {
     web::display_state& entry = displays_[name];
     entry.name = name;
     entry.tslIndex = tslIndex(tallies_, name);
-    update(name);
+    // What it set while it was being made.
+    if (const display_record* display = model_.find(name)) show(entry, *display);
+    view_.setDisplay(entry);
     view_.event(name + " created");
 }
 
@@ -39,38 +43,15 @@ void web_listener::componentDestroyed(const std::string& name) {
     view_.event(name + " destroyed");
 }
 
-void web_listener::watched(const std::string& component, int device, int first, int, bool added) {
-    // The router and destination this display watches. A range added to a
-    // display that already shows a router leaves it as it is: the display
-    // still watches what it did.
-    auto entry = displays_.find(component);
-    if (entry == displays_.end()) return;
-    web::display_state& state = entry->second;
-    if (added && state.router != 0) return;
-    if (state.router == device && state.destination == first) return;
-    state.router = device;
-    state.destination = first;
-    // A router this system does not have is no silent one: the display's
-    // problem says what it is.
-    const std::optional<router_status> status = engine_.routerStatus(device);
-    state.routerSilent = status && !routerUp(status->state);
-    view_.setDisplay(state);
-}
-
-void web_listener::propertyChanged(const property_change& change) { feed_.propertyChanged(change); }
-
-void web_listener::tallyChanged(const std::string& component, tally::state now) {
-    feed_.tallyChanged(component, now);
-}
-
-void web_listener::parentNotified(const std::string& component, const std::string& text) {
-    auto entry = displays_.find(component);
-    if (entry == displays_.end()) return;
-    entry->second.notified = text;
-    view_.setDisplay(entry->second);
+void web_listener::displayChanged(const display_record& display, display_aspect what) {
+    auto found = displays_.find(display.name);
+    if (found == displays_.end() || what == display_aspect::answered) return;
+    show(found->second, display);
+    view_.setDisplay(found->second);
 }
 
 void web_listener::routerRemoved(int device) {
+    routerUp_.erase(device);
     view_.removeLink(device);
     view_.event("router " + std::to_string(device) + ": removed");
 }
@@ -85,13 +66,13 @@ void web_listener::routerChanged(const router_change& change) {
     link.size = change.status.size;
     link.detail = change.status.detail;
     link.missing = change.status.missing;
+    routerUp_[change.device] = link.up;
     view_.link(link);
     view_.event("router " + std::to_string(change.device) + ": " + link.state +
                 (link.detail.empty() ? "" : " (" + link.detail + ")"));
-    const bool answers = routerAnswers(change.device);
     for (auto& [name, entry] : displays_)
-        if (entry.router == change.device && entry.routerSilent == answers) {
-            entry.routerSilent = !answers;
+        if (entry.router == change.device && entry.routerSilent == link.up) {
+            entry.routerSilent = !link.up;
             view_.setDisplay(entry);
         }
 }
@@ -134,6 +115,7 @@ void web_listener::showRouters() {
         link.size = status->size;
         link.detail = status->detail;
         link.missing = status->missing;
+        routerUp_[device] = link.up;
         view_.link(link);
     }
 }
@@ -144,7 +126,8 @@ void web_listener::refresh() {
     for (auto& [name, entry] : displays_) {
         const auto found = indices.find(name);
         entry.tslIndex = found == indices.end() ? -1 : found->second;
-        update(name);
+        if (const display_record* display = model_.find(name)) show(entry, *display);
+        view_.setDisplay(entry);
     }
 }
 
@@ -154,44 +137,31 @@ int web_listener::tslIndex(const umd_config& config, const std::string& componen
     return -1;
 }
 
-void web_listener::update(const std::string& component) {
-    const auto found = displays_.find(component);
-    if (found == displays_.end()) return;
-    if (const std::optional<display_change> display = feed_.read(component)) {
-        show(*display);
-    } else {
-        view_.setDisplay(found->second);
+void web_listener::show(web::display_state& entry, const display_record& display) {
+    if (display.text) {
+        entry.text = *display.text;
+        entry.statesheet = display.statesheet;
     }
-}
-
-void web_listener::show(const display_change& display) {
-    const auto found = displays_.find(display.name);
-    if (found == displays_.end()) return;
-    web::display_state& entry = found->second;
-    entry.text = display.text;
-    entry.statesheet = display.statesheet;
-    entry.left = colourName(display.lamps.left);
-    entry.centre = colourName(display.lamps.text);
-    entry.right = colourName(display.lamps.right);
-    entry.brightness = display.lamps.brightness * 100 / 3;
+    const tally_lamps lamps = displayLamps(&tallies_, display);
+    entry.left = colourName(lamps.left);
+    entry.centre = colourName(lamps.text);
+    entry.right = colourName(lamps.right);
+    entry.brightness = lamps.brightness * 100 / 3;
     entry.tally = display.tally == tally::state::program   ? "program"
                   : display.tally == tally::state::preview ? "preview"
                                                            : "";
-    entry.tallyInput.clear();
-    entry.tallyIndex = 0;
-    entry.tallyWhy.clear();
-    if (display.tally != tally::state::off)
-        if (const std::optional<tally_graph::reason> why = engine_.tallyWhy(display.name)) {
-            entry.tallyInput = why->input;
-            entry.tallyIndex = why->index;
-            entry.tallyWhy = reasonText(*why);
-        }
-    view_.setDisplay(entry);
-}
-
-bool web_listener::routerAnswers(int device) const {
-    const std::optional<router_status> status = engine_.routerStatus(device);
-    return status && routerUp(status->state);
+    entry.tallyInput = display.why ? display.why->input : std::string();
+    entry.tallyIndex = display.why ? display.why->index : 0;
+    entry.tallyWhy = display.why ? reasonText(*display.why) : std::string();
+    entry.notified = display.notified;
+    // A router this system does not have is no silent one: the display's
+    // problem says what it is.
+    if (entry.router != display.router || entry.destination != display.destination) {
+        entry.router = display.router;
+        entry.destination = display.destination;
+        const auto up = routerUp_.find(display.router);
+        entry.routerSilent = up != routerUp_.end() && !up->second;
+    }
 }
 
 }  // namespace quon

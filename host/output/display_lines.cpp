@@ -4,23 +4,24 @@
 
 namespace quon {
 
-std::string displayLine(const host_engine& engine, const std::string& component) {
-    return displayLine(component, engine.property(component, display_panel, display_control, "text"),
-                       engine.property(component, display_panel, display_control, "statesheet").value_or(""));
-}
-
-std::string displayLine(const std::string& component, const std::optional<std::string>& text,
-                        const std::string& statesheet) {
-    if (!text) return escapedControls(component) + ": (no myMimic on panel 1)";
-    std::string line = escapedControls(component) + ": [ " + escapedControls(systemText(*text)) + " ]";
-    if (!statesheet.empty()) line += " (" + escapedControls(statesheet) + ")";
+std::string displayLine(const display_record& display) {
+    const std::string name = escapedControls(display.name);
+    if (!display.text)
+        return name + ": (no " + escapedControls(display.shows->control) + " on panel " +
+               escapedControls(display.shows->panel) + ")";
+    std::string line = name + ": [ " + escapedControls(systemText(*display.text)) + " ]";
+    if (!display.statesheet.empty()) line += " (" + escapedControls(display.statesheet) + ")";
     return line;
 }
 
-void display_watch::propertyChanged(const property_change& change) {
-    if (change.panel == display_panel && change.control == display_control &&
-        (change.property == "text" || change.property == "statesheet"))
-        changed_(change.component);
+std::string displayLine(const host_engine& engine, const std::string& component) {
+    static const display_control mimic;
+    display_record display;
+    display.name = component;
+    display.shows = &mimic;
+    display.text = engine.property(component, mimic.panel, mimic.control, "text");
+    display.statesheet = engine.property(component, mimic.panel, mimic.control, "statesheet").value_or("");
+    return displayLine(display);
 }
 
 }  // namespace quon

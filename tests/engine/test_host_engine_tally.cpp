@@ -17,8 +17,9 @@ tally::point source(int matrix, int number) { return {matrix, tally::point::end:
 // order of revertive and tally shows.
 struct tally_recorder : host_listener {
     explicit tally_recorder(std::vector<std::string>& lines) : lines(lines) {}
-    void tallyChanged(const std::string& component, tally::state now) override {
-        lines.push_back(component + " tally " + std::to_string(static_cast<int>(now)));
+    void tallyChanged(const std::string& component, tally::state now, const tally_graph::reason* why) override {
+        lines.push_back(component + " tally " + std::to_string(static_cast<int>(now)) +
+                        (why ? " (" + reasonText(*why) + ")" : ""));
     }
     std::vector<std::string>& lines;
 };
@@ -39,7 +40,9 @@ TEST_F(HostEngine, ARouteChangeMovesTheTallyAfterTheComponentHasTheRevertive) {
         if (line.find("revertive") != std::string::npos || line.find("tally") != std::string::npos)
             told.push_back(line.substr(line.find("q")));
     ASSERT_FALSE(told.empty());
-    EXPECT_EQ(told.back(), "q tally 2");
+    // Lit, with the way from the mixer's index: told, not asked for.
+    EXPECT_EQ(told.back().rfind("q tally 2 (", 0), 0u) << told.back();
+    EXPECT_NE(told.back().find("mixer1 index 4"), std::string::npos) << told.back();
     EXPECT_NE(told.front().find("revertive"), std::string::npos) << told.front();
     EXPECT_EQ(engine->tallyChanges().at("mixer1"), 1u);
     engine->removeListener(&tally);

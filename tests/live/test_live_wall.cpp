@@ -59,7 +59,9 @@ TEST(LiveWall, ARouterThatNeverStopsSendingDoesNotHoldTheWallBack) {
             out << "[[display]]\nname = \"d" << i << "\"\nmodule = \"" << PROBE_MODULE_PATH << "\"\n";
     }
     boost::asio::io_context loop;
-    live_wall wall(loop, engine, PROBE_MODULE_PATH, "", nullptr, [](const std::string&) {});
+    quon::display_model model;
+    engine.addListener(&model);
+    live_wall wall(loop, engine, model, PROBE_MODULE_PATH, "", nullptr, [](const std::string&) {});
     std::vector<std::string> errors;
     ASSERT_TRUE(wall.start(file, errors, live_wall::pace::in_slices)) << (errors.empty() ? "" : errors[0]);
     EXPECT_TRUE(wall.creating());
@@ -69,6 +71,7 @@ TEST(LiveWall, ARouterThatNeverStopsSendingDoesNotHoldTheWallBack) {
     EXPECT_EQ(engine.componentCount(), static_cast<size_t>(displays));
     EXPECT_GT(busy->asked, 0) << "the slices never asked whether the router's bytes wait";
     engine.destroyAll();
+    engine.removeListener(&model);
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <string>
 
 #include "quon/engine/host_events.h"
+#include "quon/engine/panel_state.h"
+#include "quon/engine/tally_graph.h"
 #include "quon/tally/tally_types.h"
 
 namespace quon {
@@ -31,6 +33,9 @@ public:
     // A command a component sent, before the host acts on it.
     virtual void commandSent(const std::string& /*component*/, const std::string& /*text*/) {}
     virtual void propertyChanged(const property_change&) {}
+    // "PS" showed a panel (anew): its properties are the layout's until a
+    // "TP" sets them.
+    virtual void panelShown(const std::string& /*component*/, const panel_state& /*panel*/) {}
     virtual void parentNotified(const std::string& /*component*/, const std::string& /*text*/) {}
     virtual void timerFired(const std::string& /*component*/, int /*id*/) {}
     // The component watches destinations first..last of a router ("RR"):
@@ -40,11 +45,17 @@ public:
     virtual void watched(const std::string& /*component*/, int /*device*/, int /*first*/, int /*last*/,
                          bool /*added*/) {}
 
+    // A router told the component a route for the first time: what it
+    // shows from now on is the router's, not its own start.
+    virtual void answered(const std::string& /*component*/) {}
+
     // The tally of the picture the component's first watched destination
-    // shows changed (host_engine::setTally). After a route change it is
-    // told once the component has had the revertive, so what it shows and
-    // its tally change together.
-    virtual void tallyChanged(const std::string& /*component*/, tally::state /*now*/) {}
+    // shows changed (host_engine::setTally); `why` holds the way from the
+    // lit input to it while it is lit, null while off. After a route
+    // change it is told once the component has had the revertive, so what
+    // it shows and its tally change together.
+    virtual void tallyChanged(const std::string& /*component*/, tally::state /*now*/,
+                              const tally_graph::reason* /*why*/) {}
 
     // Routers.
     virtual void routerChanged(const router_change&) {}

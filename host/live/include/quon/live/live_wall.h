@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "quon/engine/host_engine.h"
-#include "quon/live/display_feed.h"
+#include "quon/displays/display_model.h"
 #include "quon/live/wall_file.h"
 #include "quon/screens/umd_output.h"
 #include "quon/tally/tally_inputs.h"
@@ -31,8 +31,10 @@ public:
     // system (see wall_check.h); `warn` hears of what could not be done (a
     // display whose module does not load).
     using checker = std::function<void(const wall&, std::vector<std::string>& errors)>;
-    live_wall(boost::asio::io_context& loop, host_engine& engine, std::string defaultModule, std::string layoutFolder,
-              checker check, std::function<void(const std::string&)> warn);
+    // `displays` is the engine's display model (registered with it before
+    // any display is made); the wall names each display's control to it.
+    live_wall(boost::asio::io_context& loop, host_engine& engine, display_model& displays, std::string defaultModule,
+              std::string layoutFolder, checker check, std::function<void(const std::string&)> warn);
     ~live_wall();
     live_wall(const live_wall&) = delete;
     live_wall& operator=(const live_wall&) = delete;
@@ -144,11 +146,20 @@ private:
     void send(const std::string& name, const std::string& command);
     // To the screens: not before the display's router has answered, so a
     // screen keeps its last good name rather than a blank.
-    void show(const display_change& display);
+    void show(const display_record& display);
+    struct screen_feed : display_observer {
+        explicit screen_feed(live_wall& wall) : wall(wall) {}
+        void displayChanged(const display_record& display, display_aspect what) override {
+            if (what == display_aspect::shown || what == display_aspect::tally) wall.show(display);
+        }
+        live_wall& wall;
+    };
     void resend(const std::string& name);
 
     boost::asio::io_context& loop_;
     host_engine& engine_;
+    display_model& displays_;
+    screen_feed screenFeed_{*this};
     std::string defaultModule_;
     std::string layoutFolder_;
     checker check_;
@@ -175,7 +186,6 @@ private:
     bool standby_ = false;
     std::unique_ptr<umd_output> output_;
     std::vector<std::unique_ptr<umd_output>> retired_;  // stopped, still closing
-    std::unique_ptr<display_feed> feed_;  // to output_; registered with the engine
     tally::tally_listener::on_state watchInputs_;
     tally::tally_listener::on_log inputLog_;
     tally::tally_inputs inputs_;  // calls the two above

@@ -9,6 +9,8 @@
 //   sourcedb = 0                  # optional
 //   module = "Other.so"           # optional; a path relative to the file
 //   parent = ["myFoo=1"]          # optional: more parent commands at start
+//   text_control = "myLabel"      # optional: the control its screen shows
+//   text_panel = "1"              #   (myMimic on panel 1 unless named)
 //
 // A display with a `module` may have neither `instance` nor `matrix` and
 // `destination`: a component that watches no router.
@@ -40,6 +42,7 @@
 #include <string_view>
 #include <vector>
 
+#include "quon/displays/display_model.h"
 #include "quon/screens/umd_config.h"
 #include "quon/tally/tally_input_config.h"
 #include "quon/tally/tally_types.h"
@@ -56,10 +59,13 @@ struct wall_display {
     std::optional<int> sourceDatabase;
     std::optional<std::string> statesheet;
     std::vector<std::string> parent;  // `parent = [...]`, in file order
+    // The panel control whose text and state sheet its screens show.
+    display_control shows;
 
     // The keys of a [[display]]; "" stands for the [[display]] itself.
-    static constexpr std::array<const char*, 10> keys = {"",         "name",   "module", "instance", "statesheet",
-                                                         "matrix",   "destination", "sourcedb", "parent", "umd"};
+    static constexpr std::array<const char*, 12> keys = {"",         "name",        "module",   "instance",
+                                                         "statesheet", "matrix",    "destination", "sourcedb",
+                                                         "parent",   "umd",         "text_control", "text_panel"};
     // Where each key was written (by its index in `keys`; line 0 where it
     // was not), in the file `file`: what a later check points at. Kept as
     // numbers, not texts: a wall holds a hundred thousand displays.

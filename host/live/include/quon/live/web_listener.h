@@ -8,25 +8,26 @@
 #include <map>
 #include <string>
 
+#include "quon/displays/display_model.h"
 #include "quon/engine/host_engine.h"
-#include "quon/live/display_feed.h"
 #include "quon/screens/umd_config.h"
 #include "quon/web/web_view.h"
 
 namespace quon {
 
-class web_listener : public host_listener {
+// The displays come from the display model, the rest from the engine's
+// events.
+class web_listener : public host_listener, public display_observer {
 public:
-    // `engine`, `view` and `tallies` outlive the listener; `tallies` gives
-    // the lamps of each state sheet (the wall file's [tally.*]).
-    web_listener(const host_engine& engine, web::web_view& view, const umd_config& tallies);
+    // `engine`, `displays`, `view` and `tallies` outlive the listener;
+    // `tallies` gives the lamps of each state sheet (the wall file's
+    // [tally.*]). It follows `displays` from now on.
+    web_listener(const host_engine& engine, display_model& displays, web::web_view& view, const umd_config& tallies);
+    ~web_listener() override;
 
     void componentCreated(const std::string& name) override;
     void componentDestroyed(const std::string& name) override;
-    void watched(const std::string& component, int device, int first, int last, bool added) override;
-    void propertyChanged(const property_change& change) override;
-    void tallyChanged(const std::string& component, tally::state now) override;
-    void parentNotified(const std::string& component, const std::string& text) override;
+    void displayChanged(const display_record& display, display_aspect what) override;
     void routerChanged(const router_change& change) override;
     void routerRemoved(int device) override;
     void warning(const std::string& component, const std::string& text) override;
@@ -43,17 +44,16 @@ public:
     void refresh();
 
 private:
-    void update(const std::string& component);
-    void show(const display_change& display);
-    bool routerAnswers(int device) const;
+    void show(web::display_state& entry, const display_record& display);
     // The display's TSL index, or -1 when the wall sends it nowhere.
     static int tslIndex(const umd_config& config, const std::string& component);
 
     const host_engine& engine_;
+    display_model& model_;
     web::web_view& view_;
     const umd_config& tallies_;
     std::map<std::string, web::display_state> displays_;
-    display_feed feed_;  // fed by propertyChanged; calls show()
+    std::map<int, bool> routerUp_;  // by device, as last told
 };
 
 }  // namespace quon
