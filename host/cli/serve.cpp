@@ -82,9 +82,9 @@ std::size_t heapInUse() {
 // wall will take, and kept (not given back to the system) for the life of
 // serve; what is never touched costs no memory. Whether huge pages are
 // worth asking for there depends on the machine (docs/performance.md, "The
-// sixth round"): where a small page's fault is dear (7 to 10 us on some
-// virtual machines) one fault for 2 MiB saves a quarter of a start's
-// processor time; where it is cheap (about 1 us), a huge page the
+// heap's reserve and huge pages"): where a small page's fault is dear (7
+// to 10 us on some virtual machines) one fault for 2 MiB saves a quarter
+// of a start's processor time; where it is cheap (about 1 us), a huge page the
 // hypervisor has taken back while the machine was quiet costs 3 ms to
 // touch, and a start after a quiet while doubles its time to the first
 // display. So the reserve's first 2 MiB are touched a small page at a
