@@ -147,15 +147,10 @@ public:
     }
     ~serve_printer() override { displays_.unsubscribe(this); }
 
+    // A display's line when it changed (the model says when).
     void displayChanged(const display_record& display, display_aspect what) override {
-        if (what != display_aspect::shown) return;
-        const std::string line = displayLine(display);
-        std::string& shown = shown_[display.name];
-        if (line == shown) return;
-        shown = line;
-        if (!quiet_) print("display", line);
+        if (what == display_aspect::shown && !quiet_) print("display", displayLine(display));
     }
-    void displayGone(const std::string& name) override { shown_.erase(name); }
     void routerChanged(const router_change& c) override {
         if (quiet_) return;
         std::string line = "router " + std::to_string(c.device);
@@ -226,7 +221,6 @@ public:
 private:
     output_format format_;
     bool quiet_;
-    std::unordered_map<std::string, std::string> shown_;  // each display's line as last printed
     repeat_limit repeats_;
     display_model& displays_;
     const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();

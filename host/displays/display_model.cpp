@@ -22,7 +22,22 @@ void display_model::showFrom(const std::string& component, display_control contr
 void display_model::subscribe(display_observer* observer) { observers_.push_back(observer); }
 
 void display_model::unsubscribe(display_observer* observer) {
-    observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
+    if (telling_ > 0)
+        std::replace(observers_.begin(), observers_.end(), observer, static_cast<display_observer*>(nullptr));
+    else
+        observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
+}
+
+// Without a copy of the list for each event: one taken out meanwhile is
+// skipped, one added is told from the next event on.
+template <class Call>
+void display_model::tellEach(const Call& call) {
+    ++telling_;
+    const std::size_t count = observers_.size();
+    for (std::size_t i = 0; i < count; ++i)
+        if (display_observer* observer = observers_[i]) call(*observer);
+    if (--telling_ == 0)
+        observers_.erase(std::remove(observers_.begin(), observers_.end(), nullptr), observers_.end());
 }
 
 const display_record* display_model::find(const std::string& name) const {
@@ -33,25 +48,31 @@ const display_record* display_model::find(const std::string& name) const {
 // A component is met at its first event, which may come while it is being
 // created (its constructor shows its panel).
 display_record& display_model::entry(const std::string& name) {
-    const auto [at, fresh] = displays_.try_emplace(name);
-    if (fresh) {
-        at->second.name = name;
+    if (last_ && last_->name == name) return *last_;
+    auto at = displays_.find(name);
+    if (at == displays_.end()) {
+        // Keyed at first by the caller's string, then, once the record
+        // holds its own copy, by that.
+        auto node = displays_.extract(displays_.try_emplace(name).first);
+        display_record& display = node.mapped();
+        display.name = name;
         const auto named = named_.find(name);
-        at->second.shows = named == named_.end() ? &default_ : named->second;
+        display.shows = named == named_.end() ? &default_ : named->second;
+        node.key() = display.name;
+        at = displays_.insert(std::move(node)).position;
     }
+    last_ = &at->second;
     return at->second;
 }
 
 void display_model::tell(const display_record& display, display_aspect what) {
-    // An observer may unsubscribe another while told: walk a copy.
-    const std::vector<display_observer*> observers = observers_;
-    for (display_observer* observer : observers) observer->displayChanged(display, what);
+    tellEach([&](display_observer& observer) { observer.displayChanged(display, what); });
 }
 
 void display_model::componentDestroyed(const std::string& name) {
+    last_ = nullptr;
     if (displays_.erase(name) == 0) return;
-    const std::vector<display_observer*> observers = observers_;
-    for (display_observer* observer : observers) observer->displayGone(name);
+    tellEach([&](display_observer& observer) { observer.displayGone(name); });
 }
 
 // The layout's text and state sheet stand until the component sets its
@@ -70,11 +91,14 @@ void display_model::propertyChanged(const property_change& change) {
     if (change.property != "text" && change.property != "statesheet") return;
     display_record& display = entry(change.component);
     if (change.panel != display.shows->panel || change.control != display.shows->control) return;
-    if (change.property == "text")
+    const bool text = change.property == "text";
+    const bool same = display.told && (text ? display.text == change.value : display.statesheet == change.value);
+    display.told = true;
+    if (text)
         display.text = change.value;
     else
         display.statesheet = change.value;
-    tell(display, display_aspect::shown);
+    tell(display, same ? display_aspect::reshown : display_aspect::shown);
 }
 
 void display_model::answered(const std::string& component) {
@@ -86,8 +110,7 @@ void display_model::answered(const std::string& component) {
 void display_model::tallyChanged(const std::string& component, tally::state now, const tally_graph::reason* why) {
     display_record& display = entry(component);
     display.tally = now;
-    display.why.reset();
-    if (why) display.why = *why;
+    display.why = why ? std::make_unique<const tally_graph::reason>(*why) : nullptr;
     tell(display, display_aspect::tally);
 }
 

@@ -166,6 +166,7 @@ bool live_wall::start(const std::string& path, std::vector<std::string>& errors,
     startOutput(nullptr);
     next_ = 0;
     engine_.reserve(wall_.displays.size());
+    displays_.reserve(wall_.displays.size());
     createSlice(how == pace::at_once ? wall_.displays.size() : slice_size);
     if (creating()) createLater();
     return true;

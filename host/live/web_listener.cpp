@@ -45,7 +45,7 @@ void web_listener::componentDestroyed(const std::string& name) {
 
 void web_listener::displayChanged(const display_record& display, display_aspect what) {
     auto found = displays_.find(display.name);
-    if (found == displays_.end() || what == display_aspect::answered) return;
+    if (found == displays_.end() || what == display_aspect::answered || what == display_aspect::reshown) return;
     show(found->second, display);
     view_.setDisplay(found->second);
 }

@@ -39,7 +39,8 @@ TEST(DisplayModel, ADisplayShowsItsOwnControlOnly) {
     set(model, "b", "myLabel", "text", "CAM 2");
     set(model, "b", "myLabel", "statesheet", "alarm");
     set(model, "b", "myLabel", "colour", "red");  // not a property a display shows
-    EXPECT_EQ(seen.told, (std::vector<std::string>{"a 0 CAM 1 ", "b 0 CAM 2 ", "b 0 CAM 2 alarm"}));
+    set(model, "b", "myLabel", "text", "CAM 2");  // again: said apart
+    EXPECT_EQ(seen.told, (std::vector<std::string>{"a 0 CAM 1 ", "b 0 CAM 2 ", "b 0 CAM 2 alarm", "b 1 CAM 2 alarm"}));
     ASSERT_NE(model.find("b"), nullptr);
     EXPECT_EQ(model.find("b")->shows->control, "myLabel");
     model.componentDestroyed("b");
@@ -47,7 +48,7 @@ TEST(DisplayModel, ADisplayShowsItsOwnControlOnly) {
     EXPECT_EQ(model.find("b"), nullptr);
     model.unsubscribe(&seen);
     set(model, "a", "myMimic", "text", "CAM 3");
-    EXPECT_EQ(seen.told.size(), 4u);
+    EXPECT_EQ(seen.told.size(), 5u);
     EXPECT_EQ(*model.find("a")->text, "CAM 3");
 }
 

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -39,16 +40,18 @@ struct display_record {
     std::optional<std::string> text;
     std::string statesheet;  // empty when none
     tally::state tally = tally::state::off;
-    std::optional<tally_graph::reason> why;  // while lit
+    std::unique_ptr<const tally_graph::reason> why;  // while lit; apart, as few displays are
     bool answered = false;  // a router has told it a route
     int router = 0;         // the first router and destination it watches; 0 when none
     int destination = 0;
     std::string notified;  // its last notification to the parent panel
+    bool told = false;     // its text or state sheet has been set since it was met
 };
 
 // What changed of a display, as observers are told.
 enum class display_aspect {
-    shown,     // text or state sheet set (to the same value or another)
+    shown,     // text or state sheet set to another value, or set the first time
+    reshown,   // text or state sheet set to the value it had
     tally,     // tally, and why
     answered,  // its first route
     watched,   // router and destination
@@ -70,7 +73,10 @@ public:
     void showFrom(const std::string& component, display_control control);
 
     void subscribe(display_observer* observer);
+    // Also from inside an observer's call.
     void unsubscribe(display_observer* observer);
+    // Room for `displays` in all, made at once rather than as they come.
+    void reserve(std::size_t displays) { displays_.reserve(displays); }
 
     // The display as it stands; null for a component the model has not met.
     const display_record* find(const std::string& name) const;
@@ -85,15 +91,22 @@ public:
 
 private:
     display_record& entry(const std::string& name);
+    template <class Call>
+    void tellEach(const Call& call);
     void tell(const display_record& display, display_aspect what);
 
-    std::unordered_map<std::string, display_record> displays_;
+    // Keyed by each record's own name: a wall holds many.
+    std::unordered_map<std::string_view, display_record> displays_;
     // The controls the wall names, each once (a node's address is stable),
     // and which component shows which.
     std::vector<std::unique_ptr<display_control>> controls_;
     std::unordered_map<std::string, const display_control*> named_;
     const display_control default_;
-    std::vector<display_observer*> observers_;
+    std::vector<display_observer*> observers_;  // null: unsubscribed while told
+    int telling_ = 0;                           // depth of tellEach
+    // The display the last event was of: the engine's events come in runs
+    // for one component (a node's address is stable).
+    display_record* last_ = nullptr;
 };
 
 }  // namespace quon

@@ -150,7 +150,10 @@ private:
     struct screen_feed : display_observer {
         explicit screen_feed(live_wall& wall) : wall(wall) {}
         void displayChanged(const display_record& display, display_aspect what) override {
-            if (what == display_aspect::shown || what == display_aspect::tally) wall.show(display);
+            // Every set goes out, the same value too: a screen that missed
+            // the last packet gets it again.
+            if (what == display_aspect::shown || what == display_aspect::reshown || what == display_aspect::tally)
+                wall.show(display);
         }
         live_wall& wall;
     };
