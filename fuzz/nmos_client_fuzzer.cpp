@@ -102,7 +102,7 @@ told reports(const routers::router_actions& actions, told out = {}) {
     return out;
 }
 
-void feed(routers::router_client& client, const std::string& bytes, routers::router_clock::time_point now,
+void feed(routers::two_channel_client& client, const std::string& bytes, routers::router_clock::time_point now,
           routers::router_actions& out, bool second = false) {
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
     if (second)
@@ -145,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     routers::router_actions wholeActions, partsActions;
     told shown;  // what the start showed, the same for both
     for (auto* run : {&wholeActions, &partsActions}) {
-        routers::router_client& client = run == &wholeActions ? wholeClient : partsClient;
+        routers::two_channel_client& client = run == &wholeActions ? wholeClient : partsClient;
         checked& c = run == &wholeActions ? whole : parts;
         const auto keep = [&] {
             if (run == &wholeActions) shown = reports(*run, shown);

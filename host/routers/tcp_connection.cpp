@@ -12,11 +12,11 @@
 
 namespace quon::routers {
 
-namespace {
+std::string tcp_connection::millisecondsText(std::chrono::milliseconds duration) {
+    return std::to_string(duration.count()) + " ms";
+}
 
-std::string millisecondsText(std::chrono::milliseconds duration) { return std::to_string(duration.count()) + " ms"; }
-
-tcp::tcp_carrier_settings carrierSettings(const router_settings& settings) {
+tcp::tcp_carrier_settings tcp_connection::carrierSettings(const router_settings& settings) {
     tcp::tcp_carrier_settings carrier;
     carrier.host = settings.host;
     carrier.port = settings.port;
@@ -31,12 +31,9 @@ tcp::tcp_carrier_settings carrierSettings(const router_settings& settings) {
     return carrier;
 }
 
-}  // namespace
-
 tcp_connection::tcp_connection(boost::asio::io_context& io, const router_settings& settings,
                                router_listener& listener, std::unique_ptr<router_client> client)
-    : io_(io),
-      settings_(settings),
+    : settings_(settings),
       listener_(listener),
       client_(std::move(client)),
       carrier_(std::make_shared<tcp::tcp_carrier>(io, carrierSettings(settings), *this)),
@@ -78,7 +75,7 @@ void tcp_connection::connected(const boost::asio::ip::tcp::endpoint&) {
     connected_ = true;
     held_.newConnection();
     lastReceived_ = lastKeepAlive_ = std::chrono::steady_clock::now();
-    // A connection reopened while up (act::reopen) is in a read only where
+    // A connection made while up (reconnectAt()) is in a read only where
     // its client says so (act::read_start).
     if (!up_) {
         reading_ = true;
@@ -102,10 +99,7 @@ void tcp_connection::received(const std::uint8_t* data, std::size_t size) {
 void tcp_connection::failed(const tcp::tcp_failure& failure, std::chrono::milliseconds retryIn) {
     const auto self = shared_from_this();
     if (stopped_) return;
-    const std::string why =
-        tcp::failureText(failure, "router", peerHost_[0].empty() ? settings_.host : peerHost_[0],
-                         settings_.connectTimeout) +
-        elsewhere(peer_[0]);
+    const std::string why = failureText(failure);
     lose();
     listener_.routerDown(why, retryIn);
 }
@@ -118,7 +112,10 @@ void tcp_connection::apply(const router_actions& actions) {
             [this, &action](const auto& a) {
                 using kind = std::decay_t<decltype(a)>;
                 if constexpr (std::is_same_v<kind, act::send>) {
-                    send(a.bytes, a.channel);
+                    if (a.channel == 0)
+                        send(a.bytes);
+                    else
+                        carry(action);
                 } else if constexpr (std::is_same_v<kind, act::arm_timer>) {
                     armClientTimer(a.deadline);
                 } else if constexpr (std::is_same_v<kind, act::crosspoint> || std::is_same_v<kind, act::label>) {
@@ -135,7 +132,10 @@ void tcp_connection::apply(const router_actions& actions) {
                 } else if constexpr (std::is_same_v<kind, act::read_end>) {
                     if (up_) reading_ = false;
                 } else if constexpr (std::is_same_v<kind, act::answered>) {
-                    if (a.channel == 0 || a.channel == 1) askedAt_[a.channel].reset();
+                    if (a.channel == 0)
+                        askedAt_.reset();
+                    else
+                        carry(action);
                 } else if constexpr (std::is_same_v<kind, act::fail>) {
                     fail(a.why);
                 } else if constexpr (std::is_same_v<kind, act::problem>) {
@@ -143,9 +143,7 @@ void tcp_connection::apply(const router_actions& actions) {
                 } else if constexpr (std::is_same_v<kind, act::missing>) {
                     if (held_.take(a)) listener_.missing(a.text);
                 } else if constexpr (std::is_same_v<kind, act::reopen>) {
-                    // What came before on this connection is told before it ends.
-                    if (a.channel == 0) flush();
-                    if (active()) reopen(a);
+                    carry(action);
                 } else if constexpr (std::is_same_v<kind, act::remember>) {
                     remember(a.text);
                 }
@@ -186,14 +184,11 @@ void tcp_connection::flush() {
         }
 }
 
-void tcp_connection::send(const std::string& bytes, int channel) {
+void tcp_connection::send(const std::string& bytes) {
     if (!active()) return;
     // A refusal past the write limit fails the connection, reported through
     // failed().
-    if (channel == 0)
-        carrier_->send(bytes);
-    else if (second_)
-        second_->send(bytes);
+    carrier_->send(bytes);
 }
 
 void tcp_connection::tick() {
@@ -207,33 +202,32 @@ void tcp_connection::tick() {
         const auto now = std::chrono::steady_clock::now();
         // Bytes that came while this host was too busy to read them are not
         // a silence of the router's.
-        const bool waiting = carrier_->unread() > 0 || (second_ && second_->unread() > 0);
+        const bool waiting = carrier_->unread() > 0 || unreadElsewhere();
         if (carrier_->unread() > 0) lastReceived_ = now;
         if (now - lastReceived_ > settings_.silenceLimit) {
             fail("nothing received for " + millisecondsText(settings_.silenceLimit));
             return;
         }
-        if (second_ && second_->connected()) {
-            if (second_->unread() > 0) secondLastReceived_ = now;
-            if (now - secondLastReceived_ > settings_.silenceLimit) {
-                fail("nothing received for " + millisecondsText(settings_.silenceLimit) + " on the second connection");
-                return;
-            }
+        if (const std::string why = silentElsewhere(now); !why.empty()) {
+            fail(why);
+            return;
         }
         // The answer may wait among the bytes not read yet.
-        for (int channel : {0, 1})
-            if (!waiting && askedAt_[channel] && now - *askedAt_[channel] > settings_.keepAliveWait) {
-                fail("no answer to a keep-alive within " + millisecondsText(settings_.keepAliveWait) +
-                     (channel == 0 ? "" : " on the second connection"));
-                return;
-            }
+        if (!waiting && askedAt_ && now - *askedAt_ > settings_.keepAliveWait) {
+            fail("no answer to a keep-alive within " + millisecondsText(settings_.keepAliveWait));
+            return;
+        }
+        if (const std::string why = waiting ? std::string() : unansweredElsewhere(now); !why.empty()) {
+            fail(why);
+            return;
+        }
         // A keep-alive overdue: the router may have hung as it came, and
         // lost what it should have pushed meanwhile. Read it again now: what
         // it pushes waits in the read, so that no route it pushes once back
         // meets a name it lost. A router that hung answers neither, and is
         // lost at the keep-alive's wait.
-        if (!waiting && up_ && !reading_ && client_->resyncsInPlace() && askedAt_[0] &&
-            now - *askedAt_[0] > settings_.keepAliveWait / 4) {
+        if (!waiting && up_ && !reading_ && client_->resyncsInPlace() && askedAt_ &&
+            now - *askedAt_ > settings_.keepAliveWait / 4) {
             lastResync_ = now;
             router_actions actions;
             client_->resync(now, actions);
@@ -252,11 +246,12 @@ void tcp_connection::tick() {
             // What the client sent for it needs an answer, which the
             // client says came (act::answered).
             for (const router_action& action : actions)
-                if (const auto* sent = std::get_if<act::send>(&action))
-                    if (sent->channel == 0 || (sent->channel == 1 && second_ && second_->connected())) {
-                        auto& asked = askedAt_[sent->channel];
-                        if (!asked) asked = now;
-                    }
+                if (const auto* sent = std::get_if<act::send>(&action)) {
+                    if (sent->channel != 0)
+                        askedElsewhere(sent->channel, now);
+                    else if (!askedAt_)
+                        askedAt_ = now;
+                }
             apply(actions);
         }
         if (active() && up_ && now - lastResync_ >= settings_.resyncInterval) {
@@ -293,59 +288,44 @@ void tcp_connection::declareUp(int sources, int destinations) {
     listener_.routerUp(sources, destinations);
 }
 
-std::string tcp_connection::elsewhere(const std::string& peer) const {
-    const std::string own = endpointText(settings_.host, settings_.port);
-    return peer.empty() || peer == own ? std::string() : " (at " + peer + ", where the router said to connect)";
-}
-
 void tcp_connection::lose() {
-    closeSecond();
-    // The next attempt starts over at the router's own address.
-    carrier_->setPeer(settings_.host, settings_.port, settings_.tls);
-    peerHost_[0].clear();
-    peerHost_[1].clear();
-    peer_[0].clear();
-    peer_[1].clear();
+    ending();
     ++generation_;
     connected_ = false;
     up_ = false;
     reading_ = false;
     waiting_.clear();
-    askedAt_[0].reset();
-    askedAt_[1].reset();
+    askedAt_.reset();
     client_->closed();
     tickTimer_.cancel();
     clientTimer_.cancel();
 }
 
-void tcp_connection::reopen(const act::reopen& where) {
-    const int channel = where.channel == 0 ? 0 : 1;
-    askedAt_[channel].reset();
-    const std::string host = where.host.empty() ? settings_.host : where.host;
-    const std::uint16_t port = where.host.empty() ? settings_.port : where.port;
-    const bool tls = where.host.empty() ? settings_.tls : where.tls;
-    peer_[channel] = endpointText(host, port);
-    peerHost_[channel] = host;
-    if (channel != 0) {
-        if (!second_) second_ = std::make_shared<tcp::tcp_carrier>(io_, carrierSettings(settings_), secondListener_);
-        second_->close();
-        second_->setPeer(host, port, tls);
-        second_->open();
-        return;
-    }
-    // The client keeps its state and is not told closed(); up_ holds, so
-    // the next connection's read reports only what changed.
-    askedAt_[1].reset();
-    closeSecond();
+void tcp_connection::reconnectAt(const std::string& host, std::uint16_t port, bool tls) {
+    askedAt_.reset();
     ++generation_;
     connected_ = false;
     tickTimer_.cancel();
     clientTimer_.cancel();
     carrier_->setPeer(host, port, tls);
-    // Not a failure: the back-off stays as it is, so that a router whose
-    // next connection fails again and again is not tried ever faster.
     carrier_->reconnect();
 }
+
+void tcp_connection::carry(const router_action&) {}
+
+std::string tcp_connection::failureText(const tcp::tcp_failure& failure) const {
+    return tcp::failureText(failure, "router", settings_.host, settings_.connectTimeout);
+}
+
+std::string tcp_connection::silentElsewhere(std::chrono::steady_clock::time_point) { return {}; }
+
+std::string tcp_connection::unansweredElsewhere(std::chrono::steady_clock::time_point) const { return {}; }
+
+bool tcp_connection::unreadElsewhere() const { return false; }
+
+void tcp_connection::askedElsewhere(int, std::chrono::steady_clock::time_point) {}
+
+void tcp_connection::ending() {}
 
 void tcp_connection::remember(const std::string& text) {
     if (settings_.stateFile.empty()) return;
@@ -368,49 +348,11 @@ void tcp_connection::remember(const std::string& text) {
     if (held_.take(problem)) listener_.problem(problem.text);
 }
 
-void tcp_connection::secondConnected() {
-    const auto self = shared_from_this();
-    if (!active()) return;
-    secondLastReceived_ = std::chrono::steady_clock::now();
-    router_actions actions;
-    client_->secondConnected(secondLastReceived_, actions);
-    apply(actions);
-}
-
-void tcp_connection::secondReceived(const std::uint8_t* data, std::size_t size) {
-    const auto self = shared_from_this();
-    if (!active()) return;
-    secondLastReceived_ = std::chrono::steady_clock::now();
-    router_actions actions;
-    client_->secondBytes(data, size, secondLastReceived_, actions);
-    apply(actions);
-}
-
-void tcp_connection::secondFailed(const tcp::tcp_failure& failure) {
-    const auto self = shared_from_this();
-    if (!active()) return;
-    // The router's failure: its first connection goes too, and is retried.
-    fail(tcp::failureText(failure, "router", peerHost_[1].empty() ? settings_.host : peerHost_[1],
-                          settings_.connectTimeout) +
-         " (second connection" +
-         (peer_[1].empty() ? std::string() : ", to " + peer_[1]) + ")");
-}
-
-void tcp_connection::closeSecond() {
-    if (second_) second_->close();
-}
-
 void tcp_connection::fail(const std::string& why) {
     if (stopped_) return;
     const std::chrono::milliseconds wait = carrier_->fail();
     lose();
     listener_.routerDown(why, wait);
-}
-
-std::unique_ptr<router_connection> connectOverTcp(boost::asio::io_context& io, const router_settings& settings,
-                                                  router_listener& listener, std::unique_ptr<router_client> client) {
-    return std::make_unique<connection_handle>(
-        std::make_shared<tcp_connection>(io, settings, listener, std::move(client)));
 }
 
 }  // namespace quon::routers

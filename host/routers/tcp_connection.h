@@ -15,14 +15,16 @@
 // labels, so that a display hears of its new route before the rename of
 // the source it leaves.
 //
+// It knows one channel, the router's connection: a client's act::send on
+// channel 0 and act::answered of it. What a protocol asks beyond that
+// (another channel, act::reopen) reaches carry(), which does nothing here;
+// two_channel_connection carries it for the client that needs it.
+//
 // Runs on the io_context's thread only. Every pending operation holds the
 // connection through shared_from_this(), so it outlives its handlers; the
 // public router_connection is a handle that stops it when destroyed. The
 // listener is borrowed and outlives the handle; the client and the carrier
 // are owned (the carrier shared with its own handlers, and closed by stop()).
-// A client that opens channel 1 (router_actions.h) gets a second carrier,
-// made then and closed with every end of the first. Either goes where the
-// client's act::reopen says, and back to the router's address at a failure.
 #ifndef QUON_ROUTERS_TCP_CONNECTION_H
 #define QUON_ROUTERS_TCP_CONNECTION_H
 
@@ -44,15 +46,12 @@
 
 namespace quon::routers {
 
-class tcp_connection final : public tcp::tcp_carrier_listener, public std::enable_shared_from_this<tcp_connection> {
+class tcp_connection : public tcp::tcp_carrier_listener, public std::enable_shared_from_this<tcp_connection> {
 public:
     tcp_connection(boost::asio::io_context& io, const router_settings& settings, router_listener& listener,
                    std::unique_ptr<router_client> client);
     // Closes the carrier, whose handlers may outlive this and then call no one.
-    ~tcp_connection() override {
-        carrier_->close();
-        if (second_) second_->close();
-    }
+    ~tcp_connection() override { carrier_->close(); }
     tcp_connection(const tcp_connection&) = delete;
     tcp_connection& operator=(const tcp_connection&) = delete;
 
@@ -70,50 +69,65 @@ public:
     void received(const std::uint8_t* data, std::size_t size) override;
     void failed(const tcp::tcp_failure& failure, std::chrono::milliseconds retryIn) override;
 
-private:
+protected:
+    // What the connection does with the carrier's settings: the router's
+    // address, its timings and the write limit.
+    static tcp::tcp_carrier_settings carrierSettings(const router_settings& settings);
+    // A duration as a failure's text words it ("250 ms").
+    static std::string millisecondsText(std::chrono::milliseconds duration);
+    const router_settings& settings() const { return settings_; }
+    // Owned by the connection; valid as long as it is.
+    router_client& client() const { return *client_; }
+    tcp::tcp_carrier& carrier() const { return *carrier_; }
     // True while the current connection may go on: neither stopped nor
     // failed.
     bool active() const { return !stopped_ && connected_; }
-    void tick();
     // Carries out what the client asked, in order, until the connection
     // fails or the connection is stopped (the listener may stop it).
     void apply(const router_actions& actions);
     // Takes what is waiting into held_ and then tells the listener of what
     // was news, unless a read is still under way.
     void flush();
-    void send(const std::string& bytes, int channel);
-    void armClientTimer(router_clock::time_point deadline);
-    void declareUp(int sources, int destinations);
-    // What a failure's text adds when the connection was not to the
-    // router's own address: where it was.
-    std::string elsewhere(const std::string& peer) const;
-    // Forgets the connection on this side (timers, client, state).
-    void lose();
-    // The client's act::reopen: a new connection at once, staying up.
-    void reopen(const act::reopen& where);
-    // The client's act::remember, written whole to the state file.
-    void remember(const std::string& text);
-    // Channel 1's carrier's reports.
-    void secondConnected();
-    void secondReceived(const std::uint8_t* data, std::size_t size);
-    void secondFailed(const tcp::tcp_failure& failure);
-    void closeSecond();
-
-    // Tells the connection of channel 1's carrier's reports, naming the channel.
-    struct second_listener final : tcp::tcp_carrier_listener {
-        explicit second_listener(tcp_connection& owner) : owner(owner) {}
-        void connected(const boost::asio::ip::tcp::endpoint&) override { owner.secondConnected(); }
-        void received(const std::uint8_t* data, std::size_t size) override { owner.secondReceived(data, size); }
-        void failed(const tcp::tcp_failure& failure, std::chrono::milliseconds) override {
-            owner.secondFailed(failure);
-        }
-        tcp_connection& owner;  // its owner
-    };
     // Drops the connection for a reason found here and schedules the next
     // attempt.
     void fail(const std::string& why);
+    // Ends this connection and opens the next at once, at host:port, still
+    // up: the client keeps its state, is not told closed() and hears
+    // connected() when the next is made; what this connection's keep-alive
+    // waited for is forgotten. Not a failure: the back-off stays as it is,
+    // so that a router whose next connection fails again and again is not
+    // tried ever faster.
+    void reconnectAt(const std::string& host, std::uint16_t port, bool tls);
 
-    boost::asio::io_context& io_;  // borrowed; outlives the connection
+    // What a connection that carries more than the one channel adds; here,
+    // nothing. An action apply() leaves to it: act::send and act::answered
+    // of another channel, act::reopen.
+    virtual void carry(const router_action& action);
+    // The carrier's failure, worded for the listener.
+    virtual std::string failureText(const tcp::tcp_failure& failure) const;
+    // Once a tick, after this channel's check of the same kind: why the
+    // connection fails, or empty. Another channel silent past the silence
+    // limit (bytes unread on it count as heard, at `now`)...
+    virtual std::string silentElsewhere(std::chrono::steady_clock::time_point now);
+    // ...or a keep-alive sent on it unanswered past the keep-alive's wait.
+    virtual std::string unansweredElsewhere(std::chrono::steady_clock::time_point now) const;
+    // Bytes the router sent on another channel, not read yet.
+    virtual bool unreadElsewhere() const;
+    // A keep-alive went out on another channel at `now`.
+    virtual void askedElsewhere(int channel, std::chrono::steady_clock::time_point now);
+    // The connection is lost on this side, before the client hears closed().
+    virtual void ending();
+
+private:
+    void tick();
+    void send(const std::string& bytes);
+    void armClientTimer(router_clock::time_point deadline);
+    void declareUp(int sources, int destinations);
+    // Forgets the connection on this side (timers, client, state).
+    void lose();
+    // The client's act::remember, written whole to the state file.
+    void remember(const std::string& text);
+
     const router_settings settings_;
     router_listener& listener_;             // borrowed; outlives the handle
     const std::unique_ptr<router_client> client_;  // owned
@@ -124,8 +138,6 @@ private:
     bool reading_ = false;  // a read of the router's whole state is under way
     std::chrono::steady_clock::time_point readStarted_;
     std::shared_ptr<tcp::tcp_carrier> carrier_;  // owned; shared with its handlers
-    second_listener secondListener_{*this};
-    std::shared_ptr<tcp::tcp_carrier> second_;  // channel 1: owned, made when the client first opens it
     boost::asio::steady_timer tickTimer_;
     boost::asio::steady_timer clientTimer_;
     std::uint64_t generation_ = 0;  // one per connection; handlers of older ones do nothing
@@ -134,16 +146,10 @@ private:
     bool connected_ = false;
     bool up_ = false;
     std::chrono::steady_clock::time_point lastReceived_;
-    std::chrono::steady_clock::time_point secondLastReceived_;
     std::chrono::steady_clock::time_point lastKeepAlive_;
-    // By channel: when a keep-alive was sent that nothing has come back
-    // after yet.
-    std::optional<std::chrono::steady_clock::time_point> askedAt_[2];
+    // When a keep-alive was sent that nothing has come back after yet.
+    std::optional<std::chrono::steady_clock::time_point> askedAt_;
     std::chrono::steady_clock::time_point lastResync_;
-    // Where each channel's connection goes: the router's address, or where
-    // the client last said (act::reopen).
-    std::string peer_[2];      // "host:port"; empty before the client's first act::reopen
-    std::string peerHost_[2];  // its host, named in a failure's text
 };
 
 // The public face: owns one connection and stops it when destroyed.

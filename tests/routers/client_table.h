@@ -5,8 +5,8 @@
 // problems pass through a held_state as they do in a link: a line is what
 // the listener would hear. Sends are written by a describer of the
 // protocol's choice; the armed timer as "timer +N ms" from the step's time.
-// Channel 1 (a second connection, for a protocol that opens one) has its
-// own steps; what is sent on it is written after "second ".
+// Channel 1 (a second connection, for a two_channel_client) has its own
+// steps; what is sent on it is written after "second ".
 #ifndef QUON_TEST_CLIENT_TABLE_H
 #define QUON_TEST_CLIENT_TABLE_H
 
@@ -23,6 +23,7 @@
 
 #include "quon/routers/held_state.h"
 #include "quon/routers/router_client.h"
+#include "quon/routers/two_channel_client.h"
 
 namespace quon::test {
 
@@ -35,6 +36,9 @@ public:
     // `client` is borrowed and outlives the table.
     client_table(routers::router_client& client, describer describeSent)
         : client_(client), describeSent_(std::move(describeSent)) {}
+    // One whose client has channel 1's steps too.
+    client_table(routers::two_channel_client& client, describer describeSent)
+        : client_(client), second_(&client), describeSent_(std::move(describeSent)) {}
 
     lines connect() {
         held_.newConnection();
@@ -44,11 +48,13 @@ public:
     }
     // Channel 1's connection is made, and bytes come on it.
     lines secondConnect() {
-        return run([&](routers::router_actions& out) { client_.secondConnected(now_, out); });
+        if (!second_) return oneChannel();
+        return run([&](routers::router_actions& out) { second_->secondConnected(now_, out); });
     }
     lines secondIn(const std::string& bytes) {
+        if (!second_) return oneChannel();
         return run([&](routers::router_actions& out) {
-            client_.secondBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), now_, out);
+            second_->secondBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), now_, out);
         });
     }
     lines closed() {
@@ -101,6 +107,12 @@ public:
 
 private:
     static void append(lines& to, const lines& more) { to.insert(to.end(), more.begin(), more.end()); }
+    // A step on channel 1 of a table made for a one-channel client: the
+    // test's own mistake.
+    static lines oneChannel() {
+        ADD_FAILURE() << "channel 1's step on a client that has one channel";
+        return {};
+    }
 
     template <typename Step>
     lines run(Step step) {
@@ -176,6 +188,7 @@ public:
 private:
     std::string remembered_;
     routers::router_client& client_;  // borrowed; outlives the table
+    routers::two_channel_client* second_ = nullptr;  // the same client, when it has channel 1; borrowed
     describer describeSent_;
     routers::held_state held_;
     routers::router_actions last_;

@@ -1,15 +1,18 @@
 // router_actions: what a protocol client asks of whatever carries it, in the
 // order it must happen. A client has no socket and no clock; it is told what
 // happened and when, and answers with these. Carrying them out (writing,
-// waiting, reporting to the listener) is tcp_connection's job, or a test's.
+// waiting, reporting to the listener) is the connection's job
+// (tcp_connection, two_channel_connection), or a test's.
 //
 // Numbers are the host's, from 1, as router_connection counts them.
 //
 // Channels: every protocol speaks on channel 0, the router's connection. A
 // protocol that must hold two connections to the same address at once
-// (NMOS: two WebSockets) opens channel 1 with act::reopen; it lives inside
-// channel 0's connection (any end of that ends it too) and a failure of it
-// is the router's. Its events reach router_client's second...() calls.
+// (NMOS: two WebSockets) has a two_channel_client, which opens channel 1
+// with act::reopen; it lives inside channel 0's connection (any end of
+// that ends it too) and a failure of it is the router's. Its events reach
+// two_channel_client's second...() calls. Only a two_channel_client's
+// connection carries act::reopen, and another channel than 0.
 #ifndef QUON_ROUTERS_ROUTER_ACTIONS_H
 #define QUON_ROUTERS_ROUTER_ACTIONS_H
 

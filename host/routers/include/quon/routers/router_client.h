@@ -36,12 +36,8 @@ public:
     // Whether resync() reads on this connection (what the router pushes
     // meanwhile waits in the read), rather than on a new one.
     virtual bool resyncsInPlace() const { return true; }
-    // The connection is gone, for whatever reason (channel 1 with it).
+    // The connection is gone, for whatever reason.
     virtual void closed() = 0;
-    // Channel 1 (router_actions.h), for a client that opens it: its
-    // connection is made, and bytes came off it. Others never hear these.
-    virtual void secondConnected(router_clock::time_point, router_actions&) {}
-    virtual void secondBytes(const std::uint8_t*, std::size_t, router_clock::time_point, router_actions&) {}
     // As router_connection's: false, appending nothing, when the request cannot be
     // sent (down, or a number outside the router).
     virtual bool requestRoute(int destination, int source, router_actions& out) = 0;

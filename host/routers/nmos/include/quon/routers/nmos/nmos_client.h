@@ -30,8 +30,8 @@
 #include <vector>
 
 #include "quon/routers/nmos/nmos_wire.h"
-#include "quon/routers/router_client.h"
 #include "quon/routers/router_settings.h"
+#include "quon/routers/two_channel_client.h"
 
 namespace quon::routers::nmos {
 
@@ -71,7 +71,7 @@ struct nmos_resource {
     bool active = true;  // a receiver's subscription.active (v1.2 has none)
 };
 
-class nmos_client final : public router_client {
+class nmos_client final : public two_channel_client {
 public:
     nmos_client(const router_settings& settings, const nmos_options& options);
     ~nmos_client() override;
