@@ -16,6 +16,7 @@
 #include "quon/engine/host_engine.h"
 #include "quon/engine/system_files.h"
 #include "quon/routers/built_in_routers.h"
+#include "quon/windows_modules/windows_modules.h"
 
 using namespace quon;
 
@@ -32,8 +33,10 @@ const std::string dll_module = QUON_WINDOWS_MODULES "/Korvane.dll";
 std::unique_ptr<host_engine> watchingEngine(const std::string& module, std::string& error) {
     setenv("VX_ROOT", QUON_EXAMPLES_DIR "/vx", 1);
     setenv("VX_SYSTEM", "studio", 1);
+    module_loaders loaders;
+    addWindowsModules(loaders);
     auto engine = std::make_unique<host_engine>(readSystem(systemFolder(QUON_EXAMPLES_DIR "/vx", "studio")),
-                                                builtInRouters());
+                                                builtInRouters(), loaders);
     std::optional<std::string> reply;
     if (engine->create("u", module, QUON_EXAMPLES_DIR "/panels", error) != host_engine::create_status::created ||
         !engine->parent("u", "instance=studio_a_mon_1", reply, error))

@@ -23,6 +23,9 @@
 #include "quon/routers/network_routers.h"
 #include "serve.h"
 #endif
+#if defined(QUON_HAVE_WINDOWS_MODULES)
+#include "quon/windows_modules/windows_modules.h"
+#endif
 
 namespace {
 
@@ -79,6 +82,9 @@ int main(int argc, char** argv) {
     app.require_subcommand(0, 1);
 
     host_options o;
+#if defined(QUON_HAVE_WINDOWS_MODULES)
+    addWindowsModules(o.modules);
+#endif
     std::string trace, seed, messages, timeout, module, panels;
     const auto addTrace = [&](CLI::App* a) {
         a->add_option("--trace", trace, "print every message between host and components (json: one JSON object a line)")
@@ -214,6 +220,7 @@ int main(int argc, char** argv) {
             o.validation.timeoutSeconds = static_cast<double>(number);
         }
         o.validation.module = resolveModulePath(o.validation.module);
+        o.validation.modules = o.modules;
         const char* tmp = std::getenv("TMPDIR");
         o.validation.debugLog = std::string(tmp && *tmp ? tmp : "/tmp") + "/quon-validate-" +
                                 std::to_string(o.validation.seed) + "-" + std::to_string(getpid()) + ".log";
@@ -230,7 +237,7 @@ int main(int argc, char** argv) {
         addNetworkRouters(routers, loop);
 #endif
         const system_description system = readConfiguredSystem(o.format);
-        host_engine engine(system, routers);
+        host_engine engine(system, routers, o.modules);
         // A session on the bench runs on what a live host would refuse.
         for (const std::string& warning : engine.warnings()) printWarning(o.format, warning);
         for (const std::string& error : engine.errors()) printWarning(o.format, error);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "quon/engine/module_loader.h"
 #include "quon/output/trace_printer.h"
 #include "quon/scenario/scenario.h"
 #include "quon/validate/validator.h"
@@ -20,6 +21,9 @@ struct host_options {
     scenario_settings settings;
     std::string http;       // --http ADDR:PORT; empty: no wall page
     std::string shellWall;  // shell WALL_FILE: a wall to run in the shell
+    // The kinds of module this build runs besides shared objects, given to
+    // every engine that loads components.
+    module_loaders modules;
 };
 
 }  // namespace quon

@@ -139,7 +139,7 @@ int runFiles(const host_options& o, bool narrate) {
     int passed = 0, failed = 0;
     bool loadError = false;
     for (const scenario& script : scripts) {
-        host_engine engine(readConfiguredSystem(o.format), routers);
+        host_engine engine(readConfiguredSystem(o.format), routers, o.modules);
         for (const std::string& warning : engine.warnings()) printWarning(o.format, warning);
         for (const std::string& error : engine.errors()) printWarning(o.format, error);
         const bool live = o.trace || narrate;

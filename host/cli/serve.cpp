@@ -273,7 +273,7 @@ public:
     int run() {
         if (!options_.http.empty() && !page_.open(loop_, options_.http, true)) return 2;
         system_ = readConfiguredSystem(options_.format);
-        engine_ = std::make_unique<host_engine>(system_, routers_);
+        engine_ = std::make_unique<host_engine>(system_, routers_, options_.modules);
         for (const std::string& warning : engine_->warnings()) printWarning(options_.format, warning);
         if (!engine_->errors().empty()) {
             for (const std::string& e : engine_->errors()) std::fprintf(stderr, "%s\n", escapedControls(e).c_str());
@@ -595,7 +595,7 @@ int runCheck(const host_options& options, const std::string& wallFile) {
     router_registry routers = builtInRouters();
     addNetworkRouters(routers, loop);
     const system_description system = readConfiguredSystem(options.format);
-    host_engine engine(system, routers);
+    host_engine engine(system, routers, options.modules);
     // A file that is TOML is checked against the system even when some of
     // it is wrong: every error is said in one run.
     wall good, readable;

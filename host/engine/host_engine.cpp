@@ -29,8 +29,9 @@ trace_kind messageKind(int type) {
 
 }  // namespace
 
-host_engine::host_engine(const system_description& system, const router_registry& routers)
-    : instances_(system.instances.begin(), system.instances.end()) {
+host_engine::host_engine(const system_description& system, const router_registry& routers,
+                         const module_loaders& loaders)
+    : modules_(loaders), instances_(system.instances.begin(), system.instances.end()) {
     for (const router_description& d : system.routers)
         if (auto r = makeRouter(d, routers)) {
             watchers_.setRouter(d.device, r->backend->destinations());

@@ -8,10 +8,6 @@
 #include <cstring>
 #include <fstream>
 
-#if defined(QUON_WINDOWS_MODULES)
-#include "windows_module.h"
-#endif
-
 namespace quon {
 
 namespace {
@@ -72,25 +68,24 @@ bool isWindowsModule(const std::string& path) {
     return in.seekg(at) && in.read(signature, sizeof signature) && std::memcmp(signature, "PE\0\0", 4) == 0;
 }
 
-module_cache::module_cache() = default;
+module_cache::module_cache(const module_loaders& loaders) {
+    for (const auto& make : loaders) loaders_.push_back(make());
+}
 
 module_cache::~module_cache() {
     for (auto& entry : handles_) dlclose(entry.second);
 }
 
 load_function module_cache::load(const std::string& path, std::string& error) {
-#if defined(QUON_WINDOWS_MODULES)
-    const auto windows = windows_.find(path);
-    if (windows != windows_.end() && !windows->second->broken())
-        return [module = windows->second](quon_client_callback* host, const char* folder) {
-            return module->create(host, folder);
-        };
-#endif
     void* handle = nullptr;
     const auto known = handles_.find(path);
     if (known != handles_.end()) {
         handle = known->second;
     } else {
+        // A path is one loader's or dlopen's for as long as it stays
+        // loaded: the shared objects are looked up first.
+        for (const auto& loader : loaders_)
+            if (loader->takes(path)) return loader->load(path, error);
         struct stat info;
         if (stat(path.c_str(), &info) != 0) {
             error = path + ": no such module file";
@@ -101,21 +96,8 @@ load_function module_cache::load(const std::string& path, std::string& error) {
             return nullptr;
         }
         if (isWindowsModule(path)) {
-#if defined(QUON_WINDOWS_MODULES)
-            // A module broken by a fault is loaded afresh; its components
-            // keep the broken one until they are deleted.
-            try {
-                windows_[path] = std::make_shared<windows_module>(path);
-            } catch (const std::exception& e) {
-                windows_.erase(path);
-                error = e.what();
-                return nullptr;
-            }
-            return load(path, error);
-#else
             error = path + ": a 32-bit Windows module; this quon-host runs them only as a 64-bit x86-64 program";
             return nullptr;
-#endif
         }
         // A name without a slash would make dlopen search its library path.
         const std::string file = path.find('/') == std::string::npos ? "./" + path : path;

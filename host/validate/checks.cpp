@@ -35,10 +35,10 @@ void requireClean(const contract_host& host, const std::string& when) {
 
 // Each check runs in a child of its own, so one cache a check is enough;
 // the modules stay loaded until the child ends.
-load_function loadModule(const std::string& path) {
-    static module_cache modules;
+load_function loadModule(const validator_options& options) {
+    static module_cache modules(options.modules);
     std::string error;
-    const load_function load = modules.load(path, error);
+    const load_function load = modules.load(options.module, error);
     if (!load) throw check_failed{error};
     return load;
 }
@@ -107,10 +107,10 @@ std::vector<std::string> lines(const std::string& text) {
 // ---- the checks -------------------------------------------------------
 
 
-void checkLoads(check_context& c) { loadModule(c.options.module); }
+void checkLoads(check_context& c) { loadModule(c.options); }
 
 void checkCreateDestroy(check_context& c) {
-    const load_function load = loadModule(c.options.module);
+    const load_function load = loadModule(c.options);
     contract_host host;
     const clock_type::time_point start = clock_type::now();
     for (int i = 0; i < 100; ++i) {
@@ -126,7 +126,7 @@ void checkCreateDestroy(check_context& c) {
 }
 
 void checkUnknownTypes(check_context& c) {
-    const load_function load = loadModule(c.options.module);
+    const load_function load = loadModule(c.options);
     contract_host host;
     life component(load, host);
     host.clearCommands();
@@ -157,7 +157,7 @@ std::vector<std::string> advertised(load_function load) {
 }
 
 void checkParentResults(check_context& c) {
-    const load_function load = loadModule(c.options.module);
+    const load_function load = loadModule(c.options);
     const std::vector<std::string> names = advertised(load);
     contract_host host;
     life component(load, host);
@@ -177,7 +177,7 @@ void checkParentResults(check_context& c) {
 }
 
 void checkRepliesHandedBack(check_context& c) {
-    const load_function load = loadModule(c.options.module);
+    const load_function load = loadModule(c.options);
     const std::vector<std::string> names = advertised(load);
     std::mt19937_64 random(c.options.seed ^ 0x5eed);
     for (contract_host::replies kind :
@@ -204,7 +204,7 @@ void checkRepliesHandedBack(check_context& c) {
 }
 
 void checkTeardown(check_context& c) {
-    const load_function load = loadModule(c.options.module);
+    const load_function load = loadModule(c.options);
     const std::vector<std::string> names = advertised(load);
     contract_host host;
     for (int round = 0; round < 4; ++round) {
@@ -221,7 +221,7 @@ void checkTeardown(check_context& c) {
 }
 
 void checkWellFormed(check_context& c) {
-    const load_function load = loadModule(c.options.module);
+    const load_function load = loadModule(c.options);
     contract_host host;
     std::mt19937_64 random(c.options.seed ^ 0xf0);
     host.setReplies(contract_host::replies::random, &random);
@@ -271,7 +271,7 @@ private:
 };
 
 void checkRandomSequences(check_context& c) {
-    const load_function load = loadModule(c.options.module);
+    const load_function load = loadModule(c.options);
     sequence_generator generate(c.options.seed, advertised(load));
     std::mt19937_64 replies(c.options.seed ^ 0xabcdef);
     contract_host host;
@@ -356,7 +356,7 @@ std::vector<std::string> environmentNow() {
 }
 
 void checkProcessState(check_context& c) {
-    const load_function load = loadModule(c.options.module);
+    const load_function load = loadModule(c.options);
     const std::string locale = std::setlocale(LC_ALL, nullptr);
     const std::vector<std::string> environment = environmentNow();
     {

@@ -56,8 +56,11 @@ public:
 
     // Creates a router backend for each device of `system` through
     // `routers` (used only here); a device whose backend cannot be made is
-    // left out with a warning (see warnings()).
-    host_engine(const system_description& system, const router_registry& routers);
+    // left out with a warning (see warnings()). Components' modules are
+    // loaded by a loader of `loaders` that takes them, asked first, else
+    // as shared objects (module_cache.h); the loaders are the engine's own.
+    host_engine(const system_description& system, const router_registry& routers,
+                const module_loaders& loaders = {});
     // Destroys the remaining components, in the order they were created,
     // without telling the listeners.
     ~host_engine();

@@ -1,55 +1,40 @@
 // Loads component modules and resolves their export: a shared object with
-// dlopen, or a 32-bit Windows DLL (told by its PE signature) on the
-// emulated x86 CPU of win32/, its own process with its own heap, the DLLs
-// it imports found beside it. Each module is loaded once and stays loaded
-// until the cache is destroyed, or, for a Windows module, until it faults.
+// dlopen, itself; any other kind through the loaders it is given
+// (module_loader.h), asked first. Each module is loaded once and stays
+// loaded until the cache is destroyed (or its loader lets it go).
+//
+// Threading: one thread, the engine's.
 #ifndef QUON_ENGINE_MODULE_CACHE_H
 #define QUON_ENGINE_MODULE_CACHE_H
 
-#include <functional>
 #include <map>
 #include <memory>
-#include <stdexcept>
 #include <string>
+#include <vector>
 
-class quon_client_callback;
+#include "quon/engine/module_loader.h"
 
 namespace quon {
 
-// load_quon_client_script of a module: the component, owned by the
-// caller, or null. Valid while the cache that gave it lives.
-using load_function = std::function<quon_client_callback*(quon_client_callback* host, const char* path)>;
-
-// Thrown by a call into a component of a Windows module when the emulated
-// code faulted or ended the process (then or earlier): the text names the
-// module and the fault. The module is broken from then on; the cache loads
-// it afresh the next time it is asked for it.
-class module_fault : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-class windows_module;
-
 class module_cache {
 public:
-    module_cache();
+    // A loader of each kind of `loaders`, owned by the cache.
+    explicit module_cache(const module_loaders& loaders = {});
     ~module_cache();
     module_cache(const module_cache&) = delete;
     module_cache& operator=(const module_cache&) = delete;
 
     // The module's load_quon_client_script, or an empty function with a
     // one-line error that names the file and why: missing, a folder, not
-    // a shared object, built for another machine, without the export, or
-    // (a Windows module) why it cannot be loaded. `path` is a file path;
-    // it is never searched for by the dynamic loader.
+    // a shared object, built for another machine, without the export, a
+    // Windows module with no loader for it, or (a module of a loader) the
+    // loader's reason. `path` is a file path; it is never searched for by
+    // the dynamic loader.
     load_function load(const std::string& path, std::string& error);
 
 private:
+    std::vector<std::unique_ptr<module_loader>> loaders_;
     std::map<std::string, void*> handles_;  // owned; closed by the destructor
-    // Shared with the components made from them, which may outlive a
-    // module's place here once it faults.
-    std::map<std::string, std::shared_ptr<windows_module>> windows_;
 };
 
 // "an aarch64 module; this host is x86-64" when the file is an ELF object

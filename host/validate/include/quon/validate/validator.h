@@ -10,10 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "quon/engine/module_loader.h"
+
 namespace quon {
 
 struct validator_options {
     std::string module;
+    // The kinds of module it may be besides a shared object.
+    module_loaders modules;
     uint64_t seed = 0;
     long messages = 20000;       // random messages of the sequence check
     double timeoutSeconds = 60;  // per check; the sequence check gets more per message

@@ -6,15 +6,15 @@
 // them, for the length of each call.
 //
 // One thread: the module and its components belong to the engine's thread.
-#ifndef QUON_ENGINE_WINDOWS_MODULE_H
-#define QUON_ENGINE_WINDOWS_MODULE_H
+#ifndef QUON_WINDOWS_MODULES_WINDOWS_MODULE_H
+#define QUON_WINDOWS_MODULES_WINDOWS_MODULE_H
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
 
-#include "quon/engine/module_cache.h"
+#include "quon/engine/module_loader.h"
 
 class quon_client_callback;
 
