@@ -77,11 +77,6 @@ host_engine::slot* host_engine::find(const std::string& name, std::string& error
     return s;
 }
 
-bool host_engine::answered(const std::string& name) const {
-    const slot* s = find(name);
-    return s && s->answered;
-}
-
 std::optional<int> host_engine::watchedRouter(const std::string& name) const {
     const slot* s = find(name);
     return s ? watchers_.firstRouter(s->seq) : std::nullopt;

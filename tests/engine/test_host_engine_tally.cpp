@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "host_engine_fixture.h"
 
 using ::testing::ElementsAre;
@@ -17,12 +19,33 @@ tally::point source(int matrix, int number) { return {matrix, tally::point::end:
 // order of revertive and tally shows.
 struct tally_recorder : host_listener {
     explicit tally_recorder(std::vector<std::string>& lines) : lines(lines) {}
+    void answered(const std::string& component) override { lines.push_back(component + " answered"); }
     void tallyChanged(const std::string& component, tally::state now, const tally_graph::reason* why) override {
         lines.push_back(component + " tally " + std::to_string(static_cast<int>(now)) +
                         (why ? " (" + reasonText(*why) + ")" : ""));
     }
     std::vector<std::string>& lines;
 };
+
+// A component's first route is told once, as it reaches the component:
+// what it shows from then on is a router's.
+TEST_F(HostEngine, TheFirstRouteIsToldOnce) {
+    tally_recorder told(trace);
+    engine->addListener(&told);
+    trace.clear();
+    send("p", "RR 1 1 1");
+    ASSERT_TRUE(engine->route(1, 1, 3, error));
+    ASSERT_TRUE(engine->route(1, 1, 4, error));
+    EXPECT_GE(std::count_if(trace.begin(), trace.end(),
+                            [](const std::string& line) { return line.find("revertive") != std::string::npos; }),
+              2)
+        << "more than one route reached it: " << testing::PrintToString(trace);
+    EXPECT_EQ(std::count(trace.begin(), trace.end(), "p answered"), 1) << testing::PrintToString(trace);
+    const auto first = std::find_if(trace.begin(), trace.end(),
+                                    [](const std::string& line) { return line.find("revertive") != std::string::npos; });
+    EXPECT_EQ(std::find(trace.begin(), trace.end(), "p answered") - first, 1) << testing::PrintToString(trace);
+    engine->removeListener(&told);
+}
 
 TEST_F(HostEngine, ARouteChangeMovesTheTallyAfterTheComponentHasTheRevertive) {
     tally_recorder tally(trace);

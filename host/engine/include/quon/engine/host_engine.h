@@ -105,9 +105,6 @@ public:
     // Destroys every component, in the order they were created.
     void destroyAll();
     bool exists(const std::string& name) const;
-    // Whether a router has told the component a route yet (a revertive
-    // reached it): until then what it shows is no router's answer.
-    bool answered(const std::string& name) const;
     // The router of the first destination the component watches ("RR");
     // nothing when it watches none.
     std::optional<int> watchedRouter(const std::string& name) const;
