@@ -270,8 +270,10 @@ http_response loginAnswer(const http_request& request, const request_context& co
         if (pair.compare(0, 6, "token=") == 0 && !percentDecoded(pair.substr(6), token)) token.clear();
         start = end + 1;
     }
-    const bool known = (!token.empty() && sameSecret(token, context.viewToken)) |
-                       (!token.empty() && !context.control.token.empty() && sameSecret(token, context.control.token));
+    // Both compared, whichever matches, so the time taken tells nothing of which token it was.
+    const bool viewer = !token.empty() && sameSecret(token, context.viewToken);
+    const bool controller = !token.empty() && !context.control.token.empty() && sameSecret(token, context.control.token);
+    const bool known = viewer || controller;
     if (!known) return tokenForm(request, true);
     http_response response = plainAnswer(request, http::status::see_other, "");
     response.set(http::field::location, "/");
@@ -378,7 +380,9 @@ http_response answerRequest(const http_request& request, const request_context& 
 
 bool mayView(const http_request& request, const std::string& viewToken, const std::string& controlToken) {
     if (viewToken.empty()) return true;
-    return brings(request, viewToken) | brings(request, controlToken);
+    const bool viewer = brings(request, viewToken);
+    const bool controller = brings(request, controlToken);
+    return viewer || controller;
 }
 
 http_response redirectToTls(const http_request& request, const std::string& ownAuthority) {
