@@ -346,10 +346,18 @@ TEST(QuonHostInstall, AnInstalledHostFindsItsModuleAndExamples) {
     EXPECT_TRUE(fs::is_regular_file(prefix.path() + "/lib/systemd/system/quon-host.service"));
 }
 
-TEST(QuonHostOptions, PrintsItsVersion) {
+TEST(QuonHostOptions, PrintsItsVersionAndTheUnicornItsWindowsModulesRunOn) {
     const program_result r = host({"--version"}).run();
     EXPECT_EQ(r.exitCode, 0);
+#if defined(QUON_WINDOWS_MODULES)
+    // The build's own Unicorn (lib/quon-host) where it has one, else the system's.
+    const bool own = fs::exists(BINARY_DIR "/lib/quon-host/libunicorn.so.2");
+    EXPECT_THAT(r.out, ::testing::MatchesRegex("quon-host [0-9]+\\.[0-9]+\\.[0-9]+(\\.[0-9]+)?\n"
+                                               "Windows modules: Unicorn 2\\.[1-9][0-9]*\\.[0-9]+ \\(.*\\)\n"));
+    if (own) EXPECT_THAT(r.out, HasSubstr("/lib/quon-host/libunicorn.so.2)\n"));
+#else
     EXPECT_THAT(r.out, ::testing::MatchesRegex("quon-host [0-9]+\\.[0-9]+\\.[0-9]+(\\.[0-9]+)?\n"));
+#endif
 }
 
 TEST(QuonHostOptions, HttpTakesANameResolvedOnceAtStart) {

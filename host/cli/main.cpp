@@ -77,7 +77,12 @@ bool readSeed(const std::string& text, uint64_t& out, std::string& error) {
 int main(int argc, char** argv) {
     CLI::App app("quon-host: a panel host for script components", "quon-host");
     app.footer(footer);
+#if defined(QUON_HAVE_WINDOWS_MODULES)
+    app.set_version_flag("--version",
+                         [] { return "quon-host " QUON_VERSION "\nWindows modules: " + windowsModulesRuntime(); });
+#else
     app.set_version_flag("--version", "quon-host " QUON_VERSION);
+#endif
     app.allow_extras();
     app.require_subcommand(0, 1);
 

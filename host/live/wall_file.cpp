@@ -17,7 +17,6 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "quon/common/duration.h"
 #include "quon/common/paths.h"
 #include "quon/common/text.h"
 #include "wall_quick.h"
@@ -141,13 +140,7 @@ void readPage(const toml::table& table, wall_page_settings& out, const std::stri
             if (const auto v = integerAt(node, name, 1, 100000, path, errors))
                 out.limits.requestsPerSecond = static_cast<unsigned>(*v);
         } else if (name == "header_timeout") {
-            const auto text = textAt(node, name, path, errors);
-            std::chrono::milliseconds timeout{};
-            if (text && (!parseDuration(*text, timeout) || timeout.count() == 0))
-                errors.push_back(where(path, node.source()) + "`header_timeout` = \"" + *text +
-                                 "\" is not a duration above zero (\"500ms\", \"5s\", \"1m\")");
-            else if (text)
-                out.limits.headerTimeout = timeout;
+            if (const auto timeout = durationAt(node, name, true, path, errors)) out.limits.headerTimeout = *timeout;
         } else {
             errors.push_back(where(path, key.source()) + "unknown key `" + name +
                              "` in [page] (names, view_token, certificate, key, plain_http, connections, "

@@ -6,7 +6,6 @@
 #include <set>
 #include <tuple>
 
-#include "quon/common/duration.h"
 #include "quon/common/endpoint.h"
 #include "quon/screens/screen_protocol.h"
 #include "quon/screens/tsl31/tsl31_protocol.h"
@@ -169,13 +168,7 @@ void readInput(const toml::table& t, std::vector<tally_input_config>& out, std::
         } else if (k == "listen") {
             listening = readListen(node, input, path, errors);
         } else if (k == "timeout") {
-            const auto text = textAt(node, k, path, errors);
-            std::chrono::milliseconds timeout{};
-            if (text && (!parseDuration(*text, timeout) || timeout.count() == 0))
-                errors.push_back(where(path, node.source()) + "`timeout` = \"" + *text +
-                                 "\" is not a duration above zero (\"500ms\", \"3s\", \"1m\")");
-            else if (text)
-                input.timeout = timeout;
+            if (const auto timeout = durationAt(node, k, true, path, errors)) input.timeout = *timeout;
         } else if (k == "on_loss") {
             const auto text = textAt(node, k, path, errors);
             if (text && *text != "hold" && *text != "clear")

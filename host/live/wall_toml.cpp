@@ -1,5 +1,7 @@
 #include "wall_toml.h"
 
+#include "quon/common/duration.h"
+
 namespace quon {
 
 std::string where(const std::string& path, const toml::source_region& region) {
@@ -29,6 +31,19 @@ std::optional<bool> booleanAt(const toml::node& node, const std::string& key, co
                               std::vector<std::string>& errors) {
     const std::optional<bool> value = node.value_exact<bool>();
     if (!value) errors.push_back(where(path, node.source()) + "`" + key + "` takes true or false");
+    return value;
+}
+
+std::optional<std::chrono::milliseconds> durationAt(const toml::node& node, const std::string& key, bool aboveZero,
+                                                    const std::string& path, std::vector<std::string>& errors) {
+    const std::optional<std::string> text = textAt(node, key, path, errors);
+    if (!text) return std::nullopt;
+    std::chrono::milliseconds value{};
+    if (!parseDuration(*text, value) || (aboveZero && value.count() == 0)) {
+        errors.push_back(where(path, node.source()) + "`" + key + "` = \"" + *text + "\" is not a duration" +
+                         (aboveZero ? " above zero" : "") + " (\"500ms\", \"5s\", \"1m\")");
+        return std::nullopt;
+    }
     return value;
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "quon/common/duration.h"
 #include "quon/screens/screen_protocol.h"
 #include "wall_toml.h"
 
@@ -140,10 +139,7 @@ bool readLostKey(const std::string& name, const toml::node& node, router_lost& l
     } else if (name == "lost_text") {
         if (const auto text = textAt(node, name, path, errors)) lost.text = *text;
     } else if (name == "lost_after") {
-        const auto text = textAt(node, name, path, errors);
-        if (text && !parseDuration(*text, lost.after))
-            errors.push_back(where(path, node.source()) + "`lost_after` = \"" + *text +
-                             "\" is not a duration (\"500ms\", \"10s\", \"2m\")");
+        if (const auto after = durationAt(node, name, false, path, errors)) lost.after = *after;
     } else {
         return false;
     }
@@ -174,10 +170,7 @@ void readUmdTable(const toml::table& table, umd_config& config, umd_defaults& de
             if (const auto screen = integerAt(node, name, 0, maxScreen(), path, errors))
                 defaults.screen = static_cast<uint16_t>(*screen);
         } else if (name == "refresh") {
-            if (const auto text = textAt(node, name, path, errors))
-                if (!parseDuration(*text, config.refresh))
-                    errors.push_back(where(path, node.source()) + "`refresh` = \"" + *text +
-                                     "\" is not a duration (\"500ms\", \"5s\", \"2m\")");
+            if (const auto refresh = durationAt(node, name, false, path, errors)) config.refresh = *refresh;
         } else if (name == "batch") {
             if (const auto value = booleanAt(node, name, path, errors)) config.batch = *value;
         } else if (name == "blank_on_exit") {

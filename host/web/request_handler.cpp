@@ -211,14 +211,19 @@ bool brings(const http_request& request, const std::string& token) {
     return found;
 }
 
+// Whether the request's Authorization is "Bearer " and the control token:
+// control is asked for by a program, never by the view cookie.
+bool bearsControl(const http_request& request, const std::string& controlToken) {
+    const auto authorization = request.find(http::field::authorization);
+    const std::string bearer = "Bearer ";
+    return !controlToken.empty() && authorization != request.end() &&
+           sameSecret(std::string(authorization->value()), bearer + controlToken);
+}
+
 // What the control log says the client was: "control" with the control
 // token, "view" with the view token, "no token" otherwise.
 std::string roleOf(const http_request& request, const request_context& context) {
-    const auto authorization = request.find(http::field::authorization);
-    const std::string bearer = "Bearer ";
-    if (!context.control.token.empty() && authorization != request.end() &&
-        sameSecret(std::string(authorization->value()), bearer + context.control.token))
-        return "control";
+    if (bearsControl(request, context.control.token)) return "control";
     if (brings(request, context.viewToken)) return "view";
     return "no token";
 }
@@ -330,10 +335,7 @@ http_response controlAnswer(const http_request& request, const request_context& 
     };
     if (control.token.empty()) return answer(http::status::forbidden, "control is off (the wall file's [control])\n");
     if (!sameOrigin(request)) return answer(http::status::forbidden, "another site's page may not control the wall\n");
-    const auto authorization = request.find(http::field::authorization);
-    const std::string bearer = "Bearer ";
-    if (authorization == request.end() || !sameSecret(std::string(authorization->value()), bearer + control.token))
-        return answer(http::status::unauthorized, "no or wrong token\n");
+    if (!bearsControl(request, control.token)) return answer(http::status::unauthorized, "no or wrong token\n");
     if (request.body().size() > max_control_bytes)
         return answer(http::status::payload_too_large,
                       "a control request is at most " + std::to_string(max_control_bytes) + " bytes\n");

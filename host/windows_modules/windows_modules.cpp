@@ -6,6 +6,7 @@
 #include <string>
 
 #include "quon/engine/module_cache.h"
+#include "quon/win32/machine.h"
 #include "windows_module.h"
 
 namespace quon {
@@ -45,5 +46,7 @@ private:
 void addWindowsModules(module_loaders& loaders) {
     loaders.push_back([] { return std::make_unique<windows_module_loader>(); });
 }
+
+std::string windowsModulesRuntime() { return win32::unicornInUse(); }
 
 }  // namespace quon

@@ -354,7 +354,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "tsl5+tcp://host:port or tsl31+udp://host:port: \"host/x\" is not a host name or address"},
         error_case{"to_not_a_string", "[umd]\nto = 5\n", "walls/wall.toml:2:6: `to` takes a text"},
         error_case{"refresh_without_unit", "[umd]\nrefresh = \"5\"\n",
-                   "walls/wall.toml:2:11: `refresh` = \"5\" is not a duration (\"500ms\", \"5s\", \"2m\")"},
+                   "walls/wall.toml:2:11: `refresh` = \"5\" is not a duration (\"500ms\", \"5s\", \"1m\")"},
         error_case{"screen_out_of_range", "[umd]\nscreen = 65535\n",
                    "walls/wall.toml:2:10: `screen` takes a whole number from 0 to 65534"},
         error_case{"batch_not_boolean", "[umd]\nbatch = \"yes\"\n",
@@ -382,7 +382,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "walls/wall.toml:2:11: `program` = \"left\" is not LAMP:COLOUR (a lamp left, text or right; a "
                    "colour red, green or amber), e.g. \"left:red\", or \"\" for none"},
         error_case{"lost_after_without_unit", "[umd]\nlost_after = \"10\"\n",
-                   "walls/wall.toml:2:14: `lost_after` = \"10\" is not a duration (\"500ms\", \"10s\", \"2m\")"},
+                   "walls/wall.toml:2:14: `lost_after` = \"10\" is not a duration (\"500ms\", \"5s\", \"1m\")"},
         error_case{"lost_text_missing",
                    kTo + "[[display]]\nname = \"a\"\numd = { index = 1, on_router_lost = \"text\" }\n",
                    "walls/wall.toml:5:37: `on_router_lost` = \"text\" needs `lost_text`, the text shown instead of "
@@ -482,7 +482,7 @@ INSTANTIATE_TEST_SUITE_P(
         error_case{"tally_in_without_listen", "[[tally_in]]\nname = \"m\"\n",
                    "walls/wall.toml:1:1: a [[tally_in]] needs `listen`, e.g. \"tsl5+udp://192.0.2.1:8910\""},
         error_case{"tally_in_bad_timeout", kIn + "timeout = \"3\"\n",
-                   "walls/wall.toml:4:11: `timeout` = \"3\" is not a duration above zero (\"500ms\", \"3s\", \"1m\")"},
+                   "walls/wall.toml:4:11: `timeout` = \"3\" is not a duration above zero (\"500ms\", \"5s\", \"1m\")"},
         error_case{"tally_in_bad_on_loss", kIn + "on_loss = \"dark\"\n",
                    "walls/wall.toml:4:11: `on_loss` = \"dark\" is not \"hold\" or \"clear\""},
         error_case{"tally_in_bad_colour", kIn + "program = \"blue\"\n",

@@ -45,6 +45,13 @@ for path in ./usr/bin/quon-host ./usr/lib/quon-host/Korvane.so ./usr/lib/quon-ho
   grep -qx -- "$path" <<<"$contents" || fail "the package has no $path"
 done
 if grep -q '^\./usr/lib/[^/]*\.so' <<<"$contents"; then fail "a library in the system's own folder /usr/lib"; fi
+# Where the build used a Unicorn of its own (the system's older than 2.1),
+# the package carries it beside the module, with its licence.
+if [ -n "$(ls "$build"/lib/quon-host/libunicorn.so.* 2>/dev/null)" ]; then
+  for path in ./usr/lib/quon-host/libunicorn.so.2 ./usr/share/doc/quon-host/unicorn/copyright; do
+    grep -qx -- "$path" <<<"$contents" || fail "the package has no $path (the build's own Unicorn)"
+  done
+fi
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "package: Depends: $depends"
 [ -n "$depends" ] || fail "the package depends on nothing (dpkg-shlibdeps found no libraries)"
@@ -58,6 +65,7 @@ cat >"$work/inside.sh" <<'INSIDE'
 set -eux
 echo "inside: $(. /etc/os-release; echo "$PRETTY_NAME")"
 quon-host --version
+quon-host --version | grep -E '^Windows modules: Unicorn 2\.([1-9]|[1-9][0-9])\.'
 # The module finds the string library in the host's own folder (what ldd
 # would show; ldd itself is in libc-dev-bin, which a plain root has not).
 /lib64/ld-linux-x86-64.so.2 --list /usr/lib/quon-host/Korvane.so | grep -F '=> /usr/lib/quon-host/libquon_string.so'

@@ -1,11 +1,14 @@
 #include "quon/win32/machine.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <unicorn/unicorn.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace quon::win32 {
 
@@ -26,12 +29,13 @@ constexpr uint32_t objects_bytes = 0x10000;
 // uc_NAME:
 #define QUON_UNICORN_CALLS(X) \
     X(open) X(close) X(hook_add) X(mem_map) X(mem_unmap) X(mem_protect) X(mem_read) X(mem_write) X(reg_read) \
-    X(reg_write) X(emu_start) X(emu_stop) X(strerror)
+    X(reg_write) X(emu_start) X(emu_stop) X(strerror) X(version)
 
 struct unicorn_library {
 #define QUON_UNICORN_MEMBER(name) decltype(&::uc_##name) name;
     QUON_UNICORN_CALLS(QUON_UNICORN_MEMBER)
 #undef QUON_UNICORN_MEMBER
+    std::string path;  // the file loaded
 };
 
 template <typename F>
@@ -40,15 +44,38 @@ void resolve(void* library, F& function, const char* name) {
     if (!function) throw machine_fault(std::string(QUON_UNICORN_LIBRARY " has no ") + name);
 }
 
+// The program's own Unicorn (a build's or a package's private copy, where
+// the system's is too old) wins over the system's, which is found by name.
+void* openUnicorn() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const std::filesystem::path own =
+            (program.parent_path() / QUON_UNICORN_FOLDER / QUON_UNICORN_LIBRARY).lexically_normal();
+        if (std::filesystem::exists(own, error))
+            if (void* handle = dlopen(own.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
+    }
+    return dlopen(QUON_UNICORN_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+}
+
 const unicorn_library& unicorn() {
     // Once; a failure (thrown) is tried again by the next machine.
     static const unicorn_library library = [] {
-        void* handle = dlopen(QUON_UNICORN_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        void* handle = openUnicorn();
         if (!handle) throw machine_fault(std::string("cannot load Unicorn: ") + dlerror());
         unicorn_library l{};
 #define QUON_UNICORN_RESOLVE(name) resolve(handle, l.name, "uc_" #name);
         QUON_UNICORN_CALLS(QUON_UNICORN_RESOLVE)
 #undef QUON_UNICORN_RESOLVE
+        const link_map* map = nullptr;
+        l.path = dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name ? map->l_name : QUON_UNICORN_LIBRARY;
+        const unsigned packed = l.version(nullptr, nullptr);
+        // Headers and library of another API (2.0's or a later major) would
+        // not agree on the calls: refused rather than run.
+        if ((packed >> 24) != UC_API_MAJOR || ((packed >> 16) & 0xFF) < UC_API_MINOR)
+            throw machine_fault("Unicorn " + std::to_string(packed >> 24) + "." + std::to_string((packed >> 16) & 0xFF) +
+                                " at " + l.path + "; this program needs " + std::to_string(UC_API_MAJOR) + "." +
+                                std::to_string(UC_API_MINOR) + " or a later " + std::to_string(UC_API_MAJOR) + ".x");
         return l;
     }();
     return library;
@@ -547,5 +574,16 @@ uint32_t machine::call(uint32_t address, std::initializer_list<uint32_t> args, c
 }
 
 void machine::resumeAt(uint32_t eip, uint32_t esp, uint32_t ebp) { throw resume_request{eip, esp, ebp}; }
+
+std::string unicornInUse() {
+    try {
+        const unicorn_library& u = unicorn();
+        const unsigned packed = u.version(nullptr, nullptr);
+        return "Unicorn " + std::to_string(packed >> 24) + "." + std::to_string((packed >> 16) & 0xFF) + "." +
+               std::to_string((packed >> 8) & 0xFF) + " (" + u.path + ")";
+    } catch (const machine_fault& fault) {
+        return fault.what();
+    }
+}
 
 }  // namespace quon::win32

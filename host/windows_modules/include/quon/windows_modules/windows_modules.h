@@ -9,6 +9,8 @@
 #ifndef QUON_WINDOWS_MODULES_WINDOWS_MODULES_H
 #define QUON_WINDOWS_MODULES_WINDOWS_MODULES_H
 
+#include <string>
+
 #include "quon/engine/module_loader.h"
 
 namespace quon {
@@ -18,6 +20,10 @@ namespace quon {
 // (module_fault): a broken module is loaded afresh when next asked for,
 // and its components keep the broken one until they are deleted.
 void addWindowsModules(module_loaders& loaders);
+
+// What the modules run on, for --version: "Unicorn 2.1.1 (PATH)", loading
+// it if no module has yet, or why it cannot be loaded.
+std::string windowsModulesRuntime();
 
 }  // namespace quon
 

@@ -74,6 +74,10 @@ private:
 
 using native_function = std::function<void(native_call&)>;
 
+// The Unicorn the machines run on, loaded if it is not yet: "Unicorn 2.1.1
+// (/usr/lib/quon-host/libunicorn.so.2)", or why it cannot be loaded.
+std::string unicornInUse();
+
 class machine {
 public:
     machine();
