@@ -297,6 +297,26 @@ TEST_F(ArchitectureDoc, EachWordNamesCodeThatExists) {
     }
 }
 
+TEST_F(ArchitectureDoc, TheListenerTableListsEveryEventOfTheEngine) {
+    const std::string header =
+        readText((source / "host/engine/include/quon/engine/host_listener.h").string());
+    std::string handlers;
+    for (const std::vector<std::string>& row : tableRows(document, "Handler")) handlers += row[0] + "\n";
+    ASSERT_FALSE(handlers.empty());
+    int events = 0;
+    for (size_t at = header.find("virtual "); at != std::string::npos; at = header.find("virtual ", at + 1)) {
+        const size_t open = header.find('(', at);
+        const size_t start = header.find_last_of(" ~", open) + 1;
+        const std::string name = header.substr(start, open - start);
+        if (header[start - 1] == '~' || name == "wantsTrace") continue;
+        ++events;
+        const bool listed = handlers.find("`" + name + "(") != std::string::npos ||
+                            handlers.find("`" + name + "`") != std::string::npos;
+        EXPECT_TRUE(listed) << name << " is not in the listener table";
+    }
+    EXPECT_GT(events, 10);
+}
+
 // The helpers above decide what the checks see; they are pinned down here
 // so that a check cannot pass by reading nothing.
 TEST(DocsTableReader, TakesFirstCellsOfTheTablesUnderAHeading) {

@@ -101,7 +101,7 @@ private:
     // and which component shows which.
     std::vector<std::unique_ptr<display_control>> controls_;
     std::unordered_map<std::string, const display_control*> named_;
-    const display_control default_;
+    const display_control default_{};
     std::vector<display_observer*> observers_;  // null: unsubscribed while told
     int telling_ = 0;                           // depth of tellEach
     // The display the last event was of: the engine's events come in runs
