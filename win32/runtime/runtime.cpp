@@ -155,6 +155,41 @@ void process::runtime::addCRuntime() {
         c.cpu().write(c.arg(0), bytes.data(), bytes.size());
         c.result = c.arg(0);
     });
+    // The string library copies a few dozen bytes at a time, 25 copies a
+    // revertive, where a trap into native code costs several times the
+    // copy: up to 256 bytes are copied as emulated code, more natively.
+    // ESI and EDI wait in EDX and EAX (a routine pushes nothing); a
+    // destination inside the source's bytes is copied from the end, as
+    // memmove does, like the native copy.
+    addCode(crt, "memcpy", {
+        0x8B, 0x4C, 0x24, 0x0C,              // mov ecx, [esp+12]
+        0x81, 0xF9, 0x00, 0x01, 0x00, 0x00,  // cmp ecx, 256
+        0x77, 0x3A,                          // ja long
+        0x89, 0xF8,                          // mov eax, edi
+        0x89, 0xF2,                          // mov edx, esi
+        0x8B, 0x7C, 0x24, 0x04,              // mov edi, [esp+4]
+        0x8B, 0x74, 0x24, 0x08,              // mov esi, [esp+8]
+        0x29, 0xF7,                          // sub edi, esi
+        0x39, 0xCF,                          // cmp edi, ecx
+        0x8D, 0x3C, 0x37,                    // lea edi, [edi+esi]
+        0x72, 0x17,                          // jb backward
+        0xC1, 0xE9, 0x02,                    // shr ecx, 2
+        0xF3, 0xA5,                          // rep movsd
+        0x8B, 0x4C, 0x24, 0x0C,              // mov ecx, [esp+12]
+        0x83, 0xE1, 0x03,                    // and ecx, 3
+        0xF3, 0xA4,                          // rep movsb
+        0x89, 0xC7,                          // done: mov edi, eax
+        0x89, 0xD6,                          // mov esi, edx
+        0x8B, 0x44, 0x24, 0x04,              // mov eax, [esp+4]
+        0xC3,                                // ret
+        0x8D, 0x74, 0x0E, 0xFF,              // backward: lea esi, [esi+ecx-1]
+        0x8D, 0x7C, 0x0F, 0xFF,              // lea edi, [edi+ecx-1]
+        0xFD,                                // std
+        0xF3, 0xA4,                          // rep movsb
+        0xFC,                                // cld
+        0xEB, 0xE9,                          // jmp done
+        0xE9, 0x00, 0x00, 0x00, 0x00,        // long: jmp to the native memcpy
+    });
     add(crt, "memset", 0, [](native_call& c) {
         block bytes(c.arg(2));
         std::memset(bytes.data(), static_cast<uint8_t>(c.arg(1)), bytes.size());
