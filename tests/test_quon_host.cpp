@@ -354,7 +354,9 @@ TEST(QuonHostOptions, PrintsItsVersionAndTheUnicornItsWindowsModulesRunOn) {
     const bool own = fs::exists(BINARY_DIR "/lib/quon-host/libunicorn.so.2");
     EXPECT_THAT(r.out, ::testing::MatchesRegex("quon-host [0-9]+\\.[0-9]+\\.[0-9]+(\\.[0-9]+)?\n"
                                                "Windows modules: Unicorn 2\\.[1-9][0-9]*\\.[0-9]+ \\(.*\\)\n"));
-    if (own) EXPECT_THAT(r.out, HasSubstr("/lib/quon-host/libunicorn.so.2)\n"));
+    if (own) {
+        EXPECT_THAT(r.out, HasSubstr("/lib/quon-host/libunicorn.so.2)\n"));
+    }
 #else
     EXPECT_THAT(r.out, ::testing::MatchesRegex("quon-host [0-9]+\\.[0-9]+\\.[0-9]+(\\.[0-9]+)?\n"));
 #endif
