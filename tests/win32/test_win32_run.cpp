@@ -154,6 +154,16 @@ INSTANTIATE_TEST_SUITE_P(
                      });
                  },
                  19, {}, ""},
+        run_case{"StrlenOfAnUnalignedText",  // counted a byte at a time up to a word's start, then by words
+                 [] {
+                     return program([](pe_builder& b) {
+                         b.slot("msvcrt.dll", "strlen");
+                         b.slot("msvcrt.dll", "exit");
+                         b.pushAddress(text(b, 0x101, "eleven long")).callImport("msvcrt.dll", "strlen").addEsp(4);
+                         b.bytes({0x50}).callImport("msvcrt.dll", "exit");  // push eax
+                     });
+                 },
+                 11, {}, ""},
         run_case{"StrlenOfALongText",  // past what the emulated loop counts before it leaves the rest natively
                  [] {
                      return program([](pe_builder& b) {
@@ -166,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
                  44, {}, ""},
         run_case{"StrlenOfANullPointer",
                  [] { return program([](pe_builder& b) { b.push(0).callImport("msvcrt.dll", "strlen"); }); }, faulted,
-                 {"msvcrt.dll!strlen, called from 0x0040100B (prog.exe+0x100B): read of unmapped memory (1 bytes) at "
+                 {"msvcrt.dll!strlen, called from 0x0040100B (prog.exe+0x100B): read of unmapped memory (4 bytes) at "
                   "0x00000000 (a null pointer)"},
                  ""},
         run_case{"MemcpyCopiesAsMemmoveAndKeepsTheCallersRegisters",

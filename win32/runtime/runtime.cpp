@@ -191,9 +191,7 @@ void process::runtime::addCRuntime() {
         0xE9, 0x00, 0x00, 0x00, 0x00,        // long: jmp to the native memcpy
     });
     add(crt, "memset", 0, [](native_call& c) {
-        block bytes(c.arg(2));
-        std::memset(bytes.data(), static_cast<uint8_t>(c.arg(1)), bytes.size());
-        c.cpu().write(c.arg(0), bytes.data(), bytes.size());
+        c.cpu().fill(c.arg(0), static_cast<uint8_t>(c.arg(1)), c.arg(2));
         c.result = c.arg(0);
     });
     add(crt, "memchr", 0, [](native_call& c) {
@@ -212,19 +210,33 @@ void process::runtime::addCRuntime() {
     add(crt, "strlen", 0, [](native_call& c) { c.result = static_cast<uint32_t>(c.cpu().readString(c.arg(0)).size()); });
     // Called many times a message with short texts, where its trap into
     // native code would cost several times its loop: the first 256 bytes
-    // are counted as emulated code, a longer text natively (a loop over a
-    // MiB of text would cost far more than the trap).
+    // are counted as emulated code, four at a time once aligned (an aligned
+    // word never reaches into the next page), a longer text natively (a
+    // loop over a MiB of text would cost far more than the trap).
     addCode(crt, "strlen", {
-        0x8B, 0x4C, 0x24, 0x04,              // mov ecx, [esp+4]
-        0x89, 0xC8,                          // mov eax, ecx
-        0x8D, 0x91, 0x00, 0x01, 0x00, 0x00,  // lea edx, [ecx+256]
-        0x80, 0x38, 0x00,                    // next: cmp byte [eax], 0
-        0x74, 0x07,                          // je end
+        0x8B, 0x44, 0x24, 0x04,              // mov eax, [esp+4]
+        0xA8, 0x03,                          // align: test al, 3
+        0x74, 0x08,                          // jz words
+        0x80, 0x38, 0x00,                    // cmp byte [eax], 0
+        0x74, 0x32,                          // je end
         0x40,                                // inc eax
-        0x39, 0xD0,                          // cmp eax, edx
-        0x75, 0xF6,                          // jne next
-        0xEB, 0x03,                          // jmp long
-        0x29, 0xC8,                          // end: sub eax, ecx
+        0xEB, 0xF4,                          // jmp align
+        0x8B, 0x08,                          // words: mov ecx, [eax]
+        0x8D, 0x91, 0xFF, 0xFE, 0xFE, 0xFE,  // lea edx, [ecx-0x01010101]
+        0xF7, 0xD1,                          // not ecx
+        0x21, 0xCA,                          // and edx, ecx
+        0x81, 0xE2, 0x80, 0x80, 0x80, 0x80,  // and edx, 0x80808080: a zero byte's top bit
+        0x75, 0x13,                          // jnz found
+        0x83, 0xC0, 0x04,                    // add eax, 4
+        0x89, 0xC1,                          // mov ecx, eax
+        0x2B, 0x4C, 0x24, 0x04,              // sub ecx, [esp+4]
+        0x81, 0xF9, 0x00, 0x01, 0x00, 0x00,  // cmp ecx, 256
+        0x72, 0xDB,                          // jb words
+        0xEB, 0x0D,                          // jmp long
+        0x0F, 0xBC, 0xD2,                    // found: bsf edx, edx (the first zero byte's bit)
+        0xC1, 0xEA, 0x03,                    // shr edx, 3
+        0x01, 0xD0,                          // add eax, edx
+        0x2B, 0x44, 0x24, 0x04,              // end: sub eax, [esp+4]
         0xC3,                                // ret
         0xE9, 0x00, 0x00, 0x00, 0x00,        // long: jmp to the native strlen
     });
