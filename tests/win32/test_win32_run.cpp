@@ -199,10 +199,18 @@ INSTANTIATE_TEST_SUITE_P(
                          put(0);
                          copy(1, 5, 6);  // the source inside the destination
                          put(0);
+                         copy(0x50, 0, 3);
+                         put(0x50);
+                         copy(0x58, 2, 1);
+                         put(0x58);
+                         copy(0x58, 0, 0);
+                         put(0x58);
+                         copy(1, 0, 3);  // a few bytes, the destination inside the source
+                         put(0);
                          b.bytes({0x8D, 0x04, 0x3E, 0xC3});  // lea eax, [esi+edi]; ret
                      });
                  },
-                 12, {}, "0123456\n0120123456789ABCGHIJ\n0234567456789ABCGHIJ\n"},
+                 12, {}, "0123456\n0120123456789ABCGHIJ\n0234567456789ABCGHIJ\n023\n3\n3\n0023567456789ABCGHIJ\n"},
         run_case{"MemcpyOfALongBlock",  // past what the emulated copy takes before it leaves the rest natively
                  [] {
                      return program([](pe_builder& b) {
