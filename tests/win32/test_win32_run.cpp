@@ -154,6 +154,16 @@ INSTANTIATE_TEST_SUITE_P(
                      });
                  },
                  19, {}, ""},
+        run_case{"StrlenOfAnUnalignedText",  // counted a byte at a time up to a word's start, then by words
+                 [] {
+                     return program([](pe_builder& b) {
+                         b.slot("msvcrt.dll", "strlen");
+                         b.slot("msvcrt.dll", "exit");
+                         b.pushAddress(text(b, 0x101, "eleven long")).callImport("msvcrt.dll", "strlen").addEsp(4);
+                         b.bytes({0x50}).callImport("msvcrt.dll", "exit");  // push eax
+                     });
+                 },
+                 11, {}, ""},
         run_case{"StrlenOfALongText",  // past what the emulated loop counts before it leaves the rest natively
                  [] {
                      return program([](pe_builder& b) {
@@ -166,7 +176,61 @@ INSTANTIATE_TEST_SUITE_P(
                  44, {}, ""},
         run_case{"StrlenOfANullPointer",
                  [] { return program([](pe_builder& b) { b.push(0).callImport("msvcrt.dll", "strlen"); }); }, faulted,
-                 {"msvcrt.dll!strlen, called from 0x0040100B (prog.exe+0x100B): read of unmapped memory (1 bytes) at "
+                 {"msvcrt.dll!strlen, called from 0x0040100B (prog.exe+0x100B): read of unmapped memory (4 bytes) at "
+                  "0x00000000 (a null pointer)"},
+                 ""},
+        run_case{"MemcpyCopiesAsMemmoveAndKeepsTheCallersRegisters",
+                 [] {
+                     return program([](pe_builder& b) {
+                         b.slot("msvcrt.dll", "memcpy");
+                         b.slot("msvcrt.dll", "puts");
+                         text(b, 0, "0123456789ABCDEFGHIJ");
+                         auto copy = [&b](uint32_t to, uint32_t from, uint32_t count) {
+                             b.push(count).pushAddress(b.dataAddress(from)).pushAddress(b.dataAddress(to));
+                             b.callImport("msvcrt.dll", "memcpy").addEsp(12);
+                         };
+                         auto put = [&b](uint32_t at) {
+                             b.pushAddress(b.dataAddress(at)).callImport("msvcrt.dll", "puts").addEsp(4);
+                         };
+                         b.bytes({0xBE, 0x05, 0x00, 0x00, 0x00, 0xBF, 0x07, 0x00, 0x00, 0x00});  // mov esi, 5; mov edi, 7
+                         copy(0x40, 0, 7);
+                         put(0x40);
+                         copy(3, 0, 13);  // the destination inside the source
+                         put(0);
+                         copy(1, 5, 6);  // the source inside the destination
+                         put(0);
+                         copy(0x50, 0, 3);
+                         put(0x50);
+                         copy(0x58, 2, 1);
+                         put(0x58);
+                         copy(0x58, 0, 0);
+                         put(0x58);
+                         copy(1, 0, 3);  // a few bytes, the destination inside the source
+                         put(0);
+                         b.bytes({0x8D, 0x04, 0x3E, 0xC3});  // lea eax, [esi+edi]; ret
+                     });
+                 },
+                 12, {}, "0123456\n0120123456789ABCGHIJ\n0234567456789ABCGHIJ\n023\n3\n3\n0023567456789ABCGHIJ\n"},
+        run_case{"MemcpyOfALongBlock",  // past what the emulated copy takes before it leaves the rest natively
+                 [] {
+                     return program([](pe_builder& b) {
+                         b.slot("msvcrt.dll", "memcpy");
+                         b.slot("msvcrt.dll", "puts");
+                         b.push(301).pushAddress(text(b, 0, std::string(300, 'y'))).pushAddress(b.dataAddress(0x200));
+                         b.callImport("msvcrt.dll", "memcpy").addEsp(12);
+                         b.pushAddress(b.dataAddress(0x200)).callImport("msvcrt.dll", "puts").addEsp(4);
+                         b.bytes({0x31, 0xC0, 0xC3});  // return 0
+                     });
+                 },
+                 0, {}, std::string(300, 'y') + "\n"},
+        run_case{"MemcpyToANullPointer",
+                 [] {
+                     return program([](pe_builder& b) {
+                         b.push(4).pushAddress(b.dataAddress(0)).push(0).callImport("msvcrt.dll", "memcpy");
+                     });
+                 },
+                 faulted,
+                 {"msvcrt.dll!memcpy, called from 0x00401015 (prog.exe+0x1015): write to unmapped memory (4 bytes) at "
                   "0x00000000 (a null pointer)"},
                  ""},
         run_case{"DoubleFree",

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <link.h>
+#include <sys/mman.h>
 #include <unicorn/unicorn.h>
 #include <unistd.h>
 
@@ -28,8 +29,8 @@ constexpr uint32_t objects_bytes = 0x10000;
 // whose commands mostly run no Windows code. The functions used, each
 // uc_NAME:
 #define QUON_UNICORN_CALLS(X) \
-    X(open) X(close) X(hook_add) X(mem_map) X(mem_unmap) X(mem_protect) X(mem_read) X(mem_write) X(reg_read) \
-    X(reg_write) X(emu_start) X(emu_stop) X(strerror) X(version)
+    X(open) X(close) X(hook_add) X(mem_map_ptr) X(mem_unmap) X(mem_protect) X(mem_read) X(mem_write) X(reg_read) \
+    X(reg_write) X(reg_read_batch) X(reg_write_batch) X(emu_start) X(emu_stop) X(strerror) X(version)
 
 struct unicorn_library {
 #define QUON_UNICORN_MEMBER(name) decltype(&::uc_##name) name;
@@ -212,8 +213,7 @@ uint32_t native_call::word(int index) const {
     if (!read_) {
         // The words may run past the stack's top into memory that is not
         // mapped: then each is read alone, and a bad one faults as itself.
-        if (unicorn().mem_read(machine_.uc_, esp_, words_, sizeof words_) != UC_ERR_OK)
-            return machine_.read32(esp_ + 4 * static_cast<uint32_t>(index));
+        if (!machine_.tryRead(esp_, words_, sizeof words_)) return machine_.read32(esp_ + 4 * static_cast<uint32_t>(index));
         read_ = true;
     }
     return words_[index];
@@ -243,14 +243,20 @@ void machine::setUp() {
     write(stubs_, traps.data(), traps.size());
     protect(stubs_, stub_bytes + routine_bytes, readable | executable);
     natives_.push_back(native_entry{"the stop address", 0, nullptr, false});
+    // Data is not executable, as on Windows; and its pages are written
+    // directly (hostBytes).
     objects_ = reserve(objects_bytes, "native objects");
+    protect(objects_, objects_bytes, readable | writable);
 
     // Below the stack an unmapped guard, so that an overflow faults there.
     const uint32_t stack = reserve(stack_size + granularity, "the stack");
     unicorn().mem_unmap(uc_, stack, granularity);
+    regions_[stack].unmapped = granularity;
     stackLimit_ = stack + granularity;
     stackTop_ = stackLimit_ + stack_size;
+    protect(stackLimit_, stack_size, readable | writable);
     teb_ = reserve(0x2000, "the thread block");
+    protect(teb_, 0x2000, readable | writable);
     peb_ = teb_ + 0x1000;
     write32(teb_ + 0x00, 0xFFFFFFFF);  // no exception handler yet
     write32(teb_ + 0x04, stackTop_);
@@ -263,7 +269,10 @@ void machine::setUp() {
     set(reg::esp, stackTop_ - 16);
 }
 
-machine::~machine() { unicorn().close(uc_); }
+machine::~machine() {
+    unicorn().close(uc_);
+    for (const auto& [base, r] : regions_) munmap(r.host, r.size);
+}
 
 void machine::setUpSegments() {
     const uint32_t table = reserve(0x1000, "the descriptor table");
@@ -274,6 +283,7 @@ void machine::setUpSegments() {
         descriptor(teb_, 0xFFF, 0x92, 0x4),  // 0x18: FS, the thread block
     };
     write(table, entries, sizeof entries);
+    protect(table, 0x1000, readable | writable);
     uc_x86_mmr gdtr{0, table, sizeof entries - 1, 0};
     unicorn().reg_write(uc_, UC_X86_REG_GDTR, &gdtr);
     const struct {
@@ -314,15 +324,25 @@ uint32_t machine::reserve(uint32_t size, const std::string& name, uint32_t prefe
         if (!isFree(candidate, rounded)) return 0;
         base = candidate;
     }
-    if (unicorn().mem_map(uc_, base, rounded, UC_PROT_ALL) != UC_ERR_OK) return 0;
-    regions_[base] = region{rounded, name};
+    // Pages are backed when first touched, as Unicorn's own memory is.
+    void* host = mmap(nullptr, rounded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (host == MAP_FAILED) return 0;
+    if (unicorn().mem_map_ptr(uc_, base, rounded, UC_PROT_ALL, host) != UC_ERR_OK) {
+        munmap(host, rounded);
+        return 0;
+    }
+    regions_[base] = region{base, rounded, name, static_cast<uint8_t*>(host), 0, std::vector<bool>(rounded / 0x1000, true),
+                            rounded / 0x1000};
     return base;
 }
 
 void machine::release(uint32_t base) {
     auto found = regions_.find(base);
     if (found == regions_.end()) return;
-    unicorn().mem_unmap(uc_, base, found->second.size);
+    const region& r = found->second;
+    unicorn().mem_unmap(uc_, base + r.unmapped, r.size - r.unmapped);
+    munmap(r.host, r.size);
+    if (lastRegion_ == &r) lastRegion_ = nullptr;
     regions_.erase(found);
 }
 
@@ -334,20 +354,75 @@ void machine::protect(uint32_t address, uint32_t size, uint32_t access) {
     const uint32_t start = address & ~0xFFFu;
     const uint32_t end = (address + size + 0xFFF) & ~0xFFFu;
     unicorn().mem_protect(uc_, start, end - start, perms);
+    const bool code = (access & executable) != 0;
+    for (uint32_t page = start; page < end;) {
+        auto next = regions_.upper_bound(page);
+        if (next == regions_.begin() || page - std::prev(next)->first >= std::prev(next)->second.size) {
+            page = next == regions_.end() ? end : next->first;
+            continue;
+        }
+        region& r = std::prev(next)->second;
+        for (; page < end && page - r.base < r.size; page += 0x1000) {
+            const uint32_t index = (page - r.base) / 0x1000;
+            if (r.executable[index] != code) r.executablePages += code ? 1 : -1;
+            r.executable[index] = code;
+        }
+    }
+}
+
+uint8_t* machine::hostBytes(uint32_t address, std::size_t size, bool write) const {
+    const region* r = lastRegion_;
+    if (!r || address - r->base >= r->size) {
+        auto next = regions_.upper_bound(address);
+        if (next == regions_.begin()) return nullptr;
+        r = &std::prev(next)->second;
+        if (address - r->base >= r->size) return nullptr;
+        lastRegion_ = r;
+    }
+    const uint32_t offset = address - r->base;
+    if (offset < r->unmapped || size > r->size - offset) return nullptr;
+    if (write && r->executablePages)
+        for (uint32_t page = offset / 0x1000; page <= (offset + size - 1) / 0x1000; ++page)
+            if (r->executable[page]) return nullptr;
+    return r->host + offset;
+}
+
+bool machine::tryRead(uint32_t address, void* out, std::size_t size) const {
+    if (const uint8_t* bytes = hostBytes(address, size, false)) {
+        std::memcpy(out, bytes, size);
+        return true;
+    }
+    return unicorn().mem_read(uc_, address, out, size) == UC_ERR_OK;
 }
 
 void machine::read(uint32_t address, void* out, std::size_t size) const {
     if (size == 0) return;
-    if (unicorn().mem_read(uc_, address, out, size) != UC_ERR_OK)
+    if (!tryRead(address, out, size))
         throw machine_fault("read of " + std::to_string(size) + " bytes at " + hex(address) + " (" + describe(address) +
                             "): not mapped");
 }
 
 void machine::write(uint32_t address, const void* bytes, std::size_t size) {
     if (size == 0) return;
+    if (uint8_t* host = hostBytes(address, size, true)) {
+        std::memcpy(host, bytes, size);
+        return;
+    }
     if (unicorn().mem_write(uc_, address, bytes, size) != UC_ERR_OK)
         throw machine_fault("write of " + std::to_string(size) + " bytes at " + hex(address) + " (" +
                             describe(address) + "): not mapped");
+}
+
+void machine::fill(uint32_t address, uint8_t value, std::size_t size) {
+    if (size == 0) return;
+    if (uint8_t* host = hostBytes(address, size, true)) {
+        std::memset(host, value, size);
+        return;
+    }
+    uint8_t bytes[4096];
+    std::memset(bytes, value, std::min(size, sizeof bytes));
+    for (std::size_t done = 0; done < size; done += sizeof bytes)
+        write(address + static_cast<uint32_t>(done), bytes, std::min(size - done, sizeof bytes));
 }
 
 uint32_t machine::read32(uint32_t address) const {
@@ -363,6 +438,13 @@ void machine::write32(uint32_t address, uint32_t value) {
 }
 
 std::string machine::readString(uint32_t address, std::size_t limit) const {
+    if (const uint8_t* bytes = hostBytes(address, 1, false)) {
+        // The rest of the region, at most: a text running past it is read
+        // through Unicorn below, which names where it stops.
+        const std::size_t room = std::min<std::size_t>(limit, lastRegion_->size - (address - lastRegion_->base));
+        if (const void* end = std::memchr(bytes, 0, room))
+            return std::string(reinterpret_cast<const char*>(bytes), static_cast<const uint8_t*>(end) - bytes);
+    }
     std::string text;
     char chunk[256];
     while (text.size() < limit) {
@@ -502,8 +584,9 @@ void machine::runLeaf(uint32_t index) {
     try {
         native_call call(*this, esp);
         entry.function(call);
-        set(reg::eax, call.result);
-        set(reg::edx, call.resultHigh);
+        int results[] = {UC_X86_REG_EAX, UC_X86_REG_EDX};
+        void* values[] = {&call.result, &call.resultHigh};
+        unicorn().reg_write_batch(uc_, results, values, 2);
     } catch (const program_exit& exit) {
         stop_->what = stop_cause::exit;
         stop_->exitCode = exit.code;
@@ -548,18 +631,40 @@ void machine::run(uint32_t entryEsp) {
 uint32_t machine::call(uint32_t address, std::initializer_list<uint32_t> args, convention how, uint32_t self,
                        uint32_t ebp) {
     if (!broken_.empty()) throw machine_fault(broken_);
-    const reg saved[] = {reg::ebx, reg::ecx, reg::edx, reg::esi, reg::edi, reg::ebp, reg::esp, reg::eip};
-    uint32_t values[std::size(saved)];
-    for (size_t i = 0; i < std::size(saved); ++i) values[i] = get(saved[i]);
+    // The registers in one call each way: a call of Unicorn's costs more
+    // than the register.
+    int saved[] = {UC_X86_REG_EBX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_ESI,
+                   UC_X86_REG_EDI, UC_X86_REG_EBP, UC_X86_REG_ESP, UC_X86_REG_EIP};
+    constexpr int count = static_cast<int>(std::size(saved));
+    uint32_t values[count];
+    void* places[count];
+    for (int i = 0; i < count; ++i) places[i] = &values[i];
+    unicorn().reg_read_batch(uc_, saved, places, count);
     const uint32_t entryEsp = values[6];
-    uint32_t esp = entryEsp;
-    const std::vector<uint32_t> list(args);
-    for (auto it = list.rbegin(); it != list.rend(); ++it) write32(esp -= 4, *it);
-    write32(esp -= 4, stubs_);
-    set(reg::esp, esp);
-    if (how == convention::thiscall_call) set(reg::ecx, self);
-    if (ebp) set(reg::ebp, ebp);
-    set(reg::eip, address);
+    // The return address (the stop address) and the arguments, in one write
+    // (the words as the host holds them: both are little-endian).
+    uint32_t small[8];
+    std::vector<uint32_t> large;
+    if (args.size() >= std::size(small)) large.resize(args.size() + 1);
+    uint32_t* frame = large.empty() ? small : large.data();
+    frame[0] = stubs_;
+    std::copy(args.begin(), args.end(), frame + 1);
+    const uint32_t size = static_cast<uint32_t>(args.size() + 1) * 4;
+    const uint32_t esp = entryEsp - size;
+    write(esp, frame, size);
+    int entry[4] = {UC_X86_REG_ESP, UC_X86_REG_EIP};
+    uint32_t entryValues[4] = {esp, address};
+    int entryCount = 2;
+    if (how == convention::thiscall_call) {
+        entry[entryCount] = UC_X86_REG_ECX;
+        entryValues[entryCount++] = self;
+    }
+    if (ebp) {
+        entry[entryCount] = UC_X86_REG_EBP;
+        entryValues[entryCount++] = ebp;
+    }
+    void* entryPlaces[4] = {&entryValues[0], &entryValues[1], &entryValues[2], &entryValues[3]};
+    unicorn().reg_write_batch(uc_, entry, entryPlaces, entryCount);
     run(entryEsp);
     const uint32_t result = get(reg::eax);
     const uint32_t expected = how == convention::cdecl_call ? esp + 4 : entryEsp;
@@ -569,7 +674,7 @@ uint32_t machine::call(uint32_t address, std::initializer_list<uint32_t> args, c
         fail("the function at " + hex(address) + " (" + describe(address) + ") returned with its stack off by " +
              std::to_string(static_cast<int32_t>(got - expected)) + " bytes: it was called with the wrong convention");
     }
-    for (size_t i = 0; i < std::size(saved); ++i) set(saved[i], values[i]);
+    unicorn().reg_write_batch(uc_, saved, places, count);
     return result;
 }
 

@@ -33,6 +33,8 @@ uint32_t heap::allocate(uint32_t size, uint32_t caller, bool runtime) {
             if (reserved_ + size > limit) return 0;
             const uint32_t base = cpu_.reserve(size, "the heap");
             if (!base) return 0;
+            // Data, as on Windows: written directly, not through Unicorn.
+            cpu_.protect(base, size, machine::readable | machine::writable);
             if (end_ > next_) spare_.emplace(end_ - next_, next_);
             reserved_ += size;
             next_ = base;
@@ -41,8 +43,7 @@ uint32_t heap::allocate(uint32_t size, uint32_t caller, bool runtime) {
         address = next_;
         next_ += need;
     }
-    std::vector<uint8_t> guardBytes(need - size, guard_byte);
-    cpu_.write(address + size, guardBytes.data(), guardBytes.size());
+    cpu_.fill(address + size, guard_byte, need - size);
     live_[address] = block{size, caller, serial_++, runtime};
     return address;
 }
@@ -52,9 +53,10 @@ void heap::fault(const std::string& what, uint32_t caller) const {
 }
 
 void heap::checkGuard(uint32_t address, const block& b, const char* when) const {
-    std::vector<uint8_t> bytes(span(b.size) - b.size);
-    cpu_.read(address + b.size, bytes.data(), bytes.size());
-    for (size_t i = 0; i < bytes.size(); ++i)
+    uint8_t bytes[guard + 7];
+    const uint32_t count = span(b.size) - b.size;
+    cpu_.read(address + b.size, bytes, count);
+    for (size_t i = 0; i < count; ++i)
         if (bytes[i] != guard_byte)
             throw machine_fault("heap: the block at " + hex(address) + " (" + std::to_string(b.size) +
                                 " bytes, allocated by the code at " + hex(b.caller) + " (" + cpu_.describe(b.caller) +
@@ -76,8 +78,7 @@ void heap::free(uint32_t address, uint32_t caller) {
     checkGuard(address, found->second, "when it was freed");
     const block b = found->second;
     live_.erase(found);
-    std::vector<uint8_t> poison(b.size, freed_byte);
-    cpu_.write(address, poison.data(), poison.size());
+    cpu_.fill(address, freed_byte, b.size);
     freed_[address] = b;
     quarantine_.push_back(address);
     if (quarantine_.size() > quarantined) {

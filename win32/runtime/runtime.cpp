@@ -155,10 +155,43 @@ void process::runtime::addCRuntime() {
         c.cpu().write(c.arg(0), bytes.data(), bytes.size());
         c.result = c.arg(0);
     });
+    // The string library copies a few dozen bytes at a time, 25 copies a
+    // revertive, where a trap into native code costs several times the
+    // copy: up to 256 bytes are copied as emulated code, more natively.
+    // ESI and EDI wait in EDX and EAX (a routine pushes nothing); a
+    // destination inside the source's bytes is copied from the end, as
+    // memmove does, like the native copy.
+    addCode(crt, "memcpy", {
+        0x8B, 0x4C, 0x24, 0x0C,              // mov ecx, [esp+12]
+        0x81, 0xF9, 0x00, 0x01, 0x00, 0x00,  // cmp ecx, 256
+        0x77, 0x3A,                          // ja long
+        0x89, 0xF8,                          // mov eax, edi
+        0x89, 0xF2,                          // mov edx, esi
+        0x8B, 0x7C, 0x24, 0x04,              // mov edi, [esp+4]
+        0x8B, 0x74, 0x24, 0x08,              // mov esi, [esp+8]
+        0x29, 0xF7,                          // sub edi, esi
+        0x39, 0xCF,                          // cmp edi, ecx
+        0x8D, 0x3C, 0x37,                    // lea edi, [edi+esi]
+        0x72, 0x17,                          // jb backward
+        0xC1, 0xE9, 0x02,                    // shr ecx, 2
+        0xF3, 0xA5,                          // rep movsd
+        0x8B, 0x4C, 0x24, 0x0C,              // mov ecx, [esp+12]
+        0x83, 0xE1, 0x03,                    // and ecx, 3
+        0xF3, 0xA4,                          // rep movsb
+        0x89, 0xC7,                          // done: mov edi, eax
+        0x89, 0xD6,                          // mov esi, edx
+        0x8B, 0x44, 0x24, 0x04,              // mov eax, [esp+4]
+        0xC3,                                // ret
+        0x8D, 0x74, 0x0E, 0xFF,              // backward: lea esi, [esi+ecx-1]
+        0x8D, 0x7C, 0x0F, 0xFF,              // lea edi, [edi+ecx-1]
+        0xFD,                                // std
+        0xF3, 0xA4,                          // rep movsb
+        0xFC,                                // cld
+        0xEB, 0xE9,                          // jmp done
+        0xE9, 0x00, 0x00, 0x00, 0x00,        // long: jmp to the native memcpy
+    });
     add(crt, "memset", 0, [](native_call& c) {
-        block bytes(c.arg(2));
-        std::memset(bytes.data(), static_cast<uint8_t>(c.arg(1)), bytes.size());
-        c.cpu().write(c.arg(0), bytes.data(), bytes.size());
+        c.cpu().fill(c.arg(0), static_cast<uint8_t>(c.arg(1)), c.arg(2));
         c.result = c.arg(0);
     });
     add(crt, "memchr", 0, [](native_call& c) {
@@ -177,19 +210,33 @@ void process::runtime::addCRuntime() {
     add(crt, "strlen", 0, [](native_call& c) { c.result = static_cast<uint32_t>(c.cpu().readString(c.arg(0)).size()); });
     // Called many times a message with short texts, where its trap into
     // native code would cost several times its loop: the first 256 bytes
-    // are counted as emulated code, a longer text natively (a loop over a
-    // MiB of text would cost far more than the trap).
+    // are counted as emulated code, four at a time once aligned (an aligned
+    // word never reaches into the next page), a longer text natively (a
+    // loop over a MiB of text would cost far more than the trap).
     addCode(crt, "strlen", {
-        0x8B, 0x4C, 0x24, 0x04,              // mov ecx, [esp+4]
-        0x89, 0xC8,                          // mov eax, ecx
-        0x8D, 0x91, 0x00, 0x01, 0x00, 0x00,  // lea edx, [ecx+256]
-        0x80, 0x38, 0x00,                    // next: cmp byte [eax], 0
-        0x74, 0x07,                          // je end
+        0x8B, 0x44, 0x24, 0x04,              // mov eax, [esp+4]
+        0xA8, 0x03,                          // align: test al, 3
+        0x74, 0x08,                          // jz words
+        0x80, 0x38, 0x00,                    // cmp byte [eax], 0
+        0x74, 0x32,                          // je end
         0x40,                                // inc eax
-        0x39, 0xD0,                          // cmp eax, edx
-        0x75, 0xF6,                          // jne next
-        0xEB, 0x03,                          // jmp long
-        0x29, 0xC8,                          // end: sub eax, ecx
+        0xEB, 0xF4,                          // jmp align
+        0x8B, 0x08,                          // words: mov ecx, [eax]
+        0x8D, 0x91, 0xFF, 0xFE, 0xFE, 0xFE,  // lea edx, [ecx-0x01010101]
+        0xF7, 0xD1,                          // not ecx
+        0x21, 0xCA,                          // and edx, ecx
+        0x81, 0xE2, 0x80, 0x80, 0x80, 0x80,  // and edx, 0x80808080: a zero byte's top bit
+        0x75, 0x13,                          // jnz found
+        0x83, 0xC0, 0x04,                    // add eax, 4
+        0x89, 0xC1,                          // mov ecx, eax
+        0x2B, 0x4C, 0x24, 0x04,              // sub ecx, [esp+4]
+        0x81, 0xF9, 0x00, 0x01, 0x00, 0x00,  // cmp ecx, 256
+        0x72, 0xDB,                          // jb words
+        0xEB, 0x0D,                          // jmp long
+        0x0F, 0xBC, 0xD2,                    // found: bsf edx, edx (the first zero byte's bit)
+        0xC1, 0xEA, 0x03,                    // shr edx, 3
+        0x01, 0xD0,                          // add eax, edx
+        0x2B, 0x44, 0x24, 0x04,              // end: sub eax, [esp+4]
         0xC3,                                // ret
         0xE9, 0x00, 0x00, 0x00, 0x00,        // long: jmp to the native strlen
     });

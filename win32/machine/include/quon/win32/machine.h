@@ -100,6 +100,7 @@ public:
     void write(uint32_t address, const void* bytes, std::size_t size);
     uint32_t read32(uint32_t address) const;
     void write32(uint32_t address, uint32_t value);
+    void fill(uint32_t address, uint8_t value, std::size_t size);  // memset's
     // A NUL-terminated text, at most `limit` bytes: longer is a fault. By
     // default as long as the largest block the heap gives (a host hands
     // components texts of a MiB and more).
@@ -158,8 +159,19 @@ public:
 
 private:
     struct region {
+        uint32_t base;
         uint32_t size;
         std::string name;
+        // The host memory Unicorn runs the region on, so that native code
+        // reads and writes it directly: each uc_mem_read or uc_mem_write
+        // costs some 600 host instructions. Its first `unmapped` bytes are
+        // not mapped in Unicorn (the stack's guard).
+        uint8_t* host;
+        uint32_t unmapped;
+        // A page that may hold translated code is written through Unicorn,
+        // which throws that code away.
+        std::vector<bool> executable;
+        uint32_t executablePages;
     };
     struct module_span {
         std::string name;
@@ -177,6 +189,11 @@ private:
 
     void setUp();
     void setUpSegments();
+    // The host bytes of [address, address + size) when one region's memory
+    // holds them all (for a write, on pages that hold no code); null
+    // otherwise, for Unicorn to do or to refuse.
+    uint8_t* hostBytes(uint32_t address, std::size_t size, bool write) const;
+    bool tryRead(uint32_t address, void* out, std::size_t size) const;
     void run(uint32_t entryEsp);
     [[noreturn]] void fail(const std::string& what);
     const std::pair<const uint32_t, std::string>* routineAt(uint32_t address) const;
@@ -187,6 +204,7 @@ private:
 
     uc_struct* uc_ = nullptr;
     std::map<uint32_t, region> regions_;
+    mutable const region* lastRegion_ = nullptr;  // the region hostBytes found last
     std::map<uint32_t, module_span> modules_;
     std::vector<native_entry> natives_;
     std::map<uint32_t, std::string> routines_;  // address -> name
