@@ -55,7 +55,7 @@ struct protocol_case {
     bool pushesLabels;  // SW-P-08 routers are asked for names, at connect and at each resync; Ember+ pushes renames
     // Ember+: which requests the fake provider acts on (fake_router --requests); null: every one.
     const char* requests = nullptr;
-    std::string device;  // lines of the device file's [Router] beyond those every test has
+    std::string device = "";  // lines of the device file's [Router] beyond those every test has
 };
 
 void PrintTo(const protocol_case& c, std::ostream* out) {
@@ -69,15 +69,19 @@ std::string caseName(const ::testing::TestParamInfo<protocol_case>& info) {
     return name;
 }
 
-class Serve : public ::testing::TestWithParam<protocol_case> {
+// A system of three instances and a wall of two displays, a and b, on a
+// fake router of the case's protocol, 16 by 16.
+class ServeTest : public ::testing::Test {
 protected:
+    explicit ServeTest(protocol_case c) : case_(std::move(c)) {}
+
     void SetUp() override {
         char pattern[] = "/tmp/quon-serve-test-XXXXXX";
         root = mkdtemp(pattern);
         program_run fake;
         fake.program = FAKE_ROUTER_PATH;
-        fake.arguments = {GetParam().protocol, "--sources", "16", "--destinations", "16"};
-        if (GetParam().requests) fake.arguments.insert(fake.arguments.end(), {"--requests", GetParam().requests});
+        fake.arguments = {case_.protocol, "--sources", "16", "--destinations", "16"};
+        if (case_.requests) fake.arguments.insert(fake.arguments.end(), {"--requests", case_.requests});
         router = std::make_unique<running_program>(fake);
         const std::optional<std::string> port = router->readLine();
         ASSERT_TRUE(port) << router->errors();
@@ -97,7 +101,7 @@ protected:
     // The fake router's device file, with `extra` lines in its [Router].
     void writeDevice(const std::string& extra) {
         std::ofstream(root + "/vx/main/config/system/dev_001.ini")
-            << "[Router]\nName=Fake\nProtocol=" << GetParam().protocol << "\nAddress=" << scheme_ << "127.0.0.1:" << port_
+            << "[Router]\nName=Fake\nProtocol=" << case_.protocol << "\nAddress=" << scheme_ << "127.0.0.1:" << port_
             << "\nRetryFirst=100\nRetryCap=500\nKeepAlive=200\nKeepAliveWait=3000\nSilence=3000\n"
             << extra << "[Database]\nDatabaseSize_0=16\nDatabaseSize_1=16\n";
     }
@@ -119,7 +123,7 @@ protected:
     std::unique_ptr<running_program> otherRouter(int size, std::string& port) {
         program_run fake;
         fake.program = FAKE_ROUTER_PATH;
-        fake.arguments = {GetParam().protocol, "--sources", std::to_string(size), "--destinations",
+        fake.arguments = {case_.protocol, "--sources", std::to_string(size), "--destinations",
                           std::to_string(size)};
         auto other = std::make_unique<running_program>(fake);
         port = other->readLine().value_or("");
@@ -135,10 +139,32 @@ protected:
         return errors.substr(at, errors.find('/', at) - at);
     }
 
+    protocol_case case_;
     std::string root;
     std::string scheme_;  // before Address='s host: "https://" for a router over TLS
     std::string port_;
     std::unique_ptr<running_program> router;
+};
+
+class Serve : public ServeTest, public ::testing::WithParamInterface<protocol_case> {
+protected:
+    Serve() : ServeTest(GetParam()) {}
+};
+
+// What serve does alike whatever the protocol (the keys read, tally, the
+// page, the display model, a module) is tested on one; what is one
+// protocol's own, on that one.
+class ServeVideohub : public ServeTest {
+protected:
+    ServeVideohub() : ServeTest({"videohub", true}) {}
+};
+class ServeSwp08 : public ServeTest {
+protected:
+    ServeSwp08() : ServeTest({"swp08", false}) {}
+};
+class ServeEmberplus : public ServeTest {
+protected:
+    ServeEmberplus() : ServeTest({"emberplus", true}) {}
 };
 
 TEST_P(Serve, ARouterThatGoesSilentIsLostAndFollowedAgainWhenItAnswers) {
@@ -153,8 +179,7 @@ TEST_P(Serve, ARouterThatGoesSilentIsLostAndFollowedAgainWhenItAnswers) {
     EXPECT_EQ(host->wait(), 0);
 }
 
-TEST_P(Serve, FindsAnEmberplusMatrixByItsIdentifiersAndRefusesABadPath) {
-    if (std::string(GetParam().protocol) != "emberplus") GTEST_SKIP() << "a matrix path is an Ember+ setting";
+TEST_F(ServeEmberplus, FindsAnEmberplusMatrixByItsIdentifiersAndRefusesABadPath) {
     writeDevice("Matrix=router/matrices/video\n");
     auto host = serve();
     ASSERT_TRUE(host->waitFor("b: [ Input 2 ]")) << host->output() << host->errors();
@@ -207,8 +232,7 @@ TEST_P(Serve, AReloadThatCannotWorkChangesNothing) {
     EXPECT_THAT(host->output(), Not(HasSubstr("z        <- parent")));
 }
 
-TEST_P(Serve, AMisspeltRouterKeyRefusesAReloadAndAStart) {
-    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "every protocol's keys are read alike";
+TEST_F(ServeVideohub, AMisspeltRouterKeyRefusesAReloadAndAStart) {
     const std::string said = "[Router] unknown key Adress; did you mean Address?";
     auto host = serve();
     ASSERT_TRUE(host->waitFor("b: [ Input 2 ]")) << host->output() << host->errors();
@@ -282,8 +306,7 @@ TEST_P(Serve, WarnsWhenTheRouterReportsAnotherSizeThanTheDeviceFile) {
                 HasSubstr("router 1: reports 20 destinations; the device file says 16 (DatabaseSize_1)"));
 }
 
-TEST_P(Serve, AsksAnSwp08RouterForNamesOfTheDeviceFilesLength) {
-    if (GetParam().pushesLabels) GTEST_SKIP() << "names of one length are an SW-P-08 setting";
+TEST_F(ServeSwp08, AsksAnSwp08RouterForNamesOfTheDeviceFilesLength) {
     writeDevice("NameLength=4\n");
     auto host = serve();
     ASSERT_TRUE(host->waitFor("a: [ Inpu ]")) << host->output() << host->errors();
@@ -298,8 +321,7 @@ TEST_P(Serve, AsksAnSwp08RouterForNamesOfTheDeviceFilesLength) {
     EXPECT_THAT(refused->errors(), HasSubstr("dev_001.ini:10: [Router] NameLength=9: 4, 8 or 12; router 1 left out"));
 }
 
-TEST_P(Serve, ReadsEveryDestinationOfARouterThatSendsItsNamesOneToAMessage) {
-    if (GetParam().pushesLabels) GTEST_SKIP() << "names in messages of any size are an SW-P-08 freedom";
+TEST_F(ServeSwp08, ReadsEveryDestinationOfARouterThatSendsItsNamesOneToAMessage) {
     program_run fake;
     fake.program = FAKE_ROUTER_PATH;
     fake.arguments = {"swp08", "--sources", "16", "--destinations", "16", "--names-per-message", "1"};
@@ -375,8 +397,7 @@ int tallyPort(running_program& host) {
     return at == std::string::npos ? 0 : std::stoi(out.substr(at + 32));
 }
 
-TEST_P(Serve, TallyLightsWhatShowsTheOnAirPictureThroughRoutesTiesAndReloads) {
-    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "tally follows every router alike";
+TEST_F(ServeVideohub, TallyLightsWhatShowsTheOnAirPictureThroughRoutesTiesAndReloads) {
     tsl5_screen screen;
     const std::string rest = "[umd]\nto = \"tsl5+udp://127.0.0.1:" + std::to_string(screen.port()) +
                              "\"\nrefresh = \"0s\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\numd = { index = 1 }\n"
@@ -536,8 +557,7 @@ int closedPort() {
     return ntohs(address.sin_port);
 }
 
-TEST_P(Serve, AQuietMixersTallyIsHeldWhileItShowsDown) {
-    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "tally follows every router alike";
+TEST_F(ServeVideohub, AQuietMixersTallyIsHeldWhileItShowsDown) {
     tsl5_screen screen;
     writeWall("[umd]\nto = \"tsl5+udp://127.0.0.1:" + std::to_string(screen.port()) +
               "\"\nrefresh = \"0s\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\numd = { index = 1 }\n"
@@ -583,8 +603,7 @@ struct held_port {
     std::string number() const { return std::to_string(socket.local_endpoint().port()); }
 };
 
-TEST_P(Serve, AReloadWhoseTallyInputCannotListenIsRefusedAndTheRunningInputGoesOn) {
-    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "tally follows every router alike";
+TEST_F(ServeVideohub, AReloadWhoseTallyInputCannotListenIsRefusedAndTheRunningInputGoesOn) {
     tsl5_screen screen;
     held_port taken;
     writeWall(mixerWall(screen.port(), "0"));
@@ -610,8 +629,7 @@ TEST_P(Serve, AReloadWhoseTallyInputCannotListenIsRefusedAndTheRunningInputGoesO
     EXPECT_EQ(host->wait(), 0);
 }
 
-TEST_P(Serve, ATallyInputWhosePortIsTakenIsDownUntilItCanListen) {
-    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "tally follows every router alike";
+TEST_F(ServeVideohub, ATallyInputWhosePortIsTakenIsDownUntilItCanListen) {
     tsl5_screen screen;
     auto taken = std::make_unique<held_port>();
     const std::string port = taken->number();
@@ -693,8 +711,7 @@ TEST_P(Serve, HealthzIsOkWhenNothingIsDown) {
 // A page of another site reaches this host through a name of its own
 // (DNS rebinding) and names it in Host: refused, unless the wall file
 // lists it, as it lists the names users type; a reload changes the list.
-TEST_P(Serve, ThePageAnswersToItsAddressesAndTheNamesTheWallFileLists) {
-    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "the page is the same on every protocol";
+TEST_F(ServeVideohub, ThePageAnswersToItsAddressesAndTheNamesTheWallFileLists) {
     const std::string display = "[[display]]\nname = \"a\"\ninstance = \"a\"\n";
     writeWall("[page]\nnames = [\"wall.studio.example\"]\n\n" + display);
     auto host = serve({"--http", "127.0.0.1:0"});
@@ -725,8 +742,7 @@ TEST_P(Serve, ThePageAnswersToItsAddressesAndTheNamesTheWallFileLists) {
 // machine) is answered, and a new client still gets the page and the live
 // wall; the half-open ones are closed at the header's deadline. The
 // check's latencies are reported, not judged.
-TEST_P(Serve, ThePageHoldsWhileAClientOnTheNetworkFloodsIt) {
-    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "the page is the same on every protocol";
+TEST_F(ServeVideohub, ThePageHoldsWhileAClientOnTheNetworkFloodsIt) {
     writeWall("[page]\nheader_timeout = \"1s\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\n");
     auto host = serve({"--http", "127.0.0.1:0"});
     ASSERT_TRUE(host->waitFor("a: [ Input 1 ]")) << host->output() << host->errors();
@@ -827,8 +843,7 @@ std::string httpsGet(const std::string& url, const std::string& target, const st
 // The page over HTTPS from the wall file's certificate; a reload takes up
 // renewed files, and refuses ones that cannot be used, the page served as
 // it was.
-TEST_P(Serve, ThePageIsServedOverHttpsAndAReloadTakesUpTheRenewedCertificate) {
-    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "the page is the same on every protocol";
+TEST_F(ServeVideohub, ThePageIsServedOverHttpsAndAReloadTakesUpTheRenewedCertificate) {
     const quon::test::test_ca first, renewed;
     const auto place = [&](const quon::test::test_certificate& c) {
         fs::copy_file(c.certificateFile, root + "/wall.pem", fs::copy_options::overwrite_existing);
@@ -943,9 +958,8 @@ TEST_P(Serve, AContractBreachIsPrintedAndCountedWithoutATrace) {
 
 // serve runs a Windows module (the windows32-msvc preset's Korvane.dll) on
 // the emulated CPU as it runs the .so: one protocol is enough for that.
-TEST_P(Serve, RunsTheWindowsModule) {
+TEST_F(ServeVideohub, RunsTheWindowsModule) {
     const std::string dll = QUON_WINDOWS_MODULES "/Korvane.dll";
-    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "one protocol runs it";
     if (access(dll.c_str(), R_OK) != 0) GTEST_SKIP() << dll << " is not built (the windows32-msvc preset builds it)";
     writeWall("[[display]]\nname = \"a\"\ninstance = \"a\"\nmodule = \"" + dll + "\"\n");
     auto host = serve();
@@ -1109,8 +1123,7 @@ TEST_P(Serve, ALostRoutersScreensShowTheLostTextUntilItIsBack) {
 // A component that shows its name on another control than myMimic: the
 // wall names that control, and the screens, the page and the log show it,
 // and nothing it sets on any other control.
-TEST_P(Serve, TheScreensShowTheControlTheWallNamesForADisplay) {
-    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "the display model is the same on every protocol";
+TEST_F(ServeVideohub, TheScreensShowTheControlTheWallNamesForADisplay) {
     tsl5_screen screen;
     const std::string token = "token-of-the-wall-for-tests";
     fs::create_directories(root + "/panels");
@@ -1140,8 +1153,7 @@ TEST_P(Serve, TheScreensShowTheControlTheWallNamesForADisplay) {
 }
 
 // Sent back to a router the system has, it is as it was.
-TEST_P(Serve, ADisplayOnARouterTheSystemDoesNotHaveIsShownAsSuchUntilItIsBack) {
-    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "a router that is not there has no protocol";
+TEST_F(ServeVideohub, ADisplayOnARouterTheSystemDoesNotHaveIsShownAsSuchUntilItIsBack) {
     tsl5_screen screen;
     const std::string token = "token-of-the-wall-for-tests";
     writeWall("[control]\ntoken = \"" + token + "\"\n\n[umd]\nto = \"tsl5+udp://127.0.0.1:" +
@@ -1187,8 +1199,7 @@ TEST_P(Serve, ADisplayOnARouterTheSystemDoesNotHaveIsShownAsSuchUntilItIsBack) {
 // has none past them: their displays' screens are treated as a lost
 // router's, their tally is off, and /healthz names them, until the router
 // has them again.
-TEST_P(Serve, DisplaysPastTheSizeARouterComesBackWithShowNoSourceUntilItHasThemAgain) {
-    if (std::string(GetParam().protocol) != "videohub") GTEST_SKIP() << "a Videohub tells its size as it connects";
+TEST_F(ServeVideohub, DisplaysPastTheSizeARouterComesBackWithShowNoSourceUntilItHasThemAgain) {
     tsl5_screen screen;
     writeWall("[umd]\nto = \"tsl5+udp://127.0.0.1:" + std::to_string(screen.port()) +
               "\"\nrefresh = \"0s\"\non_router_lost = \"mark\"\nlost_mark = \"right:amber\"\n\n"
@@ -1333,12 +1344,15 @@ INSTANTIATE_TEST_SUITE_P(Routers, ServeRouter, ::testing::ValuesIn(everyRouter()
 // An NMOS registry (its Query API, its subscriptions' WebSockets on a port
 // of their own): numbered as met, a registry restart whose node registers
 // late, and the node's expiry; over HTTPS and WSS.
-class ServeNmos : public Serve {};
+class ServeNmos : public ServeTest {
+protected:
+    ServeNmos() : ServeTest({"nmos", true}) {}
+};
 
 // Numbered as met (no Senders= or Receivers=: in label order "Output 10"
 // is destination 2): a registry restart whose node registers again only
 // after the host has read it empty (3 s), then the node's expiry.
-TEST_P(ServeNmos, ShowsEveryRouteAgainAfterARegistryRestartWithItsNodeLateAndNoneAfterTheNodeExpires) {
+TEST_F(ServeNmos, ShowsEveryRouteAgainAfterARegistryRestartWithItsNodeLateAndNoneAfterTheNodeExpires) {
     writeDevice("Resync=3600000\n");
     auto host = serve();
     ASSERT_TRUE(host->waitFor("a: [ Input 1 ]")) << host->output() << host->errors();
@@ -1385,7 +1399,7 @@ TEST_P(ServeNmos, ShowsEveryRouteAgainAfterARegistryRestartWithItsNodeLateAndNon
 // Over HTTPS and WSS (BCP-003-01), with the facility's CA named in the
 // device file: the same start, change and restart; without it, the
 // certificate does not verify and the link says so.
-TEST_P(ServeNmos, FollowsARegistryOverHttpsAndWssWhoseCertificateVerifies) {
+TEST_F(ServeNmos, FollowsARegistryOverHttpsAndWssWhoseCertificateVerifies) {
     const quon::test::test_ca ca;
     const quon::test::test_certificate certificate = ca.loopback();
     program_run fake;
@@ -1417,8 +1431,6 @@ TEST_P(ServeNmos, FollowsARegistryOverHttpsAndWssWhoseCertificateVerifies) {
     EXPECT_EQ(host->wait(), 0);
     EXPECT_THAT(host->errors(), Not(HasSubstr("warning"))) << host->errors();
 }
-
-INSTANTIATE_TEST_SUITE_P(Routers, ServeNmos, ::testing::Values(protocol_case{"nmos", true}), &caseName);
 
 TEST(ServeWallFile, ARefusedWallFileNamesFileLineAndColumn) {
     char pattern[] = "/tmp/quon-serve-test-XXXXXX";
