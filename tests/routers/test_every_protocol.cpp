@@ -300,10 +300,10 @@ TEST_P(RouterLink, FollowsARouteAndRenamesMadeAtTheRouter) {
     ASSERT_TRUE(waitUntil([&] { return heard.sawCrosspoint(3, 17); }));
     EXPECT_EQ(link->source(3), 17);
     if (!GetParam().pushesRenames) return;
-    router->setLabel(routers::source_labels, 17, "CAM 17");
+    router->setLabel(routers::source_labels, 17, "CAMERA 17, WIDE");
     router->setLabel(routers::destination_labels, 3, "PGM");
     ASSERT_TRUE(waitUntil([&] { return heard.labels.size() >= 2; }));
-    EXPECT_EQ(*link->label(routers::source_labels, 17), "CAM 17");
+    EXPECT_EQ(*link->label(routers::source_labels, 17), "CAMERA 17, WIDE");
     EXPECT_EQ(*link->label(routers::destination_labels, 3), "PGM");
 }
 
