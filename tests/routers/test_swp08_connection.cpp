@@ -1,9 +1,10 @@
-// An SW-P-08 connection against a fake SW-P-08 router on a loopback socket: the
-// client on its TCP connection, end to end. What the client decides (names
+// An SW-P-08 connection against a fake SW-P-08 router on a loopback socket:
+// what only SW-P-08 does on a real socket. What the client decides (names
 // in batches, the sizes, extended forms, other levels, garbage) is in
-// test_swp08_client.cpp; here, that it reaches a real socket and the
-// listener: the initial read, a route taken while down, pushes, connects,
-// and routers that close, go silent, answer nothing, flood or stay idle.
+// test_swp08_client.cpp; what every protocol's link does alike (routes
+// asked for and pushed, routers that close, go silent, stay idle or flood)
+// in test_every_protocol.cpp. Here: the size learnt from the names, every
+// destination of the device file read, and a router silent at connect.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,7 +15,6 @@
 #include "quon/routers/swp08/swp08_client.h"
 
 using namespace std::chrono_literals;
-using quon::fake::recording_listener;
 namespace routers = quon::routers;
 
 namespace {
@@ -75,49 +75,6 @@ TEST_F(Swp08Connection, EveryDestinationOfTheDeviceFileIsReadAtConnectAndAfterAR
     EXPECT_TRUE(listener.sawCrosspoint(37, 5));
 }
 
-TEST_F(Swp08Connection, ReportsAnOperatorRoute) {
-    ASSERT_TRUE(waitUp());
-    listener.clearEvents();
-    router->route(3, 17);
-    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(3, 17); }));
-    EXPECT_EQ(link->source(3), 17);
-}
-
-TEST_F(Swp08Connection, AConnectChangesTheStateWhenTheRouterReportsIt) {
-    ASSERT_TRUE(waitUp());
-    listener.clearEvents();
-    ASSERT_TRUE(link->requestRoute(5, 12));
-    EXPECT_EQ(link->source(5), 5);
-    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(5, 12); }));
-    EXPECT_EQ(link->source(5), 12);
-    EXPECT_EQ(router->state().routes[4], 12);
-    EXPECT_FALSE(link->requestRoute(7, 1));   // past the destinations named
-    EXPECT_FALSE(link->requestRoute(1, 21));  // past the sources named
-}
-
-TEST_F(Swp08Connection, ARouterThatClosesIsReconnectedAndReread) {
-    ASSERT_TRUE(waitUp());
-    listener.clearEvents();
-    router->dropConnections();
-    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
-    EXPECT_EQ(listener.downs[0].first, "the router closed the connection");
-    ASSERT_TRUE(waitUp(2));
-    EXPECT_EQ(listener.crosspoints.size(), 6u);
-    EXPECT_TRUE(listener.labels.empty());
-}
-
-TEST_F(Swp08Connection, ASilentRouterIsFoundByTheKeepAlive) {
-    link.reset();
-    settings.silenceLimit = 400ms;
-    startWith(quon::fake::numberedState(20, 6));
-    ASSERT_TRUE(waitUp());
-    router->setSilent(true);
-    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
-    EXPECT_EQ(listener.downs[0].first, "nothing received for 400 ms");
-    router->setSilent(false);
-    ASSERT_TRUE(waitUp(2));
-}
-
 // A router that answers nothing at all at connect (not even the frames'
 // acknowledgements) is not up, with no size and no names: it is retried, and
 // read whole once it answers.
@@ -134,47 +91,6 @@ TEST_F(Swp08Connection, ARouterSilentAtConnectIsRetriedNotTakenAsEmpty) {
     ASSERT_TRUE(waitUp());
     EXPECT_EQ(listener.ups.back(), std::make_pair(20, 6));
     EXPECT_EQ(*link->label(routers::source_labels, 3), "Input 3");
-}
-
-TEST_F(Swp08Connection, ChangesTheRouterNeverPushedAreFoundByTheResync) {
-    link.reset();
-    settings.resyncInterval = 100ms;
-    startWith(quon::fake::numberedState(20, 6));
-    ASSERT_TRUE(waitUp());
-    listener.clearEvents();
-    // Names are never pushed; a route taken during a short hang is lost.
-    router->setLabel(0, 3, "CAM 3");
-    router->setSilent(true);
-    router->route(4, 6);
-    router->setSilent(false);
-    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(4, 6) && !listener.labels.empty(); }));
-    EXPECT_EQ(listener.labels, (std::vector<recording_listener::label_call>{{routers::source_labels, 3, "CAM 3"}}));
-    EXPECT_EQ(link->source(4), 6);
-    EXPECT_TRUE(listener.downs.empty());
-}
-
-TEST_F(Swp08Connection, AFloodOfGarbageDropsTheConnectionAndItRecovers) {
-    ASSERT_TRUE(waitUp());
-    router->sendGarbage(std::string(40000, 'x'));
-    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
-    EXPECT_NE(listener.downs[0].first.find("no valid message"), std::string::npos) << listener.downs[0].first;
-    ASSERT_TRUE(waitUp(2));
-}
-
-TEST_F(Swp08Connection, KeepAliveAnswersAreNotReportedAsRoutes) {
-    link.reset();
-    settings.silenceLimit = 2000ms;
-    startWith(quon::fake::numberedState(20, 6));
-    ASSERT_TRUE(waitUp());
-    listener.clearEvents();
-    // Keep-alives every 50 ms: 60 answered take past the silence limit.
-    const int answered = router->keepAlivesAnswered();
-    ASSERT_TRUE(waitUntil([&] { return router->keepAlivesAnswered() >= answered + 60; }));
-    EXPECT_TRUE(link->up());
-    EXPECT_TRUE(listener.crosspoints.empty());
-    EXPECT_TRUE(listener.downs.empty());
-    router->route(1, 4);  // a real change of destination 1 still is
-    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(1, 4); }));
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
-// A Videohub connection against a fake Videohub on a loopback socket: the
-// client on its TCP connection, end to end. What the client decides (the
-// prelude in any pieces, pushes, labels that changed, poll) is in
-// test_videohub_client.cpp; here, that it reaches a real socket and the
-// listener: the initial read (also a byte a read), route requests, the resync and keep-alive
-// ticks, problems, stop, names resolved, back-off, routers that close
-// or go silent, and a router served over TLS.
+// A Videohub connection against a fake Videohub on a loopback socket: what
+// only Videohub does on a real socket, and what the link does under any
+// protocol, tested once. What the client decides (the prelude in any
+// pieces, pushes, labels that changed, poll) is in test_videohub_client.cpp;
+// what every protocol's link does alike in test_every_protocol.cpp. Here:
+// a prelude a byte a read, garbage reported while the link carries on,
+// stop, a router served over TLS, names resolved and back-off.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,21 +30,6 @@ protected:
     }
 };
 
-TEST_F(VideohubConnection, ReadsTheInitialStateThenGoesUp) {
-    ASSERT_TRUE(waitUp());
-    EXPECT_TRUE(link->up());
-    EXPECT_EQ(listener.ups[0], std::make_pair(8, 4));
-    EXPECT_EQ(listener.crosspoints, (std::vector<std::pair<int, int>>{{1, 1}, {2, 2}, {3, 3}, {4, 4}}));
-    EXPECT_EQ(listener.labels.size(), 12u);
-    ASSERT_NE(link->label(routers::source_labels, 8), nullptr);
-    EXPECT_EQ(*link->label(routers::source_labels, 8), "Input 8");
-    EXPECT_EQ(*link->label(routers::destination_labels, 4), "Output 4");
-    EXPECT_EQ(link->label(routers::destination_labels, 5), nullptr);
-    EXPECT_EQ(link->source(3), 3);
-    EXPECT_EQ(link->source(5), std::nullopt);
-    EXPECT_TRUE(listener.problems.empty());
-}
-
 // Reads of a byte each: the connection hands the client every piece.
 TEST_F(VideohubConnection, ReadsAPreludeSentOneByteAtATime) {
     link.reset();
@@ -53,86 +38,6 @@ TEST_F(VideohubConnection, ReadsAPreludeSentOneByteAtATime) {
     EXPECT_EQ(listener.ups[0], std::make_pair(8, 4));
     EXPECT_EQ(listener.crosspoints.size(), 4u);
     EXPECT_EQ(*link->label(routers::source_labels, 5), "Input 5");
-}
-
-TEST_F(VideohubConnection, ARouteRequestChangesTheStateWhenTheRouterReportsIt) {
-    ASSERT_TRUE(waitUp());
-    listener.clearEvents();
-    ASSERT_TRUE(link->requestRoute(1, 6));
-    EXPECT_EQ(link->source(1), 1);  // not yet: only the router's report changes it
-    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(1, 6); }));
-    EXPECT_EQ(link->source(1), 6);
-    EXPECT_EQ(router->state().routes[0], 6);
-}
-
-TEST_F(VideohubConnection, RefusesRouteRequestsOutsideTheRouterOrWhileDown) {
-    EXPECT_FALSE(link->requestRoute(1, 2));  // not up yet
-    ASSERT_TRUE(waitUp());
-    EXPECT_FALSE(link->requestRoute(5, 1));
-    EXPECT_FALSE(link->requestRoute(1, 9));
-    EXPECT_FALSE(link->requestRoute(0, 1));
-    EXPECT_TRUE(link->requestRoute(4, 8));
-}
-
-TEST_F(VideohubConnection, ARouterThatClosesIsReconnectedAndReread) {
-    ASSERT_TRUE(waitUp());
-    listener.clearEvents();
-    router->dropConnections();
-    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
-    EXPECT_EQ(listener.downs[0].first, "the router closed the connection");
-    EXPECT_GT(listener.downs[0].second, 0ms);
-    EXPECT_LE(listener.downs[0].second, 50ms);
-    EXPECT_FALSE(link->up());
-    ASSERT_TRUE(waitUp(2));
-    EXPECT_EQ(listener.crosspoints.size(), 4u);  // every route reported again
-    EXPECT_TRUE(listener.labels.empty());        // no label changed
-    EXPECT_EQ(router->connectionsAccepted(), 2);
-}
-
-TEST_F(VideohubConnection, ASilentRouterIsFoundByTheKeepAlive) {
-    link.reset();
-    settings.silenceLimit = 400ms;
-    startWith(quon::fake::numberedState(8, 4));
-    ASSERT_TRUE(waitUp());
-    router->setSilent(true);
-    ASSERT_TRUE(waitUntil([&] { return !listener.downs.empty(); }));
-    EXPECT_EQ(listener.downs[0].first, "nothing received for 400 ms");
-    router->setSilent(false);
-    ASSERT_TRUE(waitUp(2));
-    EXPECT_TRUE(link->up());
-}
-
-TEST_F(VideohubConnection, ChangesTheRouterNeverPushedAreFoundByTheResync) {
-    link.reset();
-    settings.resyncInterval = 100ms;
-    startWith(quon::fake::numberedState(8, 4));
-    ASSERT_TRUE(waitUp());
-    listener.clearEvents();
-    // A hang shorter than the silence limit: what changed meanwhile is
-    // never pushed, and the keep-alive finds nothing wrong.
-    router->setSilent(true);
-    router->setLabel(0, 3, "CAM 3 WIDE");
-    router->route(4, 6);
-    router->setSilent(false);
-    ASSERT_TRUE(waitUntil([&] { return listener.sawCrosspoint(4, 6) && !listener.labels.empty(); }));
-    EXPECT_EQ(listener.labels, (std::vector<recording_listener::label_call>{{routers::source_labels, 3, "CAM 3 WIDE"}}));
-    EXPECT_EQ(link->source(4), 6);
-    EXPECT_TRUE(listener.downs.empty());
-}
-
-TEST_F(VideohubConnection, StaysUpQuietlyWhileTheRouterAnswersPings) {
-    link.reset();
-    settings.silenceLimit = 2000ms;
-    startWith(quon::fake::numberedState(8, 4));
-    ASSERT_TRUE(waitUp());
-    listener.clearEvents();
-    // Pings every 50 ms: 60 answered take past the silence limit.
-    const int answered = router->keepAlivesAnswered();
-    ASSERT_TRUE(waitUntil([&] { return router->keepAlivesAnswered() >= answered + 60; }));
-    EXPECT_TRUE(link->up());
-    EXPECT_TRUE(listener.downs.empty());
-    EXPECT_TRUE(listener.crosspoints.empty());
-    EXPECT_TRUE(listener.problems.empty());
 }
 
 TEST_F(VideohubConnection, GarbageIsReportedOnceAndTheLinkCarriesOn) {

@@ -41,6 +41,9 @@
 //
 // Every random choice (what changes, which fault, when) comes from the
 // seed; the moments the host acts between them follow the machine.
+//
+// What a TSL 5 screen reads of a packet is soak_screens.h; the figures the
+// run reports and judges by (the heap's trend among them) soak_figures.h.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -79,10 +82,12 @@
 
 #include "fake_routers.h"
 #include "fault_relay.h"
-#include "tsl_decoder.h"
+#include "soak_figures.h"
+#include "soak_screens.h"
 
 namespace {
 
+using namespace quon::test;
 namespace asio = boost::asio;
 namespace fs = std::filesystem;
 using asio::ip::tcp;
@@ -153,92 +158,9 @@ struct display {
 // What a receiver last showed for each index.
 using shown_texts = std::map<int, std::string>;
 
-// The receivers here see ASCII names only; anything else shows as '?'.
-std::string tsl5Text(const std::uint8_t* bytes, std::size_t size, bool utf16) {
-    std::string text;
-    if (!utf16) return std::string(reinterpret_cast<const char*>(bytes), size);
-    for (std::size_t i = 0; i + 1 < size; i += 2) {
-        const unsigned unit = bytes[i] | bytes[i + 1] << 8;
-        text += unit < 0x80 ? static_cast<char>(unit) : '?';
-    }
-    return text;
-}
-
-// One TSL 5 packet (PBC onwards): every display message in it, index and
-// text.
-std::vector<std::pair<int, std::string>> readTsl5(const std::uint8_t* bytes, std::size_t size) {
-    std::vector<std::pair<int, std::string>> messages;
-    const auto packet = decodeTsl5(std::string(reinterpret_cast<const char*>(bytes), size));
-    if (!packet) return messages;
-    const bool utf16 = packet->flags & 1;
-    for (const decoded_message& message : packet->messages)
-        messages.emplace_back(message.index, tsl5Text(reinterpret_cast<const std::uint8_t*>(message.textBytes.data()),
-                                                      message.textBytes.size(), utf16));
-    return messages;
-}
-
-// The value at `share` (0 to 1) of sorted figures.
-double quantile(const std::vector<double>& sorted, double share) {
-    if (sorted.empty()) return 0;
-    return sorted[std::min(sorted.size() - 1, static_cast<std::size_t>(share * double(sorted.size())))];
-}
-
 std::string rtrimmed(std::string text) {
     while (!text.empty() && text.back() == ' ') text.pop_back();
     return text;
-}
-
-struct heap_trend {
-    double slope = 0;  // bytes a second
-    std::uint64_t first = 0, last = 0;
-    std::size_t samples = 0;
-};
-
-// The Theil-Sen slope, the median of the slopes between every two samples:
-// what is queued at one moment lifts single samples by up to 200 KB, which
-// moves a least-squares line but not this median. Samples more than this
-// far apart are paired, so that neighbours' noise does not dominate.
-const double pair_distance = 5.0;  // seconds
-
-heap_trend heapTrend(const std::vector<std::pair<double, double>>& samples) {
-    heap_trend trend;
-    trend.samples = samples.size();
-    if (samples.empty()) return trend;
-    trend.first = static_cast<std::uint64_t>(samples.front().second);
-    trend.last = static_cast<std::uint64_t>(samples.back().second);
-    std::vector<double> slopes;
-    for (std::size_t i = 0; i < samples.size(); ++i)
-        for (std::size_t j = i + 1; j < samples.size(); ++j) {
-            const double dt = samples[j].first - samples[i].first;
-            if (dt >= pair_distance) slopes.push_back((samples[j].second - samples[i].second) / dt);
-        }
-    if (slopes.empty()) return trend;
-    const auto middle = slopes.begin() + static_cast<std::ptrdiff_t>(slopes.size() / 2);
-    std::nth_element(slopes.begin(), middle, slopes.end());
-    trend.slope = *middle;
-    return trend;
-}
-
-// User and system time of a process so far.
-double cpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    // The fields after the command name, which is in parentheses: state is
-    // the 3rd field, utime the 14th and stime the 15th.
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string skipped;
-    for (int i = 3; i < 14; ++i) fields >> skipped;
-    long user = 0, system = 0;
-    fields >> user >> system;
-    return double(user + system) / double(sysconf(_SC_CLK_TCK));
-}
-
-long residentKiB(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    return -1;
 }
 
 struct soak_options {

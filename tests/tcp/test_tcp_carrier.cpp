@@ -58,6 +58,12 @@ tcp_carrier_settings loopbackSettings(std::uint16_t port) {
     return settings;
 }
 
+// The words a user of the carrier shows for the failure, naming the peer
+// as a TSL receiver does.
+std::string inWords(const tcp_failure& failure, const tcp_carrier_settings& settings) {
+    return quon::tcp::failureText(failure, "receiver", settings.host, settings.connectTimeout);
+}
+
 // A port nothing listens on: bound once, then given up.
 std::uint16_t closedPort(asio::io_context& io) {
     asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
@@ -90,6 +96,8 @@ TEST(TcpCarrier, AClosedPortIsTriedAgainWithGrowingJitteredWaits) {
     for (std::size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(listener.failures[i].what, tcp_failure::cause::refused);
         EXPECT_EQ(listener.failures[i].tried, "127.0.0.1:" + std::to_string(port));
+        EXPECT_EQ(inWords(listener.failures[i], loopbackSettings(port)),
+                  "connect to 127.0.0.1:" + std::to_string(port) + " failed: Connection refused");
         EXPECT_GT(listener.waits[i], ceilings[i] / 2) << i;
         EXPECT_LE(listener.waits[i], ceilings[i]) << i;
     }
@@ -125,7 +133,8 @@ TEST(TcpCarrier, ANameIsResolvedAtEachAttemptAndItsAddressesTriedInTurn) {
     carrier->close();
 }
 
-TEST(TcpCarrier, APeerThatClosesIsReportedAfterWhatItSentAndConnectedAgain) {
+// A peer that resets the connection is a failed read, not a close.
+TEST(TcpCarrier, APeerThatClosesIsReportedAfterWhatItSentAndConnectedAgainAndOneThatResetsIsAFailedRead) {
     asio::io_context io;
     loopback_peer peer(io);
     peer.accept();
@@ -147,9 +156,16 @@ TEST(TcpCarrier, APeerThatClosesIsReportedAfterWhatItSentAndConnectedAgain) {
     ASSERT_TRUE(runUntil(io, [&] { return listener.failures.size() == 1; }));
     EXPECT_EQ(listener.bytes, "bye");
     EXPECT_EQ(listener.failures[0].what, tcp_failure::cause::peer_closed);
+    EXPECT_EQ(inWords(listener.failures[0], loopbackSettings(peer.port())), "the receiver closed the connection");
     EXPECT_FALSE(carrier->connected());
     EXPECT_FALSE(carrier->send("lost"));  // nothing is queued while down
     ASSERT_TRUE(runUntil(io, [&] { return listener.peers.size() == 2 && peer.sockets.size() == 2; }));
+
+    peer.sockets[1]->set_option(asio::socket_base::linger(true, 0));
+    peer.sockets[1]->close();
+    ASSERT_TRUE(runUntil(io, [&] { return listener.failures.size() == 2; }));
+    EXPECT_EQ(listener.failures[1].what, tcp_failure::cause::read_failed);
+    EXPECT_EQ(inWords(listener.failures[1], loopbackSettings(peer.port())), "read failed: Connection reset by peer");
     carrier->close();
 }
 
@@ -172,6 +188,7 @@ TEST(TcpCarrier, SendingPastTheWriteLimitFailsTheConnectionAndDropsWhatWaited) {
     EXPECT_FALSE(carrier->send("y"));
     ASSERT_EQ(listener.failures.size(), 1u);
     EXPECT_EQ(listener.failures[0].what, tcp_failure::cause::backlog);
+    EXPECT_EQ(inWords(listener.failures[0], settings), "the receiver does not take what is sent to it");
     EXPECT_EQ(carrier->queued(), 0u);
     EXPECT_FALSE(carrier->connected());
     EXPECT_TRUE(carrier->isOpen());  // and tries again
@@ -179,6 +196,29 @@ TEST(TcpCarrier, SendingPastTheWriteLimitFailsTheConnectionAndDropsWhatWaited) {
     EXPECT_LE(listener.waits[0], 20ms);
     carrier->close();
     EXPECT_FALSE(carrier->isOpen());
+}
+
+// A listener whose queue of connections is full (one made, none accepted)
+// drops the next one's handshake: that connect ends at the time limit.
+TEST(TcpCarrier, AConnectThePeerDoesNotTakeFailsAtTheTimeLimit) {
+    asio::io_context io;
+    asio::ip::tcp::acceptor full(io);
+    full.open(asio::ip::tcp::v4());
+    full.bind({asio::ip::make_address("127.0.0.1"), 0});
+    full.listen(0);
+    asio::ip::tcp::socket first(io);
+    first.connect(full.local_endpoint());
+    recording_listener listener;
+    tcp_carrier_settings settings = loopbackSettings(full.local_endpoint().port());
+    settings.connectTimeout = 200ms;
+    const auto carrier = std::make_shared<tcp_carrier>(io, settings, listener);
+    carrier->open();
+    ASSERT_TRUE(runUntil(io, [&] { return !listener.failures.empty(); }));
+    carrier->close();
+    EXPECT_EQ(listener.failures[0].what, tcp_failure::cause::timed_out);
+    EXPECT_EQ(inWords(listener.failures[0], settings),
+              "no connection to 127.0.0.1:" + std::to_string(settings.port) + " within 200 ms");
+    EXPECT_TRUE(listener.peers.empty());
 }
 
 // close() ends the connection in order; abort() resets it, dropping what

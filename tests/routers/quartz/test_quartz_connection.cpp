@@ -1,9 +1,10 @@
 // The Quartz client on a real connection to the fake Quartz router on a
-// loopback socket: what it decides is in test_quartz_client.cpp; here, that
-// it reaches a socket and the listener with the router's answers cut
-// anywhere, names with and without their numbers, a route it asks for, an
-// operator's route pushed with another level's, a rename pushed unasked,
-// the keep-alive, and a drop and a reconnect.
+// loopback socket: what it decides is in test_quartz_client.cpp; what every
+// protocol's link does alike, with names numbered, in
+// test_every_protocol.cpp. Here, a router whose names come without their
+// numbers (older firmware), read with its answers cut anywhere: a route it
+// asks for, an operator's route pushed with another level's, a rename seen
+// at the resync, the keep-alive, and a drop and a reconnect.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,16 +17,9 @@
 using namespace std::chrono_literals;
 namespace routers = quon::routers;
 
-namespace quon::fake {
-void PrintTo(quartz_names names, std::ostream* out) {
-    *out << (names == quartz_names::numbered ? "numbered" : "unnumbered");
-}
-}  // namespace quon::fake
-
 namespace {
 
-class QuartzConnection : public quon::test::ConnectionTest,
-                         public testing::WithParamInterface<quon::fake::quartz_names> {
+class QuartzConnection : public quon::test::ConnectionTest {
 protected:
     void SetUp() override {
         settings.sources = 8;
@@ -35,15 +29,15 @@ protected:
         options.answerWait = 10000ms;
         // A router that names without numbers pushes no rename: it is seen
         // at the next resync.
-        if (GetParam() == quon::fake::quartz_names::unnumbered) settings.resyncInterval = 300ms;
-        router = quon::fake::makeFakeQuartz(io, quon::fake::numberedState(8, 4), 0, GetParam());
+        settings.resyncInterval = 300ms;
+        router = quon::fake::makeFakeQuartz(io, quon::fake::numberedState(8, 4), 0, quon::fake::quartz_names::unnumbered);
         connect(std::make_unique<routers::quartz_client>(settings, options));
     }
 
     routers::quartz_options options;
 };
 
-TEST_P(QuartzConnection, ReadsFollowsAndAsksAsARouterIsUsed) {
+TEST_F(QuartzConnection, ARouterNamingWithoutNumbersIsReadFollowedAndAskedAsAnyIs) {
     ASSERT_TRUE(waitUp());
     EXPECT_EQ(listener.ups[0], std::make_pair(8, 4));
     std::vector<std::pair<int, int>> routes = listener.crosspoints;
@@ -74,11 +68,5 @@ TEST_P(QuartzConnection, ReadsFollowsAndAsksAsARouterIsUsed) {
     EXPECT_EQ(link->source(1), 6);
     EXPECT_EQ(link->source(3), 5);
 }
-
-INSTANTIATE_TEST_SUITE_P(Names, QuartzConnection,
-                         testing::Values(quon::fake::quartz_names::numbered, quon::fake::quartz_names::unnumbered),
-                         [](const testing::TestParamInfo<quon::fake::quartz_names>& info) {
-                             return info.param == quon::fake::quartz_names::numbered ? "Numbered" : "Unnumbered";
-                         });
 
 }  // namespace
