@@ -956,22 +956,6 @@ TEST_P(Serve, AContractBreachIsPrintedAndCountedWithoutATrace) {
     EXPECT_EQ(host->wait(), 0);
 }
 
-// serve runs a Windows module (the windows32-msvc preset's Korvane.dll) on
-// the emulated CPU as it runs the .so: one protocol is enough for that.
-TEST_F(ServeVideohub, RunsTheWindowsModule) {
-    const std::string dll = QUON_WINDOWS_MODULES "/Korvane.dll";
-    if (access(dll.c_str(), R_OK) != 0) GTEST_SKIP() << dll << " is not built (the windows32-msvc preset builds it)";
-    writeWall("[[display]]\nname = \"a\"\ninstance = \"a\"\nmodule = \"" + dll + "\"\n");
-    auto host = serve();
-    ASSERT_TRUE(host->waitFor("a: [ Input 1 ]")) << host->output() << host->errors();
-    router->write("route 1 5\n");
-    ASSERT_TRUE(host->waitFor("a: [ Input 5 ]")) << host->output() << host->errors();
-    host->signal(SIGTERM);
-    EXPECT_EQ(host->wait(), 0);
-    EXPECT_THAT(host->output(), HasSubstr("a        -> command   \"AS\""));
-    EXPECT_THAT(host->output(), Not(HasSubstr("violation")));
-}
-
 TEST_P(Serve, MetricsCountWhatServeDoesAndDocsListEveryOne) {
     tsl5_screen screen;
     const std::string to = "tsl5+udp://127.0.0.1:" + std::to_string(screen.port());
@@ -1320,6 +1304,29 @@ TEST_P(ServeRouter, ShowsARouteARenameAndAReconnectAndEndsEveryDisplayOnSigterm)
     if (named) {
         EXPECT_THAT(host->errors(), Not(HasSubstr("warning"))) << host->errors();
     }
+}
+
+// serve runs a Windows module (the windows32-msvc preset's Korvane.dll) on
+// the emulated CPU as it runs the .so, on every router.
+TEST_P(ServeRouter, RunsTheWindowsModule) {
+    const std::string dll = QUON_WINDOWS_MODULES "/Korvane.dll";
+    if (access(dll.c_str(), R_OK) != 0) GTEST_SKIP() << dll << " is not built (the windows32-msvc preset builds it)";
+    const bool named = !GetParam().requests || std::string(GetParam().requests) != "labels-never";
+    const auto shown = [&](int n) { return (named ? "Input " : "") + std::to_string(n); };
+    writeDevice(GetParam().device);
+    writeWall("[[display]]\nname = \"a\"\ninstance = \"a\"\nmodule = \"" + dll + "\"\n");
+    auto host = serve();
+    ASSERT_TRUE(host->waitFor("a: [ " + shown(1) + " ]")) << host->output() << host->errors();
+    router->write("route 1 5\n");
+    ASSERT_TRUE(host->waitFor("a: [ " + shown(5) + " ]")) << host->output() << host->errors();
+    if (GetParam().pushesLabels) {
+        router->write("label in 5 CAM 5 WIDE ANGLE\n");
+        ASSERT_TRUE(host->waitFor("a: [ CAM 5 WIDE ANGLE ]")) << host->output() << host->errors();
+    }
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+    EXPECT_THAT(host->output(), HasSubstr("a        -> command   \"AS\""));
+    EXPECT_THAT(host->output(), Not(HasSubstr("violation")));
 }
 
 std::vector<protocol_case> everyRouter() {
