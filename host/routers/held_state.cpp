@@ -4,10 +4,11 @@
 
 namespace quon::routers {
 
-bool held_state::take(const act::crosspoint& crosspoint) {
-    if (crosspoint.newsOnlyIfChanged && source(crosspoint.destination) == crosspoint.source) return false;
+held_state::news held_state::take(const act::crosspoint& crosspoint) {
+    const int* known = routes_.find(crosspoint.destination);
+    if (known && *known == crosspoint.source) return crosspoint.newsOnlyIfChanged ? news::none : news::same;
     routes_[crosspoint.destination] = crosspoint.source;
-    return true;
+    return news::changed;
 }
 
 bool held_state::take(const act::label& label) {

@@ -5,7 +5,6 @@
 #include <set>
 #include <vector>
 
-#include "quon/routers/numbered.h"
 #include "quon/routers/router_connection.h"
 #include "quon/routers/router_keys.h"
 
@@ -52,7 +51,7 @@ public:
         // otherwise each wait for a round trip.)
         int askFirst = 0, askLast = 0;
         for (int d = first; d <= last; ++d) {
-            if (const int* known = routed_.find(d)) {
+            if (const std::optional<int> known = connection_->source(d)) {
                 events_.revertive(device_, d, *known, requester);
                 continue;
             }
@@ -104,7 +103,8 @@ private:
         waiting.swap(waiting_);
         for (const waiting_poll& w : waiting)
             for (int d = w.first; d <= w.last; ++d) {
-                if (const int* known = routed_.find(d)) events_.revertive(device_, d, *known, w.requester);
+                if (const std::optional<int> known = connection_->source(d))
+                    events_.revertive(device_, d, *known, w.requester);
             }
     }
     void routerDown(const std::string& why, std::chrono::milliseconds retryIn) override {
@@ -117,11 +117,8 @@ private:
         status_.detail = why + "; retrying in " + std::to_string(seconds) + " s";
         events_.statusChanged(device_);
     }
-    void crosspoint(int destination, int source) override {
+    void crosspoint(int destination, int source, bool changed) override {
         if (destination < 1 || destination > destinations_) return;
-        const int* known = routed_.find(destination);
-        const bool changed = !known || *known != source;
-        routed_[destination] = source;
         const auto pollers = pollers_.find(destination);
         if (pollers != pollers_.end()) {
             for (uint64_t requester : pollers->second) events_.revertive(device_, destination, source, requester);
@@ -151,7 +148,6 @@ private:
     router_events& events_;
     router_status status_;
     bool everUp_ = false;
-    numbered<int> routed_;                           // what components were last told
     std::map<int, std::set<uint64_t>> pollers_;      // destination -> components waiting for it
     struct waiting_poll {
         int first;

@@ -159,29 +159,34 @@ void tcp_connection::flush() {
     // that call's list is flushed on its own.
     std::vector<router_action> news;
     news.swap(waiting_);
-    auto end = std::remove_if(news.begin(), news.end(), [this](const router_action& action) {
-        return !std::visit(
-            [this](const auto& a) {
-                using kind = std::decay_t<decltype(a)>;
-                if constexpr (std::is_same_v<kind, act::crosspoint> || std::is_same_v<kind, act::label>)
-                    return held_.take(a);
-                else
-                    return false;
-            },
-            action);
-    });
-    news.erase(end, news.end());
-    const std::uint64_t generation = generation_;
+    // Everything is held before anything is told: a listener told of one
+    // route reads the others and every name as the router now has them.
+    struct told_route {
+        const act::crosspoint* route;
+        bool changed;
+    };
+    std::vector<told_route> routes;
+    std::vector<const act::label*> labels;
     for (const router_action& action : news)
         if (const auto* crosspoint = std::get_if<act::crosspoint>(&action)) {
-            if (!active() || generation != generation_) return;
-            listener_.crosspoint(crosspoint->destination, crosspoint->source);
+            const held_state::news said = held_.take(*crosspoint);
+            if (said != held_state::news::none) routes.push_back({crosspoint, said == held_state::news::changed});
+        } else if (const auto* label = std::get_if<act::label>(&action); label && held_.take(*label)) {
+            labels.push_back(label);
         }
-    for (const router_action& action : news)
-        if (const auto* label = std::get_if<act::label>(&action)) {
-            if (!active() || generation != generation_) return;
-            listener_.label(label->database, label->index, label->text);
+    const std::uint64_t generation = generation_;
+    for (std::size_t at = 0; at < routes.size(); ++at) {
+        if (!active() || generation != generation_) {
+            for (; at < routes.size(); ++at)
+                if (routes[at].changed) held_.forget(routes[at].route->destination);
+            return;
         }
+        listener_.crosspoint(routes[at].route->destination, routes[at].route->source, routes[at].changed);
+    }
+    for (const act::label* label : labels) {
+        if (!active() || generation != generation_) return;
+        listener_.label(label->database, label->index, label->text);
+    }
 }
 
 void tcp_connection::send(const std::string& bytes) {

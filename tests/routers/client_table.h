@@ -137,7 +137,7 @@ private:
                                 std::chrono::duration_cast<std::chrono::milliseconds>(a.deadline - now_).count()) +
                             " ms");
                     } else if constexpr (std::is_same_v<kind, act::crosspoint>) {
-                        if (held_.take(a))
+                        if (held_.take(a) != routers::held_state::news::none)
                             out.push_back("crosspoint " + std::to_string(a.destination) + " " +
                                           std::to_string(a.source));
                     } else if constexpr (std::is_same_v<kind, act::label>) {

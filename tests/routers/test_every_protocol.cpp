@@ -67,8 +67,8 @@ struct judging_listener final : fake::recording_listener {
         recording_listener::routerUp(sources, destinations);
         judge();
     }
-    void crosspoint(int destination, int source) override {
-        recording_listener::crosspoint(destination, source);
+    void crosspoint(int destination, int source, bool changed) override {
+        recording_listener::crosspoint(destination, source, changed);
         judge();
     }
     void label(int database, int index, const std::string& text) override {
@@ -269,6 +269,7 @@ TEST_P(RouterLink, ReadsEveryRouteAndNameThenGoesUp) {
     std::sort(routes.begin(), routes.end());
     for (int d = 1; d <= size; ++d) held.emplace_back(d, before().routes[d - 1]);
     EXPECT_EQ(routes, held);
+    EXPECT_EQ(heard.changes.size(), std::size_t{size}) << "every route is news at the first read";
     EXPECT_EQ(heard.labels.size(), 2u * size);
     EXPECT_EQ(*link->label(routers::source_labels, size), "Input 20");
     EXPECT_EQ(*link->label(routers::destination_labels, 9), "Output 9");  // within SW-P-08's 8 characters
@@ -299,6 +300,7 @@ TEST_P(RouterLink, FollowsARouteAndRenamesMadeAtTheRouter) {
     router->route(3, 17);
     ASSERT_TRUE(waitUntil([&] { return heard.sawCrosspoint(3, 17); }));
     EXPECT_EQ(link->source(3), 17);
+    EXPECT_EQ(heard.changes, (std::vector<std::pair<int, int>>{{3, 17}}));
     if (!GetParam().pushesRenames) return;
     router->setLabel(routers::source_labels, 17, "CAMERA 17, WIDE");
     router->setLabel(routers::destination_labels, 3, "PGM");
@@ -319,6 +321,7 @@ TEST_P(RouterLink, ARouterThatClosesIsReconnectedAndReadAgain) {
     EXPECT_FALSE(link->up());
     ASSERT_TRUE(heardUp(2));
     EXPECT_EQ(heard.crosspoints.size(), std::size_t{size}) << "every route heard again";
+    EXPECT_TRUE(heard.changes.empty()) << "routes unchanged are not changes";
     EXPECT_TRUE(heard.labels.empty()) << "names unchanged are not heard again";
     EXPECT_EQ(router->connectionsAccepted(), 2);
 }

@@ -91,15 +91,18 @@ TEST(RetryBackoff, WaitsAreSpreadNotInStep) {
     EXPECT_GT(firstWaits.size(), 10u);
 }
 
-TEST(HeldState, EveryCrosspointIsNewsAndAKeepAliveAnswerOnlyWhenItChanges) {
+TEST(HeldState, EveryCrosspointIsNewsSayingWhetherItChangedAndAKeepAliveAnswerOnlyWhenItChanges) {
+    using news = held_state::news;
     held_state held;
     EXPECT_EQ(held.source(1), std::nullopt);
-    EXPECT_TRUE(held.take(act::crosspoint{1, 4, false}));
-    EXPECT_TRUE(held.take(act::crosspoint{1, 4, false}));
-    EXPECT_FALSE(held.take(act::crosspoint{1, 4, true}));
-    EXPECT_TRUE(held.take(act::crosspoint{1, 5, true}));
+    EXPECT_EQ(held.take(act::crosspoint{1, 4, false}), news::changed);
+    EXPECT_EQ(held.take(act::crosspoint{1, 4, false}), news::same);
+    EXPECT_EQ(held.take(act::crosspoint{1, 4, true}), news::none);
+    EXPECT_EQ(held.take(act::crosspoint{1, 5, true}), news::changed);
     EXPECT_EQ(held.source(1), 5);
-    EXPECT_TRUE(held.take(act::crosspoint{2, 5, true})) << "nothing held yet for destination 2";
+    EXPECT_EQ(held.take(act::crosspoint{2, 5, true}), news::changed) << "nothing held yet for destination 2";
+    held.newConnection();
+    EXPECT_EQ(held.take(act::crosspoint{1, 5, false}), news::same) << "routes are kept across connections";
 }
 
 TEST(HeldState, ALabelIsNewsOnlyWhenItDiffersAcrossConnections) {

@@ -24,6 +24,7 @@ struct recording_listener : routers::router_listener {
     std::vector<std::pair<int, int>> ups;  // (sources, destinations)
     std::vector<std::pair<std::string, std::chrono::milliseconds>> downs;
     std::vector<std::pair<int, int>> crosspoints;  // (destination, source)
+    std::vector<std::pair<int, int>> changes;      // those that changed the route held
     std::vector<label_call> labels;
     std::vector<std::string> problems;
     std::vector<std::string> missingTexts;  // what did not come, as missing() said it
@@ -32,7 +33,10 @@ struct recording_listener : routers::router_listener {
     void routerDown(const std::string& why, std::chrono::milliseconds retryIn) override {
         downs.emplace_back(why, retryIn);
     }
-    void crosspoint(int destination, int source) override { crosspoints.emplace_back(destination, source); }
+    void crosspoint(int destination, int source, bool changed) override {
+        crosspoints.emplace_back(destination, source);
+        if (changed) changes.emplace_back(destination, source);
+    }
     void label(int database, int index, const std::string& text) override { labels.push_back({database, index, text}); }
     void problem(const std::string& text) override { problems.push_back(text); }
     void missing(const std::string& text) override { missingTexts.push_back(text); }
@@ -44,6 +48,7 @@ struct recording_listener : routers::router_listener {
     }
     void clearEvents() {
         crosspoints.clear();
+        changes.clear();
         labels.clear();
         problems.clear();
         missingTexts.clear();

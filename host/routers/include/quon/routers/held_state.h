@@ -19,11 +19,17 @@ namespace quon::routers {
 
 class held_state {
 public:
+    // What a crosspoint is to the listener: nothing (a keep-alive's answer
+    // that changes nothing), the route it held, or another.
+    enum class news { none, same, changed };
+    news take(const act::crosspoint& crosspoint);
     // Each returns whether the listener is to hear of it, and holds it.
-    bool take(const act::crosspoint& crosspoint);
     bool take(const act::label& label);
     bool take(const act::problem& problem) { return reported_.insert(problem.cause).second; }
     bool take(const act::missing& missing) { return reported_.insert("missing: " + missing.text).second; }
+    // A route held but never told (the connection ended in the call before):
+    // forgotten, so that it is news when it comes again.
+    void forget(int destination) { routes_.erase(destination); }
     // Problems are reported again on a new connection; routes and labels are
     // kept, so that a reconnect reports only the labels that changed.
     void newConnection() { reported_.clear(); }

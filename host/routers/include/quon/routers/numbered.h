@@ -36,6 +36,14 @@ public:
         return *dense_[at];
     }
 
+    void erase(int number) {
+        if (number < 1 || number > dense_limit) {
+            sparse_.erase(number);
+        } else if (const std::size_t at = static_cast<std::size_t>(number - 1); at < dense_.size()) {
+            dense_[at].reset();
+        }
+    }
+
 private:
     static constexpr int dense_limit = 65536;
     std::vector<std::optional<T>> dense_;  // [number - 1]

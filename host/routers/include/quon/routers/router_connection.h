@@ -39,8 +39,9 @@ struct router_listener {
     // attempt starts in retryIn.
     virtual void routerDown(const std::string& why, std::chrono::milliseconds retryIn) = 0;
     // A routing item the router sent (pushed, or answering poll() or the
-    // initial read), whether or not it changed what the connection holds.
-    virtual void crosspoint(int destination, int source) = 0;
+    // initial read), whether or not it `changed` the route the connection
+    // holds (kept across connections: source()).
+    virtual void crosspoint(int destination, int source, bool changed) = 0;
     // A label the router sent that differs from what the connection held.
     virtual void label(int database, int index, const std::string& text) = 0;
     // Something the router sent was wrong and was skipped or repaired; once
