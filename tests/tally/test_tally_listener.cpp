@@ -213,6 +213,7 @@ TEST(TallyInputs, AnInputWhosePortIsTakenIsDownAndListensOnceItIsFree) {
 
 }  // namespace
 
+#include "quon/engine/host_engine.h"
 #include "quon/metrics/serve_metrics.h"
 #include "quon/routers/built_in_routers.h"
 

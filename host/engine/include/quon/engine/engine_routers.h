@@ -73,7 +73,8 @@ public:
     // Bytes a router sent wait unread (router_backend::unread).
     bool unread() const;
     std::optional<router_status> status(int router) const;
-    // The device file's description of a router, or null.
+    // The device file's description of a router, or null; it owns it, and
+    // it holds until a reload makes that router anew or removes it.
     const router_description* description(int router) const;
     // Device files whose router could not be set up, and keys of theirs
     // not read.
@@ -83,7 +84,8 @@ public:
     // reload, and `check` fails.
     const std::vector<std::string>& errors() const { return errors_; }
     // Why the router could not be set up (its warning), or null when it
-    // was or has no device file.
+    // was or has no device file; it owns the text, which holds until the
+    // next reload.
     const std::string* leftOut(int router) const;
 
 private:

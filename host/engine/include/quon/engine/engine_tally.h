@@ -10,7 +10,8 @@
 // Part of host_engine, which owns it (host_engine::tally()); it reaches the
 // components, the routers and the clock through engine_links.h.
 //
-// Threading: the host's one thread.
+// Threading: the host's one thread. Ownership: it owns the graph; what it
+// hands out (a state, a reason) is a copy.
 #ifndef QUON_ENGINE_ENGINE_TALLY_H
 #define QUON_ENGINE_ENGINE_TALLY_H
 

@@ -15,6 +15,9 @@
 // or a router (the revertives after "RP", for example) are queued
 // (delivery_queue.h) and delivered, in order, once the call that caused
 // them has returned.
+//
+// Ownership: it owns the parts, which live as long as it does, the list of
+// listeners (not the listeners) and the clock.
 #ifndef QUON_ENGINE_HOST_ENGINE_H
 #define QUON_ENGINE_HOST_ENGINE_H
 
