@@ -40,8 +40,9 @@ public:
     virtual void timerFired(const std::string& /*component*/, int /*id*/) {}
     // The component watches destinations first..last of a router ("RR"):
     // in place of what it watched there, or as well (`added`). Also told of
-    // an "RR" on a router the system does not have (engine_components::watchPlace
-    // says so), and again when a reload adds that router.
+    // an "RR" on a router the system does not have
+    // (engine_components::watchPlace says so), and again when a reload adds
+    // that router.
     virtual void watched(const std::string& /*component*/, int /*device*/, int /*first*/, int /*last*/,
                          bool /*added*/) {}
 
