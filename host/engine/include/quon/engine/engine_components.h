@@ -43,7 +43,7 @@
 
 namespace quon {
 
-class engine_components : private component_link {
+class engine_components final : private component_link {
 public:
     // Modules are loaded by a loader of `loaders` that takes them, asked
     // first, else as shared objects (module_cache.h); the loaders are its

@@ -26,7 +26,7 @@
 
 namespace quon {
 
-class engine_routers : private router_events, private router_link {
+class engine_routers final : private router_events, private router_link {
 public:
     // Creates a backend for each router of `system` through `registry`
     // (used only here); a router whose backend cannot be made is left out

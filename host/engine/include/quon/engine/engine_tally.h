@@ -29,7 +29,7 @@
 
 namespace quon {
 
-class engine_tally : private tally_link {
+class engine_tally final : private tally_link {
 public:
     // It puts its link into `links`; both `links` and `listeners` outlive it.
     engine_tally(engine_links& links, const engine_listeners& listeners);

@@ -40,7 +40,7 @@
 namespace quon {
 
 // Not copyable: its parts are not.
-class host_engine : private clock_link {
+class host_engine final : private clock_link {
 public:
     // Most timer ticks one advance() may deliver; a longer step is refused.
     static constexpr uint64_t max_ticks_per_step = 1000000;
