@@ -93,9 +93,9 @@ void monitorWallSalvo(benchmark::State& state) {
         std::string error;
         for (int i = 1; i <= size; ++i) {
             const std::string name = "u" + std::to_string(i);
-            engine.create(name, KORVANE_MODULE_PATH, QUON_EXAMPLES_DIR "/panels", error);
+            engine.components().create(name, KORVANE_MODULE_PATH, QUON_EXAMPLES_DIR "/panels", error);
             std::optional<std::string> reply;
-            engine.parent(name, ("instance=wall_" + std::to_string(i)).c_str(), reply, error);
+            engine.components().parent(name, ("instance=wall_" + std::to_string(i)).c_str(), reply, error);
         }
         bytesPerComponent = static_cast<double>(mallinfo2().uordblks - heapBefore) / size;
 
@@ -114,7 +114,7 @@ void monitorWallSalvo(benchmark::State& state) {
             for (int d = 1; d <= per; ++d) routes[static_cast<size_t>(d - 1)] = {d, (d + offset - 1) % per + 1};
             const double start = bench::threadCpuNanoseconds();
             for (int router = 1; (router - 1) * per < size; ++router)
-                if (!engine.salvo(router, routes, error)) state.SkipWithError(error.c_str());
+                if (!engine.routers().salvo(router, routes, error)) state.SkipWithError(error.c_str());
             ++offset;
             return bench::threadCpuNanoseconds() - start;
         };
@@ -133,8 +133,8 @@ void monitorWallSalvo(benchmark::State& state) {
         // What the last salvo (offset - 1) routed to the first and the last
         // destination of each router.
         const auto source = [&](int destination) { return "SRC " + std::to_string((destination + offset - 2) % per + 1); };
-        if (engine.property("u" + std::to_string(size), "1", "myMimic", "text") != source(per) ||
-            engine.property("u1", "1", "myMimic", "text") != source(1))
+        if (engine.components().property("u" + std::to_string(size), "1", "myMimic", "text") != source(per) ||
+            engine.components().property("u1", "1", "myMimic", "text") != source(1))
             state.SkipWithError("the displays did not follow");
         // Once every display has run a while: what it holds for good.
         const double runningBytes = static_cast<double>(mallinfo2().uordblks - heapBefore) / size;

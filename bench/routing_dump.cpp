@@ -66,14 +66,14 @@ void routingDump(benchmark::State& state) {
         std::string error;
         for (int i = 1; i <= size; ++i) {
             const std::string name = "d" + std::to_string(i);
-            engine.create(name, KORVANE_MODULE_PATH, QUON_EXAMPLES_DIR "/panels", error);
+            engine.components().create(name, KORVANE_MODULE_PATH, QUON_EXAMPLES_DIR "/panels", error);
             std::optional<std::string> reply;
-            engine.parent(name, ("instance=d" + std::to_string(i)).c_str(), reply, error);
+            engine.components().parent(name, ("instance=d" + std::to_string(i)).c_str(), reply, error);
         }
-        engine.startRouters();
+        engine.routers().start();
         const std::string last = "d" + std::to_string(size);
         const auto shows = [&](int source) {
-            return engine.property(last, "1", "myMimic", "text") == "Input " + std::to_string(source);
+            return engine.components().property(last, "1", "myMimic", "text") == "Input " + std::to_string(source);
         };
         if (!runUntil(loop, [&] { return shows(size); })) state.SkipWithError("the link did not come up");
 
@@ -91,8 +91,8 @@ void routingDump(benchmark::State& state) {
         state.SetLabel(emberplus ? "emberplus" : "videohub");
         state.counters["per display"] = benchmark::Counter(
             static_cast<double>(size), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-        engine.destroyAll();
-        engine.stopRouters();
+        engine.components().destroyAll();
+        engine.routers().stop();
     }
     std::error_code ignored;
     std::filesystem::remove_all(root, ignored);

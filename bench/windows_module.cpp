@@ -38,8 +38,9 @@ std::unique_ptr<host_engine> watchingEngine(const std::string& module, std::stri
     auto engine = std::make_unique<host_engine>(readSystem(systemFolder(QUON_EXAMPLES_DIR "/vx", "studio")),
                                                 builtInRouters(), loaders);
     std::optional<std::string> reply;
-    if (engine->create("u", module, QUON_EXAMPLES_DIR "/panels", error) != host_engine::create_status::created ||
-        !engine->parent("u", "instance=studio_a_mon_1", reply, error))
+    if (engine->components().create("u", module, QUON_EXAMPLES_DIR "/panels", error) !=
+            engine_components::create_status::created ||
+        !engine->components().parent("u", "instance=studio_a_mon_1", reply, error))
         return nullptr;
     return engine;
 }
@@ -48,7 +49,7 @@ std::unique_ptr<host_engine> watchingEngine(const std::string& module, std::stri
 double revertives(host_engine& engine, long count, std::string& error) {
     const double start = bench::threadCpuNanoseconds();
     for (long i = 0; i < count; ++i)
-        if (!engine.route(1, 1, 1 + (i & 1), error)) return -1;
+        if (!engine.routers().route(1, 1, 1 + (i & 1), error)) return -1;
     return (bench::threadCpuNanoseconds() - start) / static_cast<double>(count);
 }
 
@@ -80,7 +81,8 @@ void revertiveThroughEngine(benchmark::State& state, const std::string* module) 
     }
     ns /= static_cast<double>(state.iterations());
     soNs /= static_cast<double>(state.iterations());
-    if (engine->property("u", "1", "myMimic", "text").value_or("").empty()) state.SkipWithError("the display shows nothing");
+    if (engine->components().property("u", "1", "myMimic", "text").value_or("").empty())
+        state.SkipWithError("the display shows nothing");
     state.counters["revertive ns"] = ns;
     state.counters["Korvane.so revertive ns"] = soNs;
     state.counters["x Korvane.so"] = ns / soNs;

@@ -260,20 +260,20 @@ public:
         wall_ = std::make_unique<live_wall>(
             loop_, *engine_, displays_, KORVANE_MODULE_PATH, QUON_EXAMPLES_DIR "/panels",
             [this](const wall& w, std::vector<std::string>& errors) {
-                checkWall(w, system_, *engine_, KORVANE_MODULE_PATH, errors);
+                checkWall(w, system_, engine_->routers(), KORVANE_MODULE_PATH, errors);
             },
             [this](const std::string& w) { warning_ = w; });
         // The tally input's lines (where it listens, up and down) are no warnings.
         wall_->watchInputs(nullptr, [](const std::string&) {});
-        engine_->startRouters();
+        engine_->routers().start();
         std::vector<std::string> errors;
         if (!wall_->start(root_ + "/wall.toml", errors)) warning_ = errors.empty() ? "wall" : errors.front();
         sources_.assign(kSize + 1, 0);
         for (int d = 1; d <= kSize; ++d) sources_[static_cast<size_t>(d)] = router_->state().routes[d - 1];
     }
     ~live_host() {
-        engine_->destroyAll();
-        engine_->stopRouters();
+        engine_->components().destroyAll();
+        engine_->routers().stop();
         wall_->stop();
         wall_.reset();
         engine_.reset();
@@ -283,7 +283,7 @@ public:
 
     const std::string& warning() const { return warning_; }
     bool shows(int d, int source) const {
-        return engine_->property("d" + std::to_string(d), "1", "myMimic", "text") == sourceName(source);
+        return engine_->components().property("d" + std::to_string(d), "1", "myMimic", "text") == sourceName(source);
     }
     asio::io_context& loop() { return loop_; }
     // The port the tally input listens on; 0 without one.

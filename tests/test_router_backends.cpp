@@ -95,18 +95,20 @@ protected:
         }, {});
         engine = std::make_unique<host_engine>(readSystem(system.folder()), routers);
         engine->addListener(&log);
-        ASSERT_EQ(engine->create("p", PROBE_MODULE_PATH, "", error), host_engine::create_status::created) << error;
+        ASSERT_EQ(engine->components().create("p", PROBE_MODULE_PATH, "", error),
+                  engine_components::create_status::created)
+            << error;
     }
-    void TearDown() override { engine->destroyAll(); }
+    void TearDown() override { engine->components().destroyAll(); }
 
     std::string send(const std::string& command) {
         std::optional<std::string> reply;
-        EXPECT_TRUE(engine->parent("p", ("send:" + command).c_str(), reply, error)) << error;
+        EXPECT_TRUE(engine->components().parent("p", ("send:" + command).c_str(), reply, error)) << error;
         return reply.value_or("(none)");
     }
     std::vector<std::string> received() {
         std::optional<std::string> text;
-        engine->parent("p", "log", text, error);
+        engine->components().parent("p", "log", text, error);
         std::vector<std::string> lines;
         for (size_t start = 0; text && start < text->size();) {
             const size_t end = text->find('\n', start);
@@ -125,8 +127,9 @@ protected:
 
 TEST_F(RouterBackends, AProtocolIsChosenByTheDeviceFile) {
     ASSERT_NE(router, nullptr);
-    EXPECT_THAT(engine->devices(), ElementsAre(5));
-    EXPECT_THAT(engine->warnings(), ElementsAre(HasSubstr("Protocol=carrier-pigeon is not one this host speaks")));
+    EXPECT_THAT(engine->routers().numbers(), ElementsAre(5));
+    EXPECT_THAT(engine->routers().warnings(),
+                ElementsAre(HasSubstr("Protocol=carrier-pigeon is not one this host speaks")));
 }
 
 TEST_F(RouterBackends, AnswersToAPollReachThePollerWhenTheRouterAnswers) {
@@ -146,9 +149,9 @@ TEST_F(RouterBackends, PushedRoutesReachRegisteredComponents) {
 }
 
 TEST_F(RouterBackends, OperatorActionsGoToTheRouter) {
-    ASSERT_TRUE(engine->route(5, 4, 2, error)) << error;
+    ASSERT_TRUE(engine->routers().route(5, 4, 2, error)) << error;
     EXPECT_THAT(router->requested_, ElementsAre("4<-2"));
-    EXPECT_FALSE(engine->rename(5, 0, 1, "X", error));
+    EXPECT_FALSE(engine->routers().rename(5, 0, 1, "X", error));
     EXPECT_EQ(error, "the scripted router keeps its names");
 }
 

@@ -244,8 +244,8 @@ int main(int argc, char** argv) {
         const system_description system = readConfiguredSystem(o.format);
         host_engine engine(system, routers, o.modules);
         // A session on the bench runs on what a live host would refuse.
-        for (const std::string& warning : engine.warnings()) printWarning(o.format, warning);
-        for (const std::string& error : engine.errors()) printWarning(o.format, error);
+        for (const std::string& warning : engine.routers().warnings()) printWarning(o.format, warning);
+        for (const std::string& error : engine.routers().errors()) printWarning(o.format, error);
         return runShell(loop, engine, system, o);
     }
     if (o.command == "run") return runFiles(o, false);

@@ -140,8 +140,8 @@ int runFiles(const host_options& o, bool narrate) {
     bool loadError = false;
     for (const scenario& script : scripts) {
         host_engine engine(readConfiguredSystem(o.format), routers, o.modules);
-        for (const std::string& warning : engine.warnings()) printWarning(o.format, warning);
-        for (const std::string& error : engine.errors()) printWarning(o.format, error);
+        for (const std::string& warning : engine.routers().warnings()) printWarning(o.format, warning);
+        for (const std::string& error : engine.routers().errors()) printWarning(o.format, error);
         const bool live = o.trace || narrate;
         trace_printer printer(stdout, o.format);
         trace_memory recent(60);  // the trace kept for a failure report

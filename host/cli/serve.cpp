@@ -274,9 +274,10 @@ public:
         if (!options_.http.empty() && !page_.open(loop_, options_.http, true)) return 2;
         system_ = readConfiguredSystem(options_.format);
         engine_ = std::make_unique<host_engine>(system_, routers_, options_.modules);
-        for (const std::string& warning : engine_->warnings()) printWarning(options_.format, warning);
-        if (!engine_->errors().empty()) {
-            for (const std::string& e : engine_->errors()) std::fprintf(stderr, "%s\n", escapedControls(e).c_str());
+        for (const std::string& warning : engine_->routers().warnings()) printWarning(options_.format, warning);
+        if (!engine_->routers().errors().empty()) {
+            for (const std::string& e : engine_->routers().errors())
+                std::fprintf(stderr, "%s\n", escapedControls(e).c_str());
             return 2;
         }
         engine_->addListener(&displays_);
@@ -290,7 +291,7 @@ public:
         wall_ = std::make_unique<live_wall>(
             loop_, *engine_, displays_, options_.settings.module, options_.settings.layoutFolder,
             [this](const wall& w, std::vector<std::string>& errors) {
-                checkWall(w, system_, *engine_, options_.settings.module, errors);
+                checkWall(w, system_, engine_->routers(), options_.settings.module, errors);
                 for (const std::string& warning : wallWarnings(w)) printWarning(options_.format, warning);
             },
             [this](const std::string& w) { printWarning(options_.format, w); });
@@ -299,8 +300,8 @@ public:
         if (!options_.http.empty()) {
             page_.show(*engine_, displays_, wall_->current().umd);
             page_.serveMetrics([this] {
-                return metrics_.scrape(*engine_, wall_->receivers(), wall_->treatments(), wall_->inputs(),
-                                       page_.refusals());
+                return metrics_.scrape(engine_->components(), engine_->routers(), engine_->tally(), wall_->receivers(),
+                                       wall_->treatments(), wall_->inputs(), page_.refusals());
             });
             // Warned, so that a flood from the network is seen where the
             // operator looks; once a minute at most per address.
@@ -326,22 +327,22 @@ public:
             printer_->problemChanged(display, problem);
             page_.watchProblem(display, problem);
         });
-        engine_->startRouters();
+        engine_->routers().start();
         std::vector<std::string> errors;
         if (!wall_->start(serve_.wallFile, errors, live_wall::pace::in_slices)) {
             for (const std::string& e : errors) std::fprintf(stderr, "%s\n", escapedControls(e).c_str());
-            engine_->stopRouters();
+            engine_->routers().stop();
             return 2;
         }
         std::shared_ptr<const web::page_identity> identity = pageIdentity(wall_->current(), errors);
         if (!errors.empty()) {
             for (const std::string& e : errors) std::fprintf(stderr, "%s\n", escapedControls(e).c_str());
-            engine_->stopRouters();
+            engine_->routers().stop();
             wall_->stop();
             return 2;
         }
         if (!followPair(false)) {
-            engine_->stopRouters();
+            engine_->routers().stop();
             wall_->stop();
             return 2;
         }
@@ -368,12 +369,12 @@ private:
     void reload() {
         system_description system = readConfiguredSystem(options_.format);
         // Says which routers can be set up; it connects nothing.
-        const host_engine trial(system, routers_);
-        for (const std::string& warning : trial.warnings()) printWarning(options_.format, warning);
-        std::vector<std::string> errors = trial.errors();
+        host_engine trial(system, routers_);
+        for (const std::string& warning : trial.routers().warnings()) printWarning(options_.format, warning);
+        std::vector<std::string> errors = trial.routers().errors();
         wall next;
         const bool read = wall_->read("", next, errors, [&](const wall& w, std::vector<std::string>& found) {
-            checkWall(w, system, trial, options_.settings.module, found);
+            checkWall(w, system, trial.routers(), options_.settings.module, found);
             for (const std::string& warning : wallWarnings(w)) printWarning(options_.format, warning);
         });
         // The tally inputs' sockets are bound last, when nothing else
@@ -394,7 +395,7 @@ private:
             return;
         }
         lastReloadRefused_ = false;
-        const host_engine::system_changes routers = engine_->applySystem(system, routers_);
+        const engine_routers::system_changes routers = engine_->routers().applySystem(system, routers_);
         system_ = std::move(system);
         const live_wall::changes displays = wall_->apply(std::move(next));
         followPair(true);
@@ -482,9 +483,9 @@ private:
         notifyService("STOPPING=1");
         roleWatcher_.reset();
         clock_->stop();
-        engine_->destroyAll();
+        engine_->components().destroyAll();
         page_.hide();
-        engine_->stopRouters();
+        engine_->routers().stop();
         wall_->stop();
         signals_.cancel();
         flushTimer_.cancel();
@@ -537,18 +538,18 @@ private:
 
     std::string status() const {
         int routersDown = 0;
-        for (int device : engine_->devices()) {
-            const std::optional<router_status> s = engine_->routerStatus(device);
+        for (int device : engine_->routers().numbers()) {
+            const std::optional<router_status> s = engine_->routers().status(device);
             if (s && !routerUp(s->state)) ++routersDown;
         }
         const std::vector<umd_receiver_status> receivers = wall_ ? wall_->receivers() : std::vector<umd_receiver_status>{};
         const auto receiversDown = std::count_if(receivers.begin(), receivers.end(),
                                                  [](const umd_receiver_status& r) { return r.down; });
         std::string text = wall_ && wall_->current().pair ? (wall_->standby() ? "standby: " : "active: ") : "";
-        text += std::to_string(engine_->componentCount()) + " displays, " +
-                           std::to_string(engine_->devices().size()) + " routers (" + std::to_string(routersDown) +
-                           " down), " + std::to_string(receivers.size()) + " receivers (" +
-                           std::to_string(receiversDown) + " down)";
+        text += std::to_string(engine_->components().count()) + " displays, " +
+                std::to_string(engine_->routers().numbers().size()) + " routers (" + std::to_string(routersDown) +
+                " down), " + std::to_string(receivers.size()) + " receivers (" + std::to_string(receiversDown) +
+                " down)";
         const std::vector<tally::tally_input_status> inputs =
             wall_ ? wall_->inputs() : std::vector<tally::tally_input_status>{};
         if (!inputs.empty()) {
@@ -599,17 +600,17 @@ int runCheck(const host_options& options, const std::string& wallFile) {
     // A file that is TOML is checked against the system even when some of
     // it is wrong: every error is said in one run.
     wall good, readable;
-    std::vector<std::string> errors = engine.errors();
+    std::vector<std::string> errors = engine.routers().errors();
     const bool read = readWallFile(wallFile, good, errors, &readable);
     const wall& checked = read ? good : readable;
     if (read || !readable.displays.empty()) {
-        checkWall(checked, system, engine, options.settings.module, errors);
+        checkWall(checked, system, engine.routers(), options.settings.module, errors);
         checkLayouts(checked, engine, options.settings.module, options.settings.layoutFolder, errors);
         for (const std::string& warning : wallWarnings(checked)) printWarning(options.format, warning);
         sortErrorsByPlace(errors.begin(), errors.end(), wallFile);
     }
     // A router left out that the wall uses is an error, said there once.
-    for (const std::string& warning : engine.warnings())
+    for (const std::string& warning : engine.routers().warnings())
         if (std::none_of(errors.begin(), errors.end(),
                          [&warning](const std::string& e) { return e.find(warning) != std::string::npos; }))
             printWarning(options.format, warning);

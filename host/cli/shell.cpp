@@ -282,7 +282,7 @@ int runShell(asio::io_context& loop, host_engine& engine, [[maybe_unused]] const
     live_wall wall(
         loop, engine, displays, options.settings.module, options.settings.layoutFolder,
         [&](const quon::wall& w, std::vector<std::string>& errors) {
-            checkWall(w, system, engine, options.settings.module, errors);
+            checkWall(w, system, engine.routers(), options.settings.module, errors);
         },
         [&](const std::string& w) { printWarning(options.format, w); });
     if (!options.http.empty()) {
@@ -293,7 +293,7 @@ int runShell(asio::io_context& loop, host_engine& engine, [[maybe_unused]] const
     wall.watchProblems(
         [&page](const std::string& display, const std::string& problem) { page.watchProblem(display, problem); });
 #endif
-    engine.startRouters();
+    engine.routers().start();
     {
         shell_session session(loop, engine, displays, options);
         session.configure();
@@ -301,7 +301,7 @@ int runShell(asio::io_context& loop, host_engine& engine, [[maybe_unused]] const
         std::vector<std::string> errors;
         if (!options.shellWall.empty() && !wall.start(options.shellWall, errors)) {
             for (const std::string& e : errors) std::fprintf(stderr, "%s\n", escapedControls(e).c_str());
-            engine.stopRouters();
+            engine.routers().stop();
             return 2;
         }
 #endif
@@ -309,16 +309,16 @@ int runShell(asio::io_context& loop, host_engine& engine, [[maybe_unused]] const
         loop.run();
         // The components leave with the session, so that their teardown is
         // checked, and traced when tracing.
-        engine.destroyAll();
+        engine.components().destroyAll();
     }
-    engine.stopRouters();
+    engine.routers().stop();
 #if defined(QUON_HAVE_LIVE)
     wall.stop();
     page.hide();
 #endif
-    for (const std::string& problem : engine.problems())
+    for (const std::string& problem : engine.components().problems())
         std::printf("problem: %s\n", escapedControls(problem).c_str());
-    return engine.problems().empty() ? 0 : 1;
+    return engine.components().problems().empty() ? 0 : 1;
 }
 
 }  // namespace quon

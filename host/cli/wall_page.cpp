@@ -44,10 +44,10 @@ void wall_page::show(host_engine& engine, display_model& displays, const umd_con
     hide();
     if (!view_) return;
     engine_ = &engine;
-    listener_ = std::make_unique<web_listener>(engine, displays, *view_, tallies);
+    listener_ = std::make_unique<web_listener>(engine.routers(), displays, *view_, tallies);
     engine.addListener(listener_.get());
     listener_->showRouters();
-    for (const std::string& name : engine.components()) listener_->componentCreated(name);
+    for (const std::string& name : engine.components().names()) listener_->componentCreated(name);
 }
 
 void wall_page::hide() {
@@ -136,7 +136,7 @@ void wall_page::control(const std::string& token, host_engine& engine, std::func
             std::string error;
             if (request.action == "parent") {
                 std::optional<std::string> reply;
-                if (!engine.parent(request.display, request.body.c_str(), reply, error))
+                if (!engine.components().parent(request.display, request.body.c_str(), reply, error))
                     return web::control_answer{409, error + "\n"};
                 // No reply (null) is an empty body.
                 return web::control_answer{200, reply.value_or("")};
@@ -145,7 +145,8 @@ void wall_page::control(const std::string& token, host_engine& engine, std::func
             const auto blank = request.body.find(' ');
             const std::string id = request.body.substr(0, blank);
             const std::string event = blank == std::string::npos ? std::string() : request.body.substr(blank + 1);
-            if (!engine.button(request.display, id, event, error)) return web::control_answer{409, error + "\n"};
+            if (!engine.components().button(request.display, id, event, error))
+                return web::control_answer{409, error + "\n"};
             return web::control_answer{200, ""};
         },
         std::move(log));

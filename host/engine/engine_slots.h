@@ -1,5 +1,5 @@
-// What the engine keeps for each component and each router, shared by the
-// engine's source files (components and messages, commands, routers).
+// What the components part keeps for each component, shared by its source
+// files (components and messages, commands).
 #ifndef QUON_ENGINE_ENGINE_SLOTS_H
 #define QUON_ENGINE_ENGINE_SLOTS_H
 
@@ -12,9 +12,8 @@
 
 #include "quon/common/text.h"
 #include "quon/engine/contract_monitor.h"
-#include "quon/engine/host_engine.h"
+#include "quon/engine/engine_components.h"
 #include "quon/engine/panel_state.h"
-#include "quon/engine/router_backend.h"
 #include "quon_client_callback.h"
 #include "quon_message_types.h"
 
@@ -24,8 +23,8 @@ namespace quon {
 // calls, and everything the host keeps for it, in one block (its first
 // panel inline; the names of panels, controls and properties are the
 // layout library's, shared by every display).
-struct host_engine::slot : quon_client_callback, contract_reporter {
-    slot(host_engine& owner, uint64_t sequence, std::string id)
+struct engine_components::slot : quon_client_callback, contract_reporter {
+    slot(engine_components& owner, uint64_t sequence, std::string id)
         : engine(owner), contract(*this), seq(sequence), name(std::move(id)) {}
 
     char* callback(void* data, int type) override;
@@ -34,7 +33,7 @@ struct host_engine::slot : quon_client_callback, contract_reporter {
     // What a revertive touches first, together (a salvo streams every
     // display's link): the component, its first panel, the monitor's
     // replies.
-    host_engine& engine;
+    engine_components& engine;
     quon_client_callback* component = nullptr;  // owned; deleted by destroySlot
     bool answered = false;                      // a router has told it a route
     // The shape of its first panel's last "TP" (layout_library), so that
@@ -47,14 +46,10 @@ struct host_engine::slot : quon_client_callback, contract_reporter {
     const uint64_t seq;  // its creation sequence: the watcher and timer owner it is
     const std::string name;
     std::unique_ptr<std::vector<panel_state>> morePanels;  // none until a second panel
-    // The destination (device, destination) whose picture its tally
-    // follows: the first it watches.
-    std::optional<std::pair<int, int>> tallied;
     // Its last "RR" on a router this system does not have: it watches that
-    // router in name only (host_engine::watchPlace), and in fact once a
-    // reload adds it.
+    // router in name only (watchPlace), and in fact once a reload adds it.
     struct absent_watch {
-        int device;
+        int router;
         int first;
         int last;
     };
@@ -70,25 +65,23 @@ struct host_engine::slot : quon_client_callback, contract_reporter {
     const panel_state* panel(std::string_view id) const { return const_cast<slot*>(this)->panel(id); }
 };
 
-struct host_engine::router_slot {
-    router_description description;  // without the names and routes, which the backend holds
-    std::unique_ptr<router_backend> backend;
-    int reported = 0;  // the destinations its status last reported; 0: unknown
-};
-
-// What every revertive brings (commands while the component runs, a reply
-// handed back while nobody traces) takes the short way, inline in the
-// component's call.
-inline char* host_engine::fromComponent(slot& s, void* data, int type) {
+// What every revertive brings (commands while the component runs, the
+// replies handed back) takes the short way, inline in the component's
+// call, traced or not.
+inline char* engine_components::fromComponent(slot& s, void* data, int type) {
     if (type == QUON_MSG_COMMAND && data && !s.contract.isFinished()) return execute(s, static_cast<const char*>(data));
-    if (type == QUON_MSG_RELEASE && !tracing_) {
-        s.contract.handedBack(static_cast<char*>(data));
+    if (type == QUON_MSG_RELEASE) {
+        char* text = static_cast<char*>(data);
+        if (listeners_.tracing())
+            listeners_.trace(s.name, trace_direction::to_host, QUON_MSG_RELEASE, trace_kind::release,
+                             text ? text : "null");
+        s.contract.handedBack(text);
         return nullptr;
     }
-    return fromComponentTraced(s, data, type);
+    return fromComponentChecked(s, data, type);
 }
 
-inline char* host_engine::slot::callback(void* data, int type) { return engine.fromComponent(*this, data, type); }
+inline char* engine_components::slot::callback(void* data, int type) { return engine.fromComponent(*this, data, type); }
 
 inline std::string quoted(const std::string& text) { return "\"" + escaped(text) + "\""; }
 

@@ -31,7 +31,7 @@ live_wall::live_wall(boost::asio::io_context& loop, host_engine& engine, display
       check_(std::move(check)),
       warn_(std::move(warn)),
       inputs_(
-          loop, [this](const std::vector<tally::lit>& lits) { engine_.setTally(lits); },
+          loop, [this](const std::vector<tally::lit>& lits) { engine_.tally().setLits(lits); },
           [this](const tally::tally_input_status& status) {
               if (watchInputs_) watchInputs_(status);
           },
@@ -74,10 +74,10 @@ void live_wall::router_watch::routerRemoved(int device) {
     if (wall.lostSince_.erase(device) != 0) wall.tellLostOn(device);
 }
 
-std::string live_wall::problemOf(const host_engine::watch_place& place) const {
-    const std::string router = "router " + std::to_string(place.device);
+std::string live_wall::problemOf(const engine_components::watch_place& place) const {
+    const std::string router = "router " + std::to_string(place.router);
     if (place.absent) return "watches " + router + ", which this system does not have";
-    const auto size = routerSize_.find(place.device);
+    const auto size = routerSize_.find(place.router);
     if (size != routerSize_.end() && size->second > 0 && place.destination > size->second)
         return "watches destination " + std::to_string(place.destination) + "; " + router + " reports " +
                std::to_string(size->second);
@@ -85,10 +85,10 @@ std::string live_wall::problemOf(const host_engine::watch_place& place) const {
 }
 
 void live_wall::tellLost(const std::string& name) {
-    const std::optional<host_engine::watch_place> place = engine_.watchPlace(name);
+    const std::optional<engine_components::watch_place> place = engine_.components().watchPlace(name);
     std::optional<std::chrono::steady_clock::time_point> since;
     if (place && !place->absent)
-        if (const auto lost = lostSince_.find(place->device); lost != lostSince_.end()) since = lost->second;
+        if (const auto lost = lostSince_.find(place->router); lost != lostSince_.end()) since = lost->second;
     const std::string now = place ? problemOf(*place) : std::string();
     if (!now.empty()) {
         auto known = problems_.find(name);
@@ -110,7 +110,7 @@ void live_wall::tellLostOn(int device) {
     // Every display, not only those with screens: a problem shows on the
     // page too.
     for (const wall_display& d : wall_.displays)
-        if (engine_.watchedRouter(d.name) == device) tellLost(d.name);
+        if (engine_.components().watchedRouter(d.name) == device) tellLost(d.name);
 }
 
 void live_wall::watchProblems(std::function<void(const std::string&, const std::string&)> watch) {
@@ -159,13 +159,13 @@ const int max_waits = 16;
 bool live_wall::start(const std::string& path, std::vector<std::string>& errors, pace how) {
     if (!read(path, wall_, errors)) return false;
     inputs_.apply(wall_.tallyInputs);
-    engine_.setTies(wall_.ties);
+    engine_.tally().setTies(wall_.ties);
     path_ = path;
     // Nothing goes to a screen before the kernel has said whose turn it is.
     if (wall_.pair) standby_ = true;
     startOutput(nullptr);
     next_ = 0;
-    engine_.reserve(wall_.displays.size());
+    engine_.components().reserve(wall_.displays.size());
     displays_.reserve(wall_.displays.size());
     createSlice(how == pace::at_once ? wall_.displays.size() : slice_size);
     if (creating()) createLater();
@@ -178,9 +178,9 @@ bool live_wall::prepare(const wall& next, std::vector<std::string>& errors) {
 
 void live_wall::createSlice(size_t count) {
     const size_t end = std::min(wall_.displays.size(), next_ + count);
-    engine_.openBatch();
+    engine_.components().openBatch();
     while (next_ < end) create(wall_.displays[next_++]);
-    engine_.closeBatch();
+    engine_.components().closeBatch();
 }
 
 void live_wall::createLater() {
@@ -191,7 +191,7 @@ void live_wall::createLater() {
         // nothing until their routers' names and routes are read, and the
         // next can wait for that, a few turns at most (a router that keeps
         // sending does not hold the wall back).
-        if ((*wall)->engine_.routersUnread() && (*wall)->waits_ < max_waits) {
+        if ((*wall)->engine_.routers().unread() && (*wall)->waits_ < max_waits) {
             ++(*wall)->waits_;
             (*wall)->createLater();
             return;
@@ -213,17 +213,17 @@ live_wall::changes live_wall::apply(wall next) {
     std::set<std::string> removed;
     for (const auto& [name, d] : before) {
         const auto kept = after.find(name);
-        if (kept == after.end() || remade(d, *kept->second)) engine_.destroy(name, error);
+        if (kept == after.end() || remade(d, *kept->second)) engine_.components().destroy(name, error);
         if (kept == after.end()) removed.insert(name);
     }
     result.removed = static_cast<int>(removed.size());
     inputs_.apply(next.tallyInputs);
-    engine_.setTies(next.ties);
+    engine_.tally().setTies(next.ties);
     wall_ = std::move(next);
     // A removed display's screen would keep its last text for ever.
     startOutput(&removed);
     next_ = wall_.displays.size();
-    engine_.openBatch();
+    engine_.components().openBatch();
     for (const wall_display& d : wall_.displays) {
         const auto old = before.find(d.name);
         if (old == before.end()) ++result.added;
@@ -240,7 +240,7 @@ live_wall::changes live_wall::apply(wall next) {
         resend(d.name);
         tellLost(d.name);
     }
-    engine_.closeBatch();
+    engine_.components().closeBatch();
     return result;
 }
 
@@ -318,7 +318,8 @@ void live_wall::create(const wall_display& d) {
     displays_.showFrom(d.name, d.shows);
     std::string error;
     const std::string module = d.module.empty() ? defaultModule_ : d.module;
-    if (engine_.create(d.name, module, layoutFolder_, error) != host_engine::create_status::created) {
+    if (engine_.components().create(d.name, module, layoutFolder_, error) !=
+        engine_components::create_status::created) {
         warn_("display " + d.name + ": " + error);
         return;
     }
@@ -328,7 +329,7 @@ void live_wall::create(const wall_display& d) {
 void live_wall::send(const std::string& name, const std::string& command) {
     std::optional<std::string> reply;
     std::string error;
-    if (!engine_.parent(name, command.c_str(), reply, error)) warn_(error);
+    if (!engine_.components().parent(name, command.c_str(), reply, error)) warn_(error);
 }
 
 }  // namespace quon

@@ -23,15 +23,15 @@ const router_description* describedRouter(const system_description& system, int 
 }
 
 // Why the device's router cannot serve displays, or "" when it can.
-std::string routerProblem(const system_description& system, const host_engine& engine, int device) {
+std::string routerProblem(const system_description& system, const engine_routers& routers, int device) {
     const router_description* described = describedRouter(system, device);
     if (!described) {
         char file[64];
         deviceFileName(device, file, sizeof file);
         return "router " + std::to_string(device) + " has no device file (" + system.folder + "/" + file + ")";
     }
-    if (engine.routerDescription(device)) return "";
-    if (const std::string* why = engine.leftOut(device)) return "router " + std::to_string(device) + ": " + *why;
+    if (routers.description(device)) return "";
+    if (const std::string* why = routers.leftOut(device)) return "router " + std::to_string(device) + ": " + *why;
     return "router " + std::to_string(device) + " (" + described->path + ") could not be set up";
 }
 
@@ -39,8 +39,8 @@ std::string routerProblem(const system_description& system, const host_engine& e
 // of the file); the line counts the other uses, which say nothing.
 class router_uses {
 public:
-    router_uses(const system_description& system, const host_engine& engine, std::vector<std::string>& errors)
-        : system_(system), engine_(engine), errors_(errors) {}
+    router_uses(const system_description& system, const engine_routers& routers, std::vector<std::string>& errors)
+        : system_(system), routers_(routers), errors_(errors) {}
     // Counts the other uses on each line said.
     void finish() {
         for (const auto& [device, use] : said_)
@@ -61,7 +61,7 @@ public:
             return false;
         }
         if (served_.count(device)) return true;
-        const std::string problem = routerProblem(system_, engine_, device);
+        const std::string problem = routerProblem(system_, routers_, device);
         if (problem.empty()) {
             served_.insert(device);
             return true;
@@ -77,7 +77,7 @@ private:
         int more;
     };
     const system_description& system_;
-    const host_engine& engine_;
+    const engine_routers& routers_;
     std::vector<std::string>& errors_;
     std::map<int, use> said_;
     std::set<int> served_;
@@ -132,7 +132,7 @@ void checkTally(const wall& wall, const system_description& system, router_uses&
 
 }  // namespace
 
-void checkWall(const wall& wall, const system_description& system, const host_engine& engine,
+void checkWall(const wall& wall, const system_description& system, const engine_routers& routers,
                const std::string& defaultModule, std::vector<std::string>& errors) {
     // Files a reload could not serve refuse it here, before anything changes.
     if (!wall.page.certificate.empty()) {
@@ -146,7 +146,7 @@ void checkWall(const wall& wall, const system_description& system, const host_en
         return;
     }
     bool defaultChecked = false;
-    router_uses uses(system, engine, errors);
+    router_uses uses(system, routers, errors);
     for (const wall_display& d : wall.displays) {
         std::error_code ignored;
         if (d.refused("module")) {
@@ -244,14 +244,15 @@ void checkLayouts(const wall& wall, host_engine& engine, const std::string& defa
         const std::string at = d.module.empty() ? d.at("") : d.at("module");
         std::string error;
         watch.problems.clear();
-        if (engine.create(d.name, module, layoutFolder, error) != host_engine::create_status::created) {
+        if (engine.components().create(d.name, module, layoutFolder, error) !=
+            engine_components::create_status::created) {
             errors.push_back(at + "display \"" + d.name + "\": " + error);
             continue;
         }
         for (const std::string& problem : watch.problems)
             errors.push_back(at + "display \"" + d.name + "\": " + problem + " (the panel folder is " +
                              layoutFolder + "; --panels)");
-        engine.destroy(d.name, error);
+        engine.components().destroy(d.name, error);
     }
     engine.removeListener(&watch);
 }

@@ -19,9 +19,9 @@ const char* colourName(lamp_colour colour) {
 
 }  // namespace
 
-web_listener::web_listener(const host_engine& engine, display_model& displays, web::web_view& view,
+web_listener::web_listener(const engine_routers& routers, display_model& displays, web::web_view& view,
                            const umd_config& tallies)
-    : engine_(engine), model_(displays), view_(view), tallies_(tallies) {
+    : routers_(routers), model_(displays), view_(view), tallies_(tallies) {
     model_.subscribe(this);
 }
 
@@ -101,12 +101,12 @@ void web_listener::violation(const std::string& component, const contract_violat
 }
 
 void web_listener::showRouters() {
-    for (int device : engine_.devices()) {
-        const std::optional<router_status> status = engine_.routerStatus(device);
+    for (int device : routers_.numbers()) {
+        const std::optional<router_status> status = routers_.status(device);
         if (!status) continue;
         web::link_state link;
         link.device = device;
-        if (const router_description* d = engine_.routerDescription(device)) {
+        if (const router_description* d = routers_.description(device)) {
             link.name = d->name;
             link.protocol = d->protocol;
         }

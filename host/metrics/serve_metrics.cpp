@@ -184,7 +184,8 @@ void serve_metrics::violated() { families_->violations.Increment(); }
 
 void serve_metrics::reloaded(bool refused) { (refused ? families_->reloadsRefused : families_->reloadsApplied).Increment(); }
 
-std::string serve_metrics::scrape(const host_engine& engine, const std::vector<umd_receiver_status>& receivers,
+std::string serve_metrics::scrape(const engine_components& components, const engine_routers& routers,
+                                  const engine_tally& tally, const std::vector<umd_receiver_status>& receivers,
                                   const std::vector<std::pair<std::string, lost_treatment>>& marked,
                                   const std::vector<tally::tally_input_status>& tallyInputs,
                                   const std::map<std::string, std::uint64_t>& pageRefusals) {
@@ -202,27 +203,26 @@ std::string serve_metrics::scrape(const host_engine& engine, const std::vector<u
         ++counts[name];
     }
     for (const auto& [treatment, count] : counts) f.displaysMarked.Add({{"treatment", treatment}}).Set(count);
-    f.displayCount.Set(static_cast<double>(engine.componentCount()));
+    f.displayCount.Set(static_cast<double>(components.count()));
     // Every router the engine has, as it is now: one that never changed
     // since it was made (a simulated router answering from the start) has
     // told no change, and one a reload renamed or removed keeps no series.
     for (prometheus::Gauge* gauge : f.routers) f.routerUp.Remove(gauge);
     f.routers.clear();
-    for (int device : engine.devices()) {
-        const router_description* description = engine.routerDescription(device);
-        const std::optional<router_status> status = engine.routerStatus(device);
-        prometheus::Gauge& gauge =
-            f.routerUp.Add({{"device", std::to_string(device)},
-                            {"name", description ? description->name : std::string()},
-                            {"protocol", description ? description->protocol : std::string()}});
+    for (int router : routers.numbers()) {
+        const router_description* description = routers.description(router);
+        const std::optional<router_status> status = routers.status(router);
+        prometheus::Gauge& gauge = f.routerUp.Add({{"device", std::to_string(router)},
+                                                   {"name", description ? description->name : std::string()},
+                                                   {"protocol", description ? description->protocol : std::string()}});
         gauge.Set(status && routerUp(status->state) ? 1 : 0);
         f.routers.push_back(&gauge);
     }
-    const host_engine::totals& totals = engine.counts();
+    const engine_components::totals& totals = components.counts();
     follow(f.revertives, f.lastRevertives, static_cast<double>(totals.revertives));
     follow(f.commands, f.lastCommands, static_cast<double>(totals.commands));
     follow(f.parentCommands, f.lastParentCommands, static_cast<double>(totals.parentCommands));
-    for (const auto& [input, count] : engine.tallyChanges())
+    for (const auto& [input, count] : tally.changes())
         follow(f.tallyChanges.Add({{"input", input}}), f.lastTally[input], static_cast<double>(count));
     for (const umd_receiver_status& r : receivers) {
         const std::string to = umdDestinationText(r.to);

@@ -14,13 +14,13 @@ std::string displayLine(const display_record& display) {
     return line;
 }
 
-std::string displayLine(const host_engine& engine, const std::string& component) {
+std::string displayLine(const engine_components& components, const std::string& component) {
     static const display_control mimic;
     display_record display;
     display.name = component;
     display.shows = &mimic;
-    display.text = engine.property(component, mimic.panel, mimic.control, "text");
-    display.statesheet = engine.property(component, mimic.panel, mimic.control, "statesheet").value_or("");
+    display.text = components.property(component, mimic.panel, mimic.control, "text");
+    display.statesheet = components.property(component, mimic.panel, mimic.control, "statesheet").value_or("");
     return displayLine(display);
 }
 

@@ -323,7 +323,7 @@ bool scenario_session::expect(const scenario_line& line, const std::function<boo
             ++sent.checked;
         }
     } else if (kind == "property") {
-        const std::optional<std::string> value = engine_.property(word(1), word(2), word(3), word(4));
+        const std::optional<std::string> value = engine_.components().property(word(1), word(2), word(3), word(4));
         if (!value || *value != expected)
             return failed("expect property " + word(1) + " " + word(2) + " " + word(3) + " " + word(4) + " " +
                           quoted(expected) + "\n  got: " + (value ? quoted(*value) : std::string("no such property")));
@@ -357,7 +357,8 @@ bool scenario_session::run(const std::string& file, const std::string& folder, c
         return true;
     }
     if (line.verb == "show") {
-        for (const std::string& name : engine_.components()) out_(transcript_kind::display, displayLine(engine_, name));
+        for (const std::string& name : engine_.components().names())
+            out_(transcript_kind::display, displayLine(engine_.components(), name));
         return true;
     }
 
@@ -366,31 +367,32 @@ bool scenario_session::run(const std::string& file, const std::string& folder, c
     bool ok = true;
     if (line.verb == "create") {
         const std::string module = line.words.size() > 1 ? resolveModulePath(word(1), folder) : settings_.module;
-        const host_engine::create_status status = engine_.create(word(0), module, settings_.layoutFolder, error);
-        ok = status == host_engine::create_status::created;
-        result.loadError = status == host_engine::create_status::load_failed;
+        const engine_components::create_status status =
+            engine_.components().create(word(0), module, settings_.layoutFolder, error);
+        ok = status == engine_components::create_status::created;
+        result.loadError = status == engine_components::create_status::load_failed;
     } else if (line.verb == "destroy") {
-        ok = engine_.destroy(word(0), error);
+        ok = engine_.components().destroy(word(0), error);
     } else if (line.verb == "send") {
-        ok = engine_.parent(word(0), line.rest.c_str(), lastReply_, error,
-                            [&](const std::optional<std::string>& reply) {
-                                out_(transcript_kind::reply, word(0) + " replied " + (reply ? quoted(*reply) : "null"));
-                            });
+        ok = engine_.components().parent(
+            word(0), line.rest.c_str(), lastReply_, error, [&](const std::optional<std::string>& reply) {
+                out_(transcript_kind::reply, word(0) + " replied " + (reply ? quoted(*reply) : "null"));
+            });
         anyReply_ = true;
     } else if (line.verb == "route") {
-        ok = engine_.route(integer(line, 0), integer(line, 1), integer(line, 2), error);
+        ok = engine_.routers().route(integer(line, 0), integer(line, 1), integer(line, 2), error);
     } else if (line.verb == "rename") {
-        ok = engine_.rename(integer(line, 0), integer(line, 1), integer(line, 2), line.rest, error);
+        ok = engine_.routers().rename(integer(line, 0), integer(line, 1), integer(line, 2), line.rest, error);
     } else if (line.verb == "answer") {
-        ok = engine_.setAnswers(integer(line, 0), word(1) == "yes", error);
+        ok = engine_.routers().setAnswers(integer(line, 0), word(1) == "yes", error);
     } else if (line.verb == "advance") {
         long long ms = 0;
         parseWait(word(0), ms);
         ok = engine_.advance(static_cast<uint64_t>(ms), error);
     } else if (line.verb == "button") {
-        ok = engine_.button(word(0), word(1), line.rest, error);
+        ok = engine_.components().button(word(0), word(1), line.rest, error);
     } else if (line.verb == "value") {
-        ok = engine_.value(word(0), integer(line, 1), error);
+        ok = engine_.components().value(word(0), integer(line, 1), error);
     }
     if (!ok) return failed(line.verb + ": " + escapedControls(error));
     return true;
@@ -409,11 +411,11 @@ scenario_result runScenario(const scenario& script, host_engine& engine, const s
     if (hooks.beforeTeardown) hooks.beforeTeardown();
     // The components leave with the script, so that their teardown is
     // checked too.
-    engine.destroyAll();
-    if (!engine.problems().empty()) {
+    engine.components().destroyAll();
+    if (!engine.components().problems().empty()) {
         result.passed = false;
         std::string all;
-        for (const std::string& p : engine.problems()) all += "\n  " + escapedControls(p);
+        for (const std::string& p : engine.components().problems()) all += "\n  " + escapedControls(p);
         result.failure = escapedControls(script.file) + ": the components broke the host contract:" + all;
     }
     return result;

@@ -31,16 +31,18 @@ protected:
                          "control myMimic\ntext=\nstatesheet=s\ncontrol alm_1\nvalue=1\ncontrol alm_2\n");
         engine = std::make_unique<quon::host_engine>(quon::readSystem(system.folder()), quon::builtInRouters());
         engine->addListener(&recorder);
-        ASSERT_EQ(engine->create("p", PROBE_MODULE_PATH, "", error), quon::host_engine::create_status::created)
+        ASSERT_EQ(engine->components().create("p", PROBE_MODULE_PATH, "", error),
+                  quon::engine_components::create_status::created)
             << error;
-        ASSERT_EQ(engine->create("q", PROBE_MODULE_PATH, "", error), quon::host_engine::create_status::created)
+        ASSERT_EQ(engine->components().create("q", PROBE_MODULE_PATH, "", error),
+                  quon::engine_components::create_status::created)
             << error;
         ASSERT_EQ(send("p", "send:PS '1' '" + system.folder() + "/panel.quon_ui'"), "1");
     }
 
     std::optional<std::string> parent(const std::string& name, const std::string& text) {
         std::optional<std::string> reply;
-        EXPECT_TRUE(engine->parent(name, text.c_str(), reply, error)) << error;
+        EXPECT_TRUE(engine->components().parent(name, text.c_str(), reply, error)) << error;
         return reply;
     }
     std::string send(const std::string& name, const std::string& command) {

@@ -28,8 +28,8 @@ TEST_F(HostEngine, KeepsControlPropertiesPerComponentAndPanel) {
     EXPECT_EQ(send("p", "XI '1' 'alm_'"), "alm_1,alm_2");
     EXPECT_EQ(send("p", "XI '1' ''"), "myMimic,alm_1,alm_2");
     EXPECT_EQ(send("p", "XI '1' 'zzz'"), "(empty)");
-    EXPECT_EQ(displayLine(*engine, "p"), "p: [ CAM 1 ] (s)");
-    EXPECT_THAT(engine->problems(), IsEmpty());
+    EXPECT_EQ(displayLine(engine->components(), "p"), "p: [ CAM 1 ] (s)");
+    EXPECT_THAT(engine->components().problems(), IsEmpty());
 }
 
 // Untraced, a display's "TP" to the control and property of its last is
@@ -56,10 +56,10 @@ TEST_F(HostEngine, AnUntracedTextPutReadsAsAnyCommand) {
     };
     for (const auto& [text, shown] : puts) {
         send("p", text);
-        EXPECT_EQ(engine->property("p", "1", "myMimic", "text"), shown) << text;
+        EXPECT_EQ(engine->components().property("p", "1", "myMimic", "text"), shown) << text;
     }
-    EXPECT_EQ(engine->property("p", "1", "myMimic", "textx"), "CAM 3");
-    EXPECT_EQ(engine->property("p", "1", "myMimic", "statesheet"), "t");
+    EXPECT_EQ(engine->components().property("p", "1", "myMimic", "textx"), "CAM 3");
+    EXPECT_EQ(engine->components().property("p", "1", "myMimic", "statesheet"), "t");
     EXPECT_THAT(listener.seen,
                 ElementsAre("myMimic.text=CAM 1", "myMimic.text=CAM 2", "myMimic.text=a' 'b", "myMimic.text==x=y=z",
                             "myMimic.text=", HasSubstr("warning malformed command"),
@@ -85,11 +85,11 @@ TEST_F(HostEngine, LooksUpInstancesAndNames) {
 }
 
 TEST_F(HostEngine, MessagesAndButtonsReachTheComponent) {
-    ASSERT_TRUE(engine->value("p", -42, error));
-    ASSERT_TRUE(engine->button("p", "AckAll", "alarm=2", error));
-    ASSERT_TRUE(engine->button("p", "b", "press", error));
+    ASSERT_TRUE(engine->components().value("p", -42, error));
+    ASSERT_TRUE(engine->components().button("p", "AckAll", "alarm=2", error));
+    ASSERT_TRUE(engine->components().button("p", "b", "press", error));
     EXPECT_THAT(log("p"), ElementsAre("value -42", "button AckAll alarm=2", "button b press="));
-    EXPECT_FALSE(engine->value("nobody", 1, error));
+    EXPECT_FALSE(engine->components().value("nobody", 1, error));
 }
 
 TEST_F(HostEngine, TellsListenersOfCommandsAndNotifications) {
@@ -106,7 +106,7 @@ TEST_F(HostEngine, MalformedCommandsGetNullAndAWarning) {
         EXPECT_EQ(send("p", text), "(null)") << text;
         EXPECT_THAT(trace, testing::Contains(HasSubstr("warning"))) << text;
     }
-    EXPECT_THAT(engine->problems(), IsEmpty());
+    EXPECT_THAT(engine->components().problems(), IsEmpty());
 }
 
 TEST_F(HostEngine, ExplainsModulesThatCannotBeUsed) {
@@ -124,11 +124,13 @@ TEST_F(HostEngine, ExplainsModulesThatCannotBeUsed) {
          std::string(PROBE_MODULE_PATH) + ": load_quon_client_script returned no component"},
     };
     for (const load_case& c : cases) {
-        EXPECT_EQ(engine->create("x", c.module, c.path, error), host_engine::create_status::load_failed);
+        EXPECT_EQ(engine->components().create("x", c.module, c.path, error),
+                  engine_components::create_status::load_failed);
         EXPECT_EQ(error.substr(0, c.message.size()), c.message);
-        EXPECT_FALSE(engine->exists("x"));
+        EXPECT_FALSE(engine->components().exists("x"));
     }
-    EXPECT_EQ(engine->create("p", PROBE_MODULE_PATH, "", error), host_engine::create_status::bad_name);
+    EXPECT_EQ(engine->components().create("p", PROBE_MODULE_PATH, "", error),
+              engine_components::create_status::bad_name);
 }
 
 }  // namespace

@@ -20,12 +20,12 @@ namespace {
 TEST_F(HostEngine, ReportsRepliesHandedBackTwiceNeverOrForeign) {
     parent("p", "keep:SD 'studio'");
     parent("p", "back");
-    EXPECT_THAT(engine->problems(), IsEmpty());
+    EXPECT_THAT(engine->components().problems(), IsEmpty());
     parent("p", "back");
     parent("p", "foreign");
     parent("q", "keep:RN 1 0 1");
-    ASSERT_TRUE(engine->destroy("q", error));
-    EXPECT_THAT(engine->problems(),
+    ASSERT_TRUE(engine->components().destroy("q", error));
+    EXPECT_THAT(engine->components().problems(),
                 ElementsAre("p: reply handed back twice: \"1 3\"", "p: handed back a text the host never gave",
                             "q: reply never handed back: \"CAM 1\""));
 }
@@ -60,7 +60,7 @@ TEST(ContractMonitor, RemembersTheLastEightRepliesHandedBackAndLendsTheOldest) {
 TEST_F(HostEngine, ReportsCommandsAfterAS) {
     send("p", "AS");
     send("p", "RU 1");
-    EXPECT_THAT(engine->problems(), ElementsAre("p: command after \"AS\": \"RU 1\""));
+    EXPECT_THAT(engine->components().problems(), ElementsAre("p: command after \"AS\": \"RU 1\""));
 }
 
 // The probe logs "reentered" for a message that reaches it while it is
@@ -75,7 +75,7 @@ TEST_F(HostEngine, NeverCallsIntoAComponentThatIsCallingTheHost) {
     EXPECT_THAT(log("p"), ElementsAre("revertive 1 1 2", "revertive 1 2 1", "timer 3", "timer 3"));
     // A route reaches both watchers; q's poll answers q alone, once it has
     // returned.
-    ASSERT_TRUE(engine->route(1, 1, 4, error)) << error;
+    ASSERT_TRUE(engine->routers().route(1, 1, 4, error)) << error;
     send("q", "RP 1 1 1");
     EXPECT_THAT(log("q"), ElementsAre("revertive 1 1 4", "revertive 1 1 4"));
     EXPECT_THAT(log("p"), ElementsAre("revertive 1 1 4"));

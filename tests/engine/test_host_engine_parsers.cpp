@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "quon/engine/command_parser.h"
@@ -86,11 +87,30 @@ std::string described(bool read, const host_command& c, const std::string& error
     return text + (c.add ? " add" : "");
 }
 
-// The three commands of a revertive are read by a quick path first: where
-// it reads a text, the full reading reads it alike, and where it gives up
-// the full reading decides (so what is accepted, and every error, is the
-// full reading's). The texts are the usual ones, their edges, and
-// mutations of the usual ones from a fixed seed.
+// The engine's own readings of "RN" and "HN", as host_command.
+host_command quickRouterNameRead(const int (&numbers)[host_command::max_fields]) {
+    host_command c;
+    c.info = &hostCommand(host_word::RN);
+    for (int i = 0; i < host_command::max_fields; ++i) c.numbers[i] = numbers[i];
+    c.numberCount = 3;
+    return c;
+}
+
+host_command quickNotificationRead(std::string_view notification) {
+    host_command c;
+    c.info = &hostCommand(host_word::HN);
+    c.texts[0] = notification;
+    c.textCount = 1;
+    return c;
+}
+
+// The three commands of a revertive are read by a quick path first (the
+// quick reading behind parseHostCommand, and the engine's own of "RN" and
+// "HN", which it asks before that): where one reads a text, the full
+// reading reads it alike, and where it gives up the full reading decides
+// (so what is accepted, and every error, is the full reading's). The texts
+// are the usual ones, their edges, and mutations of the usual ones from a
+// fixed seed.
 TEST(HostCommandParser, QuickAndFullReadingsReadAlike) {
     const std::vector<std::string> usual = {"RN 1 0 13", "TP 'text=SRC 13' '1' 'myMimic'", "HN 'sourceid=13'"};
     std::vector<std::string> texts = {
@@ -103,7 +123,7 @@ TEST(HostCommandParser, QuickAndFullReadingsReadAlike) {
     texts.insert(texts.end(), usual.begin(), usual.end());
     const std::vector<std::string> edited = quon::test::seededEdits(usual, " '=-09AN", 3000, 36);
     texts.insert(texts.end(), edited.begin(), edited.end());
-    int quickly = 0;
+    int quickly = 0, routerNames = 0, notifications = 0;
     for (const std::string& text : texts) {
         SCOPED_TRACE(text);
         host_command quick, full, parsed;
@@ -111,6 +131,14 @@ TEST(HostCommandParser, QuickAndFullReadingsReadAlike) {
         const bool fullRead = command_reading::full(text, full, fullError);
         const bool parseRead = parseHostCommand(text, parsed, parseError);
         EXPECT_EQ(described(parseRead, parsed, parseError), described(fullRead, full, fullError));
+        if (int numbers[host_command::max_fields]; command_reading::quickRouterName(text, numbers)) {
+            ++routerNames;
+            EXPECT_EQ(described(true, quickRouterNameRead(numbers), ""), described(fullRead, full, fullError));
+        }
+        if (std::string_view notification; command_reading::quickNotification(text, notification)) {
+            ++notifications;
+            EXPECT_EQ(described(true, quickNotificationRead(notification), ""), described(fullRead, full, fullError));
+        }
         if (!command_reading::quick(text, quick)) continue;
         ++quickly;
         EXPECT_EQ(described(true, quick, ""), described(fullRead, full, fullError));
@@ -119,7 +147,13 @@ TEST(HostCommandParser, QuickAndFullReadingsReadAlike) {
         host_command quick;
         EXPECT_TRUE(command_reading::quick(text, quick)) << text;
     }
+    int numbers[host_command::max_fields];
+    EXPECT_TRUE(command_reading::quickRouterName(usual[0], numbers));
+    std::string_view notification;
+    EXPECT_TRUE(command_reading::quickNotification(usual[2], notification));
     EXPECT_GT(quickly, 300);  // the mutations that keep the usual shape
+    EXPECT_GT(routerNames, 100);
+    EXPECT_GT(notifications, 100);
 }
 
 TEST(PanelLayout, ParsesControlsAndRefusesMalformedFiles) {

@@ -34,8 +34,8 @@ TEST_F(HostEngine, TheFirstRouteIsToldOnce) {
     engine->addListener(&told);
     trace.clear();
     send("p", "RR 1 1 1");
-    ASSERT_TRUE(engine->route(1, 1, 3, error));
-    ASSERT_TRUE(engine->route(1, 1, 4, error));
+    ASSERT_TRUE(engine->routers().route(1, 1, 3, error));
+    ASSERT_TRUE(engine->routers().route(1, 1, 4, error));
     EXPECT_GE(std::count_if(trace.begin(), trace.end(),
                             [](const std::string& line) { return line.find("revertive") != std::string::npos; }),
               2)
@@ -52,12 +52,12 @@ TEST_F(HostEngine, ARouteChangeMovesTheTallyAfterTheComponentHasTheRevertive) {
     engine->addListener(&tally);
     send("p", "RR 1 1 1");  // router 1 destination 1 shows source 2
     send("q", "RR 1 2 2");  // destination 2 shows source 1
-    engine->setTally({{"mixer1", 4, source(1, 2), tally::state::program}});
-    EXPECT_EQ(engine->tallyOf("p"), tally::state::program);
-    EXPECT_EQ(engine->tallyOf("q"), tally::state::off);
+    engine->tally().setLits({{"mixer1", 4, source(1, 2), tally::state::program}});
+    EXPECT_EQ(engine->tally().of("p"), tally::state::program);
+    EXPECT_EQ(engine->tally().of("q"), tally::state::off);
 
     trace.clear();
-    ASSERT_TRUE(engine->route(1, 2, 2, error));
+    ASSERT_TRUE(engine->routers().route(1, 2, 2, error));
     std::vector<std::string> told;
     for (const std::string& line : trace)
         if (line.find("revertive") != std::string::npos || line.find("tally") != std::string::npos)
@@ -67,7 +67,7 @@ TEST_F(HostEngine, ARouteChangeMovesTheTallyAfterTheComponentHasTheRevertive) {
     EXPECT_EQ(told.back().rfind("q tally 2 (", 0), 0u) << told.back();
     EXPECT_NE(told.back().find("mixer1 index 4"), std::string::npos) << told.back();
     EXPECT_NE(told.front().find("revertive"), std::string::npos) << told.front();
-    EXPECT_EQ(engine->tallyChanges().at("mixer1"), 1u);
+    EXPECT_EQ(engine->tally().changes().at("mixer1"), 1u);
     engine->removeListener(&tally);
 }
 
@@ -75,41 +75,41 @@ TEST_F(HostEngine, ARouteChangeMovesTheTallyAfterTheComponentHasTheRevertive) {
 // then is the one the first lit index follows, and the reason reads alike.
 TEST_F(HostEngine, ARouteChangedBeforeAnythingIsLitIsFollowedOnceItIs) {
     send("q", "RR 1 2 2");
-    ASSERT_TRUE(engine->route(1, 2, 2, error));
-    const std::optional<tally_graph::reason> before = engine->tallyWhy("q");
+    ASSERT_TRUE(engine->routers().route(1, 2, 2, error));
+    const std::optional<tally_graph::reason> before = engine->tally().why("q");
     ASSERT_TRUE(before);
     EXPECT_EQ(before->now, tally::state::off);
     EXPECT_EQ(before->shown, (std::vector<tally::point>{{1, tally::point::end::destination, 2}, source(1, 2)}));
-    engine->setTally({{"mixer1", 1, source(1, 1), tally::state::off}});  // nothing lit: still asleep
-    ASSERT_TRUE(engine->route(1, 2, 3, error));
-    engine->setTally({{"mixer1", 4, source(1, 3), tally::state::program}});
-    EXPECT_EQ(engine->tallyOf("q"), tally::state::program);
-    EXPECT_EQ(engine->tallyWhy("q")->shown.back(), source(1, 3));
-    EXPECT_EQ(engine->tallyChanges().at("mixer1"), 2u);
+    engine->tally().setLits({{"mixer1", 1, source(1, 1), tally::state::off}});  // nothing lit: still asleep
+    ASSERT_TRUE(engine->routers().route(1, 2, 3, error));
+    engine->tally().setLits({{"mixer1", 4, source(1, 3), tally::state::program}});
+    EXPECT_EQ(engine->tally().of("q"), tally::state::program);
+    EXPECT_EQ(engine->tally().why("q")->shown.back(), source(1, 3));
+    EXPECT_EQ(engine->tally().changes().at("mixer1"), 2u);
 }
 
 TEST_F(HostEngine, ATieLineCarriesTheTallyToAnotherRouterAndSaysWhy) {
-    ASSERT_TRUE(engine->setAnswers(2, true, error));
-    ASSERT_TRUE(engine->route(2, 1, 2, error));
+    ASSERT_TRUE(engine->routers().setAnswers(2, true, error));
+    ASSERT_TRUE(engine->routers().route(2, 1, 2, error));
     send("q", "RR 2 1 1");
     // Router 1 destination 2 (source 1, from its file) feeds router 2 source 2.
-    engine->setTies({{1, 2, 2, 2}});
-    engine->setTally({{"mixer1", 1, source(1, 1), tally::state::preview}});
-    EXPECT_EQ(engine->tallyOf("q"), tally::state::preview);
-    const std::optional<tally_graph::reason> why = engine->tallyWhy("q");
+    engine->tally().setTies({{1, 2, 2, 2}});
+    engine->tally().setLits({{"mixer1", 1, source(1, 1), tally::state::preview}});
+    EXPECT_EQ(engine->tally().of("q"), tally::state::preview);
+    const std::optional<tally_graph::reason> why = engine->tally().why("q");
     ASSERT_TRUE(why);
     EXPECT_EQ(why->input, "mixer1");
     EXPECT_EQ(why->shown.size(), 4u);
     // Router 1 made anew at a reload, its destination 2 now showing source 3.
     system.writeDevice(1, "[Router]\nName=R\n[Database]\nDatabaseSize_0=8\nDatabaseSize_1=6\n[Crosspoints]\n2=3\n");
-    ASSERT_THAT(engine->applySystem(readSystem(system.folder()), builtInRouters()).changed, ElementsAre(1));
-    EXPECT_EQ(engine->tallyOf("q"), tally::state::off);
-    engine->setTally({{"mixer1", 2, source(1, 3), tally::state::program}});
-    EXPECT_EQ(engine->tallyOf("q"), tally::state::program);
-    engine->setTies({});
-    EXPECT_EQ(engine->tallyOf("q"), tally::state::off);
+    ASSERT_THAT(engine->routers().applySystem(readSystem(system.folder()), builtInRouters()).changed, ElementsAre(1));
+    EXPECT_EQ(engine->tally().of("q"), tally::state::off);
+    engine->tally().setLits({{"mixer1", 2, source(1, 3), tally::state::program}});
+    EXPECT_EQ(engine->tally().of("q"), tally::state::program);
+    engine->tally().setTies({});
+    EXPECT_EQ(engine->tally().of("q"), tally::state::off);
     send("q", "RU 2");
-    EXPECT_FALSE(engine->tallyWhy("q"));
+    EXPECT_FALSE(engine->tally().why("q"));
 }
 
 }  // namespace

@@ -68,9 +68,9 @@ TEST(LiveWall, ARouterThatNeverStopsSendingDoesNotHoldTheWallBack) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (wall.creating() && std::chrono::steady_clock::now() < deadline) loop.run_one_for(std::chrono::seconds(1));
     EXPECT_FALSE(wall.creating());
-    EXPECT_EQ(engine.componentCount(), static_cast<size_t>(displays));
+    EXPECT_EQ(engine.components().count(), static_cast<size_t>(displays));
     EXPECT_GT(busy->asked, 0) << "the slices never asked whether the router's bytes wait";
-    engine.destroyAll();
+    engine.components().destroyAll();
     engine.removeListener(&model);
 }
 

@@ -43,11 +43,11 @@ struct engine_on_fake_router {
         : router(quon::fake::makeFakeSwp08(loop, quon::fake::numberedState(6, 6))),
           routers(quon::builtInRouters()),
           engine(describe(device), routers) {
-        engine.startRouters();
+        engine.routers().start();
     }
     ~engine_on_fake_router() {
-        engine.destroyAll();
-        engine.stopRouters();
+        engine.components().destroyAll();
+        engine.routers().stop();
     }
 
     quon::system_description describe(const std::string& device) {
@@ -74,20 +74,22 @@ TEST(NetworkRouter, APollMadeWhileTheLinkReadsIsAnsweredAtUp) {
     ASSERT_TRUE(runUntil(loop, [&] { return f.router->connectionsAccepted() == 1; }));
     // The loop has not run since: the link is still reading, and what it
     // read is not seen before the read is whole.
-    ASSERT_NE(engine.routerStatus(1)->state, quon::router_state::connected);
-    EXPECT_EQ(engine.crosspoint(1, 1), 0);
+    ASSERT_NE(engine.routers().status(1)->state, quon::router_state::connected);
+    EXPECT_EQ(engine.routers().crosspoint(1, 1), 0);
 
     std::string error;
-    ASSERT_EQ(engine.create("p", PROBE_MODULE_PATH, "", error), quon::host_engine::create_status::created) << error;
+    ASSERT_EQ(engine.components().create("p", PROBE_MODULE_PATH, "", error),
+              quon::engine_components::create_status::created)
+        << error;
     std::optional<std::string> reply;
     const auto received = [&] {
         std::optional<std::string> text;
-        engine.parent("p", "log", text, error);
+        engine.components().parent("p", "log", text, error);
         return text.value_or("");
     };
     // A poll alone: a component watching the destination would also hear
     // the read's route as every watcher does.
-    ASSERT_TRUE(engine.parent("p", "send:RP 1 1 1", reply, error)) << error;
+    ASSERT_TRUE(engine.components().parent("p", "send:RP 1 1 1", reply, error)) << error;
     EXPECT_EQ(received(), "");
     // The engine's clock does not move here: no timer of the component
     // could poll again.
@@ -96,22 +98,24 @@ TEST(NetworkRouter, APollMadeWhileTheLinkReadsIsAnsweredAtUp) {
         log += received();
         return !log.empty();
     }));
-    EXPECT_EQ(engine.routerStatus(1)->state, quon::router_state::connected);
+    EXPECT_EQ(engine.routers().status(1)->state, quon::router_state::connected);
     EXPECT_EQ(log, "revertive 1 1 1\n");
 }
 
 TEST(NetworkRouter, APollWhileUpIsAnsweredAtOnceFromWhatTheLinkRead) {
     engine_on_fake_router f("[Database]\nDatabaseSize_0=6\nDatabaseSize_1=6\n");
     quon::host_engine& engine = f.engine;
-    ASSERT_TRUE(runUntil(f.loop, [&] { return engine.routerStatus(1)->state == quon::router_state::connected; }));
+    ASSERT_TRUE(runUntil(f.loop, [&] { return engine.routers().status(1)->state == quon::router_state::connected; }));
 
     std::string error;
-    ASSERT_EQ(engine.create("p", PROBE_MODULE_PATH, "", error), quon::host_engine::create_status::created) << error;
+    ASSERT_EQ(engine.components().create("p", PROBE_MODULE_PATH, "", error),
+              quon::engine_components::create_status::created)
+        << error;
     std::optional<std::string> reply, log;
-    ASSERT_TRUE(engine.parent("p", "send:RR 1 2 3", reply, error)) << error;
-    ASSERT_TRUE(engine.parent("p", "send:RP 1 2 3", reply, error)) << error;
+    ASSERT_TRUE(engine.components().parent("p", "send:RR 1 2 3", reply, error)) << error;
+    ASSERT_TRUE(engine.components().parent("p", "send:RP 1 2 3", reply, error)) << error;
     // The loop has not run: nothing went to the router and back.
-    ASSERT_TRUE(engine.parent("p", "log", log, error)) << error;
+    ASSERT_TRUE(engine.components().parent("p", "log", log, error)) << error;
     EXPECT_EQ(log.value_or(""), "revertive 1 2 2\nrevertive 1 3 3\n");
 }
 

@@ -213,6 +213,7 @@ TEST(TallyInputs, AnInputWhosePortIsTakenIsDownAndListensOnceItIsFree) {
 
 }  // namespace
 
+#include "quon/engine/host_engine.h"
 #include "quon/metrics/serve_metrics.h"
 #include "quon/routers/built_in_routers.h"
 
@@ -220,13 +221,13 @@ namespace {
 
 TEST(TallyInputMetrics, EachInputsStateAndCountsAreScraped) {
     const quon::router_registry routers = quon::builtInRouters();
-    const quon::host_engine engine(quon::system_description{}, routers);
+    quon::host_engine engine(quon::system_description{}, routers);
     quon::serve_metrics metrics;
     tally_input_status down;
     down.name = "mixer1";
     down.packets = 12;
     down.unmapped = 3;
-    const std::string text = metrics.scrape(engine, {}, {}, {down});
+    const std::string text = metrics.scrape(engine.components(), engine.routers(), engine.tally(), {}, {}, {down});
     EXPECT_NE(text.find("quon_tally_input_up{input=\"mixer1\"} 0"), std::string::npos) << text;
     EXPECT_NE(text.find("quon_tally_input_packets_total{input=\"mixer1\"} 12"), std::string::npos);
     EXPECT_NE(text.find("quon_tally_input_unmapped_total{input=\"mixer1\"} 3"), std::string::npos);
@@ -234,13 +235,15 @@ TEST(TallyInputMetrics, EachInputsStateAndCountsAreScraped) {
 
 TEST(TallyInputMetrics, AnInputGoneAtAReloadHasNoSeriesLeft) {
     const quon::router_registry routers = quon::builtInRouters();
-    const quon::host_engine engine(quon::system_description{}, routers);
+    quon::host_engine engine(quon::system_description{}, routers);
     quon::serve_metrics metrics;
     tally_input_status up;
     up.name = "mixer1";
     up.up = true;
-    ASSERT_NE(metrics.scrape(engine, {}, {}, {up}).find("quon_tally_input_up{input=\"mixer1\"} 1"), std::string::npos);
-    const std::string text = metrics.scrape(engine, {}, {}, {});
+    ASSERT_NE(metrics.scrape(engine.components(), engine.routers(), engine.tally(), {}, {}, {up})
+                  .find("quon_tally_input_up{input=\"mixer1\"} 1"),
+              std::string::npos);
+    const std::string text = metrics.scrape(engine.components(), engine.routers(), engine.tally(), {}, {}, {});
     EXPECT_EQ(text.find("mixer1"), std::string::npos) << text;
 }
 

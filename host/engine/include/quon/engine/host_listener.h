@@ -40,8 +40,9 @@ public:
     virtual void timerFired(const std::string& /*component*/, int /*id*/) {}
     // The component watches destinations first..last of a router ("RR"):
     // in place of what it watched there, or as well (`added`). Also told of
-    // an "RR" on a router the system does not have (host_engine::watchPlace
-    // says so), and again when a reload adds that router.
+    // an "RR" on a router the system does not have
+    // (engine_components::watchPlace says so), and again when a reload adds
+    // that router.
     virtual void watched(const std::string& /*component*/, int /*device*/, int /*first*/, int /*last*/,
                          bool /*added*/) {}
 
@@ -50,7 +51,7 @@ public:
     virtual void answered(const std::string& /*component*/) {}
 
     // The tally of the picture the component's first watched destination
-    // shows changed (host_engine::setTally); `why` holds the way from the
+    // shows changed (engine_tally::setLits); `why` holds the way from the
     // lit input to it while it is lit, null while off. After a route
     // change it is told once the component has had the revertive, so what
     // it shows and its tally change together.

@@ -134,7 +134,7 @@ private:
     void tellLost(const std::string& name);
     void tellLostOn(int device);
     // Why the router cannot show the display what it watches; "" when it can.
-    std::string problemOf(const host_engine::watch_place& place) const;
+    std::string problemOf(const engine_components::watch_place& place) const;
 
     // The output of wall_.umd, taking over the running one's TCP screens;
     // `removed`: the displays a reload removed, sent blank.

@@ -23,7 +23,7 @@ namespace quon {
 // and says which routers could be set up; `defaultModule` is the module of
 // a display that names none. A router that is set up but down is no error.
 // A key the wall file refused (wall_display::refused) is not checked again.
-void checkWall(const wall& wall, const system_description& system, const host_engine& engine,
+void checkWall(const wall& wall, const system_description& system, const engine_routers& routers,
                const std::string& defaultModule, std::vector<std::string>& errors);
 
 // What works but is likely a mistake: a display's state sheet without a

@@ -9,7 +9,8 @@
 #include <string>
 
 #include "quon/displays/display_model.h"
-#include "quon/engine/host_engine.h"
+#include "quon/engine/engine_routers.h"
+#include "quon/engine/host_listener.h"
 #include "quon/screens/umd_config.h"
 #include "quon/web/web_view.h"
 
@@ -19,10 +20,11 @@ namespace quon {
 // events.
 class web_listener : public host_listener, public display_observer {
 public:
-    // `engine`, `displays`, `view` and `tallies` outlive the listener;
+    // `routers`, `displays`, `view` and `tallies` outlive the listener;
     // `tallies` gives the lamps of each state sheet (the wall file's
     // [tally.*]). It follows `displays` from now on.
-    web_listener(const host_engine& engine, display_model& displays, web::web_view& view, const umd_config& tallies);
+    web_listener(const engine_routers& routers, display_model& displays, web::web_view& view,
+                 const umd_config& tallies);
     ~web_listener() override;
 
     void componentCreated(const std::string& name) override;
@@ -48,7 +50,7 @@ private:
     // The display's TSL index, or -1 when the wall sends it nowhere.
     static int tslIndex(const umd_config& config, const std::string& component);
 
-    const host_engine& engine_;
+    const engine_routers& routers_;
     display_model& model_;
     web::web_view& view_;
     const umd_config& tallies_;

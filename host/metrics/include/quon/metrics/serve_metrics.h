@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "quon/engine/host_engine.h"
+#include "quon/engine/engine_components.h"
+#include "quon/engine/engine_routers.h"
+#include "quon/engine/engine_tally.h"
 #include "quon/screens/umd_output.h"
 #include "quon/tally/tally_listener.h"
 
@@ -45,7 +47,8 @@ public:
     // the displays whose screens show their router's loss; `tallyInputs`:
     // every tally input's state and counts; `pageRefusals`: what the page's
     // limits and Host check refused since start, by reason.
-    std::string scrape(const host_engine& engine, const std::vector<umd_receiver_status>& receivers,
+    std::string scrape(const engine_components& components, const engine_routers& routers, const engine_tally& tally,
+                       const std::vector<umd_receiver_status>& receivers,
                        const std::vector<std::pair<std::string, lost_treatment>>& marked,
                        const std::vector<tally::tally_input_status>& tallyInputs = {},
                        const std::map<std::string, std::uint64_t>& pageRefusals = {});

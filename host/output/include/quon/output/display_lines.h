@@ -8,7 +8,7 @@
 #include <string>
 
 #include "quon/displays/display_model.h"
-#include "quon/engine/host_engine.h"
+#include "quon/engine/engine_components.h"
 
 namespace quon {
 
@@ -16,7 +16,7 @@ namespace quon {
 std::string displayLine(const display_record& display);
 // The same of a component as the engine holds it now, showing
 // myMimic on panel 1.
-std::string displayLine(const host_engine& engine, const std::string& component);
+std::string displayLine(const engine_components& components, const std::string& component);
 
 }  // namespace quon
 

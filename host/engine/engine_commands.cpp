@@ -1,85 +1,83 @@
 // The commands components send the host: each word's effect on the
-// component's panels, the parent panel, the instances, the routers and the
-// timers, and the reply. The words and their fields are host_commands.h;
-// the parsing is command_parser.h.
+// component's panels, the parent panel, the instances, the watches and
+// polls and the timers, and the reply. The words and their fields are
+// host_commands.h; the reading is command_parser.h.
 #include <algorithm>
 #include <cstring>
 
 #include "engine_slots.h"
 #include "quon/engine/command_parser.h"
-#include "quon/engine/host_engine.h"
+#include "quon/engine/engine_components.h"
 #include "quon_message_types.h"
 
 namespace quon {
 
-char* host_engine::fromComponentTraced(slot& s, void* data, int type) {
+char* engine_components::fromComponentChecked(slot& s, void* data, int type) {
     if (type == QUON_MSG_COMMAND) {
         if (data && s.contract.isFinished())
-            traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, static_cast<const char*>(data), nullptr);
+            listeners_.traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, static_cast<const char*>(data),
+                                  nullptr);
         if (!s.contract.command(static_cast<const char*>(data))) return nullptr;
         return execute(s, static_cast<const char*>(data));
-    }
-    if (type == QUON_MSG_RELEASE) {
-        char* text = static_cast<char*>(data);
-        if (tracing_)
-            trace(s.name, trace_direction::to_host, QUON_MSG_RELEASE, trace_kind::release, text ? text : "null");
-        s.contract.handedBack(text);
-        return nullptr;
     }
     s.contract.report(violation_kind::wrong_message_type, "message type " + std::to_string(type) + " sent to the host");
     return nullptr;
 }
 
-char* host_engine::execute(slot& s, const char* commandText) {
+char* engine_components::execute(slot& s, const char* commandText) {
     const std::string_view text = commandText;
     ++totals_.commands;
     if (!listeners_.empty()) {
         scratch_.assign(text.data(), text.size());
         for (host_listener* l : listeners_) l->commandSent(s.name, scratch_);
     }
-    if (!tracing_) {
-        // The three commands of a revertive, untraced, go straight to their
-        // effect, each read as the quick reading reads it: nothing to trace,
-        // and no warning unless a name is not found (then the long way says
-        // so). A "TP" to the control and property of the display's last is
-        // taken by its shape.
-        if (s.put && commandText[0] == 'T' && putAgain(s, text)) return nullptr;
-        if (std::string_view notification; command_reading::quickNotification(text, notification)) {
-            notifyParent(s, notification);
-            return nullptr;
-        }
-        if (int numbers[host_command::max_fields]; command_reading::quickRouterName(text, numbers))
-            return routerName(s, numbers);
+    // The three commands of a revertive go straight to their effect, each
+    // read as the full reading reads it (the parsers' test holds them
+    // alike), with no warning unless a name is not found (then the long
+    // way says so). A "TP" to the control and property of the display's
+    // last is taken by its shape.
+    if (s.put && commandText[0] == 'T' && putAgain(s, text)) {
+        traceCommand(s, text, nullptr);
+        return nullptr;
     }
-    host_command c;
-    if (command_reading::quick(text, c)) {
-        if (!tracing_ && c.info->word == host_word::TP && putText(s, c)) return nullptr;
-        return perform(s, text, c);
+    if (std::string_view notification; command_reading::quickNotification(text, notification)) {
+        notifyParent(s, notification);
+        traceCommand(s, text, nullptr);
+        traceNotified(s, notification);
+        return nullptr;
     }
-    return readFully(s, text);
-}
-
-char* host_engine::readFully(slot& s, std::string_view text) {
+    if (int numbers[host_command::max_fields]; command_reading::quickRouterName(text, numbers)) {
+        char* const reply = routerName(s, numbers);
+        traceCommand(s, text, reply);
+        return reply;
+    }
     host_command c;
     std::string parseError;
-    if (!command_reading::full(text, c, parseError)) {
-        traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, text, nullptr);
-        warn(s.name, "malformed command " + quoted(std::string(text)) + ": " + parseError);
+    if (!parseHostCommand(text, c, parseError)) {
+        listeners_.traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, text, nullptr);
+        listeners_.warn(s.name, "malformed command " + quoted(std::string(text)) + ": " + parseError);
+        return nullptr;
+    }
+    if (c.info->word == host_word::TP && putText(s, c)) {
+        traceCommand(s, text, nullptr);
         return nullptr;
     }
     return perform(s, text, c);
 }
 
-char* host_engine::routerName(slot& s, const int (&numbers)[host_command::max_fields]) {
-    if (router_slot* r = router(numbers[0]))
-        if (const std::string* name = r->backend->name(numbers[1], numbers[2])) {
-            static const host_command_info& rn = hostCommand(host_word::RN);
-            return s.contract.give(rn, *name);
-        }
+void engine_components::traceCommand(const slot& s, std::string_view text, const char* reply) const {
+    if (listeners_.tracing()) listeners_.traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, text, reply);
+}
+
+char* engine_components::routerName(slot& s, const int (&numbers)[host_command::max_fields]) {
+    if (const std::string* name = links_.routers->entryName(numbers[0], numbers[1], numbers[2])) {
+        static const host_command_info& rn = hostCommand(host_word::RN);
+        return s.contract.give(rn, *name);
+    }
     return nullptr;
 }
 
-bool host_engine::putText(slot& s, const host_command& c) {
+bool engine_components::putText(slot& s, const host_command& c) {
     panel_state* panel = s.panel(c.texts[1]);
     const int control = panel ? panel->layout().find(c.texts[2]) : -1;
     if (control < 0) return false;
@@ -100,7 +98,7 @@ bool host_engine::putText(slot& s, const host_command& c) {
     return true;
 }
 
-bool host_engine::putAgain(slot& s, std::string_view text) {
+bool engine_components::putAgain(slot& s, std::string_view text) {
     const put_shape& shape = *s.put;
     const size_t head = shape.head.size(), tail = shape.tail.size();
     if (text.size() < head + tail || std::memcmp(text.data(), shape.head.data(), head) != 0 ||
@@ -112,21 +110,54 @@ bool host_engine::putAgain(slot& s, std::string_view text) {
     return true;
 }
 
-void host_engine::tellPropertyChanged(const slot& s, const panel_state& panel, int control,
-                                      std::pair<const std::string*, const std::string*> set) {
+void engine_components::tellPropertyChanged(const slot& s, const panel_state& panel, int control,
+                                            std::pair<const std::string*, const std::string*> set) {
     if (listeners_.empty()) return;
     const property_change change{s.name, panel.id(), panel.layout().controls[static_cast<size_t>(control)].id,
                                  *set.first, *set.second};
     for (host_listener* l : listeners_) l->propertyChanged(change);
 }
 
-void host_engine::notifyParent(slot& s, std::string_view notification) {
+void engine_components::notifyParent(slot& s, std::string_view notification) {
     if (listeners_.empty()) return;
     scratch_.assign(notification.data(), notification.size());
     for (host_listener* l : listeners_) l->parentNotified(s.name, scratch_);
 }
 
-char* host_engine::perform(slot& s, std::string_view text, const host_command& c) {
+void engine_components::traceNotified(const slot& s, std::string_view notification) const {
+    if (listeners_.tracing())
+        listeners_.note(s.name, trace_kind::notify, "parent panel receives \"" + escaped(notification) + "\"");
+}
+
+void engine_components::watchCommand(slot& s, const host_command& c, std::string& warning) {
+    const host_word word = c.info->word;
+    const int router = c.numbers[0];
+    if (!links_.routers->has(router)) {
+        warning = "no router " + std::to_string(router);
+        // Kept, so that the wall can say what the display watches and why
+        // it shows nothing of it.
+        if (word == host_word::RR) {
+            s.absent = slot::absent_watch{router, c.numbers[1], c.numbers[2]};
+            for (host_listener* l : listeners_) l->watched(s.name, router, c.numbers[1], c.numbers[2], c.add);
+        } else if (word == host_word::RU && s.absent && s.absent->router == router) {
+            s.absent.reset();
+        }
+        return;
+    }
+    if (word == host_word::RR) {
+        s.absent.reset();
+        watchers_.watch(s.seq, router, c.numbers[1], c.numbers[2], c.add);
+        for (host_listener* l : listeners_) l->watched(s.name, router, c.numbers[1], c.numbers[2], c.add);
+        links_.tally->follow(s.seq);
+    } else if (word == host_word::RU) {
+        watchers_.unwatch(s.seq, router);
+        links_.tally->follow(s.seq);
+    } else {
+        links_.routers->poll(router, c.numbers[1], c.numbers[2], s.seq);
+    }
+}
+
+char* engine_components::perform(slot& s, std::string_view text, const host_command& c) {
     char* result = nullptr;
     std::string warning;
     const host_command_info& word = *c.info;
@@ -204,49 +235,22 @@ char* host_engine::perform(slot& s, std::string_view text, const host_command& c
         case host_word::RN: result = routerName(s, c.numbers); break;
         case host_word::RR:
         case host_word::RU:
-        case host_word::RP: {
-            router_slot* r = router(c.numbers[0], warning);
-            if (!r) {
-                // Kept, so that the wall can say what the display watches
-                // and why it shows nothing of it.
-                if (word.word == host_word::RR) {
-                    s.absent = slot::absent_watch{c.numbers[0], c.numbers[1], c.numbers[2]};
-                    for (host_listener* l : listeners_)
-                        l->watched(s.name, c.numbers[0], c.numbers[1], c.numbers[2], c.add);
-                } else if (word.word == host_word::RU && s.absent && s.absent->device == c.numbers[0]) {
-                    s.absent.reset();
-                }
-                break;
-            }
-            if (word.word == host_word::RR) {
-                s.absent.reset();
-                watchers_.watch(s.seq, c.numbers[0], c.numbers[1], c.numbers[2], c.add);
-                for (host_listener* l : listeners_) l->watched(s.name, c.numbers[0], c.numbers[1], c.numbers[2], c.add);
-                retally(s);
-            } else if (word.word == host_word::RU) {
-                watchers_.unwatch(s.seq, c.numbers[0]);
-                retally(s);
-            } else {
-                r->backend->poll(c.numbers[1], c.numbers[2], s.seq);
-            }
-            break;
-        }
+        case host_word::RP: watchCommand(s, c, warning); break;
         case host_word::ET:
             if (c.numberCount == 1) {
-                timers_.stop(s.seq, c.numbers[0]);
+                links_.clock->timers().stop(s.seq, c.numbers[0]);
             } else if (c.numbers[1] < 1) {
                 warning =
                     "timer interval " + std::to_string(c.numbers[1]) + " is not a positive number of milliseconds";
             } else {
-                timers_.start(s.seq, c.numbers[0], c.numbers[1], now_);
+                links_.clock->timers().start(s.seq, c.numbers[0], c.numbers[1], links_.clock->time());
             }
             break;
     }
 
-    if (tracing_) traceReply(s.name, QUON_MSG_COMMAND, trace_kind::command, text, result);
-    if (!warning.empty()) warn(s.name, warning);
-    if (tracing_ && word.word == host_word::HN)
-        note(s.name, trace_kind::notify, "parent panel receives \"" + escaped(c.texts[0]) + "\"");
+    traceCommand(s, text, result);
+    if (!warning.empty()) listeners_.warn(s.name, warning);
+    if (word.word == host_word::HN) traceNotified(s, c.texts[0]);
     return result;
 }
 
