@@ -20,8 +20,8 @@ const char* colourName(lamp_colour colour) {
 }  // namespace
 
 web_listener::web_listener(const engine_routers& routers, display_model& displays, web::web_view& view,
-                           const umd_config& tallies)
-    : routers_(routers), model_(displays), view_(view), tallies_(tallies) {
+                           const umd_config& screens)
+    : routers_(routers), model_(displays), view_(view), screens_(screens) {
     model_.subscribe(this);
 }
 
@@ -30,7 +30,7 @@ web_listener::~web_listener() { model_.unsubscribe(this); }
 void web_listener::componentCreated(const std::string& name) {
     web::display_state& entry = displays_[name];
     entry.name = name;
-    entry.tslIndex = tslIndex(tallies_, name);
+    entry.tslIndex = tslIndex(screens_, name);
     // What it set while it was being made.
     if (const display_record* display = model_.find(name)) show(entry, *display);
     view_.setDisplay(entry);
@@ -122,7 +122,7 @@ void web_listener::showRouters() {
 
 void web_listener::refresh() {
     std::unordered_map<std::string, int> indices;
-    for (const umd_display& display : tallies_.displays) indices.emplace(display.name, display.index);
+    for (const umd_display& display : screens_.displays) indices.emplace(display.name, display.index);
     for (auto& [name, entry] : displays_) {
         const auto found = indices.find(name);
         entry.tslIndex = found == indices.end() ? -1 : found->second;
@@ -142,7 +142,7 @@ void web_listener::show(web::display_state& entry, const display_record& display
         entry.text = *display.text;
         entry.statesheet = display.statesheet;
     }
-    const tally_lamps lamps = displayLamps(&tallies_, display);
+    const tally_lamps lamps = displayLamps(&screens_, display);
     entry.left = colourName(lamps.left);
     entry.centre = colourName(lamps.text);
     entry.right = colourName(lamps.right);

@@ -20,11 +20,12 @@ namespace quon {
 // events.
 class web_listener : public host_listener, public display_observer {
 public:
-    // `routers`, `displays`, `view` and `tallies` outlive the listener;
-    // `tallies` gives the lamps of each state sheet (the wall file's
-    // [tally.*]). It follows `displays` from now on.
+    // `routers`, `displays`, `view` and `screens` outlive the listener;
+    // `screens` (the wall file's [umd]) gives each display's TSL index and
+    // the lamps of each state sheet ([tally.*]). It follows `displays` from
+    // now on.
     web_listener(const engine_routers& routers, display_model& displays, web::web_view& view,
-                 const umd_config& tallies);
+                 const umd_config& screens);
     ~web_listener() override;
 
     void componentCreated(const std::string& name) override;
@@ -41,8 +42,8 @@ public:
     void watchProblem(const std::string& display, const std::string& problem);
     // Shows every router the engine has, as it stands.
     void showRouters();
-    // Shows every display again with what the tallies now say, for when the
-    // wall file they belong to was reloaded in place.
+    // Shows every display again with what `screens` now says, for when the
+    // wall file it belongs to was reloaded in place.
     void refresh();
 
 private:
@@ -53,7 +54,7 @@ private:
     const engine_routers& routers_;
     display_model& model_;
     web::web_view& view_;
-    const umd_config& tallies_;
+    const umd_config& screens_;
     std::map<std::string, web::display_state> displays_;
     std::map<int, bool> routerUp_;  // by device, as last told
 };
