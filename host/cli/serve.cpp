@@ -137,8 +137,21 @@ void reserveHeap(const std::string& wallFile) {
 #endif
 }
 
-// The lines serve prints unless quiet: a display that changed, a router
-// link that changed, a warning, a breach of the contract.
+// A display's tally in words, and why: "CAM 3 on air: router 1
+// destination 2 <- source 5; studioA index 3 lights ...".
+std::string tallyLine(const display_record& display) {
+    const char* const words[] = {"off", "in preview", "hot (in a program that is not on air)", "on air"};
+    std::string line = display.name + " " + words[static_cast<int>(display.tally.now)];
+    if (display.tally.iso) line += display.tally.now == tally::state::off ? " but on ISO" : ", and on ISO";
+    if (display.why) {
+        const std::string why = reasonText(*display.why);
+        if (!why.empty()) line += ": " + why;
+    }
+    return line;
+}
+
+// The lines serve prints unless quiet: a display that changed, its tally,
+// a router link that changed, a warning, a breach of the contract.
 class serve_printer : public host_listener, public display_observer {
 public:
     serve_printer(display_model& displays, output_format format, bool quiet)
@@ -149,7 +162,9 @@ public:
 
     // A display's line when it changed (the model says when).
     void displayChanged(const display_record& display, display_aspect what) override {
-        if (what == display_aspect::shown && !quiet_) print("display", displayLine(display));
+        if (quiet_) return;
+        if (what == display_aspect::shown) print("display", displayLine(display));
+        if (what == display_aspect::tally) print("tally", tallyLine(display));
     }
     void routerChanged(const router_change& c) override {
         if (quiet_) return;

@@ -107,7 +107,7 @@ void display_model::answered(const std::string& component) {
     tell(display, display_aspect::answered);
 }
 
-void display_model::tallyChanged(const std::string& component, tally::state now, const tally_graph::reason* why) {
+void display_model::tallyChanged(const std::string& component, tally::status now, const tally_graph::reason* why) {
     display_record& display = entry(component);
     display.tally = now;
     display.why = why ? std::make_unique<const tally_graph::reason>(*why) : nullptr;

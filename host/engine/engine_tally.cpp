@@ -65,7 +65,7 @@ void engine_tally::follow(uint64_t component) {
         tallied = now;
         return;
     }
-    const tally::state before = tallied ? graph_.stateOf(tallied->first, tallied->second) : tally::state::off;
+    const tally::status before = tallied ? graph_.statusOf(tallied->first, tallied->second) : tally::status{};
     if (tallied) graph_.unwatch(tallied->first, tallied->second);
     tallied = now;
     std::vector<tally_graph::place> changed;
@@ -73,7 +73,7 @@ void engine_tally::follow(uint64_t component) {
         graph_.watch(now->first, now->second);
         changed = learnRoute(now->first, now->second);
     }
-    const tally::state after = now ? graph_.stateOf(now->first, now->second) : tally::state::off;
+    const tally::status after = now ? graph_.statusOf(now->first, now->second) : tally::status{};
     if (after != before) dueFor_.push_back(component);
     tell(changed);
 }
@@ -97,11 +97,10 @@ void engine_tally::flush() {
     due_.clear();
     // Why a lit picture is lit goes with the change: a listener that shows
     // it has it without asking.
-    const auto reasonFor = [this](int router, int destination, tally::state now) {
-        return now == tally::state::off ? std::nullopt
-                                        : std::optional<tally_graph::reason>(graph_.explain(router, destination));
+    const auto reasonFor = [this](int router, int destination, tally::status now) {
+        return !now.lit() ? std::nullopt : std::optional<tally_graph::reason>(graph_.explain(router, destination));
     };
-    const auto hear = [this](const std::string& name, tally::state now,
+    const auto hear = [this](const std::string& name, tally::status now,
                              const std::optional<tally_graph::reason>& reason) {
         for (host_listener* l : listeners_) l->tallyChanged(name, now, reason ? &*reason : nullptr);
     };
@@ -109,11 +108,11 @@ void engine_tally::flush() {
     for (uint64_t seq : components)
         if (const std::string* name = parts.nameOf(seq)) {
             const std::pair<int, int>* tallied = talliedBy(seq);
-            const tally::state now = tallied ? graph_.stateOf(tallied->first, tallied->second) : tally::state::off;
+            const tally::status now = tallied ? graph_.statusOf(tallied->first, tallied->second) : tally::status{};
             hear(*name, now, tallied ? reasonFor(tallied->first, tallied->second, now) : std::nullopt);
         }
     for (const auto& [router, destination] : places) {
-        const tally::state now = graph_.stateOf(router, destination);
+        const tally::status now = graph_.statusOf(router, destination);
         const std::optional<tally_graph::reason> reason = reasonFor(router, destination, now);
         parts.watchers().forEachWatcher(router, destination,
                                         [&, router = router, destination = destination](uint64_t seq) {
@@ -144,7 +143,7 @@ void engine_tally::wake() {
 void engine_tally::setLits(const std::vector<tally::lit>& lits) {
     links_.clock->catchUp();
     for (const tally::lit& lit : lits) ++changes_[lit.input];
-    if (std::all_of(lits.begin(), lits.end(), [](const tally::lit& lit) { return lit.now == tally::state::off; }) &&
+    if (std::all_of(lits.begin(), lits.end(), [](const tally::lit& lit) { return lit.on == 0; }) &&
         !awake_)
         return;  // putting out what was never lit
     wake();
@@ -174,9 +173,23 @@ void engine_tally::setTies(const std::vector<tally::tie>& ties) {
     tell(changed);
 }
 
-tally::state engine_tally::of(const std::string& component) const {
+void engine_tally::setCascade(const tally::cascade& cascade) {
+    links_.clock->catchUp();
+    if (cascade == tally::cascade{} && !awake_) return;  // none held, none set
+    wake();
+    std::vector<tally_graph::place> changed;
+    for (const tally::point& p : cascade.end.destinations) {
+        const auto learnt = learnRoute(p.matrix, p.number);
+        changed.insert(changed.end(), learnt.begin(), learnt.end());
+    }
+    const auto moved = graph_.setCascade(cascade);
+    changed.insert(changed.end(), moved.begin(), moved.end());
+    tell(changed);
+}
+
+tally::status engine_tally::of(const std::string& component) const {
     const std::pair<int, int>* tallied = talliedBy(links_.components->sequenceOf(component));
-    return tallied ? graph_.stateOf(tallied->first, tallied->second) : tally::state::off;
+    return tallied ? graph_.statusOf(tallied->first, tallied->second) : tally::status{};
 }
 
 std::optional<tally_graph::reason> engine_tally::why(const std::string& component) const {

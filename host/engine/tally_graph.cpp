@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <tuple>
 
 namespace quon {
@@ -10,6 +11,8 @@ namespace {
 
 using key = uint64_t;
 constexpr key source_bit = key{1} << 32;
+// An output point is a source no route or tie leads into: its own origin.
+constexpr key output_bits = (key{1} << 62) | source_bit;
 
 key destinationKey(int matrix, int destination) {
     return (key{static_cast<uint32_t>(matrix)} << 33) | static_cast<uint32_t>(destination);
@@ -18,13 +21,21 @@ key sourceKey(int matrix, int source) {
     return (key{static_cast<uint32_t>(matrix)} << 33) | source_bit | static_cast<uint32_t>(source);
 }
 key pointKey(const tally::point& p) {
-    return p.kind == tally::point::end::source ? sourceKey(p.matrix, p.number) : destinationKey(p.matrix, p.number);
+    switch (p.kind) {
+    case tally::point::end::source: return sourceKey(p.matrix, p.number);
+    case tally::point::end::output: return sourceKey(p.matrix, p.number) | output_bits;
+    default: return destinationKey(p.matrix, p.number);
+    }
 }
 bool isSource(key k) { return (k & source_bit) != 0; }
-int matrixOf(key k) { return static_cast<int>(k >> 33); }
+bool isOutput(key k) { return (k & output_bits) == output_bits; }
+int matrixOf(key k) { return static_cast<int>((k >> 33) & 0x1FFFFFFF); }
 int numberOf(key k) { return static_cast<int>(static_cast<uint32_t>(k)); }
 tally::point pointOf(key k) {
-    return {matrixOf(k), isSource(k) ? tally::point::end::source : tally::point::end::destination, numberOf(k)};
+    const tally::point::end kind = isOutput(k)   ? tally::point::end::output
+                                   : isSource(k) ? tally::point::end::source
+                                                 : tally::point::end::destination;
+    return {matrixOf(k), kind, numberOf(k)};
 }
 
 template <typename T>
@@ -103,6 +114,20 @@ void tally_graph::reorigin(const std::unordered_set<key>& points, batch& changed
                 changed.destinations.insert(at);
             }
         }
+        if (const auto end = onAirAt_.find(at); end != onAirAt_.end()) {
+            const key origin = originOf(at);
+            if (origin != end->second) {
+                if (end->second != no_picture) {
+                    changed.pictures.insert(end->second);
+                    if (--onAirPictures_[end->second] == 0) onAirPictures_.erase(end->second);
+                }
+                end->second = origin;
+                if (origin != no_picture) {
+                    changed.pictures.insert(origin);
+                    ++onAirPictures_[origin];
+                }
+            }
+        }
         if (const auto lit = litsAt_.find(at); lit != litsAt_.end()) {
             const key origin = originOf(at);
             for (lit_entry* entry : lit->second) {
@@ -113,31 +138,104 @@ void tally_graph::reorigin(const std::unordered_set<key>& points, batch& changed
     }
 }
 
-const tally_graph::lit_entry* tally_graph::winner(key origin) const {
-    if (origin == no_picture) return nullptr;
-    const auto on = litsOf_.find(origin);
-    if (on == litsOf_.end()) return nullptr;
-    const lit_entry* best = nullptr;
-    for (const lit_entry* entry : on->second) {
-        if (!best || entry->lit.now > best->lit.now ||
-            (entry->lit.now == best->lit.now &&
-             std::tie(entry->lit.input, entry->lit.index) < std::tie(best->lit.input, best->lit.index)))
-            best = entry;
+bool tally_graph::onAirMixer(const std::string& mixer) const {
+    if (!cascade_.end.named()) return true;
+    const auto& mixers = cascade_.end.mixers;
+    return std::find(mixers.begin(), mixers.end(), mixer) != mixers.end();
+}
+
+tally::status tally_graph::compute(key picture, std::vector<key>& path, way* best) const {
+    tally::status out;
+    const lit_entry* winning = nullptr;
+    // The strongest state wins; of equals, the lit index first by input
+    // name and index, an on-air destination before any.
+    const auto consider = [&](tally::state now, const lit_entry* by, tally::buses bus, way* through) {
+        const bool stronger = now > out.now;
+        const bool earlier = now == out.now && now != tally::state::off && winning && by &&
+                             std::tie(by->lit.input, by->lit.index) < std::tie(winning->lit.input, winning->lit.index);
+        if (!stronger && !earlier) return;
+        out.now = now;
+        winning = by;
+        if (!best) return;
+        *best = through ? std::move(*through) : way{};
+        if (by) best->steps.insert(best->steps.begin(), step{by->lit.input, by->lit.index, by->lit.at, bus});
+    };
+    if (onAirPictures_.count(picture)) {
+        out.now = tally::state::program;
+        if (best) {
+            *best = way{};
+            for (const auto& [at, origin] : onAirAt_)
+                if (origin == picture && (!best->endsAt || pointOf(at) < *best->endsAt)) best->endsAt = pointOf(at);
+        }
     }
-    return best;
+    const auto on = litsOf_.find(picture);
+    if (on == litsOf_.end()) return out;
+    path.push_back(picture);
+    for (const lit_entry* entry : on->second) {
+        const tally::buses buses = entry->lit.on;
+        if (buses & tally::program_bus)
+            consider(onAirMixer(entry->lit.input) ? tally::state::program : tally::state::hot, entry,
+                     tally::program_bus, nullptr);
+        if (buses & tally::preview_bus) consider(tally::state::preview, entry, tally::preview_bus, nullptr);
+        if (buses & tally::iso_bus) out.iso = true;
+        for (const tally::buses bus : {tally::program_bus, tally::preview_bus, tally::iso_bus}) {
+            if (!(buses & bus)) continue;
+            const auto outputs = outputs_.find({entry->lit.input, bus});
+            if (outputs == outputs_.end()) continue;
+            for (const output_entry& o : outputs->second) {
+                if (o.picture == no_picture || std::find(path.begin(), path.end(), o.picture) != path.end()) continue;
+                way through;
+                const tally::status carried = compute(o.picture, path, best ? &through : nullptr);
+                out.iso = out.iso || carried.iso;
+                if (best) through.feeds.insert(through.feeds.begin(), pointOf(o.feeds));
+                consider(carried.now, entry, bus, best ? &through : nullptr);
+            }
+        }
+    }
+    path.pop_back();
+    return out;
+}
+
+tally::status tally_graph::held(key picture) const {
+    if (picture == no_picture) return {};
+    const auto found = status_.find(picture);
+    return found == status_.end() ? tally::status{} : found->second;
 }
 
 std::vector<tally_graph::place> tally_graph::finish(const batch& changed) {
+    // Whatever is on a bus whose output carries a changed picture may
+    // change with it, through every level.
+    std::unordered_set<key> pictures = changed.pictures;
+    std::vector<key> todo(pictures.begin(), pictures.end());
+    while (!todo.empty()) {
+        const key picture = todo.back();
+        todo.pop_back();
+        const auto carried = outputsAt_.find(picture);
+        if (carried == outputsAt_.end()) continue;
+        for (const auto& [mixer, bus] : carried->second)
+            for (auto e = lits_.lower_bound({mixer, std::numeric_limits<int>::min()});
+                 e != lits_.end() && e->first.first == mixer; ++e)
+                if ((e->second.lit.on & bus) && e->second.origin != no_picture &&
+                    pictures.insert(e->second.origin).second)
+                    todo.push_back(e->second.origin);
+    }
     std::unordered_set<key> visit = changed.destinations;
-    for (key picture : changed.pictures)
+    std::vector<key> path;
+    for (key picture : pictures) {
+        const tally::status now = compute(picture, path, nullptr);
+        if (now == held(picture)) continue;
+        if (now.lit())
+            status_[picture] = now;
+        else
+            status_.erase(picture);
         if (const auto carriers = carriers_.find(picture); carriers != carriers_.end())
             visit.insert(carriers->second.begin(), carriers->second.end());
+    }
     std::vector<place> out;
     for (key at : visit) {
         const auto w = watched_.find(at);
         if (w == watched_.end()) continue;
-        const lit_entry* best = winner(w->second.origin);
-        const tally::state now = best ? best->lit.now : tally::state::off;
+        const tally::status now = held(w->second.origin);
         if (now == w->second.now) continue;
         w->second.now = now;
         out.emplace_back(matrixOf(at), numberOf(at));
@@ -146,14 +244,61 @@ std::vector<tally_graph::place> tally_graph::finish(const batch& changed) {
     return out;
 }
 
+void tally_graph::reoutput(batch& changed) {
+    outputsAt_.clear();
+    for (auto& [bus, outputs] : outputs_)
+        for (output_entry& o : outputs) {
+            const key picture = originOf(o.feeds);
+            if (picture != o.picture) {
+                if (o.picture != no_picture) changed.pictures.insert(o.picture);
+                if (picture != no_picture) changed.pictures.insert(picture);
+                o.picture = picture;
+            }
+            if (picture != no_picture) outputsAt_[picture].push_back(bus);
+        }
+}
+
+std::vector<tally_graph::place> tally_graph::setCascade(const tally::cascade& cascade) {
+    if (cascade == cascade_) return {};
+    batch changed;
+    // Every lit picture may change with where on air ends; the outputs'
+    // pictures before and after change what is on the buses feeding them.
+    for (const auto& [picture, status] : status_) changed.pictures.insert(picture);
+    for (const auto& [picture, lits] : litsOf_) changed.pictures.insert(picture);
+    for (const auto& [bus, outputs] : outputs_)
+        for (const output_entry& o : outputs)
+            if (o.picture != no_picture) changed.pictures.insert(o.picture);
+    cascade_ = cascade;
+    outputs_.clear();
+    mixerNames_.clear();
+    for (const tally::output& o : cascade_.outputs) {
+        outputs_[{o.mixer, o.bus}].push_back(output_entry{pointKey(o.feeds), no_picture});
+        if (o.feeds.kind == tally::point::end::output) mixerNames_[o.feeds.number] = o.mixer;
+    }
+    for (const auto& [at, origin] : onAirAt_)
+        if (origin != no_picture) changed.pictures.insert(origin);
+    onAirAt_.clear();
+    onAirPictures_.clear();
+    for (const tally::point& p : cascade_.end.destinations) {
+        const key at = pointKey(p);
+        const key origin = originOf(at);
+        onAirAt_[at] = origin;
+        if (origin != no_picture) {
+            ++onAirPictures_[origin];
+            changed.pictures.insert(origin);
+        }
+    }
+    reoutput(changed);
+    return finish(changed);
+}
+
 void tally_graph::watch(int matrix, int destination) {
     const key at = destinationKey(matrix, destination);
     watched_entry& w = watched_[at];
     if (w.count++ > 0) return;
     w.origin = originOf(at);
     if (w.origin != no_picture) carriers_[w.origin].insert(at);
-    const lit_entry* best = winner(w.origin);
-    w.now = best ? best->lit.now : tally::state::off;
+    w.now = held(w.origin);
 }
 
 void tally_graph::unwatch(int matrix, int destination) {
@@ -204,7 +349,7 @@ std::vector<tally_graph::place> tally_graph::setLits(const std::vector<tally::li
             drop(found);
             found = lits_.end();
         }
-        if (lit.now == tally::state::off) {
+        if (lit.on == 0) {
             if (found != lits_.end()) drop(found);
             continue;
         }
@@ -212,8 +357,8 @@ std::vector<tally_graph::place> tally_graph::setLits(const std::vector<tally::li
             found = lits_.emplace(id, lit_entry{lit, no_picture}).first;
             litsAt_[pointKey(lit.at)].push_back(&found->second);
             moveLit(found->second, originOf(pointKey(lit.at)), changed);
-        } else if (found->second.lit.now != lit.now) {
-            found->second.lit.now = lit.now;
+        } else if (found->second.lit.on != lit.on) {
+            found->second.lit.on = lit.on;
             if (found->second.origin != no_picture) changed.pictures.insert(found->second.origin);
         }
     }
@@ -247,14 +392,14 @@ std::vector<tally_graph::place> tally_graph::setTies(const std::vector<tally::ti
     touch();
     batch changed;
     reorigin(points, changed);
+    reoutput(changed);
     return finish(changed);
 }
 
-tally::state tally_graph::stateOf(int matrix, int destination) const {
+tally::status tally_graph::statusOf(int matrix, int destination) const {
     const auto w = watched_.find(destinationKey(matrix, destination));
     if (w != watched_.end()) return w->second.now;
-    const lit_entry* best = winner(originOf(destinationKey(matrix, destination)));
-    return best ? best->lit.now : tally::state::off;
+    return held(originOf(destinationKey(matrix, destination)));
 }
 
 tally_graph::reason tally_graph::explain(int matrix, int destination) const {
@@ -262,29 +407,49 @@ tally_graph::reason tally_graph::explain(int matrix, int destination) const {
     std::vector<key> chain;
     const key origin = originOf(destinationKey(matrix, destination), &chain);
     for (key k : chain) out.shown.push_back(pointOf(k));
-    const lit_entry* best = winner(origin);
-    if (!best) return out;
-    out.now = best->lit.now;
-    out.input = best->lit.input;
-    out.index = best->lit.index;
+    if (origin == no_picture) return out;
+    way best;
+    std::vector<key> path;
+    out.now = compute(origin, path, &best).now;
+    if (out.now == tally::state::off) return out;
+    out.way = std::move(best.steps);
+    out.feeds = std::move(best.feeds);
+    out.endsAt = best.endsAt;
+    out.mixers = mixerNames_;
+    if (out.way.empty()) return out;
+    out.input = out.way.front().input;
+    out.index = out.way.front().index;
     chain.clear();
-    originOf(pointKey(best->lit.at), &chain);
+    originOf(pointKey(out.way.front().at), &chain);
     for (key k : chain) out.lit.push_back(pointOf(k));
     return out;
 }
 
 namespace {
 
+// An output point in words: "studioA's program".
+std::string outputText(const tally::point& p, const std::map<int, std::string>& mixers) {
+    const auto name = mixers.find(p.number);
+    const tally::buses bus = p.matrix == 1 ? tally::program_bus : p.matrix == 2 ? tally::preview_bus : tally::iso_bus;
+    return (name != mixers.end() ? name->second : "mixer " + std::to_string(p.number)) + "'s " + tally::busName(bus);
+}
+
+std::string pointText(const tally::point& p, const std::map<int, std::string>& mixers) {
+    if (p.kind == tally::point::end::output) return outputText(p, mixers);
+    return "router " + std::to_string(p.matrix) +
+           (p.kind == tally::point::end::source ? " source " : " destination ") + std::to_string(p.number);
+}
+
 // A chain of points in words: each destination's route ("<- source N") and
 // each tie line ("<- tie from router M destination D").
-std::string chainText(const std::vector<tally::point>& chain) {
+std::string chainText(const std::vector<tally::point>& chain, const std::map<int, std::string>& mixers) {
     std::string text;
     for (size_t i = 0; i < chain.size(); ++i) {
         const tally::point& p = chain[i];
         const bool source = p.kind == tally::point::end::source;
         const std::string number = (source ? "source " : "destination ") + std::to_string(p.number);
         if (i == 0)
-            text += "router " + std::to_string(p.matrix) + " " + number;
+            text += pointText(p, mixers);
         else if (source)
             text += " <- " + number;
         else
@@ -296,9 +461,28 @@ std::string chainText(const std::vector<tally::point>& chain) {
 }  // namespace
 
 std::string reasonText(const tally_graph::reason& why) {
-    if (why.input.empty()) return "";
-    return chainText(why.shown) + "; " + why.input + " index " + std::to_string(why.index) + " lights " +
-           chainText(why.lit);
+    if (why.now == tally::state::off) return "";
+    std::string text = chainText(why.shown, why.mixers);
+    if (!why.way.empty())
+        text += "; " + why.input + " index " + std::to_string(why.index) + " lights " + chainText(why.lit, why.mixers);
+    // Each level of a cascade: the bus that counts, where its output goes,
+    // and the lit index of the next mixer standing for it.
+    for (size_t i = 0; i < why.feeds.size() && i < why.way.size(); ++i) {
+        const tally_graph::step& from = why.way[i];
+        text += "; " + from.input + "'s " + tally::busName(from.bus);
+        const bool routed = why.feeds[i].kind != tally::point::end::output;
+        if (routed) text += " is " + pointText(why.feeds[i], why.mixers);
+        if (i + 1 < why.way.size()) {
+            const tally_graph::step& to = why.way[i + 1];
+            text += std::string(routed ? ", " : " ") + "on " + tally::busName(to.bus) + " of " + to.input + " index " +
+                    std::to_string(to.index);
+        }
+    }
+    if (why.endsAt)
+        text += (why.way.empty() ? "; on air at " : ", on air at ") + pointText(*why.endsAt, why.mixers);
+    else if (!why.feeds.empty() && why.now == tally::state::program)
+        text += ", on air";
+    return text;
 }
 
 std::vector<int> tally_graph::routedDestinations(int matrix) const {

@@ -5,9 +5,17 @@ namespace quon {
 tally_lamps displayLamps(const umd_config* tallies, const display_record& display) {
     if (!tallies) return tally_lamps{};
     const tally_lamps lamps = tallies->lampsFor(display.statesheet);
-    if (display.tally == tally::state::off) return lamps;
+    if (!display.tally.lit()) return lamps;
     const tally_lights& lights = tallies->lightsFor(display.name);
-    return lightUp(lamps, display.tally == tally::state::program ? lights.program : lights.preview);
+    // The ISO lamp first, so that where it shares a lamp with the state's,
+    // the state's colour shows.
+    tally_lamps out = display.tally.iso ? lightUp(lamps, lights.iso) : lamps;
+    switch (display.tally.now) {
+    case tally::state::program: return lightUp(out, lights.program);
+    case tally::state::hot: return lightUp(out, lights.hot);
+    case tally::state::preview: return lightUp(out, lights.preview);
+    default: return out;
+    }
 }
 
 }  // namespace quon

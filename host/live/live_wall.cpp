@@ -160,6 +160,7 @@ bool live_wall::start(const std::string& path, std::vector<std::string>& errors,
     if (!read(path, wall_, errors)) return false;
     inputs_.apply(wall_.tallyInputs);
     engine_.tally().setTies(wall_.ties);
+    engine_.tally().setCascade(wall_.cascade);
     path_ = path;
     // Nothing goes to a screen before the kernel has said whose turn it is.
     if (wall_.pair) standby_ = true;
@@ -219,6 +220,7 @@ live_wall::changes live_wall::apply(wall next) {
     result.removed = static_cast<int>(removed.size());
     inputs_.apply(next.tallyInputs);
     engine_.tally().setTies(next.ties);
+    engine_.tally().setCascade(next.cascade);
     wall_ = std::move(next);
     // A removed display's screen would keep its last text for ever.
     startOutput(&removed);

@@ -115,6 +115,7 @@ void checkTally(const wall& wall, const system_description& system, router_uses&
                 std::vector<std::string>& errors) {
     for (const tally::tally_input_config& input : wall.tallyInputs)
         for (const tally::tally_map& map : input.maps) {
+            if (map.first.kind == tally::point::end::output) continue;  // another mixer's bus
             const char* const word = map.first.kind == tally::point::end::destination ? "destination" : "source";
             checkPoint(system, uses, "tally input \"" + input.name + "\"", map.first.matrix, map.first.kind,
                        map.first.number, map.count, map.where.at("matrix"),
@@ -127,6 +128,27 @@ void checkTally(const wall& wall, const system_description& system, router_uses&
                    at.at("from.matrix"), at.at("from.destination"), errors);
         checkPoint(system, uses, "tie", tie.toMatrix, tally::point::end::source, tie.toSource, 1, at.at("to.matrix"),
                    at.at("to.source"), errors);
+    }
+    for (size_t i = 0; i < wall.cascade.outputs.size(); ++i) {
+        const tally::output& o = wall.cascade.outputs[i];
+        if (o.feeds.kind != tally::point::end::source) continue;
+        const auto& at = wall.cascadeWhere[i];
+        const std::string who = "output of tally input \"" + o.mixer + "\"";
+        checkPoint(system, uses, who, o.feeds.matrix, o.feeds.kind, o.feeds.number, 1, at.at("matrix"),
+                   at.at("source"), errors);
+        // A source carries one picture: a mixer's bus or a tie's, not both.
+        for (size_t t = 0; t < wall.ties.size(); ++t)
+            if (wall.ties[t].toMatrix == o.feeds.matrix && wall.ties[t].toSource == o.feeds.number)
+                errors.push_back(at.at("source") + who + ": source " + std::to_string(o.feeds.number) + " of matrix " +
+                                 std::to_string(o.feeds.matrix) + " is fed by a [[tie]] too (at " +
+                                 wall.tieWhere[t].at("to.source").substr(0, wall.tieWhere[t].at("to.source").size() - 2) +
+                                 ")");
+    }
+    for (size_t i = 0; i < wall.cascade.end.destinations.size(); ++i) {
+        const tally::point& d = wall.cascade.end.destinations[i];
+        const auto& at = wall.onAirWhere[i];
+        checkPoint(system, uses, "on_air", d.matrix, d.kind, d.number, 1, at.at("matrix"), at.at("destination"),
+                   errors);
     }
 }
 

@@ -258,11 +258,14 @@ void readTable(const toml::table& table, const std::string& path, const std::str
     for (const auto& [key, node] : table) {
         const std::string name(key.str());
         if (name != "display" && name != "umd" && name != "tally" && name != "pair" && name != "control" &&
-            name != "page" && name != "tally_in" && name != "tie")
+            name != "page" && name != "tally_in" && name != "on_air" && name != "tie")
             errors.push_back(where(path, key.source()) + "unknown key `" + name +
-                             "` (display, umd, tally, pair, control, page, tally_in, tie)");
+                             "` (display, umd, tally, pair, control, page, tally_in, on_air, tie)");
     }
-    if (const toml::node* node = table.get("tally_in")) readTallyInputs(*node, result.tallyInputs, path, errors);
+    if (const toml::node* node = table.get("tally_in"))
+        readTallyInputs(*node, result.tallyInputs, result.cascade, result.cascadeWhere, path, errors);
+    if (const toml::node* node = table.get("on_air"))
+        readOnAir(*node, result.tallyInputs, result.cascade.end, result.onAirWhere, path, errors);
     if (const toml::node* node = table.get("tie")) readTies(*node, result.ties, result.tieWhere, path, errors);
     if (const toml::node* node = table.get("pair")) {
         if (const toml::table* pair = node->as_table())

@@ -2,6 +2,7 @@
 
 #include <boost/asio/ip/address.hpp>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <tuple>
@@ -147,9 +148,70 @@ void readMap(const toml::table& t, tally_input_config& input, std::map<int, std:
     input.maps.push_back(std::move(map));
 }
 
+// A [[tally_in.output]] as written, resolved once every input is read.
+struct written_output {
+    tally::output output;       // feeds a router source, or (intoMixer) the output point
+    std::string intoMixer;      // the mixer whose input it is; empty: a router source
+    int index = 0;              // that mixer's index
+    std::map<std::string, std::string> where;  // of each key, and of the table under ""
+};
+
+const std::pair<const char*, tally::buses> bus_names[] = {
+    {"program", tally::program_bus}, {"preview", tally::preview_bus}, {"iso", tally::iso_bus}};
+
+void readOutput(const toml::table& t, const std::string& mixer, std::vector<written_output>& out,
+                const std::string& path, std::vector<std::string>& errors) {
+    const size_t errorsBefore = errors.size();
+    written_output o;
+    o.output.mixer = mixer;
+    o.where[""] = where(path, t.source());
+    std::optional<int> matrix, source, index;
+    for (const auto& [key, node] : t) {
+        const std::string k(key.str());
+        o.where[k] = where(path, node.source());
+        if (k == "bus") {
+            const auto text = textAt(node, k, path, errors);
+            if (!text) continue;
+            const auto found = std::find_if(std::begin(bus_names), std::end(bus_names),
+                                            [&](const auto& b) { return *text == b.first; });
+            if (found == std::end(bus_names))
+                errors.push_back(where(path, node.source()) + "`bus` = \"" + *text +
+                                 "\" is not \"program\", \"preview\" or \"iso\"");
+            else
+                o.output.bus = found->second;
+        } else if (k == "matrix") {
+            matrix = integerAt(node, k, 1, 999, path, errors);
+        } else if (k == "source") {
+            source = integerAt(node, k, 1, 65536, path, errors);
+        } else if (k == "mixer") {
+            if (const auto text = textAt(node, k, path, errors)) o.intoMixer = *text;
+        } else if (k == "index") {
+            index = integerAt(node, k, 0, 65534, path, errors);
+        } else {
+            errors.push_back(where(path, key.source()) + "unknown key `" + k +
+                             "` in [[tally_in.output]] (bus, matrix, source, mixer, index)");
+        }
+    }
+    const bool routed = t.contains("matrix") || t.contains("source");
+    const bool mixed = t.contains("mixer") || t.contains("index");
+    if (routed == mixed || (routed && !(t.contains("matrix") && t.contains("source"))) ||
+        (mixed && !(t.contains("mixer") && t.contains("index"))))
+        errors.push_back(o.where[""] +
+                         "a [[tally_in.output]] needs either `matrix` and `source` (the router source it feeds) or "
+                         "`mixer` and `index` (the other mixer's input it is)");
+    if (errors.size() != errorsBefore) return;
+    if (routed) {
+        o.output.feeds = {*matrix, tally::point::end::source, *source};
+    } else {
+        o.index = *index;
+        o.output.feeds = tally::outputPoint(mixer, o.output.bus);
+    }
+    out.push_back(std::move(o));
+}
+
 void readInput(const toml::table& t, std::vector<tally_input_config>& out, std::set<std::string>& names,
-               std::map<std::tuple<bool, std::string, uint16_t>, std::string>& listens, const std::string& path,
-               std::vector<std::string>& errors) {
+               std::map<std::tuple<bool, std::string, uint16_t>, std::string>& listens,
+               std::vector<written_output>& outputs, const std::string& path, std::vector<std::string>& errors) {
     const size_t errorsBefore = errors.size();
     tally_input_config input;
     input.where[""] = where(path, t.source());
@@ -175,10 +237,11 @@ void readInput(const toml::table& t, std::vector<tally_input_config>& out, std::
                 errors.push_back(where(path, node.source()) + "`on_loss` = \"" + *text + "\" is not \"hold\" or \"clear\"");
             else if (text)
                 input.clearOnLoss = *text == "clear";
-        } else if (k != "screen" && k != "program" && k != "preview" && k != "address_base" && k != "map") {
+        } else if (k != "screen" && k != "program" && k != "preview" && k != "iso" && k != "address_base" &&
+                   k != "map" && k != "output") {
             errors.push_back(where(path, key.source()) + "unknown key `" + k +
-                             "` in [[tally_in]] (name, listen, screen, timeout, on_loss, program, preview, "
-                             "address_base, map)");
+                             "` in [[tally_in]] (name, listen, screen, timeout, on_loss, program, preview, iso, "
+                             "address_base, map, output)");
         }
     }
     if (!t.contains("name")) errors.push_back(input.where[""] + "a [[tally_in]] needs a `name`");
@@ -219,9 +282,22 @@ void readInput(const toml::table& t, std::vector<tally_input_config>& out, std::
         if (const auto v = meaningAt(*node, "program", input.tsl31(), path, errors)) input.program = *v;
     if (const toml::node* node = t.get("preview"))
         if (const auto v = meaningAt(*node, "preview", input.tsl31(), path, errors)) input.preview = *v;
+    if (const toml::node* node = t.get("iso"))
+        if (const auto v = meaningAt(*node, "iso", input.tsl31(), path, errors)) input.iso = *v;
+    const char* const what = input.tsl31() ? " tally" : " colour";
     if (input.program == input.preview)
-        errors.push_back(input.at("preview") + "`program` and `preview` are the same " + protocol +
-                         (input.tsl31() ? " tally" : " colour"));
+        errors.push_back(input.at("preview") + "`program` and `preview` are the same " + protocol + what);
+    const std::pair<const char*, int> others[] = {{"program", input.program}, {"preview", input.preview}};
+    for (const auto& [other, meaning] : others)
+        if (input.iso != 0 && input.iso == meaning)
+            errors.push_back(input.at("iso") + "`iso` and `" + other + "` are the same " + protocol + what);
+    if (const toml::node* node = t.get("output")) {
+        const toml::array* list = node->as_array();
+        if (!list || !list->is_array_of_tables())
+            errors.push_back(where(path, node->source()) + "`output` is a list of tables: [[tally_in.output]]");
+        else
+            for (const toml::node& entry : *list) readOutput(*entry.as_table(), input.name, outputs, path, errors);
+    }
     const auto [first, added] = listens.emplace(
         std::make_tuple(input.wire == tally_wire::tsl5_tcp, input.address, input.port), input.name);
     if (!added && input.port != 0)
@@ -233,7 +309,8 @@ void readInput(const toml::table& t, std::vector<tally_input_config>& out, std::
 
 }  // namespace
 
-void readTallyInputs(const toml::node& node, std::vector<tally_input_config>& out, const std::string& path,
+void readTallyInputs(const toml::node& node, std::vector<tally_input_config>& out, tally::cascade& cascade,
+                     std::vector<std::map<std::string, std::string>>& cascadeWhere, const std::string& path,
                      std::vector<std::string>& errors) {
     const toml::array* list = node.as_array();
     if (!list || !list->is_array_of_tables()) {
@@ -242,7 +319,106 @@ void readTallyInputs(const toml::node& node, std::vector<tally_input_config>& ou
     }
     std::set<std::string> names;
     std::map<std::tuple<bool, std::string, uint16_t>, std::string> listens;
-    for (const toml::node& entry : *list) readInput(*entry.as_table(), out, names, listens, path, errors);
+    std::vector<written_output> outputs;
+    for (const toml::node& entry : *list) readInput(*entry.as_table(), out, names, listens, outputs, path, errors);
+    // An output into another mixer is that mixer's index standing for it;
+    // one into a router source is the cascade's.
+    std::map<std::pair<int, int>, std::string> fed;  // router sources fed by an output
+    for (written_output& o : outputs) {
+        if (o.intoMixer.empty()) {
+            const tally::point& s = o.output.feeds;
+            const auto [first, added] = fed.emplace(std::make_pair(s.matrix, s.number), o.where.at("source"));
+            if (!added) {
+                errors.push_back(o.where.at("source") + "source " + std::to_string(s.number) + " of matrix " +
+                                 std::to_string(s.matrix) + " is fed by two outputs (first at " +
+                                 lineAndColumn(first->second, path) + ")");
+                continue;
+            }
+            cascade.outputs.push_back(o.output);
+            cascadeWhere.push_back(std::move(o.where));
+            continue;
+        }
+        const auto into = std::find_if(out.begin(), out.end(),
+                                       [&](const tally_input_config& i) { return i.name == o.intoMixer; });
+        if (o.intoMixer == o.output.mixer) {
+            errors.push_back(o.where.at("mixer") + "tally input \"" + o.output.mixer + "\" feeds its own input");
+            continue;
+        }
+        if (into == out.end()) {
+            // An input refused above is said there; one never written, here.
+            if (!names.count(o.intoMixer))
+                errors.push_back(o.where.at("mixer") + "`mixer` = \"" + o.intoMixer + "\" is no [[tally_in]]");
+            continue;
+        }
+        if (o.index < (into->tsl31() ? into->addressBase : 0) || o.index > maxIndex(*into)) {
+            errors.push_back(o.where.at("index") + "index " + std::to_string(o.index) + " is not one of tally input \"" +
+                             into->name + "\"'s (" + std::to_string(into->tsl31() ? into->addressBase : 0) + " to " +
+                             std::to_string(maxIndex(*into)) + ")");
+            continue;
+        }
+        const auto taken = std::find_if(into->maps.begin(), into->maps.end(), [&](const tally::tally_map& m) {
+            return o.index >= m.index && o.index < m.index + m.count;
+        });
+        if (taken != into->maps.end()) {
+            errors.push_back(o.where.at("index") + "index " + std::to_string(o.index) + " of tally input \"" +
+                             into->name + "\" is mapped twice (first at " +
+                             lineAndColumn(taken->where.at("index"), path) + ")");
+            continue;
+        }
+        tally::tally_map map;
+        map.index = o.index;
+        map.first = o.output.feeds;
+        map.where = o.where;
+        into->maps.push_back(std::move(map));
+        cascade.outputs.push_back(o.output);
+        cascadeWhere.push_back(std::move(o.where));
+    }
+}
+
+void readOnAir(const toml::node& node, const std::vector<tally_input_config>& inputs, tally::on_air& out,
+               std::vector<std::map<std::string, std::string>>& whereOut, const std::string& path,
+               std::vector<std::string>& errors) {
+    const toml::array* list = node.as_array();
+    if (!list || !list->is_array_of_tables()) {
+        errors.push_back(where(path, node.source()) + "`on_air` is a list of tables: [[on_air]]");
+        return;
+    }
+    for (const toml::node& entry : *list) {
+        const toml::table& t = *entry.as_table();
+        const size_t errorsBefore = errors.size();
+        std::map<std::string, std::string> places{{"", where(path, t.source())}};
+        std::optional<int> matrix, destination;
+        std::optional<std::string> mixer;
+        for (const auto& [key, value] : t) {
+            const std::string k(key.str());
+            places[k] = where(path, value.source());
+            if (k == "mixer")
+                mixer = textAt(value, k, path, errors);
+            else if (k == "matrix")
+                matrix = integerAt(value, k, 1, 999, path, errors);
+            else if (k == "destination")
+                destination = integerAt(value, k, 1, 65536, path, errors);
+            else
+                errors.push_back(where(path, key.source()) + "unknown key `" + k +
+                                 "` in [[on_air]] (mixer, matrix, destination)");
+        }
+        const bool routed = t.contains("matrix") && t.contains("destination");
+        if (t.contains("mixer") == (t.contains("matrix") || t.contains("destination")) ||
+            (!t.contains("mixer") && !routed))
+            errors.push_back(places[""] +
+                             "an [[on_air]] needs either `mixer` (the transmission mixer) or `matrix` and "
+                             "`destination` (the station's output)");
+        if (errors.size() != errorsBefore) continue;
+        if (mixer) {
+            if (std::none_of(inputs.begin(), inputs.end(), [&](const tally_input_config& i) { return i.name == *mixer; }))
+                errors.push_back(places["mixer"] + "`mixer` = \"" + *mixer + "\" is no [[tally_in]]");
+            else
+                out.mixers.push_back(*mixer);
+            continue;
+        }
+        out.destinations.push_back({*matrix, tally::point::end::destination, *destination});
+        whereOut.push_back(std::move(places));
+    }
 }
 
 void readTies(const toml::node& node, std::vector<tally::tie>& out,

@@ -103,13 +103,17 @@ std::optional<tally_light> lightAt(const toml::node& node, const std::string& ke
     return tally_light{lampFound->second, colourFound->second};
 }
 
-// [umd] `program` and `preview`, and a display's. False when `name` is
-// neither.
+// [umd] `program`, `hot`, `preview` and `iso`, and a display's. False when
+// `name` is none of them.
 bool readLightKey(const std::string& name, const toml::node& node, tally_lights& lights, const std::string& path,
                   std::vector<std::string>& errors) {
-    if (name != "program" && name != "preview") return false;
-    if (const auto light = lightAt(node, name, true, path, errors))
-        (name == "program" ? lights.program : lights.preview) = *light;
+    tally_light* const light = name == "program" ? &lights.program
+                               : name == "hot"   ? &lights.hot
+                               : name == "preview" ? &lights.preview
+                               : name == "iso"     ? &lights.iso
+                                                   : nullptr;
+    if (!light) return false;
+    if (const auto read = lightAt(node, name, true, path, errors)) *light = *read;
     return true;
 }
 
@@ -179,7 +183,7 @@ void readUmdTable(const toml::table& table, umd_config& config, umd_defaults& de
             readTally31(node, config.tally31, path, errors);
         } else {
             errors.push_back(where(path, key.source()) + "unknown key `" + name +
-                             "` in [umd] (to, screen, refresh, batch, blank_on_exit, tally31, program, preview, " +
+                             "` in [umd] (to, screen, refresh, batch, blank_on_exit, tally31, program, hot, preview, iso, " +
                              lost_keys + ")");
         }
     }
@@ -250,7 +254,7 @@ void readDisplayUmd(const toml::node& node, const std::string& name, const umd_d
     for (const auto& [key, value] : *umd) {
         const std::string k(key.str());
         if (readLostKey(k, value, lost, treatmentNode, path, errors)) {
-        } else if (k == "program" || k == "preview") {
+        } else if (k == "program" || k == "hot" || k == "preview" || k == "iso") {
             if (!lights) lights = config.lights;
             readLightKey(k, value, *lights, path, errors);
         } else if (k == "to") {
@@ -262,7 +266,7 @@ void readDisplayUmd(const toml::node& node, const std::string& name, const umd_d
             screenNode = &value;
         } else {
             errors.push_back(where(path, key.source()) + "unknown key `" + k + "` in `umd` of display \"" + name +
-                             "\" (to, index, screen, program, preview, " +
+                             "\" (to, index, screen, program, hot, preview, iso, " +
                                      lost_keys + ")");
         }
     }

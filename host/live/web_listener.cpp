@@ -147,9 +147,8 @@ void web_listener::show(web::display_state& entry, const display_record& display
     entry.centre = colourName(lamps.text);
     entry.right = colourName(lamps.right);
     entry.brightness = lamps.brightness * 100 / 3;
-    entry.tally = display.tally == tally::state::program   ? "program"
-                  : display.tally == tally::state::preview ? "preview"
-                                                           : "";
+    entry.tally = display.tally.now == tally::state::off ? "" : tally::stateName(display.tally.now);
+    entry.iso = display.tally.iso;
     entry.tallyInput = display.why ? display.why->input : std::string();
     entry.tallyIndex = display.why ? display.why->index : 0;
     entry.tallyWhy = display.why ? reasonText(*display.why) : std::string();

@@ -12,12 +12,14 @@ constexpr int tsl31_broadcast_address = 127;
 // An unmapped-index warning names at most this many indices.
 constexpr size_t max_named_indices = 16;
 
-state tsl5State(const tally_lamps& lamps, int program, int preview) {
+// An index is on a bus while any of its three lamps has the bus's colour.
+buses tsl5Buses(const tally_lamps& lamps, const tally_input_config& config) {
     const auto any = [&lamps](int colour) {
-        return static_cast<int>(lamps.left) == colour || static_cast<int>(lamps.text) == colour ||
-               static_cast<int>(lamps.right) == colour;
+        return colour != 0 && (static_cast<int>(lamps.left) == colour || static_cast<int>(lamps.text) == colour ||
+                               static_cast<int>(lamps.right) == colour);
     };
-    return any(program) ? state::program : any(preview) ? state::preview : state::off;
+    return static_cast<buses>((any(config.program) ? program_bus : 0) | (any(config.preview) ? preview_bus : 0) |
+                              (any(config.iso) ? iso_bus : 0));
 }
 
 }  // namespace
@@ -32,7 +34,7 @@ tally_input::tally_input(tally_input_config config) : config_(std::move(config))
 }
 
 void tally_input::packet(std::string_view bytes, clock::time_point now, input_report& out) {
-    std::map<int, state> before;  // the state before this packet of each index it touched
+    std::map<int, buses> before;  // the buses before this packet of each index it touched
     std::string why;
     if (config_.tsl31()) {
         // Some senders put several 18-byte messages in one datagram.
@@ -48,10 +50,10 @@ void tally_input::packet(std::string_view bytes, clock::time_point now, input_re
         }
         lastPacket_ = now;
         for (const tsl31_message& m : messages) {
-            const state s = m.tally(config_.program) ? state::program
-                            : m.tally(config_.preview) ? state::preview
-                                                      : state::off;
-            set(m.address + config_.addressBase, m.address == tsl31_broadcast_address, s, now, before, out);
+            const auto on = [&m](int tally) { return tally != 0 && m.tally(tally); };
+            const buses b = static_cast<buses>((on(config_.program) ? program_bus : 0) |
+                                               (on(config_.preview) ? preview_bus : 0) | (on(config_.iso) ? iso_bus : 0));
+            set(m.address + config_.addressBase, m.address == tsl31_broadcast_address, b, now, before, out);
         }
     } else {
         const auto decoded = decodeTsl5Packet(bytes, &why);
@@ -60,8 +62,7 @@ void tally_input::packet(std::string_view bytes, clock::time_point now, input_re
         if (!config_.screen || decoded->screen == *config_.screen || decoded->screen == tsl5_all_screens)
             for (const tsl5_message& m : decoded->messages) {
                 if (m.controlData()) continue;  // control data beside the displays: not tally
-                set(m.index, m.index == tsl5_broadcast_index, tsl5State(m.lamps(), config_.program, config_.preview),
-                    now, before, out);
+                set(m.index, m.index == tsl5_broadcast_index, tsl5Buses(m.lamps(), config_), now, before, out);
             }
     }
     ++packets_;
@@ -82,7 +83,7 @@ void tally_input::stream(tsl5_stream_reader& reader, std::string_view bytes, clo
     for (const std::string& p : packets) packet(p, now, out);
 }
 
-void tally_input::set(int index, bool broadcast, state now, clock::time_point when, std::map<int, state>& before,
+void tally_input::set(int index, bool broadcast, buses now, clock::time_point when, std::map<int, buses>& before,
                       input_report& out) {
     const auto apply = [&](int i, mapped_index& m) {
         before.emplace(i, m.now);
@@ -97,7 +98,7 @@ void tally_input::set(int index, bool broadcast, state now, clock::time_point wh
         apply(index, found->second);
         return;
     }
-    if (now == state::off) return;  // an unmapped index that is off is no news
+    if (now == 0) return;  // an unmapped index that is off is no news
     ++unmapped_;
     unmappedSince_.insert(index);
     if (lastUnmappedWarning_ && when - *lastUnmappedWarning_ < warning_interval) return;
@@ -127,9 +128,9 @@ void tally_input::tick(clock::time_point now, input_report& out) {
     out.up = false;
     if (!config_.clearOnLoss) return;  // hold: a stale lamp, not a dark one on air
     for (auto& [index, m] : mapped_)
-        if (m.now != state::off) {
-            m.now = state::off;
-            out.changes.push_back(lit{config_.name, index, m.at, state::off});
+        if (m.now != 0) {
+            m.now = 0;
+            out.changes.push_back(lit{config_.name, index, m.at, 0});
         }
 }
 
@@ -139,11 +140,11 @@ void tally_input::adopt(const tally_input& previous, std::vector<lit>& out) {
     for (const lit& held : previous.lits()) {
         const auto found = mapped_.find(held.index);
         if (found != mapped_.end() && found->second.at == held.at) {
-            found->second.now = held.now;
+            found->second.now = held.on;
         } else {
             lit off = held;
             off.input = config_.name;
-            off.now = state::off;
+            off.on = 0;
             out.push_back(off);
         }
     }
@@ -157,7 +158,7 @@ std::optional<tally_input::clock::time_point> tally_input::deadline() const {
 std::vector<lit> tally_input::lits() const {
     std::vector<lit> all;
     for (const auto& [index, m] : mapped_)
-        if (m.now != state::off) all.push_back(lit{config_.name, index, m.at, m.now});
+        if (m.now != 0) all.push_back(lit{config_.name, index, m.at, m.now});
     return all;
 }
 

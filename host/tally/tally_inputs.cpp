@@ -78,7 +78,7 @@ void tally_inputs::apply(const std::vector<tally_input_config>& configs) {
                 listener->adopt(*previous->second, out);
             } else {
                 for (lit l : previous->second->lits()) {
-                    l.now = state::off;
+                    l.on = 0;
                     out.push_back(l);
                 }
             }
@@ -88,7 +88,7 @@ void tally_inputs::apply(const std::vector<tally_input_config>& configs) {
     }
     for (auto& [name, listener] : old) {
         for (lit l : listener->lits()) {
-            l.now = state::off;
+            l.on = 0;
             out.push_back(l);
         }
         log_("tally input \"" + name + "\" stopped");

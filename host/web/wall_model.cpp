@@ -191,6 +191,8 @@ void wall_model::appendDisplayJson(std::string& out, const display_state& state)
     appendJsonString(out, state.watchProblem);
     out += R"(,"tally":)";
     appendJsonString(out, state.tally);
+    out += R"(,"iso":)";
+    out += state.iso ? "true" : "false";
     out += R"(,"tallyInput":)";
     appendJsonString(out, state.tallyInput);
     out += R"(,"tallyIndex":)";

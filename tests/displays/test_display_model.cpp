@@ -61,13 +61,13 @@ TEST(DisplayModel, EachEventCarriesItsValue) {
     why.now = quon::tally::state::program;
     why.input = "mixer1";
     why.index = 4;
-    model.tallyChanged("a", quon::tally::state::program, &why);
+    model.tallyChanged("a", {quon::tally::state::program, true}, &why);
     model.answered("a");
     model.watched("a", 2, 14, 14, false);
     model.watched("a", 3, 1, 4, true);
     model.parentNotified("a", "sourceid=5");
     const display_record& a = *model.find("a");
-    EXPECT_EQ(a.tally, quon::tally::state::program);
+    EXPECT_EQ(a.tally, (quon::tally::status{quon::tally::state::program, true}));
     ASSERT_TRUE(a.why);
     EXPECT_EQ(a.why->input, "mixer1");
     EXPECT_TRUE(a.answered);
@@ -75,7 +75,7 @@ TEST(DisplayModel, EachEventCarriesItsValue) {
     EXPECT_EQ(a.destination, 14);
     EXPECT_EQ(a.notified, "sourceid=5");
     EXPECT_FALSE(a.text);
-    model.tallyChanged("a", quon::tally::state::off, nullptr);
+    model.tallyChanged("a", {}, nullptr);
     EXPECT_FALSE(model.find("a")->why);
 }
 

@@ -20,8 +20,8 @@ tally::point source(int matrix, int number) { return {matrix, tally::point::end:
 struct tally_recorder : host_listener {
     explicit tally_recorder(std::vector<std::string>& lines) : lines(lines) {}
     void answered(const std::string& component) override { lines.push_back(component + " answered"); }
-    void tallyChanged(const std::string& component, tally::state now, const tally_graph::reason* why) override {
-        lines.push_back(component + " tally " + std::to_string(static_cast<int>(now)) +
+    void tallyChanged(const std::string& component, tally::status now, const tally_graph::reason* why) override {
+        lines.push_back(component + " tally " + tally::stateName(now.now) +
                         (why ? " (" + reasonText(*why) + ")" : ""));
     }
     std::vector<std::string>& lines;
@@ -52,9 +52,9 @@ TEST_F(HostEngine, ARouteChangeMovesTheTallyAfterTheComponentHasTheRevertive) {
     engine->addListener(&tally);
     send("p", "RR 1 1 1");  // router 1 destination 1 shows source 2
     send("q", "RR 1 2 2");  // destination 2 shows source 1
-    engine->tally().setLits({{"mixer1", 4, source(1, 2), tally::state::program}});
-    EXPECT_EQ(engine->tally().of("p"), tally::state::program);
-    EXPECT_EQ(engine->tally().of("q"), tally::state::off);
+    engine->tally().setLits({{"mixer1", 4, source(1, 2), tally::program_bus}});
+    EXPECT_EQ(engine->tally().of("p").now, tally::state::program);
+    EXPECT_EQ(engine->tally().of("q").now, tally::state::off);
 
     trace.clear();
     ASSERT_TRUE(engine->routers().route(1, 2, 2, error));
@@ -64,7 +64,7 @@ TEST_F(HostEngine, ARouteChangeMovesTheTallyAfterTheComponentHasTheRevertive) {
             told.push_back(line.substr(line.find("q")));
     ASSERT_FALSE(told.empty());
     // Lit, with the way from the mixer's index: told, not asked for.
-    EXPECT_EQ(told.back().rfind("q tally 2 (", 0), 0u) << told.back();
+    EXPECT_EQ(told.back().rfind("q tally program (", 0), 0u) << told.back();
     EXPECT_NE(told.back().find("mixer1 index 4"), std::string::npos) << told.back();
     EXPECT_NE(told.front().find("revertive"), std::string::npos) << told.front();
     EXPECT_EQ(engine->tally().changes().at("mixer1"), 1u);
@@ -80,10 +80,10 @@ TEST_F(HostEngine, ARouteChangedBeforeAnythingIsLitIsFollowedOnceItIs) {
     ASSERT_TRUE(before);
     EXPECT_EQ(before->now, tally::state::off);
     EXPECT_EQ(before->shown, (std::vector<tally::point>{{1, tally::point::end::destination, 2}, source(1, 2)}));
-    engine->tally().setLits({{"mixer1", 1, source(1, 1), tally::state::off}});  // nothing lit: still asleep
+    engine->tally().setLits({{"mixer1", 1, source(1, 1), 0}});  // nothing lit: still asleep
     ASSERT_TRUE(engine->routers().route(1, 2, 3, error));
-    engine->tally().setLits({{"mixer1", 4, source(1, 3), tally::state::program}});
-    EXPECT_EQ(engine->tally().of("q"), tally::state::program);
+    engine->tally().setLits({{"mixer1", 4, source(1, 3), tally::program_bus}});
+    EXPECT_EQ(engine->tally().of("q").now, tally::state::program);
     EXPECT_EQ(engine->tally().why("q")->shown.back(), source(1, 3));
     EXPECT_EQ(engine->tally().changes().at("mixer1"), 2u);
 }
@@ -94,8 +94,8 @@ TEST_F(HostEngine, ATieLineCarriesTheTallyToAnotherRouterAndSaysWhy) {
     send("q", "RR 2 1 1");
     // Router 1 destination 2 (source 1, from its file) feeds router 2 source 2.
     engine->tally().setTies({{1, 2, 2, 2}});
-    engine->tally().setLits({{"mixer1", 1, source(1, 1), tally::state::preview}});
-    EXPECT_EQ(engine->tally().of("q"), tally::state::preview);
+    engine->tally().setLits({{"mixer1", 1, source(1, 1), tally::preview_bus}});
+    EXPECT_EQ(engine->tally().of("q").now, tally::state::preview);
     const std::optional<tally_graph::reason> why = engine->tally().why("q");
     ASSERT_TRUE(why);
     EXPECT_EQ(why->input, "mixer1");
@@ -103,11 +103,11 @@ TEST_F(HostEngine, ATieLineCarriesTheTallyToAnotherRouterAndSaysWhy) {
     // Router 1 made anew at a reload, its destination 2 now showing source 3.
     system.writeDevice(1, "[Router]\nName=R\n[Database]\nDatabaseSize_0=8\nDatabaseSize_1=6\n[Crosspoints]\n2=3\n");
     ASSERT_THAT(engine->routers().applySystem(readSystem(system.folder()), builtInRouters()).changed, ElementsAre(1));
-    EXPECT_EQ(engine->tally().of("q"), tally::state::off);
-    engine->tally().setLits({{"mixer1", 2, source(1, 3), tally::state::program}});
-    EXPECT_EQ(engine->tally().of("q"), tally::state::program);
+    EXPECT_EQ(engine->tally().of("q").now, tally::state::off);
+    engine->tally().setLits({{"mixer1", 2, source(1, 3), tally::program_bus}});
+    EXPECT_EQ(engine->tally().of("q").now, tally::state::program);
     engine->tally().setTies({});
-    EXPECT_EQ(engine->tally().of("q"), tally::state::off);
+    EXPECT_EQ(engine->tally().of("q").now, tally::state::off);
     send("q", "RU 2");
     EXPECT_FALSE(engine->tally().why("q"));
 }

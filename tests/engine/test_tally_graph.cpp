@@ -41,7 +41,10 @@ struct graph_case {
 };
 void PrintTo(const graph_case& c, std::ostream* out) { *out << c.name; }
 
-constexpr state off = state::off, pvw = state::preview, pgm = state::program;
+constexpr state off = state::off, pvw = state::preview, hot = state::hot, pgm = state::program;
+// The buses of a lit index.
+constexpr quon::tally::buses on_none = 0, on_pgm = quon::tally::program_bus, on_pvw = quon::tally::preview_bus,
+                             on_iso = quon::tally::iso_bus;
 
 class TallyGraph : public ::testing::TestWithParam<graph_case> {};
 
@@ -58,8 +61,8 @@ TEST_P(TallyGraph, LightsWhatCarriesTheLitPicture) {
     EXPECT_EQ(changed, GetParam().lastChanged);
     std::vector<state> one, two;
     for (int d = 1; d <= 4; ++d) {
-        one.push_back(graph.stateOf(1, d));
-        two.push_back(graph.stateOf(2, d));
+        one.push_back(graph.statusOf(1, d).now);
+        two.push_back(graph.statusOf(2, d).now);
     }
     EXPECT_EQ(one, GetParam().matrix1);
     EXPECT_EQ(two, GetParam().matrix2);
@@ -73,69 +76,69 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, TallyGraph,
     ::testing::Values(
         graph_case{"DirectSource",
-                   {route(1, 1, 5), route(1, 2, 5), route(1, 3, 6), light({{"m", 1, src(1, 5), pgm}})},
+                   {route(1, 1, 5), route(1, 2, 5), route(1, 3, 6), light({{"m", 1, src(1, 5), on_pgm}})},
                    {{1, 1}, {1, 2}},
                    {pgm, pgm, off, off},
                    {off, off, off, off}},
         graph_case{"ViaDestination",
-                   {route(1, 1, 5), route(1, 3, 5), light({{"m", 1, dst(1, 3), pgm}})},
+                   {route(1, 1, 5), route(1, 3, 5), light({{"m", 1, dst(1, 3), on_pgm}})},
                    {{1, 1}, {1, 3}},
                    {pgm, off, pgm, off},
                    {off, off, off, off}},
         graph_case{"ThroughAChainOfTies",
                    {ties({oneToTwo, twoToTwo}), route(1, 4, 5), route(2, 3, 7), route(2, 1, 8),
-                    light({{"m", 1, src(1, 5), pvw}})},
+                    light({{"m", 1, src(1, 5), on_pvw}})},
                    {{1, 4}, {2, 1}, {2, 3}},
                    {off, off, off, pvw},
                    {pvw, off, pvw, off}},
         graph_case{"ALoopEndsAndCarriesOnePicture",
                    {ties({oneToTwo, twoToOne}), route(1, 4, 9), route(2, 4, 7), route(2, 2, 7),
-                    light({{"m", 1, dst(1, 4), pgm}})},
+                    light({{"m", 1, dst(1, 4), on_pgm}})},
                    {{1, 4}, {2, 2}, {2, 4}},
                    {off, off, off, pgm},
                    {off, pgm, off, pgm}},
         graph_case{"ARouteClosingALoopPutsOutWhatCameFromOutside",
                    {ties({oneToTwo, twoToOne}), route(1, 4, 5), route(2, 4, 7), route(2, 2, 7),
-                    light({{"m", 1, src(1, 5), pgm}}), route(1, 4, 9)},
+                    light({{"m", 1, src(1, 5), on_pgm}}), route(1, 4, 9)},
                    {{1, 4}, {2, 2}, {2, 4}},
                    {off, off, off, off},
                    {off, off, off, off}},
         graph_case{"ProgramWins",
                    {route(1, 1, 5), route(1, 2, 5),
-                    light({{"a", 1, dst(1, 1), pvw}, {"a", 2, src(1, 5), pgm}})},
+                    light({{"a", 1, dst(1, 1), on_pvw}, {"a", 2, src(1, 5), on_pgm}})},
                    {{1, 1}, {1, 2}},
                    {pgm, pgm, off, off},
                    {off, off, off, off}},
         graph_case{"TwoInputsOnOnePointTheStrongerHolds",
-                   {route(1, 1, 5), light({{"a", 1, src(1, 5), pgm}, {"b", 3, src(1, 5), pvw}}),
-                    light({{"a", 1, src(1, 5), off}})},
+                   {route(1, 1, 5), light({{"a", 1, src(1, 5), on_pgm}, {"b", 3, src(1, 5), on_pvw}}),
+                    light({{"a", 1, src(1, 5), on_none}})},
                    {{1, 1}},
                    {pvw, off, off, off},
                    {off, off, off, off}},
         graph_case{"ARouteChangeMovesTheTally",
-                   {route(1, 1, 5), route(1, 2, 6), light({{"m", 1, src(1, 5), pgm}}), route(1, 2, 5),
+                   {route(1, 1, 5), route(1, 2, 6), light({{"m", 1, src(1, 5), on_pgm}}), route(1, 2, 5),
                     route(1, 1, 6)},
                    {{1, 1}},
                    {off, pgm, off, off},
                    {off, off, off, off}},
         graph_case{"AMixerInputFollowsTheRouteIntoIt",
-                   {route(1, 3, 5), route(1, 1, 6), light({{"m", 1, dst(1, 3), pgm}}), route(1, 3, 6)},
+                   {route(1, 3, 5), route(1, 1, 6), light({{"m", 1, dst(1, 3), on_pgm}}), route(1, 3, 6)},
                    {{1, 1}},
                    {pgm, off, pgm, off},
                    {off, off, off, off}},
         graph_case{"OffPutsOut",
-                   {route(1, 1, 5), light({{"m", 1, src(1, 5), pgm}}), light({{"m", 1, src(1, 5), off}})},
+                   {route(1, 1, 5), light({{"m", 1, src(1, 5), on_pgm}}), light({{"m", 1, src(1, 5), on_none}})},
                    {{1, 1}},
                    {off, off, off, off},
                    {off, off, off, off}},
         graph_case{"ATieAddedAtAReloadCarriesTheTally",
-                   {route(1, 4, 5), route(2, 1, 7), light({{"m", 1, src(1, 5), pgm}}), ties({oneToTwo})},
+                   {route(1, 4, 5), route(2, 1, 7), light({{"m", 1, src(1, 5), on_pgm}}), ties({oneToTwo})},
                    {{2, 1}},
                    {off, off, off, pgm},
                    {pgm, off, off, off}},
         graph_case{"AnIndexMappedAnewMoves",
-                   {route(1, 1, 5), route(1, 2, 6), light({{"m", 1, src(1, 5), pgm}}),
-                    light({{"m", 1, src(1, 6), pgm}})},
+                   {route(1, 1, 5), route(1, 2, 6), light({{"m", 1, src(1, 5), on_pgm}}),
+                    light({{"m", 1, src(1, 6), on_pgm}})},
                    {{1, 1}, {1, 2}},
                    {off, pgm, off, off},
                    {off, off, off, off}}),
@@ -148,7 +151,7 @@ TEST(TallyGraphWhy, NamesTheInputAndTheWayThroughRoutesAndTies) {
     graph.setRoute(1, 4, 5);
     graph.setRoute(2, 1, 7);
     graph.setRoute(1, 2, 5);
-    graph.setLits({{"mixer1", 3, dst(1, 2), pgm}});
+    graph.setLits({{"mixer1", 3, dst(1, 2), on_pgm}});
     const tally_graph::reason why = graph.explain(2, 1);
     EXPECT_EQ(why.now, pgm);
     EXPECT_EQ(why.input, "mixer1");
@@ -166,9 +169,9 @@ TEST(TallyGraphWhy, ADestinationWatchedTwiceStaysWatchedUntilBothGo) {
     graph.watch(1, 1);
     graph.setRoute(1, 1, 5);
     graph.unwatch(1, 1);
-    EXPECT_EQ(graph.setLits({{"m", 1, src(1, 5), pgm}}), (std::vector<place>{{1, 1}}));
+    EXPECT_EQ(graph.setLits({{"m", 1, src(1, 5), on_pgm}}), (std::vector<place>{{1, 1}}));
     graph.unwatch(1, 1);
-    EXPECT_TRUE(graph.setLits({{"m", 1, src(1, 5), off}}).empty());
+    EXPECT_TRUE(graph.setLits({{"m", 1, src(1, 5), on_none}}).empty());
 }
 
 }  // namespace

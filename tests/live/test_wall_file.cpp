@@ -336,7 +336,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, WallFileError,
     testing::Values(
         error_case{"unknown_key_in_umd", "[umd]\nspeed = 1\n", "walls/wall.toml:2:1: unknown key `speed` in [umd] (to, screen, refresh, batch, blank_on_exit, tally31, "
-                   "program, preview, on_router_lost, lost_mark, lost_text, lost_after)"},
+                   "program, hot, preview, iso, on_router_lost, lost_mark, lost_text, lost_after)"},
         error_case{"unknown_scheme", "[umd]\nto = \"tsl6+udp://127.0.0.1:1\"\n",
                    "walls/wall.toml:2:6: `to` = \"tsl6+udp://127.0.0.1:1\" is not tsl5+udp://host:port, "
                    "tsl5+tcp://host:port or tsl31+udp://host:port"},
@@ -372,7 +372,7 @@ INSTANTIATE_TEST_SUITE_P(
         error_case{"unknown_key_in_display_umd",
                    kTo + "[[display]]\nname = \"mon1\"\numd = { index = 1, colour = 2 }\n",
                    "walls/wall.toml:5:20: unknown key `colour` in `umd` of display \"mon1\" (to, index, screen, "
-                   "program, preview, on_router_lost, lost_mark, lost_text, lost_after)"},
+                   "program, hot, preview, iso, on_router_lost, lost_mark, lost_text, lost_after)"},
         error_case{"unknown_router_lost", "[umd]\non_router_lost = \"hide\"\n",
                    "walls/wall.toml:2:18: `on_router_lost` = \"hide\" is not \"keep\", \"mark\", \"blank\" or \"text\""},
         error_case{"lost_mark_without_colour", kTo + "[[display]]\nname = \"a\"\numd = { index = 1, lost_mark = \"text\" }\n",
@@ -522,7 +522,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "walls/wall.toml:6:29: source 1 of matrix 2 is fed by two ties (first at 3:29)"},
         error_case{"tie_without_to", "[[tie]]\nfrom = { matrix = 1, destination = 4 }\n",
                    "walls/wall.toml:1:1: a [[tie]] needs `to` = { matrix = 1, source = 1 }"},
-        error_case{"unknown_table", "[pairs]\n", "walls/wall.toml:1:2: unknown key `pairs` (display, umd, tally, pair, control, page, tally_in, tie)"}),
+        error_case{"unknown_table", "[pairs]\n", "walls/wall.toml:1:2: unknown key `pairs` (display, umd, tally, pair, control, page, tally_in, on_air, tie)"}),
     [](const testing::TestParamInfo<error_case>& info) { return std::string(info.param.name); });
 
 TEST(WallFile, PairTakesAnIPv4OrIPv6AddressAsWrittenBack) {

@@ -35,12 +35,15 @@ tally_input_config mixer(tally_wire wire = tally_wire::tsl5_udp) {
     return c;
 }
 
-// The changes as "index:state ...", in order.
+// The changes as "index:bus+bus ...", in order; "off" on none.
 std::string said(const std::vector<lit>& changes) {
-    const char* const states[] = {"off", "preview", "program"};
     std::string text;
-    for (const lit& l : changes)
-        text += (text.empty() ? "" : " ") + std::to_string(l.index) + ":" + states[static_cast<int>(l.now)];
+    for (const lit& l : changes) {
+        std::string on;
+        for (const buses bus : {program_bus, preview_bus, iso_bus})
+            if (l.on & bus) on += (on.empty() ? "" : "+") + std::string(busName(bus));
+        text += (text.empty() ? "" : " ") + std::to_string(l.index) + ":" + (on.empty() ? "off" : on);
+    }
     return text;
 }
 
@@ -50,7 +53,7 @@ struct bytes_case {
     const char* name;
     tally_input_config config;
     std::vector<std::string> packets;  // hex, one datagram each
-    std::string changes;                // of all of them, "index:state ..."
+    std::string changes;                // of all of them, "index:bus ..."
 };
 
 void PrintTo(const bytes_case& c, std::ostream* out) { *out << c.name; }
@@ -80,9 +83,16 @@ tally_input_config amberProgram() {
     return c;
 }
 
-tally_input_config tsl31(int base) {
+tally_input_config tsl31(int base, int iso = 0) {
     tally_input_config c = mixer(tally_wire::tsl31_udp);
     c.addressBase = base;
+    c.iso = iso;
+    return c;
+}
+
+tally_input_config amberIso() {
+    tally_input_config c = mixer();
+    c.iso = 3;
     return c;
 }
 
@@ -96,7 +106,11 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         bytes_case{"tsl5_left_red_is_program", mixer(), {kLeftRed1}, "1:program"},
         bytes_case{"tsl5_text_green_is_preview", mixer(), {"0a 00 00 00 00 00  02 00 c8 00 00 00"}, "2:preview"},
-        bytes_case{"tsl5_program_wins_over_preview", mixer(), {"0a 00 00 00 00 00  03 00 e1 00 00 00"}, "3:program"},
+        bytes_case{"tsl5_an_index_on_two_buses_is_on_both", mixer(), {"0a 00 00 00 00 00  03 00 e1 00 00 00"},
+                   "3:program+preview"},
+        bytes_case{"tsl5_the_iso_colour_is_the_inputs", amberIso(),
+                   {"0a 00 00 00 00 00  01 00 c3 00 00 00", "0a 00 00 00 00 00  01 00 d3 00 00 00"},
+                   "1:iso 1:program+iso"},
         bytes_case{"tsl5_amber_is_neither_by_default", mixer(), {"0a 00 00 00 00 00  01 00 ff 00 00 00"}, ""},
         bytes_case{"tsl5_the_program_colour_is_the_inputs", amberProgram(),
                    {"0a 00 00 00 00 00  01 00 c3 00 00 00", "0a 00 00 00 00 00  02 00 d0 00 00 00"}, "1:program"},
@@ -127,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {"81 31 43 41 4d 20 31 20 20 20 20 20 20 20 20 20 20 20",
                     "82 32 43 41 4d 20 32 20 20 20 20 20 20 20 20 20 20 20",
                     "83 33 43 41 4d 20 33 20 20 20 20 20 20 20 20 20 20 20"},
-                   "1:program 2:preview 3:program"},
+                   "1:program 2:preview 3:program+preview"},
         bytes_case{"tsl31_address_base_1_numbers_from_1", tsl31(1),
                    {"80 01 43 41 4d 20 31 20 20 20 20 20 20 20 20 20 20 20"}, "1:program"},
         bytes_case{"tsl31_several_messages_in_a_datagram", tsl31(0),
@@ -139,6 +153,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "1:preview 2:preview 3:preview 4:preview 9:preview"},
         bytes_case{"tsl31_tallies_3_and_4_are_neither_by_default", tsl31(0),
                    {"81 0c 20 20 20 20 20 20 20 20 20 20 20 20 20 20 20 20"}, ""},
+        bytes_case{"tsl31_the_iso_tally_is_the_inputs", tsl31(0, 3),
+                   {"81 0c 20 20 20 20 20 20 20 20 20 20 20 20 20 20 20 20"}, "1:iso"},
         bytes_case{"tsl31_a_datagram_that_is_not_18_bytes_is_refused", tsl31(0),
                    {"81 01 20 20 20", "01 01 20 20 20 20 20 20 20 20 20 20 20 20 20 20 20 20"}, ""}),
     [](const testing::TestParamInfo<bytes_case>& info) { return std::string(info.param.name); });
@@ -147,7 +163,7 @@ TEST(TallyInput, ChangesNameTheInputIndexAndPoint) {
     tally_input input(mixer());
     input_report report;
     input.packet(hex("0a 00 00 00 00 00  03 00 d0 00 00 00"), t0, report);
-    EXPECT_EQ(report.changes, (std::vector<lit>{{"mixer1", 3, point{1, point::end::destination, 12}, state::program}}));
+    EXPECT_EQ(report.changes, (std::vector<lit>{{"mixer1", 3, point{1, point::end::destination, 12}, program_bus}}));
     EXPECT_EQ(input.lits(), report.changes);
 }
 

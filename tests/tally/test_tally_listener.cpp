@@ -38,13 +38,13 @@ TEST_P(TallyListener, ACutFromTheMixerLightsProgramAndPreviewThenAQuietMixerIsDo
     config.address = "127.0.0.1";
     config.timeout = 300ms;
     config.maps.push_back(tally_map{1, 8, point{1, point::end::destination, 1}, {}});
-    std::map<int, state> lit;
+    std::map<int, buses> lit;
     std::vector<bool> states;
     std::vector<std::string> log;
     tally_listener listener(
         io, config,
         [&](const std::vector<quon::tally::lit>& changes) {
-            for (const auto& l : changes) lit[l.index] = l.now;
+            for (const auto& l : changes) lit[l.index] = l.on;
         },
         [&](const tally_input_status& s) { states.push_back(s.up); },
         [&](const std::string& line) { log.push_back(line); });
@@ -58,7 +58,7 @@ TEST_P(TallyListener, ACutFromTheMixerLightsProgramAndPreviewThenAQuietMixerIsDo
     mixer.repeat(50ms);
     mixer.cut(2);
     mixer.cut(5);
-    ASSERT_TRUE(runUntil(io, [&] { return lit[5] == state::program && lit[2] == state::preview; }))
+    ASSERT_TRUE(runUntil(io, [&] { return lit[5] == program_bus && lit[2] == preview_bus; }))
         << testing::PrintToString(log);
     ASSERT_FALSE(states.empty());
     EXPECT_TRUE(states.front());
@@ -112,7 +112,7 @@ TEST(TallyInputs, AReloadKeepsAnUnchangedInputAndAChangedOneTakesOverItsLamps) {
     EXPECT_TRUE(inputs.statuses()[0].up);
 
     inputs.stop();
-    EXPECT_EQ(changes, (std::vector<lit>{{"a", 2, point{1, point::end::destination, 2}, state::off}}));
+    EXPECT_EQ(changes, (std::vector<lit>{{"a", 2, point{1, point::end::destination, 2}, 0}}));
 }
 
 // A port of this machine's loopback that was free a moment ago.
@@ -129,10 +129,10 @@ uint16_t portOf(const tally_input_status& status) {
 struct inputs_under_test {
     explicit inputs_under_test(boost::asio::io_context& io)
         : inputs(
-              io, [this](const std::vector<lit>& some) { for (const lit& l : some) lamps[l.index] = l.now; },
+              io, [this](const std::vector<lit>& some) { for (const lit& l : some) lamps[l.index] = l.on; },
               [this](const tally_input_status& s) { heard.push_back(s); },
               [this](const std::string& line) { log.push_back(line); }) {}
-    std::map<int, state> lamps;
+    std::map<int, buses> lamps;
     std::vector<tally_input_status> heard;
     std::vector<std::string> log;
     tally_inputs inputs;
@@ -154,7 +154,7 @@ TEST(TallyInputs, AnInputThatCannotBindMakesPrepareFailAndTheRunningOnesGoOnAsTh
     t.inputs.apply({a});
     fake_vision_mixer mixer(io, fake_vision_mixer::wire::tsl5_udp, portOf(t.inputs.statuses()[0]));
     mixer.cut(2);
-    ASSERT_TRUE(runUntil(io, [&] { return t.lamps[2] == state::program; }));
+    ASSERT_TRUE(runUntil(io, [&] { return t.lamps[2] == program_bus; }));
 
     boost::asio::ip::udp::socket taken(io, boost::asio::ip::udp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
     tally_input_config moved = a;
@@ -166,7 +166,7 @@ TEST(TallyInputs, AnInputThatCannotBindMakesPrepareFailAndTheRunningOnesGoOnAsTh
     ASSERT_EQ(t.inputs.statuses().size(), 1u);
     EXPECT_TRUE(t.inputs.statuses()[0].up);
     mixer.cut(3);
-    EXPECT_TRUE(runUntil(io, [&] { return t.lamps[3] == state::program && t.lamps[2] == state::preview; }));
+    EXPECT_TRUE(runUntil(io, [&] { return t.lamps[3] == program_bus && t.lamps[2] == preview_bus; }));
 }
 
 // The reload's new settings on the old port: no moment in which another
@@ -184,7 +184,7 @@ TEST(TallyInputs, AChangedInputListeningWhereItDidTakesOverItsSocket) {
     fake_vision_mixer mixer(io, fake_vision_mixer::wire::tsl5_udp, a.port);
     mixer.cut(2);  // queued on the socket while the reload is on its way
     t.inputs.apply({wider});
-    EXPECT_TRUE(runUntil(io, [&] { return t.lamps[2] == state::program; })) << testing::PrintToString(t.log);
+    EXPECT_TRUE(runUntil(io, [&] { return t.lamps[2] == program_bus; })) << testing::PrintToString(t.log);
     EXPECT_EQ(portOf(t.inputs.statuses()[0]), a.port);
 }
 
@@ -208,7 +208,7 @@ TEST(TallyInputs, AnInputWhosePortIsTakenIsDownAndListensOnceItIsFree) {
     EXPECT_TRUE(t.heard.back().problem.empty());
     fake_vision_mixer mixer(io, fake_vision_mixer::wire::tsl5_udp, a.port);
     mixer.cut(4);
-    EXPECT_TRUE(runUntil(io, [&] { return t.lamps[4] == state::program; }));
+    EXPECT_TRUE(runUntil(io, [&] { return t.lamps[4] == program_bus; }));
 }
 
 }  // namespace

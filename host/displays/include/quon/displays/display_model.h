@@ -39,7 +39,7 @@ struct display_record {
     // The control's text, as the component set it; none until it sets it.
     std::optional<std::string> text;
     std::string statesheet;  // empty when none
-    tally::state tally = tally::state::off;
+    tally::status tally;
     std::unique_ptr<const tally_graph::reason> why;  // while lit; apart, as few displays are
     bool answered = false;  // a router has told it a route
     int router = 0;         // the first router and destination it watches; 0 when none
@@ -85,7 +85,7 @@ public:
     void panelShown(const std::string& component, const panel_state& panel) override;
     void propertyChanged(const property_change& change) override;
     void answered(const std::string& component) override;
-    void tallyChanged(const std::string& component, tally::state now, const tally_graph::reason* why) override;
+    void tallyChanged(const std::string& component, tally::status now, const tally_graph::reason* why) override;
     void watched(const std::string& component, int device, int first, int last, bool added) override;
     void parentNotified(const std::string& component, const std::string& text) override;
 

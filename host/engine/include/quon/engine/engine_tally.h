@@ -41,9 +41,12 @@ public:
     void setLits(const std::vector<tally::lit>& lits);
     // The tie lines, at start and at each reload.
     void setTies(const std::vector<tally::tie>& ties);
+    // The mixers' outputs and where on air ends, at start and at each
+    // reload.
+    void setCascade(const tally::cascade& cascade);
     // The tally of the picture a component's first watched destination
     // shows; off when it watches none.
-    tally::state of(const std::string& component) const;
+    tally::status of(const std::string& component) const;
     // Why; nothing when it watches none.
     std::optional<tally_graph::reason> why(const std::string& component) const;
     // Lit indices reported, by input (each change of one index counts).
@@ -71,7 +74,7 @@ private:
     engine_links& links_;
     const engine_listeners& listeners_;
     tally_graph graph_;
-    bool awake_ = false;  // a lit index or a tie line has been set
+    bool awake_ = false;  // a lit index, a tie line or a cascade has been set
     std::map<std::string, uint64_t> changes_;
     // By component sequence: what its tally follows (sequences run from 1
     // without gaps, so a wall's sit in one block).

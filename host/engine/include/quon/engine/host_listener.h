@@ -55,7 +55,7 @@ public:
     // lit input to it while it is lit, null while off. After a route
     // change it is told once the component has had the revertive, so what
     // it shows and its tally change together.
-    virtual void tallyChanged(const std::string& /*component*/, tally::state /*now*/,
+    virtual void tallyChanged(const std::string& /*component*/, tally::status /*now*/,
                               const tally_graph::reason* /*why*/) {}
 
     // Routers.

@@ -29,8 +29,9 @@
 //   plain_http = "redirect"       # or "off", with a certificate
 //   connections = 1024            # and the other limits of page_limits
 //
-//   [[tally_in]] and [[tie]]: the vision mixers' tally, and the cables
-//   between routers (tally_input_config.h, docs/tally.md).
+//   [[tally_in]], [[on_air]] and [[tie]]: the vision mixers' tally, where
+//   on air ends, and the cables between routers (tally_input_config.h,
+//   docs/tally.md).
 #ifndef QUON_LIVE_WALL_FILE_H
 #define QUON_LIVE_WALL_FILE_H
 
@@ -147,6 +148,10 @@ struct wall {
     // "from.destination", "to.matrix", "to.source") and of the [[tie]]
     // under "": what a later check points at. One a tie.
     std::vector<std::map<std::string, std::string>> tieWhere;
+    // [[tally_in.output]] and [[on_air]]; the places of each output's keys
+    // (one an output) and of each on-air destination's (one a destination).
+    tally::cascade cascade;
+    std::vector<std::map<std::string, std::string>> cascadeWhere, onAirWhere;
 };
 
 // Reads the wall file. False with every error, each "file:line:column:

@@ -68,9 +68,10 @@ struct tally_lamps {
 enum class tally_lamp { none, left, text, right };
 using tsl31_tally_map = std::array<tally_lamp, 4>;
 
-// Which lamp shows program or preview, and in which colour ([umd] `program`
-// and `preview`, "left:red"); lamp `none`: not shown. While lit it
-// overrides the state sheet's colour of that lamp and leaves the others.
+// Which lamp shows program (on air), hot, preview and ISO, and in which
+// colour ([umd] `program`, `hot`, `preview`, `iso`: "left:red"); lamp
+// `none`: not shown. While lit it overrides the state sheet's colour of
+// that lamp and leaves the others.
 struct tally_light {
     tally_lamp lamp = tally_lamp::none;
     lamp_colour colour = lamp_colour::off;
@@ -79,8 +80,10 @@ struct tally_light {
 struct tally_lights {
     tally_light program{tally_lamp::left, lamp_colour::red};
     tally_light preview{tally_lamp::right, lamp_colour::green};
+    tally_light hot{tally_lamp::left, lamp_colour::amber};
+    tally_light iso{tally_lamp::text, lamp_colour::red};
     bool operator==(const tally_lights& other) const {
-        return program == other.program && preview == other.preview;
+        return program == other.program && preview == other.preview && hot == other.hot && iso == other.iso;
     }
 };
 // `lamps` with `light` lit over its lamp.

@@ -70,11 +70,11 @@ public:
 private:
     struct mapped_index {
         point at;
-        state now = state::off;
+        buses now = 0;
     };
     // Sets `index` (or every mapped index for the broadcast) to `now`.
-    void set(int index, bool broadcast, state now, clock::time_point when,
-             std::map<int, state>& before, input_report& out);
+    void set(int index, bool broadcast, buses now, clock::time_point when,
+             std::map<int, buses>& before, input_report& out);
     void refuse(const std::string& why, clock::time_point now, input_report& out);
 
     tally_input_config config_;

@@ -1,6 +1,7 @@
 // What the wall file says of one tally input ([[tally_in]] and its
-// [[tally_in.map]]s): where it listens, which bits mean program and
-// preview, and what the sender's indices stand for. live/wall_file.h reads
+// [[tally_in.map]]s): where it listens, which bits mean program, preview
+// and ISO, and what the sender's indices stand for (a router point, or
+// another mixer's bus: [[tally_in.output]] of that mixer). live/wall_file.h reads
 // it; docs/tally.md describes the settings.
 //
 // Plain values, no pointers; read on whatever thread parses the wall file.
@@ -51,6 +52,7 @@ struct tally_input_config {
     // any of the three lamps; TSL 3.1: the tally number (1 to 4).
     int program = 1;
     int preview = 2;
+    int iso = 0;  // 0: the sender shows no ISO bus
     // TSL 3.1: the index of the map is the address on the wire plus this
     // (senders that number their displays from 1 send display 1 as 0).
     int addressBase = 0;
@@ -68,7 +70,8 @@ struct tally_input_config {
     bool operator==(const tally_input_config& other) const {
         return name == other.name && wire == other.wire && address == other.address && port == other.port &&
                screen == other.screen && timeout == other.timeout && clearOnLoss == other.clearOnLoss &&
-               program == other.program && preview == other.preview && addressBase == other.addressBase &&
+               program == other.program && preview == other.preview && iso == other.iso &&
+               addressBase == other.addressBase &&
                maps == other.maps;
     }
     bool operator!=(const tally_input_config& other) const { return !(*this == other); }

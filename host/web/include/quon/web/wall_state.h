@@ -29,10 +29,12 @@ struct display_state {
     // Why its router cannot show it what it watches ("watches router 3,
     // which this system does not have"); empty when it can.
     std::string watchProblem;
-    // Its tally (docs/tally.md): "program", "preview" or "" (off); while
-    // lit, the winning input and index and the way from them to the
-    // display, through routes and tie lines.
+    // Its tally (docs/tally.md): "program" (on air), "hot", "preview" or ""
+    // (off), and whether it is on an ISO bus; while lit, the winning input
+    // and index and the way from them to the display, through routes, tie
+    // lines and the mixers' cascade.
     std::string tally;
+    bool iso = false;
     std::string tallyInput;
     int tallyIndex = 0;
     std::string tallyWhy;
