@@ -125,13 +125,22 @@ TEST_F(Check, TallyMappingsAndTiesNameOnlyRoutersAndPointsTheSystemHas) {
         "[[tally_in]]\nname = \"m\"\nlisten = \"tsl5+udp://127.0.0.1:0\"\n"
         "[[tally_in.map]]\nindex = 1\nmatrix = 3\ndestination = 1\n"
         "[[tally_in.map]]\nindex = 2\ncount = 8\nmatrix = 1\nsource = 10\n"
+        "[[tally_in.output]]\nmatrix = 1\nsource = 16\n"
+        "[[tally_in.output]]\nbus = \"preview\"\nmatrix = 1\nsource = 40\n"
+        "[[on_air]]\nmatrix = 1\ndestination = 30\n"
         "[[tie]]\nfrom = { matrix = 1, destination = 17 }\nto = { matrix = 1, source = 16 }\n");
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     EXPECT_THAT(r.out, HasSubstr("wall.toml:6:10: tally input \"m\": matrix 3: router 3 has no device file"));
     EXPECT_THAT(r.out, HasSubstr("wall.toml:10:9: tally input \"m\": sources 10 to 17; router 1 has 16 "
                                  "(DatabaseSize_0)"));
-    EXPECT_THAT(r.out, HasSubstr("wall.toml:14:36: tie: destination 17 is not one of router 1's 16 destinations"));
-    EXPECT_THAT(r.out, HasSubstr("wall.toml: 3 errors"));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:24:36: tie: destination 17 is not one of router 1's 16 destinations"));
+    // A source carries one picture: a mixer's bus or a tie's.
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:15:10: output of tally input \"m\": source 16 of matrix 1 is fed by a "
+                                 "[[tie]] too (at "));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:19:10: output of tally input \"m\": source 40 is not one of router 1's "
+                                 "16 sources"));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml:22:15: on_air: destination 30 is not one of router 1's 16 destinations"));
+    EXPECT_THAT(r.out, HasSubstr("wall.toml: 6 errors"));
 }
 
 TEST_F(Check, ABadPairAddressIsAnErrorAtItsPlace) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -175,3 +176,158 @@ TEST(TallyGraphWhy, ADestinationWatchedTwiceStaysWatchedUntilBothGo) {
 }
 
 }  // namespace
+
+// Cascades. Matrix 1: cameras are sources 1 to 4, routed to destinations 1
+// to 4 (their monitors). Studio A's indices 1 to 4 are those sources; its
+// program comes back as source 50, shown on destination 5. Studio B's
+// index 1 is source 11 (on destination 6); its program is source 51 and,
+// directly, the master's index 2. The master's index 1 is destination 20,
+// which the router feeds from source 50 or 51.
+namespace cascade_setup {
+
+using quon::tally::cascade;
+using quon::tally::output;
+using quon::tally::outputPoint;
+
+cascade studios(std::vector<std::string> onAirMixers, std::vector<point> onAirDestinations = {}) {
+    cascade c;
+    c.outputs = {output{"A", on_pgm, src(1, 50)}, output{"B", on_pgm, src(1, 51)},
+                 output{"B", on_pgm, outputPoint("B", on_pgm)}};
+    c.end.mixers = std::move(onAirMixers);
+    c.end.destinations = std::move(onAirDestinations);
+    return c;
+}
+lit a(int index, quon::tally::buses on) { return {"A", index, src(1, index), on}; }
+lit b(int index, quon::tally::buses on) { return {"B", index, src(1, 10 + index), on}; }
+lit masterRouted(quon::tally::buses on) { return {"master", 1, dst(1, 20), on}; }
+lit masterFromB(quon::tally::buses on) { return {"master", 2, outputPoint("B", on_pgm), on}; }
+
+using act = std::function<std::vector<place>(tally_graph&)>;
+act set(cascade c) {
+    return [c](tally_graph& g) { return g.setCascade(c); };
+}
+act lights(std::vector<lit> lits) {
+    return [lits](tally_graph& g) { return g.setLits(lits); };
+}
+act routeTo(int destination, int source) {
+    return [=](tally_graph& g) { return g.setRoute(1, destination, source); };
+}
+
+struct case_ {
+    const char* name;
+    std::vector<act> acts;
+    std::vector<place> lastChanged;
+    // Destinations 1 to 6 after the last: "pgm", "hot", "pvw", "off", each
+    // with "+iso" when on an ISO bus.
+    std::string shown;
+};
+void PrintTo(const case_& c, std::ostream* out) { *out << c.name; }
+
+std::string shownAt(const tally_graph& g) {
+    const char* const words[] = {"off", "pvw", "hot", "pgm"};
+    std::string text;
+    for (int d = 1; d <= 6; ++d) {
+        const quon::tally::status s = g.statusOf(1, d);
+        text += (d > 1 ? " " : "") + std::string(words[static_cast<int>(s.now)]) + (s.iso ? "+iso" : "");
+    }
+    return text;
+}
+
+}  // namespace cascade_setup
+
+class TallyCascade : public ::testing::TestWithParam<cascade_setup::case_> {};
+
+TEST_P(TallyCascade, OnAirIsOnAirAllTheWay) {
+    tally_graph graph;
+    for (int d = 1; d <= 4; ++d) graph.setRoute(1, d, d);
+    graph.setRoute(1, 5, 50);
+    graph.setRoute(1, 6, 11);
+    graph.setRoute(1, 20, 50);
+    for (int d = 1; d <= 6; ++d) graph.watch(1, d);
+    std::vector<place> changed;
+    for (const auto& act : GetParam().acts) changed = act(graph);
+    EXPECT_EQ(changed, GetParam().lastChanged);
+    EXPECT_EQ(cascade_setup::shownAt(graph), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TallyCascade,
+    ::testing::ValuesIn(
+        [] {
+            using namespace cascade_setup;
+            return std::vector<case_>{
+                {"WhereNothingSaysWhereOnAirEndsEveryProgramIsOnAir",
+                 {set(studios({})), lights({a(1, on_pgm), b(1, on_pvw)})},
+                 {{1, 1}, {1, 6}},
+                 "pgm off off off off pvw"},
+                {"AStudioThatDoesNotReachTheMasterIsHot",
+                 {set(studios({"master"})), lights({a(1, on_pgm)})},
+                 {{1, 1}},
+                 "hot off off off off off"},
+                {"TheMastersProgramPutsTheStudiosProgramOnAirThroughTheRouter",
+                 {set(studios({"master"})), lights({a(1, on_pgm)}), lights({masterRouted(on_pgm)})},
+                 {{1, 1}, {1, 5}},
+                 "pgm off off off pgm off"},
+                {"ACutOnTheMasterTakesOneStudioOffAirAndPutsTheOtherOn",
+                 {set(studios({"master"})), lights({a(1, on_pgm), b(1, on_pgm), masterRouted(on_pgm)}),
+                  lights({masterRouted(on_pvw), masterFromB(on_pgm)})},
+                 {{1, 1}, {1, 5}, {1, 6}},
+                 "hot off off off pvw pgm"},
+                {"ARouteChangeIntoTheMasterMovesWhichStudioIsOnAir",
+                 {set(studios({"master"})), lights({a(1, on_pgm), b(1, on_pgm), masterRouted(on_pgm)}),
+                  routeTo(20, 51)},
+                 {{1, 1}, {1, 5}, {1, 6}},
+                 "hot off off off off pgm"},
+                {"APreviewAndAHotProgramMeetAndHotWins",
+                 {set(studios({"master"})), lights({a(1, on_pgm), a(2, on_pvw), masterRouted(on_pvw)})},
+                 {{1, 1}, {1, 2}, {1, 5}},
+                 "hot pvw off off pvw off"},
+                {"OnAirEndsAtTheStationsOutput",
+                 {set(studios({}, {dst(1, 30)})), lights({a(1, on_pgm), b(1, on_pgm)}), routeTo(30, 50)},
+                 {{1, 1}, {1, 5}},
+                 "pgm off off off pgm hot"},
+                {"IsoIsALampBesideTheState",
+                 {set(studios({"master"})), lights({a(3, on_iso), a(1, static_cast<quon::tally::buses>(on_pgm | on_iso))})},
+                 {{1, 1}, {1, 3}},
+                 "hot+iso off off+iso off off off"},
+                {"TheCascadeGoneEveryProgramIsOnAirAgain",
+                 {set(studios({"master"})), lights({a(1, on_pgm)}), set({})},
+                 {{1, 1}},
+                 "pgm off off off off off"},
+                {"MixersFeedingEachOtherAreFollowedOnceRound",
+                 {set([] {
+                      cascade c = studios({"master"});
+                      c.outputs.push_back(output{"A", on_pgm, outputPoint("A", on_pgm)});
+                      return c;
+                  }()),
+                  lights({a(1, on_pgm), b(1, on_pgm), {"B", 2, outputPoint("A", on_pgm), on_pgm},
+                         {"A", 5, outputPoint("B", on_pgm), on_pgm}})},
+                 {{1, 1}, {1, 6}},
+                 "hot off off off off hot"},
+            };
+        }()),
+    [](const ::testing::TestParamInfo<cascade_setup::case_>& info) { return std::string(info.param.name); });
+
+TEST(TallyGraphWhy, NamesEachLevelOfACascade) {
+    using namespace cascade_setup;
+    tally_graph graph;
+    graph.setRoute(1, 1, 1);
+    graph.setRoute(1, 20, 50);
+    graph.watch(1, 1);
+    graph.setCascade(studios({"master"}));
+    graph.setLits({a(1, on_pgm), masterRouted(on_pgm), {"B", 2, src(1, 1), on_pvw}});
+    const tally_graph::reason why = graph.explain(1, 1);
+    EXPECT_EQ(why.now, pgm);
+    EXPECT_EQ(quon::reasonText(why),
+              "router 1 destination 1 <- source 1; A index 1 lights router 1 source 1; A's program is router 1 "
+              "source 50, on program of master index 1, on air");
+    graph.setCascade(studios({}, {dst(1, 30)}));
+    graph.setRoute(1, 30, 50);
+    EXPECT_EQ(quon::reasonText(graph.explain(1, 1)),
+              "router 1 destination 1 <- source 1; A index 1 lights router 1 source 1; A's program is router 1 "
+              "source 50, on air at router 1 destination 30");
+    graph.setLits({{"master", 2, outputPoint("B", on_pgm), on_pgm}, {"B", 1, src(1, 1), on_pgm}});
+    graph.setRoute(1, 30, 0);
+    EXPECT_EQ(quon::reasonText(graph.explain(1, 1)),
+              "router 1 destination 1 <- source 1; A index 1 lights router 1 source 1");
+}

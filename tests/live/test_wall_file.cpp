@@ -311,6 +311,54 @@ to = { matrix = 2, source = 3 }
     EXPECT_EQ(parsed.ties, (std::vector<tally::tie>{{1, 40, 2, 3}}));
 }
 
+TEST(WallFile, ReadsTheCascadeOfMixersAndWhereOnAirEnds) {
+    wall parsed;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(parseWall(R"([[tally_in]]
+name = "studioA"
+listen = "tsl5+udp://127.0.0.1:0"
+iso = "amber"
+[[tally_in.output]]
+matrix = 1
+source = 50
+[[tally_in.output]]
+bus = "preview"
+mixer = "master"
+index = 7
+
+[[tally_in]]
+name = "master"
+listen = "tsl31+udp://127.0.0.1:0"
+iso = "3"
+[[tally_in.map]]
+index = 1
+matrix = 1
+destination = 20
+
+[[on_air]]
+mixer = "master"
+[[on_air]]
+matrix = 2
+destination = 1
+)",
+                          "walls/wall.toml", parsed, errors))
+        << testing::PrintToString(errors);
+    ASSERT_EQ(parsed.tallyInputs.size(), 2u);
+    EXPECT_EQ(parsed.tallyInputs[0].iso, 3);
+    EXPECT_EQ(parsed.tallyInputs[1].iso, 3);
+    const tally::point studioPreview = tally::outputPoint("studioA", tally::preview_bus);
+    EXPECT_EQ(parsed.cascade.outputs,
+              (std::vector<tally::output>{{"studioA", tally::program_bus, {1, tally::point::end::source, 50}},
+                                          {"studioA", tally::preview_bus, studioPreview}}));
+    // The master's index 7 stands for the studio's preview.
+    ASSERT_EQ(parsed.tallyInputs[1].maps.size(), 2u);
+    EXPECT_EQ(parsed.tallyInputs[1].maps[1].index, 7);
+    EXPECT_EQ(parsed.tallyInputs[1].maps[1].first, studioPreview);
+    EXPECT_EQ(parsed.cascade.end.mixers, std::vector<std::string>{"master"});
+    EXPECT_EQ(parsed.cascade.end.destinations,
+              (std::vector<tally::point>{{2, tally::point::end::destination, 1}}));
+}
+
 struct error_case {
     const char* name;
     std::string toml;
@@ -510,6 +558,31 @@ INSTANTIATE_TEST_SUITE_P(
                    "[[tally_in]]\nname = \"m\"\nlisten = \"tsl31+udp://127.0.0.1:1\"\n"
                    "[[tally_in.map]]\nindex = 120\ncount = 8\nmatrix = 1\nsource = 1\n",
                    "walls/wall.toml:6:9: indices 120 to 127 run past 126, the sender's last"},
+        error_case{"tally_in_iso_is_program", kIn + "iso = \"red\"\n",
+                   "walls/wall.toml:4:7: `iso` and `program` are the same TSL 5 colour"},
+        error_case{"tally_in_output_both_ways", kIn + "[[tally_in.output]]\nmatrix = 1\nsource = 5\nmixer = \"x\"\n",
+                   "walls/wall.toml:4:1: a [[tally_in.output]] needs either `matrix` and `source` (the router source "
+                   "it feeds) or `mixer` and `index` (the other mixer's input it is)"},
+        error_case{"tally_in_output_bad_bus", kIn + "[[tally_in.output]]\nbus = \"aux\"\nmatrix = 1\nsource = 5\n",
+                   "walls/wall.toml:5:7: `bus` = \"aux\" is not \"program\", \"preview\" or \"iso\""},
+        error_case{"tally_in_output_into_no_mixer", kIn + "[[tally_in.output]]\nmixer = \"master\"\nindex = 1\n",
+                   "walls/wall.toml:5:9: `mixer` = \"master\" is no [[tally_in]]"},
+        error_case{"tally_in_output_into_itself", kIn + "[[tally_in.output]]\nmixer = \"m\"\nindex = 1\n",
+                   "walls/wall.toml:5:9: tally input \"m\" feeds its own input"},
+        error_case{"tally_in_output_onto_a_mapped_index",
+                   kIn + "[[tally_in.output]]\nmixer = \"n\"\nindex = 2\n[[tally_in]]\nname = \"n\"\n"
+                         "listen = \"tsl5+udp://127.0.0.1:2\"\n[[tally_in.map]]\nindex = 1\ncount = 2\nmatrix = 1\n"
+                         "source = 1\n",
+                   "walls/wall.toml:6:9: index 2 of tally input \"n\" is mapped twice (first at 11:9)"},
+        error_case{"tally_in_two_outputs_into_one_source",
+                   kIn + "[[tally_in.output]]\nmatrix = 1\nsource = 5\n[[tally_in.output]]\nbus = \"preview\"\n"
+                         "matrix = 1\nsource = 5\n",
+                   "walls/wall.toml:10:10: source 5 of matrix 1 is fed by two outputs (first at 6:10)"},
+        error_case{"on_air_no_mixer", kIn + "[[on_air]]\nmixer = \"master\"\n",
+                   "walls/wall.toml:5:9: `mixer` = \"master\" is no [[tally_in]]"},
+        error_case{"on_air_both_ways", kIn + "[[on_air]]\nmixer = \"m\"\nmatrix = 1\ndestination = 2\n",
+                   "walls/wall.toml:4:1: an [[on_air]] needs either `mixer` (the transmission mixer) or `matrix` and "
+                   "`destination` (the station's output)"},
         error_case{"tally_in_map_broadcast", kIn + "[[tally_in.map]]\nindex = 65535\nmatrix = 1\nsource = 1\n",
                    "walls/wall.toml:5:9: `index` takes a whole number from 0 to 65534"},
         error_case{"tie_destination_twice",
