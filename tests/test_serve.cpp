@@ -438,6 +438,61 @@ TEST_F(ServeVideohub, TallyLightsWhatShowsTheOnAirPictureThroughRoutesTiesAndRel
     EXPECT_EQ(host->wait(), 0);
 }
 
+// The port tally input `name` listens on, from what serve said of it.
+int tallyPortOf(running_program& host, const std::string& name) {
+    const std::string said = "tally input \"" + name + "\" listens on tsl5+udp://127.0.0.1:";
+    const std::string out = host.output();
+    const size_t at = out.rfind(said);
+    return at == std::string::npos ? 0 : std::stoi(out.substr(at + said.size()));
+}
+
+// A studio mixer whose program (router source 16) reaches the master
+// through router destination 12: display a shows the studio's camera 1,
+// b a camera it never takes, c the studio's program.
+TEST_F(ServeVideohub, OnAirFollowsTheStudioThroughTheMasterAndEachCutChangesOnlyItsDisplays) {
+    tsl5_screen screen;
+    router->write("route 3 16\n");
+    router->write("route 12 16\n");
+    writeWall("[umd]\nto = \"tsl5+udp://127.0.0.1:" + std::to_string(screen.port()) +
+              "\"\nrefresh = \"0s\"\n\n[[display]]\nname = \"a\"\ninstance = \"a\"\numd = { index = 1 }\n"
+              "[[display]]\nname = \"b\"\ninstance = \"b\"\numd = { index = 2 }\n"
+              "[[display]]\nname = \"c\"\ninstance = \"c\"\numd = { index = 3 }\n"
+              "[[tally_in]]\nname = \"studio\"\nlisten = \"tsl5+udp://127.0.0.1:0\"\n"
+              "[[tally_in.map]]\nindex = 1\ncount = 2\nmatrix = 1\nsource = 1\n"
+              "[[tally_in.output]]\nmatrix = 1\nsource = 16\n"
+              "[[tally_in]]\nname = \"master\"\nlisten = \"tsl5+udp://127.0.0.1:0\"\n"
+              "[[tally_in.map]]\nindex = 1\nmatrix = 1\ndestination = 12\n"
+              "[[tally_in.map]]\nindex = 2\nmatrix = 1\nsource = 7\n"
+              "[[on_air]]\nmixer = \"master\"\n");
+    auto host = serve({});
+    ASSERT_TRUE(screen.waitFor(3, "Input 16")) << host->output() << host->errors();
+    ASSERT_TRUE(host->waitFor("tally input \"master\" listens on")) << host->output();
+    boost::asio::io_context io;
+    fake_vision_mixer studio(io, fake_vision_mixer::wire::tsl5_udp, tallyPortOf(*host, "studio"));
+    fake_vision_mixer master(io, fake_vision_mixer::wire::tsl5_udp, tallyPortOf(*host, "master"));
+    // Hot (amber) while the master does not take the studio; its program
+    // monitor is on nothing's program.
+    studio.cut(1);
+    EXPECT_TRUE(screen.waitForLamps(1, "Input 1", 3, 0)) << host->output() << host->errors();
+    const int bSent = screen.sent(2, "Input 2", 0, 0);
+    master.cut(1);
+    EXPECT_TRUE(screen.waitForLamps(1, "Input 1", 1, 0)) << host->output() << host->errors();
+    EXPECT_TRUE(screen.waitForLamps(3, "Input 16", 1, 0)) << host->output() << host->errors();
+    EXPECT_TRUE(host->waitFor("a on air: router 1 destination 1 <- source 1; studio index 1 lights router 1 source 1; "
+                              "studio's program is router 1 source 16, on program of master index 1, on air"))
+        << host->output();
+    // The master takes another source: the studio's camera is hot again,
+    // and the studio's program is in the master's preview.
+    master.cut(2);
+    EXPECT_TRUE(screen.waitForLamps(1, "Input 1", 3, 0, 2)) << host->output() << host->errors();
+    EXPECT_TRUE(screen.waitForLamps(3, "Input 16", 0, 2)) << host->output() << host->errors();
+    EXPECT_EQ(screen.sent(1, "Input 1", 1, 0), 1) << "one packet for each change of display a";
+    EXPECT_EQ(screen.sent(3, "Input 16", 1, 0), 1);
+    EXPECT_EQ(screen.sent(2, "Input 2", 0, 0), bSent) << "display b changed with cuts that do not concern it";
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+}
+
 // The wall file is made large (a comment of 3 MiB) so that serve takes its
 // heap at once: what it reserved and never touched costs no memory.
 TEST_P(Serve, Sigusr1ReportsTheHeapInUseAndServingGoesOn) {
