@@ -183,10 +183,31 @@ std::string salvoBytes(protocol p, const std::vector<int>& sources) {
 // as itself.
 std::string sourceName(int source) { return "IN " + std::to_string(source); }
 
-fake::router_state routerState() {
+// A facility's tally: 4 studio mixers of 20 cameras (studio k's inputs
+// are sources 20(k-1)+1 to 20k, input 1 in program), each studio's program
+// coming back as source 900+k, routed to destination 990+k, the master
+// mixer's input k; the master is where on air ends. Each of the 1,000
+// destinations is shown by two displays.
+constexpr int kStudios = 4, kCameras = 20;
+
+fake::router_state routerState(bool facility = false) {
     fake::router_state state = fake::numberedState(kSize, kSize);
     for (int s = 1; s <= kSize; ++s) state.inputLabels[static_cast<size_t>(s - 1)] = sourceName(s);
+    if (facility)
+        for (int k = 1; k <= kStudios; ++k) state.routes[static_cast<size_t>(990 + k - 1)] = 900 + k;
     return state;
+}
+
+std::string facilityTally() {
+    std::string text;
+    for (int k = 1; k <= kStudios; ++k)
+        text += "\n[[tally_in]]\nname = \"studio" + std::to_string(k) + "\"\nlisten = \"tsl5+udp://127.0.0.1:0\"\n"
+                "[[tally_in.map]]\nindex = 1\ncount = " + std::to_string(kCameras) + "\nmatrix = 1\nsource = " +
+                std::to_string((k - 1) * kCameras + 1) + "\n[[tally_in.output]]\nmatrix = 1\nsource = " +
+                std::to_string(900 + k) + "\n";
+    text += "\n[[tally_in]]\nname = \"master\"\nlisten = \"tsl5+udp://127.0.0.1:0\"\n[[tally_in.map]]\nindex = 1\ncount = " +
+            std::to_string(kStudios) + "\nmatrix = 1\ndestination = 991\n\n[[on_air]]\nmixer = \"master\"\n";
+    return text;
 }
 
 // The numbering of an NMOS registry's senders and receivers, by label.
@@ -218,8 +239,10 @@ class live_host {
 public:
     // `tally`: a tally input whose index 1 stands for destination kSize
     // (a mixer input fed by the router) and index 2 for source 1.
-    live_host(protocol p, uint16_t receiverPort, bool batch = false, bool tally = false)
-        : router_(p == protocol::videohub ? fake::makeFakeVideohub(loop_, routerState())
+    // `facility`: the facility's mixers instead (facilityTally), and two
+    // displays a destination.
+    live_host(protocol p, uint16_t receiverPort, bool batch = false, bool tally = false, bool facility = false)
+        : router_(p == protocol::videohub ? fake::makeFakeVideohub(loop_, routerState(facility))
                   : p == protocol::swp08  ? fake::makeFakeSwp08(loop_, routerState())
                   : p == protocol::quartz ? fake::makeFakeQuartz(loop_, routerState())
                   : p == protocol::nmos   ? fake::makeFakeNmos(loop_, routerState())
@@ -238,8 +261,9 @@ public:
         instances << "[Instances]\n";
         wallFile << "[umd]\nto = \"tsl5+udp://127.0.0.1:" << receiverPort << "\"\nrefresh = \"0s\"\nbatch = "
                  << (batch ? "true" : "false") << "\n";
-        for (int d = 1; d <= kSize; ++d) {
-            instances << "d" << d << "=1 " << d << "\n";
+        displayCount_ = facility ? 2 * kSize : kSize;
+        for (int d = 1; d <= displayCount_; ++d) {
+            instances << "d" << d << "=1 " << (d - 1) % kSize + 1 << "\n";
             wallFile << "\n[[display]]\nname = \"d" << d << "\"\ninstance = \"d" << d << "\"\numd = { index = " << d - 1
                      << " }\n";
         }
@@ -247,6 +271,7 @@ public:
             wallFile << "\n[[tally_in]]\nname = \"mixer\"\nlisten = \"tsl5+udp://127.0.0.1:0\"\n"
                      << "[[tally_in.map]]\nindex = 1\nmatrix = 1\ndestination = " << kSize << "\n"
                      << "[[tally_in.map]]\nindex = 2\nmatrix = 1\nsource = 1\n";
+        if (facility) wallFile << facilityTally();
         instances.close();
         wallFile.close();
         setenv("VX_ROOT", root_.c_str(), 1);
@@ -286,13 +311,17 @@ public:
         return engine_->components().property("d" + std::to_string(d), "1", "myMimic", "text") == sourceName(source);
     }
     asio::io_context& loop() { return loop_; }
-    // The port the tally input listens on; 0 without one.
-    uint16_t tallyPort() const {
-        const auto inputs = wall_->inputs();
-        if (inputs.empty()) return 0;
-        const std::string& listen = inputs.front().listen;
-        return static_cast<uint16_t>(std::stoi(listen.substr(listen.rfind(':') + 1)));
+    // The port a tally input listens on (the first, or the one named); 0
+    // without one.
+    uint16_t tallyPort(const std::string& name = "") const {
+        for (const auto& input : wall_->inputs())
+            if (name.empty() || input.name == name) {
+                const std::string& listen = input.listen;
+                return static_cast<uint16_t>(std::stoi(listen.substr(listen.rfind(':') + 1)));
+            }
+        return 0;
     }
+    int displayCount() const { return displayCount_; }
     int& source(int d) { return sources_[static_cast<size_t>(d)]; }
     std::vector<int>& sources() { return sources_; }
     fake::fake_router& router() { return *router_; }
@@ -308,6 +337,7 @@ private:
     std::unique_ptr<live_wall> wall_;
     std::vector<int> sources_;
     std::string warning_;
+    int displayCount_ = kSize;
 };
 
 int nextSource(int current) { return current % kSize + 1; }
@@ -318,7 +348,7 @@ bool cameUp(benchmark::State& state, live_host& host, const timed_receiver& rece
         state.SkipWithError(host.warning().c_str());
         return false;
     }
-    if (!bench::runUntil(host.loop(), [&] { return receiver.displays() >= kSize; })) {
+    if (!bench::runUntil(host.loop(), [&] { return receiver.displays() >= static_cast<uint64_t>(host.displayCount()); })) {
         state.SkipWithError("the displays did not come up");
         return false;
     }
@@ -543,6 +573,54 @@ void tallyLatency(benchmark::State& state) {
     state.SetLabel(all ? "1,000 displays" : "one display");
 }
 
+// A TSL 5 packet of several display messages, each an index and whether
+// it is in program.
+std::string mixerPacket(const std::vector<std::pair<uint16_t, bool>>& indices) {
+    std::string messages;
+    for (const auto& [index, program] : indices) messages += mixerDatagram(index, program).substr(6);
+    std::string packet = mixerDatagram(0, false).substr(0, 6);
+    const size_t count = 4 + messages.size();  // after the byte count: VER, FLAGS, SCREEN, the messages
+    packet[0] = static_cast<char>(count & 0xFF);
+    packet[1] = static_cast<char>(count >> 8);
+    return packet + messages;
+}
+
+// A cut on the master mixer of the facility (facilityTally): from studio 1
+// to studio 2 and back. Each takes one studio's camera in program off air
+// and puts the other's on, with each studio's program monitor: eight of
+// the 2,000 displays. From the master's datagram to the last of them.
+void tallyCascadeLatency(benchmark::State& state) {
+    timed_receiver receiver;
+    live_host host(protocol::videohub, receiver.port(), false, false, true);
+    if (!cameUp(state, host, receiver)) return;
+    asio::io_context io;
+    asio::ip::udp::socket mixer(io, asio::ip::udp::v4());
+    const auto to = [&](const std::string& name) {
+        return asio::ip::udp::endpoint(asio::ip::make_address("127.0.0.1"), host.tallyPort(name));
+    };
+    const uint64_t before = receiver.displays();
+    for (int k = 1; k <= kStudios; ++k) mixer.send_to(asio::buffer(mixerPacket({{1, true}})), to("studio" + std::to_string(k)));
+    // Each studio's camera is hot on its two displays.
+    if (!bench::runUntil(host.loop(), [&] { return receiver.displays() >= before + 2 * kStudios; }))
+        return state.SkipWithError("the studios' tally did not reach the displays");
+    const auto master = to("master");
+    constexpr uint64_t changed = 8;
+    std::vector<double> samples;
+    bool first = true;
+    for (auto _ : state) {
+        const std::string cut = mixerPacket({{1, first}, {2, !first}});
+        first = !first;
+        const uint64_t start = receiver.displays();
+        const auto sent = steady::now();
+        mixer.send_to(asio::buffer(cut), master);
+        if (!bench::runUntil(host.loop(), [&] { return receiver.displays() >= start + changed; }))
+            return state.SkipWithError("the cut did not reach its displays");
+        samples.push_back(microseconds(receiver.at(receiver.count() - 1).at - sent));
+    }
+    report(state, "", samples);
+    state.SetLabel("4 studios of 20 cameras, 2,000 displays: a cut on the master, 8 displays");
+}
+
 // One iteration holds every sample: the figures are the counters.
 #define QUON_WIRE_BENCHMARK(name, iterations)                                                                   \
     BENCHMARK(name)                                                                                            \
@@ -559,6 +637,7 @@ QUON_WIRE_BENCHMARK(wireLatencySingle, 1);
 QUON_WIRE_BENCHMARK(wireLatencySingleFloor, 1);
 BENCHMARK(tallyLatency)->Arg(0)->Iterations(2000)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(tallyLatency)->Arg(1)->Iterations(100)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(tallyCascadeLatency)->Iterations(1000)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(wireLatencySalvo)
     ->ArgsProduct({{static_cast<int>(protocol::videohub), static_cast<int>(protocol::swp08),
                     static_cast<int>(protocol::quartz)},

@@ -215,7 +215,8 @@ function showTile(state) {
   // tell red from green.
   if (state.tally) tile.root.dataset.tally = state.tally;
   else delete tile.root.dataset.tally;
-  setText(tile.tally, state.tally === 'program' ? 'PROGRAM' : state.tally === 'preview' ? 'PREVIEW' : '');
+  const words = { program: 'PROGRAM', hot: 'HOT', preview: 'PREVIEW' };
+  setText(tile.tally, [words[state.tally], state.iso ? 'ISO' : ''].filter(Boolean).join(' '));
   tile.tally.title = state.tallyWhy || '';
   tile.onAir = state.tally === 'program';
   tile.router = state.router;
