@@ -270,7 +270,7 @@ public:
     // logged with its client; its [page], HTTPS with `identity`.
     void applyPage(std::shared_ptr<const web::page_identity> identity) {
         const std::optional<wall_control>& control = wall_->current().control;
-        page_.control(control ? control->token : std::string(), *engine_,
+        page_.control(control ? control->token : std::string(), *engine_, *wall_,
                       [this](const std::string& line) { printer_->print("control", "control: " + line); });
         page_.configure(wall_->current().page, std::move(identity));
     }
@@ -341,6 +341,16 @@ public:
         wall_->watchProblems([this](const std::string& display, const std::string& problem) {
             printer_->problemChanged(display, problem);
             page_.watchProblem(display, problem);
+        });
+        wall_->watchLineup([this](const live_wall::lineup_status& status) {
+            page_.lineup(status);
+            if (status.mode == lineup_mode::none)
+                printer_->print("lineup", "line-up over: every display shows what it did");
+            else
+                printer_->print("lineup", std::string("line-up: ") +
+                                              (status.mode == lineup_mode::lamps ? "every lamp lit" : "each name shown") +
+                                              " on " + std::to_string(status.displays) + " displays until " +
+                                              utcText(status.until));
         });
         engine_->routers().start();
         std::vector<std::string> errors;

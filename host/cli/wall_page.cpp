@@ -2,8 +2,10 @@
 
 #include "run_files.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include "quon/common/duration.h"
 #include "quon/common/text.h"
 #include "quon/screens/umd_config.h"
 #include "quon/web/http_address.h"
@@ -128,12 +130,56 @@ void wall_page::configure(const wall_page_settings& page, std::shared_ptr<const 
     served_ = served;
 }
 
-void wall_page::control(const std::string& token, host_engine& engine, std::function<void(const std::string&)> log) {
+namespace {
+
+// "lamps 30s", "name 2m" or "off", then a display's name a line (none:
+// every display).
+web::control_answer lineupAnswer(live_wall& wall, const std::string& body) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start <= body.size();) {
+        const std::size_t end = std::min(body.find('\n', start), body.size());
+        if (end > start) lines.push_back(body.substr(start, end - start));
+        start = end + 1;
+    }
+    const std::string first = lines.empty() ? std::string() : lines.front();
+    const std::size_t blank = first.find(' ');
+    const std::string mode = first.substr(0, blank);
+    const std::string lasting = blank == std::string::npos ? std::string() : first.substr(blank + 1);
+    std::chrono::milliseconds duration{0};
+    const lineup_mode how = mode == "lamps" ? lineup_mode::lamps : mode == "name" ? lineup_mode::name : lineup_mode::none;
+    if (mode != "off" && (how == lineup_mode::none || !parseDuration(lasting, duration) || duration.count() == 0))
+        return {400, "the first line is \"lamps DURATION\", \"name DURATION\" or \"off\" (a duration such as 30s or "
+                     "2m), then a display's name a line\n"};
+    if (how == lineup_mode::none && lines.size() > 1) return {400, "\"off\" ends the line-up of every display\n"};
+    std::string error;
+    if (!wall.lineup(how, duration, std::vector<std::string>(lines.begin() + (lines.empty() ? 0 : 1), lines.end()),
+                     error))
+        return {404, error + "\n"};
+    return {200, ""};
+}
+
+}  // namespace
+
+void wall_page::lineup(const live_wall::lineup_status& status) {
+    if (!view_) return;
+    const std::string text =
+        status.mode == lineup_mode::none
+            ? std::string()
+            : std::string(status.mode == lineup_mode::lamps ? "every lamp lit" : "each name shown") + " on " +
+                  std::to_string(status.displays) + (status.displays == 1 ? " display" : " displays") + " until " +
+                  utcText(status.until);
+    view_->lineup(text);
+    view_->event(text.empty() ? "line-up over" : "line-up: " + text);
+}
+
+void wall_page::control(const std::string& token, host_engine& engine, live_wall& wall,
+                        std::function<void(const std::string&)> log) {
     if (!view_) return;
     view_->control(
         token,
-        [&engine](const web::control_request& request) {
+        [&engine, &wall](const web::control_request& request) {
             std::string error;
+            if (request.action == "lineup") return lineupAnswer(wall, request.body);
             if (request.action == "parent") {
                 std::optional<std::string> reply;
                 if (!engine.components().parent(request.display, request.body.c_str(), reply, error))

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "quon/engine/host_engine.h"
+#include "quon/live/live_wall.h"
 #include "quon/live/wall_file.h"
 #include "quon/live/web_listener.h"
 #include "quon/screens/umd_output.h"
@@ -36,9 +37,12 @@ public:
     // A line among the page's latest events; nothing without a page.
     void event(const std::string& text);
     // The control API with `token` (empty: off): parent commands and button
-    // events for `engine`'s components; every request goes to `log`.
-    // Nothing without a page.
-    void control(const std::string& token, host_engine& engine, std::function<void(const std::string&)> log);
+    // events for `engine`'s components, and line-ups of `wall` (POST
+    // /api/lineup); every request goes to `log`. Nothing without a page.
+    void control(const std::string& token, host_engine& engine, live_wall& wall,
+                 std::function<void(const std::string&)> log);
+    // A line-up began or ended: /healthz says so, and the page's events.
+    void lineup(const live_wall::lineup_status& status);
     // The wall file's [page]: the names the page answers to besides its
     // addresses, the view token, the limits; HTTPS with `identity` (null:
     // plain HTTP). Says where the page is when that changes to or from

@@ -107,6 +107,15 @@ void display_model::answered(const std::string& component) {
     tell(display, display_aspect::answered);
 }
 
+bool display_model::setLineup(const std::string& component, lineup_mode mode) {
+    const auto found = displays_.find(component);
+    if (found == displays_.end()) return false;
+    if (found->second.lineup == mode) return true;
+    found->second.lineup = mode;
+    tell(found->second, display_aspect::lineup);
+    return true;
+}
+
 void display_model::tallyChanged(const std::string& component, tally::status now, const tally_graph::reason* why) {
     display_record& display = entry(component);
     display.tally = now;

@@ -3,6 +3,7 @@
 namespace quon {
 
 tally_lamps displayLamps(const umd_config* tallies, const display_record& display) {
+    if (display.lineup == lineup_mode::lamps) return tally_lamps{lamp_colour::red, lamp_colour::amber, lamp_colour::green, 3};
     if (!tallies) return tally_lamps{};
     const tally_lamps lamps = tallies->lampsFor(display.statesheet);
     if (!display.tally.lit()) return lamps;
@@ -16,6 +17,11 @@ tally_lamps displayLamps(const umd_config* tallies, const display_record& displa
     case tally::state::preview: return lightUp(out, lights.preview);
     default: return out;
     }
+}
+
+const std::string* displayText(const display_record& display) {
+    if (display.lineup == lineup_mode::name) return &display.name;
+    return display.text ? &*display.text : nullptr;
 }
 
 }  // namespace quon

@@ -40,7 +40,8 @@ live_wall::live_wall(boost::asio::io_context& loop, host_engine& engine, display
                   inputLog_(line);
               else
                   warn_(line);
-          }) {
+          }),
+      lineupTimer_(loop) {
     engine_.addListener(&routerWatch_);
     displays_.subscribe(&screenFeed_);
 }
@@ -248,6 +249,7 @@ live_wall::changes live_wall::apply(wall next) {
 
 void live_wall::stop() {
     next_ = wall_.displays.size();
+    lineupTimer_.cancel();
     inputs_.stop();
     if (output_) output_->stop();
 }
@@ -299,9 +301,46 @@ void live_wall::setStandby(bool standby) {
 }
 
 void live_wall::show(const display_record& display) {
-    if (output_ && display.answered && display.text)
-        output_->show(display.name, *display.text, displayLamps(&wall_.umd, display));
+    const std::string* text = displayText(display);
+    // A line-up shows every display it names, answered or not.
+    if (output_ && text && (display.answered || display.lineup != lineup_mode::none))
+        output_->show(display.name, *text, displayLamps(&wall_.umd, display));
 }
+
+bool live_wall::lineup(lineup_mode mode, std::chrono::milliseconds lasting, const std::vector<std::string>& names,
+                       std::string& error) {
+    std::vector<std::string> chosen = names;
+    if (chosen.empty())
+        for (const wall_display& d : wall_.displays) chosen.push_back(d.name);
+    for (const std::string& name : chosen)
+        if (!displays_.find(name)) {
+            error = "no display \"" + name + "\"";
+            return false;
+        }
+    endLineup();
+    if (mode == lineup_mode::none) return true;
+    linedUp_ = chosen;
+    lineup_ = {mode, chosen.size(), std::chrono::system_clock::now() + lasting};
+    for (const std::string& name : linedUp_) displays_.setLineup(name, mode);
+    lineupTimer_.expires_after(lasting);
+    lineupTimer_.async_wait([this](const boost::system::error_code& ec) {
+        if (!ec) endLineup();
+    });
+    if (watchLineup_) watchLineup_(lineup_);
+    return true;
+}
+
+void live_wall::endLineup() {
+    if (lineup_.mode == lineup_mode::none) return;
+    lineupTimer_.cancel();
+    // A display a reload removed meanwhile is no longer met.
+    for (const std::string& name : linedUp_) displays_.setLineup(name, lineup_mode::none);
+    linedUp_.clear();
+    lineup_ = {};
+    if (watchLineup_) watchLineup_(lineup_);
+}
+
+void live_wall::watchLineup(std::function<void(const lineup_status&)> watch) { watchLineup_ = std::move(watch); }
 
 void live_wall::resend(const std::string& name) {
     if (const display_record* display = displays_.find(name)) show(*display);

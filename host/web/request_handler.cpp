@@ -27,6 +27,7 @@ constexpr char content_security_policy[] =
     "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
 constexpr string_view control_prefix = "/api/displays/";
+constexpr string_view lineup_target = "/api/lineup";
 constexpr std::size_t max_control_bytes = 1024;
 
 // Whether `given` is `secret` (never empty), in a time that does not tell
@@ -339,25 +340,36 @@ http_response controlAnswer(const http_request& request, const request_context& 
     if (request.body().size() > max_control_bytes)
         return answer(http::status::payload_too_large,
                       "a control request is at most " + std::to_string(max_control_bytes) + " bytes\n");
-    const std::string rest = target.substr(control_prefix.size());
-    const auto slash = rest.rfind('/');
-    const std::string encoded = slash == std::string::npos ? std::string() : rest.substr(0, slash);
-    const std::string action = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
-    if (action != "parent" && action != "button") return answer(http::status::not_found, "not found\n");
-    // NAME as a browser sends it: percent-encoded ("MON%201" is "MON 1").
-    std::string display;
-    if (!percentDecoded(encoded, display))
-        return answer(http::status::bad_request, "a display name with a % not followed by two hex digits\n");
-    if (!context.model.findDisplay(display)) return answer(http::status::not_found, "no display \"" + display + "\"\n");
-    if (request.body().find_first_of("\r\n") != std::string::npos || (action == "button" && request.body().empty()))
-        return answer(http::status::bad_request, "one line: a parent command, or ID[ EVENT]\n");
-    if (const std::optional<std::size_t> at = controlByte(request.body())) {
+    // A line-up's body is lines (MODE DURATION, then a display name a
+    // line), which the host reads; a display's is one line for its
+    // component.
+    const bool lineup = target == lineup_target;
+    std::string display, action = "lineup";
+    if (!lineup) {
+        const std::string rest = target.substr(control_prefix.size());
+        const auto slash = rest.rfind('/');
+        const std::string encoded = slash == std::string::npos ? std::string() : rest.substr(0, slash);
+        action = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
+        if (action != "parent" && action != "button") return answer(http::status::not_found, "not found\n");
+        // NAME as a browser sends it: percent-encoded ("MON%201" is "MON 1").
+        if (!percentDecoded(encoded, display))
+            return answer(http::status::bad_request, "a display name with a % not followed by two hex digits\n");
+        if (!context.model.findDisplay(display))
+            return answer(http::status::not_found, "no display \"" + display + "\"\n");
+        if (request.body().find_first_of("\r\n") != std::string::npos || (action == "button" && request.body().empty()))
+            return answer(http::status::bad_request, "one line: a parent command, or ID[ EVENT]\n");
+    }
+    std::string lines = request.body();
+    if (lineup) std::replace(lines.begin(), lines.end(), '\n', ' ');
+    if (const std::optional<std::size_t> at = controlByte(lines)) {
         char byte[8];
         std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(request.body()[*at]));
         return answer(http::status::bad_request, std::string("a control byte (") + byte + ") at byte " +
                                                      std::to_string(*at + 1) +
-                                                     ": a parent command or a button event is text without "
-                                                     "control bytes (below 0x20, or 0x7F)\n");
+                                                     (lineup ? ": a line-up is lines of text without other "
+                                                               "control bytes (below 0x20, or 0x7F)\n"
+                                                             : ": a parent command or a button event is text without "
+                                                               "control bytes (below 0x20, or 0x7F)\n"));
     }
     // Only the active host drives the screens: a command obeyed here would
     // change what this host's page shows and no screen, and leave its
@@ -375,7 +387,8 @@ http_response controlAnswer(const http_request& request, const request_context& 
 http_response answerRequest(const http_request& request, const request_context& context) {
     if (request.method() == http::verb::post && request.target() == "/login") return loginAnswer(request, context);
     if (!mayView(request, context.viewToken, context.control.token)) return lockedAnswer(request, context);
-    if (request.method() == http::verb::post && request.target().starts_with(control_prefix))
+    if (request.method() == http::verb::post &&
+        (request.target().starts_with(control_prefix) || request.target() == lineup_target))
         return controlAnswer(request, context);
     return readAnswer(request, context);
 }

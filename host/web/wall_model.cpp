@@ -260,6 +260,7 @@ std::string wall_model::healthJson(std::size_t clients) const {
                    {"routers", links_.size()},
                    {"receivers", receivers_.size()},
                    {"tallyInputs", tallyInputs_.size()},
+                   {"lineup", lineup_},
                    {"clients", clients}};
     return health.dump(-1, ' ', false, replace_invalid);
 }

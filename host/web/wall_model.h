@@ -42,6 +42,7 @@ public:
     void setTallyInputs(std::vector<tally_input_state> inputs) { tallyInputs_ = std::move(inputs); }
     // "active" (as it starts) or "standby": the host's role in a pair.
     void setRole(std::string role) { role_ = std::move(role); }
+    void setLineup(std::string text) { lineup_ = std::move(text); }
     const std::string& role() const { return role_; }
     std::string roleJson() const;  // "active" with its quotes
     // Whether the control API is on; returns whether that changed.
@@ -98,6 +99,7 @@ private:
     std::vector<receiver_state> receivers_;
     std::vector<tally_input_state> tallyInputs_;
     std::string role_ = "active";
+    std::string lineup_;  // the line-up now, in words; empty when none
     bool control_ = false;
     std::deque<event_line> events_;
     // The displays whose router cannot show them what they watch, by name:

@@ -155,6 +155,8 @@ void web_view::role(const std::string& role) {
     server.scheduleFlush();
 }
 
+void web_view::lineup(const std::string& text) { impl_->server->model.setLineup(text); }
+
 void web_view::serveMetrics(std::function<std::string()> text) { impl_->server->metrics = std::move(text); }
 
 void web_view::control(const std::string& token, std::function<control_answer(const control_request&)> act,

@@ -32,6 +32,11 @@ struct display_control {
     bool operator!=(const display_control& other) const { return !(*this == other); }
 };
 
+// A line-up, set by the host over what the component shows: every lamp
+// lit, or the display's own name as its text (to find which screen is
+// which).
+enum class lineup_mode { none, lamps, name };
+
 struct display_record {
     std::string name;  // the component's
     // The model's, shared by the displays that show the same control.
@@ -46,6 +51,7 @@ struct display_record {
     int destination = 0;
     std::string notified;  // its last notification to the parent panel
     bool told = false;     // its text or state sheet has been set since it was met
+    lineup_mode lineup = lineup_mode::none;
 };
 
 // What changed of a display, as observers are told.
@@ -56,6 +62,7 @@ enum class display_aspect {
     answered,  // its first route
     watched,   // router and destination
     notified,  // a notification to the parent panel
+    lineup,    // a line-up began or ended
 };
 
 class display_observer {
@@ -88,6 +95,10 @@ public:
     void tallyChanged(const std::string& component, tally::status now, const tally_graph::reason* why) override;
     void watched(const std::string& component, int device, int first, int last, bool added) override;
     void parentNotified(const std::string& component, const std::string& text) override;
+
+    // The host's line-up of one display (none ends it); false for a
+    // component the model has not met.
+    bool setLineup(const std::string& component, lineup_mode mode);
 
 private:
     display_record& entry(const std::string& name);

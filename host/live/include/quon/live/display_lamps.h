@@ -1,6 +1,8 @@
-// The lamps a display's screens show: those the wall's [tally.*] give its
-// state sheet, with the [umd] program or preview lamp lit over them while
-// its picture is on air. The UMD output and the page both show these.
+// What a display's screens show: its text, and the lamps the wall's
+// [tally.*] give its state sheet with the [umd] program, hot, preview or
+// ISO lamp lit over them while its picture is lit; a line-up shows every
+// lamp lit, or the display's own name. The UMD output and the page both
+// show these.
 #ifndef QUON_LIVE_DISPLAY_LAMPS_H
 #define QUON_LIVE_DISPLAY_LAMPS_H
 
@@ -11,6 +13,8 @@ namespace quon {
 
 // `tallies` may be null: every lamp off.
 tally_lamps displayLamps(const umd_config* tallies, const display_record& display);
+// None until the component set its text, unless a line-up shows the name.
+const std::string* displayText(const display_record& display);
 
 }  // namespace quon
 

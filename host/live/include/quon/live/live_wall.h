@@ -8,6 +8,7 @@
 #define QUON_LIVE_LIVE_WALL_H
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <map>
 #include <functional>
@@ -118,6 +119,23 @@ public:
     void watchInputs(tally::tally_listener::on_state watch, tally::tally_listener::on_log log);
     std::vector<tally::tally_input_status> inputs() const;
 
+    // A line-up: for `lasting`, the displays named (every display when
+    // none is) show every lamp lit (lamps) or their own name (name) on
+    // their screens and the page, then what they show again. One at a
+    // time: a new one ends the last first; mode none ends it now. False,
+    // with why, for a display the wall does not have (nothing changes).
+    bool lineup(lineup_mode mode, std::chrono::milliseconds lasting, const std::vector<std::string>& names,
+                std::string& error);
+    struct lineup_status {
+        lineup_mode mode = lineup_mode::none;
+        std::size_t displays = 0;
+        std::chrono::system_clock::time_point until;
+    };
+    // `watch` hears of each line-up beginning and ending; it must outlive
+    // the wall.
+    void watchLineup(std::function<void(const lineup_status&)> watch);
+    const lineup_status& lineupNow() const { return lineup_; }
+
 private:
     // Follows the routers' links for the output: a router is lost when
     // its link goes down after it was up.
@@ -152,12 +170,14 @@ private:
         void displayChanged(const display_record& display, display_aspect what) override {
             // Every set goes out, the same value too: a screen that missed
             // the last packet gets it again.
-            if (what == display_aspect::shown || what == display_aspect::reshown || what == display_aspect::tally)
+            if (what == display_aspect::shown || what == display_aspect::reshown || what == display_aspect::tally ||
+                what == display_aspect::lineup)
                 wall.show(display);
         }
         live_wall& wall;
     };
     void resend(const std::string& name);
+    void endLineup();
 
     boost::asio::io_context& loop_;
     host_engine& engine_;
@@ -192,6 +212,10 @@ private:
     tally::tally_listener::on_state watchInputs_;
     tally::tally_listener::on_log inputLog_;
     tally::tally_inputs inputs_;  // calls the two above
+    lineup_status lineup_;
+    std::vector<std::string> linedUp_;
+    boost::asio::steady_timer lineupTimer_;
+    std::function<void(const lineup_status&)> watchLineup_;
 };
 
 }  // namespace quon

@@ -130,6 +130,9 @@ public:
     // The host's role in a pair: "active" (as it starts) or "standby".
     // /healthz reports it, and the page shows a standby host as such.
     void role(const std::string& role);
+    // A line-up now ("every lamp lit on 12 displays until ..."); empty when
+    // none. /healthz says it.
+    void lineup(const std::string& text);
     // Adds a line to the latest events; the oldest beyond maxEvents go.
     void event(const std::string& line);
     // The same for a line that may come again and again (a warning): while
