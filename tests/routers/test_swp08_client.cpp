@@ -387,8 +387,10 @@ TEST_F(Swp08Client, TheResyncAsksForEverythingAndReportsTheNamesThatDiffer) {
               resyncDue(),
               {"read starts", "names? sources length 8", "names? destinations length 8", "interrogate 1..6",
                "timer +1000 ms"}},
-             {"a source renamed", bytesIn(namesFrom(true, 1, renamed)), {"ACK", "label source 3 CAM 3"}},
-             {"the same destination names", bytesIn(allNames(false, 6, 16)), {"ACK"}},
+             {"a source renamed",
+              bytesIn(namesFrom(true, 1, renamed)),
+              {"ACK", "label source 3 CAM 3", "timer +1000 ms"}},
+             {"the same destination names", bytesIn(allNames(false, 6, 16)), {"ACK", "timer +1000 ms"}},
              {"the answers, one route lost in a hang",
               bytesIn(tally(1, 1) + tally(2, 2) + tally(3, 3) + tally(4, 6)),
               {"ACK", "crosspoint 1 1", "timer +1000 ms", "ACK", "crosspoint 2 2", "timer +1000 ms", "ACK",
@@ -397,6 +399,50 @@ TEST_F(Swp08Client, TheResyncAsksForEverythingAndReportsTheNamesThatDiffer) {
               {"ACK", "crosspoint 5 5", "timer +1000 ms", "ACK", "crosspoint 6 6", "read ends"}},
          });
     EXPECT_EQ(table.held().source(4), 6);
+}
+
+// A router slow to give its names is still answering: the routes after
+// them are waited for from the last name, not from the resync's start.
+TEST_F(Swp08Client, TheResyncWaitsForTheRoutesFromTheLastName) {
+    bringUp();
+    play(table,
+         {
+             {"resync",
+              resyncDue(),
+              {"read starts", "names? sources length 8", "names? destinations length 8", "interrogate 1..6",
+               "timer +1000 ms"}},
+             {"a while", timePasses(900ms), {}},
+             {"the names, slowly",
+              bytesIn(allNames(true, 20, 16) + allNames(false, 6, 16)),
+              {"ACK", "timer +1000 ms", "ACK", "timer +1000 ms", "ACK", "timer +1000 ms"}},
+             {"past the resync's first answerWait", timePasses(900ms), {}},
+             {"every route",
+              bytesIn(tallies(6)),
+              {"ACK", "crosspoint 1 1", "timer +1000 ms", "ACK", "crosspoint 2 2", "timer +1000 ms", "ACK",
+               "crosspoint 3 3", "timer +1000 ms", "ACK", "crosspoint 4 4", "timer +1000 ms", "ACK",
+               "crosspoint 5 5", "timer +1000 ms", "ACK", "crosspoint 6 6", "read ends"}},
+         });
+}
+
+// Names and then not one route: the router hung, or lost the interrogates.
+// Ended, the read would show the new names beside the routes of before the
+// hang, and the answers coming later one by one.
+TEST_F(Swp08Client, AResyncWithoutOneRouteAfterTheNamesIsNoRead) {
+    bringUp();
+    std::vector<std::string> renamed;
+    for (int n = 1; n <= 16; ++n) renamed.push_back(n == 3 ? "CAM 3" : numbered(true, n));
+    play(table,
+         {
+             {"resync",
+              resyncDue(),
+              {"read starts", "names? sources length 8", "names? destinations length 8", "interrogate 1..6",
+               "timer +1000 ms"}},
+             {"a source renamed",
+              bytesIn(namesFrom(true, 1, renamed)),
+              {"ACK", "label source 3 CAM 3", "timer +1000 ms"}},
+             {"answerWait, and no route", timePasses(1000ms), {"fail no answer to the interrogates of the resync"}},
+             {"the answers, late", bytesIn(tallies(6)), {}},
+         });
 }
 
 TEST_F(Swp08Client, GarbageIsReportedOncePerCauseAndTheClientCarriesOn) {

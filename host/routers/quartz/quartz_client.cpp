@@ -170,6 +170,15 @@ int quartz_client::highestNumber(int database) const {
 
 // The read is over: everything came, or nothing more came for answerWait.
 void quartz_client::endRead() {
+    // Names and then not one route of the read: the router hung or lost the
+    // interrogates. Ended here, the read would tell this read's names beside
+    // the routes of before (of the last connection, at connect), and the
+    // answers that came later would be told as they came. The next
+    // connection reads both again, as one read.
+    if (known_[1] > 0 && routesLeft_ == routesAsked_) {
+        fail("no answer to the interrogates after the names");
+        return;
+    }
     reading_ = false;
     deadline_.reset();
     for (int d : {0, 1}) {

@@ -148,6 +148,15 @@ void swp08_client::timer(router_clock::time_point now, router_actions& out) {
         }
         goUp();
     } else if (resyncing_) {
+        // Not one route, as at connect: the router hung or lost the
+        // interrogates. Ended here, the read would tell the names it gave
+        // beside the routes of before the hang, and answers that came later
+        // would be told as they came, a name before the route it belongs
+        // with. The next connection reads both again, as one read.
+        if (remaining_ == static_cast<int>(unanswered_.size())) {
+            fail("no answer to the interrogates of the resync");
+            return;
+        }
         endResync();
     }
 }
@@ -319,6 +328,9 @@ void swp08_client::takeNames(const swp08::names_message& names) {
             ++namedCount_[d];
         }
     }
+    // Names still coming are answers still coming: the wait for the routes
+    // after them starts at the last.
+    if (resyncing_) armTimer(answerWait_);
     if (phase_ != phase::names) return;
     if (known_[d] > 0 ? namedCount_[d] == known_[d]
                       : static_cast<int>(names.names.size()) < swp08::namesPerMessage(names.nameLength))

@@ -279,6 +279,33 @@ TEST_F(QuartzClient, TheResyncReadsEverythingAndReportsOnlyWhatDiffers) {
          });
 }
 
+// Names and then not one route: the router hung, or lost the interrogates.
+// Ended, the read would show the names beside the routes of before (of the
+// last connection, at connect), and the answers coming later one by one.
+TEST_F(QuartzClient, NamesWithoutOneRouteAfterThemAreNoRead) {
+    play(table,
+         {
+             {"connect", connects(), connect_4_by_3},
+             {"the names alone",
+              bytesIn(names(true, 4) + names(false, 3)),
+              {"label source 1 IN 1", "label source 2 IN 2", "label source 3 IN 3", "label source 4 IN 4",
+               "label destination 1 OUT 1", "label destination 2 OUT 2", "label destination 3 OUT 3"}},
+             {"answerWait, and no route", timePasses(1000ms), {"fail no answer to the interrogates after the names"}},
+         });
+    table.closed();
+    play(table,
+         {
+             {"the next connection", connects(), connect_4_by_3},
+             {"names and routes",
+              bytesIn(names(true, 4) + names(false, 3) + answers(3)),
+              {"crosspoint 1 1", "crosspoint 2 2", "crosspoint 3 3", "up 4 3"}},
+             {"resync", resyncDue(), {"read starts", "RS 1..4", "RD 1..3", "IV 1..3", "timer +1000 ms"}},
+             {"a source renamed", bytesIn(".RAS3,CAM 3\r"), {"label source 3 CAM 3"}},
+             {"answerWait, and no route", timePasses(1000ms), {"fail no answer to the interrogates after the names"}},
+             {"the answers, late", bytesIn(answers(3)), {}},
+         });
+}
+
 TEST_F(QuartzClient, ARouterThatSaysItRestartedIsReadAgain) {
     bringUp();
     play(table, {
