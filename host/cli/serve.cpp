@@ -329,8 +329,14 @@ public:
             if (ready_) notifyService("STATUS=" + status());
         });
         wall_->watchInputs(
-            [this](const tally::tally_input_status&) {
+            [this](const tally::tally_input_status& input) {
                 page_.tallyInputs(wall_->inputs());
+                // STATUS tells up, down and not listening: a packet read is
+                // no news to it.
+                const std::string now = (input.up ? "up " : "down ") + input.problem;
+                const auto [told, first] = inputStates_.try_emplace(input.name, now);
+                if (!first && told->second == now) return;
+                told->second = now;
                 if (ready_) notifyService("STATUS=" + status());
             },
             [this](const std::string& line) { printer_->print("tally", line); });
@@ -595,6 +601,7 @@ private:
     asio::steady_timer watchdogTimer_;
     bool stopping_ = false;
     bool ready_ = false;  // systemd was told READY
+    std::unordered_map<std::string, std::string> inputStates_;  // each tally input's, as STATUS last heard
     serve_metrics metrics_;
     engine_watch engineWatch_{[this](const router_change& change) {
                                   metrics_.routerChanged(change);

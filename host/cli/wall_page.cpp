@@ -85,7 +85,23 @@ void wall_page::receivers(const std::vector<umd_receiver_status>& receivers) {
 void wall_page::tallyInputs(const std::vector<tally::tally_input_status>& inputs) {
     if (!view_) return;
     std::vector<web::tally_input_state> states;
-    for (const tally::tally_input_status& input : inputs) states.push_back({input.name, input.listen, input.up, input.problem});
+    for (const tally::tally_input_status& input : inputs) {
+        web::tally_input_state s;
+        s.name = input.name;
+        s.listen = input.listen;
+        s.up = input.up;
+        s.problem = input.problem;
+        if (input.lastPacket != std::chrono::system_clock::time_point{}) s.lastPacket = utcMillisText(input.lastPacket);
+        s.packets = input.packets;
+        s.unmapped = input.unmapped;
+        s.unreadable = input.unreadable;
+        if (engine_) {
+            const std::map<std::string, uint64_t>& changes = engine_->tally().changes();
+            const auto found = changes.find(input.name);
+            if (found != changes.end()) s.changes = found->second;
+        }
+        states.push_back(std::move(s));
+    }
     view_->tallyInputs(std::move(states));
 }
 

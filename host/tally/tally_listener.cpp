@@ -132,9 +132,15 @@ public:
         s.packets = input_.packets();
         s.unmapped = input_.unmapped();
         s.unreadable = input_.unreadable();
+        s.lastPacket = lastPacket_;
         s.senders = senders_.size();
         s.refusedSenders = refusedSenders_;
         return s;
+    }
+
+    void adopt(const running& previous, std::vector<lit>& out) {
+        input_.adopt(previous.input_, out);
+        lastPacket_ = previous.lastPacket_;
     }
 
     const tally_input& input() const { return input_; }
@@ -195,9 +201,10 @@ private:
                                     if (error == asio::error::operation_aborted) return;
                                     if (error) return self->retryAfter(error, &running::receive);
                                     input_report report;
+                                    const uint64_t before = self->input_.packets();
                                     self->input_.packet(std::string_view(self->datagram_.data(), size),
                                                         clock::now(), report);
-                                    self->handle(report);
+                                    self->handle(report, self->input_.packets() != before);
                                     if (!self->closed_) self->receive();
                                 });
     }
@@ -261,8 +268,9 @@ private:
                                       input_report report;
                                       self->input_.stream(s->reader, std::string_view(s->buffer.data(), size), now,
                                                           report);
-                                      if (self->input_.packets() != before) s->lastHeard = now;
-                                      self->handle(report);
+                                      const bool read = self->input_.packets() != before;
+                                      if (read) s->lastHeard = now;
+                                      self->handle(report, read);
                                       if (!self->closed_) self->read(s);
                                   });
     }
@@ -283,7 +291,8 @@ private:
 
     // Passes a report on; callbacks may destroy the listener, so nothing
     // of it is touched after one returns with it closed.
-    void handle(const input_report& report) {
+    void handle(const input_report& report, bool read = false) {
+        if (read) lastPacket_ = std::chrono::system_clock::now();
         const auto self = shared_from_this();
         const std::string& name = input_.config().name;
         for (const std::string& warning : report.warnings) {
@@ -299,7 +308,11 @@ private:
         }
         if (!report.changes.empty()) changes_(report.changes);
         if (closed_) return;
-        if (report.up) state_(status());
+        // Every count the owner shows is pushed as it changes.
+        const uint64_t counted = input_.packets() + input_.unmapped() + input_.unreadable();
+        const bool recounted = counted != told_;
+        told_ = counted;
+        if (report.up || recounted) state_(status());
         if (closed_) return;
         arm();
     }
@@ -318,6 +331,8 @@ private:
     std::string problem_;  // why it does not listen; empty while it does
     std::optional<clock::time_point> armed_;
     bool closed_ = false;
+    std::chrono::system_clock::time_point lastPacket_{};
+    uint64_t told_ = 0;  // the counts' sum the state callback was last given
     on_changes changes_;
     on_state state_;
     on_log log_;
@@ -343,7 +358,7 @@ bool tally_listener::listening() const { return running_->listening(); }
 bool tally_listener::listensAt(const tally_input_config& next) const { return running_->listensAt(next); }
 
 void tally_listener::adopt(const tally_listener& previous, std::vector<lit>& out) {
-    running_->input().adopt(previous.running_->input(), out);
+    running_->adopt(*previous.running_, out);
 }
 
 const tally_input_config& tally_listener::config() const { return running_->input().config(); }

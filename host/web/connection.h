@@ -42,6 +42,20 @@ public:
     virtual void drop() = 0;
 };
 
+// A tally page's WebSocket (tally_session): one display's or source's
+// state, whole in every message. Owned by server_state::tallyPages.
+class tally_connection {
+public:
+    virtual ~tally_connection() = default;
+    virtual const std::string& address() const = 0;
+    virtual const http_request& opening() const = 0;
+    virtual const wall_model::tally_target& target() const = 0;
+    // Sends the state it follows; one given while a message is being
+    // written replaces any other waiting, as each holds the whole state.
+    virtual void show(std::shared_ptr<const std::string> message) = 0;
+    virtual void drop() = 0;
+};
+
 }  // namespace quon::web
 
 #endif

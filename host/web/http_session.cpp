@@ -10,6 +10,7 @@
 #include <boost/beast/ssl/ssl_stream.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
 
+#include "tally_session.h"
 #include "websocket_session.h"
 
 namespace quon::web {
@@ -236,11 +237,27 @@ void http_session<Stream>::answer(http_request request) {
 
 template <class Stream>
 void http_session<Stream>::upgrade(http_request request) {
-    if (request.target() != "/ws") return refuse(http::status::not_found, "no such WebSocket\n");
+    std::string_view path(request.target().data(), request.target().size());
+    path = path.substr(0, path.find('?'));
+    std::string name;
+    bool sourceOnly = false;
+    const bool tally = readTallyPath(path, "/ws/tally/", name, sourceOnly);
+    if (path != "/ws" && !tally) return refuse(http::status::not_found, "no such WebSocket\n");
     if (!sameOrigin(request)) return refuse(http::status::forbidden, "another site's page may not connect\n");
     if (!mayView(request, server_->viewToken, server_->control.token)) {
         server_->refuse("token", address_);
         return refuse(http::status::unauthorized, "this wall needs its view token\n");
+    }
+    // A tally page is one small message per change of what it follows: it
+    // is held by the limits on connections alone, not those on wall pages.
+    if (tally) {
+        const std::optional<wall_model::tally_target> target = server_->model.findTallyTarget(name, sourceOnly);
+        if (!target) return refuse(http::status::not_found, "no display or source of that name\n");
+        server_->sessions.erase(this);
+        auto page = std::make_shared<tally_session<Stream>>(server_, std::move(stream_), address_, *target);
+        server_->addTallyPage(page);
+        page->accept(std::move(request));
+        return;
     }
     const page_limits& limits = server_->settings.limits;
     if (server_->pages.size() >= limits.pages) {

@@ -64,6 +64,39 @@ bool percentDecoded(const std::string& text, std::string& out) {
     return true;
 }
 
+// `text` as HTML text or a quoted attribute value.
+std::string htmlEscaped(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&#39;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+constexpr string_view tally_prefix = "/tally/";
+
+// A tally page for a name the wall does not show: a page a person on a
+// phone reads, saying so, with no script.
+void tallyNotFound(http_response& response, const std::string& name) {
+    response.result(http::status::not_found);
+    response.set(http::field::content_type, "text/html; charset=utf-8");
+    response.body() =
+        "<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>no such tally</title>"
+        "<link rel=\"stylesheet\" href=\"/tally.css\"></head>\n<body data-tally=\"unknown\"><main class=\"tally\">"
+        "<h1 class=\"who\">" +
+        htmlEscaped(systemText(name)) +
+        "</h1><p class=\"state\">not on this wall</p><p class=\"note\">No display or source of this name: "
+        "check the address.</p></main></body></html>\n";
+}
+
 http_response readAnswer(const http_request& request, const request_context& context) {
     const wall_model& model = context.model;
     http_response response{http::status::ok, request.version()};
@@ -93,6 +126,20 @@ http_response readAnswer(const http_request& request, const request_context& con
         response.set(http::field::content_type, "application/json");
         response.body() =
             context.readReceivers ? wall_model::receiversJson(context.readReceivers()) : model.receiversJson();
+    } else if (target == "/api/tally-inputs") {
+        response.set(http::field::content_type, "application/json");
+        response.body() = model.tallyInputsJson();
+    } else if (target.starts_with(tally_prefix)) {
+        std::string name;
+        bool sourceOnly = false;
+        const web_asset* page = findWebAsset("/tally.html");
+        if (readTallyPath(std::string_view(target.data(), target.size()), "/tally/", name, sourceOnly) &&
+            model.findTallyTarget(name, sourceOnly)) {
+            response.set(http::field::content_type, page->contentType);
+            response.body().assign(reinterpret_cast<const char*>(page->data), page->size);
+        } else {
+            tallyNotFound(response, name);
+        }
     } else if (target == "/api/events") {
         response.set(http::field::content_type, "application/json");
         response.body() = model.eventsJson(0);
@@ -244,14 +291,15 @@ http_response plainAnswer(const http_request& request, http::status status, cons
 
 // The form that asks for the view token: plain HTML, posted to this host
 // alone, nothing that runs.
-http_response tokenForm(const http_request& request, bool wrong) {
+http_response tokenForm(const http_request& request, bool wrong, const std::string& then = "/") {
     http_response response = plainAnswer(request, http::status::unauthorized, "");
     response.set(http::field::content_type, "text/html; charset=utf-8");
     response.set("Content-Security-Policy", "default-src 'none'; form-action 'self'; frame-ancestors 'none'");
     response.set(http::field::www_authenticate, "Bearer");
     response.body() = std::string(
         "<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>quon-host</title></head><body>\n"
-        "<form method=\"post\" action=\"/login\"><p>") +
+        "<form method=\"post\" action=\"/login\"><input type=\"hidden\" name=\"then\" value=\"") +
+        htmlEscaped(then) + "\"><p>" +
         (wrong ? "That is not this wall's token." : "This wall is shown to those who give its view token.") +
         "</p>\n<p><label>Token <input name=\"token\" type=\"password\" autocomplete=\"current-password\" required "
         "autofocus></label> <button>Show the wall</button></p></form>\n</body></html>\n";
@@ -267,6 +315,7 @@ http_response loginAnswer(const http_request& request, const request_context& co
     if (!sameOrigin(request))
         return plainAnswer(request, http::status::forbidden, "another site's page may not give a token\n");
     std::string token;
+    std::string then = "/";
     const std::string& body = request.body();
     for (std::size_t start = 0; start < body.size();) {
         std::size_t end = body.find('&', start);
@@ -274,15 +323,22 @@ http_response loginAnswer(const http_request& request, const request_context& co
         std::string pair = body.substr(start, end - start);
         std::replace(pair.begin(), pair.end(), '+', ' ');
         if (pair.compare(0, 6, "token=") == 0 && !percentDecoded(pair.substr(6), token)) token.clear();
+        // Back to a tally page, or else the wall: nowhere another site
+        // could name.
+        std::string asked;
+        if (pair.compare(0, 5, "then=") == 0 && percentDecoded(pair.substr(5), asked) &&
+            asked.compare(0, tally_prefix.size(), tally_prefix.data(), tally_prefix.size()) == 0 &&
+            asked.find_first_of("\r\n") == std::string::npos)
+            then = asked;
         start = end + 1;
     }
     // Both compared, whichever matches, so the time taken tells nothing of which token it was.
     const bool viewer = !token.empty() && sameSecret(token, context.viewToken);
     const bool controller = !token.empty() && !context.control.token.empty() && sameSecret(token, context.control.token);
     const bool known = viewer || controller;
-    if (!known) return tokenForm(request, true);
+    if (!known) return tokenForm(request, true, then);
     http_response response = plainAnswer(request, http::status::see_other, "");
-    response.set(http::field::location, "/");
+    response.set(http::field::location, then);
     response.set(http::field::set_cookie, std::string(view_cookie) + "=" + cookieValue(token) +
                                               "; Path=/; HttpOnly; SameSite=Strict; Max-Age=2592000" +
                                               (context.tls ? "; Secure" : ""));
@@ -299,6 +355,8 @@ http_response lockedAnswer(const http_request& request, const request_context& c
         return response;
     }
     if (target == "/" || target == "/index.html") return tokenForm(request, false);
+    // Nothing said of whether the name is on the wall until the token is.
+    if (target.starts_with(tally_prefix)) return tokenForm(request, false, std::string(target));
     http_response response = plainAnswer(request, http::status::unauthorized, "this wall needs its view token\n");
     response.set(http::field::www_authenticate, "Bearer");
     return response;
@@ -391,6 +449,19 @@ http_response answerRequest(const http_request& request, const request_context& 
         (request.target().starts_with(control_prefix) || request.target() == lineup_target))
         return controlAnswer(request, context);
     return readAnswer(request, context);
+}
+
+bool readTallyPath(std::string_view path, std::string_view prefix, std::string& name, bool& sourceOnly) {
+    name.clear();
+    sourceOnly = false;
+    if (path.substr(0, prefix.size()) != prefix) return false;
+    std::string_view rest = path.substr(prefix.size());
+    constexpr std::string_view source = "source/";
+    if (rest.substr(0, source.size()) == source) {
+        sourceOnly = true;
+        rest.remove_prefix(source.size());
+    }
+    return percentDecoded(std::string(rest), name) && !name.empty();
 }
 
 bool mayView(const http_request& request, const std::string& viewToken, const std::string& controlToken) {

@@ -49,6 +49,12 @@ struct request_context {
 // its status and role alone).
 http_response answerRequest(const http_request& request, const request_context& context);
 
+// NAME of a tally page's path, `prefix` then NAME ("/tally/" for the page,
+// "/ws/tally/" for its WebSocket), percent-decoded; "source/NAME" asks for
+// the source alone (`sourceOnly`). False when the path is not one, or NAME
+// is empty or has a % not followed by two hex digits.
+bool readTallyPath(std::string_view path, std::string_view prefix, std::string& name, bool& sourceOnly);
+
 // Whether the request may see the wall: no view token is set, or it brings
 // the view or the control token, as the cookie the form sets or as
 // "Authorization: Bearer TOKEN". Compared in a time that tells nothing of

@@ -10,7 +10,7 @@ namespace quon::web {
 using error_code = boost::system::error_code;
 
 void server_state::scheduleFlush() {
-    if (flushScheduled || pages.empty()) return;
+    if (flushScheduled || !anyPage()) return;
     flushScheduled = true;
     flushTimer.expires_after(settings.flushDelay);
     flushTimer.async_wait([self = shared_from_this()](const error_code& aborted) {
@@ -58,14 +58,70 @@ void server_state::flush() {
             page->queue(dirtyNames, orderChanged, linksChanged);
         }
     }
+    flushTally();
     dirtyNames.clear();
     ++round;
     orderChanged = linksChanged = false;
     flushedEventSequence = lastEvent;
 }
 
+void server_state::flushTally() {
+    if (tallyFollowed.empty()) return;
+    const bool sourcesMayChange = !dirtyNames.empty() || orderChanged;
+    const auto update = [](tally_followers& followers, std::string message) {
+        if (followers.shown && *followers.shown == message) return;
+        followers.shown = std::make_shared<const std::string>(std::move(message));
+        // Dropping a page edits the list: walk a copy.
+        const std::vector<tally_connection*> targets = followers.pages;
+        for (tally_connection* page : targets) page->show(followers.shown);
+    };
+    // A display came or went: any display followed may be the one.
+    if (orderChanged) {
+        for (auto& [key, followers] : tallyFollowed)
+            if (!followers.target.source) update(followers, model.tallyMessage(followers.target));
+    } else {
+        for (const std::string& name : dirtyNames) {
+            const auto found = tallyFollowed.find(tallyKey({false, name}));
+            if (found != tallyFollowed.end()) update(found->second, model.tallyMessage(found->second.target));
+        }
+    }
+    // A source moves between displays as routes change: each followed one
+    // is worked out again from the displays showing it, which the model
+    // finds by their text.
+    if (sourcesMayChange)
+        for (auto& [key, followers] : tallyFollowed)
+            if (followers.target.source) update(followers, model.tallyMessage(followers.target));
+}
+
+void server_state::addTallyPage(std::shared_ptr<tally_connection> page) {
+    tally_followers& followers = tallyFollowed[tallyKey(page->target())];
+    if (!followers.shown) {
+        followers.target = page->target();
+        followers.shown = std::make_shared<const std::string>(model.tallyMessage(followers.target));
+    }
+    followers.pages.push_back(page.get());
+    tallyPages.push_back(page);
+    page->show(followers.shown);
+}
+
+void server_state::removeTallyPage(const tally_connection* page) {
+    const auto followed = tallyFollowed.find(tallyKey(page->target()));
+    if (followed != tallyFollowed.end()) {
+        std::vector<tally_connection*>& list = followed->second.pages;
+        list.erase(std::remove(list.begin(), list.end(), page), list.end());
+        if (list.empty()) tallyFollowed.erase(followed);
+    }
+    for (auto place = tallyPages.begin(); place != tallyPages.end(); ++place)
+        if (place->get() == page) {
+            tallyPages.erase(place);
+            return;
+        }
+}
+
 std::size_t server_state::connectionsFrom(const std::string& address) const {
     std::size_t count = 0;
+    for (const auto& page : tallyPages)
+        if (page->address() == address) ++count;
     for (const auto& [session, alive] : sessions)
         if (session->address() == address) ++count;
     for (const auto& page : pages)
@@ -127,6 +183,9 @@ void server_state::dropPagesWithoutAccess() {
     const std::vector<std::shared_ptr<page_connection>> open = pages;
     for (const auto& page : open)
         if (!mayView(page->opening(), viewToken, control.token)) page->drop();
+    const std::vector<std::shared_ptr<tally_connection>> following = tallyPages;
+    for (const auto& page : following)
+        if (!mayView(page->opening(), viewToken, control.token)) page->drop();
 }
 
 void server_state::removePage(const page_connection* page) {
@@ -156,6 +215,7 @@ std::string server_state::updateMessage(const std::vector<std::string>& names, b
     if (order) message += R"(,"order":)" + model.orderJson();
     if (links)
         message += R"(,"routers":)" + model.routersJson() + R"(,"receivers":)" + model.receiversJson() +
+                   R"(,"tallyInputs":)" + model.tallyInputsJson() +
                    R"(,"role":)" + model.roleJson() + R"(,"control":)" + (model.control() ? "true" : "false");
     if (events) message += R"(,"events":)" + model.eventsJson(eventsAfter);
     message += '}';

@@ -24,6 +24,7 @@ namespace quon::web {
 
 class connection;
 class page_connection;
+class tally_connection;
 
 struct server_state : std::enable_shared_from_this<server_state> {
     server_state(boost::asio::io_context& context, const web_settings& options)
@@ -38,9 +39,11 @@ struct server_state : std::enable_shared_from_this<server_state> {
     void flush();
     // Note what the pages have to be sent; nothing when none is open, as a
     // page that connects later gets the full state.
-    void markOrder() { orderChanged = orderChanged || !pages.empty(); }
+    void markOrder() { orderChanged = orderChanged || anyPage(); }
     void markLinks() { linksChanged = linksChanged || !pages.empty(); }
-    std::size_t connections() const { return sessions.size() + pages.size(); }
+    // A wall page or a tally page is open.
+    bool anyPage() const { return !pages.empty() || !tallyPages.empty(); }
+    std::size_t connections() const { return sessions.size() + pages.size() + tallyPages.size(); }
     // Those from `address` (clientAddress()).
     std::size_t connectionsFrom(const std::string& address) const;
     std::size_t pagesFrom(const std::string& address) const;
@@ -54,6 +57,9 @@ struct server_state : std::enable_shared_from_this<server_state> {
     // `address`, said in the next report.
     void refuse(const char* reason, const std::string& address);
     void removePage(const page_connection* page);
+    // A tally page joins the followers of its target and is sent its state.
+    void addTallyPage(std::shared_ptr<tally_connection> page);
+    void removeTallyPage(const tally_connection* page);
     // Drops the pages let in by a token no longer in force.
     void dropPagesWithoutAccess();
     // {"type":"update", ...} of these changes; empty when there is nothing to say.
@@ -113,6 +119,23 @@ struct server_state : std::enable_shared_from_this<server_state> {
     // the pages' WebSockets are owned here until they close or are dropped.
     std::unordered_map<connection*, std::weak_ptr<connection>> sessions;
     std::vector<std::shared_ptr<page_connection>> pages;
+    std::vector<std::shared_ptr<tally_connection>> tallyPages;
+    // The tally pages by what they follow, with the message each was sent
+    // last: a change is worked out once per target and sent only to its
+    // own pages, and only when it changed what they show.
+    struct tally_followers {
+        wall_model::tally_target target;
+        std::shared_ptr<const std::string> shown;
+        std::vector<tally_connection*> pages;
+    };
+    std::map<std::string, tally_followers> tallyFollowed;  // by tallyKey()
+    static std::string tallyKey(const wall_model::tally_target& target) {
+        return (target.source ? "s:" : "d:") + target.name;
+    }
+
+private:
+    // After the wall pages' flush: the changed targets' states to their pages.
+    void flushTally();
 };
 
 }  // namespace quon::web

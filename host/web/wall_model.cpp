@@ -97,6 +97,10 @@ wall_model::display_update wall_model::setDisplay(const display_state& state, st
     else if (!watchProblems_.empty())
         watchProblems_.erase(state.name);
     auto found = displays_.find(state.name);
+    if (found == displays_.end() || found->second.state.text != state.text) {
+        if (found != displays_.end()) forget(found->second.state);
+        showing_[state.text].insert(state.name);
+    }
     if (found == displays_.end()) {
         displays_.emplace(state.name, display_entry{state, round});
         order_.push_back(state.name);
@@ -108,8 +112,18 @@ wall_model::display_update wall_model::setDisplay(const display_state& state, st
     return {false, first};
 }
 
+void wall_model::forget(const display_state& shown) {
+    const auto texts = showing_.find(shown.text);
+    if (texts == showing_.end()) return;
+    texts->second.erase(shown.name);
+    if (texts->second.empty()) showing_.erase(texts);
+}
+
 bool wall_model::removeDisplay(const std::string& name) {
-    if (displays_.erase(name) == 0) return false;
+    const auto found = displays_.find(name);
+    if (found == displays_.end()) return false;
+    forget(found->second.state);
+    displays_.erase(found);
     watchProblems_.erase(name);
     order_.erase(std::find(order_.begin(), order_.end(), name));
     return true;
@@ -234,6 +248,83 @@ std::string wall_model::receiversJson(const std::vector<receiver_state>& all) {
     return receivers.dump(-1, ' ', false, replace_invalid);
 }
 
+std::string wall_model::tallyInputsJson() const {
+    json inputs = json::array();
+    for (const tally_input_state& t : tallyInputs_)
+        inputs.push_back(json{{"name", t.name},
+                              {"listen", t.listen},
+                              {"up", t.up},
+                              {"problem", t.problem},
+                              {"lastPacket", t.lastPacket},
+                              {"packets", t.packets},
+                              {"unmapped", t.unmapped},
+                              {"unreadable", t.unreadable},
+                              {"changes", t.changes}});
+    return inputs.dump(-1, ' ', false, replace_invalid);
+}
+
+std::optional<wall_model::tally_target> wall_model::findTallyTarget(const std::string& name, bool sourceOnly) const {
+    if (!sourceOnly && displays_.count(name)) return tally_target{false, name};
+    if (showing_.count(name)) return tally_target{true, name};
+    return std::nullopt;
+}
+
+namespace {
+
+// Where the displays showing one source disagree (two pictures of one
+// name), the page shows the strongest; a word the page does not know yet
+// still outranks off.
+int tallyRank(const std::string& tally) {
+    if (tally.empty()) return 0;
+    if (tally == "program") return 4;
+    if (tally == "hot") return 3;
+    if (tally == "preview") return 2;
+    return 1;
+}
+
+}  // namespace
+
+std::string wall_model::tallyMessage(const tally_target& target) const {
+    std::string out = R"({"type":"tally","kind":)";
+    out += target.source ? R"("source")" : R"("display")";
+    out += R"(,"name":)";
+    appendJsonString(out, target.name);
+    if (!target.source) {
+        const display_state* display = findDisplay(target.name);
+        out += R"(,"onWall":)";
+        out += display ? "true" : "false";
+        out += R"(,"tally":)";
+        appendJsonString(out, display ? display->tally : std::string());
+        out += R"(,"text":)";
+        appendJsonString(out, display ? display->text : std::string());
+        out += R"(,"tallyWhy":)";
+        appendJsonString(out, display ? display->tallyWhy : std::string());
+        out += '}';
+        return out;
+    }
+    const auto shown = showing_.find(target.name);
+    const display_state* strongest = nullptr;
+    std::size_t count = 0;
+    if (shown != showing_.end())
+        for (const std::string& name : shown->second) {
+            const display_state& display = displays_.at(name).state;
+            ++count;
+            if (!strongest || tallyRank(display.tally) > tallyRank(strongest->tally)) strongest = &display;
+        }
+    out += R"(,"onWall":)";
+    out += count > 0 ? "true" : "false";
+    out += R"(,"displays":)";
+    out += std::to_string(count);
+    out += R"(,"tally":)";
+    appendJsonString(out, strongest ? strongest->tally : std::string());
+    out += R"(,"text":)";
+    appendJsonString(out, target.name);
+    out += R"(,"tallyWhy":)";
+    appendJsonString(out, strongest ? strongest->tallyWhy : std::string());
+    out += '}';
+    return out;
+}
+
 std::string wall_model::healthJson(std::size_t clients) const {
     json down = json::array();
     for (const auto& [device, link] : links_)
@@ -285,7 +376,7 @@ std::string wall_model::eventsJson(std::uint64_t after) const {
 
 std::string wall_model::fullMessage() const {
     return R"({"type":"full","displays":)" + displaysJson() + R"(,"routers":)" + routersJson() +
-           R"(,"receivers":)" + receiversJson() + R"(,"role":)" + roleJson() + R"(,"control":)" + (control_ ? "true" : "false") + R"(,"events":)" +
+           R"(,"receivers":)" + receiversJson() + R"(,"tallyInputs":)" + tallyInputsJson() + R"(,"role":)" + roleJson() + R"(,"control":)" + (control_ ? "true" : "false") + R"(,"events":)" +
            eventsJson(0) + R"(,"maxEvents":)" + std::to_string(maxEvents_) + "}";
 }
 

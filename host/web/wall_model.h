@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -40,6 +42,7 @@ public:
     void setLink(const link_state& state);
     void setReceivers(std::vector<receiver_state> receivers) { receivers_ = std::move(receivers); }
     void setTallyInputs(std::vector<tally_input_state> inputs) { tallyInputs_ = std::move(inputs); }
+    const std::vector<tally_input_state>& tallyInputs() const { return tallyInputs_; }
     // "active" (as it starts) or "standby": the host's role in a pair.
     void setRole(std::string role) { role_ = std::move(role); }
     void setLineup(std::string text) { lineup_ = std::move(text); }
@@ -76,6 +79,23 @@ public:
     std::string receiversJson() const;  // [receiver, ...] in wall file order
     static std::string receiversJson(const std::vector<receiver_state>& receivers);
     const std::vector<receiver_state>& receivers() const { return receivers_; }
+    std::string tallyInputsJson() const;  // [tally input, ...] in wall file order
+
+    // What a tally page (/tally/NAME) follows: a display by its name, or a
+    // source by its name as the displays show it (their text), wherever
+    // it is shown.
+    struct tally_target {
+        bool source = false;
+        std::string name;
+        bool operator==(const tally_target& other) const { return source == other.source && name == other.name; }
+    };
+    // The display called `name`, or else the source of that name a display
+    // shows now; with `sourceOnly`, only the source. None when neither is
+    // on the wall.
+    std::optional<tally_target> findTallyTarget(const std::string& name, bool sourceOnly) const;
+    // {"type":"tally", "kind", "name", "onWall", "tally", ...}: the one
+    // message a tally page reads, whole each time.
+    std::string tallyMessage(const tally_target& target) const;
     // {"status": "ok" or "degraded", "role", "down": [what is down, ...], counts}
     std::string healthJson(std::size_t clients) const;
     // Only its status and role: what /healthz tells a client without the
@@ -84,10 +104,12 @@ public:
     std::string orderJson() const;     // [name, ...]
     // The events after `sequence`, oldest first: {"sequence", "time", "text"}.
     std::string eventsJson(std::uint64_t after) const;
-    // {"type":"full", "displays", "routers", "receivers", "role", "control", "events", "maxEvents"}
+    // {"type":"full", "displays", "routers", "receivers", "tallyInputs", "role", "control", "events", "maxEvents"}
     std::string fullMessage() const;
 
 private:
+    void forget(const display_state& shown);  // from showing_
+
     std::size_t maxEvents_;
     std::vector<std::string> order_;
     struct display_entry {
@@ -95,6 +117,9 @@ private:
         std::uint64_t round = 0;  // the last round it changed in
     };
     std::unordered_map<std::string, display_entry> displays_;
+    // The displays by the text they show: a source's tally page finds the
+    // displays showing it without reading the whole wall.
+    std::unordered_map<std::string, std::set<std::string>> showing_;
     std::map<int, link_state> links_;
     std::vector<receiver_state> receivers_;
     std::vector<tally_input_state> tallyInputs_;

@@ -12,6 +12,7 @@
 #include "connection.h"
 #include "listener.h"
 #include "server_state.h"
+#include "tally_session.h"
 
 namespace quon::web {
 
@@ -95,15 +96,17 @@ void web_view::stop() {
     for (const auto& session : sessions) session->close();
     const auto pages = server.pages;
     for (const auto& page : pages) page->drop();
+    const auto tallyPages = server.tallyPages;
+    for (const auto& page : tallyPages) page->drop();
 }
 
 void web_view::setDisplay(const display_state& state) {
     server_state& server = *impl_->server;
     // Round 0 while no page is open: nothing is listed then, and the first
     // change after a page opens counts as first in its round.
-    const wall_model::display_update change = server.model.setDisplay(state, server.pages.empty() ? 0 : server.round);
+    const wall_model::display_update change = server.model.setDisplay(state, server.anyPage() ? server.round : 0);
     if (change.added) server.markOrder();
-    if (change.firstInRound && !server.pages.empty()) server.dirtyNames.push_back(state.name);
+    if (change.firstInRound && server.anyPage()) server.dirtyNames.push_back(state.name);
     server.scheduleFlush();
 }
 
@@ -136,7 +139,10 @@ void web_view::receivers(std::vector<receiver_state> states) {
 }
 
 void web_view::tallyInputs(std::vector<tally_input_state> states) {
-    impl_->server->model.setTallyInputs(std::move(states));
+    server_state& server = *impl_->server;
+    server.model.setTallyInputs(std::move(states));
+    server.markLinks();
+    server.scheduleFlush();
 }
 
 void web_view::followReceivers(std::function<std::vector<receiver_state>()> read, std::chrono::milliseconds every) {

@@ -97,6 +97,7 @@ TEST(WallModel, FullMessageHoldsTheWholeState) {
     EXPECT_EQ(full["displays"], json::parse(model.displaysJson()));
     EXPECT_EQ(full["routers"], json::parse(model.routersJson()));
     EXPECT_EQ(full["receivers"], json::array());
+    EXPECT_EQ(full["tallyInputs"], json::array());
     EXPECT_EQ(full["role"], "standby");
     EXPECT_EQ(full["events"][0]["text"], "started");
     EXPECT_EQ(full["maxEvents"], 7);
@@ -356,7 +357,11 @@ INSTANTIATE_TEST_SUITE_P(
         view_case{"cookie_control", "/", {{"Cookie", "quon_view=" + good_token}}, 200},
         view_case{"cookie_wrong", "/api/displays", {{"Cookie", "quon_view=look%3Bonly%3Dtoken-of-the-wal"}}, 401},
         view_case{"cookie_of_another_name", "/api/displays", {{"Cookie", "other=" + good_token}}, 401},
-        view_case{"bearer_wrong", "/api/displays", {{"Authorization", "Bearer x" + view_token}}, 401}),
+        view_case{"bearer_wrong", "/api/displays", {{"Authorization", "Bearer x" + view_token}}, 401},
+        view_case{"tally_page_without_asks_for_it", "/tally/mon1", {}, 401},
+        view_case{"tally_page_of_no_display_without_says_nothing_of_it", "/tally/nobody", {}, 401},
+        view_case{"tally_page_cookie_view", "/tally/mon1", {{"Cookie", view_cookie}}, 200},
+        view_case{"tally_inputs_without", "/api/tally-inputs", {}, 401}),
     [](const ::testing::TestParamInfo<view_case>& info) { return std::string(info.param.name); });
 
 TEST_F(AnswerRequest, WithoutTheViewTokenHealthzSaysItsStatusAndRoleAlone) {
@@ -392,6 +397,74 @@ TEST_F(AnswerRequest, TheTokenFormSetsTheViewCookie) {
               http::status::forbidden);
     viewToken.clear();
     EXPECT_EQ(answer(http::verb::post, "/login", form).result(), http::status::not_found);
+}
+
+// A tally page opened without the token comes back to itself once the
+// form is given it, and to nowhere but a tally page of this host.
+TEST_F(AnswerRequest, TheTokenFormLeadsBackToTheTallyPageItCameFrom) {
+    model.setDisplay(tile("CAM 1", "x"), 0);
+    viewToken = view_token;
+    const http_response form = answer(http::verb::get, "/tally/CAM%201");
+    EXPECT_EQ(form.result(), http::status::unauthorized);
+    EXPECT_NE(form.body().find(R"(name="then" value="/tally/CAM%201")"), std::string::npos) << form.body();
+    const std::string token = "token=look%3Bonly%3Dtoken-of-the-wall";
+    EXPECT_EQ(header(answer(http::verb::post, "/login", token + "&then=%2Ftally%2FCAM%25201"), "Location"),
+              "/tally/CAM%201");
+    EXPECT_EQ(header(answer(http::verb::post, "/login", token + "&then=https%3A%2F%2Fevil.example%2F"), "Location"),
+              "/");
+    EXPECT_EQ(header(answer(http::verb::post, "/login", token + "&then=%2Fapi%2Fdisplays"), "Location"), "/");
+    EXPECT_NE(answer(http::verb::get, "/tally/%22%3E%3Cscript%3E", "", {{"Cookie", view_cookie}})
+                  .body()
+                  .find("&quot;&gt;&lt;script&gt;"),
+              std::string::npos)
+        << "the name asked for is text in the page that says it is not found";
+}
+
+// /tally/NAME: a display by its name, else a source by the name its
+// displays show; source/NAME the source alone. Anything else is a 404
+// page that names what was asked, as text.
+TEST_F(AnswerRequest, ATallyPageIsServedForADisplayOrASourceAndNotFoundOtherwise) {
+    model.setDisplay(tile("MON 1", "CAM 1"), 0);
+    model.setDisplay(tile("CAM 1", "VT 2"), 0);
+    for (const char* target : {"/tally/MON%201", "/tally/CAM%201", "/tally/source/CAM%201", "/tally/VT%202"}) {
+        const http_response page = answer(http::verb::get, target);
+        EXPECT_EQ(page.result(), http::status::ok) << target;
+        EXPECT_NE(page.body().find("/tally.js"), std::string::npos) << target;
+    }
+    EXPECT_EQ(model.findTallyTarget("CAM 1", false), (wall_model::tally_target{false, "CAM 1"}))
+        << "the display of that name wins";
+    EXPECT_EQ(model.findTallyTarget("CAM 1", true), (wall_model::tally_target{true, "CAM 1"}));
+    for (const char* target : {"/tally/CAM%202", "/tally/source/MON%201", "/tally/", "/tally/CAM%2"}) {
+        const http_response missing = answer(http::verb::get, target);
+        EXPECT_EQ(missing.result(), http::status::not_found) << target;
+        EXPECT_EQ(header(missing, "Content-Type"), "text/html; charset=utf-8") << target;
+        EXPECT_NE(missing.body().find("not on this wall"), std::string::npos) << target;
+    }
+    EXPECT_NE(answer(http::verb::get, "/tally/CAM%202").body().find(">CAM 2<"), std::string::npos);
+}
+
+// A source's state is the strongest of the displays showing it now, and
+// follows it from display to display.
+TEST(WallModel, ASourcesTallyIsTheStrongestOfTheDisplaysShowingIt) {
+    wall_model model(1);
+    display_state a = tile("MON 1", "CAM 1");
+    a.tally = "preview";
+    model.setDisplay(a, 0);
+    display_state b = tile("MON 2", "CAM 1");
+    b.tally = "program";
+    model.setDisplay(b, 0);
+    const wall_model::tally_target source{true, "CAM 1"};
+    json state = json::parse(model.tallyMessage(source));
+    EXPECT_EQ(state["tally"], "program");
+    EXPECT_EQ(state["displays"], 2);
+    b.text = "CAM 2";
+    model.setDisplay(b, 0);
+    EXPECT_EQ(json::parse(model.tallyMessage(source))["tally"], "preview");
+    model.removeDisplay("MON 1");
+    state = json::parse(model.tallyMessage(source));
+    EXPECT_EQ(state["onWall"], false);
+    EXPECT_EQ(state["tally"], "");
+    EXPECT_FALSE(model.findTallyTarget("CAM 1", false));
 }
 
 // The control log names who asked by their token's role, never the token.

@@ -36,6 +36,7 @@ using quon::web::control_request;
 using quon::web::display_state;
 using quon::web::link_state;
 using quon::web::receiver_state;
+using quon::web::tally_input_state;
 using quon::web::web_settings;
 using quon::web::web_view;
 
@@ -149,9 +150,9 @@ public:
     ws_client(asio::io_context& io, unsigned short port, int receiveBuffer = 0, const char* from = "127.0.0.1")
         : raw_(io, port, receiveBuffer, from) {}
 
-    void upgrade(const std::string& extraHeaders = "") {
+    void upgrade(const std::string& extraHeaders = "", const std::string& target = "/ws") {
         raw_.send(
-            "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+            "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
             "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" +
             extraHeaders + "\r\n");
     }
@@ -249,6 +250,23 @@ protected:
     std::unique_ptr<ws_client> openPage() {
         auto page = std::make_unique<ws_client>(io, view->port());
         page->upgrade();
+        page->startReading();
+        return page;
+    }
+
+    static tally_input_state input(const std::string& name, const std::string& listen, bool up,
+                                   const std::string& problem) {
+        tally_input_state state;
+        state.name = name;
+        state.listen = listen;
+        state.up = up;
+        state.problem = problem;
+        return state;
+    }
+
+    std::unique_ptr<ws_client> openTallyPage(const std::string& path, const std::string& headers = "") {
+        auto page = std::make_unique<ws_client>(io, view->port());
+        page->upgrade(headers, "/ws/tally/" + path);
         page->startReading();
         return page;
     }
@@ -392,14 +410,99 @@ TEST_F(WebView, HealthzCountsWhatItServes) {
 TEST_F(WebView, HealthzIsDegradedNamingEachTallyInputThatIsDownOrNotListening) {
     startView();
     const std::string cannot = "cannot bind tsl5+udp://127.0.0.1:8912: Address already in use";
-    view->tallyInputs({{"mixer1", "tsl5+udp://127.0.0.1:8910", true, ""},
-                       {"mixer2", "tsl31+udp://127.0.0.1:8911", false, ""},
-                       {"mixer3", "tsl5+udp://127.0.0.1:8912", false, cannot}});
+    view->tallyInputs({input("mixer1", "tsl5+udp://127.0.0.1:8910", true, ""),
+                       input("mixer2", "tsl31+udp://127.0.0.1:8911", false, ""),
+                       input("mixer3", "tsl5+udp://127.0.0.1:8912", false, cannot)});
     const json health = json::parse(get("/healthz").body);
     EXPECT_EQ(health["status"], "degraded");
     EXPECT_EQ(health["down"], json::array({"tally input mixer2 down (tsl31+udp://127.0.0.1:8911)",
                                            "tally input mixer3 not listening (" + cannot + ")"}));
     EXPECT_EQ(health["tallyInputs"], 3);
+}
+
+// Each input's counts as the host gives them, in the API and pushed to
+// the pages at each change.
+TEST_F(WebView, TallyInputsAreInTheApiAndPushedToPagesAsTheyChange) {
+    startView();
+    tally_input_state mixer = input("mixer1", "tsl5+udp://127.0.0.1:8910", true, "");
+    mixer.lastPacket = "2026-12-11T10:00:00.250Z";
+    mixer.packets = 12;
+    mixer.unmapped = 3;
+    mixer.unreadable = 1;
+    mixer.changes = 5;
+    view->tallyInputs({mixer});
+    const json expected = json::parse(R"([{"name":"mixer1","listen":"tsl5+udp://127.0.0.1:8910","up":true,
+        "problem":"","lastPacket":"2026-12-11T10:00:00.250Z","packets":12,"unmapped":3,"unreadable":1,"changes":5}])");
+    EXPECT_EQ(json::parse(get("/api/tally-inputs").body), expected);
+    auto page = openPage();
+    EXPECT_EQ(page->next(io)["tallyInputs"], expected);
+    mixer.packets = 13;
+    view->tallyInputs({mixer});
+    EXPECT_EQ(page->next(io)["tallyInputs"][0]["packets"], 13);
+}
+
+// A tally page's socket carries its one display's state, whole at each
+// change of it, and nothing of the other displays.
+TEST_F(WebView, ATallyPageFollowsItsDisplayAlone) {
+    startView();
+    display_state mon1 = tile("MON 1", "CAM 1");
+    view->setDisplay(mon1);
+    view->setDisplay(tile("MON 2", "CAM 2"));
+    auto page = openTallyPage("MON%201");
+    json state = page->next(io);
+    EXPECT_EQ(state, json::parse(R"({"type":"tally","kind":"display","name":"MON 1","onWall":true,"tally":"",
+        "text":"CAM 1","tallyWhy":""})"));
+    display_state mon2 = tile("MON 2", "CAM 2");
+    mon2.tally = "program";
+    view->setDisplay(mon2);
+    mon1.tally = "preview";
+    view->setDisplay(mon1);
+    state = page->next(io);
+    EXPECT_EQ(state["tally"], "preview") << "the first message after its own is of its next change";
+    view->removeDisplay("MON 1");
+    EXPECT_EQ(page->next(io)["onWall"], false);
+    EXPECT_EQ(view->clientCount(), 0u) << "a tally page is no wall page";
+}
+
+// A source's page follows the picture as routes move it between displays.
+TEST_F(WebView, ASourcesTallyPageFollowsItFromDisplayToDisplay) {
+    startView();
+    display_state mon1 = tile("MON 1", "CAM 1");
+    mon1.tally = "program";
+    view->setDisplay(mon1);
+    auto page = openTallyPage("source/CAM%201");
+    EXPECT_EQ(page->next(io)["tally"], "program");
+    mon1.text = "CAM 2";
+    view->setDisplay(mon1);
+    display_state mon2 = tile("MON 2", "CAM 1");
+    mon2.tally = "preview";
+    view->setDisplay(mon2);
+    const json state = page->next(io);
+    EXPECT_EQ(state["kind"], "source");
+    EXPECT_EQ(state["tally"], "preview");
+    EXPECT_EQ(state["displays"], 1);
+}
+
+// The tally page's socket is let in as the wall's is: the view token
+// first, so that nothing is said of a name without it; then a name not
+// on the wall is not found.
+TEST_F(WebView, ATallyPageNeedsTheViewTokenThenAKnownName) {
+    startView();
+    view->setDisplay(tile("MON 1", "CAM 1"));
+    view->viewToken("look-but-do-not-touch");
+    for (const char* path : {"MON%201", "nobody"}) {
+        auto without = openTallyPage(path);
+        ASSERT_TRUE(runUntil(io, [&] { return without->closed(); }));
+        EXPECT_EQ(without->status(), 401) << path;
+    }
+    const std::string cookie = "Cookie: quon_view=look-but-do-not-touch\r\n";
+    auto unknown = openTallyPage("nobody", cookie);
+    ASSERT_TRUE(runUntil(io, [&] { return unknown->closed(); }));
+    EXPECT_EQ(unknown->status(), 404);
+    auto page = openTallyPage("MON%201", cookie);
+    EXPECT_EQ(page->next(io)["name"], "MON 1");
+    view->viewToken("another-token-for-the-wall");
+    EXPECT_TRUE(runUntil(io, [&] { return page->closed(); })) << "closed with the wall's pages";
 }
 
 TEST_F(WebView, HealthzIsDegradedNamingEachDisplayItsRouterCannotShowUntilItCan) {

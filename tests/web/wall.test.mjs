@@ -207,11 +207,22 @@ test('a router up without part of its state shows what did not come', guard, asy
   await fixture.stop();
 });
 
-test('every TSL receiver shows with its state, and one that is down is marked', guard, async () => {
+test('every TSL receiver and tally input shows with its state, and one that is down is marked', guard, async () => {
   const fixture = await startFixture();
   await fixture.send({ op: 'receivers', list: [
     { to: 'tsl5+udp://127.0.0.1:9000', state: 'sending', lastSent: '2026-12-08T15:04:05Z', packets: 232 }] });
+  await fixture.send({ op: 'tallyInputs', list: [
+    { name: 'mixer1', listen: 'tsl5+udp://127.0.0.1:8910', up: true, lastPacket: '2026-12-08T15:04:05.250Z',
+      packets: 40, changes: 6, unmapped: 2 }] });
   const page = await openWall(fixture);
+  await page.waitForSelector('#tally-inputs li');
+  assert.equal(await page.textContent('#tally-inputs li'), 'tally mixer1 tsl5+udp://127.0.0.1:8910: up · ' +
+    'last packet 2026-12-08T15:04:05.250Z · 40 packets · 6 changes · 2 unmapped');
+  await fixture.send({ op: 'tallyInputs', list: [
+    { name: 'mixer1', listen: 'tsl5+udp://127.0.0.1:8910', up: false, lastPacket: '2026-12-08T15:04:05.250Z',
+      packets: 41, changes: 6, unmapped: 2, unreadable: 1 }] });
+  await page.waitForFunction(() => document.querySelector('#tally-inputs li').dataset.state === 'lost');
+  assert.equal(await page.textContent('#tally-inputs li .state'), 'down');
   await page.waitForSelector('#receivers li');
   assert.equal(await page.textContent('#receivers li'),
     'tsl5+udp://127.0.0.1:9000: sending · last sent 2026-12-08T15:04:05Z · 232 packets');
@@ -262,6 +273,38 @@ test('the page shows disconnected, reconnects after a restart and shows the new 
   // The event may come in an update of its own, after the tile's.
   await page.waitForFunction(() => document.querySelector('#events li .event-text')?.textContent === 'host restarted', null,
                              { timeout: 20000 });
+  await page.close();
+  await second.stop();
+});
+
+test('a tally page follows its display in colour and word, and says when it lost the host', guard, async () => {
+  const first = await startFixture();
+  await first.send({ op: 'tile', name: 'CAM 1', text: 'STUDIO A' }, { op: 'tile', name: 'CAM 2', text: 'STUDIO B' });
+  const page = await browser.newPage();
+  page.problems = [];
+  page.on('pageerror', (error) => page.problems.push(String(error)));
+  const missing = await page.goto(first.url + 'tally/CAM%209');
+  assert.equal(missing.status(), 404);
+  assert.equal(await page.textContent('.state'), 'not on this wall');
+  await page.goto(first.url + 'tally/CAM%201');
+  const shows = (tally, word) => page.waitForFunction(([t, w]) => document.body.dataset.tally === t &&
+    document.getElementById('state').textContent === w, [tally, word], { timeout: 20000 });
+  await shows('off', 'off');
+  assert.equal(await page.textContent('#who'), 'CAM 1');
+  await first.send({ op: 'tile', name: 'CAM 1', text: 'STUDIO A', tally: 'program' });
+  await shows('program', 'program');
+  await first.send({ op: 'tile', name: 'CAM 1', text: 'STUDIO A', tally: 'flash' });
+  await shows('unknown', 'flash');
+  await first.stop();
+  await page.waitForFunction(() => document.body.dataset.connection === 'lost' &&
+    document.getElementById('link').textContent.startsWith('lost the host'), null, { timeout: 20000 });
+  assert.equal(await page.getAttribute('body', 'data-tally'), 'unknown', 'no colour it cannot vouch for');
+
+  const second = await startFixture(first.port);
+  await second.send({ op: 'tile', name: 'CAM 1', text: 'STUDIO A', tally: 'preview' });
+  await shows('preview', 'preview');
+  assert.equal(await page.textContent('#link'), '');
+  assert.deepEqual(page.problems, []);
   await page.close();
   await second.stop();
 });

@@ -7,6 +7,8 @@
 //   {"op":"order","names":["MON 2","MON 1"]}
 //   {"op":"link","device":1,"name":"Router","protocol":"SW-P-08","state":"connected","size":64,"detail":"","missing":[]}
 //   {"op":"receivers","list":[{"to":"tsl5+udp://...","state":"sending","detail":"","lastSent":"","packets":0,"errors":0,"down":false}]}
+//   {"op":"tallyInputs","list":[{"name":"mixer1","listen":"tsl5+udp://...","up":true,"problem":"","lastPacket":"",
+//                                 "packets":0,"unmapped":0,"unreadable":0,"changes":0}]}
 //   {"op":"event","text":"...","counted":false}    counted: a line that may come again (a warning)
 //   {"op":"role","role":"standby"}                 the host's role in a pair
 //   {"op":"many","count":1000,"prefix":"MON ","text":"SRC "}  tiles prefix+i showing text+i
@@ -83,6 +85,22 @@ void applyCommand(quon::web::web_view& view, const json& command) {
             list.push_back(r);
         }
         view.receivers(list);
+    } else if (op == "tallyInputs") {
+        std::vector<quon::web::tally_input_state> list;
+        for (const json& entry : command.at("list")) {
+            quon::web::tally_input_state t;
+            t.name = entry.at("name").get<std::string>();
+            t.listen = entry.value("listen", "");
+            t.up = entry.value("up", false);
+            t.problem = entry.value("problem", "");
+            t.lastPacket = entry.value("lastPacket", "");
+            t.packets = entry.value("packets", 0ull);
+            t.unmapped = entry.value("unmapped", 0ull);
+            t.unreadable = entry.value("unreadable", 0ull);
+            t.changes = entry.value("changes", 0ull);
+            list.push_back(t);
+        }
+        view.tallyInputs(list);
     } else if (op == "event") {
         if (command.value("counted", false))
             view.countedEvent(command.at("text").get<std::string>());

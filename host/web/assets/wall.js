@@ -20,6 +20,7 @@ let retryDelay = 250;
 const wall = document.getElementById('wall');
 const linksList = document.getElementById('links');
 const receiversList = document.getElementById('receivers');
+const tallyInputsList = document.getElementById('tally-inputs');
 const eventsList = document.getElementById('events');
 const statusLabel = document.getElementById('status');
 const roleLabel = document.getElementById('role');
@@ -296,6 +297,36 @@ function showReceivers(receivers) {
   }));
 }
 
+function counted(count, noun) {
+  return count + ' ' + noun + (count === 1 ? '' : 's');
+}
+
+// Each mixer's tally input: up, down (nothing read for its timeout) or not
+// listening (why), when it last read a packet and what it counted.
+function showTallyInputs(inputs) {
+  tallyInputsList.replaceChildren(...inputs.map((input) => {
+    const item = element('li', 'link tally-input');
+    const state = input.problem ? 'not listening' : input.up ? 'up' : 'down';
+    item.dataset.state = input.up ? 'connected' : 'lost';
+    item.dataset.name = input.name;
+    const name = element('span', 'name-of-link');
+    name.textContent = 'tally ' + input.name + ' ' + input.listen + ': ';
+    const label = element('span', 'state');
+    label.textContent = state;
+    const detail = element('span', 'detail');
+    const parts = [];
+    if (input.problem) parts.push(input.problem);
+    parts.push(input.lastPacket ? 'last packet ' + input.lastPacket : 'no packet yet');
+    parts.push(counted(input.packets, 'packet'), counted(input.changes, 'change'));
+    if (input.unmapped > 0) parts.push(input.unmapped + ' unmapped');
+    if (input.unreadable > 0) parts.push(input.unreadable + ' unreadable');
+    detail.textContent = ' \u00b7 ' + parts.join(' \u00b7 ');
+    item.append(name, label, detail);
+    item.title = item.textContent;
+    return item;
+  }));
+}
+
 // Each event with the host's number for it, whole, and its time (UTC). An
 // event said again (count above 1) takes the place of the one before it.
 function addEvents(events) {
@@ -400,6 +431,7 @@ function applyFull(message) {
   applyOrder(message.displays.map((state) => state.name));
   showLinks(message.routers);
   showReceivers(message.receivers);
+  showTallyInputs(message.tallyInputs);
   showRole(message.role);
   showControl(message.control === true);
   eventsList.replaceChildren();
@@ -412,6 +444,7 @@ function applyUpdate(message) {
   if (message.order) applyOrder(message.order);
   if (message.routers) showLinks(message.routers);
   if (message.receivers) showReceivers(message.receivers);
+  if (message.tallyInputs) showTallyInputs(message.tallyInputs);
   if (message.role) showRole(message.role);
   if (message.control !== undefined) showControl(message.control === true);
   if (message.events) addEvents(message.events);

@@ -47,6 +47,7 @@ struct tally_input_status {
     uint64_t packets = 0;   // datagrams or packets read
     uint64_t unmapped = 0;  // messages lighting an index no map names
     uint64_t unreadable = 0;
+    std::chrono::system_clock::time_point lastPacket{};  // the last read; the epoch before the first
     size_t senders = 0;           // TCP: connected now
     uint64_t refusedSenders = 0;  // TCP: refused for want of room
 };
@@ -55,7 +56,7 @@ class tally_listener {
 public:
     // The mapped indices whose state changed, in index order.
     using on_changes = std::function<void(const std::vector<lit>&)>;
-    // The input went up or down.
+    // The input went up or down, or read a packet.
     using on_state = std::function<void(const tally_input_status&)>;
     // A line for the log: going up and down, what could not be read.
     using on_log = std::function<void(const std::string&)>;

@@ -58,7 +58,12 @@ struct tally_input_state {
     std::string name;
     std::string listen;  // as bound: "tsl5+udp://127.0.0.1:8910"
     bool up = false;
-    std::string problem;  // why it does not listen; empty while it does
+    std::string problem;     // why it does not listen; empty while it does
+    std::string lastPacket;  // UTC to the millisecond; empty before the first
+    unsigned long long packets = 0;     // datagrams or packets read
+    unsigned long long unmapped = 0;    // messages lighting an index no map names
+    unsigned long long unreadable = 0;  // datagrams or packets that were not TSL
+    unsigned long long changes = 0;     // changes of a mapped index's tally it reported
 };
 
 // One TSL receiver (a screen or a multiviewer) the displays are sent to.

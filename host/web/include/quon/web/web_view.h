@@ -36,7 +36,9 @@ namespace quon::web {
 // limits. The defaults fit a wall of hundreds of open pages, each from a
 // machine of its own.
 struct page_limits {
-    std::size_t connections = 1024;          // TCP connections of every kind; more are closed at once
+    // TCP connections of every kind, tally pages among them; more are
+    // closed at once. Room for a thousand tally pages beside the wall pages.
+    std::size_t connections = 2048;
     std::size_t connectionsPerClient = 32;   // of those, from one client
     std::size_t pages = 512;                 // live pages (WebSockets); more get 503
     std::size_t pagesPerClient = 16;         // of those, from one client; more get 503
@@ -124,8 +126,9 @@ public:
     // and every `every` while a page is open (the pages get them when they
     // changed), so that a page's count is never older than that.
     void followReceivers(std::function<std::vector<receiver_state>()> read, std::chrono::milliseconds every);
-    // The tally inputs, all of them: /healthz is "degraded" while one is
-    // down.
+    // The tally inputs, all of them, as they stand, given at each change
+    // (a packet read counts): /api/tally-inputs and the pages show them,
+    // and /healthz is "degraded" while one is down.
     void tallyInputs(std::vector<tally_input_state> states);
     // The host's role in a pair: "active" (as it starts) or "standby".
     // /healthz reports it, and the page shows a standby host as such.
