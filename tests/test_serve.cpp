@@ -1191,6 +1191,47 @@ TEST_F(ServeVideohub, TheScreensShowTheControlTheWallNamesForADisplay) {
     EXPECT_EQ(host->wait(), 0);
 }
 
+// A line-up request through the control API.
+std::string sendLineup(const std::string& url, const std::string& token, const std::string& body) {
+    return httpExchange(url, "POST /api/lineup HTTP/1.1\r\nHost: localhost\r\nAuthorization: Bearer " + token +
+                                 "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+                                 body);
+}
+
+// Every lamp of the displays asked for, then their names, each for its
+// time; then what they showed, and nothing of displays not asked for.
+TEST_F(ServeVideohub, ALineUpLightsEveryLampOrShowsEachNameThenRestoresWhatWasShown) {
+    tsl5_screen screen;
+    const std::string token = "token-of-the-wall-for-tests";
+    writeWall("[control]\ntoken = \"" + token + "\"\n\n[umd]\nto = \"tsl5+udp://127.0.0.1:" +
+              std::to_string(screen.port()) + "\"\nrefresh = \"0s\"\n\n"
+              "[[display]]\nname = \"MON1\"\ninstance = \"a\"\numd = { index = 1 }\n"
+              "[[display]]\nname = \"MON2\"\ninstance = \"b\"\numd = { index = 2 }\n");
+    auto host = serve({"--http", "127.0.0.1:0"}, false);
+    ASSERT_TRUE(screen.waitFor(2, "Input 2")) << host->output() << host->errors();
+    const std::string url = pageAddress(*host);
+    ASSERT_FALSE(url.empty()) << host->errors();
+    EXPECT_THAT(sendLineup(url, token, "lamps"), HasSubstr("400 Bad Request"));
+    EXPECT_THAT(sendLineup(url, token, "lamps 1s MON3"), HasSubstr("no display \"MON3\""));
+    EXPECT_THAT(sendLineup(url, "not-the-token-of-the-wall", "lamps 1s"), HasSubstr("401"));
+
+    EXPECT_THAT(sendLineup(url, token, "lamps 1m MON1"), HasSubstr("200 OK"));
+    EXPECT_TRUE(screen.waitForLamps(1, "Input 1", 1, 2)) << host->output() << host->errors();
+    EXPECT_THAT(httpGet(url, "/healthz"), HasSubstr("\"lineup\":\"every lamp lit on 1 display until "));
+    EXPECT_TRUE(host->waitFor("line-up: every lamp lit on 1 display until")) << host->output();
+    // A new one ends the last first; this one ends by itself.
+    EXPECT_THAT(sendLineup(url, token, "name 1s"), HasSubstr("200 OK"));
+    EXPECT_TRUE(screen.waitForLamps(1, "MON1", 0, 0)) << host->output() << host->errors();
+    EXPECT_TRUE(screen.waitForLamps(2, "MON2", 0, 0)) << host->output() << host->errors();
+    EXPECT_TRUE(host->waitFor("line-up over")) << host->output();
+    EXPECT_TRUE(screen.waitForLamps(1, "Input 1", 0, 0)) << host->output() << host->errors();
+    EXPECT_TRUE(screen.waitForLamps(2, "Input 2", 0, 0, 2)) << host->output() << host->errors();
+    EXPECT_THAT(httpGet(url, "/healthz"), Not(HasSubstr("lineup")));
+    EXPECT_EQ(screen.sent(2, "Input 2", 1, 2), 0) << "a display not asked for was lined up";
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(), 0);
+}
+
 // Sent back to a router the system has, it is as it was.
 TEST_F(ServeVideohub, ADisplayOnARouterTheSystemDoesNotHaveIsShownAsSuchUntilItIsBack) {
     tsl5_screen screen;

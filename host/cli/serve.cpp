@@ -350,13 +350,9 @@ public:
         });
         wall_->watchLineup([this](const live_wall::lineup_status& status) {
             page_.lineup(status);
-            if (status.mode == lineup_mode::none)
-                printer_->print("lineup", "line-up over: every display shows what it did");
-            else
-                printer_->print("lineup", std::string("line-up: ") +
-                                              (status.mode == lineup_mode::lamps ? "every lamp lit" : "each name shown") +
-                                              " on " + std::to_string(status.displays) + " displays until " +
-                                              utcText(status.until));
+            printer_->print("lineup", status.mode == lineup_mode::none
+                                          ? "line-up over: every display shows what it did"
+                                          : "line-up: " + live_wall::lineupText(status));
         });
         engine_->routers().start();
         std::vector<std::string> errors;

@@ -148,29 +148,28 @@ void wall_page::configure(const wall_page_settings& page, std::shared_ptr<const 
 
 namespace {
 
-// "lamps 30s", "name 2m" or "off", then a display's name a line (none:
-// every display).
+// "lamps 30s", "name 2m" or "off", then the displays' names (none: every
+// display), each one word as the wall file has them.
 web::control_answer lineupAnswer(live_wall& wall, const std::string& body) {
-    std::vector<std::string> lines;
-    for (std::size_t start = 0; start <= body.size();) {
-        const std::size_t end = std::min(body.find('\n', start), body.size());
-        if (end > start) lines.push_back(body.substr(start, end - start));
+    std::vector<std::string> words;
+    for (std::size_t start = 0; start < body.size();) {
+        const std::size_t end = std::min(body.find(' ', start), body.size());
+        if (end > start) words.push_back(body.substr(start, end - start));
         start = end + 1;
     }
-    const std::string first = lines.empty() ? std::string() : lines.front();
-    const std::size_t blank = first.find(' ');
-    const std::string mode = first.substr(0, blank);
-    const std::string lasting = blank == std::string::npos ? std::string() : first.substr(blank + 1);
+    const std::string mode = words.empty() ? std::string() : words[0];
     std::chrono::milliseconds duration{0};
     const lineup_mode how = mode == "lamps" ? lineup_mode::lamps : mode == "name" ? lineup_mode::name : lineup_mode::none;
-    if (mode != "off" && (how == lineup_mode::none || !parseDuration(lasting, duration) || duration.count() == 0))
-        return {400, "the first line is \"lamps DURATION\", \"name DURATION\" or \"off\" (a duration such as 30s or "
-                     "2m), then a display's name a line\n"};
-    if (how == lineup_mode::none && lines.size() > 1) return {400, "\"off\" ends the line-up of every display\n"};
+    if (mode == "off") {
+        if (words.size() > 1) return {400, "\"off\" ends the line-up of every display\n"};
+    } else if (how == lineup_mode::none || words.size() < 2 || !parseDuration(words[1], duration) ||
+               duration.count() == 0) {
+        return {400, "\"lamps DURATION [DISPLAY...]\", \"name DURATION [DISPLAY...]\" or \"off\" (a duration such "
+                     "as 30s or 2m)\n"};
+    }
     std::string error;
-    if (!wall.lineup(how, duration, std::vector<std::string>(lines.begin() + (lines.empty() ? 0 : 1), lines.end()),
-                     error))
-        return {404, error + "\n"};
+    const std::vector<std::string> names(words.begin() + std::min<std::size_t>(words.size(), 2), words.end());
+    if (!wall.lineup(how, duration, names, error)) return {404, error + "\n"};
     return {200, ""};
 }
 
@@ -178,12 +177,7 @@ web::control_answer lineupAnswer(live_wall& wall, const std::string& body) {
 
 void wall_page::lineup(const live_wall::lineup_status& status) {
     if (!view_) return;
-    const std::string text =
-        status.mode == lineup_mode::none
-            ? std::string()
-            : std::string(status.mode == lineup_mode::lamps ? "every lamp lit" : "each name shown") + " on " +
-                  std::to_string(status.displays) + (status.displays == 1 ? " display" : " displays") + " until " +
-                  utcText(status.until);
+    const std::string text = live_wall::lineupText(status);
     view_->lineup(text);
     view_->event(text.empty() ? "line-up over" : "line-up: " + text);
 }

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "quon/common/text.h"
 #include "quon/live/display_lamps.h"
 
 namespace quon {
@@ -338,6 +339,13 @@ void live_wall::endLineup() {
     linedUp_.clear();
     lineup_ = {};
     if (watchLineup_) watchLineup_(lineup_);
+}
+
+std::string live_wall::lineupText(const lineup_status& status) {
+    if (status.mode == lineup_mode::none) return "";
+    return std::string(status.mode == lineup_mode::lamps ? "every lamp lit" : "each name shown") + " on " +
+           std::to_string(status.displays) + (status.displays == 1 ? " display" : " displays") + " until " +
+           utcText(status.until);
 }
 
 void live_wall::watchLineup(std::function<void(const lineup_status&)> watch) { watchLineup_ = std::move(watch); }

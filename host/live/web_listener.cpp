@@ -138,8 +138,8 @@ int web_listener::tslIndex(const umd_config& config, const std::string& componen
 }
 
 void web_listener::show(web::display_state& entry, const display_record& display) {
-    if (display.text) {
-        entry.text = *display.text;
+    if (const std::string* text = displayText(display)) {
+        entry.text = *text;
         entry.statesheet = display.statesheet;
     }
     const tally_lamps lamps = displayLamps(&screens_, display);

@@ -398,9 +398,8 @@ http_response controlAnswer(const http_request& request, const request_context& 
     if (request.body().size() > max_control_bytes)
         return answer(http::status::payload_too_large,
                       "a control request is at most " + std::to_string(max_control_bytes) + " bytes\n");
-    // A line-up's body is lines (MODE DURATION, then a display name a
-    // line), which the host reads; a display's is one line for its
-    // component.
+    // A line-up's body is the host's ("MODE DURATION [NAME...]"); a
+    // display's goes to its component.
     const bool lineup = target == lineup_target;
     std::string display, action = "lineup";
     if (!lineup) {
@@ -414,18 +413,17 @@ http_response controlAnswer(const http_request& request, const request_context& 
             return answer(http::status::bad_request, "a display name with a % not followed by two hex digits\n");
         if (!context.model.findDisplay(display))
             return answer(http::status::not_found, "no display \"" + display + "\"\n");
-        if (request.body().find_first_of("\r\n") != std::string::npos || (action == "button" && request.body().empty()))
-            return answer(http::status::bad_request, "one line: a parent command, or ID[ EVENT]\n");
     }
-    std::string lines = request.body();
-    if (lineup) std::replace(lines.begin(), lines.end(), '\n', ' ');
-    if (const std::optional<std::size_t> at = controlByte(lines)) {
+    if (request.body().find_first_of("\r\n") != std::string::npos || (action == "button" && request.body().empty()))
+        return answer(http::status::bad_request,
+                      lineup ? "one line: MODE DURATION [DISPLAY...]\n" : "one line: a parent command, or ID[ EVENT]\n");
+    if (const std::optional<std::size_t> at = controlByte(request.body())) {
         char byte[8];
         std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(request.body()[*at]));
         return answer(http::status::bad_request, std::string("a control byte (") + byte + ") at byte " +
                                                      std::to_string(*at + 1) +
-                                                     (lineup ? ": a line-up is lines of text without other "
-                                                               "control bytes (below 0x20, or 0x7F)\n"
+                                                     (lineup ? ": a line-up is text without control bytes "
+                                                               "(below 0x20, or 0x7F)\n"
                                                              : ": a parent command or a button event is text without "
                                                                "control bytes (below 0x20, or 0x7F)\n"));
     }

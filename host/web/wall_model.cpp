@@ -295,6 +295,8 @@ std::string wall_model::tallyMessage(const tally_target& target) const {
         out += display ? "true" : "false";
         out += R"(,"tally":)";
         appendJsonString(out, display ? display->tally : std::string());
+        out += R"(,"iso":)";
+        out += display && display->iso ? "true" : "false";
         out += R"(,"text":)";
         appendJsonString(out, display ? display->text : std::string());
         out += R"(,"tallyWhy":)";
@@ -305,10 +307,12 @@ std::string wall_model::tallyMessage(const tally_target& target) const {
     const auto shown = showing_.find(target.name);
     const display_state* strongest = nullptr;
     std::size_t count = 0;
+    bool iso = false;
     if (shown != showing_.end())
         for (const std::string& name : shown->second) {
             const display_state& display = displays_.at(name).state;
             ++count;
+            iso = iso || display.iso;
             if (!strongest || tallyRank(display.tally) > tallyRank(strongest->tally)) strongest = &display;
         }
     out += R"(,"onWall":)";
@@ -317,6 +321,8 @@ std::string wall_model::tallyMessage(const tally_target& target) const {
     out += std::to_string(count);
     out += R"(,"tally":)";
     appendJsonString(out, strongest ? strongest->tally : std::string());
+    out += R"(,"iso":)";
+    out += iso ? "true" : "false";
     out += R"(,"text":)";
     appendJsonString(out, target.name);
     out += R"(,"tallyWhy":)";
@@ -351,8 +357,9 @@ std::string wall_model::healthJson(std::size_t clients) const {
                    {"routers", links_.size()},
                    {"receivers", receivers_.size()},
                    {"tallyInputs", tallyInputs_.size()},
-                   {"lineup", lineup_},
                    {"clients", clients}};
+    // Said only while it is on: the screens show no router's state then.
+    if (!lineup_.empty()) health["lineup"] = lineup_;
     return health.dump(-1, ' ', false, replace_invalid);
 }
 

@@ -310,10 +310,10 @@ TEST_F(WebView, ApiDisplaysListsEveryFieldInWallOrder) {
     const json expected = json::parse(R"([
         {"name":"MON 2","text":"CAM 2","statesheet":"alarm","left":"red","centre":"green","right":"amber",
          "brightness":40,"notified":"sourceid=5","router":3,"routerSilent":true,"destination":14,"tslIndex":13,
-         "marked":"blank","watchProblem":"","tally":"","tallyInput":"","tallyIndex":0,"tallyWhy":""},
+         "marked":"blank","watchProblem":"","tally":"","iso":false,"tallyInput":"","tallyIndex":0,"tallyWhy":""},
         {"name":"MON 1","text":"VT 4","statesheet":"","left":"off","centre":"off","right":"off",
          "brightness":100,"notified":"","router":0,"routerSilent":false,"destination":0,"tslIndex":-1,
-         "marked":"","watchProblem":"","tally":"","tallyInput":"","tallyIndex":0,"tallyWhy":""}])");
+         "marked":"","watchProblem":"","tally":"","iso":false,"tallyInput":"","tallyIndex":0,"tallyWhy":""}])");
     EXPECT_EQ(displays, expected);
     EXPECT_EQ(json::parse(view->displaysJson()), displays);
 }
@@ -341,7 +341,7 @@ TEST_F(WebView, ApiDisplaysCarriesEveryTileField) {
     const json expected = json::parse(R"([{"name":"MON 1","text":"CAM 1","statesheet":"alarm","left":"red",
         "centre":"green","right":"amber","brightness":40,"notified":"sourceid=5","router":3,"routerSilent":true,
         "destination":14,"tslIndex":13,"marked":"mark","watchProblem":"watches destination 14; router 3 reports 12",
-        "tally":"program","tallyInput":"mixer1","tallyIndex":3,
+        "tally":"program","iso":false,"tallyInput":"mixer1","tallyIndex":3,
         "tallyWhy":"router 3 destination 14 <- source 5; mixer1 index 3 lights router 3 source 5"}])");
     EXPECT_EQ(json::parse(get("/api/displays").body), expected);
 }
@@ -450,7 +450,7 @@ TEST_F(WebView, ATallyPageFollowsItsDisplayAlone) {
     view->setDisplay(tile("MON 2", "CAM 2"));
     auto page = openTallyPage("MON%201");
     json state = page->next(io);
-    EXPECT_EQ(state, json::parse(R"({"type":"tally","kind":"display","name":"MON 1","onWall":true,"tally":"",
+    EXPECT_EQ(state, json::parse(R"({"type":"tally","kind":"display","name":"MON 1","onWall":true,"tally":"","iso":false,
         "text":"CAM 1","tallyWhy":""})"));
     display_state mon2 = tile("MON 2", "CAM 2");
     mon2.tally = "program";

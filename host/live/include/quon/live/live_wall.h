@@ -131,6 +131,9 @@ public:
         std::size_t displays = 0;
         std::chrono::system_clock::time_point until;
     };
+    // "every lamp lit on 12 displays until 2026-12-11T13:40:00Z"; empty
+    // for none.
+    static std::string lineupText(const lineup_status& status);
     // `watch` hears of each line-up beginning and ending; it must outlive
     // the wall.
     void watchLineup(std::function<void(const lineup_status&)> watch);
