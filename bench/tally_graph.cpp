@@ -39,7 +39,7 @@ struct wall_graph {
                 for (int t = 2; t <= kRouters; ++t) graph.setRoute(1, 3100 + t, t);
         }
     }
-    static lit input(int mixer, int index, state now) {
+    static lit input(int mixer, int index, quon::tally::buses now) {
         return {"mixer" + std::to_string(mixer), index, {mixer, point::end::destination, 3000 + index}, now};
     }
 };
@@ -48,14 +48,14 @@ struct wall_graph {
 // each lights and puts out some 40 displays of its router.
 void tallyChangeOnTenThousandDisplays(benchmark::State& state) {
     wall_graph wall;
-    for (int m = 1; m <= kMixers; ++m) wall.graph.setLits({wall_graph::input(m, 1, state::program)});
+    for (int m = 1; m <= kMixers; ++m) wall.graph.setLits({wall_graph::input(m, 1, quon::tally::program_bus)});
     int at = 1;
     size_t changed = 0;
     for (auto _ : state) {
         const int mixer = at % kMixers + 1;
         const int was = (at / kMixers) % kInputs + 1;
         const int now = was % kInputs + 1;
-        changed += wall.graph.setLits({wall_graph::input(mixer, was, state::off), wall_graph::input(mixer, now, state::program)}).size();
+        changed += wall.graph.setLits({wall_graph::input(mixer, was, 0), wall_graph::input(mixer, now, quon::tally::program_bus)}).size();
         ++at;
     }
     state.counters["displays_per_cut"] = benchmark::Counter(static_cast<double>(changed), benchmark::Counter::kAvgIterations);
@@ -66,7 +66,7 @@ BENCHMARK(tallyChangeOnTenThousandDisplays);
 // one source to those of another.
 void routeChangeIntoAMixerInput(benchmark::State& state) {
     wall_graph wall;
-    wall.graph.setLits({wall_graph::input(1, 1, state::program)});
+    wall.graph.setLits({wall_graph::input(1, 1, quon::tally::program_bus)});
     int source = 1;
     for (auto _ : state) {
         source = source % kSources + 1;
@@ -87,9 +87,9 @@ void cutOfACameraOnAThousandDisplays(benchmark::State& state) {
         graph.watch(2, d);
         graph.setRoute(2, d, 1);
     }
-    const lit on{"mixer1", 1, {1, point::end::source, 1}, state::program};
+    const lit on{"mixer1", 1, {1, point::end::source, 1}, quon::tally::program_bus};
     lit off = on;
-    off.now = state::off;
+    off.on = 0;
     size_t changed = 0;
     for (auto _ : state) {
         changed += graph.setLits({on}).size();

@@ -586,9 +586,11 @@ std::string mixerPacket(const std::vector<std::pair<uint16_t, bool>>& indices) {
 }
 
 // A cut on the master mixer of the facility (facilityTally): from studio 1
-// to studio 2 and back. Each takes one studio's camera in program off air
-// and puts the other's on, with each studio's program monitor: eight of
-// the 2,000 displays. From the master's datagram to the last of them.
+// to studio 2 and back. Each takes one studio off air and puts the other
+// on: its camera in program (two displays), the displays of its program
+// (source 900+k) and of the master's input it feeds (destination 990+k),
+// two each: twelve of the 2,000 displays. From the master's datagram to
+// the last of them.
 void tallyCascadeLatency(benchmark::State& state) {
     timed_receiver receiver;
     live_host host(protocol::videohub, receiver.port(), false, false, true);
@@ -598,27 +600,31 @@ void tallyCascadeLatency(benchmark::State& state) {
     const auto to = [&](const std::string& name) {
         return asio::ip::udp::endpoint(asio::ip::make_address("127.0.0.1"), host.tallyPort(name));
     };
-    const uint64_t before = receiver.displays();
+    const auto await = [&](uint64_t from, uint64_t count) {
+        return bench::runUntil(host.loop(), [&] { return receiver.displays() >= from + count; });
+    };
+    uint64_t before = receiver.displays();
     for (int k = 1; k <= kStudios; ++k) mixer.send_to(asio::buffer(mixerPacket({{1, true}})), to("studio" + std::to_string(k)));
     // Each studio's camera is hot on its two displays.
-    if (!bench::runUntil(host.loop(), [&] { return receiver.displays() >= before + 2 * kStudios; }))
-        return state.SkipWithError("the studios' tally did not reach the displays");
+    if (!await(before, 2 * kStudios)) return state.SkipWithError("the studios' tally did not reach the displays");
     const auto master = to("master");
-    constexpr uint64_t changed = 8;
+    before = receiver.displays();
+    mixer.send_to(asio::buffer(mixerPacket({{1, true}})), master);
+    if (!await(before, 6)) return state.SkipWithError("studio 1 did not go on air");
+    constexpr uint64_t changed = 12;
     std::vector<double> samples;
-    bool first = true;
+    bool second = true;
     for (auto _ : state) {
-        const std::string cut = mixerPacket({{1, first}, {2, !first}});
-        first = !first;
+        const std::string cut = mixerPacket({{1, !second}, {2, second}});
+        second = !second;
         const uint64_t start = receiver.displays();
         const auto sent = steady::now();
         mixer.send_to(asio::buffer(cut), master);
-        if (!bench::runUntil(host.loop(), [&] { return receiver.displays() >= start + changed; }))
-            return state.SkipWithError("the cut did not reach its displays");
+        if (!await(start, changed)) return state.SkipWithError("the cut did not reach its displays");
         samples.push_back(microseconds(receiver.at(receiver.count() - 1).at - sent));
     }
     report(state, "", samples);
-    state.SetLabel("4 studios of 20 cameras, 2,000 displays: a cut on the master, 8 displays");
+    state.SetLabel("4 studios of 20 cameras, 2,000 displays: a cut on the master, 12 displays");
 }
 
 // One iteration holds every sample: the figures are the counters.
