@@ -42,7 +42,7 @@ struct graph_case {
 };
 void PrintTo(const graph_case& c, std::ostream* out) { *out << c.name; }
 
-constexpr state off = state::off, pvw = state::preview, hot = state::hot, pgm = state::program;
+constexpr state off = state::off, pvw = state::preview, pgm = state::program;
 // The buses of a lit index.
 constexpr quon::tally::buses on_none = 0, on_pgm = quon::tally::program_bus, on_pvw = quon::tally::preview_bus,
                              on_iso = quon::tally::iso_bus;

@@ -451,6 +451,27 @@ test('serve: with the token, the page presses a display\'s button and sends a pa
     await page.waitForFunction(() => document.querySelector('.tile[data-name="cam#1"] .sheet').textContent ===
       'tally_off', null, wait);
     await host.waitForLine(/control: 127\.0\.0\.1:\d+ POST \/api\/displays\/cam%231\/button "myMimic": 200 \(control\)$/);
+
+    // A line-up of the displays the filter shows: cam2 alone, every lamp,
+    // then its own name; ended, it shows what it did.
+    const lamps = (name) => page.evaluate((n) => [...document.querySelectorAll(`.tile[data-name="${n}"] .lamp`)]
+      .map((lamp) => lamp.dataset.colour).join(' '), name);
+    await page.fill('#filter', 'cam2');
+    await page.selectOption('#lineup-mode', 'lamps');
+    await page.fill('#lineup-for', '1m');
+    await page.click('#lineup button');
+    await page.waitForFunction(() => [...document.querySelectorAll('.tile[data-name="cam2"] .lamp')]
+      .map((lamp) => lamp.dataset.colour).join(' ') === 'red amber green', null, wait);
+    assert.equal(await lamps('cam#1'), 'off off off');
+    await page.selectOption('#lineup-mode', 'name');
+    await page.click('#lineup button');
+    await page.waitForFunction(() => document.querySelector('.tile[data-name="cam2"] .text').textContent === 'cam2',
+      null, wait);
+    await page.selectOption('#lineup-mode', 'off');
+    await page.click('#lineup button');
+    await page.waitForFunction(() => document.querySelector('.tile[data-name="cam2"] .text').textContent === 'CAM 2',
+      null, wait);
+    assert.equal(await page.locator('#control-note').textContent(), '');
     assert.deepEqual(page.problems, []);
     await page.close();
     assert.deepEqual(await host.terminate(), { code: 0, signal: null }, host.transcript);

@@ -79,11 +79,13 @@ const unlockForm = document.getElementById('unlock');
 const tokenBox = document.getElementById('token');
 const lockButton = document.getElementById('lock');
 const controlNote = document.getElementById('control-note');
+const lineupForm = document.getElementById('lineup');
 
 function showControl(on) {
   controlOn = on;
   unlockForm.hidden = !on || token !== '';
   lockButton.hidden = !on || token === '';
+  lineupForm.hidden = !on || token === '';
   document.body.classList.toggle('controlling', on && token !== '');
   if (!on) controlNote.textContent = '';
 }
@@ -104,6 +106,34 @@ unlockForm.addEventListener('submit', (submitted) => {
   showControl(controlOn);
 });
 lockButton.addEventListener('click', () => endControl(''));
+
+// A line-up of the tiles shown: every display while nothing filters them
+// (the host lines up all when it is given none).
+lineupForm.addEventListener('submit', async (submitted) => {
+  submitted.preventDefault();
+  const mode = document.getElementById('lineup-mode').value;
+  const lasting = document.getElementById('lineup-for').value.trim();
+  const filtered = filterText !== '' || onAirOnly;
+  const names = filtered ? [...tiles.entries()].filter(([, tile]) => !tile.root.hidden).map(([name]) => name) : [];
+  if (filtered && names.length === 0) {
+    controlNote.textContent = 'line-up: no display shown';
+    return;
+  }
+  const body = mode === 'off' ? 'off' : [mode, lasting, ...names].join(' ');
+  try {
+    const response = await fetch('/api/lineup', {
+      method: 'POST',
+      headers: { Authorization: 'Bearer ' + token, 'Content-Type': 'text/plain; charset=utf-8' },
+      body,
+      cache: 'no-store',
+    });
+    const answer = (await response.text()).trim();
+    controlNote.textContent = response.ok ? '' : 'line-up: ' + response.status + ': ' + answer;
+    if (response.status === 401) endControl('wrong token: control ended');
+  } catch (error) {
+    controlNote.textContent = 'line-up not sent: ' + error.message;
+  }
+});
 
 async function act(name, action, body, reply) {
   reply.dataset.status = 'sending';
