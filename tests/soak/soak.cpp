@@ -33,10 +33,11 @@
 // violation, that its heap in use did not grow after warm-up, and that
 // SIGTERM ends every component with "AS" and the host with exit code 0.
 //
-// SW-P-08 routers do not push name changes and the host reads their names
-// at connect only, so an SW-P-08 label change is held back and applied to
-// the router just before one of its faults that makes the host connect again
-// (a drop or a restart). The names expected of an SW-P-08 display are then
+// SW-P-08 routers do not push name changes; the host reads their names when
+// it connects and at each resync. So that what a display may show is known
+// at every moment, an SW-P-08 label change is held back and applied to the
+// router just before one of its faults that makes the host connect again (a
+// drop or a restart): the names expected of an SW-P-08 display are then
 // always the names the router had at the host's last connection.
 //
 // Every random choice (what changes, which fault, when) comes from the
