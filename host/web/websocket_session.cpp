@@ -7,6 +7,8 @@
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
 
+#include "page_socket.h"
+
 namespace quon::web {
 
 namespace {
@@ -15,21 +17,12 @@ namespace beast = boost::beast;
 namespace websocket = beast::websocket;
 using error_code = boost::system::error_code;
 
-constexpr std::size_t max_page_message_bytes = 1024;  // a page only answers pings and closes
-
 }  // namespace
 
 template <class Stream>
 void websocket_session<Stream>::accept(http_request request) {
-    beast::get_lowest_layer(ws_).expires_never();
-    websocket::stream_base::timeout timeouts;
-    timeouts.handshake_timeout = server_->settings.limits.headerTimeout;
-    timeouts.idle_timeout = server_->settings.idleTimeout;
-    timeouts.keep_alive_pings = true;
-    ws_.set_option(timeouts);
-    ws_.read_message_max(max_page_message_bytes);
+    setUpPageSocket(ws_, *server_);
     ws_.auto_fragment(false);
-    ws_.text(true);
     request_ = std::move(request);
     ws_.async_accept(request_, beast::bind_front_handler(&websocket_session<Stream>::onAccept, this->shared_from_this()));
 }

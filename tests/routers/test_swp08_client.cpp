@@ -377,19 +377,27 @@ TEST_F(Swp08Client, KeepAliveAnswersAreNewsOnlyWhenTheRouteChanged) {
     EXPECT_EQ(table.lastActions()[2], (routers::router_action{routers::act::crosspoint{1, 4, true}}));
 }
 
-TEST_F(Swp08Client, TheResyncAsksForEverythingAndReportsTheNamesThatDiffer) {
-    bringUp();
+// A resync of the six destinations: the names, then every route asked for.
+quon::test::step resyncStarts() {
+    return {"resync",
+            resyncDue(),
+            {"read starts", "names? sources length 8", "names? destinations length 8", "interrogate 1..6",
+             "timer +1000 ms"}};
+}
+
+// The source names of the resync, source 3 renamed.
+quon::test::step sourceThreeRenamed() {
     std::vector<std::string> renamed;
     for (int n = 1; n <= 16; ++n) renamed.push_back(n == 3 ? "CAM 3" : numbered(true, n));
+    return {"a source renamed", bytesIn(namesFrom(true, 1, renamed)), {"ACK", "label source 3 CAM 3", "timer +1000 ms"}};
+}
+
+TEST_F(Swp08Client, TheResyncAsksForEverythingAndReportsTheNamesThatDiffer) {
+    bringUp();
     play(table,
          {
-             {"resync",
-              resyncDue(),
-              {"read starts", "names? sources length 8", "names? destinations length 8", "interrogate 1..6",
-               "timer +1000 ms"}},
-             {"a source renamed",
-              bytesIn(namesFrom(true, 1, renamed)),
-              {"ACK", "label source 3 CAM 3", "timer +1000 ms"}},
+             resyncStarts(),
+             sourceThreeRenamed(),
              {"the same destination names", bytesIn(allNames(false, 6, 16)), {"ACK", "timer +1000 ms"}},
              {"the answers, one route lost in a hang",
               bytesIn(tally(1, 1) + tally(2, 2) + tally(3, 3) + tally(4, 6)),
@@ -407,10 +415,7 @@ TEST_F(Swp08Client, TheResyncWaitsForTheRoutesFromTheLastName) {
     bringUp();
     play(table,
          {
-             {"resync",
-              resyncDue(),
-              {"read starts", "names? sources length 8", "names? destinations length 8", "interrogate 1..6",
-               "timer +1000 ms"}},
+             resyncStarts(),
              {"a while", timePasses(900ms), {}},
              {"the names, slowly",
               bytesIn(allNames(true, 20, 16) + allNames(false, 6, 16)),
@@ -429,17 +434,10 @@ TEST_F(Swp08Client, TheResyncWaitsForTheRoutesFromTheLastName) {
 // hang, and the answers coming later one by one.
 TEST_F(Swp08Client, AResyncWithoutOneRouteAfterTheNamesIsNoRead) {
     bringUp();
-    std::vector<std::string> renamed;
-    for (int n = 1; n <= 16; ++n) renamed.push_back(n == 3 ? "CAM 3" : numbered(true, n));
     play(table,
          {
-             {"resync",
-              resyncDue(),
-              {"read starts", "names? sources length 8", "names? destinations length 8", "interrogate 1..6",
-               "timer +1000 ms"}},
-             {"a source renamed",
-              bytesIn(namesFrom(true, 1, renamed)),
-              {"ACK", "label source 3 CAM 3", "timer +1000 ms"}},
+             resyncStarts(),
+             sourceThreeRenamed(),
              {"answerWait, and no route", timePasses(1000ms), {"fail no answer to the interrogates of the resync"}},
              {"the answers, late", bytesIn(tallies(6)), {}},
          });
