@@ -436,7 +436,7 @@ TEST(QuonHostManPage, NamesEveryOptionOfEveryCommand) {
     std::ifstream in(SOURCE_DIR "/docs/quon-host.1");
     const std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ASSERT_FALSE(page.empty());
-    for (const char* command : {"", "run", "shell", "validate", "serve", "check"}) {
+    for (const char* command : {"", "run", "shell", "validate", "serve", "check", "lineup"}) {
         std::vector<std::string> arguments;
         if (*command) arguments.push_back(command);
         arguments.push_back("--help");

@@ -1219,8 +1219,18 @@ TEST_F(ServeVideohub, ALineUpLightsEveryLampOrShowsEachNameThenRestoresWhatWasSh
     EXPECT_TRUE(screen.waitForLamps(1, "Input 1", 1, 2)) << host->output() << host->errors();
     EXPECT_THAT(httpGet(url, "/healthz"), HasSubstr("\"lineup\":\"every lamp lit on 1 display until "));
     EXPECT_TRUE(host->waitFor("line-up: every lamp lit on 1 display until")) << host->output();
-    // A new one ends the last first; this one ends by itself.
-    EXPECT_THAT(sendLineup(url, token, "name 1s"), HasSubstr("200 OK"));
+    // A new one ends the last first, here from the command line; this one
+    // ends by itself.
+    program_run lineup;
+    lineup.program = QUON_HOST_PATH;
+    lineup.arguments = {"lineup", "--page", "http://" + url, "name", "1s", "MON9"};
+    lineup.environment["QUON_CONTROL_TOKEN"] = token;
+    const program_result refused = lineup.run();
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_THAT(refused.err, HasSubstr("quon-host lineup: 404: no display \"MON9\""));
+    lineup.arguments = {"lineup", "--page", "http://" + url, "name", "1s"};
+    const program_result taken = lineup.run();
+    EXPECT_EQ(taken.exitCode, 0) << taken.err;
     EXPECT_TRUE(screen.waitForLamps(1, "MON1", 0, 0)) << host->output() << host->errors();
     EXPECT_TRUE(screen.waitForLamps(2, "MON2", 0, 0)) << host->output() << host->errors();
     EXPECT_TRUE(host->waitFor("line-up over")) << host->output();

@@ -20,6 +20,7 @@
 #include "run_files.h"
 #include "shell.h"
 #if defined(QUON_HAVE_LIVE)
+#include "lineup_command.h"
 #include "quon/routers/network_routers.h"
 #include "serve.h"
 #endif
@@ -162,6 +163,18 @@ int main(int argc, char** argv) {
                   "exit codes: 0 no errors (warnings may be printed); 1 errors, each printed with its file, line and\n"
                   "column; 2 bad usage.\n");
     addComponents(check);
+    lineup_command lining;
+    CLI::App* lineup = app.add_subcommand(
+        "lineup", "line up the displays of a running host: every lamp lit, or each display's name shown, for a while "
+                  "(docs/tally.md)");
+    lineup->add_option("--page", lining.page, "the host's page: http://HOST:PORT or https://HOST:PORT")->required();
+    lineup->add_option("--token-file", lining.tokenFile,
+                       "a file whose first line is the control token (else $QUON_CONTROL_TOKEN)");
+    lineup->add_option("--ca-file", lining.caFile, "HTTPS: certificates to trust besides the system's");
+    lineup->add_option("WORDS", lining.words, "lamps DURATION [DISPLAY...], name DURATION [DISPLAY...], or off")
+        ->required();
+    lineup->footer("exit codes: 0 the host lined up (or ended the line-up); 1 the host refused it, saying why; 2 bad\n"
+                   "usage, no token, or a page that cannot be reached.\n");
     addHttp(serve);
     addHttp(&app);
     addHttp(shell);
@@ -192,6 +205,7 @@ int main(int argc, char** argv) {
 #if defined(QUON_HAVE_LIVE)
     apps.push_back(serve);
     apps.push_back(check);
+    apps.push_back(lineup);
 #endif
     for (CLI::App* a : apps)
         for (const std::string& extra : a->remaining())
@@ -234,6 +248,9 @@ int main(int argc, char** argv) {
         return runValidator(o.validation, o.validation.json ? static_cast<validation_listener&>(json) : text);
     }
 
+#if defined(QUON_HAVE_LIVE)
+    if (lineup->parsed()) return runLineup(lining);
+#endif
     if (!useSampleSystemUnlessSet()) return 2;
     if (o.command == "shell") {
         boost::asio::io_context loop;
