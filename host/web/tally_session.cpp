@@ -14,7 +14,6 @@ namespace quon::web {
 namespace {
 
 namespace beast = boost::beast;
-namespace websocket = beast::websocket;
 using error_code = boost::system::error_code;
 
 }  // namespace
